@@ -1,0 +1,17 @@
+# corvex_add_gtests(<dir> LIBS <libs...> [DEPENDS <targets...>])
+# Every <dir>/*_test.cpp becomes one GoogleTest binary; each test case runs in
+# its own process under CTest, so process-wide state never leaks between cases.
+function(corvex_add_gtests dir)
+  cmake_parse_arguments(ARG "" "" "LIBS;DEPENDS;SOURCES" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS ${dir}/*_test.cpp)
+  foreach(src ${tests})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+    if(ARG_DEPENDS)
+      add_dependencies(${name} ${ARG_DEPENDS})
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300
+                         WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  endforeach()
+endfunction()
