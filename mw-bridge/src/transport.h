@@ -1,0 +1,101 @@
+/* The bridge side of a MAMA transport: one vendor session, its configuration,
+ * its registry of subscriptions, and the counted flow-control suspension. */
+#ifndef CORVEX_BRIDGE_TRANSPORT_H
+#define CORVEX_BRIDGE_TRANSPORT_H
+
+#include <stdint.h>
+
+#include <mama/mama.h>
+#include <wombat/wlock.h>
+
+#include "corvexClient.h"
+#include "subscription.h"
+
+struct CorvexBridge;
+struct CorvexProperties;
+struct CorvexThrottledLog;
+struct CorvexSubscriptionSet;
+
+#define CORVEX_INBOX_PREFIX_SIZE  260
+#define CORVEX_PUBINFO_MAP_SIZE   1024
+#define CORVEX_TRANSPORT_PREFIX   "mama.corvex.transport."
+
+typedef struct CorvexTransportBridge
+{
+    corvexClient_session_t       mSession;
+    wLock                        mCacheSessionLock;
+    corvexClient_cacheSession_t  mCacheSession;
+    corvexClient_cacheEventCb    mCacheEventCallback;
+    char                         mInboxCorvexReplyToPrefix[CORVEX_INBOX_PREFIX_SIZE];
+    char                         mInboxCorvexSubPrefix[CORVEX_INBOX_PREFIX_SIZE];
+    uint32_t                     mInboxCorvexSubPrefixLen;
+    mamaTransport                mMamaTransport;
+    char*                        mName;
+    uint8_t                      mUseCache;
+    struct CorvexProperties*     mCorvexProperties;
+    uint8_t                      mSendSubReq;
+    uint8_t                      mAllowRecoverGaps;
+    struct CorvexBridge*         mBridge_p;
+    struct CorvexThrottledLog*   mThrottledLog;
+    wLock                        mSuspendedQueuesLock;
+    uint32_t                     mSuspendedQueues;
+    corvexClient_container_t     mPubInfoMap;
+    char                         mPubInfoMapBuffer[CORVEX_PUBINFO_MAP_SIZE];
+    mamaPayloadBridge            mStatusPayloadBridge;
+    wLock                        mSubscriptionsLock;
+    struct CorvexSubscriptionSet* mSubscriptions;
+    struct CorvexTransportBridge* mNext;
+
+    /* The object outlives its destroy while subscriptions or queued event
+     * nodes still point at it; these two decide when it is released. Both are
+     * guarded by mSubscriptionsLock. */
+    uint8_t                      mDestroyFinished;
+    uint32_t                     mPendingEvents;
+} CorvexTransportBridge;
+
+#if defined(__cplusplus)
+extern "C" {
+#endif
+
+/* Exported bridge interface (host-facing). */
+CORVEX_EXPORT int         corvexBridgeMamaTransport_isValid (transportBridge transport);
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy (transportBridge transport);
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create (transportBridge* result,
+                                                            const char*      name,
+                                                            mamaTransport    parent);
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNativeTransport (transportBridge transport,
+                                                                        void**          result);
+
+#if defined(__cplusplus)
+}
+#endif
+
+/* Final release of a destroyed transport: unlinks it from the bridge's list. */
+mama_status corvexTransportBridge_release (CorvexTransportBridge* transport);
+
+/* Counted suspension of the session on behalf of one full queue; the session
+ * is suspended on the first count and resumed on the last. */
+mama_status corvexTransportBridge_suspend (CorvexTransportBridge* transport);
+mama_status corvexTransportBridge_resume (CorvexTransportBridge* transport);
+
+/* Subscription registry: refuses additions once the transport is destroyed;
+ * the removal of the last subscription of a destroyed transport releases it. */
+mama_status corvexTransportBridge_addSubscription (CorvexTransportBridge* transport,
+                                                   CorvexSubscription*    subscription);
+mama_status corvexTransportBridge_removeSubscription (CorvexTransportBridge* transport,
+                                                      CorvexSubscription*    subscription);
+
+/* Queued transport events hold the transport: acquire fails once it is
+ * destroyed; dropping the last hold of a destroyed transport releases it. */
+int  corvexTransportBridge_holdForEvent (CorvexTransportBridge* transport);
+void corvexTransportBridge_dropEventHold (CorvexTransportBridge* transport);
+
+/* Receive callback that lets the vendor release the message at once. */
+int corvexTransportBridge_ignoreMsg (corvexClient_session_t session,
+                                     corvexClient_msg_t     message,
+                                     void*                  closure);
+
+mama_status corvexTransportBridge_createDiscardSubscription (CorvexTransportBridge* transport);
+mama_status corvexTransportBridge_destroyDiscardSubscription (CorvexTransportBridge* transport);
+
+#endif /* CORVEX_BRIDGE_TRANSPORT_H */
