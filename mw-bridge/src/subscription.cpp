@@ -1,8 +1,11 @@
+#define CORVEX_LOG_MODULE "subscription"
+
 #include "subscription.h"
 
 #include <stdlib.h>
 #include <string.h>
 
+#include "logging.h"
 #include "transport.h"
 
 static const size_t TOPIC_CAPACITY = CORVEX_TOPIC_BUFFER_SIZE - 1;
@@ -200,4 +203,82 @@ void corvexSubscription_wildcardSecondLevel (char* text)
     }
     first[1] = '*';
     memmove (first + 2, second, strlen (second) + 1);
+}
+
+/* Subscribing arrives with subscription creation; until then the host learns
+ * that this bridge cannot subscribe. */
+static mama_status refuseSubscription (CorvexSubscription** result, mamaTransport transport,
+                                       mamaSubscription subscription)
+{
+    if (NULL == result || NULL == transport || NULL == subscription)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Error, received null argument.");
+        return MAMA_STATUS_NULL_ARG;
+    }
+    *result = NULL;
+    return MAMA_STATUS_NOT_IMPLEMENTED;
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_create (CorvexSubscription** result, const char*,
+                                                               const char*, mamaTransport transport, mamaQueue,
+                                                               mamaMsgCallbacks, mamaSubscription subscription,
+                                                               void*)
+{
+    return refuseSubscription (result, transport, subscription);
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_createWildCard (CorvexSubscription** result, const char*,
+                                                                       const char*, mamaTransport transport,
+                                                                       mamaQueue, mamaMsgCallbacks,
+                                                                       mamaSubscription subscription, void*)
+{
+    return refuseSubscription (result, transport, subscription);
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy (CorvexSubscription* subscription)
+{
+    return NULL == subscription ? MAMA_STATUS_NULL_ARG : MAMA_STATUS_NOT_IMPLEMENTED;
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_mute (CorvexSubscription* subscription)
+{
+    if (NULL == subscription)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    subscription->mIsMuted = 1;
+    return MAMA_STATUS_OK;
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_muteCurrentTopic (CorvexSubscription* subscription)
+{
+    return corvexBridgeMamaSubscription_mute (subscription);
+}
+
+CORVEX_EXPORT int corvexBridgeMamaSubscription_isValid (CorvexSubscription* subscription)
+{
+    return NULL != subscription && subscription->mIsValid;
+}
+
+CORVEX_EXPORT int corvexBridgeMamaSubscription_hasWildcards (CorvexSubscription* subscription)
+{
+    return NULL != subscription && corvexSubscription_hasWildcard (subscription->mTopic);
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_getPlatformError (CorvexSubscription*, void**)
+{
+    CORVEX_LOG (CORVEX_LOG_FINEST, "not implemented by this bridge");
+    return MAMA_STATUS_NOT_IMPLEMENTED;
+}
+
+CORVEX_EXPORT int corvexBridgeMamaSubscription_isTportDisconnected (CorvexSubscription*)
+{
+    CORVEX_LOG (CORVEX_LOG_FINEST, "not implemented by this bridge");
+    return MAMA_STATUS_NOT_IMPLEMENTED;
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_setTopicClosure (CorvexSubscription*, void*)
+{
+    CORVEX_LOG (CORVEX_LOG_FINER, "not implemented by this bridge");
+    return MAMA_STATUS_NOT_IMPLEMENTED;
 }

@@ -6,6 +6,8 @@
 #include <stdint.h>
 
 #include <mama/mama.h>
+#include <mama/subscription.h>
+#include <wombat/destroyHandle.h>
 
 struct CorvexTransportBridge;
 
@@ -18,12 +20,31 @@ struct CorvexTransportBridge;
 #define CORVEX_DICTIONARY_ROOT   "_MDDD/"
 #define CORVEX_DICTIONARY_SUFFIX "/DATA_DICT"
 
-/* One MAMA subscription on a corvex transport. Only the topic is used so far;
- * the rest of the record arrives with subscription creation. */
-typedef struct CorvexSubscription
+struct CorvexQueueBridge;
+struct CorvexThrottledLog;
+
+/* One MAMA subscription on a corvex transport. The correlation and topic-entry
+ * records join this structure with subscription creation. */
+struct CorvexSubscription
 {
-    char* mTopic;
-} CorvexSubscription;
+    mamaSubscription              mMamaSubscription;
+    mamaMsgCallbacks              mCallbacks;
+    mamaQueue                     mMamaQueue;
+    struct CorvexQueueBridge*     mQueueBridge;
+    struct CorvexTransportBridge* mTransportBridge;
+    const char*                   mSource;
+    const char*                   mSymbol;
+    char*                         mTopic;
+    void*                         mClosure;
+    wDestroyHandle*               mDestroyHandle;
+    int64_t                       mCacheRequestId;
+    uint8_t                       mIsMuted;
+    uint8_t                       mIsValid;
+    uint8_t                       mIsWildcard;
+    uint8_t                       mIsDestroying;
+    uint64_t                      mMaxQueueDepth;
+    struct CorvexThrottledLog*    mThrottledLog;
+};
 
 /* Builds the vendor topic for root/source/symbol into a new heap string
  * (caller frees). 0; 1 out of memory; 4 wildcard where none may be; 5 source

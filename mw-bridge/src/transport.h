@@ -8,10 +8,10 @@
 #include <mama/mama.h>
 #include <wombat/wlock.h>
 
+#include "corvexBridge.h"
 #include "corvexClient.h"
 #include "subscription.h"
 
-struct CorvexBridge;
 struct CorvexProperties;
 struct CorvexThrottledLog;
 struct CorvexSubscriptionSet;
@@ -20,7 +20,7 @@ struct CorvexSubscriptionSet;
 #define CORVEX_PUBINFO_MAP_SIZE   1024
 #define CORVEX_TRANSPORT_PREFIX   "mama.corvex.transport."
 
-typedef struct CorvexTransportBridge
+struct CorvexTransportBridge
 {
     corvexClient_session_t       mSession;
     wLock                        mCacheSessionLock;
@@ -51,24 +51,16 @@ typedef struct CorvexTransportBridge
      * guarded by mSubscriptionsLock. */
     uint8_t                      mDestroyFinished;
     uint32_t                     mPendingEvents;
-} CorvexTransportBridge;
+};
 
-#if defined(__cplusplus)
-extern "C" {
-#endif
-
-/* Exported bridge interface (host-facing). */
-CORVEX_EXPORT int         corvexBridgeMamaTransport_isValid (transportBridge transport);
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy (transportBridge transport);
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create (transportBridge* result,
-                                                            const char*      name,
-                                                            mamaTransport    parent);
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNativeTransport (transportBridge transport,
-                                                                        void**          result);
-
-#if defined(__cplusplus)
-}
-#endif
+/* Host-facing entry points. */
+CORVEX_EXPORT int         corvexBridgeMamaTransport_isValid (CorvexTransportBridge* transport);
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy (CorvexTransportBridge* transport);
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create (CorvexTransportBridge** result,
+                                                            const char*             name,
+                                                            mamaTransport           parent);
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNativeTransport (CorvexTransportBridge* transport,
+                                                                        void**                 result);
 
 /* Final release of a destroyed transport: unlinks it from the bridge's list. */
 mama_status corvexTransportBridge_release (CorvexTransportBridge* transport);
@@ -94,6 +86,25 @@ void corvexTransportBridge_dropEventHold (CorvexTransportBridge* transport);
 int corvexTransportBridge_ignoreMsg (corvexClient_session_t session,
                                      corvexClient_msg_t     message,
                                      void*                  closure);
+
+/* Builds the publisher-information map ("U", "H", "P", "S") in buffer; the
+ * map stays NULL when disabled or when it cannot be made. */
+void corvexTransportBridge_createPubInfoMap (corvexClient_container_t* map,
+                                             char*                     buffer,
+                                             size_t                    size,
+                                             corvexClient_session_t    session);
+
+/* Vendor callbacks registered with each session. */
+void corvexTransportBridge_onSessionEvent (corvexClient_session_t                  session,
+                                           const corvexClient_session_eventInfo_t* event,
+                                           void*                                   closure);
+int  corvexTransportBridge_onSessionMessage (corvexClient_session_t session,
+                                             corvexClient_msg_t     message,
+                                             void*                  closure);
+void corvexTransportBridge_onTopicDispatchDestroy (const char* topic, const CorvexDispatchInfo* dispatch);
+void corvexTransportBridge_onCacheEvent (corvexClient_session_t                       session,
+                                         const corvexClient_cacheSession_eventInfo_t* event,
+                                         void*                                        closure);
 
 mama_status corvexTransportBridge_createDiscardSubscription (CorvexTransportBridge* transport);
 mama_status corvexTransportBridge_destroyDiscardSubscription (CorvexTransportBridge* transport);

@@ -1,0 +1,91 @@
+/* MAMA publishers and the one path by which the bridge sends messages. */
+#ifndef CORVEX_BRIDGE_PUBLISHER_H
+#define CORVEX_BRIDGE_PUBLISHER_H
+
+#include <stdint.h>
+
+#include <mama/mama.h>
+#include <mama/publisher.h>
+
+#include "corvexBridge.h"
+
+struct CorvexTransportBridge;
+
+/* Classification of a publisher's root, fixed at creation. */
+enum
+{
+    CORVEX_ROOT_NONE       = 0,
+    CORVEX_ROOT_DICTIONARY = 1, /* the root begins with "_MDDD" */
+    CORVEX_ROOT_OTHER      = 2  /* addressed by root and source alone */
+};
+
+struct CorvexPublisherBridge
+{
+    mamaTransport             mTransport;
+    char*                     mTopic;
+    char*                     mSource;
+    char*                     mRoot;
+    char*                     mSubject;
+    uint64_t                  mCacheRequestId;
+    mamaPublisher             mParent;
+    mama_publisherOnDestroyCb mOnDestroy;
+    mamaQueue                 mQueue;
+    void*                     mClosure;
+    uint32_t                  mRootType;
+};
+
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_createByIndex (CorvexPublisherBridge** result,
+                                                                   mamaTransport           transport,
+                                                                   int                     transportIndex,
+                                                                   const char*             topic,
+                                                                   const char*             source,
+                                                                   const char*             root,
+                                                                   mamaPublisher           parent);
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_create (CorvexPublisherBridge** result,
+                                                            mamaTransport           transport,
+                                                            const char*             topic,
+                                                            const char*             source,
+                                                            const char*             root,
+                                                            mamaPublisher           parent);
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_destroy (CorvexPublisherBridge* publisher);
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_send (CorvexPublisherBridge* publisher, mamaMsg msg);
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_setUserCallbacks (CorvexPublisherBridge*  publisher,
+                                                                      mamaQueue               queue,
+                                                                      mamaPublisherCallbacks* callbacks,
+                                                                      void*                   closure);
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInbox (CorvexPublisherBridge* publisher,
+                                                                   mamaInbox              inbox,
+                                                                   mamaMsg                msg);
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex (CorvexPublisherBridge* publisher,
+                                                                          int                    transportIndex,
+                                                                          mamaInbox              inbox,
+                                                                          mamaMsg                msg);
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendReplyToInbox (CorvexPublisherBridge* publisher,
+                                                                      mamaMsg                request,
+                                                                      mamaMsg                reply);
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendReplyToInboxHandle (CorvexPublisherBridge* publisher,
+                                                                            void*                  request,
+                                                                            mamaMsg                reply);
+
+/* Computes mRootType and mSubject from the naming triple. */
+mama_status corvexBridgeMamaPublisher_buildSubject (CorvexPublisherBridge* publisher);
+
+/* Publisher-level send: finds the transport, applies the subscription-request
+ * suppression rule, then sends on the transport. */
+mama_status corvexBridgeMamaPublisher_sendInternal (CorvexPublisherBridge* publisher,
+                                                    int                    transportIndex,
+                                                    const char*            replyAddress,
+                                                    mamaMsg                msg,
+                                                    uint8_t                isReply,
+                                                    const char*            callerName);
+
+/* The core send: the payload bytes of msg become the content of a temporary
+ * vendor message addressed to subject (or, for a reply, to replyAddress). */
+mama_status corvexBridgeMamaPublisher_sendOnTransport (struct CorvexTransportBridge* transport,
+                                                       const char*                   subject,
+                                                       const char*                   replyAddress,
+                                                       mamaMsg                       msg,
+                                                       uint8_t                       isReply,
+                                                       const char*                   callerName);
+
+#endif /* CORVEX_BRIDGE_PUBLISHER_H */

@@ -1,0 +1,1028 @@
+#define CORVEX_LOG_MODULE "transport"
+
+#include "transport.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <new>
+#include <unordered_set>
+
+#include <bridge.h>
+#include <mamainternal.h>
+#include <transportimpl.h>
+#include <wombat/property.h>
+
+#include "compat.h"
+#include "corvexBridge.h"
+#include "logging.h"
+#include "properties.h"
+#include "transportList.h"
+
+struct CorvexSubscriptionSet
+{
+    std::unordered_set<CorvexSubscription*> mEntries;
+};
+
+namespace
+{
+const size_t USER_NAME_SIZE        = 65;
+const size_t COMPUTER_NAME_SIZE    = 260;
+const size_t SESSION_USERNAME_SIZE = 190;
+const char*  UNKNOWN_IDENTITY      = "Unknown";
+const char*  STATUS_PAYLOAD_NAME   = "corvexmsg";
+
+/* Vendor sub-codes with which the router refuses a client it does not admit. */
+const uint32_t NOT_ENTITLED_SUB_CODES[] = {19, 45, 46, 47, 48, 67, 103, 104, 105, 106, 123};
+
+/* The discard subscription has no object of its own: its replies are
+ * swallowed by a callback that lets the vendor release them. */
+const CorvexDispatchInfo DISCARD_DISPATCH = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, corvexTransportBridge_ignoreMsg,
+                                             NULL, NULL};
+
+bool isNotEntitledSubCode (uint32_t subCode)
+{
+    for (uint32_t code : NOT_ENTITLED_SUB_CODES)
+    {
+        if (code == subCode)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* bridgePropertyValue (const char* key)
+{
+    char name[1024];
+    corvexLog_formatBuffer (name, sizeof (name), "%s%s", CORVEX_TRANSPORT_PREFIX, key);
+    return properties_Get (mamaInternal_getProperties (), name);
+}
+
+bool isTrue (const char* value)
+{
+    return 0 != properties_GetPropertyValueAsBoolean (value);
+}
+
+void readIdentity (char* userName, char* computerName)
+{
+    if (0 != corvexCompat_getUserName (userName, USER_NAME_SIZE))
+    {
+        corvexLog_formatBuffer (userName, USER_NAME_SIZE, "%s", UNKNOWN_IDENTITY);
+    }
+    if (0 != corvexCompat_getComputerName (computerName, COMPUTER_NAME_SIZE))
+    {
+        corvexLog_formatBuffer (computerName, COMPUTER_NAME_SIZE, "%s", UNKNOWN_IDENTITY);
+    }
+}
+
+void unlinkFromList (CorvexBridge* bridge, CorvexTransportBridge* transport)
+{
+    wlock_lock (bridge->mTransportListLock);
+    /* A concurrent creation walks the list and reads names: free it here. */
+    free (transport->mName);
+    transport->mName = NULL;
+    corvexTransportList_remove (bridge->mTransportList, transport);
+    wlock_unlock (bridge->mTransportListLock);
+}
+
+/* Releases a transport that is destroyed, has no subscriptions and no queued
+ * events; called with mSubscriptionsLock held, releases outside it. */
+bool isReleasable (const CorvexTransportBridge* transport)
+{
+    return transport->mDestroyFinished && transport->mSubscriptions->mEntries.empty ()
+        && 0 == transport->mPendingEvents;
+}
+
+/* Session properties in the order the vendor must see them: the defaults
+ * first so that user keys follow (and win), the bridge's own keys last. */
+mama_status buildSessionProperties (CorvexTransportBridge* transport, CorvexProperties** result)
+{
+    char prefix[CORVEX_INBOX_PREFIX_SIZE];
+    CORVEX_LOG (CORVEX_LOG_FINE, "Getting properties for transport name=%s.", transport->mName);
+    corvexLog_formatBuffer (prefix, sizeof (prefix), "%s%s.", CORVEX_TRANSPORT_PREFIX, transport->mName);
+    CorvexProperties* list = corvexProperties_allocate (prefix);
+    if (NULL == list)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate properties");
+        return MAMA_STATUS_NOMEM;
+    }
+    *result = list;
+
+    if (!corvexProperties_append (list, "SESSION_ALWAYS_BUFFER_IN_CONTEXT", "1"))
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "unable to append property SESSION_ALWAYS_BUFFER_IN_CONTEXT");
+        return MAMA_STATUS_NOMEM;
+    }
+    char userName[USER_NAME_SIZE];
+    if (0 == corvexCompat_getUserName (userName, sizeof (userName))
+        && !corvexProperties_append (list, "SESSION_USERNAME", userName))
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "unable to append user name");
+        return MAMA_STATUS_NOMEM;
+    }
+    char computerName[COMPUTER_NAME_SIZE];
+    if (0 == corvexCompat_getComputerName (computerName, sizeof (computerName))
+        && !corvexProperties_append (list, "SESSION_PASSWORD", computerName))
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "unable to append password");
+        return MAMA_STATUS_NOMEM;
+    }
+    if (!corvexProperties_append (list, "use_corvexcache", "1"))
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to append default use_corvexcache value");
+        return MAMA_STATUS_NOMEM;
+    }
+    if (!corvexProperties_append (list, "SESSION_REQUEST_MSG_LIMIT", "100000"))
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to append default SESSION_REQUEST_MSG_LIMIT value");
+        return MAMA_STATUS_NOMEM;
+    }
+
+    mama_status status = corvexProperties_load (list);
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to create properties: %s", mamaStatus_stringForStatus (status));
+        return status;
+    }
+
+    static const char* const TRAILING[] = {"SESSION_REAPPLY_SUBSCRIPTIONS", "SESSION_TOPIC_DISPATCH",
+                                           "SESSION_CONNECT_BLOCKING"};
+    for (const char* name : TRAILING)
+    {
+        if (!corvexProperties_append (list, name, "1"))
+        {
+            CORVEX_LOG (CORVEX_LOG_ERROR, "unable to append %s=%s", name, "1");
+            return MAMA_STATUS_NOMEM;
+        }
+    }
+    return MAMA_STATUS_OK;
+}
+
+mama_status createSession (CorvexTransportBridge* transport)
+{
+    corvexClient_session_createFuncInfo_t callbacks;
+    memset (&callbacks, 0, sizeof (callbacks));
+    callbacks.mEventInfo.mCallback = corvexTransportBridge_onSessionEvent;
+    callbacks.mEventInfo.mUser     = transport;
+    callbacks.mRxMsgInfo.mCallback = corvexTransportBridge_onSessionMessage;
+    callbacks.mRxMsgInfo.mUser     = NULL;
+
+    CORVEX_LOG (CORVEX_LOG_FINER, "Creating corvexClient session. Calling corvexClient_session_create");
+    int32_t rc = corvexClient_session_create (
+        corvexProperties_getCorvexClientProps (transport->mCorvexProperties), transport->mBridge_p->mContext,
+        &transport->mSession, &callbacks, sizeof (callbacks));
+    if (CORVEXCLIENT_OK != rc)
+    {
+        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Error in corvexClient_session_create()");
+        transport->mSession = NULL;
+        return MAMA_STATUS_PLATFORM;
+    }
+    _corvexClient_session_registerForTopicDispatchDestroy (transport->mSession,
+                                                           corvexTransportBridge_onTopicDispatchDestroy);
+
+    CORVEX_LOG (CORVEX_LOG_FINER, "Connecting corvexClient session. Calling corvexClient_session_connect");
+    rc = corvexClient_session_connect (transport->mSession);
+    if (CORVEXCLIENT_OK != rc)
+    {
+        /* Read the refusal before the report makes further vendor calls. */
+        const corvexClient_errorInfo_t* error   = corvexClient_getLastErrorInfo ();
+        bool                            refused = NULL != error && isNotEntitledSubCode (error->mSubCode);
+        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_WARN, rc, "Error in corvexClient_session_connect()");
+        return refused ? MAMA_STATUS_NOT_ENTITLED : MAMA_STATUS_PLATFORM;
+    }
+    return MAMA_STATUS_OK;
+}
+
+mama_status loadStatusPayload (CorvexTransportBridge* transport)
+{
+    mamaPayloadBridge payload = NULL;
+    mama_status       status  = mama_loadPayloadBridge (&payload, STATUS_PAYLOAD_NAME);
+    if (MAMA_STATUS_OK == status && NULL != payload)
+    {
+        CORVEX_LOG (CORVEX_LOG_FINER, "Loaded corvexmsg payload bridge for corvex transport events.");
+        transport->mStatusPayloadBridge = payload;
+        return MAMA_STATUS_OK;
+    }
+    if (MAMA_STATUS_OK == status)
+    {
+        status = MAMA_STATUS_NO_BRIDGE_IMPL;
+    }
+    if (transport->mUseCache)
+    {
+        CORVEX_LOG (CORVEX_LOG_WARN,
+                    "Unable to load corvexmsg payload bridgewith status: %s. The corvexmsg payload bridge is "
+                    "required when use_corvexcache is enabled.",
+                    mamaStatus_stringForStatus (status));
+        return status;
+    }
+    payload = mamaInternal_getDefaultPayload ();
+    if (NULL == payload)
+    {
+        /* Transport and cache events build their status messages with this
+         * payload; a transport without one could not deliver them safely. */
+        CORVEX_LOG (CORVEX_LOG_ERROR,
+                    "Unable to load corvexmsg payload bridge with status: %s and no default payload bridge "
+                    "is loaded. Transport events cannot be delivered without a payload bridge.",
+                    mamaStatus_stringForStatus (status));
+        return status;
+    }
+    CORVEX_LOG (CORVEX_LOG_FINER,
+                "Unable to load corvexmsg payload bridge with status: %s. Using default payload bridge. This "
+                "may cause unexpected behaviour should the payload bridge be in compatible with the corvex "
+                "bridge",
+                mamaStatus_stringForStatus (status));
+    transport->mStatusPayloadBridge = payload;
+    return MAMA_STATUS_OK;
+}
+
+mama_status readInboxPrefixes (CorvexTransportBridge* transport)
+{
+    memset (transport->mInboxCorvexReplyToPrefix, 0, sizeof (transport->mInboxCorvexReplyToPrefix));
+    int32_t rc = corvexClient_session_getProperty (transport->mSession, "SESSION_REPLY_TO_DEFAULT_DEST",
+                                                   transport->mInboxCorvexReplyToPrefix,
+                                                   sizeof (transport->mInboxCorvexReplyToPrefix));
+    transport->mInboxCorvexReplyToPrefix[sizeof (transport->mInboxCorvexReplyToPrefix) - 1] = '\0';
+    size_t length = strlen (transport->mInboxCorvexReplyToPrefix);
+    if (CORVEXCLIENT_OK != rc || 0 == length)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR,
+                    "Error in getting P2P topic  for transport name=%s. corvexClient_session_getProperty() "
+                    "failure for P2P inbox",
+                    transport->mName);
+        return MAMA_STATUS_PLATFORM;
+    }
+    transport->mInboxCorvexReplyToPrefix[length - 1] = '\0';
+    memcpy (transport->mInboxCorvexSubPrefix, transport->mInboxCorvexReplyToPrefix, length);
+    corvexSubscription_wildcardSecondLevel (transport->mInboxCorvexSubPrefix);
+    transport->mInboxCorvexSubPrefixLen = (uint32_t) strlen (transport->mInboxCorvexSubPrefix);
+    CORVEX_LOG (CORVEX_LOG_FINEST,
+                "Set mInboxCorvexReplyToPrefix='%s'  mInboxCorvexSubPrefix='%s' for transport name=%s. ",
+                transport->mInboxCorvexReplyToPrefix, transport->mInboxCorvexSubPrefix, transport->mName);
+    return MAMA_STATUS_OK;
+}
+
+/* Undoes a failed creation in reverse order; every resource is recognised by
+ * its field, which a new node starts without. Runs under mTransportListLock. */
+void rollbackCreate (CorvexBridge* bridge, CorvexTransportBridge* transport)
+{
+    if (NULL != transport->mCacheSessionLock)
+    {
+        wlock_destroy (transport->mCacheSessionLock);
+    }
+    if (NULL != transport->mPubInfoMap)
+    {
+        corvexClient_container_closeMapStream (&transport->mPubInfoMap);
+    }
+    if (NULL != transport->mSession)
+    {
+        corvexClient_session_destroy (&transport->mSession);
+    }
+    if (NULL != transport->mCorvexProperties)
+    {
+        corvexProperties_destroy (&transport->mCorvexProperties);
+    }
+    delete transport->mSubscriptions;
+    if (NULL != transport->mSubscriptionsLock)
+    {
+        wlock_destroy (transport->mSubscriptionsLock);
+    }
+    if (NULL != transport->mSuspendedQueuesLock)
+    {
+        wlock_destroy (transport->mSuspendedQueuesLock);
+    }
+    corvexThrottledLog_destroy (transport->mThrottledLog);
+    free (transport->mName);
+    transport->mName = NULL;
+    corvexTransportList_popFront (bridge->mTransportList);
+}
+
+mama_status fillTransport (CorvexBridge* bridge, CorvexTransportBridge* transport, const char* name,
+                           mamaTransport parent)
+{
+    transport->mMamaTransport = parent;
+    transport->mName          = strdup (name);
+    if (NULL == transport->mName)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate memory for transport name; transport: %p",
+                    (void*) transport);
+        return MAMA_STATUS_NOMEM;
+    }
+    transport->mThrottledLog = corvexThrottledLog_create (CORVEX_LOG_ERROR, bridge->mContext);
+    if (NULL == transport->mThrottledLog)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate memory for throttled log structure");
+        return MAMA_STATUS_NOMEM;
+    }
+    transport->mSuspendedQueuesLock = wlock_create ();
+    if (NULL == transport->mSuspendedQueuesLock)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to initialize lock for suspended queues");
+        return MAMA_STATUS_PLATFORM;
+    }
+    transport->mSuspendedQueues   = 0;
+    transport->mSubscriptionsLock = wlock_create ();
+    if (NULL == transport->mSubscriptionsLock)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to initialize lock for subscription list");
+        return MAMA_STATUS_PLATFORM;
+    }
+    transport->mSubscriptions = new (std::nothrow) CorvexSubscriptionSet;
+    if (NULL == transport->mSubscriptions)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to create list of subscriptions");
+        return MAMA_STATUS_PLATFORM;
+    }
+
+    mama_status status = buildSessionProperties (transport, &transport->mCorvexProperties);
+    if (MAMA_STATUS_OK != status)
+    {
+        return status;
+    }
+    transport->mBridge_p = bridge;
+    status               = createSession (transport);
+    if (MAMA_STATUS_OK != status)
+    {
+        return status;
+    }
+    corvexTransportBridge_createPubInfoMap (&transport->mPubInfoMap, transport->mPubInfoMapBuffer,
+                                           sizeof (transport->mPubInfoMapBuffer), transport->mSession);
+
+    transport->mCacheSession       = NULL;
+    transport->mCacheEventCallback = corvexTransportBridge_onCacheEvent;
+    transport->mCacheSessionLock   = wlock_create ();
+    if (NULL == transport->mCacheSessionLock)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not create cache session init lock..");
+        return MAMA_STATUS_PLATFORM;
+    }
+
+    const CorvexProperties* properties = transport->mCorvexProperties;
+    transport->mUseCache = isTrue (corvexProperties_get (properties, "use_corvexcache"));
+    if (transport->mUseCache)
+    {
+        CORVEX_LOG (CORVEX_LOG_NORMAL, "Use of CorvexCache is enabled.");
+    }
+    else
+    {
+        CORVEX_LOG (CORVEX_LOG_FINER, "Use of CorvexCache is disabled.");
+    }
+    status = loadStatusPayload (transport);
+    if (MAMA_STATUS_OK != status)
+    {
+        return status;
+    }
+    /* Without the cache nothing else answers initial-value requests. */
+    transport->mSendSubReq = transport->mUseCache ? isTrue (corvexProperties_get (properties, "send_subreq")) : 1;
+    CORVEX_LOG (CORVEX_LOG_FINER, "SendSubReq for transport %s is %s", transport->mName,
+                transport->mSendSubReq ? "enabled" : "disabled");
+
+    const char* recoverGaps = corvexProperties_get (properties, "allow_recover_gaps");
+    if (NULL == recoverGaps)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR,
+                    "Error in getting bridge property 'allow_recover_gaps' for transport name=%s. Property "
+                    "'%sallow_recover_gaps' is mandatory but missing.",
+                    transport->mName, properties->mPrefix);
+        return MAMA_STATUS_PLATFORM;
+    }
+    transport->mAllowRecoverGaps = isTrue (recoverGaps);
+    CORVEX_LOG (CORVEX_LOG_FINE,
+                "Found bridge property 'allow_recover_gaps' for transport name=%s, value=%s. Setting bridge "
+                "allow recover gaps to %d.",
+                transport->mName, recoverGaps, (int) transport->mAllowRecoverGaps);
+
+    status = readInboxPrefixes (transport);
+    if (MAMA_STATUS_OK != status)
+    {
+        return status;
+    }
+    return corvexTransportBridge_createDiscardSubscription (transport);
+}
+
+mama_status reportDestroyStep (int32_t rc, const char* text, mama_status current)
+{
+    CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, text);
+    return MAMA_STATUS_OK == current ? MAMA_STATUS_PLATFORM : current;
+}
+
+/* Shuts a session down that has already been taken out of its transport. */
+mama_status shutDownSession (CorvexTransportBridge* transport, corvexClient_session_t session)
+{
+    mama_status result = MAMA_STATUS_OK;
+    wlock_lock (transport->mSuspendedQueuesLock);
+    bool suspended = 0 != transport->mSuspendedQueues;
+    wlock_unlock (transport->mSuspendedQueuesLock);
+    int32_t rc = CORVEXCLIENT_OK;
+    if (suspended && CORVEXCLIENT_OK != (rc = corvexClient_session_resume (session)))
+    {
+        result = reportDestroyStep (rc, "Error resuming session before disconnect", result);
+    }
+    if (CORVEXCLIENT_OK != (rc = corvexClient_session_disconnect (session)))
+    {
+        result = reportDestroyStep (rc, "Error in corvexClient_session_disconnect()", result);
+    }
+    if (CORVEXCLIENT_OK != (rc = corvexClient_session_destroy (&session)))
+    {
+        result = reportDestroyStep (rc, "Error in corvexClient_session_destroy()", result);
+    }
+    else
+    {
+        CORVEX_LOG (CORVEX_LOG_NORMAL, "Destroyed corvexClient session in transport name=%s", transport->mName);
+    }
+    if (NULL != transport->mPubInfoMap)
+    {
+        rc = corvexClient_container_closeMapStream (&transport->mPubInfoMap);
+        if (CORVEXCLIENT_OK == rc)
+        {
+            transport->mPubInfoMap = NULL;
+            CORVEX_LOG (CORVEX_LOG_FINE, "Destroyed pub info map.");
+        }
+        else
+        {
+            CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Error in corvexClient_container_closeMapStream()");
+        }
+    }
+    return result;
+}
+} // namespace
+
+void corvexTransportBridge_createPubInfoMap (corvexClient_container_t* map, char* buffer, size_t size,
+                                             corvexClient_session_t session)
+{
+    *map = NULL;
+    const char* enabled = bridgePropertyValue ("send_publisher_info");
+    if (NULL != enabled && !isTrue (enabled))
+    {
+        CORVEX_LOG (CORVEX_LOG_FINE, "pubinfo disabled.");
+        return;
+    }
+    CORVEX_LOG (CORVEX_LOG_FINER, "pubinfo is enabled");
+    char userName[USER_NAME_SIZE];
+    char computerName[COMPUTER_NAME_SIZE];
+    readIdentity (userName, computerName);
+    char    sessionUser[SESSION_USERNAME_SIZE] = "";
+    int32_t rc = corvexClient_session_getProperty (session, "SESSION_USERNAME", sessionUser, sizeof (sessionUser));
+    sessionUser[sizeof (sessionUser) - 1] = '\0';
+    if (CORVEXCLIENT_OK != rc || '\0' == sessionUser[0])
+    {
+        corvexLog_formatBuffer (sessionUser, sizeof (sessionUser), "%s", UNKNOWN_IDENTITY);
+    }
+
+    rc = corvexClient_container_createMap (map, buffer, size);
+    if (CORVEXCLIENT_OK != rc)
+    {
+        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Cannot create pubinfo map");
+        *map = NULL;
+        return;
+    }
+    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addString (*map, userName, "U")))
+    {
+        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Cannot put username in pubinfo map");
+    }
+    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addString (*map, computerName, "H")))
+    {
+        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Cannot put computername in pubinfo map");
+    }
+    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addInt32 (*map, (int32_t) getpid (), "P")))
+    {
+        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Cannot put pid in pubinfo map");
+    }
+    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addString (*map, sessionUser, "S")))
+    {
+        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Cannot put session username in pubinfo map");
+    }
+}
+
+int corvexTransportBridge_ignoreMsg (corvexClient_session_t, corvexClient_msg_t, void*)
+{
+    return 0;
+}
+
+/* The discard topic is cut to the buffer like every vendor topic; only a
+ * formatting error fails. */
+static mama_status discardTopic (const CorvexTransportBridge* transport, char* topic)
+{
+    int length = corvexLog_formatBuffer (topic, CORVEX_TOPIC_BUFFER_SIZE, "%sdiscard",
+                                         transport->mInboxCorvexSubPrefix);
+    if (length < 0)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not concatenate topic for discard subscription: %d", length);
+        return MAMA_STATUS_PLATFORM;
+    }
+    topic[CORVEX_TOPIC_BUFFER_SIZE - 1] = '\0';
+    return MAMA_STATUS_OK;
+}
+
+mama_status corvexTransportBridge_createDiscardSubscription (CorvexTransportBridge* transport)
+{
+    char        topic[CORVEX_TOPIC_BUFFER_SIZE];
+    mama_status status = discardTopic (transport, topic);
+    if (MAMA_STATUS_OK != status)
+    {
+        return status;
+    }
+    int32_t rc = corvexClient_session_topicSubscribeWithDispatch (transport->mSession, 8, topic,
+                                                                  &DISCARD_DISPATCH, NULL);
+    if (CORVEXCLIENT_OK != rc)
+    {
+        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Error creating discard subscription");
+        return MAMA_STATUS_PLATFORM;
+    }
+    return MAMA_STATUS_OK;
+}
+
+mama_status corvexTransportBridge_destroyDiscardSubscription (CorvexTransportBridge* transport)
+{
+    char        topic[CORVEX_TOPIC_BUFFER_SIZE];
+    mama_status status = discardTopic (transport, topic);
+    if (MAMA_STATUS_OK != status)
+    {
+        return status;
+    }
+    int32_t rc = corvexClient_session_topicUnsubscribeWithDispatch (transport->mSession, 8, topic,
+                                                                    &DISCARD_DISPATCH, NULL);
+    if (CORVEXCLIENT_OK != rc)
+    {
+        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Error destroying discard subscription");
+        return MAMA_STATUS_PLATFORM;
+    }
+    return MAMA_STATUS_OK;
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create (CorvexTransportBridge** result, const char* name,
+                                                            mamaTransport parent)
+{
+    if (NULL == result || NULL == name || NULL == parent)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    CORVEX_LOG (CORVEX_LOG_FINEST, "Args: name=%s mamaTPort=%p", name, (void*) parent);
+    if ('\0' == name[0])
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Called with empty transport name");
+        return MAMA_STATUS_INVALID_ARG;
+    }
+    mamaBridge impl = mamaTransportImpl_getBridgeImpl (parent);
+    if (NULL == impl)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not get bridge from passed in MAMA Transport");
+        return MAMA_STATUS_PLATFORM;
+    }
+    CorvexBridge* bridge = NULL;
+    mama_status   status = corvexBridge_getBridge (impl, &bridge);
+    if (MAMA_STATUS_OK != status)
+    {
+        return status;
+    }
+    status = corvexBridge_initKlix (bridge);
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to initialize KLIX before creating transport '%s': %s", name,
+                    mamaStatus_stringForStatus (status));
+        return status;
+    }
+
+    wlock_lock (bridge->mTransportListLock);
+    CorvexTransportBridge* existing = corvexTransportList_findByName (bridge->mTransportList, name);
+    if (NULL != existing)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Cannot create transport name=%s. Already have a transport with this name (%p)",
+                    name, (void*) existing);
+        wlock_unlock (bridge->mTransportListLock);
+        return MAMA_STATUS_PLATFORM;
+    }
+    CorvexTransportBridge* transport = corvexTransportList_pushFront (bridge->mTransportList);
+    if (NULL == transport)
+    {
+        wlock_unlock (bridge->mTransportListLock);
+        return MAMA_STATUS_NOMEM;
+    }
+    status = fillTransport (bridge, transport, name, parent);
+    if (MAMA_STATUS_OK != status)
+    {
+        rollbackCreate (bridge, transport);
+        wlock_unlock (bridge->mTransportListLock);
+        return status;
+    }
+    *result = transport;
+    mamaTransportImpl_invokeTransportCallback (parent, MAMA_TRANSPORT_CONNECT, 0, NULL);
+    wlock_unlock (bridge->mTransportListLock);
+    return MAMA_STATUS_OK;
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy (CorvexTransportBridge* transport)
+{
+    if (NULL == transport)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    if (NULL == transport->mName)
+    {
+        return MAMA_STATUS_INVALID_ARG;
+    }
+    CorvexBridge* bridge = transport->mBridge_p;
+
+    /* The list lock keeps a concurrent creation's name lookup from reading the
+     * session handle while it is cleared. */
+    wlock_lock (bridge->mTransportListLock);
+    wlock_lock (transport->mSubscriptionsLock);
+    corvexTransportBridge_destroyDiscardSubscription (transport);
+    corvexClient_session_t session = transport->mSession;
+    transport->mSession             = NULL;
+    wlock_unlock (transport->mSubscriptionsLock);
+    wlock_unlock (bridge->mTransportListLock);
+
+    mama_status result = MAMA_STATUS_OK;
+    if (transport->mUseCache && NULL != transport->mCacheSession)
+    {
+        int32_t rc = corvexClient_cacheSession_destroy (&transport->mCacheSession);
+        if (CORVEXCLIENT_OK == rc)
+        {
+            CORVEX_LOG (CORVEX_LOG_NORMAL, "Destroyed corvexClient cache session in transport name=%s",
+                        transport->mName);
+            transport->mCacheSession = NULL;
+        }
+        else
+        {
+            result = reportDestroyStep (rc, "Error in corvexClient_cacheSession_destroy()", result);
+        }
+    }
+    if (NULL != session)
+    {
+        mama_status shutDown = shutDownSession (transport, session);
+        result               = MAMA_STATUS_OK == result ? shutDown : result;
+    }
+    transport->mMamaTransport = NULL;
+
+    /* Released here only when nothing refers to the object any more; else by
+     * the last subscription removal or queued event to let go of it. */
+    wlock_lock (transport->mSubscriptionsLock);
+    transport->mDestroyFinished = 1;
+    bool release                = isReleasable (transport);
+    wlock_unlock (transport->mSubscriptionsLock);
+    if (release)
+    {
+        mama_status released = corvexTransportBridge_release (transport);
+        result               = MAMA_STATUS_OK == result ? released : result;
+    }
+    return result;
+}
+
+mama_status corvexTransportBridge_release (CorvexTransportBridge* transport)
+{
+    delete transport->mSubscriptions;
+    transport->mSubscriptions = NULL;
+    wlock_destroy (transport->mSubscriptionsLock);
+    transport->mSubscriptionsLock = NULL;
+    corvexProperties_destroy (&transport->mCorvexProperties);
+    wlock_destroy (transport->mSuspendedQueuesLock);
+    transport->mSuspendedQueuesLock = NULL;
+    wlock_destroy (transport->mCacheSessionLock);
+    transport->mCacheSessionLock = NULL;
+    corvexThrottledLog_destroy (transport->mThrottledLog);
+    transport->mThrottledLog = NULL;
+
+    CorvexBridge* bridge = transport->mBridge_p;
+    if (NULL == bridge || NULL == bridge->mTransportList)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR,
+                    "Unexpected NULL pointer (mBridge_p or mBridge_p->mTransportList); mBridge_p: %p",
+                    (void*) bridge);
+        free (transport->mName);
+        transport->mName = NULL;
+        return MAMA_STATUS_PLATFORM;
+    }
+    unlinkFromList (bridge, transport);
+    return MAMA_STATUS_OK;
+}
+
+CORVEX_EXPORT int corvexBridgeMamaTransport_isValid (CorvexTransportBridge* transport)
+{
+    return NULL != transport && NULL != transport->mSession;
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNativeTransport (CorvexTransportBridge* transport,
+                                                                        void**                 result)
+{
+    if (NULL == transport || NULL == result)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    *result = transport;
+    return MAMA_STATUS_OK;
+}
+
+mama_status corvexTransportBridge_addSubscription (CorvexTransportBridge* transport,
+                                                   CorvexSubscription*    subscription)
+{
+    if (NULL == transport || NULL == subscription)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    mama_status result = MAMA_STATUS_OK;
+    wlock_lock (transport->mSubscriptionsLock);
+    if (NULL == transport->mSession)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Transport has been destroyed");
+        result = MAMA_STATUS_PLATFORM;
+    }
+    else
+    {
+        try
+        {
+            if (!transport->mSubscriptions->mEntries.insert (subscription).second)
+            {
+                CORVEX_LOG (CORVEX_LOG_ERROR, "Adding same subscription to transport twice");
+            }
+        }
+        catch (const std::bad_alloc&)
+        {
+            CORVEX_LOG (CORVEX_LOG_ERROR, "Couldn't append subscription to transports subscription list");
+            result = MAMA_STATUS_NOMEM;
+        }
+    }
+    wlock_unlock (transport->mSubscriptionsLock);
+    return result;
+}
+
+mama_status corvexTransportBridge_removeSubscription (CorvexTransportBridge* transport,
+                                                      CorvexSubscription*    subscription)
+{
+    if (NULL == transport || NULL == subscription)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    mama_status result = MAMA_STATUS_OK;
+    wlock_lock (transport->mSubscriptionsLock);
+    if (0 == transport->mSubscriptions->mEntries.erase (subscription))
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "subscription not registered on transport");
+        result = MAMA_STATUS_INVALID_ARG;
+    }
+    bool release = isReleasable (transport);
+    wlock_unlock (transport->mSubscriptionsLock);
+    return release ? corvexTransportBridge_release (transport) : result;
+}
+
+int corvexTransportBridge_holdForEvent (CorvexTransportBridge* transport)
+{
+    wlock_lock (transport->mSubscriptionsLock);
+    bool live = NULL != transport->mSession;
+    if (live)
+    {
+        ++transport->mPendingEvents;
+    }
+    wlock_unlock (transport->mSubscriptionsLock);
+    return live;
+}
+
+void corvexTransportBridge_dropEventHold (CorvexTransportBridge* transport)
+{
+    wlock_lock (transport->mSubscriptionsLock);
+    --transport->mPendingEvents;
+    bool release = isReleasable (transport);
+    wlock_unlock (transport->mSubscriptionsLock);
+    if (release)
+    {
+        corvexTransportBridge_release (transport);
+    }
+}
+
+mama_status corvexTransportBridge_suspend (CorvexTransportBridge* transport)
+{
+    if (NULL == transport)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "no transport closure");
+        return MAMA_STATUS_NULL_ARG;
+    }
+    mama_status result = MAMA_STATUS_OK;
+    wlock_lock (transport->mSuspendedQueuesLock);
+    uint32_t count = ++transport->mSuspendedQueues;
+    CORVEX_LOG (CORVEX_LOG_FINEST,
+                "incremented suspended queues for transport '%s' because queue is full; value is now '%u'",
+                transport->mName, count);
+    if (NULL != transport->mSession && 1 == count)
+    {
+        int32_t rc = corvexClient_session_suspend (transport->mSession);
+        if (CORVEXCLIENT_OK != rc)
+        {
+            CORVEX_LOG (CORVEX_LOG_ERROR, "could not suspend the transport '%s'", transport->mName);
+            CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "error in corvexClient_session_suspend()");
+            count = --transport->mSuspendedQueues;
+            CORVEX_LOG (CORVEX_LOG_FINEST,
+                        "decremented suspended queues for transport '%s' because corvexClient_session_suspend "
+                        "failed; value is now '%u'",
+                        transport->mName, count);
+            result = MAMA_STATUS_PLATFORM;
+        }
+        else
+        {
+            CORVEX_LOG (CORVEX_LOG_FINER, "suspending the transport '%s'; cannot exceed maximum queue depth",
+                        transport->mName);
+        }
+    }
+    wlock_unlock (transport->mSuspendedQueuesLock);
+    return result;
+}
+
+mama_status corvexTransportBridge_resume (CorvexTransportBridge* transport)
+{
+    if (NULL == transport)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "no transport closure");
+        return MAMA_STATUS_NULL_ARG;
+    }
+    mama_status result = MAMA_STATUS_OK;
+    wlock_lock (transport->mSuspendedQueuesLock);
+    if (0 == transport->mSuspendedQueues)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR,
+                    "transport with no suspended queues being resumed. corvexTransportBridge=%p",
+                    (void*) transport);
+        wlock_unlock (transport->mSuspendedQueuesLock);
+        return MAMA_STATUS_PLATFORM;
+    }
+    uint32_t count = --transport->mSuspendedQueues;
+    CORVEX_LOG (CORVEX_LOG_FINEST,
+                "decremented suspended queues for transport '%s' because queue has enough room; value is now '%u'",
+                transport->mName, count);
+    if (0 == count && NULL != transport->mSession)
+    {
+        int32_t rc = corvexClient_session_resume (transport->mSession);
+        if (CORVEXCLIENT_OK != rc)
+        {
+            CORVEX_LOG (CORVEX_LOG_ERROR, "could not resume the transport '%s'", transport->mName);
+            CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "error in corvexClient_session_resume()");
+            count = ++transport->mSuspendedQueues;
+            CORVEX_LOG (CORVEX_LOG_FINEST,
+                        "incremented suspended queues for transport '%s' because corvexClient_session_resume "
+                        "failed; value is now '%u'",
+                        transport->mName, count);
+            result = MAMA_STATUS_PLATFORM;
+        }
+        else
+        {
+            CORVEX_LOG (CORVEX_LOG_FINER, "resuming the transport '%s'; queue now has enough room to continue",
+                        transport->mName);
+        }
+    }
+    wlock_unlock (transport->mSuspendedQueuesLock);
+    return result;
+}
+
+/* Session, topic-dispatch and cache callbacks: until subscriptions and cache
+ * requests exist on a transport they have nothing to deliver. The receive
+ * callback leaves every unmatched message to the vendor. */
+void corvexTransportBridge_onSessionEvent (corvexClient_session_t, const corvexClient_session_eventInfo_t*, void*)
+{
+}
+
+int corvexTransportBridge_onSessionMessage (corvexClient_session_t, corvexClient_msg_t, void*)
+{
+    return CORVEXCLIENT_CALLBACK_OK;
+}
+
+void corvexTransportBridge_onTopicDispatchDestroy (const char*, const CorvexDispatchInfo*)
+{
+}
+
+void corvexTransportBridge_onCacheEvent (corvexClient_session_t, const corvexClient_cacheSession_eventInfo_t*, void*)
+{
+}
+
+/* Connection-level features the platform does not offer through this bridge. */
+#define CORVEX_NOT_SUPPORTED()                                                                   \
+    do                                                                                           \
+    {                                                                                            \
+        CORVEX_LOG (CORVEX_LOG_FINEST, "conflation and load balancing are not supported by this bridge."); \
+        return MAMA_STATUS_NOT_IMPLEMENTED;                                                      \
+    } while (0)
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_forceClientDisconnect (CorvexTransportBridge**, int, const char*,
+                                                                           uint16_t)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_findConnection (CorvexTransportBridge**, int, mamaConnection*,
+                                                                    const char*, uint16_t)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getAllConnections (CorvexTransportBridge**, int, mamaConnection**,
+                                                                       uint32_t*)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getAllConnectionsForTopic (CorvexTransportBridge**, int,
+                                                                               const char*, mamaConnection**,
+                                                                               uint32_t*)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_freeAllConnections (CorvexTransportBridge**, int, mamaConnection*,
+                                                                        uint32_t)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getAllServerConnections (CorvexTransportBridge**, int,
+                                                                             mamaServerConnection**, uint32_t*)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_freeAllServerConnections (CorvexTransportBridge**, int,
+                                                                              mamaServerConnection*, uint32_t)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_sendMsgToConnection (CorvexTransportBridge*, mamaConnection,
+                                                                         mamaMsg, const char*)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_isConnectionIntercepted (mamaConnection, uint8_t* result)
+{
+    if (NULL == result)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    *result = 0;
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_installConnectConflateMgr (CorvexTransportBridge*,
+                                                                               mamaConflationManager,
+                                                                               mamaConnection, conflateProcessCb,
+                                                                               conflateGetMsgCb)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_uninstallConnectConflateMgr (CorvexTransportBridge*,
+                                                                                 mamaConflationManager,
+                                                                                 mamaConnection)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_startConnectionConflation (CorvexTransportBridge*,
+                                                                               mamaConflationManager,
+                                                                               mamaConnection)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_requestConflation (CorvexTransportBridge**, int)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_requestEndConflation (CorvexTransportBridge**, int)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNativeTransportNamingCtx (CorvexTransportBridge*, void**)
+{
+    CORVEX_NOT_SUPPORTED ();
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNumLoadBalanceAttributes (const char* name, int* count)
+{
+    if (NULL == name || NULL == count)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    *count = 0;
+    return MAMA_STATUS_OK;
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getLoadBalanceScheme (const char* name, tportLbScheme* scheme)
+{
+    if (NULL == name || NULL == scheme)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    *scheme = TPORT_LB_SCHEME_STATIC;
+    return MAMA_STATUS_OK;
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getLoadBalanceSharedObjectName (const char*  name,
+                                                                                    const char** objectName)
+{
+    if (NULL == name || NULL == objectName)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    *objectName = NULL;
+    return MAMA_STATUS_OK;
+}
