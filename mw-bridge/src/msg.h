@@ -1,0 +1,24 @@
+/* The bridge side of a MAMA message: the received vendor message it was
+ * decoded from, and its reply address. */
+#ifndef CORVEX_BRIDGE_MSG_H
+#define CORVEX_BRIDGE_MSG_H
+
+#include <stdint.h>
+
+#include <mama/mama.h>
+
+#include "corvexClient.h"
+
+struct CorvexBridgeMsg
+{
+    void*              mNativeHandle;
+    /* Set by the receive path before dispatch; NULL for messages the
+     * application builds. */
+    corvexClient_msg_t mCorvexMsg;
+    mamaMsg            mMamaMsg;
+    /* Once set, this object owns mCorvexMsg and frees it when MAMA destroys
+     * the message's middleware part. */
+    uint8_t            mIsDetached;
+};
+
+#endif /* CORVEX_BRIDGE_MSG_H */
