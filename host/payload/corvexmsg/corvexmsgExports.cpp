@@ -1,5 +1,6 @@
 /* The C entry points the host's payload loader looks up by name. */
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -8,13 +9,11 @@
 #include "mama/reservedfields.h"
 #include "msgimpl.h"
 #include "payloadbridge.h"
-#include "mama/integration/mama.h"
+#include "mama/integration/bridge.h"
+#include "mama/version.h"
 
 namespace
 {
-
-/* The host release this library is built for; the loader checks major.minor. */
-constexpr const char* CORVEXMSG_COMPILE_VERSION = "6.3.2";
 
 CorvexMsgPayload* asMsg (msgPayload msg)
 {
@@ -283,7 +282,7 @@ extern "C" mama_status corvexmsgPayload_init (mamaPayloadBridge /* bridge */, ch
     }
     *identifier = CORVEXMSG_PAYLOAD_ID;
     /* write-once: a reload after mama_close finds it already set, which is fine */
-    mamaInternal_setMetaProperty ("mama.corvexmsg.compile_version", CORVEXMSG_COMPILE_VERSION);
+    MAMA_SET_BRIDGE_COMPILE_TIME_VERSION ("corvexmsg");
     return MAMA_STATUS_OK;
 }
 
