@@ -44,7 +44,8 @@ COMMONExpDLL wombatQueueStatus wombatQueue_create (wombatQueue queue, uint32_t m
 COMMONExpDLL wombatQueueStatus wombatQueue_setMaxSize (wombatQueue queue, unsigned int value);
 COMMONExpDLL wombatQueueStatus wombatQueue_getMaxSize (wombatQueue queue, unsigned int* value);
 
-/* Discards pending items without running them. No thread may be dispatching. */
+/* Discards pending items without running them. No thread may be dispatching
+ * (refused with WOMBAT_QUEUE_SEM_ERR while one is waiting). */
 COMMONExpDLL wombatQueueStatus wombatQueue_destroy (wombatQueue queue);
 /* Frees a queue that was allocated but whose create failed. */
 COMMONExpDLL wombatQueueStatus wombatQueue_deallocate (wombatQueue queue);
