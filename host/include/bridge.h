@@ -113,8 +113,6 @@ typedef struct mamaBridgeImpl_
     void*          mClosure;            /* the bridge's own object (setClosure) */
     wLock          mLock;               /* created by the loader, destroyed at close */
     mamaQueue      mDefaultEventQueue;  /* registered by the bridge's open */
-    mamaQueue      mInternalEventQueue; /* host-internal queue, if one was made */
-    mamaDispatcher mInternalDispatcher;
     mama_bool_t    mEntitleDeferred;    /* meta property entitlements.deferred */
     void*          mDllHandle;          /* the bridge library */
     void*          mBaseDllHandle;      /* base bridge library, when extended */
