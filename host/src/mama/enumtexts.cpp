@@ -1,27 +1,10 @@
-// Display texts of the subscription, quality and service-level enumerations.
+// Display texts of the subscription message type, quality and service-level
+// enumerations (subscription types are named beside the subscriptions).
 #include "mama/quality.h"
 #include "mama/servicelevel.h"
 #include "mama/subscmsgtype.h"
-#include "mama/subscriptiontype.h"
 
 extern "C" {
-
-const char* MamaSubscTypeStr (mamaSubscriptionType subtype)
-{
-    switch (subtype)
-    {
-    case MAMA_SUBSC_TYPE_NORMAL: return "NORMAL";
-    case MAMA_SUBSC_TYPE_GROUP: return "GROUP";
-    case MAMA_SUBSC_TYPE_BOOK: return "BOOK";
-    case MAMA_SUBSC_TYPE_BASIC: return "BASIC";
-    case MAMA_SUBSC_TYPE_DICTIONARY: return "DICTIONARY";
-    case MAMA_SUBSC_TYPE_SYMBOL_LIST:
-    case MAMA_SUBSC_TYPE_SYMBOL_LIST_NORMAL: return "SYMBOL_LIST_NORMAL";
-    case MAMA_SUBSC_TYPE_SYMBOL_LIST_GROUP: return "SYMBOL_LIST_GROUP";
-    case MAMA_SUBSC_TYPE_SYMBOL_LIST_BOOK: return "SYMBOL_LIST_BOOK";
-    }
-    return "unknown";
-}
 
 const char* MamaSubscMsgTypeStr (mamaSubscMsgType type)
 {
