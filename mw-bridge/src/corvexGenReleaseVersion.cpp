@@ -2,8 +2,6 @@
 
 #include "corvexGenReleaseVersion.h"
 
-#include <mutex>
-
 #include "logging.h"
 
 namespace
@@ -23,9 +21,7 @@ char gVersion[FIELD_SIZE];
 char gDateTime[FIELD_SIZE];
 char gVariant[FIELD_SIZE];
 corvexClient_versionInfo_t gRecord = {gVersion, gDateTime, gVariant};
-std::once_flag gBuilt;
-
-void buildRecord (void)
+bool buildRecord (void)
 {
     corvexLog_formatBuffer (gVersion, FIELD_SIZE, "%d.%d%s.%d%s.%d", VERSION_MAJOR, VERSION_MINOR, "",
                             VERSION_MAINTENANCE, "", VERSION_BUILD);
@@ -33,6 +29,7 @@ void buildRecord (void)
     corvexLog_formatBuffer (gVariant, FIELD_SIZE, "%s", BUILD_VARIANT);
     CORVEX_LOG (CORVEX_LOG_FINE, "Corvex OpenMAMA Middleware Bridge version '%s', variant '%s', date/time '%s'",
                 gVersion, gVariant, gDateTime);
+    return true;
 }
 } // namespace
 
@@ -45,7 +42,8 @@ mama_status corvexOpenmama_version_get (const corvexClient_versionInfo_t** recor
     }
     CORVEX_LOG (CORVEX_LOG_FINE, "corvexClient_version_get called");
     /* Once per process, and safe when several threads ask at once. */
-    std::call_once (gBuilt, buildRecord);
+    static const bool built = buildRecord ();
+    (void)built;
     *record = &gRecord;
     return MAMA_STATUS_OK;
 }

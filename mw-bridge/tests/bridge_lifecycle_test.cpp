@@ -1,0 +1,217 @@
+#include <dlfcn.h>
+
+#include <regex>
+#include <string>
+
+#include <bridge.h>
+#include <corvexClientTest.h>
+
+#include "bridgeFixture.h"
+#include "corvexBridge.h"
+
+namespace
+{
+const char* const TIMEOUT_PROPERTY = "mama.corvex.transport.defaultqueue.timeout";
+
+/* Every entry point the host looks up, in the host's order. */
+const char* const EXPORTS[] = {
+    "corvexBridge_init", "corvexBridge_start", "corvexBridge_stop", "corvexBridge_open", "corvexBridge_close",
+    "corvexBridge_getVersion", "corvexBridge_getName", "corvexBridge_getDefaultPayloadId",
+    "corvexBridgeMamaQueue_create", "corvexBridgeMamaQueue_create_usingNative", "corvexBridgeMamaQueue_destroy",
+    "corvexBridgeMamaQueue_getEventCount", "corvexBridgeMamaQueue_dispatch", "corvexBridgeMamaQueue_timedDispatch",
+    "corvexBridgeMamaQueue_dispatchEvent", "corvexBridgeMamaQueue_enqueueEvent",
+    "corvexBridgeMamaQueue_stopDispatch", "corvexBridgeMamaQueue_setEnqueueCallback",
+    "corvexBridgeMamaQueue_removeEnqueueCallback", "corvexBridgeMamaQueue_getNativeHandle",
+    "corvexBridgeMamaQueue_setLowWatermark", "corvexBridgeMamaQueue_setHighWatermark",
+    "corvexBridgeMamaTransport_isValid", "corvexBridgeMamaTransport_destroy", "corvexBridgeMamaTransport_create",
+    "corvexBridgeMamaTransport_forceClientDisconnect", "corvexBridgeMamaTransport_findConnection",
+    "corvexBridgeMamaTransport_getAllConnections", "corvexBridgeMamaTransport_getAllConnectionsForTopic",
+    "corvexBridgeMamaTransport_freeAllConnections", "corvexBridgeMamaTransport_getAllServerConnections",
+    "corvexBridgeMamaTransport_freeAllServerConnections",
+    "corvexBridgeMamaTransport_getNumLoadBalanceAttributes", "corvexBridgeMamaTransport_getLoadBalanceScheme",
+    "corvexBridgeMamaTransport_getLoadBalanceSharedObjectName", "corvexBridgeMamaTransport_sendMsgToConnection",
+    "corvexBridgeMamaTransport_isConnectionIntercepted", "corvexBridgeMamaTransport_installConnectConflateMgr",
+    "corvexBridgeMamaTransport_uninstallConnectConflateMgr",
+    "corvexBridgeMamaTransport_startConnectionConflation", "corvexBridgeMamaTransport_requestConflation",
+    "corvexBridgeMamaTransport_requestEndConflation", "corvexBridgeMamaTransport_getNativeTransport",
+    "corvexBridgeMamaTransport_getNativeTransportNamingCtx", "corvexBridgeMamaSubscription_create",
+    "corvexBridgeMamaSubscription_createWildCard", "corvexBridgeMamaSubscription_mute",
+    "corvexBridgeMamaSubscription_destroy", "corvexBridgeMamaSubscription_isValid",
+    "corvexBridgeMamaSubscription_hasWildcards", "corvexBridgeMamaSubscription_getPlatformError",
+    "corvexBridgeMamaSubscription_setTopicClosure", "corvexBridgeMamaSubscription_muteCurrentTopic",
+    "corvexBridgeMamaSubscription_isTportDisconnected", "corvexBridgeMamaTimer_create",
+    "corvexBridgeMamaTimer_destroy", "corvexBridgeMamaTimer_reset", "corvexBridgeMamaTimer_setInterval",
+    "corvexBridgeMamaTimer_getInterval", "corvexBridgeMamaIo_create", "corvexBridgeMamaIo_getDescriptor",
+    "corvexBridgeMamaIo_destroy", "corvexBridgeMamaPublisher_createByIndex", "corvexBridgeMamaPublisher_destroy",
+    "corvexBridgeMamaPublisher_send", "corvexBridgeMamaPublisher_sendFromInbox",
+    "corvexBridgeMamaPublisher_sendFromInboxByIndex", "corvexBridgeMamaPublisher_sendReplyToInbox",
+    "corvexBridgeMamaPublisher_sendReplyToInboxHandle", "corvexBridgeMamaPublisher_setUserCallbacks",
+    "corvexBridgeMamaInbox_create", "corvexBridgeMamaInbox_createByIndex", "corvexBridgeMamaInbox_destroy",
+    "corvexBridgeMamaMsg_create", "corvexBridgeMamaMsg_destroy", "corvexBridgeMamaMsg_destroyMiddlewareMsg",
+    "corvexBridgeMamaMsg_detach", "corvexBridgeMamaMsg_isFromInbox", "corvexBridgeMamaMsg_getPlatformError",
+    "corvexBridgeMamaMsg_setSendSubject", "corvexBridgeMamaMsg_getNativeHandle",
+    "corvexBridgeMamaMsg_duplicateReplyHandle", "corvexBridgeMamaMsg_copyReplyHandle",
+    "corvexBridgeMamaMsgImpl_setReplyHandle", "corvexBridgeMamaMsgImpl_setReplyHandleAndIncrement",
+    "corvexBridgeMamaMsg_destroyReplyHandle"};
+
+/* The loaded library's own entry point (the test binary links a copy of the
+ * bridge's internals, whose process-wide state is separate). */
+template <typename Function> Function loadedEntryPoint (const char* name)
+{
+    void* library = dlopen ("libmamacorveximpl.so", RTLD_NOW | RTLD_NOLOAD);
+    void* symbol = library != nullptr ? dlsym (library, name) : nullptr;
+    if (library != nullptr)
+    {
+        dlclose (library);
+    }
+    return reinterpret_cast<Function> (symbol);
+}
+
+const char* const LINE_FORMAT = "^(Off|Severe|Error|Warn|Normal|Fine|Finer|Finest) CORVEX-MW-Bridge: "
+                                "\\([A-Za-z]+:[0-9]+\\): .*$";
+} // namespace
+
+TEST_F (BridgeTest, ExportsEveryEntryPointTheHostLooksUp)
+{
+    void* library = dlopen ("libmamacorveximpl.so", RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE (nullptr, library);
+    EXPECT_EQ (86u, sizeof (EXPORTS) / sizeof (EXPORTS[0]));
+    for (const char* name : EXPORTS)
+    {
+        EXPECT_NE (nullptr, dlsym (library, name)) << name;
+    }
+    EXPECT_EQ (nullptr, dlsym (library, "corvexBridge_initKlix")) << "internal functions stay hidden";
+    dlclose (library);
+}
+
+TEST_F (BridgeTest, IdentifiesItselfAndItsPayload)
+{
+    EXPECT_STREQ ("6.3.1", mamaBridgeImpl_getMetaProperty (mBridge, "compile_version"));
+    EXPECT_STREQ ("true", mamaBridgeImpl_getMetaProperty (mBridge, "entitlements.deferred"));
+
+    auto getVersion = loadedEntryPoint<const char* (*) (void)> ("corvexBridge_getVersion");
+    ASSERT_NE (nullptr, getVersion);
+    std::string version = getVersion ();
+    EXPECT_EQ (0u, version.find ("Corvex OpenMAMA Middleware Bridge v7.5.2.1 with Corvex C API v")) << version;
+
+    char** names = nullptr;
+    char* ids = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, corvexBridge_getDefaultPayloadId (&names, &ids));
+    EXPECT_STREQ ("corvexmsg", names[0]);
+    EXPECT_EQ (nullptr, names[1]);
+    EXPECT_EQ ('1', ids[0]);
+    EXPECT_EQ ('\0', ids[1]);
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_getDefaultPayloadId (nullptr, &ids));
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_getDefaultPayloadId (&names, nullptr));
+}
+
+TEST_F (BridgeTest, OpenCreatesTheNamedDefaultQueue)
+{
+    mamaQueue queue = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mama_getDefaultEventQueue (mBridge, &queue));
+    const char* name = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_getQueueName (queue, &name));
+    EXPECT_STREQ ("CORVEX_DEFAULT_MAMA_QUEUE", name);
+}
+
+TEST_F (BridgeTest, StartDispatchesTheDefaultQueueUntilStoppedFromAnotherThread)
+{
+    mamaQueue queue = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mama_getDefaultEventQueue (mBridge, &queue));
+    Signal ran;
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mamaQueue_enqueueEvent (queue, [] (mamaQueue, void* c) { static_cast<Signal*> (c)->raise (); },
+                                       &ran));
+
+    DispatchThread starter ([this] { return mama_start (mBridge); });
+    ASSERT_TRUE (ran.wait ());
+    ASSERT_EQ (MAMA_STATUS_OK, mama_stop (mBridge));
+    ASSERT_TRUE (starter.waitReturned (std::chrono::milliseconds (2000)));
+    EXPECT_EQ (MAMA_STATUS_OK, starter.status ());
+    EXPECT_EQ (1u, LogCapture::count ("): Start dispatching on default event queue."));
+}
+
+TEST_F (BridgeTest, EveryLineHasTheBridgeFormat)
+{
+    DispatchThread starter ([this] { return mama_start (mBridge); });
+    ASSERT_TRUE (LogCapture::waitFor ("Start dispatching on default event queue."));
+    ASSERT_EQ (MAMA_STATUS_OK, mama_stop (mBridge));
+    ASSERT_TRUE (starter.waitReturned (std::chrono::milliseconds (2000)));
+
+    std::vector<std::string> started = LogCapture::matching ("Start dispatching");
+    ASSERT_EQ (1u, started.size ());
+    EXPECT_TRUE (std::regex_match (
+        started[0], std::regex ("^Finer CORVEX-MW-Bridge: \\(bridge:[0-9]+\\): Start dispatching on default "
+                                "event queue\\.$")))
+        << started[0];
+
+    for (const std::string& line : LogCapture::matching ("CORVEX-MW-Bridge"))
+    {
+        EXPECT_TRUE (std::regex_match (line, std::regex (LINE_FORMAT))) << line;
+    }
+}
+
+TEST_F (BridgeTest, LevelBelowTheMessageDropsTheLine)
+{
+    mama_setLogLevel (MAMA_LOG_LEVEL_FINE);
+    DispatchThread starter ([this] { return mama_start (mBridge); });
+    ASSERT_EQ (MAMA_STATUS_OK, mama_stop (mBridge));
+    ASSERT_TRUE (starter.waitReturned (std::chrono::milliseconds (2000)));
+    EXPECT_EQ (0u, LogCapture::count ("Start dispatching"));
+}
+
+TEST_F (BridgeTest, DefaultQueueTimeoutFallsBackForUnusableValues)
+{
+    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty (TIMEOUT_PROPERTY, "abc"));
+    EXPECT_EQ (2000, corvexBridge_getDefaultQueueTimeout ());
+    EXPECT_EQ (1u, LogCapture::count (
+                       "Corvex bridge default event queue timeout 0 ms is invalid. Using default 2000 ms."));
+
+    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty (TIMEOUT_PROPERTY, "-5"));
+    EXPECT_EQ (2000, corvexBridge_getDefaultQueueTimeout ());
+    EXPECT_EQ (1u, LogCapture::count (
+                       "Corvex bridge default event queue timeout -5 ms is invalid. Using default 2000 ms."));
+
+    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty (TIMEOUT_PROPERTY, "99999999999999999999"));
+    EXPECT_GT (corvexBridge_getDefaultQueueTimeout (), 0);
+
+    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty (TIMEOUT_PROPERTY, "750"));
+    EXPECT_EQ (750, corvexBridge_getDefaultQueueTimeout ());
+}
+
+TEST_F (BridgeTest, EmptyDefaultQueueTimeoutTakesTheHostDefault)
+{
+    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty (TIMEOUT_PROPERTY, ""));
+    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty ("mama.defaultqueue.timeout", "1500"));
+    EXPECT_EQ (1500, corvexBridge_getDefaultQueueTimeout ());
+
+    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty ("mama.defaultqueue.timeout", "0"));
+    EXPECT_EQ (2000, corvexBridge_getDefaultQueueTimeout ());
+    EXPECT_EQ (0u, LogCapture::count ("Could not destroy DefaultEventQueue"));
+}
+
+TEST_F (BridgeTest, CloseWithoutVendorInitialisationLeavesTheVendorLibraryAlone)
+{
+    corvexClientTest_setRecording (1);
+    corvexClientTest_clearCalls ();
+    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty (TIMEOUT_PROPERTY, "abc"));
+    closeBridge ();
+    EXPECT_EQ (0u, corvexClientTest_callCount ("corvexClient_cleanup"));
+    EXPECT_EQ (0u, corvexClientTest_callCount ("corvexClient_context_destroy"));
+    EXPECT_EQ (1u, LogCapture::count ("default event queue timeout 0 ms is invalid"));
+    EXPECT_EQ (0u, LogCapture::count ("Error "));
+    EXPECT_EQ (0u, LogCapture::count ("Could not destroy"));
+}
+
+TEST (BridgeEntryPoints, NullArgumentsAreRefused)
+{
+    LogCapture::start (MAMA_LOG_LEVEL_FINEST);
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_init (nullptr));
+    EXPECT_EQ (1u, LogCapture::count ("Invalid input argument, impl=NULL."));
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_open (nullptr));
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_close (nullptr));
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_start (nullptr));
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_stop (nullptr));
+    EXPECT_STREQ ("corvex", corvexBridge_getName ());
+    EXPECT_STREQ ("", corvexBridge_getVersion ()) << "empty until open";
+}
