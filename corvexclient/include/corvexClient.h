@@ -657,8 +657,10 @@ typedef struct corvexClient_cacheSession_eventInfo
 
 /* Runs on the context thread with the parent session and the user pointer
  * given with the request; exactly once per request that returned
- * CORVEXCLIENT_IN_PROGRESS (with CACHE_REQUEST_CANCELLED when the cache session
- * is destroyed first). */
+ * CORVEXCLIENT_IN_PROGRESS. When the parent session is destroyed before the
+ * outcome was delivered, the event still runs (during the destroy) with
+ * CORVEXCLIENT_FAIL and sub-code CACHE_REQUEST_CANCELLED, so that whatever the
+ * user pointer holds can be released. */
 typedef void (*corvexClient_cacheEventCb) (corvexClient_session_t                       session,
                                            const corvexClient_cacheSession_eventInfo_t* event,
                                            void*                                        user);
@@ -669,8 +671,8 @@ CORVEXCLIENT_API const char* corvexClient_cacheSession_eventToString (corvexClie
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_session_createCacheSession (const char**                 properties,
                                                                                      corvexClient_session_t       session,
                                                                                      corvexClient_cacheSession_t* cacheSession);
-/* Cancels outstanding requests (their events report CACHE_REQUEST_CANCELLED)
- * and clears the handle. */
+/* Clears the handle. Outcomes of requests already sent are still reported
+ * on the parent session. */
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_cacheSession_destroy (corvexClient_cacheSession_t* cacheSession);
 
 /* Cache request flags. The library never subscribes on behalf of a cache

@@ -1,0 +1,385 @@
+#include "context.h"
+
+#include <algorithm>
+
+#include "clientError.h"
+#include "clientLog.h"
+#include "library.h"
+#include "properties.h"
+#include "router/router.h"
+#include "session.h"
+#include "testControl.h"
+
+namespace
+{
+constexpr uint32_t kMagicLive         = 0x43545821; /* "CTX!" */
+constexpr uint32_t kMagicDead         = 0x44454144; /* "DEAD" */
+constexpr uint64_t kDefaultQueueLimit = 262144;
+
+thread_local bool tOnContextThread = false;
+
+using Clock = std::chrono::steady_clock;
+
+void runItem (const CorvexWorkItem& item)
+{
+    if (item.mMsg)
+        corvexSession_deliver (item.mSession, item.mMsg);
+    else
+        item.mTask (item.mSession, item.mArg);
+}
+
+struct DueTimer
+{
+    corvexClient_timer_t mId;
+    corvexClient_timerCb mCallback;
+    void*                mUser;
+};
+
+/* Caller holds mLock. Takes the timers that are due, rescheduling repeating
+ * ones, and answers the time of the next one. */
+Clock::time_point takeDueTimers (corvexClientContext* context, std::vector<DueTimer>& due)
+{
+    const Clock::time_point now  = Clock::now ();
+    Clock::time_point       next = Clock::time_point::max ();
+    for (auto it = context->mTimers.begin (); it != context->mTimers.end ();)
+    {
+        CorvexTimer& timer = it->second;
+        if (timer.mDue <= now)
+        {
+            due.push_back ({it->first, timer.mCallback, timer.mUser});
+            if (timer.mMode == CORVEXCLIENT_TIMER_REPEAT)
+            {
+                timer.mDue = now + std::max (timer.mPeriod, std::chrono::milliseconds (1));
+                next       = std::min (next, timer.mDue);
+                ++it;
+            }
+            else
+            {
+                it = context->mTimers.erase (it);
+            }
+            continue;
+        }
+        next = std::min (next, timer.mDue);
+        ++it;
+    }
+    return next;
+}
+
+void threadMain (corvexClientContext* context)
+{
+    tOnContextThread = true;
+    if (context->mFuncInfo.mThreadStart)
+        context->mFuncInfo.mThreadStart (context, context->mFuncInfo.mUser);
+
+    std::vector<CorvexWorkItem> batch;
+    std::vector<DueTimer>       due;
+    std::unique_lock<std::mutex> lock (context->mLock);
+    while (true)
+    {
+        const Clock::time_point nextTimer = takeDueTimers (context, due);
+        if (!due.empty ())
+        {
+            lock.unlock ();
+            for (const DueTimer& timer : due)
+                timer.mCallback (context, timer.mId, timer.mUser);
+            due.clear ();
+            lock.lock ();
+            continue;
+        }
+        if (!context->mItems.empty ())
+        {
+            batch.swap (context->mItems);
+            const bool sendersWaiting = context->mSendersWaiting > 0;
+            lock.unlock ();
+            if (sendersWaiting)
+                context->mSpace.notify_all ();
+            for (const CorvexWorkItem& item : batch)
+                runItem (item);
+            batch.clear ();
+            lock.lock ();
+            continue;
+        }
+        if (context->mStopping)
+            break;
+        context->mThreadWaiting = true;
+        if (nextTimer == Clock::time_point::max ())
+            context->mWake.wait (lock);
+        else
+            context->mWake.wait_until (lock, nextTimer);
+        context->mThreadWaiting = false;
+    }
+    lock.unlock ();
+
+    if (context->mFuncInfo.mThreadStop)
+        context->mFuncInfo.mThreadStop (context, context->mFuncInfo.mUser);
+}
+
+struct WaitForTask
+{
+    void (*mTask) (corvexClientSession* session, void* arg);
+    void*                   mArg;
+    std::mutex              mLock;
+    std::condition_variable mDone;
+    bool                    mFinished = false;
+};
+
+void runWaitedTask (corvexClientSession* session, void* arg)
+{
+    WaitForTask* wait = static_cast<WaitForTask*> (arg);
+    wait->mTask (session, wait->mArg);
+    std::lock_guard<std::mutex> guard (wait->mLock);
+    wait->mFinished = true;
+    wait->mDone.notify_all ();
+}
+}
+
+bool corvexContext_isValid (const corvexClientContext* context)
+{
+    return context->mMagic == kMagicLive;
+}
+
+bool corvexContext_onThread (const corvexClientContext* context)
+{
+    return std::this_thread::get_id () == context->mThreadId;
+}
+
+bool corvexContext_onAnyContextThread ()
+{
+    return tOnContextThread;
+}
+
+bool corvexContext_post (corvexClientContext* context, const CorvexWorkItem& item)
+{
+    bool wake;
+    bool mustWait;
+    {
+        std::lock_guard<std::mutex> guard (context->mLock);
+        context->mItems.push_back (item);
+        wake     = context->mThreadWaiting;
+        mustWait = context->mQueueLimit != 0 && context->mItems.size () > context->mQueueLimit && !tOnContextThread
+                   && !context->mStopping;
+        if (mustWait)
+            ++context->mSendersWaiting;
+    }
+    if (wake)
+        context->mWake.notify_one ();
+    return mustWait;
+}
+
+void corvexContext_waitForRoom (corvexClientContext* context)
+{
+    std::unique_lock<std::mutex> lock (context->mLock);
+    context->mSpace.wait (lock, [context] {
+        return context->mItems.size () <= context->mQueueLimit || context->mStopping;
+    });
+    --context->mSendersWaiting;
+    if (context->mStopping && context->mSendersWaiting == 0)
+        context->mSpace.notify_all ();
+}
+
+void corvexContext_cancelWait (corvexClientContext* context)
+{
+    std::lock_guard<std::mutex> guard (context->mLock);
+    --context->mSendersWaiting;
+    if (context->mStopping && context->mSendersWaiting == 0)
+        context->mSpace.notify_all ();
+}
+
+void corvexWaitList_add (CorvexWaitList* list, corvexClientContext* context)
+{
+    for (size_t i = 0; i < list->mCount; ++i)
+    {
+        if (list->mContexts[i] == context)
+        {
+            corvexContext_cancelWait (context);
+            return;
+        }
+    }
+    if (list->mCount == sizeof (list->mContexts) / sizeof (list->mContexts[0]))
+    {
+        corvexContext_cancelWait (context);
+        return;
+    }
+    list->mContexts[list->mCount++] = context;
+}
+
+void corvexWaitList_wait (CorvexWaitList* list)
+{
+    for (size_t i = 0; i < list->mCount; ++i)
+        corvexContext_waitForRoom (list->mContexts[i]);
+    list->mCount = 0;
+}
+
+void corvexContext_runAndWait (corvexClientContext* context, corvexClientSession* session,
+                               void (*task) (corvexClientSession* session, void* arg), void* arg)
+{
+    if (corvexContext_onThread (context))
+    {
+        task (session, arg);
+        return;
+    }
+    WaitForTask wait;
+    wait.mTask = task;
+    wait.mArg  = arg;
+    corvexContext_post (context, {session, nullptr, runWaitedTask, &wait});
+    std::unique_lock<std::mutex> lock (wait.mLock);
+    wait.mDone.wait (lock, [&wait] { return wait.mFinished; });
+}
+
+void corvexContext_addSession (corvexClientContext* context, corvexClientSession* session)
+{
+    std::lock_guard<std::mutex> guard (context->mSessionsLock);
+    context->mSessions.push_back (session);
+}
+
+void corvexContext_removeSession (corvexClientContext* context, corvexClientSession* session)
+{
+    std::lock_guard<std::mutex> guard (context->mSessionsLock);
+    auto& sessions = context->mSessions;
+    sessions.erase (std::remove (sessions.begin (), sessions.end (), session), sessions.end ());
+}
+
+void corvexContext_destroy (corvexClientContext* context)
+{
+    while (true)
+    {
+        corvexClientSession* session = nullptr;
+        {
+            std::lock_guard<std::mutex> guard (context->mSessionsLock);
+            if (context->mSessions.empty ())
+                break;
+            session = context->mSessions.back ();
+        }
+        corvexSession_destroy (session);
+    }
+
+    {
+        std::unique_lock<std::mutex> lock (context->mLock);
+        context->mStopping = true;
+        context->mTimers.clear ();
+        context->mSpace.notify_all ();
+        context->mWake.notify_one ();
+        context->mSpace.wait (lock, [context] { return context->mSendersWaiting == 0; });
+    }
+    context->mThread.join ();
+    context->mMagic = kMagicDead;
+    delete context;
+}
+
+extern "C" {
+
+corvexClient_returnCode_t corvexClient_context_create (const char** properties, corvexClient_context_t* context,
+                                                       corvexClient_context_createFuncInfo_t* funcInfo,
+                                                       size_t funcInfoSize)
+{
+    CORVEX_TEST_HOOK ("corvexClient_context_create", "funcInfoSize=%zu", funcInfoSize);
+    if (!context)
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+    *context = nullptr;
+    if (!corvexLibrary_isInitialized ())
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_NOT_INITIALIZED);
+    if (funcInfo && funcInfoSize < sizeof (corvexClient_context_createFuncInfo_t))
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
+
+    CorvexPropertyList list;
+    corvexClient_returnCode_t code = corvexProperties_copy (properties, &list);
+    if (code != CORVEXCLIENT_OK)
+        return code;
+    bool           valid        = true;
+    const bool     createThread = corvexProperties_getBool (list, CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD, true, &valid);
+    const uint64_t limit = corvexProperties_getUnsigned (list, CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT, kDefaultQueueLimit,
+                                                         &valid);
+    if (!valid || !createThread)
+        return corvexError_set (CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
+                                "invalid context property (\"%s\" must be \"1\"; \"%s\" a number)",
+                                CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD, CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT);
+
+    corvexClientContext* created = new (std::nothrow) corvexClientContext ();
+    if (!created)
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_NO_MEMORY);
+    created->mMagic         = kMagicLive;
+    created->mFuncInfo      = funcInfo ? *funcInfo : corvexClient_context_createFuncInfo_t{};
+    created->mQueueLimit    = static_cast<size_t> (limit);
+    created->mThreadWaiting = false;
+    created->mStopping      = false;
+    created->mSendersWaiting = 0;
+    created->mNextTimerId   = 1;
+    try
+    {
+        created->mThread = std::thread (threadMain, created);
+    }
+    catch (const std::system_error&)
+    {
+        delete created;
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_THREAD_FAILURE);
+    }
+    created->mThreadId = created->mThread.get_id ();
+    if (!corvexLibrary_addContext (created))
+    {
+        corvexContext_destroy (created);
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_NOT_INITIALIZED);
+    }
+    CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "context %p created", static_cast<void*> (created));
+    *context = created;
+    return CORVEXCLIENT_OK;
+}
+
+corvexClient_returnCode_t corvexClient_context_destroy (corvexClient_context_t* context)
+{
+    CORVEX_TEST_HOOK ("corvexClient_context_destroy", "context=%p", context ? static_cast<void*> (*context) : nullptr);
+    if (!context || !*context)
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+    if (!corvexContext_isValid (*context))
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
+    if (corvexContext_onThread (*context))
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_ON_CONTEXT_THREAD);
+    corvexLibrary_removeContext (*context);
+    CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "context %p destroyed",
+                static_cast<void*> (*context));
+    corvexContext_destroy (*context);
+    *context = nullptr;
+    return CORVEXCLIENT_OK;
+}
+
+corvexClient_returnCode_t corvexClient_context_startTimer (corvexClient_context_t context, int32_t mode,
+                                                           uint32_t durationMs, corvexClient_timerCb callback,
+                                                           void* user, corvexClient_timer_t* timer)
+{
+    CORVEX_TEST_HOOK ("corvexClient_context_startTimer", "mode=%d durationMs=%u user=%p", mode, durationMs, user);
+    if (!context || !callback)
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+    if (!corvexContext_isValid (context)
+        || (mode != CORVEXCLIENT_TIMER_ONE_SHOT && mode != CORVEXCLIENT_TIMER_REPEAT))
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
+    const std::chrono::milliseconds period (durationMs);
+    bool                            wake;
+    {
+        std::lock_guard<std::mutex> guard (context->mLock);
+        if (context->mStopping)
+            return corvexError_fail (CORVEXCLIENT_SUBCODE_BAD_STATE);
+        const corvexClient_timer_t id = context->mNextTimerId++;
+        context->mTimers[id]          = CorvexTimer{callback, user, mode, period, Clock::now () + period};
+        if (timer)
+            *timer = id;
+        wake = context->mThreadWaiting;
+    }
+    if (wake)
+        context->mWake.notify_one ();
+    return CORVEXCLIENT_OK;
+}
+
+corvexClient_returnCode_t corvexClient_context_stopTimer (corvexClient_context_t context, corvexClient_timer_t* timer)
+{
+    CORVEX_TEST_HOOK ("corvexClient_context_stopTimer", "timer=%llu",
+                      timer ? static_cast<unsigned long long> (*timer) : 0ULL);
+    if (!context || !timer)
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+    if (!corvexContext_isValid (context))
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
+    std::lock_guard<std::mutex> guard (context->mLock);
+    const bool                  found = context->mTimers.erase (*timer) > 0;
+    *timer                            = 0;
+    return found ? CORVEXCLIENT_OK : CORVEXCLIENT_NOT_FOUND;
+}
+
+}

@@ -1,0 +1,53 @@
+/* Messages: pooled objects that either reference the sender's texts and
+ * bytes (while being built) or hold a received copy in their own storage. */
+#ifndef CORVEXCLIENT_MESSAGE_H
+#define CORVEXCLIENT_MESSAGE_H
+
+#include <atomic>
+#include <cstdint>
+
+#include "container.h"
+#include "corvexClient.h"
+
+struct corvexClientMsg
+{
+    std::atomic<uint32_t> mRefs;
+    uint32_t              mMagic;
+
+    const char* mTopic;
+    uint32_t    mTopicLength;
+    uint32_t    mContentLength;
+    const void* mContent;
+    const char* mReplyTo;
+    uint32_t    mReplyToLength;
+    int32_t     mDeliveryMode;
+    corvexClientContainer* mMap;
+
+    uint8_t  mHasReplyTo;
+    uint8_t  mDiscard;
+    uint8_t  mCacheStatus;
+    uint64_t mCacheRequestId;
+
+    /* Received copies live here; kept across reuse from the pool. */
+    char*    mStorage;
+    uint32_t mStorageCapacity;
+
+    corvexClientMsg* mNextFree;
+};
+
+/* A message with nothing set, or NULL when memory is short. */
+corvexClientMsg* corvexMsg_allocate ();
+
+/* Drops one reference; the last returns the message to the pool. */
+void corvexMsg_release (corvexClientMsg* msg);
+
+/* Another holder of a received message. */
+void corvexMsg_addReference (corvexClientMsg* msg);
+
+bool corvexMsg_isValid (const corvexClientMsg* msg);
+
+/* A received copy of a message being sent: topic, content, reply-to, map
+ * and delivery mode. NULL when memory is short. */
+corvexClientMsg* corvexMsg_copyForDelivery (const corvexClientMsg* source);
+
+#endif

@@ -1,0 +1,145 @@
+/* Message pool: each thread keeps a small free list and trades batches with
+ * a shared one, so the publish and free paths rarely take a lock even when
+ * messages are allocated on one thread and freed on another. */
+#include <cstdlib>
+#include <mutex>
+#include <new>
+
+#include "message.h"
+
+namespace
+{
+constexpr uint32_t kMagicLive        = 0x4d534721; /* "MSG!" */
+constexpr uint32_t kMagicFree        = 0x46524545; /* "FREE" */
+constexpr uint32_t kLocalLimit       = 256;
+constexpr uint32_t kBatch            = 128;
+constexpr uint32_t kMaxKeptStorage   = 64 * 1024;
+
+struct SharedPool
+{
+    std::mutex       mLock;
+    corvexClientMsg* mHead  = nullptr;
+    uint32_t         mCount = 0;
+};
+
+/* Never destroyed: threads return their lists to it while the process ends. */
+SharedPool& sharedPool ()
+{
+    static SharedPool* pool = new SharedPool;
+    return *pool;
+}
+
+struct LocalPool
+{
+    corvexClientMsg* mHead  = nullptr;
+    uint32_t         mCount = 0;
+
+    ~LocalPool ()
+    {
+        giveBack (mCount);
+    }
+
+    void giveBack (uint32_t count)
+    {
+        if (count == 0)
+            return;
+        corvexClientMsg* first = mHead;
+        corvexClientMsg* last  = mHead;
+        for (uint32_t i = 1; i < count; ++i)
+            last = last->mNextFree;
+        mHead = last->mNextFree;
+        mCount -= count;
+
+        SharedPool&                 shared = sharedPool ();
+        std::lock_guard<std::mutex> guard (shared.mLock);
+        last->mNextFree = shared.mHead;
+        shared.mHead    = first;
+        shared.mCount += count;
+    }
+
+    void takeBatch ()
+    {
+        SharedPool&                 shared = sharedPool ();
+        std::lock_guard<std::mutex> guard (shared.mLock);
+        for (uint32_t i = 0; i < kBatch && shared.mHead; ++i)
+        {
+            corvexClientMsg* msg = shared.mHead;
+            shared.mHead         = msg->mNextFree;
+            --shared.mCount;
+            msg->mNextFree = mHead;
+            mHead          = msg;
+            ++mCount;
+        }
+    }
+};
+
+thread_local LocalPool tPool;
+
+void resetFields (corvexClientMsg* msg)
+{
+    msg->mRefs.store (1, std::memory_order_relaxed);
+    msg->mMagic          = kMagicLive;
+    msg->mTopic          = nullptr;
+    msg->mTopicLength    = 0;
+    msg->mContentLength  = 0;
+    msg->mContent        = nullptr;
+    msg->mReplyTo        = nullptr;
+    msg->mReplyToLength  = 0;
+    msg->mDeliveryMode   = CORVEXCLIENT_DELIVERY_MODE_DIRECT;
+    msg->mMap            = nullptr;
+    msg->mHasReplyTo     = 0;
+    msg->mDiscard        = 0;
+    msg->mCacheStatus    = CORVEXCLIENT_MSG_LIVE;
+    msg->mCacheRequestId = 0;
+    msg->mNextFree       = nullptr;
+}
+}
+
+corvexClientMsg* corvexMsg_allocate ()
+{
+    if (!tPool.mHead)
+        tPool.takeBatch ();
+    corvexClientMsg* msg = tPool.mHead;
+    if (msg)
+    {
+        tPool.mHead = msg->mNextFree;
+        --tPool.mCount;
+    }
+    else
+    {
+        msg = new (std::nothrow) corvexClientMsg;
+        if (!msg)
+            return nullptr;
+        msg->mStorage         = nullptr;
+        msg->mStorageCapacity = 0;
+    }
+    resetFields (msg);
+    return msg;
+}
+
+void corvexMsg_addReference (corvexClientMsg* msg)
+{
+    msg->mRefs.fetch_add (1, std::memory_order_relaxed);
+}
+
+void corvexMsg_release (corvexClientMsg* msg)
+{
+    if (msg->mRefs.fetch_sub (1, std::memory_order_acq_rel) != 1)
+        return;
+    msg->mMagic = kMagicFree;
+    if (msg->mStorageCapacity > kMaxKeptStorage)
+    {
+        std::free (msg->mStorage);
+        msg->mStorage         = nullptr;
+        msg->mStorageCapacity = 0;
+    }
+    msg->mNextFree = tPool.mHead;
+    tPool.mHead    = msg;
+    if (++tPool.mCount > kLocalLimit)
+        tPool.giveBack (kBatch);
+}
+
+bool corvexMsg_isValid (const corvexClientMsg* msg)
+{
+    return msg->mMagic == kMagicLive;
+}

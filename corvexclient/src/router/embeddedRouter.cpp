@@ -1,0 +1,321 @@
+#include "router/embeddedRouter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "clientError.h"
+#include "clientLog.h"
+#include "context.h"
+#include "corvexClientTest.h"
+#include "message.h"
+#include "session.h"
+#include "testControl.h"
+#include "topicMatch.h"
+
+namespace
+{
+CorvexEmbeddedRouter* embedded (CorvexRouter* router)
+{
+    return static_cast<CorvexEmbeddedRouter*> (router);
+}
+
+/* Peer-to-peer topics name their receiver: "#P2P/v:<router>/<client>/...". */
+CorvexRouterLink* peerOf (CorvexEmbeddedRouter* router, const char* topic, size_t length)
+{
+    const size_t prefix = std::strlen (CORVEXCLIENT_P2P_TOPIC_PREFIX "v:");
+    if (length <= prefix || std::memcmp (topic, CORVEXCLIENT_P2P_TOPIC_PREFIX "v:", prefix) != 0)
+        return nullptr;
+    const char* routerName = topic + prefix;
+    const char* routerEnd  = static_cast<const char*> (std::memchr (routerName, '/', length - prefix));
+    if (!routerEnd || std::string_view (routerName, routerEnd - routerName) != router->mName)
+        return nullptr;
+    const char* client    = routerEnd + 1;
+    const char* clientEnd = static_cast<const char*> (std::memchr (client, '/', topic + length - client));
+    if (!clientEnd)
+        return nullptr;
+    auto it = router->mClients.find (std::string (client, clientEnd - client));
+    return it == router->mClients.end () ? nullptr : it->second;
+}
+
+void addTarget (std::vector<CorvexRouterLink*>& targets, CorvexRouterLink* link)
+{
+    if (std::find (targets.begin (), targets.end (), link) == targets.end ())
+        targets.push_back (link);
+}
+
+/* Caller holds the router lock. */
+void collectSubscribers (CorvexEmbeddedRouter* router, const char* topic, size_t length,
+                         std::vector<CorvexRouterLink*>& targets)
+{
+    auto it = router->mExact.find (std::string_view (topic, length));
+    if (it != router->mExact.end ())
+    {
+        for (const CorvexRouterSubscriber& subscriber : it->second->mSubscribers)
+            targets.push_back (subscriber.mLink);
+    }
+    for (const CorvexEmbeddedRouter::WildcardTopic& wildcard : router->mWildcards)
+    {
+        if (corvexTopic_matches (wildcard.mPattern.data (), wildcard.mPattern.size (), topic, length))
+            addTarget (targets, wildcard.mSubscriber.mLink);
+    }
+}
+
+void storeInCache (CorvexEmbeddedRouter* router, const corvexClientMsg* msg)
+{
+    std::lock_guard<std::mutex> guard (router->mCacheLock);
+    const bool cached = std::any_of (router->mCachedPatterns.begin (), router->mCachedPatterns.end (),
+                                     [msg] (const std::string& pattern) {
+                                         return corvexTopic_matches (pattern.data (), pattern.size (), msg->mTopic,
+                                                                     msg->mTopicLength);
+                                     });
+    if (!cached)
+        return;
+    corvexClientMsg* copy = corvexMsg_copyForDelivery (msg);
+    if (!copy)
+        return;
+    corvexClientMsg*& slot = router->mCache[std::string (msg->mTopic, msg->mTopicLength)];
+    if (slot)
+        corvexMsg_release (slot);
+    slot = copy;
+}
+
+corvexClient_returnCode_t connect (CorvexRouter* base, corvexClientSession* session, const CorvexRouterLogin* login,
+                                   CorvexRouterLink** link)
+{
+    CorvexEmbeddedRouter*               router = embedded (base);
+    std::unique_lock<std::shared_mutex> lock (router->mLock);
+    for (const CorvexLoginRefusal& refusal : router->mLoginRefusals)
+    {
+        if (refusal.mUserName == "*" || refusal.mUserName == login->mUserName)
+            return corvexError_set (CORVEXCLIENT_FAIL, refusal.mSubCode, 401, "Login refused for user '%s': %s",
+                                    login->mUserName, corvexClient_subCodeDescription (refusal.mSubCode));
+    }
+    if (router->mClients.count (login->mClientName))
+        return corvexError_set (CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_CLIENT_NAME_IN_USE, 0,
+                                "client name '%s' is already connected to router '%s'", login->mClientName,
+                                base->mName.c_str ());
+    CorvexRouterLink* created = new (std::nothrow) CorvexRouterLink{session, login->mClientName, login->mUserName};
+    if (!created)
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_NO_MEMORY);
+    router->mClients.emplace (created->mClientName, created);
+    *link = created;
+    return CORVEXCLIENT_OK;
+}
+
+void disconnect (CorvexRouter* base, CorvexRouterLink* link)
+{
+    CorvexEmbeddedRouter*               router = embedded (base);
+    std::unique_lock<std::shared_mutex> lock (router->mLock);
+    for (auto it = router->mExact.begin (); it != router->mExact.end ();)
+    {
+        auto& subscribers = it->second->mSubscribers;
+        subscribers.erase (std::remove_if (subscribers.begin (), subscribers.end (),
+                                           [link] (const CorvexRouterSubscriber& s) { return s.mLink == link; }),
+                           subscribers.end ());
+        it = subscribers.empty () ? router->mExact.erase (it) : std::next (it);
+    }
+    auto& wildcards = router->mWildcards;
+    wildcards.erase (std::remove_if (wildcards.begin (), wildcards.end (),
+                                     [link] (const CorvexEmbeddedRouter::WildcardTopic& w) {
+                                         return w.mSubscriber.mLink == link;
+                                     }),
+                     wildcards.end ());
+    router->mClients.erase (link->mClientName);
+    delete link;
+}
+
+corvexClient_returnCode_t subscribe (CorvexRouter* base, CorvexRouterLink* link, const char* topic, size_t length)
+{
+    CorvexEmbeddedRouter*               router = embedded (base);
+    std::unique_lock<std::shared_mutex> lock (router->mLock);
+    if (!corvexEmbeddedRouter_permits (router, link->mUserName, CORVEXCLIENT_TEST_ACL_SUBSCRIBE, topic, length))
+        return corvexError_set (CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED, 403,
+                                "Subscription refused by access control for Topic '%.*s'", static_cast<int> (length),
+                                topic);
+    if (corvexTopic_isWildcard (topic, length))
+    {
+        for (CorvexEmbeddedRouter::WildcardTopic& wildcard : router->mWildcards)
+        {
+            if (wildcard.mSubscriber.mLink == link && wildcard.mPattern == std::string_view (topic, length))
+            {
+                ++wildcard.mSubscriber.mCount;
+                return CORVEXCLIENT_OK;
+            }
+        }
+        router->mWildcards.push_back ({std::string (topic, length), {link, 1}});
+        return CORVEXCLIENT_OK;
+    }
+    auto it = router->mExact.find (std::string_view (topic, length));
+    if (it == router->mExact.end ())
+    {
+        auto entry    = std::make_unique<CorvexEmbeddedRouter::ExactTopic> ();
+        entry->mTopic = std::string (topic, length);
+        it            = router->mExact.emplace (std::string_view (entry->mTopic), std::move (entry)).first;
+    }
+    for (CorvexRouterSubscriber& subscriber : it->second->mSubscribers)
+    {
+        if (subscriber.mLink == link)
+        {
+            ++subscriber.mCount;
+            return CORVEXCLIENT_OK;
+        }
+    }
+    it->second->mSubscribers.push_back ({link, 1});
+    return CORVEXCLIENT_OK;
+}
+
+void unsubscribe (CorvexRouter* base, CorvexRouterLink* link, const char* topic, size_t length)
+{
+    CorvexEmbeddedRouter*               router = embedded (base);
+    std::unique_lock<std::shared_mutex> lock (router->mLock);
+    if (corvexTopic_isWildcard (topic, length))
+    {
+        auto& wildcards = router->mWildcards;
+        for (auto it = wildcards.begin (); it != wildcards.end (); ++it)
+        {
+            if (it->mSubscriber.mLink == link && it->mPattern == std::string_view (topic, length))
+            {
+                if (--it->mSubscriber.mCount == 0)
+                    wildcards.erase (it);
+                return;
+            }
+        }
+        return;
+    }
+    auto it = router->mExact.find (std::string_view (topic, length));
+    if (it == router->mExact.end ())
+        return;
+    auto& subscribers = it->second->mSubscribers;
+    for (auto s = subscribers.begin (); s != subscribers.end (); ++s)
+    {
+        if (s->mLink == link)
+        {
+            if (--s->mCount == 0)
+                subscribers.erase (s);
+            break;
+        }
+    }
+    if (subscribers.empty ())
+        router->mExact.erase (it);
+}
+
+void publish (CorvexRouter* base, CorvexRouterLink* link, const corvexClientMsg* msg, CorvexWaitList* waits)
+{
+    CorvexEmbeddedRouter* router = embedded (base);
+    /* Reused by each publishing thread, so routing allocates nothing. */
+    thread_local std::vector<CorvexRouterLink*> targets;
+    targets.clear ();
+
+    std::shared_lock<std::shared_mutex> lock (router->mLock);
+    if (!corvexEmbeddedRouter_permits (router, link->mUserName, CORVEXCLIENT_TEST_ACL_PUBLISH, msg->mTopic,
+                                       msg->mTopicLength))
+    {
+        char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
+        snprintf (info, sizeof (info), "Publish refused by access control for Topic '%s'", msg->mTopic);
+        corvexSession_raiseEvent (link->mSession, CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED,
+                                  CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED, 403, info, nullptr);
+        return;
+    }
+    if (router->mCaching.load (std::memory_order_relaxed))
+        storeInCache (router, msg);
+    if (msg->mTopicLength > 5 && std::memcmp (msg->mTopic, CORVEXCLIENT_P2P_TOPIC_PREFIX, 5) == 0)
+    {
+        if (CorvexRouterLink* peer = peerOf (router, msg->mTopic, msg->mTopicLength))
+            targets.push_back (peer);
+    }
+    else
+    {
+        collectSubscribers (router, msg->mTopic, msg->mTopicLength, targets);
+    }
+    for (CorvexRouterLink* target : targets)
+    {
+        corvexClientMsg* copy = corvexMsg_copyForDelivery (msg);
+        if (!copy)
+        {
+            CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
+                        "out of memory: message on '%s' not delivered to %s", msg->mTopic,
+                        target->mClientName.c_str ());
+            continue;
+        }
+        if (corvexSession_receive (target->mSession, copy))
+            corvexWaitList_add (waits, target->mSession->mContext);
+    }
+}
+
+void cacheRequest (CorvexRouter* base, CorvexRouterLink* link, const CorvexCacheRequest* request)
+{
+    CorvexEmbeddedRouter*               router = embedded (base);
+    std::shared_lock<std::shared_mutex> lock (router->mLock);
+    corvexClient_returnCode_t           code;
+    corvexClient_subCode_t              subCode;
+    if (corvexTest_takeCacheOutcome (&code, &subCode))
+    {
+        corvexSession_completeCacheRequest (link->mSession, request, code, subCode);
+        return;
+    }
+    if (!corvexEmbeddedRouter_permits (router, link->mUserName, CORVEXCLIENT_TEST_ACL_SUBSCRIBE, request->mTopic,
+                                       request->mTopicLength))
+    {
+        corvexSession_completeCacheRequest (link->mSession, request, CORVEXCLIENT_FAIL,
+                                            CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED);
+        return;
+    }
+    size_t delivered = 0;
+    {
+        std::lock_guard<std::mutex> guard (router->mCacheLock);
+        for (const auto& cached : router->mCache)
+        {
+            if (!corvexTopic_matches (request->mTopic, request->mTopicLength, cached.first.data (),
+                                      cached.first.size ()))
+                continue;
+            corvexClientMsg* copy = corvexMsg_copyForDelivery (cached.second);
+            if (!copy)
+                continue;
+            copy->mCacheStatus    = CORVEXCLIENT_MSG_CACHED;
+            copy->mCacheRequestId = request->mRequestId;
+            corvexContext_post (link->mSession->mContext, {link->mSession, copy, nullptr, nullptr});
+            ++delivered;
+        }
+    }
+    if (delivered > 0)
+        corvexSession_completeCacheRequest (link->mSession, request, CORVEXCLIENT_OK, CORVEXCLIENT_SUBCODE_OK);
+    else
+        corvexSession_completeCacheRequest (link->mSession, request, CORVEXCLIENT_INCOMPLETE,
+                                            CORVEXCLIENT_SUBCODE_CACHE_NO_DATA);
+}
+
+void destroy (CorvexRouter* base)
+{
+    CorvexEmbeddedRouter* router = embedded (base);
+    for (auto& cached : router->mCache)
+        corvexMsg_release (cached.second);
+    for (auto& client : router->mClients)
+        delete client.second;
+    delete router;
+}
+
+const CorvexRouterOps kEmbeddedOps = {connect, disconnect, subscribe, unsubscribe, publish, cacheRequest, destroy};
+}
+
+CorvexEmbeddedRouter* corvexEmbeddedRouter_create (const std::string& name)
+{
+    CorvexEmbeddedRouter* router = new (std::nothrow) CorvexEmbeddedRouter ();
+    if (!router)
+        return nullptr;
+    router->mOps  = &kEmbeddedOps;
+    router->mName = name;
+    router->mCaching.store (false);
+    return router;
+}
+
+bool corvexEmbeddedRouter_permits (const CorvexEmbeddedRouter* router, const std::string& userName,
+                                   uint32_t operation, const char* topic, size_t length)
+{
+    for (const CorvexAclRule& rule : router->mRules)
+    {
+        if ((rule.mOperations & operation) && (rule.mUserName == "*" || rule.mUserName == userName)
+            && corvexTopic_matches (rule.mPattern.data (), rule.mPattern.size (), topic, length))
+            return rule.mAllow;
+    }
+    return true;
+}

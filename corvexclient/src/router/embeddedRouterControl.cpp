@@ -1,0 +1,105 @@
+/* Test control of the embedded router: access rules, login refusals and the
+ * topics its cache keeps. */
+#include "clientError.h"
+#include "corvexClientTest.h"
+#include "message.h"
+#include "router/embeddedRouter.h"
+#include "topicMatch.h"
+
+namespace
+{
+corvexClient_returnCode_t findRouter (const char* routerName, CorvexEmbeddedRouter** router)
+{
+    std::string               name;
+    corvexClient_returnCode_t code =
+        corvexRouter_nameOf (routerName ? (std::string ("embedded:") + routerName).c_str () : nullptr, &name);
+    if (code != CORVEXCLIENT_OK)
+        return code;
+    *router = corvexRouter_findEmbedded (name);
+    return *router ? CORVEXCLIENT_OK : corvexError_fail (CORVEXCLIENT_SUBCODE_NO_MEMORY);
+}
+
+corvexClient_returnCode_t checkPattern (const char* pattern)
+{
+    if (!pattern)
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+    size_t                       length;
+    const corvexClient_subCode_t invalid = corvexTopic_validate (pattern, &length);
+    return invalid == CORVEXCLIENT_SUBCODE_OK ? CORVEXCLIENT_OK : corvexError_fail (invalid);
+}
+}
+
+extern "C" {
+
+corvexClient_returnCode_t corvexClientTest_addAclRule (const char* routerName, const char* userName,
+                                                       const char* topicPattern, uint32_t operations, int32_t action)
+{
+    if (!userName)
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+    corvexClient_returnCode_t code = checkPattern (topicPattern);
+    CorvexEmbeddedRouter*     router = nullptr;
+    if (code == CORVEXCLIENT_OK)
+        code = findRouter (routerName, &router);
+    if (code != CORVEXCLIENT_OK)
+        return code;
+    std::unique_lock<std::shared_mutex> lock (router->mLock);
+    router->mRules.push_back ({userName, topicPattern, operations, action == CORVEXCLIENT_TEST_ACL_ALLOW});
+    return CORVEXCLIENT_OK;
+}
+
+corvexClient_returnCode_t corvexClientTest_denyLogin (const char* routerName, const char* userName,
+                                                      corvexClient_subCode_t subCode)
+{
+    if (!userName)
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+    CorvexEmbeddedRouter*     router = nullptr;
+    corvexClient_returnCode_t code   = findRouter (routerName, &router);
+    if (code != CORVEXCLIENT_OK)
+        return code;
+    std::unique_lock<std::shared_mutex> lock (router->mLock);
+    router->mLoginRefusals.push_back ({userName, subCode});
+    return CORVEXCLIENT_OK;
+}
+
+corvexClient_returnCode_t corvexClientTest_clearAcl (const char* routerName)
+{
+    CorvexEmbeddedRouter*     router = nullptr;
+    corvexClient_returnCode_t code   = findRouter (routerName, &router);
+    if (code != CORVEXCLIENT_OK)
+        return code;
+    std::unique_lock<std::shared_mutex> lock (router->mLock);
+    router->mRules.clear ();
+    router->mLoginRefusals.clear ();
+    return CORVEXCLIENT_OK;
+}
+
+corvexClient_returnCode_t corvexClientTest_addCachedTopics (const char* routerName, const char* topicPattern)
+{
+    corvexClient_returnCode_t code   = checkPattern (topicPattern);
+    CorvexEmbeddedRouter*     router = nullptr;
+    if (code == CORVEXCLIENT_OK)
+        code = findRouter (routerName, &router);
+    if (code != CORVEXCLIENT_OK)
+        return code;
+    std::lock_guard<std::mutex> guard (router->mCacheLock);
+    router->mCachedPatterns.push_back (topicPattern);
+    router->mCaching.store (true);
+    return CORVEXCLIENT_OK;
+}
+
+corvexClient_returnCode_t corvexClientTest_clearCache (const char* routerName)
+{
+    CorvexEmbeddedRouter*     router = nullptr;
+    corvexClient_returnCode_t code   = findRouter (routerName, &router);
+    if (code != CORVEXCLIENT_OK)
+        return code;
+    std::lock_guard<std::mutex> guard (router->mCacheLock);
+    for (auto& cached : router->mCache)
+        corvexMsg_release (cached.second);
+    router->mCache.clear ();
+    router->mCachedPatterns.clear ();
+    router->mCaching.store (false);
+    return CORVEXCLIENT_OK;
+}
+
+}

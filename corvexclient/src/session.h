@@ -1,0 +1,112 @@
+/* Sessions: configuration, connection to a router, dispatch entries, and the
+ * context-thread side of delivery (suspension, hold buffer, events). */
+#ifndef CORVEXCLIENT_SESSION_H
+#define CORVEXCLIENT_SESSION_H
+
+#include <atomic>
+#include <deque>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "corvexClient.h"
+#include "dispatchTable.h"
+#include "properties.h"
+#include "router/router.h"
+
+enum CorvexSessionState
+{
+    CORVEX_SESSION_CREATED,
+    CORVEX_SESSION_CONNECTED,
+    CORVEX_SESSION_DISCONNECTED,
+    CORVEX_SESSION_DESTROYED
+};
+
+struct corvexClientSession
+{
+    uint32_t             mMagic;
+    corvexClientContext* mContext;
+    CorvexPropertyList   mProperties;
+
+    corvexClient_session_eventCb mEventCallback;
+    void*                        mEventUser;
+    corvexClient_session_rxMsgCb mRxCallback;
+    void*                        mRxUser;
+    std::atomic<corvexClient_session_topicDispatchDestroyCb> mDispatchDestroyCallback;
+
+    /* Fixed at creation. */
+    std::string mRouterSpec;
+    std::string mRouterName;
+    std::string mClientName;
+    std::string mUserName;
+    std::string mPassword;
+    std::string mReplyToDest;
+    bool        mConnectBlocking;
+    bool        mReapplySubscriptions;
+    bool        mTopicDispatch;
+    size_t      mHoldLimit;
+
+    /* Shared by senders and by matching on the context thread; exclusive for
+     * changes of state, link and entries. */
+    mutable std::shared_mutex mLock;
+    CorvexSessionState        mState;
+    CorvexRouter*             mRouter;
+    CorvexRouterLink*         mLink;
+    CorvexDispatchTable       mTable;
+    std::vector<corvexClientCacheSession*> mCacheSessions;
+
+    /* Set by destroy before anything else: what is still queued is dropped. */
+    std::atomic<bool> mClosed;
+    std::atomic<bool> mSuspended;
+    std::atomic<bool> mInjectDiscard;
+
+    /* Context thread only. */
+    std::deque<corvexClientMsg*>      mHeld;
+    bool                              mDiscardPending;
+    std::vector<CorvexDispatchTarget> mTargets;
+};
+
+struct corvexClientCacheSession
+{
+    uint32_t             mMagic;
+    corvexClientSession* mSession; /* cleared when the session is destroyed first */
+};
+
+bool corvexSession_isValid (const corvexClientSession* session);
+
+/* From a router backend, under its own lock: queues a received message
+ * (taking it over). True when the caller must wait for room on the session's
+ * context (corvexContext_waitForRoom) once its locks are released. */
+bool corvexSession_receive (corvexClientSession* session, corvexClientMsg* msg);
+
+/* Queues a session event; the context thread's last-error record holds
+ * (subCode, responseCode, info) while the callback runs. */
+void corvexSession_raiseEvent (corvexClientSession* session, corvexClient_session_event_t event,
+                               corvexClient_subCode_t subCode, int32_t responseCode, const char* info,
+                               void* correlation);
+
+/* Queues the outcome of a cache request, after the messages it delivered. */
+void corvexSession_completeCacheRequest (corvexClientSession* session, const CorvexCacheRequest* request,
+                                         corvexClient_returnCode_t code, corvexClient_subCode_t subCode);
+
+/* Context thread: hands a received message to the session's callbacks, or
+ * holds it while the session is suspended. */
+void corvexSession_deliver (corvexClientSession* session, corvexClientMsg* msg);
+
+/* Context thread: delivers what was held, unless suspended again. */
+void corvexSession_deliverHeld (corvexClientSession* session, void* unused);
+
+/* Destroys a session (also used by context destroy). */
+void corvexSession_destroy (corvexClientSession* session);
+
+/* Places the router subscriptions of every routed entry again; caller holds
+ * mLock exclusively and the session is connected. */
+void corvexSession_applyRouterSubscriptions (corvexClientSession* session);
+
+/* Connects to the router; caller holds mLock exclusively. */
+corvexClient_returnCode_t corvexSession_connectLocked (corvexClientSession* session);
+
+/* Leaves the router; caller holds mLock exclusively. */
+void corvexSession_disconnectLocked (corvexClientSession* session);
+
+#endif
