@@ -93,6 +93,8 @@ TEST (PayloadLoader, UnloadForgetsEverythingAndAllowsReload)
     ASSERT_EQ (MAMA_STATUS_OK, mama_loadPayloadBridge (&bridge, "corvexmsg"));
     mamaMsg survivor = nullptr;
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_createForPayloadBridge (&survivor, bridge));
+    msgPayload orphan = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_getPayload (survivor, &orphan));
 
     mamaPayloadRegistry_unloadAll ();
     EXPECT_EQ (0, mamaPayloadRegistry_count ());
@@ -103,6 +105,8 @@ TEST (PayloadLoader, UnloadForgetsEverythingAndAllowsReload)
 
     ASSERT_EQ (MAMA_STATUS_OK, mama_loadPayloadBridge (&bridge, "corvexmsg"));
     EXPECT_EQ (bridge, mamaInternal_findPayload ('1'));
+    // the same library again: its code can free what the first load made
+    reinterpret_cast<mamaPayloadBridgeImpl*> (bridge)->msgPayloadDestroy (orphan);
     mamaPayloadRegistry_unloadAll ();
 }
 

@@ -15,7 +15,8 @@ constexpr uint8_t FORMAT_VERSION = 1;
 constexpr size_t HEADER_SIZE = 6;
 constexpr size_t MIN_FIELD_SIZE = 6;
 
-size_t scalarSize (mamaFieldType type)
+/* Takes the raw number: received bytes may hold values outside the enumeration. */
+size_t scalarSize (uint64_t type)
 {
     switch (type)
     {
@@ -37,6 +38,18 @@ size_t scalarSize (mamaFieldType type)
         return 8;
     default:
         return 0;
+    }
+}
+
+bool isWireType (uint64_t type)
+{
+    switch (type)
+    {
+    case MAMA_FIELD_TYPE_STRING:
+    case MAMA_FIELD_TYPE_OPAQUE:
+        return true;
+    default:
+        return scalarSize (type) != 0;
     }
 }
 
@@ -132,10 +145,6 @@ bool decodeValue (Reader* in, CorvexMsgField* f)
         }
         return true;
     }
-    if (f->mType != MAMA_FIELD_TYPE_STRING && f->mType != MAMA_FIELD_TYPE_OPAQUE)
-    {
-        return false;
-    }
     uint64_t length = 0;
     const uint8_t* bytes = nullptr;
     if (!in->number (4, &length) || !in->take (static_cast<size_t> (length), &bytes))
@@ -157,6 +166,11 @@ bool decodeField (Reader* in, CorvexMsgField* f)
     uint64_t fid = 0;
     uint64_t nameSize = 0;
     if (!in->number (1, &type) || !in->number (2, &fid) || !in->number (2, &nameSize))
+    {
+        return false;
+    }
+    /* checked as a number first: an unknown value is no mamaFieldType */
+    if (!isWireType (type))
     {
         return false;
     }
