@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bridge.h"
@@ -337,6 +338,43 @@ TEST_F (MsgHostTest, ByteBufferEntryPointsAndMissingPayloads)
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaMsg_getNativeMsg (empty, &native));
     mamaMsg_destroy (empty);
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaMsg_destroy (nullptr));
+}
+
+TEST_F (MsgHostTest, MessagesOnSeveralThreadsShareOneReceivedBuffer)
+{
+    const std::vector<uint8_t> bytes = encoded (77, "shared");
+    std::vector<std::thread> readers;
+    std::vector<int> good (4, 0);
+    for (size_t t = 0; t < good.size (); ++t)
+    {
+        readers.emplace_back ([&, t] {
+            mamaMsg msg = nullptr;
+            mamaMsgImpl_createForPayload (&msg, nullptr, nullptr, 0);
+            for (int i = 0; i < 500; ++i)
+            {
+                mama_i32_t value = 0;
+                const char* s = nullptr;
+                if (mamaMsgImpl_setMsgBuffer (msg, bytes.data (), bytes.size (), '\0') == MAMA_STATUS_OK &&
+                    mamaMsg_getI32 (msg, "n", 1, &value) == MAMA_STATUS_OK && value == 77 &&
+                    mamaMsg_getString (msg, "s", 2, &s) == MAMA_STATUS_OK && std::strcmp (s, "shared") == 0)
+                {
+                    ++good[t];
+                }
+            }
+            mamaMsg_destroy (msg);
+        });
+    }
+    for (int i = 0; i < 500; ++i)
+    {
+        mamaPayloadBridge found = nullptr;
+        mama_getPayloadBridge (&found, "corvexmsg");
+        EXPECT_EQ (mPayload, found);
+    }
+    for (std::thread& reader : readers)
+    {
+        reader.join ();
+    }
+    EXPECT_EQ (std::vector<int> (good.size (), 500), good);
 }
 
 } // namespace
