@@ -113,6 +113,12 @@ mama_status fieldAsString (const CorvexMsgField* f, char* buffer, mama_size_t le
     });
 }
 
+/* Strings travel with a 32-bit size that includes their terminator. */
+bool fitsWire (const char* value)
+{
+    return std::strlen (value) < UINT32_MAX;
+}
+
 mama_status setStringValue (CorvexMsgField* f, const char* value)
 {
     corvexMsgField_setBytes (f, MAMA_FIELD_TYPE_STRING, value, std::strlen (value) + 1);
@@ -555,6 +561,10 @@ extern "C" mama_status corvexmsgPayload_addString (msgPayload msg, const char* n
     {
         return MAMA_STATUS_NULL_ARG;
     }
+    if (!fitsWire (value))
+    {
+        return MAMA_STATUS_INVALID_ARG;
+    }
     return storeField (msg, name, fid, false, [&] (CorvexMsgField* f) { setStringValue (f, value); });
 }
 
@@ -564,6 +574,10 @@ extern "C" mama_status corvexmsgPayload_updateString (msgPayload msg, const char
     if (value == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
+    }
+    if (!fitsWire (value))
+    {
+        return MAMA_STATUS_INVALID_ARG;
     }
     return storeField (msg, name, fid, true, [&] (CorvexMsgField* f) { setStringValue (f, value); });
 }
@@ -820,6 +834,10 @@ extern "C" mama_status corvexmsgFieldPayload_updateString (msgFieldPayload field
     if (field == nullptr || value == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
+    }
+    if (!fitsWire (value))
+    {
+        return MAMA_STATUS_INVALID_ARG;
     }
     return guarded ([&] {
         CorvexMsgField* f = asField (field);
