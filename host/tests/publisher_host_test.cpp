@@ -18,13 +18,9 @@ void MAMACALLTYPE onCreate (mamaPublisher, void* closure)
     ++static_cast<AppLog*> (closure)->mCreates;
 }
 
-void MAMACALLTYPE onError (mamaPublisher, mama_status, const char*, void*)
-{
-}
+void MAMACALLTYPE onError (mamaPublisher, mama_status, const char*, void*) {}
 
-void MAMACALLTYPE onSuccess (mamaPublisher, mama_status, const char*, void*)
-{
-}
+void MAMACALLTYPE onSuccess (mamaPublisher, mama_status, const char*, void*) {}
 
 void MAMACALLTYPE onDestroy (mamaPublisher, void* closure)
 {
@@ -33,13 +29,14 @@ void MAMACALLTYPE onDestroy (mamaPublisher, void* closure)
 
 class PublisherTest : public ::testing::Test
 {
-protected:
+  protected:
     mamaPublisher createWithCallbacks ()
     {
         mamaPublisherCallbacks callbacks = {onCreate, onError, onDestroy, onSuccess};
         mamaPublisher publisher = nullptr;
-        EXPECT_EQ (MAMA_STATUS_OK, mamaPublisher_createWithCallbacks (&publisher, mFake.mTransport, mFake.mQueue,
-                                                                      "BRK.A", "NYSE", "_MD", &callbacks, &mApp));
+        EXPECT_EQ (MAMA_STATUS_OK,
+                   mamaPublisher_createWithCallbacks (&publisher, mFake.mTransport, mFake.mQueue,
+                                                      "BRK.A", "NYSE", "_MD", &callbacks, &mApp));
         return publisher;
     }
 
@@ -52,7 +49,8 @@ TEST_F (PublisherTest, CreatePassesNamesAndGivesTheBridgeACopyOfTheCallbacks)
     mamaPublisher publisher = createWithCallbacks ();
     ASSERT_NE (nullptr, publisher);
     objfake::World& w = objfake::world ();
-    EXPECT_EQ (std::vector<std::string> ({"Publisher_createByIndex", "Publisher_setUserCallbacks"}), w.mCalls);
+    EXPECT_EQ (std::vector<std::string> ({"Publisher_createByIndex", "Publisher_setUserCallbacks"}),
+               w.mCalls);
     EXPECT_EQ (0, w.mPublisherIndex);
     EXPECT_EQ ("BRK.A", w.mPublisherTopic);
     EXPECT_EQ ("NYSE", w.mPublisherSource);
@@ -74,7 +72,8 @@ TEST_F (PublisherTest, CreatePassesNamesAndGivesTheBridgeACopyOfTheCallbacks)
     mamaTransport tport = nullptr;
     ASSERT_EQ (MAMA_STATUS_OK, mamaPublisher_getTransport (publisher, &tport));
     EXPECT_EQ (mFake.mTransport, tport);
-    EXPECT_EQ (reinterpret_cast<publisherBridge> (w.mLastPublisher), mamaPublisherImpl_getPublisherBridge (publisher));
+    EXPECT_EQ (reinterpret_cast<publisherBridge> (w.mLastPublisher),
+               mamaPublisherImpl_getPublisherBridge (publisher));
 
     EXPECT_EQ (MAMA_STATUS_OK, mamaPublisher_destroy (publisher));
     EXPECT_EQ (1, mApp.mDestroys);
@@ -83,7 +82,8 @@ TEST_F (PublisherTest, CreatePassesNamesAndGivesTheBridgeACopyOfTheCallbacks)
 TEST_F (PublisherTest, NullSourceAndRootReachTheBridgeAsNull)
 {
     mamaPublisher publisher = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, mamaPublisher_create (&publisher, mFake.mTransport, "TOPIC", nullptr, nullptr));
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mamaPublisher_create (&publisher, mFake.mTransport, "TOPIC", nullptr, nullptr));
     EXPECT_EQ ("(null)", objfake::world ().mPublisherSource);
     EXPECT_EQ ("(null)", objfake::world ().mPublisherRoot);
     EXPECT_EQ (MAMA_STATUS_OK, mamaPublisher_destroy (publisher));
@@ -92,12 +92,16 @@ TEST_F (PublisherTest, NullSourceAndRootReachTheBridgeAsNull)
 TEST_F (PublisherTest, CreateRejectsMissingArguments)
 {
     mamaPublisher publisher = nullptr;
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaPublisher_create (nullptr, mFake.mTransport, "T", nullptr, nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaPublisher_create (&publisher, nullptr, "T", nullptr, nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaPublisher_create (&publisher, mFake.mTransport, nullptr, nullptr, nullptr));
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG,
+               mamaPublisher_create (nullptr, mFake.mTransport, "T", nullptr, nullptr));
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG,
+               mamaPublisher_create (&publisher, nullptr, "T", nullptr, nullptr));
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG,
+               mamaPublisher_create (&publisher, mFake.mTransport, nullptr, nullptr, nullptr));
     mamaTransport uncreated = nullptr;
     ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_allocate (&uncreated));
-    EXPECT_EQ (MAMA_STATUS_NO_BRIDGE_IMPL, mamaPublisher_create (&publisher, uncreated, "T", nullptr, nullptr));
+    EXPECT_EQ (MAMA_STATUS_NO_BRIDGE_IMPL,
+               mamaPublisher_create (&publisher, uncreated, "T", nullptr, nullptr));
     EXPECT_EQ (MAMA_STATUS_OK, mamaTransport_deallocate (uncreated));
     EXPECT_TRUE (objfake::world ().mCalls.empty ());
 }
@@ -110,7 +114,8 @@ TEST_F (PublisherTest, QueuedDestroyReportFinishesLater)
     mamaPublisherState state = MAMA_PUBLISHER_UNKNOWN;
     ASSERT_EQ (MAMA_STATUS_OK, mamaPublisher_getState (publisher, &state));
     EXPECT_EQ (MAMA_PUBLISHER_DESTROYING_WAIT_BRIDGE, state);
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, mamaPublisher_send (publisher, reinterpret_cast<mamaMsg> (&state)));
+    EXPECT_EQ (MAMA_STATUS_INVALID_ARG,
+               mamaPublisher_send (publisher, reinterpret_cast<mamaMsg> (&state)));
     EXPECT_EQ (0, mApp.mDestroys);
 
     mamaQueue defaultQueue = nullptr;
@@ -133,7 +138,8 @@ TEST_F (PublisherTest, BridgeWithoutUserCallbacksStillFreesAtDestroy)
 TEST_F (PublisherTest, SendsPassThroughAndRepliesNeedAnInboxRequest)
 {
     mamaPublisher publisher = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, mamaPublisher_create (&publisher, mFake.mTransport, "T", nullptr, nullptr));
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mamaPublisher_create (&publisher, mFake.mTransport, "T", nullptr, nullptr));
     mamaMsg request = nullptr;
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_create (&request));
     EXPECT_EQ (MAMA_STATUS_OK, mamaPublisher_send (publisher, request));
@@ -143,21 +149,24 @@ TEST_F (PublisherTest, SendsPassThroughAndRepliesNeedAnInboxRequest)
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaPublisher_send (nullptr, request));
 
     // A message with no bridge part did not come from an inbox.
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, mamaPublisher_sendReplyToInbox (publisher, request, request));
+    EXPECT_EQ (MAMA_STATUS_INVALID_ARG,
+               mamaPublisher_sendReplyToInbox (publisher, request, request));
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_setBridgeImpl (request, mFake.mBridge));
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, mamaPublisher_sendReplyToInbox (publisher, request, request));
+    EXPECT_EQ (MAMA_STATUS_INVALID_ARG,
+               mamaPublisher_sendReplyToInbox (publisher, request, request));
     objfake::world ().mFromInbox = 1;
     EXPECT_EQ (MAMA_STATUS_OK, mamaPublisher_sendReplyToInbox (publisher, request, request));
     EXPECT_TRUE (objfake::called ("Publisher_sendReplyToInbox"));
 
     int handle = 0;
     mamaMsgReplyImpl reply = {mFake.mBridge, &handle};
-    EXPECT_EQ (MAMA_STATUS_OK,
-               mamaPublisher_sendReplyToInboxHandle (publisher, reinterpret_cast<mamaMsgReply> (&reply), request));
+    EXPECT_EQ (MAMA_STATUS_OK, mamaPublisher_sendReplyToInboxHandle (
+                                   publisher, reinterpret_cast<mamaMsgReply> (&reply), request));
     EXPECT_EQ (&handle, objfake::world ().mReplyHandle);
     mFake.mBridge->bridgeMamaPublisherSendReplyToInboxHandle = nullptr;
     EXPECT_EQ (MAMA_STATUS_NOT_IMPLEMENTED,
-               mamaPublisher_sendReplyToInboxHandle (publisher, reinterpret_cast<mamaMsgReply> (&reply), request));
+               mamaPublisher_sendReplyToInboxHandle (
+                   publisher, reinterpret_cast<mamaMsgReply> (&reply), request));
 
     EXPECT_EQ (MAMA_STATUS_OK, mamaMsg_destroy (request));
     EXPECT_EQ (MAMA_STATUS_OK, mamaPublisher_destroy (publisher));
@@ -165,7 +174,8 @@ TEST_F (PublisherTest, SendsPassThroughAndRepliesNeedAnInboxRequest)
 
 TEST (PublisherTexts, States)
 {
-    EXPECT_STREQ ("MAMA_PUBLISHER_DESTROYED_BRIDGE", mamaPublisher_stringForState (MAMA_PUBLISHER_DESTROYED_BRIDGE));
+    EXPECT_STREQ ("MAMA_PUBLISHER_DESTROYED_BRIDGE",
+                  mamaPublisher_stringForState (MAMA_PUBLISHER_DESTROYED_BRIDGE));
     EXPECT_STREQ ("unknown", mamaPublisher_stringForState (static_cast<mamaPublisherState> (7)));
 }
 } // namespace

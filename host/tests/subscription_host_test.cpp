@@ -55,11 +55,12 @@ void MAMACALLTYPE deallocateOnDestroy (mamaSubscription subscription, void* clos
     EXPECT_EQ (MAMA_STATUS_OK, mamaSubscription_deallocate (subscription));
 }
 
-const mamaMsgCallbacks kCallbacks = {onCreate, nullptr, onMsg, nullptr, nullptr, nullptr, onDestroy};
+const mamaMsgCallbacks kCallbacks = {onCreate, nullptr, onMsg,    nullptr,
+                                     nullptr,  nullptr, onDestroy};
 
 class SubscriptionTest : public ::testing::Test
 {
-protected:
+  protected:
     mamaSubscriptionState state ()
     {
         mamaSubscriptionState result = MAMA_SUBSCRIPTION_UNKNOWN;
@@ -71,7 +72,8 @@ protected:
     {
         ASSERT_EQ (MAMA_STATUS_OK, mamaSubscription_allocate (&mSub));
         ASSERT_EQ (MAMA_STATUS_OK,
-                   mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue, &kCallbacks, topic, &mApp));
+                   mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue, &kCallbacks,
+                                                 topic, &mApp));
     }
 
     objfake::Fixture mFake;
@@ -102,7 +104,8 @@ TEST_F (SubscriptionTest, BasicCreatePassesTopicAsSourceAndHostDestroyHandler)
 
     EXPECT_EQ (1, mApp.mCreates);
     EXPECT_EQ (MAMA_SUBSCRIPTION_ACTIVATED, state ());
-    EXPECT_EQ (reinterpret_cast<subscriptionBridge> (w.mLastSubscription), mamaSubscription_getSubscriptionBridge (mSub));
+    EXPECT_EQ (reinterpret_cast<subscriptionBridge> (w.mLastSubscription),
+               mamaSubscription_getSubscriptionBridge (mSub));
 
     mamaSubscriptionType type;
     ASSERT_EQ (MAMA_STATUS_OK, mamaSubscription_getSubscriptionType (mSub, &type));
@@ -123,15 +126,19 @@ TEST_F (SubscriptionTest, CreateRejectsBadArgumentsBeforeReachingTheBridge)
 {
     ASSERT_EQ (MAMA_STATUS_OK, mamaSubscription_allocate (&mSub));
     EXPECT_EQ (MAMA_STATUS_NULL_ARG,
-               mamaSubscription_createBasic (nullptr, mFake.mTransport, mFake.mQueue, &kCallbacks, "A", nullptr));
+               mamaSubscription_createBasic (nullptr, mFake.mTransport, mFake.mQueue, &kCallbacks,
+                                             "A", nullptr));
+    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, mamaSubscription_createBasic (mSub, nullptr, mFake.mQueue,
+                                                                      &kCallbacks, "A", nullptr));
     EXPECT_EQ (MAMA_STATUS_INVALID_ARG,
-               mamaSubscription_createBasic (mSub, nullptr, mFake.mQueue, &kCallbacks, "A", nullptr));
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG,
-               mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue, &kCallbacks, "", nullptr));
-    EXPECT_EQ (MAMA_STATUS_INVALID_QUEUE,
-               mamaSubscription_createBasic (mSub, mFake.mTransport, nullptr, &kCallbacks, "A", nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG,
-               mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue, nullptr, "A", nullptr));
+               mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue, &kCallbacks, "",
+                                             nullptr));
+    EXPECT_EQ (
+        MAMA_STATUS_INVALID_QUEUE,
+        mamaSubscription_createBasic (mSub, mFake.mTransport, nullptr, &kCallbacks, "A", nullptr));
+    EXPECT_EQ (
+        MAMA_STATUS_NULL_ARG,
+        mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue, nullptr, "A", nullptr));
     EXPECT_FALSE (objfake::called ("Subscription_create"));
     EXPECT_EQ (MAMA_SUBSCRIPTION_ALLOCATED, state ());
     EXPECT_EQ (MAMA_STATUS_OK, mamaSubscription_deallocate (mSub));
@@ -142,16 +149,18 @@ TEST_F (SubscriptionTest, RefusedCreateLeavesAReusableSubscriptionAndNoOpenObjec
     objfake::world ().mSubscriptionCreateStatus = MAMA_STATUS_NOT_ENTITLED;
     ASSERT_EQ (MAMA_STATUS_OK, mamaSubscription_allocate (&mSub));
     EXPECT_EQ (MAMA_STATUS_NOT_ENTITLED,
-               mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue, &kCallbacks, "A", &mApp));
+               mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue, &kCallbacks, "A",
+                                             &mApp));
     EXPECT_EQ (MAMA_SUBSCRIPTION_ALLOCATED, state ());
     EXPECT_EQ (0, mApp.mCreates);
     EXPECT_EQ (nullptr, mamaSubscription_getSubscriptionBridge (mSub));
 
     objfake::world ().mSubscriptionCreateStatus = MAMA_STATUS_OK;
-    EXPECT_EQ (MAMA_STATUS_OK,
-               mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue, &kCallbacks, "A", &mApp));
+    EXPECT_EQ (MAMA_STATUS_OK, mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue,
+                                                             &kCallbacks, "A", &mApp));
     EXPECT_EQ (MAMA_STATUS_SUBSCRIPTION_INVALID_STATE,
-               mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue, &kCallbacks, "A", &mApp));
+               mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue, &kCallbacks, "A",
+                                             &mApp));
     EXPECT_EQ (MAMA_STATUS_SUBSCRIPTION_INVALID_STATE, mamaSubscription_deallocate (mSub));
     EXPECT_EQ (MAMA_STATUS_OK, mamaSubscription_destroy (mSub));
     EXPECT_EQ (MAMA_STATUS_OK, mamaSubscription_deallocate (mSub));
@@ -252,8 +261,8 @@ TEST_F (SubscriptionTest, ApplicationMayDeallocateInsideItsDestroyCallback)
     mamaMsgCallbacks callbacks = kCallbacks;
     callbacks.onDestroy = deallocateOnDestroy;
     ASSERT_EQ (MAMA_STATUS_OK, mamaSubscription_allocate (&mSub));
-    ASSERT_EQ (MAMA_STATUS_OK,
-               mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue, &callbacks, "A", &mApp));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue,
+                                                             &callbacks, "A", &mApp));
     EXPECT_EQ (MAMA_STATUS_OK, mamaSubscription_destroy (mSub));
     objfake::runPending (mFake.mQueue);
     EXPECT_EQ (1, mApp.mDestroys);
@@ -295,13 +304,16 @@ TEST_F (SubscriptionTest, WildCardTopicIsComposedFromSourceAndSymbol)
         const char* mSymbol;
         const char* mTopic;
     };
-    const Case cases[] = {{"NYSE", "*", "NYSE.*"}, {nullptr, "BRK.*", "BRK.*"}, {"NYSE", nullptr, "NYSE"},
+    const Case cases[] = {{"NYSE", "*", "NYSE.*"},
+                          {nullptr, "BRK.*", "BRK.*"},
+                          {"NYSE", nullptr, "NYSE"},
                           {"", "X.>", "X.>"}};
     for (const Case& c : cases)
     {
         ASSERT_EQ (MAMA_STATUS_OK, mamaSubscription_allocate (&mSub));
-        ASSERT_EQ (MAMA_STATUS_OK, mamaSubscription_createBasicWildCard (mSub, mFake.mTransport, mFake.mQueue,
-                                                                         &callbacks, c.mSource, c.mSymbol, &mApp));
+        ASSERT_EQ (MAMA_STATUS_OK,
+                   mamaSubscription_createBasicWildCard (mSub, mFake.mTransport, mFake.mQueue,
+                                                         &callbacks, c.mSource, c.mSymbol, &mApp));
         EXPECT_TRUE (objfake::called ("Subscription_createWildCard"));
         EXPECT_EQ (c.mTopic, objfake::world ().mSource);
         EXPECT_TRUE (objfake::world ().mSymbolWasNull);
@@ -318,7 +330,8 @@ TEST_F (SubscriptionTest, WildCardTopicIsComposedFromSourceAndSymbol)
 
         int dummy = 0;
         EXPECT_EQ (MAMA_STATUS_OK,
-                   mamaSubscription_processWildCardMsg (mSub, reinterpret_cast<mamaMsg> (&dummy), "NYSE.IBM", nullptr));
+                   mamaSubscription_processWildCardMsg (mSub, reinterpret_cast<mamaMsg> (&dummy),
+                                                        "NYSE.IBM", nullptr));
         EXPECT_EQ (MAMA_STATUS_OK, mamaSubscription_destroy (mSub));
         EXPECT_EQ (MAMA_STATUS_OK, mamaSubscription_deallocate (mSub));
     }
@@ -326,8 +339,9 @@ TEST_F (SubscriptionTest, WildCardTopicIsComposedFromSourceAndSymbol)
     EXPECT_EQ (std::vector<std::string> (4, "NYSE.IBM"), mApp.mTopics);
 
     ASSERT_EQ (MAMA_STATUS_OK, mamaSubscription_allocate (&mSub));
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, mamaSubscription_createBasicWildCard (mSub, mFake.mTransport, mFake.mQueue,
-                                                                              &callbacks, "", nullptr, &mApp));
+    EXPECT_EQ (MAMA_STATUS_INVALID_ARG,
+               mamaSubscription_createBasicWildCard (mSub, mFake.mTransport, mFake.mQueue,
+                                                     &callbacks, "", nullptr, &mApp));
     EXPECT_EQ (MAMA_STATUS_OK, mamaSubscription_deallocate (mSub));
 }
 
@@ -337,7 +351,8 @@ TEST_F (SubscriptionTest, WildCardNeedsTheBridgeFunction)
     const mamaWildCardMsgCallbacks callbacks = {nullptr, nullptr, onWildCardMsg, nullptr};
     ASSERT_EQ (MAMA_STATUS_OK, mamaSubscription_allocate (&mSub));
     EXPECT_EQ (MAMA_STATUS_NOT_IMPLEMENTED,
-               mamaSubscription_createBasicWildCard (mSub, mFake.mTransport, mFake.mQueue, &callbacks, "A", "*", nullptr));
+               mamaSubscription_createBasicWildCard (mSub, mFake.mTransport, mFake.mQueue,
+                                                     &callbacks, "A", "*", nullptr));
     EXPECT_EQ (MAMA_STATUS_OK, mamaSubscription_deallocate (mSub));
 }
 
@@ -356,10 +371,11 @@ TEST_F (SubscriptionTest, ProcessMsgHandsClosureAndItemClosureToTheApplication)
     };
     int item = 0;
     ASSERT_EQ (MAMA_STATUS_OK, mamaSubscription_allocate (&mSub));
-    ASSERT_EQ (MAMA_STATUS_OK,
-               mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue, &callbacks, "A", &mApp));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaSubscription_createBasic (mSub, mFake.mTransport, mFake.mQueue,
+                                                             &callbacks, "A", &mApp));
     ASSERT_EQ (MAMA_STATUS_OK, mamaSubscription_setItemClosure (mSub, &item));
-    EXPECT_EQ (MAMA_STATUS_OK, mamaSubscription_processMsg (mSub, reinterpret_cast<mamaMsg> (&item)));
+    EXPECT_EQ (MAMA_STATUS_OK,
+               mamaSubscription_processMsg (mSub, reinterpret_cast<mamaMsg> (&item)));
     EXPECT_EQ (&mApp, seen.mClosure);
     EXPECT_EQ (&item, seen.mItem);
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaSubscription_processMsg (mSub, nullptr));
@@ -369,7 +385,8 @@ TEST_F (SubscriptionTest, ProcessMsgHandsClosureAndItemClosureToTheApplication)
 
 TEST (SubscriptionTexts, StatesAndTypes)
 {
-    EXPECT_STREQ ("MAMA_SUBSCRIPTION_DESTROYING", mamaSubscription_stringForState (MAMA_SUBSCRIPTION_DESTROYING));
+    EXPECT_STREQ ("MAMA_SUBSCRIPTION_DESTROYING",
+                  mamaSubscription_stringForState (MAMA_SUBSCRIPTION_DESTROYING));
     EXPECT_STREQ ("BASIC", MamaSubscTypeStr (MAMA_SUBSC_TYPE_BASIC));
     EXPECT_STREQ ("SYMBOL_LIST_NORMAL", MamaSubscTypeStr (MAMA_SUBSC_TYPE_SYMBOL_LIST));
     EXPECT_STREQ ("unknown", MamaSubscTypeStr (static_cast<mamaSubscriptionType> (42)));

@@ -13,9 +13,7 @@ namespace
 int gDestroys = 0;
 void* gDestroyedClosure = nullptr;
 
-void MAMACALLTYPE onTick (mamaTimer, void*)
-{
-}
+void MAMACALLTYPE onTick (mamaTimer, void*) {}
 
 void MAMACALLTYPE onDestroyed (mamaTimer, void* closure)
 {
@@ -23,13 +21,11 @@ void MAMACALLTYPE onDestroyed (mamaTimer, void* closure)
     gDestroyedClosure = closure;
 }
 
-void MAMACALLTYPE onIo (mamaIo, mamaIoType, void*)
-{
-}
+void MAMACALLTYPE onIo (mamaIo, mamaIoType, void*) {}
 
 class TimerTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp () override
     {
         gDestroys = 0;
@@ -41,7 +37,8 @@ protected:
 TEST_F (TimerTest, CreateUsesTheNativeQueueAndHoldsTheQueueUntilDestroyed)
 {
     mamaTimer timer = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTimer_create2 (&timer, mFake.mQueue, onTick, onDestroyed, 1.5, &mClosure));
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mamaTimer_create2 (&timer, mFake.mQueue, onTick, onDestroyed, 1.5, &mClosure));
     void* native = nullptr;
     mamaQueue_getNativeHandle (mFake.mQueue, &native);
     EXPECT_EQ (native, objfake::world ().mTimerNativeQueue);
@@ -63,10 +60,12 @@ TEST_F (TimerTest, CreateUsesTheNativeQueueAndHoldsTheQueueUntilDestroyed)
 
 TEST_F (TimerTest, RefusedCreateReleasesTheQueue)
 {
-    mFake.mBridge->bridgeMamaTimerCreate = [] (timerBridge*, void*, mamaTimerCb, mamaTimerCb, mama_f64_t, mamaTimer,
+    mFake.mBridge->bridgeMamaTimerCreate = [] (timerBridge*, void*, mamaTimerCb, mamaTimerCb,
+                                               mama_f64_t, mamaTimer,
                                                void*) { return MAMA_STATUS_PLATFORM; };
     mamaTimer timer = reinterpret_cast<mamaTimer> (&mClosure);
-    EXPECT_EQ (MAMA_STATUS_PLATFORM, mamaTimer_create2 (&timer, mFake.mQueue, onTick, onDestroyed, 1, nullptr));
+    EXPECT_EQ (MAMA_STATUS_PLATFORM,
+               mamaTimer_create2 (&timer, mFake.mQueue, onTick, onDestroyed, 1, nullptr));
     EXPECT_EQ (nullptr, timer);
     EXPECT_EQ (0, gDestroys);
     EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_destroy (mFake.mQueue));
@@ -79,8 +78,10 @@ TEST_F (TimerTest, BadArgumentsAndMissingOptionalFunctions)
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaTimer_create (nullptr, mFake.mQueue, onTick, 1, nullptr));
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaTimer_create (&timer, mFake.mQueue, nullptr, 1, nullptr));
     EXPECT_EQ (MAMA_STATUS_INVALID_QUEUE, mamaTimer_create (&timer, nullptr, onTick, 1, nullptr));
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, mamaTimer_create (&timer, mFake.mQueue, onTick, -1, nullptr));
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, mamaTimer_create (&timer, mFake.mQueue, onTick, NAN, nullptr));
+    EXPECT_EQ (MAMA_STATUS_INVALID_ARG,
+               mamaTimer_create (&timer, mFake.mQueue, onTick, -1, nullptr));
+    EXPECT_EQ (MAMA_STATUS_INVALID_ARG,
+               mamaTimer_create (&timer, mFake.mQueue, onTick, NAN, nullptr));
     EXPECT_FALSE (objfake::called ("Timer_create"));
 
     ASSERT_EQ (MAMA_STATUS_OK, mamaTimer_create (&timer, mFake.mQueue, onTick, 2, nullptr));
@@ -109,10 +110,13 @@ TEST_F (TimerTest, AllocatedButUnstartedTimerIsReleasedAtDestroy)
 TEST_F (TimerTest, IoIsRefusedWhenTheBridgeHasNoIoFunctions)
 {
     mamaIo io = nullptr;
-    EXPECT_EQ (MAMA_STATUS_NOT_IMPLEMENTED, mamaIo_create (&io, mFake.mQueue, 3, onIo, MAMA_IO_READ, nullptr));
+    EXPECT_EQ (MAMA_STATUS_NOT_IMPLEMENTED,
+               mamaIo_create (&io, mFake.mQueue, 3, onIo, MAMA_IO_READ, nullptr));
     EXPECT_EQ (nullptr, io);
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaIo_create (&io, mFake.mQueue, 3, nullptr, MAMA_IO_READ, nullptr));
-    EXPECT_EQ (MAMA_STATUS_INVALID_QUEUE, mamaIo_create (&io, nullptr, 3, onIo, MAMA_IO_READ, nullptr));
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG,
+               mamaIo_create (&io, mFake.mQueue, 3, nullptr, MAMA_IO_READ, nullptr));
+    EXPECT_EQ (MAMA_STATUS_INVALID_QUEUE,
+               mamaIo_create (&io, nullptr, 3, onIo, MAMA_IO_READ, nullptr));
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaIo_destroy (nullptr));
 }
 } // namespace

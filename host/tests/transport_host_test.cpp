@@ -18,15 +18,17 @@ struct Events
     const void* mTopicInfo = nullptr;
 };
 
-void MAMACALLTYPE onTransportEvent (mamaTransport tport, mamaTransportEvent event, short, const void*, void* closure)
+void MAMACALLTYPE onTransportEvent (mamaTransport tport, mamaTransportEvent event, short,
+                                    const void*, void* closure)
 {
     Events* events = static_cast<Events*> (closure);
     events->mEvents.push_back (event);
-    mamaTransport_getAdvisoryCauseAndPlatformInfo (tport, &events->mCauseInside, &events->mInfoInside);
+    mamaTransport_getAdvisoryCauseAndPlatformInfo (tport, &events->mCauseInside,
+                                                   &events->mInfoInside);
 }
 
-void MAMACALLTYPE onTopicEvent (mamaTransport, mamaTransportTopicEvent event, const char* topic, const void* info,
-                                void* closure)
+void MAMACALLTYPE onTopicEvent (mamaTransport, mamaTransportTopicEvent event, const char* topic,
+                                const void* info, void* closure)
 {
     Events* events = static_cast<Events*> (closure);
     events->mEvents.push_back (100 + event);
@@ -36,7 +38,7 @@ void MAMACALLTYPE onTopicEvent (mamaTransport, mamaTransportTopicEvent event, co
 
 class TransportTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp () override
     {
         objfake::world () = objfake::World ();
@@ -55,9 +57,11 @@ TEST_F (TransportTest, CreateAsksForLoadBalancingThenCreatesAndDestroys)
 {
     mamaTransport tport = nullptr;
     ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_allocate (&tport));
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_setTransportCallback (tport, onTransportEvent, &mEvents));
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mamaTransport_setTransportCallback (tport, onTransportEvent, &mEvents));
     ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_create (tport, "t1", mBridge));
-    std::vector<std::string> expected = {"Transport_getNumLoadBalanceAttributes t1", "Transport_create t1"};
+    std::vector<std::string> expected = {"Transport_getNumLoadBalanceAttributes t1",
+                                         "Transport_create t1"};
     EXPECT_EQ (expected, objfake::world ().mCalls);
     // The connect event raised inside the bridge's create reached the application at once.
     EXPECT_EQ (std::vector<int> ({MAMA_TRANSPORT_CONNECT}), mEvents.mEvents);
@@ -111,7 +115,8 @@ TEST_F (TransportTest, FailedSubTransportUndoesTheOthers)
     mamaTransport tport = nullptr;
     ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_allocate (&tport));
     // Refuse the second sub-transport only.
-    mBridge->bridgeMamaTransportCreate = [] (transportBridge* result, const char* name, mamaTransport parent) {
+    mBridge->bridgeMamaTransportCreate = [] (transportBridge* result, const char* name,
+                                             mamaTransport parent) {
         if (std::string (name) == "bad.lb1")
         {
             return MAMA_STATUS_PLATFORM;
@@ -160,7 +165,8 @@ TEST_F (TransportTest, RefreshTimerOnlyWhenEnabledAndAlwaysDestroyed)
     EXPECT_TRUE (mamaTransportImpl_disableRefresh (plain));
     EXPECT_EQ (MAMA_STATUS_OK, mamaTransport_destroy (plain));
 
-    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty ("mama.transport.refreshed.enable_refresh", "true"));
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mama_setProperty ("mama.transport.refreshed.enable_refresh", "true"));
     mamaTransport refreshed = nullptr;
     ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_allocate (&refreshed));
     ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_create (refreshed, "refreshed", mBridge));
@@ -182,11 +188,14 @@ TEST_F (TransportTest, CallbacksAreInvokedSynchronouslyWithTheirClosure)
     ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_create (tport, "t", mBridge));
     // Nothing set: nothing called, nothing breaks.
     mamaTransportImpl_invokeTransportCallback (tport, MAMA_TRANSPORT_DISCONNECT, 0, nullptr);
-    mamaTransportImpl_invokeTransportTopicCallback (tport, MAMA_TRANSPORT_TOPIC_PUBLISH_ERROR, "A", nullptr);
+    mamaTransportImpl_invokeTransportTopicCallback (tport, MAMA_TRANSPORT_TOPIC_PUBLISH_ERROR, "A",
+                                                    nullptr);
     mamaTransportImpl_invokeTransportCallback (nullptr, MAMA_TRANSPORT_DISCONNECT, 0, nullptr);
 
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_setTransportCallback (tport, onTransportEvent, &mEvents));
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_setTransportTopicCallback (tport, onTopicEvent, &mEvents));
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mamaTransport_setTransportCallback (tport, onTransportEvent, &mEvents));
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mamaTransport_setTransportTopicCallback (tport, onTopicEvent, &mEvents));
     int info = 0;
     mamaTransportImpl_invokeTransportCallback (tport, MAMA_TRANSPORT_DISCONNECT, 7, &info);
     EXPECT_EQ (std::vector<int> ({MAMA_TRANSPORT_DISCONNECT}), mEvents.mEvents);
@@ -195,12 +204,13 @@ TEST_F (TransportTest, CallbacksAreInvokedSynchronouslyWithTheirClosure)
     // Outside a callback the advisory information is cleared.
     short cause = -1;
     const void* platformInfo = &cause;
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_getAdvisoryCauseAndPlatformInfo (tport, &cause, &platformInfo));
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mamaTransport_getAdvisoryCauseAndPlatformInfo (tport, &cause, &platformInfo));
     EXPECT_EQ (0, cause);
     EXPECT_EQ (nullptr, platformInfo);
 
-    mamaTransportImpl_invokeTransportTopicCallback (tport, MAMA_TRANSPORT_TOPIC_PUBLISH_ERROR_BAD_SYMBOL, "NYSE.X",
-                                                    &info);
+    mamaTransportImpl_invokeTransportTopicCallback (
+        tport, MAMA_TRANSPORT_TOPIC_PUBLISH_ERROR_BAD_SYMBOL, "NYSE.X", &info);
     EXPECT_EQ (100 + MAMA_TRANSPORT_TOPIC_PUBLISH_ERROR_BAD_SYMBOL, mEvents.mEvents.back ());
     EXPECT_EQ ("NYSE.X", mEvents.mTopic);
     EXPECT_EQ (&info, mEvents.mTopicInfo);
@@ -229,13 +239,16 @@ TEST_F (TransportTest, ThrottleRatesAndUnsupportedNativeAccess)
     ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_allocate (&tport));
     ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_create (tport, "t", mBridge));
     double rate = 0;
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_getOutboundThrottle (tport, MAMA_THROTTLE_DEFAULT, &rate));
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mamaTransport_getOutboundThrottle (tport, MAMA_THROTTLE_DEFAULT, &rate));
     EXPECT_EQ (MAMA_DEFAULT_THROTTLE_RATE, rate);
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_getOutboundThrottle (tport, MAMA_THROTTLE_RECAP, &rate));
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mamaTransport_getOutboundThrottle (tport, MAMA_THROTTLE_RECAP, &rate));
     EXPECT_EQ (MAMA_DEFAULT_RECAP_THROTTLE_RATE, rate);
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, mamaTransport_setOutboundThrottle (tport, MAMA_THROTTLE_DEFAULT, -1));
     EXPECT_EQ (MAMA_STATUS_INVALID_ARG,
-               mamaTransport_getOutboundThrottle (tport, static_cast<mamaThrottleInstance> (9), &rate));
+               mamaTransport_setOutboundThrottle (tport, MAMA_THROTTLE_DEFAULT, -1));
+    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, mamaTransport_getOutboundThrottle (
+                                            tport, static_cast<mamaThrottleInstance> (9), &rate));
     void* native = nullptr;
     EXPECT_EQ (MAMA_STATUS_NOT_IMPLEMENTED, mamaTransport_getNativeTransport (tport, 0, &native));
     EXPECT_EQ (MAMA_STATUS_INVALID_ARG, mamaTransport_getNativeTransport (tport, -1, &native));
@@ -248,8 +261,10 @@ TEST (TransportTexts, EventNames)
     EXPECT_STREQ ("MAMA_TRANSPORT_WRITE_QUEUE_LOW_WATER_MARK",
                   mamaTransportEvent_toString (MAMA_TRANSPORT_WRITE_QUEUE_LOW_WATER_MARK));
     EXPECT_STREQ ("UNKNOWN", mamaTransportEvent_toString (static_cast<mamaTransportEvent> (12)));
-    EXPECT_STREQ ("PUBLISH_ERROR_NOT_ENTITLED",
-                  mamaTransportTopicEvent_toString (MAMA_TRANSPORT_TOPIC_PUBLISH_ERROR_NOT_ENTITLED));
-    EXPECT_STREQ ("UNKNOWN", mamaTransportTopicEvent_toString (static_cast<mamaTransportTopicEvent> (-1)));
+    EXPECT_STREQ (
+        "PUBLISH_ERROR_NOT_ENTITLED",
+        mamaTransportTopicEvent_toString (MAMA_TRANSPORT_TOPIC_PUBLISH_ERROR_NOT_ENTITLED));
+    EXPECT_STREQ ("UNKNOWN",
+                  mamaTransportTopicEvent_toString (static_cast<mamaTransportTopicEvent> (-1)));
 }
 } // namespace

@@ -11,10 +11,10 @@
 
 struct mamaInboxImpl_
 {
-    mamaBridgeImpl*          mBridgeImpl = nullptr;
-    inboxBridge              mBridgeInbox = nullptr;
-    mamaQueue                mQueue = nullptr;
-    mamaQueueLockHandle      mQueueHold = nullptr;
+    mamaBridgeImpl* mBridgeImpl = nullptr;
+    inboxBridge mBridgeInbox = nullptr;
+    mamaQueue mQueue = nullptr;
+    mamaQueueLockHandle mQueueHold = nullptr;
     mamaInboxDestroyCallback mOnDestroy = nullptr;
 };
 
@@ -58,8 +58,8 @@ mama_status createInbox (mamaInbox* result, mamaTransport transport, int tportIn
             ? bridge->bridgeMamaInboxCreate (&self->mBridgeInbox, transport, queue, msgCB, errorCB,
                                              onBridgeInboxDestroyed, closure, self)
             : bridge->bridgeMamaInboxCreateByIndex (&self->mBridgeInbox, transport, tportIndex,
-                                                    queue, msgCB, errorCB,
-                                                    onBridgeInboxDestroyed, closure, self);
+                                                    queue, msgCB, errorCB, onBridgeInboxDestroyed,
+                                                    closure, self);
     if (status != MAMA_STATUS_OK)
     {
         mama_log (MAMA_LOG_LEVEL_ERROR, "mamaInbox_create(): bridge could not create inbox: %s",

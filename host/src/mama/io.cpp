@@ -10,7 +10,7 @@
 struct mamaIoImpl
 {
     mamaBridgeImpl* mBridgeImpl = nullptr;
-    ioBridge        mBridgeIo = nullptr;
+    ioBridge mBridgeIo = nullptr;
 };
 
 extern "C" {
@@ -28,7 +28,7 @@ mama_status mamaIo_create (mamaIo* result, mamaQueue queue, uint32_t descriptor,
         return MAMA_STATUS_NO_BRIDGE_IMPL;
     if (bridge->bridgeMamaIoCreate == nullptr)
         return MAMA_STATUS_NOT_IMPLEMENTED;
-    void*       nativeQueue = nullptr;
+    void* nativeQueue = nullptr;
     mama_status status = mamaQueue_getNativeHandle (queue, &nativeQueue);
     if (status != MAMA_STATUS_OK || nativeQueue == nullptr)
         return MAMA_STATUS_INVALID_QUEUE;

@@ -14,16 +14,16 @@
 
 struct mamaPublisherImpl_
 {
-    mamaTransport           mTransport = nullptr;
-    mamaBridgeImpl*         mBridgeImpl = nullptr;
-    publisherBridge         mBridgePublisher = nullptr;
-    mamaPublisherCallbacks  mUserCallbacks = {};
-    void*                   mClosure = nullptr;
+    mamaTransport mTransport = nullptr;
+    mamaBridgeImpl* mBridgeImpl = nullptr;
+    publisherBridge mBridgePublisher = nullptr;
+    mamaPublisherCallbacks mUserCallbacks = {};
+    void* mClosure = nullptr;
     /* True when the bridge accepted the host's onDestroy; otherwise nothing
      * will report the bridge publisher gone and destroy frees at once. */
-    bool                    mBridgeReportsDestroy = false;
-    std::atomic<int>        mState{MAMA_PUBLISHER_UNKNOWN};
-    wLock                   mLock = nullptr; /* recursive: the bridge may report inside destroy */
+    bool mBridgeReportsDestroy = false;
+    std::atomic<int> mState{MAMA_PUBLISHER_UNKNOWN};
+    wLock mLock = nullptr; /* recursive: the bridge may report inside destroy */
 };
 
 namespace
@@ -51,7 +51,7 @@ void finishDestroy (mamaPublisher self)
 {
     setState (self, MAMA_PUBLISHER_DESTROYED);
     mama_publisherOnDestroyCb onDestroy = self->mUserCallbacks.onDestroy;
-    void*                     closure = self->mClosure;
+    void* closure = self->mClosure;
     wlock_unlock (self->mLock);
     if (onDestroy != nullptr)
         onDestroy (self, closure);
@@ -167,8 +167,8 @@ mama_status mamaPublisher_createWithCallbacks (mamaPublisher* result, mamaTransp
         self->mUserCallbacks = *cb;
     setState (self, MAMA_PUBLISHER_CREATING);
 
-    mama_status status = bridge->bridgeMamaPublisherCreateByIndex (&self->mBridgePublisher, tport, 0,
-                                                                   symbol, source, root, self);
+    mama_status status = bridge->bridgeMamaPublisherCreateByIndex (&self->mBridgePublisher, tport,
+                                                                   0, symbol, source, root, self);
     if (status != MAMA_STATUS_OK)
     {
         mama_log (MAMA_LOG_LEVEL_ERROR,
@@ -230,8 +230,8 @@ mama_status mamaPublisher_sendReplyToInbox (mamaPublisher publisher, mamaMsg req
                                                                         request, reply);
 }
 
-mama_status mamaPublisher_sendReplyToInboxHandle (mamaPublisher publisher, mamaMsgReply replyAddress,
-                                                  mamaMsg reply)
+mama_status mamaPublisher_sendReplyToInboxHandle (mamaPublisher publisher,
+                                                  mamaMsgReply replyAddress, mamaMsg reply)
 {
     if (publisher == nullptr || replyAddress == nullptr || reply == nullptr)
         return MAMA_STATUS_NULL_ARG;
@@ -314,13 +314,20 @@ const char* mamaPublisher_stringForState (mamaPublisherState state)
 {
     switch (state)
     {
-    case MAMA_PUBLISHER_UNKNOWN:                return "MAMA_PUBLISHER_UNKNOWN";
-    case MAMA_PUBLISHER_CREATING:               return "MAMA_PUBLISHER_CREATING";
-    case MAMA_PUBLISHER_LIVE:                   return "MAMA_PUBLISHER_LIVE";
-    case MAMA_PUBLISHER_DESTROYING:             return "MAMA_PUBLISHER_DESTROYING";
-    case MAMA_PUBLISHER_DESTROYED_BRIDGE:       return "MAMA_PUBLISHER_DESTROYED_BRIDGE";
-    case MAMA_PUBLISHER_DESTROYING_WAIT_BRIDGE: return "MAMA_PUBLISHER_DESTROYING_WAIT_BRIDGE";
-    case MAMA_PUBLISHER_DESTROYED:              return "MAMA_PUBLISHER_DESTROYED";
+    case MAMA_PUBLISHER_UNKNOWN:
+        return "MAMA_PUBLISHER_UNKNOWN";
+    case MAMA_PUBLISHER_CREATING:
+        return "MAMA_PUBLISHER_CREATING";
+    case MAMA_PUBLISHER_LIVE:
+        return "MAMA_PUBLISHER_LIVE";
+    case MAMA_PUBLISHER_DESTROYING:
+        return "MAMA_PUBLISHER_DESTROYING";
+    case MAMA_PUBLISHER_DESTROYED_BRIDGE:
+        return "MAMA_PUBLISHER_DESTROYED_BRIDGE";
+    case MAMA_PUBLISHER_DESTROYING_WAIT_BRIDGE:
+        return "MAMA_PUBLISHER_DESTROYING_WAIT_BRIDGE";
+    case MAMA_PUBLISHER_DESTROYED:
+        return "MAMA_PUBLISHER_DESTROYED";
     }
     return "unknown";
 }

@@ -20,29 +20,29 @@
 
 struct mamaSubscriptionImpl_
 {
-    wLock                 mLock = nullptr;
-    std::atomic<int>      mState{MAMA_SUBSCRIPTION_ALLOCATED};
-    mamaBridgeImpl*       mBridgeImpl = nullptr;
-    mamaTransport         mTransport = nullptr;
-    mamaQueue             mQueue = nullptr;
-    mamaQueueLockHandle   mQueueHold = nullptr;
-    bool                  mHoldsQueue = false;
+    wLock mLock = nullptr;
+    std::atomic<int> mState{MAMA_SUBSCRIPTION_ALLOCATED};
+    mamaBridgeImpl* mBridgeImpl = nullptr;
+    mamaTransport mTransport = nullptr;
+    mamaQueue mQueue = nullptr;
+    mamaQueueLockHandle mQueueHold = nullptr;
+    bool mHoldsQueue = false;
     /* Written by the bridge through the address given to its create. */
-    subscriptionBridge    mSubscBridge = nullptr;
-    bool                  mIsWildCard = false;
+    subscriptionBridge mSubscBridge = nullptr;
+    bool mIsWildCard = false;
     /* Application callbacks, host defaults in place of missing ones. */
-    mamaMsgCallbacks      mUserCallbacks = {};
+    mamaMsgCallbacks mUserCallbacks = {};
     wombat_subscriptionWildCardOnMsgCB mWildCardOnMsg = nullptr;
-    std::string           mSymbol;
-    void*                 mClosure = nullptr;
-    void*                 mItemClosure = nullptr;
+    std::string mSymbol;
+    void* mClosure = nullptr;
+    void* mItemClosure = nullptr;
     /* Set by destroyEx: the host frees the subscription once destroyed. */
-    bool                  mFreeWhenDestroyed = false;
-    mamaSubscriptionType  mType = MAMA_SUBSC_TYPE_NORMAL;
-    int                   mRequiresInitial = 1;
-    double                mTimeout = MAMA_TIMEOUT;
-    int                   mRetries = MAMA_RETRIES;
-    mamaServiceLevel      mServiceLevel = MAMA_SERVICE_LEVEL_REAL_TIME;
+    bool mFreeWhenDestroyed = false;
+    mamaSubscriptionType mType = MAMA_SUBSC_TYPE_NORMAL;
+    int mRequiresInitial = 1;
+    double mTimeout = MAMA_TIMEOUT;
+    int mRetries = MAMA_RETRIES;
+    mamaServiceLevel mServiceLevel = MAMA_SERVICE_LEVEL_REAL_TIME;
 };
 
 namespace
@@ -58,9 +58,7 @@ void setState (mamaSubscription self, mamaSubscriptionState state)
     self->mState.store (state);
 }
 
-void MAMACALLTYPE defaultOnCreate (mamaSubscription, void*)
-{
-}
+void MAMACALLTYPE defaultOnCreate (mamaSubscription, void*) {}
 
 void MAMACALLTYPE defaultOnError (mamaSubscription subscription, mama_status status, void*,
                                   const char* subject, void*)
@@ -75,13 +73,9 @@ void MAMACALLTYPE defaultOnQuality (mamaSubscription, mamaQuality, const char*, 
 {
 }
 
-void MAMACALLTYPE defaultOnGap (mamaSubscription, void*)
-{
-}
+void MAMACALLTYPE defaultOnGap (mamaSubscription, void*) {}
 
-void MAMACALLTYPE defaultOnRecapRequest (mamaSubscription, void*)
-{
-}
+void MAMACALLTYPE defaultOnRecapRequest (mamaSubscription, void*) {}
 
 void freeSubscription (mamaSubscription self)
 {
@@ -109,7 +103,7 @@ void finishDestroy (mamaSubscription self)
     self->mQueue = nullptr;
     setState (self, MAMA_SUBSCRIPTION_DESTROYED);
     wombat_subscriptionDestroyCB onDestroy = self->mUserCallbacks.onDestroy;
-    void*                        closure = self->mClosure;
+    void* closure = self->mClosure;
     wlock_unlock (self->mLock);
     if (onDestroy != nullptr)
         onDestroy (self, closure);
@@ -151,7 +145,7 @@ void MAMACALLTYPE onBridgeSubscriptionDestroyed (mamaSubscription self, void*)
  * the application (outside the lock). */
 mama_status activateOnBridge (mamaSubscription self)
 {
-    mamaBridgeImpl*  bridge = self->mBridgeImpl;
+    mamaBridgeImpl* bridge = self->mBridgeImpl;
     mamaMsgCallbacks bridgeCallbacks = {};
     bridgeCallbacks.onCreate = self->mUserCallbacks.onCreate;
     bridgeCallbacks.onError = self->mUserCallbacks.onError;
@@ -169,10 +163,9 @@ mama_status activateOnBridge (mamaSubscription self)
      * passes it for basic subscriptions. */
     mama_status status =
         self->mIsWildCard
-            ? bridge->bridgeMamaSubscriptionCreateWildCard (&self->mSubscBridge,
-                                                            self->mSymbol.c_str (), nullptr,
-                                                            self->mTransport, self->mQueue,
-                                                            bridgeCallbacks, self, self->mClosure)
+            ? bridge->bridgeMamaSubscriptionCreateWildCard (
+                  &self->mSubscBridge, self->mSymbol.c_str (), nullptr, self->mTransport,
+                  self->mQueue, bridgeCallbacks, self, self->mClosure)
             : bridge->bridgeMamaSubscriptionCreate (&self->mSubscBridge, self->mSymbol.c_str (),
                                                     nullptr, self->mTransport, self->mQueue,
                                                     bridgeCallbacks, self, self->mClosure);
@@ -202,7 +195,8 @@ mama_status createOnBridge (mamaSubscription self, mamaTransport transport, mama
     if (state != MAMA_SUBSCRIPTION_ALLOCATED && state != MAMA_SUBSCRIPTION_DESTROYED)
     {
         wlock_unlock (self->mLock);
-        mama_log (MAMA_LOG_LEVEL_ERROR, "mamaSubscription: cannot create a subscription in state %s",
+        mama_log (MAMA_LOG_LEVEL_ERROR,
+                  "mamaSubscription: cannot create a subscription in state %s",
                   mamaSubscription_stringForState (state));
         return MAMA_STATUS_SUBSCRIPTION_INVALID_STATE;
     }
@@ -312,18 +306,30 @@ const char* mamaSubscription_stringForState (mamaSubscriptionState state)
 {
     switch (state)
     {
-    case MAMA_SUBSCRIPTION_UNKNOWN:      return "MAMA_SUBSCRIPTION_UNKNOWN";
-    case MAMA_SUBSCRIPTION_ALLOCATED:    return "MAMA_SUBSCRIPTION_ALLOCATED";
-    case MAMA_SUBSCRIPTION_SETUP:        return "MAMA_SUBSCRIPTION_SETUP";
-    case MAMA_SUBSCRIPTION_ACTIVATING:   return "MAMA_SUBSCRIPTION_ACTIVATING";
-    case MAMA_SUBSCRIPTION_ACTIVATED:    return "MAMA_SUBSCRIPTION_ACTIVATED";
-    case MAMA_SUBSCRIPTION_DEACTIVATING: return "MAMA_SUBSCRIPTION_DEACTIVATING";
-    case MAMA_SUBSCRIPTION_DEACTIVATED:  return "MAMA_SUBSCRIPTION_DEACTIVATED";
-    case MAMA_SUBSCRIPTION_DESTROYING:   return "MAMA_SUBSCRIPTION_DESTROYING";
-    case MAMA_SUBSCRIPTION_DESTROYED:    return "MAMA_SUBSCRIPTION_DESTROYED";
-    case MAMA_SUBSCRIPTION_DEALLOCATING: return "MAMA_SUBSCRIPTION_DEALLOCATING";
-    case MAMA_SUBSCRIPTION_DEALLOCATED:  return "MAMA_SUBSCRIPTION_DEALLOCATED";
-    case MAMA_SUBSCRIPTION_REACTIVATING: return "MAMA_SUBSCRIPTION_REACTIVATING";
+    case MAMA_SUBSCRIPTION_UNKNOWN:
+        return "MAMA_SUBSCRIPTION_UNKNOWN";
+    case MAMA_SUBSCRIPTION_ALLOCATED:
+        return "MAMA_SUBSCRIPTION_ALLOCATED";
+    case MAMA_SUBSCRIPTION_SETUP:
+        return "MAMA_SUBSCRIPTION_SETUP";
+    case MAMA_SUBSCRIPTION_ACTIVATING:
+        return "MAMA_SUBSCRIPTION_ACTIVATING";
+    case MAMA_SUBSCRIPTION_ACTIVATED:
+        return "MAMA_SUBSCRIPTION_ACTIVATED";
+    case MAMA_SUBSCRIPTION_DEACTIVATING:
+        return "MAMA_SUBSCRIPTION_DEACTIVATING";
+    case MAMA_SUBSCRIPTION_DEACTIVATED:
+        return "MAMA_SUBSCRIPTION_DEACTIVATED";
+    case MAMA_SUBSCRIPTION_DESTROYING:
+        return "MAMA_SUBSCRIPTION_DESTROYING";
+    case MAMA_SUBSCRIPTION_DESTROYED:
+        return "MAMA_SUBSCRIPTION_DESTROYED";
+    case MAMA_SUBSCRIPTION_DEALLOCATING:
+        return "MAMA_SUBSCRIPTION_DEALLOCATING";
+    case MAMA_SUBSCRIPTION_DEALLOCATED:
+        return "MAMA_SUBSCRIPTION_DEALLOCATED";
+    case MAMA_SUBSCRIPTION_REACTIVATING:
+        return "MAMA_SUBSCRIPTION_REACTIVATING";
     }
     return "unknown";
 }
@@ -332,15 +338,23 @@ const char* MamaSubscTypeStr (mamaSubscriptionType subtype)
 {
     switch (subtype)
     {
-    case MAMA_SUBSC_TYPE_NORMAL:             return "NORMAL";
-    case MAMA_SUBSC_TYPE_GROUP:              return "GROUP";
-    case MAMA_SUBSC_TYPE_BOOK:               return "BOOK";
-    case MAMA_SUBSC_TYPE_BASIC:              return "BASIC";
-    case MAMA_SUBSC_TYPE_DICTIONARY:         return "DICTIONARY";
+    case MAMA_SUBSC_TYPE_NORMAL:
+        return "NORMAL";
+    case MAMA_SUBSC_TYPE_GROUP:
+        return "GROUP";
+    case MAMA_SUBSC_TYPE_BOOK:
+        return "BOOK";
+    case MAMA_SUBSC_TYPE_BASIC:
+        return "BASIC";
+    case MAMA_SUBSC_TYPE_DICTIONARY:
+        return "DICTIONARY";
     case MAMA_SUBSC_TYPE_SYMBOL_LIST:
-    case MAMA_SUBSC_TYPE_SYMBOL_LIST_NORMAL: return "SYMBOL_LIST_NORMAL";
-    case MAMA_SUBSC_TYPE_SYMBOL_LIST_GROUP:  return "SYMBOL_LIST_GROUP";
-    case MAMA_SUBSC_TYPE_SYMBOL_LIST_BOOK:   return "SYMBOL_LIST_BOOK";
+    case MAMA_SUBSC_TYPE_SYMBOL_LIST_NORMAL:
+        return "SYMBOL_LIST_NORMAL";
+    case MAMA_SUBSC_TYPE_SYMBOL_LIST_GROUP:
+        return "SYMBOL_LIST_GROUP";
+    case MAMA_SUBSC_TYPE_SYMBOL_LIST_BOOK:
+        return "SYMBOL_LIST_BOOK";
     }
     return "unknown";
 }
@@ -435,8 +449,8 @@ mama_status mamaSubscription_create (mamaSubscription subscription, mamaQueue qu
                                      const mamaMsgCallbacks* callbacks, mamaSource source,
                                      const char* symbol, void*)
 {
-    if (subscription == nullptr || queue == nullptr || callbacks == nullptr || source == nullptr
-        || symbol == nullptr)
+    if (subscription == nullptr || queue == nullptr || callbacks == nullptr || source == nullptr ||
+        symbol == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
@@ -472,7 +486,7 @@ mama_status mamaSubscription_activate (mamaSubscription subscription)
         return status;
     }
     wombat_subscriptionCreateCB onCreate = subscription->mUserCallbacks.onCreate;
-    void*                       closure = subscription->mClosure;
+    void* closure = subscription->mClosure;
     wlock_unlock (subscription->mLock);
     onCreate (subscription, closure);
     return MAMA_STATUS_OK;
@@ -661,9 +675,9 @@ mama_status mamaSubscription_setItemClosure (mamaSubscription subscription, void
     wlock_lock (subscription->mLock);
     subscription->mItemClosure = closure;
     mama_status status = MAMA_STATUS_OK;
-    if (subscription->mIsWildCard
-        && checkBridgeCall (subscription, &mamaBridgeImpl::bridgeMamaSubscriptionSetTopicClosure)
-               == MAMA_STATUS_OK)
+    if (subscription->mIsWildCard &&
+        checkBridgeCall (subscription, &mamaBridgeImpl::bridgeMamaSubscriptionSetTopicClosure) ==
+            MAMA_STATUS_OK)
     {
         status = subscription->mBridgeImpl->bridgeMamaSubscriptionSetTopicClosure (
             subscription->mSubscBridge, closure);
@@ -698,7 +712,8 @@ mama_status mamaSubscription_setRequiresInitial (mamaSubscription subscription, 
     return MAMA_STATUS_OK;
 }
 
-mama_status mamaSubscription_getRequiresInitial (mamaSubscription subscription, int* requiresInitial)
+mama_status mamaSubscription_getRequiresInitial (mamaSubscription subscription,
+                                                 int* requiresInitial)
 {
     if (subscription == nullptr || requiresInitial == nullptr)
         return MAMA_STATUS_NULL_ARG;
@@ -801,8 +816,8 @@ int mamaSubscription_isActive (mamaSubscription subscription)
 
 int mamaSubscription_isValid (mamaSubscription subscription)
 {
-    if (checkBridgeCall (subscription, &mamaBridgeImpl::bridgeMamaSubscriptionIsValid)
-        != MAMA_STATUS_OK)
+    if (checkBridgeCall (subscription, &mamaBridgeImpl::bridgeMamaSubscriptionIsValid) !=
+        MAMA_STATUS_OK)
     {
         return 0;
     }
@@ -811,8 +826,8 @@ int mamaSubscription_isValid (mamaSubscription subscription)
 
 int mamaSubscription_hasWildcards (mamaSubscription subscription)
 {
-    if (checkBridgeCall (subscription, &mamaBridgeImpl::bridgeMamaSubscriptionHasWildcards)
-        != MAMA_STATUS_OK)
+    if (checkBridgeCall (subscription, &mamaBridgeImpl::bridgeMamaSubscriptionHasWildcards) !=
+        MAMA_STATUS_OK)
     {
         return 0;
     }
@@ -822,8 +837,9 @@ int mamaSubscription_hasWildcards (mamaSubscription subscription)
 
 int mamaSubscription_isTportDisconnected (mamaSubscription subscription)
 {
-    if (checkBridgeCall (subscription, &mamaBridgeImpl::bridgeMamaSubscriptionIsTportDisconnected)
-        != MAMA_STATUS_OK)
+    if (checkBridgeCall (subscription,
+                         &mamaBridgeImpl::bridgeMamaSubscriptionIsTportDisconnected) !=
+        MAMA_STATUS_OK)
     {
         return 0;
     }

@@ -11,13 +11,13 @@
 
 struct mamaTimerImpl
 {
-    mamaBridgeImpl*     mBridgeImpl = nullptr;
-    timerBridge         mBridgeTimer = nullptr;
-    mamaQueue           mQueue = nullptr;
+    mamaBridgeImpl* mBridgeImpl = nullptr;
+    timerBridge mBridgeTimer = nullptr;
+    mamaQueue mQueue = nullptr;
     mamaQueueLockHandle mQueueHold = nullptr;
-    mamaTimerCb         mOnDestroy = nullptr;
-    void*               mClosure = nullptr;
-    mama_f64_t          mInterval = 0;
+    mamaTimerCb mOnDestroy = nullptr;
+    void* mClosure = nullptr;
+    mama_f64_t mInterval = 0;
 };
 
 namespace
@@ -73,7 +73,8 @@ mama_status mamaTimer_allocate (mamaTimer* result, mamaQueue queue)
     return mamaTimer_allocate2 (result, queue, nullptr);
 }
 
-mama_status mamaTimer_start (mamaTimer timer, mamaTimerCb action, mama_f64_t interval, void* closure)
+mama_status mamaTimer_start (mamaTimer timer, mamaTimerCb action, mama_f64_t interval,
+                             void* closure)
 {
     if (timer == nullptr || action == nullptr)
         return MAMA_STATUS_NULL_ARG;
@@ -81,7 +82,7 @@ mama_status mamaTimer_start (mamaTimer timer, mamaTimerCb action, mama_f64_t int
         return MAMA_STATUS_INVALID_ARG;
     if (timer->mBridgeTimer != nullptr)
         return MAMA_STATUS_INVALID_ARG;
-    void*       nativeQueue = nullptr;
+    void* nativeQueue = nullptr;
     mama_status status = mamaQueue_getNativeHandle (timer->mQueue, &nativeQueue);
     if (status != MAMA_STATUS_OK || nativeQueue == nullptr)
         return MAMA_STATUS_INVALID_QUEUE;
@@ -106,7 +107,7 @@ mama_status mamaTimer_create2 (mamaTimer* result, mamaQueue queue, mamaTimerCb a
         return MAMA_STATUS_NULL_ARG;
     if (!validInterval (interval))
         return MAMA_STATUS_INVALID_ARG;
-    mamaTimer   self = nullptr;
+    mamaTimer self = nullptr;
     mama_status status = mamaTimer_allocate2 (&self, queue, onTimerDestroyed);
     if (status != MAMA_STATUS_OK)
         return status;

@@ -22,26 +22,27 @@ const mama_f64_t kRefreshIntervalSeconds = 13.99;
 
 struct mamaTransportImpl_
 {
-    mamaBridgeImpl*              mBridgeImpl = nullptr;
+    mamaBridgeImpl* mBridgeImpl = nullptr;
     std::vector<transportBridge> mSubTransports; /* empty until created */
-    std::string                  mName;
-    std::string                  mDescription;
-    tportLbScheme                mLbScheme = TPORT_LB_SCHEME_STATIC;
-    mamaTimer                    mRefreshTimer = nullptr;
-    double                       mThrottleRate = MAMA_DEFAULT_THROTTLE_RATE;
-    double                       mRecapThrottleRate = MAMA_DEFAULT_RECAP_THROTTLE_RATE;
+    std::string mName;
+    std::string mMiddleware;
+    std::string mDescription;
+    tportLbScheme mLbScheme = TPORT_LB_SCHEME_STATIC;
+    mamaTimer mRefreshTimer = nullptr;
+    double mThrottleRate = MAMA_DEFAULT_THROTTLE_RATE;
+    double mRecapThrottleRate = MAMA_DEFAULT_RECAP_THROTTLE_RATE;
 
     /* Application callbacks: set on application threads, invoked from the
      * bridge's threads. */
-    std::mutex           mCallbackLock;
-    mamaTransportCB      mTransportCb = nullptr;
-    void*                mTransportClosure = nullptr;
+    std::mutex mCallbackLock;
+    mamaTransportCB mTransportCb = nullptr;
+    void* mTransportClosure = nullptr;
     mamaTransportTopicCB mTopicCb = nullptr;
-    void*                mTopicClosure = nullptr;
-    mamaQueue            mCallbackQueue = nullptr;
+    void* mTopicClosure = nullptr;
+    mamaQueue mCallbackQueue = nullptr;
     /* Valid only while a transport callback runs. */
-    short                mAdvisoryCause = 0;
-    const void*          mAdvisoryPlatformInfo = nullptr;
+    short mAdvisoryCause = 0;
+    const void* mAdvisoryPlatformInfo = nullptr;
 };
 
 namespace
@@ -49,17 +50,15 @@ namespace
 
 /* This host has no market-data subscriptions to refresh; the timer exists so
  * that a bridge sees the same timer traffic it would see under the real host. */
-void MAMACALLTYPE onRefreshTimer (mamaTimer, void*)
-{
-}
+void MAMACALLTYPE onRefreshTimer (mamaTimer, void*) {}
 
 /* The real host always runs a refresh timer; ours only on request, because it
  * holds the default queue open and does no work here. */
 bool refreshRequested (const std::string& name)
 {
     std::string prefix = "mama.transport." + name;
-    return strtobool (mama_getProperty ((prefix + ".enable_refresh").c_str ()))
-        && !strtobool (mama_getProperty ((prefix + ".disable_refresh").c_str ()));
+    return strtobool (mama_getProperty ((prefix + ".enable_refresh").c_str ())) &&
+           !strtobool (mama_getProperty ((prefix + ".disable_refresh").c_str ()));
 }
 
 mama_status destroySubTransports (mamaTransport self)
@@ -88,15 +87,15 @@ mama_status destroySubTransports (mamaTransport self)
 int subTransportCount (mamaTransport self, const char* name)
 {
     mamaBridgeImpl* bridge = self->mBridgeImpl;
-    int             count = 0;
-    if (bridge->bridgeMamaTransportGetNumLoadBalanceAttributes == nullptr
-        || bridge->bridgeMamaTransportGetNumLoadBalanceAttributes (name, &count) != MAMA_STATUS_OK
-        || count < 2)
+    int count = 0;
+    if (bridge->bridgeMamaTransportGetNumLoadBalanceAttributes == nullptr ||
+        bridge->bridgeMamaTransportGetNumLoadBalanceAttributes (name, &count) != MAMA_STATUS_OK ||
+        count < 2)
     {
         return 1;
     }
-    if (bridge->bridgeMamaTransportGetLoadBalanceScheme != nullptr
-        && bridge->bridgeMamaTransportGetLoadBalanceScheme (name, &self->mLbScheme) != MAMA_STATUS_OK)
+    if (bridge->bridgeMamaTransportGetLoadBalanceScheme != nullptr &&
+        bridge->bridgeMamaTransportGetLoadBalanceScheme (name, &self->mLbScheme) != MAMA_STATUS_OK)
     {
         self->mLbScheme = TPORT_LB_SCHEME_STATIC;
     }
@@ -129,6 +128,8 @@ mama_status mamaTransport_create (mamaTransport transport, const char* name, mam
     }
     if (name == nullptr)
         name = "default";
+    const char* middleware =
+        bridgeImpl->bridgeGetName != nullptr ? bridgeImpl->bridgeGetName () : nullptr;
 
     mamaQueue defaultQueue = nullptr;
     mama_status status = mama_getDefaultEventQueue (bridgeImpl, &defaultQueue);
@@ -142,20 +143,22 @@ mama_status mamaTransport_create (mamaTransport transport, const char* name, mam
 
     transport->mBridgeImpl = bridgeImpl;
     transport->mName = name;
+    transport->mMiddleware = middleware != nullptr ? middleware : "";
     int count = subTransportCount (transport, name);
     /* Sized before the bridge runs: it may look up sub-transport 0 while
      * creating it. */
     transport->mSubTransports.assign (count, nullptr);
     for (int i = 0; i < count; ++i)
     {
-        std::string subName = count > 1 ? transport->mName + ".lb" + std::to_string (i)
-                                        : transport->mName;
+        std::string subName =
+            count > 1 ? transport->mName + ".lb" + std::to_string (i) : transport->mName;
         status = bridgeImpl->bridgeMamaTransportCreate (&transport->mSubTransports[i],
                                                         subName.c_str (), transport);
         if (status != MAMA_STATUS_OK)
         {
-            mama_log (MAMA_LOG_LEVEL_ERROR, "mamaTransport_create(): bridge could not create %s: %s",
-                      subName.c_str (), mamaStatus_stringForStatus (status));
+            mama_log (MAMA_LOG_LEVEL_ERROR,
+                      "mamaTransport_create(): bridge could not create %s: %s", subName.c_str (),
+                      mamaStatus_stringForStatus (status));
             transport->mSubTransports[i] = nullptr;
             destroySubTransports (transport);
             transport->mBridgeImpl = nullptr;
@@ -165,9 +168,9 @@ mama_status mamaTransport_create (mamaTransport transport, const char* name, mam
 
     if (refreshRequested (transport->mName))
     {
-        mama_status timerStatus = mamaTimer_create (&transport->mRefreshTimer, defaultQueue,
-                                                    onRefreshTimer, kRefreshIntervalSeconds,
-                                                    transport);
+        mama_status timerStatus =
+            mamaTimer_create (&transport->mRefreshTimer, defaultQueue, onRefreshTimer,
+                              kRefreshIntervalSeconds, transport);
         if (timerStatus != MAMA_STATUS_OK)
         {
             transport->mRefreshTimer = nullptr;
@@ -264,11 +267,12 @@ void mamaTransportImpl_invokeTransportCallback (mamaTransport transport, mamaTra
 {
     if (transport == nullptr)
     {
-        mama_log (MAMA_LOG_LEVEL_ERROR, "mamaTransportImpl_invokeTransportCallback(): NULL transport");
+        mama_log (MAMA_LOG_LEVEL_ERROR,
+                  "mamaTransportImpl_invokeTransportCallback(): NULL transport");
         return;
     }
     mamaTransportCB callback;
-    void*           closure;
+    void* closure;
     {
         std::lock_guard<std::mutex> guard (transport->mCallbackLock);
         callback = transport->mTransportCb;
@@ -298,7 +302,7 @@ void mamaTransportImpl_invokeTransportTopicCallback (mamaTransport transport,
         return;
     }
     mamaTransportTopicCB callback;
-    void*                closure;
+    void* closure;
     {
         std::lock_guard<std::mutex> guard (transport->mCallbackLock);
         callback = transport->mTopicCb;
@@ -356,10 +360,9 @@ mama_status mamaTransport_getMiddleware (mamaTransport transport, const char** r
 {
     if (transport == nullptr || result == nullptr)
         return MAMA_STATUS_NULL_ARG;
-    mamaBridgeImpl* bridge = transport->mBridgeImpl;
-    if (bridge == nullptr || bridge->bridgeGetName == nullptr)
+    if (transport->mBridgeImpl == nullptr)
         return MAMA_STATUS_NO_BRIDGE_IMPL;
-    *result = bridge->bridgeGetName ();
+    *result = transport->mMiddleware.c_str ();
     return MAMA_STATUS_OK;
 }
 
@@ -382,7 +385,8 @@ mama_status mamaTransport_getDescription (mamaTransport transport, const char** 
 /* Rates are kept for the application; this host has no market-data requests
  * to throttle. Initial-value requests share the default rate. */
 mama_status mamaTransport_setOutboundThrottle (mamaTransport transport,
-                                               mamaThrottleInstance instance, double outboundThrottle)
+                                               mamaThrottleInstance instance,
+                                               double outboundThrottle)
 {
     if (transport == nullptr)
         return MAMA_STATUS_NULL_ARG;
@@ -422,7 +426,7 @@ mama_status mamaTransport_getOutboundThrottle (mamaTransport transport,
 mama_status mamaTransport_getNativeTransport (mamaTransport transport, int index, void** result)
 {
     transportBridge sub = nullptr;
-    mama_status     status = mamaTransport_getBridgeTransportByIndex (transport, index, &sub);
+    mama_status status = mamaTransport_getBridgeTransportByIndex (transport, index, &sub);
     if (status != MAMA_STATUS_OK)
         return status;
     if (transport->mBridgeImpl->bridgeMamaTransportGetNativeTransport == nullptr)
@@ -434,7 +438,7 @@ mama_status mamaTransport_getNativeTransportNamingCtx (mamaTransport transport, 
                                                        void** result)
 {
     transportBridge sub = nullptr;
-    mama_status     status = mamaTransport_getBridgeTransportByIndex (transport, index, &sub);
+    mama_status status = mamaTransport_getBridgeTransportByIndex (transport, index, &sub);
     if (status != MAMA_STATUS_OK)
         return status;
     if (transport->mBridgeImpl->bridgeMamaTransportGetNativeTransportNamingCtx == nullptr)
@@ -446,18 +450,30 @@ const char* mamaTransportEvent_toString (mamaTransportEvent event)
 {
     switch (event)
     {
-    case MAMA_TRANSPORT_CONNECT:                    return "CONNECT";
-    case MAMA_TRANSPORT_CONNECT_FAILED:             return "CONNECT_FAILED";
-    case MAMA_TRANSPORT_RECONNECT:                  return "RECONNECT";
-    case MAMA_TRANSPORT_DISCONNECT:                 return "DISCONNECT";
-    case MAMA_TRANSPORT_ACCEPT:                     return "ACCEPT";
-    case MAMA_TRANSPORT_ACCEPT_RECONNECT:           return "ACCEPT_RECONNECT";
-    case MAMA_TRANSPORT_PUBLISHER_DISCONNECT:       return "PUBLISHER_DISCONNECT";
-    case MAMA_TRANSPORT_QUALITY:                    return "QUALITY";
-    case MAMA_TRANSPORT_NAMING_SERVICE_CONNECT:     return "NAMING_SERVICE_CONNECT";
-    case MAMA_TRANSPORT_NAMING_SERVICE_DISCONNECT:  return "NAMING_SERVICE_DISCONNECT";
-    case MAMA_TRANSPORT_WRITE_QUEUE_HIGH_WATER_MARK: return "MAMA_TRANSPORT_WRITE_QUEUE_HIGH_WATER_MARK";
-    case MAMA_TRANSPORT_WRITE_QUEUE_LOW_WATER_MARK: return "MAMA_TRANSPORT_WRITE_QUEUE_LOW_WATER_MARK";
+    case MAMA_TRANSPORT_CONNECT:
+        return "CONNECT";
+    case MAMA_TRANSPORT_CONNECT_FAILED:
+        return "CONNECT_FAILED";
+    case MAMA_TRANSPORT_RECONNECT:
+        return "RECONNECT";
+    case MAMA_TRANSPORT_DISCONNECT:
+        return "DISCONNECT";
+    case MAMA_TRANSPORT_ACCEPT:
+        return "ACCEPT";
+    case MAMA_TRANSPORT_ACCEPT_RECONNECT:
+        return "ACCEPT_RECONNECT";
+    case MAMA_TRANSPORT_PUBLISHER_DISCONNECT:
+        return "PUBLISHER_DISCONNECT";
+    case MAMA_TRANSPORT_QUALITY:
+        return "QUALITY";
+    case MAMA_TRANSPORT_NAMING_SERVICE_CONNECT:
+        return "NAMING_SERVICE_CONNECT";
+    case MAMA_TRANSPORT_NAMING_SERVICE_DISCONNECT:
+        return "NAMING_SERVICE_DISCONNECT";
+    case MAMA_TRANSPORT_WRITE_QUEUE_HIGH_WATER_MARK:
+        return "MAMA_TRANSPORT_WRITE_QUEUE_HIGH_WATER_MARK";
+    case MAMA_TRANSPORT_WRITE_QUEUE_LOW_WATER_MARK:
+        return "MAMA_TRANSPORT_WRITE_QUEUE_LOW_WATER_MARK";
     }
     return "UNKNOWN";
 }
@@ -466,11 +482,16 @@ const char* mamaTransportTopicEvent_toString (mamaTransportTopicEvent event)
 {
     switch (event)
     {
-    case MAMA_TRANSPORT_TOPIC_SUBSCRIBED:                 return "SUBSCRIBED";
-    case MAMA_TRANSPORT_TOPIC_UNSUBSCRIBED:               return "UNSUBSCRIBED";
-    case MAMA_TRANSPORT_TOPIC_PUBLISH_ERROR:              return "PUBLISH_ERROR";
-    case MAMA_TRANSPORT_TOPIC_PUBLISH_ERROR_NOT_ENTITLED: return "PUBLISH_ERROR_NOT_ENTITLED";
-    case MAMA_TRANSPORT_TOPIC_PUBLISH_ERROR_BAD_SYMBOL:   return "PUBLISH_ERROR_BAD_SYMBOL";
+    case MAMA_TRANSPORT_TOPIC_SUBSCRIBED:
+        return "SUBSCRIBED";
+    case MAMA_TRANSPORT_TOPIC_UNSUBSCRIBED:
+        return "UNSUBSCRIBED";
+    case MAMA_TRANSPORT_TOPIC_PUBLISH_ERROR:
+        return "PUBLISH_ERROR";
+    case MAMA_TRANSPORT_TOPIC_PUBLISH_ERROR_NOT_ENTITLED:
+        return "PUBLISH_ERROR_NOT_ENTITLED";
+    case MAMA_TRANSPORT_TOPIC_PUBLISH_ERROR_BAD_SYMBOL:
+        return "PUBLISH_ERROR_BAD_SYMBOL";
     }
     return "UNKNOWN";
 }

@@ -146,7 +146,8 @@ inline bool runOne (Queue* queue, std::chrono::milliseconds timeout)
     std::function<void ()> event;
     {
         std::unique_lock<std::mutex> guard (queue->mLock);
-        if (!queue->mChanged.wait_for (guard, timeout, [queue] { return !queue->mEvents.empty (); }))
+        if (!queue->mChanged.wait_for (guard, timeout,
+                                       [queue] { return !queue->mEvents.empty (); }))
         {
             return false;
         }
@@ -171,8 +172,10 @@ inline int runPending (mamaQueue queue)
 // Hands a message to a subscription from its queue, as a bridge delivers.
 inline void deliver (mamaSubscription subscription, mamaMsg msg)
 {
-    Subscription* sub = reinterpret_cast<Subscription*> (mamaSubscription_getSubscriptionBridge (subscription));
-    post (queueOf (sub->mQueue), [subscription, msg] { mamaSubscription_processMsg (subscription, msg); });
+    Subscription* sub =
+        reinterpret_cast<Subscription*> (mamaSubscription_getSubscriptionBridge (subscription));
+    post (queueOf (sub->mQueue),
+          [subscription, msg] { mamaSubscription_processMsg (subscription, msg); });
 }
 
 // Queue
@@ -190,8 +193,9 @@ inline mama_status queueDestroy (queueBridge queue)
 }
 inline mama_status queueTimedDispatch (queueBridge queue, uint64_t timeout)
 {
-    return runOne (reinterpret_cast<Queue*> (queue), std::chrono::milliseconds (timeout)) ? MAMA_STATUS_OK
-                                                                                        : MAMA_STATUS_TIMEOUT;
+    return runOne (reinterpret_cast<Queue*> (queue), std::chrono::milliseconds (timeout))
+               ? MAMA_STATUS_OK
+               : MAMA_STATUS_TIMEOUT;
 }
 inline mama_status queueDispatch (queueBridge queue)
 {
@@ -260,9 +264,10 @@ inline mama_status transportGetNumLoadBalanceAttributes (const char* name, int* 
 }
 
 // Subscription
-inline mama_status subscriptionCreate (subscriptionBridge* result, const char* source, const char* symbol,
-                                       mamaTransport, mamaQueue queue, mamaMsgCallbacks callbacks,
-                                       mamaSubscription parent, void* closure)
+inline mama_status subscriptionCreate (subscriptionBridge* result, const char* source,
+                                       const char* symbol, mamaTransport, mamaQueue queue,
+                                       mamaMsgCallbacks callbacks, mamaSubscription parent,
+                                       void* closure)
 {
     World& w = world ();
     record ("Subscription_create");
@@ -277,12 +282,14 @@ inline mama_status subscriptionCreate (subscriptionBridge* result, const char* s
     *result = reinterpret_cast<subscriptionBridge> (w.mLastSubscription);
     return MAMA_STATUS_OK;
 }
-inline mama_status subscriptionCreateWildCard (subscriptionBridge* result, const char* source, const char* symbol,
-                                               mamaTransport transport, mamaQueue queue,
-                                               mamaMsgCallbacks callbacks, mamaSubscription parent, void* closure)
+inline mama_status subscriptionCreateWildCard (subscriptionBridge* result, const char* source,
+                                               const char* symbol, mamaTransport transport,
+                                               mamaQueue queue, mamaMsgCallbacks callbacks,
+                                               mamaSubscription parent, void* closure)
 {
     record ("Subscription_createWildCard");
-    return subscriptionCreate (result, source, symbol, transport, queue, callbacks, parent, closure);
+    return subscriptionCreate (result, source, symbol, transport, queue, callbacks, parent,
+                               closure);
 }
 inline mama_status subscriptionMute (subscriptionBridge)
 {
@@ -313,8 +320,9 @@ inline int subscriptionIsValid (subscriptionBridge subscriber)
 }
 
 // Publisher
-inline mama_status publisherCreateByIndex (publisherBridge* result, mamaTransport, int index, const char* topic,
-                                           const char* source, const char* root, mamaPublisher parent)
+inline mama_status publisherCreateByIndex (publisherBridge* result, mamaTransport, int index,
+                                           const char* topic, const char* source, const char* root,
+                                           mamaPublisher parent)
 {
     World& w = world ();
     record ("Publisher_createByIndex");
@@ -326,8 +334,8 @@ inline mama_status publisherCreateByIndex (publisherBridge* result, mamaTranspor
     *result = reinterpret_cast<publisherBridge> (w.mLastPublisher);
     return MAMA_STATUS_OK;
 }
-inline mama_status publisherSetUserCallbacks (publisherBridge publisher, mamaQueue, mamaPublisherCallbacks* cb,
-                                              void* closure)
+inline mama_status publisherSetUserCallbacks (publisherBridge publisher, mamaQueue,
+                                              mamaPublisherCallbacks* cb, void* closure)
 {
     record ("Publisher_setUserCallbacks");
     Publisher* pub = reinterpret_cast<Publisher*> (publisher);
@@ -391,8 +399,9 @@ inline mama_status publisherSendReplyToInboxHandle (publisherBridge, void* reque
 }
 
 // Inbox
-inline mama_status inboxCreate (inboxBridge* result, mamaTransport, mamaQueue queue, mamaInboxMsgCallback msgCB,
-                                mamaInboxErrorCallback errorCB, mamaInboxDestroyCallback onDestroyed, void* closure,
+inline mama_status inboxCreate (inboxBridge* result, mamaTransport, mamaQueue queue,
+                                mamaInboxMsgCallback msgCB, mamaInboxErrorCallback errorCB,
+                                mamaInboxDestroyCallback onDestroyed, void* closure,
                                 mamaInbox parent)
 {
     record ("Inbox_create");
@@ -401,9 +410,11 @@ inline mama_status inboxCreate (inboxBridge* result, mamaTransport, mamaQueue qu
     *result = reinterpret_cast<inboxBridge> (new Inbox{onDestroyed, parent, closure, queue});
     return MAMA_STATUS_OK;
 }
-inline mama_status inboxCreateByIndex (inboxBridge* result, mamaTransport transport, int, mamaQueue queue,
-                                       mamaInboxMsgCallback msgCB, mamaInboxErrorCallback errorCB,
-                                       mamaInboxDestroyCallback onDestroyed, void* closure, mamaInbox parent)
+inline mama_status inboxCreateByIndex (inboxBridge* result, mamaTransport transport, int,
+                                       mamaQueue queue, mamaInboxMsgCallback msgCB,
+                                       mamaInboxErrorCallback errorCB,
+                                       mamaInboxDestroyCallback onDestroyed, void* closure,
+                                       mamaInbox parent)
 {
     record ("Inbox_createByIndex");
     return inboxCreate (result, transport, queue, msgCB, errorCB, onDestroyed, closure, parent);
@@ -428,8 +439,9 @@ inline mama_status inboxDestroy (inboxBridge inbox)
 }
 
 // Timer: the destroy report always travels through the timer's queue.
-inline mama_status timerCreate (timerBridge* result, void* nativeQueue, mamaTimerCb, mamaTimerCb onDestroyed,
-                                mama_f64_t interval, mamaTimer parent, void* closure)
+inline mama_status timerCreate (timerBridge* result, void* nativeQueue, mamaTimerCb,
+                                mamaTimerCb onDestroyed, mama_f64_t interval, mamaTimer parent,
+                                void* closure)
 {
     record ("Timer_create");
     world ().mTimerNativeQueue = nativeQueue;
@@ -536,7 +548,7 @@ inline mama_status closeBridge (mamaBridge bridge)
 // A bridge with its default queue, transport "t1" and one more queue.
 class Fixture
 {
-public:
+  public:
     Fixture ()
     {
         world () = World ();
