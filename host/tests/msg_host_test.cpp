@@ -41,14 +41,15 @@ mama_status recCreate (msgBridge* msg, mamaMsg)
 
 mama_status recDestroy (msgBridge msg, int owner)
 {
-    gRecorder.mCalls.push_back ("destroy " + std::to_string (reinterpret_cast<intptr_t> (msg)) + " " +
-                                std::to_string (owner));
+    gRecorder.mCalls.push_back ("destroy " + std::to_string (reinterpret_cast<intptr_t> (msg)) +
+                                " " + std::to_string (owner));
     return MAMA_STATUS_OK;
 }
 
 mama_status recDestroyMiddlewareMsg (msgBridge msg)
 {
-    gRecorder.mCalls.push_back ("destroyMiddlewareMsg " + std::to_string (reinterpret_cast<intptr_t> (msg)));
+    gRecorder.mCalls.push_back ("destroyMiddlewareMsg " +
+                                std::to_string (reinterpret_cast<intptr_t> (msg)));
     return MAMA_STATUS_OK;
 }
 
@@ -71,14 +72,16 @@ mama_status recCopyReplyHandle (void* src, void** dest)
 
 mama_status recDestroyReplyHandle (void* handle)
 {
-    gRecorder.mCalls.push_back (std::string ("destroyReplyHandle ") + static_cast<const char*> (handle));
+    gRecorder.mCalls.push_back (std::string ("destroyReplyHandle ") +
+                                static_cast<const char*> (handle));
     free (handle);
     return MAMA_STATUS_OK;
 }
 
 mama_status recSetReplyHandle (msgBridge msg, void* handle)
 {
-    gRecorder.mCalls.push_back ("setReplyHandle " + std::to_string (reinterpret_cast<intptr_t> (msg)) + " " +
+    gRecorder.mCalls.push_back ("setReplyHandle " +
+                                std::to_string (reinterpret_cast<intptr_t> (msg)) + " " +
                                 static_cast<const char*> (handle));
     return MAMA_STATUS_OK;
 }
@@ -91,7 +94,7 @@ mama_status recSetSendSubject (msgBridge, const char* symbol, const char* subjec
 
 class MsgHostTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp () override
     {
         gRecorder = Recorder ();
@@ -123,7 +126,8 @@ protected:
         const void* buffer = nullptr;
         mama_size_t length = 0;
         EXPECT_EQ (MAMA_STATUS_OK, mamaMsg_getByteBuffer (msg, &buffer, &length));
-        std::vector<uint8_t> bytes (static_cast<const uint8_t*> (buffer), static_cast<const uint8_t*> (buffer) + length);
+        std::vector<uint8_t> bytes (static_cast<const uint8_t*> (buffer),
+                                    static_cast<const uint8_t*> (buffer) + length);
         mamaMsg_destroy (msg);
         return bytes;
     }
@@ -162,13 +166,17 @@ TEST_F (MsgHostTest, BufferIsDecodedByTheIdInItsFirstByte)
     EXPECT_EQ (MAMA_STATUS_OK, mamaMsg_getString (msg, "s", 2, &s));
     EXPECT_STREQ ("two", s);
 
-    EXPECT_EQ (MAMA_STATUS_NO_BRIDGE_IMPL, mamaMsgImpl_setMsgBuffer (msg, second.data (), second.size (), 'Q'));
+    EXPECT_EQ (MAMA_STATUS_NO_BRIDGE_IMPL,
+               mamaMsgImpl_setMsgBuffer (msg, second.data (), second.size (), 'Q'));
     second[0] = 'Q';
-    EXPECT_EQ (MAMA_STATUS_NO_BRIDGE_IMPL, mamaMsgImpl_setMsgBuffer (msg, second.data (), second.size (), '\0'));
-    EXPECT_EQ (MAMA_STATUS_PLATFORM, mamaMsgImpl_setMsgBuffer (msg, second.data (), second.size (), '1'));
+    EXPECT_EQ (MAMA_STATUS_NO_BRIDGE_IMPL,
+               mamaMsgImpl_setMsgBuffer (msg, second.data (), second.size (), '\0'));
+    EXPECT_EQ (MAMA_STATUS_PLATFORM,
+               mamaMsgImpl_setMsgBuffer (msg, second.data (), second.size (), '1'));
     EXPECT_EQ (MAMA_STATUS_INVALID_ARG, mamaMsgImpl_setMsgBuffer (msg, first.data (), 0, '1'));
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaMsgImpl_setMsgBuffer (msg, nullptr, 4, '1'));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaMsgImpl_setMsgBuffer (nullptr, first.data (), first.size (), '1'));
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG,
+               mamaMsgImpl_setMsgBuffer (nullptr, first.data (), first.size (), '1'));
     mamaMsg_destroy (msg);
 }
 
@@ -185,7 +193,8 @@ TEST_F (MsgHostTest, BridgePartFollowsTheMessage)
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_getBridgeMsg (msg, &part));
     EXPECT_EQ (fakeHandle (1), part);
     EXPECT_EQ (1, mamaMsg_isFromInbox (msg));
-    ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_setBridgeImpl (msg, mBridge)); // replaces, old one released
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mamaMsgImpl_setBridgeImpl (msg, mBridge)); // replaces, old one released
 
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_setSubscInfo (msg, nullptr, "SRC", "IBM", 1));
     const char* subject = nullptr;
@@ -198,8 +207,12 @@ TEST_F (MsgHostTest, BridgePartFollowsTheMessage)
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_setMsgBuffer (msg, bytes.data (), bytes.size (), '1'));
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_destroy (msg));
 
-    std::vector<std::string> expected = {"create 1",        "destroy 1 0", "create 2", "setSendSubject IBM SRC.IBM",
-                                         "destroyMiddlewareMsg 2", "destroy 2 0"};
+    std::vector<std::string> expected = {"create 1",
+                                         "destroy 1 0",
+                                         "create 2",
+                                         "setSendSubject IBM SRC.IBM",
+                                         "destroyMiddlewareMsg 2",
+                                         "destroy 2 0"};
     EXPECT_EQ (expected, gRecorder.mCalls);
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaMsgImpl_getBridgeMsg (nullptr, &part));
 }
@@ -226,8 +239,8 @@ TEST_F (MsgHostTest, ReplyHandlesOutliveTheirMessage)
     EXPECT_EQ (MAMA_STATUS_OK, mamaMsg_destroyReplyHandle (copy));
     mamaMsg_destroy (answer);
     std::vector<std::string> expected = {"create 2", "setReplyHandle 2 _INBOX.reply",
-                                         "destroyReplyHandle _INBOX.reply", "destroyReplyHandle _INBOX.reply",
-                                         "destroy 2 0"};
+                                         "destroyReplyHandle _INBOX.reply",
+                                         "destroyReplyHandle _INBOX.reply", "destroy 2 0"};
     EXPECT_EQ (expected, gRecorder.mCalls);
 
     mamaMsg plain = nullptr;
@@ -270,15 +283,17 @@ TEST_F (MsgHostTest, StatusComesFromTheHostThenTheField)
     mamaMsg msg = nullptr;
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_createForPayloadBridge (&msg, mPayload));
     EXPECT_EQ (MAMA_MSG_STATUS_OK, mamaMsgStatus_statusForMsg (msg));
-    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addI32 (msg, MamaFieldMsgStatus.mName, MamaFieldMsgStatus.mFid,
-                                               MAMA_MSG_STATUS_NOT_ENTITLED));
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mamaMsg_addI32 (msg, MamaFieldMsgStatus.mName, MamaFieldMsgStatus.mFid,
+                               MAMA_MSG_STATUS_NOT_ENTITLED));
     EXPECT_EQ (MAMA_MSG_STATUS_NOT_ENTITLED, mamaMsgStatus_statusForMsg (msg));
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_setStatus (msg, MAMA_MSG_STATUS_NOT_FOUND));
     EXPECT_EQ (MAMA_MSG_STATUS_NOT_FOUND, mamaMsgStatus_statusForMsg (msg));
     EXPECT_STREQ ("NOT_FOUND", mamaMsgStatus_stringForMsg (msg));
     mamaMsg_destroy (msg);
 
-    EXPECT_STREQ ("PLATFORM_SPECIFIC_STATUS", mamaMsgStatus_stringForStatus (MAMA_MSG_STATUS_PLATFORM_STATUS));
+    EXPECT_STREQ ("PLATFORM_SPECIFIC_STATUS",
+                  mamaMsgStatus_stringForStatus (MAMA_MSG_STATUS_PLATFORM_STATUS));
     EXPECT_STREQ ("UNKNOWN", mamaMsgStatus_stringForStatus (MAMA_MSG_STATUS_UNKNOWN));
     EXPECT_STREQ ("error", mamaMsgStatus_stringForStatus (static_cast<mamaMsgStatus> (42)));
     EXPECT_STREQ ("UPDATE", mamaMsgType_stringForType (MAMA_MSG_TYPE_UPDATE));
@@ -347,22 +362,26 @@ TEST_F (MsgHostTest, MessagesOnSeveralThreadsShareOneReceivedBuffer)
     std::vector<int> good (4, 0);
     for (size_t t = 0; t < good.size (); ++t)
     {
-        readers.emplace_back ([&, t] {
-            mamaMsg msg = nullptr;
-            mamaMsgImpl_createForPayload (&msg, nullptr, nullptr, 0);
-            for (int i = 0; i < 500; ++i)
+        readers.emplace_back (
+            [&, t]
             {
-                mama_i32_t value = 0;
-                const char* s = nullptr;
-                if (mamaMsgImpl_setMsgBuffer (msg, bytes.data (), bytes.size (), '\0') == MAMA_STATUS_OK &&
-                    mamaMsg_getI32 (msg, "n", 1, &value) == MAMA_STATUS_OK && value == 77 &&
-                    mamaMsg_getString (msg, "s", 2, &s) == MAMA_STATUS_OK && std::strcmp (s, "shared") == 0)
+                mamaMsg msg = nullptr;
+                mamaMsgImpl_createForPayload (&msg, nullptr, nullptr, 0);
+                for (int i = 0; i < 500; ++i)
                 {
-                    ++good[t];
+                    mama_i32_t value = 0;
+                    const char* s = nullptr;
+                    if (mamaMsgImpl_setMsgBuffer (msg, bytes.data (), bytes.size (), '\0') ==
+                            MAMA_STATUS_OK &&
+                        mamaMsg_getI32 (msg, "n", 1, &value) == MAMA_STATUS_OK && value == 77 &&
+                        mamaMsg_getString (msg, "s", 2, &s) == MAMA_STATUS_OK &&
+                        std::strcmp (s, "shared") == 0)
+                    {
+                        ++good[t];
+                    }
                 }
-            }
-            mamaMsg_destroy (msg);
-        });
+                mamaMsg_destroy (msg);
+            });
     }
     for (int i = 0; i < 500; ++i)
     {

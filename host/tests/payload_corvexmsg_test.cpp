@@ -21,7 +21,7 @@ namespace
 
 class CorvexMsgTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp () override
     {
         ASSERT_EQ (MAMA_STATUS_OK, mama_loadPayloadBridge (&mBridge, "corvexmsg"));
@@ -53,7 +53,8 @@ protected:
         mBuffers.emplace_back (new uint8_t[bytes.size () ? bytes.size () : 1]);
         std::memcpy (mBuffers.back ().get (), bytes.data (), bytes.size ());
         mamaMsg msg = nullptr;
-        mama_status status = mamaMsg_createFromByteBuffer (&msg, mBuffers.back ().get (), bytes.size ());
+        mama_status status =
+            mamaMsg_createFromByteBuffer (&msg, mBuffers.back ().get (), bytes.size ());
         if (status == MAMA_STATUS_OK)
         {
             mOthers.push_back (msg);
@@ -66,14 +67,22 @@ protected:
     {
         ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addBool (msg, "bool", 101, 1));
         ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addChar (msg, "char", 102, 'x'));
-        ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addI8 (msg, "i8", 103, std::numeric_limits<int8_t>::min ()));
-        ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addU8 (msg, "u8", 104, std::numeric_limits<uint8_t>::max ()));
-        ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addI16 (msg, "i16", 105, std::numeric_limits<int16_t>::min ()));
-        ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addU16 (msg, "u16", 106, std::numeric_limits<uint16_t>::max ()));
-        ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addI32 (msg, "i32", 107, std::numeric_limits<int32_t>::min ()));
-        ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addU32 (msg, "u32", 108, std::numeric_limits<uint32_t>::max ()));
-        ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addI64 (msg, "i64", 109, std::numeric_limits<int64_t>::min ()));
-        ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addU64 (msg, "u64", 110, std::numeric_limits<uint64_t>::max ()));
+        ASSERT_EQ (MAMA_STATUS_OK,
+                   mamaMsg_addI8 (msg, "i8", 103, std::numeric_limits<int8_t>::min ()));
+        ASSERT_EQ (MAMA_STATUS_OK,
+                   mamaMsg_addU8 (msg, "u8", 104, std::numeric_limits<uint8_t>::max ()));
+        ASSERT_EQ (MAMA_STATUS_OK,
+                   mamaMsg_addI16 (msg, "i16", 105, std::numeric_limits<int16_t>::min ()));
+        ASSERT_EQ (MAMA_STATUS_OK,
+                   mamaMsg_addU16 (msg, "u16", 106, std::numeric_limits<uint16_t>::max ()));
+        ASSERT_EQ (MAMA_STATUS_OK,
+                   mamaMsg_addI32 (msg, "i32", 107, std::numeric_limits<int32_t>::min ()));
+        ASSERT_EQ (MAMA_STATUS_OK,
+                   mamaMsg_addU32 (msg, "u32", 108, std::numeric_limits<uint32_t>::max ()));
+        ASSERT_EQ (MAMA_STATUS_OK,
+                   mamaMsg_addI64 (msg, "i64", 109, std::numeric_limits<int64_t>::min ()));
+        ASSERT_EQ (MAMA_STATUS_OK,
+                   mamaMsg_addU64 (msg, "u64", 110, std::numeric_limits<uint64_t>::max ()));
         ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addF32 (msg, "f32", 111, -1.5e-30f));
         ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addF64 (msg, "f64", 112, 0.1));
         ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addString (msg, "string", 113, "hello world"));
@@ -183,7 +192,8 @@ TEST_F (CorvexMsgTest, DecodedMessageReadsInPlaceUntilModified)
 
     const char* s = nullptr;
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getString (decoded, "s", 1, &s));
-    EXPECT_TRUE (reinterpret_cast<const uint8_t*> (s) >= buffer && reinterpret_cast<const uint8_t*> (s) < buffer + bytes.size ());
+    EXPECT_TRUE (reinterpret_cast<const uint8_t*> (s) >= buffer &&
+                 reinterpret_cast<const uint8_t*> (s) < buffer + bytes.size ());
     const void* out = nullptr;
     mama_size_t length = 0;
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getByteBuffer (decoded, &out, &length));
@@ -274,14 +284,16 @@ TEST_F (CorvexMsgTest, RandomDamageNeverReadsOutsideTheBuffer)
 
 TEST_F (CorvexMsgTest, ReadsWidenButNeverLoseValues)
 {
-    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addU8 (mMsg, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, 13));
+    ASSERT_EQ (MAMA_STATUS_OK,
+               mamaMsg_addU8 (mMsg, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, 13));
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addI32 (mMsg, "negative", 20, -1));
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addI64 (mMsg, "big", 21, int64_t (1) << 40));
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addF64 (mMsg, "double", 22, 2.5));
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addString (mMsg, "text", 23, "7"));
 
     mama_i32_t i32 = 0;
-    EXPECT_EQ (MAMA_STATUS_OK, mamaMsg_getI32 (mMsg, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, &i32));
+    EXPECT_EQ (MAMA_STATUS_OK,
+               mamaMsg_getI32 (mMsg, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, &i32));
     EXPECT_EQ (13, i32);
     EXPECT_EQ (MAMA_MSG_TYPE_QUOTE, mamaMsgType_typeForMsg (mMsg));
     mama_f64_t f64 = 0;
@@ -322,14 +334,16 @@ TEST_F (CorvexMsgTest, TextFormsNameEveryField)
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addString (mMsg, "MdSubscSymbol", 71, "IBM"));
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addF64 (mMsg, nullptr, 300, 0.1));
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addChar (mMsg, "c", 301, 'Z'));
-    EXPECT_STREQ ("{MdMsgStatus[2]=0,MdSubscSymbol[71]=IBM,[300]=0.1,c[301]=Z}", mamaMsg_toString (mMsg));
+    EXPECT_STREQ ("{MdMsgStatus[2]=0,MdSubscSymbol[71]=IBM,[300]=0.1,c[301]=Z}",
+                  mamaMsg_toString (mMsg));
 
     char text[8];
     EXPECT_EQ (MAMA_STATUS_OK, mamaMsg_getFieldAsString (mMsg, nullptr, 71, text, sizeof text));
     EXPECT_STREQ ("IBM", text);
     EXPECT_EQ (MAMA_STATUS_OK, mamaMsg_getFieldAsString (mMsg, nullptr, 300, text, 3));
     EXPECT_STREQ ("0.", text) << "cut to the buffer, still terminated";
-    EXPECT_EQ (MAMA_STATUS_NOT_FOUND, mamaMsg_getFieldAsString (mMsg, "none", 0, text, sizeof text));
+    EXPECT_EQ (MAMA_STATUS_NOT_FOUND,
+               mamaMsg_getFieldAsString (mMsg, "none", 0, text, sizeof text));
 }
 
 struct Seen
@@ -347,8 +361,9 @@ void MAMACALLTYPE collect (const mamaMsg, const mamaMsgField field, void* closur
     mamaMsgField_getFid (field, &fid);
     mamaMsgField_getTypeName (field, &typeName);
     mamaMsgField_getAsString (field, value, sizeof value);
-    static_cast<Seen*> (closure)->mLines.push_back (std::string (name ? name : "-") + "/" + std::to_string (fid) + "/" +
-                                                    typeName + "/" + value);
+    static_cast<Seen*> (closure)->mLines.push_back (std::string (name ? name : "-") + "/" +
+                                                    std::to_string (fid) + "/" + typeName + "/" +
+                                                    value);
 }
 
 TEST_F (CorvexMsgTest, IterationVisitsFieldsInOrder)
@@ -360,7 +375,8 @@ TEST_F (CorvexMsgTest, IterationVisitsFieldsInOrder)
     ASSERT_EQ (MAMA_STATUS_OK, decode (serialise (mMsg), &decoded));
     Seen seen;
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_iterateFields (decoded, collect, nullptr, &seen));
-    std::vector<std::string> expected = {"a/1/U16/65535", "-/2/STRING/two", "o/3/OPAQUE/<opaque 3 bytes>"};
+    std::vector<std::string> expected = {"a/1/U16/65535", "-/2/STRING/two",
+                                         "o/3/OPAQUE/<opaque 3 bytes>"};
     EXPECT_EQ (expected, seen.mLines);
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaMsg_iterateFields (decoded, nullptr, nullptr, &seen));
 

@@ -7,9 +7,10 @@
 #include "payloadbridge.h"
 #include "mamainternal.h"
 
-extern "C" {
-int mamaPayloadRegistry_count (void);
-void mamaPayloadRegistry_unloadAll (void);
+extern "C"
+{
+    int mamaPayloadRegistry_count (void);
+    void mamaPayloadRegistry_unloadAll (void);
 }
 
 namespace
@@ -78,7 +79,8 @@ TEST (PayloadLoader, ConfiguredIdReplacesThePayloadsOwn)
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getByteBuffer (msg, &buffer, &length));
     mamaMsg received = nullptr;
     ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_createForPayload (&received, nullptr, nullptr, 0));
-    EXPECT_EQ (MAMA_STATUS_NO_BRIDGE_IMPL, mamaMsgImpl_setMsgBuffer (received, buffer, length, '\0'));
+    EXPECT_EQ (MAMA_STATUS_NO_BRIDGE_IMPL,
+               mamaMsgImpl_setMsgBuffer (received, buffer, length, '\0'));
     EXPECT_EQ (MAMA_STATUS_OK, mamaMsgImpl_setMsgBuffer (received, buffer, length, 'Z'));
     mama_i32_t value = 0;
     EXPECT_EQ (MAMA_STATUS_OK, mamaMsg_getI32 (received, "a", 1, &value));

@@ -23,21 +23,16 @@ size_t scalarSize (uint64_t type)
     case MAMA_FIELD_TYPE_BOOL:
     case MAMA_FIELD_TYPE_CHAR:
     case MAMA_FIELD_TYPE_I8:
-    case MAMA_FIELD_TYPE_U8:
-        return 1;
+    case MAMA_FIELD_TYPE_U8: return 1;
     case MAMA_FIELD_TYPE_I16:
-    case MAMA_FIELD_TYPE_U16:
-        return 2;
+    case MAMA_FIELD_TYPE_U16: return 2;
     case MAMA_FIELD_TYPE_I32:
     case MAMA_FIELD_TYPE_U32:
-    case MAMA_FIELD_TYPE_F32:
-        return 4;
+    case MAMA_FIELD_TYPE_F32: return 4;
     case MAMA_FIELD_TYPE_I64:
     case MAMA_FIELD_TYPE_U64:
-    case MAMA_FIELD_TYPE_F64:
-        return 8;
-    default:
-        return 0;
+    case MAMA_FIELD_TYPE_F64: return 8;
+    default: return 0;
     }
 }
 
@@ -46,10 +41,8 @@ bool isWireType (uint64_t type)
     switch (type)
     {
     case MAMA_FIELD_TYPE_STRING:
-    case MAMA_FIELD_TYPE_OPAQUE:
-        return true;
-    default:
-        return scalarSize (type) != 0;
+    case MAMA_FIELD_TYPE_OPAQUE: return true;
+    default: return scalarSize (type) != 0;
     }
 }
 
@@ -129,19 +122,13 @@ bool decodeValue (Reader* in, CorvexMsgField* f)
             std::memcpy (&f->mValue.mF32, &bits, sizeof bits);
             break;
         }
-        case MAMA_FIELD_TYPE_F64:
-            std::memcpy (&f->mValue.mF64, &raw, sizeof raw);
-            break;
+        case MAMA_FIELD_TYPE_F64: std::memcpy (&f->mValue.mF64, &raw, sizeof raw); break;
         case MAMA_FIELD_TYPE_CHAR:
         case MAMA_FIELD_TYPE_I8:
         case MAMA_FIELD_TYPE_I16:
         case MAMA_FIELD_TYPE_I32:
-        case MAMA_FIELD_TYPE_I64:
-            f->mValue.mSigned = signExtend (raw, size);
-            break;
-        default:
-            f->mValue.mUnsigned = raw;
-            break;
+        case MAMA_FIELD_TYPE_I64: f->mValue.mSigned = signExtend (raw, size); break;
+        default: f->mValue.mUnsigned = raw; break;
         }
         return true;
     }

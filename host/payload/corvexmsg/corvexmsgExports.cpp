@@ -64,17 +64,19 @@ mama_status storeField (msgPayload msg, const char* name, mama_fid_t fid, bool u
     {
         return MAMA_STATUS_INVALID_ARG;
     }
-    return guarded ([&] {
-        CorvexMsgPayload* m = asMsg (msg);
-        corvexMsgPayload_touch (m);
-        CorvexMsgField* f = update ? corvexMsgPayload_find (m, name, fid) : nullptr;
-        if (f == nullptr)
+    return guarded (
+        [&]
         {
-            f = corvexMsgPayload_append (m, name, fid);
-        }
-        set (f);
-        return MAMA_STATUS_OK;
-    });
+            CorvexMsgPayload* m = asMsg (msg);
+            corvexMsgPayload_touch (m);
+            CorvexMsgField* f = update ? corvexMsgPayload_find (m, name, fid) : nullptr;
+            if (f == nullptr)
+            {
+                f = corvexMsgPayload_append (m, name, fid);
+            }
+            set (f);
+            return MAMA_STATUS_OK;
+        });
 }
 
 mama_status findField (const msgPayload msg, const char* name, mama_fid_t fid, const void* result,
@@ -106,11 +108,13 @@ mama_status copyText (const std::string& text, char* buffer, mama_size_t len)
 
 mama_status fieldAsString (const CorvexMsgField* f, char* buffer, mama_size_t len)
 {
-    return guarded ([&] {
-        std::string text;
-        corvexMsgFormat_value (f, &text);
-        return copyText (text, buffer, len);
-    });
+    return guarded (
+        [&]
+        {
+            std::string text;
+            corvexMsgFormat_value (f, &text);
+            return copyText (text, buffer, len);
+        });
 }
 
 /* Strings travel with a 32-bit size that includes their terminator. */
@@ -155,7 +159,8 @@ mama_status readChar (const CorvexMsgField* f, char* result)
 template <typename T> mama_status readSigned (const CorvexMsgField* f, T* result)
 {
     int64_t v = 0;
-    mama_status status = corvexMsgField_getSigned (f, std::numeric_limits<T>::min (), std::numeric_limits<T>::max (), &v);
+    mama_status status = corvexMsgField_getSigned (f, std::numeric_limits<T>::min (),
+                                                   std::numeric_limits<T>::max (), &v);
     if (status == MAMA_STATUS_OK)
     {
         *result = static_cast<T> (v);
@@ -206,63 +211,104 @@ mama_status readOpaque (const CorvexMsgField* f, const void** result, mama_size_
 }
 
 /* Writers: the value each typed add/update stores. */
-void writeBool (CorvexMsgField* f, mama_bool_t v) { corvexMsgField_setUnsigned (f, MAMA_FIELD_TYPE_BOOL, v != 0 ? 1 : 0); }
-void writeChar (CorvexMsgField* f, char v) { corvexMsgField_setSigned (f, MAMA_FIELD_TYPE_CHAR, static_cast<signed char> (v)); }
-void writeI8 (CorvexMsgField* f, mama_i8_t v) { corvexMsgField_setSigned (f, MAMA_FIELD_TYPE_I8, v); }
-void writeU8 (CorvexMsgField* f, mama_u8_t v) { corvexMsgField_setUnsigned (f, MAMA_FIELD_TYPE_U8, v); }
-void writeI16 (CorvexMsgField* f, mama_i16_t v) { corvexMsgField_setSigned (f, MAMA_FIELD_TYPE_I16, v); }
-void writeU16 (CorvexMsgField* f, mama_u16_t v) { corvexMsgField_setUnsigned (f, MAMA_FIELD_TYPE_U16, v); }
-void writeI32 (CorvexMsgField* f, mama_i32_t v) { corvexMsgField_setSigned (f, MAMA_FIELD_TYPE_I32, v); }
-void writeU32 (CorvexMsgField* f, mama_u32_t v) { corvexMsgField_setUnsigned (f, MAMA_FIELD_TYPE_U32, v); }
-void writeI64 (CorvexMsgField* f, mama_i64_t v) { corvexMsgField_setSigned (f, MAMA_FIELD_TYPE_I64, v); }
-void writeU64 (CorvexMsgField* f, mama_u64_t v) { corvexMsgField_setUnsigned (f, MAMA_FIELD_TYPE_U64, v); }
-void writeF32 (CorvexMsgField* f, mama_f32_t v) { corvexMsgField_setF32 (f, v); }
-void writeF64 (CorvexMsgField* f, mama_f64_t v) { corvexMsgField_setF64 (f, v); }
+void writeBool (CorvexMsgField* f, mama_bool_t v)
+{
+    corvexMsgField_setUnsigned (f, MAMA_FIELD_TYPE_BOOL, v != 0 ? 1 : 0);
+}
+void writeChar (CorvexMsgField* f, char v)
+{
+    corvexMsgField_setSigned (f, MAMA_FIELD_TYPE_CHAR, static_cast<signed char> (v));
+}
+void writeI8 (CorvexMsgField* f, mama_i8_t v)
+{
+    corvexMsgField_setSigned (f, MAMA_FIELD_TYPE_I8, v);
+}
+void writeU8 (CorvexMsgField* f, mama_u8_t v)
+{
+    corvexMsgField_setUnsigned (f, MAMA_FIELD_TYPE_U8, v);
+}
+void writeI16 (CorvexMsgField* f, mama_i16_t v)
+{
+    corvexMsgField_setSigned (f, MAMA_FIELD_TYPE_I16, v);
+}
+void writeU16 (CorvexMsgField* f, mama_u16_t v)
+{
+    corvexMsgField_setUnsigned (f, MAMA_FIELD_TYPE_U16, v);
+}
+void writeI32 (CorvexMsgField* f, mama_i32_t v)
+{
+    corvexMsgField_setSigned (f, MAMA_FIELD_TYPE_I32, v);
+}
+void writeU32 (CorvexMsgField* f, mama_u32_t v)
+{
+    corvexMsgField_setUnsigned (f, MAMA_FIELD_TYPE_U32, v);
+}
+void writeI64 (CorvexMsgField* f, mama_i64_t v)
+{
+    corvexMsgField_setSigned (f, MAMA_FIELD_TYPE_I64, v);
+}
+void writeU64 (CorvexMsgField* f, mama_u64_t v)
+{
+    corvexMsgField_setUnsigned (f, MAMA_FIELD_TYPE_U64, v);
+}
+void writeF32 (CorvexMsgField* f, mama_f32_t v)
+{
+    corvexMsgField_setF32 (f, v);
+}
+void writeF64 (CorvexMsgField* f, mama_f64_t v)
+{
+    corvexMsgField_setF64 (f, v);
+}
 
 } // namespace
 
-#define CORVEXMSG_SCALAR(Suffix, CType, read)                                                          \
-    extern "C" mama_status corvexmsgPayload_add##Suffix (msgPayload msg, const char* name,            \
-                                                          mama_fid_t fid, CType value)                 \
-    {                                                                                                  \
-        return storeField (msg, name, fid, false, [&] (CorvexMsgField* f) { write##Suffix (f, value); }); \
-    }                                                                                                  \
-    extern "C" mama_status corvexmsgPayload_update##Suffix (msgPayload msg, const char* name,         \
-                                                             mama_fid_t fid, CType value)              \
-    {                                                                                                  \
-        return storeField (msg, name, fid, true, [&] (CorvexMsgField* f) { write##Suffix (f, value); }); \
-    }                                                                                                  \
-    extern "C" mama_status corvexmsgPayload_get##Suffix (const msgPayload msg, const char* name,      \
-                                                          mama_fid_t fid, CType* result)               \
-    {                                                                                                  \
-        CorvexMsgField* f = nullptr;                                                                   \
-        mama_status status = findField (msg, name, fid, result, &f);                                  \
-        return status == MAMA_STATUS_OK ? read (f, result) : status;                                  \
-    }                                                                                                  \
-    extern "C" mama_status corvexmsgFieldPayload_update##Suffix (msgFieldPayload field,               \
-                                                                  msgPayload /* msg */, CType value)   \
-    {                                                                                                  \
-        if (field == nullptr)                                                                          \
-        {                                                                                              \
-            return MAMA_STATUS_NULL_ARG;                                                               \
-        }                                                                                              \
-        return guarded ([&] {                                                                          \
-            CorvexMsgField* f = asField (field);                                                       \
-            if (f->mMsg != nullptr)                                                                    \
-            {                                                                                          \
-                corvexMsgPayload_touch (f->mMsg);                                                      \
-            }                                                                                          \
-            write##Suffix (f, value);                                                                  \
-            return MAMA_STATUS_OK;                                                                     \
-        });                                                                                            \
-    }                                                                                                  \
-    extern "C" mama_status corvexmsgFieldPayload_get##Suffix (const msgFieldPayload field, CType* result) \
-    {                                                                                                  \
-        if (field == nullptr || result == nullptr)                                                     \
-        {                                                                                              \
-            return MAMA_STATUS_NULL_ARG;                                                               \
-        }                                                                                              \
-        return read (asField (field), result);                                                         \
+#define CORVEXMSG_SCALAR(Suffix, CType, read)                                                      \
+    extern "C" mama_status corvexmsgPayload_add##Suffix (msgPayload msg, const char* name,         \
+                                                         mama_fid_t fid, CType value)              \
+    {                                                                                              \
+        return storeField (msg, name, fid, false,                                                  \
+                           [&] (CorvexMsgField* f) { write##Suffix (f, value); });                 \
+    }                                                                                              \
+    extern "C" mama_status corvexmsgPayload_update##Suffix (msgPayload msg, const char* name,      \
+                                                            mama_fid_t fid, CType value)           \
+    {                                                                                              \
+        return storeField (msg, name, fid, true,                                                   \
+                           [&] (CorvexMsgField* f) { write##Suffix (f, value); });                 \
+    }                                                                                              \
+    extern "C" mama_status corvexmsgPayload_get##Suffix (const msgPayload msg, const char* name,   \
+                                                         mama_fid_t fid, CType* result)            \
+    {                                                                                              \
+        CorvexMsgField* f = nullptr;                                                               \
+        mama_status status = findField (msg, name, fid, result, &f);                               \
+        return status == MAMA_STATUS_OK ? read (f, result) : status;                               \
+    }                                                                                              \
+    extern "C" mama_status corvexmsgFieldPayload_update##Suffix (                                  \
+        msgFieldPayload field, msgPayload /* msg */, CType value)                                  \
+    {                                                                                              \
+        if (field == nullptr)                                                                      \
+        {                                                                                          \
+            return MAMA_STATUS_NULL_ARG;                                                           \
+        }                                                                                          \
+        return guarded (                                                                           \
+            [&]                                                                                    \
+            {                                                                                      \
+                CorvexMsgField* f = asField (field);                                               \
+                if (f->mMsg != nullptr)                                                            \
+                {                                                                                  \
+                    corvexMsgPayload_touch (f->mMsg);                                              \
+                }                                                                                  \
+                write##Suffix (f, value);                                                          \
+                return MAMA_STATUS_OK;                                                             \
+            });                                                                                    \
+    }                                                                                              \
+    extern "C" mama_status corvexmsgFieldPayload_get##Suffix (const msgFieldPayload field,         \
+                                                              CType* result)                       \
+    {                                                                                              \
+        if (field == nullptr || result == nullptr)                                                 \
+        {                                                                                          \
+            return MAMA_STATUS_NULL_ARG;                                                           \
+        }                                                                                          \
+        return read (asField (field), result);                                                     \
     }
 
 CORVEXMSG_SCALAR (Bool, mama_bool_t, readBool)
@@ -332,28 +378,30 @@ extern "C" mama_status corvexmsgPayload_copy (const msgPayload msg, msgPayload* 
     {
         return MAMA_STATUS_INVALID_ARG;
     }
-    return guarded ([&] {
-        CorvexMsgPayload* target = *copy != nullptr ? asMsg (*copy) : new CorvexMsgPayload ();
-        if (*copy != nullptr)
+    return guarded (
+        [&]
         {
-            corvexMsgPayload_touch (target);
-            target->mFields.clear ();
-        }
-        try
-        {
-            corvexMsgPayload_copyFields (target, asMsg (msg), false);
-        }
-        catch (...)
-        {
-            if (*copy == nullptr)
+            CorvexMsgPayload* target = *copy != nullptr ? asMsg (*copy) : new CorvexMsgPayload ();
+            if (*copy != nullptr)
             {
-                delete target;
+                corvexMsgPayload_touch (target);
+                target->mFields.clear ();
             }
-            throw;
-        }
-        *copy = target;
-        return MAMA_STATUS_OK;
-    });
+            try
+            {
+                corvexMsgPayload_copyFields (target, asMsg (msg), false);
+            }
+            catch (...)
+            {
+                if (*copy == nullptr)
+                {
+                    delete target;
+                }
+                throw;
+            }
+            *copy = target;
+            return MAMA_STATUS_OK;
+        });
 }
 
 extern "C" mama_status corvexmsgPayload_clear (msgPayload msg)
@@ -390,11 +438,13 @@ extern "C" mama_status corvexmsgPayload_apply (msgPayload dest, const msgPayload
     {
         return MAMA_STATUS_OK;
     }
-    return guarded ([&] {
-        corvexMsgPayload_touch (asMsg (dest));
-        corvexMsgPayload_copyFields (asMsg (dest), asMsg (src), true);
-        return MAMA_STATUS_OK;
-    });
+    return guarded (
+        [&]
+        {
+            corvexMsgPayload_touch (asMsg (dest));
+            corvexMsgPayload_copyFields (asMsg (dest), asMsg (src), true);
+            return MAMA_STATUS_OK;
+        });
 }
 
 /* Whole message */
@@ -429,18 +479,21 @@ extern "C" mama_status corvexmsgPayload_unSerialize (const msgPayload msg, const
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return guarded ([&] {
-        mama_status status = corvexMsgCodec_decode (asMsg (msg), buffer, bufferLength);
-        if (status == MAMA_STATUS_OK)
+    return guarded (
+        [&]
         {
-            corvexMsgPayload_own (asMsg (msg));
-        }
-        return status;
-    });
+            mama_status status = corvexMsgCodec_decode (asMsg (msg), buffer, bufferLength);
+            if (status == MAMA_STATUS_OK)
+            {
+                corvexMsgPayload_own (asMsg (msg));
+            }
+            return status;
+        });
 }
 
 /* Reads the bytes in place: they must outlive the message or its next change. */
-extern "C" mama_status corvexmsgPayload_setByteBuffer (const msgPayload msg, mamaPayloadBridge /* bridge */,
+extern "C" mama_status corvexmsgPayload_setByteBuffer (const msgPayload msg,
+                                                       mamaPayloadBridge /* bridge */,
                                                        const void* buffer, mama_size_t bufferLength)
 {
     if (msg == nullptr || buffer == nullptr)
@@ -450,8 +503,10 @@ extern "C" mama_status corvexmsgPayload_setByteBuffer (const msgPayload msg, mam
     return guarded ([&] { return corvexMsgCodec_decode (asMsg (msg), buffer, bufferLength); });
 }
 
-extern "C" mama_status corvexmsgPayload_createFromByteBuffer (msgPayload* msg, mamaPayloadBridge bridge,
-                                                              const void* buffer, mama_size_t bufferLength)
+extern "C" mama_status corvexmsgPayload_createFromByteBuffer (msgPayload* msg,
+                                                              mamaPayloadBridge bridge,
+                                                              const void* buffer,
+                                                              mama_size_t bufferLength)
 {
     if (msg == nullptr || buffer == nullptr)
     {
@@ -486,7 +541,8 @@ extern "C" mama_status corvexmsgPayload_getNumFields (const msgPayload msg, mama
 extern "C" mama_status corvexmsgPayload_getSendSubject (const msgPayload msg, const char** subject)
 {
     CorvexMsgField* f = nullptr;
-    mama_status status = findField (msg, MamaFieldSubscSymbol.mName, MamaFieldSubscSymbol.mFid, subject, &f);
+    mama_status status =
+        findField (msg, MamaFieldSubscSymbol.mName, MamaFieldSubscSymbol.mFid, subject, &f);
     return status == MAMA_STATUS_OK ? readString (f, subject) : status;
 }
 
@@ -516,8 +572,9 @@ extern "C" const char* corvexmsgPayload_toString (const msgPayload msg)
     }
 }
 
-extern "C" mama_status corvexmsgPayload_getFieldAsString (const msgPayload msg, const char* name, mama_fid_t fid,
-                                                          char* buffer, mama_size_t len)
+extern "C" mama_status corvexmsgPayload_getFieldAsString (const msgPayload msg, const char* name,
+                                                          mama_fid_t fid, char* buffer,
+                                                          mama_size_t len)
 {
     CorvexMsgField* f = nullptr;
     mama_status status = findField (msg, name, fid, buffer, &f);
@@ -525,7 +582,8 @@ extern "C" mama_status corvexmsgPayload_getFieldAsString (const msgPayload msg, 
 }
 
 extern "C" mama_status corvexmsgPayload_iterateFields (const msgPayload msg, const mamaMsg parent,
-                                                       mamaMsgField field, mamaMsgIteratorCb cb, void* closure)
+                                                       mamaMsgField field, mamaMsgIteratorCb cb,
+                                                       void* closure)
 {
     if (msg == nullptr || field == nullptr || cb == nullptr)
     {
@@ -541,8 +599,8 @@ extern "C" mama_status corvexmsgPayload_iterateFields (const msgPayload msg, con
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgPayload_getField (const msgPayload msg, const char* name, mama_fid_t fid,
-                                                  msgFieldPayload* result)
+extern "C" mama_status corvexmsgPayload_getField (const msgPayload msg, const char* name,
+                                                  mama_fid_t fid, msgFieldPayload* result)
 {
     CorvexMsgField* f = nullptr;
     mama_status status = findField (msg, name, fid, result, &f);
@@ -555,7 +613,8 @@ extern "C" mama_status corvexmsgPayload_getField (const msgPayload msg, const ch
 
 /* Strings and opaque values */
 
-extern "C" mama_status corvexmsgPayload_addString (msgPayload msg, const char* name, mama_fid_t fid, const char* value)
+extern "C" mama_status corvexmsgPayload_addString (msgPayload msg, const char* name, mama_fid_t fid,
+                                                   const char* value)
 {
     if (value == nullptr)
     {
@@ -565,11 +624,12 @@ extern "C" mama_status corvexmsgPayload_addString (msgPayload msg, const char* n
     {
         return MAMA_STATUS_INVALID_ARG;
     }
-    return storeField (msg, name, fid, false, [&] (CorvexMsgField* f) { setStringValue (f, value); });
+    return storeField (msg, name, fid, false,
+                       [&] (CorvexMsgField* f) { setStringValue (f, value); });
 }
 
-extern "C" mama_status corvexmsgPayload_updateString (msgPayload msg, const char* name, mama_fid_t fid,
-                                                      const char* value)
+extern "C" mama_status corvexmsgPayload_updateString (msgPayload msg, const char* name,
+                                                      mama_fid_t fid, const char* value)
 {
     if (value == nullptr)
     {
@@ -579,11 +639,12 @@ extern "C" mama_status corvexmsgPayload_updateString (msgPayload msg, const char
     {
         return MAMA_STATUS_INVALID_ARG;
     }
-    return storeField (msg, name, fid, true, [&] (CorvexMsgField* f) { setStringValue (f, value); });
+    return storeField (msg, name, fid, true,
+                       [&] (CorvexMsgField* f) { setStringValue (f, value); });
 }
 
-extern "C" mama_status corvexmsgPayload_getString (const msgPayload msg, const char* name, mama_fid_t fid,
-                                                   const char** result)
+extern "C" mama_status corvexmsgPayload_getString (const msgPayload msg, const char* name,
+                                                   mama_fid_t fid, const char** result)
 {
     CorvexMsgField* f = nullptr;
     mama_status status = findField (msg, name, fid, result, &f);
@@ -602,7 +663,8 @@ static mama_status storeOpaque (msgPayload msg, const char* name, mama_fid_t fid
         return MAMA_STATUS_INVALID_ARG;
     }
     return storeField (msg, name, fid, update,
-                       [&] (CorvexMsgField* f) { corvexMsgField_setBytes (f, MAMA_FIELD_TYPE_OPAQUE, value, size); });
+                       [&] (CorvexMsgField* f)
+                       { corvexMsgField_setBytes (f, MAMA_FIELD_TYPE_OPAQUE, value, size); });
 }
 
 extern "C" mama_status corvexmsgPayload_addOpaque (msgPayload msg, const char* name, mama_fid_t fid,
@@ -611,14 +673,16 @@ extern "C" mama_status corvexmsgPayload_addOpaque (msgPayload msg, const char* n
     return storeOpaque (msg, name, fid, value, size, false);
 }
 
-extern "C" mama_status corvexmsgPayload_updateOpaque (msgPayload msg, const char* name, mama_fid_t fid,
-                                                      const void* value, mama_size_t size)
+extern "C" mama_status corvexmsgPayload_updateOpaque (msgPayload msg, const char* name,
+                                                      mama_fid_t fid, const void* value,
+                                                      mama_size_t size)
 {
     return storeOpaque (msg, name, fid, value, size, true);
 }
 
-extern "C" mama_status corvexmsgPayload_getOpaque (const msgPayload msg, const char* name, mama_fid_t fid,
-                                                   const void** result, mama_size_t* size)
+extern "C" mama_status corvexmsgPayload_getOpaque (const msgPayload msg, const char* name,
+                                                   mama_fid_t fid, const void** result,
+                                                   mama_size_t* size)
 {
     if (size == nullptr)
     {
@@ -631,42 +695,50 @@ extern "C" mama_status corvexmsgPayload_getOpaque (const msgPayload msg, const c
 
 /* Date-time and price values are not carried by this payload. */
 
-extern "C" mama_status corvexmsgPayload_addDateTime (msgPayload, const char*, mama_fid_t, const mamaDateTime)
+extern "C" mama_status corvexmsgPayload_addDateTime (msgPayload, const char*, mama_fid_t,
+                                                     const mamaDateTime)
 {
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
 
-extern "C" mama_status corvexmsgPayload_addPrice (msgPayload, const char*, mama_fid_t, const mamaPrice)
+extern "C" mama_status corvexmsgPayload_addPrice (msgPayload, const char*, mama_fid_t,
+                                                  const mamaPrice)
 {
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
 
-extern "C" mama_status corvexmsgPayload_updateDateTime (msgPayload, const char*, mama_fid_t, const mamaDateTime)
+extern "C" mama_status corvexmsgPayload_updateDateTime (msgPayload, const char*, mama_fid_t,
+                                                        const mamaDateTime)
 {
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
 
-extern "C" mama_status corvexmsgPayload_updatePrice (msgPayload, const char*, mama_fid_t, const mamaPrice)
+extern "C" mama_status corvexmsgPayload_updatePrice (msgPayload, const char*, mama_fid_t,
+                                                     const mamaPrice)
 {
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
 
-extern "C" mama_status corvexmsgPayload_getDateTime (const msgPayload, const char*, mama_fid_t, mamaDateTime)
+extern "C" mama_status corvexmsgPayload_getDateTime (const msgPayload, const char*, mama_fid_t,
+                                                     mamaDateTime)
 {
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
 
-extern "C" mama_status corvexmsgPayload_getPrice (const msgPayload, const char*, mama_fid_t, mamaPrice)
+extern "C" mama_status corvexmsgPayload_getPrice (const msgPayload, const char*, mama_fid_t,
+                                                  mamaPrice)
 {
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_updateDateTime (msgFieldPayload, msgPayload, const mamaDateTime)
+extern "C" mama_status corvexmsgFieldPayload_updateDateTime (msgFieldPayload, msgPayload,
+                                                             const mamaDateTime)
 {
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_updatePrice (msgFieldPayload, msgPayload, const mamaPrice)
+extern "C" mama_status corvexmsgFieldPayload_updatePrice (msgFieldPayload, msgPayload,
+                                                          const mamaPrice)
 {
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
@@ -699,8 +771,8 @@ extern "C" mama_status corvexmsgPayloadIter_create (msgPayloadIter* iter, msgPay
     return MAMA_STATUS_OK;
 }
 
-extern "C" msgFieldPayload corvexmsgPayloadIter_next (msgPayloadIter iter, msgFieldPayload /* field */,
-                                                      msgPayload /* msg */)
+extern "C" msgFieldPayload
+corvexmsgPayloadIter_next (msgPayloadIter iter, msgFieldPayload /* field */, msgPayload /* msg */)
 {
     CorvexMsgIter* it = static_cast<CorvexMsgIter*> (iter);
     if (it == nullptr || it->mMsg == nullptr || it->mNext >= it->mMsg->mFields.size ())
@@ -716,7 +788,8 @@ extern "C" mama_bool_t corvexmsgPayloadIter_hasNext (msgPayloadIter iter, msgPay
     return it != nullptr && it->mMsg != nullptr && it->mNext < it->mMsg->mFields.size () ? 1 : 0;
 }
 
-extern "C" msgFieldPayload corvexmsgPayloadIter_begin (msgPayloadIter iter, msgFieldPayload field, msgPayload msg)
+extern "C" msgFieldPayload corvexmsgPayloadIter_begin (msgPayloadIter iter, msgFieldPayload field,
+                                                       msgPayload msg)
 {
     if (iter == nullptr)
     {
@@ -726,7 +799,8 @@ extern "C" msgFieldPayload corvexmsgPayloadIter_begin (msgPayloadIter iter, msgF
     return corvexmsgPayloadIter_next (iter, field, msg);
 }
 
-extern "C" msgFieldPayload corvexmsgPayloadIter_end (msgPayloadIter /* iter */, msgPayload /* msg */)
+extern "C" msgFieldPayload corvexmsgPayloadIter_end (msgPayloadIter /* iter */,
+                                                     msgPayload /* msg */)
 {
     return nullptr;
 }
@@ -784,8 +858,10 @@ extern "C" mama_status corvexmsgFieldPayload_destroy (msgFieldPayload field)
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getName (msgFieldPayload field, mamaDictionary /* dict */,
-                                                      mamaFieldDescriptor /* desc */, const char** result)
+extern "C" mama_status corvexmsgFieldPayload_getName (msgFieldPayload field,
+                                                      mamaDictionary /* dict */,
+                                                      mamaFieldDescriptor /* desc */,
+                                                      const char** result)
 {
     if (field == nullptr || result == nullptr)
     {
@@ -795,8 +871,10 @@ extern "C" mama_status corvexmsgFieldPayload_getName (msgFieldPayload field, mam
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getFid (const msgFieldPayload field, mamaDictionary /* dict */,
-                                                     mamaFieldDescriptor /* desc */, uint16_t* result)
+extern "C" mama_status corvexmsgFieldPayload_getFid (const msgFieldPayload field,
+                                                     mamaDictionary /* dict */,
+                                                     mamaFieldDescriptor /* desc */,
+                                                     uint16_t* result)
 {
     if (field == nullptr || result == nullptr)
     {
@@ -807,7 +885,8 @@ extern "C" mama_status corvexmsgFieldPayload_getFid (const msgFieldPayload field
 }
 
 /* No dictionary support: fields carry their own names. */
-extern "C" mama_status corvexmsgFieldPayload_getDescriptor (const msgFieldPayload field, mamaDictionary /* dict */,
+extern "C" mama_status corvexmsgFieldPayload_getDescriptor (const msgFieldPayload field,
+                                                            mamaDictionary /* dict */,
                                                             mamaFieldDescriptor* result)
 {
     if (field == nullptr || result == nullptr)
@@ -818,7 +897,8 @@ extern "C" mama_status corvexmsgFieldPayload_getDescriptor (const msgFieldPayloa
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getType (const msgFieldPayload field, mamaFieldType* result)
+extern "C" mama_status corvexmsgFieldPayload_getType (const msgFieldPayload field,
+                                                      mamaFieldType* result)
 {
     if (field == nullptr || result == nullptr)
     {
@@ -828,8 +908,8 @@ extern "C" mama_status corvexmsgFieldPayload_getType (const msgFieldPayload fiel
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_updateString (msgFieldPayload field, msgPayload /* msg */,
-                                                           const char* value)
+extern "C" mama_status corvexmsgFieldPayload_updateString (msgFieldPayload field,
+                                                           msgPayload /* msg */, const char* value)
 {
     if (field == nullptr || value == nullptr)
     {
@@ -839,17 +919,20 @@ extern "C" mama_status corvexmsgFieldPayload_updateString (msgFieldPayload field
     {
         return MAMA_STATUS_INVALID_ARG;
     }
-    return guarded ([&] {
-        CorvexMsgField* f = asField (field);
-        if (f->mMsg != nullptr)
+    return guarded (
+        [&]
         {
-            corvexMsgPayload_touch (f->mMsg);
-        }
-        return setStringValue (f, value);
-    });
+            CorvexMsgField* f = asField (field);
+            if (f->mMsg != nullptr)
+            {
+                corvexMsgPayload_touch (f->mMsg);
+            }
+            return setStringValue (f, value);
+        });
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getString (const msgFieldPayload field, const char** result)
+extern "C" mama_status corvexmsgFieldPayload_getString (const msgFieldPayload field,
+                                                        const char** result)
 {
     if (field == nullptr || result == nullptr)
     {
@@ -858,8 +941,8 @@ extern "C" mama_status corvexmsgFieldPayload_getString (const msgFieldPayload fi
     return readString (asField (field), result);
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getOpaque (const msgFieldPayload field, const void** result,
-                                                        mama_size_t* size)
+extern "C" mama_status corvexmsgFieldPayload_getOpaque (const msgFieldPayload field,
+                                                        const void** result, mama_size_t* size)
 {
     if (field == nullptr || result == nullptr || size == nullptr)
     {
@@ -868,8 +951,9 @@ extern "C" mama_status corvexmsgFieldPayload_getOpaque (const msgFieldPayload fi
     return readOpaque (asField (field), result, size);
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getAsString (const msgFieldPayload field, const msgPayload /* msg */,
-                                                          char* buffer, mama_size_t len)
+extern "C" mama_status corvexmsgFieldPayload_getAsString (const msgFieldPayload field,
+                                                          const msgPayload /* msg */, char* buffer,
+                                                          mama_size_t len)
 {
     if (field == nullptr)
     {

@@ -26,9 +26,7 @@ void corvexMsgFormat_value (const CorvexMsgField* f, std::string* out)
     char text[40];
     switch (f->mType)
     {
-    case MAMA_FIELD_TYPE_CHAR:
-        out->push_back (static_cast<char> (f->mValue.mSigned));
-        return;
+    case MAMA_FIELD_TYPE_CHAR: out->push_back (static_cast<char> (f->mValue.mSigned)); return;
     case MAMA_FIELD_TYPE_I8:
     case MAMA_FIELD_TYPE_I16:
     case MAMA_FIELD_TYPE_I32:
@@ -45,18 +43,12 @@ void corvexMsgFormat_value (const CorvexMsgField* f, std::string* out)
     case MAMA_FIELD_TYPE_F32:
         std::snprintf (text, sizeof text, "%.9g", static_cast<double> (f->mValue.mF32));
         break;
-    case MAMA_FIELD_TYPE_F64:
-        appendDouble (f->mValue.mF64, out);
-        return;
-    case MAMA_FIELD_TYPE_STRING:
-        out->append (reinterpret_cast<const char*> (f->mData));
-        return;
+    case MAMA_FIELD_TYPE_F64: appendDouble (f->mValue.mF64, out); return;
+    case MAMA_FIELD_TYPE_STRING: out->append (reinterpret_cast<const char*> (f->mData)); return;
     case MAMA_FIELD_TYPE_OPAQUE:
         std::snprintf (text, sizeof text, "<opaque %" PRIu32 " bytes>", f->mSize);
         break;
-    default:
-        std::snprintf (text, sizeof text, "<type %d>", static_cast<int> (f->mType));
-        break;
+    default: std::snprintf (text, sizeof text, "<type %d>", static_cast<int> (f->mType)); break;
     }
     out->append (text);
 }

@@ -19,10 +19,8 @@ bool isSignedType (mamaFieldType type)
     case MAMA_FIELD_TYPE_I8:
     case MAMA_FIELD_TYPE_I16:
     case MAMA_FIELD_TYPE_I32:
-    case MAMA_FIELD_TYPE_I64:
-        return true;
-    default:
-        return false;
+    case MAMA_FIELD_TYPE_I64: return true;
+    default: return false;
     }
 }
 
@@ -34,23 +32,22 @@ bool isUnsignedType (mamaFieldType type)
     case MAMA_FIELD_TYPE_U8:
     case MAMA_FIELD_TYPE_U16:
     case MAMA_FIELD_TYPE_U32:
-    case MAMA_FIELD_TYPE_U64:
-        return true;
-    default:
-        return false;
+    case MAMA_FIELD_TYPE_U64: return true;
+    default: return false;
     }
 }
 
 void clearBytes (CorvexMsgField* field)
 {
-    field->mDataStore.clear();
+    field->mDataStore.clear ();
     field->mData = nullptr;
     field->mSize = 0;
 }
 
 } // namespace
 
-CorvexMsgField* corvexMsgPayload_find (const CorvexMsgPayload* msg, const char* name, mama_fid_t fid)
+CorvexMsgField* corvexMsgPayload_find (const CorvexMsgPayload* msg, const char* name,
+                                       mama_fid_t fid)
 {
     CorvexMsgPayload* m = const_cast<CorvexMsgPayload*> (msg);
     if (fid != 0)
@@ -147,7 +144,8 @@ void corvexMsgField_setF64 (CorvexMsgField* field, double value)
     field->mValue.mF64 = value;
 }
 
-void corvexMsgField_setBytes (CorvexMsgField* field, mamaFieldType type, const void* data, size_t size)
+void corvexMsgField_setBytes (CorvexMsgField* field, mamaFieldType type, const void* data,
+                              size_t size)
 {
     /* data may point into this field's own storage (a field updated from
      * itself), so build the new value before replacing the old one */
@@ -181,7 +179,8 @@ void corvexMsgPayload_copyFields (CorvexMsgPayload* dest, const CorvexMsgPayload
     }
 }
 
-mama_status corvexMsgField_getSigned (const CorvexMsgField* field, int64_t min, int64_t max, int64_t* result)
+mama_status corvexMsgField_getSigned (const CorvexMsgField* field, int64_t min, int64_t max,
+                                      int64_t* result)
 {
     int64_t v = 0;
     if (isSignedType (field->mType))

@@ -25,8 +25,8 @@ struct CorvexMsgField
     CorvexMsgPayload* mMsg = nullptr; /* null for a field made by FieldPayload_create */
     mamaFieldType mType = MAMA_FIELD_TYPE_UNKNOWN;
     mama_fid_t mFid = 0;
-    const char* mName = nullptr;      /* null when the field has no name */
-    const uint8_t* mData = nullptr;   /* string (NUL included in mSize) or opaque bytes */
+    const char* mName = nullptr;    /* null when the field has no name */
+    const uint8_t* mData = nullptr; /* string (NUL included in mSize) or opaque bytes */
     uint32_t mSize = 0;
     union
     {
@@ -60,7 +60,8 @@ struct CorvexMsgIter
 
 /* Fields are found by fid when fid is not 0 (falling back to the name), else
  * by name. */
-CorvexMsgField* corvexMsgPayload_find (const CorvexMsgPayload* msg, const char* name, mama_fid_t fid);
+CorvexMsgField* corvexMsgPayload_find (const CorvexMsgPayload* msg, const char* name,
+                                       mama_fid_t fid);
 
 /* Stops borrowing: copies what the fields point at into their own storage. */
 void corvexMsgPayload_own (CorvexMsgPayload* msg);
@@ -76,15 +77,18 @@ void corvexMsgField_setSigned (CorvexMsgField* field, mamaFieldType type, int64_
 void corvexMsgField_setUnsigned (CorvexMsgField* field, mamaFieldType type, uint64_t value);
 void corvexMsgField_setF32 (CorvexMsgField* field, float value);
 void corvexMsgField_setF64 (CorvexMsgField* field, double value);
-void corvexMsgField_setBytes (CorvexMsgField* field, mamaFieldType type, const void* data, size_t size);
+void corvexMsgField_setBytes (CorvexMsgField* field, mamaFieldType type, const void* data,
+                              size_t size);
 
 /* Copies every field of src into dest as owned fields (update when `update`,
  * else append). */
 void corvexMsgPayload_copyFields (CorvexMsgPayload* dest, const CorvexMsgPayload* src, bool update);
 
 /* Readers with the widening the host relies on (e.g. a U8 read as I32). */
-mama_status corvexMsgField_getSigned (const CorvexMsgField* field, int64_t min, int64_t max, int64_t* result);
-mama_status corvexMsgField_getUnsigned (const CorvexMsgField* field, uint64_t max, uint64_t* result);
+mama_status corvexMsgField_getSigned (const CorvexMsgField* field, int64_t min, int64_t max,
+                                      int64_t* result);
+mama_status corvexMsgField_getUnsigned (const CorvexMsgField* field, uint64_t max,
+                                        uint64_t* result);
 mama_status corvexMsgField_getF64 (const CorvexMsgField* field, double* result);
 mama_status corvexMsgField_getF32 (const CorvexMsgField* field, float* result);
 

@@ -30,7 +30,8 @@ void destroyPayload (mamaPayloadBridgeImpl* bridge, msgPayload payload)
     }
     if (!mamaPayloadRegistry_isLoaded (reinterpret_cast<mamaPayloadBridge> (bridge)))
     {
-        mama_log (MAMA_LOG_LEVEL_WARN, "mamaMsg: payload %p outlived its payload library; not destroyed", payload);
+        mama_log (MAMA_LOG_LEVEL_WARN,
+                  "mamaMsg: payload %p outlived its payload library; not destroyed", payload);
         return;
     }
     bridge->msgPayloadDestroy (payload);
@@ -59,15 +60,17 @@ void releasePayload (mamaMsg msg)
 void setPayloadBridge (mamaMsg msg, mamaPayloadBridgeImpl* bridge)
 {
     msg->mPayloadBridge = bridge;
-    msg->mPayloadId = bridge != nullptr ? mamaPayloadRegistry_getId (reinterpret_cast<mamaPayloadBridge> (bridge))
-                                        : MAMA_PAYLOAD_ID_NULL;
+    msg->mPayloadId = bridge != nullptr
+                          ? mamaPayloadRegistry_getId (reinterpret_cast<mamaPayloadBridge> (bridge))
+                          : MAMA_PAYLOAD_ID_NULL;
 }
 
 void adoptPayload (mamaMsg msg, msgPayload payload, short owns)
 {
     msg->mPayload = payload;
     msg->mMessageOwner = owns;
-    if (payload != nullptr && msg->mPayloadBridge != nullptr && msg->mPayloadBridge->msgPayloadSetParent != nullptr)
+    if (payload != nullptr && msg->mPayloadBridge != nullptr &&
+        msg->mPayloadBridge->msgPayloadSetParent != nullptr)
     {
         msg->mPayloadBridge->msgPayloadSetParent (payload, msg);
     }
@@ -97,7 +100,8 @@ mamaMsgCachedPayload* findCached (mamaMsg msg, char id)
 bool modificationAllowed ()
 {
     wproperty_t properties = mamaInternal_getProperties ();
-    const char* value = properties != nullptr ? properties_Get (properties, "mama.message.allowmodify") : nullptr;
+    const char* value =
+        properties != nullptr ? properties_Get (properties, "mama.message.allowmodify") : nullptr;
     return value == nullptr || strtobool (value);
 }
 
@@ -125,8 +129,8 @@ mama_status mamaMsgInternal_writable (mamaMsg msg, mamaPayloadBridgeImpl** bridg
 
 /* Creation and destruction */
 
-mama_status mamaMsgImpl_createForPayload (mamaMsg* msg, msgPayload payload, mamaPayloadBridge payloadBridge,
-                                          short noDeletePayload)
+mama_status mamaMsgImpl_createForPayload (mamaMsg* msg, msgPayload payload,
+                                          mamaPayloadBridge payloadBridge, short noDeletePayload)
 {
     if (msg == nullptr)
     {
@@ -192,7 +196,8 @@ mama_status mamaMsg_createForPayload (mamaMsg* msg, const char id)
     return mamaMsg_createForPayloadBridge (msg, payloadBridge);
 }
 
-mama_status mamaMsg_createFromByteBuffer (mamaMsg* msg, const void* buffer, mama_size_t bufferLength)
+mama_status mamaMsg_createFromByteBuffer (mamaMsg* msg, const void* buffer,
+                                          mama_size_t bufferLength)
 {
     if (msg == nullptr || buffer == nullptr)
     {
@@ -208,7 +213,8 @@ mama_status mamaMsg_createFromByteBuffer (mamaMsg* msg, const void* buffer, mama
     {
         return status;
     }
-    status = mamaMsgImpl_setMsgBuffer (created, buffer, static_cast<uint32_t> (bufferLength), MAMA_PAYLOAD_ID_NULL);
+    status = mamaMsgImpl_setMsgBuffer (created, buffer, static_cast<uint32_t> (bufferLength),
+                                       MAMA_PAYLOAD_ID_NULL);
     if (status != MAMA_STATUS_OK)
     {
         mamaMsg_destroy (created);
@@ -262,7 +268,8 @@ mama_status mamaMsg_copy (mamaMsg src, mamaMsg* copy)
     mamaMsg target = *copy;
     if (target == nullptr)
     {
-        status = mamaMsgImpl_createForPayload (&target, payload, reinterpret_cast<mamaPayloadBridge> (bridge), 1);
+        status = mamaMsgImpl_createForPayload (&target, payload,
+                                               reinterpret_cast<mamaPayloadBridge> (bridge), 1);
         if (status != MAMA_STATUS_OK)
         {
             bridge->msgPayloadDestroy (payload);
@@ -327,7 +334,8 @@ mama_status mamaMsg_detach (mamaMsg msg)
     }
     if (msg->mQueue == nullptr)
     {
-        mama_log (MAMA_LOG_LEVEL_ERROR, "mamaMsg_detach(): message %p was not received on a queue", msg);
+        mama_log (MAMA_LOG_LEVEL_ERROR, "mamaMsg_detach(): message %p was not received on a queue",
+                  msg);
         return MAMA_STATUS_INVALID_QUEUE;
     }
     mama_status status = mamaQueueImpl_detachMsg (msg->mQueue, msg);
@@ -391,7 +399,8 @@ mama_status mamaMsgImpl_setMsgBuffer (mamaMsg msg, const void* data, uint32_t le
     if (cached != nullptr && cached->mBridge != bridge)
     {
         /* its library was unloaded and another took the id: nothing can free it */
-        msg->mCachedPayloads.erase (msg->mCachedPayloads.begin () + (cached - msg->mCachedPayloads.data ()));
+        msg->mCachedPayloads.erase (msg->mCachedPayloads.begin () +
+                                    (cached - msg->mCachedPayloads.data ()));
         cached = nullptr;
     }
     mama_status status = MAMA_STATUS_OK;
@@ -399,12 +408,13 @@ mama_status mamaMsgImpl_setMsgBuffer (mamaMsg msg, const void* data, uint32_t le
     if (cached != nullptr)
     {
         payload = cached->mPayload;
-        status = bridge->msgPayloadSetByteBuffer (payload, reinterpret_cast<mamaPayloadBridge> (bridge), data, len);
+        status = bridge->msgPayloadSetByteBuffer (
+            payload, reinterpret_cast<mamaPayloadBridge> (bridge), data, len);
     }
     else
     {
-        status = bridge->msgPayloadCreateFromByteBuffer (&payload, reinterpret_cast<mamaPayloadBridge> (bridge), data,
-                                                         len);
+        status = bridge->msgPayloadCreateFromByteBuffer (
+            &payload, reinterpret_cast<mamaPayloadBridge> (bridge), data, len);
         if (status == MAMA_STATUS_OK)
         {
             try
@@ -438,7 +448,8 @@ mama_status mamaMsg_setNewBuffer (mamaMsg msg, void* buffer, mama_size_t size)
     {
         return MAMA_STATUS_INVALID_ARG;
     }
-    mamaPayloadBridgeImpl* bridge = asImpl (mamaInternal_findPayload (static_cast<const char*> (buffer)[0]));
+    mamaPayloadBridgeImpl* bridge =
+        asImpl (mamaInternal_findPayload (static_cast<const char*> (buffer)[0]));
     if (bridge == nullptr)
     {
         return MAMA_STATUS_NO_BRIDGE_IMPL;
@@ -457,13 +468,14 @@ mama_status mamaMsg_setNewBuffer (mamaMsg msg, void* buffer, mama_size_t size)
     }
     if (bridge->msgPayloadDeserialize != nullptr)
     {
-        return bridge->msgPayloadDeserialize (reinterpret_cast<mamaPayloadBridge> (bridge), msg->mPayload, buffer,
-                                              size);
+        return bridge->msgPayloadDeserialize (reinterpret_cast<mamaPayloadBridge> (bridge),
+                                              msg->mPayload, buffer, size);
     }
     return bridge->msgPayloadUnSerialize (msg->mPayload, buffer, size);
 }
 
-mama_status mamaMsg_getByteBuffer (const mamaMsg msg, const void** buffer, mama_size_t* bufferLength)
+mama_status mamaMsg_getByteBuffer (const mamaMsg msg, const void** buffer,
+                                   mama_size_t* bufferLength)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = mamaMsgInternal_readable (msg, &bridge);
@@ -471,10 +483,13 @@ mama_status mamaMsg_getByteBuffer (const mamaMsg msg, const void** buffer, mama_
     {
         status = MAMA_STATUS_NULL_ARG;
     }
-    return status == MAMA_STATUS_OK ? bridge->msgPayloadSerialize (msg->mPayload, buffer, bufferLength) : status;
+    return status == MAMA_STATUS_OK
+               ? bridge->msgPayloadSerialize (msg->mPayload, buffer, bufferLength)
+               : status;
 }
 
-mama_status mamaMsgImpl_getPayloadBuffer (const mamaMsg msg, const void** buffer, mama_size_t* bufferLength)
+mama_status mamaMsgImpl_getPayloadBuffer (const mamaMsg msg, const void** buffer,
+                                          mama_size_t* bufferLength)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = mamaMsgInternal_readable (msg, &bridge);
@@ -482,7 +497,9 @@ mama_status mamaMsgImpl_getPayloadBuffer (const mamaMsg msg, const void** buffer
     {
         status = MAMA_STATUS_NULL_ARG;
     }
-    return status == MAMA_STATUS_OK ? bridge->msgPayloadGetByteBuffer (msg->mPayload, buffer, bufferLength) : status;
+    return status == MAMA_STATUS_OK
+               ? bridge->msgPayloadGetByteBuffer (msg->mPayload, buffer, bufferLength)
+               : status;
 }
 
 /* Payload bookkeeping */

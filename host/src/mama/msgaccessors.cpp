@@ -3,11 +3,11 @@
 #include "mama/reservedfields.h"
 #include "msgprivate.h"
 
-#define MAMA_MSG_WRITE(function, slot, ValueType)                                                 \
-    mama_status function (mamaMsg msg, const char* name, mama_fid_t fid, ValueType value)         \
-    {                                                                                             \
-        mamaPayloadBridgeImpl* bridge = nullptr;                                                  \
-        mama_status status = mamaMsgInternal_writable (msg, &bridge);                            \
+#define MAMA_MSG_WRITE(function, slot, ValueType)                                                  \
+    mama_status function (mamaMsg msg, const char* name, mama_fid_t fid, ValueType value)          \
+    {                                                                                              \
+        mamaPayloadBridgeImpl* bridge = nullptr;                                                   \
+        mama_status status = mamaMsgInternal_writable (msg, &bridge);                              \
         return status == MAMA_STATUS_OK ? bridge->slot (msg->mPayload, name, fid, value) : status; \
     }
 
@@ -15,13 +15,14 @@
     mama_status function (const mamaMsg msg, const char* name, mama_fid_t fid, ResultType result)  \
     {                                                                                              \
         mamaPayloadBridgeImpl* bridge = nullptr;                                                   \
-        mama_status status = mamaMsgInternal_readable (msg, &bridge);                             \
-        return status == MAMA_STATUS_OK ? bridge->slot (msg->mPayload, name, fid, result) : status; \
+        mama_status status = mamaMsgInternal_readable (msg, &bridge);                              \
+        return status == MAMA_STATUS_OK ? bridge->slot (msg->mPayload, name, fid, result)          \
+                                        : status;                                                  \
     }
 
-#define MAMA_MSG_SCALAR(Suffix, CType)                                  \
-    MAMA_MSG_WRITE (mamaMsg_add##Suffix, msgPayloadAdd##Suffix, CType)       \
-    MAMA_MSG_WRITE (mamaMsg_update##Suffix, msgPayloadUpdate##Suffix, CType) \
+#define MAMA_MSG_SCALAR(Suffix, CType)                                                             \
+    MAMA_MSG_WRITE (mamaMsg_add##Suffix, msgPayloadAdd##Suffix, CType)                             \
+    MAMA_MSG_WRITE (mamaMsg_update##Suffix, msgPayloadUpdate##Suffix, CType)                       \
     MAMA_MSG_READ (mamaMsg_get##Suffix, msgPayloadGet##Suffix, CType*)
 
 MAMA_MSG_SCALAR (Bool, mama_bool_t)
@@ -49,38 +50,48 @@ MAMA_MSG_WRITE (mamaMsg_addPrice, msgPayloadAddPrice, const mamaPrice)
 MAMA_MSG_WRITE (mamaMsg_updatePrice, msgPayloadUpdatePrice, const mamaPrice)
 MAMA_MSG_READ (mamaMsg_getPrice, msgPayloadGetPrice, mamaPrice)
 
-mama_status mamaMsg_addOpaque (mamaMsg msg, const char* name, mama_fid_t fid, const void* value, mama_size_t size)
+mama_status mamaMsg_addOpaque (mamaMsg msg, const char* name, mama_fid_t fid, const void* value,
+                               mama_size_t size)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = mamaMsgInternal_writable (msg, &bridge);
-    return status == MAMA_STATUS_OK ? bridge->msgPayloadAddOpaque (msg->mPayload, name, fid, value, size) : status;
+    return status == MAMA_STATUS_OK
+               ? bridge->msgPayloadAddOpaque (msg->mPayload, name, fid, value, size)
+               : status;
 }
 
-mama_status mamaMsg_updateOpaque (mamaMsg msg, const char* name, mama_fid_t fid, const void* value, mama_size_t size)
+mama_status mamaMsg_updateOpaque (mamaMsg msg, const char* name, mama_fid_t fid, const void* value,
+                                  mama_size_t size)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = mamaMsgInternal_writable (msg, &bridge);
-    return status == MAMA_STATUS_OK ? bridge->msgPayloadUpdateOpaque (msg->mPayload, name, fid, value, size) : status;
+    return status == MAMA_STATUS_OK
+               ? bridge->msgPayloadUpdateOpaque (msg->mPayload, name, fid, value, size)
+               : status;
 }
 
-mama_status mamaMsg_getOpaque (const mamaMsg msg, const char* name, mama_fid_t fid, const void** result,
-                               mama_size_t* size)
+mama_status mamaMsg_getOpaque (const mamaMsg msg, const char* name, mama_fid_t fid,
+                               const void** result, mama_size_t* size)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = mamaMsgInternal_readable (msg, &bridge);
-    return status == MAMA_STATUS_OK ? bridge->msgPayloadGetOpaque (msg->mPayload, name, fid, result, size) : status;
+    return status == MAMA_STATUS_OK
+               ? bridge->msgPayloadGetOpaque (msg->mPayload, name, fid, result, size)
+               : status;
 }
 
-mama_status mamaMsg_getFieldAsString (const mamaMsg msg, const char* fieldName, mama_fid_t fid, char* buf,
-                                      mama_size_t length)
+mama_status mamaMsg_getFieldAsString (const mamaMsg msg, const char* fieldName, mama_fid_t fid,
+                                      char* buf, mama_size_t length)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = mamaMsgInternal_readable (msg, &bridge);
-    return status == MAMA_STATUS_OK ? bridge->msgPayloadGetFieldAsString (msg->mPayload, fieldName, fid, buf, length)
-                                    : status;
+    return status == MAMA_STATUS_OK
+               ? bridge->msgPayloadGetFieldAsString (msg->mPayload, fieldName, fid, buf, length)
+               : status;
 }
 
-mama_status mamaMsg_getField (const mamaMsg msg, const char* name, mama_fid_t fid, mamaMsgField* result)
+mama_status mamaMsg_getField (const mamaMsg msg, const char* name, mama_fid_t fid,
+                              mamaMsgField* result)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = mamaMsgInternal_readable (msg, &bridge);
@@ -102,8 +113,8 @@ mama_status mamaMsg_getField (const mamaMsg msg, const char* name, mama_fid_t fi
     return MAMA_STATUS_OK;
 }
 
-mama_status mamaMsg_iterateFields (const mamaMsg msg, mamaMsgIteratorCb callback, const mamaDictionary /* dict */,
-                                   void* closure)
+mama_status mamaMsg_iterateFields (const mamaMsg msg, mamaMsgIteratorCb callback,
+                                   const mamaDictionary /* dict */, void* closure)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = mamaMsgInternal_readable (msg, &bridge);
@@ -124,7 +135,8 @@ mama_status mamaMsg_getNumFields (const mamaMsg msg, mama_size_t* numFields)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = mamaMsgInternal_readable (msg, &bridge);
-    return status == MAMA_STATUS_OK ? bridge->msgPayloadGetNumFields (msg->mPayload, numFields) : status;
+    return status == MAMA_STATUS_OK ? bridge->msgPayloadGetNumFields (msg->mPayload, numFields)
+                                    : status;
 }
 
 mama_status mamaMsg_getByteSize (const mamaMsg msg, mama_size_t* size)
@@ -146,14 +158,13 @@ mama_status mamaMsg_getByteSize (const mamaMsg msg, mama_size_t* size)
 const char* mamaMsg_toString (const mamaMsg msg)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
-    return mamaMsgInternal_readable (msg, &bridge) == MAMA_STATUS_OK ? bridge->msgPayloadToString (msg->mPayload)
-                                                                      : nullptr;
+    return mamaMsgInternal_readable (msg, &bridge) == MAMA_STATUS_OK
+               ? bridge->msgPayloadToString (msg->mPayload)
+               : nullptr;
 }
 
 /* The text belongs to the payload, which frees it with the message. */
-void mamaMsg_freeString (const mamaMsg /* msg */, const char* /* msgString */)
-{
-}
+void mamaMsg_freeString (const mamaMsg /* msg */, const char* /* msgString */) {}
 
 mama_status mamaMsg_getNativeMsg (mamaMsg msg, void** nativeMsg)
 {

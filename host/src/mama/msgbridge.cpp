@@ -110,8 +110,8 @@ mama_status mamaMsgImpl_useBridgePayload (mamaMsg msg, mamaBridge bridgeImpl)
     return mamaMsgImpl_setBridgeImpl (msg, bridgeImpl);
 }
 
-mama_status mamaMsgImpl_setSubscInfo (mamaMsg msg, const char* root, const char* source, const char* symbol,
-                                      int modifyMessage)
+mama_status mamaMsgImpl_setSubscInfo (mamaMsg msg, const char* root, const char* source,
+                                      const char* symbol, int modifyMessage)
 {
     if (msg == nullptr)
     {
@@ -139,9 +139,11 @@ mama_status mamaMsgImpl_setSubscInfo (mamaMsg msg, const char* root, const char*
     {
         return MAMA_STATUS_NOMEM;
     }
-    if (modifyMessage && msg->mBridgeMsg != nullptr && msg->mBridgeImpl->bridgeMamaMsgSetSendSubject != nullptr)
+    if (modifyMessage && msg->mBridgeMsg != nullptr &&
+        msg->mBridgeImpl->bridgeMamaMsgSetSendSubject != nullptr)
     {
-        return msg->mBridgeImpl->bridgeMamaMsgSetSendSubject (msg->mBridgeMsg, symbol, msg->mSubject.c_str ());
+        return msg->mBridgeImpl->bridgeMamaMsgSetSendSubject (msg->mBridgeMsg, symbol,
+                                                              msg->mSubject.c_str ());
     }
     return MAMA_STATUS_OK;
 }
@@ -251,7 +253,8 @@ mama_status mamaMsg_destroyReplyHandle (mamaMsgReply replyHandle)
     }
     mama_status status = MAMA_STATUS_OK;
     mamaBridgeImpl* bridge = replyHandle->mBridgeImpl;
-    if (bridge != nullptr && bridge->bridgeMamaMsgDestroyReplyHandle != nullptr && replyHandle->replyHandle != nullptr)
+    if (bridge != nullptr && bridge->bridgeMamaMsgDestroyReplyHandle != nullptr &&
+        replyHandle->replyHandle != nullptr)
     {
         status = bridge->bridgeMamaMsgDestroyReplyHandle (replyHandle->replyHandle);
     }
@@ -274,9 +277,11 @@ mama_status mamaMsg_setReplyHandle (mamaMsg msg, mamaMsgReply replyHandle)
         }
     }
     mamaBridgeImpl* bridge = msg->mBridgeImpl;
-    if (msg->mBridgeMsg == nullptr || bridge->bridgeMamaMsgImplSetReplyHandleAndIncrement == nullptr)
+    if (msg->mBridgeMsg == nullptr ||
+        bridge->bridgeMamaMsgImplSetReplyHandleAndIncrement == nullptr)
     {
         return MAMA_STATUS_NOT_IMPLEMENTED;
     }
-    return bridge->bridgeMamaMsgImplSetReplyHandleAndIncrement (msg->mBridgeMsg, replyHandle->replyHandle);
+    return bridge->bridgeMamaMsgImplSetReplyHandleAndIncrement (msg->mBridgeMsg,
+                                                                replyHandle->replyHandle);
 }

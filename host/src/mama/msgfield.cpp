@@ -80,23 +80,26 @@ mama_status mamaMsgField_getName (const mamaMsgField field, const char** result)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = fieldPayload (field, &bridge);
-    return status == MAMA_STATUS_OK ? bridge->msgFieldPayloadGetName (field->mPayload, nullptr, nullptr, result)
-                                    : status;
+    return status == MAMA_STATUS_OK
+               ? bridge->msgFieldPayloadGetName (field->mPayload, nullptr, nullptr, result)
+               : status;
 }
 
 mama_status mamaMsgField_getFid (const mamaMsgField field, uint16_t* result)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = fieldPayload (field, &bridge);
-    return status == MAMA_STATUS_OK ? bridge->msgFieldPayloadGetFid (field->mPayload, nullptr, nullptr, result)
-                                    : status;
+    return status == MAMA_STATUS_OK
+               ? bridge->msgFieldPayloadGetFid (field->mPayload, nullptr, nullptr, result)
+               : status;
 }
 
 mama_status mamaMsgField_getType (const mamaMsgField field, mamaFieldType* result)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = fieldPayload (field, &bridge);
-    return status == MAMA_STATUS_OK ? bridge->msgFieldPayloadGetType (field->mPayload, result) : status;
+    return status == MAMA_STATUS_OK ? bridge->msgFieldPayloadGetType (field->mPayload, result)
+                                    : status;
 }
 
 mama_status mamaMsgField_getTypeName (const mamaMsgField field, const char** result)
@@ -118,39 +121,45 @@ mama_status mamaMsgField_getAsString (const mamaMsgField field, char* buf, mama_
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = fieldPayload (field, &bridge);
-    return status == MAMA_STATUS_OK
-               ? bridge->msgFieldPayloadGetAsString (field->mPayload, parentPayload (field), buf, len)
-               : status;
+    return status == MAMA_STATUS_OK ? bridge->msgFieldPayloadGetAsString (
+                                          field->mPayload, parentPayload (field), buf, len)
+                                    : status;
 }
 
 mama_status mamaMsgField_getString (const mamaMsgField field, const char** result)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = fieldPayload (field, &bridge);
-    return status == MAMA_STATUS_OK ? bridge->msgFieldPayloadGetString (field->mPayload, result) : status;
+    return status == MAMA_STATUS_OK ? bridge->msgFieldPayloadGetString (field->mPayload, result)
+                                    : status;
 }
 
-mama_status mamaMsgField_getOpaque (const mamaMsgField field, const void** result, mama_size_t* size)
+mama_status mamaMsgField_getOpaque (const mamaMsgField field, const void** result,
+                                    mama_size_t* size)
 {
     mamaPayloadBridgeImpl* bridge = nullptr;
     mama_status status = fieldPayload (field, &bridge);
-    return status == MAMA_STATUS_OK ? bridge->msgFieldPayloadGetOpaque (field->mPayload, result, size) : status;
+    return status == MAMA_STATUS_OK
+               ? bridge->msgFieldPayloadGetOpaque (field->mPayload, result, size)
+               : status;
 }
 
-#define MAMA_MSG_FIELD_SCALAR(Suffix, CType)                                                               \
-    mama_status mamaMsgField_get##Suffix (const mamaMsgField field, CType* result)                         \
-    {                                                                                                      \
-        mamaPayloadBridgeImpl* bridge = nullptr;                                                           \
-        mama_status status = fieldPayload (field, &bridge);                                               \
-        return status == MAMA_STATUS_OK ? bridge->msgFieldPayloadGet##Suffix (field->mPayload, result) : status; \
-    }                                                                                                      \
-    mama_status mamaMsgField_update##Suffix (mamaMsgField field, CType value)                              \
-    {                                                                                                      \
-        mamaPayloadBridgeImpl* bridge = nullptr;                                                           \
-        mama_status status = fieldPayload (field, &bridge);                                               \
-        return status == MAMA_STATUS_OK                                                                    \
-                   ? bridge->msgFieldPayloadUpdate##Suffix (field->mPayload, parentPayload (field), value)  \
-                   : status;                                                                               \
+#define MAMA_MSG_FIELD_SCALAR(Suffix, CType)                                                       \
+    mama_status mamaMsgField_get##Suffix (const mamaMsgField field, CType* result)                 \
+    {                                                                                              \
+        mamaPayloadBridgeImpl* bridge = nullptr;                                                   \
+        mama_status status = fieldPayload (field, &bridge);                                        \
+        return status == MAMA_STATUS_OK                                                            \
+                   ? bridge->msgFieldPayloadGet##Suffix (field->mPayload, result)                  \
+                   : status;                                                                       \
+    }                                                                                              \
+    mama_status mamaMsgField_update##Suffix (mamaMsgField field, CType value)                      \
+    {                                                                                              \
+        mamaPayloadBridgeImpl* bridge = nullptr;                                                   \
+        mama_status status = fieldPayload (field, &bridge);                                        \
+        return status == MAMA_STATUS_OK ? bridge->msgFieldPayloadUpdate##Suffix (                  \
+                                              field->mPayload, parentPayload (field), value)       \
+                                        : status;                                                  \
     }
 
 MAMA_MSG_FIELD_SCALAR (Bool, mama_bool_t)

@@ -14,7 +14,8 @@ mamaMsgStatus mamaMsgStatus_statusForMsg (const mamaMsg msg)
         return msg->mStatus;
     }
     mama_i32_t value = 0;
-    if (mamaMsg_getI32 (msg, MamaFieldMsgStatus.mName, MamaFieldMsgStatus.mFid, &value) == MAMA_STATUS_OK)
+    if (mamaMsg_getI32 (msg, MamaFieldMsgStatus.mName, MamaFieldMsgStatus.mFid, &value) ==
+        MAMA_STATUS_OK)
     {
         return static_cast<mamaMsgStatus> (value);
     }

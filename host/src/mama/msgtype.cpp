@@ -5,8 +5,8 @@
 mamaMsgType mamaMsgType_typeForMsg (const mamaMsg msg)
 {
     mama_i32_t value = 0;
-    if (msg != nullptr &&
-        mamaMsg_getI32 (msg, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, &value) == MAMA_STATUS_OK)
+    if (msg != nullptr && mamaMsg_getI32 (msg, MamaFieldMsgType.mName, MamaFieldMsgType.mFid,
+                                          &value) == MAMA_STATUS_OK)
     {
         return static_cast<mamaMsgType> (value);
     }

@@ -69,7 +69,8 @@ bool resolveSymbols (void* library, const char* name, mamaPayloadBridgeImpl* bri
         std::memcpy (reinterpret_cast<char*> (bridge) + entry.mOffset, &symbol, sizeof (symbol));
         if (symbol == nullptr && entry.mMandatory)
         {
-            mama_log (MAMA_LOG_LEVEL_ERROR, "mama: mandatory payload function %s%s not found", name, entry.mSuffix);
+            mama_log (MAMA_LOG_LEVEL_ERROR, "mama: mandatory payload function %s%s not found", name,
+                      entry.mSuffix);
             complete = false;
         }
     }
@@ -137,11 +138,13 @@ mama_status openPayload (const char* name, mamaPayloadLibrary* result)
     std::memcpy (&init, &initSymbol, sizeof (init));
     if (init == nullptr)
     {
-        mama_log (MAMA_LOG_LEVEL_ERROR, "mama: payload library %s has no %sPayload_init", file, name);
+        mama_log (MAMA_LOG_LEVEL_ERROR, "mama: payload library %s has no %sPayload_init", file,
+                  name);
         dlclose (handle);
         return MAMA_STATUS_INVALID_ARG;
     }
-    mamaPayloadBridgeImpl* bridge = static_cast<mamaPayloadBridgeImpl*> (calloc (1, sizeof (mamaPayloadBridgeImpl)));
+    mamaPayloadBridgeImpl* bridge =
+        static_cast<mamaPayloadBridgeImpl*> (calloc (1, sizeof (mamaPayloadBridgeImpl)));
     if (bridge == nullptr)
     {
         dlclose (handle);
@@ -154,13 +157,16 @@ mama_status openPayload (const char* name, mamaPayloadLibrary* result)
     {
         status = MAMA_STATUS_PLATFORM;
     }
-    else if ((status = init (reinterpret_cast<mamaPayloadBridge> (bridge), &initId)) != MAMA_STATUS_OK)
+    else if ((status = init (reinterpret_cast<mamaPayloadBridge> (bridge), &initId)) !=
+             MAMA_STATUS_OK)
     {
-        mama_log (MAMA_LOG_LEVEL_ERROR, "mama: payload %s init failed: %s", name, mamaStatus_stringForStatus (status));
+        mama_log (MAMA_LOG_LEVEL_ERROR, "mama: payload %s init failed: %s", name,
+                  mamaStatus_stringForStatus (status));
     }
     else if ((status = mamaInternal_checkCompileVersion (name)) != MAMA_STATUS_OK)
     {
-        mama_log (MAMA_LOG_LEVEL_ERROR, "mama: payload %s was built for another MAMA version", name);
+        mama_log (MAMA_LOG_LEVEL_ERROR, "mama: payload %s was built for another MAMA version",
+                  name);
     }
     if (status != MAMA_STATUS_OK)
     {
@@ -202,8 +208,8 @@ mama_status mama_loadPayloadBridge (mamaPayloadBridge* bridge, const char* paylo
     }
     if (gPayloadLibraries.size () >= MAMA_PAYLOAD_MAX)
     {
-        mama_log (MAMA_LOG_LEVEL_ERROR, "mama: cannot load payload %s: %d payloads already loaded", payloadName,
-                  MAMA_PAYLOAD_MAX);
+        mama_log (MAMA_LOG_LEVEL_ERROR, "mama: cannot load payload %s: %d payloads already loaded",
+                  payloadName, MAMA_PAYLOAD_MAX);
         return MAMA_STATUS_NO_BRIDGE_IMPL;
     }
     mamaPayloadLibrary library;
@@ -215,8 +221,9 @@ mama_status mama_loadPayloadBridge (mamaPayloadBridge* bridge, const char* paylo
     const unsigned char slot = static_cast<unsigned char> (library.mId);
     if (slot == 0 || gPayloadById[slot].load () != nullptr)
     {
-        mama_log (MAMA_LOG_LEVEL_ERROR, "mama: payload %s: id '%c' [0x%02X] is already in use or invalid",
-                  payloadName, library.mId, slot);
+        mama_log (MAMA_LOG_LEVEL_ERROR,
+                  "mama: payload %s: id '%c' [0x%02X] is already in use or invalid", payloadName,
+                  library.mId, slot);
         closePayload (library);
         return MAMA_STATUS_SYSTEM_ERROR;
     }
@@ -236,7 +243,8 @@ mama_status mama_loadPayloadBridge (mamaPayloadBridge* bridge, const char* paylo
     {
         gDefaultPayload.store (library.mBridge);
     }
-    mama_log (MAMA_LOG_LEVEL_FINE, "mama: loaded payload %s with id '%c'", payloadName, library.mId);
+    mama_log (MAMA_LOG_LEVEL_FINE, "mama: loaded payload %s with id '%c'", payloadName,
+              library.mId);
     *bridge = reinterpret_cast<mamaPayloadBridge> (library.mBridge);
     return MAMA_STATUS_OK;
 }
@@ -270,7 +278,8 @@ mama_status mama_setDefaultPayload (char id)
 
 mamaPayloadBridge mamaInternal_findPayload (char id)
 {
-    return reinterpret_cast<mamaPayloadBridge> (gPayloadById[static_cast<unsigned char> (id)].load ());
+    return reinterpret_cast<mamaPayloadBridge> (
+        gPayloadById[static_cast<unsigned char> (id)].load ());
 }
 
 mamaPayloadBridge mamaInternal_getDefaultPayload (void)
