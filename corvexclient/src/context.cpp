@@ -1,10 +1,12 @@
 #include "context.h"
 
 #include <algorithm>
+#include <new>
 
 #include "clientError.h"
 #include "clientLog.h"
 #include "library.h"
+#include "message.h"
 #include "properties.h"
 #include "router/router.h"
 #include "session.h"
@@ -14,18 +16,65 @@ namespace
 {
 constexpr uint32_t kMagicLive         = 0x43545821; /* "CTX!" */
 constexpr uint32_t kMagicDead         = 0x44454144; /* "DEAD" */
-constexpr uint64_t kDefaultQueueLimit = 262144;
+constexpr uint64_t kDefaultQueueLimit = 65536;
+constexpr size_t   kBatch             = 256;
 
 thread_local bool tOnContextThread = false;
 
 using Clock = std::chrono::steady_clock;
 
-void runItem (const CorvexWorkItem& item)
+struct TaskNode
 {
-    if (item.mMsg)
-        corvexSession_deliver (item.mSession, item.mMsg);
-    else
-        item.mTask (item.mSession, item.mArg);
+    CorvexWorkNode mNode; /* first, so the node leads back to the task */
+    void (*mTask) (corvexClientSession* session, void* arg);
+    void* mArg;
+};
+
+void runTaskNode (CorvexWorkNode* node)
+{
+    TaskNode* task = reinterpret_cast<TaskNode*> (node);
+    task->mTask (node->mSession, task->mArg);
+    delete task;
+}
+
+void runMsgNode (CorvexWorkNode* node)
+{
+    corvexSession_deliver (node->mSession, reinterpret_cast<corvexClientMsg*> (node));
+}
+
+/* Answers whether the sender must wait for room. */
+bool push (corvexClientContext* context, CorvexWorkNode* node)
+{
+    corvexWorkQueue_push (context->mQueue, node);
+    const size_t queued = context->mQueued.fetch_add (1, std::memory_order_seq_cst) + 1;
+    if (context->mThreadWaiting.load (std::memory_order_seq_cst))
+    {
+        /* Taking the lock orders the notify after the thread began to wait. */
+        { std::lock_guard<std::mutex> guard (context->mLock); }
+        context->mWake.notify_one ();
+    }
+    if (context->mQueueLimit == 0 || queued <= context->mQueueLimit || tOnContextThread)
+        return false;
+    std::lock_guard<std::mutex> guard (context->mLock);
+    if (context->mStopping)
+        return false;
+    context->mSendersWaiting.fetch_add (1);
+    return true;
+}
+
+bool roomForSenders (const corvexClientContext* context)
+{
+    return context->mQueued.load () <= context->mQueueLimit / 2 || context->mStopping;
+}
+
+/* Wakes senders waiting for room once the queue has drained to half. */
+void releaseSenders (corvexClientContext* context)
+{
+    if (context->mSendersWaiting.load () == 0)
+        return;
+    std::lock_guard<std::mutex> guard (context->mLock);
+    if (roomForSenders (context))
+        context->mSpace.notify_all ();
 }
 
 struct DueTimer
@@ -65,50 +114,94 @@ Clock::time_point takeDueTimers (corvexClientContext* context, std::vector<DueTi
     return next;
 }
 
+/* Runs up to one batch of queued work; answers how many nodes ran. */
+size_t runBatch (corvexClientContext* context)
+{
+    const size_t available = std::min (context->mQueued.load (std::memory_order_acquire), kBatch);
+    size_t       ran       = 0;
+    while (ran < available)
+    {
+        CorvexWorkNode* node = corvexWorkQueue_pop (context->mQueue);
+        if (!node)
+        {
+            /* A sender is between its two steps; it finishes at once. */
+            std::this_thread::yield ();
+            continue;
+        }
+        node->mRun (node);
+        ++ran;
+    }
+    /* One update per batch keeps the counter's cache line with the senders. */
+    if (ran > 0)
+        context->mQueued.fetch_sub (ran, std::memory_order_acq_rel);
+    return ran;
+}
+
+/* A busy sender posts again within microseconds; waiting for it briefly
+ * saves the sleep and wake-up that would otherwise cost each message. */
+bool spinForWork (corvexClientContext* context)
+{
+    constexpr int kSpins = 200;
+    for (int i = 0; i < kSpins; ++i)
+    {
+        if (context->mQueued.load (std::memory_order_acquire) > 0)
+            return true;
+        std::this_thread::yield ();
+    }
+    return false;
+}
+
 void threadMain (corvexClientContext* context)
 {
     tOnContextThread = true;
     if (context->mFuncInfo.mThreadStart)
         context->mFuncInfo.mThreadStart (context, context->mFuncInfo.mUser);
 
-    std::vector<CorvexWorkItem> batch;
-    std::vector<DueTimer>       due;
-    std::unique_lock<std::mutex> lock (context->mLock);
+    std::vector<DueTimer> due;
     while (true)
     {
-        const Clock::time_point nextTimer = takeDueTimers (context, due);
-        if (!due.empty ())
+        Clock::time_point nextTimer;
         {
-            lock.unlock ();
-            for (const DueTimer& timer : due)
-                timer.mCallback (context, timer.mId, timer.mUser);
-            due.clear ();
-            lock.lock ();
+            std::lock_guard<std::mutex> guard (context->mLock);
+            nextTimer = takeDueTimers (context, due);
+        }
+        for (const DueTimer& timer : due)
+            timer.mCallback (context, timer.mId, timer.mUser);
+        due.clear ();
+
+        /* Taking nodes one by one right behind a fast sender makes both
+         * sides fight over the queue's cache lines; a short pause lets a
+         * batch build up. */
+        if (context->mQueued.load (std::memory_order_relaxed) < kBatch / 8)
+            std::this_thread::yield ();
+        if (runBatch (context) > 0)
+        {
+            releaseSenders (context);
             continue;
         }
-        if (!context->mItems.empty ())
-        {
-            batch.swap (context->mItems);
-            const bool sendersWaiting = context->mSendersWaiting > 0;
-            lock.unlock ();
-            if (sendersWaiting)
-                context->mSpace.notify_all ();
-            for (const CorvexWorkItem& item : batch)
-                runItem (item);
-            batch.clear ();
-            lock.lock ();
+        if (nextTimer == Clock::time_point::max () && spinForWork (context))
             continue;
+
+        std::unique_lock<std::mutex> lock (context->mLock);
+        if (context->mSendersWaiting.load () > 0)
+            context->mSpace.notify_all ();
+        context->mThreadWaiting.store (true, std::memory_order_seq_cst);
+        if (context->mQueued.load (std::memory_order_seq_cst) == 0)
+        {
+            if (context->mStopping)
+                break;
+            nextTimer = takeDueTimers (context, due);
+            if (due.empty ())
+            {
+                if (nextTimer == Clock::time_point::max ())
+                    context->mWake.wait (lock);
+                else
+                    context->mWake.wait_until (lock, nextTimer);
+            }
         }
-        if (context->mStopping)
-            break;
-        context->mThreadWaiting = true;
-        if (nextTimer == Clock::time_point::max ())
-            context->mWake.wait (lock);
-        else
-            context->mWake.wait_until (lock, nextTimer);
-        context->mThreadWaiting = false;
+        context->mThreadWaiting.store (false, std::memory_order_relaxed);
     }
-    lock.unlock ();
+    context->mThreadWaiting.store (false, std::memory_order_relaxed);
 
     if (context->mFuncInfo.mThreadStop)
         context->mFuncInfo.mThreadStop (context, context->mFuncInfo.mUser);
@@ -116,6 +209,7 @@ void threadMain (corvexClientContext* context)
 
 struct WaitForTask
 {
+    CorvexWorkNode mNode; /* first, so the node leads back to the wait */
     void (*mTask) (corvexClientSession* session, void* arg);
     void*                   mArg;
     std::mutex              mLock;
@@ -123,10 +217,10 @@ struct WaitForTask
     bool                    mFinished = false;
 };
 
-void runWaitedTask (corvexClientSession* session, void* arg)
+void runWaitedTask (CorvexWorkNode* node)
 {
-    WaitForTask* wait = static_cast<WaitForTask*> (arg);
-    wait->mTask (session, wait->mArg);
+    WaitForTask* wait = reinterpret_cast<WaitForTask*> (node);
+    wait->mTask (node->mSession, wait->mArg);
     std::lock_guard<std::mutex> guard (wait->mLock);
     wait->mFinished = true;
     wait->mDone.notify_all ();
@@ -148,40 +242,41 @@ bool corvexContext_onAnyContextThread ()
     return tOnContextThread;
 }
 
-bool corvexContext_post (corvexClientContext* context, const CorvexWorkItem& item)
+bool corvexContext_postMsg (corvexClientContext* context, corvexClientSession* session, corvexClientMsg* msg)
 {
-    bool wake;
-    bool mustWait;
-    {
-        std::lock_guard<std::mutex> guard (context->mLock);
-        context->mItems.push_back (item);
-        wake     = context->mThreadWaiting;
-        mustWait = context->mQueueLimit != 0 && context->mItems.size () > context->mQueueLimit && !tOnContextThread
-                   && !context->mStopping;
-        if (mustWait)
-            ++context->mSendersWaiting;
-    }
-    if (wake)
-        context->mWake.notify_one ();
-    return mustWait;
+    msg->mNode.mSession = session;
+    msg->mNode.mRun     = runMsgNode;
+    return push (context, &msg->mNode);
+}
+
+bool corvexContext_postTask (corvexClientContext* context, corvexClientSession* session,
+                             void (*task) (corvexClientSession* session, void* arg), void* arg)
+{
+    TaskNode* node = new (std::nothrow) TaskNode{};
+    if (!node)
+        return false;
+    node->mNode.mSession = session;
+    node->mNode.mRun     = runTaskNode;
+    node->mTask          = task;
+    node->mArg           = arg;
+    /* Tasks come from control calls, which are never held back. */
+    if (push (context, &node->mNode))
+        corvexContext_cancelWait (context);
+    return true;
 }
 
 void corvexContext_waitForRoom (corvexClientContext* context)
 {
     std::unique_lock<std::mutex> lock (context->mLock);
-    context->mSpace.wait (lock, [context] {
-        return context->mItems.size () <= context->mQueueLimit || context->mStopping;
-    });
-    --context->mSendersWaiting;
-    if (context->mStopping && context->mSendersWaiting == 0)
+    context->mSpace.wait (lock, [context] { return roomForSenders (context); });
+    if (context->mSendersWaiting.fetch_sub (1) == 1 && context->mStopping)
         context->mSpace.notify_all ();
 }
 
 void corvexContext_cancelWait (corvexClientContext* context)
 {
     std::lock_guard<std::mutex> guard (context->mLock);
-    --context->mSendersWaiting;
-    if (context->mStopping && context->mSendersWaiting == 0)
+    if (context->mSendersWaiting.fetch_sub (1) == 1 && context->mStopping)
         context->mSpace.notify_all ();
 }
 
@@ -219,9 +314,12 @@ void corvexContext_runAndWait (corvexClientContext* context, corvexClientSession
         return;
     }
     WaitForTask wait;
-    wait.mTask = task;
-    wait.mArg  = arg;
-    corvexContext_post (context, {session, nullptr, runWaitedTask, &wait});
+    wait.mNode.mSession = session;
+    wait.mNode.mRun     = runWaitedTask;
+    wait.mTask          = task;
+    wait.mArg           = arg;
+    if (push (context, &wait.mNode))
+        corvexContext_cancelWait (context);
     std::unique_lock<std::mutex> lock (wait.mLock);
     wait.mDone.wait (lock, [&wait] { return wait.mFinished; });
 }
@@ -259,7 +357,7 @@ void corvexContext_destroy (corvexClientContext* context)
         context->mTimers.clear ();
         context->mSpace.notify_all ();
         context->mWake.notify_one ();
-        context->mSpace.wait (lock, [context] { return context->mSendersWaiting == 0; });
+        context->mSpace.wait (lock, [context] { return context->mSendersWaiting.load () == 0; });
     }
     context->mThread.join ();
     context->mMagic = kMagicDead;
@@ -300,9 +398,7 @@ corvexClient_returnCode_t corvexClient_context_create (const char** properties, 
     created->mMagic         = kMagicLive;
     created->mFuncInfo      = funcInfo ? *funcInfo : corvexClient_context_createFuncInfo_t{};
     created->mQueueLimit    = static_cast<size_t> (limit);
-    created->mThreadWaiting = false;
     created->mStopping      = false;
-    created->mSendersWaiting = 0;
     created->mNextTimerId   = 1;
     try
     {
@@ -361,7 +457,7 @@ corvexClient_returnCode_t corvexClient_context_startTimer (corvexClient_context_
         context->mTimers[id]          = CorvexTimer{callback, user, mode, period, Clock::now () + period};
         if (timer)
             *timer = id;
-        wake = context->mThreadWaiting;
+        wake = context->mThreadWaiting.load ();
     }
     if (wake)
         context->mWake.notify_one ();

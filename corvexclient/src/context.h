@@ -1,5 +1,5 @@
 /* Contexts: one thread that runs every callback of the context's sessions,
- * fed by a queue of work items, plus one-shot and repeating timers. */
+ * fed by a queue of work, plus one-shot and repeating timers. */
 #ifndef CORVEXCLIENT_CONTEXT_H
 #define CORVEXCLIENT_CONTEXT_H
 
@@ -13,17 +13,7 @@
 #include <vector>
 
 #include "corvexClient.h"
-
-/* A message to deliver to a session, or a task to run on the thread. A task
- * always runs exactly once (also while its session is being destroyed), so it
- * can free its argument. */
-struct CorvexWorkItem
-{
-    corvexClientSession* mSession;
-    corvexClientMsg*     mMsg;
-    void (*mTask) (corvexClientSession* session, void* arg);
-    void* mArg;
-};
+#include "workQueue.h"
 
 struct CorvexTimer
 {
@@ -40,15 +30,19 @@ struct corvexClientContext
     corvexClient_context_createFuncInfo_t mFuncInfo;
     size_t                                mQueueLimit; /* 0: none */
 
-    std::mutex                  mLock;
-    std::condition_variable     mWake;  /* the context thread waits for work */
-    std::condition_variable     mSpace; /* senders wait for the queue to drain */
-    std::vector<CorvexWorkItem> mItems;
-    bool                        mThreadWaiting;
-    bool                        mStopping;
-    uint32_t                    mSendersWaiting;
+    /* Written by different sides at message rate: each on its own cache line. */
+    alignas (64) CorvexWorkQueue mQueue;
+    alignas (64) std::atomic<size_t> mQueued; /* nodes pushed and not yet run */
+    alignas (64) std::atomic<bool> mThreadWaiting; /* the thread sleeps on mWake */
+    std::atomic<uint32_t> mSendersWaiting;
+
+    /* Guards sleeping and waking, timers and stopping. */
+    alignas (64) std::mutex mLock;
+    std::condition_variable mWake;  /* the context thread waits for work */
+    std::condition_variable mSpace; /* senders wait for the queue to drain */
+    bool                    mStopping;
     std::map<corvexClient_timer_t, CorvexTimer> mTimers;
-    corvexClient_timer_t        mNextTimerId;
+    corvexClient_timer_t    mNextTimerId;
 
     std::mutex                        mSessionsLock;
     std::vector<corvexClientSession*> mSessions;
@@ -65,15 +59,22 @@ bool corvexContext_onThread (const corvexClientContext* context);
 /* True on the thread of any context: such threads never wait for room. */
 bool corvexContext_onAnyContextThread ();
 
-/* Queues an item (never blocks). Answers true when the queue is over its
- * limit and the caller should wait for room: the caller has then been counted
- * as a waiter and must call corvexContext_waitForRoom, after releasing its
- * locks. */
-bool corvexContext_post (corvexClientContext* context, const CorvexWorkItem& item);
+/* Queues a received message for the session (never blocks). Answers true
+ * when the queue is over its limit and the caller should wait for room: the
+ * caller has then been counted as a waiter and must call
+ * corvexContext_waitForRoom (or corvexContext_cancelWait) once its locks are
+ * released. */
+bool corvexContext_postMsg (corvexClientContext* context, corvexClientSession* session, corvexClientMsg* msg);
+
+/* Queues a task for the thread; it runs exactly once, also while its session
+ * is being destroyed, so it can free its argument. False when memory is
+ * short (the task will not run). */
+bool corvexContext_postTask (corvexClientContext* context, corvexClientSession* session,
+                             void (*task) (corvexClientSession* session, void* arg), void* arg);
 
 void corvexContext_waitForRoom (corvexClientContext* context);
 
-/* Gives up a wait that corvexContext_post counted. */
+/* Gives up a wait that corvexContext_postMsg counted. */
 void corvexContext_cancelWait (corvexClientContext* context);
 
 /* Runs task on the context thread and returns when it has run (at once when

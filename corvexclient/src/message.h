@@ -5,12 +5,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <type_traits>
 
 #include "container.h"
 #include "corvexClient.h"
+#include "workQueue.h"
 
 struct corvexClientMsg
 {
+    CorvexWorkNode        mNode; /* first: queued for delivery by its node */
     std::atomic<uint32_t> mRefs;
     uint32_t              mMagic;
 
@@ -34,6 +37,8 @@ struct corvexClientMsg
 
     corvexClientMsg* mNextFree;
 };
+
+static_assert (std::is_standard_layout<corvexClientMsg>::value, "a message is reached from its queue node");
 
 /* A message with nothing set, or NULL when memory is short. */
 corvexClientMsg* corvexMsg_allocate ();

@@ -206,7 +206,11 @@ void corvexSession_destroy (corvexClientSession* session)
      * running one; the free is queued behind them. Elsewhere every item that
      * names the session was queued before the teardown, which has run. */
     if (corvexContext_onThread (context))
-        corvexContext_post (context, {session, nullptr, freeSession, nullptr});
+    {
+        if (!corvexContext_postTask (context, session, freeSession, nullptr))
+            CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR, "out of memory: session %p not freed",
+                        static_cast<void*> (session));
+    }
     else
         freeSession (session, nullptr);
 }
@@ -348,7 +352,10 @@ corvexClient_returnCode_t corvexClient_session_resume (corvexClient_session_t se
     if (session->mState == CORVEX_SESSION_DESTROYED)
         return corvexError_fail (CORVEXCLIENT_SUBCODE_BAD_STATE);
     if (session->mSuspended.exchange (false, std::memory_order_acq_rel))
-        corvexContext_post (session->mContext, {session, nullptr, corvexSession_deliverHeld, nullptr});
+    {
+        if (!corvexContext_postTask (session->mContext, session, corvexSession_deliverHeld, nullptr))
+            return corvexError_fail (CORVEXCLIENT_SUBCODE_NO_MEMORY);
+    }
     return CORVEXCLIENT_OK;
 }
 

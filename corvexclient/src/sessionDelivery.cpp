@@ -115,7 +115,7 @@ void hold (corvexClientSession* session, corvexClientMsg* msg)
 
 bool corvexSession_receive (corvexClientSession* session, corvexClientMsg* msg)
 {
-    return corvexContext_post (session->mContext, {session, msg, nullptr, nullptr});
+    return corvexContext_postMsg (session->mContext, session, msg);
 }
 
 void corvexSession_raiseEvent (corvexClientSession* session, corvexClient_session_event_t event,
@@ -131,7 +131,12 @@ void corvexSession_raiseEvent (corvexClientSession* session, corvexClient_sessio
     }
     task->mInfo     = {event, responseCode, nullptr, correlation};
     corvexError_makeRecord (&task->mReason, subCode, responseCode, info);
-    corvexContext_post (session->mContext, {session, nullptr, runEvent, task});
+    if (!corvexContext_postTask (session->mContext, session, runEvent, task))
+    {
+        CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR, "out of memory: session event %d lost",
+                    event);
+        delete task;
+    }
 }
 
 void corvexSession_completeCacheRequest (corvexClientSession* session, const CorvexCacheRequest* request,
@@ -149,7 +154,13 @@ void corvexSession_completeCacheRequest (corvexClientSession* session, const Cor
     task->mTopic.assign (request->mTopic, request->mTopicLength);
     task->mCallback = request->mCallback;
     task->mUser     = request->mUser;
-    corvexContext_post (session->mContext, {session, nullptr, runCacheOutcome, task});
+    if (!corvexContext_postTask (session->mContext, session, runCacheOutcome, task))
+    {
+        CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
+                    "out of memory: outcome of cache request %llu lost",
+                    static_cast<unsigned long long> (request->mRequestId));
+        delete task;
+    }
 }
 
 void corvexSession_deliver (corvexClientSession* session, corvexClientMsg* msg)

@@ -120,7 +120,11 @@ corvexClient_returnCode_t corvexClient_session_topicUnsubscribeWithDispatch (cor
         session->mRouter->mOps->mUnsubscribe (session->mRouter, session->mLink, topic, length);
     report->mTopic    = std::move (removed.mTopic);
     report->mDispatch = removed.mDispatch;
-    corvexContext_post (session->mContext, {session, nullptr, runRemovalReport, report});
+    if (!corvexContext_postTask (session->mContext, session, runRemovalReport, report))
+    {
+        delete report;
+        return corvexError_fail (CORVEXCLIENT_SUBCODE_NO_MEMORY);
+    }
     if (flags & CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM)
     {
         corvexSession_raiseEvent (session, CORVEXCLIENT_SESSION_EVENT_UNSUBSCRIBE_CONFIRMED, CORVEXCLIENT_SUBCODE_OK, 0,

@@ -273,7 +273,9 @@ void cacheRequest (CorvexRouter* base, CorvexRouterLink* link, const CorvexCache
                 continue;
             copy->mCacheStatus    = CORVEXCLIENT_MSG_CACHED;
             copy->mCacheRequestId = request->mRequestId;
-            corvexContext_post (link->mSession->mContext, {link->mSession, copy, nullptr, nullptr});
+            /* Cache answers are few; their requester is never held back. */
+            if (corvexContext_postMsg (link->mSession->mContext, link->mSession, copy))
+                corvexContext_cancelWait (link->mSession->mContext);
             ++delivered;
         }
     }
