@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 
+#include <memory>
 #include <regex>
 #include <string>
 
@@ -67,6 +68,24 @@ template <typename Function> Function loadedEntryPoint (const char* name)
     return reinterpret_cast<Function> (symbol);
 }
 
+void MAMACALLTYPE raiseSignal (mamaQueue, void* closure)
+{
+    static_cast<Signal*> (closure)->raise ();
+}
+
+/* Runs mama_start on a thread and returns once the default queue is being
+ * dispatched, so that a stop cannot overtake the start. */
+std::unique_ptr<DispatchThread> startDispatching (mamaBridge bridge)
+{
+    mamaQueue queue = nullptr;
+    Signal running;
+    EXPECT_EQ (MAMA_STATUS_OK, mama_getDefaultEventQueue (bridge, &queue));
+    EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_enqueueEvent (queue, raiseSignal, &running));
+    std::unique_ptr<DispatchThread> starter (new DispatchThread ([bridge] { return mama_start (bridge); }));
+    EXPECT_TRUE (running.wait ());
+    return starter;
+}
+
 const char* const LINE_FORMAT = "^(Off|Severe|Error|Warn|Normal|Fine|Finer|Finest) CORVEX-MW-Bridge: "
                                 "\\([A-Za-z]+:[0-9]+\\): .*$";
 } // namespace
@@ -116,27 +135,18 @@ TEST_F (BridgeTest, OpenCreatesTheNamedDefaultQueue)
 
 TEST_F (BridgeTest, StartDispatchesTheDefaultQueueUntilStoppedFromAnotherThread)
 {
-    mamaQueue queue = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, mama_getDefaultEventQueue (mBridge, &queue));
-    Signal ran;
-    ASSERT_EQ (MAMA_STATUS_OK,
-               mamaQueue_enqueueEvent (queue, [] (mamaQueue, void* c) { static_cast<Signal*> (c)->raise (); },
-                                       &ran));
-
-    DispatchThread starter ([this] { return mama_start (mBridge); });
-    ASSERT_TRUE (ran.wait ());
+    std::unique_ptr<DispatchThread> starter = startDispatching (mBridge);
     ASSERT_EQ (MAMA_STATUS_OK, mama_stop (mBridge));
-    ASSERT_TRUE (starter.waitReturned (std::chrono::milliseconds (2000)));
-    EXPECT_EQ (MAMA_STATUS_OK, starter.status ());
+    ASSERT_TRUE (starter->waitReturned (std::chrono::milliseconds (2000)));
+    EXPECT_EQ (MAMA_STATUS_OK, starter->status ());
     EXPECT_EQ (1u, LogCapture::count ("): Start dispatching on default event queue."));
 }
 
 TEST_F (BridgeTest, EveryLineHasTheBridgeFormat)
 {
-    DispatchThread starter ([this] { return mama_start (mBridge); });
-    ASSERT_TRUE (LogCapture::waitFor ("Start dispatching on default event queue."));
+    std::unique_ptr<DispatchThread> starter = startDispatching (mBridge);
     ASSERT_EQ (MAMA_STATUS_OK, mama_stop (mBridge));
-    ASSERT_TRUE (starter.waitReturned (std::chrono::milliseconds (2000)));
+    ASSERT_TRUE (starter->waitReturned (std::chrono::milliseconds (2000)));
 
     std::vector<std::string> started = LogCapture::matching ("Start dispatching");
     ASSERT_EQ (1u, started.size ());
@@ -154,9 +164,9 @@ TEST_F (BridgeTest, EveryLineHasTheBridgeFormat)
 TEST_F (BridgeTest, LevelBelowTheMessageDropsTheLine)
 {
     mama_setLogLevel (MAMA_LOG_LEVEL_FINE);
-    DispatchThread starter ([this] { return mama_start (mBridge); });
+    std::unique_ptr<DispatchThread> starter = startDispatching (mBridge);
     ASSERT_EQ (MAMA_STATUS_OK, mama_stop (mBridge));
-    ASSERT_TRUE (starter.waitReturned (std::chrono::milliseconds (2000)));
+    ASSERT_TRUE (starter->waitReturned (std::chrono::milliseconds (2000)));
     EXPECT_EQ (0u, LogCapture::count ("Start dispatching"));
 }
 

@@ -83,7 +83,7 @@ TEST_F (ThrottledLogTest, BurstIsFoldedIntoOneLineWithTheLatestMessage)
     // A later burst opens a window of its own.
     corvexThrottledLog_log (log, "message %d", 6);
     corvexThrottledLog_log (log, "message %d", 7);
-    ASSERT_TRUE (LogCapture::waitFor (FOLDED, 2));
+    ASSERT_TRUE (LogCapture::waitFor (FOLDED, 2)) << ::testing::PrintToString (LogCapture::lines ());
     EXPECT_EQ (std::vector<std::string> ({"message 1", "message 5 (similar message repeated 4 times)",
                                           "message 6", "message 7 (similar message repeated 1 times)"}),
                LogCapture::matching ("message"));

@@ -146,7 +146,6 @@ protected:
         if (mTransport != nullptr)
         {
             mamaTransport_destroy (mTransport);
-            mamaTransport_deallocate (mTransport);
         }
         BridgeTest::TearDown ();
     }

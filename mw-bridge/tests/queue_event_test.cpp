@@ -101,7 +101,7 @@ TEST_F (QueueTest, WatermarksReportHighOnceThenLowOnlyAtTheExactMark)
     EXPECT_EQ (13, mRun.load ());
 }
 
-TEST_F (QueueTest, LowWatermarkIsMissedWhenTheQueueDrainsPastIt)
+TEST_F (QueueTest, LowWatermarkWaitsForTheExactCount)
 {
     WatermarkLog log;
     mamaQueueMonitorCallbacks callbacks = {onHigh, onLow};

@@ -53,7 +53,6 @@ protected:
         if (mTransport != nullptr)
         {
             mamaTransport_destroy (mTransport);
-            mamaTransport_deallocate (mTransport);
         }
         BridgeTest::TearDown ();
     }
@@ -199,7 +198,6 @@ TEST_F (FlowControlTest, FailedVendorResumeKeepsTheSessionCounted)
 
     /* The transport's destroy resumes the session it still counts as suspended. */
     mamaTransport_destroy (mTransport);
-    mamaTransport_deallocate (mTransport);
     mTransport = nullptr;
     EXPECT_EQ (2u, vendorCalls ("corvexClient_session_resume"));
 }

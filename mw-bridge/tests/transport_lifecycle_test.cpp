@@ -58,7 +58,6 @@ protected:
         for (mamaTransport transport : mTransports)
         {
             mamaTransport_destroy (transport);
-            mamaTransport_deallocate (transport);
         }
         mTransports.clear ();
         BridgeTest::TearDown ();
@@ -97,7 +96,6 @@ protected:
             }
         }
         EXPECT_EQ (MAMA_STATUS_OK, mamaTransport_destroy (transport));
-        mamaTransport_deallocate (transport);
     }
 
     static CorvexTransportBridge* corvexTransport (mamaTransport transport)
@@ -320,7 +318,6 @@ TEST_F (TransportTest, DestroyGoesOnAfterAFailingStep)
                                CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
     mTransports.clear ();
     mamaTransport_destroy (transport);
-    mamaTransport_deallocate (transport);
     EXPECT_EQ (1u, LogCapture::count ("Error in corvexClient_session_disconnect()"));
     EXPECT_EQ (1u, corvexClientTest_callCount ("corvexClient_session_destroy"));
     EXPECT_EQ (0u, linkedTransports ());
