@@ -21,6 +21,11 @@ void mamaInternal_init (void);
  * different. Used by the bridge and payload loaders. */
 mama_status mamaInternal_checkCompileVersion (const char* libraryName);
 
+/* dlopen of "<path>/lib<name>.so", or of "lib<name>.so" through the dynamic
+ * loader's search (then also beside the host library) when path is NULL or
+ * empty. Flags RTLD_NOW | RTLD_GLOBAL. Logs and returns NULL on failure. */
+void* mamaInternal_openSharedLib (const char* name, const char* path);
+
 #if defined(__cplusplus)
 }
 #endif

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <mutex>
+#include <string>
 
 #include "bridgeregistry.h"
 #include "mamainternal.h"
@@ -120,34 +121,10 @@ void*& slotAt (mamaBridgeImpl* bridge, size_t offset)
     return *reinterpret_cast<void**> (reinterpret_cast<char*> (bridge) + offset);
 }
 
-int openFlags ()
+void* openLibrary (const char* middleware, const char* path)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    // Keeps symbols of unloaded libraries readable in leak reports.
-    return RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE;
-#else
-    return RTLD_NOW | RTLD_GLOBAL;
-#endif
-}
-
-void* openLibrary (const char* name, const char* path)
-{
-    char file[1024];
-    if (path && *path)
-    {
-        snprintf (file, sizeof (file), "%s/libmama%simpl.so", path, name);
-    }
-    else
-    {
-        snprintf (file, sizeof (file), "libmama%simpl.so", name);
-    }
-    void* handle = dlopen (file, openFlags ());
-    if (!handle)
-    {
-        const char* reason = dlerror ();
-        mama_log (MAMA_LOG_LEVEL_ERROR, "mama: could not open %s: %s", file, reason ? reason : "unknown error");
-    }
-    return handle;
+    std::string name = std::string ("mama") + middleware + "impl";
+    return mamaInternal_openSharedLib (name.c_str (), path);
 }
 
 void* findSymbol (void* library, const char* prefix, const char* suffix)
