@@ -11,7 +11,10 @@ function(corvex_add_gtests dir)
     if(ARG_DEPENDS)
       add_dependencies(${name} ${ARG_DEPENDS})
     endif()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300
-                         WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+    # The sanitizer runtimes intercept dlopen and do not honour the host
+    # library's runpath, so the library directory is also named explicitly.
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+                         PROPERTIES TIMEOUT 300
+                         ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}")
   endforeach()
 endfunction()
