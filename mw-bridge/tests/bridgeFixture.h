@@ -87,6 +87,53 @@ private:
     }
 };
 
+/* The parts of a bridge line "<level> CORVEX-MW-Bridge: (<module>:<line>): <text>";
+ * false when the line does not have that form. */
+struct BridgeLine
+{
+    std::string mLevel;
+    std::string mModule;
+    std::string mText;
+
+    static bool parse (const std::string& line, BridgeLine* parts)
+    {
+        static const std::string marker = " CORVEX-MW-Bridge: (";
+        size_t levelEnd = line.find (marker);
+        if (levelEnd == std::string::npos || levelEnd == 0)
+        {
+            return false;
+        }
+        size_t moduleStart = levelEnd + marker.size ();
+        size_t colon = line.find (':', moduleStart);
+        if (colon == std::string::npos || colon == moduleStart)
+        {
+            return false;
+        }
+        size_t digits = colon + 1;
+        size_t close = digits;
+        while (close < line.size () && line[close] >= '0' && line[close] <= '9')
+        {
+            close++;
+        }
+        if (close == digits || line.compare (close, 3, "): ") != 0)
+        {
+            return false;
+        }
+        parts->mLevel = line.substr (0, levelEnd);
+        parts->mModule = line.substr (moduleStart, colon - moduleStart);
+        parts->mText = line.substr (close + 3);
+        return true;
+    }
+
+    /* True when `line` is a bridge line with exactly these parts. */
+    static bool is (const std::string& line, const std::string& level, const std::string& module,
+                    const std::string& text)
+    {
+        BridgeLine parts;
+        return parse (line, &parts) && parts.mLevel == level && parts.mModule == module && parts.mText == text;
+    }
+};
+
 /* A flag other threads raise and a test waits for, with a bound. */
 class Signal
 {
