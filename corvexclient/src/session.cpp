@@ -192,13 +192,13 @@ void corvexSession_applyRouterSubscriptions (corvexClientSession* session)
 
 void corvexSession_destroy (corvexClientSession* session)
 {
-    corvexCacheSession_detachAll (session);
     {
         std::unique_lock<std::shared_mutex> lock (session->mLock);
         session->mClosed.store (true, std::memory_order_release);
         corvexSession_disconnectLocked (session);
         session->mState = CORVEX_SESSION_DESTROYED;
     }
+    corvexCacheSession_detachAll (session);
     corvexClientContext* context = session->mContext;
     corvexContext_removeSession (context, session);
     corvexContext_runAndWait (context, session, teardown, nullptr);
