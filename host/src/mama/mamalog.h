@@ -3,11 +3,12 @@
 #define MAMA_LOG_INTERNAL_H
 
 #if defined(__cplusplus)
-extern "C" {
+extern "C"
+{
 #endif
 
-/* Closes a log file opened by mama_logToFile (output returns to stderr). */
-void mamaLog_closeFile (void);
+    /* Closes a log file opened by mama_logToFile (output returns to stderr). */
+    void mamaLog_closeFile(void);
 
 #if defined(__cplusplus)
 }

@@ -5,12 +5,13 @@
 #include "mama/queue.h"
 
 #if defined(__cplusplus)
-extern "C" {
+extern "C"
+{
 #endif
 
-/* MAMA_STATUS_TOO_MANY_DISPATCHERS when the queue already has one. */
-mama_status mamaQueueImpl_attachDispatcher (mamaQueue queue, mamaDispatcher dispatcher);
-void mamaQueueImpl_detachDispatcher (mamaQueue queue, mamaDispatcher dispatcher);
+    /* MAMA_STATUS_TOO_MANY_DISPATCHERS when the queue already has one. */
+    mama_status mamaQueueImpl_attachDispatcher(mamaQueue queue, mamaDispatcher dispatcher);
+    void mamaQueueImpl_detachDispatcher(mamaQueue queue, mamaDispatcher dispatcher);
 
 #if defined(__cplusplus)
 }
