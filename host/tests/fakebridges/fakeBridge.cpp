@@ -12,6 +12,7 @@
 //   FAKE_BRIDGE_OPEN_STATUS      status open returns
 //   FAKE_BRIDGE_PAYLOAD          payload name offered by getDefaultPayloadId
 //   FAKE_BRIDGE_PAYLOAD_ID       its id character
+//   FAKE_BRIDGE_EXTENDS_BASE     "true": declare that the base bridge fills the gaps
 // The integration declarations are what a bridge compiles against.
 #define OPENMAMA_INTEGRATION
 
