@@ -14,7 +14,7 @@ function(corvex_add_gtests dir)
     # The sanitizer runtimes intercept dlopen and do not honour the host
     # library's runpath, so the library directory is also named explicitly.
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-                         PROPERTIES TIMEOUT 300
+                         PROPERTIES TIMEOUT 120
                          ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}")
   endforeach()
 endfunction()
