@@ -82,6 +82,7 @@ struct DueTimer
     corvexClient_timer_t mId;
     corvexClient_timerCb mCallback;
     void*                mUser;
+    Clock::time_point    mDue;
 };
 
 /* Caller holds mLock. Takes the timers that are due, rescheduling repeating
@@ -95,7 +96,7 @@ Clock::time_point takeDueTimers (corvexClientContext* context, std::vector<DueTi
         CorvexTimer& timer = it->second;
         if (timer.mDue <= now)
         {
-            due.push_back ({it->first, timer.mCallback, timer.mUser});
+            due.push_back ({it->first, timer.mCallback, timer.mUser, timer.mDue});
             if (timer.mMode == CORVEXCLIENT_TIMER_REPEAT)
             {
                 timer.mDue = now + std::max (timer.mPeriod, std::chrono::milliseconds (1));
@@ -111,6 +112,9 @@ Clock::time_point takeDueTimers (corvexClientContext* context, std::vector<DueTi
         next = std::min (next, timer.mDue);
         ++it;
     }
+    /* A thread that woke late finds several due: they fire in due order. */
+    std::stable_sort (due.begin (), due.end (),
+                      [] (const DueTimer& a, const DueTimer& b) { return a.mDue < b.mDue; });
     return next;
 }
 

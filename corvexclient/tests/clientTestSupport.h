@@ -114,12 +114,12 @@ public:
         std::lock_guard<std::mutex> guard (mLock);
         return mMessages.size ();
     }
+    /* Notifies under the lock: a waiter that wakes may end its test and
+     * destroy the recorder at once. */
     template <typename Change> void record (Change change)
     {
-        {
-            std::lock_guard<std::mutex> guard (mLock);
-            change ();
-        }
+        std::lock_guard<std::mutex> guard (mLock);
+        change ();
         mChanged.notify_all ();
     }
 

@@ -28,10 +28,8 @@ struct Keeper
     static int onMessage (corvexClient_session_t, corvexClient_msg_t msg, void* user)
     {
         Keeper* keeper = static_cast<Keeper*> (user);
-        {
-            std::lock_guard<std::mutex> guard (keeper->mLock);
-            keeper->mKept.push_back (msg);
-        }
+        std::lock_guard<std::mutex> guard (keeper->mLock);
+        keeper->mKept.push_back (msg);
         keeper->mChanged.notify_all ();
         return CORVEXCLIENT_CALLBACK_TAKE_MSG;
     }
