@@ -34,16 +34,6 @@ std::vector<mamaPayloadLibrary> gPayloadLibraries;
 std::atomic<mamaPayloadBridgeImpl*> gPayloadById[256];
 std::atomic<mamaPayloadBridgeImpl*> gDefaultPayload{nullptr};
 
-int openFlags ()
-{
-#if defined(__SANITIZE_ADDRESS__)
-    // Keeps symbols of unloaded libraries readable in leak reports.
-    return RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE;
-#else
-    return RTLD_NOW | RTLD_GLOBAL;
-#endif
-}
-
 void* findSymbol (void* library, const char* name, const char* suffix)
 {
     char symbol[256];
@@ -124,13 +114,10 @@ const mamaPayloadLibrary* findByBridge (mamaPayloadBridge bridge)
 mama_status openPayload (const char* name, mamaPayloadLibrary* result)
 {
     char file[1024];
-    snprintf (file, sizeof (file), "libmama%simpl.so", name);
-    void* handle = dlopen (file, openFlags ());
+    snprintf (file, sizeof (file), "mama%simpl", name);
+    void* handle = mamaInternal_openSharedLib (file, nullptr);
     if (handle == nullptr)
     {
-        const char* reason = dlerror ();
-        mama_log (MAMA_LOG_LEVEL_ERROR, "mama: could not open payload library %s: %s", file,
-                  reason != nullptr ? reason : "unknown error");
         return MAMA_STATUS_NO_BRIDGE_IMPL;
     }
     msgPayload_init init = nullptr;
