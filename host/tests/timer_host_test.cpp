@@ -13,20 +13,20 @@ namespace
 int gDestroys = 0;
 void* gDestroyedClosure = nullptr;
 
-void MAMACALLTYPE onTick (mamaTimer, void*) {}
+void MAMACALLTYPE onTick(mamaTimer, void*) {}
 
-void MAMACALLTYPE onDestroyed (mamaTimer, void* closure)
+void MAMACALLTYPE onDestroyed(mamaTimer, void* closure)
 {
     ++gDestroys;
     gDestroyedClosure = closure;
 }
 
-void MAMACALLTYPE onIo (mamaIo, mamaIoType, void*) {}
+void MAMACALLTYPE onIo(mamaIo, mamaIoType, void*) {}
 
 class TimerTest : public ::testing::Test
 {
   protected:
-    void SetUp () override
+    void SetUp() override
     {
         gDestroys = 0;
     }
@@ -34,89 +34,88 @@ class TimerTest : public ::testing::Test
     int mClosure = 0;
 };
 
-TEST_F (TimerTest, CreateUsesTheNativeQueueAndHoldsTheQueueUntilDestroyed)
+TEST_F(TimerTest, CreateUsesTheNativeQueueAndHoldsTheQueueUntilDestroyed)
 {
     mamaTimer timer = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK,
-               mamaTimer_create2 (&timer, mFake.mQueue, onTick, onDestroyed, 1.5, &mClosure));
+    ASSERT_EQ(MAMA_STATUS_OK,
+              mamaTimer_create2(&timer, mFake.mQueue, onTick, onDestroyed, 1.5, &mClosure));
     void* native = nullptr;
-    mamaQueue_getNativeHandle (mFake.mQueue, &native);
-    EXPECT_EQ (native, objfake::world ().mTimerNativeQueue);
-    EXPECT_DOUBLE_EQ (1.5, objfake::world ().mTimerInterval);
-    EXPECT_NE (nullptr, mamaTimerImpl_getTimerBridge (timer));
+    mamaQueue_getNativeHandle(mFake.mQueue, &native);
+    EXPECT_EQ(native, objfake::world().mTimerNativeQueue);
+    EXPECT_DOUBLE_EQ(1.5, objfake::world().mTimerInterval);
+    EXPECT_NE(nullptr, mamaTimerImpl_getTimerBridge(timer));
     mama_f64_t interval = 0;
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTimer_getInterval (timer, &interval));
-    EXPECT_DOUBLE_EQ (1.5, interval);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaTimer_getInterval(timer, &interval));
+    EXPECT_DOUBLE_EQ(1.5, interval);
 
-    EXPECT_EQ (MAMA_STATUS_QUEUE_OPEN_OBJECTS, mamaQueue_destroy (mFake.mQueue));
-    EXPECT_EQ (MAMA_STATUS_OK, mamaTimer_destroy (timer));
-    EXPECT_EQ (MAMA_STATUS_QUEUE_OPEN_OBJECTS, mamaQueue_destroy (mFake.mQueue));
-    EXPECT_EQ (1, objfake::runPending (mFake.mQueue)); // frees the timer
-    EXPECT_EQ (1, gDestroys);
-    EXPECT_EQ (&mClosure, gDestroyedClosure);
-    EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_destroy (mFake.mQueue));
+    EXPECT_EQ(MAMA_STATUS_QUEUE_OPEN_OBJECTS, mamaQueue_destroy(mFake.mQueue));
+    EXPECT_EQ(MAMA_STATUS_OK, mamaTimer_destroy(timer));
+    EXPECT_EQ(MAMA_STATUS_QUEUE_OPEN_OBJECTS, mamaQueue_destroy(mFake.mQueue));
+    EXPECT_EQ(1, objfake::runPending(mFake.mQueue)); // frees the timer
+    EXPECT_EQ(1, gDestroys);
+    EXPECT_EQ(&mClosure, gDestroyedClosure);
+    EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_destroy(mFake.mQueue));
     mFake.mQueue = nullptr;
 }
 
-TEST_F (TimerTest, RefusedCreateReleasesTheQueue)
+TEST_F(TimerTest, RefusedCreateReleasesTheQueue)
 {
-    mFake.mBridge->bridgeMamaTimerCreate = [] (timerBridge*, void*, mamaTimerCb, mamaTimerCb,
-                                               mama_f64_t, mamaTimer,
-                                               void*) { return MAMA_STATUS_PLATFORM; };
-    mamaTimer timer = reinterpret_cast<mamaTimer> (&mClosure);
-    EXPECT_EQ (MAMA_STATUS_PLATFORM,
-               mamaTimer_create2 (&timer, mFake.mQueue, onTick, onDestroyed, 1, nullptr));
-    EXPECT_EQ (nullptr, timer);
-    EXPECT_EQ (0, gDestroys);
-    EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_destroy (mFake.mQueue));
+    mFake.mBridge->bridgeMamaTimerCreate =
+        [](timerBridge*, void*, mamaTimerCb, mamaTimerCb, mama_f64_t, mamaTimer, void*)
+    { return MAMA_STATUS_PLATFORM; };
+    mamaTimer timer = reinterpret_cast<mamaTimer>(&mClosure);
+    EXPECT_EQ(MAMA_STATUS_PLATFORM,
+              mamaTimer_create2(&timer, mFake.mQueue, onTick, onDestroyed, 1, nullptr));
+    EXPECT_EQ(nullptr, timer);
+    EXPECT_EQ(0, gDestroys);
+    EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_destroy(mFake.mQueue));
     mFake.mQueue = nullptr;
 }
 
-TEST_F (TimerTest, BadArgumentsAndMissingOptionalFunctions)
+TEST_F(TimerTest, BadArgumentsAndMissingOptionalFunctions)
 {
     mamaTimer timer = nullptr;
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaTimer_create (nullptr, mFake.mQueue, onTick, 1, nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaTimer_create (&timer, mFake.mQueue, nullptr, 1, nullptr));
-    EXPECT_EQ (MAMA_STATUS_INVALID_QUEUE, mamaTimer_create (&timer, nullptr, onTick, 1, nullptr));
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG,
-               mamaTimer_create (&timer, mFake.mQueue, onTick, -1, nullptr));
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG,
-               mamaTimer_create (&timer, mFake.mQueue, onTick, NAN, nullptr));
-    EXPECT_FALSE (objfake::called ("Timer_create"));
+    EXPECT_EQ(MAMA_STATUS_NULL_ARG, mamaTimer_create(nullptr, mFake.mQueue, onTick, 1, nullptr));
+    EXPECT_EQ(MAMA_STATUS_NULL_ARG, mamaTimer_create(&timer, mFake.mQueue, nullptr, 1, nullptr));
+    EXPECT_EQ(MAMA_STATUS_INVALID_QUEUE, mamaTimer_create(&timer, nullptr, onTick, 1, nullptr));
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG, mamaTimer_create(&timer, mFake.mQueue, onTick, -1, nullptr));
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG,
+              mamaTimer_create(&timer, mFake.mQueue, onTick, NAN, nullptr));
+    EXPECT_FALSE(objfake::called("Timer_create"));
 
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTimer_create (&timer, mFake.mQueue, onTick, 2, nullptr));
-    EXPECT_EQ (MAMA_STATUS_NOT_IMPLEMENTED, mamaTimer_reset (timer));
-    EXPECT_EQ (MAMA_STATUS_NOT_IMPLEMENTED, mamaTimer_setInterval (timer, 3));
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, mamaTimer_setInterval (timer, -3));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaTimer_create(&timer, mFake.mQueue, onTick, 2, nullptr));
+    EXPECT_EQ(MAMA_STATUS_NOT_IMPLEMENTED, mamaTimer_reset(timer));
+    EXPECT_EQ(MAMA_STATUS_NOT_IMPLEMENTED, mamaTimer_setInterval(timer, 3));
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG, mamaTimer_setInterval(timer, -3));
     mFake.mBridge->bridgeMamaTimerGetInterval = nullptr;
     mama_f64_t interval = 0;
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTimer_getInterval (timer, &interval));
-    EXPECT_DOUBLE_EQ (2, interval);
-    EXPECT_EQ (MAMA_STATUS_OK, mamaTimer_destroy (timer));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaTimer_destroy (nullptr));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaTimer_getInterval(timer, &interval));
+    EXPECT_DOUBLE_EQ(2, interval);
+    EXPECT_EQ(MAMA_STATUS_OK, mamaTimer_destroy(timer));
+    EXPECT_EQ(MAMA_STATUS_NULL_ARG, mamaTimer_destroy(nullptr));
 }
 
-TEST_F (TimerTest, AllocatedButUnstartedTimerIsReleasedAtDestroy)
+TEST_F(TimerTest, AllocatedButUnstartedTimerIsReleasedAtDestroy)
 {
     mamaTimer timer = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTimer_allocate2 (&timer, mFake.mQueue, onDestroyed));
-    EXPECT_EQ (MAMA_STATUS_QUEUE_OPEN_OBJECTS, mamaQueue_destroy (mFake.mQueue));
-    EXPECT_EQ (MAMA_STATUS_OK, mamaTimer_destroy (timer));
-    EXPECT_EQ (1, gDestroys);
-    EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_destroy (mFake.mQueue));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaTimer_allocate2(&timer, mFake.mQueue, onDestroyed));
+    EXPECT_EQ(MAMA_STATUS_QUEUE_OPEN_OBJECTS, mamaQueue_destroy(mFake.mQueue));
+    EXPECT_EQ(MAMA_STATUS_OK, mamaTimer_destroy(timer));
+    EXPECT_EQ(1, gDestroys);
+    EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_destroy(mFake.mQueue));
     mFake.mQueue = nullptr;
 }
 
-TEST_F (TimerTest, IoIsRefusedWhenTheBridgeHasNoIoFunctions)
+TEST_F(TimerTest, IoIsRefusedWhenTheBridgeHasNoIoFunctions)
 {
     mamaIo io = nullptr;
-    EXPECT_EQ (MAMA_STATUS_NOT_IMPLEMENTED,
-               mamaIo_create (&io, mFake.mQueue, 3, onIo, MAMA_IO_READ, nullptr));
-    EXPECT_EQ (nullptr, io);
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG,
-               mamaIo_create (&io, mFake.mQueue, 3, nullptr, MAMA_IO_READ, nullptr));
-    EXPECT_EQ (MAMA_STATUS_INVALID_QUEUE,
-               mamaIo_create (&io, nullptr, 3, onIo, MAMA_IO_READ, nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaIo_destroy (nullptr));
+    EXPECT_EQ(MAMA_STATUS_NOT_IMPLEMENTED,
+              mamaIo_create(&io, mFake.mQueue, 3, onIo, MAMA_IO_READ, nullptr));
+    EXPECT_EQ(nullptr, io);
+    EXPECT_EQ(MAMA_STATUS_NULL_ARG,
+              mamaIo_create(&io, mFake.mQueue, 3, nullptr, MAMA_IO_READ, nullptr));
+    EXPECT_EQ(MAMA_STATUS_INVALID_QUEUE,
+              mamaIo_create(&io, nullptr, 3, onIo, MAMA_IO_READ, nullptr));
+    EXPECT_EQ(MAMA_STATUS_NULL_ARG, mamaIo_destroy(nullptr));
 }
 } // namespace
