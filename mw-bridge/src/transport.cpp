@@ -407,14 +407,12 @@ mama_status reportDestroyStep (int32_t rc, const char* text, mama_status current
     return MAMA_STATUS_OK == current ? MAMA_STATUS_PLATFORM : current;
 }
 
-/* Shuts a session down that has already been taken out of its transport. */
-mama_status shutDownSession (CorvexTransportBridge* transport, corvexClient_session_t session)
+/* Shuts a session down that has already been taken out of its transport; a
+ * session that full queues held suspended is resumed before it leaves. */
+mama_status shutDownSession (CorvexTransportBridge* transport, corvexClient_session_t session, bool suspended)
 {
     mama_status result = MAMA_STATUS_OK;
-    wlock_lock (transport->mSuspendedQueuesLock);
-    bool suspended = 0 != transport->mSuspendedQueues;
-    wlock_unlock (transport->mSuspendedQueuesLock);
-    int32_t rc = CORVEXCLIENT_OK;
+    int32_t     rc = CORVEXCLIENT_OK;
     if (suspended && CORVEXCLIENT_OK != (rc = corvexClient_session_resume (session)))
     {
         result = reportDestroyStep (rc, "Error resuming session before disconnect", result);
@@ -624,15 +622,25 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy (CorvexTransportBrid
     }
     CorvexBridge* bridge = transport->mBridge_p;
 
-    /* The list lock keeps a concurrent creation's name lookup from reading the
-     * session handle while it is cleared. */
-    wlock_lock (bridge->mTransportListLock);
+    /* The session handle is handed over under every lock that guards a reader
+     * of it: a creation's name lookup (list lock), the subscription registry,
+     * and flow control, which from now on only counts. */
+    if (NULL != bridge)
+    {
+        wlock_lock (bridge->mTransportListLock);
+    }
     wlock_lock (transport->mSubscriptionsLock);
     corvexTransportBridge_destroyDiscardSubscription (transport);
-    corvexClient_session_t session = transport->mSession;
-    transport->mSession             = NULL;
+    wlock_lock (transport->mSuspendedQueuesLock);
+    corvexClient_session_t session   = transport->mSession;
+    bool                   suspended = 0 != transport->mSuspendedQueues;
+    transport->mSession              = NULL;
+    wlock_unlock (transport->mSuspendedQueuesLock);
     wlock_unlock (transport->mSubscriptionsLock);
-    wlock_unlock (bridge->mTransportListLock);
+    if (NULL != bridge)
+    {
+        wlock_unlock (bridge->mTransportListLock);
+    }
 
     mama_status result = MAMA_STATUS_OK;
     if (transport->mUseCache && NULL != transport->mCacheSession)
@@ -651,7 +659,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy (CorvexTransportBrid
     }
     if (NULL != session)
     {
-        mama_status shutDown = shutDownSession (transport, session);
+        mama_status shutDown = shutDownSession (transport, session, suspended);
         result               = MAMA_STATUS_OK == result ? shutDown : result;
     }
     transport->mMamaTransport = NULL;

@@ -6,7 +6,6 @@
 
 #include <mutex>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include <corvexClientTest.h>
@@ -270,46 +269,58 @@ TEST_F (PublisherTest, WildcardSubjectIsRefused)
     EXPECT_EQ (MAMA_STATUS_INVALID_ARG, publisher ("IBM>", "NYSE", nullptr, &pub));
 }
 
-class SuppressionTest : public PublisherTest,
-                        public ::testing::WithParamInterface<std::tuple<const char*, const char*, const char*, int, bool>>
+struct SuppressionCase
+{
+    const char* mName;
+    const char* mUseCache;   /* nullptr: not set */
+    const char* mSendSubReq; /* nullptr: not set */
+    const char* mRoot;
+    int         mSubscMsgType; /* -1: field absent */
+    bool        mSent;
+};
+
+void PrintTo (const SuppressionCase& c, std::ostream* os)
+{
+    *os << c.mName;
+}
+
+class SuppressionTest : public PublisherTest, public ::testing::WithParamInterface<SuppressionCase>
 {
 };
 
-/* (use_corvexcache, send_subreq, root, MdSubscMsgType or -1 for none, sent) */
 TEST_P (SuppressionTest, InitialRequestsOfMarketDataPublishers)
 {
-    const char* useCache   = std::get<0> (GetParam ());
-    const char* sendSubReq = std::get<1> (GetParam ());
-    if (useCache != nullptr)
+    const SuppressionCase& c = GetParam ();
+    if (c.mUseCache != nullptr)
     {
-        mama_setProperty ("mama.corvex.transport.t1.use_corvexcache", useCache);
+        mama_setProperty ("mama.corvex.transport.t1.use_corvexcache", c.mUseCache);
     }
-    if (sendSubReq != nullptr)
+    if (c.mSendSubReq != nullptr)
     {
-        mama_setProperty ("mama.corvex.transport.t1.send_subreq", sendSubReq);
+        mama_setProperty ("mama.corvex.transport.t1.send_subreq", c.mSendSubReq);
     }
     start ();
-    const int type = std::get<3> (GetParam ());
-    if (type >= 0)
+    if (c.mSubscMsgType >= 0)
     {
         ASSERT_EQ (MAMA_STATUS_OK,
-                   mamaMsg_addI32 (mMsg, MamaFieldSubscMsgType.mName, MamaFieldSubscMsgType.mFid, type));
+                   mamaMsg_addI32 (mMsg, MamaFieldSubscMsgType.mName, MamaFieldSubscMsgType.mFid, c.mSubscMsgType));
     }
     mamaPublisher pub = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, publisher ("IBM", "NYSE", std::get<2> (GetParam ()), &pub));
+    ASSERT_EQ (MAMA_STATUS_OK, publisher ("IBM", "NYSE", c.mRoot, &pub));
     EXPECT_EQ (MAMA_STATUS_OK, mamaPublisher_send (pub, mMsg));
-    EXPECT_EQ (std::get<4> (GetParam ()) ? 1u : 0u, sends ());
+    EXPECT_EQ (c.mSent ? 1u : 0u, sends ());
 }
 
 INSTANTIATE_TEST_SUITE_P (
     Rules, SuppressionTest,
-    ::testing::Values (std::make_tuple (nullptr, nullptr, "_MD", 0, false),
-                       std::make_tuple (nullptr, nullptr, "_MD", 1, true),
-                       std::make_tuple (nullptr, nullptr, "_MD", -1, true),
-                       std::make_tuple (nullptr, nullptr, nullptr, 0, true),
-                       std::make_tuple (nullptr, nullptr, "_MDDD", 0, true),
-                       std::make_tuple (nullptr, "true", "_MD", 0, true),
-                       std::make_tuple ("false", nullptr, "_MD", 0, true)));
+    ::testing::Values (SuppressionCase{"InitialRequestDropped", nullptr, nullptr, "_MD", 0, false},
+                       SuppressionCase{"OtherRequestTypeSent", nullptr, nullptr, "_MD", 1, true},
+                       SuppressionCase{"NoRequestFieldSent", nullptr, nullptr, "_MD", -1, true},
+                       SuppressionCase{"NoRootSent", nullptr, nullptr, nullptr, 0, true},
+                       SuppressionCase{"DictionaryRootSent", nullptr, nullptr, "_MDDD", 0, true},
+                       SuppressionCase{"SendSubReqOnSent", nullptr, "true", "_MD", 0, true},
+                       SuppressionCase{"CacheOffSent", "false", nullptr, "_MD", 0, true}),
+    [] (const ::testing::TestParamInfo<SuppressionCase>& info) { return info.param.mName; });
 
 TEST_F (PublisherTest, RefusedSendIsAWarningAndFreesTheMessage)
 {

@@ -160,7 +160,11 @@ INSTANTIATE_TEST_SUITE_P (Table, ResumeMarkTest,
                           ::testing::Values (std::make_tuple (1, 0), std::make_tuple (3, 2),
                                              std::make_tuple (1000, 666), std::make_tuple (1498, 998),
                                              std::make_tuple (1499, 999), std::make_tuple (1501, 1001),
-                                             std::make_tuple (50000, 49500)));
+                                             std::make_tuple (50000, 49500)),
+                          [] (const ::testing::TestParamInfo<std::tuple<uint64_t, uint64_t>>& info) {
+                              return "Max" + std::to_string (std::get<0> (info.param)) + "Resume"
+                                   + std::to_string (std::get<1> (info.param));
+                          });
 
 TEST_F (FlowControlTest, TwoQueuesHoldOneSessionUntilBothDrain)
 {

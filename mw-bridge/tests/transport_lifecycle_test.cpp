@@ -323,34 +323,45 @@ TEST_F (TransportTest, DestroyGoesOnAfterAFailingStep)
     EXPECT_EQ (0u, linkedTransports ());
 }
 
-class SendSubReqTest : public TransportTest,
-                       public ::testing::WithParamInterface<std::tuple<const char*, const char*, int>>
+struct SendSubReqCase
+{
+    const char* mName;
+    const char* mUseCache;   /* nullptr: not set */
+    const char* mSendSubReq; /* nullptr: not set */
+    uint8_t     mExpected;
+};
+
+void PrintTo (const SendSubReqCase& c, std::ostream* os)
+{
+    *os << c.mName;
+}
+
+class SendSubReqTest : public TransportTest, public ::testing::WithParamInterface<SendSubReqCase>
 {
 };
 
 TEST_P (SendSubReqTest, FollowsTheCacheSetting)
 {
-    const char* useCache   = std::get<0> (GetParam ());
-    const char* sendSubReq = std::get<1> (GetParam ());
-    if (useCache != nullptr)
+    if (GetParam ().mUseCache != nullptr)
     {
-        mama_setProperty ("mama.corvex.transport.t1.use_corvexcache", useCache);
+        mama_setProperty ("mama.corvex.transport.t1.use_corvexcache", GetParam ().mUseCache);
     }
-    if (sendSubReq != nullptr)
+    if (GetParam ().mSendSubReq != nullptr)
     {
-        mama_setProperty ("mama.corvex.transport.t1.send_subreq", sendSubReq);
+        mama_setProperty ("mama.corvex.transport.t1.send_subreq", GetParam ().mSendSubReq);
     }
     mamaTransport transport = nullptr;
     ASSERT_EQ (MAMA_STATUS_OK, create ("t1", &transport));
-    EXPECT_EQ (std::get<2> (GetParam ()), corvexTransport (transport)->mSendSubReq);
+    EXPECT_EQ (GetParam ().mExpected, corvexTransport (transport)->mSendSubReq);
 }
 
 INSTANTIATE_TEST_SUITE_P (Settings, SendSubReqTest,
-                          ::testing::Values (std::make_tuple (nullptr, nullptr, 0),
-                                             std::make_tuple (nullptr, "true", 1),
-                                             std::make_tuple ("true", "false", 0),
-                                             std::make_tuple ("false", nullptr, 1),
-                                             std::make_tuple ("false", "false", 1)));
+                          ::testing::Values (SendSubReqCase{"CacheDefaultSubReqAbsent", nullptr, nullptr, 0},
+                                             SendSubReqCase{"CacheDefaultSubReqTrue", nullptr, "true", 1},
+                                             SendSubReqCase{"CacheOnSubReqFalse", "true", "false", 0},
+                                             SendSubReqCase{"CacheOffSubReqAbsent", "false", nullptr, 1},
+                                             SendSubReqCase{"CacheOffSubReqFalse", "false", "false", 1}),
+                          [] (const ::testing::TestParamInfo<SendSubReqCase>& info) { return info.param.mName; });
 
 TEST_F (TransportTest, TenThousandCreationsReuseOneNode)
 {
