@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
 
 #include "fakebridges/objectsFakeBridge.h"
+#include "inboximpl.h"
+#include "mama_test_support.h"
 #include "timerimpl.h"
 
 namespace
@@ -102,6 +105,31 @@ TEST_F(TimerTest, AllocatedButUnstartedTimerIsReleasedAtDestroy)
     EXPECT_EQ(MAMA_STATUS_QUEUE_OPEN_OBJECTS, mamaQueue_destroy(mFake.mQueue));
     EXPECT_EQ(MAMA_STATUS_OK, mamaTimer_destroy(timer));
     EXPECT_EQ(1, gDestroys);
+    EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_destroy(mFake.mQueue));
+    mFake.mQueue = nullptr;
+}
+
+// The destroy reports arrive on the dispatch thread while the application
+// thread goes on: the queue closes once both are in.
+TEST_F(TimerTest, ReportsOnADispatchThreadReleaseTheQueue)
+{
+    static mamatest::Signal timerGone;
+    static mamatest::Signal inboxGone;
+    mamaTimer timer = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaTimer_create2(
+                                  &timer, mFake.mQueue, onTick,
+                                  [](mamaTimer, void*) { timerGone.set(); }, 0.5, nullptr));
+    mamaInbox inbox = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaInbox_create2(
+                                  &inbox, mFake.mTransport, mFake.mQueue, [](mamaMsg, void*) {},
+                                  nullptr, [](mamaInbox, void*) { inboxGone.set(); }, nullptr));
+    std::thread dispatcher([this] { mamaQueue_dispatch(mFake.mQueue); });
+    EXPECT_EQ(MAMA_STATUS_OK, mamaTimer_destroy(timer));
+    EXPECT_EQ(MAMA_STATUS_OK, mamaInbox_destroy(inbox));
+    EXPECT_TRUE(timerGone.waitFor());
+    EXPECT_TRUE(inboxGone.waitFor());
+    mamaQueue_stopDispatch(mFake.mQueue);
+    dispatcher.join();
     EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_destroy(mFake.mQueue));
     mFake.mQueue = nullptr;
 }
