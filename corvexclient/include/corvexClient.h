@@ -231,10 +231,11 @@ typedef uint64_t                         corvexClient_cacheRequestId_t;
  *                            context, so "0" is refused
  *                            (CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE).
  *   "CONTEXT_QUEUE_LIMIT"    work items (received messages, events) waiting
- *                            for the context thread above which senders on
- *                            other threads wait for it to catch up; default
- *                            262144, "0" for no limit. The context thread
- *                            itself never waits. */
+ *                            for the context thread above which a sender on
+ *                            another thread waits, inside sendMsg, until the
+ *                            queue has drained to half; default 65536, "0"
+ *                            for no limit. No message is dropped for it, and
+ *                            context threads themselves never wait. */
 #define CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD "CONTEXT_CREATE_THREAD"
 #define CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT   "CONTEXT_QUEUE_LIMIT"
 
@@ -446,8 +447,9 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_container_closeMapStream
  *                                   subscription; they are matched against
  *                                   the session's dispatch entries like any
  *                                   other message.
- *   "SESSION_ROUTER_NAME", "SESSION_CLIENT_NAME", "SESSION_USERNAME", and any
- *   property given at creation (the last value of its name).
+ *   "SESSION_ROUTER_NAME", "SESSION_CLIENT_NAME", "SESSION_USERNAME" (the
+ *   login name actually used), and any property given at creation (the last
+ *   value of its name) except the password, which is never given out.
  */
 #define CORVEXCLIENT_SESSION_PROP_ROUTER                  "SESSION_ROUTER"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_NAME             "SESSION_ROUTER_NAME"
@@ -617,9 +619,10 @@ struct CorvexDispatchInfo
  * pointer, each matching entry in turn; the same entry may be added more than
  * once (each addition is its own entry). The record is copied. Unless flag 8
  * is given, the router is asked for the topic as well (one router subscription
- * per distinct topic, counted). Access control may refuse it: sub-code
- * SUBSCRIBE_NOT_PERMITTED (now, with flag 2; by event 4, with flag 16); the
- * entry is then removed again (without a dispatch-destroy report). */
+ * per distinct topic, counted; on a session not yet connected, at connect).
+ * Access control may refuse it with sub-code SUBSCRIBE_NOT_PERMITTED (in the
+ * result with flag 2, as event 4 otherwise); a refused entry is not kept, so
+ * no dispatch-destroy report follows. */
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_session_topicSubscribeWithDispatch (
     corvexClient_session_t session, uint32_t flags, const char* topic, const CorvexDispatchInfo* dispatch,
     void* correlation);
