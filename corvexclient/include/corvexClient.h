@@ -182,8 +182,9 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_log_setFilterLevel (corv
 /* Library                                                                   */
 /* ------------------------------------------------------------------------ */
 
-/* Starts the library with a log filter level for every category and the
- * global properties (may be NULL). A second call without cleanup fails with
+/* Starts the library with a log filter level for every category (a level
+ * above CORVEXCLIENT_LOG_DEBUG counts as DEBUG; a negative one is refused) and
+ * the global properties (may be NULL). A second call without cleanup fails with
  * CORVEXCLIENT_SUBCODE_ALREADY_INITIALIZED. */
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_initialize (corvexClient_log_level_t level,
                                                                       const char**             properties);
@@ -379,7 +380,7 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_msg_dumpExt (corvexClien
 /* ------------------------------------------------------------------------ */
 
 /* Starts a map in buffer (which must stay valid while the map is used; at
- * least CORVEXCLIENT_CONTAINER_MIN_SIZE bytes, aligned to 8). */
+ * least CORVEXCLIENT_CONTAINER_MIN_SIZE bytes, any alignment). */
 #define CORVEXCLIENT_CONTAINER_MIN_SIZE 32
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_container_createMap (corvexClient_container_t* map,
                                                                               char*                     buffer,

@@ -135,12 +135,14 @@ corvexClient_returnCode_t corvexClient_container_createMap (corvexClient_contain
     CORVEX_TEST_HOOK ("corvexClient_container_createMap", "buffer=%p size=%zu", static_cast<void*> (buffer), size);
     if (!map || !buffer)
         return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
-    if (size < CORVEXCLIENT_CONTAINER_MIN_SIZE || size > UINT32_MAX
-        || reinterpret_cast<uintptr_t> (buffer) % alignof (corvexClientContainer) != 0)
+    /* The map starts at the first suitably aligned byte of the buffer. */
+    const size_t skip = (alignof (corvexClientContainer) - reinterpret_cast<uintptr_t> (buffer) % alignof (corvexClientContainer))
+                        % alignof (corvexClientContainer);
+    if (size < CORVEXCLIENT_CONTAINER_MIN_SIZE || size > UINT32_MAX)
         return corvexError_fail (CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
-    corvexClientContainer* header = reinterpret_cast<corvexClientContainer*> (buffer);
+    corvexClientContainer* header = reinterpret_cast<corvexClientContainer*> (buffer + skip);
     *header                       = corvexClientContainer{kMagic, sizeof (corvexClientContainer),
-                                                          static_cast<uint32_t> (size), 0, 0, 0};
+                                                          static_cast<uint32_t> (size - skip), 0, 0, 0};
     *map = header;
     return CORVEXCLIENT_OK;
 }

@@ -74,7 +74,8 @@ corvexClient_returnCode_t corvexClient_initialize (corvexClient_log_level_t leve
     corvexClient_returnCode_t code = corvexProperties_copy (properties, &list);
     if (code != CORVEXCLIENT_OK)
         return code;
-    code = corvexClient_log_setFilterLevel (CORVEXCLIENT_LOG_CATEGORY_ALL, level);
+    /* Levels beyond the most verbose one ask for everything. */
+    code = corvexClient_log_setFilterLevel (CORVEXCLIENT_LOG_CATEGORY_ALL, std::min (level, CORVEXCLIENT_LOG_DEBUG));
     if (code != CORVEXCLIENT_OK)
         return code;
     {

@@ -155,10 +155,12 @@ TEST_F (MessageTest, MessageWithoutOptionalFieldsAnswersNotFound)
 
 TEST_F (MessageTest, MapRefusesWhatDoesNotFitAndKeepsWhatDid)
 {
-    alignas (8) char buffer[64];
-    corvexClient_container_t map = nullptr;
+    alignas (8) char storage[65];
+    /* Any alignment will do. */
+    char*                    buffer = storage + 1;
+    corvexClient_container_t map    = nullptr;
     EXPECT_EQ (CORVEXCLIENT_FAIL, corvexClient_container_createMap (&map, buffer, 8));
-    ASSERT_EQ (CORVEXCLIENT_OK, corvexClient_container_createMap (&map, buffer, sizeof (buffer)));
+    ASSERT_EQ (CORVEXCLIENT_OK, corvexClient_container_createMap (&map, buffer, 64));
     ASSERT_EQ (CORVEXCLIENT_OK, corvexClient_container_addInt32 (map, 1, "a"));
     EXPECT_EQ (CORVEXCLIENT_FAIL, corvexClient_container_addString (map, std::string (100, 'v').c_str (), "b"));
     EXPECT_EQ (CORVEXCLIENT_SUBCODE_CONTAINER_FULL, corvexClient_getLastErrorInfo ()->mSubCode);
