@@ -151,8 +151,10 @@ struct CorvexThrottledLog
     /* Messages and destroy requests not yet seen by a timer; the object lives
      * while it is above zero. */
     std::atomic<int32_t>    mPending;
-    /* Messages only: what the folded line reports. */
+    /* Messages of the current window, and how many of them (0 or 1) were
+     * logged at once; the folded line reports the rest. */
     std::atomic<int32_t>    mMessages;
+    std::atomic<int32_t>    mImmediate;
     std::atomic<char*>      mLastMessage;
 };
 
@@ -187,12 +189,15 @@ void onThrottleTimer (corvexClient_context_t, corvexClient_timer_t, void* user)
     int32_t pending = log->mPending.load ();
     int32_t stopping = log->mStopping.load ();
     int32_t messages = log->mMessages.exchange (0);
+    int32_t immediate = log->mImmediate.exchange (0);
     char* message = log->mLastMessage.exchange (NULL);
 
-    if (messages > 1 && message != NULL)
+    /* A message that arrives while a window closes opens no window of its
+     * own; it is reported in the next folded line instead of being lost. */
+    if (messages > immediate && message != NULL)
     {
         mama_log ((MamaLogLevel)log->mLevel, "%s (similar message repeated %d times)", message,
-                  (int)(messages - 1));
+                  (int)(messages - immediate));
     }
     free (message);
 
@@ -239,14 +244,15 @@ void corvexThrottledLog_log (CorvexThrottledLog* log, const char* format, ...)
     int length = formatV (&message, format, args);
     va_end (args);
 
-    log->mMessages.fetch_add (1);
     bool opensWindow = log->mPending.fetch_add (1) + 1 == 1;
     if (opensWindow && length >= 0)
     {
         /* Logged at once, while this call still owns the text: the timer may
          * take it from the slot as soon as it is there. */
         mama_log2 ((MamaLogLevel)log->mLevel, message);
+        log->mImmediate.fetch_add (1);
     }
+    log->mMessages.fetch_add (1);
     if (length >= 0)
     {
         free (log->mLastMessage.exchange (message));
@@ -254,6 +260,7 @@ void corvexThrottledLog_log (CorvexThrottledLog* log, const char* format, ...)
     if (opensWindow && !startThrottleTimer (log))
     {
         log->mMessages.store (0);
+        log->mImmediate.store (0);
         log->mPending.fetch_sub (1);
     }
 }

@@ -166,7 +166,7 @@ protected:
     {
         LogCapture::start (MAMA_LOG_LEVEL_FINEST);
         ASSERT_EQ (MAMA_STATUS_OK, mama_loadBridge (&mBridge, "corvex"));
-        ASSERT_EQ (MAMA_STATUS_OK, mama_open ());
+        ASSERT_EQ (MAMA_STATUS_OK, mama_open ()) << ::testing::PrintToString (LogCapture::lines ());
         mOpen = true;
     }
 

@@ -79,7 +79,8 @@ TEST_F (ThrottledLogTest, BurstIsFoldedIntoOneLineWithTheLatestMessage)
     EXPECT_EQ (std::vector<std::string> ({"message 1", "message 5 (similar message repeated 4 times)"}),
                LogCapture::matching ("message"));
 
-    // A later burst opens a window of its own.
+    // A later burst opens a window of its own, once this one has closed.
+    waitPast (10);
     corvexThrottledLog_log (log, "message %d", 6);
     corvexThrottledLog_log (log, "message %d", 7);
     ASSERT_TRUE (LogCapture::waitFor (FOLDED, 2)) << ::testing::PrintToString (LogCapture::lines ());
@@ -102,6 +103,35 @@ TEST_F (ThrottledLogTest, DestroyWhileTheTimerIsPendingLeavesTheFreeToTheTimer)
     EXPECT_EQ (1u, LogCapture::count ("first"));
     EXPECT_EQ (0u, LogCapture::count ("dropped"));
     EXPECT_EQ (0u, LogCapture::count (FOLDED)) << "a destroy is not a repeated message";
+}
+
+TEST_F (ThrottledLogTest, MessageArrivingWhileAWindowClosesIsStillCounted)
+{
+    CorvexThrottledLog* log = corvexThrottledLog_create (CORVEX_LOG_ERROR, mContext);
+    ASSERT_NE (nullptr, log);
+    std::atomic<bool> stop{false};
+    std::atomic<int> sent{0};
+    std::thread logger ([&] {
+        while (!stop)
+        {
+            corvexThrottledLog_log (log, "steady");
+            sent++;
+            std::this_thread::sleep_for (std::chrono::microseconds (200)); // pacing, not waiting
+        }
+    });
+    ASSERT_TRUE (LogCapture::waitFor (FOLDED, 2));
+    stop = true;
+    logger.join ();
+    waitPast (2500);
+
+    int reported = 0;
+    for (const std::string& line : LogCapture::matching ("steady"))
+    {
+        size_t at = line.find ("repeated ");
+        reported += at == std::string::npos ? 1 : atoi (line.c_str () + at + strlen ("repeated "));
+    }
+    EXPECT_EQ (sent.load (), reported);
+    corvexThrottledLog_destroy (log);
 }
 
 TEST_F (ThrottledLogTest, ConcurrentLoggersLoseNoCount)
