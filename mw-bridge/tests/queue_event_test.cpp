@@ -9,6 +9,7 @@
 #include "corvexBridge.h"
 #include "queue.h"
 #include "subscription.h"
+#include "transport.h"
 
 namespace
 {
@@ -270,4 +271,78 @@ TEST_F (QueueTest, NullArgumentsAreRefused)
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_addSubscription (mQueueBridge, nullptr));
     EXPECT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_getEventCount (mQueueBridge, &count));
     EXPECT_EQ (0u, count);
+}
+
+namespace
+{
+/* A transport without a session: the counted suspension works on it while
+ * no vendor call is made. */
+struct FakeTransport
+{
+    FakeTransport (const char* name)
+    {
+        mTransport.mName = const_cast<char*> (name);
+        mTransport.mSuspendedQueuesLock = wlock_create ();
+    }
+    ~FakeTransport () { wlock_destroy (mTransport.mSuspendedQueuesLock); }
+
+    CorvexTransportBridge mTransport = {};
+};
+} // namespace
+
+TEST_F (QueueTest, SuspendedQueueHoldsExactlyTheTransportsRegisteredOnIt)
+{
+    FakeTransport first ("first");
+    FakeTransport second ("second");
+    CorvexSubscription onFirst = {};
+    CorvexSubscription onSecond = {};
+    onFirst.mTransportBridge = &first.mTransport;
+    onSecond.mTransportBridge = &second.mTransport;
+
+    mQueueBridge->mBridge->mSubscribeAsync = 1;
+    mQueueBridge->mBridge->mQueueMaxSize = 3; // resume mark 2
+    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription (mQueueBridge, &onFirst));
+
+    enqueue (3);
+    EXPECT_EQ (0, mQueueBridge->mIsSuspended) << "the event being enqueued does not count";
+    enqueue (1); // finds 3 queued
+    EXPECT_EQ (1, mQueueBridge->mIsSuspended);
+    EXPECT_EQ (1u, first.mTransport.mSuspendedQueues);
+
+    // A transport that joins the suspended queue is held at once.
+    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription (mQueueBridge, &onSecond));
+    EXPECT_EQ (1u, second.mTransport.mSuspendedQueues);
+    // ... and released as soon as its last subscription leaves, queue still full.
+    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription (mQueueBridge, &onSecond));
+    EXPECT_EQ (0u, second.mTransport.mSuspendedQueues);
+
+    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue)); // check at 4: 3 > 2
+    EXPECT_EQ (1, mQueueBridge->mIsSuspended);
+    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue)); // check at 3: 2 <= 2
+    EXPECT_EQ (0, mQueueBridge->mIsSuspended);
+    EXPECT_EQ (0u, first.mTransport.mSuspendedQueues);
+
+    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription (mQueueBridge, &onFirst));
+    mQueueBridge->mBridge->mSubscribeAsync = 0;
+}
+
+TEST_F (QueueTest, SuspendedQueueWithoutTransportsResumesWithoutCallingAny)
+{
+    FakeTransport only ("only");
+    CorvexSubscription subscription = {};
+    subscription.mTransportBridge = &only.mTransport;
+    mQueueBridge->mBridge->mSubscribeAsync = 1;
+    mQueueBridge->mBridge->mQueueMaxSize = 1; // resume mark 0
+    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription (mQueueBridge, &subscription));
+    enqueue (2);
+    ASSERT_EQ (1, mQueueBridge->mIsSuspended);
+    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription (mQueueBridge, &subscription));
+    EXPECT_EQ (0u, only.mTransport.mSuspendedQueues);
+    EXPECT_EQ (1, mQueueBridge->mIsSuspended);
+
+    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue)); // check at 2: 1 > 0
+    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue)); // check at 1: 0 <= 0
+    EXPECT_EQ (0, mQueueBridge->mIsSuspended);
+    EXPECT_EQ (0u, LogCapture::count ("transport with no suspended queues"));
+    mQueueBridge->mBridge->mSubscribeAsync = 0;
 }
