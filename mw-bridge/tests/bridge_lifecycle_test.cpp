@@ -224,3 +224,32 @@ TEST (BridgeEntryPoints, NullArgumentsAreRefused)
     EXPECT_STREQ ("corvex", corvexBridge_getName ());
     EXPECT_STREQ ("", corvexBridge_getVersion ()) << "empty until open";
 }
+
+TEST_F (BridgeTest, CloseAfterVendorInitialisationReleasesTheVendorLibrary)
+{
+    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty ("mama.corvex.transport.t1.allow_recover_gaps", "true"));
+    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty ("mama.transport.t1.disable_refresh", "true"));
+    corvexClientTest_setRecording (1);
+    corvexClientTest_clearCalls ();
+
+    for (int round = 0; round < 2; round++)
+    {
+        mamaTransport transport = nullptr;
+        ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_allocate (&transport));
+        ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_create (transport, "t1", mBridge));
+        ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_destroy (transport));
+    }
+    EXPECT_EQ (1u, corvexClientTest_callCount ("corvexClient_initialize")) << "initialised once";
+    EXPECT_EQ (1u, corvexClientTest_callCount ("_corvexClient_version_set"));
+
+    // The version registered at the first transport is the one open composed.
+    auto getVersion = loadedEntryPoint<const char* (*) (void)> ("corvexBridge_getVersion");
+    const corvexClient_versionInfo_t* vendor = nullptr;
+    ASSERT_EQ (CORVEXCLIENT_OK, corvexClient_version_get (&vendor));
+    EXPECT_STREQ (getVersion (), vendor->mVersion);
+
+    closeBridge ();
+    EXPECT_EQ (1u, corvexClientTest_callCount ("corvexClient_context_destroy"));
+    EXPECT_EQ (1u, corvexClientTest_callCount ("corvexClient_cleanup"));
+    EXPECT_EQ (0u, LogCapture::count ("Error "));
+}
