@@ -218,19 +218,6 @@ TEST_F (PublisherTest, VendorSubscriberReceivesTheSerialisedMessage)
                corvexClientTest_callCount ("corvexClient_msg_free"));
 }
 
-TEST_F (PublisherTest, WithoutPublisherInformationNoMapIsAttached)
-{
-    mama_setProperty ("mama.corvex.transport.send_publisher_info", "false");
-    start ();
-    VendorSubscriber subscriber (context (), "NYSE/IBM");
-    mamaPublisher    pub = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, publisher ("IBM", "NYSE", nullptr, &pub));
-    ASSERT_EQ (MAMA_STATUS_OK, mamaPublisher_send (pub, mMsg));
-    ASSERT_TRUE (subscriber.waitFor (1));
-    EXPECT_FALSE (subscriber.received ()[0].mHasMap);
-    EXPECT_EQ (0u, corvexClientTest_callCount ("corvexClient_msg_setUserPropertyMap"));
-}
-
 TEST_F (PublisherTest, RootTypeDecidesTheSubject)
 {
     start ();

@@ -190,16 +190,6 @@ TEST (TopicDecode, BoundedOutput)
     EXPECT_STREQ ("", buffer);
 }
 
-TEST (TopicDecode, RoundTripsEncodedNames)
-{
-    const char* names[] = {"NYSE.BRK.A", "FX.EUR/USD", "IDX.^DJI", "a\\b.c"};
-    for (const char* name : names)
-    {
-        BuildResult built = build (nullptr, nullptr, name, false);
-        EXPECT_EQ (name, decode (built.topic));
-    }
-}
-
 TEST (TopicInboxPattern, SecondLevelBecomesWildcard)
 {
     EXPECT_EQ ("a/*/c", secondLevel ("a/b/c"));
@@ -210,18 +200,4 @@ TEST (TopicInboxPattern, SecondLevelBecomesWildcard)
     EXPECT_EQ ("#P2P/*/client42/", secondLevel ("#P2P/v:node7/client42/"));
     /* An empty second level is left alone rather than grown past its buffer. */
     EXPECT_EQ ("a//b", secondLevel ("a//b"));
-}
-
-TEST (TopicEncode, CapacityAndEscapes)
-{
-    char buffer[16];
-    EXPECT_EQ (0u, corvexSubscription_encodeLevel ("abc", buffer, 0, 1));
-    EXPECT_EQ (3u, corvexSubscription_encodeLevel ("a.b", buffer, sizeof (buffer), 1));
-    EXPECT_EQ (0, memcmp ("a/b", buffer, 3));
-    EXPECT_EQ (3u, corvexSubscription_encodeLevel ("a.b", buffer, sizeof (buffer), 0));
-    EXPECT_EQ (0, memcmp ("a.b", buffer, 3));
-    /* The escape pair does not fit in one byte. */
-    EXPECT_EQ (1u, corvexSubscription_encodeLevel ("a^", buffer, 2, 1));
-    EXPECT_EQ (3u, corvexSubscription_encodeLevel ("a^", buffer, 3, 1));
-    EXPECT_EQ (0, memcmp ("a\\^", buffer, 3));
 }

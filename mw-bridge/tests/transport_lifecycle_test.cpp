@@ -300,16 +300,6 @@ TEST_F (TransportTest, FailedDiscardSubscriptionFailsTheCreation)
     EXPECT_EQ (0u, linkedTransports ());
 }
 
-TEST_F (TransportTest, DestroyChecksItsArguments)
-{
-    auto destroyBridge = bridgeFunction<mama_status (*) (CorvexTransportBridge*)> ("corvexBridgeMamaTransport_destroy");
-    ASSERT_NE (nullptr, destroyBridge);
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, destroyBridge (nullptr));
-    CorvexTransportBridge unnamed;
-    memset (&unnamed, 0, sizeof (unnamed));
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, destroyBridge (&unnamed));
-}
-
 TEST_F (TransportTest, DestroyGoesOnAfterAFailingStep)
 {
     mamaTransport transport = nullptr;
@@ -378,22 +368,7 @@ TEST_F (TransportTest, TenThousandCreationsReuseOneNode)
     EXPECT_LE (list->mPool.mKeptCount, 1u);
 }
 
-TEST_F (TransportTest, NativeTransportIsTheBridgeObject)
-{
-    auto getNative = bridgeFunction<mama_status (*) (CorvexTransportBridge*, void**)> (
-        "corvexBridgeMamaTransport_getNativeTransport");
-    ASSERT_NE (nullptr, getNative);
-    mamaTransport transport = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, create ("t1", &transport));
-    CorvexTransportBridge* bridgeTransport = corvexTransport (transport);
-    void*                  native          = nullptr;
-    EXPECT_EQ (MAMA_STATUS_OK, getNative (bridgeTransport, &native));
-    EXPECT_EQ (bridgeTransport, native);
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, getNative (nullptr, &native));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, getNative (bridgeTransport, nullptr));
-}
-
-TEST_F (TransportTest, CreateChecksItsArguments)
+TEST_F (TransportTest, CreateAndDestroyCheckTheirArguments)
 {
     auto createBridge = bridgeFunction<mama_status (*) (CorvexTransportBridge**, const char*, mamaTransport)> (
         "corvexBridgeMamaTransport_create");
@@ -408,6 +383,13 @@ TEST_F (TransportTest, CreateChecksItsArguments)
     EXPECT_EQ (1u, LogCapture::count ("Called with empty transport name"));
     EXPECT_EQ (nullptr, result);
     mamaTransport_deallocate (parent);
+
+    auto destroyBridge = bridgeFunction<mama_status (*) (CorvexTransportBridge*)> ("corvexBridgeMamaTransport_destroy");
+    ASSERT_NE (nullptr, destroyBridge);
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG, destroyBridge (nullptr));
+    CorvexTransportBridge unnamed;
+    memset (&unnamed, 0, sizeof (unnamed));
+    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, destroyBridge (&unnamed));
 }
 
 TEST_F (TransportTest, ConnectionFeaturesAreRefused)
