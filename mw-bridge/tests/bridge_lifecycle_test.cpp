@@ -212,19 +212,6 @@ TEST_F (BridgeTest, CloseWithoutVendorInitialisationLeavesTheVendorLibraryAlone)
     EXPECT_EQ (0u, LogCapture::count ("Could not destroy"));
 }
 
-TEST (BridgeEntryPoints, NullArgumentsAreRefused)
-{
-    LogCapture::start (MAMA_LOG_LEVEL_FINEST);
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_init (nullptr));
-    EXPECT_EQ (1u, LogCapture::count ("Invalid input argument, impl=NULL."));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_open (nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_close (nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_start (nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_stop (nullptr));
-    EXPECT_STREQ ("corvex", corvexBridge_getName ());
-    EXPECT_STREQ ("", corvexBridge_getVersion ()) << "empty until open";
-}
-
 TEST_F (BridgeTest, CloseAfterVendorInitialisationReleasesTheVendorLibrary)
 {
     ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty ("mama.corvex.transport.t1.allow_recover_gaps", "true"));

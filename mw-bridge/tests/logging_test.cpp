@@ -186,19 +186,6 @@ TEST (VendorLogCallback, MapsLevelsAndMarksCategories)
     corvexBridge_logCallback (nullptr, nullptr);
 }
 
-TEST (LogLevels, MapBothWaysWithClampedEnds)
-{
-    const int toKlix[] = {0, 2, 3, 5, 5, 6, 6, 7, 7};
-    const int toMama[] = {0, 7, 1, 2, 3, 3, 5, 7, 7};
-    for (int level = 0; level <= 8; level++)
-    {
-        EXPECT_EQ (toKlix[level], corvexBridge_mamaToKlixLogLevel (level)) << level;
-        EXPECT_EQ (toMama[level], corvexBridge_klixToMamaLogLevel (level)) << level;
-    }
-    EXPECT_EQ (0, corvexBridge_mamaToKlixLogLevel (-3));
-    EXPECT_EQ (0, corvexBridge_klixToMamaLogLevel (-3));
-}
-
 TEST (VendorErrorReport, LongFormCarriesTheVendorDetailsShortFormOnlyTheCode)
 {
     LogCapture::start (MAMA_LOG_LEVEL_FINEST);
@@ -223,19 +210,4 @@ TEST (VendorErrorReport, LongFormCarriesTheVendorDetailsShortFormOnlyTheCode)
                                 corvexClient_returnCodeToString (CORVEXCLIENT_NOT_FOUND) + "'";
     EXPECT_EQ (lines[1].size () - expectedShort.size (), lines[1].find (expectedShort)) << lines[1];
     EXPECT_EQ (0u, lines[1].find ("Warn CORVEX-MW-Bridge: (loggingTest:")) << lines[1];
-}
-
-TEST (Formatting, BoundedAndHeapFormattingReportTheWholeLength)
-{
-    char buffer[5];
-    EXPECT_EQ (8, corvexLog_formatBuffer (buffer, sizeof (buffer), "%s", "abcdefgh"));
-    EXPECT_STREQ ("abcd", buffer);
-    EXPECT_EQ (3, corvexLog_formatBuffer (nullptr, 0, "%d", 123));
-    EXPECT_EQ (-1, corvexLog_formatBuffer (nullptr, 4, "%d", 123));
-
-    char* text = nullptr;
-    EXPECT_EQ (4, corvexLog_formatHeap (&text, "%d-%s", 42, "x"));
-    EXPECT_STREQ ("42-x", text);
-    free (text);
-    EXPECT_EQ (-1, corvexLog_formatHeap (nullptr, "%d", 1));
 }

@@ -99,27 +99,6 @@ TEST_F (PropertyListTest, LoadTakesOnlyKeysDirectlyUnderTheCaseSensitivePrefix)
     EXPECT_EQ (nullptr, transport);
 }
 
-TEST_F (PropertyListTest, BadArgumentsFailWithoutSideEffects)
-{
-    EXPECT_EQ (nullptr, corvexProperties_allocate (nullptr));
-    EXPECT_EQ (1u, LogCapture::count ("corvexProperties_allocate: NULL prefix"));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexProperties_create (nullptr, PREFIX));
-
-    mList = corvexProperties_allocate (PREFIX);
-    ASSERT_NE (nullptr, mList);
-    EXPECT_FALSE (corvexProperties_append (nullptr, "a", "b"));
-    EXPECT_FALSE (corvexProperties_append (mList, nullptr, "b"));
-    EXPECT_FALSE (corvexProperties_append (mList, "a", nullptr));
-    EXPECT_EQ (0u, mList->mCount);
-    expectTerminated ();
-
-    EXPECT_EQ (nullptr, corvexProperties_getCorvexClientProps (nullptr));
-    CorvexProperties* none = nullptr;
-    corvexProperties_destroy (&none);
-    corvexProperties_destroy (nullptr);
-    EXPECT_EQ (2u, LogCapture::count ("NULL pointer (corvexProps_p:"));
-}
-
 TEST_F (PropertyListTest, LoadBeforeTheHostHasPropertiesIsNotInitialised)
 {
     EXPECT_EQ (MAMA_STATUS_NOT_INITIALISED, corvexProperties_create (&mList, PREFIX));

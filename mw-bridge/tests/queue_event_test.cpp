@@ -74,12 +74,6 @@ protected:
 };
 } // namespace
 
-TEST_F (QueueTest, NativeHandleIsTheBridgeQueueOfItsParent)
-{
-    ASSERT_NE (nullptr, mQueueBridge);
-    EXPECT_EQ (mQueue, mQueueBridge->mParent);
-}
-
 TEST_F (QueueTest, WatermarksReportHighOnceThenLowOnlyAtTheExactMark)
 {
     WatermarkLog log;
@@ -252,25 +246,6 @@ TEST_F (QueueTest, IdleDispatchLoopNoticesAStopWithinItsWakeInterval)
     auto took = std::chrono::steady_clock::now () - started;
     EXPECT_GE (took, std::chrono::milliseconds (400));
     EXPECT_LT (took, std::chrono::milliseconds (1000));
-}
-
-TEST_F (QueueTest, NullArgumentsAreRefused)
-{
-    size_t count = 0;
-    void* handle = nullptr;
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_create (nullptr, mQueue));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_destroy (nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_dispatch (nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_timedDispatch (nullptr, 1));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_dispatchEvent (nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_enqueueEvent (mQueueBridge, nullptr, nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_getEventCount (mQueueBridge, nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_getNativeHandle (nullptr, &handle));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_stopDispatch (nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_setEnqueueCallback (mQueueBridge, nullptr, nullptr));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_addSubscription (mQueueBridge, nullptr));
-    EXPECT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_getEventCount (mQueueBridge, &count));
-    EXPECT_EQ (0u, count);
 }
 
 namespace
