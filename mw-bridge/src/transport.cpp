@@ -568,13 +568,20 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create (CorvexTransportBridg
         CORVEX_LOG (CORVEX_LOG_ERROR, "Could not get bridge from passed in MAMA Transport");
         return MAMA_STATUS_PLATFORM;
     }
-    CorvexBridge* bridge = NULL;
-    mama_status   status = corvexBridge_getBridge (impl, &bridge);
+    void*       closure = NULL;
+    mama_status status  = mamaBridgeImpl_getClosure (impl, &closure);
     if (MAMA_STATUS_OK != status)
     {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not get Corvex bridge object: %s", mamaStatus_stringForStatus (status));
         return status;
     }
-    status = corvexBridge_initKlix (bridge);
+    if (NULL == closure)
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not get corvex bridge. Closure object is NULL.");
+        return MAMA_STATUS_PLATFORM;
+    }
+    CorvexBridge* bridge = static_cast<CorvexBridge*> (closure);
+    status               = corvexBridge_initKlix (bridge);
     if (MAMA_STATUS_OK != status)
     {
         CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to initialize KLIX before creating transport '%s': %s", name,
