@@ -71,9 +71,9 @@ corvexClient_returnCode_t checkSession (corvexClient_session_t session)
 corvexClient_returnCode_t configure (corvexClientSession* session)
 {
     const CorvexPropertyList& list = session->mProperties;
-    const char* spec = corvexProperties_get (list, CORVEXCLIENT_SESSION_PROP_ROUTER);
-    session->mRouterSpec = spec ? spec : "";
-    corvexClient_returnCode_t code = corvexRouter_nameOf (spec, &session->mRouterName);
+    const char* selector = corvexProperties_get (list, CORVEXCLIENT_SESSION_PROP_ROUTER);
+    session->mRouterSelector = selector ? selector : "";
+    corvexClient_returnCode_t code = corvexRouter_nameOf (selector, &session->mRouterName);
     if (code != CORVEXCLIENT_OK)
         return code;
 
@@ -151,7 +151,7 @@ corvexClient_returnCode_t corvexSession_connectLocked (corvexClientSession* sess
 {
     if (!session->mRouter)
     {
-        corvexClient_returnCode_t code = corvexRouter_open (session->mRouterSpec.c_str (), &session->mRouter);
+        corvexClient_returnCode_t code = corvexRouter_open (session->mRouterSelector.c_str (), &session->mRouter);
         if (code != CORVEXCLIENT_OK)
             return code;
     }

@@ -35,7 +35,7 @@ struct corvexClientSession
     std::atomic<corvexClient_session_topicDispatchDestroyCb> mDispatchDestroyCallback;
 
     /* Fixed at creation. */
-    std::string mRouterSpec;
+    std::string mRouterSelector;
     std::string mRouterName;
     std::string mClientName;
     std::string mUserName;

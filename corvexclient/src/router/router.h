@@ -77,10 +77,10 @@ struct CorvexRouter
 
 /* The router named by a "SESSION_ROUTER" value (NULL for the default),
  * created on first use; fails with UNSUPPORTED_ROUTER. */
-corvexClient_returnCode_t corvexRouter_open (const char* spec, CorvexRouter** router);
+corvexClient_returnCode_t corvexRouter_open (const char* selector, CorvexRouter** router);
 
 /* The router name a "SESSION_ROUTER" value designates, without opening it. */
-corvexClient_returnCode_t corvexRouter_nameOf (const char* spec, std::string* name);
+corvexClient_returnCode_t corvexRouter_nameOf (const char* selector, std::string* name);
 
 /* Destroys every router (library cleanup, after all sessions are gone). */
 void corvexRouter_destroyAll ();

@@ -14,9 +14,9 @@ std::mutex                           gLock;
 std::map<std::string, CorvexRouter*> gRouters;
 }
 
-corvexClient_returnCode_t corvexRouter_nameOf (const char* spec, std::string* name)
+corvexClient_returnCode_t corvexRouter_nameOf (const char* selector, std::string* name)
 {
-    const std::string text = spec ? spec : "";
+    const std::string text = selector ? selector : "";
     if (text.empty () || text == kEmbedded)
     {
         *name = kEmbedded;
@@ -42,10 +42,10 @@ CorvexEmbeddedRouter* corvexRouter_findEmbedded (const std::string& name)
     return static_cast<CorvexEmbeddedRouter*> (slot);
 }
 
-corvexClient_returnCode_t corvexRouter_open (const char* spec, CorvexRouter** router)
+corvexClient_returnCode_t corvexRouter_open (const char* selector, CorvexRouter** router)
 {
     std::string               name;
-    corvexClient_returnCode_t code = corvexRouter_nameOf (spec, &name);
+    corvexClient_returnCode_t code = corvexRouter_nameOf (selector, &name);
     if (code != CORVEXCLIENT_OK)
         return code;
     *router = corvexRouter_findEmbedded (name);
