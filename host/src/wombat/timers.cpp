@@ -87,7 +87,10 @@ void* dispatchTimers (void* arg)
         const auto next = heap.mArmed.begin ();
         if (next->first > Clock::now ())
         {
-            heap.mWake.wait_until (lock, next->first);
+            // A copy: the wait releases the lock, and a reset or destroy from
+            // another thread may erase the node the deadline lives in.
+            const Clock::time_point due = next->first;
+            heap.mWake.wait_until (lock, due);
             continue;
         }
         // Disarmed before the call: the callback may re-arm or free it, and
