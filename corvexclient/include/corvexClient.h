@@ -466,7 +466,7 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_container_closeMapStream
 #define CORVEXCLIENT_SESSION_PROP_REPLY_TO_DEFAULT_DEST   "SESSION_REPLY_TO_DEFAULT_DEST"
 
 #define CORVEXCLIENT_P2P_TOPIC_PREFIX "#P2P/"
-#define CORVEXCLIENT_MAX_TOPIC_LEN    250
+#define CORVEXCLIENT_MAX_TOPIC_LEN    512 /* characters, terminator excluded */
 
 /* Session events (the mEvent of the event record). */
 typedef int32_t corvexClient_session_event_t;
