@@ -13,42 +13,42 @@ namespace
 pthread_key_t gKey;
 bool gKeyValid = false;
 
-void freeBlock (void* block)
+void freeBlock(void* block)
 {
-    free (block);
+    free(block);
 }
 
 /* The thread-exit notification: pthread runs the key's destructor for every
  * thread that still holds a block. */
-void releaseCallingThreadBlock (void)
+void releaseCallingThreadBlock(void)
 {
-    void* block = pthread_getspecific (gKey);
+    void* block = pthread_getspecific(gKey);
     if (block != NULL)
     {
-        pthread_setspecific (gKey, NULL);
-        freeBlock (block);
+        pthread_setspecific(gKey, NULL);
+        freeBlock(block);
     }
 }
 
-__attribute__ ((constructor)) void onLibraryLoad (void)
+__attribute__((constructor)) void onLibraryLoad(void)
 {
-    corvexBridgeTls_onProcessOrThreadEvent (CORVEX_TLS_PROCESS_ATTACH);
+    corvexBridgeTls_onProcessOrThreadEvent(CORVEX_TLS_PROCESS_ATTACH);
 }
 
 /* Deleting the key at unload also keeps pthread from calling a destructor
  * that is no longer mapped when a thread ends later. */
-__attribute__ ((destructor)) void onLibraryUnload (void)
+__attribute__((destructor)) void onLibraryUnload(void)
 {
-    corvexBridgeTls_onProcessOrThreadEvent (CORVEX_TLS_PROCESS_DETACH);
+    corvexBridgeTls_onProcessOrThreadEvent(CORVEX_TLS_PROCESS_DETACH);
 }
 } // namespace
 
-void corvexBridgeTls_onProcessOrThreadEvent (int reason)
+void corvexBridgeTls_onProcessOrThreadEvent(int reason)
 {
     switch (reason)
     {
     case CORVEX_TLS_PROCESS_ATTACH:
-        if (!gKeyValid && pthread_key_create (&gKey, freeBlock) == 0)
+        if (!gKeyValid && pthread_key_create(&gKey, freeBlock) == 0)
         {
             gKeyValid = true;
         }
@@ -57,10 +57,10 @@ void corvexBridgeTls_onProcessOrThreadEvent (int reason)
     case CORVEX_TLS_PROCESS_DETACH:
         if (gKeyValid)
         {
-            releaseCallingThreadBlock ();
+            releaseCallingThreadBlock();
             if (reason == CORVEX_TLS_PROCESS_DETACH)
             {
-                pthread_key_delete (gKey);
+                pthread_key_delete(gKey);
                 gKeyValid = false;
             }
         }
@@ -70,32 +70,32 @@ void corvexBridgeTls_onProcessOrThreadEvent (int reason)
     }
 }
 
-CorvexThreadStorage* corvexBridgeTls_get (void)
+CorvexThreadStorage* corvexBridgeTls_get(void)
 {
     if (!gKeyValid)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Invalid TLS key/index=%d", -1);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Invalid TLS key/index=%d", -1);
         return NULL;
     }
 
-    CorvexThreadStorage* block = (CorvexThreadStorage*)pthread_getspecific (gKey);
+    CorvexThreadStorage* block = (CorvexThreadStorage*)pthread_getspecific(gKey);
     if (block != NULL)
     {
         return block;
     }
 
     void* memory = NULL;
-    if (posix_memalign (&memory, 16, sizeof (CorvexThreadStorage)) != 0)
+    if (posix_memalign(&memory, 16, sizeof(CorvexThreadStorage)) != 0)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not allocate %d bytes for thread storage",
-                    (int)sizeof (CorvexThreadStorage));
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Could not allocate %d bytes for thread storage",
+                   (int)sizeof(CorvexThreadStorage));
         return NULL;
     }
-    memset (memory, 0, sizeof (CorvexThreadStorage));
-    if (pthread_setspecific (gKey, memory) != 0)
+    memset(memory, 0, sizeof(CorvexThreadStorage));
+    if (pthread_setspecific(gKey, memory) != 0)
     {
-        free (memory);
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not set thread local storage");
+        free(memory);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Could not set thread local storage");
         return NULL;
     }
     return (CorvexThreadStorage*)memory;

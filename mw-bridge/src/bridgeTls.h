@@ -14,14 +14,14 @@ enum
 {
     CORVEX_TLS_PROCESS_DETACH = 0,
     CORVEX_TLS_PROCESS_ATTACH = 1,
-    CORVEX_TLS_THREAD_ATTACH  = 2,
-    CORVEX_TLS_THREAD_DETACH  = 3
+    CORVEX_TLS_THREAD_ATTACH = 2,
+    CORVEX_TLS_THREAD_DETACH = 3
 };
 
 /* The calling thread's block, zero at creation and freed when the thread
  * ends; NULL on failure. */
-CorvexThreadStorage* corvexBridgeTls_get (void);
+CorvexThreadStorage* corvexBridgeTls_get(void);
 /* Library load/unload and thread start/end notifications. */
-void corvexBridgeTls_onProcessOrThreadEvent (int reason);
+void corvexBridgeTls_onProcessOrThreadEvent(int reason);
 
 #endif /* CORVEX_BRIDGE_BRIDGETLS_H */

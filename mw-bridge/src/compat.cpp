@@ -14,59 +14,59 @@
 namespace
 {
 /* Terminates at the last character and lower-cases in place. */
-void finishName (char* buffer, size_t size)
+void finishName(char* buffer, size_t size)
 {
     buffer[size - 1] = '\0';
     for (char* c = buffer; *c != '\0'; c++)
     {
-        *c = (char)tolower ((unsigned char)*c);
+        *c = (char)tolower((unsigned char)*c);
     }
 }
 
-bool queryUserName (char* buffer, size_t size)
+bool queryUserName(char* buffer, size_t size)
 {
-    long suggested = sysconf (_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> scratch (suggested > 0 ? (size_t)suggested : 16384);
+    long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> scratch(suggested > 0 ? (size_t)suggested : 16384);
     struct passwd entry;
     struct passwd* found = NULL;
-    if (getpwuid_r (geteuid (), &entry, scratch.data (), scratch.size (), &found) != 0 || found == NULL ||
-        found->pw_name == NULL)
+    if (getpwuid_r(geteuid(), &entry, scratch.data(), scratch.size(), &found) != 0 ||
+        found == NULL || found->pw_name == NULL)
     {
         return false;
     }
-    strncpy (buffer, found->pw_name, size);
+    strncpy(buffer, found->pw_name, size);
     return true;
 }
 } // namespace
 
-int corvexCompat_getComputerName (char* buffer, size_t size)
+int corvexCompat_getComputerName(char* buffer, size_t size)
 {
     if (buffer == NULL || size == 0)
     {
         return -1;
     }
-    bool ok = gethostname (buffer, size) == 0;
+    bool ok = gethostname(buffer, size) == 0;
     if (!ok)
     {
         buffer[0] = '\0';
-        CORVEX_LOG (CORVEX_LOG_WARN, "Could not get computer name.");
+        CORVEX_LOG(CORVEX_LOG_WARN, "Could not get computer name.");
     }
-    finishName (buffer, size);
+    finishName(buffer, size);
     return ok ? 0 : -1;
 }
 
-int corvexCompat_getUserName (char* buffer, size_t size)
+int corvexCompat_getUserName(char* buffer, size_t size)
 {
     if (buffer == NULL || size == 0)
     {
         return -1;
     }
-    bool ok = queryUserName (buffer, size);
+    bool ok = queryUserName(buffer, size);
     if (!ok)
     {
         buffer[0] = '\0';
-        CORVEX_LOG (CORVEX_LOG_WARN, "Could not get user name.");
+        CORVEX_LOG(CORVEX_LOG_WARN, "Could not get user name.");
     }
-    finishName (buffer, size);
+    finishName(buffer, size);
     return ok ? 0 : -1;
 }

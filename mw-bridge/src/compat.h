@@ -5,7 +5,7 @@
 #include <stddef.h>
 
 /* 0 on success, -1 on failure; the buffer is always terminated when size > 0. */
-int corvexCompat_getComputerName (char* buffer, size_t size);
-int corvexCompat_getUserName (char* buffer, size_t size);
+int corvexCompat_getComputerName(char* buffer, size_t size);
+int corvexCompat_getUserName(char* buffer, size_t size);
 
 #endif /* CORVEX_BRIDGE_COMPAT_H */

@@ -12,7 +12,7 @@
 #include "corvexClient.h"
 
 /* Marks a function the host looks up by name; everything else stays hidden. */
-#define CORVEX_EXPORT extern "C" __attribute__ ((visibility ("default")))
+#define CORVEX_EXPORT extern "C" __attribute__((visibility("default")))
 
 #define CORVEX_BRIDGE_NAME "corvex"
 #define CORVEX_PROPERTY_PREFIX "mama.corvex.transport."
@@ -25,47 +25,48 @@ struct CorvexTransportList;
 /* One per loaded bridge; the host bridge's closure. */
 struct CorvexBridge
 {
-    CorvexTransportList*    mTransportList;
-    wLock                   mTransportListLock;
-    wLock                   mKlixInitLock;
-    uint8_t                 mKlixInitialized;
+    CorvexTransportList* mTransportList;
+    wLock mTransportListLock;
+    wLock mKlixInitLock;
+    uint8_t mKlixInitialized;
     corvexClient_context_pt mContext;
-    uint64_t                mQueueMaxSize;
+    uint64_t mQueueMaxSize;
     /* Zero until the one-time vendor initialisation: flow control and
      * asynchronous subscribing only start once the vendor library runs. */
-    uint8_t                 mSubscribeAsync;
+    uint8_t mSubscribeAsync;
 };
 
 /* The CorvexBridge behind a host bridge, logging why when there is none:
  * the closure lookup's failing status, or 2 for a missing closure. */
-mama_status corvexBridge_getBridge (mamaBridge impl, CorvexBridge** result);
+mama_status corvexBridge_getBridge(mamaBridge impl, CorvexBridge** result);
 
 /* The process-wide timer heap that open creates (NULL before open / after close). */
-timerHeap corvexBridge_getTimerHeap (void);
+timerHeap corvexBridge_getTimerHeap(void);
 
 /* Milliseconds close waits for the default queue to drain; always positive. */
-int corvexBridge_getDefaultQueueTimeout (void);
+int corvexBridge_getDefaultQueueTimeout(void);
 
 /* Composes the bridge version string into `buffer`; with `registerWithVendor`
  * the string also replaces the vendor library's own version record. */
-mama_status corvexBridge_registerVersion (char* buffer, size_t size, int registerWithVendor);
+mama_status corvexBridge_registerVersion(char* buffer, size_t size, int registerWithVendor);
 
 /* One-time vendor initialisation, run by the first transport creation. */
-mama_status corvexBridge_initKlix (CorvexBridge* bridge);
+mama_status corvexBridge_initKlix(CorvexBridge* bridge);
 
 /* Platform hooks; nothing to do on this platform. */
-int corvexBridge_osInit (void);
-int corvexBridge_osCleanup (void);
+int corvexBridge_osInit(void);
+int corvexBridge_osCleanup(void);
 
-extern "C" {
-mama_status corvexBridge_init (mamaBridge impl);
-mama_status corvexBridge_open (mamaBridge impl);
-mama_status corvexBridge_close (mamaBridge impl);
-mama_status corvexBridge_start (mamaQueue defaultEventQueue);
-mama_status corvexBridge_stop (mamaQueue defaultEventQueue);
-const char* corvexBridge_getName (void);
-const char* corvexBridge_getVersion (void);
-mama_status corvexBridge_getDefaultPayloadId (char*** names, char** ids);
+extern "C"
+{
+    mama_status corvexBridge_init(mamaBridge impl);
+    mama_status corvexBridge_open(mamaBridge impl);
+    mama_status corvexBridge_close(mamaBridge impl);
+    mama_status corvexBridge_start(mamaQueue defaultEventQueue);
+    mama_status corvexBridge_stop(mamaQueue defaultEventQueue);
+    const char* corvexBridge_getName(void);
+    const char* corvexBridge_getVersion(void);
+    mama_status corvexBridge_getDefaultPayloadId(char*** names, char** ids);
 }
 
 #endif /* CORVEX_BRIDGE_CORVEXBRIDGE_H */

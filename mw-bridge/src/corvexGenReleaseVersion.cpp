@@ -21,28 +21,29 @@ char gVersion[FIELD_SIZE];
 char gDateTime[FIELD_SIZE];
 char gVariant[FIELD_SIZE];
 corvexClient_versionInfo_t gRecord = {gVersion, gDateTime, gVariant};
-bool buildRecord (void)
+bool buildRecord(void)
 {
-    corvexLog_formatBuffer (gVersion, FIELD_SIZE, "%d.%d%s.%d%s.%d", VERSION_MAJOR, VERSION_MINOR, "",
-                            VERSION_MAINTENANCE, "", VERSION_BUILD);
-    corvexLog_formatBuffer (gDateTime, FIELD_SIZE, "%s %s", BUILD_DATE, BUILD_TIME);
-    corvexLog_formatBuffer (gVariant, FIELD_SIZE, "%s", BUILD_VARIANT);
-    CORVEX_LOG (CORVEX_LOG_FINE, "Corvex OpenMAMA Middleware Bridge version '%s', variant '%s', date/time '%s'",
-                gVersion, gVariant, gDateTime);
+    corvexLog_formatBuffer(gVersion, FIELD_SIZE, "%d.%d%s.%d%s.%d", VERSION_MAJOR, VERSION_MINOR,
+                           "", VERSION_MAINTENANCE, "", VERSION_BUILD);
+    corvexLog_formatBuffer(gDateTime, FIELD_SIZE, "%s %s", BUILD_DATE, BUILD_TIME);
+    corvexLog_formatBuffer(gVariant, FIELD_SIZE, "%s", BUILD_VARIANT);
+    CORVEX_LOG(CORVEX_LOG_FINE,
+               "Corvex OpenMAMA Middleware Bridge version '%s', variant '%s', date/time '%s'",
+               gVersion, gVariant, gDateTime);
     return true;
 }
 } // namespace
 
-mama_status corvexOpenmama_version_get (const corvexClient_versionInfo_t** record)
+mama_status corvexOpenmama_version_get(const corvexClient_versionInfo_t** record)
 {
     if (record == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_WARN, "Null version info pointer in corvexClient_version_get");
+        CORVEX_LOG(CORVEX_LOG_WARN, "Null version info pointer in corvexClient_version_get");
         return MAMA_STATUS_NULL_ARG;
     }
-    CORVEX_LOG (CORVEX_LOG_FINE, "corvexClient_version_get called");
+    CORVEX_LOG(CORVEX_LOG_FINE, "corvexClient_version_get called");
     /* Once per process, and safe when several threads ask at once. */
-    static const bool built = buildRecord ();
+    static const bool built = buildRecord();
     (void)built;
     *record = &gRecord;
     return MAMA_STATUS_OK;

@@ -11,6 +11,6 @@
 
 /* The bridge's record (version, date and time, variant), built once per
  * process on first use. 5 for a NULL pointer. */
-mama_status corvexOpenmama_version_get (const corvexClient_versionInfo_t** record);
+mama_status corvexOpenmama_version_get(const corvexClient_versionInfo_t** record);
 
 #endif /* CORVEX_BRIDGE_CORVEXGENRELEASEVERSION_H */

@@ -7,10 +7,9 @@
 /* Inboxes are not offered yet: the entry points check their arguments and
  * refuse. */
 
-CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex (void** bridge, mamaTransport tport, int,
-                                                              mamaQueue queue, mamaInboxMsgCallback msgCB,
-                                                              mamaInboxErrorCallback,
-                                                              mamaInboxDestroyCallback, void*, mamaInbox parent)
+CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex(
+    void** bridge, mamaTransport tport, int, mamaQueue queue, mamaInboxMsgCallback msgCB,
+    mamaInboxErrorCallback, mamaInboxDestroyCallback, void*, mamaInbox parent)
 {
     if (bridge == NULL || tport == NULL || queue == NULL || msgCB == NULL || parent == NULL)
     {
@@ -19,17 +18,17 @@ CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex (void** bridge, ma
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaInbox_create (void** bridge, mamaTransport tport, mamaQueue queue,
-                                                       mamaInboxMsgCallback msgCB,
+CORVEX_EXPORT mama_status corvexBridgeMamaInbox_create(void** bridge, mamaTransport tport,
+                                                       mamaQueue queue, mamaInboxMsgCallback msgCB,
                                                        mamaInboxErrorCallback errorCB,
-                                                       mamaInboxDestroyCallback onInboxDestroyed, void* closure,
-                                                       mamaInbox parent)
+                                                       mamaInboxDestroyCallback onInboxDestroyed,
+                                                       void* closure, mamaInbox parent)
 {
-    return corvexBridgeMamaInbox_createByIndex (bridge, tport, 0, queue, msgCB, errorCB, onInboxDestroyed,
-                                               closure, parent);
+    return corvexBridgeMamaInbox_createByIndex(bridge, tport, 0, queue, msgCB, errorCB,
+                                               onInboxDestroyed, closure, parent);
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaInbox_destroy (void* inbox)
+CORVEX_EXPORT mama_status corvexBridgeMamaInbox_destroy(void* inbox)
 {
     if (inbox == NULL)
     {

@@ -14,29 +14,29 @@ namespace
 const uint32_t THROTTLE_WINDOW_MS = 1000;
 
 /* Long form only when the vendor keeps details for the code. */
-bool hasErrorDetails (int32_t returnCode)
+bool hasErrorDetails(int32_t returnCode)
 {
     return returnCode == CORVEXCLIENT_FAIL || returnCode == CORVEXCLIENT_NOT_READY;
 }
 
-int formatV (char** result, const char* format, va_list args)
+int formatV(char** result, const char* format, va_list args)
 {
     va_list measure;
-    va_copy (measure, args);
-    int length = vsnprintf (NULL, 0, format, measure);
-    va_end (measure);
+    va_copy(measure, args);
+    int length = vsnprintf(NULL, 0, format, measure);
+    va_end(measure);
     if (length < 0)
     {
         return -1;
     }
-    char* text = (char*)malloc ((size_t)length + 1);
+    char* text = (char*)malloc((size_t)length + 1);
     if (text == NULL)
     {
         return -1;
     }
-    if (vsnprintf (text, (size_t)length + 1, format, args) < 0)
+    if (vsnprintf(text, (size_t)length + 1, format, args) < 0)
     {
-        free (text);
+        free(text);
         return -1;
     }
     *result = text;
@@ -44,49 +44,53 @@ int formatV (char** result, const char* format, va_list args)
 }
 } // namespace
 
-int corvexLog_isEnabled (int level)
+int corvexLog_isEnabled(int level)
 {
-    MamaLogLevel current = mama_getLogLevel ();
+    MamaLogLevel current = mama_getLogLevel();
     return current != MAMA_LOG_LEVEL_OFF && (int)current >= level;
 }
 
-void corvexLog_vendorError (int level, const char* module, int line, int32_t returnCode, const char* text)
+void corvexLog_vendorError(int level, const char* module, int line, int32_t returnCode,
+                           const char* text)
 {
-    if (!corvexLog_isEnabled (level))
+    if (!corvexLog_isEnabled(level))
     {
         return;
     }
-    const char* levelName = mama_logLevelToString ((MamaLogLevel)level);
-    const char* codeText = corvexClient_returnCodeToString (returnCode);
-    const corvexClient_errorInfo_t* info = hasErrorDetails (returnCode) ? corvexClient_getLastErrorInfo () : NULL;
+    const char* levelName = mama_logLevelToString((MamaLogLevel)level);
+    const char* codeText = corvexClient_returnCodeToString(returnCode);
+    const corvexClient_errorInfo_t* info =
+        hasErrorDetails(returnCode) ? corvexClient_getLastErrorInfo() : NULL;
     if (info != NULL)
     {
-        mama_log ((MamaLogLevel)level,
-                  "%s CORVEX-MW-Bridge: (%s:%d): %s - ReturnCode='%s', SubCode='%s', ResponseCode=%d, Info='%s'",
-                  levelName, module, line, text, codeText, corvexClient_subCodeToString (info->mSubCode),
-                  (int)info->mResponseCode, info->mErrorText);
+        mama_log((MamaLogLevel)level,
+                 "%s CORVEX-MW-Bridge: (%s:%d): %s - ReturnCode='%s', SubCode='%s', "
+                 "ResponseCode=%d, Info='%s'",
+                 levelName, module, line, text, codeText,
+                 corvexClient_subCodeToString(info->mSubCode), (int)info->mResponseCode,
+                 info->mErrorText);
     }
     else
     {
-        mama_log ((MamaLogLevel)level, "%s CORVEX-MW-Bridge: (%s:%d): %s - ReturnCode='%s'", levelName, module,
-                  line, text, codeText);
+        mama_log((MamaLogLevel)level, "%s CORVEX-MW-Bridge: (%s:%d): %s - ReturnCode='%s'",
+                 levelName, module, line, text, codeText);
     }
 }
 
-int corvexLog_formatBuffer (char* buffer, size_t size, const char* format, ...)
+int corvexLog_formatBuffer(char* buffer, size_t size, const char* format, ...)
 {
     if (format == NULL || (buffer == NULL && size > 0))
     {
         return -1;
     }
     va_list args;
-    va_start (args, format);
-    int length = vsnprintf (buffer, size, format, args);
-    va_end (args);
+    va_start(args, format);
+    int length = vsnprintf(buffer, size, format, args);
+    va_end(args);
     return length < 0 ? -1 : length;
 }
 
-int corvexLog_formatHeap (char** result, const char* format, ...)
+int corvexLog_formatHeap(char** result, const char* format, ...)
 {
     if (result == NULL)
     {
@@ -98,13 +102,13 @@ int corvexLog_formatHeap (char** result, const char* format, ...)
         return -1;
     }
     va_list args;
-    va_start (args, format);
-    int length = formatV (result, format, args);
-    va_end (args);
+    va_start(args, format);
+    int length = formatV(result, format, args);
+    va_end(args);
     return length;
 }
 
-int corvexBridge_mamaToKlixLogLevel (int mamaLevel)
+int corvexBridge_mamaToKlixLogLevel(int mamaLevel)
 {
     static const int map[] = {0, 2, 3, 5, 5, 6, 6, 7};
     if (mamaLevel <= 0)
@@ -114,7 +118,7 @@ int corvexBridge_mamaToKlixLogLevel (int mamaLevel)
     return mamaLevel >= 7 ? map[7] : map[mamaLevel];
 }
 
-int corvexBridge_klixToMamaLogLevel (int klixLevel)
+int corvexBridge_klixToMamaLogLevel(int klixLevel)
 {
     static const int map[] = {0, 7, 1, 2, 3, 3, 5, 7};
     if (klixLevel <= 0)
@@ -124,7 +128,7 @@ int corvexBridge_klixToMamaLogLevel (int klixLevel)
     return klixLevel >= 7 ? map[7] : map[klixLevel];
 }
 
-void corvexBridge_logCallback (const corvexClient_logInfo_t* record, void*)
+void corvexBridge_logCallback(const corvexClient_logInfo_t* record, void*)
 {
     if (record == NULL)
     {
@@ -139,89 +143,90 @@ void corvexBridge_logCallback (const corvexClient_logInfo_t* record, void*)
     {
         prefix = "[APP] ";
     }
-    CORVEX_LOG (corvexBridge_klixToMamaLogLevel (record->mLevel), "%s%s", prefix,
-                record->mMessage != NULL ? record->mMessage : "");
+    CORVEX_LOG(corvexBridge_klixToMamaLogLevel(record->mLevel), "%s%s", prefix,
+               record->mMessage != NULL ? record->mMessage : "");
 }
 
 struct CorvexThrottledLog
 {
-    int                     mLevel;
+    int mLevel;
     corvexClient_context_pt mContext;
-    std::atomic<int32_t>    mStopping;
+    std::atomic<int32_t> mStopping;
     /* Messages and destroy requests not yet seen by a timer; the object lives
      * while it is above zero. */
-    std::atomic<int32_t>    mPending;
+    std::atomic<int32_t> mPending;
     /* Messages of the current window, and how many of them (0 or 1) were
      * logged at once; the folded line reports the rest. */
-    std::atomic<int32_t>    mMessages;
-    std::atomic<int32_t>    mImmediate;
-    std::atomic<char*>      mLastMessage;
+    std::atomic<int32_t> mMessages;
+    std::atomic<int32_t> mImmediate;
+    std::atomic<char*> mLastMessage;
 };
 
 namespace
 {
-void onThrottleTimer (corvexClient_context_t, corvexClient_timer_t, void* user);
+void onThrottleTimer(corvexClient_context_t, corvexClient_timer_t, void* user);
 
-void freeThrottledLog (CorvexThrottledLog* log)
+void freeThrottledLog(CorvexThrottledLog* log)
 {
-    free (log->mLastMessage.exchange (NULL));
+    free(log->mLastMessage.exchange(NULL));
     delete log;
 }
 
-bool startThrottleTimer (CorvexThrottledLog* log)
+bool startThrottleTimer(CorvexThrottledLog* log)
 {
     corvexClient_timer_t timer = 0;
-    corvexClient_returnCode_t rc = corvexClient_context_startTimer (
-        log->mContext, CORVEXCLIENT_TIMER_ONE_SHOT, THROTTLE_WINDOW_MS, onThrottleTimer, log, &timer);
+    corvexClient_returnCode_t rc =
+        corvexClient_context_startTimer(log->mContext, CORVEXCLIENT_TIMER_ONE_SHOT,
+                                        THROTTLE_WINDOW_MS, onThrottleTimer, log, &timer);
     if (rc != CORVEXCLIENT_OK)
     {
-        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Unable to start throttled log timer");
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Unable to start throttled log timer");
         return false;
     }
     return true;
 }
 
-void onThrottleTimer (corvexClient_context_t, corvexClient_timer_t, void* user)
+void onThrottleTimer(corvexClient_context_t, corvexClient_timer_t, void* user)
 {
     CorvexThrottledLog* log = (CorvexThrottledLog*)user;
     /* Pending before stopping: a destroy sets stopping before it counts
      * itself, so a destroy already counted here is always seen as stopping. */
-    int32_t pending = log->mPending.load ();
-    int32_t stopping = log->mStopping.load ();
-    int32_t messages = log->mMessages.exchange (0);
-    int32_t immediate = log->mImmediate.exchange (0);
-    char* message = log->mLastMessage.exchange (NULL);
+    int32_t pending = log->mPending.load();
+    int32_t stopping = log->mStopping.load();
+    int32_t messages = log->mMessages.exchange(0);
+    int32_t immediate = log->mImmediate.exchange(0);
+    char* message = log->mLastMessage.exchange(NULL);
 
     /* A message that arrives while a window closes opens no window of its
      * own; it is reported in the next folded line instead of being lost. */
     if (messages > immediate && message != NULL)
     {
-        mama_log ((MamaLogLevel)log->mLevel, "%s (similar message repeated %d times)", message,
-                  (int)(messages - immediate));
+        mama_log((MamaLogLevel)log->mLevel, "%s (similar message repeated %d times)", message,
+                 (int)(messages - immediate));
     }
-    free (message);
+    free(message);
 
-    if (log->mPending.fetch_sub (pending) != pending)
+    if (log->mPending.fetch_sub(pending) != pending)
     {
         /* More arrived while this window closed: keep folding. */
-        if (startThrottleTimer (log))
+        if (startThrottleTimer(log))
         {
             return;
         }
         /* Without a timer nobody else will free it; settle the count here. */
-        stopping = log->mStopping.load ();
-        log->mPending.store (0);
+        stopping = log->mStopping.load();
+        log->mPending.store(0);
     }
     if (stopping)
     {
-        freeThrottledLog (log);
+        freeThrottledLog(log);
     }
 }
 } // namespace
 
-CorvexThrottledLog* corvexThrottledLog_create (int level, corvexClient_context_pt context)
+CorvexThrottledLog* corvexThrottledLog_create(int level, corvexClient_context_pt context)
 {
-    CorvexThrottledLog* log = new (std::nothrow) CorvexThrottledLog ();
+    CorvexThrottledLog* log = new (std::nothrow) CorvexThrottledLog();
     if (log == NULL)
     {
         return NULL;
@@ -231,49 +236,49 @@ CorvexThrottledLog* corvexThrottledLog_create (int level, corvexClient_context_p
     return log;
 }
 
-void corvexThrottledLog_log (CorvexThrottledLog* log, const char* format, ...)
+void corvexThrottledLog_log(CorvexThrottledLog* log, const char* format, ...)
 {
-    if (log == NULL || format == NULL || log->mStopping.load ())
+    if (log == NULL || format == NULL || log->mStopping.load())
     {
         return;
     }
 
     char* message = NULL;
     va_list args;
-    va_start (args, format);
-    int length = formatV (&message, format, args);
-    va_end (args);
+    va_start(args, format);
+    int length = formatV(&message, format, args);
+    va_end(args);
 
-    bool opensWindow = log->mPending.fetch_add (1) + 1 == 1;
+    bool opensWindow = log->mPending.fetch_add(1) + 1 == 1;
     if (opensWindow && length >= 0)
     {
         /* Logged at once, while this call still owns the text: the timer may
          * take it from the slot as soon as it is there. */
-        mama_log2 ((MamaLogLevel)log->mLevel, message);
-        log->mImmediate.fetch_add (1);
+        mama_log2((MamaLogLevel)log->mLevel, message);
+        log->mImmediate.fetch_add(1);
     }
-    log->mMessages.fetch_add (1);
+    log->mMessages.fetch_add(1);
     if (length >= 0)
     {
-        free (log->mLastMessage.exchange (message));
+        free(log->mLastMessage.exchange(message));
     }
-    if (opensWindow && !startThrottleTimer (log))
+    if (opensWindow && !startThrottleTimer(log))
     {
-        log->mMessages.store (0);
-        log->mImmediate.store (0);
-        log->mPending.fetch_sub (1);
+        log->mMessages.store(0);
+        log->mImmediate.store(0);
+        log->mPending.fetch_sub(1);
     }
 }
 
-void corvexThrottledLog_destroy (CorvexThrottledLog* log)
+void corvexThrottledLog_destroy(CorvexThrottledLog* log)
 {
-    if (log == NULL || log->mStopping.exchange (1) != 0)
+    if (log == NULL || log->mStopping.exchange(1) != 0)
     {
         return;
     }
-    if (log->mPending.fetch_add (1) + 1 > 1)
+    if (log->mPending.fetch_add(1) + 1 > 1)
     {
         return; /* the pending timer frees it */
     }
-    freeThrottledLog (log);
+    freeThrottledLog(log);
 }

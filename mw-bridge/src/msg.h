@@ -11,14 +11,14 @@
 
 struct CorvexBridgeMsg
 {
-    void*              mNativeHandle;
+    void* mNativeHandle;
     /* Set by the receive path before dispatch; NULL for messages the
      * application builds. */
     corvexClient_msg_t mCorvexMsg;
-    mamaMsg            mMamaMsg;
+    mamaMsg mMamaMsg;
     /* Once set, this object owns mCorvexMsg and frees it when MAMA destroys
      * the message's middleware part. */
-    uint8_t            mIsDetached;
+    uint8_t mIsDetached;
 };
 
 #endif /* CORVEX_BRIDGE_MSG_H */

@@ -16,47 +16,47 @@ namespace
 const uint32_t INITIAL_CAPACITY = 4;
 
 /* Room for capacity pairs and the terminating NULL. */
-size_t arrayEntries (uint32_t capacity)
+size_t arrayEntries(uint32_t capacity)
 {
     return (size_t)capacity * 2 + 1;
 }
 } // namespace
 
-CorvexProperties* corvexProperties_allocate (const char* prefix)
+CorvexProperties* corvexProperties_allocate(const char* prefix)
 {
     if (prefix == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "corvexProperties_allocate: NULL prefix");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "corvexProperties_allocate: NULL prefix");
         return NULL;
     }
 
-    CorvexProperties* list = (CorvexProperties*)calloc (1, sizeof (CorvexProperties));
+    CorvexProperties* list = (CorvexProperties*)calloc(1, sizeof(CorvexProperties));
     if (list == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate CorvexProperties");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate CorvexProperties");
         return NULL;
     }
-    list->mPrefix = strdup (prefix);
+    list->mPrefix = strdup(prefix);
     if (list->mPrefix == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate Property Prefix");
-        free (list);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate Property Prefix");
+        free(list);
         return NULL;
     }
-    list->mProperties = (char**)calloc (arrayEntries (INITIAL_CAPACITY), sizeof (char*));
+    list->mProperties = (char**)calloc(arrayEntries(INITIAL_CAPACITY), sizeof(char*));
     if (list->mProperties == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate Property Property Array");
-        free (list->mPrefix);
-        free (list);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate Property Property Array");
+        free(list->mPrefix);
+        free(list);
         return NULL;
     }
-    list->mPrefixLength = (uint32_t)strlen (prefix);
+    list->mPrefixLength = (uint32_t)strlen(prefix);
     list->mCapacity = INITIAL_CAPACITY;
     return list;
 }
 
-mama_status corvexProperties_create (CorvexProperties** result, const char* prefix)
+mama_status corvexProperties_create(CorvexProperties** result, const char* prefix)
 {
     if (result == NULL)
     {
@@ -64,87 +64,88 @@ mama_status corvexProperties_create (CorvexProperties** result, const char* pref
     }
     *result = NULL;
 
-    CorvexProperties* list = corvexProperties_allocate (prefix);
+    CorvexProperties* list = corvexProperties_allocate(prefix);
     if (list == NULL)
     {
         return MAMA_STATUS_PLATFORM;
     }
-    mama_status status = corvexProperties_load (list);
+    mama_status status = corvexProperties_load(list);
     if (status != MAMA_STATUS_OK)
     {
-        corvexProperties_destroy (&list);
+        corvexProperties_destroy(&list);
         return status;
     }
     *result = list;
     return MAMA_STATUS_OK;
 }
 
-mama_status corvexProperties_load (CorvexProperties* list)
+mama_status corvexProperties_load(CorvexProperties* list)
 {
     if (list == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    wproperty_t properties = mamaInternal_getProperties ();
+    wproperty_t properties = mamaInternal_getProperties();
     if (properties == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_FINE, "mama properties not yet available");
+        CORVEX_LOG(CORVEX_LOG_FINE, "mama properties not yet available");
         return MAMA_STATUS_NOT_INITIALISED;
     }
 
     list->mError = 0;
-    properties_ForEach (properties, propertyStoreCallback, list);
+    properties_ForEach(properties, propertyStoreCallback, list);
     if (list->mError)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Failed to initialize property values");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Failed to initialize property values");
         return MAMA_STATUS_PLATFORM;
     }
     return MAMA_STATUS_OK;
 }
 
-bool corvexProperties_append (CorvexProperties* list, const char* name, const char* value)
+bool corvexProperties_append(CorvexProperties* list, const char* name, const char* value)
 {
     if (list == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "corvexProperties_append: NULL CorvexProperties");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "corvexProperties_append: NULL CorvexProperties");
         return false;
     }
     if (name == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "corvexProperties_append: NULL property name");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "corvexProperties_append: NULL property name");
         return false;
     }
     if (value == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "corvexProperties_append: NULL property value");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "corvexProperties_append: NULL property value");
         return false;
     }
 
-    char* nameCopy = strdup (name);
+    char* nameCopy = strdup(name);
     if (nameCopy == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate Property Name");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate Property Name");
         return false;
     }
-    char* valueCopy = strdup (value);
+    char* valueCopy = strdup(value);
     if (valueCopy == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate Property Value");
-        free (nameCopy);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate Property Value");
+        free(nameCopy);
         return false;
     }
 
     if (list->mCount >= list->mCapacity)
     {
         uint32_t capacity = list->mCapacity * 2;
-        CORVEX_LOG (CORVEX_LOG_FINER, "Resizing properties array from %u to %u", list->mCapacity, capacity);
-        char** grown = (char**)realloc (list->mProperties, arrayEntries (capacity) * sizeof (char*));
+        CORVEX_LOG(CORVEX_LOG_FINER, "Resizing properties array from %u to %u", list->mCapacity,
+                   capacity);
+        char** grown = (char**)realloc(list->mProperties, arrayEntries(capacity) * sizeof(char*));
         if (grown == NULL)
         {
             /* realloc left the old array in place: the list is as it was. */
-            CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate Property Array");
-            free (nameCopy);
-            free (valueCopy);
+            CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate Property Array");
+            free(nameCopy);
+            free(valueCopy);
             return false;
         }
         list->mProperties = grown;
@@ -156,11 +157,11 @@ bool corvexProperties_append (CorvexProperties* list, const char* name, const ch
     list->mProperties[index + 1] = valueCopy;
     list->mProperties[index + 2] = NULL;
     list->mCount++;
-    CORVEX_LOG (CORVEX_LOG_FINER, "Prop %2u: %s = %s ", list->mCount, nameCopy, valueCopy);
+    CORVEX_LOG(CORVEX_LOG_FINER, "Prop %2u: %s = %s ", list->mCount, nameCopy, valueCopy);
     return true;
 }
 
-const char* corvexProperties_get (const CorvexProperties* list, const char* name)
+const char* corvexProperties_get(const CorvexProperties* list, const char* name)
 {
     if (list == NULL || name == NULL)
     {
@@ -169,7 +170,7 @@ const char* corvexProperties_get (const CorvexProperties* list, const char* name
     const char* value = NULL;
     for (uint32_t i = 0; i < list->mCount; i++)
     {
-        if (strcasecmp (list->mProperties[i * 2], name) == 0)
+        if (strcasecmp(list->mProperties[i * 2], name) == 0)
         {
             value = list->mProperties[i * 2 + 1];
         }
@@ -177,61 +178,63 @@ const char* corvexProperties_get (const CorvexProperties* list, const char* name
     return value;
 }
 
-const char** corvexProperties_getCorvexClientProps (const CorvexProperties* list)
+const char** corvexProperties_getCorvexClientProps(const CorvexProperties* list)
 {
     if (list == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "corvexProperties_getCorvexClientProps: NULL CorvexProperties");
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "corvexProperties_getCorvexClientProps: NULL CorvexProperties");
         return NULL;
     }
     return (const char**)list->mProperties;
 }
 
-void corvexProperties_destroy (CorvexProperties** list)
+void corvexProperties_destroy(CorvexProperties** list)
 {
     if (list == NULL || *list == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "NULL pointer (corvexProps_p: %p)", (void*)list);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "NULL pointer (corvexProps_p: %p)", (void*)list);
         return;
     }
     CorvexProperties* props = *list;
     for (uint32_t i = 0; i < props->mCount * 2; i++)
     {
-        free (props->mProperties[i]);
+        free(props->mProperties[i]);
     }
-    free (props->mProperties);
-    free (props->mPrefix);
-    free (props);
+    free(props->mProperties);
+    free(props->mPrefix);
+    free(props);
     *list = NULL;
 }
 
-void propertyStoreCallback (const char* name, const char* value, void* closure)
+void propertyStoreCallback(const char* name, const char* value, void* closure)
 {
     CorvexProperties* list = (CorvexProperties*)closure;
-    if (list == NULL || name == NULL || strncmp (name, list->mPrefix, list->mPrefixLength) != 0)
+    if (list == NULL || name == NULL || strncmp(name, list->mPrefix, list->mPrefixLength) != 0)
     {
         return;
     }
 
     const char* suffix = name + list->mPrefixLength;
-    if (strchr (suffix, '.') != NULL)
+    if (strchr(suffix, '.') != NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_FINER, "propertyStoreCallback: skipping name suffix with '.': (%s)%s=%s",
-                    list->mPrefix, suffix, value != NULL ? value : "");
+        CORVEX_LOG(CORVEX_LOG_FINER,
+                   "propertyStoreCallback: skipping name suffix with '.': (%s)%s=%s", list->mPrefix,
+                   suffix, value != NULL ? value : "");
         return;
     }
     if (value == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Empty value is not allowed for property %s", name);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Empty value is not allowed for property %s", name);
         list->mError = 1;
         return;
     }
 
-    CORVEX_LOG (CORVEX_LOG_FINER, "propertyStoreCallback: appending property %s=%s", name, value);
-    if (!corvexProperties_append (list, suffix, value))
+    CORVEX_LOG(CORVEX_LOG_FINER, "propertyStoreCallback: appending property %s=%s", name, value);
+    if (!corvexProperties_append(list, suffix, value))
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to store property %s=%s in object %p", name, value,
-                    (void*)list);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to store property %s=%s in object %p", name, value,
+                   (void*)list);
         list->mError = 1;
     }
 }

@@ -10,33 +10,33 @@
 
 struct CorvexProperties
 {
-    char*    mPrefix;
+    char* mPrefix;
     /* name 1, value 1, ..., name n, value n, NULL */
-    char**   mProperties;
+    char** mProperties;
     uint32_t mPrefixLength;
     uint32_t mCount;
     uint32_t mCapacity;
-    uint8_t  mError;
+    uint8_t mError;
 };
 
 /* An empty list (capacity 4); NULL on a NULL prefix or when memory is short. */
-CorvexProperties* corvexProperties_allocate (const char* prefix);
+CorvexProperties* corvexProperties_allocate(const char* prefix);
 /* Allocates and loads; 5 for a NULL result, 2 when allocation fails, else
  * the load's status. */
-mama_status corvexProperties_create (CorvexProperties** result, const char* prefix);
+mama_status corvexProperties_create(CorvexProperties** result, const char* prefix);
 /* Appends every MAMA property under the prefix whose remainder holds no '.';
  * 5005 before the host has properties, 2 when one cannot be taken. */
-mama_status corvexProperties_load (CorvexProperties* list);
+mama_status corvexProperties_load(CorvexProperties* list);
 /* Copies both texts; true when stored. */
-bool corvexProperties_append (CorvexProperties* list, const char* name, const char* value);
+bool corvexProperties_append(CorvexProperties* list, const char* name, const char* value);
 /* Case-insensitive lookup; the last match wins. */
-const char* corvexProperties_get (const CorvexProperties* list, const char* name);
+const char* corvexProperties_get(const CorvexProperties* list, const char* name);
 /* The array to hand to the vendor library. */
-const char** corvexProperties_getCorvexClientProps (const CorvexProperties* list);
+const char** corvexProperties_getCorvexClientProps(const CorvexProperties* list);
 /* Frees everything and clears the caller's pointer. */
-void corvexProperties_destroy (CorvexProperties** list);
+void corvexProperties_destroy(CorvexProperties** list);
 
 /* properties_ForEach callback; `closure` is the CorvexProperties. */
-void propertyStoreCallback (const char* name, const char* value, void* closure);
+void propertyStoreCallback(const char* name, const char* value, void* closure);
 
 #endif /* CORVEX_BRIDGE_PROPERTIES_H */

@@ -18,12 +18,12 @@ const uint32_t QUEUE_CHUNK_SIZE = 64;
 /* A dispatch loop wakes at least this often to notice a stop. */
 const uint64_t DISPATCH_WAKE_MS = 500;
 
-bool isDispatchOk (wombatQueueStatus status)
+bool isDispatchOk(wombatQueueStatus status)
 {
     return status == WOMBAT_QUEUE_OK || status == WOMBAT_QUEUE_TIMEOUT;
 }
 
-uint64_t resumeMark (uint64_t maxSize)
+uint64_t resumeMark(uint64_t maxSize)
 {
     uint64_t mark = 2 * (maxSize / 3);
     if (maxSize - mark > 500)
@@ -33,17 +33,17 @@ uint64_t resumeMark (uint64_t maxSize)
     return mark;
 }
 
-size_t eventCount (CorvexQueueBridge* queue)
+size_t eventCount(CorvexQueueBridge* queue)
 {
     size_t count = 0;
-    if (corvexBridgeMamaQueue_getEventCount (queue, &count) != MAMA_STATUS_OK)
+    if (corvexBridgeMamaQueue_getEventCount(queue, &count) != MAMA_STATUS_OK)
     {
         return 0;
     }
     return count;
 }
 
-uint64_t subscriptionCount (const CorvexQueueTransportMap& transports)
+uint64_t subscriptionCount(const CorvexQueueTransportMap& transports)
 {
     uint64_t total = 0;
     for (const auto& entry : transports)
@@ -54,14 +54,14 @@ uint64_t subscriptionCount (const CorvexQueueTransportMap& transports)
 }
 
 /* Runs before every dispatch, on the dispatching thread. */
-void beforeDispatch (CorvexQueueBridge* queue)
+void beforeDispatch(CorvexQueueBridge* queue)
 {
-    corvexBridgeMamaQueue_checkWatermarks (queue);
-    corvexBridgeMamaQueue_checkResume (queue);
+    corvexBridgeMamaQueue_checkWatermarks(queue);
+    corvexBridgeMamaQueue_checkResume(queue);
 }
 } // namespace
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_create (CorvexQueueBridge** queue, mamaQueue parent)
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_create(CorvexQueueBridge** queue, mamaQueue parent)
 {
     if (queue == NULL || parent == NULL)
     {
@@ -69,35 +69,36 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_create (CorvexQueueBridge** queu
     }
 
     wombatQueue nativeQueue = NULL;
-    wombatQueueStatus wStatus = wombatQueue_allocate (&nativeQueue);
+    wombatQueueStatus wStatus = wombatQueue_allocate(&nativeQueue);
     if (wStatus != WOMBAT_QUEUE_OK)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_create (): Failed to allocate queue: %d",
-                    (int)wStatus);
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "corvexBridgeMamaQueue_create (): Failed to allocate queue: %d", (int)wStatus);
         return MAMA_STATUS_NOMEM;
     }
 
-    wStatus = wombatQueue_create (nativeQueue, QUEUE_MAX_SIZE, QUEUE_CHUNK_SIZE, QUEUE_CHUNK_SIZE);
+    wStatus = wombatQueue_create(nativeQueue, QUEUE_MAX_SIZE, QUEUE_CHUNK_SIZE, QUEUE_CHUNK_SIZE);
     if (wStatus != WOMBAT_QUEUE_OK)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_create (): Failed to create queue: %d",
-                    (int)wStatus);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_create (): Failed to create queue: %d",
+                   (int)wStatus);
         /* A queue whose create failed is freed with deallocate, not destroy. */
-        wombatQueue_deallocate (nativeQueue);
+        wombatQueue_deallocate(nativeQueue);
         return MAMA_STATUS_PLATFORM;
     }
 
-    mama_status status = corvexBridgeMamaQueue_create_usingNative (queue, parent, nativeQueue);
+    mama_status status = corvexBridgeMamaQueue_create_usingNative(queue, parent, nativeQueue);
     if (status != MAMA_STATUS_OK)
     {
-        wombatQueue_destroy (nativeQueue);
+        wombatQueue_destroy(nativeQueue);
         return status;
     }
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_create_usingNative (CorvexQueueBridge** queue,
-                                                                    mamaQueue parent, void* nativeQueue)
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_create_usingNative(CorvexQueueBridge** queue,
+                                                                   mamaQueue parent,
+                                                                   void* nativeQueue)
 {
     if (queue == NULL || parent == NULL || nativeQueue == NULL)
     {
@@ -105,36 +106,37 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_create_usingNative (CorvexQueueB
     }
     *queue = NULL;
 
-    CorvexQueueBridge* impl = new (std::nothrow) CorvexQueueBridge ();
+    CorvexQueueBridge* impl = new (std::nothrow) CorvexQueueBridge();
     if (impl == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_create (): Failed to allocate memory for queue.");
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "corvexBridgeMamaQueue_create (): Failed to allocate memory for queue.");
         return MAMA_STATUS_NOMEM;
     }
     impl->mQueue = (wombatQueue)nativeQueue;
 
-    mamaBridge bridgeImpl = mamaQueueImpl_getBridgeImpl (parent);
+    mamaBridge bridgeImpl = mamaQueueImpl_getBridgeImpl(parent);
     void* closure = NULL;
-    if (bridgeImpl == NULL || mamaBridgeImpl_getClosure (bridgeImpl, &closure) != MAMA_STATUS_OK)
+    if (bridgeImpl == NULL || mamaBridgeImpl_getClosure(bridgeImpl, &closure) != MAMA_STATUS_OK)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "No bridge implementation for queue.");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "No bridge implementation for queue.");
         delete impl;
         return MAMA_STATUS_INVALID_ARG;
     }
     impl->mBridge = (CorvexBridge*)closure;
 
-    impl->mDispatchLock = wlock_create ();
-    impl->mTransportsLock = wlock_create ();
+    impl->mDispatchLock = wlock_create();
+    impl->mTransportsLock = wlock_create();
     impl->mIsSuspended = 0;
     impl->mParent = parent;
 
-    impl->mTransports = new (std::nothrow) CorvexQueueTransportMap ();
+    impl->mTransports = new (std::nothrow) CorvexQueueTransportMap();
     if (impl->mTransports == NULL)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR,
-                    "corvexBridgeMamaQueue_create (): Failed to allocate memory for transport map.");
-        wlock_destroy (impl->mTransportsLock);
-        wlock_destroy (impl->mDispatchLock);
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "corvexBridgeMamaQueue_create (): Failed to allocate memory for transport map.");
+        wlock_destroy(impl->mTransportsLock);
+        wlock_destroy(impl->mDispatchLock);
         delete impl;
         return MAMA_STATUS_NOMEM;
     }
@@ -143,77 +145,78 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_create_usingNative (CorvexQueueB
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_destroy (CorvexQueueBridge* queue)
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_destroy(CorvexQueueBridge* queue)
 {
     if (queue == NULL || queue->mQueue == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
 
-    wlock_lock (queue->mTransportsLock);
-    size_t keys = queue->mTransports->size ();
-    uint64_t subscriptions = subscriptionCount (*queue->mTransports);
-    wlock_unlock (queue->mTransportsLock);
+    wlock_lock(queue->mTransportsLock);
+    size_t keys = queue->mTransports->size();
+    uint64_t subscriptions = subscriptionCount(*queue->mTransports);
+    wlock_unlock(queue->mTransportsLock);
     if (keys > 0)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Cannot destroy queue %p; it still has %u subscriptions.",
-                    (void*)queue, (unsigned)subscriptions);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Cannot destroy queue %p; it still has %u subscriptions.",
+                   (void*)queue, (unsigned)subscriptions);
         return MAMA_STATUS_INVALID_ARG;
     }
 
-    wlock_lock (queue->mDispatchLock);
-    wombatQueueStatus wStatus = wombatQueue_destroy (queue->mQueue);
+    wlock_lock(queue->mDispatchLock);
+    wombatQueueStatus wStatus = wombatQueue_destroy(queue->mQueue);
     queue->mQueue = NULL;
-    wlock_unlock (queue->mDispatchLock);
+    wlock_unlock(queue->mDispatchLock);
 
-    wlock_destroy (queue->mDispatchLock);
-    wlock_destroy (queue->mTransportsLock);
+    wlock_destroy(queue->mDispatchLock);
+    wlock_destroy(queue->mTransportsLock);
     delete queue->mTransports;
     delete queue;
 
     if (wStatus != WOMBAT_QUEUE_OK)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_destroy () failed to destroy queue: %d",
-                    (int)wStatus);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_destroy () failed to destroy queue: %d",
+                   (int)wStatus);
         return MAMA_STATUS_PLATFORM;
     }
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_dispatch (CorvexQueueBridge* queue)
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_dispatch(CorvexQueueBridge* queue)
 {
     if (queue == NULL || queue->mQueue == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
 
-    wlock_lock (queue->mDispatchLock);
+    wlock_lock(queue->mDispatchLock);
     wombatQueueStatus wStatus;
     do
     {
-        beforeDispatch (queue);
-        wStatus = wombatQueue_timedDispatch (queue->mQueue, NULL, NULL, DISPATCH_WAKE_MS);
-    } while (isDispatchOk (wStatus) && mamaQueueImpl_isDispatching (queue->mParent));
-    wlock_unlock (queue->mDispatchLock);
+        beforeDispatch(queue);
+        wStatus = wombatQueue_timedDispatch(queue->mQueue, NULL, NULL, DISPATCH_WAKE_MS);
+    } while (isDispatchOk(wStatus) && mamaQueueImpl_isDispatching(queue->mParent));
+    wlock_unlock(queue->mDispatchLock);
 
-    if (!isDispatchOk (wStatus))
+    if (!isDispatchOk(wStatus))
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_dispatch () failed to dispatch: %d",
-                    (int)wStatus);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_dispatch () failed to dispatch: %d",
+                   (int)wStatus);
         return MAMA_STATUS_PLATFORM;
     }
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_timedDispatch (CorvexQueueBridge* queue, uint64_t timeout)
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_timedDispatch(CorvexQueueBridge* queue,
+                                                              uint64_t timeout)
 {
     if (queue == NULL || queue->mQueue == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
 
-    beforeDispatch (queue);
-    wombatQueueStatus wStatus = wombatQueue_timedDispatch (queue->mQueue, NULL, NULL, timeout);
+    beforeDispatch(queue);
+    wombatQueueStatus wStatus = wombatQueue_timedDispatch(queue->mQueue, NULL, NULL, timeout);
     if (wStatus == WOMBAT_QUEUE_OK)
     {
         return MAMA_STATUS_OK;
@@ -222,62 +225,65 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_timedDispatch (CorvexQueueBridge
     {
         return MAMA_STATUS_TIMEOUT;
     }
-    CORVEX_LOG (CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_timedDispatch () Failed to dispatch: %d",
-                (int)wStatus);
+    CORVEX_LOG(CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_timedDispatch () Failed to dispatch: %d",
+               (int)wStatus);
     return MAMA_STATUS_PLATFORM;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_dispatchEvent (CorvexQueueBridge* queue)
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_dispatchEvent(CorvexQueueBridge* queue)
 {
     if (queue == NULL || queue->mQueue == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
 
-    beforeDispatch (queue);
-    wombatQueueStatus wStatus = wombatQueue_dispatch (queue->mQueue, NULL, NULL);
-    if (!isDispatchOk (wStatus))
+    beforeDispatch(queue);
+    wombatQueueStatus wStatus = wombatQueue_dispatch(queue->mQueue, NULL, NULL);
+    if (!isDispatchOk(wStatus))
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_dispatchEvent() failed to dispatch: %d",
-                    (int)wStatus);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_dispatchEvent() failed to dispatch: %d",
+                   (int)wStatus);
         return MAMA_STATUS_PLATFORM;
     }
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_enqueueEvent (CorvexQueueBridge* queue,
-                                                             mamaQueueEnqueueCB callback, void* closure)
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_enqueueEvent(CorvexQueueBridge* queue,
+                                                             mamaQueueEnqueueCB callback,
+                                                             void* closure)
 {
     if (callback == NULL || queue == NULL || queue->mQueue == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
 
-    corvexBridgeMamaQueue_checkSuspend (queue);
+    corvexBridgeMamaQueue_checkSuspend(queue);
 
     /* The event callback has the shape (data, closure); data is the parent
      * queue, so it is called as (mamaQueue, closure). */
     wombatQueueStatus wStatus =
-        wombatQueue_enqueue (queue->mQueue, (wombatQueueCb)callback, queue->mParent, closure);
+        wombatQueue_enqueue(queue->mQueue, (wombatQueueCb)callback, queue->mParent, closure);
 
     /* Whoever watches the queue learns of every attempt, even a refused one. */
     mamaQueueEnqueueCB enqueueCallback = queue->mEnqueueCallback;
     if (enqueueCallback != NULL)
     {
-        enqueueCallback (queue->mParent, queue->mEnqueueClosure);
+        enqueueCallback(queue->mParent, queue->mEnqueueClosure);
     }
 
     if (wStatus != WOMBAT_QUEUE_OK)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR,
-                    "corvexBridgeMamaQueue_enqueueEvent(): failed to enqueue: %d; Callback: %p; Closure: %p",
-                    (int)wStatus, (void*)callback, closure);
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "corvexBridgeMamaQueue_enqueueEvent(): failed to enqueue: %d; Callback: %p; "
+                   "Closure: %p",
+                   (int)wStatus, (void*)callback, closure);
         return MAMA_STATUS_PLATFORM;
     }
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_getEventCount (CorvexQueueBridge* queue, size_t* count)
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_getEventCount(CorvexQueueBridge* queue,
+                                                              size_t* count)
 {
     if (count == NULL || queue == NULL || queue->mQueue == NULL)
     {
@@ -285,27 +291,27 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_getEventCount (CorvexQueueBridge
     }
     *count = 0;
     int size = 0;
-    wombatQueue_getSize (queue->mQueue, &size);
+    wombatQueue_getSize(queue->mQueue, &size);
     *count = (size_t)(int64_t)size;
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_stopDispatch (CorvexQueueBridge* queue)
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_stopDispatch(CorvexQueueBridge* queue)
 {
     if (queue == NULL || queue->mQueue == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    wombatQueueStatus wStatus = wombatQueue_unblock (queue->mQueue);
+    wombatQueueStatus wStatus = wombatQueue_unblock(queue->mQueue);
     if (wStatus != WOMBAT_QUEUE_OK)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_stopDispatch failed: %d", (int)wStatus);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_stopDispatch failed: %d", (int)wStatus);
         return MAMA_STATUS_PLATFORM;
     }
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_setEnqueueCallback (CorvexQueueBridge* queue,
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_setEnqueueCallback(CorvexQueueBridge* queue,
                                                                    mamaQueueEnqueueCB callback,
                                                                    void* closure)
 {
@@ -318,7 +324,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_setEnqueueCallback (CorvexQueueB
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_removeEnqueueCallback (CorvexQueueBridge* queue)
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_removeEnqueueCallback(CorvexQueueBridge* queue)
 {
     if (queue == NULL || queue->mQueue == NULL)
     {
@@ -329,7 +335,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_removeEnqueueCallback (CorvexQue
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_getNativeHandle (CorvexQueueBridge* queue,
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_getNativeHandle(CorvexQueueBridge* queue,
                                                                 void** nativeHandle)
 {
     if (nativeHandle == NULL || queue == NULL || queue->mQueue == NULL)
@@ -340,7 +346,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_getNativeHandle (CorvexQueueBrid
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_setHighWatermark (CorvexQueueBridge* queue,
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_setHighWatermark(CorvexQueueBridge* queue,
                                                                  size_t highWatermark)
 {
     if (highWatermark == 0 || queue == NULL || queue->mQueue == NULL)
@@ -351,7 +357,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_setHighWatermark (CorvexQueueBri
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaQueue_setLowWatermark (CorvexQueueBridge* queue,
+CORVEX_EXPORT mama_status corvexBridgeMamaQueue_setLowWatermark(CorvexQueueBridge* queue,
                                                                 size_t lowWatermark)
 {
     if (lowWatermark == 0 || queue == NULL || queue->mQueue == NULL)
@@ -362,33 +368,33 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_setLowWatermark (CorvexQueueBrid
     return MAMA_STATUS_OK;
 }
 
-void corvexBridgeMamaQueue_checkWatermarks (CorvexQueueBridge* queue)
+void corvexBridgeMamaQueue_checkWatermarks(CorvexQueueBridge* queue)
 {
-    size_t count = eventCount (queue);
+    size_t count = eventCount(queue);
 
     if (queue->mHighWatermarkFired)
     {
         if (count == queue->mLowWatermark)
         {
             queue->mHighWatermarkFired = 0;
-            mamaQueueImpl_lowWatermarkExceeded (queue->mParent, count);
+            mamaQueueImpl_lowWatermarkExceeded(queue->mParent, count);
         }
         return;
     }
     if (count >= queue->mHighWatermark)
     {
         queue->mHighWatermarkFired = 1;
-        mamaQueueImpl_highWatermarkExceeded (queue->mParent, count);
+        mamaQueueImpl_highWatermarkExceeded(queue->mParent, count);
     }
 }
 
-bool corvexBridgeMamaQueue_isSubscribeAsync (const CorvexQueueBridge* queue)
+bool corvexBridgeMamaQueue_isSubscribeAsync(const CorvexQueueBridge* queue)
 {
     return queue != NULL && queue->mBridge != NULL && queue->mBridge->mSubscribeAsync != 0;
 }
 
-mama_status corvexBridgeMamaQueue_addSubscription (CorvexQueueBridge* queue,
-                                                   CorvexSubscription* subscription)
+mama_status corvexBridgeMamaQueue_addSubscription(CorvexQueueBridge* queue,
+                                                  CorvexSubscription* subscription)
 {
     if (queue == NULL || subscription == NULL)
     {
@@ -398,18 +404,18 @@ mama_status corvexBridgeMamaQueue_addSubscription (CorvexQueueBridge* queue,
     mama_status status = MAMA_STATUS_OK;
     CorvexTransportBridge* transport = subscription->mTransportBridge;
 
-    wlock_lock (queue->mTransportsLock);
+    wlock_lock(queue->mTransportsLock);
     try
     {
-        auto inserted = queue->mTransports->emplace (transport, 0);
+        auto inserted = queue->mTransports->emplace(transport, 0);
         uint64_t& count = inserted.first->second;
         count++;
         if (inserted.second && queue->mIsSuspended)
         {
-            status = corvexTransportBridge_suspend (transport);
+            status = corvexTransportBridge_suspend(transport);
             if (status != MAMA_STATUS_OK)
             {
-                queue->mTransports->erase (inserted.first);
+                queue->mTransports->erase(inserted.first);
             }
         }
     }
@@ -417,12 +423,12 @@ mama_status corvexBridgeMamaQueue_addSubscription (CorvexQueueBridge* queue,
     {
         status = MAMA_STATUS_NOMEM;
     }
-    wlock_unlock (queue->mTransportsLock);
+    wlock_unlock(queue->mTransportsLock);
     return status;
 }
 
-mama_status corvexBridgeMamaQueue_removeSubscription (CorvexQueueBridge* queue,
-                                                      CorvexSubscription* subscription)
+mama_status corvexBridgeMamaQueue_removeSubscription(CorvexQueueBridge* queue,
+                                                     CorvexSubscription* subscription)
 {
     if (queue == NULL || subscription == NULL)
     {
@@ -430,45 +436,46 @@ mama_status corvexBridgeMamaQueue_removeSubscription (CorvexQueueBridge* queue,
     }
 
     mama_status result = MAMA_STATUS_OK;
-    wlock_lock (queue->mTransportsLock);
-    auto found = queue->mTransports->find (subscription->mTransportBridge);
-    if (found == queue->mTransports->end ())
+    wlock_lock(queue->mTransportsLock);
+    auto found = queue->mTransports->find(subscription->mTransportBridge);
+    if (found == queue->mTransports->end())
     {
-        CORVEX_LOG (CORVEX_LOG_WARN, "Attempted to remove subscription '%s' not on queue %p",
-                    subscription->mTopic != NULL ? subscription->mTopic : "", (void*)queue);
+        CORVEX_LOG(CORVEX_LOG_WARN, "Attempted to remove subscription '%s' not on queue %p",
+                   subscription->mTopic != NULL ? subscription->mTopic : "", (void*)queue);
         result = MAMA_STATUS_INVALID_ARG;
     }
     else if (--found->second == 0)
     {
         CorvexTransportBridge* transport = found->first;
-        queue->mTransports->erase (found);
+        queue->mTransports->erase(found);
         if (queue->mIsSuspended)
         {
-            mama_status status = corvexTransportBridge_resume (transport);
+            mama_status status = corvexTransportBridge_resume(transport);
             if (status != MAMA_STATUS_OK)
             {
-                CORVEX_LOG (CORVEX_LOG_ERROR, "unable to resume subscription: %s",
-                            mamaStatus_stringForStatus (status));
+                CORVEX_LOG(CORVEX_LOG_ERROR, "unable to resume subscription: %s",
+                           mamaStatus_stringForStatus(status));
             }
         }
     }
-    wlock_unlock (queue->mTransportsLock);
+    wlock_unlock(queue->mTransportsLock);
     return result;
 }
 
-void corvexBridgeMamaQueue_checkSuspend (CorvexQueueBridge* queue)
+void corvexBridgeMamaQueue_checkSuspend(CorvexQueueBridge* queue)
 {
-    if (!corvexBridgeMamaQueue_isSubscribeAsync (queue) || queue->mIsSuspended)
+    if (!corvexBridgeMamaQueue_isSubscribeAsync(queue) || queue->mIsSuspended)
     {
         return;
     }
 
     const uint64_t maxSize = queue->mBridge->mQueueMaxSize;
     size_t count = 0;
-    mama_status status = corvexBridgeMamaQueue_getEventCount (queue, &count);
+    mama_status status = corvexBridgeMamaQueue_getEventCount(queue, &count);
     if (status != MAMA_STATUS_OK)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "could not get event count: %s", mamaStatus_stringForStatus (status));
+        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %s",
+                   mamaStatus_stringForStatus(status));
         return;
     }
     if (count < maxSize)
@@ -476,77 +483,80 @@ void corvexBridgeMamaQueue_checkSuspend (CorvexQueueBridge* queue)
         return;
     }
 
-    wlock_lock (queue->mTransportsLock);
+    wlock_lock(queue->mTransportsLock);
     if (queue->mIsSuspended)
     {
-        wlock_unlock (queue->mTransportsLock);
+        wlock_unlock(queue->mTransportsLock);
         return;
     }
-    status = corvexBridgeMamaQueue_getEventCount (queue, &count);
+    status = corvexBridgeMamaQueue_getEventCount(queue, &count);
     if (status != MAMA_STATUS_OK)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "could not get event count: %s", mamaStatus_stringForStatus (status));
-        wlock_unlock (queue->mTransportsLock);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %s",
+                   mamaStatus_stringForStatus(status));
+        wlock_unlock(queue->mTransportsLock);
         return;
     }
     if (count < maxSize)
     {
-        wlock_unlock (queue->mTransportsLock);
+        wlock_unlock(queue->mTransportsLock);
         return;
     }
 
-    CORVEX_LOG (CORVEX_LOG_FINEST, "queue %p is too full, suspending all associated transports", (void*)queue);
+    CORVEX_LOG(CORVEX_LOG_FINEST, "queue %p is too full, suspending all associated transports",
+               (void*)queue);
     for (const auto& entry : *queue->mTransports)
     {
-        status = corvexTransportBridge_suspend (entry.first);
+        status = corvexTransportBridge_suspend(entry.first);
         if (status != MAMA_STATUS_OK)
         {
-            CORVEX_LOG (CORVEX_LOG_WARN, "unable to suspend a transport %p: %s", (void*)entry.first,
-                        mamaStatus_stringForStatus (status));
+            CORVEX_LOG(CORVEX_LOG_WARN, "unable to suspend a transport %p: %s", (void*)entry.first,
+                       mamaStatus_stringForStatus(status));
         }
         else
         {
             queue->mIsSuspended = 1;
         }
     }
-    wlock_unlock (queue->mTransportsLock);
+    wlock_unlock(queue->mTransportsLock);
 }
 
-void corvexBridgeMamaQueue_checkResume (CorvexQueueBridge* queue)
+void corvexBridgeMamaQueue_checkResume(CorvexQueueBridge* queue)
 {
-    if (!corvexBridgeMamaQueue_isSubscribeAsync (queue))
+    if (!corvexBridgeMamaQueue_isSubscribeAsync(queue))
     {
         return;
     }
 
-    wlock_lock (queue->mTransportsLock);
+    wlock_lock(queue->mTransportsLock);
     if (!queue->mIsSuspended)
     {
-        wlock_unlock (queue->mTransportsLock);
+        wlock_unlock(queue->mTransportsLock);
         return;
     }
 
-    const uint64_t mark = resumeMark (queue->mBridge->mQueueMaxSize);
+    const uint64_t mark = resumeMark(queue->mBridge->mQueueMaxSize);
     int size = 0;
-    wombatQueueStatus wStatus = wombatQueue_getSize (queue->mQueue, &size);
+    wombatQueueStatus wStatus = wombatQueue_getSize(queue->mQueue, &size);
     if (wStatus != WOMBAT_QUEUE_OK || size < 0)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "could not get event count: %d; eventCount: %d", (int)wStatus, size);
-        wlock_unlock (queue->mTransportsLock);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %d; eventCount: %d", (int)wStatus,
+                   size);
+        wlock_unlock(queue->mTransportsLock);
         return;
     }
     /* The event about to be dispatched no longer counts. */
     uint64_t remaining = size > 0 ? (uint64_t)size - 1 : 0;
     if (remaining > mark)
     {
-        wlock_unlock (queue->mTransportsLock);
+        wlock_unlock(queue->mTransportsLock);
         return;
     }
 
     mama_status failed = MAMA_STATUS_OK;
     for (const auto& entry : *queue->mTransports)
     {
-        mama_status status = corvexTransportBridge_resume (entry.first);
+        mama_status status = corvexTransportBridge_resume(entry.first);
         if (status != MAMA_STATUS_OK)
         {
             failed = status;
@@ -555,8 +565,9 @@ void corvexBridgeMamaQueue_checkResume (CorvexQueueBridge* queue)
     queue->mIsSuspended = 0;
     if (failed != MAMA_STATUS_OK)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "resuming a transport failed, marking queue as resumed anyway: %s",
-                    mamaStatus_stringForStatus (failed));
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "resuming a transport failed, marking queue as resumed anyway: %s",
+                   mamaStatus_stringForStatus(failed));
     }
-    wlock_unlock (queue->mTransportsLock);
+    wlock_unlock(queue->mTransportsLock);
 }

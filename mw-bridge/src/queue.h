@@ -23,64 +23,69 @@ typedef std::unordered_map<CorvexTransportBridge*, uint64_t> CorvexQueueTranspor
 
 struct CorvexQueueBridge
 {
-    mamaQueue                mParent;
-    wombatQueue              mQueue;
-    uint8_t                  mHighWatermarkFired;
-    size_t                   mHighWatermark;
-    size_t                   mLowWatermark;
-    mamaQueueEnqueueCB       mEnqueueCallback;
-    void*                    mEnqueueClosure;
+    mamaQueue mParent;
+    wombatQueue mQueue;
+    uint8_t mHighWatermarkFired;
+    size_t mHighWatermark;
+    size_t mLowWatermark;
+    mamaQueueEnqueueCB mEnqueueCallback;
+    void* mEnqueueClosure;
     /* Held by a dispatch loop for its whole run; destroy waits for it. */
-    wLock                    mDispatchLock;
+    wLock mDispatchLock;
     /* Guards mTransports and mIsSuspended. Taken before any transport's
      * mSuspendedQueuesLock. */
-    wLock                    mTransportsLock;
-    CorvexBridge*            mBridge;
-    uint8_t                  mIsSuspended;
+    wLock mTransportsLock;
+    CorvexBridge* mBridge;
+    uint8_t mIsSuspended;
     CorvexQueueTransportMap* mTransports;
 };
 
 /* Registers the subscription's transport (sub->mTransportBridge) on the
  * queue; a transport that joins a suspended queue is suspended at once. */
-mama_status corvexBridgeMamaQueue_addSubscription (CorvexQueueBridge* queue,
-                                                   CorvexSubscription* subscription);
+mama_status corvexBridgeMamaQueue_addSubscription(CorvexQueueBridge* queue,
+                                                  CorvexSubscription* subscription);
 /* Unregisters it; a transport whose last subscription leaves a suspended queue
  * is resumed at once. 4 when the transport is not registered. */
-mama_status corvexBridgeMamaQueue_removeSubscription (CorvexQueueBridge* queue,
-                                                      CorvexSubscription* subscription);
+mama_status corvexBridgeMamaQueue_removeSubscription(CorvexQueueBridge* queue,
+                                                     CorvexSubscription* subscription);
 /* The bridge's asynchronous mode; false for a NULL queue or bridge. */
-bool corvexBridgeMamaQueue_isSubscribeAsync (const CorvexQueueBridge* queue);
-void corvexBridgeMamaQueue_checkWatermarks (CorvexQueueBridge* queue);
+bool corvexBridgeMamaQueue_isSubscribeAsync(const CorvexQueueBridge* queue);
+void corvexBridgeMamaQueue_checkWatermarks(CorvexQueueBridge* queue);
 /* Flow control: suspend the queue's transports when it reaches the bridge's
  * maximum queue size (before an enqueue), resume them once it has drained
  * (before a dispatch). Both do nothing while asynchronous mode is off. */
-void corvexBridgeMamaQueue_checkSuspend (CorvexQueueBridge* queue);
-void corvexBridgeMamaQueue_checkResume (CorvexQueueBridge* queue);
+void corvexBridgeMamaQueue_checkSuspend(CorvexQueueBridge* queue);
+void corvexBridgeMamaQueue_checkResume(CorvexQueueBridge* queue);
 
 /* Transport side of flow control (implemented with the transport): counted
  * suspend/resume of the transport's session; the session is suspended on the
  * 0 -> 1 step and resumed on the 1 -> 0 step. */
-mama_status corvexTransportBridge_suspend (CorvexTransportBridge* transport);
-mama_status corvexTransportBridge_resume (CorvexTransportBridge* transport);
+mama_status corvexTransportBridge_suspend(CorvexTransportBridge* transport);
+mama_status corvexTransportBridge_resume(CorvexTransportBridge* transport);
 
-extern "C" {
-mama_status corvexBridgeMamaQueue_create (CorvexQueueBridge** queue, mamaQueue parent);
-mama_status corvexBridgeMamaQueue_create_usingNative (CorvexQueueBridge** queue, mamaQueue parent,
-                                                      void* nativeQueue);
-mama_status corvexBridgeMamaQueue_destroy (CorvexQueueBridge* queue);
-mama_status corvexBridgeMamaQueue_getEventCount (CorvexQueueBridge* queue, size_t* count);
-mama_status corvexBridgeMamaQueue_dispatch (CorvexQueueBridge* queue);
-mama_status corvexBridgeMamaQueue_timedDispatch (CorvexQueueBridge* queue, uint64_t timeout);
-mama_status corvexBridgeMamaQueue_dispatchEvent (CorvexQueueBridge* queue);
-mama_status corvexBridgeMamaQueue_enqueueEvent (CorvexQueueBridge* queue, mamaQueueEnqueueCB callback,
-                                                void* closure);
-mama_status corvexBridgeMamaQueue_stopDispatch (CorvexQueueBridge* queue);
-mama_status corvexBridgeMamaQueue_setEnqueueCallback (CorvexQueueBridge* queue,
-                                                      mamaQueueEnqueueCB callback, void* closure);
-mama_status corvexBridgeMamaQueue_removeEnqueueCallback (CorvexQueueBridge* queue);
-mama_status corvexBridgeMamaQueue_getNativeHandle (CorvexQueueBridge* queue, void** nativeHandle);
-mama_status corvexBridgeMamaQueue_setLowWatermark (CorvexQueueBridge* queue, size_t lowWatermark);
-mama_status corvexBridgeMamaQueue_setHighWatermark (CorvexQueueBridge* queue, size_t highWatermark);
+extern "C"
+{
+    mama_status corvexBridgeMamaQueue_create(CorvexQueueBridge** queue, mamaQueue parent);
+    mama_status corvexBridgeMamaQueue_create_usingNative(CorvexQueueBridge** queue,
+                                                         mamaQueue parent, void* nativeQueue);
+    mama_status corvexBridgeMamaQueue_destroy(CorvexQueueBridge* queue);
+    mama_status corvexBridgeMamaQueue_getEventCount(CorvexQueueBridge* queue, size_t* count);
+    mama_status corvexBridgeMamaQueue_dispatch(CorvexQueueBridge* queue);
+    mama_status corvexBridgeMamaQueue_timedDispatch(CorvexQueueBridge* queue, uint64_t timeout);
+    mama_status corvexBridgeMamaQueue_dispatchEvent(CorvexQueueBridge* queue);
+    mama_status corvexBridgeMamaQueue_enqueueEvent(CorvexQueueBridge* queue,
+                                                   mamaQueueEnqueueCB callback, void* closure);
+    mama_status corvexBridgeMamaQueue_stopDispatch(CorvexQueueBridge* queue);
+    mama_status corvexBridgeMamaQueue_setEnqueueCallback(CorvexQueueBridge* queue,
+                                                         mamaQueueEnqueueCB callback,
+                                                         void* closure);
+    mama_status corvexBridgeMamaQueue_removeEnqueueCallback(CorvexQueueBridge* queue);
+    mama_status corvexBridgeMamaQueue_getNativeHandle(CorvexQueueBridge* queue,
+                                                      void** nativeHandle);
+    mama_status corvexBridgeMamaQueue_setLowWatermark(CorvexQueueBridge* queue,
+                                                      size_t lowWatermark);
+    mama_status corvexBridgeMamaQueue_setHighWatermark(CorvexQueueBridge* queue,
+                                                       size_t highWatermark);
 }
 
 #endif /* CORVEX_BRIDGE_QUEUE_H */

@@ -20,22 +20,22 @@ namespace
  * callback is the last call the application receives for the timer. */
 struct CorvexTimer
 {
-    timerElement                mTimerElement;
-    mama_f64_t                  mInterval;
-    void*                       mClosure;
-    mamaTimer                   mParent;
-    CorvexQueueBridge*          mQueue;
-    std::atomic<uint8_t>        mDestroyed;
-    mamaTimerCb                 mOnTimerDestroyed;
-    std::atomic<mamaTimerCb>    mAction;
+    timerElement mTimerElement;
+    mama_f64_t mInterval;
+    void* mClosure;
+    mamaTimer mParent;
+    CorvexQueueBridge* mQueue;
+    std::atomic<uint8_t> mDestroyed;
+    mamaTimerCb mOnTimerDestroyed;
+    std::atomic<mamaTimerCb> mAction;
 };
 
-bool isValidInterval (mama_f64_t interval)
+bool isValidInterval(mama_f64_t interval)
 {
-    return isfinite (interval) && interval >= 0 && interval <= (mama_f64_t)INT32_MAX;
+    return isfinite(interval) && interval >= 0 && interval <= (mama_f64_t)INT32_MAX;
 }
 
-struct timeval toTimeval (mama_f64_t interval)
+struct timeval toTimeval(mama_f64_t interval)
 {
     struct timeval tv;
     int32_t seconds = (int32_t)interval;
@@ -44,50 +44,52 @@ struct timeval toTimeval (mama_f64_t interval)
     return tv;
 }
 
-void MAMACALLTYPE onTick (mamaQueue, void* closure)
+void MAMACALLTYPE onTick(mamaQueue, void* closure)
 {
     CorvexTimer* timer = (CorvexTimer*)closure;
-    mamaTimerCb action = timer->mAction.load ();
+    mamaTimerCb action = timer->mAction.load();
     if (action != NULL)
     {
-        action (timer->mParent, timer->mClosure);
+        action(timer->mParent, timer->mClosure);
     }
 }
 
-void MAMACALLTYPE onDestroyed (mamaQueue, void* closure)
+void MAMACALLTYPE onDestroyed(mamaQueue, void* closure)
 {
     CorvexTimer* timer = (CorvexTimer*)closure;
-    timer->mOnTimerDestroyed (timer->mParent, timer->mClosure);
+    timer->mOnTimerDestroyed(timer->mParent, timer->mClosure);
     delete timer;
 }
 
-int resetElement (CorvexTimer* timer)
+int resetElement(CorvexTimer* timer)
 {
-    struct timeval tv = toTimeval (timer->mInterval);
-    return resetTimer (corvexBridge_getTimerHeap (), timer->mTimerElement, &tv);
+    struct timeval tv = toTimeval(timer->mInterval);
+    return resetTimer(corvexBridge_getTimerHeap(), timer->mTimerElement, &tv);
 }
 
 /* Runs on the timer heap's thread with the heap lock held. */
-void onFire (timerElement, void* closure)
+void onFire(timerElement, void* closure)
 {
     CorvexTimer* timer = (CorvexTimer*)closure;
-    if (timer == NULL || timer->mDestroyed.load ())
+    if (timer == NULL || timer->mDestroyed.load())
     {
         return;
     }
     /* Periodic: the next firing is armed before the application sees this one. */
-    int code = resetElement (timer);
+    int code = resetElement(timer);
     if (code != 0)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Failed to reset Corvex underlying timer [%d].", code);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Failed to reset Corvex underlying timer [%d].", code);
     }
-    corvexBridgeMamaQueue_enqueueEvent (timer->mQueue, onTick, timer);
+    corvexBridgeMamaQueue_enqueueEvent(timer->mQueue, onTick, timer);
 }
 } // namespace
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTimer_create (CorvexTimer** result, void* nativeQueueHandle,
-                                                       mamaTimerCb action, mamaTimerCb onTimerDestroyed,
-                                                       mama_f64_t interval, mamaTimer parent, void* closure)
+CORVEX_EXPORT mama_status corvexBridgeMamaTimer_create(CorvexTimer** result,
+                                                       void* nativeQueueHandle, mamaTimerCb action,
+                                                       mamaTimerCb onTimerDestroyed,
+                                                       mama_f64_t interval, mamaTimer parent,
+                                                       void* closure)
 {
     if (result == NULL || nativeQueueHandle == NULL || action == NULL || onTimerDestroyed == NULL ||
         parent == NULL)
@@ -95,12 +97,12 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTimer_create (CorvexTimer** result, vo
         return MAMA_STATUS_NULL_ARG;
     }
     *result = NULL;
-    if (!isValidInterval (interval))
+    if (!isValidInterval(interval))
     {
         return MAMA_STATUS_INVALID_ARG;
     }
 
-    CorvexTimer* timer = new (std::nothrow) CorvexTimer ();
+    CorvexTimer* timer = new (std::nothrow) CorvexTimer();
     if (timer == NULL)
     {
         return MAMA_STATUS_NOMEM;
@@ -111,13 +113,13 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTimer_create (CorvexTimer** result, vo
     timer->mParent = parent;
     timer->mQueue = (CorvexQueueBridge*)nativeQueueHandle;
     timer->mOnTimerDestroyed = onTimerDestroyed;
-    timer->mAction.store (action);
+    timer->mAction.store(action);
 
-    struct timeval tv = toTimeval (interval);
-    int code = createTimer (&timer->mTimerElement, corvexBridge_getTimerHeap (), onFire, &tv, timer);
+    struct timeval tv = toTimeval(interval);
+    int code = createTimer(&timer->mTimerElement, corvexBridge_getTimerHeap(), onFire, &tv, timer);
     if (code != 0)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Failed to create Corvex underlying timer [%d].", code);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Failed to create Corvex underlying timer [%d].", code);
         delete timer;
         *result = NULL;
         return MAMA_STATUS_PLATFORM;
@@ -125,7 +127,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTimer_create (CorvexTimer** result, vo
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTimer_destroy (CorvexTimer* timer)
+CORVEX_EXPORT mama_status corvexBridgeMamaTimer_destroy(CorvexTimer* timer)
 {
     if (timer == NULL)
     {
@@ -133,41 +135,42 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTimer_destroy (CorvexTimer* timer)
     }
 
     mama_status status = MAMA_STATUS_OK;
-    timer->mDestroyed.store (1);
-    timer->mAction.store (NULL);
-    int code = destroyTimer (corvexBridge_getTimerHeap (), timer->mTimerElement);
+    timer->mDestroyed.store(1);
+    timer->mAction.store(NULL);
+    int code = destroyTimer(corvexBridge_getTimerHeap(), timer->mTimerElement);
     if (code != 0)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Failed to destroy Corvex underlying timer [%d].", code);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Failed to destroy Corvex underlying timer [%d].", code);
         status = MAMA_STATUS_PLATFORM;
     }
     timer->mTimerElement = NULL;
 
     /* Behind any tick already queued; a queue that refuses the event must not
      * cost the application its destroyed callback. */
-    if (corvexBridgeMamaQueue_enqueueEvent (timer->mQueue, onDestroyed, timer) != MAMA_STATUS_OK)
+    if (corvexBridgeMamaQueue_enqueueEvent(timer->mQueue, onDestroyed, timer) != MAMA_STATUS_OK)
     {
-        onDestroyed (NULL, timer);
+        onDestroyed(NULL, timer);
     }
     return status;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTimer_reset (CorvexTimer* timer)
+CORVEX_EXPORT mama_status corvexBridgeMamaTimer_reset(CorvexTimer* timer)
 {
     if (timer == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    int code = resetElement (timer);
+    int code = resetElement(timer);
     if (code != 0)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Failed to reset Corvex underlying timer [%d].", code);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Failed to reset Corvex underlying timer [%d].", code);
         return MAMA_STATUS_PLATFORM;
     }
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTimer_getInterval (CorvexTimer* timer, mama_f64_t* interval)
+CORVEX_EXPORT mama_status corvexBridgeMamaTimer_getInterval(CorvexTimer* timer,
+                                                            mama_f64_t* interval)
 {
     if (timer == NULL || interval == NULL)
     {
@@ -177,16 +180,16 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTimer_getInterval (CorvexTimer* timer,
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTimer_setInterval (CorvexTimer* timer, mama_f64_t interval)
+CORVEX_EXPORT mama_status corvexBridgeMamaTimer_setInterval(CorvexTimer* timer, mama_f64_t interval)
 {
     if (timer == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    if (!isValidInterval (interval))
+    if (!isValidInterval(interval))
     {
         return MAMA_STATUS_INVALID_ARG;
     }
     timer->mInterval = interval;
-    return corvexBridgeMamaTimer_reset (timer);
+    return corvexBridgeMamaTimer_reset(timer);
 }

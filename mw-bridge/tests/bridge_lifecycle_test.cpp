@@ -15,228 +15,284 @@ namespace
 const char* const TIMEOUT_PROPERTY = "mama.corvex.transport.defaultqueue.timeout";
 
 /* Every entry point the host looks up, in the host's order. */
-const char* const EXPORTS[] = {
-    "corvexBridge_init", "corvexBridge_start", "corvexBridge_stop", "corvexBridge_open", "corvexBridge_close",
-    "corvexBridge_getVersion", "corvexBridge_getName", "corvexBridge_getDefaultPayloadId",
-    "corvexBridgeMamaQueue_create", "corvexBridgeMamaQueue_create_usingNative", "corvexBridgeMamaQueue_destroy",
-    "corvexBridgeMamaQueue_getEventCount", "corvexBridgeMamaQueue_dispatch", "corvexBridgeMamaQueue_timedDispatch",
-    "corvexBridgeMamaQueue_dispatchEvent", "corvexBridgeMamaQueue_enqueueEvent",
-    "corvexBridgeMamaQueue_stopDispatch", "corvexBridgeMamaQueue_setEnqueueCallback",
-    "corvexBridgeMamaQueue_removeEnqueueCallback", "corvexBridgeMamaQueue_getNativeHandle",
-    "corvexBridgeMamaQueue_setLowWatermark", "corvexBridgeMamaQueue_setHighWatermark",
-    "corvexBridgeMamaTransport_isValid", "corvexBridgeMamaTransport_destroy", "corvexBridgeMamaTransport_create",
-    "corvexBridgeMamaTransport_forceClientDisconnect", "corvexBridgeMamaTransport_findConnection",
-    "corvexBridgeMamaTransport_getAllConnections", "corvexBridgeMamaTransport_getAllConnectionsForTopic",
-    "corvexBridgeMamaTransport_freeAllConnections", "corvexBridgeMamaTransport_getAllServerConnections",
-    "corvexBridgeMamaTransport_freeAllServerConnections",
-    "corvexBridgeMamaTransport_getNumLoadBalanceAttributes", "corvexBridgeMamaTransport_getLoadBalanceScheme",
-    "corvexBridgeMamaTransport_getLoadBalanceSharedObjectName", "corvexBridgeMamaTransport_sendMsgToConnection",
-    "corvexBridgeMamaTransport_isConnectionIntercepted", "corvexBridgeMamaTransport_installConnectConflateMgr",
-    "corvexBridgeMamaTransport_uninstallConnectConflateMgr",
-    "corvexBridgeMamaTransport_startConnectionConflation", "corvexBridgeMamaTransport_requestConflation",
-    "corvexBridgeMamaTransport_requestEndConflation", "corvexBridgeMamaTransport_getNativeTransport",
-    "corvexBridgeMamaTransport_getNativeTransportNamingCtx", "corvexBridgeMamaSubscription_create",
-    "corvexBridgeMamaSubscription_createWildCard", "corvexBridgeMamaSubscription_mute",
-    "corvexBridgeMamaSubscription_destroy", "corvexBridgeMamaSubscription_isValid",
-    "corvexBridgeMamaSubscription_hasWildcards", "corvexBridgeMamaSubscription_getPlatformError",
-    "corvexBridgeMamaSubscription_setTopicClosure", "corvexBridgeMamaSubscription_muteCurrentTopic",
-    "corvexBridgeMamaSubscription_isTportDisconnected", "corvexBridgeMamaTimer_create",
-    "corvexBridgeMamaTimer_destroy", "corvexBridgeMamaTimer_reset", "corvexBridgeMamaTimer_setInterval",
-    "corvexBridgeMamaTimer_getInterval", "corvexBridgeMamaIo_create", "corvexBridgeMamaIo_getDescriptor",
-    "corvexBridgeMamaIo_destroy", "corvexBridgeMamaPublisher_createByIndex", "corvexBridgeMamaPublisher_destroy",
-    "corvexBridgeMamaPublisher_send", "corvexBridgeMamaPublisher_sendFromInbox",
-    "corvexBridgeMamaPublisher_sendFromInboxByIndex", "corvexBridgeMamaPublisher_sendReplyToInbox",
-    "corvexBridgeMamaPublisher_sendReplyToInboxHandle", "corvexBridgeMamaPublisher_setUserCallbacks",
-    "corvexBridgeMamaInbox_create", "corvexBridgeMamaInbox_createByIndex", "corvexBridgeMamaInbox_destroy",
-    "corvexBridgeMamaMsg_create", "corvexBridgeMamaMsg_destroy", "corvexBridgeMamaMsg_destroyMiddlewareMsg",
-    "corvexBridgeMamaMsg_detach", "corvexBridgeMamaMsg_isFromInbox", "corvexBridgeMamaMsg_getPlatformError",
-    "corvexBridgeMamaMsg_setSendSubject", "corvexBridgeMamaMsg_getNativeHandle",
-    "corvexBridgeMamaMsg_duplicateReplyHandle", "corvexBridgeMamaMsg_copyReplyHandle",
-    "corvexBridgeMamaMsgImpl_setReplyHandle", "corvexBridgeMamaMsgImpl_setReplyHandleAndIncrement",
-    "corvexBridgeMamaMsg_destroyReplyHandle"};
+const char* const EXPORTS[] = {"corvexBridge_init",
+                               "corvexBridge_start",
+                               "corvexBridge_stop",
+                               "corvexBridge_open",
+                               "corvexBridge_close",
+                               "corvexBridge_getVersion",
+                               "corvexBridge_getName",
+                               "corvexBridge_getDefaultPayloadId",
+                               "corvexBridgeMamaQueue_create",
+                               "corvexBridgeMamaQueue_create_usingNative",
+                               "corvexBridgeMamaQueue_destroy",
+                               "corvexBridgeMamaQueue_getEventCount",
+                               "corvexBridgeMamaQueue_dispatch",
+                               "corvexBridgeMamaQueue_timedDispatch",
+                               "corvexBridgeMamaQueue_dispatchEvent",
+                               "corvexBridgeMamaQueue_enqueueEvent",
+                               "corvexBridgeMamaQueue_stopDispatch",
+                               "corvexBridgeMamaQueue_setEnqueueCallback",
+                               "corvexBridgeMamaQueue_removeEnqueueCallback",
+                               "corvexBridgeMamaQueue_getNativeHandle",
+                               "corvexBridgeMamaQueue_setLowWatermark",
+                               "corvexBridgeMamaQueue_setHighWatermark",
+                               "corvexBridgeMamaTransport_isValid",
+                               "corvexBridgeMamaTransport_destroy",
+                               "corvexBridgeMamaTransport_create",
+                               "corvexBridgeMamaTransport_forceClientDisconnect",
+                               "corvexBridgeMamaTransport_findConnection",
+                               "corvexBridgeMamaTransport_getAllConnections",
+                               "corvexBridgeMamaTransport_getAllConnectionsForTopic",
+                               "corvexBridgeMamaTransport_freeAllConnections",
+                               "corvexBridgeMamaTransport_getAllServerConnections",
+                               "corvexBridgeMamaTransport_freeAllServerConnections",
+                               "corvexBridgeMamaTransport_getNumLoadBalanceAttributes",
+                               "corvexBridgeMamaTransport_getLoadBalanceScheme",
+                               "corvexBridgeMamaTransport_getLoadBalanceSharedObjectName",
+                               "corvexBridgeMamaTransport_sendMsgToConnection",
+                               "corvexBridgeMamaTransport_isConnectionIntercepted",
+                               "corvexBridgeMamaTransport_installConnectConflateMgr",
+                               "corvexBridgeMamaTransport_uninstallConnectConflateMgr",
+                               "corvexBridgeMamaTransport_startConnectionConflation",
+                               "corvexBridgeMamaTransport_requestConflation",
+                               "corvexBridgeMamaTransport_requestEndConflation",
+                               "corvexBridgeMamaTransport_getNativeTransport",
+                               "corvexBridgeMamaTransport_getNativeTransportNamingCtx",
+                               "corvexBridgeMamaSubscription_create",
+                               "corvexBridgeMamaSubscription_createWildCard",
+                               "corvexBridgeMamaSubscription_mute",
+                               "corvexBridgeMamaSubscription_destroy",
+                               "corvexBridgeMamaSubscription_isValid",
+                               "corvexBridgeMamaSubscription_hasWildcards",
+                               "corvexBridgeMamaSubscription_getPlatformError",
+                               "corvexBridgeMamaSubscription_setTopicClosure",
+                               "corvexBridgeMamaSubscription_muteCurrentTopic",
+                               "corvexBridgeMamaSubscription_isTportDisconnected",
+                               "corvexBridgeMamaTimer_create",
+                               "corvexBridgeMamaTimer_destroy",
+                               "corvexBridgeMamaTimer_reset",
+                               "corvexBridgeMamaTimer_setInterval",
+                               "corvexBridgeMamaTimer_getInterval",
+                               "corvexBridgeMamaIo_create",
+                               "corvexBridgeMamaIo_getDescriptor",
+                               "corvexBridgeMamaIo_destroy",
+                               "corvexBridgeMamaPublisher_createByIndex",
+                               "corvexBridgeMamaPublisher_destroy",
+                               "corvexBridgeMamaPublisher_send",
+                               "corvexBridgeMamaPublisher_sendFromInbox",
+                               "corvexBridgeMamaPublisher_sendFromInboxByIndex",
+                               "corvexBridgeMamaPublisher_sendReplyToInbox",
+                               "corvexBridgeMamaPublisher_sendReplyToInboxHandle",
+                               "corvexBridgeMamaPublisher_setUserCallbacks",
+                               "corvexBridgeMamaInbox_create",
+                               "corvexBridgeMamaInbox_createByIndex",
+                               "corvexBridgeMamaInbox_destroy",
+                               "corvexBridgeMamaMsg_create",
+                               "corvexBridgeMamaMsg_destroy",
+                               "corvexBridgeMamaMsg_destroyMiddlewareMsg",
+                               "corvexBridgeMamaMsg_detach",
+                               "corvexBridgeMamaMsg_isFromInbox",
+                               "corvexBridgeMamaMsg_getPlatformError",
+                               "corvexBridgeMamaMsg_setSendSubject",
+                               "corvexBridgeMamaMsg_getNativeHandle",
+                               "corvexBridgeMamaMsg_duplicateReplyHandle",
+                               "corvexBridgeMamaMsg_copyReplyHandle",
+                               "corvexBridgeMamaMsgImpl_setReplyHandle",
+                               "corvexBridgeMamaMsgImpl_setReplyHandleAndIncrement",
+                               "corvexBridgeMamaMsg_destroyReplyHandle"};
 
 /* The loaded library's own entry point (the test binary links a copy of the
  * bridge's internals, whose process-wide state is separate). */
-template <typename Function> Function loadedEntryPoint (const char* name)
+template <typename Function> Function loadedEntryPoint(const char* name)
 {
-    void* library = dlopen ("libmamacorveximpl.so", RTLD_NOW | RTLD_NOLOAD);
-    void* symbol = library != nullptr ? dlsym (library, name) : nullptr;
+    void* library = dlopen("libmamacorveximpl.so", RTLD_NOW | RTLD_NOLOAD);
+    void* symbol = library != nullptr ? dlsym(library, name) : nullptr;
     if (library != nullptr)
     {
-        dlclose (library);
+        dlclose(library);
     }
-    return reinterpret_cast<Function> (symbol);
+    return reinterpret_cast<Function>(symbol);
 }
 
-void MAMACALLTYPE raiseSignal (mamaQueue, void* closure)
+void MAMACALLTYPE raiseSignal(mamaQueue, void* closure)
 {
-    static_cast<Signal*> (closure)->raise ();
+    static_cast<Signal*>(closure)->raise();
 }
 
 /* Runs mama_start on a thread and returns once the default queue is being
  * dispatched, so that a stop cannot overtake the start. */
-std::unique_ptr<DispatchThread> startDispatching (mamaBridge bridge)
+std::unique_ptr<DispatchThread> startDispatching(mamaBridge bridge)
 {
     mamaQueue queue = nullptr;
     Signal running;
-    EXPECT_EQ (MAMA_STATUS_OK, mama_getDefaultEventQueue (bridge, &queue));
-    EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_enqueueEvent (queue, raiseSignal, &running));
-    std::unique_ptr<DispatchThread> starter (new DispatchThread ([bridge] { return mama_start (bridge); }));
-    EXPECT_TRUE (running.wait ());
+    EXPECT_EQ(MAMA_STATUS_OK, mama_getDefaultEventQueue(bridge, &queue));
+    EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_enqueueEvent(queue, raiseSignal, &running));
+    std::unique_ptr<DispatchThread> starter(
+        new DispatchThread([bridge] { return mama_start(bridge); }));
+    EXPECT_TRUE(running.wait());
     return starter;
 }
 
 } // namespace
 
-TEST_F (BridgeTest, ExportsEveryEntryPointTheHostLooksUp)
+TEST_F(BridgeTest, ExportsEveryEntryPointTheHostLooksUp)
 {
-    void* library = dlopen ("libmamacorveximpl.so", RTLD_NOW | RTLD_NOLOAD);
-    ASSERT_NE (nullptr, library);
-    EXPECT_EQ (86u, sizeof (EXPORTS) / sizeof (EXPORTS[0]));
+    void* library = dlopen("libmamacorveximpl.so", RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(nullptr, library);
+    EXPECT_EQ(86u, sizeof(EXPORTS) / sizeof(EXPORTS[0]));
     for (const char* name : EXPORTS)
     {
-        EXPECT_NE (nullptr, dlsym (library, name)) << name;
+        EXPECT_NE(nullptr, dlsym(library, name)) << name;
     }
-    EXPECT_EQ (nullptr, dlsym (library, "corvexBridge_initKlix")) << "internal functions stay hidden";
-    dlclose (library);
+    EXPECT_EQ(nullptr, dlsym(library, "corvexBridge_initKlix")) << "internal functions stay hidden";
+    dlclose(library);
 }
 
-TEST_F (BridgeTest, IdentifiesItselfAndItsPayload)
+TEST_F(BridgeTest, IdentifiesItselfAndItsPayload)
 {
-    EXPECT_STREQ ("6.3.1", mamaBridgeImpl_getMetaProperty (mBridge, "compile_version"));
-    EXPECT_STREQ ("true", mamaBridgeImpl_getMetaProperty (mBridge, "entitlements.deferred"));
+    EXPECT_STREQ("6.3.1", mamaBridgeImpl_getMetaProperty(mBridge, "compile_version"));
+    EXPECT_STREQ("true", mamaBridgeImpl_getMetaProperty(mBridge, "entitlements.deferred"));
 
-    auto getVersion = loadedEntryPoint<const char* (*) (void)> ("corvexBridge_getVersion");
-    ASSERT_NE (nullptr, getVersion);
-    std::string version = getVersion ();
-    EXPECT_EQ (0u, version.find ("Corvex OpenMAMA Middleware Bridge v7.5.2.1 with Corvex C API v")) << version;
+    auto getVersion = loadedEntryPoint<const char* (*)(void)>("corvexBridge_getVersion");
+    ASSERT_NE(nullptr, getVersion);
+    std::string version = getVersion();
+    EXPECT_EQ(0u, version.find("Corvex OpenMAMA Middleware Bridge v7.5.2.1 with Corvex C API v"))
+        << version;
 
     char** names = nullptr;
     char* ids = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridge_getDefaultPayloadId (&names, &ids));
-    EXPECT_STREQ ("corvexmsg", names[0]);
-    EXPECT_EQ (nullptr, names[1]);
-    EXPECT_EQ ('1', ids[0]);
-    EXPECT_EQ ('\0', ids[1]);
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_getDefaultPayloadId (nullptr, &ids));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridge_getDefaultPayloadId (&names, nullptr));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridge_getDefaultPayloadId(&names, &ids));
+    EXPECT_STREQ("corvexmsg", names[0]);
+    EXPECT_EQ(nullptr, names[1]);
+    EXPECT_EQ('1', ids[0]);
+    EXPECT_EQ('\0', ids[1]);
+    EXPECT_EQ(MAMA_STATUS_NULL_ARG, corvexBridge_getDefaultPayloadId(nullptr, &ids));
+    EXPECT_EQ(MAMA_STATUS_NULL_ARG, corvexBridge_getDefaultPayloadId(&names, nullptr));
 }
 
-TEST_F (BridgeTest, OpenCreatesTheNamedDefaultQueue)
+TEST_F(BridgeTest, OpenCreatesTheNamedDefaultQueue)
 {
     mamaQueue queue = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, mama_getDefaultEventQueue (mBridge, &queue));
+    ASSERT_EQ(MAMA_STATUS_OK, mama_getDefaultEventQueue(mBridge, &queue));
     const char* name = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_getQueueName (queue, &name));
-    EXPECT_STREQ ("CORVEX_DEFAULT_MAMA_QUEUE", name);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_getQueueName(queue, &name));
+    EXPECT_STREQ("CORVEX_DEFAULT_MAMA_QUEUE", name);
 }
 
-TEST_F (BridgeTest, StartDispatchesTheDefaultQueueUntilStoppedFromAnotherThread)
+TEST_F(BridgeTest, StartDispatchesTheDefaultQueueUntilStoppedFromAnotherThread)
 {
-    std::unique_ptr<DispatchThread> starter = startDispatching (mBridge);
-    ASSERT_EQ (MAMA_STATUS_OK, mama_stop (mBridge));
-    ASSERT_TRUE (starter->waitReturned (std::chrono::milliseconds (2000)));
-    EXPECT_EQ (MAMA_STATUS_OK, starter->status ());
-    EXPECT_EQ (1u, LogCapture::count ("): Start dispatching on default event queue."));
+    std::unique_ptr<DispatchThread> starter = startDispatching(mBridge);
+    ASSERT_EQ(MAMA_STATUS_OK, mama_stop(mBridge));
+    ASSERT_TRUE(starter->waitReturned(std::chrono::milliseconds(2000)));
+    EXPECT_EQ(MAMA_STATUS_OK, starter->status());
+    EXPECT_EQ(1u, LogCapture::count("): Start dispatching on default event queue."));
 }
 
-TEST_F (BridgeTest, EveryLineHasTheBridgeFormat)
+TEST_F(BridgeTest, EveryLineHasTheBridgeFormat)
 {
-    std::unique_ptr<DispatchThread> starter = startDispatching (mBridge);
-    ASSERT_EQ (MAMA_STATUS_OK, mama_stop (mBridge));
-    ASSERT_TRUE (starter->waitReturned (std::chrono::milliseconds (2000)));
+    std::unique_ptr<DispatchThread> starter = startDispatching(mBridge);
+    ASSERT_EQ(MAMA_STATUS_OK, mama_stop(mBridge));
+    ASSERT_TRUE(starter->waitReturned(std::chrono::milliseconds(2000)));
 
-    std::vector<std::string> started = LogCapture::matching ("Start dispatching");
-    ASSERT_EQ (1u, started.size ());
-    EXPECT_TRUE (BridgeLine::is (started[0], "Finer", "bridge", "Start dispatching on default event queue."))
+    std::vector<std::string> started = LogCapture::matching("Start dispatching");
+    ASSERT_EQ(1u, started.size());
+    EXPECT_TRUE(
+        BridgeLine::is(started[0], "Finer", "bridge", "Start dispatching on default event queue."))
         << started[0];
 
-    const std::vector<std::string> levels = {"Off", "Severe", "Error", "Warn", "Normal", "Fine", "Finer", "Finest"};
-    for (const std::string& line : LogCapture::matching ("CORVEX-MW-Bridge"))
+    const std::vector<std::string> levels = {"Off",    "Severe", "Error", "Warn",
+                                             "Normal", "Fine",   "Finer", "Finest"};
+    for (const std::string& line : LogCapture::matching("CORVEX-MW-Bridge"))
     {
         BridgeLine parts;
-        ASSERT_TRUE (BridgeLine::parse (line, &parts)) << line;
-        EXPECT_NE (levels.end (), std::find (levels.begin (), levels.end (), parts.mLevel)) << line;
+        ASSERT_TRUE(BridgeLine::parse(line, &parts)) << line;
+        EXPECT_NE(levels.end(), std::find(levels.begin(), levels.end(), parts.mLevel)) << line;
     }
 }
 
-TEST_F (BridgeTest, LevelBelowTheMessageDropsTheLine)
+TEST_F(BridgeTest, LevelBelowTheMessageDropsTheLine)
 {
-    mama_setLogLevel (MAMA_LOG_LEVEL_FINE);
-    std::unique_ptr<DispatchThread> starter = startDispatching (mBridge);
-    ASSERT_EQ (MAMA_STATUS_OK, mama_stop (mBridge));
-    ASSERT_TRUE (starter->waitReturned (std::chrono::milliseconds (2000)));
-    EXPECT_EQ (0u, LogCapture::count ("Start dispatching"));
+    mama_setLogLevel(MAMA_LOG_LEVEL_FINE);
+    std::unique_ptr<DispatchThread> starter = startDispatching(mBridge);
+    ASSERT_EQ(MAMA_STATUS_OK, mama_stop(mBridge));
+    ASSERT_TRUE(starter->waitReturned(std::chrono::milliseconds(2000)));
+    EXPECT_EQ(0u, LogCapture::count("Start dispatching"));
 }
 
-TEST_F (BridgeTest, DefaultQueueTimeoutFallsBackForUnusableValues)
+TEST_F(BridgeTest, DefaultQueueTimeoutFallsBackForUnusableValues)
 {
-    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty (TIMEOUT_PROPERTY, "abc"));
-    EXPECT_EQ (2000, corvexBridge_getDefaultQueueTimeout ());
-    EXPECT_EQ (1u, LogCapture::count (
-                       "Corvex bridge default event queue timeout 0 ms is invalid. Using default 2000 ms."));
+    ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty(TIMEOUT_PROPERTY, "abc"));
+    EXPECT_EQ(2000, corvexBridge_getDefaultQueueTimeout());
+    EXPECT_EQ(
+        1u,
+        LogCapture::count(
+            "Corvex bridge default event queue timeout 0 ms is invalid. Using default 2000 ms."));
 
-    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty (TIMEOUT_PROPERTY, "-5"));
-    EXPECT_EQ (2000, corvexBridge_getDefaultQueueTimeout ());
-    EXPECT_EQ (1u, LogCapture::count (
-                       "Corvex bridge default event queue timeout -5 ms is invalid. Using default 2000 ms."));
+    ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty(TIMEOUT_PROPERTY, "-5"));
+    EXPECT_EQ(2000, corvexBridge_getDefaultQueueTimeout());
+    EXPECT_EQ(
+        1u,
+        LogCapture::count(
+            "Corvex bridge default event queue timeout -5 ms is invalid. Using default 2000 ms."));
 
-    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty (TIMEOUT_PROPERTY, "99999999999999999999"));
-    EXPECT_GT (corvexBridge_getDefaultQueueTimeout (), 0);
+    ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty(TIMEOUT_PROPERTY, "99999999999999999999"));
+    EXPECT_GT(corvexBridge_getDefaultQueueTimeout(), 0);
 
-    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty (TIMEOUT_PROPERTY, "750"));
-    EXPECT_EQ (750, corvexBridge_getDefaultQueueTimeout ());
+    ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty(TIMEOUT_PROPERTY, "750"));
+    EXPECT_EQ(750, corvexBridge_getDefaultQueueTimeout());
 }
 
-TEST_F (BridgeTest, EmptyDefaultQueueTimeoutTakesTheHostDefault)
+TEST_F(BridgeTest, EmptyDefaultQueueTimeoutTakesTheHostDefault)
 {
-    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty (TIMEOUT_PROPERTY, ""));
-    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty ("mama.defaultqueue.timeout", "1500"));
-    EXPECT_EQ (1500, corvexBridge_getDefaultQueueTimeout ());
+    ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty(TIMEOUT_PROPERTY, ""));
+    ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty("mama.defaultqueue.timeout", "1500"));
+    EXPECT_EQ(1500, corvexBridge_getDefaultQueueTimeout());
 
-    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty ("mama.defaultqueue.timeout", "0"));
-    EXPECT_EQ (2000, corvexBridge_getDefaultQueueTimeout ());
-    EXPECT_EQ (0u, LogCapture::count ("Could not destroy DefaultEventQueue"));
+    ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty("mama.defaultqueue.timeout", "0"));
+    EXPECT_EQ(2000, corvexBridge_getDefaultQueueTimeout());
+    EXPECT_EQ(0u, LogCapture::count("Could not destroy DefaultEventQueue"));
 }
 
-TEST_F (BridgeTest, CloseWithoutVendorInitialisationLeavesTheVendorLibraryAlone)
+TEST_F(BridgeTest, CloseWithoutVendorInitialisationLeavesTheVendorLibraryAlone)
 {
-    corvexClientTest_setRecording (1);
-    corvexClientTest_clearCalls ();
-    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty (TIMEOUT_PROPERTY, "abc"));
-    closeBridge ();
-    EXPECT_EQ (0u, corvexClientTest_callCount ("corvexClient_cleanup"));
-    EXPECT_EQ (0u, corvexClientTest_callCount ("corvexClient_context_destroy"));
-    EXPECT_EQ (1u, LogCapture::count ("default event queue timeout 0 ms is invalid"));
-    EXPECT_EQ (0u, LogCapture::count ("Error "));
-    EXPECT_EQ (0u, LogCapture::count ("Could not destroy"));
+    corvexClientTest_setRecording(1);
+    corvexClientTest_clearCalls();
+    ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty(TIMEOUT_PROPERTY, "abc"));
+    closeBridge();
+    EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_cleanup"));
+    EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_context_destroy"));
+    EXPECT_EQ(1u, LogCapture::count("default event queue timeout 0 ms is invalid"));
+    EXPECT_EQ(0u, LogCapture::count("Error "));
+    EXPECT_EQ(0u, LogCapture::count("Could not destroy"));
 }
 
-TEST_F (BridgeTest, CloseAfterVendorInitialisationReleasesTheVendorLibrary)
+TEST_F(BridgeTest, CloseAfterVendorInitialisationReleasesTheVendorLibrary)
 {
-    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty ("mama.corvex.transport.t1.allow_recover_gaps", "true"));
-    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty ("mama.transport.t1.disable_refresh", "true"));
-    corvexClientTest_setRecording (1);
-    corvexClientTest_clearCalls ();
+    ASSERT_EQ(MAMA_STATUS_OK,
+              mama_setProperty("mama.corvex.transport.t1.allow_recover_gaps", "true"));
+    ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty("mama.transport.t1.disable_refresh", "true"));
+    corvexClientTest_setRecording(1);
+    corvexClientTest_clearCalls();
 
     for (int round = 0; round < 2; round++)
     {
         mamaTransport transport = nullptr;
-        ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_allocate (&transport));
-        ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_create (transport, "t1", mBridge));
-        ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_destroy (transport));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_allocate(&transport));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_create(transport, "t1", mBridge));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_destroy(transport));
     }
-    EXPECT_EQ (1u, corvexClientTest_callCount ("corvexClient_initialize")) << "initialised once";
-    EXPECT_EQ (1u, corvexClientTest_callCount ("_corvexClient_version_set"));
+    EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_initialize")) << "initialised once";
+    EXPECT_EQ(1u, corvexClientTest_callCount("_corvexClient_version_set"));
 
     // The version registered at the first transport is the one open composed.
-    auto getVersion = loadedEntryPoint<const char* (*) (void)> ("corvexBridge_getVersion");
+    auto getVersion = loadedEntryPoint<const char* (*)(void)>("corvexBridge_getVersion");
     const corvexClient_versionInfo_t* vendor = nullptr;
-    ASSERT_EQ (CORVEXCLIENT_OK, corvexClient_version_get (&vendor));
-    EXPECT_STREQ (getVersion (), vendor->mVersion);
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_version_get(&vendor));
+    EXPECT_STREQ(getVersion(), vendor->mVersion);
 
-    closeBridge ();
-    EXPECT_EQ (1u, corvexClientTest_callCount ("corvexClient_context_destroy"));
-    EXPECT_EQ (1u, corvexClientTest_callCount ("corvexClient_cleanup"));
-    EXPECT_EQ (0u, LogCapture::count ("Error "));
+    closeBridge();
+    EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_context_destroy"));
+    EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_cleanup"));
+    EXPECT_EQ(0u, LogCapture::count("Error "));
 }

@@ -13,14 +13,14 @@
 
 namespace
 {
-void MAMACALLTYPE countEvent (mamaQueue, void* closure)
+void MAMACALLTYPE countEvent(mamaQueue, void* closure)
 {
-    static_cast<std::atomic<int>*> (closure)->fetch_add (1);
+    static_cast<std::atomic<int>*>(closure)->fetch_add(1);
 }
 
-void MAMACALLTYPE raiseSignal (mamaQueue, void* closure)
+void MAMACALLTYPE raiseSignal(mamaQueue, void* closure)
 {
-    static_cast<Signal*> (closure)->raise ();
+    static_cast<Signal*>(closure)->raise();
 }
 
 struct WatermarkLog
@@ -29,223 +29,225 @@ struct WatermarkLog
     std::vector<size_t> mLow;
 };
 
-void MAMACALLTYPE onHigh (mamaQueue, size_t size, void* closure)
+void MAMACALLTYPE onHigh(mamaQueue, size_t size, void* closure)
 {
-    static_cast<WatermarkLog*> (closure)->mHigh.push_back (size);
+    static_cast<WatermarkLog*>(closure)->mHigh.push_back(size);
 }
 
-void MAMACALLTYPE onLow (mamaQueue, size_t size, void* closure)
+void MAMACALLTYPE onLow(mamaQueue, size_t size, void* closure)
 {
-    static_cast<WatermarkLog*> (closure)->mLow.push_back (size);
+    static_cast<WatermarkLog*>(closure)->mLow.push_back(size);
 }
 
 class QueueTest : public BridgeTest
 {
-protected:
-    void SetUp () override
+  protected:
+    void SetUp() override
     {
-        BridgeTest::SetUp ();
-        ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_create (&mQueue, mBridge));
+        BridgeTest::SetUp();
+        ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_create(&mQueue, mBridge));
         void* native = nullptr;
-        ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_getNativeHandle (mQueue, &native));
-        mQueueBridge = static_cast<CorvexQueueBridge*> (native);
+        ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_getNativeHandle(mQueue, &native));
+        mQueueBridge = static_cast<CorvexQueueBridge*>(native);
     }
 
-    void TearDown () override
+    void TearDown() override
     {
         if (mQueue != nullptr)
         {
-            EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_destroy (mQueue));
+            EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_destroy(mQueue));
         }
-        BridgeTest::TearDown ();
+        BridgeTest::TearDown();
     }
 
-    void enqueue (int events)
+    void enqueue(int events)
     {
         for (int i = 0; i < events; i++)
         {
-            ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_enqueueEvent (mQueue, countEvent, &mRun));
+            ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_enqueueEvent(mQueue, countEvent, &mRun));
         }
     }
 
-    mamaQueue          mQueue = nullptr;
+    mamaQueue mQueue = nullptr;
     CorvexQueueBridge* mQueueBridge = nullptr;
-    std::atomic<int>   mRun{0};
+    std::atomic<int> mRun{0};
 };
 } // namespace
 
-TEST_F (QueueTest, WatermarksReportHighOnceThenLowOnlyAtTheExactMark)
+TEST_F(QueueTest, WatermarksReportHighOnceThenLowOnlyAtTheExactMark)
 {
     WatermarkLog log;
     mamaQueueMonitorCallbacks callbacks = {onHigh, onLow};
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_setQueueMonitorCallbacks (mQueue, &callbacks, &log));
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_setHighWatermark (mQueue, 10));
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_setLowWatermark (mQueue, 5));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setQueueMonitorCallbacks(mQueue, &callbacks, &log));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setHighWatermark(mQueue, 10));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setLowWatermark(mQueue, 5));
 
-    enqueue (9);
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue));
-    EXPECT_TRUE (log.mHigh.empty ()) << "9 events are below the high mark";
+    enqueue(9);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
+    EXPECT_TRUE(log.mHigh.empty()) << "9 events are below the high mark";
 
-    enqueue (4); // 12 pending
+    enqueue(4); // 12 pending
     for (int i = 0; i < 12; i++)
     {
-        ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
     }
-    EXPECT_EQ (std::vector<size_t> ({12}), log.mHigh);
-    EXPECT_EQ (std::vector<size_t> ({5}), log.mLow);
-    EXPECT_EQ (13, mRun.load ());
+    EXPECT_EQ(std::vector<size_t>({12}), log.mHigh);
+    EXPECT_EQ(std::vector<size_t>({5}), log.mLow);
+    EXPECT_EQ(13, mRun.load());
 }
 
-TEST_F (QueueTest, LowWatermarkWaitsForTheExactCount)
+TEST_F(QueueTest, LowWatermarkWaitsForTheExactCount)
 {
     WatermarkLog log;
     mamaQueueMonitorCallbacks callbacks = {onHigh, onLow};
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_setQueueMonitorCallbacks (mQueue, &callbacks, &log));
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_setHighWatermark (mQueue, 10));
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_setLowWatermark (mQueue, 5));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setQueueMonitorCallbacks(mQueue, &callbacks, &log));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setHighWatermark(mQueue, 10));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setLowWatermark(mQueue, 5));
 
-    enqueue (10);
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue)); // high at 10
+    enqueue(10);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // high at 10
     for (int i = 0; i < 4; i++)
     {
-        ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue)); // checks at 9..6
+        ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // checks at 9..6
     }
-    EXPECT_TRUE (log.mLow.empty ());
+    EXPECT_TRUE(log.mLow.empty());
 
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue)); // check at exactly 5
-    EXPECT_EQ (std::vector<size_t> ({10}), log.mHigh);
-    EXPECT_EQ (std::vector<size_t> ({5}), log.mLow);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at exactly 5
+    EXPECT_EQ(std::vector<size_t>({10}), log.mHigh);
+    EXPECT_EQ(std::vector<size_t>({5}), log.mLow);
 }
 
-TEST_F (QueueTest, WatermarkOfZeroIsRefused)
+TEST_F(QueueTest, WatermarkOfZeroIsRefused)
 {
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_setHighWatermark (mQueueBridge, 0));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_setLowWatermark (mQueueBridge, 0));
-    EXPECT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_setHighWatermark (mQueueBridge, 7));
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_setHighWatermark (mQueueBridge, 0));
-    EXPECT_EQ (7u, mQueueBridge->mHighWatermark);
+    EXPECT_EQ(MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_setHighWatermark(mQueueBridge, 0));
+    EXPECT_EQ(MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_setLowWatermark(mQueueBridge, 0));
+    EXPECT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_setHighWatermark(mQueueBridge, 7));
+    EXPECT_EQ(MAMA_STATUS_NULL_ARG, corvexBridgeMamaQueue_setHighWatermark(mQueueBridge, 0));
+    EXPECT_EQ(7u, mQueueBridge->mHighWatermark);
 }
 
-TEST_F (QueueTest, TimedDispatchOnAnEmptyQueueTimesOutWithoutLogging)
+TEST_F(QueueTest, TimedDispatchOnAnEmptyQueueTimesOutWithoutLogging)
 {
-    auto started = std::chrono::steady_clock::now ();
-    EXPECT_EQ (MAMA_STATUS_TIMEOUT, mamaQueue_timedDispatch (mQueue, 50));
-    EXPECT_GE (std::chrono::steady_clock::now () - started, std::chrono::milliseconds (40));
-    EXPECT_EQ (0u, LogCapture::count ("timedDispatch"));
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(MAMA_STATUS_TIMEOUT, mamaQueue_timedDispatch(mQueue, 50));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(40));
+    EXPECT_EQ(0u, LogCapture::count("timedDispatch"));
 
-    enqueue (1);
-    EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_timedDispatch (mQueue, 50));
-    EXPECT_EQ (1, mRun.load ());
+    enqueue(1);
+    EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_timedDispatch(mQueue, 50));
+    EXPECT_EQ(1, mRun.load());
 }
 
-TEST_F (QueueTest, DestroyIsRefusedWhileSubscriptionsAreRegistered)
+TEST_F(QueueTest, DestroyIsRefusedWhileSubscriptionsAreRegistered)
 {
-    CorvexTransportBridge* transport = reinterpret_cast<CorvexTransportBridge*> (0x1000);
+    CorvexTransportBridge* transport = reinterpret_cast<CorvexTransportBridge*>(0x1000);
     CorvexSubscription first = {};
     CorvexSubscription second = {};
     first.mTransportBridge = transport;
     second.mTransportBridge = transport;
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription (mQueueBridge, &first));
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription (mQueueBridge, &second));
-    ASSERT_EQ (1u, mQueueBridge->mTransports->size ());
-    EXPECT_EQ (2u, mQueueBridge->mTransports->at (transport));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &first));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &second));
+    ASSERT_EQ(1u, mQueueBridge->mTransports->size());
+    EXPECT_EQ(2u, mQueueBridge->mTransports->at(transport));
 
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, corvexBridgeMamaQueue_destroy (mQueueBridge));
-    EXPECT_EQ (1u, LogCapture::count ("it still has 2 subscriptions."));
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG, corvexBridgeMamaQueue_destroy(mQueueBridge));
+    EXPECT_EQ(1u, LogCapture::count("it still has 2 subscriptions."));
 
     // Still a working queue.
-    enqueue (1);
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue));
-    EXPECT_EQ (1, mRun.load ());
+    enqueue(1);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
+    EXPECT_EQ(1, mRun.load());
 
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription (mQueueBridge, &first));
-    EXPECT_EQ (1u, mQueueBridge->mTransports->size ()) << "one subscription still uses the transport";
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription (mQueueBridge, &second));
-    EXPECT_TRUE (mQueueBridge->mTransports->empty ());
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &first));
+    EXPECT_EQ(1u, mQueueBridge->mTransports->size()) << "one subscription still uses the transport";
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &second));
+    EXPECT_TRUE(mQueueBridge->mTransports->empty());
 
-    second.mTopic = const_cast<char*> ("NYSE/IBM");
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, corvexBridgeMamaQueue_removeSubscription (mQueueBridge, &second));
-    EXPECT_EQ (1u, LogCapture::count ("Attempted to remove subscription 'NYSE/IBM' not on queue"));
+    second.mTopic = const_cast<char*>("NYSE/IBM");
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG,
+              corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &second));
+    EXPECT_EQ(1u, LogCapture::count("Attempted to remove subscription 'NYSE/IBM' not on queue"));
     // TearDown destroys the queue, which is allowed again.
 }
 
-TEST_F (QueueTest, FlowControlStaysOffUntilVendorInitialisation)
+TEST_F(QueueTest, FlowControlStaysOffUntilVendorInitialisation)
 {
-    ASSERT_EQ (0, mQueueBridge->mBridge->mSubscribeAsync);
-    EXPECT_FALSE (corvexBridgeMamaQueue_isSubscribeAsync (mQueueBridge));
-    EXPECT_FALSE (corvexBridgeMamaQueue_isSubscribeAsync (nullptr));
+    ASSERT_EQ(0, mQueueBridge->mBridge->mSubscribeAsync);
+    EXPECT_FALSE(corvexBridgeMamaQueue_isSubscribeAsync(mQueueBridge));
+    EXPECT_FALSE(corvexBridgeMamaQueue_isSubscribeAsync(nullptr));
 
     CorvexSubscription subscription = {};
-    subscription.mTransportBridge = reinterpret_cast<CorvexTransportBridge*> (0x1000);
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription (mQueueBridge, &subscription));
+    subscription.mTransportBridge = reinterpret_cast<CorvexTransportBridge*>(0x1000);
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &subscription));
     mQueueBridge->mBridge->mQueueMaxSize = 1;
-    enqueue (3); // far above the maximum, but nothing may be suspended
-    EXPECT_EQ (0, mQueueBridge->mIsSuspended);
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription (mQueueBridge, &subscription));
+    enqueue(3); // far above the maximum, but nothing may be suspended
+    EXPECT_EQ(0, mQueueBridge->mIsSuspended);
+    ASSERT_EQ(MAMA_STATUS_OK,
+              corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &subscription));
 }
 
-TEST_F (QueueTest, EnqueueCallbackRunsEvenWhenTheHostQueueRefuses)
+TEST_F(QueueTest, EnqueueCallbackRunsEvenWhenTheHostQueueRefuses)
 {
     // A host queue of at most 64 events refuses the 65th at once.
     wombatQueue native = nullptr;
-    ASSERT_EQ (WOMBAT_QUEUE_OK, wombatQueue_allocate (&native));
-    ASSERT_EQ (WOMBAT_QUEUE_OK, wombatQueue_create (native, 64, 64, 64));
+    ASSERT_EQ(WOMBAT_QUEUE_OK, wombatQueue_allocate(&native));
+    ASSERT_EQ(WOMBAT_QUEUE_OK, wombatQueue_create(native, 64, 64, 64));
     mamaQueue small = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_create_usingNative (&small, mBridge, native));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_create_usingNative(&small, mBridge, native));
 
     std::atomic<int> notified{0};
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_setEnqueueCallback (small, countEvent, &notified));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setEnqueueCallback(small, countEvent, &notified));
     for (int i = 0; i < 64; i++)
     {
-        ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_enqueueEvent (small, countEvent, &mRun));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_enqueueEvent(small, countEvent, &mRun));
     }
-    EXPECT_EQ (MAMA_STATUS_PLATFORM, mamaQueue_enqueueEvent (small, countEvent, &mRun));
-    EXPECT_EQ (65, notified.load ());
-    EXPECT_EQ (1u, LogCapture::count ("corvexBridgeMamaQueue_enqueueEvent(): failed to enqueue: 2;"));
+    EXPECT_EQ(MAMA_STATUS_PLATFORM, mamaQueue_enqueueEvent(small, countEvent, &mRun));
+    EXPECT_EQ(65, notified.load());
+    EXPECT_EQ(1u, LogCapture::count("corvexBridgeMamaQueue_enqueueEvent(): failed to enqueue: 2;"));
 
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_removeEnqueueCallback (small));
-    while (mamaQueue_timedDispatch (small, 0) == MAMA_STATUS_OK)
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_removeEnqueueCallback(small));
+    while (mamaQueue_timedDispatch(small, 0) == MAMA_STATUS_OK)
     {
     }
-    EXPECT_EQ (64, mRun.load ());
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_enqueueEvent (small, countEvent, &mRun));
-    EXPECT_EQ (65, notified.load ()) << "removed callback must not run";
-    EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_destroy (small));
+    EXPECT_EQ(64, mRun.load());
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_enqueueEvent(small, countEvent, &mRun));
+    EXPECT_EQ(65, notified.load()) << "removed callback must not run";
+    EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_destroy(small));
 }
 
-TEST_F (QueueTest, DispatchRunsEventsFromSeveralProducersAndReturnsPromptlyAfterStop)
+TEST_F(QueueTest, DispatchRunsEventsFromSeveralProducersAndReturnsPromptlyAfterStop)
 {
-    DispatchThread dispatcher (mQueue);
+    DispatchThread dispatcher(mQueue);
     const int perProducer = 2000;
-    std::thread first ([this] { enqueue (perProducer); });
-    std::thread second ([this] { enqueue (perProducer); });
-    first.join ();
-    second.join ();
+    std::thread first([this] { enqueue(perProducer); });
+    std::thread second([this] { enqueue(perProducer); });
+    first.join();
+    second.join();
 
     Signal drained;
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_enqueueEvent (mQueue, raiseSignal, &drained));
-    ASSERT_TRUE (drained.wait ());
-    EXPECT_EQ (2 * perProducer, mRun.load ());
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_enqueueEvent(mQueue, raiseSignal, &drained));
+    ASSERT_TRUE(drained.wait());
+    EXPECT_EQ(2 * perProducer, mRun.load());
 
-    auto stopped = std::chrono::steady_clock::now ();
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_stopDispatch (mQueue));
-    ASSERT_TRUE (dispatcher.waitReturned (std::chrono::milliseconds (2000)));
-    EXPECT_LT (std::chrono::steady_clock::now () - stopped, std::chrono::milliseconds (500));
-    EXPECT_EQ (MAMA_STATUS_OK, dispatcher.status ());
+    auto stopped = std::chrono::steady_clock::now();
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_stopDispatch(mQueue));
+    ASSERT_TRUE(dispatcher.waitReturned(std::chrono::milliseconds(2000)));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(500));
+    EXPECT_EQ(MAMA_STATUS_OK, dispatcher.status());
 }
 
-TEST_F (QueueTest, IdleDispatchLoopNoticesAStopWithinItsWakeInterval)
+TEST_F(QueueTest, IdleDispatchLoopNoticesAStopWithinItsWakeInterval)
 {
     // Clear the host's dispatch flag and use up the wake-up that the stop
     // posts, so that only the loop's own periodic wake can end it.
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_stopDispatch (mQueue));
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_timedDispatch (mQueueBridge, 0));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_stopDispatch(mQueue));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_timedDispatch(mQueueBridge, 0));
 
-    auto started = std::chrono::steady_clock::now ();
-    EXPECT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_dispatch (mQueueBridge));
-    auto took = std::chrono::steady_clock::now () - started;
-    EXPECT_GE (took, std::chrono::milliseconds (400));
-    EXPECT_LT (took, std::chrono::milliseconds (1000));
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_dispatch(mQueueBridge));
+    auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, std::chrono::milliseconds(400));
+    EXPECT_LT(took, std::chrono::milliseconds(1000));
 }
 
 namespace
@@ -254,21 +256,24 @@ namespace
  * no vendor call is made. */
 struct FakeTransport
 {
-    FakeTransport (const char* name)
+    FakeTransport(const char* name)
     {
-        mTransport.mName = const_cast<char*> (name);
-        mTransport.mSuspendedQueuesLock = wlock_create ();
+        mTransport.mName = const_cast<char*>(name);
+        mTransport.mSuspendedQueuesLock = wlock_create();
     }
-    ~FakeTransport () { wlock_destroy (mTransport.mSuspendedQueuesLock); }
+    ~FakeTransport()
+    {
+        wlock_destroy(mTransport.mSuspendedQueuesLock);
+    }
 
     CorvexTransportBridge mTransport = {};
 };
 } // namespace
 
-TEST_F (QueueTest, SuspendedQueueHoldsExactlyTheTransportsRegisteredOnIt)
+TEST_F(QueueTest, SuspendedQueueHoldsExactlyTheTransportsRegisteredOnIt)
 {
-    FakeTransport first ("first");
-    FakeTransport second ("second");
+    FakeTransport first("first");
+    FakeTransport second("second");
     CorvexSubscription onFirst = {};
     CorvexSubscription onSecond = {};
     onFirst.mTransportBridge = &first.mTransport;
@@ -276,48 +281,49 @@ TEST_F (QueueTest, SuspendedQueueHoldsExactlyTheTransportsRegisteredOnIt)
 
     mQueueBridge->mBridge->mSubscribeAsync = 1;
     mQueueBridge->mBridge->mQueueMaxSize = 3; // resume mark 2
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription (mQueueBridge, &onFirst));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &onFirst));
 
-    enqueue (3);
-    EXPECT_EQ (0, mQueueBridge->mIsSuspended) << "the event being enqueued does not count";
-    enqueue (1); // finds 3 queued
-    EXPECT_EQ (1, mQueueBridge->mIsSuspended);
-    EXPECT_EQ (1u, first.mTransport.mSuspendedQueues);
+    enqueue(3);
+    EXPECT_EQ(0, mQueueBridge->mIsSuspended) << "the event being enqueued does not count";
+    enqueue(1); // finds 3 queued
+    EXPECT_EQ(1, mQueueBridge->mIsSuspended);
+    EXPECT_EQ(1u, first.mTransport.mSuspendedQueues);
 
     // A transport that joins the suspended queue is held at once.
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription (mQueueBridge, &onSecond));
-    EXPECT_EQ (1u, second.mTransport.mSuspendedQueues);
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &onSecond));
+    EXPECT_EQ(1u, second.mTransport.mSuspendedQueues);
     // ... and released as soon as its last subscription leaves, queue still full.
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription (mQueueBridge, &onSecond));
-    EXPECT_EQ (0u, second.mTransport.mSuspendedQueues);
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &onSecond));
+    EXPECT_EQ(0u, second.mTransport.mSuspendedQueues);
 
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue)); // check at 4: 3 > 2
-    EXPECT_EQ (1, mQueueBridge->mIsSuspended);
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue)); // check at 3: 2 <= 2
-    EXPECT_EQ (0, mQueueBridge->mIsSuspended);
-    EXPECT_EQ (0u, first.mTransport.mSuspendedQueues);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 4: 3 > 2
+    EXPECT_EQ(1, mQueueBridge->mIsSuspended);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 3: 2 <= 2
+    EXPECT_EQ(0, mQueueBridge->mIsSuspended);
+    EXPECT_EQ(0u, first.mTransport.mSuspendedQueues);
 
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription (mQueueBridge, &onFirst));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &onFirst));
     mQueueBridge->mBridge->mSubscribeAsync = 0;
 }
 
-TEST_F (QueueTest, SuspendedQueueWithoutTransportsResumesWithoutCallingAny)
+TEST_F(QueueTest, SuspendedQueueWithoutTransportsResumesWithoutCallingAny)
 {
-    FakeTransport only ("only");
+    FakeTransport only("only");
     CorvexSubscription subscription = {};
     subscription.mTransportBridge = &only.mTransport;
     mQueueBridge->mBridge->mSubscribeAsync = 1;
     mQueueBridge->mBridge->mQueueMaxSize = 1; // resume mark 0
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription (mQueueBridge, &subscription));
-    enqueue (2);
-    ASSERT_EQ (1, mQueueBridge->mIsSuspended);
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription (mQueueBridge, &subscription));
-    EXPECT_EQ (0u, only.mTransport.mSuspendedQueues);
-    EXPECT_EQ (1, mQueueBridge->mIsSuspended);
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &subscription));
+    enqueue(2);
+    ASSERT_EQ(1, mQueueBridge->mIsSuspended);
+    ASSERT_EQ(MAMA_STATUS_OK,
+              corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &subscription));
+    EXPECT_EQ(0u, only.mTransport.mSuspendedQueues);
+    EXPECT_EQ(1, mQueueBridge->mIsSuspended);
 
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue)); // check at 2: 1 > 0
-    ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueue)); // check at 1: 0 <= 0
-    EXPECT_EQ (0, mQueueBridge->mIsSuspended);
-    EXPECT_EQ (0u, LogCapture::count ("transport with no suspended queues"));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 2: 1 > 0
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 1: 0 <= 0
+    EXPECT_EQ(0, mQueueBridge->mIsSuspended);
+    EXPECT_EQ(0u, LogCapture::count("transport with no suspended queues"));
     mQueueBridge->mBridge->mSubscribeAsync = 0;
 }

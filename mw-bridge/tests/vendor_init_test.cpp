@@ -11,132 +11,137 @@ const char* const MAX_SIZE = "mama.corvex.transport.queue_max_size";
 /* A bridge object as open leaves it, initialised here without a host bridge. */
 class VendorInitTest : public ::testing::Test
 {
-protected:
-    void SetUp () override
+  protected:
+    void SetUp() override
     {
-        LogCapture::start (MAMA_LOG_LEVEL_FINEST);
-        mBridge.mKlixInitLock = wlock_create ();
+        LogCapture::start(MAMA_LOG_LEVEL_FINEST);
+        mBridge.mKlixInitLock = wlock_create();
         mBridge.mQueueMaxSize = CORVEX_DEFAULT_QUEUE_MAX_SIZE;
-        corvexClientTest_setRecording (1);
-        corvexClientTest_clearCalls ();
+        corvexClientTest_setRecording(1);
+        corvexClientTest_clearCalls();
         // The vendor properties come from the host's table, which must exist.
-        ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty ("mama.corvex.transport.SESSION_CLIENT_NAME", "tester"));
+        ASSERT_EQ(MAMA_STATUS_OK,
+                  mama_setProperty("mama.corvex.transport.SESSION_CLIENT_NAME", "tester"));
     }
 
-    void TearDown () override
+    void TearDown() override
     {
         if (mBridge.mContext != nullptr)
         {
-            EXPECT_EQ (CORVEXCLIENT_OK, corvexClient_context_destroy (&mBridge.mContext));
+            EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_context_destroy(&mBridge.mContext));
         }
-        corvexClient_log_unsetCallback ();
+        corvexClient_log_unsetCallback();
         if (mBridge.mKlixInitialized)
         {
-            corvexClient_cleanup ();
+            corvexClient_cleanup();
         }
-        wlock_destroy (mBridge.mKlixInitLock);
+        wlock_destroy(mBridge.mKlixInitLock);
     }
 
     /* Initialises with queue_max_size set to `text`. */
-    mama_status initWithMaxSize (const char* text)
+    mama_status initWithMaxSize(const char* text)
     {
-        EXPECT_EQ (MAMA_STATUS_OK, mama_setProperty (MAX_SIZE, text));
-        return corvexBridge_initKlix (&mBridge);
+        EXPECT_EQ(MAMA_STATUS_OK, mama_setProperty(MAX_SIZE, text));
+        return corvexBridge_initKlix(&mBridge);
     }
 
     CorvexBridge mBridge = {};
 };
 
-const char* const TRUNCATED = "mama.corvex.transport.queue_max_size too large or negative, truncating to 2147483647.";
+const char* const TRUNCATED =
+    "mama.corvex.transport.queue_max_size too large or negative, truncating to 2147483647.";
 } // namespace
 
-TEST_F (VendorInitTest, DefaultsAndRunsOnlyOnce)
+TEST_F(VendorInitTest, DefaultsAndRunsOnlyOnce)
 {
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridge_initKlix (&mBridge));
-    EXPECT_EQ (1, mBridge.mKlixInitialized);
-    EXPECT_NE (nullptr, mBridge.mContext);
-    EXPECT_EQ (50000u, mBridge.mQueueMaxSize);
-    EXPECT_EQ (1, mBridge.mSubscribeAsync);
-    EXPECT_EQ (1u, LogCapture::count ("Asynchronous subscriptions are enabled"));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridge_initKlix(&mBridge));
+    EXPECT_EQ(1, mBridge.mKlixInitialized);
+    EXPECT_NE(nullptr, mBridge.mContext);
+    EXPECT_EQ(50000u, mBridge.mQueueMaxSize);
+    EXPECT_EQ(1, mBridge.mSubscribeAsync);
+    EXPECT_EQ(1u, LogCapture::count("Asynchronous subscriptions are enabled"));
 
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridge_initKlix (&mBridge));
-    EXPECT_EQ (1u, corvexClientTest_callCount ("corvexClient_initialize"));
-    EXPECT_EQ (1u, corvexClientTest_callCount ("corvexClient_context_create"));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridge_initKlix(&mBridge));
+    EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_initialize"));
+    EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_context_create"));
 
     // The version registered with the vendor names the bridge.
     const corvexClient_versionInfo_t* version = nullptr;
-    ASSERT_EQ (CORVEXCLIENT_OK, corvexClient_version_get (&version));
-    EXPECT_EQ (0, strncmp (version->mVersion, "Corvex OpenMAMA Middleware Bridge v7.5.2.1 with Corvex C API v",
-                           strlen ("Corvex OpenMAMA Middleware Bridge v7.5.2.1 with Corvex C API v")))
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_version_get(&version));
+    EXPECT_EQ(0, strncmp(version->mVersion,
+                         "Corvex OpenMAMA Middleware Bridge v7.5.2.1 with Corvex C API v",
+                         strlen("Corvex OpenMAMA Middleware Bridge v7.5.2.1 with Corvex C API v")))
         << version->mVersion;
-    EXPECT_STREQ ("Apr 29 2021 14:12:10", version->mDateTime);
-    EXPECT_STREQ ("CORVEXDEV_VARIANT", version->mVariant);
+    EXPECT_STREQ("Apr 29 2021 14:12:10", version->mDateTime);
+    EXPECT_STREQ("CORVEXDEV_VARIANT", version->mVariant);
 }
 
-TEST_F (VendorInitTest, QueueMaxSizeZeroFailsAndCanBeRetried)
+TEST_F(VendorInitTest, QueueMaxSizeZeroFailsAndCanBeRetried)
 {
-    EXPECT_EQ (MAMA_STATUS_PLATFORM, initWithMaxSize ("0"));
-    EXPECT_EQ (1u, LogCapture::count ("Value (0) for mama.corvex.transport.queue_max_size too small"));
-    EXPECT_EQ (0, mBridge.mKlixInitialized);
-    EXPECT_EQ (nullptr, mBridge.mContext) << "a failed initialisation leaves no context (or its thread) behind";
-    EXPECT_EQ (1u, corvexClientTest_callCount ("corvexClient_cleanup"));
+    EXPECT_EQ(MAMA_STATUS_PLATFORM, initWithMaxSize("0"));
+    EXPECT_EQ(1u,
+              LogCapture::count("Value (0) for mama.corvex.transport.queue_max_size too small"));
+    EXPECT_EQ(0, mBridge.mKlixInitialized);
+    EXPECT_EQ(nullptr, mBridge.mContext)
+        << "a failed initialisation leaves no context (or its thread) behind";
+    EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_cleanup"));
 
-    EXPECT_EQ (MAMA_STATUS_OK, initWithMaxSize ("100"));
-    EXPECT_EQ (1, mBridge.mKlixInitialized);
-    EXPECT_EQ (100u, mBridge.mQueueMaxSize);
-    EXPECT_EQ (1u, LogCapture::count ("Maximum queue size set to 100."));
+    EXPECT_EQ(MAMA_STATUS_OK, initWithMaxSize("100"));
+    EXPECT_EQ(1, mBridge.mKlixInitialized);
+    EXPECT_EQ(100u, mBridge.mQueueMaxSize);
+    EXPECT_EQ(1u, LogCapture::count("Maximum queue size set to 100."));
 }
 
-TEST_F (VendorInitTest, QueueMaxSizeNegativeIsClamped)
+TEST_F(VendorInitTest, QueueMaxSizeNegativeIsClamped)
 {
-    ASSERT_EQ (MAMA_STATUS_OK, initWithMaxSize ("-1"));
-    EXPECT_EQ (2147483647u, mBridge.mQueueMaxSize);
-    EXPECT_EQ (1u, LogCapture::count (TRUNCATED));
+    ASSERT_EQ(MAMA_STATUS_OK, initWithMaxSize("-1"));
+    EXPECT_EQ(2147483647u, mBridge.mQueueMaxSize);
+    EXPECT_EQ(1u, LogCapture::count(TRUNCATED));
 }
 
-TEST_F (VendorInitTest, QueueMaxSizeJustAboveTheLimitIsClamped)
+TEST_F(VendorInitTest, QueueMaxSizeJustAboveTheLimitIsClamped)
 {
-    ASSERT_EQ (MAMA_STATUS_OK, initWithMaxSize ("2147483648"));
-    EXPECT_EQ (2147483647u, mBridge.mQueueMaxSize);
-    EXPECT_EQ (1u, LogCapture::count (TRUNCATED));
+    ASSERT_EQ(MAMA_STATUS_OK, initWithMaxSize("2147483648"));
+    EXPECT_EQ(2147483647u, mBridge.mQueueMaxSize);
+    EXPECT_EQ(1u, LogCapture::count(TRUNCATED));
 }
 
-TEST_F (VendorInitTest, QueueMaxSizeThatOverflowsIsClamped)
+TEST_F(VendorInitTest, QueueMaxSizeThatOverflowsIsClamped)
 {
-    ASSERT_EQ (MAMA_STATUS_OK, initWithMaxSize ("12345678901234567890123"));
-    EXPECT_EQ (2147483647u, mBridge.mQueueMaxSize);
-    EXPECT_EQ (1u, LogCapture::count (TRUNCATED));
+    ASSERT_EQ(MAMA_STATUS_OK, initWithMaxSize("12345678901234567890123"));
+    EXPECT_EQ(2147483647u, mBridge.mQueueMaxSize);
+    EXPECT_EQ(1u, LogCapture::count(TRUNCATED));
 }
 
-TEST_F (VendorInitTest, QueueMaxSizeAtTheLimitIsKept)
+TEST_F(VendorInitTest, QueueMaxSizeAtTheLimitIsKept)
 {
-    ASSERT_EQ (MAMA_STATUS_OK, initWithMaxSize ("2147483647"));
-    EXPECT_EQ (2147483647u, mBridge.mQueueMaxSize);
-    EXPECT_EQ (0u, LogCapture::count (TRUNCATED));
+    ASSERT_EQ(MAMA_STATUS_OK, initWithMaxSize("2147483647"));
+    EXPECT_EQ(2147483647u, mBridge.mQueueMaxSize);
+    EXPECT_EQ(0u, LogCapture::count(TRUNCATED));
 }
 
-TEST_F (VendorInitTest, SubscribeAsyncFalseDisablesAsynchronousMode)
+TEST_F(VendorInitTest, SubscribeAsyncFalseDisablesAsynchronousMode)
 {
-    ASSERT_EQ (MAMA_STATUS_OK, mama_setProperty ("mama.corvex.transport.subscribe_async", "false"));
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridge_initKlix (&mBridge));
-    EXPECT_EQ (0, mBridge.mSubscribeAsync);
-    EXPECT_EQ (1u, LogCapture::count ("Asynchronous subscriptions are disabled"));
+    ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty("mama.corvex.transport.subscribe_async", "false"));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridge_initKlix(&mBridge));
+    EXPECT_EQ(0, mBridge.mSubscribeAsync);
+    EXPECT_EQ(1u, LogCapture::count("Asynchronous subscriptions are disabled"));
 }
 
-TEST_F (VendorInitTest, FailedVendorInitialisationIsReportedAndRetried)
+TEST_F(VendorInitTest, FailedVendorInitialisationIsReportedAndRetried)
 {
-    corvexClientTest_failNext ("corvexClient_initialize", CORVEXCLIENT_FAIL, 2, "refused by test");
-    EXPECT_EQ (MAMA_STATUS_PLATFORM, corvexBridge_initKlix (&mBridge));
-    EXPECT_EQ (1u, LogCapture::count ("Unable to initialize corvexClient API - ReturnCode='"));
-    EXPECT_EQ (0, mBridge.mKlixInitialized);
+    corvexClientTest_failNext("corvexClient_initialize", CORVEXCLIENT_FAIL, 2, "refused by test");
+    EXPECT_EQ(MAMA_STATUS_PLATFORM, corvexBridge_initKlix(&mBridge));
+    EXPECT_EQ(1u, LogCapture::count("Unable to initialize corvexClient API - ReturnCode='"));
+    EXPECT_EQ(0, mBridge.mKlixInitialized);
 
-    EXPECT_EQ (MAMA_STATUS_OK, corvexBridge_initKlix (&mBridge));
-    EXPECT_EQ (1, mBridge.mKlixInitialized);
+    EXPECT_EQ(MAMA_STATUS_OK, corvexBridge_initKlix(&mBridge));
+    EXPECT_EQ(1, mBridge.mKlixInitialized);
 }
 
-TEST_F (VendorInitTest, VendorGetsTheBridgeWidePropertiesAndItsThread)
+TEST_F(VendorInitTest, VendorGetsTheBridgeWidePropertiesAndItsThread)
 {
-    ASSERT_EQ (MAMA_STATUS_OK, corvexBridge_initKlix (&mBridge));
-    EXPECT_EQ (1u, LogCapture::count ("Prop  1: SESSION_CLIENT_NAME = tester "));
-    EXPECT_EQ (1u, LogCapture::count (": CONTEXT_CREATE_THREAD = 1 "));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridge_initKlix(&mBridge));
+    EXPECT_EQ(1u, LogCapture::count("Prop  1: SESSION_CLIENT_NAME = tester "));
+    EXPECT_EQ(1u, LogCapture::count(": CONTEXT_CREATE_THREAD = 1 "));
 }
