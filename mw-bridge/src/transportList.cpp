@@ -12,17 +12,17 @@ namespace
 {
 const size_t POOL_INITIAL_CAPACITY = 16;
 
-CorvexTransportBridge* pool_take (CorvexNodePool* pool)
+CorvexTransportBridge* pool_take(CorvexNodePool* pool)
 {
     CorvexTransportBridge* node;
     if (pool->mKeptCount > 0)
     {
         node = pool->mKept[--pool->mKeptCount];
-        memset ((void*)node, 0, sizeof (*node));
+        memset((void*)node, 0, sizeof(*node));
     }
     else
     {
-        node = (CorvexTransportBridge*)calloc (1, sizeof (CorvexTransportBridge));
+        node = (CorvexTransportBridge*)calloc(1, sizeof(CorvexTransportBridge));
         if (node == NULL)
         {
             return NULL;
@@ -32,17 +32,18 @@ CorvexTransportBridge* pool_take (CorvexNodePool* pool)
     return node;
 }
 
-void pool_give (CorvexNodePool* pool, CorvexTransportBridge* node)
+void pool_give(CorvexNodePool* pool, CorvexTransportBridge* node)
 {
     pool->mHandedOut--;
     if (pool->mKeptCount == pool->mKeptCapacity)
     {
-        size_t capacity = pool->mKeptCapacity == 0 ? POOL_INITIAL_CAPACITY : pool->mKeptCapacity * 2;
+        size_t capacity =
+            pool->mKeptCapacity == 0 ? POOL_INITIAL_CAPACITY : pool->mKeptCapacity * 2;
         CorvexTransportBridge** kept =
-            (CorvexTransportBridge**)realloc (pool->mKept, capacity * sizeof (*kept));
+            (CorvexTransportBridge**)realloc(pool->mKept, capacity * sizeof(*kept));
         if (kept == NULL)
         {
-            free (node);
+            free(node);
             return;
         }
         pool->mKept = kept;
@@ -52,7 +53,7 @@ void pool_give (CorvexNodePool* pool, CorvexTransportBridge* node)
 }
 
 /* Unlinks `node`, whose predecessor is `previous` (NULL for the head). */
-void unlink (CorvexTransportList* list, CorvexTransportBridge* previous, CorvexTransportBridge* node)
+void unlink(CorvexTransportList* list, CorvexTransportBridge* previous, CorvexTransportBridge* node)
 {
     if (previous == NULL)
     {
@@ -63,28 +64,28 @@ void unlink (CorvexTransportList* list, CorvexTransportBridge* previous, CorvexT
         previous->mNext = node->mNext;
     }
     list->mCount--;
-    pool_give (&list->mPool, node);
+    pool_give(&list->mPool, node);
 }
 } // namespace
 
-CorvexTransportList* corvexTransportList_create (void)
+CorvexTransportList* corvexTransportList_create(void)
 {
-    CorvexTransportList* list = (CorvexTransportList*)calloc (1, sizeof (CorvexTransportList));
+    CorvexTransportList* list = (CorvexTransportList*)calloc(1, sizeof(CorvexTransportList));
     if (list == NULL)
     {
         return NULL;
     }
-    list->mSentinel = pool_take (&list->mPool);
+    list->mSentinel = pool_take(&list->mPool);
     if (list->mSentinel == NULL)
     {
-        free (list);
+        free(list);
         return NULL;
     }
     list->mHead = list->mSentinel;
     return list;
 }
 
-void corvexTransportList_destroy (CorvexTransportList* list)
+void corvexTransportList_destroy(CorvexTransportList* list)
 {
     if (list == NULL)
     {
@@ -94,25 +95,25 @@ void corvexTransportList_destroy (CorvexTransportList* list)
     while (node != list->mSentinel)
     {
         CorvexTransportBridge* next = node->mNext;
-        free (node);
+        free(node);
         node = next;
     }
-    free (list->mSentinel);
+    free(list->mSentinel);
     for (size_t i = 0; i < list->mPool.mKeptCount; i++)
     {
-        free (list->mPool.mKept[i]);
+        free(list->mPool.mKept[i]);
     }
-    free (list->mPool.mKept);
-    free (list);
+    free(list->mPool.mKept);
+    free(list);
 }
 
-CorvexTransportBridge* corvexTransportList_pushFront (CorvexTransportList* list)
+CorvexTransportBridge* corvexTransportList_pushFront(CorvexTransportList* list)
 {
     if (list == NULL)
     {
         return NULL;
     }
-    CorvexTransportBridge* node = pool_take (&list->mPool);
+    CorvexTransportBridge* node = pool_take(&list->mPool);
     if (node == NULL)
     {
         return NULL;
@@ -123,7 +124,7 @@ CorvexTransportBridge* corvexTransportList_pushFront (CorvexTransportList* list)
     return node;
 }
 
-CorvexTransportBridge* corvexTransportList_findByName (CorvexTransportList* list, const char* name)
+CorvexTransportBridge* corvexTransportList_findByName(CorvexTransportList* list, const char* name)
 {
     if (list == NULL || name == NULL)
     {
@@ -133,12 +134,12 @@ CorvexTransportBridge* corvexTransportList_findByName (CorvexTransportList* list
     {
         if (node->mName == NULL)
         {
-            CORVEX_LOG (CORVEX_LOG_ERROR, "transport %p exists with null name", (void*)node);
+            CORVEX_LOG(CORVEX_LOG_ERROR, "transport %p exists with null name", (void*)node);
             continue;
         }
         /* A destroyed transport still waiting for its subscriptions has no
          * session and gives its name up at once. */
-        if (strcmp (node->mName, name) == 0 && node->mSession != NULL)
+        if (strcmp(node->mName, name) == 0 && node->mSession != NULL)
         {
             return node;
         }
@@ -146,17 +147,17 @@ CorvexTransportBridge* corvexTransportList_findByName (CorvexTransportList* list
     return NULL;
 }
 
-int corvexTransportList_popFront (CorvexTransportList* list)
+int corvexTransportList_popFront(CorvexTransportList* list)
 {
     if (list == NULL || list->mHead == list->mSentinel)
     {
         return -1;
     }
-    unlink (list, NULL, list->mHead);
+    unlink(list, NULL, list->mHead);
     return 0;
 }
 
-int corvexTransportList_remove (CorvexTransportList* list, CorvexTransportBridge* node)
+int corvexTransportList_remove(CorvexTransportList* list, CorvexTransportBridge* node)
 {
     if (list == NULL || node == NULL || node == list->mSentinel)
     {
@@ -168,7 +169,7 @@ int corvexTransportList_remove (CorvexTransportList* list, CorvexTransportBridge
     {
         if (current == node)
         {
-            unlink (list, previous, node);
+            unlink(list, previous, node);
             return 0;
         }
     }

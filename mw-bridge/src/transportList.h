@@ -12,9 +12,9 @@ struct CorvexTransportBridge;
 
 struct CorvexNodePool
 {
-    size_t                  mHandedOut;
-    size_t                  mKeptCount;
-    size_t                  mKeptCapacity;
+    size_t mHandedOut;
+    size_t mKeptCount;
+    size_t mKeptCapacity;
     CorvexTransportBridge** mKept;
 };
 
@@ -22,22 +22,22 @@ struct CorvexTransportList
 {
     CorvexTransportBridge* mHead;
     CorvexTransportBridge* mSentinel;
-    CorvexNodePool         mPool;
-    size_t                 mCount;
+    CorvexNodePool mPool;
+    size_t mCount;
 };
 
 /* NULL when memory is short. */
-CorvexTransportList* corvexTransportList_create (void);
+CorvexTransportList* corvexTransportList_create(void);
 /* Frees every linked node, the sentinel and all kept nodes; transports still
  * linked are released as plain memory, without any session clean-up. */
-void corvexTransportList_destroy (CorvexTransportList* list);
+void corvexTransportList_destroy(CorvexTransportList* list);
 /* A zero-filled node linked at the front; NULL when memory is short. */
-CorvexTransportBridge* corvexTransportList_pushFront (CorvexTransportList* list);
+CorvexTransportBridge* corvexTransportList_pushFront(CorvexTransportList* list);
 /* The live transport (session set) named exactly `name`, or NULL. */
-CorvexTransportBridge* corvexTransportList_findByName (CorvexTransportList* list, const char* name);
+CorvexTransportBridge* corvexTransportList_findByName(CorvexTransportList* list, const char* name);
 /* Unlinks the head node back into the pool; -1 when the list is empty. */
-int corvexTransportList_popFront (CorvexTransportList* list);
+int corvexTransportList_popFront(CorvexTransportList* list);
 /* Unlinks `node` wherever it is back into the pool; -1 when it is not linked. */
-int corvexTransportList_remove (CorvexTransportList* list, CorvexTransportBridge* node);
+int corvexTransportList_remove(CorvexTransportList* list, CorvexTransportBridge* node);
 
 #endif /* CORVEX_BRIDGE_TRANSPORTLIST_H */
