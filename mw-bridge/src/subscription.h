@@ -1,13 +1,20 @@
-/* Bridge subscriptions and the mapping between MAMA names and vendor topics. */
+/* Bridge subscriptions: creation, errors, destruction, and the mapping
+ * between MAMA names and vendor topics. */
 #ifndef CORVEX_BRIDGE_SUBSCRIPTION_H
 #define CORVEX_BRIDGE_SUBSCRIPTION_H
 
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 #include <mama/mama.h>
 #include <mama/subscription.h>
 #include <wombat/destroyHandle.h>
+#include <wombat/wlock.h>
+
+#include "corvexClient.h"
+#include "synchronism.h"
 
 struct CorvexTransportBridge;
 
@@ -23,8 +30,19 @@ struct CorvexTransportBridge;
 struct CorvexQueueBridge;
 struct CorvexThrottledLog;
 
-/* One MAMA subscription on a corvex transport. The correlation and topic-entry
- * records join this structure with subscription creation. */
+/* One vendor topic subscribed with dispatch for a subscription; the vendor
+ * is given the address of mDispatch. */
+struct CorvexTopicEntry
+{
+    char*              mTopic;
+    uint32_t           mFlags;
+    CorvexDispatchInfo mDispatch;
+    CorvexTopicEntry*  mNext;
+};
+
+/* One MAMA subscription on a corvex transport. Freed only by
+ * corvexSubscription_release, which a destroy request queued behind the
+ * subscription's messages runs on its queue's dispatch thread. */
 struct CorvexSubscription
 {
     mamaSubscription              mMamaSubscription;
@@ -38,13 +56,105 @@ struct CorvexSubscription
     void*                         mClosure;
     wDestroyHandle*               mDestroyHandle;
     int64_t                       mCacheRequestId;
-    uint8_t                       mIsMuted;
+    /* Set once on one thread, read without a lock on the vendor context
+     * thread and on dispatch threads. */
+    std::atomic<uint8_t>          mIsMuted;
     uint8_t                       mIsValid;
     uint8_t                       mIsWildcard;
-    uint8_t                       mIsDestroying;
+    std::atomic<uint8_t>          mIsDestroying;
     uint64_t                      mMaxQueueDepth;
     struct CorvexThrottledLog*    mThrottledLog;
+    CorvexSynchronismManager      mSyncManager;
+    /* Newest first. */
+    CorvexTopicEntry*             mKlixSubscriptionList;
+    /* Guards the list, the destroying test of subscribe and
+     * mIsDestroyQueued. Recursive. */
+    wLock                         mKlixSubscriptionListLock;
+    /* The destroy request has been queued: it is queued once only. */
+    uint8_t                       mIsDestroyQueued;
 };
+
+/* What a subscribe keeps in its correlation tag's payload. */
+struct CorvexSubscribeCorrelation
+{
+    mamaSubscription              mMamaSubscription;
+    struct CorvexTransportBridge* mTransportBridge;
+    CorvexSubscription*           mSubscription;
+};
+
+/* An error on its way to the application's error callback. */
+struct CorvexErrorClosure
+{
+    mamaSubscription mMamaSubscription;
+    mama_status      mStatus;
+    uint8_t          mDeactivate;
+};
+
+/* Creation shared by the plain and wildcard entry points. */
+mama_status corvexSubscription_create (CorvexSubscription**          result,
+                                       const char*                   source,
+                                       const char*                   symbol,
+                                       mamaTransport                 transport,
+                                       mamaQueue                     queue,
+                                       mamaMsgCallbacks              callbacks,
+                                       mamaSubscription              subscription,
+                                       void*                         closure,
+                                       int                           isWildcard);
+
+/* 8 for a topic under the transport's inbox prefix, else 16 in asynchronous
+ * mode and 2 otherwise. */
+uint32_t corvexSubscription_getSubscribeFlags (const CorvexSubscription* subscription);
+
+/* Places one topic with dispatch for the subscription; the entry is listed
+ * before the vendor call and taken back when the call fails. *placed is 0
+ * when nothing was subscribed because destroy has begun. Returns the vendor
+ * code. */
+int32_t corvexBridgeMamaSubscription_subscribe (CorvexSubscription*       subscription,
+                                                uint32_t                  flags,
+                                                const char*               topic,
+                                                const CorvexDispatchInfo* dispatch,
+                                                CorvexCorrelationTag*     tag,
+                                                int*                      placed);
+
+/* Correlation callback of a subscribe; its payload is a
+ * CorvexSubscribeCorrelation. A refusal reported by event also takes the
+ * refused topic entry off the list (the vendor keeps no refused entry). */
+mama_status corvexSubscription_onSubscribeResult (int fromSessionEvent, CorvexCorrelationContext* context);
+
+/* Queues an error for the application's error callback on the
+ * subscription's queue; discarded once destroy has begun. */
+mama_status corvexSubscription_queueError (mamaSubscription    mamaSubscription,
+                                           CorvexSubscription* subscription,
+                                           mama_status         status,
+                                           uint8_t             deactivate);
+void MAMACALLTYPE corvexSubscription_dispatchError (mamaQueue queue, void* closure);
+
+/* Takes the first entry matching topic (at most 260 bytes compared), the
+ * dispatch callback and user pointer off the list and frees it. The caller
+ * holds the subscription's mKlixSubscriptionListLock. True when removed. */
+int corvexSubscription_removeTopicEntry (CorvexTopicEntry**        list,
+                                         const char*               topic,
+                                         const CorvexDispatchInfo* dispatch);
+
+/* The calling thread's current subscription, for the initial-value request
+ * MAMA sends right after creating one. */
+void                corvexSubscription_setCurrent (CorvexSubscription* subscription);
+CorvexSubscription* corvexSubscription_getCurrent (void);
+void                corvexSubscription_clearCurrent (void);
+
+/* Unsubscribes every listed topic (vendor calls made without the list lock);
+ * queues the destroy request at once when the list is empty. The caller
+ * holds the transport's mSubscriptionsLock. Returns the last vendor code. */
+int32_t corvexSubscription_unsubscribeAll (CorvexSubscription* subscription, CorvexCorrelationTag* tag);
+
+/* Queues the final destroy request behind the subscription's queued
+ * messages. Only the first call queues; later ones return 0. Safe with the
+ * topic list lock held. */
+mama_status corvexSubscription_queueDestroy (CorvexSubscription* subscription);
+
+/* Dispatch thread, for the destroy request: frees the subscription, then
+ * calls the destroy callback given at creation. Returns 0. */
+mama_status corvexSubscription_release (CorvexSubscription* subscription);
 
 /* Builds the vendor topic for root/source/symbol into a new heap string
  * (caller frees). 0; 1 out of memory; 4 wildcard where none may be; 5 source

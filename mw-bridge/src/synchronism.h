@@ -1,0 +1,77 @@
+/* Correlation of vendor calls whose outcome arrives either in their return
+ * code or later in a session event: the caller creates a tag, hands its
+ * address to the vendor as the correlation pointer, and the tag's callback
+ * runs exactly once, whichever way the outcome comes. */
+#ifndef CORVEX_BRIDGE_SYNCHRONISM_H
+#define CORVEX_BRIDGE_SYNCHRONISM_H
+
+#include <pthread.h>
+#include <stdint.h>
+
+#include <mama/status.h>
+
+/* Room a caller has in a tag for its own data. */
+#define CORVEX_CORRELATION_PAYLOAD_SIZE 816
+
+struct CorvexSynchronismManager;
+struct CorvexCorrelationTag;
+
+/* One completion, built on the stack: the tag and the vendor return code
+ * (the call's own code, or 0 for a confirming and -1 for a refusing event). */
+struct CorvexCorrelationContext
+{
+    CorvexCorrelationTag* mTag;
+    int32_t               mReturnCode;
+};
+
+/* Runs once per tag; fromSessionEvent is non-zero on the vendor context
+ * thread, zero on the thread that made the call. */
+typedef mama_status (*CorvexCorrelationCallback) (int fromSessionEvent, CorvexCorrelationContext* context);
+
+struct CorvexCorrelationTag
+{
+    CorvexSynchronismManager* mManager;
+    CorvexCorrelationCallback mCallback;
+    alignas (void*) unsigned char mPayload[CORVEX_CORRELATION_PAYLOAD_SIZE];
+    CorvexCorrelationTag* mPrev;
+    CorvexCorrelationTag* mNext;
+};
+
+/* Embedded in its owner; zero-filled memory is a manager not yet initialised. */
+struct CorvexSynchronismManager
+{
+    CorvexCorrelationTag* mTags; /* oldest first */
+    CorvexCorrelationTag* mLastTag;
+    uint8_t               mIsClosed;
+    uint8_t               mIsInitialised;
+    pthread_mutex_t       mLock;
+    /* Raised on every tag destruction; destroy waits on it. */
+    pthread_cond_t mTagsChanged;
+};
+
+/* True on success. */
+int corvexSynchronismManager_init (CorvexSynchronismManager* manager);
+/* Refuses new tags at once, returns when the last outstanding tag is gone.
+ * Must not run on the vendor context thread (that thread completes tags). */
+void corvexSynchronismManager_destroy (CorvexSynchronismManager* manager);
+
+/* NULL for a null argument, a closed manager or no memory. */
+CorvexCorrelationTag* corvexSynchronismManager_createCorrelationTag (CorvexSynchronismManager* manager,
+                                                                     CorvexCorrelationCallback callback);
+void* corvexSynchronismManager_getTagPayload (CorvexCorrelationTag* tag);
+
+/* After the vendor call: code 2 leaves the tag for the session event and
+ * gives 0; any other code runs the callback now, destroys the tag and gives
+ * the callback's status. 5 for a null manager or tag. */
+mama_status corvexSynchronismManager_completeCall (CorvexSynchronismManager* manager, CorvexCorrelationTag* tag,
+                                                   int32_t returnCode);
+/* From a session event on the vendor context thread: callback, then the
+ * tag is destroyed in its own manager. */
+void corvexSynchronismManager_completeFromEvent (CorvexCorrelationTag* tag, int32_t returnCode);
+void corvexSynchronismManager_destroyCorrelationTag (CorvexSynchronismManager* manager, CorvexCorrelationTag* tag);
+
+/* For callbacks. */
+void*   corvexSynchronismManager_getContextPayload (const CorvexCorrelationContext* context);
+int32_t corvexSynchronismManager_getContextReturnCode (const CorvexCorrelationContext* context);
+
+#endif /* CORVEX_BRIDGE_SYNCHRONISM_H */
