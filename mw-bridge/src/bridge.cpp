@@ -378,6 +378,13 @@ CORVEX_EXPORT mama_status corvexBridge_init(mamaBridge impl)
     if (status == MAMA_STATUS_OK)
     {
         status = mamaBridgeImpl_setReadOnlyProperty(impl, "entitlements.deferred", "true");
+        /* Meta properties are write-once and outlive mama_close: a bridge
+         * loaded again in the same process finds its own earlier value. */
+        const char* earlier = mamaBridgeImpl_getMetaProperty(impl, "entitlements.deferred");
+        if (status == MAMA_STATUS_INVALID_ARG && earlier != NULL && strcmp(earlier, "true") == 0)
+        {
+            status = MAMA_STATUS_OK;
+        }
     }
     if (status != MAMA_STATUS_OK)
     {

@@ -296,3 +296,30 @@ TEST_F(BridgeTest, CloseAfterVendorInitialisationReleasesTheVendorLibrary)
     EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_cleanup"));
     EXPECT_EQ(0u, LogCapture::count("Error "));
 }
+
+TEST(BridgeReload, LoadsAgainInTheSameProcessAfterClose)
+{
+    LogCapture::start(MAMA_LOG_LEVEL_FINEST);
+    for (int round = 0; round < 2; round++)
+    {
+        // mama_close frees the property table: set them again each round.
+        ASSERT_EQ(MAMA_STATUS_OK,
+                  mama_setProperty("mama.corvex.transport.t1.allow_recover_gaps", "true"));
+        ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty("mama.transport.t1.disable_refresh", "true"));
+        mamaBridge bridge = nullptr;
+        ASSERT_EQ(MAMA_STATUS_OK, mama_loadBridge(&bridge, "corvex"))
+            << "round " << round << ::testing::PrintToString(LogCapture::lines());
+        ASSERT_EQ(MAMA_STATUS_OK, mama_open());
+        mamaTransport transport = nullptr;
+        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_allocate(&transport));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_create(transport, "t1", bridge))
+            << ::testing::PrintToString(LogCapture::matching("Error"));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_destroy(transport));
+
+        auto getVersion = loadedEntryPoint<const char* (*)(void)>("corvexBridge_getVersion");
+        EXPECT_EQ(
+            0u, std::string(getVersion()).find("Corvex OpenMAMA Middleware Bridge v7.5.2.1 with "))
+            << getVersion();
+        EXPECT_EQ(MAMA_STATUS_OK, mama_close());
+    }
+}
