@@ -1,0 +1,193 @@
+#define CORVEX_LOG_MODULE "synchronism"
+
+#include "synchronism.h"
+
+#include <stdlib.h>
+
+#include "logging.h"
+
+namespace
+{
+void unlinkTag (CorvexSynchronismManager* manager, CorvexCorrelationTag* tag)
+{
+    if (NULL != tag->mPrev)
+    {
+        tag->mPrev->mNext = tag->mNext;
+    }
+    else
+    {
+        manager->mTags = tag->mNext;
+    }
+    if (NULL != tag->mNext)
+    {
+        tag->mNext->mPrev = tag->mPrev;
+    }
+    else
+    {
+        manager->mLastTag = tag->mPrev;
+    }
+}
+
+bool isListed (const CorvexSynchronismManager* manager, const CorvexCorrelationTag* tag)
+{
+    for (const CorvexCorrelationTag* each = manager->mTags; NULL != each; each = each->mNext)
+    {
+        if (each == tag)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+mama_status runCallback (CorvexCorrelationTag* tag, int fromSessionEvent, int32_t returnCode)
+{
+    CorvexCorrelationContext context = {tag, returnCode};
+    return NULL != tag->mCallback ? tag->mCallback (fromSessionEvent, &context) : MAMA_STATUS_OK;
+}
+} // namespace
+
+int corvexSynchronismManager_init (CorvexSynchronismManager* manager)
+{
+    if (NULL == manager)
+    {
+        return 0;
+    }
+    manager->mTags     = NULL;
+    manager->mLastTag  = NULL;
+    manager->mIsClosed = 0;
+    if (0 != pthread_mutex_init (&manager->mLock, NULL))
+    {
+        return 0;
+    }
+    if (0 != pthread_cond_init (&manager->mTagsChanged, NULL))
+    {
+        pthread_mutex_destroy (&manager->mLock);
+        return 0;
+    }
+    manager->mIsInitialised = 1;
+    return 1;
+}
+
+void corvexSynchronismManager_destroy (CorvexSynchronismManager* manager)
+{
+    if (NULL == manager || !manager->mIsInitialised)
+    {
+        return;
+    }
+    pthread_mutex_lock (&manager->mLock);
+    if (manager->mIsClosed)
+    {
+        pthread_mutex_unlock (&manager->mLock);
+        return;
+    }
+    manager->mIsClosed = 1;
+    /* Outstanding tags are completed on the vendor context thread; none of
+     * them needs this thread, so the wait ends once the vendor has reported. */
+    while (NULL != manager->mTags)
+    {
+        pthread_cond_wait (&manager->mTagsChanged, &manager->mLock);
+    }
+    pthread_mutex_unlock (&manager->mLock);
+    pthread_cond_destroy (&manager->mTagsChanged);
+    pthread_mutex_destroy (&manager->mLock);
+    manager->mIsInitialised = 0;
+}
+
+CorvexCorrelationTag* corvexSynchronismManager_createCorrelationTag (CorvexSynchronismManager* manager,
+                                                                     CorvexCorrelationCallback callback)
+{
+    if (NULL == manager || NULL == callback || !manager->mIsInitialised)
+    {
+        return NULL;
+    }
+    CorvexCorrelationTag* tag = NULL;
+    pthread_mutex_lock (&manager->mLock);
+    if (!manager->mIsClosed)
+    {
+        tag = (CorvexCorrelationTag*) calloc (1, sizeof (CorvexCorrelationTag));
+        if (NULL != tag)
+        {
+            tag->mManager  = manager;
+            tag->mCallback = callback;
+            tag->mPrev     = manager->mLastTag;
+            if (NULL != manager->mLastTag)
+            {
+                manager->mLastTag->mNext = tag;
+            }
+            else
+            {
+                manager->mTags = tag;
+            }
+            manager->mLastTag = tag;
+        }
+    }
+    pthread_mutex_unlock (&manager->mLock);
+    return tag;
+}
+
+void* corvexSynchronismManager_getTagPayload (CorvexCorrelationTag* tag)
+{
+    return NULL != tag ? tag->mPayload : NULL;
+}
+
+mama_status corvexSynchronismManager_completeCall (CorvexSynchronismManager* manager, CorvexCorrelationTag* tag,
+                                                   int32_t returnCode)
+{
+    if (NULL == manager || NULL == tag)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    if (CORVEXCLIENT_IN_PROGRESS == returnCode)
+    {
+        /* The tag belongs to the session event from now on; it may already
+         * be gone, so it is not read here. */
+        return MAMA_STATUS_OK;
+    }
+    mama_status status = runCallback (tag, 0, returnCode);
+    corvexSynchronismManager_destroyCorrelationTag (manager, tag);
+    return status;
+}
+
+void corvexSynchronismManager_completeFromEvent (CorvexCorrelationTag* tag, int32_t returnCode)
+{
+    if (NULL == tag)
+    {
+        return;
+    }
+    runCallback (tag, 1, returnCode);
+    corvexSynchronismManager_destroyCorrelationTag (tag->mManager, tag);
+}
+
+void corvexSynchronismManager_destroyCorrelationTag (CorvexSynchronismManager* manager, CorvexCorrelationTag* tag)
+{
+    if (NULL == manager || NULL == tag || !manager->mIsInitialised)
+    {
+        return;
+    }
+    pthread_mutex_lock (&manager->mLock);
+    if (isListed (manager, tag))
+    {
+        unlinkTag (manager, tag);
+        free (tag);
+    }
+    else
+    {
+        CORVEX_LOG (CORVEX_LOG_ERROR, "%s: Cannot find correlation tag %p in manager %p",
+                    "corvexSynchronismManager_destroyCorrelationTag", (void*) tag, (void*) manager);
+    }
+    /* Signalled under the lock: a waiting destroy may free the manager as
+     * soon as it gets the lock back. */
+    pthread_cond_broadcast (&manager->mTagsChanged);
+    pthread_mutex_unlock (&manager->mLock);
+}
+
+void* corvexSynchronismManager_getContextPayload (const CorvexCorrelationContext* context)
+{
+    return NULL != context ? corvexSynchronismManager_getTagPayload (context->mTag) : NULL;
+}
+
+int32_t corvexSynchronismManager_getContextReturnCode (const CorvexCorrelationContext* context)
+{
+    return NULL != context ? context->mReturnCode : CORVEXCLIENT_FAIL;
+}
