@@ -21,4 +21,18 @@ struct CorvexBridgeMsg
     uint8_t mIsDetached;
 };
 
+/* The receive path brackets the application's callback with these, so that a
+ * detach during the callback is known afterwards without reading the message
+ * again: the application may destroy a detached message before returning.
+ * Deliveries nest (a callback may dispatch another queue). */
+struct CorvexMsgDelivery
+{
+    CorvexBridgeMsg* mMsg;
+    uint8_t mDetached;
+    CorvexMsgDelivery* mOuter;
+};
+
+void corvexBridgeMsg_beginDelivery(CorvexMsgDelivery* delivery, CorvexBridgeMsg* msg);
+void corvexBridgeMsg_endDelivery(CorvexMsgDelivery* delivery);
+
 #endif /* CORVEX_BRIDGE_MSG_H */

@@ -6,6 +6,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <unordered_set>
 
@@ -18,6 +20,7 @@
 #include "corvexBridge.h"
 #include "logging.h"
 #include "properties.h"
+#include "synchronism.h"
 #include "transportList.h"
 
 struct CorvexSubscriptionSet
@@ -25,23 +28,31 @@ struct CorvexSubscriptionSet
     std::unordered_set<CorvexSubscription*> mEntries;
 };
 
+struct CorvexEventGate
+{
+    std::mutex mLock;
+    std::condition_variable mIdle;
+    bool mClosed = false;
+    uint32_t mDelivering = 0;
+};
+
 namespace
 {
-const size_t USER_NAME_SIZE        = 65;
-const size_t COMPUTER_NAME_SIZE    = 260;
+const size_t USER_NAME_SIZE = 65;
+const size_t COMPUTER_NAME_SIZE = 260;
 const size_t SESSION_USERNAME_SIZE = 190;
-const char*  UNKNOWN_IDENTITY      = "Unknown";
-const char*  STATUS_PAYLOAD_NAME   = "corvexmsg";
+const char* UNKNOWN_IDENTITY = "Unknown";
+const char* STATUS_PAYLOAD_NAME = "corvexmsg";
 
 /* Vendor sub-codes with which the router refuses a client it does not admit. */
 const uint32_t NOT_ENTITLED_SUB_CODES[] = {19, 45, 46, 47, 48, 67, 103, 104, 105, 106, 123};
 
 /* The discard subscription has no object of its own: its replies are
  * swallowed by a callback that lets the vendor release them. */
-const CorvexDispatchInfo DISCARD_DISPATCH = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, corvexTransportBridge_ignoreMsg,
-                                             NULL, NULL};
+const CorvexDispatchInfo DISCARD_DISPATCH = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK,
+                                             corvexTransportBridge_ignoreMsg, NULL, NULL};
 
-bool isNotEntitledSubCode (uint32_t subCode)
+bool isNotEntitledSubCode(uint32_t subCode)
 {
     for (uint32_t code : NOT_ENTITLED_SUB_CODES)
     {
@@ -53,155 +64,160 @@ bool isNotEntitledSubCode (uint32_t subCode)
     return false;
 }
 
-const char* bridgePropertyValue (const char* key)
+const char* bridgePropertyValue(const char* key)
 {
     char name[1024];
-    corvexLog_formatBuffer (name, sizeof (name), "%s%s", CORVEX_TRANSPORT_PREFIX, key);
-    return properties_Get (mamaInternal_getProperties (), name);
+    corvexLog_formatBuffer(name, sizeof(name), "%s%s", CORVEX_TRANSPORT_PREFIX, key);
+    return properties_Get(mamaInternal_getProperties(), name);
 }
 
-bool isTrue (const char* value)
+bool isTrue(const char* value)
 {
-    return 0 != properties_GetPropertyValueAsBoolean (value);
+    return 0 != properties_GetPropertyValueAsBoolean(value);
 }
 
-void readIdentity (char* userName, char* computerName)
+void readIdentity(char* userName, char* computerName)
 {
-    if (0 != corvexCompat_getUserName (userName, USER_NAME_SIZE))
+    if (0 != corvexCompat_getUserName(userName, USER_NAME_SIZE))
     {
-        corvexLog_formatBuffer (userName, USER_NAME_SIZE, "%s", UNKNOWN_IDENTITY);
+        corvexLog_formatBuffer(userName, USER_NAME_SIZE, "%s", UNKNOWN_IDENTITY);
     }
-    if (0 != corvexCompat_getComputerName (computerName, COMPUTER_NAME_SIZE))
+    if (0 != corvexCompat_getComputerName(computerName, COMPUTER_NAME_SIZE))
     {
-        corvexLog_formatBuffer (computerName, COMPUTER_NAME_SIZE, "%s", UNKNOWN_IDENTITY);
+        corvexLog_formatBuffer(computerName, COMPUTER_NAME_SIZE, "%s", UNKNOWN_IDENTITY);
     }
 }
 
-void unlinkFromList (CorvexBridge* bridge, CorvexTransportBridge* transport)
+void unlinkFromList(CorvexBridge* bridge, CorvexTransportBridge* transport)
 {
-    wlock_lock (bridge->mTransportListLock);
+    wlock_lock(bridge->mTransportListLock);
     /* A concurrent creation walks the list and reads names: free it here. */
-    free (transport->mName);
+    free(transport->mName);
     transport->mName = NULL;
-    corvexTransportList_remove (bridge->mTransportList, transport);
-    wlock_unlock (bridge->mTransportListLock);
+    corvexTransportList_remove(bridge->mTransportList, transport);
+    wlock_unlock(bridge->mTransportListLock);
 }
 
 /* Releases a transport that is destroyed, has no subscriptions and no queued
  * events; called with mSubscriptionsLock held, releases outside it. */
-bool isReleasable (const CorvexTransportBridge* transport)
+bool isReleasable(const CorvexTransportBridge* transport)
 {
-    return transport->mDestroyFinished && transport->mSubscriptions->mEntries.empty ()
-        && 0 == transport->mPendingEvents;
+    return transport->mDestroyFinished && transport->mSubscriptions->mEntries.empty() &&
+           0 == transport->mPendingEvents;
 }
 
 /* Session properties in the order the vendor must see them: the defaults
  * first so that user keys follow (and win), the bridge's own keys last. */
-mama_status buildSessionProperties (CorvexTransportBridge* transport, CorvexProperties** result)
+mama_status buildSessionProperties(CorvexTransportBridge* transport, CorvexProperties** result)
 {
     char prefix[CORVEX_INBOX_PREFIX_SIZE];
-    CORVEX_LOG (CORVEX_LOG_FINE, "Getting properties for transport name=%s.", transport->mName);
-    corvexLog_formatBuffer (prefix, sizeof (prefix), "%s%s.", CORVEX_TRANSPORT_PREFIX, transport->mName);
-    CorvexProperties* list = corvexProperties_allocate (prefix);
+    CORVEX_LOG(CORVEX_LOG_FINE, "Getting properties for transport name=%s.", transport->mName);
+    corvexLog_formatBuffer(prefix, sizeof(prefix), "%s%s.", CORVEX_TRANSPORT_PREFIX,
+                           transport->mName);
+    CorvexProperties* list = corvexProperties_allocate(prefix);
     if (NULL == list)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate properties");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate properties");
         return MAMA_STATUS_NOMEM;
     }
     *result = list;
 
-    if (!corvexProperties_append (list, "SESSION_ALWAYS_BUFFER_IN_CONTEXT", "1"))
+    if (!corvexProperties_append(list, "SESSION_ALWAYS_BUFFER_IN_CONTEXT", "1"))
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "unable to append property SESSION_ALWAYS_BUFFER_IN_CONTEXT");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "unable to append property SESSION_ALWAYS_BUFFER_IN_CONTEXT");
         return MAMA_STATUS_NOMEM;
     }
     char userName[USER_NAME_SIZE];
-    if (0 == corvexCompat_getUserName (userName, sizeof (userName))
-        && !corvexProperties_append (list, "SESSION_USERNAME", userName))
+    if (0 == corvexCompat_getUserName(userName, sizeof(userName)) &&
+        !corvexProperties_append(list, "SESSION_USERNAME", userName))
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "unable to append user name");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "unable to append user name");
         return MAMA_STATUS_NOMEM;
     }
     char computerName[COMPUTER_NAME_SIZE];
-    if (0 == corvexCompat_getComputerName (computerName, sizeof (computerName))
-        && !corvexProperties_append (list, "SESSION_PASSWORD", computerName))
+    if (0 == corvexCompat_getComputerName(computerName, sizeof(computerName)) &&
+        !corvexProperties_append(list, "SESSION_PASSWORD", computerName))
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "unable to append password");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "unable to append password");
         return MAMA_STATUS_NOMEM;
     }
-    if (!corvexProperties_append (list, "use_corvexcache", "1"))
+    if (!corvexProperties_append(list, "use_corvexcache", "1"))
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to append default use_corvexcache value");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to append default use_corvexcache value");
         return MAMA_STATUS_NOMEM;
     }
-    if (!corvexProperties_append (list, "SESSION_REQUEST_MSG_LIMIT", "100000"))
+    if (!corvexProperties_append(list, "SESSION_REQUEST_MSG_LIMIT", "100000"))
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to append default SESSION_REQUEST_MSG_LIMIT value");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to append default SESSION_REQUEST_MSG_LIMIT value");
         return MAMA_STATUS_NOMEM;
     }
 
-    mama_status status = corvexProperties_load (list);
+    mama_status status = corvexProperties_load(list);
     if (MAMA_STATUS_OK != status)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to create properties: %s", mamaStatus_stringForStatus (status));
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to create properties: %s",
+                   mamaStatus_stringForStatus(status));
         return status;
     }
 
-    static const char* const TRAILING[] = {"SESSION_REAPPLY_SUBSCRIPTIONS", "SESSION_TOPIC_DISPATCH",
-                                           "SESSION_CONNECT_BLOCKING"};
+    static const char* const TRAILING[] = {"SESSION_REAPPLY_SUBSCRIPTIONS",
+                                           "SESSION_TOPIC_DISPATCH", "SESSION_CONNECT_BLOCKING"};
     for (const char* name : TRAILING)
     {
-        if (!corvexProperties_append (list, name, "1"))
+        if (!corvexProperties_append(list, name, "1"))
         {
-            CORVEX_LOG (CORVEX_LOG_ERROR, "unable to append %s=%s", name, "1");
+            CORVEX_LOG(CORVEX_LOG_ERROR, "unable to append %s=%s", name, "1");
             return MAMA_STATUS_NOMEM;
         }
     }
     return MAMA_STATUS_OK;
 }
 
-mama_status createSession (CorvexTransportBridge* transport)
+mama_status createSession(CorvexTransportBridge* transport)
 {
     corvexClient_session_createFuncInfo_t callbacks;
-    memset (&callbacks, 0, sizeof (callbacks));
+    memset(&callbacks, 0, sizeof(callbacks));
     callbacks.mEventInfo.mCallback = corvexTransportBridge_onSessionEvent;
-    callbacks.mEventInfo.mUser     = transport;
+    callbacks.mEventInfo.mUser = transport;
     callbacks.mRxMsgInfo.mCallback = corvexTransportBridge_onSessionMessage;
-    callbacks.mRxMsgInfo.mUser     = NULL;
+    callbacks.mRxMsgInfo.mUser = NULL;
 
-    CORVEX_LOG (CORVEX_LOG_FINER, "Creating corvexClient session. Calling corvexClient_session_create");
-    int32_t rc = corvexClient_session_create (
-        corvexProperties_getCorvexClientProps (transport->mCorvexProperties), transport->mBridge_p->mContext,
-        &transport->mSession, &callbacks, sizeof (callbacks));
+    CORVEX_LOG(CORVEX_LOG_FINER,
+               "Creating corvexClient session. Calling corvexClient_session_create");
+    int32_t rc = corvexClient_session_create(
+        corvexProperties_getCorvexClientProps(transport->mCorvexProperties),
+        transport->mBridge_p->mContext, &transport->mSession, &callbacks, sizeof(callbacks));
     if (CORVEXCLIENT_OK != rc)
     {
-        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Error in corvexClient_session_create()");
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error in corvexClient_session_create()");
         transport->mSession = NULL;
         return MAMA_STATUS_PLATFORM;
     }
-    _corvexClient_session_registerForTopicDispatchDestroy (transport->mSession,
-                                                           corvexTransportBridge_onTopicDispatchDestroy);
+    _corvexClient_session_registerForTopicDispatchDestroy(
+        transport->mSession, corvexTransportBridge_onTopicDispatchDestroy);
 
-    CORVEX_LOG (CORVEX_LOG_FINER, "Connecting corvexClient session. Calling corvexClient_session_connect");
-    rc = corvexClient_session_connect (transport->mSession);
+    CORVEX_LOG(CORVEX_LOG_FINER,
+               "Connecting corvexClient session. Calling corvexClient_session_connect");
+    rc = corvexClient_session_connect(transport->mSession);
     if (CORVEXCLIENT_OK != rc)
     {
         /* Read the refusal before the report makes further vendor calls. */
-        const corvexClient_errorInfo_t* error   = corvexClient_getLastErrorInfo ();
-        bool                            refused = NULL != error && isNotEntitledSubCode (error->mSubCode);
-        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_WARN, rc, "Error in corvexClient_session_connect()");
+        const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
+        bool refused = NULL != error && isNotEntitledSubCode(error->mSubCode);
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc, "Error in corvexClient_session_connect()");
         return refused ? MAMA_STATUS_NOT_ENTITLED : MAMA_STATUS_PLATFORM;
     }
     return MAMA_STATUS_OK;
 }
 
-mama_status loadStatusPayload (CorvexTransportBridge* transport)
+mama_status loadStatusPayload(CorvexTransportBridge* transport)
 {
     mamaPayloadBridge payload = NULL;
-    mama_status       status  = mama_loadPayloadBridge (&payload, STATUS_PAYLOAD_NAME);
+    mama_status status = mama_loadPayloadBridge(&payload, STATUS_PAYLOAD_NAME);
     if (MAMA_STATUS_OK == status && NULL != payload)
     {
-        CORVEX_LOG (CORVEX_LOG_FINER, "Loaded corvexmsg payload bridge for corvex transport events.");
+        CORVEX_LOG(CORVEX_LOG_FINER,
+                   "Loaded corvexmsg payload bridge for corvex transport events.");
         transport->mStatusPayloadBridge = payload;
         return MAMA_STATUS_OK;
     }
@@ -211,413 +227,454 @@ mama_status loadStatusPayload (CorvexTransportBridge* transport)
     }
     if (transport->mUseCache)
     {
-        CORVEX_LOG (CORVEX_LOG_WARN,
-                    "Unable to load corvexmsg payload bridgewith status: %s. The corvexmsg payload bridge is "
-                    "required when use_corvexcache is enabled.",
-                    mamaStatus_stringForStatus (status));
+        CORVEX_LOG(CORVEX_LOG_WARN,
+                   "Unable to load corvexmsg payload bridgewith status: %s. The corvexmsg payload "
+                   "bridge is "
+                   "required when use_corvexcache is enabled.",
+                   mamaStatus_stringForStatus(status));
         return status;
     }
-    payload = mamaInternal_getDefaultPayload ();
+    payload = mamaInternal_getDefaultPayload();
     if (NULL == payload)
     {
         /* Transport and cache events build their status messages with this
          * payload; a transport without one could not deliver them safely. */
-        CORVEX_LOG (CORVEX_LOG_ERROR,
-                    "Unable to load corvexmsg payload bridge with status: %s and no default payload bridge "
-                    "is loaded. Transport events cannot be delivered without a payload bridge.",
-                    mamaStatus_stringForStatus (status));
+        CORVEX_LOG(
+            CORVEX_LOG_ERROR,
+            "Unable to load corvexmsg payload bridge with status: %s and no default payload bridge "
+            "is loaded. Transport events cannot be delivered without a payload bridge.",
+            mamaStatus_stringForStatus(status));
         return status;
     }
-    CORVEX_LOG (CORVEX_LOG_FINER,
-                "Unable to load corvexmsg payload bridge with status: %s. Using default payload bridge. This "
-                "may cause unexpected behaviour should the payload bridge be in compatible with the corvex "
-                "bridge",
-                mamaStatus_stringForStatus (status));
+    CORVEX_LOG(
+        CORVEX_LOG_FINER,
+        "Unable to load corvexmsg payload bridge with status: %s. Using default payload bridge. "
+        "This "
+        "may cause unexpected behaviour should the payload bridge be in compatible with the corvex "
+        "bridge",
+        mamaStatus_stringForStatus(status));
     transport->mStatusPayloadBridge = payload;
     return MAMA_STATUS_OK;
 }
 
-mama_status readInboxPrefixes (CorvexTransportBridge* transport)
+mama_status readInboxPrefixes(CorvexTransportBridge* transport)
 {
-    memset (transport->mInboxCorvexReplyToPrefix, 0, sizeof (transport->mInboxCorvexReplyToPrefix));
-    int32_t rc = corvexClient_session_getProperty (transport->mSession, "SESSION_REPLY_TO_DEFAULT_DEST",
-                                                   transport->mInboxCorvexReplyToPrefix,
-                                                   sizeof (transport->mInboxCorvexReplyToPrefix));
-    transport->mInboxCorvexReplyToPrefix[sizeof (transport->mInboxCorvexReplyToPrefix) - 1] = '\0';
-    size_t length = strlen (transport->mInboxCorvexReplyToPrefix);
+    memset(transport->mInboxCorvexReplyToPrefix, 0, sizeof(transport->mInboxCorvexReplyToPrefix));
+    int32_t rc = corvexClient_session_getProperty(
+        transport->mSession, "SESSION_REPLY_TO_DEFAULT_DEST", transport->mInboxCorvexReplyToPrefix,
+        sizeof(transport->mInboxCorvexReplyToPrefix));
+    transport->mInboxCorvexReplyToPrefix[sizeof(transport->mInboxCorvexReplyToPrefix) - 1] = '\0';
+    size_t length = strlen(transport->mInboxCorvexReplyToPrefix);
     if (CORVEXCLIENT_OK != rc || 0 == length)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR,
-                    "Error in getting P2P topic  for transport name=%s. corvexClient_session_getProperty() "
-                    "failure for P2P inbox",
-                    transport->mName);
+        CORVEX_LOG(
+            CORVEX_LOG_ERROR,
+            "Error in getting P2P topic  for transport name=%s. corvexClient_session_getProperty() "
+            "failure for P2P inbox",
+            transport->mName);
         return MAMA_STATUS_PLATFORM;
     }
     transport->mInboxCorvexReplyToPrefix[length - 1] = '\0';
-    memcpy (transport->mInboxCorvexSubPrefix, transport->mInboxCorvexReplyToPrefix, length);
-    corvexSubscription_wildcardSecondLevel (transport->mInboxCorvexSubPrefix);
-    transport->mInboxCorvexSubPrefixLen = (uint32_t) strlen (transport->mInboxCorvexSubPrefix);
-    CORVEX_LOG (CORVEX_LOG_FINEST,
-                "Set mInboxCorvexReplyToPrefix='%s'  mInboxCorvexSubPrefix='%s' for transport name=%s. ",
-                transport->mInboxCorvexReplyToPrefix, transport->mInboxCorvexSubPrefix, transport->mName);
+    memcpy(transport->mInboxCorvexSubPrefix, transport->mInboxCorvexReplyToPrefix, length);
+    corvexSubscription_wildcardSecondLevel(transport->mInboxCorvexSubPrefix);
+    transport->mInboxCorvexSubPrefixLen = (uint32_t)strlen(transport->mInboxCorvexSubPrefix);
+    CORVEX_LOG(
+        CORVEX_LOG_FINEST,
+        "Set mInboxCorvexReplyToPrefix='%s'  mInboxCorvexSubPrefix='%s' for transport name=%s. ",
+        transport->mInboxCorvexReplyToPrefix, transport->mInboxCorvexSubPrefix, transport->mName);
     return MAMA_STATUS_OK;
 }
 
 /* Undoes a failed creation in reverse order; every resource is recognised by
  * its field, which a new node starts without. Runs under mTransportListLock. */
-void rollbackCreate (CorvexBridge* bridge, CorvexTransportBridge* transport)
+void rollbackCreate(CorvexBridge* bridge, CorvexTransportBridge* transport)
 {
     if (NULL != transport->mCacheSessionLock)
     {
-        wlock_destroy (transport->mCacheSessionLock);
+        wlock_destroy(transport->mCacheSessionLock);
     }
     if (NULL != transport->mPubInfoMap)
     {
-        corvexClient_container_closeMapStream (&transport->mPubInfoMap);
+        corvexClient_container_closeMapStream(&transport->mPubInfoMap);
     }
     if (NULL != transport->mSession)
     {
-        corvexClient_session_destroy (&transport->mSession);
+        corvexClient_session_destroy(&transport->mSession);
     }
     if (NULL != transport->mCorvexProperties)
     {
-        corvexProperties_destroy (&transport->mCorvexProperties);
+        corvexProperties_destroy(&transport->mCorvexProperties);
     }
     delete transport->mSubscriptions;
+    delete transport->mEventGate;
     if (NULL != transport->mSubscriptionsLock)
     {
-        wlock_destroy (transport->mSubscriptionsLock);
+        wlock_destroy(transport->mSubscriptionsLock);
     }
     if (NULL != transport->mSuspendedQueuesLock)
     {
-        wlock_destroy (transport->mSuspendedQueuesLock);
+        wlock_destroy(transport->mSuspendedQueuesLock);
     }
-    corvexThrottledLog_destroy (transport->mThrottledLog);
-    free (transport->mName);
+    corvexThrottledLog_destroy(transport->mThrottledLog);
+    free(transport->mName);
     transport->mName = NULL;
-    corvexTransportList_popFront (bridge->mTransportList);
+    corvexTransportList_popFront(bridge->mTransportList);
 }
 
-mama_status fillTransport (CorvexBridge* bridge, CorvexTransportBridge* transport, const char* name,
-                           mamaTransport parent)
+mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport, const char* name,
+                          mamaTransport parent)
 {
     transport->mMamaTransport = parent;
-    transport->mName          = strdup (name);
+    transport->mName = strdup(name);
     if (NULL == transport->mName)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate memory for transport name; transport: %p",
-                    (void*) transport);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for transport name; transport: %p",
+                   (void*)transport);
         return MAMA_STATUS_NOMEM;
     }
-    transport->mThrottledLog = corvexThrottledLog_create (CORVEX_LOG_ERROR, bridge->mContext);
+    transport->mThrottledLog = corvexThrottledLog_create(CORVEX_LOG_ERROR, bridge->mContext);
     if (NULL == transport->mThrottledLog)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate memory for throttled log structure");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for throttled log structure");
         return MAMA_STATUS_NOMEM;
     }
-    transport->mSuspendedQueuesLock = wlock_create ();
+    transport->mSuspendedQueuesLock = wlock_create();
     if (NULL == transport->mSuspendedQueuesLock)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to initialize lock for suspended queues");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to initialize lock for suspended queues");
         return MAMA_STATUS_PLATFORM;
     }
-    transport->mSuspendedQueues   = 0;
-    transport->mSubscriptionsLock = wlock_create ();
+    transport->mSuspendedQueues = 0;
+    transport->mSubscriptionsLock = wlock_create();
     if (NULL == transport->mSubscriptionsLock)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to initialize lock for subscription list");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to initialize lock for subscription list");
         return MAMA_STATUS_PLATFORM;
     }
     transport->mSubscriptions = new (std::nothrow) CorvexSubscriptionSet;
     if (NULL == transport->mSubscriptions)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to create list of subscriptions");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to create list of subscriptions");
         return MAMA_STATUS_PLATFORM;
     }
+    transport->mEventGate = new (std::nothrow) CorvexEventGate;
+    if (NULL == transport->mEventGate)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for transport event gate");
+        return MAMA_STATUS_NOMEM;
+    }
 
-    mama_status status = buildSessionProperties (transport, &transport->mCorvexProperties);
+    mama_status status = buildSessionProperties(transport, &transport->mCorvexProperties);
     if (MAMA_STATUS_OK != status)
     {
         return status;
     }
     transport->mBridge_p = bridge;
-    status               = createSession (transport);
+    status = createSession(transport);
     if (MAMA_STATUS_OK != status)
     {
         return status;
     }
-    corvexTransportBridge_createPubInfoMap (&transport->mPubInfoMap, transport->mPubInfoMapBuffer,
-                                           sizeof (transport->mPubInfoMapBuffer), transport->mSession);
+    corvexTransportBridge_createPubInfoMap(&transport->mPubInfoMap, transport->mPubInfoMapBuffer,
+                                           sizeof(transport->mPubInfoMapBuffer),
+                                           transport->mSession);
 
-    transport->mCacheSession       = NULL;
+    transport->mCacheSession = NULL;
     transport->mCacheEventCallback = corvexTransportBridge_onCacheEvent;
-    transport->mCacheSessionLock   = wlock_create ();
+    transport->mCacheSessionLock = wlock_create();
     if (NULL == transport->mCacheSessionLock)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not create cache session init lock..");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Could not create cache session init lock..");
         return MAMA_STATUS_PLATFORM;
     }
 
     const CorvexProperties* properties = transport->mCorvexProperties;
-    transport->mUseCache = isTrue (corvexProperties_get (properties, "use_corvexcache"));
+    transport->mUseCache = isTrue(corvexProperties_get(properties, "use_corvexcache"));
     if (transport->mUseCache)
     {
-        CORVEX_LOG (CORVEX_LOG_NORMAL, "Use of CorvexCache is enabled.");
+        CORVEX_LOG(CORVEX_LOG_NORMAL, "Use of CorvexCache is enabled.");
     }
     else
     {
-        CORVEX_LOG (CORVEX_LOG_FINER, "Use of CorvexCache is disabled.");
+        CORVEX_LOG(CORVEX_LOG_FINER, "Use of CorvexCache is disabled.");
     }
-    status = loadStatusPayload (transport);
+    status = loadStatusPayload(transport);
     if (MAMA_STATUS_OK != status)
     {
         return status;
     }
     /* Without the cache nothing else answers initial-value requests. */
-    transport->mSendSubReq = transport->mUseCache ? isTrue (corvexProperties_get (properties, "send_subreq")) : 1;
-    CORVEX_LOG (CORVEX_LOG_FINER, "SendSubReq for transport %s is %s", transport->mName,
-                transport->mSendSubReq ? "enabled" : "disabled");
+    transport->mSendSubReq =
+        transport->mUseCache ? isTrue(corvexProperties_get(properties, "send_subreq")) : 1;
+    CORVEX_LOG(CORVEX_LOG_FINER, "SendSubReq for transport %s is %s", transport->mName,
+               transport->mSendSubReq ? "enabled" : "disabled");
 
-    const char* recoverGaps = corvexProperties_get (properties, "allow_recover_gaps");
+    const char* recoverGaps = corvexProperties_get(properties, "allow_recover_gaps");
     if (NULL == recoverGaps)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR,
-                    "Error in getting bridge property 'allow_recover_gaps' for transport name=%s. Property "
-                    "'%sallow_recover_gaps' is mandatory but missing.",
-                    transport->mName, properties->mPrefix);
+        CORVEX_LOG(
+            CORVEX_LOG_ERROR,
+            "Error in getting bridge property 'allow_recover_gaps' for transport name=%s. Property "
+            "'%sallow_recover_gaps' is mandatory but missing.",
+            transport->mName, properties->mPrefix);
         return MAMA_STATUS_PLATFORM;
     }
-    transport->mAllowRecoverGaps = isTrue (recoverGaps);
-    CORVEX_LOG (CORVEX_LOG_FINE,
-                "Found bridge property 'allow_recover_gaps' for transport name=%s, value=%s. Setting bridge "
-                "allow recover gaps to %d.",
-                transport->mName, recoverGaps, (int) transport->mAllowRecoverGaps);
+    transport->mAllowRecoverGaps = isTrue(recoverGaps);
+    CORVEX_LOG(CORVEX_LOG_FINE,
+               "Found bridge property 'allow_recover_gaps' for transport name=%s, value=%s. "
+               "Setting bridge "
+               "allow recover gaps to %d.",
+               transport->mName, recoverGaps, (int)transport->mAllowRecoverGaps);
 
-    status = readInboxPrefixes (transport);
+    status = readInboxPrefixes(transport);
     if (MAMA_STATUS_OK != status)
     {
         return status;
     }
-    return corvexTransportBridge_createDiscardSubscription (transport);
+    return corvexTransportBridge_createDiscardSubscription(transport);
 }
 
-mama_status reportDestroyStep (int32_t rc, const char* text, mama_status current)
+/* The innermost event delivery of this thread, so that a transport destroyed
+ * from inside its own event callback does not wait for itself. */
+thread_local CorvexTransportBridge* tDeliveringTransport = NULL;
+thread_local uint32_t tDeliveringDepth = 0;
+
+/* From now on no event reaches the application; returns once deliveries
+ * running on other threads have ended, so that the host may free its
+ * transport when destroy returns. */
+void closeEventGate(CorvexTransportBridge* transport)
 {
-    CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, text);
+    CorvexEventGate* gate = transport->mEventGate;
+    uint32_t own = tDeliveringTransport == transport ? tDeliveringDepth : 0;
+    std::unique_lock<std::mutex> guard(gate->mLock);
+    gate->mClosed = true;
+    gate->mIdle.wait(guard, [gate, own] { return gate->mDelivering <= own; });
+}
+
+mama_status reportDestroyStep(int32_t rc, const char* text, mama_status current)
+{
+    CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, text);
     return MAMA_STATUS_OK == current ? MAMA_STATUS_PLATFORM : current;
 }
 
 /* Shuts a session down that has already been taken out of its transport; a
  * session that full queues held suspended is resumed before it leaves. */
-mama_status shutDownSession (CorvexTransportBridge* transport, corvexClient_session_t session, bool suspended)
+mama_status shutDownSession(CorvexTransportBridge* transport, corvexClient_session_t session,
+                            bool suspended)
 {
     mama_status result = MAMA_STATUS_OK;
-    int32_t     rc = CORVEXCLIENT_OK;
-    if (suspended && CORVEXCLIENT_OK != (rc = corvexClient_session_resume (session)))
+    int32_t rc = CORVEXCLIENT_OK;
+    if (suspended && CORVEXCLIENT_OK != (rc = corvexClient_session_resume(session)))
     {
-        result = reportDestroyStep (rc, "Error resuming session before disconnect", result);
+        result = reportDestroyStep(rc, "Error resuming session before disconnect", result);
     }
-    if (CORVEXCLIENT_OK != (rc = corvexClient_session_disconnect (session)))
+    if (CORVEXCLIENT_OK != (rc = corvexClient_session_disconnect(session)))
     {
-        result = reportDestroyStep (rc, "Error in corvexClient_session_disconnect()", result);
+        result = reportDestroyStep(rc, "Error in corvexClient_session_disconnect()", result);
     }
-    if (CORVEXCLIENT_OK != (rc = corvexClient_session_destroy (&session)))
+    if (CORVEXCLIENT_OK != (rc = corvexClient_session_destroy(&session)))
     {
-        result = reportDestroyStep (rc, "Error in corvexClient_session_destroy()", result);
+        result = reportDestroyStep(rc, "Error in corvexClient_session_destroy()", result);
     }
     else
     {
-        CORVEX_LOG (CORVEX_LOG_NORMAL, "Destroyed corvexClient session in transport name=%s", transport->mName);
+        CORVEX_LOG(CORVEX_LOG_NORMAL, "Destroyed corvexClient session in transport name=%s",
+                   transport->mName);
     }
     if (NULL != transport->mPubInfoMap)
     {
-        rc = corvexClient_container_closeMapStream (&transport->mPubInfoMap);
+        rc = corvexClient_container_closeMapStream(&transport->mPubInfoMap);
         if (CORVEXCLIENT_OK == rc)
         {
             transport->mPubInfoMap = NULL;
-            CORVEX_LOG (CORVEX_LOG_FINE, "Destroyed pub info map.");
+            CORVEX_LOG(CORVEX_LOG_FINE, "Destroyed pub info map.");
         }
         else
         {
-            CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Error in corvexClient_container_closeMapStream()");
+            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc,
+                                    "Error in corvexClient_container_closeMapStream()");
         }
     }
     return result;
 }
 } // namespace
 
-void corvexTransportBridge_createPubInfoMap (corvexClient_container_t* map, char* buffer, size_t size,
-                                             corvexClient_session_t session)
+void corvexTransportBridge_createPubInfoMap(corvexClient_container_t* map, char* buffer,
+                                            size_t size, corvexClient_session_t session)
 {
     *map = NULL;
-    const char* enabled = bridgePropertyValue ("send_publisher_info");
-    if (NULL != enabled && !isTrue (enabled))
+    const char* enabled = bridgePropertyValue("send_publisher_info");
+    if (NULL != enabled && !isTrue(enabled))
     {
-        CORVEX_LOG (CORVEX_LOG_FINE, "pubinfo disabled.");
+        CORVEX_LOG(CORVEX_LOG_FINE, "pubinfo disabled.");
         return;
     }
-    CORVEX_LOG (CORVEX_LOG_FINER, "pubinfo is enabled");
+    CORVEX_LOG(CORVEX_LOG_FINER, "pubinfo is enabled");
     char userName[USER_NAME_SIZE];
     char computerName[COMPUTER_NAME_SIZE];
-    readIdentity (userName, computerName);
-    char    sessionUser[SESSION_USERNAME_SIZE] = "";
-    int32_t rc = corvexClient_session_getProperty (session, "SESSION_USERNAME", sessionUser, sizeof (sessionUser));
-    sessionUser[sizeof (sessionUser) - 1] = '\0';
+    readIdentity(userName, computerName);
+    char sessionUser[SESSION_USERNAME_SIZE] = "";
+    int32_t rc = corvexClient_session_getProperty(session, "SESSION_USERNAME", sessionUser,
+                                                  sizeof(sessionUser));
+    sessionUser[sizeof(sessionUser) - 1] = '\0';
     if (CORVEXCLIENT_OK != rc || '\0' == sessionUser[0])
     {
-        corvexLog_formatBuffer (sessionUser, sizeof (sessionUser), "%s", UNKNOWN_IDENTITY);
+        corvexLog_formatBuffer(sessionUser, sizeof(sessionUser), "%s", UNKNOWN_IDENTITY);
     }
 
-    rc = corvexClient_container_createMap (map, buffer, size);
+    rc = corvexClient_container_createMap(map, buffer, size);
     if (CORVEXCLIENT_OK != rc)
     {
-        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Cannot create pubinfo map");
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Cannot create pubinfo map");
         *map = NULL;
         return;
     }
-    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addString (*map, userName, "U")))
+    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addString(*map, userName, "U")))
     {
-        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Cannot put username in pubinfo map");
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Cannot put username in pubinfo map");
     }
-    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addString (*map, computerName, "H")))
+    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addString(*map, computerName, "H")))
     {
-        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Cannot put computername in pubinfo map");
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Cannot put computername in pubinfo map");
     }
-    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addInt32 (*map, (int32_t) getpid (), "P")))
+    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addInt32(*map, (int32_t)getpid(), "P")))
     {
-        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Cannot put pid in pubinfo map");
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Cannot put pid in pubinfo map");
     }
-    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addString (*map, sessionUser, "S")))
+    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addString(*map, sessionUser, "S")))
     {
-        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Cannot put session username in pubinfo map");
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Cannot put session username in pubinfo map");
     }
 }
 
-int corvexTransportBridge_ignoreMsg (corvexClient_session_t, corvexClient_msg_t, void*)
+int corvexTransportBridge_ignoreMsg(corvexClient_session_t, corvexClient_msg_t, void*)
 {
     return 0;
 }
 
 /* The discard topic is cut to the buffer like every vendor topic; only a
  * formatting error fails. */
-static mama_status discardTopic (const CorvexTransportBridge* transport, char* topic)
+static mama_status discardTopic(const CorvexTransportBridge* transport, char* topic)
 {
-    int length = corvexLog_formatBuffer (topic, CORVEX_TOPIC_BUFFER_SIZE, "%sdiscard",
-                                         transport->mInboxCorvexSubPrefix);
+    int length = corvexLog_formatBuffer(topic, CORVEX_TOPIC_BUFFER_SIZE, "%sdiscard",
+                                        transport->mInboxCorvexSubPrefix);
     if (length < 0)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not concatenate topic for discard subscription: %d", length);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Could not concatenate topic for discard subscription: %d",
+                   length);
         return MAMA_STATUS_PLATFORM;
     }
     topic[CORVEX_TOPIC_BUFFER_SIZE - 1] = '\0';
     return MAMA_STATUS_OK;
 }
 
-mama_status corvexTransportBridge_createDiscardSubscription (CorvexTransportBridge* transport)
+mama_status corvexTransportBridge_createDiscardSubscription(CorvexTransportBridge* transport)
 {
-    char        topic[CORVEX_TOPIC_BUFFER_SIZE];
-    mama_status status = discardTopic (transport, topic);
+    char topic[CORVEX_TOPIC_BUFFER_SIZE];
+    mama_status status = discardTopic(transport, topic);
     if (MAMA_STATUS_OK != status)
     {
         return status;
     }
-    int32_t rc = corvexClient_session_topicSubscribeWithDispatch (transport->mSession, 8, topic,
-                                                                  &DISCARD_DISPATCH, NULL);
+    int32_t rc = corvexClient_session_topicSubscribeWithDispatch(transport->mSession, 8, topic,
+                                                                 &DISCARD_DISPATCH, NULL);
     if (CORVEXCLIENT_OK != rc)
     {
-        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Error creating discard subscription");
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error creating discard subscription");
         return MAMA_STATUS_PLATFORM;
     }
     return MAMA_STATUS_OK;
 }
 
-mama_status corvexTransportBridge_destroyDiscardSubscription (CorvexTransportBridge* transport)
+mama_status corvexTransportBridge_destroyDiscardSubscription(CorvexTransportBridge* transport)
 {
-    char        topic[CORVEX_TOPIC_BUFFER_SIZE];
-    mama_status status = discardTopic (transport, topic);
+    char topic[CORVEX_TOPIC_BUFFER_SIZE];
+    mama_status status = discardTopic(transport, topic);
     if (MAMA_STATUS_OK != status)
     {
         return status;
     }
-    int32_t rc = corvexClient_session_topicUnsubscribeWithDispatch (transport->mSession, 8, topic,
-                                                                    &DISCARD_DISPATCH, NULL);
+    int32_t rc = corvexClient_session_topicUnsubscribeWithDispatch(transport->mSession, 8, topic,
+                                                                   &DISCARD_DISPATCH, NULL);
     if (CORVEXCLIENT_OK != rc)
     {
-        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Error destroying discard subscription");
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error destroying discard subscription");
         return MAMA_STATUS_PLATFORM;
     }
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create (CorvexTransportBridge** result, const char* name,
-                                                            mamaTransport parent)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create(CorvexTransportBridge** result,
+                                                           const char* name, mamaTransport parent)
 {
     if (NULL == result || NULL == name || NULL == parent)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    CORVEX_LOG (CORVEX_LOG_FINEST, "Args: name=%s mamaTPort=%p", name, (void*) parent);
+    CORVEX_LOG(CORVEX_LOG_FINEST, "Args: name=%s mamaTPort=%p", name, (void*)parent);
     if ('\0' == name[0])
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Called with empty transport name");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Called with empty transport name");
         return MAMA_STATUS_INVALID_ARG;
     }
-    mamaBridge impl = mamaTransportImpl_getBridgeImpl (parent);
+    mamaBridge impl = mamaTransportImpl_getBridgeImpl(parent);
     if (NULL == impl)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not get bridge from passed in MAMA Transport");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Could not get bridge from passed in MAMA Transport");
         return MAMA_STATUS_PLATFORM;
     }
-    void*       closure = NULL;
-    mama_status status  = mamaBridgeImpl_getClosure (impl, &closure);
+    void* closure = NULL;
+    mama_status status = mamaBridgeImpl_getClosure(impl, &closure);
     if (MAMA_STATUS_OK != status)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not get Corvex bridge object: %s", mamaStatus_stringForStatus (status));
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Could not get Corvex bridge object: %s",
+                   mamaStatus_stringForStatus(status));
         return status;
     }
     if (NULL == closure)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not get corvex bridge. Closure object is NULL.");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Could not get corvex bridge. Closure object is NULL.");
         return MAMA_STATUS_PLATFORM;
     }
-    CorvexBridge* bridge = static_cast<CorvexBridge*> (closure);
-    status               = corvexBridge_initKlix (bridge);
+    CorvexBridge* bridge = static_cast<CorvexBridge*>(closure);
+    status = corvexBridge_initKlix(bridge);
     if (MAMA_STATUS_OK != status)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to initialize KLIX before creating transport '%s': %s", name,
-                    mamaStatus_stringForStatus (status));
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to initialize KLIX before creating transport '%s': %s",
+                   name, mamaStatus_stringForStatus(status));
         return status;
     }
 
-    wlock_lock (bridge->mTransportListLock);
-    CorvexTransportBridge* existing = corvexTransportList_findByName (bridge->mTransportList, name);
+    wlock_lock(bridge->mTransportListLock);
+    CorvexTransportBridge* existing = corvexTransportList_findByName(bridge->mTransportList, name);
     if (NULL != existing)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Cannot create transport name=%s. Already have a transport with this name (%p)",
-                    name, (void*) existing);
-        wlock_unlock (bridge->mTransportListLock);
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Cannot create transport name=%s. Already have a transport with this name (%p)",
+                   name, (void*)existing);
+        wlock_unlock(bridge->mTransportListLock);
         return MAMA_STATUS_PLATFORM;
     }
-    CorvexTransportBridge* transport = corvexTransportList_pushFront (bridge->mTransportList);
+    CorvexTransportBridge* transport = corvexTransportList_pushFront(bridge->mTransportList);
     if (NULL == transport)
     {
-        wlock_unlock (bridge->mTransportListLock);
+        wlock_unlock(bridge->mTransportListLock);
         return MAMA_STATUS_NOMEM;
     }
-    status = fillTransport (bridge, transport, name, parent);
+    status = fillTransport(bridge, transport, name, parent);
     if (MAMA_STATUS_OK != status)
     {
-        rollbackCreate (bridge, transport);
-        wlock_unlock (bridge->mTransportListLock);
+        rollbackCreate(bridge, transport);
+        wlock_unlock(bridge->mTransportListLock);
         return status;
     }
     *result = transport;
-    mamaTransportImpl_invokeTransportCallback (parent, MAMA_TRANSPORT_CONNECT, 0, NULL);
-    wlock_unlock (bridge->mTransportListLock);
+    mamaTransportImpl_invokeTransportCallback(parent, MAMA_TRANSPORT_CONNECT, 0, NULL);
+    wlock_unlock(bridge->mTransportListLock);
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy (CorvexTransportBridge* transport)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy(CorvexTransportBridge* transport)
 {
     if (NULL == transport)
     {
@@ -634,92 +691,97 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy (CorvexTransportBrid
      * and flow control, which from now on only counts. */
     if (NULL != bridge)
     {
-        wlock_lock (bridge->mTransportListLock);
+        wlock_lock(bridge->mTransportListLock);
     }
-    wlock_lock (transport->mSubscriptionsLock);
-    corvexTransportBridge_destroyDiscardSubscription (transport);
-    wlock_lock (transport->mSuspendedQueuesLock);
-    corvexClient_session_t session   = transport->mSession;
-    bool                   suspended = 0 != transport->mSuspendedQueues;
-    transport->mSession              = NULL;
-    wlock_unlock (transport->mSuspendedQueuesLock);
-    wlock_unlock (transport->mSubscriptionsLock);
+    wlock_lock(transport->mSubscriptionsLock);
+    corvexTransportBridge_destroyDiscardSubscription(transport);
+    wlock_lock(transport->mSuspendedQueuesLock);
+    corvexClient_session_t session = transport->mSession;
+    bool suspended = 0 != transport->mSuspendedQueues;
+    transport->mSession = NULL;
+    wlock_unlock(transport->mSuspendedQueuesLock);
+    wlock_unlock(transport->mSubscriptionsLock);
     if (NULL != bridge)
     {
-        wlock_unlock (bridge->mTransportListLock);
+        wlock_unlock(bridge->mTransportListLock);
     }
+    closeEventGate(transport);
 
     mama_status result = MAMA_STATUS_OK;
     if (transport->mUseCache && NULL != transport->mCacheSession)
     {
-        int32_t rc = corvexClient_cacheSession_destroy (&transport->mCacheSession);
+        int32_t rc = corvexClient_cacheSession_destroy(&transport->mCacheSession);
         if (CORVEXCLIENT_OK == rc)
         {
-            CORVEX_LOG (CORVEX_LOG_NORMAL, "Destroyed corvexClient cache session in transport name=%s",
-                        transport->mName);
+            CORVEX_LOG(CORVEX_LOG_NORMAL,
+                       "Destroyed corvexClient cache session in transport name=%s",
+                       transport->mName);
             transport->mCacheSession = NULL;
         }
         else
         {
-            result = reportDestroyStep (rc, "Error in corvexClient_cacheSession_destroy()", result);
+            result = reportDestroyStep(rc, "Error in corvexClient_cacheSession_destroy()", result);
         }
     }
     if (NULL != session)
     {
-        mama_status shutDown = shutDownSession (transport, session, suspended);
-        result               = MAMA_STATUS_OK == result ? shutDown : result;
+        mama_status shutDown = shutDownSession(transport, session, suspended);
+        result = MAMA_STATUS_OK == result ? shutDown : result;
     }
     transport->mMamaTransport = NULL;
 
     /* Released here only when nothing refers to the object any more; else by
      * the last subscription removal or queued event to let go of it. */
-    wlock_lock (transport->mSubscriptionsLock);
+    wlock_lock(transport->mSubscriptionsLock);
     transport->mDestroyFinished = 1;
-    bool release                = isReleasable (transport);
-    wlock_unlock (transport->mSubscriptionsLock);
+    bool release = isReleasable(transport);
+    wlock_unlock(transport->mSubscriptionsLock);
     if (release)
     {
-        mama_status released = corvexTransportBridge_release (transport);
-        result               = MAMA_STATUS_OK == result ? released : result;
+        mama_status released = corvexTransportBridge_release(transport);
+        result = MAMA_STATUS_OK == result ? released : result;
     }
     return result;
 }
 
-mama_status corvexTransportBridge_release (CorvexTransportBridge* transport)
+mama_status corvexTransportBridge_release(CorvexTransportBridge* transport)
 {
     delete transport->mSubscriptions;
     transport->mSubscriptions = NULL;
-    wlock_destroy (transport->mSubscriptionsLock);
+    delete transport->mEventGate;
+    transport->mEventGate = NULL;
+    wlock_destroy(transport->mSubscriptionsLock);
     transport->mSubscriptionsLock = NULL;
-    corvexProperties_destroy (&transport->mCorvexProperties);
-    wlock_destroy (transport->mSuspendedQueuesLock);
+    corvexProperties_destroy(&transport->mCorvexProperties);
+    wlock_destroy(transport->mSuspendedQueuesLock);
     transport->mSuspendedQueuesLock = NULL;
-    wlock_destroy (transport->mCacheSessionLock);
+    wlock_destroy(transport->mCacheSessionLock);
     transport->mCacheSessionLock = NULL;
-    corvexThrottledLog_destroy (transport->mThrottledLog);
+    corvexThrottledLog_destroy(transport->mThrottledLog);
     transport->mThrottledLog = NULL;
 
     CorvexBridge* bridge = transport->mBridge_p;
     if (NULL == bridge || NULL == bridge->mTransportList)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR,
-                    "Unexpected NULL pointer (mBridge_p or mBridge_p->mTransportList); mBridge_p: %p",
-                    (void*) bridge);
-        free (transport->mName);
+        CORVEX_LOG(
+            CORVEX_LOG_ERROR,
+            "Unexpected NULL pointer (mBridge_p or mBridge_p->mTransportList); mBridge_p: %p",
+            (void*)bridge);
+        free(transport->mName);
         transport->mName = NULL;
         return MAMA_STATUS_PLATFORM;
     }
-    unlinkFromList (bridge, transport);
+    unlinkFromList(bridge, transport);
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT int corvexBridgeMamaTransport_isValid (CorvexTransportBridge* transport)
+CORVEX_EXPORT int corvexBridgeMamaTransport_isValid(CorvexTransportBridge* transport)
 {
     return NULL != transport && NULL != transport->mSession;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNativeTransport (CorvexTransportBridge* transport,
-                                                                        void**                 result)
+CORVEX_EXPORT mama_status
+corvexBridgeMamaTransport_getNativeTransport(CorvexTransportBridge* transport, void** result)
 {
     if (NULL == transport || NULL == result)
     {
@@ -729,289 +791,394 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNativeTransport (CorvexTr
     return MAMA_STATUS_OK;
 }
 
-mama_status corvexTransportBridge_addSubscription (CorvexTransportBridge* transport,
-                                                   CorvexSubscription*    subscription)
+mama_status corvexTransportBridge_addSubscription(CorvexTransportBridge* transport,
+                                                  CorvexSubscription* subscription)
 {
     if (NULL == transport || NULL == subscription)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     mama_status result = MAMA_STATUS_OK;
-    wlock_lock (transport->mSubscriptionsLock);
+    wlock_lock(transport->mSubscriptionsLock);
     if (NULL == transport->mSession)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Transport has been destroyed");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Transport has been destroyed");
         result = MAMA_STATUS_PLATFORM;
     }
     else
     {
         try
         {
-            if (!transport->mSubscriptions->mEntries.insert (subscription).second)
+            if (!transport->mSubscriptions->mEntries.insert(subscription).second)
             {
-                CORVEX_LOG (CORVEX_LOG_ERROR, "Adding same subscription to transport twice");
+                CORVEX_LOG(CORVEX_LOG_ERROR, "Adding same subscription to transport twice");
             }
         }
         catch (const std::bad_alloc&)
         {
-            CORVEX_LOG (CORVEX_LOG_ERROR, "Couldn't append subscription to transports subscription list");
+            CORVEX_LOG(CORVEX_LOG_ERROR,
+                       "Couldn't append subscription to transports subscription list");
             result = MAMA_STATUS_NOMEM;
         }
     }
-    wlock_unlock (transport->mSubscriptionsLock);
+    wlock_unlock(transport->mSubscriptionsLock);
     return result;
 }
 
-mama_status corvexTransportBridge_removeSubscription (CorvexTransportBridge* transport,
-                                                      CorvexSubscription*    subscription)
+mama_status corvexTransportBridge_removeSubscription(CorvexTransportBridge* transport,
+                                                     CorvexSubscription* subscription)
 {
     if (NULL == transport || NULL == subscription)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     mama_status result = MAMA_STATUS_OK;
-    wlock_lock (transport->mSubscriptionsLock);
-    if (0 == transport->mSubscriptions->mEntries.erase (subscription))
+    wlock_lock(transport->mSubscriptionsLock);
+    if (0 == transport->mSubscriptions->mEntries.erase(subscription))
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "subscription not registered on transport");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "subscription not registered on transport");
         result = MAMA_STATUS_INVALID_ARG;
     }
-    bool release = isReleasable (transport);
-    wlock_unlock (transport->mSubscriptionsLock);
-    return release ? corvexTransportBridge_release (transport) : result;
+    bool release = isReleasable(transport);
+    wlock_unlock(transport->mSubscriptionsLock);
+    return release ? corvexTransportBridge_release(transport) : result;
 }
 
-int corvexTransportBridge_holdForEvent (CorvexTransportBridge* transport)
+int corvexTransportBridge_holdForEvent(CorvexTransportBridge* transport)
 {
-    wlock_lock (transport->mSubscriptionsLock);
+    wlock_lock(transport->mSubscriptionsLock);
     bool live = NULL != transport->mSession;
     if (live)
     {
         ++transport->mPendingEvents;
     }
-    wlock_unlock (transport->mSubscriptionsLock);
+    wlock_unlock(transport->mSubscriptionsLock);
     return live;
 }
 
-void corvexTransportBridge_dropEventHold (CorvexTransportBridge* transport)
+int corvexTransportBridge_beginDelivery(CorvexTransportBridge* transport)
 {
-    wlock_lock (transport->mSubscriptionsLock);
+    CorvexEventGate* gate = transport->mEventGate;
+    {
+        std::lock_guard<std::mutex> guard(gate->mLock);
+        if (gate->mClosed)
+        {
+            return 0;
+        }
+        ++gate->mDelivering;
+    }
+    if (tDeliveringTransport == transport)
+    {
+        ++tDeliveringDepth;
+    }
+    else
+    {
+        /* Deliveries of another transport nested in this one are rare; only
+         * the innermost transport is remembered. */
+        tDeliveringTransport = transport;
+        tDeliveringDepth = 1;
+    }
+    return 1;
+}
+
+void corvexTransportBridge_endDelivery(CorvexTransportBridge* transport)
+{
+    if (tDeliveringTransport == transport && 0 == --tDeliveringDepth)
+    {
+        tDeliveringTransport = NULL;
+    }
+    CorvexEventGate* gate = transport->mEventGate;
+    std::lock_guard<std::mutex> guard(gate->mLock);
+    --gate->mDelivering;
+    gate->mIdle.notify_all();
+}
+
+void corvexTransportBridge_dropEventHold(CorvexTransportBridge* transport)
+{
+    wlock_lock(transport->mSubscriptionsLock);
     --transport->mPendingEvents;
-    bool release = isReleasable (transport);
-    wlock_unlock (transport->mSubscriptionsLock);
+    bool release = isReleasable(transport);
+    wlock_unlock(transport->mSubscriptionsLock);
     if (release)
     {
-        corvexTransportBridge_release (transport);
+        corvexTransportBridge_release(transport);
     }
 }
 
-mama_status corvexTransportBridge_suspend (CorvexTransportBridge* transport)
+mama_status corvexTransportBridge_suspend(CorvexTransportBridge* transport)
 {
     if (NULL == transport)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "no transport closure");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "no transport closure");
         return MAMA_STATUS_NULL_ARG;
     }
     mama_status result = MAMA_STATUS_OK;
-    wlock_lock (transport->mSuspendedQueuesLock);
+    wlock_lock(transport->mSuspendedQueuesLock);
     uint32_t count = ++transport->mSuspendedQueues;
-    CORVEX_LOG (CORVEX_LOG_FINEST,
-                "incremented suspended queues for transport '%s' because queue is full; value is now '%u'",
-                transport->mName, count);
+    CORVEX_LOG(
+        CORVEX_LOG_FINEST,
+        "incremented suspended queues for transport '%s' because queue is full; value is now '%u'",
+        transport->mName, count);
     if (NULL != transport->mSession && 1 == count)
     {
-        int32_t rc = corvexClient_session_suspend (transport->mSession);
+        int32_t rc = corvexClient_session_suspend(transport->mSession);
         if (CORVEXCLIENT_OK != rc)
         {
-            CORVEX_LOG (CORVEX_LOG_ERROR, "could not suspend the transport '%s'", transport->mName);
-            CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "error in corvexClient_session_suspend()");
+            CORVEX_LOG(CORVEX_LOG_ERROR, "could not suspend the transport '%s'", transport->mName);
+            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc,
+                                    "error in corvexClient_session_suspend()");
             count = --transport->mSuspendedQueues;
-            CORVEX_LOG (CORVEX_LOG_FINEST,
-                        "decremented suspended queues for transport '%s' because corvexClient_session_suspend "
-                        "failed; value is now '%u'",
-                        transport->mName, count);
+            CORVEX_LOG(CORVEX_LOG_FINEST,
+                       "decremented suspended queues for transport '%s' because "
+                       "corvexClient_session_suspend "
+                       "failed; value is now '%u'",
+                       transport->mName, count);
             result = MAMA_STATUS_PLATFORM;
         }
         else
         {
-            CORVEX_LOG (CORVEX_LOG_FINER, "suspending the transport '%s'; cannot exceed maximum queue depth",
-                        transport->mName);
+            CORVEX_LOG(CORVEX_LOG_FINER,
+                       "suspending the transport '%s'; cannot exceed maximum queue depth",
+                       transport->mName);
         }
     }
-    wlock_unlock (transport->mSuspendedQueuesLock);
+    wlock_unlock(transport->mSuspendedQueuesLock);
     return result;
 }
 
-mama_status corvexTransportBridge_resume (CorvexTransportBridge* transport)
+mama_status corvexTransportBridge_resume(CorvexTransportBridge* transport)
 {
     if (NULL == transport)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "no transport closure");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "no transport closure");
         return MAMA_STATUS_NULL_ARG;
     }
     mama_status result = MAMA_STATUS_OK;
-    wlock_lock (transport->mSuspendedQueuesLock);
+    wlock_lock(transport->mSuspendedQueuesLock);
     if (0 == transport->mSuspendedQueues)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR,
-                    "transport with no suspended queues being resumed. corvexTransportBridge=%p",
-                    (void*) transport);
-        wlock_unlock (transport->mSuspendedQueuesLock);
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "transport with no suspended queues being resumed. corvexTransportBridge=%p",
+                   (void*)transport);
+        wlock_unlock(transport->mSuspendedQueuesLock);
         return MAMA_STATUS_PLATFORM;
     }
     uint32_t count = --transport->mSuspendedQueues;
-    CORVEX_LOG (CORVEX_LOG_FINEST,
-                "decremented suspended queues for transport '%s' because queue has enough room; value is now '%u'",
-                transport->mName, count);
+    CORVEX_LOG(CORVEX_LOG_FINEST,
+               "decremented suspended queues for transport '%s' because queue has enough room; "
+               "value is now '%u'",
+               transport->mName, count);
     if (0 == count && NULL != transport->mSession)
     {
-        int32_t rc = corvexClient_session_resume (transport->mSession);
+        int32_t rc = corvexClient_session_resume(transport->mSession);
         if (CORVEXCLIENT_OK != rc)
         {
-            CORVEX_LOG (CORVEX_LOG_ERROR, "could not resume the transport '%s'", transport->mName);
-            CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "error in corvexClient_session_resume()");
+            CORVEX_LOG(CORVEX_LOG_ERROR, "could not resume the transport '%s'", transport->mName);
+            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "error in corvexClient_session_resume()");
             count = ++transport->mSuspendedQueues;
-            CORVEX_LOG (CORVEX_LOG_FINEST,
-                        "incremented suspended queues for transport '%s' because corvexClient_session_resume "
-                        "failed; value is now '%u'",
-                        transport->mName, count);
+            CORVEX_LOG(CORVEX_LOG_FINEST,
+                       "incremented suspended queues for transport '%s' because "
+                       "corvexClient_session_resume "
+                       "failed; value is now '%u'",
+                       transport->mName, count);
             result = MAMA_STATUS_PLATFORM;
         }
         else
         {
-            CORVEX_LOG (CORVEX_LOG_FINER, "resuming the transport '%s'; queue now has enough room to continue",
-                        transport->mName);
+            CORVEX_LOG(CORVEX_LOG_FINER,
+                       "resuming the transport '%s'; queue now has enough room to continue",
+                       transport->mName);
         }
     }
-    wlock_unlock (transport->mSuspendedQueuesLock);
+    wlock_unlock(transport->mSuspendedQueuesLock);
     return result;
 }
 
-/* Session, topic-dispatch and cache callbacks: until subscriptions and cache
- * requests exist on a transport they have nothing to deliver. The receive
- * callback leaves every unmatched message to the vendor. */
-void corvexTransportBridge_onSessionEvent (corvexClient_session_t, const corvexClient_session_eventInfo_t*, void*)
+void corvexTransportBridge_onSubscriptionEvent(const corvexClient_session_eventInfo_t* event)
 {
+    if (NULL == event)
+    {
+        return;
+    }
+    if (NULL == event->mCorrelation)
+    {
+        CORVEX_LOG(
+            CORVEX_LOG_WARN,
+            "Cannot correlate subscription event '%s' (%d) (rc %d) to the original request. Event "
+            "description: %s",
+            corvexClient_session_eventToString(event->mEvent), (int)event->mEvent,
+            (int)event->mResponseCode, NULL != event->mInfo ? event->mInfo : "");
+        return;
+    }
+    int32_t code = CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_REFUSED == event->mEvent ? -1 : 0;
+    corvexSynchronismManager_completeFromEvent(
+        static_cast<CorvexCorrelationTag*>(event->mCorrelation), code);
 }
 
-int corvexTransportBridge_onSessionMessage (corvexClient_session_t, corvexClient_msg_t, void*)
+void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
+                                                  const CorvexDispatchInfo* dispatch)
 {
-    return CORVEXCLIENT_CALLBACK_OK;
+    /* Only subscription entries carry a subscription; the discard entry has
+     * no user pointer. */
+    if (NULL == dispatch || NULL == dispatch->mUser ||
+        corvexTransportBridge_onSubscriptionMessage != dispatch->mCallback)
+    {
+        return;
+    }
+    CorvexSubscription* subscription = static_cast<CorvexSubscription*>(dispatch->mUser);
+
+    /* Held to the end: destroy decides under this lock whether it queues the
+     * destroy request itself, and release takes it before freeing. */
+    wlock_lock(subscription->mKlixSubscriptionListLock);
+    if (!corvexSubscription_removeTopicEntry(&subscription->mKlixSubscriptionList, topic, dispatch))
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Could not remove corvex subscription from Bridge subscription. "
+                   "corvexSubscription=%p, topic=%s",
+                   (void*)subscription, NULL != topic ? topic : "");
+    }
+    else if (NULL == subscription->mKlixSubscriptionList)
+    {
+        if (1 == subscription->mIsDestroying)
+        {
+            CORVEX_LOG(CORVEX_LOG_FINEST, "Destroying corvex bridge subscription %p, topic=%s",
+                       (void*)subscription, subscription->mTopic);
+            if (MAMA_STATUS_OK != corvexSubscription_queueDestroy(subscription))
+            {
+                CORVEX_LOG(CORVEX_LOG_ERROR,
+                           "Failed to enqueue corvex bridge subscription for destroy. "
+                           "corvexSubscription=%p topic=%s",
+                           (void*)subscription, subscription->mTopic);
+            }
+        }
+        else
+        {
+            CORVEX_LOG(
+                CORVEX_LOG_FINEST,
+                "Corvex Subscriptions unsubscribed without invoking mamaSubscription_deactivate or "
+                "mamaSubscription_destroy: %p, topic=%s",
+                (void*)subscription, subscription->mTopic);
+        }
+    }
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
 }
 
-void corvexTransportBridge_onTopicDispatchDestroy (const char*, const CorvexDispatchInfo*)
-{
-}
-
-void corvexTransportBridge_onCacheEvent (corvexClient_session_t, const corvexClient_cacheSession_eventInfo_t*, void*)
+void corvexTransportBridge_onCacheEvent(corvexClient_session_t,
+                                        const corvexClient_cacheSession_eventInfo_t*, void*)
 {
 }
 
 /* Connection-level features the platform does not offer through this bridge. */
-#define CORVEX_NOT_SUPPORTED()                                                                   \
-    do                                                                                           \
-    {                                                                                            \
-        CORVEX_LOG (CORVEX_LOG_FINEST, "conflation and load balancing are not supported by this bridge."); \
-        return MAMA_STATUS_NOT_IMPLEMENTED;                                                      \
+#define CORVEX_NOT_SUPPORTED()                                                                     \
+    do                                                                                             \
+    {                                                                                              \
+        CORVEX_LOG(CORVEX_LOG_FINEST,                                                              \
+                   "conflation and load balancing are not supported by this bridge.");             \
+        return MAMA_STATUS_NOT_IMPLEMENTED;                                                        \
     } while (0)
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_forceClientDisconnect (CorvexTransportBridge**, int, const char*,
-                                                                           uint16_t)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_forceClientDisconnect(CorvexTransportBridge**,
+                                                                          int, const char*,
+                                                                          uint16_t)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_findConnection (CorvexTransportBridge**, int, mamaConnection*,
-                                                                    const char*, uint16_t)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_findConnection(CorvexTransportBridge**, int,
+                                                                   mamaConnection*, const char*,
+                                                                   uint16_t)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getAllConnections (CorvexTransportBridge**, int, mamaConnection**,
-                                                                       uint32_t*)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getAllConnections(CorvexTransportBridge**, int,
+                                                                      mamaConnection**, uint32_t*)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getAllConnectionsForTopic (CorvexTransportBridge**, int,
-                                                                               const char*, mamaConnection**,
-                                                                               uint32_t*)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getAllConnectionsForTopic(
+    CorvexTransportBridge**, int, const char*, mamaConnection**, uint32_t*)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_freeAllConnections (CorvexTransportBridge**, int, mamaConnection*,
-                                                                        uint32_t)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_freeAllConnections(CorvexTransportBridge**, int,
+                                                                       mamaConnection*, uint32_t)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getAllServerConnections (CorvexTransportBridge**, int,
-                                                                             mamaServerConnection**, uint32_t*)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getAllServerConnections(CorvexTransportBridge**,
+                                                                            int,
+                                                                            mamaServerConnection**,
+                                                                            uint32_t*)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_freeAllServerConnections (CorvexTransportBridge**, int,
-                                                                              mamaServerConnection*, uint32_t)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_freeAllServerConnections(
+    CorvexTransportBridge**, int, mamaServerConnection*, uint32_t)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_sendMsgToConnection (CorvexTransportBridge*, mamaConnection,
-                                                                         mamaMsg, const char*)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_sendMsgToConnection(CorvexTransportBridge*,
+                                                                        mamaConnection, mamaMsg,
+                                                                        const char*)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_isConnectionIntercepted (mamaConnection, uint8_t* result)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_isConnectionIntercepted(mamaConnection,
+                                                                            uint8_t* result)
 {
     if (NULL == result)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     *result = 0;
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_installConnectConflateMgr (CorvexTransportBridge*,
-                                                                               mamaConflationManager,
-                                                                               mamaConnection, conflateProcessCb,
-                                                                               conflateGetMsgCb)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_installConnectConflateMgr(
+    CorvexTransportBridge*, mamaConflationManager, mamaConnection, conflateProcessCb,
+    conflateGetMsgCb)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_uninstallConnectConflateMgr (CorvexTransportBridge*,
-                                                                                 mamaConflationManager,
-                                                                                 mamaConnection)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_uninstallConnectConflateMgr(
+    CorvexTransportBridge*, mamaConflationManager, mamaConnection)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_startConnectionConflation (CorvexTransportBridge*,
-                                                                               mamaConflationManager,
-                                                                               mamaConnection)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_startConnectionConflation(
+    CorvexTransportBridge*, mamaConflationManager, mamaConnection)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_requestConflation (CorvexTransportBridge**, int)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_requestConflation(CorvexTransportBridge**, int)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_requestEndConflation (CorvexTransportBridge**, int)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_requestEndConflation(CorvexTransportBridge**,
+                                                                         int)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNativeTransportNamingCtx (CorvexTransportBridge*, void**)
+CORVEX_EXPORT mama_status
+corvexBridgeMamaTransport_getNativeTransportNamingCtx(CorvexTransportBridge*, void**)
 {
-    CORVEX_NOT_SUPPORTED ();
+    CORVEX_NOT_SUPPORTED();
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNumLoadBalanceAttributes (const char* name, int* count)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNumLoadBalanceAttributes(const char* name,
+                                                                                int* count)
 {
     if (NULL == name || NULL == count)
     {
@@ -1021,7 +1188,8 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNumLoadBalanceAttributes 
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getLoadBalanceScheme (const char* name, tportLbScheme* scheme)
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getLoadBalanceScheme(const char* name,
+                                                                         tportLbScheme* scheme)
 {
     if (NULL == name || NULL == scheme)
     {
@@ -1031,8 +1199,8 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getLoadBalanceScheme (const 
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getLoadBalanceSharedObjectName (const char*  name,
-                                                                                    const char** objectName)
+CORVEX_EXPORT mama_status
+corvexBridgeMamaTransport_getLoadBalanceSharedObjectName(const char* name, const char** objectName)
 {
     if (NULL == name || NULL == objectName)
     {

@@ -15,98 +15,155 @@
 struct CorvexProperties;
 struct CorvexThrottledLog;
 struct CorvexSubscriptionSet;
+struct CorvexEventGate;
 
-#define CORVEX_INBOX_PREFIX_SIZE  260
-#define CORVEX_PUBINFO_MAP_SIZE   1024
-#define CORVEX_TRANSPORT_PREFIX   "mama.corvex.transport."
+#define CORVEX_INBOX_PREFIX_SIZE 260
+#define CORVEX_PUBINFO_MAP_SIZE 1024
+#define CORVEX_TRANSPORT_PREFIX "mama.corvex.transport."
 
 struct CorvexTransportBridge
 {
-    corvexClient_session_t       mSession;
-    wLock                        mCacheSessionLock;
-    corvexClient_cacheSession_t  mCacheSession;
-    corvexClient_cacheEventCb    mCacheEventCallback;
-    char                         mInboxCorvexReplyToPrefix[CORVEX_INBOX_PREFIX_SIZE];
-    char                         mInboxCorvexSubPrefix[CORVEX_INBOX_PREFIX_SIZE];
-    uint32_t                     mInboxCorvexSubPrefixLen;
-    mamaTransport                mMamaTransport;
-    char*                        mName;
-    uint8_t                      mUseCache;
-    struct CorvexProperties*     mCorvexProperties;
-    uint8_t                      mSendSubReq;
-    uint8_t                      mAllowRecoverGaps;
-    struct CorvexBridge*         mBridge_p;
-    struct CorvexThrottledLog*   mThrottledLog;
-    wLock                        mSuspendedQueuesLock;
-    uint32_t                     mSuspendedQueues;
-    corvexClient_container_t     mPubInfoMap;
-    char                         mPubInfoMapBuffer[CORVEX_PUBINFO_MAP_SIZE];
-    mamaPayloadBridge            mStatusPayloadBridge;
-    wLock                        mSubscriptionsLock;
+    corvexClient_session_t mSession;
+    wLock mCacheSessionLock;
+    corvexClient_cacheSession_t mCacheSession;
+    corvexClient_cacheEventCb mCacheEventCallback;
+    char mInboxCorvexReplyToPrefix[CORVEX_INBOX_PREFIX_SIZE];
+    char mInboxCorvexSubPrefix[CORVEX_INBOX_PREFIX_SIZE];
+    uint32_t mInboxCorvexSubPrefixLen;
+    mamaTransport mMamaTransport;
+    char* mName;
+    uint8_t mUseCache;
+    struct CorvexProperties* mCorvexProperties;
+    uint8_t mSendSubReq;
+    uint8_t mAllowRecoverGaps;
+    struct CorvexBridge* mBridge_p;
+    struct CorvexThrottledLog* mThrottledLog;
+    wLock mSuspendedQueuesLock;
+    uint32_t mSuspendedQueues;
+    corvexClient_container_t mPubInfoMap;
+    char mPubInfoMapBuffer[CORVEX_PUBINFO_MAP_SIZE];
+    mamaPayloadBridge mStatusPayloadBridge;
+    wLock mSubscriptionsLock;
     struct CorvexSubscriptionSet* mSubscriptions;
     struct CorvexTransportBridge* mNext;
 
     /* The object outlives its destroy while subscriptions or queued event
      * nodes still point at it; these two decide when it is released. Both are
      * guarded by mSubscriptionsLock. */
-    uint8_t                      mDestroyFinished;
-    uint32_t                     mPendingEvents;
+    uint8_t mDestroyFinished;
+    uint32_t mPendingEvents;
+    /* Lets an event reach the application only while the host transport
+     * exists: destroy closes it and waits for deliveries under way. */
+    struct CorvexEventGate* mEventGate;
+};
+
+/* One received message on its way to its subscription's queue; without a
+ * message, the subscription's final destroy request. Allocated with calloc
+ * and freed by the dispatch callback (or by the producer when the queue
+ * refuses it). */
+struct CorvexMsgNode
+{
+    corvexClient_msg_t mMsg;
+    CorvexSubscription* mSubscription;
+};
+
+/* One MAMA transport event on the transport's callback queue. */
+struct CorvexTransportEventNode
+{
+    mamaTransportEvent mEvent;
+    struct CorvexTransportBridge* mTransport;
+    int16_t mCause;
+    const void* mPlatformInfo;
+};
+
+/* One rejected published message, as a MAMA transport topic event. */
+struct CorvexTopicEventNode
+{
+    mamaTransportTopicEvent mTopicEvent;
+    char* mTopic;
+    char* mErrorString;
+    struct CorvexTransportBridge* mTransport;
 };
 
 /* Host-facing entry points. */
-CORVEX_EXPORT int         corvexBridgeMamaTransport_isValid (CorvexTransportBridge* transport);
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy (CorvexTransportBridge* transport);
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create (CorvexTransportBridge** result,
-                                                            const char*             name,
-                                                            mamaTransport           parent);
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNativeTransport (CorvexTransportBridge* transport,
-                                                                        void**                 result);
+CORVEX_EXPORT int corvexBridgeMamaTransport_isValid(CorvexTransportBridge* transport);
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy(CorvexTransportBridge* transport);
+CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create(CorvexTransportBridge** result,
+                                                           const char* name, mamaTransport parent);
+CORVEX_EXPORT mama_status
+corvexBridgeMamaTransport_getNativeTransport(CorvexTransportBridge* transport, void** result);
 
 /* Final release of a destroyed transport: unlinks it from the bridge's list. */
-mama_status corvexTransportBridge_release (CorvexTransportBridge* transport);
+mama_status corvexTransportBridge_release(CorvexTransportBridge* transport);
 
 /* Counted suspension of the session on behalf of one full queue; the session
  * is suspended on the first count and resumed on the last. */
-mama_status corvexTransportBridge_suspend (CorvexTransportBridge* transport);
-mama_status corvexTransportBridge_resume (CorvexTransportBridge* transport);
+mama_status corvexTransportBridge_suspend(CorvexTransportBridge* transport);
+mama_status corvexTransportBridge_resume(CorvexTransportBridge* transport);
 
 /* Subscription registry: refuses additions once the transport is destroyed;
  * the removal of the last subscription of a destroyed transport releases it. */
-mama_status corvexTransportBridge_addSubscription (CorvexTransportBridge* transport,
-                                                   CorvexSubscription*    subscription);
-mama_status corvexTransportBridge_removeSubscription (CorvexTransportBridge* transport,
-                                                      CorvexSubscription*    subscription);
+mama_status corvexTransportBridge_addSubscription(CorvexTransportBridge* transport,
+                                                  CorvexSubscription* subscription);
+mama_status corvexTransportBridge_removeSubscription(CorvexTransportBridge* transport,
+                                                     CorvexSubscription* subscription);
 
 /* Queued transport events hold the transport: acquire fails once it is
  * destroyed; dropping the last hold of a destroyed transport releases it. */
-int  corvexTransportBridge_holdForEvent (CorvexTransportBridge* transport);
-void corvexTransportBridge_dropEventHold (CorvexTransportBridge* transport);
+int corvexTransportBridge_holdForEvent(CorvexTransportBridge* transport);
+void corvexTransportBridge_dropEventHold(CorvexTransportBridge* transport);
+
+/* Brackets handing an event to the application: begin fails once destroy has
+ * started; destroy returns only when every delivery begun on another thread
+ * has ended, so the host transport outlives them. */
+int corvexTransportBridge_beginDelivery(CorvexTransportBridge* transport);
+void corvexTransportBridge_endDelivery(CorvexTransportBridge* transport);
+
+/* Subscription events (vendor events 4 and 16), matched to their request by
+ * the correlation pointer. */
+void corvexTransportBridge_onSubscriptionEvent(const corvexClient_session_eventInfo_t* event);
+
+/* Transport events and topic events, delivered on the transport's callback
+ * queue (its own, else the bridge's default queue). */
+void corvexTransportBridge_queueTransportEvent(CorvexTransportBridge* transport,
+                                               mamaTransportEvent event, int16_t cause,
+                                               const void* platformInfo);
+void corvexTransportBridge_queueRejectedMsgEvent(CorvexTransportBridge* transport,
+                                                 const corvexClient_session_eventInfo_t* event,
+                                                 const corvexClient_errorInfo_t* error);
+mama_status corvexTransportBridge_getCallbackQueue(CorvexTransportBridge* transport,
+                                                   mamaQueue* queue);
+void MAMACALLTYPE corvexTransportBridge_dispatchTransportEvent(mamaQueue queue, void* closure);
+void MAMACALLTYPE corvexTransportBridge_dispatchTopicEvent(mamaQueue queue, void* closure);
+
+/* Reception: the dispatch record's callback on the vendor context thread, and
+ * the queue callback that decodes and delivers on the dispatch thread. */
+int corvexTransportBridge_onSubscriptionMessage(corvexClient_session_t session,
+                                                corvexClient_msg_t message, void* closure);
+void MAMACALLTYPE corvexTransportBridge_dispatchMsgNode(mamaQueue queue, void* closure);
 
 /* Receive callback that lets the vendor release the message at once. */
-int corvexTransportBridge_ignoreMsg (corvexClient_session_t session,
-                                     corvexClient_msg_t     message,
-                                     void*                  closure);
+int corvexTransportBridge_ignoreMsg(corvexClient_session_t session, corvexClient_msg_t message,
+                                    void* closure);
 
 /* Builds the publisher-information map ("U", "H", "P", "S") in buffer; the
  * map stays NULL when disabled or when it cannot be made. */
-void corvexTransportBridge_createPubInfoMap (corvexClient_container_t* map,
-                                             char*                     buffer,
-                                             size_t                    size,
-                                             corvexClient_session_t    session);
+void corvexTransportBridge_createPubInfoMap(corvexClient_container_t* map, char* buffer,
+                                            size_t size, corvexClient_session_t session);
 
 /* Vendor callbacks registered with each session. */
-void corvexTransportBridge_onSessionEvent (corvexClient_session_t                  session,
-                                           const corvexClient_session_eventInfo_t* event,
-                                           void*                                   closure);
-int  corvexTransportBridge_onSessionMessage (corvexClient_session_t session,
-                                             corvexClient_msg_t     message,
-                                             void*                  closure);
-void corvexTransportBridge_onTopicDispatchDestroy (const char* topic, const CorvexDispatchInfo* dispatch);
-void corvexTransportBridge_onCacheEvent (corvexClient_session_t                       session,
-                                         const corvexClient_cacheSession_eventInfo_t* event,
-                                         void*                                        closure);
+void corvexTransportBridge_onSessionEvent(corvexClient_session_t session,
+                                          const corvexClient_session_eventInfo_t* event,
+                                          void* closure);
+int corvexTransportBridge_onSessionMessage(corvexClient_session_t session,
+                                           corvexClient_msg_t message, void* closure);
+void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
+                                                  const CorvexDispatchInfo* dispatch);
+void corvexTransportBridge_onCacheEvent(corvexClient_session_t session,
+                                        const corvexClient_cacheSession_eventInfo_t* event,
+                                        void* closure);
 
-mama_status corvexTransportBridge_createDiscardSubscription (CorvexTransportBridge* transport);
-mama_status corvexTransportBridge_destroyDiscardSubscription (CorvexTransportBridge* transport);
+mama_status corvexTransportBridge_createDiscardSubscription(CorvexTransportBridge* transport);
+mama_status corvexTransportBridge_destroyDiscardSubscription(CorvexTransportBridge* transport);
 
 #endif /* CORVEX_BRIDGE_TRANSPORT_H */

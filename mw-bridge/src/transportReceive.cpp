@@ -1,0 +1,379 @@
+/* The road of a received message: filtered and queued on the vendor context
+ * thread without copying it, decoded in place and handed to MAMA on the
+ * thread that dispatches its subscription's queue. */
+#define CORVEX_LOG_MODULE "transport"
+
+#include <inttypes.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <atomic>
+
+#include <msgimpl.h>
+#include <queueimpl.h>
+#include <subscriptionimpl.h>
+
+#include "logging.h"
+#include "msg.h"
+#include "queue.h"
+#include "transport.h"
+
+namespace
+{
+const size_t DUMP_SIZE = 10000;
+
+/* Failures to decode with status 2 in this process; selects which of them
+ * carry a message dump. */
+std::atomic<uint64_t> gDecodeFailures(0);
+
+bool isDumped(uint64_t failuresBefore)
+{
+    return 0 == failuresBefore % 500 || 1 == failuresBefore;
+}
+
+/* The vendor message goes back to the vendor; the node is done. */
+void releaseNode(CorvexMsgNode* node)
+{
+    if (NULL != node->mMsg)
+    {
+        corvexClient_msg_free(&node->mMsg);
+    }
+    free(node);
+}
+
+/* A cache response is for every subscription on its topic when it carries no
+ * request id, else only for the subscription that asked for it. */
+bool acceptsCacheResponse(CorvexSubscription* subscription, corvexClient_msg_t message)
+{
+    corvexClient_cacheRequestId_t received = 0;
+    int32_t rc = corvexClient_msg_getCacheRequestId(message, &received);
+    if (CORVEXCLIENT_OK != rc)
+    {
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Unable to get Cache Request Id");
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Unable to get Cache Request Id of received cache response. Discarding received "
+                   "message. "
+                   "subscription=%p, msg_p=%p",
+                   (void*)subscription, (void*)message);
+        return false;
+    }
+    if (0 != received && received != (uint64_t)subscription->mCacheRequestId)
+    {
+        CORVEX_LOG(CORVEX_LOG_FINEST,
+                   "Discarding cache response not requested by this subscription, subscription=%p "
+                   "ReceivedCacheRequestId=%" PRIu64 " subscCacheRequestId=%" PRId64 " ",
+                   (void*)subscription, (uint64_t)received, subscription->mCacheRequestId);
+        return false;
+    }
+    return true;
+}
+
+void logDecodeFailure(mama_status status, mamaMsg message, const void* buffer, uint32_t length,
+                      corvexClient_msg_t vendorMessage)
+{
+    if (MAMA_STATUS_NO_BRIDGE_IMPL == status)
+    {
+        char id = *(const char*)buffer;
+        CORVEX_LOG(
+            CORVEX_LOG_WARN,
+            "The bridge required to decode received message was not loaded. The message has been "
+            "dropped, payload ID is '%c' [0x%02X]",
+            id, (unsigned)(unsigned char)id);
+        return;
+    }
+    bool dump = MAMA_STATUS_PLATFORM == status && isDumped(gDecodeFailures.fetch_add(1));
+    if (dump && corvexLog_isEnabled(CORVEX_LOG_WARN))
+    {
+        /* One buffer per call: dispatch threads may dump at the same time. */
+        char* text = (char*)malloc(DUMP_SIZE);
+        if (NULL != text)
+        {
+            int32_t rc =
+                corvexClient_msg_dumpExt(vendorMessage, text, DUMP_SIZE, CORVEXCLIENT_MSGDUMP_FULL);
+            text[DUMP_SIZE - 1] = '\0';
+            CORVEX_LOG(CORVEX_LOG_WARN,
+                       "Cannot decode message received: error from calling mamaMsg_setMsgBuffer. "
+                       "Failed with "
+                       "status=[%d] %s tmpMsg=%p buf_p=%p bufSize=%d\nrc=%s \nMessage :\n %s\n",
+                       (int)status, mamaStatus_stringForStatus(status), (void*)message, buffer,
+                       (int)length, corvexClient_returnCodeToString(rc), text);
+            free(text);
+            return;
+        }
+    }
+    CORVEX_LOG(
+        CORVEX_LOG_WARN,
+        "Cannot decode message received: error from calling mamaMsg_setMsgBuffer. Failed with "
+        "status=[%d] %s tmpMsg=%p buf_p=%p bufSize=%d",
+        (int)status, mamaStatus_stringForStatus(status), (void*)message, buffer, (int)length);
+}
+
+/* Hands the decoded message to MAMA; true when the application detached it
+ * during its callback, so that it now belongs to the detached message. */
+bool deliver(CorvexSubscription* subscription, mamaMsg message, CorvexBridgeMsg* bridgeMsg,
+             corvexClient_msg_t vendorMessage)
+{
+    char subject[CORVEX_TOPIC_BUFFER_SIZE];
+    if (subscription->mIsWildcard)
+    {
+        corvexClient_destination_t destination;
+        memset(&destination, 0, sizeof(destination));
+        int32_t rc =
+            corvexClient_msg_getDestination(vendorMessage, &destination, sizeof(destination));
+        if (CORVEXCLIENT_OK != rc || NULL == destination.mTopic)
+        {
+            CORVEX_LOG(CORVEX_LOG_ERROR, "corvexClient_msg_getDestination() returnCode='%s'",
+                       corvexClient_returnCodeToString(rc));
+            corvexLog_formatBuffer(subject, sizeof(subject), "%s", "unavailable");
+        }
+        else
+        {
+            corvexSubscription_decodeTopic(destination.mTopic, subject, sizeof(subject));
+        }
+    }
+
+    CorvexMsgDelivery delivery;
+    corvexBridgeMsg_beginDelivery(&delivery, bridgeMsg);
+    const char* operation = NULL;
+    mama_status status = MAMA_STATUS_OK;
+    if (subscription->mIsWildcard)
+    {
+        operation = "mamaSubscription_processWildCardMsg";
+        status = mamaSubscription_processWildCardMsg(subscription->mMamaSubscription, message,
+                                                     subject, NULL);
+    }
+    else
+    {
+        operation = "mamaSubscription_processMsg";
+        status = mamaSubscription_processMsg(subscription->mMamaSubscription, message);
+    }
+    corvexBridgeMsg_endDelivery(&delivery);
+    /* The subscription may be gone now (destroyed in the callback). */
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Error from calling %s. Failed. status=[%d] %s", operation,
+                   (int)status, mamaStatus_stringForStatus(status));
+    }
+    return 0 != delivery.mDetached;
+}
+} // namespace
+
+int corvexTransportBridge_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg_t message,
+                                                void* closure)
+{
+    CorvexSubscription* subscription = static_cast<CorvexSubscription*>(closure);
+    if (NULL == subscription)
+    {
+        CORVEX_LOG(
+            CORVEX_LOG_ERROR,
+            "Error in getting corvex subscription from message. corvexSubscription is NULL.");
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+    if (corvexClient_msg_isDiscardIndication(message))
+    {
+        corvexTransportBridge_queueTransportEvent(subscription->mTransportBridge,
+                                                  MAMA_TRANSPORT_QUALITY, 0, NULL);
+    }
+    if (1 == subscription->mIsDestroying)
+    {
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+    if (subscription->mIsMuted)
+    {
+        CORVEX_LOG(CORVEX_LOG_FINEST, "muted - not queueing update for topic %s",
+                   subscription->mTopic);
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+    if (NULL == subscription->mMamaSubscription)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Error in getting mama subscription from message. mMamaSubscription is NULL.");
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+    size_t events = 0;
+    mama_status status = corvexBridgeMamaQueue_getEventCount(subscription->mQueueBridge, &events);
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %s",
+                   mamaStatus_stringForStatus(status));
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+    int cacheMsg = corvexClient_msg_isCacheMsg(message);
+    if ((CORVEXCLIENT_MSG_CACHED == cacheMsg || CORVEXCLIENT_MSG_CACHED_SUSPECT == cacheMsg) &&
+        !acceptsCacheResponse(subscription, message))
+    {
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+    /* In asynchronous mode the queue suspends the session instead. */
+    if ((uint64_t)events >= subscription->mMaxQueueDepth &&
+        !corvexBridgeMamaQueue_isSubscribeAsync(subscription->mQueueBridge))
+    {
+        corvexThrottledLog_log(
+            subscription->mThrottledLog,
+            "Discarding message with topic '%s'; cannot exceed maximum queue depth of %" PRIu64,
+            subscription->mTopic, subscription->mMaxQueueDepth);
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+    CorvexMsgNode* node = (CorvexMsgNode*)calloc(1, sizeof(CorvexMsgNode));
+    if (NULL == node)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for message node");
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+    node->mMsg = message;
+    node->mSubscription = subscription;
+    status = corvexBridgeMamaQueue_enqueueEvent(subscription->mQueueBridge,
+                                                corvexTransportBridge_dispatchMsgNode, node);
+    if (MAMA_STATUS_OK != status)
+    {
+        free(node);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Could not enqueue message: %s; msg=%p user_p=%p",
+                   mamaStatus_stringForStatus(status), (void*)message, closure);
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+    return CORVEXCLIENT_CALLBACK_TAKE_MSG;
+}
+
+void MAMACALLTYPE corvexTransportBridge_dispatchMsgNode(mamaQueue, void* closure)
+{
+    CorvexMsgNode* node = static_cast<CorvexMsgNode*>(closure);
+    if (NULL == node)
+    {
+        return;
+    }
+    CorvexSubscription* subscription = node->mSubscription;
+    if (NULL == subscription)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Called with NULL Corvex subscription.");
+        releaseNode(node);
+        return;
+    }
+    if (NULL == node->mMsg)
+    {
+        /* A destroy request, queued behind every message of the subscription. */
+        if (1 == subscription->mIsDestroying)
+        {
+            corvexSubscription_release(subscription);
+        }
+        free(node);
+        return;
+    }
+    if (NULL == subscription->mMamaSubscription)
+    {
+        CORVEX_LOG(CORVEX_LOG_FINE, "Called with NULL subscription.");
+        releaseNode(node);
+        return;
+    }
+    if (subscription->mIsMuted)
+    {
+        CORVEX_LOG(CORVEX_LOG_FINEST, "muted - not queueing update for topic %s",
+                   subscription->mTopic);
+        releaseNode(node);
+        return;
+    }
+
+    void* buffer = NULL;
+    uint32_t length = 0;
+    int32_t rc = corvexClient_msg_getBinaryAttachmentPtr(node->mMsg, &buffer, &length);
+    if (CORVEXCLIENT_OK != rc)
+    {
+        char text[64];
+        corvexLog_formatBuffer(text, sizeof(text),
+                               "Could not get binary attachment from msg. msg_p=%p",
+                               (void*)node->mMsg);
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, text);
+        const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
+        bool longForm = CORVEXCLIENT_FAIL == rc || CORVEXCLIENT_NOT_READY == rc;
+        if (longForm && NULL != error && CORVEXCLIENT_SUBCODE_NULL_ARGUMENT == error->mSubCode)
+        {
+            free(node);
+        }
+        else
+        {
+            releaseNode(node);
+        }
+        return;
+    }
+    mamaMsg message = mamaQueueImpl_getMsg(subscription->mMamaQueue);
+    if (NULL == message)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Error from calling mamaQueueImpl_getMsg. Could not get "
+                                     "cached mamaMsg from event queue.");
+        releaseNode(node);
+        return;
+    }
+    /* An empty attachment has no payload id to read. */
+    mama_status status = MAMA_STATUS_INVALID_ARG;
+    if (NULL != buffer && length > 0)
+    {
+        status = mamaMsgImpl_setMsgBuffer(message, buffer, length, *(const char*)buffer);
+    }
+    if (MAMA_STATUS_OK != status)
+    {
+        logDecodeFailure(status, message, buffer, length, node->mMsg);
+        releaseNode(node);
+        return;
+    }
+    CorvexBridgeMsg* bridgeMsg = NULL;
+    status = mamaMsgImpl_getBridgeMsg(message, (msgBridge*)&bridgeMsg);
+    if (MAMA_STATUS_OK != status || NULL == bridgeMsg)
+    {
+        char id = *(const char*)buffer;
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Error getting bridge message from mamaMsg. The message may have already been "
+                   "destroyed; "
+                   "status=%s, payload ID is '%c' [0x%02X]",
+                   mamaStatus_stringForStatus(status), id, (unsigned)(unsigned char)id);
+        releaseNode(node);
+        return;
+    }
+    bridgeMsg->mCorvexMsg = node->mMsg;
+    if (deliver(subscription, message, bridgeMsg, node->mMsg))
+    {
+        free(node);
+        return;
+    }
+    /* The queue's message is reused for the next one; it must not keep a
+     * handle that is about to be freed. */
+    bridgeMsg->mCorvexMsg = NULL;
+    releaseNode(node);
+}
+
+int corvexTransportBridge_onSessionMessage(corvexClient_session_t session,
+                                           corvexClient_msg_t message, void* closure)
+{
+    corvexClient_destination_t destination;
+    memset(&destination, 0, sizeof(destination));
+    int32_t rc = corvexClient_msg_getDestination(message, &destination, sizeof(destination));
+    if (CORVEXCLIENT_OK != rc || NULL == destination.mTopic)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Received opaqueSession_p=%p msg_p=%p corvexClient_msg_getDestination() "
+                   "returnCode='%s' ",
+                   (void*)session, (void*)message, corvexClient_returnCodeToString(rc));
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+    const char* topic = destination.mTopic;
+    if (0 == strncmp(topic, CORVEXCLIENT_P2P_TOPIC_PREFIX, strlen(CORVEXCLIENT_P2P_TOPIC_PREFIX)))
+    {
+        CORVEX_LOG(CORVEX_LOG_FINEST, "Received opaqueSession_p=%p msg_p=%p user_p=%p topic=%s",
+                   (void*)session, (void*)message, closure, topic);
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+    CORVEX_LOG(CORVEX_LOG_ERROR, "Received opaqueSession_p=%p msg_p=%p user_p=%p topic=%s",
+               (void*)session, (void*)message, closure, topic);
+    if (corvexLog_isEnabled(CORVEX_LOG_FINEST))
+    {
+        char* text = (char*)malloc(DUMP_SIZE);
+        if (NULL != text)
+        {
+            corvexClient_msg_dumpExt(message, text, DUMP_SIZE, CORVEXCLIENT_MSGDUMP_FULL);
+            text[DUMP_SIZE - 1] = '\0';
+            CORVEX_LOG(CORVEX_LOG_FINEST,
+                       "Received opaqueSession_p=%p msg_p=%p user_p=%p topic=%s msg=\n%s",
+                       (void*)session, (void*)message, closure, topic, text);
+            free(text);
+        }
+    }
+    return CORVEXCLIENT_CALLBACK_OK;
+}
