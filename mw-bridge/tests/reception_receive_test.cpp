@@ -1,0 +1,253 @@
+/* Messages received by MAMA subscriptions on the bridge: delivery order and
+ * subjects, cache-response filtering, the queue-depth rule, decode failures,
+ * detached messages, and flow control seen end to end. */
+#include <atomic>
+#include <thread>
+
+#include <msgimpl.h>
+
+#include "msg.h"
+#include "receptionFixture.h"
+
+namespace
+{
+void MAMACALLTYPE ignoreEvent(mamaQueue, void*) {}
+
+void onCacheOutcome(corvexClient_session_t, const corvexClient_cacheSession_eventInfo_t*, void*) {}
+
+std::vector<int64_t> seqs(Received& received)
+{
+    std::lock_guard<std::mutex> guard(received.mLock);
+    return received.mSeqs;
+}
+} // namespace
+
+TEST_F(ReceptionTest, BasicAndWildcardSubscribersReceiveEveryMessageInOrderWithTheirSubjects)
+{
+    start();
+    Received& basic = subscribe(addQueue(), "NYSE.IBM");
+    Received& wildcard = subscribe(addQueue(), "NYSE", "*");
+    mamaPublisher ibm = addPublisher("NYSE.IBM");
+    mamaPublisher msft = addPublisher("NYSE.MSFT");
+    const int64_t count = 5000;
+    for (int64_t seq = 1; seq <= count; ++seq)
+    {
+        send(seq % 2 ? ibm : msft, seq);
+    }
+    ASSERT_TRUE(basic.waitForCount(count / 2));
+    ASSERT_TRUE(wildcard.waitForCount(count));
+
+    std::vector<int64_t> expectedBasic;
+    std::vector<int64_t> expectedAll;
+    for (int64_t seq = 1; seq <= count; ++seq)
+    {
+        expectedAll.push_back(seq);
+        if (seq % 2)
+        {
+            expectedBasic.push_back(seq);
+        }
+    }
+    EXPECT_EQ(expectedBasic, seqs(basic));
+    EXPECT_EQ(expectedAll, seqs(wildcard));
+    std::lock_guard<std::mutex> guard(wildcard.mLock);
+    for (size_t i = 0; i < wildcard.mSubjects.size(); ++i)
+    {
+        ASSERT_EQ(i % 2 ? "NYSE.MSFT" : "NYSE.IBM", wildcard.mSubjects[i]) << "message " << i;
+    }
+    EXPECT_NE(std::this_thread::get_id(), wildcard.mThread);
+}
+
+TEST_F(ReceptionTest, CacheResponsesReachTheRequesterOrEverySubscriptionForIdZero)
+{
+    start();
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClientTest_addCachedTopics("embedded", "C/>"));
+    Received& requester = subscribe(addQueue(), "C.X");
+    Received& other = subscribe(addQueue(), "C.X");
+    corvexSubscription(0)->mCacheRequestId = 7;
+    mamaPublisher publisher = addPublisher("C.X");
+    send(publisher, 1);
+    ASSERT_TRUE(requester.waitForCount(1));
+    ASSERT_TRUE(other.waitForCount(1));
+
+    corvexClient_cacheSession_t cache = nullptr;
+    ASSERT_EQ(CORVEXCLIENT_OK,
+              corvexClient_session_createCacheSession(nullptr, mCorvexTransport->mSession, &cache));
+    for (corvexClient_cacheRequestId_t id : {7, 0, 9})
+    {
+        EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_cacheSession_sendCacheRequest(
+                                       cache, "C/X", id, onCacheOutcome, nullptr,
+                                       CORVEXCLIENT_CACHEREQUEST_FLAGS_DELIVER_CACHED, 0));
+    }
+    send(publisher, 2);
+    ASSERT_TRUE(requester.waitForCount(4));
+    ASSERT_TRUE(other.waitForCount(3));
+    EXPECT_EQ((std::vector<int64_t>{1, 1, 1, 2}), seqs(requester));
+    EXPECT_EQ((std::vector<int64_t>{1, 1, 2}), seqs(other));
+    /* Id 7 for the other subscription, id 9 for both. */
+    EXPECT_EQ(3u,
+              LogCapture::count("Discarding cache response not requested by this subscription"));
+    EXPECT_EQ(1u, LogCapture::count("ReceivedCacheRequestId=9 subscCacheRequestId=7 "));
+    corvexClient_cacheSession_destroy(&cache);
+}
+
+TEST_F(ReceptionTest, WithoutAsynchronousModeTheMessageFindingNEventsIsDiscarded)
+{
+    start("5", "false");
+    mamaQueue queue = addQueue(false);
+    Received& received = subscribe(queue, "D.X");
+    for (int i = 0; i < 4; ++i)
+    {
+        ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_enqueueEvent(queue, ignoreEvent, nullptr));
+    }
+    mamaPublisher publisher = addPublisher("D.X");
+    send(publisher, 1); /* finds 4 events: queued */
+    send(publisher, 2); /* finds 5: discarded */
+    ASSERT_TRUE(LogCapture::waitFor(
+        "Discarding message with topic 'D/X'; cannot exceed maximum queue depth of 5"))
+        << ::testing::PrintToString(LogCapture::lines());
+    size_t events = 0;
+    mamaQueue_getEventCount(queue, &events);
+    EXPECT_EQ(5u, events);
+
+    dispatchAll();
+    ASSERT_TRUE(received.waitForCount(1)); /* the queue has drained */
+    send(publisher, 3);
+    ASSERT_TRUE(received.waitForCount(2));
+    EXPECT_EQ((std::vector<int64_t>{1, 3}), seqs(received));
+}
+
+TEST_F(ReceptionTest, DecodeFailuresCarryADumpOnTheFirstSecondAndEvery500th)
+{
+    start();
+    Received& received = subscribe(addQueue(), "E.X");
+    const unsigned char corrupt[] = {'1', 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+    const int failures = 1001;
+    for (int i = 0; i < failures; ++i)
+    {
+        sendRaw("E/X", corrupt, sizeof(corrupt));
+    }
+    ASSERT_TRUE(
+        LogCapture::waitFor("Cannot decode message received", failures, std::chrono::seconds(30)));
+    EXPECT_EQ(4u, LogCapture::count("\nMessage :\n"));
+    std::vector<std::string> lines = LogCapture::matching("Cannot decode message received");
+    std::vector<size_t> dumped;
+    for (size_t i = 0; i < lines.size(); ++i)
+    {
+        if (lines[i].find("\nMessage :\n") != std::string::npos)
+        {
+            dumped.push_back(i + 1);
+        }
+    }
+    EXPECT_EQ((std::vector<size_t>{1, 2, 501, 1001}), dumped);
+    EXPECT_NE(std::string::npos, lines[0].find("status=[2]"));
+
+    /* An id no payload answers to, an empty attachment and none at all cost
+     * the message only. */
+    sendRaw("E/X", "Zabc", 4);
+    sendRaw("E/X", "", 0);
+    sendRaw("E/X", nullptr, 0);
+    ASSERT_TRUE(LogCapture::waitFor("payload ID is 'Z' [0x5A]"));
+    ASSERT_TRUE(LogCapture::waitFor("Cannot decode message received", failures + 1));
+    ASSERT_TRUE(LogCapture::waitFor("Could not get binary attachment from msg."));
+    mamaPublisher publisher = addPublisher("E.X");
+    send(publisher, 1);
+    ASSERT_TRUE(received.waitForCount(1));
+    EXPECT_EQ((std::vector<int64_t>{1}), seqs(received));
+}
+
+TEST_F(ReceptionTest, ADetachedMessageKeepsItsVendorMessage)
+{
+    start();
+    Received& received = subscribe(addQueue(), "F.X");
+    std::vector<mamaMsg> kept;
+    received.mOnMsg = [&kept](mamaMsg msg)
+    {
+        mama_i64_t seq = 0;
+        mamaMsg_getI64(msg, "seq", 10001, &seq);
+        if (seq == 1 || seq == 2)
+        {
+            ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_detach(msg));
+        }
+        if (seq == 1)
+        {
+            kept.push_back(msg);
+        }
+        if (seq == 2)
+        {
+            /* Destroyed before the callback returns: the bridge must not look at it again. */
+            mamaMsg_destroy(msg);
+        }
+    };
+    mamaPublisher publisher = addPublisher("F.X");
+    for (int64_t seq = 1; seq <= 4; ++seq)
+    {
+        send(publisher, seq);
+    }
+    ASSERT_TRUE(received.waitForCount(4));
+    EXPECT_EQ((std::vector<int64_t>{1, 2, 3, 4}), seqs(received));
+
+    ASSERT_EQ(1u, kept.size());
+    CorvexBridgeMsg* bridgeMsg = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsgImpl_getBridgeMsg(kept[0], (msgBridge*)&bridgeMsg));
+    EXPECT_EQ(1, bridgeMsg->mIsDetached);
+    ASSERT_NE(nullptr, bridgeMsg->mCorvexMsg);
+    corvexClient_destination_t destination;
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_msg_getDestination(bridgeMsg->mCorvexMsg, &destination,
+                                                               sizeof(destination)));
+    EXPECT_STREQ("F/X", destination.mTopic);
+    mama_i64_t seq = 0;
+    EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_getI64(kept[0], "seq", 10001, &seq));
+    EXPECT_EQ(1, seq);
+    EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_destroy(kept[0]));
+}
+
+TEST_F(ReceptionTest, AWildcardMessageWithoutReadableDestinationIsDeliveredAsUnavailable)
+{
+    start();
+    Received& received = subscribe(addQueue(), "G", "*");
+    mamaPublisher publisher = addPublisher("G.X");
+    corvexClientTest_failNext("corvexClient_msg_getDestination", CORVEXCLIENT_FAIL,
+                              CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
+    send(publisher, 1);
+    ASSERT_TRUE(received.waitForCount(1));
+    std::lock_guard<std::mutex> guard(received.mLock);
+    EXPECT_EQ("unavailable", received.mSubjects[0]);
+}
+
+TEST_F(ReceptionTest, AFullQueueSuspendsAndResumesTheSessionWithoutLosingOrReordering)
+{
+    start("1000");
+    mamaQueue queue = addQueue();
+    Received& received = subscribe(queue, "H.X");
+    std::atomic<size_t> deepest(0);
+    received.mOnMsg = [queue, &deepest](mamaMsg)
+    {
+        size_t events = 0;
+        mamaQueue_getEventCount(queue, &events);
+        if (events > deepest.load())
+        {
+            deepest.store(events);
+        }
+        /* A slow subscriber. */
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    };
+    mamaPublisher publisher = addPublisher("H.X");
+    const int64_t count = 10000;
+    for (int64_t seq = 1; seq <= count; ++seq)
+    {
+        send(publisher, seq);
+    }
+    ASSERT_TRUE(received.waitForCount(count, 60));
+    std::vector<int64_t> expected;
+    for (int64_t seq = 1; seq <= count; ++seq)
+    {
+        expected.push_back(seq);
+    }
+    EXPECT_EQ(expected, seqs(received));
+    EXPECT_GE(LogCapture::count("suspending the transport 't1'; cannot exceed maximum queue depth"),
+              1u);
+    EXPECT_GE(
+        LogCapture::count("resuming the transport 't1'; queue now has enough room to continue"),
+        1u);
+    EXPECT_LE(deepest.load(), 1001u);
+}
