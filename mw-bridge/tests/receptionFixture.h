@@ -138,15 +138,22 @@ class ReceptionTest : public BridgeTest
         }
     }
 
+    /* A stop that comes before the dispatch loop has started is not seen by
+     * it, so the stop is repeated until every loop has returned. */
     void stopDispatching()
     {
-        for (mamaQueue queue : mQueues)
-        {
-            mamaQueue_stopDispatch(queue);
-        }
         for (auto& dispatcher : mDispatchers)
         {
-            EXPECT_TRUE(dispatcher->waitReturned(std::chrono::seconds(10)));
+            bool returned = false;
+            for (int attempt = 0; attempt < 100 && !returned; ++attempt)
+            {
+                for (mamaQueue queue : mQueues)
+                {
+                    mamaQueue_stopDispatch(queue);
+                }
+                returned = dispatcher->waitReturned(std::chrono::milliseconds(100));
+            }
+            EXPECT_TRUE(returned);
         }
         mDispatchers.clear();
     }
