@@ -10,6 +10,8 @@
 
 #include <mama/status.h>
 
+#include "corvexClient.h"
+
 /* Room a caller has in a tag for its own data. */
 #define CORVEX_CORRELATION_PAYLOAD_SIZE 816
 
