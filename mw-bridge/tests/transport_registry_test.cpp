@@ -1,0 +1,166 @@
+/* The transport's registry of subscriptions: a destroyed transport takes no
+ * new subscription and is released by whichever of its destroy and its last
+ * subscription's removal comes last; every order of destruction ends with
+ * each subscription's destroy callback called once, on its dispatch thread. */
+#include <bridge.h>
+
+#include "corvexBridge.h"
+#include "receptionFixture.h"
+#include "transportList.h"
+
+namespace
+{
+/* Counts the events the vendor thread queues. */
+struct EnqueueCounter
+{
+    std::mutex mLock;
+    std::condition_variable mChanged;
+    size_t mCount = 0;
+
+    static void MAMACALLTYPE onEnqueue(mamaQueue, void* closure)
+    {
+        EnqueueCounter* counter = static_cast<EnqueueCounter*>(closure);
+        std::lock_guard<std::mutex> guard(counter->mLock);
+        counter->mCount++;
+        counter->mChanged.notify_all();
+    }
+
+    bool waitFor(size_t count)
+    {
+        std::unique_lock<std::mutex> guard(mLock);
+        return mChanged.wait_for(guard, std::chrono::seconds(30), [&] { return mCount >= count; });
+    }
+};
+
+class RegistryTest : public ReceptionTest
+{
+  protected:
+    size_t linkedTransports()
+    {
+        void* closure = nullptr;
+        mamaBridgeImpl_getClosure(mBridge, &closure);
+        return static_cast<CorvexBridge*>(closure)->mTransportList->mCount;
+    }
+
+    /* Session events are handled in order: once this one is logged, the
+     * subscriptions' confirmations have been handled too (barrier). */
+    void awaitSessionEvents()
+    {
+        ASSERT_EQ(CORVEXCLIENT_OK,
+                  corvexClientTest_injectSessionEvent(mCorvexTransport->mSession,
+                                                      CORVEXCLIENT_SESSION_EVENT_PROPERTY_CHANGED,
+                                                      0, 0, "barrier", nullptr));
+        ASSERT_TRUE(LogCapture::waitFor("reason=barrier"));
+    }
+
+    void destroyTransport()
+    {
+        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_destroy(mTransport));
+        mTransport = nullptr;
+    }
+};
+} // namespace
+
+TEST_F(RegistryTest, ATransportDestroyedFirstIsReleasedByItsLastSubscription)
+{
+    start();
+    mamaQueue queue = addQueue();
+    Received& first = subscribe(queue, "R.A");
+    Received& second = subscribe(queue, "R", "*");
+    ASSERT_EQ(1u, linkedTransports());
+    awaitSessionEvents(); /* barrier */
+
+    destroyTransport();
+    EXPECT_EQ(2u, LogCapture::count("Corvex Subscriptions unsubscribed without invoking "
+                                    "mamaSubscription_deactivate or mamaSubscription_destroy"));
+    EXPECT_EQ(1u, linkedTransports()) << "two subscriptions still point at it";
+
+    /* What a subscription created now would be refused with. */
+    CorvexSubscription late;
+    memset(static_cast<void*>(&late), 0, sizeof(late));
+    CorvexTransportBridge* transport = corvexSubscription(0)->mTransportBridge;
+    EXPECT_EQ(MAMA_STATUS_PLATFORM, corvexTransportBridge_addSubscription(transport, &late));
+    EXPECT_EQ(1u, LogCapture::count("Transport has been destroyed"));
+
+    destroySubscription(0);
+    EXPECT_EQ(1u, linkedTransports());
+    destroySubscription(1);
+    EXPECT_EQ(0u, linkedTransports());
+    for (Received* received : {&first, &second})
+    {
+        std::lock_guard<std::mutex> guard(received->mLock);
+        EXPECT_EQ(1, received->mDestroyed);
+        EXPECT_NE(std::this_thread::get_id(), received->mThread);
+    }
+}
+
+TEST_F(RegistryTest, ATransportWithoutSubscriptionsIsReleasedByItsDestroy)
+{
+    start();
+    Received& received = subscribe(addQueue(), "R.B");
+    destroySubscription(0);
+    EXPECT_EQ(1, received.mDestroyed);
+    EXPECT_EQ(1u, linkedTransports());
+    destroyTransport();
+    EXPECT_EQ(0u, linkedTransports());
+}
+
+TEST_F(RegistryTest, DuplicateAndUnknownSubscriptionsAreLoggedAndHarmless)
+{
+    start();
+    CorvexSubscription subscription;
+    memset(static_cast<void*>(&subscription), 0, sizeof(subscription));
+    EXPECT_EQ(MAMA_STATUS_OK,
+              corvexTransportBridge_addSubscription(mCorvexTransport, &subscription));
+    EXPECT_EQ(MAMA_STATUS_OK,
+              corvexTransportBridge_addSubscription(mCorvexTransport, &subscription));
+    EXPECT_EQ(1u, LogCapture::count("Adding same subscription to transport twice"));
+    EXPECT_EQ(MAMA_STATUS_OK,
+              corvexTransportBridge_removeSubscription(mCorvexTransport, &subscription));
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG,
+              corvexTransportBridge_removeSubscription(mCorvexTransport, &subscription));
+    EXPECT_EQ(1u, LogCapture::count("subscription not registered on transport"));
+    EXPECT_EQ(MAMA_STATUS_NULL_ARG,
+              corvexTransportBridge_addSubscription(mCorvexTransport, nullptr));
+    EXPECT_EQ(MAMA_STATUS_NULL_ARG,
+              corvexTransportBridge_removeSubscription(nullptr, &subscription));
+}
+
+/* The host mutes a subscription before destroying it, so messages queued
+ * before the destroy are dispatched (and dropped as muted) ahead of the
+ * destroy request, which releases the subscription last. */
+TEST_F(RegistryTest, QueuedMessagesAreDispatchedBeforeTheDestroyCallback)
+{
+    start();
+    mamaQueue queue = addQueue(false);
+    Received& received = subscribe(queue, "R.C");
+    std::vector<int> destroyedAt;
+    received.mOnMsg = [&received, &destroyedAt](mamaMsg)
+    {
+        std::lock_guard<std::mutex> guard(received.mLock);
+        destroyedAt.push_back(received.mDestroyed);
+    };
+    EnqueueCounter enqueued;
+    ASSERT_EQ(MAMA_STATUS_OK,
+              mamaQueue_setEnqueueCallback(queue, EnqueueCounter::onEnqueue, &enqueued));
+    mamaPublisher publisher = addPublisher("R.C");
+    const int count = 10000;
+    for (int seq = 1; seq <= count; ++seq)
+    {
+        send(publisher, seq);
+    }
+    ASSERT_TRUE(enqueued.waitFor(count));
+    size_t events = 0;
+    mamaQueue_getEventCount(queue, &events);
+    ASSERT_EQ((size_t)count, events);
+
+    ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(mSubscriptions[0]));
+    dispatchAll();
+    ASSERT_TRUE(received.waitUntil([](Received& r) { return r.mDestroyed > 0; }));
+    EXPECT_EQ((size_t)count, LogCapture::count("muted - not queueing update for topic R/C"));
+    EXPECT_EQ(0u, received.count());
+    EXPECT_EQ(1, received.mDestroyed);
+    EXPECT_NE(std::this_thread::get_id(), received.mThread);
+    mamaSubscription_deallocate(mSubscriptions[0]);
+    mSubscriptions[0] = nullptr;
+}
