@@ -5,6 +5,7 @@
 #define CORVEX_BRIDGE_TESTS_SUBSCRIPTIONFIXTURE_H
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -77,6 +78,8 @@ public:
     std::thread::id          mDestroyThread;
     std::thread::id          mMessageThread;
     size_t                   mMessagesAtDestroy = 0;
+    /* Runs in the destroy callback, before it is recorded. */
+    std::function<void ()>   mAtDestroy;
 
 private:
     template <typename Read>
@@ -120,7 +123,11 @@ private:
 
     static void MAMACALLTYPE onDestroy (mamaSubscription, void* closure)
     {
-        auto*                       self = static_cast<Recorder*> (closure);
+        auto* self = static_cast<Recorder*> (closure);
+        if (self->mAtDestroy)
+        {
+            self->mAtDestroy ();
+        }
         std::lock_guard<std::mutex> guard (self->mLock);
         self->mDestroys++;
         self->mDestroyThread     = std::this_thread::get_id ();
@@ -211,8 +218,15 @@ protected:
     {
         if (mDispatch)
         {
-            mamaQueue_stopDispatch (mQueue);
-            EXPECT_TRUE (mDispatch->waitReturned (std::chrono::milliseconds (5000)));
+            /* A stop that comes before the thread has begun to dispatch is
+             * lost (dispatch raises the flag again): repeat it. */
+            bool returned = false;
+            for (int i = 0; i < 100 && !returned; ++i)
+            {
+                mamaQueue_stopDispatch (mQueue);
+                returned = mDispatch->waitReturned (std::chrono::milliseconds (50));
+            }
+            ASSERT_TRUE (returned);
             mDispatch.reset ();
         }
     }
