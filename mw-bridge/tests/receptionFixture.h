@@ -99,14 +99,17 @@ class ReceptionTest : public BridgeTest
         {
             destroySubscription(i);
         }
+        /* The transport goes first: its session's callbacks may still be
+         * queueing transport events on these queues until it is destroyed;
+         * events it left queued are dropped by the dispatch threads. */
+        if (mTransport != nullptr)
+        {
+            mamaTransport_destroy(mTransport);
+        }
         stopDispatching();
         for (mamaQueue queue : mQueues)
         {
             EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_destroy(queue));
-        }
-        if (mTransport != nullptr)
-        {
-            mamaTransport_destroy(mTransport);
         }
         BridgeTest::TearDown();
     }
