@@ -340,6 +340,14 @@ struct TopicToRemove
     CorvexDispatchInfo mDispatch;
 };
 
+void freeSubscription (void* owner)
+{
+    CorvexSubscription* subscription = (CorvexSubscription*) owner;
+    free (subscription->mTopic);
+    wlock_destroy (subscription->mKlixSubscriptionListLock);
+    free (subscription);
+}
+
 /* The calling thread may still name the subscription as its current one. */
 void forgetAsCurrent (CorvexSubscription* subscription)
 {
@@ -834,17 +842,28 @@ mama_status corvexSubscription_release (CorvexSubscription* subscription)
     void*                        closure   = subscription->mClosure;
     mamaSubscription             parent    = subscription->mMamaSubscription;
 
-    free (subscription->mTopic);
-    subscription->mTopic = NULL;
     destroyHandle_destroyOwner (subscription->mDestroyHandle);
     subscription->mDestroyHandle = NULL;
-    corvexSynchronismManager_destroy (&subscription->mSyncManager);
-
+    if (subscription->mIsSessionClosed)
+    {
+        int dropped = corvexSynchronismManager_abandon (&subscription->mSyncManager, corvexSubscription_onSubscribeResult);
+        if (dropped > 0)
+        {
+            CORVEX_LOG (CORVEX_LOG_FINE,
+                        "Released subscription %p, topic=%s, with %d subscribe confirmation(s) its destroyed session "
+                        "will never report",
+                        (void*) subscription, subscription->mTopic, dropped);
+        }
+    }
     wlock_lock (subscription->mKlixSubscriptionListLock);
     freeTopicList (&subscription->mKlixSubscriptionList);
     wlock_unlock (subscription->mKlixSubscriptionListLock);
-    wlock_destroy (subscription->mKlixSubscriptionListLock);
-    free (subscription);
+    /* A completion still running reads the topic and the list lock: they go
+     * with the object. */
+    if (corvexSynchronismManager_close (&subscription->mSyncManager, freeSubscription, subscription))
+    {
+        freeSubscription (subscription);
+    }
 
     if (NULL != onDestroy)
     {
@@ -912,6 +931,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy (CorvexSubscripti
         }
         return MAMA_STATUS_OK;
     }
+    subscription->mIsSessionClosed = transport->mDestroyFinished;
     wlock_unlock (transport->mSubscriptionsLock);
 
     /* The transport went first: its session's destroy has reported (or is

@@ -72,6 +72,9 @@ struct CorvexSubscription
     wLock                         mKlixSubscriptionListLock;
     /* The destroy request has been queued: it is queued once only. */
     uint8_t                       mIsDestroyQueued;
+    /* Destroy found the transport's session destroyed: no confirmation of
+     * a subscribe still outstanding can arrive any more. */
+    uint8_t                       mIsSessionClosed;
 };
 
 /* What a subscribe keeps in its correlation tag's payload. */
@@ -152,8 +155,10 @@ int32_t corvexSubscription_unsubscribeAll (CorvexSubscription* subscription, Cor
  * topic list lock held. */
 mama_status corvexSubscription_queueDestroy (CorvexSubscription* subscription);
 
-/* Dispatch thread, for the destroy request: frees the subscription, then
- * calls the destroy callback given at creation. Returns 0. */
+/* Dispatch thread, for the destroy request: releases the subscription, then
+ * calls the destroy callback given at creation. Returns 0. The memory goes
+ * at once, or with the last correlation tag still being completed, so the
+ * dispatch thread never waits for the vendor. */
 mama_status corvexSubscription_release (CorvexSubscription* subscription);
 
 /* Builds the vendor topic for root/source/symbol into a new heap string

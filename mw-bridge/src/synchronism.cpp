@@ -40,8 +40,19 @@ bool isListed (const CorvexSynchronismManager* manager, const CorvexCorrelationT
     return false;
 }
 
+void finish (CorvexSynchronismManager* manager)
+{
+    pthread_cond_destroy (&manager->mTagsChanged);
+    pthread_mutex_destroy (&manager->mLock);
+    manager->mIsInitialised = 0;
+}
+
 mama_status runCallback (CorvexCorrelationTag* tag, int fromSessionEvent, int32_t returnCode)
 {
+    CorvexSynchronismManager* manager = tag->mManager;
+    pthread_mutex_lock (&manager->mLock);
+    tag->mIsRunning = 1;
+    pthread_mutex_unlock (&manager->mLock);
     CorvexCorrelationContext context = {tag, returnCode};
     return NULL != tag->mCallback ? tag->mCallback (fromSessionEvent, &context) : MAMA_STATUS_OK;
 }
@@ -89,9 +100,56 @@ void corvexSynchronismManager_destroy (CorvexSynchronismManager* manager)
         pthread_cond_wait (&manager->mTagsChanged, &manager->mLock);
     }
     pthread_mutex_unlock (&manager->mLock);
-    pthread_cond_destroy (&manager->mTagsChanged);
-    pthread_mutex_destroy (&manager->mLock);
-    manager->mIsInitialised = 0;
+    finish (manager);
+}
+
+int corvexSynchronismManager_close (CorvexSynchronismManager*      manager,
+                                    CorvexSynchronismEmptyCallback onEmpty,
+                                    void*                          owner)
+{
+    if (NULL == manager || !manager->mIsInitialised)
+    {
+        return 1;
+    }
+    pthread_mutex_lock (&manager->mLock);
+    manager->mIsClosed = 1;
+    bool empty         = NULL == manager->mTags;
+    if (!empty)
+    {
+        manager->mOnEmpty = onEmpty;
+        manager->mOwner   = owner;
+    }
+    pthread_mutex_unlock (&manager->mLock);
+    if (empty)
+    {
+        finish (manager);
+    }
+    return empty ? 1 : 0;
+}
+
+int corvexSynchronismManager_abandon (CorvexSynchronismManager* manager, CorvexCorrelationCallback callback)
+{
+    if (NULL == manager || !manager->mIsInitialised)
+    {
+        return 0;
+    }
+    int dropped = 0;
+    pthread_mutex_lock (&manager->mLock);
+    CorvexCorrelationTag* tag = manager->mTags;
+    while (NULL != tag)
+    {
+        CorvexCorrelationTag* next = tag->mNext;
+        if (tag->mCallback == callback && !tag->mIsRunning)
+        {
+            unlinkTag (manager, tag);
+            free (tag);
+            ++dropped;
+        }
+        tag = next;
+    }
+    pthread_cond_broadcast (&manager->mTagsChanged);
+    pthread_mutex_unlock (&manager->mLock);
+    return dropped;
 }
 
 CorvexCorrelationTag* corvexSynchronismManager_createCorrelationTag (CorvexSynchronismManager* manager,
@@ -179,7 +237,21 @@ void corvexSynchronismManager_destroyCorrelationTag (CorvexSynchronismManager* m
     /* Signalled under the lock: a waiting destroy may free the manager as
      * soon as it gets the lock back. */
     pthread_cond_broadcast (&manager->mTagsChanged);
+    CorvexSynchronismEmptyCallback onEmpty = NULL;
+    void*                          owner   = NULL;
+    if (NULL == manager->mTags && NULL != manager->mOnEmpty)
+    {
+        onEmpty           = manager->mOnEmpty;
+        owner             = manager->mOwner;
+        manager->mOnEmpty = NULL;
+    }
     pthread_mutex_unlock (&manager->mLock);
+    if (NULL != onEmpty)
+    {
+        /* Closed and now empty: nobody else can reach the manager. */
+        finish (manager);
+        onEmpty (owner);
+    }
 }
 
 void* corvexSynchronismManager_getContextPayload (const CorvexCorrelationContext* context)

@@ -37,7 +37,12 @@ struct CorvexCorrelationTag
     alignas (void*) unsigned char mPayload[CORVEX_CORRELATION_PAYLOAD_SIZE];
     CorvexCorrelationTag* mPrev;
     CorvexCorrelationTag* mNext;
+    /* Its callback has begun; such a tag is never abandoned. */
+    uint8_t mIsRunning;
 };
+
+/* Frees the manager's owner once its last outstanding tag is gone. */
+typedef void (*CorvexSynchronismEmptyCallback) (void* owner);
 
 /* Embedded in its owner; zero-filled memory is a manager not yet initialised. */
 struct CorvexSynchronismManager
@@ -49,6 +54,9 @@ struct CorvexSynchronismManager
     pthread_mutex_t       mLock;
     /* Raised on every tag destruction; destroy waits on it. */
     pthread_cond_t mTagsChanged;
+    /* Set by close: run (without the lock) when the last tag is destroyed. */
+    CorvexSynchronismEmptyCallback mOnEmpty;
+    void*                          mOwner;
 };
 
 /* True on success. */
@@ -56,6 +64,18 @@ int corvexSynchronismManager_init (CorvexSynchronismManager* manager);
 /* Refuses new tags at once, returns when the last outstanding tag is gone.
  * Must not run on the vendor context thread (that thread completes tags). */
 void corvexSynchronismManager_destroy (CorvexSynchronismManager* manager);
+
+/* The owner's way out without blocking: refuses new tags at once. With no
+ * tag outstanding the manager is finished and 1 is returned (the owner may
+ * go); else 0, and onEmpty (owner) runs when the last tag is destroyed, on
+ * the thread that destroys it. */
+int corvexSynchronismManager_close (CorvexSynchronismManager*      manager,
+                                    CorvexSynchronismEmptyCallback onEmpty,
+                                    void*                          owner);
+/* Forgets the outstanding tags of this callback whose completion has not
+ * begun, for a caller that knows their outcome can no longer arrive (their
+ * session is gone). Returns how many were dropped. */
+int corvexSynchronismManager_abandon (CorvexSynchronismManager* manager, CorvexCorrelationCallback callback);
 
 /* NULL for a null argument, a closed manager or no memory. */
 CorvexCorrelationTag* corvexSynchronismManager_createCorrelationTag (CorvexSynchronismManager* manager,

@@ -4,6 +4,8 @@
 #ifndef CORVEX_BRIDGE_TESTS_SUBSCRIPTIONFIXTURE_H
 #define CORVEX_BRIDGE_TESTS_SUBSCRIPTIONFIXTURE_H
 
+#include <pthread.h>
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -309,6 +311,14 @@ protected:
     static CorvexSubscription* bridgeSubscription (mamaSubscription subscription)
     {
         return reinterpret_cast<CorvexSubscription*> (mamaSubscription_getSubscriptionBridge (subscription));
+    }
+
+    static bool hasOutstandingTags (CorvexSubscription* subscription)
+    {
+        pthread_mutex_lock (&subscription->mSyncManager.mLock);
+        bool outstanding = subscription->mSyncManager.mTags != nullptr;
+        pthread_mutex_unlock (&subscription->mSyncManager.mLock);
+        return outstanding;
     }
 
     static mamaSubscriptionState stateOf (mamaSubscription subscription)

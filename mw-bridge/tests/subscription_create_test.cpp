@@ -2,22 +2,12 @@
  * the bridge's mode, the outcome settled in the call or by the session event,
  * and every refusal delivered to the application's error callback on the
  * thread that dispatches its queue. */
-#include <pthread.h>
-
 #include "subscriptionFixture.h"
 #include "transport.h"
 
 namespace
 {
 const char* const SUBSCRIBE = "corvexClient_session_topicSubscribeWithDispatch";
-
-bool hasOutstandingTags (CorvexSubscription* subscription)
-{
-    pthread_mutex_lock (&subscription->mSyncManager.mLock);
-    bool outstanding = subscription->mSyncManager.mTags != nullptr;
-    pthread_mutex_unlock (&subscription->mSyncManager.mLock);
-    return outstanding;
-}
 
 /* Text of a recorded subscribe call, up to the user pointer. */
 std::string subscribeCall (uint32_t flags, const char* topic)

@@ -148,6 +148,9 @@ TEST_F (SubscriptionDestroyTest, TransportAndSubscriptionDestroyedConcurrently)
         mamaMsgCallbacks callbacks    = Recorder::callbacks ();
         ASSERT_EQ (MAMA_STATUS_OK,
                    mamaSubscription_createBasic (subscription, transport, mQueue, &callbacks, "NYSE.IBM", recorder));
+        /* The confirmation first: a session destroyed before it runs never
+         * reports it (a case of its own below). */
+        ASSERT_TRUE (eventually ([&] { return !hasOutstandingTags (bridgeSubscription (subscription)); }));
 
         std::thread other ([&] { EXPECT_EQ (MAMA_STATUS_OK, mamaTransport_destroy (transport)); });
         EXPECT_EQ (MAMA_STATUS_OK, mamaSubscription_destroy (subscription));

@@ -4,6 +4,7 @@
  * ones. */
 #include <atomic>
 #include <future>
+#include <functional>
 #include <thread>
 
 #include "bridgeFixture.h"
@@ -168,4 +169,70 @@ TEST_F (SynchronismTest, NullArgumentsAreRefused)
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexSynchronismManager_completeCall (&mManager, nullptr, 0));
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexSynchronismManager_completeCall (nullptr, nullptr, 0));
     corvexSynchronismManager_completeFromEvent (nullptr, 0);
+}
+
+namespace
+{
+void countEmpty (void* owner)
+{
+    ++*static_cast<std::atomic<int>*> (owner);
+}
+
+std::promise<void>* gRunning = nullptr;
+std::future<void>*  gProceed = nullptr;
+
+mama_status blockInCallback (int, CorvexCorrelationContext*)
+{
+    gRunning->set_value ();
+    gProceed->wait ();
+    return MAMA_STATUS_OK;
+}
+} // namespace
+
+TEST_F (SynchronismTest, ClosedManagerLetsItsOwnerGoWithTheLastTag)
+{
+    Completion            pending;
+    CorvexCorrelationTag* tag = tagFor (&pending);
+    ASSERT_EQ (MAMA_STATUS_OK, corvexSynchronismManager_completeCall (&mManager, tag, CORVEXCLIENT_IN_PROGRESS));
+
+    std::atomic<int> emptied (0);
+    EXPECT_EQ (0, corvexSynchronismManager_close (&mManager, countEmpty, &emptied)) << "a tag is outstanding";
+    EXPECT_EQ (nullptr, tagFor (&pending)) << "closed";
+    EXPECT_EQ (0, emptied);
+
+    std::thread vendor ([&] { corvexSynchronismManager_completeFromEvent (tag, 0); });
+    vendor.join ();
+    EXPECT_EQ (1, pending.mRuns);
+    EXPECT_EQ (1, emptied) << "the owner goes once, with the last tag";
+}
+
+TEST_F (SynchronismTest, CloseWithoutTagsFinishesAtOnce)
+{
+    std::atomic<int> emptied (0);
+    EXPECT_EQ (1, corvexSynchronismManager_close (&mManager, countEmpty, &emptied));
+    EXPECT_EQ (0, emptied) << "the caller lets the owner go itself";
+}
+
+TEST_F (SynchronismTest, AbandonDropsOnlyTagsWhoseCompletionHasNotBegun)
+{
+    Completion            idle;
+    CorvexCorrelationTag* waiting = tagFor (&idle);
+    CorvexCorrelationTag* running = corvexSynchronismManager_createCorrelationTag (&mManager, blockInCallback);
+    CorvexCorrelationTag* other   = corvexSynchronismManager_createCorrelationTag (&mManager, blockInCallback);
+    ASSERT_EQ (MAMA_STATUS_OK, corvexSynchronismManager_completeCall (&mManager, waiting, CORVEXCLIENT_IN_PROGRESS));
+
+    std::promise<void> started, proceed;
+    std::future<void>  proceedFuture = proceed.get_future ();
+    gRunning                         = &started;
+    gProceed                         = &proceedFuture;
+    std::thread vendor ([&] { corvexSynchronismManager_completeFromEvent (running, 0); });
+    started.get_future ().wait ();
+
+    EXPECT_EQ (1, corvexSynchronismManager_abandon (&mManager, recordCompletion)) << "the idle one only";
+    corvexSynchronismManager_destroyCorrelationTag (&mManager, other);
+    EXPECT_EQ (0, corvexSynchronismManager_abandon (&mManager, blockInCallback)) << "the running one stays";
+    proceed.set_value ();
+    vendor.join ();
+    EXPECT_EQ (nullptr, mManager.mTags);
+    EXPECT_EQ (0, idle.mRuns);
 }
