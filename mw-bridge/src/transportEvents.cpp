@@ -131,10 +131,10 @@ bool queueTopicEvent(CorvexTransportBridge* transport, const corvexClient_errorI
     /* The node's hold keeps the transport object valid until it has run. */
     if (!corvexTransportBridge_holdForEvent(transport))
     {
-        freeTopicEventNode(node);
         CORVEX_LOG(CORVEX_LOG_FINE,
                    "Can not delivery OpenMAMA Transport event[%s] on destroyed transport",
                    mamaTransportTopicEvent_toString(node->mTopicEvent));
+        freeTopicEventNode(node);
         return false;
     }
     status = mamaQueue_enqueueEvent(queue, corvexTransportBridge_dispatchTopicEvent, node);
