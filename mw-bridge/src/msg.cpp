@@ -12,9 +12,6 @@
 
 namespace
 {
-/* The deliveries under way on this thread, innermost first. */
-thread_local CorvexMsgDelivery* tDeliveries = NULL;
-
 /* The topic of a 16-byte vendor destination record, or NULL. */
 corvexClient_returnCode_t queryTopic(corvexClient_returnCode_t (*query)(corvexClient_msg_t,
                                                                         corvexClient_destination_t*,
@@ -111,29 +108,13 @@ CORVEX_EXPORT mama_status corvexBridgeMamaMsg_detach(CorvexBridgeMsg* msg)
     if (msg->mCorvexMsg != NULL)
     {
         msg->mIsDetached = 1;
-        for (CorvexMsgDelivery* delivery = tDeliveries; delivery != NULL;
-             delivery = delivery->mOuter)
+        if (msg->mDelivery != NULL)
         {
-            if (delivery->mMsg == msg)
-            {
-                delivery->mDetached = 1;
-            }
+            msg->mDelivery->mDetached = 1;
+            msg->mDelivery = NULL;
         }
     }
     return MAMA_STATUS_OK;
-}
-
-void corvexBridgeMsg_beginDelivery(CorvexMsgDelivery* delivery, CorvexBridgeMsg* msg)
-{
-    delivery->mMsg = msg;
-    delivery->mDetached = 0;
-    delivery->mOuter = tDeliveries;
-    tDeliveries = delivery;
-}
-
-void corvexBridgeMsg_endDelivery(CorvexMsgDelivery* delivery)
-{
-    tDeliveries = delivery->mOuter;
 }
 
 CORVEX_EXPORT mama_status corvexBridgeMamaMsg_getNativeHandle(CorvexBridgeMsg* msg, void** result)

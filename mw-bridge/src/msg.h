@@ -19,20 +19,16 @@ struct CorvexBridgeMsg
     /* Once set, this object owns mCorvexMsg and frees it when MAMA destroys
      * the message's middleware part. */
     uint8_t mIsDetached;
+    /* While the receive path hands this message to the application: where a
+     * detach is recorded, so that the receive path learns of it without
+     * reading this object again (the application may destroy a detached
+     * message before its callback returns). Cleared by that detach. */
+    struct CorvexMsgDelivery* mDelivery;
 };
 
-/* The receive path brackets the application's callback with these, so that a
- * detach during the callback is known afterwards without reading the message
- * again: the application may destroy a detached message before returning.
- * Deliveries nest (a callback may dispatch another queue). */
 struct CorvexMsgDelivery
 {
-    CorvexBridgeMsg* mMsg;
     uint8_t mDetached;
-    CorvexMsgDelivery* mOuter;
 };
-
-void corvexBridgeMsg_beginDelivery(CorvexMsgDelivery* delivery, CorvexBridgeMsg* msg);
-void corvexBridgeMsg_endDelivery(CorvexMsgDelivery* delivery);
 
 #endif /* CORVEX_BRIDGE_MSG_H */

@@ -6,10 +6,13 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <unordered_set>
+#include <vector>
 
 #include <bridge.h>
 #include <mamainternal.h>
@@ -33,7 +36,8 @@ struct CorvexEventGate
     std::mutex mLock;
     std::condition_variable mIdle;
     bool mClosed = false;
-    uint32_t mDelivering = 0;
+    /* One entry per delivery under way, by the thread making it. */
+    std::vector<std::thread::id> mDelivering;
 };
 
 namespace
@@ -434,21 +438,21 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
     return corvexTransportBridge_createDiscardSubscription(transport);
 }
 
-/* The innermost event delivery of this thread, so that a transport destroyed
- * from inside its own event callback does not wait for itself. */
-thread_local CorvexTransportBridge* tDeliveringTransport = NULL;
-thread_local uint32_t tDeliveringDepth = 0;
-
-/* From now on no event reaches the application; returns once deliveries
- * running on other threads have ended, so that the host may free its
- * transport when destroy returns. */
 void closeEventGate(CorvexTransportBridge* transport)
 {
     CorvexEventGate* gate = transport->mEventGate;
-    uint32_t own = tDeliveringTransport == transport ? tDeliveringDepth : 0;
+    const std::thread::id self = std::this_thread::get_id();
     std::unique_lock<std::mutex> guard(gate->mLock);
     gate->mClosed = true;
-    gate->mIdle.wait(guard, [gate, own] { return gate->mDelivering <= own; });
+    /* A transport destroyed from inside its own event callback does not wait
+     * for that delivery. */
+    gate->mIdle.wait(guard,
+                     [gate, self]
+                     {
+                         return std::all_of(gate->mDelivering.begin(), gate->mDelivering.end(),
+                                            [self](std::thread::id thread)
+                                            { return thread == self; });
+                     });
 }
 
 mama_status reportDestroyStep(int32_t rc, const char* text, mama_status current)
@@ -859,37 +863,25 @@ int corvexTransportBridge_holdForEvent(CorvexTransportBridge* transport)
 int corvexTransportBridge_beginDelivery(CorvexTransportBridge* transport)
 {
     CorvexEventGate* gate = transport->mEventGate;
+    std::lock_guard<std::mutex> guard(gate->mLock);
+    if (gate->mClosed)
     {
-        std::lock_guard<std::mutex> guard(gate->mLock);
-        if (gate->mClosed)
-        {
-            return 0;
-        }
-        ++gate->mDelivering;
+        return 0;
     }
-    if (tDeliveringTransport == transport)
-    {
-        ++tDeliveringDepth;
-    }
-    else
-    {
-        /* Deliveries of another transport nested in this one are rare; only
-         * the innermost transport is remembered. */
-        tDeliveringTransport = transport;
-        tDeliveringDepth = 1;
-    }
+    gate->mDelivering.push_back(std::this_thread::get_id());
     return 1;
 }
 
 void corvexTransportBridge_endDelivery(CorvexTransportBridge* transport)
 {
-    if (tDeliveringTransport == transport && 0 == --tDeliveringDepth)
-    {
-        tDeliveringTransport = NULL;
-    }
     CorvexEventGate* gate = transport->mEventGate;
     std::lock_guard<std::mutex> guard(gate->mLock);
-    --gate->mDelivering;
+    auto entry =
+        std::find(gate->mDelivering.begin(), gate->mDelivering.end(), std::this_thread::get_id());
+    if (entry != gate->mDelivering.end())
+    {
+        gate->mDelivering.erase(entry);
+    }
     gate->mIdle.notify_all();
 }
 

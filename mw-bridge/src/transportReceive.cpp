@@ -132,8 +132,8 @@ bool deliver(CorvexSubscription* subscription, mamaMsg message, CorvexBridgeMsg*
         }
     }
 
-    CorvexMsgDelivery delivery;
-    corvexBridgeMsg_beginDelivery(&delivery, bridgeMsg);
+    CorvexMsgDelivery delivery = {0};
+    bridgeMsg->mDelivery = &delivery;
     const char* operation = NULL;
     mama_status status = MAMA_STATUS_OK;
     if (subscription->mIsWildcard)
@@ -147,7 +147,11 @@ bool deliver(CorvexSubscription* subscription, mamaMsg message, CorvexBridgeMsg*
         operation = "mamaSubscription_processMsg";
         status = mamaSubscription_processMsg(subscription->mMamaSubscription, message);
     }
-    corvexBridgeMsg_endDelivery(&delivery);
+    if (!delivery.mDetached)
+    {
+        /* Still the queue's reusable message: it forgets this delivery. */
+        bridgeMsg->mDelivery = NULL;
+    }
     /* The subscription may be gone now (destroyed in the callback). */
     if (MAMA_STATUS_OK != status)
     {
