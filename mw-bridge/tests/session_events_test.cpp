@@ -264,13 +264,6 @@ void MAMACALLTYPE onBlockingEvent(mamaTransport, mamaTransportEvent, short, cons
     blocking->mEntered.raise();
     blocking->mRelease.wait(std::chrono::seconds(10));
 }
-
-void MAMACALLTYPE onEventDestroyingTransport(mamaTransport transport, mamaTransportEvent, short,
-                                             const void*, void* closure)
-{
-    EXPECT_EQ(MAMA_STATUS_OK, mamaTransport_destroy(transport));
-    static_cast<Signal*>(closure)->raise();
-}
 } // namespace
 
 TEST_F(SessionEventTest, DestroyWaitsForAnEventCallbackRunningOnAnotherThread)
@@ -297,15 +290,4 @@ TEST_F(SessionEventTest, DestroyWaitsForAnEventCallbackRunningOnAnotherThread)
     blocking.mRelease.raise();
     EXPECT_TRUE(destroyed.wait());
     destroyer.join();
-}
-
-TEST_F(SessionEventTest, ATransportDestroyedInItsOwnEventCallbackDoesNotWaitForItself)
-{
-    start();
-    Signal destroyed;
-    mamaTransport_setTransportCallback(mTransport, onEventDestroyingTransport, &destroyed);
-    mamaTransport_setTransportCallbackQueue(mTransport, addQueue());
-    mTransport = nullptr;
-    inject(CORVEXCLIENT_SESSION_EVENT_DOWN);
-    EXPECT_TRUE(destroyed.wait());
 }
