@@ -673,8 +673,9 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create(CorvexTransportBridge
         return status;
     }
     *result = transport;
-    mamaTransportImpl_invokeTransportCallback(parent, MAMA_TRANSPORT_CONNECT, 0, NULL);
     wlock_unlock(bridge->mTransportListLock);
+    /* The application's callback runs without the bridge's locks. */
+    mamaTransportImpl_invokeTransportCallback(parent, MAMA_TRANSPORT_CONNECT, 0, NULL);
     return MAMA_STATUS_OK;
 }
 
