@@ -751,7 +751,6 @@ int32_t corvexSubscription_unsubscribeAll (CorvexSubscription* subscription, Cor
     wlock_lock (subscription->mKlixSubscriptionListLock);
     if (NULL == subscription->mKlixSubscriptionList)
     {
-        corvexSubscription_queueDestroy (subscription);
         wlock_unlock (subscription->mKlixSubscriptionListLock);
         return CORVEXCLIENT_OK;
     }
@@ -799,7 +798,7 @@ int32_t corvexSubscription_unsubscribeAll (CorvexSubscription* subscription, Cor
 mama_status corvexSubscription_queueDestroy (CorvexSubscription* subscription)
 {
     wlock_lock (subscription->mKlixSubscriptionListLock);
-    if (subscription->mIsDestroyQueued)
+    if (subscription->mIsDestroyQueued || !subscription->mIsDestroyFinished)
     {
         wlock_unlock (subscription->mKlixSubscriptionListLock);
         return MAMA_STATUS_OK;
@@ -915,13 +914,13 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy (CorvexSubscripti
         }
     }
 
-    CorvexTransportBridge* transport = subscription->mTransportBridge;
+    CorvexTransportBridge* transport     = subscription->mTransportBridge;
+    uint8_t                sessionClosed = 0;
     wlock_lock (transport->mSubscriptionsLock);
     CORVEX_LOG (CORVEX_LOG_FINEST, "Using subscribeFlags=%d", 0);
     if (NULL != transport->mSession)
     {
-        /* Off the registry before the first unsubscribe can lead to the
-         * release; a transport whose session lives is not released by it. */
+        /* A transport whose session lives is not released by this removal. */
         corvexTransportBridge_removeSubscription (transport, subscription);
         int32_t rc = corvexSubscription_unsubscribeAll (subscription, NULL);
         wlock_unlock (transport->mSubscriptionsLock);
@@ -929,18 +928,23 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy (CorvexSubscripti
         {
             CORVEX_LOG (CORVEX_LOG_FINE, "Corvex unsubscribe failed, rc=%d", rc);
         }
-        return MAMA_STATUS_OK;
     }
-    subscription->mIsSessionClosed = transport->mDestroyFinished;
-    wlock_unlock (transport->mSubscriptionsLock);
+    else
+    {
+        /* The transport went first: its session's destroy has reported (or
+         * is still reporting) every topic entry; there is nothing left to
+         * unsubscribe. This removal may release the transport. */
+        sessionClosed = transport->mDestroyFinished;
+        wlock_unlock (transport->mSubscriptionsLock);
+        corvexTransportBridge_removeSubscription (transport, subscription);
+    }
 
-    /* The transport went first: its session's destroy has reported (or is
-     * still reporting) every topic entry, and there is nothing left to
-     * unsubscribe. The destroy request goes now if no entry is left, else
-     * with the report of the last one. This removal may release the
-     * transport, which is not touched afterwards. */
-    corvexTransportBridge_removeSubscription (transport, subscription);
+    /* Removal reports that arrived meanwhile did not queue the destroy
+     * request: it may only run once this function is done with the object.
+     * It goes now if no entry is left, else with the report of the last. */
     wlock_lock (subscription->mKlixSubscriptionListLock);
+    subscription->mIsSessionClosed  = sessionClosed;
+    subscription->mIsDestroyFinished = 1;
     if (NULL == subscription->mKlixSubscriptionList)
     {
         corvexSubscription_queueDestroy (subscription);

@@ -67,10 +67,12 @@ struct CorvexSubscription
     CorvexSynchronismManager      mSyncManager;
     /* Newest first. */
     CorvexTopicEntry*             mKlixSubscriptionList;
-    /* Guards the list, the destroying test of subscribe and
-     * mIsDestroyQueued. Recursive. */
+    /* Guards the list, the destroying test of subscribe and the destroy
+     * flags below. Recursive. */
     wLock                         mKlixSubscriptionListLock;
-    /* The destroy request has been queued: it is queued once only. */
+    /* Destroy is done with the object: only from then on may its destroy
+     * request be queued (once: mIsDestroyQueued). */
+    uint8_t                       mIsDestroyFinished;
     uint8_t                       mIsDestroyQueued;
     /* Destroy found the transport's session destroyed: no confirmation of
      * a subscribe still outstanding can arrive any more. */
@@ -145,14 +147,15 @@ void                corvexSubscription_setCurrent (CorvexSubscription* subscript
 CorvexSubscription* corvexSubscription_getCurrent (void);
 void                corvexSubscription_clearCurrent (void);
 
-/* Unsubscribes every listed topic (vendor calls made without the list lock);
- * queues the destroy request at once when the list is empty. The caller
- * holds the transport's mSubscriptionsLock. Returns the last vendor code. */
+/* Unsubscribes every listed topic (vendor calls made without the list lock).
+ * The caller holds the transport's mSubscriptionsLock. Returns the last
+ * vendor code. */
 int32_t corvexSubscription_unsubscribeAll (CorvexSubscription* subscription, CorvexCorrelationTag* tag);
 
 /* Queues the final destroy request behind the subscription's queued
- * messages. Only the first call queues; later ones return 0. Safe with the
- * topic list lock held. */
+ * messages. Does nothing (0) before destroy has finished with the object
+ * (destroy then queues it itself once no topic entry is left) and after the
+ * first successful call. Safe with the topic list lock held. */
 mama_status corvexSubscription_queueDestroy (CorvexSubscription* subscription);
 
 /* Dispatch thread, for the destroy request: releases the subscription, then
