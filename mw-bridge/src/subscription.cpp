@@ -19,10 +19,8 @@
 
 static const size_t TOPIC_CAPACITY = CORVEX_TOPIC_BUFFER_SIZE - 1;
 
-size_t corvexSubscription_encodeLevel (const char* input,
-                                       char*       output,
-                                       size_t      capacity,
-                                       int         translate)
+size_t corvexSubscription_encodeLevel(const char* input, char* output, size_t capacity,
+                                      int translate)
 {
     if (NULL == input || NULL == output)
     {
@@ -61,59 +59,56 @@ size_t corvexSubscription_encodeLevel (const char* input,
     return written;
 }
 
-int corvexSubscription_hasWildcard (const char* topic)
+int corvexSubscription_hasWildcard(const char* topic)
 {
     if (NULL == topic || '\0' == topic[0])
     {
         return 0;
     }
-    if (NULL != strchr (topic, '*'))
+    if (NULL != strchr(topic, '*'))
     {
         return 1;
     }
-    return '>' == topic[strlen (topic) - 1];
+    return '>' == topic[strlen(topic) - 1];
 }
 
 /* A source under the transport's inbox subscription prefix is already a vendor
  * topic and is taken byte for byte. An empty prefix matches nothing: otherwise
  * every source would skip translation. */
-static int isInboxTopic (const char* source, const CorvexTransportBridge* transport)
+static int isInboxTopic(const char* source, const CorvexTransportBridge* transport)
 {
-    return transport->mInboxCorvexSubPrefixLen > 0
-        && 0 == strncmp (source, transport->mInboxCorvexSubPrefix,
-                         transport->mInboxCorvexSubPrefixLen);
+    return transport->mInboxCorvexSubPrefixLen > 0 &&
+           0 == strncmp(source, transport->mInboxCorvexSubPrefix,
+                        transport->mInboxCorvexSubPrefixLen);
 }
 
-static int isDictionaryTopic (const char* topic, size_t length)
+static int isDictionaryTopic(const char* topic, size_t length)
 {
-    const size_t rootLength   = sizeof (CORVEX_DICTIONARY_ROOT) - 1;
-    const size_t suffixLength = sizeof (CORVEX_DICTIONARY_SUFFIX) - 1;
-    if (0 == strncmp (topic, CORVEX_DICTIONARY_ROOT, rootLength))
+    const size_t rootLength = sizeof(CORVEX_DICTIONARY_ROOT) - 1;
+    const size_t suffixLength = sizeof(CORVEX_DICTIONARY_SUFFIX) - 1;
+    if (0 == strncmp(topic, CORVEX_DICTIONARY_ROOT, rootLength))
     {
         return 0;
     }
-    return length >= suffixLength
-        && 0 == strcmp (topic + length - suffixLength, CORVEX_DICTIONARY_SUFFIX);
+    return length >= suffixLength &&
+           0 == strcmp(topic + length - suffixLength, CORVEX_DICTIONARY_SUFFIX);
 }
 
-mama_status corvexSubscription_buildTopic (const char*            root,
-                                           const char*            source,
-                                           const char*            symbol,
-                                           char**                 topic,
-                                           int                    allowWildcards,
-                                           CorvexTransportBridge* transport)
+mama_status corvexSubscription_buildTopic(const char* root, const char* source, const char* symbol,
+                                          char** topic, int allowWildcards,
+                                          CorvexTransportBridge* transport)
 {
     if (NULL == topic)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    char   buffer[CORVEX_TOPIC_BUFFER_SIZE];
-    size_t length       = 0;
+    char buffer[CORVEX_TOPIC_BUFFER_SIZE];
+    size_t length = 0;
     size_t lastPartSize = 0;
 
     if (NULL != root && '\0' != root[0])
     {
-        lastPartSize = corvexSubscription_encodeLevel (root, buffer, TOPIC_CAPACITY, 1);
+        lastPartSize = corvexSubscription_encodeLevel(root, buffer, TOPIC_CAPACITY, 1);
         length += lastPartSize;
     }
     if (NULL != source && '\0' != source[0])
@@ -126,8 +121,8 @@ mama_status corvexSubscription_buildTopic (const char*            root,
         {
             return MAMA_STATUS_NULL_ARG;
         }
-        lastPartSize = corvexSubscription_encodeLevel (
-            source, buffer + length, TOPIC_CAPACITY - length, !isInboxTopic (source, transport));
+        lastPartSize = corvexSubscription_encodeLevel(
+            source, buffer + length, TOPIC_CAPACITY - length, !isInboxTopic(source, transport));
         length += lastPartSize;
     }
     if (NULL != symbol && '\0' != symbol[0])
@@ -136,30 +131,30 @@ mama_status corvexSubscription_buildTopic (const char*            root,
         {
             buffer[length++] = '/';
         }
-        length += corvexSubscription_encodeLevel (symbol, buffer + length,
-                                                  TOPIC_CAPACITY - length, 1);
+        length +=
+            corvexSubscription_encodeLevel(symbol, buffer + length, TOPIC_CAPACITY - length, 1);
     }
     buffer[length] = '\0';
 
-    if (!allowWildcards && corvexSubscription_hasWildcard (buffer))
+    if (!allowWildcards && corvexSubscription_hasWildcard(buffer))
     {
         return MAMA_STATUS_INVALID_ARG;
     }
 
-    const char* prefix       = isDictionaryTopic (buffer, length) ? CORVEX_DICTIONARY_PREFIX : "";
-    size_t      prefixLength = strlen (prefix);
-    char*       result       = (char*) malloc (prefixLength + length + 1);
+    const char* prefix = isDictionaryTopic(buffer, length) ? CORVEX_DICTIONARY_PREFIX : "";
+    size_t prefixLength = strlen(prefix);
+    char* result = (char*)malloc(prefixLength + length + 1);
     if (NULL == result)
     {
         return MAMA_STATUS_NOMEM;
     }
-    memcpy (result, prefix, prefixLength);
-    memcpy (result + prefixLength, buffer, length + 1);
+    memcpy(result, prefix, prefixLength);
+    memcpy(result + prefixLength, buffer, length + 1);
     *topic = result;
     return MAMA_STATUS_OK;
 }
 
-size_t corvexSubscription_decodeTopic (const char* topic, char* output, size_t size)
+size_t corvexSubscription_decodeTopic(const char* topic, char* output, size_t size)
 {
     if (0 == size || NULL == output)
     {
@@ -192,18 +187,18 @@ size_t corvexSubscription_decodeTopic (const char* topic, char* output, size_t s
     return written + 1;
 }
 
-void corvexSubscription_wildcardSecondLevel (char* text)
+void corvexSubscription_wildcardSecondLevel(char* text)
 {
     if (NULL == text)
     {
         return;
     }
-    char* first = strchr (text, '/');
+    char* first = strchr(text, '/');
     if (NULL == first)
     {
         return;
     }
-    char* second = strchr (first + 1, '/');
+    char* second = strchr(first + 1, '/');
     /* An empty second level would have to grow the text; such a prefix is
      * left as it is rather than written past its end. */
     if (NULL == second || second == first + 1)
@@ -211,20 +206,20 @@ void corvexSubscription_wildcardSecondLevel (char* text)
         return;
     }
     first[1] = '*';
-    memmove (first + 2, second, strlen (second) + 1);
+    memmove(first + 2, second, strlen(second) + 1);
 }
 
 namespace
 {
 /* Process-wide source of cache request ids; 0 means "no request". */
-std::atomic<int32_t> gCacheRequestCounter (0);
+std::atomic<int32_t> gCacheRequestCounter(0);
 
-const char* textOrNull (const char* text)
+const char* textOrNull(const char* text)
 {
     return NULL != text ? text : "(null)";
 }
 
-int64_t nextCacheRequestId (void)
+int64_t nextCacheRequestId(void)
 {
     int32_t id = ++gCacheRequestCounter;
     if (0 == id)
@@ -234,26 +229,26 @@ int64_t nextCacheRequestId (void)
     return id;
 }
 
-CorvexDispatchInfo dispatchRecordOf (CorvexSubscription* subscription)
+CorvexDispatchInfo dispatchRecordOf(CorvexSubscription* subscription)
 {
-    CorvexDispatchInfo dispatch = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, corvexTransportBridge_onSubscriptionMessage,
-                                   subscription, NULL};
+    CorvexDispatchInfo dispatch = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK,
+                                   corvexTransportBridge_onSubscriptionMessage, subscription, NULL};
     return dispatch;
 }
 
-void freeTopicEntry (CorvexTopicEntry* entry)
+void freeTopicEntry(CorvexTopicEntry* entry)
 {
-    free (entry->mTopic);
-    free (entry);
+    free(entry->mTopic);
+    free(entry);
 }
 
-void freeTopicList (CorvexTopicEntry** list)
+void freeTopicList(CorvexTopicEntry** list)
 {
     while (NULL != *list)
     {
         CorvexTopicEntry* entry = *list;
-        *list                   = entry->mNext;
-        freeTopicEntry (entry);
+        *list = entry->mNext;
+        freeTopicEntry(entry);
     }
 }
 
@@ -267,47 +262,49 @@ enum CreateStage
     STAGE_ON_TRANSPORT
 };
 
-mama_status undoCreate (CorvexSubscription* subscription, CreateStage stage, mama_status status)
+mama_status undoCreate(CorvexSubscription* subscription, CreateStage stage, mama_status status)
 {
     switch (stage)
     {
     case STAGE_ON_TRANSPORT:
-        corvexTransportBridge_removeSubscription (subscription->mTransportBridge, subscription);
-        freeTopicList (&subscription->mKlixSubscriptionList);
+        corvexTransportBridge_removeSubscription(subscription->mTransportBridge, subscription);
+        freeTopicList(&subscription->mKlixSubscriptionList);
         /* fall through */
     case STAGE_LIST_LOCK:
-        wlock_destroy (subscription->mKlixSubscriptionListLock);
+        wlock_destroy(subscription->mKlixSubscriptionListLock);
         subscription->mKlixSubscriptionListLock = NULL;
         /* fall through */
     case STAGE_DESTROY_HANDLE:
-        destroyHandle_destroyOwner (subscription->mDestroyHandle);
+        destroyHandle_destroyOwner(subscription->mDestroyHandle);
         subscription->mDestroyHandle = NULL;
         /* fall through */
     case STAGE_SYNC_MANAGER:
-        corvexSynchronismManager_destroy (&subscription->mSyncManager);
+        corvexSynchronismManager_destroy(&subscription->mSyncManager);
         /* fall through */
     case STAGE_ON_QUEUE:
-        if (NULL != subscription->mMamaQueue
-            && MAMA_STATUS_OK
-                   != corvexBridgeMamaQueue_removeSubscription (subscription->mQueueBridge, subscription))
+        if (NULL != subscription->mMamaQueue &&
+            MAMA_STATUS_OK !=
+                corvexBridgeMamaQueue_removeSubscription(subscription->mQueueBridge, subscription))
         {
-            CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to remove subscription from queue during cleanup.");
+            CORVEX_LOG(CORVEX_LOG_ERROR,
+                       "Unable to remove subscription from queue during cleanup.");
         }
         break;
     }
-    free (subscription->mTopic);
-    free (subscription);
+    free(subscription->mTopic);
+    free(subscription);
     return status;
 }
 
 /* The status a refused subscribe gives the application, and the level at
  * which the refusal is logged. Without a vendor error record the cause is
  * unknown: a platform error. */
-mama_status refusalStatus (int* level)
+mama_status refusalStatus(int* level)
 {
-    const corvexClient_errorInfo_t* error   = corvexClient_getLastErrorInfo ();
-    uint32_t                        subCode = NULL != error ? error->mSubCode : CORVEXCLIENT_SUBCODE_INTERNAL_ERROR;
-    if (CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED == subCode || CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED == subCode)
+    const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
+    uint32_t subCode = NULL != error ? error->mSubCode : CORVEXCLIENT_SUBCODE_INTERNAL_ERROR;
+    if (CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED == subCode ||
+        CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED == subCode)
     {
         *level = CORVEX_LOG_NORMAL;
         return MAMA_STATUS_NOT_ENTITLED;
@@ -319,16 +316,17 @@ mama_status refusalStatus (int* level)
 /* The vendor keeps no entry it refused, so no removal report will follow for
  * it: the entry leaves the list here, or the subscription's destroy would
  * wait for that report for ever. */
-void forgetRefusedEntry (CorvexSubscription* subscription)
+void forgetRefusedEntry(CorvexSubscription* subscription)
 {
-    CorvexDispatchInfo dispatch = dispatchRecordOf (subscription);
-    wlock_lock (subscription->mKlixSubscriptionListLock);
-    corvexSubscription_removeTopicEntry (&subscription->mKlixSubscriptionList, subscription->mTopic, &dispatch);
+    CorvexDispatchInfo dispatch = dispatchRecordOf(subscription);
+    wlock_lock(subscription->mKlixSubscriptionListLock);
+    corvexSubscription_removeTopicEntry(&subscription->mKlixSubscriptionList, subscription->mTopic,
+                                        &dispatch);
     if (NULL == subscription->mKlixSubscriptionList && 1 == subscription->mIsDestroying)
     {
-        corvexSubscription_queueDestroy (subscription);
+        corvexSubscription_queueDestroy(subscription);
     }
-    wlock_unlock (subscription->mKlixSubscriptionListLock);
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
 }
 
 /* A copy of one topic entry, taken so that no vendor call is made with the
@@ -336,22 +334,22 @@ void forgetRefusedEntry (CorvexSubscription* subscription)
  * reported it removed. */
 struct TopicToRemove
 {
-    std::string        mTopic;
+    std::string mTopic;
     CorvexDispatchInfo mDispatch;
 };
 
-void freeSubscription (void* owner)
+void freeSubscription(void* owner)
 {
-    CorvexSubscription* subscription = (CorvexSubscription*) owner;
-    free (subscription->mTopic);
-    wlock_destroy (subscription->mKlixSubscriptionListLock);
-    free (subscription);
+    CorvexSubscription* subscription = (CorvexSubscription*)owner;
+    free(subscription->mTopic);
+    wlock_destroy(subscription->mKlixSubscriptionListLock);
+    free(subscription);
 }
 
 /* The calling thread may still name the subscription as its current one. */
-void forgetAsCurrent (CorvexSubscription* subscription)
+void forgetAsCurrent(CorvexSubscription* subscription)
 {
-    CorvexThreadStorage* storage = corvexBridgeTls_get ();
+    CorvexThreadStorage* storage = corvexBridgeTls_get();
     if (NULL != storage && storage->mCurrentSubscription == subscription)
     {
         storage->mCurrentSubscription = NULL;
@@ -359,68 +357,66 @@ void forgetAsCurrent (CorvexSubscription* subscription)
 }
 } // namespace
 
-mama_status corvexSubscription_create (CorvexSubscription** result,
-                                       const char*          source,
-                                       const char*          symbol,
-                                       mamaTransport        transport,
-                                       mamaQueue            queue,
-                                       mamaMsgCallbacks     callbacks,
-                                       mamaSubscription     parent,
-                                       void*                closure,
-                                       int                  isWildcard)
+mama_status corvexSubscription_create(CorvexSubscription** result, const char* source,
+                                      const char* symbol, mamaTransport transport, mamaQueue queue,
+                                      mamaMsgCallbacks callbacks, mamaSubscription parent,
+                                      void* closure, int isWildcard)
 {
-    CORVEX_LOG (CORVEX_LOG_FINEST, "Args: source=%s symbol=%s", textOrNull (source), textOrNull (symbol));
+    CORVEX_LOG(CORVEX_LOG_FINEST, "Args: source=%s symbol=%s", textOrNull(source),
+               textOrNull(symbol));
     if (NULL == result || NULL == parent || NULL == transport)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Error, received null argument.");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Error, received null argument.");
         return MAMA_STATUS_NULL_ARG;
     }
     transportBridge bridgeTransport = NULL;
-    mama_status     status          = mamaTransport_getBridgeTransport (transport, &bridgeTransport);
+    mama_status status = mamaTransport_getBridgeTransport(transport, &bridgeTransport);
     if (MAMA_STATUS_OK != status || NULL == bridgeTransport)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Error acquiring transport bridge status=%s, subscriber=%p, transport=%p",
-                    mamaStatus_stringForStatus (status), (void*) result, (void*) transport);
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Error acquiring transport bridge status=%s, subscriber=%p, transport=%p",
+                   mamaStatus_stringForStatus(status), (void*)result, (void*)transport);
         return MAMA_STATUS_INVALID_ARG;
     }
-    CorvexTransportBridge* transportBridge = (CorvexTransportBridge*) bridgeTransport;
+    CorvexTransportBridge* transportBridge = (CorvexTransportBridge*)bridgeTransport;
 
-    CorvexSubscription* subscription = (CorvexSubscription*) calloc (1, sizeof (CorvexSubscription));
+    CorvexSubscription* subscription = (CorvexSubscription*)calloc(1, sizeof(CorvexSubscription));
     if (NULL == subscription)
     {
         return MAMA_STATUS_NOMEM;
     }
-    mama_status topicStatus =
-        corvexSubscription_buildTopic (NULL, source, symbol, &subscription->mTopic, isWildcard, transportBridge);
+    mama_status topicStatus = corvexSubscription_buildTopic(
+        NULL, source, symbol, &subscription->mTopic, isWildcard, transportBridge);
 
     void* nativeQueue = NULL;
-    mamaQueue_getNativeHandle (queue, &nativeQueue);
-    subscription->mQueueBridge      = (CorvexQueueBridge*) nativeQueue;
+    mamaQueue_getNativeHandle(queue, &nativeQueue);
+    subscription->mQueueBridge = (CorvexQueueBridge*)nativeQueue;
     subscription->mMamaSubscription = parent;
-    subscription->mCallbacks        = callbacks;
-    subscription->mMamaQueue        = queue;
-    subscription->mTransportBridge  = transportBridge;
-    subscription->mClosure          = closure;
-    subscription->mIsWildcard       = isWildcard ? 1 : 0;
-    subscription->mSource           = source;
-    subscription->mSymbol           = symbol;
+    subscription->mCallbacks = callbacks;
+    subscription->mMamaQueue = queue;
+    subscription->mTransportBridge = transportBridge;
+    subscription->mClosure = closure;
+    subscription->mIsWildcard = isWildcard ? 1 : 0;
+    subscription->mSource = source;
+    subscription->mSymbol = symbol;
 
     if (MAMA_STATUS_OK != topicStatus)
     {
         if (MAMA_STATUS_INVALID_ARG == topicStatus && !isWildcard)
         {
-            CORVEX_LOG (CORVEX_LOG_WARN, "Wildcard character used in non-wildcard subscription, source=%s symbol=%s",
-                        textOrNull (source), textOrNull (symbol));
-            mamaSubscription_setRequiresInitial (parent, 0);
-            corvexSubscription_queueError (parent, subscription, MAMA_STATUS_INVALID_ARG, 0);
+            CORVEX_LOG(CORVEX_LOG_WARN,
+                       "Wildcard character used in non-wildcard subscription, source=%s symbol=%s",
+                       textOrNull(source), textOrNull(symbol));
+            mamaSubscription_setRequiresInitial(parent, 0);
+            corvexSubscription_queueError(parent, subscription, MAMA_STATUS_INVALID_ARG, 0);
         }
         else
         {
-            CORVEX_LOG (CORVEX_LOG_ERROR, "Error in building corvex topic, source=%s symbol=%s", textOrNull (source),
-                        textOrNull (symbol));
+            CORVEX_LOG(CORVEX_LOG_ERROR, "Error in building corvex topic, source=%s symbol=%s",
+                       textOrNull(source), textOrNull(symbol));
         }
-        free (subscription->mTopic);
-        free (subscription);
+        free(subscription->mTopic);
+        free(subscription);
         return MAMA_STATUS_INVALID_ARG;
     }
 
@@ -431,262 +427,272 @@ mama_status corvexSubscription_create (CorvexSubscription** result,
     subscription->mThrottledLog = transportBridge->mThrottledLog;
 
     mamaSubscriptionType type = MAMA_SUBSC_TYPE_NORMAL;
-    mamaSubscription_getSubscriptionType (parent, &type);
-    subscription->mCacheRequestId = MAMA_SUBSC_TYPE_BASIC == type ? 0 : nextCacheRequestId ();
+    mamaSubscription_getSubscriptionType(parent, &type);
+    subscription->mCacheRequestId = MAMA_SUBSC_TYPE_BASIC == type ? 0 : nextCacheRequestId();
 
     if (NULL != subscription->mMamaQueue)
     {
-        status = corvexBridgeMamaQueue_addSubscription (subscription->mQueueBridge, subscription);
+        status = corvexBridgeMamaQueue_addSubscription(subscription->mQueueBridge, subscription);
         if (MAMA_STATUS_OK != status)
         {
-            CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to add subscription to queue");
-            free (subscription->mTopic);
-            free (subscription);
+            CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to add subscription to queue");
+            free(subscription->mTopic);
+            free(subscription);
             return status;
         }
     }
-    if (!corvexSynchronismManager_init (&subscription->mSyncManager))
+    if (!corvexSynchronismManager_init(&subscription->mSyncManager))
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to initialize synchronism manager");
-        return undoCreate (subscription, STAGE_ON_QUEUE, MAMA_STATUS_PLATFORM);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to initialize synchronism manager");
+        return undoCreate(subscription, STAGE_ON_QUEUE, MAMA_STATUS_PLATFORM);
     }
-    subscription->mDestroyHandle = destroyHandle_create (subscription);
+    subscription->mDestroyHandle = destroyHandle_create(subscription);
     if (NULL == subscription->mDestroyHandle)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "unable to create destroy handle");
-        return undoCreate (subscription, STAGE_SYNC_MANAGER, MAMA_STATUS_PLATFORM);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "unable to create destroy handle");
+        return undoCreate(subscription, STAGE_SYNC_MANAGER, MAMA_STATUS_PLATFORM);
     }
-    subscription->mKlixSubscriptionListLock = wlock_create ();
+    subscription->mKlixSubscriptionListLock = wlock_create();
     if (NULL == subscription->mKlixSubscriptionListLock)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "unable to create lock for KLIX subscription list");
-        return undoCreate (subscription, STAGE_DESTROY_HANDLE, MAMA_STATUS_NOMEM);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "unable to create lock for KLIX subscription list");
+        return undoCreate(subscription, STAGE_DESTROY_HANDLE, MAMA_STATUS_NOMEM);
     }
-    status = corvexTransportBridge_addSubscription (transportBridge, subscription);
+    status = corvexTransportBridge_addSubscription(transportBridge, subscription);
     if (MAMA_STATUS_OK != status)
     {
-        return undoCreate (subscription, STAGE_LIST_LOCK, status);
+        return undoCreate(subscription, STAGE_LIST_LOCK, status);
     }
 
-    uint32_t flags = corvexSubscription_getSubscribeFlags (subscription);
-    CORVEX_LOG (CORVEX_LOG_FINEST, "Using subscribeFlags=%d", (int) flags);
-    CorvexDispatchInfo    dispatch = dispatchRecordOf (subscription);
-    CorvexCorrelationTag* tag =
-        corvexSynchronismManager_createCorrelationTag (&subscription->mSyncManager, corvexSubscription_onSubscribeResult);
+    uint32_t flags = corvexSubscription_getSubscribeFlags(subscription);
+    CORVEX_LOG(CORVEX_LOG_FINEST, "Using subscribeFlags=%d", (int)flags);
+    CorvexDispatchInfo dispatch = dispatchRecordOf(subscription);
+    CorvexCorrelationTag* tag = corvexSynchronismManager_createCorrelationTag(
+        &subscription->mSyncManager, corvexSubscription_onSubscribeResult);
     if (NULL == tag)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate memory for correlation tag");
-        return undoCreate (subscription, STAGE_ON_TRANSPORT, MAMA_STATUS_NOMEM);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for correlation tag");
+        return undoCreate(subscription, STAGE_ON_TRANSPORT, MAMA_STATUS_NOMEM);
     }
     CorvexSubscribeCorrelation* correlation =
-        (CorvexSubscribeCorrelation*) corvexSynchronismManager_getTagPayload (tag);
+        (CorvexSubscribeCorrelation*)corvexSynchronismManager_getTagPayload(tag);
     correlation->mMamaSubscription = parent;
-    correlation->mTransportBridge  = transportBridge;
-    correlation->mSubscription     = subscription;
+    correlation->mTransportBridge = transportBridge;
+    correlation->mSubscription = subscription;
 
-    int     placed = 1;
-    int32_t rc     = corvexBridgeMamaSubscription_subscribe (subscription, flags, subscription->mTopic, &dispatch, tag,
-                                                             &placed);
-    status = corvexSynchronismManager_completeCall (&subscription->mSyncManager, tag, rc);
+    int placed = 1;
+    int32_t rc = corvexBridgeMamaSubscription_subscribe(subscription, flags, subscription->mTopic,
+                                                        &dispatch, tag, &placed);
+    status = corvexSynchronismManager_completeCall(&subscription->mSyncManager, tag, rc);
     if (MAMA_STATUS_OK != status)
     {
-        mamaSubscription_setRequiresInitial (parent, 0);
-        corvexSubscription_queueError (parent, subscription, status, 0);
+        mamaSubscription_setRequiresInitial(parent, 0);
+        corvexSubscription_queueError(parent, subscription, status, 0);
         if (MAMA_SUBSC_TYPE_BASIC == type)
         {
-            return undoCreate (subscription, STAGE_ON_TRANSPORT, status);
+            return undoCreate(subscription, STAGE_ON_TRANSPORT, status);
         }
         placed = 0;
     }
     if (!transportBridge->mAllowRecoverGaps)
     {
-        mamaSubscription_setRecoverGaps (parent, 0);
+        mamaSubscription_setRecoverGaps(parent, 0);
     }
     subscription->mIsValid = placed ? 1 : 0;
 
     int requiresInitial = 0;
-    if (MAMA_STATUS_OK == mamaSubscription_getRequiresInitial (parent, &requiresInitial) && 1 == requiresInitial)
+    if (MAMA_STATUS_OK == mamaSubscription_getRequiresInitial(parent, &requiresInitial) &&
+        1 == requiresInitial)
     {
-        corvexSubscription_setCurrent (subscription);
+        corvexSubscription_setCurrent(subscription);
     }
     *result = subscription;
     return MAMA_STATUS_OK;
 }
 
-uint32_t corvexSubscription_getSubscribeFlags (const CorvexSubscription* subscription)
+uint32_t corvexSubscription_getSubscribeFlags(const CorvexSubscription* subscription)
 {
     const CorvexTransportBridge* transport = subscription->mTransportBridge;
-    if (NULL != subscription->mTopic && transport->mInboxCorvexSubPrefixLen > 0
-        && 0 == strncmp (subscription->mTopic, transport->mInboxCorvexSubPrefix, transport->mInboxCorvexSubPrefixLen))
+    if (NULL != subscription->mTopic && transport->mInboxCorvexSubPrefixLen > 0 &&
+        0 == strncmp(subscription->mTopic, transport->mInboxCorvexSubPrefix,
+                     transport->mInboxCorvexSubPrefixLen))
     {
         return CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY;
     }
-    return corvexBridgeMamaQueue_isSubscribeAsync (subscription->mQueueBridge)
+    return corvexBridgeMamaQueue_isSubscribeAsync(subscription->mQueueBridge)
                ? CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM
                : CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM;
 }
 
-int32_t corvexBridgeMamaSubscription_subscribe (CorvexSubscription*       subscription,
-                                                uint32_t                  flags,
-                                                const char*               topic,
-                                                const CorvexDispatchInfo* dispatch,
-                                                CorvexCorrelationTag*     tag,
-                                                int*                      placed)
+int32_t corvexBridgeMamaSubscription_subscribe(CorvexSubscription* subscription, uint32_t flags,
+                                               const char* topic,
+                                               const CorvexDispatchInfo* dispatch,
+                                               CorvexCorrelationTag* tag, int* placed)
 {
     *placed = 1;
-    wlock_lock (subscription->mKlixSubscriptionListLock);
+    wlock_lock(subscription->mKlixSubscriptionListLock);
     if (1 == subscription->mIsDestroying)
     {
-        wlock_unlock (subscription->mKlixSubscriptionListLock);
+        wlock_unlock(subscription->mKlixSubscriptionListLock);
         *placed = 0;
         return CORVEXCLIENT_OK;
     }
-    CorvexTopicEntry* entry = (CorvexTopicEntry*) calloc (1, sizeof (CorvexTopicEntry));
-    char*             copy  = strdup (topic);
+    CorvexTopicEntry* entry = (CorvexTopicEntry*)calloc(1, sizeof(CorvexTopicEntry));
+    char* copy = strdup(topic);
     if (NULL == entry || NULL == copy)
     {
-        wlock_unlock (subscription->mKlixSubscriptionListLock);
-        free (entry);
-        free (copy);
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate memory for topic entry, topic=%s", topic);
+        wlock_unlock(subscription->mKlixSubscriptionListLock);
+        free(entry);
+        free(copy);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for topic entry, topic=%s", topic);
         /* Nothing was asked of the vendor: no vendor error record applies. */
-        corvexClient_resetLastErrorInfo ();
+        corvexClient_resetLastErrorInfo();
         *placed = 0;
         return CORVEXCLIENT_FAIL;
     }
-    entry->mTopic                        = copy;
-    entry->mFlags                        = flags;
-    entry->mDispatch                     = *dispatch;
-    entry->mNext                         = subscription->mKlixSubscriptionList;
+    entry->mTopic = copy;
+    entry->mFlags = flags;
+    entry->mDispatch = *dispatch;
+    entry->mNext = subscription->mKlixSubscriptionList;
     subscription->mKlixSubscriptionList = entry;
-    wlock_unlock (subscription->mKlixSubscriptionListLock);
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
 
     /* The vendor copies the record; the entry itself may be gone by the time
      * the call returns, so it is not read after the unlock. */
-    int32_t rc = corvexClient_session_topicSubscribeWithDispatch (subscription->mTransportBridge->mSession, flags, topic,
-                                                                  dispatch, tag);
+    int32_t rc = corvexClient_session_topicSubscribeWithDispatch(
+        subscription->mTransportBridge->mSession, flags, topic, dispatch, tag);
     if (CORVEXCLIENT_OK != rc && CORVEXCLIENT_IN_PROGRESS != rc)
     {
-        wlock_lock (subscription->mKlixSubscriptionListLock);
-        if (corvexSubscription_removeTopicEntry (&subscription->mKlixSubscriptionList, topic, dispatch))
+        wlock_lock(subscription->mKlixSubscriptionListLock);
+        if (corvexSubscription_removeTopicEntry(&subscription->mKlixSubscriptionList, topic,
+                                                dispatch))
         {
-            CORVEX_LOG (CORVEX_LOG_FINEST,
-                        "Removed corvex subscription from Bridge subscription after "
-                        "corvexClient_session_topicSubscribeWithDispatch failure[rc=%d]. corvexSubscription=%p, topic=%s",
-                        rc, (void*) subscription, topic);
+            CORVEX_LOG(CORVEX_LOG_FINEST,
+                       "Removed corvex subscription from Bridge subscription after "
+                       "corvexClient_session_topicSubscribeWithDispatch failure[rc=%d]. "
+                       "corvexSubscription=%p, topic=%s",
+                       rc, (void*)subscription, topic);
         }
         else
         {
-            CORVEX_LOG (CORVEX_LOG_ERROR,
-                        "Could not remove corvex subscription from Bridge subscription after "
-                        "corvexClient_session_topicSubscribeWithDispatch failure[rc=%d]. corvexSubscription=%p, topic=%s",
-                        rc, (void*) subscription, topic);
+            CORVEX_LOG(CORVEX_LOG_ERROR,
+                       "Could not remove corvex subscription from Bridge subscription after "
+                       "corvexClient_session_topicSubscribeWithDispatch failure[rc=%d]. "
+                       "corvexSubscription=%p, topic=%s",
+                       rc, (void*)subscription, topic);
         }
-        wlock_unlock (subscription->mKlixSubscriptionListLock);
+        wlock_unlock(subscription->mKlixSubscriptionListLock);
     }
     return rc;
 }
 
-mama_status corvexSubscription_onSubscribeResult (int fromSessionEvent, CorvexCorrelationContext* context)
+mama_status corvexSubscription_onSubscribeResult(int fromSessionEvent,
+                                                 CorvexCorrelationContext* context)
 {
     const CorvexSubscribeCorrelation* correlation =
-        (const CorvexSubscribeCorrelation*) corvexSynchronismManager_getContextPayload (context);
-    int32_t rc = corvexSynchronismManager_getContextReturnCode (context);
+        (const CorvexSubscribeCorrelation*)corvexSynchronismManager_getContextPayload(context);
+    int32_t rc = corvexSynchronismManager_getContextReturnCode(context);
     if (CORVEXCLIENT_OK == rc)
     {
         return MAMA_STATUS_OK;
     }
-    int         level  = CORVEX_LOG_WARN;
-    mama_status status = refusalStatus (&level);
-    CORVEX_LOG_VENDOR_ERROR (level, rc, "Error in corvexClient_session_topicSubscribe().");
+    int level = CORVEX_LOG_WARN;
+    mama_status status = refusalStatus(&level);
+    CORVEX_LOG_VENDOR_ERROR(level, rc, "Error in corvexClient_session_topicSubscribe().");
     if (fromSessionEvent && NULL != correlation)
     {
         /* The outstanding tag keeps the subscription alive until this
          * callback has returned. */
-        corvexSubscription_queueError (correlation->mMamaSubscription, correlation->mSubscription, status, 1);
-        forgetRefusedEntry (correlation->mSubscription);
+        corvexSubscription_queueError(correlation->mMamaSubscription, correlation->mSubscription,
+                                      status, 1);
+        forgetRefusedEntry(correlation->mSubscription);
     }
     return status;
 }
 
-mama_status corvexSubscription_queueError (mamaSubscription    parent,
-                                           CorvexSubscription* subscription,
-                                           mama_status         status,
-                                           uint8_t             deactivate)
+mama_status corvexSubscription_queueError(mamaSubscription parent, CorvexSubscription* subscription,
+                                          mama_status status, uint8_t deactivate)
 {
     if (1 == subscription->mIsDestroying)
     {
-        CORVEX_LOG (CORVEX_LOG_FINEST, "While Subscription is destroying Subscription Error : %s is Discarded",
-                    mamaStatus_stringForStatus (status));
+        CORVEX_LOG(CORVEX_LOG_FINEST,
+                   "While Subscription is destroying Subscription Error : %s is Discarded",
+                   mamaStatus_stringForStatus(status));
         return MAMA_STATUS_OK;
     }
-    const char* symbol    = NULL;
-    mama_status result    = mamaSubscription_getSymbol (parent, &symbol);
+    const char* symbol = NULL;
+    mama_status result = mamaSubscription_getSymbol(parent, &symbol);
     if (MAMA_STATUS_OK != result)
     {
         return result;
     }
-    CorvexErrorClosure* closure = (CorvexErrorClosure*) calloc (1, sizeof (CorvexErrorClosure));
+    CorvexErrorClosure* closure = (CorvexErrorClosure*)calloc(1, sizeof(CorvexErrorClosure));
     if (NULL == closure)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate memory for error closure");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for error closure");
         return MAMA_STATUS_NOMEM;
     }
     closure->mMamaSubscription = parent;
-    closure->mStatus           = status;
-    closure->mDeactivate       = deactivate;
-    result = corvexBridgeMamaQueue_enqueueEvent (subscription->mQueueBridge, corvexSubscription_dispatchError, closure);
+    closure->mStatus = status;
+    closure->mDeactivate = deactivate;
+    result = corvexBridgeMamaQueue_enqueueEvent(subscription->mQueueBridge,
+                                                corvexSubscription_dispatchError, closure);
     if (MAMA_STATUS_OK != result)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Symbol %s. Unable to enqueue error callback for delivery", textOrNull (symbol));
-        free (closure);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Symbol %s. Unable to enqueue error callback for delivery",
+                   textOrNull(symbol));
+        free(closure);
     }
     return result;
 }
 
-void MAMACALLTYPE corvexSubscription_dispatchError (mamaQueue, void* closure)
+void MAMACALLTYPE corvexSubscription_dispatchError(mamaQueue, void* closure)
 {
-    CorvexErrorClosure* error = (CorvexErrorClosure*) closure;
+    CorvexErrorClosure* error = (CorvexErrorClosure*)closure;
     if (NULL == error)
     {
         return;
     }
     mamaSubscription parent = error->mMamaSubscription;
-    const char*      symbol = NULL;
-    if (MAMA_STATUS_OK != mamaSubscription_getSymbol (parent, &symbol))
+    const char* symbol = NULL;
+    if (MAMA_STATUS_OK != mamaSubscription_getSymbol(parent, &symbol))
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to get symbol for subscription.");
-        free (error);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to get symbol for subscription.");
+        free(error);
         return;
     }
     if (error->mDeactivate)
     {
-        if (MAMA_STATUS_OK != mamaSubscription_deactivate (parent))
+        if (MAMA_STATUS_OK != mamaSubscription_deactivate(parent))
         {
-            CORVEX_LOG (CORVEX_LOG_ERROR, "Symbol %s. Unable to deactivate subscription", textOrNull (symbol));
-            free (error);
+            CORVEX_LOG(CORVEX_LOG_ERROR, "Symbol %s. Unable to deactivate subscription",
+                       textOrNull(symbol));
+            free(error);
             return;
         }
-        CORVEX_LOG (CORVEX_LOG_FINER, "Symbol %s. Subscription deactivated 1", textOrNull (symbol));
+        CORVEX_LOG(CORVEX_LOG_FINER, "Symbol %s. Subscription deactivated 1", textOrNull(symbol));
     }
-    mamaMsgCallbacks* callbacks = mamaSubscription_getUserCallbacks (parent);
-    void*             userClosure = NULL;
+    mamaMsgCallbacks* callbacks = mamaSubscription_getUserCallbacks(parent);
+    void* userClosure = NULL;
     if (NULL == callbacks)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Symbol %s. No subscription callbacks set", textOrNull (symbol));
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Symbol %s. No subscription callbacks set",
+                   textOrNull(symbol));
     }
-    else if (MAMA_STATUS_OK != mamaSubscription_getClosure (parent, &userClosure))
+    else if (MAMA_STATUS_OK != mamaSubscription_getClosure(parent, &userClosure))
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Symbol %s. Unable to retrieve callback closure", textOrNull (symbol));
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Symbol %s. Unable to retrieve callback closure",
+                   textOrNull(symbol));
     }
     else if (NULL != callbacks->onError)
     {
-        callbacks->onError (parent, error->mStatus, NULL, symbol, userClosure);
+        callbacks->onError(parent, error->mStatus, NULL, symbol, userClosure);
     }
-    free (error);
+    free(error);
 }
 
-int corvexSubscription_removeTopicEntry (CorvexTopicEntry** list, const char* topic, const CorvexDispatchInfo* dispatch)
+int corvexSubscription_removeTopicEntry(CorvexTopicEntry** list, const char* topic,
+                                        const CorvexDispatchInfo* dispatch)
 {
     if (NULL == list || NULL == topic || NULL == dispatch)
     {
@@ -695,238 +701,242 @@ int corvexSubscription_removeTopicEntry (CorvexTopicEntry** list, const char* to
     for (CorvexTopicEntry** link = list; NULL != *link; link = &(*link)->mNext)
     {
         CorvexTopicEntry* entry = *link;
-        if (entry->mDispatch.mCallback == dispatch->mCallback && entry->mDispatch.mUser == dispatch->mUser
-            && 0 == strncmp (entry->mTopic, topic, CORVEX_TOPIC_BUFFER_SIZE))
+        if (entry->mDispatch.mCallback == dispatch->mCallback &&
+            entry->mDispatch.mUser == dispatch->mUser &&
+            0 == strncmp(entry->mTopic, topic, CORVEX_TOPIC_BUFFER_SIZE))
         {
             *link = entry->mNext;
-            freeTopicEntry (entry);
+            freeTopicEntry(entry);
             return 1;
         }
     }
     return 0;
 }
 
-void corvexSubscription_setCurrent (CorvexSubscription* subscription)
+void corvexSubscription_setCurrent(CorvexSubscription* subscription)
 {
-    CorvexThreadStorage* storage = corvexBridgeTls_get ();
+    CorvexThreadStorage* storage = corvexBridgeTls_get();
     if (NULL == storage)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not access per-thread data to store corvex subscription");
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Could not access per-thread data to store corvex subscription");
         return;
     }
     storage->mCurrentSubscription = subscription;
 }
 
-CorvexSubscription* corvexSubscription_getCurrent (void)
+CorvexSubscription* corvexSubscription_getCurrent(void)
 {
-    CorvexThreadStorage* storage      = corvexBridgeTls_get ();
-    CorvexSubscription*  subscription = NULL;
+    CorvexThreadStorage* storage = corvexBridgeTls_get();
+    CorvexSubscription* subscription = NULL;
     if (NULL == storage)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not access per-thread data to retrieve corvex subscription");
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Could not access per-thread data to retrieve corvex subscription");
     }
     else
     {
         subscription = storage->mCurrentSubscription;
     }
-    CORVEX_LOG (CORVEX_LOG_FINEST, "Corvex subscription retrieved from threadData_p=%p, subscription=%p ",
-                (void*) storage, (void*) subscription);
+    CORVEX_LOG(CORVEX_LOG_FINEST,
+               "Corvex subscription retrieved from threadData_p=%p, subscription=%p ",
+               (void*)storage, (void*)subscription);
     return subscription;
 }
 
-void corvexSubscription_clearCurrent (void)
+void corvexSubscription_clearCurrent(void)
 {
-    CorvexThreadStorage* storage = corvexBridgeTls_get ();
+    CorvexThreadStorage* storage = corvexBridgeTls_get();
     if (NULL == storage)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not access per-thread data to clear corvex subscription");
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Could not access per-thread data to clear corvex subscription");
         return;
     }
     storage->mCurrentSubscription = NULL;
 }
 
-int32_t corvexSubscription_unsubscribeAll (CorvexSubscription* subscription, CorvexCorrelationTag* tag)
+int32_t corvexSubscription_unsubscribeAll(CorvexSubscription* subscription,
+                                          CorvexCorrelationTag* tag)
 {
     std::vector<TopicToRemove> topics;
-    wlock_lock (subscription->mKlixSubscriptionListLock);
+    wlock_lock(subscription->mKlixSubscriptionListLock);
     if (NULL == subscription->mKlixSubscriptionList)
     {
-        wlock_unlock (subscription->mKlixSubscriptionListLock);
+        wlock_unlock(subscription->mKlixSubscriptionListLock);
         return CORVEXCLIENT_OK;
     }
     try
     {
-        for (const CorvexTopicEntry* entry = subscription->mKlixSubscriptionList; NULL != entry; entry = entry->mNext)
+        for (const CorvexTopicEntry* entry = subscription->mKlixSubscriptionList; NULL != entry;
+             entry = entry->mNext)
         {
-            topics.push_back (TopicToRemove{entry->mTopic, entry->mDispatch});
+            topics.push_back(TopicToRemove{entry->mTopic, entry->mDispatch});
         }
     }
     catch (const std::bad_alloc&)
     {
-        wlock_unlock (subscription->mKlixSubscriptionListLock);
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate memory for topics to unsubscribe");
+        wlock_unlock(subscription->mKlixSubscriptionListLock);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for topics to unsubscribe");
         return CORVEXCLIENT_FAIL;
     }
-    wlock_unlock (subscription->mKlixSubscriptionListLock);
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
 
     /* From the first vendor call on, the removal reports may release the
      * subscription on its dispatch thread: only the copies are read now. */
     CorvexTransportBridge* transport = subscription->mTransportBridge;
-    int32_t                rc        = CORVEXCLIENT_OK;
+    int32_t rc = CORVEXCLIENT_OK;
     for (const TopicToRemove& each : topics)
     {
         if (NULL == transport->mSession)
         {
-            CORVEX_LOG (CORVEX_LOG_WARN,
-                        "unsubscribing after transport has been destroyed. transport=%p, subscription=%p",
-                        (void*) transport, (void*) each.mDispatch.mUser);
+            CORVEX_LOG(
+                CORVEX_LOG_WARN,
+                "unsubscribing after transport has been destroyed. transport=%p, subscription=%p",
+                (void*)transport, (void*)each.mDispatch.mUser);
             return rc;
         }
-        rc = corvexClient_session_topicUnsubscribeWithDispatch (transport->mSession, 0, each.mTopic.c_str (),
-                                                                &each.mDispatch, tag);
+        rc = corvexClient_session_topicUnsubscribeWithDispatch(
+            transport->mSession, 0, each.mTopic.c_str(), &each.mDispatch, tag);
         if (CORVEXCLIENT_OK != rc && CORVEXCLIENT_IN_PROGRESS != rc)
         {
             char text[CORVEX_TOPIC_BUFFER_SIZE + 64];
-            corvexLog_formatBuffer (text, sizeof (text), "error while unsubscribing from topic '%s', continuing.",
-                                    each.mTopic.c_str ());
-            CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_WARN, rc, text);
+            corvexLog_formatBuffer(text, sizeof(text),
+                                   "error while unsubscribing from topic '%s', continuing.",
+                                   each.mTopic.c_str());
+            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc, text);
         }
     }
     return rc;
 }
 
-mama_status corvexSubscription_queueDestroy (CorvexSubscription* subscription)
+mama_status corvexSubscription_queueDestroy(CorvexSubscription* subscription)
 {
-    wlock_lock (subscription->mKlixSubscriptionListLock);
+    wlock_lock(subscription->mKlixSubscriptionListLock);
     if (subscription->mIsDestroyQueued || !subscription->mIsDestroyFinished)
     {
-        wlock_unlock (subscription->mKlixSubscriptionListLock);
+        wlock_unlock(subscription->mKlixSubscriptionListLock);
         return MAMA_STATUS_OK;
     }
-    CORVEX_LOG (CORVEX_LOG_FINER,
-                "Deleted topic subscription from corvex session for topic=%s. Returned from "
-                "corvexClient_session_topicUnsubscribeWithDispatch.",
-                subscription->mTopic);
-    CORVEX_LOG (CORVEX_LOG_FINE, "Completed for topic=%s", subscription->mTopic);
-    CorvexMsgNode* node = (CorvexMsgNode*) calloc (1, sizeof (CorvexMsgNode));
+    CORVEX_LOG(CORVEX_LOG_FINER,
+               "Deleted topic subscription from corvex session for topic=%s. Returned from "
+               "corvexClient_session_topicUnsubscribeWithDispatch.",
+               subscription->mTopic);
+    CORVEX_LOG(CORVEX_LOG_FINE, "Completed for topic=%s", subscription->mTopic);
+    CorvexMsgNode* node = (CorvexMsgNode*)calloc(1, sizeof(CorvexMsgNode));
     if (NULL == node)
     {
-        wlock_unlock (subscription->mKlixSubscriptionListLock);
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Unable to allocate memory for message node");
+        wlock_unlock(subscription->mKlixSubscriptionListLock);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for message node");
         return MAMA_STATUS_NOMEM;
     }
     node->mSubscription = subscription;
-    mama_status status =
-        corvexBridgeMamaQueue_enqueueEvent (subscription->mQueueBridge, corvexTransportBridge_dispatchMsgNode, node);
+    mama_status status = corvexBridgeMamaQueue_enqueueEvent(
+        subscription->mQueueBridge, corvexTransportBridge_dispatchMsgNode, node);
     if (MAMA_STATUS_OK != status)
     {
-        wlock_unlock (subscription->mKlixSubscriptionListLock);
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not enqueue subscription destroy event");
-        free (node);
+        wlock_unlock(subscription->mKlixSubscriptionListLock);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Could not enqueue subscription destroy event");
+        free(node);
         return status;
     }
     /* The release waits for this lock before it frees the subscription. */
     subscription->mIsDestroyQueued = 1;
-    wlock_unlock (subscription->mKlixSubscriptionListLock);
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
     return MAMA_STATUS_OK;
 }
 
-mama_status corvexSubscription_release (CorvexSubscription* subscription)
+mama_status corvexSubscription_release(CorvexSubscription* subscription)
 {
     if (NULL == subscription)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     wombat_subscriptionDestroyCB onDestroy = subscription->mCallbacks.onDestroy;
-    void*                        closure   = subscription->mClosure;
-    mamaSubscription             parent    = subscription->mMamaSubscription;
+    void* closure = subscription->mClosure;
+    mamaSubscription parent = subscription->mMamaSubscription;
 
-    destroyHandle_destroyOwner (subscription->mDestroyHandle);
+    destroyHandle_destroyOwner(subscription->mDestroyHandle);
     subscription->mDestroyHandle = NULL;
     if (subscription->mIsSessionClosed)
     {
-        int dropped = corvexSynchronismManager_abandon (&subscription->mSyncManager, corvexSubscription_onSubscribeResult);
+        int dropped = corvexSynchronismManager_abandon(&subscription->mSyncManager,
+                                                       corvexSubscription_onSubscribeResult);
         if (dropped > 0)
         {
-            CORVEX_LOG (CORVEX_LOG_FINE,
-                        "Released subscription %p, topic=%s, with %d subscribe confirmation(s) its destroyed session "
-                        "will never report",
-                        (void*) subscription, subscription->mTopic, dropped);
+            CORVEX_LOG(CORVEX_LOG_FINE,
+                       "Released subscription %p, topic=%s, with %d subscribe confirmation(s) its "
+                       "destroyed session "
+                       "will never report",
+                       (void*)subscription, subscription->mTopic, dropped);
         }
     }
-    wlock_lock (subscription->mKlixSubscriptionListLock);
-    freeTopicList (&subscription->mKlixSubscriptionList);
-    wlock_unlock (subscription->mKlixSubscriptionListLock);
+    wlock_lock(subscription->mKlixSubscriptionListLock);
+    freeTopicList(&subscription->mKlixSubscriptionList);
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
     /* A completion still running reads the topic and the list lock: they go
      * with the object. */
-    if (corvexSynchronismManager_close (&subscription->mSyncManager, freeSubscription, subscription))
+    if (corvexSynchronismManager_close(&subscription->mSyncManager, freeSubscription, subscription))
     {
-        freeSubscription (subscription);
+        freeSubscription(subscription);
     }
 
     if (NULL != onDestroy)
     {
-        onDestroy (parent, closure);
+        onDestroy(parent, closure);
     }
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_create (CorvexSubscription** result,
-                                                               const char*          source,
-                                                               const char*          symbol,
-                                                               mamaTransport        transport,
-                                                               mamaQueue            queue,
-                                                               mamaMsgCallbacks     callbacks,
-                                                               mamaSubscription     subscription,
-                                                               void*                closure)
+CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_create(
+    CorvexSubscription** result, const char* source, const char* symbol, mamaTransport transport,
+    mamaQueue queue, mamaMsgCallbacks callbacks, mamaSubscription subscription, void* closure)
 {
-    return corvexSubscription_create (result, source, symbol, transport, queue, callbacks, subscription, closure, 0);
+    return corvexSubscription_create(result, source, symbol, transport, queue, callbacks,
+                                     subscription, closure, 0);
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_createWildCard (CorvexSubscription** result,
-                                                                       const char*          source,
-                                                                       const char*          symbol,
-                                                                       mamaTransport        transport,
-                                                                       mamaQueue            queue,
-                                                                       mamaMsgCallbacks     callbacks,
-                                                                       mamaSubscription     subscription,
-                                                                       void*                closure)
+CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_createWildCard(
+    CorvexSubscription** result, const char* source, const char* symbol, mamaTransport transport,
+    mamaQueue queue, mamaMsgCallbacks callbacks, mamaSubscription subscription, void* closure)
 {
-    return corvexSubscription_create (result, source, symbol, transport, queue, callbacks, subscription, closure, 1);
+    return corvexSubscription_create(result, source, symbol, transport, queue, callbacks,
+                                     subscription, closure, 1);
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy (CorvexSubscription* subscription)
+CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy(CorvexSubscription* subscription)
 {
     if (NULL == subscription)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     subscription->mIsDestroying = 1;
-    forgetAsCurrent (subscription);
+    forgetAsCurrent(subscription);
     if (NULL != subscription->mMamaQueue)
     {
-        mama_status status = corvexBridgeMamaQueue_removeSubscription (subscription->mQueueBridge, subscription);
+        mama_status status =
+            corvexBridgeMamaQueue_removeSubscription(subscription->mQueueBridge, subscription);
         if (MAMA_STATUS_OK != status)
         {
-            CORVEX_LOG (CORVEX_LOG_ERROR, "unable to remove subscription from queue: %s",
-                        mamaStatus_stringForStatus (status));
+            CORVEX_LOG(CORVEX_LOG_ERROR, "unable to remove subscription from queue: %s",
+                       mamaStatus_stringForStatus(status));
             return status;
         }
     }
 
-    CorvexTransportBridge* transport     = subscription->mTransportBridge;
-    uint8_t                sessionClosed = 0;
-    wlock_lock (transport->mSubscriptionsLock);
-    CORVEX_LOG (CORVEX_LOG_FINEST, "Using subscribeFlags=%d", 0);
+    CorvexTransportBridge* transport = subscription->mTransportBridge;
+    uint8_t sessionClosed = 0;
+    wlock_lock(transport->mSubscriptionsLock);
+    CORVEX_LOG(CORVEX_LOG_FINEST, "Using subscribeFlags=%d", 0);
     if (NULL != transport->mSession)
     {
         /* A transport whose session lives is not released by this removal. */
-        corvexTransportBridge_removeSubscription (transport, subscription);
-        int32_t rc = corvexSubscription_unsubscribeAll (subscription, NULL);
-        wlock_unlock (transport->mSubscriptionsLock);
+        corvexTransportBridge_removeSubscription(transport, subscription);
+        int32_t rc = corvexSubscription_unsubscribeAll(subscription, NULL);
+        wlock_unlock(transport->mSubscriptionsLock);
         if (CORVEXCLIENT_OK != rc)
         {
-            CORVEX_LOG (CORVEX_LOG_FINE, "Corvex unsubscribe failed, rc=%d", rc);
+            CORVEX_LOG(CORVEX_LOG_FINE, "Corvex unsubscribe failed, rc=%d", rc);
         }
     }
     else
@@ -935,25 +945,25 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy (CorvexSubscripti
          * is still reporting) every topic entry; there is nothing left to
          * unsubscribe. This removal may release the transport. */
         sessionClosed = transport->mDestroyFinished;
-        wlock_unlock (transport->mSubscriptionsLock);
-        corvexTransportBridge_removeSubscription (transport, subscription);
+        wlock_unlock(transport->mSubscriptionsLock);
+        corvexTransportBridge_removeSubscription(transport, subscription);
     }
 
     /* Removal reports that arrived meanwhile did not queue the destroy
      * request: it may only run once this function is done with the object.
      * It goes now if no entry is left, else with the report of the last. */
-    wlock_lock (subscription->mKlixSubscriptionListLock);
-    subscription->mIsSessionClosed  = sessionClosed;
+    wlock_lock(subscription->mKlixSubscriptionListLock);
+    subscription->mIsSessionClosed = sessionClosed;
     subscription->mIsDestroyFinished = 1;
     if (NULL == subscription->mKlixSubscriptionList)
     {
-        corvexSubscription_queueDestroy (subscription);
+        corvexSubscription_queueDestroy(subscription);
     }
-    wlock_unlock (subscription->mKlixSubscriptionListLock);
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_mute (CorvexSubscription* subscription)
+CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_mute(CorvexSubscription* subscription)
 {
     if (NULL == subscription)
     {
@@ -963,35 +973,36 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_mute (CorvexSubscription*
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_muteCurrentTopic (CorvexSubscription* subscription)
+CORVEX_EXPORT mama_status
+corvexBridgeMamaSubscription_muteCurrentTopic(CorvexSubscription* subscription)
 {
-    return corvexBridgeMamaSubscription_mute (subscription);
+    return corvexBridgeMamaSubscription_mute(subscription);
 }
 
-CORVEX_EXPORT int corvexBridgeMamaSubscription_isValid (CorvexSubscription* subscription)
+CORVEX_EXPORT int corvexBridgeMamaSubscription_isValid(CorvexSubscription* subscription)
 {
     return NULL != subscription && subscription->mIsValid;
 }
 
-CORVEX_EXPORT int corvexBridgeMamaSubscription_hasWildcards (CorvexSubscription* subscription)
+CORVEX_EXPORT int corvexBridgeMamaSubscription_hasWildcards(CorvexSubscription* subscription)
 {
-    return NULL != subscription && corvexSubscription_hasWildcard (subscription->mTopic);
+    return NULL != subscription && corvexSubscription_hasWildcard(subscription->mTopic);
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_getPlatformError (CorvexSubscription*, void**)
+CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_getPlatformError(CorvexSubscription*, void**)
 {
-    CORVEX_LOG (CORVEX_LOG_FINEST, "not implemented by this bridge");
+    CORVEX_LOG(CORVEX_LOG_FINEST, "not implemented by this bridge");
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
 
-CORVEX_EXPORT int corvexBridgeMamaSubscription_isTportDisconnected (CorvexSubscription*)
+CORVEX_EXPORT int corvexBridgeMamaSubscription_isTportDisconnected(CorvexSubscription*)
 {
-    CORVEX_LOG (CORVEX_LOG_FINEST, "not implemented by this bridge");
+    CORVEX_LOG(CORVEX_LOG_FINEST, "not implemented by this bridge");
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_setTopicClosure (CorvexSubscription*, void*)
+CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_setTopicClosure(CorvexSubscription*, void*)
 {
-    CORVEX_LOG (CORVEX_LOG_FINER, "not implemented by this bridge");
+    CORVEX_LOG(CORVEX_LOG_FINER, "not implemented by this bridge");
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }

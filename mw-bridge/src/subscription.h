@@ -24,7 +24,7 @@ struct CorvexTransportBridge;
 
 /* Prefix put in front of data-dictionary topics, and the exempt form. */
 #define CORVEX_DICTIONARY_PREFIX "#MDDD/"
-#define CORVEX_DICTIONARY_ROOT   "_MDDD/"
+#define CORVEX_DICTIONARY_ROOT "_MDDD/"
 #define CORVEX_DICTIONARY_SUFFIX "/DATA_DICT"
 
 struct CorvexQueueBridge;
@@ -34,10 +34,10 @@ struct CorvexThrottledLog;
  * is given the address of mDispatch. */
 struct CorvexTopicEntry
 {
-    char*              mTopic;
-    uint32_t           mFlags;
+    char* mTopic;
+    uint32_t mFlags;
     CorvexDispatchInfo mDispatch;
-    CorvexTopicEntry*  mNext;
+    CorvexTopicEntry* mNext;
 };
 
 /* One MAMA subscription on a corvex transport. Freed only by
@@ -45,150 +45,138 @@ struct CorvexTopicEntry
  * subscription's messages runs on its queue's dispatch thread. */
 struct CorvexSubscription
 {
-    mamaSubscription              mMamaSubscription;
-    mamaMsgCallbacks              mCallbacks;
-    mamaQueue                     mMamaQueue;
-    struct CorvexQueueBridge*     mQueueBridge;
+    mamaSubscription mMamaSubscription;
+    mamaMsgCallbacks mCallbacks;
+    mamaQueue mMamaQueue;
+    struct CorvexQueueBridge* mQueueBridge;
     struct CorvexTransportBridge* mTransportBridge;
-    const char*                   mSource;
-    const char*                   mSymbol;
-    char*                         mTopic;
-    void*                         mClosure;
-    wDestroyHandle*               mDestroyHandle;
-    int64_t                       mCacheRequestId;
+    const char* mSource;
+    const char* mSymbol;
+    char* mTopic;
+    void* mClosure;
+    wDestroyHandle* mDestroyHandle;
+    int64_t mCacheRequestId;
     /* Set once on one thread, read without a lock on the vendor context
      * thread and on dispatch threads. */
-    std::atomic<uint8_t>          mIsMuted;
-    uint8_t                       mIsValid;
-    uint8_t                       mIsWildcard;
-    std::atomic<uint8_t>          mIsDestroying;
-    uint64_t                      mMaxQueueDepth;
-    struct CorvexThrottledLog*    mThrottledLog;
-    CorvexSynchronismManager      mSyncManager;
+    std::atomic<uint8_t> mIsMuted;
+    uint8_t mIsValid;
+    uint8_t mIsWildcard;
+    std::atomic<uint8_t> mIsDestroying;
+    uint64_t mMaxQueueDepth;
+    struct CorvexThrottledLog* mThrottledLog;
+    CorvexSynchronismManager mSyncManager;
     /* Newest first. */
-    CorvexTopicEntry*             mKlixSubscriptionList;
+    CorvexTopicEntry* mKlixSubscriptionList;
     /* Guards the list, the destroying test of subscribe and the destroy
      * flags below. Recursive. */
-    wLock                         mKlixSubscriptionListLock;
+    wLock mKlixSubscriptionListLock;
     /* Destroy is done with the object: only from then on may its destroy
      * request be queued (once: mIsDestroyQueued). */
-    uint8_t                       mIsDestroyFinished;
-    uint8_t                       mIsDestroyQueued;
+    uint8_t mIsDestroyFinished;
+    uint8_t mIsDestroyQueued;
     /* Destroy found the transport's session destroyed: no confirmation of
      * a subscribe still outstanding can arrive any more. */
-    uint8_t                       mIsSessionClosed;
+    uint8_t mIsSessionClosed;
 };
 
 /* What a subscribe keeps in its correlation tag's payload. */
 struct CorvexSubscribeCorrelation
 {
-    mamaSubscription              mMamaSubscription;
+    mamaSubscription mMamaSubscription;
     struct CorvexTransportBridge* mTransportBridge;
-    CorvexSubscription*           mSubscription;
+    CorvexSubscription* mSubscription;
 };
 
 /* An error on its way to the application's error callback. */
 struct CorvexErrorClosure
 {
     mamaSubscription mMamaSubscription;
-    mama_status      mStatus;
-    uint8_t          mDeactivate;
+    mama_status mStatus;
+    uint8_t mDeactivate;
 };
 
 /* Creation shared by the plain and wildcard entry points. */
-mama_status corvexSubscription_create (CorvexSubscription**          result,
-                                       const char*                   source,
-                                       const char*                   symbol,
-                                       mamaTransport                 transport,
-                                       mamaQueue                     queue,
-                                       mamaMsgCallbacks              callbacks,
-                                       mamaSubscription              subscription,
-                                       void*                         closure,
-                                       int                           isWildcard);
+mama_status corvexSubscription_create(CorvexSubscription** result, const char* source,
+                                      const char* symbol, mamaTransport transport, mamaQueue queue,
+                                      mamaMsgCallbacks callbacks, mamaSubscription subscription,
+                                      void* closure, int isWildcard);
 
 /* 8 for a topic under the transport's inbox prefix, else 16 in asynchronous
  * mode and 2 otherwise. */
-uint32_t corvexSubscription_getSubscribeFlags (const CorvexSubscription* subscription);
+uint32_t corvexSubscription_getSubscribeFlags(const CorvexSubscription* subscription);
 
 /* Places one topic with dispatch for the subscription; the entry is listed
  * before the vendor call and taken back when the call fails. *placed is 0
  * when nothing was subscribed because destroy has begun. Returns the vendor
  * code. */
-int32_t corvexBridgeMamaSubscription_subscribe (CorvexSubscription*       subscription,
-                                                uint32_t                  flags,
-                                                const char*               topic,
-                                                const CorvexDispatchInfo* dispatch,
-                                                CorvexCorrelationTag*     tag,
-                                                int*                      placed);
+int32_t corvexBridgeMamaSubscription_subscribe(CorvexSubscription* subscription, uint32_t flags,
+                                               const char* topic,
+                                               const CorvexDispatchInfo* dispatch,
+                                               CorvexCorrelationTag* tag, int* placed);
 
 /* Correlation callback of a subscribe; its payload is a
  * CorvexSubscribeCorrelation. A refusal reported by event also takes the
  * refused topic entry off the list (the vendor keeps no refused entry). */
-mama_status corvexSubscription_onSubscribeResult (int fromSessionEvent, CorvexCorrelationContext* context);
+mama_status corvexSubscription_onSubscribeResult(int fromSessionEvent,
+                                                 CorvexCorrelationContext* context);
 
 /* Queues an error for the application's error callback on the
  * subscription's queue; discarded once destroy has begun. */
-mama_status corvexSubscription_queueError (mamaSubscription    mamaSubscription,
-                                           CorvexSubscription* subscription,
-                                           mama_status         status,
-                                           uint8_t             deactivate);
-void MAMACALLTYPE corvexSubscription_dispatchError (mamaQueue queue, void* closure);
+mama_status corvexSubscription_queueError(mamaSubscription mamaSubscription,
+                                          CorvexSubscription* subscription, mama_status status,
+                                          uint8_t deactivate);
+void MAMACALLTYPE corvexSubscription_dispatchError(mamaQueue queue, void* closure);
 
 /* Takes the first entry matching topic (at most 260 bytes compared), the
  * dispatch callback and user pointer off the list and frees it. The caller
  * holds the subscription's mKlixSubscriptionListLock. True when removed. */
-int corvexSubscription_removeTopicEntry (CorvexTopicEntry**        list,
-                                         const char*               topic,
-                                         const CorvexDispatchInfo* dispatch);
+int corvexSubscription_removeTopicEntry(CorvexTopicEntry** list, const char* topic,
+                                        const CorvexDispatchInfo* dispatch);
 
 /* The calling thread's current subscription, for the initial-value request
  * MAMA sends right after creating one. */
-void                corvexSubscription_setCurrent (CorvexSubscription* subscription);
-CorvexSubscription* corvexSubscription_getCurrent (void);
-void                corvexSubscription_clearCurrent (void);
+void corvexSubscription_setCurrent(CorvexSubscription* subscription);
+CorvexSubscription* corvexSubscription_getCurrent(void);
+void corvexSubscription_clearCurrent(void);
 
 /* Unsubscribes every listed topic (vendor calls made without the list lock).
  * The caller holds the transport's mSubscriptionsLock. Returns the last
  * vendor code. */
-int32_t corvexSubscription_unsubscribeAll (CorvexSubscription* subscription, CorvexCorrelationTag* tag);
+int32_t corvexSubscription_unsubscribeAll(CorvexSubscription* subscription,
+                                          CorvexCorrelationTag* tag);
 
 /* Queues the final destroy request behind the subscription's queued
  * messages. Does nothing (0) before destroy has finished with the object
  * (destroy then queues it itself once no topic entry is left) and after the
  * first successful call. Safe with the topic list lock held. */
-mama_status corvexSubscription_queueDestroy (CorvexSubscription* subscription);
+mama_status corvexSubscription_queueDestroy(CorvexSubscription* subscription);
 
 /* Dispatch thread, for the destroy request: releases the subscription, then
  * calls the destroy callback given at creation. Returns 0. The memory goes
  * at once, or with the last correlation tag still being completed, so the
  * dispatch thread never waits for the vendor. */
-mama_status corvexSubscription_release (CorvexSubscription* subscription);
+mama_status corvexSubscription_release(CorvexSubscription* subscription);
 
 /* Builds the vendor topic for root/source/symbol into a new heap string
  * (caller frees). 0; 1 out of memory; 4 wildcard where none may be; 5 source
  * given without a transport bridge. */
-mama_status corvexSubscription_buildTopic (const char*                   root,
-                                           const char*                   source,
-                                           const char*                   symbol,
-                                           char**                        topic,
-                                           int                           allowWildcards,
-                                           struct CorvexTransportBridge* transport);
+mama_status corvexSubscription_buildTopic(const char* root, const char* source, const char* symbol,
+                                          char** topic, int allowWildcards,
+                                          struct CorvexTransportBridge* transport);
 
 /* Encodes one name part into output, never more than capacity bytes and never
  * splitting an escape pair; writes no terminator. Returns bytes written. */
-size_t corvexSubscription_encodeLevel (const char* input,
-                                       char*       output,
-                                       size_t      capacity,
-                                       int         translate);
+size_t corvexSubscription_encodeLevel(const char* input, char* output, size_t capacity,
+                                      int translate);
 
 /* True when topic contains '*' or ends with '>'; false for null or empty. */
-int corvexSubscription_hasWildcard (const char* topic);
+int corvexSubscription_hasWildcard(const char* topic);
 
 /* Turns a vendor topic back into a MAMA subject. Returns bytes written
  * including the terminator, 0 when size is 0. */
-size_t corvexSubscription_decodeTopic (const char* topic, char* output, size_t size);
+size_t corvexSubscription_decodeTopic(const char* topic, char* output, size_t size);
 
 /* Replaces the level between the first and second '/' by '*', in place. */
-void corvexSubscription_wildcardSecondLevel (char* text);
+void corvexSubscription_wildcardSecondLevel(char* text);
 
 #endif /* CORVEX_BRIDGE_SUBSCRIPTION_H */

@@ -8,7 +8,7 @@
 
 namespace
 {
-void unlinkTag (CorvexSynchronismManager* manager, CorvexCorrelationTag* tag)
+void unlinkTag(CorvexSynchronismManager* manager, CorvexCorrelationTag* tag)
 {
     if (NULL != tag->mPrev)
     {
@@ -28,7 +28,7 @@ void unlinkTag (CorvexSynchronismManager* manager, CorvexCorrelationTag* tag)
     }
 }
 
-bool isListed (const CorvexSynchronismManager* manager, const CorvexCorrelationTag* tag)
+bool isListed(const CorvexSynchronismManager* manager, const CorvexCorrelationTag* tag)
 {
     for (const CorvexCorrelationTag* each = manager->mTags; NULL != each; each = each->mNext)
     {
@@ -40,56 +40,56 @@ bool isListed (const CorvexSynchronismManager* manager, const CorvexCorrelationT
     return false;
 }
 
-void finish (CorvexSynchronismManager* manager)
+void finish(CorvexSynchronismManager* manager)
 {
-    pthread_cond_destroy (&manager->mTagsChanged);
-    pthread_mutex_destroy (&manager->mLock);
+    pthread_cond_destroy(&manager->mTagsChanged);
+    pthread_mutex_destroy(&manager->mLock);
     manager->mIsInitialised = 0;
 }
 
-mama_status runCallback (CorvexCorrelationTag* tag, int fromSessionEvent, int32_t returnCode)
+mama_status runCallback(CorvexCorrelationTag* tag, int fromSessionEvent, int32_t returnCode)
 {
     CorvexSynchronismManager* manager = tag->mManager;
-    pthread_mutex_lock (&manager->mLock);
+    pthread_mutex_lock(&manager->mLock);
     tag->mIsRunning = 1;
-    pthread_mutex_unlock (&manager->mLock);
+    pthread_mutex_unlock(&manager->mLock);
     CorvexCorrelationContext context = {tag, returnCode};
-    return NULL != tag->mCallback ? tag->mCallback (fromSessionEvent, &context) : MAMA_STATUS_OK;
+    return NULL != tag->mCallback ? tag->mCallback(fromSessionEvent, &context) : MAMA_STATUS_OK;
 }
 } // namespace
 
-int corvexSynchronismManager_init (CorvexSynchronismManager* manager)
+int corvexSynchronismManager_init(CorvexSynchronismManager* manager)
 {
     if (NULL == manager)
     {
         return 0;
     }
-    manager->mTags     = NULL;
-    manager->mLastTag  = NULL;
+    manager->mTags = NULL;
+    manager->mLastTag = NULL;
     manager->mIsClosed = 0;
-    if (0 != pthread_mutex_init (&manager->mLock, NULL))
+    if (0 != pthread_mutex_init(&manager->mLock, NULL))
     {
         return 0;
     }
-    if (0 != pthread_cond_init (&manager->mTagsChanged, NULL))
+    if (0 != pthread_cond_init(&manager->mTagsChanged, NULL))
     {
-        pthread_mutex_destroy (&manager->mLock);
+        pthread_mutex_destroy(&manager->mLock);
         return 0;
     }
     manager->mIsInitialised = 1;
     return 1;
 }
 
-void corvexSynchronismManager_destroy (CorvexSynchronismManager* manager)
+void corvexSynchronismManager_destroy(CorvexSynchronismManager* manager)
 {
     if (NULL == manager || !manager->mIsInitialised)
     {
         return;
     }
-    pthread_mutex_lock (&manager->mLock);
+    pthread_mutex_lock(&manager->mLock);
     if (manager->mIsClosed)
     {
-        pthread_mutex_unlock (&manager->mLock);
+        pthread_mutex_unlock(&manager->mLock);
         return;
     }
     manager->mIsClosed = 1;
@@ -97,78 +97,79 @@ void corvexSynchronismManager_destroy (CorvexSynchronismManager* manager)
      * them needs this thread, so the wait ends once the vendor has reported. */
     while (NULL != manager->mTags)
     {
-        pthread_cond_wait (&manager->mTagsChanged, &manager->mLock);
+        pthread_cond_wait(&manager->mTagsChanged, &manager->mLock);
     }
-    pthread_mutex_unlock (&manager->mLock);
-    finish (manager);
+    pthread_mutex_unlock(&manager->mLock);
+    finish(manager);
 }
 
-int corvexSynchronismManager_close (CorvexSynchronismManager*      manager,
-                                    CorvexSynchronismEmptyCallback onEmpty,
-                                    void*                          owner)
+int corvexSynchronismManager_close(CorvexSynchronismManager* manager,
+                                   CorvexSynchronismEmptyCallback onEmpty, void* owner)
 {
     if (NULL == manager || !manager->mIsInitialised)
     {
         return 1;
     }
-    pthread_mutex_lock (&manager->mLock);
+    pthread_mutex_lock(&manager->mLock);
     manager->mIsClosed = 1;
-    bool empty         = NULL == manager->mTags;
+    bool empty = NULL == manager->mTags;
     if (!empty)
     {
         manager->mOnEmpty = onEmpty;
-        manager->mOwner   = owner;
+        manager->mOwner = owner;
     }
-    pthread_mutex_unlock (&manager->mLock);
+    pthread_mutex_unlock(&manager->mLock);
     if (empty)
     {
-        finish (manager);
+        finish(manager);
     }
     return empty ? 1 : 0;
 }
 
-int corvexSynchronismManager_abandon (CorvexSynchronismManager* manager, CorvexCorrelationCallback callback)
+int corvexSynchronismManager_abandon(CorvexSynchronismManager* manager,
+                                     CorvexCorrelationCallback callback)
 {
     if (NULL == manager || !manager->mIsInitialised)
     {
         return 0;
     }
     int dropped = 0;
-    pthread_mutex_lock (&manager->mLock);
+    pthread_mutex_lock(&manager->mLock);
     CorvexCorrelationTag* tag = manager->mTags;
     while (NULL != tag)
     {
         CorvexCorrelationTag* next = tag->mNext;
         if (tag->mCallback == callback && !tag->mIsRunning)
         {
-            unlinkTag (manager, tag);
-            free (tag);
+            unlinkTag(manager, tag);
+            free(tag);
             ++dropped;
         }
         tag = next;
     }
-    pthread_cond_broadcast (&manager->mTagsChanged);
-    pthread_mutex_unlock (&manager->mLock);
+    pthread_cond_broadcast(&manager->mTagsChanged);
+    pthread_mutex_unlock(&manager->mLock);
     return dropped;
 }
 
-CorvexCorrelationTag* corvexSynchronismManager_createCorrelationTag (CorvexSynchronismManager* manager,
-                                                                     CorvexCorrelationCallback callback)
+CorvexCorrelationTag*
+corvexSynchronismManager_createCorrelationTag(CorvexSynchronismManager* manager,
+                                              CorvexCorrelationCallback callback)
 {
     if (NULL == manager || NULL == callback || !manager->mIsInitialised)
     {
         return NULL;
     }
     CorvexCorrelationTag* tag = NULL;
-    pthread_mutex_lock (&manager->mLock);
+    pthread_mutex_lock(&manager->mLock);
     if (!manager->mIsClosed)
     {
-        tag = (CorvexCorrelationTag*) calloc (1, sizeof (CorvexCorrelationTag));
+        tag = (CorvexCorrelationTag*)calloc(1, sizeof(CorvexCorrelationTag));
         if (NULL != tag)
         {
-            tag->mManager  = manager;
+            tag->mManager = manager;
             tag->mCallback = callback;
-            tag->mPrev     = manager->mLastTag;
+            tag->mPrev = manager->mLastTag;
             if (NULL != manager->mLastTag)
             {
                 manager->mLastTag->mNext = tag;
@@ -180,17 +181,17 @@ CorvexCorrelationTag* corvexSynchronismManager_createCorrelationTag (CorvexSynch
             manager->mLastTag = tag;
         }
     }
-    pthread_mutex_unlock (&manager->mLock);
+    pthread_mutex_unlock(&manager->mLock);
     return tag;
 }
 
-void* corvexSynchronismManager_getTagPayload (CorvexCorrelationTag* tag)
+void* corvexSynchronismManager_getTagPayload(CorvexCorrelationTag* tag)
 {
     return NULL != tag ? tag->mPayload : NULL;
 }
 
-mama_status corvexSynchronismManager_completeCall (CorvexSynchronismManager* manager, CorvexCorrelationTag* tag,
-                                                   int32_t returnCode)
+mama_status corvexSynchronismManager_completeCall(CorvexSynchronismManager* manager,
+                                                  CorvexCorrelationTag* tag, int32_t returnCode)
 {
     if (NULL == manager || NULL == tag)
     {
@@ -202,64 +203,65 @@ mama_status corvexSynchronismManager_completeCall (CorvexSynchronismManager* man
          * be gone, so it is not read here. */
         return MAMA_STATUS_OK;
     }
-    mama_status status = runCallback (tag, 0, returnCode);
-    corvexSynchronismManager_destroyCorrelationTag (manager, tag);
+    mama_status status = runCallback(tag, 0, returnCode);
+    corvexSynchronismManager_destroyCorrelationTag(manager, tag);
     return status;
 }
 
-void corvexSynchronismManager_completeFromEvent (CorvexCorrelationTag* tag, int32_t returnCode)
+void corvexSynchronismManager_completeFromEvent(CorvexCorrelationTag* tag, int32_t returnCode)
 {
     if (NULL == tag)
     {
         return;
     }
-    runCallback (tag, 1, returnCode);
-    corvexSynchronismManager_destroyCorrelationTag (tag->mManager, tag);
+    runCallback(tag, 1, returnCode);
+    corvexSynchronismManager_destroyCorrelationTag(tag->mManager, tag);
 }
 
-void corvexSynchronismManager_destroyCorrelationTag (CorvexSynchronismManager* manager, CorvexCorrelationTag* tag)
+void corvexSynchronismManager_destroyCorrelationTag(CorvexSynchronismManager* manager,
+                                                    CorvexCorrelationTag* tag)
 {
     if (NULL == manager || NULL == tag || !manager->mIsInitialised)
     {
         return;
     }
-    pthread_mutex_lock (&manager->mLock);
-    if (isListed (manager, tag))
+    pthread_mutex_lock(&manager->mLock);
+    if (isListed(manager, tag))
     {
-        unlinkTag (manager, tag);
-        free (tag);
+        unlinkTag(manager, tag);
+        free(tag);
     }
     else
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "%s: Cannot find correlation tag %p in manager %p",
-                    "corvexSynchronismManager_destroyCorrelationTag", (void*) tag, (void*) manager);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "%s: Cannot find correlation tag %p in manager %p",
+                   "corvexSynchronismManager_destroyCorrelationTag", (void*)tag, (void*)manager);
     }
     /* Signalled under the lock: a waiting destroy may free the manager as
      * soon as it gets the lock back. */
-    pthread_cond_broadcast (&manager->mTagsChanged);
+    pthread_cond_broadcast(&manager->mTagsChanged);
     CorvexSynchronismEmptyCallback onEmpty = NULL;
-    void*                          owner   = NULL;
+    void* owner = NULL;
     if (NULL == manager->mTags && NULL != manager->mOnEmpty)
     {
-        onEmpty           = manager->mOnEmpty;
-        owner             = manager->mOwner;
+        onEmpty = manager->mOnEmpty;
+        owner = manager->mOwner;
         manager->mOnEmpty = NULL;
     }
-    pthread_mutex_unlock (&manager->mLock);
+    pthread_mutex_unlock(&manager->mLock);
     if (NULL != onEmpty)
     {
         /* Closed and now empty: nobody else can reach the manager. */
-        finish (manager);
-        onEmpty (owner);
+        finish(manager);
+        onEmpty(owner);
     }
 }
 
-void* corvexSynchronismManager_getContextPayload (const CorvexCorrelationContext* context)
+void* corvexSynchronismManager_getContextPayload(const CorvexCorrelationContext* context)
 {
-    return NULL != context ? corvexSynchronismManager_getTagPayload (context->mTag) : NULL;
+    return NULL != context ? corvexSynchronismManager_getTagPayload(context->mTag) : NULL;
 }
 
-int32_t corvexSynchronismManager_getContextReturnCode (const CorvexCorrelationContext* context)
+int32_t corvexSynchronismManager_getContextReturnCode(const CorvexCorrelationContext* context)
 {
     return NULL != context ? context->mReturnCode : CORVEXCLIENT_FAIL;
 }

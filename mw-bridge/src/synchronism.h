@@ -23,18 +23,19 @@ struct CorvexCorrelationTag;
 struct CorvexCorrelationContext
 {
     CorvexCorrelationTag* mTag;
-    int32_t               mReturnCode;
+    int32_t mReturnCode;
 };
 
 /* Runs once per tag; fromSessionEvent is non-zero on the vendor context
  * thread, zero on the thread that made the call. */
-typedef mama_status (*CorvexCorrelationCallback) (int fromSessionEvent, CorvexCorrelationContext* context);
+typedef mama_status (*CorvexCorrelationCallback)(int fromSessionEvent,
+                                                 CorvexCorrelationContext* context);
 
 struct CorvexCorrelationTag
 {
     CorvexSynchronismManager* mManager;
     CorvexCorrelationCallback mCallback;
-    alignas (void*) unsigned char mPayload[CORVEX_CORRELATION_PAYLOAD_SIZE];
+    alignas(void*) unsigned char mPayload[CORVEX_CORRELATION_PAYLOAD_SIZE];
     CorvexCorrelationTag* mPrev;
     CorvexCorrelationTag* mNext;
     /* Its callback has begun; such a tag is never abandoned. */
@@ -42,58 +43,60 @@ struct CorvexCorrelationTag
 };
 
 /* Frees the manager's owner once its last outstanding tag is gone. */
-typedef void (*CorvexSynchronismEmptyCallback) (void* owner);
+typedef void (*CorvexSynchronismEmptyCallback)(void* owner);
 
 /* Embedded in its owner; zero-filled memory is a manager not yet initialised. */
 struct CorvexSynchronismManager
 {
     CorvexCorrelationTag* mTags; /* oldest first */
     CorvexCorrelationTag* mLastTag;
-    uint8_t               mIsClosed;
-    uint8_t               mIsInitialised;
-    pthread_mutex_t       mLock;
+    uint8_t mIsClosed;
+    uint8_t mIsInitialised;
+    pthread_mutex_t mLock;
     /* Raised on every tag destruction; destroy waits on it. */
     pthread_cond_t mTagsChanged;
     /* Set by close: run (without the lock) when the last tag is destroyed. */
     CorvexSynchronismEmptyCallback mOnEmpty;
-    void*                          mOwner;
+    void* mOwner;
 };
 
 /* True on success. */
-int corvexSynchronismManager_init (CorvexSynchronismManager* manager);
+int corvexSynchronismManager_init(CorvexSynchronismManager* manager);
 /* Refuses new tags at once, returns when the last outstanding tag is gone.
  * Must not run on the vendor context thread (that thread completes tags). */
-void corvexSynchronismManager_destroy (CorvexSynchronismManager* manager);
+void corvexSynchronismManager_destroy(CorvexSynchronismManager* manager);
 
 /* The owner's way out without blocking: refuses new tags at once. With no
  * tag outstanding the manager is finished and 1 is returned (the owner may
  * go); else 0, and onEmpty (owner) runs when the last tag is destroyed, on
  * the thread that destroys it. */
-int corvexSynchronismManager_close (CorvexSynchronismManager*      manager,
-                                    CorvexSynchronismEmptyCallback onEmpty,
-                                    void*                          owner);
+int corvexSynchronismManager_close(CorvexSynchronismManager* manager,
+                                   CorvexSynchronismEmptyCallback onEmpty, void* owner);
 /* Forgets the outstanding tags of this callback whose completion has not
  * begun, for a caller that knows their outcome can no longer arrive (their
  * session is gone). Returns how many were dropped. */
-int corvexSynchronismManager_abandon (CorvexSynchronismManager* manager, CorvexCorrelationCallback callback);
+int corvexSynchronismManager_abandon(CorvexSynchronismManager* manager,
+                                     CorvexCorrelationCallback callback);
 
 /* NULL for a null argument, a closed manager or no memory. */
-CorvexCorrelationTag* corvexSynchronismManager_createCorrelationTag (CorvexSynchronismManager* manager,
-                                                                     CorvexCorrelationCallback callback);
-void* corvexSynchronismManager_getTagPayload (CorvexCorrelationTag* tag);
+CorvexCorrelationTag*
+corvexSynchronismManager_createCorrelationTag(CorvexSynchronismManager* manager,
+                                              CorvexCorrelationCallback callback);
+void* corvexSynchronismManager_getTagPayload(CorvexCorrelationTag* tag);
 
 /* After the vendor call: code 2 leaves the tag for the session event and
  * gives 0; any other code runs the callback now, destroys the tag and gives
  * the callback's status. 5 for a null manager or tag. */
-mama_status corvexSynchronismManager_completeCall (CorvexSynchronismManager* manager, CorvexCorrelationTag* tag,
-                                                   int32_t returnCode);
+mama_status corvexSynchronismManager_completeCall(CorvexSynchronismManager* manager,
+                                                  CorvexCorrelationTag* tag, int32_t returnCode);
 /* From a session event on the vendor context thread: callback, then the
  * tag is destroyed in its own manager. */
-void corvexSynchronismManager_completeFromEvent (CorvexCorrelationTag* tag, int32_t returnCode);
-void corvexSynchronismManager_destroyCorrelationTag (CorvexSynchronismManager* manager, CorvexCorrelationTag* tag);
+void corvexSynchronismManager_completeFromEvent(CorvexCorrelationTag* tag, int32_t returnCode);
+void corvexSynchronismManager_destroyCorrelationTag(CorvexSynchronismManager* manager,
+                                                    CorvexCorrelationTag* tag);
 
 /* For callbacks. */
-void*   corvexSynchronismManager_getContextPayload (const CorvexCorrelationContext* context);
-int32_t corvexSynchronismManager_getContextReturnCode (const CorvexCorrelationContext* context);
+void* corvexSynchronismManager_getContextPayload(const CorvexCorrelationContext* context);
+int32_t corvexSynchronismManager_getContextReturnCode(const CorvexCorrelationContext* context);
 
 #endif /* CORVEX_BRIDGE_SYNCHRONISM_H */

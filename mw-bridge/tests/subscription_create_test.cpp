@@ -10,163 +10,175 @@ namespace
 const char* const SUBSCRIBE = "corvexClient_session_topicSubscribeWithDispatch";
 
 /* Text of a recorded subscribe call, up to the user pointer. */
-std::string subscribeCall (uint32_t flags, const char* topic)
+std::string subscribeCall(uint32_t flags, const char* topic)
 {
-    return "flags=" + std::to_string (flags) + " topic=" + topic + " user=";
+    return "flags=" + std::to_string(flags) + " topic=" + topic + " user=";
 }
 
-bool startsWith (const std::string& text, const std::string& prefix)
+bool startsWith(const std::string& text, const std::string& prefix)
 {
-    return text.compare (0, prefix.size (), prefix) == 0;
+    return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool errorDeliveredOnce (Recorder& recorder)
+bool errorDeliveredOnce(Recorder& recorder)
 {
-    return recorder.waitUntil ([] (Recorder& r) { return r.mErrors.size () >= 1; });
+    return recorder.waitUntil([](Recorder& r) { return r.mErrors.size() >= 1; });
 }
 } // namespace
 
-TEST_F (SubscriptionTest, SynchronousSubscribeIsSettledWhenCreateReturns)
+TEST_F(SubscriptionTest, SynchronousSubscribeIsSettledWhenCreateReturns)
 {
-    start ("false");
-    Recorder*        recorder     = nullptr;
-    mamaSubscription subscription = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, subscribe ("NYSE.IBM", &recorder, &subscription));
-
-    std::vector<std::string> placed = calls (SUBSCRIBE);
-    ASSERT_EQ (1u, placed.size ());
-    EXPECT_TRUE (startsWith (placed[0], subscribeCall (CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM, "NYSE/IBM")))
-        << placed[0];
-    CorvexSubscription* bridge = bridgeSubscription (subscription);
-    ASSERT_NE (nullptr, bridge);
-    EXPECT_TRUE (bridge->mIsValid);
-    EXPECT_FALSE (bridge->mIsWildcard);
-    EXPECT_STREQ ("NYSE/IBM", bridge->mTopic);
-    EXPECT_EQ (0, bridge->mCacheRequestId) << "basic subscriptions make no cache requests";
-    EXPECT_EQ (50000u, bridge->mMaxQueueDepth);
-    EXPECT_FALSE (hasOutstandingTags (bridge));
-    ASSERT_NE (nullptr, bridge->mKlixSubscriptionList);
-    EXPECT_STREQ ("NYSE/IBM", bridge->mKlixSubscriptionList->mTopic);
-    EXPECT_EQ (nullptr, bridge->mKlixSubscriptionList->mNext);
-}
-
-TEST_F (SubscriptionTest, AsynchronousSubscribeIsConfirmedByTheSessionEventAndReceives)
-{
-    start ();
-    Recorder*        recorder     = nullptr;
-    mamaSubscription subscription = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, subscribe ("NYSE.IBM", &recorder, &subscription));
-
-    std::vector<std::string> placed = calls (SUBSCRIBE);
-    ASSERT_EQ (1u, placed.size ());
-    EXPECT_TRUE (startsWith (placed[0], subscribeCall (CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM, "NYSE/IBM")))
-        << placed[0];
-    CorvexSubscription* bridge = bridgeSubscription (subscription);
-    EXPECT_TRUE (bridge->mIsValid);
-    EXPECT_TRUE (eventually ([&] { return !hasOutstandingTags (bridge); })) << "the confirmation completes the tag";
-
-    startDispatch ();
-    send (publisher ("IBM", "NYSE"), 3);
-    EXPECT_TRUE (recorder->waitUntil ([] (Recorder& r) { return r.mMessages == 3; }));
-    EXPECT_EQ (mDispatching.load (), recorder->messageThread ());
-    EXPECT_TRUE (recorder->errors ().empty ());
-}
-
-TEST_F (SubscriptionTest, AccessControlRefusalFailsTheCreateAndReachesTheErrorCallback)
-{
-    start ("false");
-    ASSERT_EQ (CORVEXCLIENT_OK, corvexClientTest_addAclRule ("embedded", "*", "SECRET/>", CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
-                                                            CORVEXCLIENT_TEST_ACL_DENY));
+    start("false");
     Recorder* recorder = nullptr;
-    EXPECT_EQ (MAMA_STATUS_NOT_ENTITLED, subscribe ("SECRET.PLANS", &recorder));
-
-    std::vector<std::string> refusals = LogCapture::matching ("Error in corvexClient_session_topicSubscribe().");
-    ASSERT_EQ (1u, refusals.size ());
-    EXPECT_EQ (0u, refusals[0].find ("Normal ")) << refusals[0];
-    EXPECT_TRUE (recorder->errors ().empty ()) << "errors wait for the queue's dispatch thread";
-
-    startDispatch ();
-    ASSERT_TRUE (errorDeliveredOnce (*recorder));
-    Recorder::Error error = recorder->errors ()[0];
-    EXPECT_EQ (MAMA_STATUS_NOT_ENTITLED, error.mStatus);
-    EXPECT_EQ ("SECRET.PLANS", error.mSubject);
-    EXPECT_EQ (mDispatching.load (), error.mThread);
-}
-
-TEST_F (SubscriptionTest, BadTopicRefusalGivesNotFound)
-{
-    start ("false");
-    corvexClientTest_failNext (SUBSCRIBE, CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_TOPIC, "bad topic");
-    Recorder* recorder = nullptr;
-    EXPECT_EQ (MAMA_STATUS_NOT_FOUND, subscribe ("NYSE.IBM", &recorder));
-    EXPECT_EQ (1u, LogCapture::count ("Removed corvex subscription from Bridge subscription after "
-                                      "corvexClient_session_topicSubscribeWithDispatch failure[rc=-1]"));
-
-    startDispatch ();
-    ASSERT_TRUE (errorDeliveredOnce (*recorder));
-    EXPECT_EQ (MAMA_STATUS_NOT_FOUND, recorder->errors ()[0].mStatus);
-}
-
-TEST_F (SubscriptionTest, AsynchronousRefusalDeactivatesBeforeTheErrorCallback)
-{
-    start ();
-    ASSERT_EQ (CORVEXCLIENT_OK, corvexClientTest_addAclRule ("embedded", "*", "SECRET/>", CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
-                                                            CORVEXCLIENT_TEST_ACL_DENY));
-    Recorder*        recorder     = nullptr;
     mamaSubscription subscription = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, subscribe ("SECRET.PLANS", &recorder, &subscription));
-    EXPECT_TRUE (bridgeSubscription (subscription)->mIsValid) << "the outcome is not known yet";
+    ASSERT_EQ(MAMA_STATUS_OK, subscribe("NYSE.IBM", &recorder, &subscription));
 
-    startDispatch ();
-    ASSERT_TRUE (errorDeliveredOnce (*recorder));
-    Recorder::Error error = recorder->errors ()[0];
-    EXPECT_EQ (MAMA_STATUS_NOT_ENTITLED, error.mStatus);
-    EXPECT_EQ (mDispatching.load (), error.mThread);
-    EXPECT_TRUE (error.mState == MAMA_SUBSCRIPTION_DEACTIVATING || error.mState == MAMA_SUBSCRIPTION_DEACTIVATED)
-        << mamaSubscription_stringForState (error.mState);
+    std::vector<std::string> placed = calls(SUBSCRIBE);
+    ASSERT_EQ(1u, placed.size());
+    EXPECT_TRUE(startsWith(
+        placed[0], subscribeCall(CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM, "NYSE/IBM")))
+        << placed[0];
+    CorvexSubscription* bridge = bridgeSubscription(subscription);
+    ASSERT_NE(nullptr, bridge);
+    EXPECT_TRUE(bridge->mIsValid);
+    EXPECT_FALSE(bridge->mIsWildcard);
+    EXPECT_STREQ("NYSE/IBM", bridge->mTopic);
+    EXPECT_EQ(0, bridge->mCacheRequestId) << "basic subscriptions make no cache requests";
+    EXPECT_EQ(50000u, bridge->mMaxQueueDepth);
+    EXPECT_FALSE(hasOutstandingTags(bridge));
+    ASSERT_NE(nullptr, bridge->mKlixSubscriptionList);
+    EXPECT_STREQ("NYSE/IBM", bridge->mKlixSubscriptionList->mTopic);
+    EXPECT_EQ(nullptr, bridge->mKlixSubscriptionList->mNext);
+}
+
+TEST_F(SubscriptionTest, AsynchronousSubscribeIsConfirmedByTheSessionEventAndReceives)
+{
+    start();
+    Recorder* recorder = nullptr;
+    mamaSubscription subscription = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, subscribe("NYSE.IBM", &recorder, &subscription));
+
+    std::vector<std::string> placed = calls(SUBSCRIBE);
+    ASSERT_EQ(1u, placed.size());
+    EXPECT_TRUE(startsWith(placed[0],
+                           subscribeCall(CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM, "NYSE/IBM")))
+        << placed[0];
+    CorvexSubscription* bridge = bridgeSubscription(subscription);
+    EXPECT_TRUE(bridge->mIsValid);
+    EXPECT_TRUE(eventually([&] { return !hasOutstandingTags(bridge); }))
+        << "the confirmation completes the tag";
+
+    startDispatch();
+    send(publisher("IBM", "NYSE"), 3);
+    EXPECT_TRUE(recorder->waitUntil([](Recorder& r) { return r.mMessages == 3; }));
+    EXPECT_EQ(mDispatching.load(), recorder->messageThread());
+    EXPECT_TRUE(recorder->errors().empty());
+}
+
+TEST_F(SubscriptionTest, AccessControlRefusalFailsTheCreateAndReachesTheErrorCallback)
+{
+    start("false");
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClientTest_addAclRule("embedded", "*", "SECRET/>",
+                                                           CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
+                                                           CORVEXCLIENT_TEST_ACL_DENY));
+    Recorder* recorder = nullptr;
+    EXPECT_EQ(MAMA_STATUS_NOT_ENTITLED, subscribe("SECRET.PLANS", &recorder));
+
+    std::vector<std::string> refusals =
+        LogCapture::matching("Error in corvexClient_session_topicSubscribe().");
+    ASSERT_EQ(1u, refusals.size());
+    EXPECT_EQ(0u, refusals[0].find("Normal ")) << refusals[0];
+    EXPECT_TRUE(recorder->errors().empty()) << "errors wait for the queue's dispatch thread";
+
+    startDispatch();
+    ASSERT_TRUE(errorDeliveredOnce(*recorder));
+    Recorder::Error error = recorder->errors()[0];
+    EXPECT_EQ(MAMA_STATUS_NOT_ENTITLED, error.mStatus);
+    EXPECT_EQ("SECRET.PLANS", error.mSubject);
+    EXPECT_EQ(mDispatching.load(), error.mThread);
+}
+
+TEST_F(SubscriptionTest, BadTopicRefusalGivesNotFound)
+{
+    start("false");
+    corvexClientTest_failNext(SUBSCRIBE, CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_TOPIC,
+                              "bad topic");
+    Recorder* recorder = nullptr;
+    EXPECT_EQ(MAMA_STATUS_NOT_FOUND, subscribe("NYSE.IBM", &recorder));
+    EXPECT_EQ(1u,
+              LogCapture::count("Removed corvex subscription from Bridge subscription after "
+                                "corvexClient_session_topicSubscribeWithDispatch failure[rc=-1]"));
+
+    startDispatch();
+    ASSERT_TRUE(errorDeliveredOnce(*recorder));
+    EXPECT_EQ(MAMA_STATUS_NOT_FOUND, recorder->errors()[0].mStatus);
+}
+
+TEST_F(SubscriptionTest, AsynchronousRefusalDeactivatesBeforeTheErrorCallback)
+{
+    start();
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClientTest_addAclRule("embedded", "*", "SECRET/>",
+                                                           CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
+                                                           CORVEXCLIENT_TEST_ACL_DENY));
+    Recorder* recorder = nullptr;
+    mamaSubscription subscription = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, subscribe("SECRET.PLANS", &recorder, &subscription));
+    EXPECT_TRUE(bridgeSubscription(subscription)->mIsValid) << "the outcome is not known yet";
+
+    startDispatch();
+    ASSERT_TRUE(errorDeliveredOnce(*recorder));
+    Recorder::Error error = recorder->errors()[0];
+    EXPECT_EQ(MAMA_STATUS_NOT_ENTITLED, error.mStatus);
+    EXPECT_EQ(mDispatching.load(), error.mThread);
+    EXPECT_TRUE(error.mState == MAMA_SUBSCRIPTION_DEACTIVATING ||
+                error.mState == MAMA_SUBSCRIPTION_DEACTIVATED)
+        << mamaSubscription_stringForState(error.mState);
 
     /* The vendor kept nothing of the refused topic, so the deactivation's
      * destroy completes without waiting for a removal report. */
-    EXPECT_TRUE (eventually ([&] { return stateOf (subscription) == MAMA_SUBSCRIPTION_DEACTIVATED; }))
-        << mamaSubscription_stringForState (stateOf (subscription));
-    EXPECT_EQ (1u, recorder->errors ().size ());
+    EXPECT_TRUE(eventually([&] { return stateOf(subscription) == MAMA_SUBSCRIPTION_DEACTIVATED; }))
+        << mamaSubscription_stringForState(stateOf(subscription));
+    EXPECT_EQ(1u, recorder->errors().size());
 }
 
-TEST_F (SubscriptionTest, WildcardIsRefusedInAPlainSubscriptionOnly)
+TEST_F(SubscriptionTest, WildcardIsRefusedInAPlainSubscriptionOnly)
 {
-    start ();
+    start();
     Recorder* plain = nullptr;
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, subscribe ("NYSE.*", &plain));
-    EXPECT_EQ (0u, calls (SUBSCRIBE).size ());
-    EXPECT_EQ (1u, LogCapture::count ("Wildcard character used in non-wildcard subscription, source=NYSE.* "
-                                      "symbol=(null)"));
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG, subscribe("NYSE.*", &plain));
+    EXPECT_EQ(0u, calls(SUBSCRIBE).size());
+    EXPECT_EQ(
+        1u, LogCapture::count("Wildcard character used in non-wildcard subscription, source=NYSE.* "
+                              "symbol=(null)"));
 
-    Recorder*        wildcard     = nullptr;
+    Recorder* wildcard = nullptr;
     mamaSubscription subscription = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, subscribeWildCard ("NYSE", "*", &wildcard, &subscription));
-    CorvexSubscription* bridge = bridgeSubscription (subscription);
-    EXPECT_TRUE (bridge->mIsWildcard);
-    EXPECT_STREQ ("NYSE/*", bridge->mTopic);
+    ASSERT_EQ(MAMA_STATUS_OK, subscribeWildCard("NYSE", "*", &wildcard, &subscription));
+    CorvexSubscription* bridge = bridgeSubscription(subscription);
+    EXPECT_TRUE(bridge->mIsWildcard);
+    EXPECT_STREQ("NYSE/*", bridge->mTopic);
 
-    startDispatch ();
-    ASSERT_TRUE (errorDeliveredOnce (*plain));
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, plain->errors ()[0].mStatus);
-    EXPECT_EQ ("NYSE.*", plain->errors ()[0].mSubject);
-    EXPECT_EQ (mDispatching.load (), plain->errors ()[0].mThread);
-    EXPECT_TRUE (wildcard->errors ().empty ());
+    startDispatch();
+    ASSERT_TRUE(errorDeliveredOnce(*plain));
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG, plain->errors()[0].mStatus);
+    EXPECT_EQ("NYSE.*", plain->errors()[0].mSubject);
+    EXPECT_EQ(mDispatching.load(), plain->errors()[0].mThread);
+    EXPECT_TRUE(wildcard->errors().empty());
 }
 
-TEST_F (SubscriptionTest, InboxTopicsAreDispatchedLocallyWhateverTheMode)
+TEST_F(SubscriptionTest, InboxTopicsAreDispatchedLocallyWhateverTheMode)
 {
-    start ();
+    start();
     void* native = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_getNativeTransport (mTransport, 0, &native));
-    std::string inbox = std::string (static_cast<CorvexTransportBridge*> (native)->mInboxCorvexSubPrefix) + "reply1";
+    ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_getNativeTransport(mTransport, 0, &native));
+    std::string inbox =
+        std::string(static_cast<CorvexTransportBridge*>(native)->mInboxCorvexSubPrefix) + "reply1";
 
     Recorder* recorder = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, subscribeWildCard (inbox.c_str (), nullptr, &recorder));
-    std::vector<std::string> placed = calls (SUBSCRIBE);
-    ASSERT_EQ (1u, placed.size ());
-    EXPECT_TRUE (startsWith (placed[0], subscribeCall (CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY, inbox.c_str ())))
+    ASSERT_EQ(MAMA_STATUS_OK, subscribeWildCard(inbox.c_str(), nullptr, &recorder));
+    std::vector<std::string> placed = calls(SUBSCRIBE);
+    ASSERT_EQ(1u, placed.size());
+    EXPECT_TRUE(startsWith(
+        placed[0], subscribeCall(CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY, inbox.c_str())))
         << placed[0];
 }
