@@ -160,6 +160,9 @@ struct CorvexThrottledLog
     std::atomic<int32_t> mMessages;
     std::atomic<int32_t> mImmediate;
     std::atomic<char*> mLastMessage;
+    /* The window's timer, so that a destroy can cancel it: a context
+     * destroyed at close drops its pending timers, which would leak us. */
+    std::atomic<corvexClient_timer_t> mTimer;
 };
 
 namespace
@@ -183,16 +186,13 @@ bool startThrottleTimer(CorvexThrottledLog* log)
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Unable to start throttled log timer");
         return false;
     }
+    log->mTimer.store(timer);
     return true;
 }
 
-void onThrottleTimer(corvexClient_context_t, corvexClient_timer_t, void* user)
+/* Logs the folded line of the window that is closing. */
+void reportWindow(CorvexThrottledLog* log)
 {
-    CorvexThrottledLog* log = (CorvexThrottledLog*)user;
-    /* Pending before stopping: a destroy sets stopping before it counts
-     * itself, so a destroy already counted here is always seen as stopping. */
-    int32_t pending = log->mPending.load();
-    int32_t stopping = log->mStopping.load();
     int32_t messages = log->mMessages.exchange(0);
     int32_t immediate = log->mImmediate.exchange(0);
     char* message = log->mLastMessage.exchange(NULL);
@@ -205,6 +205,16 @@ void onThrottleTimer(corvexClient_context_t, corvexClient_timer_t, void* user)
                  (int)(messages - immediate));
     }
     free(message);
+}
+
+void onThrottleTimer(corvexClient_context_t, corvexClient_timer_t, void* user)
+{
+    CorvexThrottledLog* log = (CorvexThrottledLog*)user;
+    /* Pending before stopping: a destroy sets stopping before it counts
+     * itself, so a destroy already counted here is always seen as stopping. */
+    int32_t pending = log->mPending.load();
+    int32_t stopping = log->mStopping.load();
+    reportWindow(log);
 
     if (log->mPending.fetch_sub(pending) != pending)
     {
@@ -278,7 +288,13 @@ void corvexThrottledLog_destroy(CorvexThrottledLog* log)
     }
     if (log->mPending.fetch_add(1) + 1 > 1)
     {
-        return; /* the pending timer frees it */
+        corvexClient_timer_t timer = log->mTimer.load();
+        if (timer == 0 || corvexClient_context_stopTimer(log->mContext, &timer) != CORVEXCLIENT_OK)
+        {
+            return; /* the timer has fired: its callback frees it */
+        }
+        /* Cancelled before it fired: the window closes here. */
+        reportWindow(log);
     }
     freeThrottledLog(log);
 }

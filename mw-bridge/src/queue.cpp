@@ -259,16 +259,21 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_enqueueEvent(CorvexQueueBridge* 
 
     corvexBridgeMamaQueue_checkSuspend(queue);
 
+    /* Read before the event becomes visible: from then on a dispatch thread
+     * may run it and the application destroy the queue. */
+    mamaQueue parent = queue->mParent;
+    mamaQueueEnqueueCB enqueueCallback = queue->mEnqueueCallback;
+    void* enqueueClosure = queue->mEnqueueClosure;
+
     /* The event callback has the shape (data, closure); data is the parent
      * queue, so it is called as (mamaQueue, closure). */
     wombatQueueStatus wStatus =
-        wombatQueue_enqueue(queue->mQueue, (wombatQueueCb)callback, queue->mParent, closure);
+        wombatQueue_enqueue(queue->mQueue, (wombatQueueCb)callback, parent, closure);
 
     /* Whoever watches the queue learns of every attempt, even a refused one. */
-    mamaQueueEnqueueCB enqueueCallback = queue->mEnqueueCallback;
     if (enqueueCallback != NULL)
     {
-        enqueueCallback(queue->mParent, queue->mEnqueueClosure);
+        enqueueCallback(parent, enqueueClosure);
     }
 
     if (wStatus != WOMBAT_QUEUE_OK)
