@@ -14,6 +14,9 @@ constexpr uint32_t kMagicFree        = 0x46524545; /* "FREE" */
 constexpr uint32_t kLocalLimit       = 256;
 constexpr uint32_t kBatch            = 128;
 constexpr uint32_t kMaxKeptStorage   = 64 * 1024;
+/* Messages kept for reuse across all threads; a burst beyond it (a slow
+ * receiver holding many) is returned to the heap, not kept for good. */
+constexpr uint32_t kSharedLimit      = 16 * 1024;
 
 struct SharedPool
 {
@@ -50,11 +53,25 @@ struct LocalPool
         mHead = last->mNextFree;
         mCount -= count;
 
-        SharedPool&                 shared = sharedPool ();
-        std::lock_guard<std::mutex> guard (shared.mLock);
-        last->mNextFree = shared.mHead;
-        shared.mHead    = first;
-        shared.mCount += count;
+        SharedPool& shared = sharedPool ();
+        {
+            std::lock_guard<std::mutex> guard (shared.mLock);
+            if (shared.mCount + count <= kSharedLimit)
+            {
+                last->mNextFree = shared.mHead;
+                shared.mHead    = first;
+                shared.mCount += count;
+                return;
+            }
+        }
+        last->mNextFree = nullptr;
+        while (first)
+        {
+            corvexClientMsg* next = first->mNextFree;
+            std::free (first->mStorage);
+            delete first;
+            first = next;
+        }
     }
 
     void takeBatch ()
