@@ -13,6 +13,7 @@
 #include <wombat/port.h>
 #include <wombat/property.h>
 
+#include "compat.h"
 #include "corvexGenReleaseVersion.h"
 #include "logging.h"
 #include "properties.h"
@@ -440,7 +441,7 @@ CORVEX_EXPORT mama_status corvexBridge_open(mamaBridge impl)
     }
     mamaQueue_setQueueName(queue, DEFAULT_QUEUE_NAME);
 
-    if (wsocketstartup() < 0)
+    if (corvexCompat_socketStartup() < 0)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "failed wsocketstartup()");
         status = MAMA_STATUS_PLATFORM;
@@ -482,7 +483,7 @@ CORVEX_EXPORT mama_status corvexBridge_open(mamaBridge impl)
 destroyTimers:
     destroyTimerHeap();
 socketCleanup:
-    (void)wsocketcleanup();
+    corvexCompat_socketCleanup();
 destroyQueue:
     mamaQueue_destroy(queue);
 destroyInitLock:
@@ -563,7 +564,7 @@ CORVEX_EXPORT mama_status corvexBridge_close(mamaBridge impl)
 
     if (!klixInitialized)
     {
-        (void)wsocketcleanup();
+        corvexCompat_socketCleanup();
         return MAMA_STATUS_OK;
     }
 
@@ -582,7 +583,7 @@ CORVEX_EXPORT mama_status corvexBridge_close(mamaBridge impl)
         return MAMA_STATUS_PLATFORM;
     }
 
-    (void)wsocketcleanup();
+    corvexCompat_socketCleanup();
     return MAMA_STATUS_OK;
 }
 

@@ -9,6 +9,8 @@
 
 #include <vector>
 
+#include <wombat/port.h>
+
 #include "logging.h"
 
 namespace
@@ -69,4 +71,20 @@ int corvexCompat_getUserName(char* buffer, size_t size)
     }
     finishName(buffer, size);
     return ok ? 0 : -1;
+}
+
+int corvexCompat_socketStartup(void)
+{
+#if defined(_WIN32)
+    return wsocketstartup();
+#else
+    return 0;
+#endif
+}
+
+void corvexCompat_socketCleanup(void)
+{
+#if defined(_WIN32)
+    wsocketcleanup();
+#endif
 }
