@@ -209,6 +209,8 @@ TEST_F (ContextTest, RecordingKeepsCallsWithTheirArguments)
     send (session, "rec/a", "x");
     corvexClientTest_setRecording (0);
     send (session, "rec/a", "not recorded");
+    // Both deliveries use `tagged`, which lives on this stack frame.
+    ASSERT_TRUE (mRecorder.waitForMessages (2));
     EXPECT_EQ (1u, corvexClientTest_callCount ("corvexClient_session_topicSubscribeWithDispatch"));
     EXPECT_EQ (1u, corvexClientTest_callCount ("corvexClient_session_sendMsg"));
     char arguments[256];
