@@ -15,6 +15,6 @@ function(corvex_add_gtests dir)
     # library's runpath, so the library directory is also named explicitly.
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
                          PROPERTIES TIMEOUT 120
-                         ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}")
+                         ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}:${OPENMAMA_LIBRARY_DIR}")
   endforeach()
 endfunction()

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Installs the build and test dependencies on Debian 12 (run as root).
+# Installs the build and test dependencies on Debian 12 (run as root), and
+# OpenMAMA 6.3.2 once (scripts/openmama.sh).
 set -euo pipefail
-pkgs=(build-essential cmake libgtest-dev valgrind)
+cd "$(dirname "$0")/.."
+pkgs=(build-essential cmake libgtest-dev valgrind
+      # what OpenMAMA's build needs
+      flex libevent-dev uuid-dev zlib1g-dev libapr1-dev libaprutil1-dev libncurses-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
@@ -10,3 +14,4 @@ if ((${#missing[@]})); then
   apt-get update
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 fi
+./scripts/openmama.sh

@@ -8,8 +8,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <bridge.h>
-#include <mamainternal.h>
+#include <mama/mama.h>
+#include <mama/integration/bridge.h>
+#include <mama/integration/mama.h>
 #include <wombat/port.h>
 #include <wombat/property.h>
 

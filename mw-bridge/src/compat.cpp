@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include <mama/mama.h>
 #include <wombat/port.h>
 
 #include "logging.h"

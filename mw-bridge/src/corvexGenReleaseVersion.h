@@ -3,6 +3,7 @@
 #ifndef CORVEX_BRIDGE_CORVEXGENRELEASEVERSION_H
 #define CORVEX_BRIDGE_CORVEXGENRELEASEVERSION_H
 
+#include <mama/mama.h>
 #include <mama/status.h>
 
 #include "corvexClient.h"

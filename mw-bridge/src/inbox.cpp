@@ -1,5 +1,6 @@
 #define CORVEX_LOG_MODULE "inbox"
 
+#include <mama/mama.h>
 #include <mama/inbox.h>
 
 #include "corvexBridge.h"

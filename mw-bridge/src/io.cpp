@@ -1,5 +1,6 @@
 #define CORVEX_LOG_MODULE "io"
 
+#include <mama/mama.h>
 #include <mama/io.h>
 
 #include "corvexBridge.h"

@@ -11,6 +11,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <mama/mama.h>
 #include <mama/log.h>
 
 #include "corvexClient.h"

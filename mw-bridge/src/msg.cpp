@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <mama/mama.h>
 #include <mama/reservedfields.h>
 
 #include "corvexBridge.h"

@@ -6,7 +6,8 @@
 #include <string.h>
 #include <strings.h>
 
-#include <mamainternal.h>
+#include <mama/mama.h>
+#include <mama/integration/mama.h>
 #include <wombat/property.h>
 
 #include "logging.h"

@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include <mama/mama.h>
 #include <mama/status.h>
 
 struct CorvexProperties

@@ -5,8 +5,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <mama/mama.h>
 #include <mama/reservedfields.h>
-#include <transportimpl.h>
+#include <mama/integration/transport.h>
 
 #include "logging.h"
 #include "subscription.h"

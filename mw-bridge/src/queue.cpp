@@ -4,8 +4,9 @@
 
 #include <new>
 
-#include <bridge.h>
-#include <queueimpl.h>
+#include <mama/mama.h>
+#include <mama/integration/bridge.h>
+#include <mama/integration/queue.h>
 
 #include "corvexBridge.h"
 #include "logging.h"

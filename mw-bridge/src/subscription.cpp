@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include <subscriptionimpl.h>
-#include <transportimpl.h>
+#include <mama/mama.h>
+#include <mama/integration/subscription.h>
+#include <mama/integration/transport.h>
 
 #include "bridgeTls.h"
 #include "logging.h"

@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <stdint.h>
 
+#include <mama/mama.h>
 #include <mama/status.h>
 
 #include "corvexClient.h"

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <new>
 
+#include <mama/mama.h>
 #include <mama/timer.h>
 #include <wombat/timers.h>
 

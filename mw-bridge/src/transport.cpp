@@ -14,9 +14,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include <bridge.h>
-#include <mamainternal.h>
-#include <transportimpl.h>
+#include <mama/mama.h>
+#include <mama/integration/bridge.h>
+#include <mama/integration/mama.h>
+#include <mama/integration/transport.h>
 #include <wombat/property.h>
 
 #include "compat.h"

@@ -7,8 +7,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <mama/mama.h>
 #include <mama/transport.h>
-#include <transportimpl.h>
+#include <mama/integration/transport.h>
 
 #include "logging.h"
 #include "transport.h"

@@ -9,9 +9,10 @@
 
 #include <atomic>
 
-#include <msgimpl.h>
-#include <queueimpl.h>
-#include <subscriptionimpl.h>
+#include <mama/mama.h>
+#include <mama/integration/msg.h>
+#include <mama/integration/queue.h>
+#include <mama/integration/subscription.h>
 
 #include "logging.h"
 #include "msg.h"

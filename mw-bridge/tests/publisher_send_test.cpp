@@ -2,6 +2,7 @@
  * and envelope a vendor-level subscriber receives, the subscription-request
  * suppression rule and the failures of the send path. */
 #include <dlfcn.h>
+#include <map>
 #include <unistd.h>
 
 #include <mutex>
@@ -13,7 +14,6 @@
 #include <mama/publisher.h>
 #include <mama/reservedfields.h>
 #include <mama/transport.h>
-#include <publisherimpl.h>
 
 #include "bridgeFixture.h"
 #include "compat.h"
@@ -22,6 +22,23 @@
 
 namespace
 {
+/* The host keeps its publisher's bridge object private; the tests learn it by
+ * wrapping the bridge's create entry in the host's function table. */
+bridgeMamaPublisher_createByIndex sBridgeCreate = nullptr;
+std::map<mamaPublisher, publisherBridge> sBridgePublishers;
+
+mama_status recordingCreate (publisherBridge* result, mamaTransport tport, int index,
+                             const char* topic, const char* source, const char* root,
+                             mamaPublisher parent)
+{
+    mama_status status = sBridgeCreate (result, tport, index, topic, source, root, parent);
+    if (status == MAMA_STATUS_OK)
+    {
+        sBridgePublishers[parent] = *result;
+    }
+    return status;
+}
+
 /* What a plain vendor client sees of one received message. */
 struct Received
 {
@@ -124,6 +141,9 @@ protected:
     {
         mama_setProperty ("mama.corvex.transport.t1.allow_recover_gaps", "true");
         BridgeTest::SetUp ();
+        mamaBridgeImpl* table = reinterpret_cast<mamaBridgeImpl*> (mBridge);
+        sBridgeCreate = table->bridgeMamaPublisherCreateByIndex;
+        table->bridgeMamaPublisherCreateByIndex = recordingCreate;
         mamaTransport_allocate (&mTransport);
         ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_create (mTransport, "t1", mBridge));
         ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_create (&mMsg));
@@ -161,7 +181,9 @@ protected:
 
     static CorvexPublisherBridge* corvexPublisher (mamaPublisher publisher)
     {
-        return reinterpret_cast<CorvexPublisherBridge*> (mamaPublisherImpl_getPublisherBridge (publisher));
+        auto found = sBridgePublishers.find (publisher);
+        return found == sBridgePublishers.end () ? nullptr
+                                                  : reinterpret_cast<CorvexPublisherBridge*> (found->second);
     }
 
     corvexClient_context_t context ()
