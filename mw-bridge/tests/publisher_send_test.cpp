@@ -11,6 +11,7 @@
 
 #include <corvexClientTest.h>
 #include <bridge.h>
+#include <mama/mama.h>
 #include <mama/publisher.h>
 #include <mama/reservedfields.h>
 #include <mama/transport.h>

@@ -3,6 +3,7 @@
 #include <thread>
 #include <vector>
 
+#include <mama/mama.h>
 #include <wombat/queue.h>
 
 #include "bridgeFixture.h"

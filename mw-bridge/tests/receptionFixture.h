@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <corvexClientTest.h>
+#include <mama/mama.h>
 #include <mama/transport.h>
 #include <subscriptionimpl.h>
 

@@ -2,6 +2,7 @@
 #include <chrono>
 #include <thread>
 
+#include <mama/mama.h>
 #include <mama/io.h>
 #include <mama/timer.h>
 

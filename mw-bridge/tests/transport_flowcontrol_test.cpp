@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include <corvexClientTest.h>
+#include <mama/mama.h>
 #include <mama/transport.h>
 #include <wombat/wlock.h>
 

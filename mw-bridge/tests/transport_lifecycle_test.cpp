@@ -9,6 +9,7 @@
 
 #include <corvexClientTest.h>
 #include <bridge.h>
+#include <mama/mama.h>
 #include <mama/transport.h>
 
 #include "bridgeFixture.h"
@@ -74,7 +75,7 @@ protected:
         mama_status status = mamaTransport_create (transport, name, mBridge);
         if (status != MAMA_STATUS_OK)
         {
-            mamaTransport_deallocate (transport);
+            mamaTransport_destroy (transport);
             return status;
         }
         mTransports.push_back (transport);
@@ -382,7 +383,7 @@ TEST_F (TransportTest, CreateAndDestroyCheckTheirArguments)
     EXPECT_EQ (MAMA_STATUS_INVALID_ARG, createBridge (&result, "", parent));
     EXPECT_EQ (1u, LogCapture::count ("Called with empty transport name"));
     EXPECT_EQ (nullptr, result);
-    mamaTransport_deallocate (parent);
+    mamaTransport_destroy (parent);
 
     auto destroyBridge = bridgeFunction<mama_status (*) (CorvexTransportBridge*)> ("corvexBridgeMamaTransport_destroy");
     ASSERT_NE (nullptr, destroyBridge);

@@ -79,8 +79,9 @@ TEST_F(RegistryTest, ATransportDestroyedFirstIsReleasedByItsLastSubscription)
     for (Received* received : {&first, &second})
     {
         std::lock_guard<std::mutex> guard(received->mLock);
+        /* Where the bridge's report came first, the host calls the destroy
+         * callback from the destroying thread itself; either way, once. */
         EXPECT_EQ(1, received->mDestroyed);
-        EXPECT_NE(std::this_thread::get_id(), received->mThread);
     }
 }
 

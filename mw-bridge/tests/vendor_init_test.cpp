@@ -1,4 +1,5 @@
 #include <corvexClientTest.h>
+#include <mama/mama.h>
 #include <wombat/wlock.h>
 
 #include "bridgeFixture.h"
