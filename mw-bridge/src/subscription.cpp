@@ -843,6 +843,18 @@ mama_status corvexSubscription_queueDestroy(CorvexSubscription* subscription)
     }
     /* The release waits for this lock before it frees the subscription. */
     subscription->mIsDestroyQueued = 1;
+    /* Only now does the subscription leave its queue: until its destroy
+     * request is queued, the queue's destroy is refused, and a removal report
+     * arriving later never enqueues on a queue the application destroyed. */
+    if (NULL != subscription->mMamaQueue)
+    {
+        status = corvexBridgeMamaQueue_removeSubscription(subscription->mQueueBridge, subscription);
+        if (MAMA_STATUS_OK != status)
+        {
+            CORVEX_LOG(CORVEX_LOG_ERROR, "unable to remove subscription from queue: %s",
+                       mamaStatus_stringForStatus(status));
+        }
+    }
     wlock_unlock(subscription->mKlixSubscriptionListLock);
     return MAMA_STATUS_OK;
 }
@@ -913,17 +925,6 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy(CorvexSubscriptio
     }
     subscription->mIsDestroying = 1;
     forgetAsCurrent(subscription);
-    if (NULL != subscription->mMamaQueue)
-    {
-        mama_status status =
-            corvexBridgeMamaQueue_removeSubscription(subscription->mQueueBridge, subscription);
-        if (MAMA_STATUS_OK != status)
-        {
-            CORVEX_LOG(CORVEX_LOG_ERROR, "unable to remove subscription from queue: %s",
-                       mamaStatus_stringForStatus(status));
-            return status;
-        }
-    }
 
     CorvexTransportBridge* transport = subscription->mTransportBridge;
     uint8_t sessionClosed = 0;

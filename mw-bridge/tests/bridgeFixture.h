@@ -24,6 +24,8 @@ class LogCapture
     {
         std::lock_guard<std::mutex> guard(state().mLock);
         state().mLines.clear();
+        state().mHoldAt.clear();
+        state().mHolding = false;
         mama_setLogLevel(level);
         mama_setLogCallback2(onLine);
     }
@@ -71,12 +73,38 @@ class LogCapture
                                          });
     }
 
+    /* The next thread that logs a line containing `needle` stays inside the
+     * log call until release(): a way to stop a bridge thread at a known
+     * point. */
+    static void holdAt(const std::string& needle)
+    {
+        std::lock_guard<std::mutex> guard(state().mLock);
+        state().mHoldAt = needle;
+        state().mHolding = false;
+    }
+
+    /* Waits until a thread is held at the line given to holdAt. */
+    static bool waitHeld(std::chrono::milliseconds limit = std::chrono::milliseconds(5000))
+    {
+        std::unique_lock<std::mutex> guard(state().mLock);
+        return state().mChanged.wait_for(guard, limit, [] { return state().mHolding; });
+    }
+
+    static void release()
+    {
+        std::lock_guard<std::mutex> guard(state().mLock);
+        state().mHoldAt.clear();
+        state().mChanged.notify_all();
+    }
+
   private:
     struct State
     {
         std::mutex mLock;
         std::condition_variable mChanged;
         std::vector<std::string> mLines;
+        std::string mHoldAt;
+        bool mHolding = false;
     };
 
     static State& state()
@@ -87,9 +115,16 @@ class LogCapture
 
     static void MAMACALLTYPE onLine(MamaLogLevel, const char* message)
     {
-        std::lock_guard<std::mutex> guard(state().mLock);
+        std::unique_lock<std::mutex> guard(state().mLock);
         state().mLines.push_back(message != nullptr ? message : "");
         state().mChanged.notify_all();
+        const std::string& hold = state().mHoldAt;
+        if (!hold.empty() && !state().mHolding && state().mLines.back().find(hold) != std::string::npos)
+        {
+            state().mHolding = true;
+            state().mChanged.notify_all();
+            state().mChanged.wait(guard, [] { return state().mHoldAt.empty(); });
+        }
     }
 };
 

@@ -200,3 +200,38 @@ TEST_F(SubscriptionDestroyTest, DestroyWhileMessagesFlowDeliversNothingAfterTheR
     EXPECT_EQ(recorder->messagesAtDestroy(), recorder->messages());
     EXPECT_EQ(1, recorder->destroys());
 }
+
+/* OpenMAMA's own suite drives the bridge directly: a subscription destroyed,
+ * then its queue destroyed before the vendor has reported the removal. The
+ * queue refuses until the destroy request is on it, so the late report never
+ * enqueues on a freed queue. */
+TEST_F(SubscriptionDestroyTest, AQueueIsKeptUntilThePendingDestroyRequestIsOnIt)
+{
+    start();
+    mamaQueue queue = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_create(&queue, mBridge));
+    void* bridgeQueue = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_getNativeHandle(queue, &bridgeQueue));
+    mamaBridgeImpl* table = reinterpret_cast<mamaBridgeImpl*>(mBridge);
+    mamaSubscription parent = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_allocate(&parent));
+    Recorder recorder;
+    subscriptionBridge bridgeSubscription = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK,
+              table->bridgeMamaSubscriptionCreate(&bridgeSubscription, "NYSE", "IBM", mTransport,
+                                                  queue, Recorder::callbacks(), parent,
+                                                  &recorder));
+
+    LogCapture::holdAt("Deleted topic subscription from corvex session for topic=NYSE/IBM");
+    ASSERT_EQ(MAMA_STATUS_OK, table->bridgeMamaSubscriptionDestroy(bridgeSubscription));
+    ASSERT_TRUE(LogCapture::waitHeld()) << "the removal report is on its way";
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG,
+              table->bridgeMamaQueueDestroy(static_cast<queueBridge>(bridgeQueue)));
+    EXPECT_EQ(1u, LogCapture::count("it still has 1 subscriptions."));
+    LogCapture::release();
+
+    EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_timedDispatch(queue, 5000));
+    EXPECT_EQ(1, recorder.destroys());
+    EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_destroy(queue));
+    EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_deallocate(parent));
+}
