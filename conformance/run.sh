@@ -23,18 +23,20 @@ trap 'rm -rf "$out"' EXIT
   awk '/^[^ ]/ { suite = $1; next } /^  / { print suite $1 }' | grep -v 'DISABLED_' >"$out/tests"
 
 runOne() {
-  local test="$1" log
+  local test="$1" log rc=0
   log="$3/$(printf '%s' "$test" | tr '/' '_')"
-  if (cd "$3" && timeout -k 5 "${CONFORMANCE_TIMEOUT:-120}" "$2" --gtest_filter="$test" \
-        -m corvex -p corvexmsg -i 1) >"$log.log" 2>&1 \
-     && grep -q '^\[  PASSED  \] 1 test' "$log.log"; then
+  (cd "$3" && exec timeout -k 5 "${CONFORMANCE_TIMEOUT:-120}" "$2" --gtest_filter="$test" \
+     -m corvex -p corvexmsg -i 1) >"$log.log" 2>&1 || rc=$?
+  if ((rc == 0)) && grep -q '^\[  PASSED  \] 1 test' "$log.log"; then
     echo "$test" >"$log.pass"
   else
     echo "$test" >"$log.fail"
+    ((rc <= 128 && rc != 124)) || { echo "$test" >"$log.crash"; echo "exit status $rc" >>"$log.log"; }
   fi
 }
 export -f runOne
-xargs -a "$out/tests" -P "$(nproc)" -I{} bash -c 'runOne "$@"' _ {} "$suite" "$out"
+# The shells report each crash on stderr; the summary counts them instead.
+xargs -a "$out/tests" -P "$(nproc)" -I{} bash -c 'runOne "$@"' _ {} "$suite" "$out" 2>/dev/null
 
 cat "$out"/*.pass 2>/dev/null | sort >"$out/passed" || true
 cat "$out"/*.fail 2>/dev/null | sort >"$out/failed" || true
@@ -45,7 +47,9 @@ comm -12 "$out/expected" "$out/tests" >"$out/expected-here"
 
 unexpected="$(comm -23 "$out/failed" "$out/expected-here")"
 nowPassing="$(comm -12 "$out/passed" "$out/expected-here")"
-echo "UnitTestMamaC (corvex, corvexmsg): $(wc -l <"$out/passed") passed, $(wc -l <"$out/failed") failed"
+crashed=$(cat "$out"/*.crash 2>/dev/null | wc -l)
+echo "UnitTestMamaC (corvex, corvexmsg): $(wc -l <"$out/passed") passed, $(wc -l <"$out/failed") failed" \
+     "($crashed of them crashed or timed out)"
 rc=0
 if [[ -n "$unexpected" ]]; then
   echo "failed, not on conformance/expected-failures.txt:"
