@@ -10,9 +10,8 @@
 #include <wombat/wlock.h>
 
 #include "corvexClient.h"
+#include "corvexExports.h"
 
-/* Marks a function the host looks up by name; everything else stays hidden. */
-#define CORVEX_EXPORT extern "C" __attribute__((visibility("default")))
 
 #define CORVEX_BRIDGE_NAME "corvex"
 #define CORVEX_PROPERTY_PREFIX "mama.corvex.transport."
@@ -57,16 +56,5 @@ mama_status corvexBridge_initKlix(CorvexBridge* bridge);
 int corvexBridge_osInit(void);
 int corvexBridge_osCleanup(void);
 
-extern "C"
-{
-    mama_status corvexBridge_init(mamaBridge impl);
-    mama_status corvexBridge_open(mamaBridge impl);
-    mama_status corvexBridge_close(mamaBridge impl);
-    mama_status corvexBridge_start(mamaQueue defaultEventQueue);
-    mama_status corvexBridge_stop(mamaQueue defaultEventQueue);
-    const char* corvexBridge_getName(void);
-    const char* corvexBridge_getVersion(void);
-    mama_status corvexBridge_getDefaultPayloadId(char*** names, char** ids);
-}
 
 #endif /* CORVEX_BRIDGE_CORVEXBRIDGE_H */

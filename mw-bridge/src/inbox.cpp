@@ -9,7 +9,7 @@
  * refuse. */
 
 CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex(
-    void** bridge, mamaTransport tport, int, mamaQueue queue, mamaInboxMsgCallback msgCB,
+    inboxBridge* bridge, mamaTransport tport, int, mamaQueue queue, mamaInboxMsgCallback msgCB,
     mamaInboxErrorCallback, mamaInboxDestroyCallback, void*, mamaInbox parent)
 {
     if (bridge == NULL || tport == NULL || queue == NULL || msgCB == NULL || parent == NULL)
@@ -19,7 +19,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex(
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaInbox_create(void** bridge, mamaTransport tport,
+CORVEX_EXPORT mama_status corvexBridgeMamaInbox_create(inboxBridge* bridge, mamaTransport tport,
                                                        mamaQueue queue, mamaInboxMsgCallback msgCB,
                                                        mamaInboxErrorCallback errorCB,
                                                        mamaInboxDestroyCallback onInboxDestroyed,
@@ -29,7 +29,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaInbox_create(void** bridge, mamaTransp
                                                onInboxDestroyed, closure, parent);
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaInbox_destroy(void* inbox)
+CORVEX_EXPORT mama_status corvexBridgeMamaInbox_destroy(inboxBridge inbox)
 {
     if (inbox == NULL)
     {

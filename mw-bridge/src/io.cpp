@@ -9,20 +9,20 @@
 /* IO handlers are not offered by this bridge; none of these writes an
  * output parameter. */
 
-CORVEX_EXPORT mama_status corvexBridgeMamaIo_create(void*, void*, uint32_t, mamaIoCb, mamaIoType,
+CORVEX_EXPORT mama_status corvexBridgeMamaIo_create(ioBridge*, void*, uint32_t, mamaIoCb, mamaIoType,
                                                     mamaIo, void*)
 {
     CORVEX_LOG(CORVEX_LOG_FINEST, "Optional function. Not implemented");
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaIo_getDescriptor(void*, uint32_t*)
+CORVEX_EXPORT mama_status corvexBridgeMamaIo_getDescriptor(ioBridge, uint32_t*)
 {
     CORVEX_LOG(CORVEX_LOG_FINEST, "Optional function. Not implemented");
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaIo_destroy(void*)
+CORVEX_EXPORT mama_status corvexBridgeMamaIo_destroy(ioBridge)
 {
     CORVEX_LOG(CORVEX_LOG_FINEST, "Optional function. Not implemented");
     return MAMA_STATUS_NOT_IMPLEMENTED;

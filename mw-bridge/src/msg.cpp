@@ -154,7 +154,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaMsg_setSendSubject(CorvexBridgeMsg* ms
                                 MamaFieldSubscSymbol.mFid, symbol);
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaMsg_getPlatformError(mamaMsg, void** error)
+CORVEX_EXPORT mama_status corvexBridgeMamaMsg_getPlatformError(CorvexBridgeMsg*, void** error)
 {
     if (error != NULL)
     {

@@ -34,39 +34,6 @@ struct CorvexPublisherBridge
     uint32_t                  mRootType;
 };
 
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_createByIndex (CorvexPublisherBridge** result,
-                                                                   mamaTransport           transport,
-                                                                   int                     transportIndex,
-                                                                   const char*             topic,
-                                                                   const char*             source,
-                                                                   const char*             root,
-                                                                   mamaPublisher           parent);
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_create (CorvexPublisherBridge** result,
-                                                            mamaTransport           transport,
-                                                            const char*             topic,
-                                                            const char*             source,
-                                                            const char*             root,
-                                                            mamaPublisher           parent);
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_destroy (CorvexPublisherBridge* publisher);
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_send (CorvexPublisherBridge* publisher, mamaMsg msg);
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_setUserCallbacks (CorvexPublisherBridge*  publisher,
-                                                                      mamaQueue               queue,
-                                                                      mamaPublisherCallbacks* callbacks,
-                                                                      void*                   closure);
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInbox (CorvexPublisherBridge* publisher,
-                                                                   mamaInbox              inbox,
-                                                                   mamaMsg                msg);
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex (CorvexPublisherBridge* publisher,
-                                                                          int                    transportIndex,
-                                                                          mamaInbox              inbox,
-                                                                          mamaMsg                msg);
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendReplyToInbox (CorvexPublisherBridge* publisher,
-                                                                      mamaMsg                request,
-                                                                      mamaMsg                reply);
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendReplyToInboxHandle (CorvexPublisherBridge* publisher,
-                                                                            void*                  request,
-                                                                            mamaMsg                reply);
-
 /* Computes mRootType and mSubject from the naming triple. */
 mama_status corvexBridgeMamaPublisher_buildSubject (CorvexPublisherBridge* publisher);
 

@@ -15,8 +15,6 @@
 #include "logging.h"
 #include "queue.h"
 
-namespace
-{
 /* One per MAMA timer; freed on its queue after destroy, so that the destroyed
  * callback is the last call the application receives for the timer. */
 struct CorvexTimer
@@ -30,6 +28,9 @@ struct CorvexTimer
     mamaTimerCb mOnTimerDestroyed;
     std::atomic<mamaTimerCb> mAction;
 };
+
+namespace
+{
 
 bool isValidInterval(mama_f64_t interval)
 {

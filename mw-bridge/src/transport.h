@@ -85,14 +85,6 @@ struct CorvexTopicEventNode
     struct CorvexTransportBridge* mTransport;
 };
 
-/* Host-facing entry points. */
-CORVEX_EXPORT int corvexBridgeMamaTransport_isValid(CorvexTransportBridge* transport);
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy(CorvexTransportBridge* transport);
-CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create(CorvexTransportBridge** result,
-                                                           const char* name, mamaTransport parent);
-CORVEX_EXPORT mama_status
-corvexBridgeMamaTransport_getNativeTransport(CorvexTransportBridge* transport, void** result);
-
 /* Final release of a destroyed transport: unlinks it from the bridge's list. */
 mama_status corvexTransportBridge_release(CorvexTransportBridge* transport);
 
