@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 #include "corvexmsgPayload.h"
 #include <mama/reservedfields.h>
@@ -964,3 +965,124 @@ extern "C" mama_status corvexmsgFieldPayload_getAsString (const msgFieldPayload 
     }
     return fieldAsString (asField (field), buffer, len);
 }
+
+/* Each entry the host looks up has exactly the type it calls it through:
+ * a mismatch is a build error, not a corrupted call. */
+#define CORVEXMSG_CHECK_HOST_TYPE(name)                                                            \
+    static_assert (std::is_same<decltype (&corvexmsg##name), msg##name>::value,                   \
+                   "corvexmsg" #name " does not have the host's type msg" #name)
+
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_create);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_destroy);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getAsString);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getBool);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getChar);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getDateTime);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getDescriptor);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getF32);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getF64);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getFid);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getI16);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getI32);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getI64);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getI8);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getName);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getOpaque);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getPrice);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getString);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getType);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getU16);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getU32);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getU64);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getU8);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateBool);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateChar);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateDateTime);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateF32);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateF64);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateI16);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateI32);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateI64);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateI8);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updatePrice);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateString);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateU16);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateU32);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateU64);
+CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateU8);
+CORVEXMSG_CHECK_HOST_TYPE (PayloadIter_associate);
+CORVEXMSG_CHECK_HOST_TYPE (PayloadIter_begin);
+CORVEXMSG_CHECK_HOST_TYPE (PayloadIter_create);
+CORVEXMSG_CHECK_HOST_TYPE (PayloadIter_destroy);
+CORVEXMSG_CHECK_HOST_TYPE (PayloadIter_end);
+CORVEXMSG_CHECK_HOST_TYPE (PayloadIter_hasNext);
+CORVEXMSG_CHECK_HOST_TYPE (PayloadIter_next);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addBool);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addChar);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addDateTime);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addF32);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addF64);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addI16);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addI32);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addI64);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addI8);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addOpaque);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addPrice);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addString);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addU16);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addU32);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addU64);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_addU8);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_apply);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_clear);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_copy);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_create);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_createFromByteBuffer);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_destroy);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getBool);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getByteBuffer);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getByteSize);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getChar);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getDateTime);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getF32);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getF64);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getField);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getFieldAsString);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getI16);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getI32);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getI64);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getI8);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getNativeMsg);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getNumFields);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getOpaque);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getPrice);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getSendSubject);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getString);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getType);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getU16);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getU32);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getU64);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_getU8);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_init);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_iterateFields);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_serialize);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_setByteBuffer);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_setParent);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_toString);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_unSerialize);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateBool);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateChar);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateDateTime);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateF32);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateF64);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateI16);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateI32);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateI64);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateI8);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateOpaque);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updatePrice);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateString);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateU16);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateU32);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateU64);
+CORVEXMSG_CHECK_HOST_TYPE (Payload_updateU8);
