@@ -9,6 +9,7 @@
 #include "clientError.h"
 #include "clientLog.h"
 #include "context.h"
+#include "message.h"
 #include "properties.h"
 #include "router/router.h"
 #include "testControl.h"
@@ -105,6 +106,8 @@ corvexClient_returnCode_t corvexClient_cleanup (void)
     for (corvexClientContext* context : contexts)
         corvexContext_destroy (context);
     corvexRouter_destroyAll ();
+    /* Nothing the library kept for reuse outlives its clean-up. */
+    corvexMsg_releaseSpares ();
     CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "cleaned up");
     return CORVEXCLIENT_OK;
 }

@@ -51,6 +51,10 @@ void corvexMsg_addReference (corvexClientMsg* msg);
 
 bool corvexMsg_isValid (const corvexClientMsg* msg);
 
+/* Frees the spare messages kept for reuse by the calling thread and by the
+ * shared pool; other threads' spares return to the heap as they exit. */
+void corvexMsg_releaseSpares ();
+
 /* A received copy of a message being sent: topic, content, reply-to, map
  * and delivery mode. NULL when memory is short. */
 corvexClientMsg* corvexMsg_copyForDelivery (const corvexClientMsg* source);

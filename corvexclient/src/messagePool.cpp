@@ -32,6 +32,17 @@ SharedPool& sharedPool ()
     return *pool;
 }
 
+void freeList (corvexClientMsg* first)
+{
+    while (first)
+    {
+        corvexClientMsg* next = first->mNextFree;
+        std::free (first->mStorage);
+        delete first;
+        first = next;
+    }
+}
+
 struct LocalPool
 {
     corvexClientMsg* mHead  = nullptr;
@@ -65,13 +76,7 @@ struct LocalPool
             }
         }
         last->mNextFree = nullptr;
-        while (first)
-        {
-            corvexClientMsg* next = first->mNextFree;
-            std::free (first->mStorage);
-            delete first;
-            first = next;
-        }
+        freeList (first);
     }
 
     void takeBatch ()
@@ -159,4 +164,20 @@ void corvexMsg_release (corvexClientMsg* msg)
 bool corvexMsg_isValid (const corvexClientMsg* msg)
 {
     return msg->mMagic == kMagicLive;
+}
+
+void corvexMsg_releaseSpares ()
+{
+    freeList (tPool.mHead);
+    tPool.mHead  = nullptr;
+    tPool.mCount = 0;
+    SharedPool&      shared = sharedPool ();
+    corvexClientMsg* spares = nullptr;
+    {
+        std::lock_guard<std::mutex> guard (shared.mLock);
+        spares        = shared.mHead;
+        shared.mHead  = nullptr;
+        shared.mCount = 0;
+    }
+    freeList (spares);
 }

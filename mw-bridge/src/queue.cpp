@@ -6,6 +6,7 @@
 
 #include <mama/mama.h>
 #include <mama/integration/bridge.h>
+#include <mama/integration/msg.h>
 #include <mama/integration/queue.h>
 
 #include "corvexBridge.h"
@@ -162,6 +163,16 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_destroy(CorvexQueueBridge* queue
         CORVEX_LOG(CORVEX_LOG_ERROR, "Cannot destroy queue %p; it still has %u subscriptions.",
                    (void*)queue, (unsigned)subscriptions);
         return MAMA_STATUS_INVALID_ARG;
+    }
+
+    /* The host's reusable message of this queue keeps the payload it last
+     * decoded into without owning it, and nothing else frees it. Made its
+     * owner, the message releases it in its own destroy, which the host runs
+     * right after this one. */
+    mamaMsg reusable = mamaQueueImpl_getMsg(queue->mParent);
+    if (reusable != NULL)
+    {
+        mamaMsgImpl_setMessageOwner(reusable, 1);
     }
 
     wlock_lock(queue->mDispatchLock);
