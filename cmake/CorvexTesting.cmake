@@ -12,9 +12,12 @@ function(corvex_add_gtests dir)
       add_dependencies(${name} ${ARG_DEPENDS})
     endif()
     # The sanitizer runtimes intercept dlopen and do not honour the host
-    # library's runpath, so the library directory is also named explicitly.
+    # library's runpath, so the library directories are also named
+    # explicitly. The leak checker skips what OpenMAMA itself leaks.
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
                          PROPERTIES TIMEOUT 120
-                         ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}:${OPENMAMA_LIBRARY_DIR}")
+                         ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}:${OPENMAMA_LIBRARY_DIR}"
+                         ENVIRONMENT_MODIFICATION
+                           "LSAN_OPTIONS=set:suppressions=${CMAKE_SOURCE_DIR}/cmake/openmama-leaks.supp")
   endforeach()
 endfunction()

@@ -4,7 +4,9 @@
 #   conformance/run.sh BUILD_DIR [GTEST_FILTER]
 # Prints "N passed, N failed" and fails when a test fails that is not listed
 # in expected-failures.txt, or when a listed test passes (the list may only
-# shrink). OPENMAMA_ROOT names the OpenMAMA install (default /opt/openmama-6.3.2).
+# shrink). OPENMAMA_ROOT names the OpenMAMA install (default /opt/openmama-6.3.2);
+# CONFORMANCE_PRELOAD names a sanitizer runtime to preload into the suite, for
+# a build whose bridge and payload are instrumented.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "${1:?usage: run.sh BUILD_DIR [GTEST_FILTER]}" && pwd)"
@@ -25,7 +27,8 @@ trap 'rm -rf "$out"' EXIT
 runOne() {
   local test="$1" log rc=0
   log="$3/$(printf '%s' "$test" | tr '/' '_')"
-  (cd "$3" && exec timeout -k 5 "${CONFORMANCE_TIMEOUT:-120}" "$2" --gtest_filter="$test" \
+  (cd "$3" && exec timeout -k 5 "${CONFORMANCE_TIMEOUT:-120}" \
+     env ${CONFORMANCE_PRELOAD:+LD_PRELOAD="$CONFORMANCE_PRELOAD"} "$2" --gtest_filter="$test" \
      -m corvex -p corvexmsg -i 1) >"$log.log" 2>&1 || rc=$?
   if ((rc == 0)) && grep -q '^\[  PASSED  \] 1 test' "$log.log"; then
     echo "$test" >"$log.pass"
