@@ -1,23 +1,30 @@
 # corvex_add_gtests(<dir> LIBS <libs...> [DEPENDS <targets...>])
 # Every <dir>/*_test.cpp becomes one GoogleTest binary; each test case runs in
 # its own process under CTest, so process-wide state never leaks between cases.
+file(READ ${CMAKE_CURRENT_LIST_DIR}/openmama-lsan.supp CORVEX_LSAN_SUPPRESSIONS)
+file(READ ${CMAKE_CURRENT_LIST_DIR}/openmama-tsan.supp CORVEX_TSAN_SUPPRESSIONS)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/sanitizerSuppressions.cpp.in
+               ${CMAKE_BINARY_DIR}/sanitizerSuppressions.cpp @ONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${CMAKE_CURRENT_LIST_DIR}/openmama-lsan.supp ${CMAKE_CURRENT_LIST_DIR}/openmama-tsan.supp)
+add_library(corvex_sanitizer_suppressions OBJECT ${CMAKE_BINARY_DIR}/sanitizerSuppressions.cpp)
+
 function(corvex_add_gtests dir)
   cmake_parse_arguments(ARG "" "" "LIBS;DEPENDS;SOURCES" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${dir}/*_test.cpp)
   foreach(src ${tests})
     get_filename_component(name ${src} NAME_WE)
     add_executable(${name} ${src} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} corvex_sanitizer_suppressions GTest::gtest
+                          GTest::gtest_main Threads::Threads)
     if(ARG_DEPENDS)
       add_dependencies(${name} ${ARG_DEPENDS})
     endif()
     # The sanitizer runtimes intercept dlopen and do not honour the host
     # library's runpath, so the library directories are also named
-    # explicitly. The leak checker skips what OpenMAMA itself leaks.
+    # explicitly.
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
                          PROPERTIES TIMEOUT 120
-                         ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}:${OPENMAMA_LIBRARY_DIR}"
-                         ENVIRONMENT_MODIFICATION
-                           "LSAN_OPTIONS=set:suppressions=${CMAKE_SOURCE_DIR}/cmake/openmama-leaks.supp")
+                         ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}:${OPENMAMA_LIBRARY_DIR}")
   endforeach()
 endfunction()

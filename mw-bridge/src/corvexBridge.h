@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 #include <mama/mama.h>
 #include <wombat/timers.h>
 #include <wombat/wlock.h>
@@ -32,7 +34,9 @@ struct CorvexBridge
     uint64_t mQueueMaxSize;
     /* Zero until the one-time vendor initialisation: flow control and
      * asynchronous subscribing only start once the vendor library runs. */
-    uint8_t mSubscribeAsync;
+    /* Written once under mKlixInitLock; read by dispatch and enqueue paths
+     * on any thread without it. */
+    std::atomic<uint8_t> mSubscribeAsync;
 };
 
 /* The CorvexBridge behind a host bridge, logging why when there is none:

@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <unordered_map>
 
 #include <mama/mama.h>
@@ -32,11 +33,12 @@ struct CorvexQueueBridge
     void* mEnqueueClosure;
     /* Held by a dispatch loop for its whole run; destroy waits for it. */
     wLock mDispatchLock;
-    /* Guards mTransports and mIsSuspended. Taken before any transport's
-     * mSuspendedQueuesLock. */
+    /* Guards mTransports and the writes of mIsSuspended. Taken before any
+     * transport's mSuspendedQueuesLock. */
     wLock mTransportsLock;
     CorvexBridge* mBridge;
-    uint8_t mIsSuspended;
+    /* Also read without the lock, by the enqueue path's quick check. */
+    std::atomic<uint8_t> mIsSuspended;
     CorvexQueueTransportMap* mTransports;
 };
 

@@ -173,7 +173,7 @@ TEST_F(QueueTest, DestroyIsRefusedWhileSubscriptionsAreRegistered)
 
 TEST_F(QueueTest, FlowControlStaysOffUntilVendorInitialisation)
 {
-    ASSERT_EQ(0, mQueueBridge->mBridge->mSubscribeAsync);
+    ASSERT_EQ(0, mQueueBridge->mBridge->mSubscribeAsync.load());
     EXPECT_FALSE(corvexBridgeMamaQueue_isSubscribeAsync(mQueueBridge));
     EXPECT_FALSE(corvexBridgeMamaQueue_isSubscribeAsync(nullptr));
 
@@ -182,7 +182,7 @@ TEST_F(QueueTest, FlowControlStaysOffUntilVendorInitialisation)
     ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &subscription));
     mQueueBridge->mBridge->mQueueMaxSize = 1;
     enqueue(3); // far above the maximum, but nothing may be suspended
-    EXPECT_EQ(0, mQueueBridge->mIsSuspended);
+    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
     ASSERT_EQ(MAMA_STATUS_OK,
               corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &subscription));
 }
@@ -285,9 +285,9 @@ TEST_F(QueueTest, SuspendedQueueHoldsExactlyTheTransportsRegisteredOnIt)
     ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &onFirst));
 
     enqueue(3);
-    EXPECT_EQ(0, mQueueBridge->mIsSuspended) << "the event being enqueued does not count";
+    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load()) << "the event being enqueued does not count";
     enqueue(1); // finds 3 queued
-    EXPECT_EQ(1, mQueueBridge->mIsSuspended);
+    EXPECT_EQ(1, mQueueBridge->mIsSuspended.load());
     EXPECT_EQ(1u, first.mTransport.mSuspendedQueues);
 
     // A transport that joins the suspended queue is held at once.
@@ -298,9 +298,9 @@ TEST_F(QueueTest, SuspendedQueueHoldsExactlyTheTransportsRegisteredOnIt)
     EXPECT_EQ(0u, second.mTransport.mSuspendedQueues);
 
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 4: 3 > 2
-    EXPECT_EQ(1, mQueueBridge->mIsSuspended);
+    EXPECT_EQ(1, mQueueBridge->mIsSuspended.load());
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 3: 2 <= 2
-    EXPECT_EQ(0, mQueueBridge->mIsSuspended);
+    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
     EXPECT_EQ(0u, first.mTransport.mSuspendedQueues);
 
     ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &onFirst));
@@ -316,15 +316,15 @@ TEST_F(QueueTest, SuspendedQueueWithoutTransportsResumesWithoutCallingAny)
     mQueueBridge->mBridge->mQueueMaxSize = 1; // resume mark 0
     ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &subscription));
     enqueue(2);
-    ASSERT_EQ(1, mQueueBridge->mIsSuspended);
+    ASSERT_EQ(1, mQueueBridge->mIsSuspended.load());
     ASSERT_EQ(MAMA_STATUS_OK,
               corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &subscription));
     EXPECT_EQ(0u, only.mTransport.mSuspendedQueues);
-    EXPECT_EQ(1, mQueueBridge->mIsSuspended);
+    EXPECT_EQ(1, mQueueBridge->mIsSuspended.load());
 
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 2: 1 > 0
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 1: 0 <= 0
-    EXPECT_EQ(0, mQueueBridge->mIsSuspended);
+    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
     EXPECT_EQ(0u, LogCapture::count("transport with no suspended queues"));
     mQueueBridge->mBridge->mSubscribeAsync = 0;
 }

@@ -197,7 +197,7 @@ TEST_F (FlowControlTest, FailedVendorResumeKeepsTheSessionCounted)
                                CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
     drain (mQueues[queue]);
     EXPECT_EQ (1u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (0, mQueueBridges[queue]->mIsSuspended);
+    EXPECT_EQ (0, mQueueBridges[queue]->mIsSuspended.load());
     EXPECT_EQ (1u, LogCapture::count ("could not resume the transport 't1'"));
     EXPECT_EQ (1u, LogCapture::count ("resuming a transport failed, marking queue as resumed anyway"));
 
@@ -216,7 +216,7 @@ TEST_F (FlowControlTest, FailedVendorSuspendIsRetriedByTheNextEnqueue)
                                CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
     fill (queue, 1);
     EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (0, mQueueBridges[queue]->mIsSuspended);
+    EXPECT_EQ (0, mQueueBridges[queue]->mIsSuspended.load());
     EXPECT_EQ (1u, LogCapture::count ("could not suspend the transport 't1'"));
 
     fill (queue, 1);

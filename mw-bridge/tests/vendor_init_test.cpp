@@ -59,7 +59,7 @@ TEST_F(VendorInitTest, DefaultsAndRunsOnlyOnce)
     EXPECT_EQ(1, mBridge.mKlixInitialized);
     EXPECT_NE(nullptr, mBridge.mContext);
     EXPECT_EQ(50000u, mBridge.mQueueMaxSize);
-    EXPECT_EQ(1, mBridge.mSubscribeAsync);
+    EXPECT_EQ(1, mBridge.mSubscribeAsync.load());
     EXPECT_EQ(1u, LogCapture::count("Asynchronous subscriptions are enabled"));
 
     ASSERT_EQ(MAMA_STATUS_OK, corvexBridge_initKlix(&mBridge));
@@ -125,7 +125,7 @@ TEST_F(VendorInitTest, SubscribeAsyncFalseDisablesAsynchronousMode)
 {
     ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty("mama.corvex.transport.subscribe_async", "false"));
     ASSERT_EQ(MAMA_STATUS_OK, corvexBridge_initKlix(&mBridge));
-    EXPECT_EQ(0, mBridge.mSubscribeAsync);
+    EXPECT_EQ(0, mBridge.mSubscribeAsync.load());
     EXPECT_EQ(1u, LogCapture::count("Asynchronous subscriptions are disabled"));
 }
 
