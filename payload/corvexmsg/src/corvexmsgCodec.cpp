@@ -1,9 +1,7 @@
-/* Wire form, little-endian:
- *   id '1', format version 1, u32 field count, then per field:
- *   u8 type, u16 fid, u16 name size (0 = no name; else including its NUL),
- *   the name, and the value: 1, 2, 4 or 8 bytes for scalars; u32 size and
- *   bytes for strings (NUL included, so they can be read in place) and
- *   opaque values. The buffer ends exactly after the last field. */
+/* Wire form, little-endian; payload/corvexmsg/README.md describes it. Every
+ * size is checked against what is left of the buffer before it is used, so a
+ * damaged buffer is refused without reading outside it or allocating more
+ * than it could describe. */
 #include "corvexmsgPayload.h"
 
 #include <cstring>
@@ -11,9 +9,13 @@
 namespace
 {
 
-constexpr uint8_t FORMAT_VERSION = 1;
+/* Version 2 added prices, date-times, sub-messages and vectors; version 1
+ * buffers (scalars, strings and opaque values only) still decode. */
+constexpr uint8_t FORMAT_VERSION = 2;
 constexpr size_t HEADER_SIZE = 6;
 constexpr size_t MIN_FIELD_SIZE = 6;
+/* Sub-messages nest at most this deep: the decoder recurses per level. */
+constexpr int MAX_DEPTH = 32;
 
 /* Takes the raw number: received bytes may hold values outside the enumeration. */
 size_t scalarSize (uint64_t type)
@@ -36,31 +38,23 @@ size_t scalarSize (uint64_t type)
     }
 }
 
-bool isWireType (uint64_t type)
+bool isWireType (uint64_t type, uint8_t version)
 {
     switch (type)
     {
     case MAMA_FIELD_TYPE_STRING:
     case MAMA_FIELD_TYPE_OPAQUE: return true;
-    default: return scalarSize (type) != 0;
-    }
-}
-
-uint64_t readLe (const uint8_t* p, size_t n)
-{
-    uint64_t v = 0;
-    for (size_t i = 0; i < n; ++i)
-    {
-        v |= static_cast<uint64_t> (p[i]) << (8 * i);
-    }
-    return v;
-}
-
-void writeLe (std::vector<uint8_t>* out, uint64_t v, size_t n)
-{
-    for (size_t i = 0; i < n; ++i)
-    {
-        out->push_back (static_cast<uint8_t> (v >> (8 * i)));
+    case MAMA_FIELD_TYPE_PRICE:
+    case MAMA_FIELD_TYPE_TIME:
+    case MAMA_FIELD_TYPE_MSG:
+    case MAMA_FIELD_TYPE_VECTOR_STRING:
+    case MAMA_FIELD_TYPE_VECTOR_MSG: return version >= 2;
+    default:
+        if (scalarSize (type) != 0)
+        {
+            return true;
+        }
+        return version >= 2 && corvexMsg_elementSize (static_cast<mamaFieldType> (type)) != 0;
     }
 }
 
@@ -81,9 +75,14 @@ struct Reader
     size_t mLen;
     size_t mPos;
 
+    size_t left () const
+    {
+        return mLen - mPos;
+    }
+
     bool take (size_t n, const uint8_t** out)
     {
-        if (n > mLen - mPos)
+        if (n > left ())
         {
             return false;
         }
@@ -99,55 +98,177 @@ struct Reader
         {
             return false;
         }
-        *out = readLe (p, n);
+        *out = corvexMsg_readLe (p, n);
         return true;
     }
 };
 
-bool decodeValue (Reader* in, CorvexMsgField* f)
+bool decodeMessage (const uint8_t* bytes, size_t length, int depth, CorvexMsgPayload* msg);
+
+bool decodeScalar (Reader* in, CorvexMsgField* f, size_t size)
 {
-    const size_t size = scalarSize (f->mType);
     uint64_t raw = 0;
-    if (size != 0)
-    {
-        if (!in->number (size, &raw))
-        {
-            return false;
-        }
-        switch (f->mType)
-        {
-        case MAMA_FIELD_TYPE_F32:
-        {
-            uint32_t bits = static_cast<uint32_t> (raw);
-            std::memcpy (&f->mValue.mF32, &bits, sizeof bits);
-            break;
-        }
-        case MAMA_FIELD_TYPE_F64: std::memcpy (&f->mValue.mF64, &raw, sizeof raw); break;
-        case MAMA_FIELD_TYPE_CHAR:
-        case MAMA_FIELD_TYPE_I8:
-        case MAMA_FIELD_TYPE_I16:
-        case MAMA_FIELD_TYPE_I32:
-        case MAMA_FIELD_TYPE_I64: f->mValue.mSigned = signExtend (raw, size); break;
-        default: f->mValue.mUnsigned = raw; break;
-        }
-        return true;
-    }
-    uint64_t length = 0;
-    const uint8_t* bytes = nullptr;
-    if (!in->number (4, &length) || !in->take (static_cast<size_t> (length), &bytes))
+    if (!in->number (size, &raw))
     {
         return false;
     }
-    if (f->mType == MAMA_FIELD_TYPE_STRING && (length == 0 || bytes[length - 1] != '\0'))
+    switch (f->mType)
     {
-        return false;
+    case MAMA_FIELD_TYPE_F32:
+    {
+        uint32_t bits = static_cast<uint32_t> (raw);
+        std::memcpy (&f->mValue.mF32, &bits, sizeof bits);
+        break;
     }
-    f->mData = bytes;
-    f->mSize = static_cast<uint32_t> (length);
+    case MAMA_FIELD_TYPE_F64: std::memcpy (&f->mValue.mF64, &raw, sizeof raw); break;
+    case MAMA_FIELD_TYPE_CHAR:
+    case MAMA_FIELD_TYPE_I8:
+    case MAMA_FIELD_TYPE_I16:
+    case MAMA_FIELD_TYPE_I32:
+    case MAMA_FIELD_TYPE_I64: f->mValue.mSigned = signExtend (raw, size); break;
+    default: f->mValue.mUnsigned = raw; break;
+    }
     return true;
 }
 
-bool decodeField (Reader* in, CorvexMsgField* f)
+/* A u32 size and that many bytes. */
+bool takeSized (Reader* in, const uint8_t** bytes, uint64_t* size)
+{
+    return in->number (4, size) && in->take (static_cast<size_t> (*size), bytes);
+}
+
+bool isTerminatedString (const uint8_t* bytes, uint64_t size)
+{
+    return size != 0 && bytes[size - 1] == '\0';
+}
+
+/* One sized sub-message into a new payload held by the field. */
+bool decodeSubMessage (Reader* in, CorvexMsgField* f, int depth)
+{
+    const uint8_t* bytes = nullptr;
+    uint64_t size = 0;
+    if (depth >= MAX_DEPTH || !takeSized (in, &bytes, &size))
+    {
+        return false;
+    }
+    std::unique_ptr<CorvexMsgPayload> sub (new CorvexMsgPayload ());
+    if (!decodeMessage (bytes, static_cast<size_t> (size), depth + 1, sub.get ()))
+    {
+        return false;
+    }
+    sub->mContainer = f->mMsg;
+    f->mMsgs.push_back (std::move (sub));
+    return true;
+}
+
+bool decodeVector (Reader* in, CorvexMsgField* f, int depth)
+{
+    uint64_t count = 0;
+    if (!in->number (4, &count))
+    {
+        return false;
+    }
+    const size_t start = in->mPos;
+    const size_t elementSize = corvexMsg_elementSize (f->mType);
+    if (elementSize != 0)
+    {
+        const uint8_t* bytes = nullptr;
+        if (count > in->left () / elementSize || !in->take (count * elementSize, &bytes))
+        {
+            return false;
+        }
+    }
+    else if (f->mType == MAMA_FIELD_TYPE_VECTOR_STRING)
+    {
+        /* each element is at least a size and its terminator */
+        if (count > in->left () / 5)
+        {
+            return false;
+        }
+        for (uint64_t i = 0; i < count; ++i)
+        {
+            const uint8_t* bytes = nullptr;
+            uint64_t size = 0;
+            if (!takeSized (in, &bytes, &size) || !isTerminatedString (bytes, size))
+            {
+                return false;
+            }
+        }
+    }
+    else
+    {
+        if (count > in->left () / (4 + HEADER_SIZE))
+        {
+            return false;
+        }
+        for (uint64_t i = 0; i < count; ++i)
+        {
+            if (!decodeSubMessage (in, f, depth))
+            {
+                return false;
+            }
+        }
+        f->mCount = static_cast<uint32_t> (count);
+        return true;
+    }
+    f->mCount = static_cast<uint32_t> (count);
+    f->mData = in->mData + start;
+    f->mSize = static_cast<uint32_t> (in->mPos - start);
+    return true;
+}
+
+bool decodeValue (Reader* in, CorvexMsgField* f, int depth)
+{
+    const size_t size = scalarSize (f->mType);
+    if (size != 0)
+    {
+        return decodeScalar (in, f, size);
+    }
+    const uint8_t* bytes = nullptr;
+    switch (f->mType)
+    {
+    case MAMA_FIELD_TYPE_PRICE:
+        if (!in->take (CORVEXMSG_PRICE_SIZE, &bytes))
+        {
+            return false;
+        }
+        f->mPrice = corvexMsg_readPrice (bytes);
+        return true;
+    case MAMA_FIELD_TYPE_TIME:
+        if (!in->take (CORVEXMSG_TIME_SIZE, &bytes))
+        {
+            return false;
+        }
+        f->mTime = corvexMsg_readTime (bytes);
+        return true;
+    case MAMA_FIELD_TYPE_MSG:
+        if (!decodeSubMessage (in, f, depth))
+        {
+            return false;
+        }
+        f->mCount = 1;
+        return true;
+    case MAMA_FIELD_TYPE_STRING:
+    case MAMA_FIELD_TYPE_OPAQUE:
+    {
+        uint64_t length = 0;
+        if (!takeSized (in, &bytes, &length))
+        {
+            return false;
+        }
+        if (f->mType == MAMA_FIELD_TYPE_STRING && !isTerminatedString (bytes, length))
+        {
+            return false;
+        }
+        f->mData = bytes;
+        f->mSize = static_cast<uint32_t> (length);
+        return true;
+    }
+    default: return decodeVector (in, f, depth);
+    }
+}
+
+bool decodeField (Reader* in, CorvexMsgField* f, uint8_t version, int depth)
 {
     uint64_t type = 0;
     uint64_t fid = 0;
@@ -157,7 +278,7 @@ bool decodeField (Reader* in, CorvexMsgField* f)
         return false;
     }
     /* checked as a number first: an unknown value is no mamaFieldType */
-    if (!isWireType (type))
+    if (!isWireType (type, version))
     {
         return false;
     }
@@ -172,49 +293,22 @@ bool decodeField (Reader* in, CorvexMsgField* f)
         }
         f->mName = reinterpret_cast<const char*> (name);
     }
-    return decodeValue (in, f);
+    return decodeValue (in, f, depth);
 }
 
-void encodeField (std::vector<uint8_t>* out, const CorvexMsgField& f)
+bool decodeMessage (const uint8_t* bytes, size_t length, int depth, CorvexMsgPayload* msg)
 {
-    out->push_back (static_cast<uint8_t> (f.mType));
-    writeLe (out, f.mFid, 2);
-    const size_t nameSize = f.mName != nullptr ? std::strlen (f.mName) + 1 : 0;
-    writeLe (out, nameSize, 2);
-    out->insert (out->end (), f.mName, f.mName + nameSize);
-
-    const size_t size = scalarSize (f.mType);
-    if (size == 0)
-    {
-        writeLe (out, f.mSize, 4);
-        out->insert (out->end (), f.mData, f.mData + f.mSize);
-        return;
-    }
-    uint64_t raw = f.mValue.mUnsigned;
-    if (f.mType == MAMA_FIELD_TYPE_F32)
-    {
-        uint32_t bits = 0;
-        std::memcpy (&bits, &f.mValue.mF32, sizeof bits);
-        raw = bits;
-    }
-    writeLe (out, raw, size);
-}
-
-} // namespace
-
-mama_status corvexMsgCodec_decode (CorvexMsgPayload* msg, const void* buffer, size_t length)
-{
-    const uint8_t* bytes = static_cast<const uint8_t*> (buffer);
     if (length < HEADER_SIZE || bytes[0] != static_cast<uint8_t> (CORVEXMSG_PAYLOAD_ID) ||
-        bytes[1] != FORMAT_VERSION)
+        bytes[1] == 0 || bytes[1] > FORMAT_VERSION)
     {
-        return MAMA_STATUS_PLATFORM;
+        return false;
     }
-    const uint64_t count = readLe (bytes + 2, 4);
+    const uint8_t version = bytes[1];
+    const uint64_t count = corvexMsg_readLe (bytes + 2, 4);
     /* refuse counts the buffer cannot hold before allocating anything */
     if (count > (length - HEADER_SIZE) / MIN_FIELD_SIZE)
     {
-        return MAMA_STATUS_PLATFORM;
+        return false;
     }
     Reader in = {bytes, length, HEADER_SIZE};
     std::deque<CorvexMsgField> fields;
@@ -222,42 +316,110 @@ mama_status corvexMsgCodec_decode (CorvexMsgPayload* msg, const void* buffer, si
     {
         fields.emplace_back ();
         fields.back ().mMsg = msg;
-        if (!decodeField (&in, &fields.back ()))
+        if (!decodeField (&in, &fields.back (), version, depth))
         {
-            return MAMA_STATUS_PLATFORM;
+            return false;
         }
     }
     if (in.mPos != length)
     {
-        return MAMA_STATUS_PLATFORM;
+        return false;
     }
     msg->mFields.swap (fields);
     msg->mWire = bytes;
     msg->mWireLen = length;
     msg->mEncodedValid = false;
-    return MAMA_STATUS_OK;
+    return true;
+}
+
+void encodeMessage (std::string* out, const CorvexMsgPayload& msg);
+
+void encodeSized (std::string* out, const CorvexMsgPayload& sub)
+{
+    std::string bytes;
+    encodeMessage (&bytes, sub);
+    corvexMsg_writeLe (out, bytes.size (), 4);
+    out->append (bytes);
+}
+
+void encodeField (std::string* out, const CorvexMsgField& f)
+{
+    out->push_back (static_cast<char> (f.mType));
+    corvexMsg_writeLe (out, f.mFid, 2);
+    const size_t nameSize = f.mName != nullptr ? std::strlen (f.mName) + 1 : 0;
+    corvexMsg_writeLe (out, nameSize, 2);
+    out->append (f.mName != nullptr ? f.mName : "", nameSize);
+
+    const size_t size = scalarSize (f.mType);
+    if (size != 0)
+    {
+        uint64_t raw = f.mValue.mUnsigned;
+        if (f.mType == MAMA_FIELD_TYPE_F32)
+        {
+            uint32_t bits = 0;
+            std::memcpy (&bits, &f.mValue.mF32, sizeof bits);
+            raw = bits;
+        }
+        corvexMsg_writeLe (out, raw, size);
+        return;
+    }
+    switch (f.mType)
+    {
+    case MAMA_FIELD_TYPE_PRICE: corvexMsg_writePrice (out, f.mPrice); return;
+    case MAMA_FIELD_TYPE_TIME: corvexMsg_writeTime (out, f.mTime); return;
+    case MAMA_FIELD_TYPE_MSG: encodeSized (out, *f.mMsgs.front ()); return;
+    case MAMA_FIELD_TYPE_VECTOR_MSG:
+        corvexMsg_writeLe (out, f.mMsgs.size (), 4);
+        for (const std::unique_ptr<CorvexMsgPayload>& sub : f.mMsgs)
+        {
+            encodeSized (out, *sub);
+        }
+        return;
+    case MAMA_FIELD_TYPE_STRING:
+    case MAMA_FIELD_TYPE_OPAQUE: corvexMsg_writeLe (out, f.mSize, 4); break;
+    default: corvexMsg_writeLe (out, f.mCount, 4); break;
+    }
+    out->append (reinterpret_cast<const char*> (f.mData), f.mSize);
+}
+
+void encodeMessage (std::string* out, const CorvexMsgPayload& msg)
+{
+    if (msg.mWire != nullptr)
+    {
+        /* unchanged since decoding: the received bytes are the encoding */
+        out->append (reinterpret_cast<const char*> (msg.mWire), msg.mWireLen);
+        return;
+    }
+    out->push_back (CORVEXMSG_PAYLOAD_ID);
+    out->push_back (static_cast<char> (FORMAT_VERSION));
+    corvexMsg_writeLe (out, msg.mFields.size (), 4);
+    for (const CorvexMsgField& f : msg.mFields)
+    {
+        encodeField (out, f);
+    }
+}
+
+} // namespace
+
+mama_status corvexMsgCodec_decode (CorvexMsgPayload* msg, const void* buffer, size_t length)
+{
+    return decodeMessage (static_cast<const uint8_t*> (buffer), length, 0, msg)
+               ? MAMA_STATUS_OK
+               : MAMA_STATUS_PLATFORM;
 }
 
 mama_status corvexMsgCodec_encode (CorvexMsgPayload* msg, const void** buffer, size_t* length)
 {
     if (msg->mWire != nullptr)
     {
-        /* unchanged since decoding: the received bytes are the encoding */
         *buffer = msg->mWire;
         *length = msg->mWireLen;
         return MAMA_STATUS_OK;
     }
     if (!msg->mEncodedValid)
     {
-        std::vector<uint8_t>& out = msg->mEncoded;
-        out.clear ();
-        out.push_back (static_cast<uint8_t> (CORVEXMSG_PAYLOAD_ID));
-        out.push_back (FORMAT_VERSION);
-        writeLe (&out, msg->mFields.size (), 4);
-        for (const CorvexMsgField& f : msg->mFields)
-        {
-            encodeField (&out, f);
-        }
+        msg->mEncoded.clear ();
+        encodeMessage (&msg->mEncoded, *msg);
         msg->mEncodedValid = true;
     }
     *buffer = msg->mEncoded.data ();

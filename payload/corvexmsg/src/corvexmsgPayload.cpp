@@ -3,6 +3,37 @@
 #include <cstring>
 #include <limits>
 
+#include <mama/datetime.h>
+#include <mama/price.h>
+
+/* Built from a vector's wire form the first time the host reads it; the host
+ * keeps the pointers it is given until the field changes or goes. */
+struct CorvexMsgVectorView
+{
+    std::vector<uint64_t> mValues; /* fixed-size elements, 8-byte aligned */
+    std::vector<const char*> mStrings;
+    std::vector<mamaPrice> mPrices;
+    std::vector<mamaDateTime> mTimes;
+    std::vector<void*> mMsgs;
+
+    ~CorvexMsgVectorView ()
+    {
+        for (mamaPrice p : mPrices)
+        {
+            mamaPrice_destroy (p);
+        }
+        for (mamaDateTime t : mTimes)
+        {
+            mamaDateTime_destroy (t);
+        }
+    }
+};
+
+CorvexMsgField::CorvexMsgField () = default;
+CorvexMsgField::CorvexMsgField (CorvexMsgField&&) noexcept = default;
+CorvexMsgField& CorvexMsgField::operator= (CorvexMsgField&&) noexcept = default;
+CorvexMsgField::~CorvexMsgField () = default;
+
 namespace
 {
 
@@ -37,14 +68,121 @@ bool isUnsignedType (mamaFieldType type)
     }
 }
 
-void clearBytes (CorvexMsgField* field)
+/* Forgets the field's previous value of whatever type. */
+void clearValue (CorvexMsgField* field)
 {
     field->mDataStore.clear ();
     field->mData = nullptr;
     field->mSize = 0;
+    field->mCount = 0;
+    field->mValue.mUnsigned = 0;
+    field->mPrice = CorvexMsgPrice ();
+    field->mTime = CorvexMsgTime ();
+    field->mMsgs.clear ();
+    field->mView.reset ();
+}
+
+void ownFields (CorvexMsgPayload* msg)
+{
+    for (CorvexMsgField& f : msg->mFields)
+    {
+        if (f.mName != nullptr && f.mName != f.mNameStore.c_str ())
+        {
+            f.mNameStore.assign (f.mName);
+            f.mName = f.mNameStore.c_str ();
+        }
+        if (f.mData != nullptr &&
+            f.mData != reinterpret_cast<const uint8_t*> (f.mDataStore.data ()))
+        {
+            f.mDataStore.assign (reinterpret_cast<const char*> (f.mData), f.mSize);
+            f.mData = reinterpret_cast<const uint8_t*> (f.mDataStore.data ());
+            f.mView.reset ();
+        }
+        for (std::unique_ptr<CorvexMsgPayload>& sub : f.mMsgs)
+        {
+            ownFields (sub.get ());
+        }
+    }
+    msg->mWire = nullptr;
+    msg->mWireLen = 0;
 }
 
 } // namespace
+
+size_t corvexMsg_elementSize (mamaFieldType type)
+{
+    switch (type)
+    {
+    case MAMA_FIELD_TYPE_VECTOR_BOOL:
+    case MAMA_FIELD_TYPE_VECTOR_CHAR:
+    case MAMA_FIELD_TYPE_VECTOR_I8:
+    case MAMA_FIELD_TYPE_VECTOR_U8: return 1;
+    case MAMA_FIELD_TYPE_VECTOR_I16:
+    case MAMA_FIELD_TYPE_VECTOR_U16: return 2;
+    case MAMA_FIELD_TYPE_VECTOR_I32:
+    case MAMA_FIELD_TYPE_VECTOR_U32:
+    case MAMA_FIELD_TYPE_VECTOR_F32: return 4;
+    case MAMA_FIELD_TYPE_VECTOR_I64:
+    case MAMA_FIELD_TYPE_VECTOR_U64:
+    case MAMA_FIELD_TYPE_VECTOR_F64: return 8;
+    case MAMA_FIELD_TYPE_VECTOR_PRICE: return CORVEXMSG_PRICE_SIZE;
+    case MAMA_FIELD_TYPE_VECTOR_TIME: return CORVEXMSG_TIME_SIZE;
+    default: return 0;
+    }
+}
+
+uint64_t corvexMsg_readLe (const uint8_t* p, size_t n)
+{
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; ++i)
+    {
+        v |= static_cast<uint64_t> (p[i]) << (8 * i);
+    }
+    return v;
+}
+
+void corvexMsg_writeLe (std::string* out, uint64_t v, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+    {
+        out->push_back (static_cast<char> (static_cast<uint8_t> (v >> (8 * i))));
+    }
+}
+
+void corvexMsg_writePrice (std::string* out, const CorvexMsgPrice& price)
+{
+    uint64_t bits = 0;
+    std::memcpy (&bits, &price.mValue, sizeof bits);
+    corvexMsg_writeLe (out, bits, 8);
+    corvexMsg_writeLe (out, price.mHints, 1);
+}
+
+void corvexMsg_writeTime (std::string* out, const CorvexMsgTime& time)
+{
+    corvexMsg_writeLe (out, static_cast<uint64_t> (time.mSeconds), 8);
+    corvexMsg_writeLe (out, time.mNanoseconds, 4);
+    corvexMsg_writeLe (out, time.mPrecision, 1);
+    corvexMsg_writeLe (out, time.mHints, 1);
+}
+
+CorvexMsgPrice corvexMsg_readPrice (const uint8_t* in)
+{
+    CorvexMsgPrice price;
+    const uint64_t bits = corvexMsg_readLe (in, 8);
+    std::memcpy (&price.mValue, &bits, sizeof bits);
+    price.mHints = in[8];
+    return price;
+}
+
+CorvexMsgTime corvexMsg_readTime (const uint8_t* in)
+{
+    CorvexMsgTime time;
+    time.mSeconds = static_cast<int64_t> (corvexMsg_readLe (in, 8));
+    time.mNanoseconds = static_cast<uint32_t> (corvexMsg_readLe (in + 8, 4));
+    time.mPrecision = in[12];
+    time.mHints = in[13];
+    return time;
+}
 
 CorvexMsgField* corvexMsgPayload_find (const CorvexMsgPayload* msg, const char* name,
                                        mama_fid_t fid)
@@ -75,31 +213,25 @@ CorvexMsgField* corvexMsgPayload_find (const CorvexMsgPayload* msg, const char* 
 
 void corvexMsgPayload_own (CorvexMsgPayload* msg)
 {
-    if (msg->mWire == nullptr)
+    if (msg->mWire != nullptr)
     {
-        return;
+        ownFields (msg);
     }
-    for (CorvexMsgField& f : msg->mFields)
-    {
-        if (f.mName != nullptr)
-        {
-            f.mNameStore.assign (f.mName);
-            f.mName = f.mNameStore.c_str ();
-        }
-        if (f.mData != nullptr)
-        {
-            f.mDataStore.assign (reinterpret_cast<const char*> (f.mData), f.mSize);
-            f.mData = reinterpret_cast<const uint8_t*> (f.mDataStore.data ());
-        }
-    }
-    msg->mWire = nullptr;
-    msg->mWireLen = 0;
 }
 
 void corvexMsgPayload_touch (CorvexMsgPayload* msg)
 {
-    corvexMsgPayload_own (msg);
-    msg->mEncodedValid = false;
+    /* a sub-message borrows its holder's buffer: the whole tree stops */
+    CorvexMsgPayload* root = msg;
+    while (root->mContainer != nullptr)
+    {
+        root = root->mContainer;
+    }
+    corvexMsgPayload_own (root);
+    for (CorvexMsgPayload* m = msg; m != nullptr; m = m->mContainer)
+    {
+        m->mEncodedValid = false;
+    }
 }
 
 CorvexMsgField* corvexMsgPayload_append (CorvexMsgPayload* msg, const char* name, mama_fid_t fid)
@@ -118,28 +250,28 @@ CorvexMsgField* corvexMsgPayload_append (CorvexMsgPayload* msg, const char* name
 
 void corvexMsgField_setSigned (CorvexMsgField* field, mamaFieldType type, int64_t value)
 {
-    clearBytes (field);
+    clearValue (field);
     field->mType = type;
     field->mValue.mSigned = value;
 }
 
 void corvexMsgField_setUnsigned (CorvexMsgField* field, mamaFieldType type, uint64_t value)
 {
-    clearBytes (field);
+    clearValue (field);
     field->mType = type;
     field->mValue.mUnsigned = value;
 }
 
 void corvexMsgField_setF32 (CorvexMsgField* field, float value)
 {
-    clearBytes (field);
+    clearValue (field);
     field->mType = MAMA_FIELD_TYPE_F32;
     field->mValue.mF32 = value;
 }
 
 void corvexMsgField_setF64 (CorvexMsgField* field, double value)
 {
-    clearBytes (field);
+    clearValue (field);
     field->mType = MAMA_FIELD_TYPE_F64;
     field->mValue.mF64 = value;
 }
@@ -150,11 +282,56 @@ void corvexMsgField_setBytes (CorvexMsgField* field, mamaFieldType type, const v
     /* data may point into this field's own storage (a field updated from
      * itself), so build the new value before replacing the old one */
     std::string bytes (static_cast<const char*> (data), size);
+    clearValue (field);
     field->mDataStore.swap (bytes);
     field->mType = type;
     field->mData = reinterpret_cast<const uint8_t*> (field->mDataStore.data ());
     field->mSize = static_cast<uint32_t> (size);
-    field->mValue.mUnsigned = 0;
+}
+
+void corvexMsgField_setPrice (CorvexMsgField* field, const CorvexMsgPrice& value)
+{
+    clearValue (field);
+    field->mType = MAMA_FIELD_TYPE_PRICE;
+    field->mPrice = value;
+}
+
+void corvexMsgField_setTime (CorvexMsgField* field, const CorvexMsgTime& value)
+{
+    clearValue (field);
+    field->mType = MAMA_FIELD_TYPE_TIME;
+    field->mTime = value;
+}
+
+void corvexMsgField_setVector (CorvexMsgField* field, mamaFieldType type, uint32_t count,
+                               std::string elements)
+{
+    clearValue (field);
+    field->mDataStore.swap (elements);
+    field->mType = type;
+    field->mCount = count;
+    field->mData = reinterpret_cast<const uint8_t*> (field->mDataStore.data ());
+    field->mSize = static_cast<uint32_t> (field->mDataStore.size ());
+}
+
+void corvexMsgField_setMsgs (CorvexMsgField* field, mamaFieldType type,
+                             std::vector<std::unique_ptr<CorvexMsgPayload>> msgs)
+{
+    clearValue (field);
+    field->mType = type;
+    field->mMsgs.swap (msgs);
+    for (std::unique_ptr<CorvexMsgPayload>& sub : field->mMsgs)
+    {
+        sub->mContainer = field->mMsg;
+    }
+    field->mCount = static_cast<uint32_t> (field->mMsgs.size ());
+}
+
+std::unique_ptr<CorvexMsgPayload> corvexMsgPayload_clone (const CorvexMsgPayload* src)
+{
+    std::unique_ptr<CorvexMsgPayload> copy (new CorvexMsgPayload ());
+    corvexMsgPayload_copyFields (copy.get (), src, false);
+    return copy;
 }
 
 void corvexMsgPayload_copyFields (CorvexMsgPayload* dest, const CorvexMsgPayload* src, bool update)
@@ -166,17 +343,127 @@ void corvexMsgPayload_copyFields (CorvexMsgPayload* dest, const CorvexMsgPayload
         {
             d = corvexMsgPayload_append (dest, s.mName, s.mFid);
         }
-        if (s.mData != nullptr)
+        if (s.mType == MAMA_FIELD_TYPE_MSG || s.mType == MAMA_FIELD_TYPE_VECTOR_MSG)
+        {
+            std::vector<std::unique_ptr<CorvexMsgPayload>> msgs;
+            for (const std::unique_ptr<CorvexMsgPayload>& sub : s.mMsgs)
+            {
+                msgs.push_back (corvexMsgPayload_clone (sub.get ()));
+            }
+            corvexMsgField_setMsgs (d, s.mType, std::move (msgs));
+        }
+        else if (s.mData != nullptr)
         {
             corvexMsgField_setBytes (d, s.mType, s.mData, s.mSize);
+            d->mCount = s.mCount;
         }
         else
         {
-            clearBytes (d);
+            clearValue (d);
             d->mType = s.mType;
             d->mValue = s.mValue;
+            d->mPrice = s.mPrice;
+            d->mTime = s.mTime;
+            d->mCount = s.mCount;
         }
     }
+}
+
+CorvexMsgVectorView* corvexMsgField_view (CorvexMsgField* field)
+{
+    if (field->mView)
+    {
+        return field->mView.get ();
+    }
+    std::unique_ptr<CorvexMsgVectorView> view (new CorvexMsgVectorView ());
+    const size_t elementSize = corvexMsg_elementSize (field->mType);
+    const uint8_t* p = field->mData;
+    switch (field->mType)
+    {
+    case MAMA_FIELD_TYPE_VECTOR_STRING:
+        view->mStrings.reserve (field->mCount);
+        for (uint32_t i = 0; i < field->mCount; ++i)
+        {
+            const size_t size = static_cast<size_t> (corvexMsg_readLe (p, 4));
+            view->mStrings.push_back (reinterpret_cast<const char*> (p + 4));
+            p += 4 + size;
+        }
+        break;
+    case MAMA_FIELD_TYPE_VECTOR_MSG:
+        for (const std::unique_ptr<CorvexMsgPayload>& sub : field->mMsgs)
+        {
+            view->mMsgs.push_back (sub.get ());
+        }
+        break;
+    case MAMA_FIELD_TYPE_VECTOR_PRICE:
+        for (uint32_t i = 0; i < field->mCount; ++i, p += elementSize)
+        {
+            const CorvexMsgPrice price = corvexMsg_readPrice (p);
+            mamaPrice handle = nullptr;
+            if (mamaPrice_create (&handle) != MAMA_STATUS_OK)
+            {
+                return nullptr;
+            }
+            view->mPrices.push_back (handle);
+            mamaPrice_setValue (handle, price.mValue);
+            mamaPrice_setHints (handle, price.mHints);
+        }
+        break;
+    case MAMA_FIELD_TYPE_VECTOR_TIME:
+        for (uint32_t i = 0; i < field->mCount; ++i, p += elementSize)
+        {
+            const CorvexMsgTime time = corvexMsg_readTime (p);
+            mamaDateTime handle = nullptr;
+            if (mamaDateTime_create (&handle) != MAMA_STATUS_OK)
+            {
+                return nullptr;
+            }
+            view->mTimes.push_back (handle);
+            mamaDateTime_setEpochTimeExt (handle, time.mSeconds, time.mNanoseconds);
+            mamaDateTime_setPrecision (handle, static_cast<mamaDateTimePrecision> (time.mPrecision));
+            mamaDateTime_setHints (handle, time.mHints);
+        }
+        break;
+    default:
+    {
+        /* little-endian on the wire and here: the elements are copied as
+         * they are into aligned storage */
+        const size_t bytes = elementSize * field->mCount;
+        view->mValues.resize ((bytes + 7) / 8 + 1);
+        if (bytes != 0)
+        {
+            std::memcpy (view->mValues.data (), field->mData, bytes);
+        }
+        break;
+    }
+    }
+    field->mView = std::move (view);
+    return field->mView.get ();
+}
+
+const void* corvexMsgVectorView_values (const CorvexMsgVectorView* view)
+{
+    return view->mValues.data ();
+}
+
+const char** corvexMsgVectorView_strings (CorvexMsgVectorView* view)
+{
+    return view->mStrings.data ();
+}
+
+const mamaPrice* corvexMsgVectorView_prices (CorvexMsgVectorView* view)
+{
+    return view->mPrices.data ();
+}
+
+const mamaDateTime* corvexMsgVectorView_times (CorvexMsgVectorView* view)
+{
+    return view->mTimes.data ();
+}
+
+void* const* corvexMsgVectorView_msgs (CorvexMsgVectorView* view)
+{
+    return view->mMsgs.data ();
 }
 
 mama_status corvexMsgField_getSigned (const CorvexMsgField* field, int64_t min, int64_t max,

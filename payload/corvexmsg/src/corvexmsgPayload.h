@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,14 +20,43 @@ constexpr char CORVEXMSG_PAYLOAD_ID = '1';
 
 struct CorvexMsgPayload;
 
+/* A price: its value and the host's hints (precision and display). */
+struct CorvexMsgPrice
+{
+    double mValue = 0;
+    uint8_t mHints = 0;
+};
+
+/* A date-time as the host keeps it: seconds since the epoch, nanoseconds,
+ * precision and hints. */
+struct CorvexMsgTime
+{
+    int64_t mSeconds = 0;
+    uint32_t mNanoseconds = 0;
+    uint8_t mPrecision = 0;
+    uint8_t mHints = 0;
+};
+
+/* What reading a vector builds: its elements in the form the host reads them
+ * (aligned values, string pointers, price and date-time objects, payloads). */
+struct CorvexMsgVectorView;
+
 struct CorvexMsgField
 {
+    CorvexMsgField ();
+    CorvexMsgField (CorvexMsgField&&) noexcept;
+    CorvexMsgField& operator= (CorvexMsgField&&) noexcept;
+    ~CorvexMsgField ();
+
     CorvexMsgPayload* mMsg = nullptr; /* null for a field made by FieldPayload_create */
     mamaFieldType mType = MAMA_FIELD_TYPE_UNKNOWN;
     mama_fid_t mFid = 0;
-    const char* mName = nullptr;    /* null when the field has no name */
-    const uint8_t* mData = nullptr; /* string (NUL included in mSize) or opaque bytes */
+    const char* mName = nullptr; /* null when the field has no name */
+    /* string (NUL included in mSize), opaque bytes, or the elements of a
+     * vector of anything but messages in their wire form */
+    const uint8_t* mData = nullptr;
     uint32_t mSize = 0;
+    uint32_t mCount = 0; /* elements of a vector */
     union
     {
         int64_t mSigned;    /* CHAR, I8 .. I64 */
@@ -34,6 +64,11 @@ struct CorvexMsgField
         float mF32;
         double mF64;
     } mValue = {0};
+    CorvexMsgPrice mPrice;
+    CorvexMsgTime mTime;
+    /* MSG: the one sub-message; VECTOR_MSG: each element */
+    std::vector<std::unique_ptr<CorvexMsgPayload>> mMsgs;
+    std::unique_ptr<CorvexMsgVectorView> mView; /* built by the first vector read */
     std::string mNameStore;
     std::string mDataStore;
 };
@@ -45,11 +80,21 @@ struct CorvexMsgPayload
     std::deque<CorvexMsgField> mFields;
     const uint8_t* mWire = nullptr; /* borrowed buffer the fields point into */
     size_t mWireLen = 0;
-    std::vector<uint8_t> mEncoded;
+    std::string mEncoded;
     bool mEncodedValid = false;
     std::string mText;
     mamaMsg mParent = nullptr;
+    /* the message holding this one as a sub-message, or null */
+    CorvexMsgPayload* mContainer = nullptr;
 };
+
+/* Element sizes of the fixed-size vectors in their wire form (0 for vectors
+ * of strings and messages, and for other types). */
+size_t corvexMsg_elementSize (mamaFieldType type);
+
+/* Wire sizes of a price and of a date-time. */
+constexpr size_t CORVEXMSG_PRICE_SIZE = 9;
+constexpr size_t CORVEXMSG_TIME_SIZE = 14;
 
 struct CorvexMsgIter
 {
@@ -65,7 +110,8 @@ CorvexMsgField* corvexMsgPayload_find (const CorvexMsgPayload* msg, const char* 
 /* Stops borrowing: copies what the fields point at into their own storage. */
 void corvexMsgPayload_own (CorvexMsgPayload* msg);
 
-/* Called before any change: stops borrowing and drops cached encodings. */
+/* Called before any change: the message and every message holding it stop
+ * borrowing and drop their cached encodings. */
 void corvexMsgPayload_touch (CorvexMsgPayload* msg);
 
 /* Appends a new, owned field with a name copy and no value. */
@@ -78,10 +124,38 @@ void corvexMsgField_setF32 (CorvexMsgField* field, float value);
 void corvexMsgField_setF64 (CorvexMsgField* field, double value);
 void corvexMsgField_setBytes (CorvexMsgField* field, mamaFieldType type, const void* data,
                               size_t size);
+void corvexMsgField_setPrice (CorvexMsgField* field, const CorvexMsgPrice& value);
+void corvexMsgField_setTime (CorvexMsgField* field, const CorvexMsgTime& value);
+/* A vector of anything but messages, from the wire form of its elements. */
+void corvexMsgField_setVector (CorvexMsgField* field, mamaFieldType type, uint32_t count,
+                               std::string elements);
+/* MSG (one payload) or VECTOR_MSG: the field takes the payloads. */
+void corvexMsgField_setMsgs (CorvexMsgField* field, mamaFieldType type,
+                             std::vector<std::unique_ptr<CorvexMsgPayload>> msgs);
+
+/* A new payload with copies of the fields of src. */
+std::unique_ptr<CorvexMsgPayload> corvexMsgPayload_clone (const CorvexMsgPayload* src);
 
 /* Copies every field of src into dest as owned fields (update when `update`,
  * else append). */
 void corvexMsgPayload_copyFields (CorvexMsgPayload* dest, const CorvexMsgPayload* src, bool update);
+
+/* Wire forms of the fixed-size elements. */
+void corvexMsg_writePrice (std::string* out, const CorvexMsgPrice& price);
+void corvexMsg_writeTime (std::string* out, const CorvexMsgTime& time);
+CorvexMsgPrice corvexMsg_readPrice (const uint8_t* in);
+CorvexMsgTime corvexMsg_readTime (const uint8_t* in);
+uint64_t corvexMsg_readLe (const uint8_t* p, size_t n);
+void corvexMsg_writeLe (std::string* out, uint64_t v, size_t n);
+
+/* The view of a vector field, built on first use; null when memory is short. */
+CorvexMsgVectorView* corvexMsgField_view (CorvexMsgField* field);
+/* Elements of a fixed-size scalar vector, aligned for T. */
+const void* corvexMsgVectorView_values (const CorvexMsgVectorView* view);
+const char** corvexMsgVectorView_strings (CorvexMsgVectorView* view);
+const mamaPrice* corvexMsgVectorView_prices (CorvexMsgVectorView* view);
+const mamaDateTime* corvexMsgVectorView_times (CorvexMsgVectorView* view);
+void* const* corvexMsgVectorView_msgs (CorvexMsgVectorView* view);
 
 /* Readers with the widening the host relies on (e.g. a U8 read as I32). */
 mama_status corvexMsgField_getSigned (const CorvexMsgField* field, int64_t min, int64_t max,
@@ -92,12 +166,14 @@ mama_status corvexMsgField_getF64 (const CorvexMsgField* field, double* result);
 mama_status corvexMsgField_getF32 (const CorvexMsgField* field, float* result);
 
 /* Wire form. decode validates the whole buffer before touching msg; on
- * failure msg is unchanged and the result is MAMA_STATUS_PLATFORM. */
+ * failure msg is unchanged and the result is MAMA_STATUS_PLATFORM. A decoded
+ * message and its sub-messages borrow the buffer. */
 mama_status corvexMsgCodec_decode (CorvexMsgPayload* msg, const void* buffer, size_t length);
 mama_status corvexMsgCodec_encode (CorvexMsgPayload* msg, const void** buffer, size_t* length);
 
 /* Text forms. */
 void corvexMsgFormat_value (const CorvexMsgField* field, std::string* out);
+void corvexMsgFormat_fields (const CorvexMsgPayload* msg, std::string* out);
 const char* corvexMsgFormat_message (CorvexMsgPayload* msg);
 
 #endif

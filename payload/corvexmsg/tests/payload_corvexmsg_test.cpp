@@ -244,11 +244,12 @@ TEST_F (CorvexMsgTest, CorruptHeadersAndFieldsAreRefused)
         uint8_t mValue;
         const char* mWhat;
     } damages[] = {
-        {1, 2, "unknown format version"},
+        {1, 0, "format version 0"},
+        {1, 3, "format version from the future"},
         {2, 0xFF, "field count larger than the buffer"},
         {5, 0x80, "huge field count"},
         {6, 3, "unknown field type"},
-        {6, MAMA_FIELD_TYPE_MSG, "unsupported field type"},
+        {6, MAMA_FIELD_TYPE_COLLECTION, "unsupported field type"},
         {9, 9, "name longer than the buffer"},
         {12, 'x', "name without its terminator"},
         {13, 0xFF, "string longer than the buffer"},
@@ -334,7 +335,7 @@ TEST_F (CorvexMsgTest, UpdateReplacesAndLookupPrefersTheFid)
     EXPECT_STREQ ("B", s);
     EXPECT_EQ (MAMA_STATUS_OK, mamaMsg_getString (mMsg, "sym", 0, &s));
     EXPECT_STREQ ("B", s);
-    EXPECT_EQ (MAMA_STATUS_INVALID_ARG, mamaMsg_addI32 (mMsg, nullptr, 0, 1));
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaMsg_addI32 (mMsg, nullptr, 0, 1)) << "neither name nor fid";
     EXPECT_EQ (MAMA_STATUS_NULL_ARG, mamaMsg_addString (mMsg, "x", 5, nullptr));
 }
 

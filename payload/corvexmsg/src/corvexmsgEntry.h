@@ -1,0 +1,98 @@
+/* What the payload's C entry points share: handle conversions, the guard
+ * that keeps allocation failures from crossing the C boundary, and the
+ * find-or-add of a field by name and fid. */
+#ifndef CORVEXMSG_ENTRY_H
+#define CORVEXMSG_ENTRY_H
+
+#include <cstring>
+#include <new>
+
+#include "corvexmsgPayload.h"
+#include <payloadbridge.h>
+
+inline CorvexMsgPayload* asMsg (msgPayload msg)
+{
+    return static_cast<CorvexMsgPayload*> (msg);
+}
+
+inline CorvexMsgField* asField (msgFieldPayload field)
+{
+    return static_cast<CorvexMsgField*> (field);
+}
+
+/* Allocation failures must not cross the C boundary. */
+template <typename F> mama_status guarded (F&& body) noexcept
+{
+    try
+    {
+        return body ();
+    }
+    catch (const std::bad_alloc&)
+    {
+        return MAMA_STATUS_NOMEM;
+    }
+    catch (...)
+    {
+        return MAMA_STATUS_PLATFORM;
+    }
+}
+
+inline bool hasName (const char* name)
+{
+    return name != nullptr && name[0] != '\0';
+}
+
+/* Adds a field, or with `update` replaces the value of the field found by
+ * name/fid (adding it when absent). */
+template <typename Set>
+mama_status storeField (msgPayload msg, const char* name, mama_fid_t fid, bool update, Set&& set)
+{
+    if (msg == nullptr)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    /* a field needs a name or a fid to be found again */
+    if (!hasName (name) && fid == 0)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    if (name != nullptr && std::strlen (name) >= UINT16_MAX)
+    {
+        return MAMA_STATUS_INVALID_ARG;
+    }
+    return guarded (
+        [&]
+        {
+            CorvexMsgPayload* m = asMsg (msg);
+            corvexMsgPayload_touch (m);
+            CorvexMsgField* f = update ? corvexMsgPayload_find (m, name, fid) : nullptr;
+            if (f == nullptr)
+            {
+                f = corvexMsgPayload_append (m, name, fid);
+            }
+            set (f);
+            return MAMA_STATUS_OK;
+        });
+}
+
+inline mama_status findField (const msgPayload msg, const char* name, mama_fid_t fid, const void* result,
+                       CorvexMsgField** field)
+{
+    if (msg == nullptr || result == nullptr)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    *field = corvexMsgPayload_find (asMsg (msg), name, fid);
+    return *field != nullptr ? MAMA_STATUS_OK : MAMA_STATUS_NOT_FOUND;
+}
+
+/* Marks the field's message (and every message holding it) changed. */
+inline void touchField (CorvexMsgField* f)
+{
+    if (f->mMsg != nullptr)
+    {
+        corvexMsgPayload_touch (f->mMsg);
+    }
+}
+
+#endif
