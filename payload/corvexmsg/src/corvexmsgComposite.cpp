@@ -49,24 +49,57 @@ void timeToHost (const CorvexMsgTime& value, mamaDateTime time)
     mamaDateTime_setHints (time, value.mHints);
 }
 
+/* A price may also be read from a number. */
 mama_status readPrice (const CorvexMsgField* f, mamaPrice result)
 {
-    if (f->mType != MAMA_FIELD_TYPE_PRICE)
+    double value = 0;
+    switch (f->mType)
     {
-        return MAMA_STATUS_WRONG_FIELD_TYPE;
+    case MAMA_FIELD_TYPE_PRICE: priceToHost (f->mPrice, result); return MAMA_STATUS_OK;
+    case MAMA_FIELD_TYPE_CHAR:
+    case MAMA_FIELD_TYPE_BOOL: return MAMA_STATUS_WRONG_FIELD_TYPE;
+    default:
+        if (corvexMsgField_getF64 (f, &value) != MAMA_STATUS_OK)
+        {
+            return MAMA_STATUS_WRONG_FIELD_TYPE;
+        }
+        mamaPrice_clear (result);
+        mamaPrice_setValue (result, value);
+        return MAMA_STATUS_OK;
     }
-    priceToHost (f->mPrice, result);
-    return MAMA_STATUS_OK;
 }
 
+/* A date-time may also be read from its text, from seconds since the epoch
+ * (F32/F64) or from microseconds since the epoch (I64/U64). */
 mama_status readTime (const CorvexMsgField* f, mamaDateTime result)
 {
-    if (f->mType != MAMA_FIELD_TYPE_TIME)
+    switch (f->mType)
     {
-        return MAMA_STATUS_WRONG_FIELD_TYPE;
+    case MAMA_FIELD_TYPE_TIME: timeToHost (f->mTime, result); return MAMA_STATUS_OK;
+    case MAMA_FIELD_TYPE_STRING:
+        return mamaDateTime_setFromString (result, reinterpret_cast<const char*> (f->mData)) ==
+                       MAMA_STATUS_OK
+                   ? MAMA_STATUS_OK
+                   : MAMA_STATUS_WRONG_FIELD_TYPE;
+    case MAMA_FIELD_TYPE_F32:
+    case MAMA_FIELD_TYPE_F64:
+    {
+        double seconds = 0;
+        corvexMsgField_getF64 (f, &seconds);
+        return mamaDateTime_setEpochTimeF64 (result, seconds);
     }
-    timeToHost (f->mTime, result);
-    return MAMA_STATUS_OK;
+    case MAMA_FIELD_TYPE_I64:
+    case MAMA_FIELD_TYPE_U64:
+    {
+        uint64_t micros = 0;
+        if (corvexMsgField_getUnsigned (f, UINT64_MAX, &micros) != MAMA_STATUS_OK)
+        {
+            return MAMA_STATUS_WRONG_FIELD_TYPE;
+        }
+        return mamaDateTime_setEpochTimeMicroseconds (result, micros);
+    }
+    default: return MAMA_STATUS_WRONG_FIELD_TYPE;
+    }
 }
 
 /* A field found by name/fid and checked to hold `type`. */
@@ -222,6 +255,10 @@ template <typename Result, typename Pick>
 mama_status readVector (CorvexMsgField* f, mamaFieldType type, Result* result, mama_size_t* size,
                         Pick&& pick)
 {
+    if (f->mType == MAMA_FIELD_TYPE_UNKNOWN)
+    {
+        return MAMA_STATUS_INVALID_ARG;
+    }
     if (f->mType != type)
     {
         return MAMA_STATUS_WRONG_FIELD_TYPE;
@@ -283,9 +320,10 @@ extern "C" mama_status corvexmsgFieldPayload_updatePrice (msgFieldPayload field,
         return MAMA_STATUS_NULL_ARG;
     }
     CorvexMsgField* f = asField (field);
-    if (f->mType != MAMA_FIELD_TYPE_PRICE)
+    mama_status status = checkFieldUpdate (f, MAMA_FIELD_TYPE_PRICE);
+    if (status != MAMA_STATUS_OK)
     {
-        return MAMA_STATUS_WRONG_FIELD_TYPE;
+        return status;
     }
     return guarded (
         [&]
@@ -303,7 +341,8 @@ extern "C" mama_status corvexmsgFieldPayload_getPrice (const msgFieldPayload fie
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return readPrice (asField (field), result);
+    mama_status status = checkFieldRead (asField (field));
+    return status == MAMA_STATUS_OK ? readPrice (asField (field), result) : status;
 }
 
 extern "C" mama_status corvexmsgPayload_addDateTime (msgPayload msg, const char* name,
@@ -345,9 +384,10 @@ extern "C" mama_status corvexmsgFieldPayload_updateDateTime (msgFieldPayload fie
         return MAMA_STATUS_NULL_ARG;
     }
     CorvexMsgField* f = asField (field);
-    if (f->mType != MAMA_FIELD_TYPE_TIME)
+    mama_status status = checkFieldUpdate (f, MAMA_FIELD_TYPE_TIME);
+    if (status != MAMA_STATUS_OK)
     {
-        return MAMA_STATUS_WRONG_FIELD_TYPE;
+        return status;
     }
     return guarded (
         [&]
@@ -365,7 +405,8 @@ extern "C" mama_status corvexmsgFieldPayload_getDateTime (const msgFieldPayload 
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return readTime (asField (field), result);
+    mama_status status = checkFieldRead (asField (field));
+    return status == MAMA_STATUS_OK ? readTime (asField (field), result) : status;
 }
 
 /* Sub-messages: the payload keeps a copy of what it is given. */
@@ -403,9 +444,10 @@ extern "C" mama_status corvexmsgFieldPayload_updateSubMsg (msgFieldPayload field
         return MAMA_STATUS_NULL_ARG;
     }
     CorvexMsgField* f = asField (field);
-    if (f->mType != MAMA_FIELD_TYPE_MSG)
+    mama_status status = checkFieldUpdate (f, MAMA_FIELD_TYPE_MSG);
+    if (status != MAMA_STATUS_OK)
     {
-        return MAMA_STATUS_WRONG_FIELD_TYPE;
+        return status;
     }
     return guarded (
         [&]
@@ -426,6 +468,11 @@ extern "C" mama_status corvexmsgFieldPayload_getMsg (const msgFieldPayload field
         return MAMA_STATUS_NULL_ARG;
     }
     CorvexMsgField* f = asField (field);
+    mama_status status = checkFieldRead (f);
+    if (status != MAMA_STATUS_OK)
+    {
+        return status;
+    }
     if (f->mType != MAMA_FIELD_TYPE_MSG)
     {
         return MAMA_STATUS_WRONG_FIELD_TYPE;

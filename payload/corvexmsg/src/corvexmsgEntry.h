@@ -82,8 +82,30 @@ inline mama_status findField (const msgPayload msg, const char* name, mama_fid_t
     {
         return MAMA_STATUS_NULL_ARG;
     }
+    /* nothing to look a field up by */
+    if (!hasName (name) && fid == 0)
+    {
+        return MAMA_STATUS_INVALID_ARG;
+    }
     *field = corvexMsgPayload_find (asMsg (msg), name, fid);
     return *field != nullptr ? MAMA_STATUS_OK : MAMA_STATUS_NOT_FOUND;
+}
+
+/* A field made by FieldPayload_create holds nothing until the host points it
+ * at a message's field: reading it is invalid, updating it has no value to
+ * replace. An update keeps the field's type. */
+inline mama_status checkFieldRead (const CorvexMsgField* f)
+{
+    return f->mType == MAMA_FIELD_TYPE_UNKNOWN ? MAMA_STATUS_INVALID_ARG : MAMA_STATUS_OK;
+}
+
+inline mama_status checkFieldUpdate (const CorvexMsgField* f, mamaFieldType type)
+{
+    if (f->mType == MAMA_FIELD_TYPE_UNKNOWN)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    return f->mType == type ? MAMA_STATUS_OK : MAMA_STATUS_WRONG_FIELD_TYPE;
 }
 
 /* Marks the field's message (and every message holding it) changed. */

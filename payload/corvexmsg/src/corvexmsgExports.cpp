@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "corvexmsgEntry.h"
+#include <mama/dictionary.h>
 #include <mama/reservedfields.h>
 #include <mama/version.h>
 #include <payloadbridge.h>
@@ -187,7 +188,7 @@ void writeF64 (CorvexMsgField* f, mama_f64_t v)
 
 } // namespace
 
-#define CORVEXMSG_SCALAR(Suffix, CType, read)                                                      \
+#define CORVEXMSG_SCALAR(Suffix, CType, read, FieldType)                                                      \
     extern "C" mama_status corvexmsgPayload_add##Suffix (msgPayload msg, const char* name,         \
                                                          mama_fid_t fid, CType value)              \
     {                                                                                              \
@@ -214,14 +215,16 @@ void writeF64 (CorvexMsgField* f, mama_f64_t v)
         {                                                                                          \
             return MAMA_STATUS_NULL_ARG;                                                           \
         }                                                                                          \
+        CorvexMsgField* f = asField (field);                                                       \
+        mama_status status = checkFieldUpdate (f, FieldType);                                       \
+        if (status != MAMA_STATUS_OK)                                                              \
+        {                                                                                          \
+            return status;                                                                         \
+        }                                                                                          \
         return guarded (                                                                           \
             [&]                                                                                    \
             {                                                                                      \
-                CorvexMsgField* f = asField (field);                                               \
-                if (f->mMsg != nullptr)                                                            \
-                {                                                                                  \
-                    corvexMsgPayload_touch (f->mMsg);                                              \
-                }                                                                                  \
+                touchField (f);                                                                    \
                 write##Suffix (f, value);                                                          \
                 return MAMA_STATUS_OK;                                                             \
             });                                                                                    \
@@ -233,21 +236,22 @@ void writeF64 (CorvexMsgField* f, mama_f64_t v)
         {                                                                                          \
             return MAMA_STATUS_NULL_ARG;                                                           \
         }                                                                                          \
-        return read (asField (field), result);                                                     \
+        mama_status status = checkFieldRead (asField (field));                                     \
+        return status == MAMA_STATUS_OK ? read (asField (field), result) : status;                 \
     }
 
-CORVEXMSG_SCALAR (Bool, mama_bool_t, readBool)
-CORVEXMSG_SCALAR (Char, char, readChar)
-CORVEXMSG_SCALAR (I8, mama_i8_t, readSigned)
-CORVEXMSG_SCALAR (U8, mama_u8_t, readUnsigned)
-CORVEXMSG_SCALAR (I16, mama_i16_t, readSigned)
-CORVEXMSG_SCALAR (U16, mama_u16_t, readUnsigned)
-CORVEXMSG_SCALAR (I32, mama_i32_t, readSigned)
-CORVEXMSG_SCALAR (U32, mama_u32_t, readUnsigned)
-CORVEXMSG_SCALAR (I64, mama_i64_t, readSigned)
-CORVEXMSG_SCALAR (U64, mama_u64_t, readUnsigned)
-CORVEXMSG_SCALAR (F32, mama_f32_t, readF32)
-CORVEXMSG_SCALAR (F64, mama_f64_t, readF64)
+CORVEXMSG_SCALAR (Bool, mama_bool_t, readBool, MAMA_FIELD_TYPE_BOOL)
+CORVEXMSG_SCALAR (Char, char, readChar, MAMA_FIELD_TYPE_CHAR)
+CORVEXMSG_SCALAR (I8, mama_i8_t, readSigned, MAMA_FIELD_TYPE_I8)
+CORVEXMSG_SCALAR (U8, mama_u8_t, readUnsigned, MAMA_FIELD_TYPE_U8)
+CORVEXMSG_SCALAR (I16, mama_i16_t, readSigned, MAMA_FIELD_TYPE_I16)
+CORVEXMSG_SCALAR (U16, mama_u16_t, readUnsigned, MAMA_FIELD_TYPE_U16)
+CORVEXMSG_SCALAR (I32, mama_i32_t, readSigned, MAMA_FIELD_TYPE_I32)
+CORVEXMSG_SCALAR (U32, mama_u32_t, readUnsigned, MAMA_FIELD_TYPE_U32)
+CORVEXMSG_SCALAR (I64, mama_i64_t, readSigned, MAMA_FIELD_TYPE_I64)
+CORVEXMSG_SCALAR (U64, mama_u64_t, readUnsigned, MAMA_FIELD_TYPE_U64)
+CORVEXMSG_SCALAR (F32, mama_f32_t, readF32, MAMA_FIELD_TYPE_F32)
+CORVEXMSG_SCALAR (F64, mama_f64_t, readF64, MAMA_FIELD_TYPE_F64)
 
 /* Message life cycle */
 
@@ -404,7 +408,7 @@ extern "C" mama_status corvexmsgPayload_getByteSize (msgPayload msg, mama_size_t
 extern "C" mama_status corvexmsgPayload_unSerialize (const msgPayload msg, const void* buffer,
                                                      mama_size_t bufferLength)
 {
-    if (msg == nullptr || buffer == nullptr)
+    if (msg == nullptr || buffer == nullptr || bufferLength == 0)
     {
         return MAMA_STATUS_NULL_ARG;
     }
@@ -440,6 +444,10 @@ extern "C" mama_status corvexmsgPayload_createFromByteBuffer (msgPayload* msg,
     if (msg == nullptr || buffer == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
+    }
+    if (bufferLength == 0)
+    {
+        return MAMA_STATUS_INVALID_ARG;
     }
     msgPayload created = nullptr;
     mama_status status = corvexmsgPayload_create (&created);
@@ -626,7 +634,7 @@ extern "C" mama_status corvexmsgPayload_getOpaque (const msgPayload msg, const c
 
 extern "C" mama_status corvexmsgPayloadIter_create (msgPayloadIter* iter, msgPayload msg)
 {
-    if (iter == nullptr)
+    if (iter == nullptr || msg == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
@@ -640,32 +648,39 @@ extern "C" mama_status corvexmsgPayloadIter_create (msgPayloadIter* iter, msgPay
     return MAMA_STATUS_OK;
 }
 
-extern "C" msgFieldPayload
-corvexmsgPayloadIter_next (msgPayloadIter iter, msgFieldPayload /* field */, msgPayload /* msg */)
+/* next hands out the field at the position and moves on; begin goes back to
+ * the first field without moving, so the next next hands it out again. */
+extern "C" msgFieldPayload corvexmsgPayloadIter_next (msgPayloadIter iter,
+                                                      msgFieldPayload /* field */, msgPayload msg)
 {
     CorvexMsgIter* it = static_cast<CorvexMsgIter*> (iter);
-    if (it == nullptr || it->mMsg == nullptr || it->mNext >= it->mMsg->mFields.size ())
+    if (it == nullptr || msg == nullptr || it->mMsg == nullptr ||
+        it->mNext >= it->mMsg->mFields.size ())
     {
         return nullptr;
     }
     return &it->mMsg->mFields[it->mNext++];
 }
 
-extern "C" mama_bool_t corvexmsgPayloadIter_hasNext (msgPayloadIter iter, msgPayload /* msg */)
+extern "C" mama_bool_t corvexmsgPayloadIter_hasNext (msgPayloadIter iter, msgPayload msg)
 {
     CorvexMsgIter* it = static_cast<CorvexMsgIter*> (iter);
-    return it != nullptr && it->mMsg != nullptr && it->mNext < it->mMsg->mFields.size () ? 1 : 0;
+    return it != nullptr && msg != nullptr && it->mMsg != nullptr &&
+                   it->mNext < it->mMsg->mFields.size ()
+               ? 1
+               : 0;
 }
 
-extern "C" msgFieldPayload corvexmsgPayloadIter_begin (msgPayloadIter iter, msgFieldPayload field,
-                                                       msgPayload msg)
+extern "C" msgFieldPayload corvexmsgPayloadIter_begin (msgPayloadIter iter,
+                                                       msgFieldPayload /* field */, msgPayload msg)
 {
-    if (iter == nullptr)
+    CorvexMsgIter* it = static_cast<CorvexMsgIter*> (iter);
+    if (it == nullptr || msg == nullptr || it->mMsg == nullptr || it->mMsg->mFields.empty ())
     {
         return nullptr;
     }
-    static_cast<CorvexMsgIter*> (iter)->mNext = 0;
-    return corvexmsgPayloadIter_next (iter, field, msg);
+    it->mNext = 0;
+    return &it->mMsg->mFields[0];
 }
 
 extern "C" msgFieldPayload corvexmsgPayloadIter_end (msgPayloadIter /* iter */,
@@ -753,17 +768,26 @@ extern "C" mama_status corvexmsgFieldPayload_getFid (const msgFieldPayload field
     return MAMA_STATUS_OK;
 }
 
-/* No dictionary support: fields carry their own names. */
+/* Fields carry their own names and fids; a descriptor is the dictionary's. */
 extern "C" mama_status corvexmsgFieldPayload_getDescriptor (const msgFieldPayload field,
-                                                            mamaDictionary /* dict */,
+                                                            mamaDictionary dict,
                                                             mamaFieldDescriptor* result)
 {
-    if (field == nullptr || result == nullptr)
+    if (field == nullptr || dict == nullptr || result == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
+    const CorvexMsgField* f = asField (field);
     *result = nullptr;
-    return MAMA_STATUS_OK;
+    if (f->mFid != 0)
+    {
+        mamaDictionary_getFieldDescriptorByFid (dict, result, f->mFid);
+    }
+    if (*result == nullptr && f->mName != nullptr)
+    {
+        mamaDictionary_getFieldDescriptorByName (dict, result, f->mName);
+    }
+    return *result != nullptr ? MAMA_STATUS_OK : MAMA_STATUS_NOT_FOUND;
 }
 
 extern "C" mama_status corvexmsgFieldPayload_getType (const msgFieldPayload field,
@@ -788,14 +812,16 @@ extern "C" mama_status corvexmsgFieldPayload_updateString (msgFieldPayload field
     {
         return MAMA_STATUS_INVALID_ARG;
     }
+    CorvexMsgField* f = asField (field);
+    mama_status status = checkFieldUpdate (f, MAMA_FIELD_TYPE_STRING);
+    if (status != MAMA_STATUS_OK)
+    {
+        return status;
+    }
     return guarded (
         [&]
         {
-            CorvexMsgField* f = asField (field);
-            if (f->mMsg != nullptr)
-            {
-                corvexMsgPayload_touch (f->mMsg);
-            }
+            touchField (f);
             return setStringValue (f, value);
         });
 }
@@ -807,7 +833,8 @@ extern "C" mama_status corvexmsgFieldPayload_getString (const msgFieldPayload fi
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return readString (asField (field), result);
+    mama_status status = checkFieldRead (asField (field));
+    return status == MAMA_STATUS_OK ? readString (asField (field), result) : status;
 }
 
 extern "C" mama_status corvexmsgFieldPayload_getOpaque (const msgFieldPayload field,
@@ -817,7 +844,8 @@ extern "C" mama_status corvexmsgFieldPayload_getOpaque (const msgFieldPayload fi
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return readOpaque (asField (field), result, size);
+    mama_status status = checkFieldRead (asField (field));
+    return status == MAMA_STATUS_OK ? readOpaque (asField (field), result, size) : status;
 }
 
 extern "C" mama_status corvexmsgFieldPayload_getAsString (const msgFieldPayload field,
