@@ -51,7 +51,8 @@ mamaMsg decodeCopy (const void* data, size_t size, std::unique_ptr<uint8_t[]>* k
     std::memcpy (keep->get (), data, size);
     mamaMsg msg = nullptr;
     require (mamaMsgImpl_createForPayload (&msg, nullptr, nullptr, 0) == MAMA_STATUS_OK, "no msg");
-    if (mamaMsgImpl_setMsgBuffer (msg, keep->get (), static_cast<uint32_t> (size), 0) != 0)
+    const uint32_t length = static_cast<uint32_t> (size);
+    if (mamaMsgImpl_setMsgBuffer (msg, keep->get (), length, 0) != MAMA_STATUS_OK)
         return mamaMsg_destroy (msg), nullptr;
     mamaMsgImpl_setMessageOwner (msg, 1); /* so that destroy frees the decoded payload */
     return msg;
@@ -70,16 +71,14 @@ void readVector (mama_status (*get) (const mamaMsgField, const T**, mama_size_t*
 #define CORVEXMSG_FUZZ_VECTOR(TYPE, Type)                                                          \
     case MAMA_FIELD_TYPE_VECTOR_##TYPE: readVector (mamaMsgField_getVector##Type, field); break
 
-void readField (mamaMsg msg, mamaMsgField field, int depth)
+void readField (mamaMsgField field, int depth)
 {
     const char* name = nullptr;
-    mama_fid_t fid = 0;
     mamaFieldType type = MAMA_FIELD_TYPE_UNKNOWN;
     const char* s = nullptr;
     const void* opaque = nullptr;
     mama_size_t n = 0;
     char text[512];
-    mamaMsgField_getFid (field, &fid);
     mamaMsgField_getType (field, &type);
     if (mamaMsgField_getName (field, &name) == MAMA_STATUS_OK) touchString (name);
     if (mamaMsgField_getAsString (field, text, sizeof text) == MAMA_STATUS_OK) touchString (text);
@@ -134,11 +133,11 @@ struct Walk
     mama_fid_t mFirstFid;
 };
 
-void MAMACALLTYPE onField (const mamaMsg msg, const mamaMsgField field, void* closure)
+void MAMACALLTYPE onField (const mamaMsg /* msg */, const mamaMsgField field, void* closure)
 {
     Walk* w = static_cast<Walk*> (closure);
     if (w->mSeen++ == 0) mamaMsgField_getFid (field, &w->mFirstFid);
-    readField (msg, field, w->mDepth);
+    readField (field, w->mDepth);
 }
 
 /* The walk sees as many fields as the message counts; the first field is
@@ -148,12 +147,12 @@ void walk (mamaMsg msg, int depth)
     mama_size_t count = 0;
     Walk w = {depth, 0, 0};
     mamaMsgField found = nullptr;
-    mama_fid_t first = 0, fid = 0;
+    mama_fid_t fid = 0;
     char text[64];
     require (mamaMsg_getNumFields (msg, &count) == MAMA_STATUS_OK, "no field count");
     require (mamaMsg_iterateFields (msg, onField, nullptr, &w) == MAMA_STATUS_OK, "no iteration");
     require (w.mSeen == count, "iteration and field count disagree");
-    first = w.mFirstFid;
+    const mama_fid_t first = w.mFirstFid;
     require (first == 0 || (mamaMsg_getField (msg, nullptr, first, &found) == MAMA_STATUS_OK &&
                             mamaMsgField_getFid (found, &fid) == MAMA_STATUS_OK && fid == first),
              "the first field is not found by its fid");

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "corvexmsgPayload.h"
 #include <payloadbridge.h>
@@ -116,5 +117,10 @@ inline void touchField (CorvexMsgField* f)
         corvexMsgPayload_touch (f->mMsg);
     }
 }
+
+/* Checks an entry point against the host's type for it. */
+#define CORVEXMSG_CHECK_HOST_TYPE(name)                                                            \
+    static_assert (std::is_same<decltype (&corvexmsg##name), msg##name>::value,                   \
+                   "corvexmsg" #name " does not have the host's type msg" #name)
 
 #endif

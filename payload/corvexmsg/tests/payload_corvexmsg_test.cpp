@@ -3,6 +3,7 @@
 // refused without reading outside them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -12,6 +13,8 @@
 
 #include <mama/mama.h>
 #include <mama/msg.h>
+#include <mama/datetime.h>
+#include <mama/price.h>
 #include <mama/reservedfields.h>
 #include <mama/integration/msg.h>
 
@@ -428,6 +431,208 @@ TEST_F (CorvexMsgTest, CopyApplyAndClear)
     EXPECT_EQ (MAMA_STATUS_OK, mamaMsg_getNumFields (copy, &count));
     EXPECT_EQ (0u, count);
     EXPECT_STREQ ("{}", mamaMsg_toString (copy));
+}
+
+// Prices, date-times, sub-messages and vectors keep every part of their value
+// through the wire, read in place on the receive path.
+TEST_F (CorvexMsgTest, CompositeTypesSurviveSerialiseAndDecode)
+{
+    mamaPrice price = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaPrice_create (&price));
+    mamaPrice_setValue (price, 101.25);
+    mamaPrice_setHints (price, MAMA_PRICE_HINTS_NONE | 4);
+    mamaDateTime time = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaDateTime_create (&time));
+    mamaDateTime_setEpochTimeExt (time, 1700000000, 123456789);
+    mamaDateTime_setPrecision (time, MAMA_DATE_TIME_PREC_NANOSECONDS);
+    mamaDateTime_setHints (time, MAMA_DATE_TIME_HAS_DATE | MAMA_DATE_TIME_HAS_TIME);
+
+    mamaMsg inner = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_createForPayloadBridge (&inner, mBridge));
+    mOthers.push_back (inner);
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addString (inner, "venue", 1, "XLON"));
+    mamaMsg middle = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_createForPayloadBridge (&middle, mBridge));
+    mOthers.push_back (middle);
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addMsg (middle, "inner", 2, inner));
+
+    const mama_i32_t sizes[] = {100, -200, 300};
+    const mama_f64_t levels[] = {1.5, -2.25};
+    const char* names[] = {"bid", "", "ask"};
+    const mamaPrice prices[] = {price, price};
+    const mamaDateTime times[] = {time};
+    const mamaMsg msgs[] = {inner, middle};
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addPrice (mMsg, "price", 1, price));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addDateTime (mMsg, "time", 2, time));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addMsg (mMsg, "middle", 3, middle));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addVectorI32 (mMsg, "sizes", 4, sizes, 3));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addVectorF64 (mMsg, "levels", 5, levels, 2));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addVectorString (mMsg, "names", 6, names, 3));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addVectorPrice (mMsg, "prices", 7, prices, 2));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addVectorDateTime (mMsg, "times", 8, times, 1));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addVectorMsg (mMsg, "msgs", 9, msgs, 2));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addVectorI32 (mMsg, "none", 10, sizes, 0));
+
+    std::vector<uint8_t> bytes = serialise (mMsg);
+    mamaMsg decoded = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_createForPayload (&decoded, nullptr, nullptr, 0));
+    mOthers.push_back (decoded);
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_setMsgBuffer (decoded, bytes.data (),
+                                                         static_cast<uint32_t> (bytes.size ()), 0));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_setMessageOwner (decoded, 1));
+
+    mamaPrice outPrice = nullptr;
+    mamaDateTime outTime = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaPrice_create (&outPrice));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaDateTime_create (&outTime));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getPrice (decoded, "price", 1, outPrice));
+    EXPECT_EQ (1, mamaPrice_equal (price, outPrice));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getDateTime (decoded, "time", 2, outTime));
+    EXPECT_EQ (1, mamaDateTime_equal (time, outTime));
+    mama_i64_t seconds = 0;
+    mama_u32_t nanos = 0;
+    mamaDateTimePrecision precision = MAMA_DATE_TIME_PREC_UNKNOWN;
+    mamaDateTime_getEpochTimeExt (outTime, &seconds, &nanos);
+    mamaDateTime_getPrecision (outTime, &precision);
+    EXPECT_EQ (1700000000, seconds);
+    EXPECT_EQ (123456789u, nanos);
+    EXPECT_EQ (MAMA_DATE_TIME_PREC_NANOSECONDS, precision);
+
+    mamaMsg sub = nullptr;
+    mamaMsg subSub = nullptr;
+    const char* venue = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getMsg (decoded, "middle", 3, &sub));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getMsg (sub, "inner", 2, &subSub));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getString (subSub, "venue", 1, &venue));
+    EXPECT_STREQ ("XLON", venue);
+
+    const mama_i32_t* outSizes = nullptr;
+    const mama_f64_t* outLevels = nullptr;
+    const char** outNames = nullptr;
+    const mamaPrice* outPrices = nullptr;
+    const mamaDateTime* outTimes = nullptr;
+    const mamaMsg* outMsgs = nullptr;
+    mama_size_t n = 0;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getVectorI32 (decoded, "sizes", 4, &outSizes, &n));
+    EXPECT_EQ (std::vector<mama_i32_t> (sizes, sizes + 3), std::vector<mama_i32_t> (outSizes, outSizes + n));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getVectorF64 (decoded, "levels", 5, &outLevels, &n));
+    EXPECT_EQ (std::vector<mama_f64_t> (levels, levels + 2), std::vector<mama_f64_t> (outLevels, outLevels + n));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getVectorString (decoded, "names", 6, &outNames, &n));
+    ASSERT_EQ (3u, n);
+    EXPECT_STREQ ("bid", outNames[0]);
+    EXPECT_STREQ ("", outNames[1]);
+    EXPECT_STREQ ("ask", outNames[2]);
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getVectorPrice (decoded, "prices", 7, &outPrices, &n));
+    ASSERT_EQ (2u, n);
+    EXPECT_EQ (1, mamaPrice_equal (price, outPrices[1]));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getVectorDateTime (decoded, "times", 8, &outTimes, &n));
+    ASSERT_EQ (1u, n);
+    EXPECT_EQ (1, mamaDateTime_equal (time, outTimes[0]));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getVectorMsg (decoded, "msgs", 9, &outMsgs, &n));
+    ASSERT_EQ (2u, n);
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getString (outMsgs[0], "venue", 1, &venue));
+    EXPECT_STREQ ("XLON", venue);
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getVectorI32 (decoded, "none", 10, &outSizes, &n));
+    EXPECT_EQ (0u, n);
+    // a vector is read as its own type only
+    EXPECT_EQ (MAMA_STATUS_WRONG_FIELD_TYPE, mamaMsg_getVectorI64 (decoded, "sizes", 4,
+                                                                   (const mama_i64_t**)&outSizes, &n));
+    EXPECT_EQ (bytes, serialise (decoded)) << "unchanged: the received bytes are the encoding";
+
+    mamaPrice_destroy (outPrice);
+    mamaDateTime_destroy (outTime);
+    mamaPrice_destroy (price);
+    mamaDateTime_destroy (time);
+}
+
+// A change made through a sub-message reaches the encoding of the message
+// holding it, also when both were decoded in place.
+TEST_F (CorvexMsgTest, ChangingASubMessageReEncodesItsHolder)
+{
+    mamaMsg inner = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_createForPayloadBridge (&inner, mBridge));
+    mOthers.push_back (inner);
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addI32 (inner, "qty", 1, 5));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addMsg (mMsg, "order", 2, inner));
+    std::vector<uint8_t> bytes = serialise (mMsg);
+
+    mamaMsg decoded = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_createForPayload (&decoded, nullptr, nullptr, 0));
+    mOthers.push_back (decoded);
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_setMsgBuffer (decoded, bytes.data (),
+                                                         static_cast<uint32_t> (bytes.size ()), 0));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsgImpl_setMessageOwner (decoded, 1));
+    mamaMsg sub = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getMsg (decoded, "order", 2, &sub));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_updateI32 (sub, "qty", 1, 7));
+    std::fill (bytes.begin (), bytes.end (), 0xEE); // nothing may still point into it
+
+    mamaMsg again = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, decode (serialise (decoded), &again));
+    mamaMsg againSub = nullptr;
+    mama_i32_t qty = 0;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getMsg (again, "order", 2, &againSub));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getI32 (againSub, "qty", 1, &qty));
+    EXPECT_EQ (7, qty);
+}
+
+// Composite fields get the same protection as the rest: every truncation, a
+// vector count beyond the buffer and nesting beyond the limit are refused.
+TEST_F (CorvexMsgTest, DamagedCompositeFieldsAreRefused)
+{
+    const mama_u64_t values[] = {1, 2, 3};
+    const char* names[] = {"a", "bc"};
+    mamaMsg inner = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_createForPayloadBridge (&inner, mBridge));
+    mOthers.push_back (inner);
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addVectorString (inner, "names", 1, names, 2));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addVectorU64 (mMsg, "v", 1, values, 3));
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addMsg (mMsg, "m", 2, inner));
+    const std::vector<uint8_t> good = serialise (mMsg);
+    mamaMsg decoded = nullptr;
+    for (size_t length = 1; length < good.size (); ++length)
+    {
+        std::vector<uint8_t> prefix (good.begin (), good.begin () + length);
+        EXPECT_EQ (MAMA_STATUS_PLATFORM, decode (prefix, &decoded)) << "length " << length;
+    }
+    // field 1: type, fid(2), name size(2), "v\0", then the u32 count
+    std::vector<uint8_t> huge = good;
+    huge[6 + 7 + 3] = 0x7F;
+    EXPECT_EQ (MAMA_STATUS_PLATFORM, decode (huge, &decoded));
+
+    // 40 messages nested in one another: each level a MSG field holding the next
+    std::vector<uint8_t> nested = {'1', 2, 0, 0, 0, 0};
+    for (int level = 0; level < 40; ++level)
+    {
+        std::vector<uint8_t> outer = {'1', 2, 1, 0, 0, 0, MAMA_FIELD_TYPE_MSG, 1, 0, 0, 0};
+        const uint32_t size = static_cast<uint32_t> (nested.size ());
+        for (int i = 0; i < 4; ++i)
+        {
+            outer.push_back (static_cast<uint8_t> (size >> (8 * i)));
+        }
+        outer.insert (outer.end (), nested.begin (), nested.end ());
+        nested.swap (outer);
+        if (level == 20)
+        {
+            EXPECT_EQ (MAMA_STATUS_OK, decode (nested, &decoded)) << "within the limit";
+        }
+    }
+    EXPECT_EQ (MAMA_STATUS_PLATFORM, decode (nested, &decoded));
+}
+
+// Buffers of format version 1 (scalars, strings, opaque values) still decode.
+TEST_F (CorvexMsgTest, VersionOneBuffersStillDecode)
+{
+    const std::vector<uint8_t> v1 = {'1', 1, 1, 0, 0, 0, MAMA_FIELD_TYPE_I32, 7, 0, 2, 0, 'n', 0,
+                                     42, 0, 0, 0};
+    mamaMsg decoded = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, decode (v1, &decoded));
+    mama_i32_t value = 0;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_getI32 (decoded, "n", 7, &value));
+    EXPECT_EQ (42, value);
+    std::vector<uint8_t> vectorInV1 = {'1', 1, 1, 0, 0, 0, MAMA_FIELD_TYPE_VECTOR_U8, 7, 0, 0, 0,
+                                       1, 0, 0, 0, 9};
+    EXPECT_EQ (MAMA_STATUS_PLATFORM, decode (vectorInV1, &decoded)) << "vectors came with version 2";
 }
 
 } // namespace
