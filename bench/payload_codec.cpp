@@ -23,8 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -234,7 +233,7 @@ class MarketData : public Case
             check (mamaPrice_getValue (p.mValue, &expected), "mamaPrice_getValue");
             check (mamaMsg_getPrice (msg, p.mName, p.mFid, mReadPrice), "mamaMsg_getPrice");
             check (mamaPrice_getValue (mReadPrice, &value), "mamaPrice_getValue");
-            /* a payload may carry prices as decimals: equal to the cent */
+            /* a payload may carry prices as decimals: equal within rounding */
             if (std::fabs (value - expected) > 1e-9 * std::fabs (expected))
             {
                 mismatch (name (), p.mName);
