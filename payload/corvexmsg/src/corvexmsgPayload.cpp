@@ -10,7 +10,8 @@
  * keeps the pointers it is given until the field changes or goes. */
 struct CorvexMsgVectorView
 {
-    std::vector<uint64_t> mValues; /* fixed-size elements, 8-byte aligned */
+    const void* mDirect = nullptr;       /* fixed-size elements, aligned */
+    std::unique_ptr<uint64_t[]> mValues; /* their copy when the wire's are not */
     std::vector<const char*> mStrings;
     std::vector<mamaPrice> mPrices;
     std::vector<mamaDateTime> mTimes;
@@ -143,10 +144,12 @@ uint64_t corvexMsg_readLe (const uint8_t* p, size_t n)
 
 void corvexMsg_writeLe (std::string* out, uint64_t v, size_t n)
 {
+    char bytes[8];
     for (size_t i = 0; i < n; ++i)
     {
-        out->push_back (static_cast<char> (static_cast<uint8_t> (v >> (8 * i))));
+        bytes[i] = static_cast<char> (static_cast<uint8_t> (v >> (8 * i)));
     }
+    out->append (bytes, n);
 }
 
 void corvexMsg_writePrice (std::string* out, const CorvexMsgPrice& price)
@@ -190,11 +193,20 @@ CorvexMsgField* corvexMsgPayload_find (const CorvexMsgPayload* msg, const char* 
     CorvexMsgPayload* m = const_cast<CorvexMsgPayload*> (msg);
     if (fid != 0)
     {
-        for (CorvexMsgField& f : m->mFields)
+        /* readers mostly go through the fields in order: the one after the
+         * last found is tried first */
+        const size_t next = m->mLastFound + 1;
+        if (next < m->mFields.size () && m->mFields[next].mFid == fid)
         {
-            if (f.mFid == fid)
+            m->mLastFound = next;
+            return &m->mFields[next];
+        }
+        for (size_t i = 0; i < m->mFields.size (); ++i)
+        {
+            if (m->mFields[i].mFid == fid)
             {
-                return &f;
+                m->mLastFound = i;
+                return &m->mFields[i];
             }
         }
     }
@@ -426,14 +438,17 @@ CorvexMsgVectorView* corvexMsgField_view (CorvexMsgField* field)
         break;
     default:
     {
-        /* little-endian on the wire and here: the elements are copied as
-         * they are into aligned storage */
-        const size_t bytes = elementSize * field->mCount;
-        view->mValues.resize ((bytes + 7) / 8 + 1);
-        if (bytes != 0)
+        /* little-endian on the wire and here: elements that lie aligned are
+         * read where they are, others are copied into aligned storage */
+        if (reinterpret_cast<uintptr_t> (field->mData) % elementSize == 0)
         {
-            std::memcpy (view->mValues.data (), field->mData, bytes);
+            view->mDirect = field->mData;
+            break;
         }
+        const size_t bytes = elementSize * field->mCount;
+        view->mValues.reset (new uint64_t[(bytes + 7) / 8 + 1]);
+        std::memcpy (view->mValues.get (), field->mData, bytes);
+        view->mDirect = view->mValues.get ();
         break;
     }
     }
@@ -443,7 +458,7 @@ CorvexMsgVectorView* corvexMsgField_view (CorvexMsgField* field)
 
 const void* corvexMsgVectorView_values (const CorvexMsgVectorView* view)
 {
-    return view->mValues.data ();
+    return view->mDirect;
 }
 
 const char** corvexMsgVectorView_strings (CorvexMsgVectorView* view)

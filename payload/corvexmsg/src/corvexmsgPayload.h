@@ -86,6 +86,7 @@ struct CorvexMsgPayload
     mamaMsg mParent = nullptr;
     /* the message holding this one as a sub-message, or null */
     CorvexMsgPayload* mContainer = nullptr;
+    size_t mLastFound = 0; /* index of the field last found by fid */
 };
 
 /* Element sizes of the fixed-size vectors in their wire form (0 for vectors
