@@ -71,15 +71,17 @@ void readVector (mama_status (*get) (const mamaMsgField, const T**, mama_size_t*
 #define CORVEXMSG_FUZZ_VECTOR(TYPE, Type)                                                          \
     case MAMA_FIELD_TYPE_VECTOR_##TYPE: readVector (mamaMsgField_getVector##Type, field); break
 
-void readField (mamaMsgField field, int depth)
+void readField (mamaMsg msg, mamaMsgField field, int depth)
 {
     const char* name = nullptr;
+    mama_fid_t fid = 0;
     mamaFieldType type = MAMA_FIELD_TYPE_UNKNOWN;
     const char* s = nullptr;
     const void* opaque = nullptr;
     mama_size_t n = 0;
     char text[512];
     mamaMsgField_getType (field, &type);
+    mamaMsgField_getFid (field, &fid);
     if (mamaMsgField_getName (field, &name) == MAMA_STATUS_OK) touchString (name);
     if (mamaMsgField_getAsString (field, text, sizeof text) == MAMA_STATUS_OK) touchString (text);
     if (mamaMsgField_getString (field, &s) == MAMA_STATUS_OK) touchString (s);
@@ -101,6 +103,9 @@ void readField (mamaMsgField field, int depth)
     mamaMsg sub = nullptr;
     const mamaMsg* msgs = nullptr;
     const char** strings = nullptr;
+    const mamaDateTime* times = nullptr;
+    const mamaPrice* prices = nullptr;
+    double d = 0;
     n = 0;
     switch (type)
     {
@@ -122,22 +127,26 @@ void readField (mamaMsgField field, int depth)
         if (depth < MAX_DEPTH && mamaMsgField_getVectorMsg (field, &msgs, &n) == MAMA_STATUS_OK)
             for (mama_size_t i = 0; i < n; ++i) walk (msgs[i], depth + 1);
         break;
+    /* no field getters for these two in the host: found by name and fid */
+    case MAMA_FIELD_TYPE_VECTOR_TIME:
+        if (mamaMsg_getVectorDateTime (msg, name, fid, &times, &n) == MAMA_STATUS_OK)
+            for (mama_size_t i = 0; i < n; ++i) mamaDateTime_getEpochTimeSeconds (times[i], &d);
+        break;
+    case MAMA_FIELD_TYPE_VECTOR_PRICE:
+        if (mamaMsg_getVectorPrice (msg, name, fid, &prices, &n) == MAMA_STATUS_OK)
+            for (mama_size_t i = 0; i < n; ++i) mamaPrice_getValue (prices[i], &d);
+        break;
     default: break;
     }
 }
 
-struct Walk
-{
-    int mDepth;
-    mama_size_t mSeen;
-    mama_fid_t mFirstFid;
-};
+struct Walk { int mDepth; mama_size_t mSeen; mama_fid_t mFirstFid; };
 
-void MAMACALLTYPE onField (const mamaMsg /* msg */, const mamaMsgField field, void* closure)
+void MAMACALLTYPE onField (const mamaMsg msg, const mamaMsgField field, void* closure)
 {
     Walk* w = static_cast<Walk*> (closure);
     if (w->mSeen++ == 0) mamaMsgField_getFid (field, &w->mFirstFid);
-    readField (field, w->mDepth);
+    readField (msg, field, w->mDepth);
 }
 
 /* The walk sees as many fields as the message counts; the first field is
@@ -200,6 +209,10 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
         mamaMsg_destroy (redecoded);
         mamaMsg_destroy (copy);
     }
+    /* a change stops the message borrowing the buffer: it can go */
+    require (mamaMsg_addI32 (msg, "added", 1, 1) == MAMA_STATUS_OK, "cannot add a field");
+    bytes.reset ();
+    walk (msg, 0);
     mamaMsg_destroy (msg);
     return 0;
 }

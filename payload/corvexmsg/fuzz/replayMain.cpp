@@ -40,7 +40,8 @@ int main (int argc, char** argv)
     std::sort (files.begin (), files.end ());
     if (files.empty ())
     {
-        std::fprintf (stderr, "usage: %s <corpus file or directory>... (no input found)\n", argv[0]);
+        std::fprintf (stderr, "usage: %s <corpus file or directory>... (no input found)\n",
+                      argv[0]);
         return 2;
     }
     LLVMFuzzerInitialize (&argc, &argv);
@@ -67,9 +68,8 @@ int main (int argc, char** argv)
     std::printf ("%zu inputs, %zu decoded\n", files.size (), decoded);
     if (stale != 0)
     {
-        std::fprintf (stderr,
-                      "the corpus is stale: regenerate it with corvexmsg_fuzz_corpus "
-                      "(payload/corvexmsg/FUZZING.md)\n");
+        std::fprintf (stderr, "the corpus is stale: regenerate it with corvexmsg_fuzz_corpus "
+                              "(payload/corvexmsg/FUZZING.md)\n");
         return 1;
     }
     return 0;

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include <mama/datetime.h>
+
 namespace
 {
 
@@ -54,7 +56,7 @@ bool isWireType (uint64_t type, uint8_t version)
         {
             return true;
         }
-        return version >= 2 && corvexMsg_elementSize (static_cast<mamaFieldType> (type)) != 0;
+        return version >= 2 && corvexMsg_elementSize (type) != 0;
     }
 }
 
@@ -104,6 +106,14 @@ struct Reader
 };
 
 bool decodeMessage (const uint8_t* bytes, size_t length, int depth, CorvexMsgPayload* msg);
+
+/* A date-time the host can hold: nanoseconds within the second, a precision
+ * within the host's four bits. */
+bool isValidTime (const uint8_t* bytes)
+{
+    const CorvexMsgTime time = corvexMsg_readTime (bytes);
+    return time.mNanoseconds < 1000000000u && time.mPrecision <= MAMA_DATE_TIME_PREC_UNKNOWN;
+}
 
 bool decodeScalar (Reader* in, CorvexMsgField* f, size_t size)
 {
@@ -177,6 +187,13 @@ bool decodeVector (Reader* in, CorvexMsgField* f, int depth)
         {
             return false;
         }
+        for (uint64_t i = 0; f->mType == MAMA_FIELD_TYPE_VECTOR_TIME && i < count; ++i)
+        {
+            if (!isValidTime (bytes + i * elementSize))
+            {
+                return false;
+            }
+        }
     }
     else if (f->mType == MAMA_FIELD_TYPE_VECTOR_STRING)
     {
@@ -235,7 +252,7 @@ bool decodeValue (Reader* in, CorvexMsgField* f, int depth)
         f->mPrice = corvexMsg_readPrice (bytes);
         return true;
     case MAMA_FIELD_TYPE_TIME:
-        if (!in->take (CORVEXMSG_TIME_SIZE, &bytes))
+        if (!in->take (CORVEXMSG_TIME_SIZE, &bytes) || !isValidTime (bytes))
         {
             return false;
         }

@@ -110,7 +110,7 @@ void ownFields (CorvexMsgPayload* msg)
 
 } // namespace
 
-size_t corvexMsg_elementSize (mamaFieldType type)
+size_t corvexMsg_elementSize (uint64_t type)
 {
     switch (type)
     {

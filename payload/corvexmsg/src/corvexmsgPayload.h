@@ -90,8 +90,9 @@ struct CorvexMsgPayload
 };
 
 /* Element sizes of the fixed-size vectors in their wire form (0 for vectors
- * of strings and messages, and for other types). */
-size_t corvexMsg_elementSize (mamaFieldType type);
+ * of strings and messages, and for other types). Takes the raw number:
+ * received bytes may hold values outside the enumeration. */
+size_t corvexMsg_elementSize (uint64_t type);
 
 /* Wire sizes of a price and of a date-time. */
 constexpr size_t CORVEXMSG_PRICE_SIZE = 9;

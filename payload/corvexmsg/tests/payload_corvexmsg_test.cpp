@@ -600,6 +600,26 @@ TEST_F (CorvexMsgTest, DamagedCompositeFieldsAreRefused)
     huge[6 + 7 + 3] = 0x7F;
     EXPECT_EQ (MAMA_STATUS_PLATFORM, decode (huge, &decoded));
 
+    // a date-time the host cannot hold: nanoseconds beyond the second, an
+    // unknown precision (field: type, fid, name size, "t", then the value)
+    mamaMsg withTime = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_createForPayloadBridge (&withTime, mBridge));
+    mOthers.push_back (withTime);
+    mamaDateTime time = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaDateTime_create (&time));
+    mamaDateTime_setEpochTimeExt (time, 1700000000, 5);
+    ASSERT_EQ (MAMA_STATUS_OK, mamaMsg_addDateTime (withTime, "t", 1, time));
+    mamaDateTime_destroy (time);
+    const std::vector<uint8_t> goodTime = serialise (withTime);
+    const size_t value = 6 + 7;
+    std::vector<uint8_t> badNanos = goodTime;
+    badNanos[value + 11] = 0x40; // about 1.07e9 nanoseconds
+    EXPECT_EQ (MAMA_STATUS_PLATFORM, decode (badNanos, &decoded));
+    std::vector<uint8_t> badPrecision = goodTime;
+    badPrecision[value + 12] = 200;
+    EXPECT_EQ (MAMA_STATUS_PLATFORM, decode (badPrecision, &decoded));
+    EXPECT_EQ (MAMA_STATUS_OK, decode (goodTime, &decoded));
+
     // 40 messages nested in one another: each level a MSG field holding the next
     std::vector<uint8_t> nested = {'1', 2, 0, 0, 0, 0};
     for (int level = 0; level < 40; ++level)
