@@ -319,19 +319,8 @@ extern "C" mama_status corvexmsgFieldPayload_updatePrice (msgFieldPayload field,
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    CorvexMsgField* f = asField (field);
-    mama_status status = checkFieldUpdate (f, MAMA_FIELD_TYPE_PRICE);
-    if (status != MAMA_STATUS_OK)
-    {
-        return status;
-    }
-    return guarded (
-        [&]
-        {
-            touchField (f);
-            corvexMsgField_setPrice (f, priceFromHost (value));
-            return MAMA_STATUS_OK;
-        });
+    return updateField (asField (field), MAMA_FIELD_TYPE_PRICE,
+                        [&] (CorvexMsgField* f) { corvexMsgField_setPrice (f, priceFromHost (value)); });
 }
 
 extern "C" mama_status corvexmsgFieldPayload_getPrice (const msgFieldPayload field,
@@ -383,19 +372,8 @@ extern "C" mama_status corvexmsgFieldPayload_updateDateTime (msgFieldPayload fie
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    CorvexMsgField* f = asField (field);
-    mama_status status = checkFieldUpdate (f, MAMA_FIELD_TYPE_TIME);
-    if (status != MAMA_STATUS_OK)
-    {
-        return status;
-    }
-    return guarded (
-        [&]
-        {
-            touchField (f);
-            corvexMsgField_setTime (f, timeFromHost (value));
-            return MAMA_STATUS_OK;
-        });
+    return updateField (asField (field), MAMA_FIELD_TYPE_TIME,
+                        [&] (CorvexMsgField* f) { corvexMsgField_setTime (f, timeFromHost (value)); });
 }
 
 extern "C" mama_status corvexmsgFieldPayload_getDateTime (const msgFieldPayload field,
@@ -443,20 +421,13 @@ extern "C" mama_status corvexmsgFieldPayload_updateSubMsg (msgFieldPayload field
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    CorvexMsgField* f = asField (field);
-    mama_status status = checkFieldUpdate (f, MAMA_FIELD_TYPE_MSG);
-    if (status != MAMA_STATUS_OK)
-    {
-        return status;
-    }
     return guarded (
         [&]
         {
             std::vector<std::unique_ptr<CorvexMsgPayload>> msgs;
             msgs.push_back (corvexMsgPayload_clone (asMsg (subMsg)));
-            touchField (f);
-            corvexMsgField_setMsgs (f, MAMA_FIELD_TYPE_MSG, std::move (msgs));
-            return MAMA_STATUS_OK;
+            return updateField (asField (field), MAMA_FIELD_TYPE_MSG,
+                                [&] (CorvexMsgField* f) { corvexMsgField_setMsgs (f, MAMA_FIELD_TYPE_MSG, std::move (msgs)); });
         });
 }
 

@@ -118,6 +118,24 @@ inline void touchField (CorvexMsgField* f)
     }
 }
 
+/* A field-level update: the field must already hold `type`; its message
+ * (and every message holding it) is marked changed before `set` runs. */
+template <typename Set> mama_status updateField (CorvexMsgField* f, mamaFieldType type, Set&& set)
+{
+    mama_status status = checkFieldUpdate (f, type);
+    if (status != MAMA_STATUS_OK)
+    {
+        return status;
+    }
+    return guarded (
+        [&]
+        {
+            touchField (f);
+            set (f);
+            return MAMA_STATUS_OK;
+        });
+}
+
 /* Checks an entry point against the host's type for it. */
 #define CORVEXMSG_CHECK_HOST_TYPE(name)                                                            \
     static_assert (std::is_same<decltype (&corvexmsg##name), msg##name>::value,                   \

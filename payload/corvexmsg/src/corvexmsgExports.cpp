@@ -215,19 +215,8 @@ void writeF64 (CorvexMsgField* f, mama_f64_t v)
         {                                                                                          \
             return MAMA_STATUS_NULL_ARG;                                                           \
         }                                                                                          \
-        CorvexMsgField* f = asField (field);                                                       \
-        mama_status status = checkFieldUpdate (f, FieldType);                                       \
-        if (status != MAMA_STATUS_OK)                                                              \
-        {                                                                                          \
-            return status;                                                                         \
-        }                                                                                          \
-        return guarded (                                                                           \
-            [&]                                                                                    \
-            {                                                                                      \
-                touchField (f);                                                                    \
-                write##Suffix (f, value);                                                          \
-                return MAMA_STATUS_OK;                                                             \
-            });                                                                                    \
+        return updateField (asField (field), FieldType,                                            \
+                            [&] (CorvexMsgField* f) { write##Suffix (f, value); });                \
     }                                                                                              \
     extern "C" mama_status corvexmsgFieldPayload_get##Suffix (const msgFieldPayload field,         \
                                                               CType* result)                       \
@@ -812,18 +801,8 @@ extern "C" mama_status corvexmsgFieldPayload_updateString (msgFieldPayload field
     {
         return MAMA_STATUS_INVALID_ARG;
     }
-    CorvexMsgField* f = asField (field);
-    mama_status status = checkFieldUpdate (f, MAMA_FIELD_TYPE_STRING);
-    if (status != MAMA_STATUS_OK)
-    {
-        return status;
-    }
-    return guarded (
-        [&]
-        {
-            touchField (f);
-            return setStringValue (f, value);
-        });
+    return updateField (asField (field), MAMA_FIELD_TYPE_STRING,
+                        [&] (CorvexMsgField* f) { setStringValue (f, value); });
 }
 
 extern "C" mama_status corvexmsgFieldPayload_getString (const msgFieldPayload field,
