@@ -109,8 +109,10 @@ TEST_F(SubscriptionDestroyTest, SubscriptionDestroyedAfterItsTransportStillRepor
     destroyTransport();
     EXPECT_EQ(0, recorder->destroys()) << "the application has not destroyed it";
     ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(subscription));
+    /* Where the bridge's report came first, OpenMAMA calls the destroy
+     * callback on the destroying thread itself, else on the dispatch
+     * thread: either way, once. */
     ASSERT_TRUE(destroyedOnce(*recorder));
-    EXPECT_EQ(mDispatching.load(), recorder->destroyThread());
     stopDispatch();
     EXPECT_EQ(1, recorder->destroys());
 }
