@@ -440,6 +440,45 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_container_closeMapStream
  *   "SESSION_ALWAYS_BUFFER_IN_CONTEXT", "SESSION_REQUEST_MSG_LIMIT"
  *                                   accepted for compatibility; every message
  *                                   is already buffered in the context.
+ *   "SESSION_ROUTER_CACHED_TOPICS"  topics whose last message the router's
+ *                                   cache keeps: comma-separated topic
+ *                                   patterns (see "Topic matching"), e.g.
+ *                                   "NYSE/>,FX/EUR*". Default: every topic sent
+ *                                   on (the same as ">"). "none" or an empty
+ *                                   value turns the cache off. Peer-to-peer
+ *                                   topics ("#P2P/...", replies) are never
+ *                                   cached.
+ *   "SESSION_ROUTER_ACCESS_RULES"   the router's access rules, separated by
+ *                                   ';', each "<allow|deny> <user> <operation>
+ *                                   <topic pattern>" with words separated by
+ *                                   blanks: user "*" for everyone, operation
+ *                                   "subscribe", "publish" or "all", e.g.
+ *                                   "deny alice subscribe NYSE/IBM; allow *
+ *                                   all >". Rules are checked in order and
+ *                                   the first whose user, operation and
+ *                                   pattern match decides; without one the
+ *                                   operation is allowed. A subscription is
+ *                                   checked with its own text (a wildcard
+ *                                   subscription that overlaps a denied
+ *                                   pattern without being contained in it is
+ *                                   decided by its own text), and so is a
+ *                                   cache request, as a subscribe. Refused
+ *                                   subscriptions fail with
+ *                                   SUBSCRIBE_NOT_PERMITTED, refused sends
+ *                                   raise MSG_REJECTED with
+ *                                   PUBLISH_NOT_PERMITTED. Default: none.
+ *                                   A malformed value of either property
+ *                                   fails session create with
+ *                                   BAD_PROPERTY_VALUE.
+ *                                   Both configure the router, which every
+ *                                   session naming it shares: the first
+ *                                   session connected to it decides (a
+ *                                   property it does not give stands for the
+ *                                   default), for as long as the router
+ *                                   lives (until corvexClient_cleanup). A
+ *                                   later session giving a different value
+ *                                   is warned in the log and changes
+ *                                   nothing.
  * Read-only properties (getProperty):
  *   "SESSION_REPLY_TO_DEFAULT_DEST" the session's peer-to-peer topic,
  *                                   "#P2P/v:<router>/<client>/#". Messages
@@ -464,6 +503,8 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_container_closeMapStream
 #define CORVEXCLIENT_SESSION_PROP_ALWAYS_BUFFER_IN_CONTEXT "SESSION_ALWAYS_BUFFER_IN_CONTEXT"
 #define CORVEXCLIENT_SESSION_PROP_REQUEST_MSG_LIMIT       "SESSION_REQUEST_MSG_LIMIT"
 #define CORVEXCLIENT_SESSION_PROP_REPLY_TO_DEFAULT_DEST   "SESSION_REPLY_TO_DEFAULT_DEST"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS    "SESSION_ROUTER_CACHED_TOPICS"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES     "SESSION_ROUTER_ACCESS_RULES"
 
 #define CORVEXCLIENT_P2P_TOPIC_PREFIX "#P2P/"
 #define CORVEXCLIENT_MAX_TOPIC_LEN    512 /* characters, terminator excluded */
@@ -640,7 +681,7 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_session_topicUnsubscribe
 /* ------------------------------------------------------------------------ */
 
 /* The router keeps the last message of each cached topic (which topics are
- * cached is the router's configuration). A cache request asks for every
+ * cached is the router's configuration, "SESSION_ROUTER_CACHED_TOPICS"). A cache request asks for every
  * cached topic matching a (possibly wildcard) topic; the cached messages are
  * delivered on the parent session like live messages, marked as cached and
  * carrying the request id; then the cache event reports the outcome:

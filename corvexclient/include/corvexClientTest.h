@@ -66,7 +66,9 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClientTest_getCall (const char*
 
 /* Routers are named as in "SESSION_ROUTER" ("embedded" by default). A router
  * exists from its first configuration or session until corvexClient_cleanup;
- * configuration applies to sessions connected later and to later calls. */
+ * configuration applies to sessions connected later and to later calls. It
+ * overrides the sessions' "SESSION_ROUTER_CACHED_TOPICS" and
+ * "SESSION_ROUTER_ACCESS_RULES", before or after they were applied. */
 
 #define CORVEXCLIENT_TEST_ACL_SUBSCRIBE 0x1
 #define CORVEXCLIENT_TEST_ACL_PUBLISH   0x2
@@ -76,7 +78,8 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClientTest_getCall (const char*
 /* Access rule: for users matching userName ("*" for everyone) and topics
  * matching topicPattern (subscription syntax; a subscription is checked with
  * its own text), the operations in the mask are allowed or denied. Rules are
- * checked in the order added; the first match decides; without a match the
+ * checked in the order added, all ahead of the rules of
+ * "SESSION_ROUTER_ACCESS_RULES"; the first match decides; without a match the
  * operation is allowed. A subscription pattern that overlaps a denied
  * pattern without being contained in it is decided by its own text. */
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClientTest_addAclRule (const char* routerName,
@@ -89,14 +92,17 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClientTest_addAclRule (const ch
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClientTest_denyLogin (const char*            routerName,
                                                                         const char*            userName,
                                                                         corvexClient_subCode_t subCode);
-/* Removes every access rule and login refusal. */
+/* Removes every access rule (the configured ones too) and login refusal. */
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClientTest_clearAcl (const char* routerName);
 
 /* Topics matching the pattern are kept in the router's last-value cache from
- * the next publish on. */
+ * the next publish on. The first call replaces what "SESSION_ROUTER_CACHED_TOPICS"
+ * set (and forgets what was cached under it): only the patterns added are
+ * cached then. Peer-to-peer topics are never cached. */
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClientTest_addCachedTopics (const char* routerName,
                                                                               const char* topicPattern);
-/* Forgets every cached message and every cached-topic pattern. */
+/* Forgets every cached message and every cached-topic pattern: nothing is
+ * cached until addCachedTopics, whatever the sessions configured. */
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClientTest_clearCache (const char* routerName);
 
 #if defined(__cplusplus)

@@ -63,27 +63,28 @@ corvexClient_returnCode_t setTopic (corvexClient_msg_t msg, const char* topic)
 }
 }
 
-corvexClientMsg* corvexMsg_copyForDelivery (const corvexClientMsg* source)
+namespace
 {
-    corvexClientMsg* copy = corvexMsg_allocate ();
-    if (!copy)
-        return nullptr;
+/* Fills a message's own storage with a copy of source; on failure the
+ * message is left as it was. */
+bool fillCopy (corvexClientMsg* copy, const corvexClientMsg* source)
+{
     const uint32_t mapSize   = source->mMap ? corvexContainer_size (source->mMap) : 0;
     const uint32_t mapBytes  = alignUp (mapSize);
     const uint32_t replySize = source->mHasReplyTo ? source->mReplyToLength + 1 : 0;
     const uint64_t total     = uint64_t{mapBytes} + source->mContentLength + source->mTopicLength + 1 + replySize;
     if (total > UINT32_MAX || !reserveStorage (copy, static_cast<uint32_t> (total)))
-    {
-        corvexMsg_release (copy);
-        return nullptr;
-    }
+        return false;
     char* at = copy->mStorage;
+    copy->mMap = nullptr;
     if (mapSize)
     {
         std::memcpy (at, source->mMap, mapSize);
         copy->mMap = corvexContainer_adoptCopy (at, mapSize);
         at += mapBytes;
     }
+    copy->mContent       = nullptr;
+    copy->mContentLength = 0;
     if (source->mContent)
     {
         std::memcpy (at, source->mContent, source->mContentLength);
@@ -96,6 +97,9 @@ corvexClientMsg* corvexMsg_copyForDelivery (const corvexClientMsg* source)
     copy->mTopic             = at;
     copy->mTopicLength       = source->mTopicLength;
     at += source->mTopicLength + 1;
+    copy->mReplyTo       = nullptr;
+    copy->mReplyToLength = 0;
+    copy->mHasReplyTo    = 0;
     if (source->mHasReplyTo)
     {
         std::memcpy (at, source->mReplyTo, source->mReplyToLength);
@@ -104,8 +108,30 @@ corvexClientMsg* corvexMsg_copyForDelivery (const corvexClientMsg* source)
         copy->mReplyToLength       = source->mReplyToLength;
         copy->mHasReplyTo          = 1;
     }
-    copy->mDeliveryMode = source->mDeliveryMode;
+    copy->mDeliveryMode   = source->mDeliveryMode;
+    copy->mDiscard        = 0;
+    copy->mCacheStatus    = CORVEXCLIENT_MSG_LIVE;
+    copy->mCacheRequestId = 0;
+    return true;
+}
+}
+
+corvexClientMsg* corvexMsg_copyForDelivery (const corvexClientMsg* source)
+{
+    corvexClientMsg* copy = corvexMsg_allocate ();
+    if (!copy)
+        return nullptr;
+    if (!fillCopy (copy, source))
+    {
+        corvexMsg_release (copy);
+        return nullptr;
+    }
     return copy;
+}
+
+bool corvexMsg_refill (corvexClientMsg* target, const corvexClientMsg* source)
+{
+    return fillCopy (target, source);
 }
 
 extern "C" {

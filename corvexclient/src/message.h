@@ -59,4 +59,9 @@ void corvexMsg_releaseSpares ();
  * and delivery mode. NULL when memory is short. */
 corvexClientMsg* corvexMsg_copyForDelivery (const corvexClientMsg* source);
 
+/* Replaces the contents of a received copy that nobody else holds with a
+ * copy of source, reusing its storage; false (target unchanged) when memory
+ * is short. */
+bool corvexMsg_refill (corvexClientMsg* target, const corvexClientMsg* source);
+
 #endif

@@ -100,6 +100,9 @@ corvexClient_returnCode_t configure (corvexClientSession* session)
         return corvexError_set (CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
                                 "a session property has an invalid value (booleans \"1\"/\"0\", \"%s\" above 0)",
                                 CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_LIMIT);
+    code = corvexRouterConfig_parse (list, &session->mRouterConfig);
+    if (code != CORVEXCLIENT_OK)
+        return code;
     session->mReplyToDest = CORVEXCLIENT_P2P_TOPIC_PREFIX "v:" + session->mRouterName + "/" + session->mClientName + "/#";
     return CORVEXCLIENT_OK;
 }
@@ -156,7 +159,7 @@ corvexClient_returnCode_t corvexSession_connectLocked (corvexClientSession* sess
             return code;
     }
     const CorvexRouterLogin   login{session->mClientName.c_str (), session->mUserName.c_str (),
-                                    session->mPassword.c_str ()};
+                                    session->mPassword.c_str (), &session->mRouterConfig};
     corvexClient_returnCode_t code = session->mRouter->mOps->mConnect (session->mRouter, session, &login, &session->mLink);
     if (code != CORVEXCLIENT_OK)
         return code;

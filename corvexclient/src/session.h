@@ -13,6 +13,7 @@
 #include "dispatchTable.h"
 #include "properties.h"
 #include "router/router.h"
+#include "router/routerConfig.h"
 
 enum CorvexSessionState
 {
@@ -45,6 +46,7 @@ struct corvexClientSession
     bool        mReapplySubscriptions;
     bool        mTopicDispatch;
     size_t      mHoldLimit;
+    CorvexRouterConfig mRouterConfig; /* applied when the session opens its router */
 
     /* Shared by senders and by matching on the context thread; exclusive for
      * changes of state, link and entries. */

@@ -1,39 +1,204 @@
+/* MAMA inboxes: a private address made unique by a UUID. The inbox listens
+ * on "<subscription prefix><uuid>" through a wildcard subscription that only
+ * the session's local dispatch serves, and requests sent from it carry
+ * "<reply-to prefix><uuid>" as their reply address. */
 #define CORVEX_LOG_MODULE "inbox"
+
+#include "inbox.h"
+
+#include <stdlib.h>
+#include <string.h>
 
 #include <mama/mama.h>
 #include <mama/inbox.h>
+#include <mama/subscription.h>
 
-#include "corvexBridge.h"
+#include "logging.h"
+#include "transport.h"
 
-/* Inboxes are not offered yet: the entry points check their arguments and
- * refuse. */
+namespace
+{
+/* Formats prefix + uuid into buffer; a topic that does not fit is cut to
+ * size - 1 characters and reported with warning. */
+void formatTopic(char* buffer, size_t size, const char* prefix, const char* uuid,
+                 const char* warning)
+{
+    int written = corvexLog_formatBuffer(buffer, size, "%s%s", prefix, uuid);
+    if (written < 0 || (size_t)written >= size)
+    {
+        CORVEX_LOG(CORVEX_LOG_WARN, "Truncated inbox %s topic from '%s%s' to '%s'", warning, prefix,
+                   uuid, buffer);
+    }
+}
+
+void MAMACALLTYPE onCreate(mamaSubscription, void* closure)
+{
+    if (NULL != closure)
+    {
+        CORVEX_LOG(CORVEX_LOG_FINEST,
+                   "Finished creating wildcard subscription for inbox, corvexInbox=%p", closure);
+    }
+}
+
+void MAMACALLTYPE onError(mamaSubscription, mama_status status, void*, const char*, void* closure)
+{
+    CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
+    if (NULL != inbox && NULL != inbox->mOnError)
+    {
+        inbox->mOnError(status, inbox->mClosure);
+    }
+}
+
+void MAMACALLTYPE onMsg(mamaSubscription, mamaMsg message, const char*, void* closure, void*)
+{
+    CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
+    if (NULL != inbox && NULL != inbox->mOnMsg)
+    {
+        inbox->mOnMsg(message, inbox->mClosure);
+    }
+}
+
+/* The last user of the inbox: MAMA has finished destroying its
+ * subscription. */
+void MAMACALLTYPE onDestroy(mamaSubscription, void* closure)
+{
+    CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
+    if (NULL == inbox)
+    {
+        return;
+    }
+    if (NULL != inbox->mOnInboxDestroyed)
+    {
+        inbox->mOnInboxDestroyed(inbox->mParent, inbox->mClosure);
+    }
+    free(inbox->mCorvexReplyToTopic);
+    free(inbox);
+}
+
+const mamaWildCardMsgCallbacks INBOX_CALLBACKS = {onCreate, onError, onMsg, onDestroy};
+} // namespace
+
+mama_status corvexBridgeMamaInbox_buildTopics(mamaTransport transport, char** replyToTopic,
+                                              char* subscriptionTopic, size_t size)
+{
+    transportBridge bridgeTransport = NULL;
+    mama_status status = mamaTransport_getBridgeTransport(transport, &bridgeTransport);
+    CorvexTransportBridge* corvexTransport = (CorvexTransportBridge*)bridgeTransport;
+    if (MAMA_STATUS_OK != status || NULL == corvexTransport)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Error acquiring transport bridge status=%s, transport=%p",
+                   mamaStatus_stringForStatus(status), (void*)transport);
+        return MAMA_STATUS_INVALID_ARG;
+    }
+    char uuid[CORVEXCLIENT_UUID_STRING_SIZE];
+    int32_t rc = corvexClient_generateUUIDString(uuid, sizeof(uuid));
+    if (CORVEXCLIENT_OK != rc)
+    {
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error in corvexClient_generateUUIDString()");
+        return MAMA_STATUS_PLATFORM;
+    }
+    formatTopic(subscriptionTopic, size, corvexTransport->mInboxCorvexSubPrefix, uuid,
+                "subscription");
+    char replyTo[CORVEX_TOPIC_BUFFER_SIZE];
+    formatTopic(replyTo, sizeof(replyTo), corvexTransport->mInboxCorvexReplyToPrefix, uuid,
+                "reply-to");
+    *replyToTopic = strdup(replyTo);
+    if (NULL == *replyToTopic)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for reply-to topic '%s'", replyTo);
+        return MAMA_STATUS_NOMEM;
+    }
+    return MAMA_STATUS_OK;
+}
+
+const char* corvexBridgeMamaInbox_getReplyToTopic(const CorvexInbox* inbox)
+{
+    return NULL != inbox ? inbox->mCorvexReplyToTopic : NULL;
+}
 
 CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex(
-    inboxBridge* bridge, mamaTransport tport, int, mamaQueue queue, mamaInboxMsgCallback msgCB,
-    mamaInboxErrorCallback, mamaInboxDestroyCallback, void*, mamaInbox parent)
+    inboxBridge* result, mamaTransport transport, int, mamaQueue queue,
+    mamaInboxMsgCallback msgCB, mamaInboxErrorCallback errorCB,
+    mamaInboxDestroyCallback onInboxDestroyed, void* closure, mamaInbox parent)
 {
-    if (bridge == NULL || tport == NULL || queue == NULL || msgCB == NULL || parent == NULL)
+    if (NULL == result || NULL == transport || NULL == queue || NULL == msgCB)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return MAMA_STATUS_NOT_IMPLEMENTED;
+    CorvexInbox* inbox = (CorvexInbox*)calloc(1, sizeof(CorvexInbox));
+    if (NULL == inbox)
+    {
+        return MAMA_STATUS_NOMEM;
+    }
+    mama_status status = mamaSubscription_allocate(&inbox->mSubscription);
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Failed to allocate subscription: %s",
+                   mamaStatus_stringForStatus(status));
+        free(inbox);
+        return status;
+    }
+    char subscriptionTopic[CORVEX_TOPIC_BUFFER_SIZE];
+    status = corvexBridgeMamaInbox_buildTopics(transport, &inbox->mCorvexReplyToTopic,
+                                               subscriptionTopic, sizeof(subscriptionTopic));
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Failed to set Inbox mama topic and corvex topic: %s",
+                   mamaStatus_stringForStatus(status));
+        mamaSubscription_deallocate(inbox->mSubscription);
+        free(inbox);
+        return status;
+    }
+    CORVEX_LOG(CORVEX_LOG_FINEST,
+               "Using inbox topic: mamaInboxSubTopic='%s', mCorvexReplyToTopic='%s'",
+               subscriptionTopic, inbox->mCorvexReplyToTopic);
+    status = mamaSubscription_createBasicWildCard(inbox->mSubscription, transport, queue,
+                                                  &INBOX_CALLBACKS, NULL, subscriptionTopic,
+                                                  inbox);
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Failed to create inbox subscription: %s",
+                   mamaStatus_stringForStatus(status));
+        free(inbox->mCorvexReplyToTopic);
+        mamaSubscription_deallocate(inbox->mSubscription);
+        free(inbox);
+        return status;
+    }
+    /* Until now the forwarding callbacks found nothing to call. */
+    inbox->mClosure = closure;
+    inbox->mOnMsg = msgCB;
+    inbox->mOnError = errorCB;
+    inbox->mOnInboxDestroyed = onInboxDestroyed;
+    inbox->mParent = parent;
+    *result = (inboxBridge)inbox;
+    return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaInbox_create(inboxBridge* bridge, mamaTransport tport,
+CORVEX_EXPORT mama_status corvexBridgeMamaInbox_create(inboxBridge* result, mamaTransport transport,
                                                        mamaQueue queue, mamaInboxMsgCallback msgCB,
                                                        mamaInboxErrorCallback errorCB,
                                                        mamaInboxDestroyCallback onInboxDestroyed,
                                                        void* closure, mamaInbox parent)
 {
-    return corvexBridgeMamaInbox_createByIndex(bridge, tport, 0, queue, msgCB, errorCB,
+    return corvexBridgeMamaInbox_createByIndex(result, transport, 0, queue, msgCB, errorCB,
                                                onInboxDestroyed, closure, parent);
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaInbox_destroy(inboxBridge inbox)
+CORVEX_EXPORT mama_status corvexBridgeMamaInbox_destroy(inboxBridge bridge)
 {
-    if (inbox == NULL)
+    CorvexInbox* inbox = (CorvexInbox*)bridge;
+    if (NULL == inbox)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return MAMA_STATUS_NOT_IMPLEMENTED;
+    if (NULL == inbox->mSubscription)
+    {
+        return MAMA_STATUS_INVALID_ARG;
+    }
+    /* The inbox is freed by the subscription's destroy callback, possibly
+     * before these calls return: it is not read again. */
+    mamaSubscription subscription = inbox->mSubscription;
+    mamaSubscription_destroy(subscription);
+    mamaSubscription_deallocate(subscription);
+    return MAMA_STATUS_OK;
 }

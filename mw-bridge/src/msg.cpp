@@ -86,6 +86,12 @@ CORVEX_EXPORT mama_status corvexBridgeMamaMsg_destroyMiddlewareMsg(CorvexBridgeM
         corvexClient_msg_free(&msg->mCorvexMsg);
         msg->mCorvexMsg = NULL;
     }
+    if (msg->mIsDetached && msg->mBufferOwner != NULL)
+    {
+        mamaMsg owned = msg->mBufferOwner;
+        msg->mBufferOwner = NULL;
+        mamaMsg_destroy(owned);
+    }
     return MAMA_STATUS_OK;
 }
 
@@ -106,7 +112,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaMsg_detach(CorvexBridgeMsg* msg)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    if (msg->mCorvexMsg != NULL)
+    if (msg->mCorvexMsg != NULL || msg->mBufferOwner != NULL)
     {
         msg->mIsDetached = 1;
         if (msg->mDelivery != NULL)

@@ -24,6 +24,10 @@ struct CorvexBridgeMsg
      * reading this object again (the application may destroy a detached
      * message before its callback returns). Cleared by that detach. */
     struct CorvexMsgDelivery* mDelivery;
+    /* For a status message the bridge made itself: the temporary message
+     * whose bytes the payload was given. Once detached, this object owns it
+     * and destroys it with the middleware part. */
+    mamaMsg mBufferOwner;
 };
 
 struct CorvexMsgDelivery

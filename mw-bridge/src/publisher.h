@@ -55,4 +55,23 @@ mama_status corvexBridgeMamaPublisher_sendOnTransport (struct CorvexTransportBri
                                                        uint8_t                       isReply,
                                                        const char*                   callerName);
 
+/* Requests from inboxes. The cache-request topic of a request of the given
+ * subscription type, into a buffer of CORVEX_TOPIC_BUFFER_SIZE bytes: the
+ * data topic (source and symbol), or the dictionary subject in its "#MDDD"
+ * form; MAMA_STATUS_PLATFORM for other types or subjects. */
+mama_status corvexBridgeMamaPublisher_buildCacheTopic (CorvexPublisherBridge* publisher,
+                                                       int32_t                subscriptionType,
+                                                       char*                  topic);
+
+/* The id that marks the cache answers to this publisher's requests: learnt
+ * once from the subscription the calling thread is creating; 0 until then. */
+uint64_t corvexBridgeMamaPublisher_getCacheRequestId (CorvexPublisherBridge* publisher);
+
+/* Completion of a subscription request once its check subscription has an
+ * outcome: on the calling thread, or on the vendor context thread when the
+ * router answers later (fromSessionEvent). */
+struct CorvexCorrelationContext;
+mama_status corvexBridgeMamaPublisher_postSendFromInboxByIndex (int                              fromSessionEvent,
+                                                                struct CorvexCorrelationContext* context);
+
 #endif /* CORVEX_BRIDGE_PUBLISHER_H */

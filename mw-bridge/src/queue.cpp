@@ -202,12 +202,14 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_dispatch(CorvexQueueBridge* queu
     }
 
     wlock_lock(queue->mDispatchLock);
+    queue->mDispatchesRunning.fetch_add(1);
     wombatQueueStatus wStatus;
     do
     {
         beforeDispatch(queue);
         wStatus = wombatQueue_timedDispatch(queue->mQueue, NULL, NULL, DISPATCH_WAKE_MS);
     } while (isDispatchOk(wStatus) && mamaQueueImpl_isDispatching(queue->mParent));
+    queue->mDispatchesRunning.fetch_sub(1);
     wlock_unlock(queue->mDispatchLock);
 
     if (!isDispatchOk(wStatus))
@@ -227,8 +229,10 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_timedDispatch(CorvexQueueBridge*
         return MAMA_STATUS_NULL_ARG;
     }
 
+    queue->mDispatchesRunning.fetch_add(1);
     beforeDispatch(queue);
     wombatQueueStatus wStatus = wombatQueue_timedDispatch(queue->mQueue, NULL, NULL, timeout);
+    queue->mDispatchesRunning.fetch_sub(1);
     if (wStatus == WOMBAT_QUEUE_OK)
     {
         return MAMA_STATUS_OK;
@@ -249,8 +253,10 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_dispatchEvent(CorvexQueueBridge*
         return MAMA_STATUS_NULL_ARG;
     }
 
+    queue->mDispatchesRunning.fetch_add(1);
     beforeDispatch(queue);
     wombatQueueStatus wStatus = wombatQueue_dispatch(queue->mQueue, NULL, NULL);
+    queue->mDispatchesRunning.fetch_sub(1);
     if (!isDispatchOk(wStatus))
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_dispatchEvent() failed to dispatch: %d",
@@ -297,6 +303,22 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_enqueueEvent(CorvexQueueBridge* 
         return MAMA_STATUS_PLATFORM;
     }
     return MAMA_STATUS_OK;
+}
+
+bool corvexBridgeMamaQueue_isIdle(CorvexQueueBridge* queue)
+{
+    if (NULL == queue || NULL == queue->mQueue)
+    {
+        return false;
+    }
+    /* The size first: an event taken after it was read is counted by its
+     * dispatch call until it has been handled. */
+    int size = 0;
+    if (WOMBAT_QUEUE_OK != wombatQueue_getSize(queue->mQueue, &size) || size > 0)
+    {
+        return false;
+    }
+    return 0 == queue->mDispatchesRunning.load();
 }
 
 CORVEX_EXPORT mama_status corvexBridgeMamaQueue_getEventCount(CorvexQueueBridge* queue,
@@ -570,6 +592,10 @@ void corvexBridgeMamaQueue_checkResume(CorvexQueueBridge* queue)
         return;
     }
 
+    /* Cleared first: a resumed session delivers its held messages at once,
+     * and the enqueue check must be able to suspend it again meanwhile (it
+     * waits for this lock before it does). */
+    queue->mIsSuspended = 0;
     mama_status failed = MAMA_STATUS_OK;
     for (const auto& entry : *queue->mTransports)
     {
@@ -579,7 +605,6 @@ void corvexBridgeMamaQueue_checkResume(CorvexQueueBridge* queue)
             failed = status;
         }
     }
-    queue->mIsSuspended = 0;
     if (failed != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,

@@ -33,6 +33,9 @@ struct CorvexQueueBridge
     void* mEnqueueClosure;
     /* Held by a dispatch loop for its whole run; destroy waits for it. */
     wLock mDispatchLock;
+    /* Dispatch calls under way (a dispatch loop counts for its whole run);
+     * raised before an event is taken, lowered after it was handled. */
+    std::atomic<uint32_t> mDispatchesRunning;
     /* Guards mTransports and the writes of mIsSuspended. Taken before any
      * transport's mSuspendedQueuesLock. */
     wLock mTransportsLock;
@@ -50,6 +53,10 @@ mama_status corvexBridgeMamaQueue_addSubscription(CorvexQueueBridge* queue,
  * is resumed at once. 4 when the transport is not registered. */
 mama_status corvexBridgeMamaQueue_removeSubscription(CorvexQueueBridge* queue,
                                                      CorvexSubscription* subscription);
+/* True when nothing is queued and no dispatch call is under way: an event
+ * queued earlier has been handled completely. A queue nobody dispatches
+ * stays idle once its events are gone. */
+bool corvexBridgeMamaQueue_isIdle(CorvexQueueBridge* queue);
 /* The bridge's asynchronous mode; false for a NULL queue or bridge. */
 bool corvexBridgeMamaQueue_isSubscribeAsync(const CorvexQueueBridge* queue);
 void corvexBridgeMamaQueue_checkWatermarks(CorvexQueueBridge* queue);

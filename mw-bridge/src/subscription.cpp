@@ -5,6 +5,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -811,6 +814,75 @@ int32_t corvexSubscription_unsubscribeAll(CorvexSubscription* subscription,
     return rc;
 }
 
+/* Lives on the stack of a destroy that waits for its removal reports. */
+struct CorvexEntriesWaiter
+{
+    std::mutex mLock;
+    std::condition_variable mGone;
+    bool mIsGone = false;
+};
+
+namespace
+{
+void leaveQueue(CorvexSubscription* subscription)
+{
+    if (NULL == subscription->mMamaQueue)
+    {
+        return;
+    }
+    mama_status status =
+        corvexBridgeMamaQueue_removeSubscription(subscription->mQueueBridge, subscription);
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "unable to remove subscription from queue: %s",
+                   mamaStatus_stringForStatus(status));
+    }
+}
+
+/* Longest a destroy waits for the vendor to report its entries removed
+ * before it leaves the rest to the queue. */
+const auto REMOVAL_REPORT_WAIT = std::chrono::milliseconds(500);
+
+/* Waits, bounded, until the vendor has reported every entry of the
+ * subscription removed. Runs on the destroying thread, never on the vendor's
+ * context thread (which makes the reports). */
+void waitForRemovalReports(CorvexSubscription* subscription)
+{
+    CorvexEntriesWaiter waiter;
+    wlock_lock(subscription->mKlixSubscriptionListLock);
+    bool pending = NULL != subscription->mKlixSubscriptionList;
+    if (pending)
+    {
+        subscription->mEntriesWaiter = &waiter;
+    }
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
+    if (!pending)
+    {
+        return;
+    }
+    {
+        std::unique_lock<std::mutex> lock(waiter.mLock);
+        waiter.mGone.wait_for(lock, REMOVAL_REPORT_WAIT, [&waiter] { return waiter.mIsGone; });
+    }
+    /* The report, if it comes later, must not find this frame. */
+    wlock_lock(subscription->mKlixSubscriptionListLock);
+    subscription->mEntriesWaiter = NULL;
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
+}
+} // namespace
+
+void corvexSubscription_wakeEntriesWaiter(CorvexSubscription* subscription)
+{
+    CorvexEntriesWaiter* waiter = subscription->mEntriesWaiter;
+    if (NULL == waiter)
+    {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(waiter->mLock);
+    waiter->mIsGone = true;
+    waiter->mGone.notify_all();
+}
+
 mama_status corvexSubscription_queueDestroy(CorvexSubscription* subscription)
 {
     wlock_lock(subscription->mKlixSubscriptionListLock);
@@ -846,15 +918,7 @@ mama_status corvexSubscription_queueDestroy(CorvexSubscription* subscription)
     /* Only now does the subscription leave its queue: until its destroy
      * request is queued, the queue's destroy is refused, and a removal report
      * arriving later never enqueues on a queue the application destroyed. */
-    if (NULL != subscription->mMamaQueue)
-    {
-        status = corvexBridgeMamaQueue_removeSubscription(subscription->mQueueBridge, subscription);
-        if (MAMA_STATUS_OK != status)
-        {
-            CORVEX_LOG(CORVEX_LOG_ERROR, "unable to remove subscription from queue: %s",
-                       mamaStatus_stringForStatus(status));
-        }
-    }
+    leaveQueue(subscription);
     wlock_unlock(subscription->mKlixSubscriptionListLock);
     return MAMA_STATUS_OK;
 }
@@ -951,17 +1015,42 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy(CorvexSubscriptio
         corvexTransportBridge_removeSubscription(transport, subscription);
     }
 
+    /* On a queue nobody is dispatching, the destroy completes here, so that
+     * the application can destroy the queue next (the host refuses a queue
+     * whose objects have not reported their destruction). */
+    bool idleQueue = corvexBridgeMamaQueue_isIdle(subscription->mQueueBridge);
+    if (idleQueue && !sessionClosed)
+    {
+        waitForRemovalReports(subscription);
+    }
+
     /* Removal reports that arrived meanwhile did not queue the destroy
      * request: it may only run once this function is done with the object.
      * It goes now if no entry is left, else with the report of the last. */
     wlock_lock(subscription->mKlixSubscriptionListLock);
-    subscription->mIsSessionClosed = sessionClosed;
+    subscription->mIsSessionClosed |= sessionClosed;
     subscription->mIsDestroyFinished = 1;
+    bool releaseNow = false;
     if (NULL == subscription->mKlixSubscriptionList)
     {
-        corvexSubscription_queueDestroy(subscription);
+        /* Idle still: no event for the subscription is queued or being
+         * handled, and none can be queued any more. */
+        releaseNow = idleQueue && corvexBridgeMamaQueue_isIdle(subscription->mQueueBridge);
+        if (releaseNow)
+        {
+            subscription->mIsDestroyQueued = 1;
+        }
+        else
+        {
+            corvexSubscription_queueDestroy(subscription);
+        }
     }
     wlock_unlock(subscription->mKlixSubscriptionListLock);
+    if (releaseNow)
+    {
+        leaveQueue(subscription);
+        corvexSubscription_release(subscription);
+    }
     return MAMA_STATUS_OK;
 }
 

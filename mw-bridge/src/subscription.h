@@ -74,10 +74,18 @@ struct CorvexSubscription
      * request be queued (once: mIsDestroyQueued). */
     uint8_t mIsDestroyFinished;
     uint8_t mIsDestroyQueued;
-    /* Destroy found the transport's session destroyed: no confirmation of
-     * a subscribe still outstanding can arrive any more. */
+    /* The transport's session was found destroyed, by destroy or by the
+     * removal report of the last entry: no confirmation of a subscribe still
+     * outstanding can arrive any more. */
     uint8_t mIsSessionClosed;
+    /* A destroy waiting for the removal report of the last entry; guarded by
+     * mKlixSubscriptionListLock. */
+    struct CorvexEntriesWaiter* mEntriesWaiter;
 };
+
+/* Tells a destroy waiting in mEntriesWaiter that the last entry is gone.
+ * Caller holds mKlixSubscriptionListLock. */
+void corvexSubscription_wakeEntriesWaiter(CorvexSubscription* subscription);
 
 /* What a subscribe keeps in its correlation tag's payload. */
 struct CorvexSubscribeCorrelation

@@ -469,6 +469,7 @@ mama_status shutDownSession(CorvexTransportBridge* transport, corvexClient_sessi
 {
     mama_status result = MAMA_STATUS_OK;
     int32_t rc = CORVEXCLIENT_OK;
+    __atomic_store_n(&transport->mIsSessionClosing, 1, __ATOMIC_RELEASE);
     if (suspended && CORVEXCLIENT_OK != (rc = corvexClient_session_resume(session)))
     {
         result = reportDestroyStep(rc, "Error resuming session before disconnect", result);
@@ -1020,6 +1021,12 @@ void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
         return;
     }
     CorvexSubscription* subscription = static_cast<CorvexSubscription*>(dispatch->mUser);
+    /* The transport outlives its session's reports. A report made by the
+     * shutdown means that confirmations not delivered yet never will be:
+     * release must not wait for them. Any confirmation delivered normally
+     * came before its entry's removal report. */
+    bool sessionClosing =
+        0 != __atomic_load_n(&subscription->mTransportBridge->mIsSessionClosing, __ATOMIC_ACQUIRE);
 
     /* Held to the end: destroy decides under this lock whether it queues the
      * destroy request itself, and release takes it before freeing. */
@@ -1033,6 +1040,11 @@ void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
     }
     else if (NULL == subscription->mKlixSubscriptionList)
     {
+        if (sessionClosing)
+        {
+            subscription->mIsSessionClosed = 1;
+        }
+        corvexSubscription_wakeEntriesWaiter(subscription);
         if (1 == subscription->mIsDestroying)
         {
             CORVEX_LOG(CORVEX_LOG_FINEST, "Destroying corvex bridge subscription %p, topic=%s",
@@ -1055,11 +1067,6 @@ void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
         }
     }
     wlock_unlock(subscription->mKlixSubscriptionListLock);
-}
-
-void corvexTransportBridge_onCacheEvent(corvexClient_session_t,
-                                        const corvexClient_cacheSession_eventInfo_t*, void*)
-{
 }
 
 /* Connection-level features the platform does not offer through this bridge. */

@@ -52,6 +52,10 @@ struct CorvexTransportBridge
      * guarded by mSubscriptionsLock. */
     uint8_t mDestroyFinished;
     uint32_t mPendingEvents;
+    /* Set (atomically) once the session's shutdown begins: from then on the
+     * session drops what it had not delivered, subscribe confirmations
+     * included, and reports every topic entry removed. */
+    uint8_t mIsSessionClosing;
     /* Lets an event reach the application only while the host transport
      * exists: destroy closes it and waits for deliveries under way. */
     struct CorvexEventGate* mEventGate;
@@ -65,6 +69,18 @@ struct CorvexMsgNode
 {
     corvexClient_msg_t mMsg;
     CorvexSubscription* mSubscription;
+};
+
+/* One status message (not found, not entitled) on its way to one
+ * subscription through the subscription's queue; freed first thing by the
+ * dispatch callback. */
+struct CorvexStatusMsgNode
+{
+    mamaMsgStatus mMsgStatus;
+    CorvexSubscription* mSubscription;
+    struct CorvexTransportBridge* mTransport;
+    /* Non-zero "copy", zero "buffer": the event mode the sender asked for. */
+    uint32_t mCopyMode;
 };
 
 /* One MAMA transport event on the transport's callback queue. */
@@ -151,9 +167,24 @@ int corvexTransportBridge_onSessionMessage(corvexClient_session_t session,
                                            corvexClient_msg_t message, void* closure);
 void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
                                                   const CorvexDispatchInfo* dispatch);
+
+/* Cache: the transport's cache session, created once on first use (0, or
+ * MAMA_STATUS_PLATFORM when the vendor refused; the next call tries again),
+ * and the completion of each cache request, whose user pointer is the
+ * subscription's destroy handle holding one reference for the request. */
+mama_status corvexTransportBridge_createCacheSession(CorvexTransportBridge* transport);
 void corvexTransportBridge_onCacheEvent(corvexClient_session_t session,
                                         const corvexClient_cacheSession_eventInfo_t* event,
                                         void* closure);
+
+/* Delivers a message that carries only a message status to the subscription
+ * on its queue. 0 also when there is nothing to deliver (no transport or
+ * subscription, or destroy has begun); MAMA_STATUS_NOMEM; or the queue's
+ * status. */
+mama_status corvexTransportBridge_queueStatusMsg(CorvexTransportBridge* transport,
+                                                 CorvexSubscription* subscription,
+                                                 mamaMsgStatus msgStatus, uint32_t copyMode);
+void MAMACALLTYPE corvexTransportBridge_dispatchStatusMsg(mamaQueue queue, void* closure);
 
 mama_status corvexTransportBridge_createDiscardSubscription(CorvexTransportBridge* transport);
 mama_status corvexTransportBridge_destroyDiscardSubscription(CorvexTransportBridge* transport);

@@ -60,23 +60,106 @@ void collectSubscribers (CorvexEmbeddedRouter* router, const char* topic, size_t
     }
 }
 
+bool isPeerToPeer (const char* topic, size_t length)
+{
+    const size_t prefix = sizeof (CORVEXCLIENT_P2P_TOPIC_PREFIX) - 1;
+    return length > prefix && std::memcmp (topic, CORVEXCLIENT_P2P_TOPIC_PREFIX, prefix) == 0;
+}
+
+/* Caller holds the router lock. Replies and other peer-to-peer messages are
+ * never cached. */
+bool cachesTopic (const CorvexEmbeddedRouter* router, const char* topic, size_t length)
+{
+    const CorvexCacheSetting& setting = router->mCacheSetting;
+    if (setting.mMode == CORVEX_CACHE_OFF || isPeerToPeer (topic, length))
+        return false;
+    if (setting.mMode == CORVEX_CACHE_PUBLISHED)
+        return true;
+    return std::any_of (setting.mPatterns.begin (), setting.mPatterns.end (), [topic, length] (const std::string& p) {
+        return corvexTopic_matches (p.data (), p.size (), topic, length);
+    });
+}
+
+/* Caller holds the router lock (shared is enough). */
 void storeInCache (CorvexEmbeddedRouter* router, const corvexClientMsg* msg)
 {
     std::lock_guard<std::mutex> guard (router->mCacheLock);
-    const bool cached = std::any_of (router->mCachedPatterns.begin (), router->mCachedPatterns.end (),
-                                     [msg] (const std::string& pattern) {
-                                         return corvexTopic_matches (pattern.data (), pattern.size (), msg->mTopic,
-                                                                     msg->mTopicLength);
-                                     });
-    if (!cached)
-        return;
-    corvexClientMsg* copy = corvexMsg_copyForDelivery (msg);
+    auto it = router->mCache.find (std::string_view (msg->mTopic, msg->mTopicLength));
+    if (it != router->mCache.end ())
+    {
+        if (corvexMsg_refill (it->second->mMsg, msg))
+            return;
+        /* An older value must not be served as the last one. */
+        corvexMsg_release (it->second->mMsg);
+        router->mCache.erase (it);
+    }
+    else
+    {
+        corvexClientMsg* copy = corvexMsg_copyForDelivery (msg);
+        if (copy)
+        {
+            auto entry    = std::make_unique<CorvexEmbeddedRouter::CachedTopic> ();
+            entry->mTopic = std::string (msg->mTopic, msg->mTopicLength);
+            entry->mMsg   = copy;
+            router->mCache.emplace (std::string_view (entry->mTopic), std::move (entry));
+            return;
+        }
+    }
+    CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
+                "out of memory: last value of '%s' not cached", msg->mTopic);
+}
+
+/* Caller holds the router lock and mCacheLock: hands a copy of a cached
+ * message to the requester's session, marked as the request's answer. */
+bool answerFromCache (CorvexRouterLink* link, const CorvexCacheRequest* request, const corvexClientMsg* cached)
+{
+    corvexClientMsg* copy = corvexMsg_copyForDelivery (cached);
     if (!copy)
+    {
+        CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
+                    "out of memory: cached message on '%s' not delivered", cached->mTopic);
+        return false;
+    }
+    copy->mCacheStatus    = CORVEXCLIENT_MSG_CACHED;
+    copy->mCacheRequestId = request->mRequestId;
+    /* Cache answers are few; their requester is never held back. */
+    if (corvexContext_postMsg (link->mSession->mContext, link->mSession, copy))
+        corvexContext_cancelWait (link->mSession->mContext);
+    return true;
+}
+
+/* Caller holds the router lock exclusively. The first session connected
+ * configures the router; test control keeps the cache setting it made. */
+void configureLocked (CorvexEmbeddedRouter* router, const CorvexRouterConfig& config, const std::string& clientName)
+{
+    if (!router->mConfigured)
+    {
+        router->mConfigured          = true;
+        router->mConfiguredBy        = clientName;
+        router->mCachedTopicsSetting = config.mCachedTopicsText;
+        router->mAccessRulesSetting  = config.mAccessRulesText;
+        router->mRules.insert (router->mRules.end (), config.mRules.begin (), config.mRules.end ());
+        if (!router->mCacheOverridden)
+            router->mCacheSetting = config.mCache;
+        CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_INFO,
+                    "router %s configured by session %s: %s '%s'%s, %s '%s'", router->mName.c_str (),
+                    clientName.c_str (), CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS,
+                    config.mCachedTopicsText.c_str (), router->mCacheOverridden ? " (test control's setting kept)" : "",
+                    CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES, config.mAccessRulesText.c_str ());
         return;
-    corvexClientMsg*& slot = router->mCache[std::string (msg->mTopic, msg->mTopicLength)];
-    if (slot)
-        corvexMsg_release (slot);
-    slot = copy;
+    }
+    if (config.mCachedTopicsGiven && config.mCachedTopicsText != router->mCachedTopicsSetting)
+        CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                    "session %s: \"%s\" '%s' ignored: router %s keeps '%s' from session %s, the first connected to it",
+                    clientName.c_str (), CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS,
+                    config.mCachedTopicsText.c_str (), router->mName.c_str (), router->mCachedTopicsSetting.c_str (),
+                    router->mConfiguredBy.c_str ());
+    if (config.mAccessRulesGiven && config.mAccessRulesText != router->mAccessRulesSetting)
+        CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                    "session %s: \"%s\" '%s' ignored: router %s keeps '%s' from session %s, the first connected to it",
+                    clientName.c_str (), CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES,
+                    config.mAccessRulesText.c_str (), router->mName.c_str (), router->mAccessRulesSetting.c_str (),
+                    router->mConfiguredBy.c_str ());
 }
 
 corvexClient_returnCode_t connect (CorvexRouter* base, corvexClientSession* session, const CorvexRouterLogin* login,
@@ -98,6 +181,8 @@ corvexClient_returnCode_t connect (CorvexRouter* base, corvexClientSession* sess
     if (!created)
         return corvexError_fail (CORVEXCLIENT_SUBCODE_NO_MEMORY);
     router->mClients.emplace (created->mClientName, created);
+    if (login->mConfig)
+        configureLocked (router, *login->mConfig, created->mClientName);
     *link = created;
     return CORVEXCLIENT_OK;
 }
@@ -216,9 +301,9 @@ void publish (CorvexRouter* base, CorvexRouterLink* link, const corvexClientMsg*
                                   CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED, 403, info, nullptr);
         return;
     }
-    if (router->mCaching.load (std::memory_order_relaxed))
+    if (cachesTopic (router, msg->mTopic, msg->mTopicLength))
         storeInCache (router, msg);
-    if (msg->mTopicLength > 5 && std::memcmp (msg->mTopic, CORVEXCLIENT_P2P_TOPIC_PREFIX, 5) == 0)
+    if (isPeerToPeer (msg->mTopic, msg->mTopicLength))
     {
         if (CorvexRouterLink* peer = peerOf (router, msg->mTopic, msg->mTopicLength))
             targets.push_back (peer);
@@ -263,20 +348,21 @@ void cacheRequest (CorvexRouter* base, CorvexRouterLink* link, const CorvexCache
     size_t delivered = 0;
     {
         std::lock_guard<std::mutex> guard (router->mCacheLock);
-        for (const auto& cached : router->mCache)
+        if (!corvexTopic_isWildcard (request->mTopic, request->mTopicLength))
         {
-            if (!corvexTopic_matches (request->mTopic, request->mTopicLength, cached.first.data (),
-                                      cached.first.size ()))
-                continue;
-            corvexClientMsg* copy = corvexMsg_copyForDelivery (cached.second);
-            if (!copy)
-                continue;
-            copy->mCacheStatus    = CORVEXCLIENT_MSG_CACHED;
-            copy->mCacheRequestId = request->mRequestId;
-            /* Cache answers are few; their requester is never held back. */
-            if (corvexContext_postMsg (link->mSession->mContext, link->mSession, copy))
-                corvexContext_cancelWait (link->mSession->mContext);
-            ++delivered;
+            auto it = router->mCache.find (std::string_view (request->mTopic, request->mTopicLength));
+            if (it != router->mCache.end () && answerFromCache (link, request, it->second->mMsg))
+                ++delivered;
+        }
+        else
+        {
+            for (const auto& cached : router->mCache)
+            {
+                if (corvexTopic_matches (request->mTopic, request->mTopicLength, cached.first.data (),
+                                         cached.first.size ())
+                    && answerFromCache (link, request, cached.second->mMsg))
+                    ++delivered;
+            }
         }
     }
     if (delivered > 0)
@@ -289,8 +375,7 @@ void cacheRequest (CorvexRouter* base, CorvexRouterLink* link, const CorvexCache
 void destroy (CorvexRouter* base)
 {
     CorvexEmbeddedRouter* router = embedded (base);
-    for (auto& cached : router->mCache)
-        corvexMsg_release (cached.second);
+    corvexEmbeddedRouter_forgetCache (router);
     for (auto& client : router->mClients)
         delete client.second;
     delete router;
@@ -306,7 +391,6 @@ CorvexEmbeddedRouter* corvexEmbeddedRouter_create (const std::string& name)
         return nullptr;
     router->mOps  = &kEmbeddedOps;
     router->mName = name;
-    router->mCaching.store (false);
     return router;
 }
 
@@ -320,4 +404,11 @@ bool corvexEmbeddedRouter_permits (const CorvexEmbeddedRouter* router, const std
             return rule.mAllow;
     }
     return true;
+}
+
+void corvexEmbeddedRouter_forgetCache (CorvexEmbeddedRouter* router)
+{
+    for (auto& cached : router->mCache)
+        corvexMsg_release (cached.second->mMsg);
+    router->mCache.clear ();
 }

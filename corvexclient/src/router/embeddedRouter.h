@@ -3,8 +3,6 @@
 #ifndef CORVEXCLIENT_EMBEDDED_ROUTER_H
 #define CORVEXCLIENT_EMBEDDED_ROUTER_H
 
-#include <atomic>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "router/router.h"
+#include "router/routerConfig.h"
 
 struct CorvexRouterLink
 {
@@ -26,14 +25,6 @@ struct CorvexRouterSubscriber
 {
     CorvexRouterLink* mLink;
     uint32_t          mCount; /* dispatch entries of the session behind it */
-};
-
-struct CorvexAclRule
-{
-    std::string mUserName; /* "*" for everyone */
-    std::string mPattern;
-    uint32_t    mOperations;
-    bool        mAllow;
 };
 
 struct CorvexLoginRefusal
@@ -60,14 +51,34 @@ struct CorvexEmbeddedRouter : CorvexRouter
         CorvexRouterSubscriber mSubscriber;
     };
     std::vector<WildcardTopic>      mWildcards;
+    /* Rules added by test control come first, then the configured ones. */
     std::vector<CorvexAclRule>      mRules;
+    size_t                          mTestRuleCount = 0;
     std::vector<CorvexLoginRefusal> mLoginRefusals;
 
-    /* The last-value cache; publishers fill it under the shared router lock. */
-    std::mutex                              mCacheLock;
-    std::atomic<bool>                       mCaching;
-    std::vector<std::string>                mCachedPatterns;
-    std::map<std::string, corvexClientMsg*> mCache;
+    /* Configuration taken from the first session connected to the router. */
+    bool        mConfigured = false;
+    std::string mConfiguredBy;
+    std::string mCachedTopicsSetting;
+    std::string mAccessRulesSetting;
+
+    /* Which topics the cache keeps: read by publishers under the shared
+     * router lock, changed under the exclusive one. mCacheOverridden once
+     * test control has set it, which sessions then leave alone. */
+    CorvexCacheSetting mCacheSetting{CORVEX_CACHE_OFF, {}};
+    bool               mCacheOverridden = false;
+
+    /* The last-value cache itself; publishers fill it holding the shared
+     * router lock and mCacheLock. Each cached message is held by the cache
+     * alone (requests are answered with copies), so a newer message on the
+     * topic is copied into it in place. */
+    struct CachedTopic
+    {
+        std::string      mTopic;
+        corvexClientMsg* mMsg;
+    };
+    std::mutex                                                         mCacheLock;
+    std::unordered_map<std::string_view, std::unique_ptr<CachedTopic>> mCache;
 };
 
 CorvexEmbeddedRouter* corvexEmbeddedRouter_create (const std::string& name);
@@ -76,6 +87,10 @@ CorvexEmbeddedRouter* corvexEmbeddedRouter_create (const std::string& name);
  * (CORVEXCLIENT_TEST_ACL_*) on the topic. */
 bool corvexEmbeddedRouter_permits (const CorvexEmbeddedRouter* router, const std::string& userName,
                                    uint32_t operation, const char* topic, size_t length);
+
+/* Caller holds the router lock exclusively and mCacheLock: forgets every
+ * cached message. */
+void corvexEmbeddedRouter_forgetCache (CorvexEmbeddedRouter* router);
 
 /* The embedded router of that name, created on first use. */
 CorvexEmbeddedRouter* corvexRouter_findEmbedded (const std::string& name);

@@ -43,7 +43,10 @@ corvexClient_returnCode_t corvexClientTest_addAclRule (const char* routerName, c
     if (code != CORVEXCLIENT_OK)
         return code;
     std::unique_lock<std::shared_mutex> lock (router->mLock);
-    router->mRules.push_back ({userName, topicPattern, operations, action == CORVEXCLIENT_TEST_ACL_ALLOW});
+    /* Ahead of the configured rules, after the ones added before. */
+    router->mRules.insert (router->mRules.begin () + static_cast<std::ptrdiff_t> (router->mTestRuleCount),
+                           CorvexAclRule{userName, topicPattern, operations, action == CORVEXCLIENT_TEST_ACL_ALLOW});
+    ++router->mTestRuleCount;
     return CORVEXCLIENT_OK;
 }
 
@@ -69,6 +72,7 @@ corvexClient_returnCode_t corvexClientTest_clearAcl (const char* routerName)
         return code;
     std::unique_lock<std::shared_mutex> lock (router->mLock);
     router->mRules.clear ();
+    router->mTestRuleCount = 0;
     router->mLoginRefusals.clear ();
     return CORVEXCLIENT_OK;
 }
@@ -81,9 +85,18 @@ corvexClient_returnCode_t corvexClientTest_addCachedTopics (const char* routerNa
         code = findRouter (routerName, &router);
     if (code != CORVEXCLIENT_OK)
         return code;
-    std::lock_guard<std::mutex> guard (router->mCacheLock);
-    router->mCachedPatterns.push_back (topicPattern);
-    router->mCaching.store (true);
+    std::unique_lock<std::shared_mutex> lock (router->mLock);
+    std::lock_guard<std::mutex>         guard (router->mCacheLock);
+    if (!router->mCacheOverridden)
+    {
+        /* Test control takes the cache over: what the configuration cached
+         * is forgotten. */
+        corvexEmbeddedRouter_forgetCache (router);
+        router->mCacheSetting    = CorvexCacheSetting{CORVEX_CACHE_PATTERNS, {}};
+        router->mCacheOverridden = true;
+    }
+    router->mCacheSetting.mMode = CORVEX_CACHE_PATTERNS;
+    router->mCacheSetting.mPatterns.push_back (topicPattern);
     return CORVEXCLIENT_OK;
 }
 
@@ -93,12 +106,11 @@ corvexClient_returnCode_t corvexClientTest_clearCache (const char* routerName)
     corvexClient_returnCode_t code   = findRouter (routerName, &router);
     if (code != CORVEXCLIENT_OK)
         return code;
-    std::lock_guard<std::mutex> guard (router->mCacheLock);
-    for (auto& cached : router->mCache)
-        corvexMsg_release (cached.second);
-    router->mCache.clear ();
-    router->mCachedPatterns.clear ();
-    router->mCaching.store (false);
+    std::unique_lock<std::shared_mutex> lock (router->mLock);
+    std::lock_guard<std::mutex>         guard (router->mCacheLock);
+    corvexEmbeddedRouter_forgetCache (router);
+    router->mCacheSetting    = CorvexCacheSetting{CORVEX_CACHE_OFF, {}};
+    router->mCacheOverridden = true;
     return CORVEXCLIENT_OK;
 }
 

@@ -16,11 +16,16 @@
 struct CorvexRouter;
 struct CorvexRouterLink; /* one connected session, owned by the backend */
 
+struct CorvexRouterConfig;
+
 struct CorvexRouterLogin
 {
     const char* mClientName;
     const char* mUserName;
     const char* mPassword;
+    /* The session's router configuration, applied as the backend decides
+     * once the login succeeded (the embedded router keeps the first one). */
+    const CorvexRouterConfig* mConfig;
 };
 
 struct CorvexCacheRequest

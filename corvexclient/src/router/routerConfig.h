@@ -1,0 +1,51 @@
+/* The router configuration a session carries: which topics the last-value
+ * cache keeps ("SESSION_ROUTER_CACHED_TOPICS") and the access rules
+ * ("SESSION_ROUTER_ACCESS_RULES"), parsed once when the session is created. */
+#ifndef CORVEXCLIENT_ROUTER_CONFIG_H
+#define CORVEXCLIENT_ROUTER_CONFIG_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "corvexClient.h"
+#include "properties.h"
+
+struct CorvexAclRule
+{
+    std::string mUserName; /* "*" for everyone */
+    std::string mPattern;
+    uint32_t    mOperations; /* CORVEXCLIENT_TEST_ACL_SUBSCRIBE and/or _PUBLISH */
+    bool        mAllow;
+};
+
+enum CorvexCacheMode
+{
+    CORVEX_CACHE_OFF,
+    CORVEX_CACHE_PUBLISHED, /* every topic but the peer-to-peer ones */
+    CORVEX_CACHE_PATTERNS   /* topics matching one of the patterns */
+};
+
+struct CorvexCacheSetting
+{
+    CorvexCacheMode          mMode = CORVEX_CACHE_PUBLISHED;
+    std::vector<std::string> mPatterns;
+};
+
+struct CorvexRouterConfig
+{
+    /* Whether the session gave the property; without it the default stands. */
+    bool               mCachedTopicsGiven = false;
+    CorvexCacheSetting mCache;
+    std::string        mCachedTopicsText = ">"; /* normalised, for comparison and logs */
+
+    bool                       mAccessRulesGiven = false;
+    std::vector<CorvexAclRule> mRules;
+    std::string                mAccessRulesText;
+};
+
+/* Reads both properties from the list; a malformed value fails with
+ * BAD_PROPERTY_VALUE and a text naming the property and the part refused. */
+corvexClient_returnCode_t corvexRouterConfig_parse (const CorvexPropertyList& list, CorvexRouterConfig* config);
+
+#endif

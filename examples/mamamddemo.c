@@ -1,0 +1,660 @@
+/*
+ * mamamddemo: one process runs a market-data publisher and a market-data
+ * listener on the same transport. The publisher answers initial requests
+ * through OpenMAMA's data-quality publisher manager (onNewRequest creates
+ * the symbol's publisher and replies with its image, onRequest replies to
+ * later requests) and then publishes a run of numbered updates for every
+ * symbol. The listener subscribes to <source>/<symbol> with full market-data
+ * subscriptions (initial value, sequence checks) and prints the INITIAL and
+ * each UPDATE field by field, or with -q only a summary. The publisher
+ * manager and the listener have event queues of their own, each dispatched
+ * by its own thread.
+ *
+ * Exits 0 when every symbol got exactly one INITIAL followed by all its
+ * updates in order, without gap.
+ *
+ *   mamamddemo [-m middleware] [-tport name] [-S source] [-s symbol]...
+ *              [-n updates] [-v]... [-q]
+ *
+ * The initial value is the publisher's reply, so the transport should not
+ * take initial values from the platform cache: unless mama.properties says
+ * otherwise, the program sets use_corvexcache off for its transport.
+ */
+#include <mama/mama.h>
+#include <mama/dqpublisher.h>
+#include <mama/dqpublishermanager.h>
+#include <mama/msgstatus.h>
+#include <mama/msgtype.h>
+#include <mama/subscmsgtype.h>
+
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#define MAX_SYMBOLS 64
+
+/* Fields of the demo's messages besides the ones MAMA adds. */
+#define SYMBOL_FIELD     "wIssueSymbol"
+#define SYMBOL_FID       305
+#define BID_FIELD        "wBidPrice"
+#define BID_FID          237
+#define ASK_FIELD        "wAskPrice"
+#define ASK_FID          109
+#define SIZE_FIELD       "wBidSize"
+#define SIZE_FID         238
+#define UPDATE_NUM_FIELD "DemoUpdateNum"
+#define UPDATE_NUM_FID   10001
+
+/* One symbol, as both sides see it. Guarded by gLock. */
+typedef struct Instrument
+{
+    const char*     mSymbol;
+    /* Publisher side (publisher dispatch thread). */
+    mamaDQPublisher mPublisher;
+    mamaMsg         mImage;
+    mama_u32_t      mPublished; /* updates published so far */
+    int             mAnswered;  /* initial requests answered */
+    /* Listener side (listener dispatch thread). */
+    mamaSubscription mSubscription;
+    int              mInitials;
+    mama_u64_t       mUpdates;
+    mama_u64_t       mGaps;
+    mama_u64_t       mErrors;
+    mama_u32_t       mExpected; /* next update number wanted */
+    int              mDestroyed;
+} Instrument;
+
+static Instrument      gInstruments[MAX_SYMBOLS];
+static int             gInstrumentCount = 0;
+static mama_u32_t      gUpdates = 10;
+static int             gQuiet = 0;
+static const char*     gSource = "NYSE";
+static pthread_mutex_t gLock = PTHREAD_MUTEX_INITIALIZER;
+static pthread_cond_t  gChanged = PTHREAD_COND_INITIALIZER;
+static int             gManagerLive = 0;
+static int             gPublishDone = 0;
+static int             gPublisherClosed = 0;
+
+static void MAMACALLTYPE onDefaultQueueStopped(mama_status status)
+{
+    (void)status;
+}
+
+static void check(mama_status status, const char* what)
+{
+    if (status != MAMA_STATUS_OK)
+    {
+        fprintf(stderr, "%s failed: %s\n", what, mamaStatus_stringForStatus(status));
+        exit(1);
+    }
+}
+
+static double now(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+static void signalChange(void)
+{
+    pthread_cond_broadcast(&gChanged);
+}
+
+/* Waits, with gLock held, up to `seconds` for `done` to hold. */
+static int awaitLocked(int (*done)(void), double seconds)
+{
+    double deadline = now() + seconds;
+    while (!done() && now() < deadline)
+    {
+        struct timespec ts;
+        clock_gettime(CLOCK_REALTIME, &ts);
+        ts.tv_nsec += 50 * 1000 * 1000;
+        if (ts.tv_nsec >= 1000000000L)
+        {
+            ts.tv_sec += 1;
+            ts.tv_nsec -= 1000000000L;
+        }
+        pthread_cond_timedwait(&gChanged, &gLock, &ts);
+    }
+    return done();
+}
+
+static int await(int (*done)(void), double seconds)
+{
+    int result;
+    pthread_mutex_lock(&gLock);
+    result = awaitLocked(done, seconds);
+    pthread_mutex_unlock(&gLock);
+    return result;
+}
+
+static Instrument* findInstrument(const char* symbol)
+{
+    int i;
+    for (i = 0; symbol != NULL && i < gInstrumentCount; ++i)
+    {
+        if (strcmp(gInstruments[i].mSymbol, symbol) == 0)
+            return &gInstruments[i];
+    }
+    return NULL;
+}
+
+/* ---- Publisher side: the data-quality publisher manager ---------------- */
+
+static void fillImage(Instrument* instrument)
+{
+    mama_u32_t n = instrument->mPublished;
+    mamaMsg msg = instrument->mImage;
+    check(mamaMsg_updateString(msg, SYMBOL_FIELD, SYMBOL_FID, instrument->mSymbol), "mamaMsg_updateString");
+    check(mamaMsg_updateF64(msg, BID_FIELD, BID_FID, 100.0 + n * 0.01), "mamaMsg_updateF64");
+    check(mamaMsg_updateF64(msg, ASK_FIELD, ASK_FID, 100.05 + n * 0.01), "mamaMsg_updateF64");
+    check(mamaMsg_updateU32(msg, SIZE_FIELD, SIZE_FID, 100 + (n % 10) * 100), "mamaMsg_updateU32");
+    check(mamaMsg_updateU32(msg, UPDATE_NUM_FIELD, UPDATE_NUM_FID, n), "mamaMsg_updateU32");
+}
+
+/* Answers an initial (or recap) request with the symbol's current image. */
+static void sendImage(Instrument* instrument, short msgType, mamaMsg request)
+{
+    mama_status status;
+    mamaMsgType replyType = (msgType == MAMA_SUBSC_SUBSCRIBE || msgType == MAMA_SUBSC_SNAPSHOT)
+                                ? MAMA_MSG_TYPE_INITIAL
+                                : MAMA_MSG_TYPE_RECAP;
+    fillImage(instrument);
+    check(mamaMsg_updateU8(instrument->mImage, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, (mama_u8_t)replyType),
+          "mamaMsg_updateU8");
+    if (mamaMsg_isFromInbox(request) == 1)
+        status = mamaDQPublisher_sendReply(instrument->mPublisher, request, instrument->mImage);
+    else
+        status = mamaDQPublisher_send(instrument->mPublisher, instrument->mImage);
+    if (status != MAMA_STATUS_OK)
+    {
+        fprintf(stderr, "publisher: answering the request for %s failed: %s\n", instrument->mSymbol,
+                mamaStatus_stringForStatus(status));
+        return;
+    }
+    pthread_mutex_lock(&gLock);
+    ++instrument->mAnswered;
+    signalChange();
+    pthread_mutex_unlock(&gLock);
+    if (!gQuiet)
+        printf("publisher: sent %s for %s.%s\n", mamaMsgType_stringForType(replyType), gSource,
+               instrument->mSymbol);
+}
+
+static void MAMACALLTYPE onManagerCreate(mamaDQPublisherManager manager)
+{
+    (void)manager;
+}
+
+static void MAMACALLTYPE onNewRequest(mamaDQPublisherManager manager, const char* symbol, short subType,
+                                      short msgType, mamaMsg msg)
+{
+    Instrument* instrument = findInstrument(symbol);
+    (void)subType;
+    if (instrument == NULL)
+    {
+        fprintf(stderr, "publisher: request for unknown symbol %s\n", symbol ? symbol : "");
+        return;
+    }
+    check(mamaDQPublisherManager_createPublisher(manager, symbol, instrument, &instrument->mPublisher),
+          "mamaDQPublisherManager_createPublisher");
+    sendImage(instrument, msgType, msg);
+}
+
+static void MAMACALLTYPE onRequest(mamaDQPublisherManager manager, mamaPublishTopic* info, short subType,
+                                   short msgType, mamaMsg msg)
+{
+    (void)manager;
+    (void)subType;
+    sendImage((Instrument*)info->cache, msgType, msg);
+}
+
+static void MAMACALLTYPE onRefresh(mamaDQPublisherManager manager, mamaPublishTopic* info, short subType,
+                                   short msgType, mamaMsg msg)
+{
+    (void)manager;
+    (void)info;
+    (void)subType;
+    (void)msgType;
+    (void)msg;
+}
+
+static void MAMACALLTYPE onManagerError(mamaDQPublisherManager manager, mama_status status,
+                                        const char* errortxt, mamaMsg msg)
+{
+    (void)manager;
+    (void)msg;
+    fprintf(stderr, "publisher: %s: %s\n", errortxt ? errortxt : "", mamaStatus_stringForStatus(status));
+}
+
+/* Messages on the request subject that are not requests: the warm-up probes. */
+static void MAMACALLTYPE onManagerMsg(mamaDQPublisherManager manager, mamaMsg msg)
+{
+    (void)manager;
+    (void)msg;
+    pthread_mutex_lock(&gLock);
+    gManagerLive = 1;
+    signalChange();
+    pthread_mutex_unlock(&gLock);
+}
+
+/* Runs on the publisher's dispatch thread, like every other use of the
+ * manager and its publishers. */
+static void MAMACALLTYPE publishUpdates(mamaQueue queue, void* closure)
+{
+    mama_u32_t n;
+    int i;
+    (void)queue;
+    (void)closure;
+    for (n = 0; n < gUpdates; ++n)
+    {
+        for (i = 0; i < gInstrumentCount; ++i)
+        {
+            Instrument* instrument = &gInstruments[i];
+            ++instrument->mPublished;
+            fillImage(instrument);
+            check(mamaMsg_updateU8(instrument->mImage, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, MAMA_MSG_TYPE_UPDATE),
+                  "mamaMsg_updateU8");
+            check(mamaDQPublisher_send(instrument->mPublisher, instrument->mImage), "mamaDQPublisher_send");
+        }
+    }
+    pthread_mutex_lock(&gLock);
+    gPublishDone = 1;
+    signalChange();
+    pthread_mutex_unlock(&gLock);
+}
+
+static void MAMACALLTYPE closePublisher(mamaQueue queue, void* closure)
+{
+    mamaDQPublisherManager manager = (mamaDQPublisherManager)closure;
+    int i;
+    (void)queue;
+    for (i = 0; i < gInstrumentCount; ++i)
+    {
+        if (gInstruments[i].mPublisher != NULL)
+        {
+            mamaDQPublisherManager_destroyPublisher(manager, gInstruments[i].mSymbol);
+            gInstruments[i].mPublisher = NULL;
+        }
+    }
+    mamaDQPublisherManager_destroy(manager);
+    pthread_mutex_lock(&gLock);
+    gPublisherClosed = 1;
+    signalChange();
+    pthread_mutex_unlock(&gLock);
+}
+
+/* ---- Listener side ------------------------------------------------------ */
+
+static void printField(const mamaMsg msg, const mamaMsgField field, void* closure)
+{
+    const char* name = NULL;
+    const char* typeName = NULL;
+    mama_fid_t fid = 0;
+    char value[256];
+    (void)msg;
+    (void)closure;
+    mamaMsgField_getName(field, &name);
+    mamaMsgField_getFid(field, &fid);
+    mamaMsgField_getTypeName(field, &typeName);
+    if (mamaMsgField_getAsString(field, value, sizeof(value)) != MAMA_STATUS_OK)
+        snprintf(value, sizeof(value), "?");
+    printf("  %-20s | %5u | %-8s | %s\n", name ? name : "", (unsigned)fid, typeName ? typeName : "", value);
+}
+
+static void MAMACALLTYPE onFieldCb(const mamaMsg msg, const mamaMsgField field, void* closure)
+{
+    printField(msg, field, closure);
+}
+
+static void MAMACALLTYPE onListenerCreate(mamaSubscription sub, void* closure)
+{
+    (void)sub;
+    (void)closure;
+}
+
+static void MAMACALLTYPE onListenerError(mamaSubscription sub, mama_status status, void* platformError,
+                                         const char* subject, void* closure)
+{
+    Instrument* instrument = (Instrument*)closure;
+    (void)sub;
+    (void)platformError;
+    fprintf(stderr, "listener: %s.%s: error %s (%s)\n", gSource, instrument->mSymbol,
+            mamaStatus_stringForStatus(status), subject ? subject : "");
+    pthread_mutex_lock(&gLock);
+    ++instrument->mErrors;
+    signalChange();
+    pthread_mutex_unlock(&gLock);
+}
+
+static void MAMACALLTYPE onListenerMsg(mamaSubscription sub, mamaMsg msg, void* closure, void* itemClosure)
+{
+    Instrument* instrument = (Instrument*)closure;
+    mamaMsgType type = mamaMsgType_typeForMsg(msg);
+    mama_u32_t number = 0;
+    int numbered = mamaMsg_getU32(msg, UPDATE_NUM_FIELD, UPDATE_NUM_FID, &number) == MAMA_STATUS_OK;
+    (void)sub;
+    (void)itemClosure;
+
+    if (!gQuiet)
+    {
+        printf("%s.%s Type: %s Status %s\n", gSource, instrument->mSymbol, mamaMsgType_stringForType(type),
+               mamaMsgStatus_stringForStatus(mamaMsgStatus_statusForMsg(msg)));
+        mamaMsg_iterateFields(msg, onFieldCb, NULL, NULL);
+    }
+
+    pthread_mutex_lock(&gLock);
+    switch (type)
+    {
+    case MAMA_MSG_TYPE_INITIAL:
+    case MAMA_MSG_TYPE_RECAP:
+        if (!numbered || instrument->mInitials > 0)
+        {
+            if (instrument->mErrors++ < 5)
+                fprintf(stderr, "listener: %s.%s: unexpected %s\n", gSource, instrument->mSymbol,
+                        mamaMsgType_stringForType(type));
+        }
+        ++instrument->mInitials;
+        instrument->mExpected = number + 1;
+        break;
+    case MAMA_MSG_TYPE_UPDATE:
+        if (instrument->mInitials == 0 || !numbered || number != instrument->mExpected)
+        {
+            if (instrument->mErrors++ < 5)
+                fprintf(stderr, "listener: %s.%s: got update %u, wanted %u%s\n", gSource,
+                        instrument->mSymbol, (unsigned)number, (unsigned)instrument->mExpected,
+                        instrument->mInitials == 0 ? " (before the INITIAL)" : "");
+        }
+        instrument->mExpected = number + 1;
+        ++instrument->mUpdates;
+        break;
+    default:
+        break;
+    }
+    signalChange();
+    pthread_mutex_unlock(&gLock);
+}
+
+static void MAMACALLTYPE onListenerQuality(mamaSubscription sub, mamaQuality quality, const char* symbol,
+                                           short cause, const void* platformInfo, void* closure)
+{
+    (void)sub;
+    (void)cause;
+    (void)platformInfo;
+    (void)closure;
+    if (!gQuiet)
+        printf("listener: quality of %s is now %s\n", symbol ? symbol : "", mamaQuality_convertToString(quality));
+}
+
+static void MAMACALLTYPE onListenerGap(mamaSubscription sub, void* closure)
+{
+    Instrument* instrument = (Instrument*)closure;
+    (void)sub;
+    fprintf(stderr, "listener: %s.%s: sequence gap\n", gSource, instrument->mSymbol);
+    pthread_mutex_lock(&gLock);
+    ++instrument->mGaps;
+    signalChange();
+    pthread_mutex_unlock(&gLock);
+}
+
+static void MAMACALLTYPE onListenerDestroy(mamaSubscription sub, void* closure)
+{
+    Instrument* instrument = (Instrument*)closure;
+    (void)sub;
+    pthread_mutex_lock(&gLock);
+    ++instrument->mDestroyed;
+    signalChange();
+    pthread_mutex_unlock(&gLock);
+}
+
+/* ---- Conditions the main thread waits for (gLock held) ------------------ */
+
+static int managerLive(void)
+{
+    return gManagerLive;
+}
+
+/* Every symbol answered, or one failed already. */
+static int allAnswered(void)
+{
+    int answered = 1;
+    int i;
+    for (i = 0; i < gInstrumentCount; ++i)
+    {
+        if (gInstruments[i].mErrors > 0)
+            return 1;
+        answered = answered && gInstruments[i].mAnswered > 0;
+    }
+    return answered;
+}
+
+static int allReceived(void)
+{
+    int i;
+    if (!gPublishDone)
+        return 0;
+    for (i = 0; i < gInstrumentCount; ++i)
+    {
+        if (gInstruments[i].mUpdates < gUpdates && gInstruments[i].mErrors == 0)
+            return 0;
+    }
+    return 1;
+}
+
+static int allDestroyed(void)
+{
+    int i;
+    for (i = 0; i < gInstrumentCount; ++i)
+    {
+        if (gInstruments[i].mSubscription != NULL && gInstruments[i].mDestroyed == 0)
+            return 0;
+    }
+    return 1;
+}
+
+static int publisherClosed(void)
+{
+    return gPublisherClosed;
+}
+
+static void usage(const char* program)
+{
+    fprintf(stderr,
+            "usage: %s [-m middleware] [-tport name] [-S source] [-s symbol]... [-n updates] [-v]... [-q]\n",
+            program);
+    exit(2);
+}
+
+/* Sets a transport property unless mama.properties already gave it. */
+static void defaultProperty(const char* middleware, const char* tportName, const char* key, const char* value)
+{
+    char property[512];
+    snprintf(property, sizeof(property), "mama.%s.transport.%s.%s", middleware, tportName, key);
+    if (mama_getProperty(property) == NULL)
+        check(mama_setProperty(property, value), "mama_setProperty");
+}
+
+int main(int argc, char** argv)
+{
+    const char* middleware = "corvex";
+    const char* tportName = "md";
+    MamaLogLevel logLevel = MAMA_LOG_LEVEL_WARN;
+    mamaBridge bridge = NULL;
+    mamaTransport transport = NULL;
+    mamaQueue pubQueue = NULL;
+    mamaQueue subQueue = NULL;
+    mamaDispatcher pubDispatcher = NULL;
+    mamaDispatcher subDispatcher = NULL;
+    mamaDQPublisherManager manager = NULL;
+    mamaDQPublisherManagerCallbacks managerCallbacks;
+    mamaMsgCallbacks callbacks;
+    mamaSource source = NULL;
+    mamaPublisher probe = NULL;
+    mamaMsg probeMsg = NULL;
+    char requestSubject[256];
+    double started;
+    int i;
+    int ok = 1;
+
+    for (i = 1; i < argc; ++i)
+    {
+        if (i + 1 < argc && strcmp(argv[i], "-m") == 0)
+            middleware = argv[++i];
+        else if (i + 1 < argc && strcmp(argv[i], "-tport") == 0)
+            tportName = argv[++i];
+        else if (i + 1 < argc && strcmp(argv[i], "-S") == 0)
+            gSource = argv[++i];
+        else if (i + 1 < argc && strcmp(argv[i], "-s") == 0)
+        {
+            if (gInstrumentCount == MAX_SYMBOLS)
+            {
+                fprintf(stderr, "at most %d symbols\n", MAX_SYMBOLS);
+                return 2;
+            }
+            gInstruments[gInstrumentCount++].mSymbol = argv[++i];
+        }
+        else if (i + 1 < argc && strcmp(argv[i], "-n") == 0)
+            gUpdates = (mama_u32_t)strtoul(argv[++i], NULL, 10);
+        else if (strcmp(argv[i], "-v") == 0)
+        {
+            if (logLevel < MAMA_LOG_LEVEL_FINEST)
+                logLevel = (MamaLogLevel)(logLevel + 1);
+        }
+        else if (strcmp(argv[i], "-q") == 0)
+            gQuiet = 1;
+        else
+            usage(argv[0]);
+    }
+    if (gInstrumentCount == 0)
+        gInstruments[gInstrumentCount++].mSymbol = "IBM";
+
+    mama_enableLogging(stderr, logLevel);
+    check(mama_loadBridge(&bridge, middleware), "mama_loadBridge");
+    defaultProperty(middleware, tportName, "allow_recover_gaps", "false");
+    defaultProperty(middleware, tportName, "use_corvexcache", "false");
+    check(mama_open(), "mama_open");
+    /* The default queue runs the transport's throttle, which places
+     * market-data subscriptions. */
+    check(mama_startBackground(bridge, onDefaultQueueStopped), "mama_startBackground");
+
+    check(mamaTransport_allocate(&transport), "mamaTransport_allocate");
+    check(mamaTransport_create(transport, tportName, bridge), "mamaTransport_create");
+    check(mamaQueue_create(&pubQueue, bridge), "mamaQueue_create");
+    check(mamaQueue_create(&subQueue, bridge), "mamaQueue_create");
+    check(mamaDispatcher_create(&pubDispatcher, pubQueue), "mamaDispatcher_create");
+    check(mamaDispatcher_create(&subDispatcher, subQueue), "mamaDispatcher_create");
+
+    /* The publisher: a manager answering requests on _MD.<source>. */
+    for (i = 0; i < gInstrumentCount; ++i)
+        check(mamaMsg_create(&gInstruments[i].mImage), "mamaMsg_create");
+    memset(&managerCallbacks, 0, sizeof(managerCallbacks));
+    managerCallbacks.onCreate = onManagerCreate;
+    managerCallbacks.onNewRequest = onNewRequest;
+    managerCallbacks.onRequest = onRequest;
+    managerCallbacks.onRefresh = onRefresh;
+    managerCallbacks.onError = onManagerError;
+    managerCallbacks.onMsg = onManagerMsg;
+    check(mamaDQPublisherManager_allocate(&manager), "mamaDQPublisherManager_allocate");
+    check(mamaDQPublisherManager_create(manager, transport, pubQueue, &managerCallbacks, gSource, "_MD", NULL),
+          "mamaDQPublisherManager_create");
+
+    /* Its subscription is placed asynchronously: probe until it is live. */
+    snprintf(requestSubject, sizeof(requestSubject), "_MD.%s", gSource);
+    check(mamaPublisher_create(&probe, transport, requestSubject, NULL, NULL), "mamaPublisher_create");
+    check(mamaMsg_create(&probeMsg), "mamaMsg_create");
+    check(mamaMsg_addU32(probeMsg, UPDATE_NUM_FIELD, UPDATE_NUM_FID, 0), "mamaMsg_addU32");
+    for (i = 0; !await(managerLive, 0.01); ++i)
+    {
+        if (i == 500)
+        {
+            fprintf(stderr, "the publisher manager's subscription did not become live\n");
+            return 1;
+        }
+        check(mamaPublisher_send(probe, probeMsg), "mamaPublisher_send");
+    }
+    check(mamaMsg_destroy(probeMsg), "mamaMsg_destroy");
+    check(mamaPublisher_destroy(probe), "mamaPublisher_destroy");
+
+    /* The listener: one market-data subscription per symbol. */
+    started = now();
+    check(mamaSource_create(&source), "mamaSource_create");
+    check(mamaSource_setSymbolNamespace(source, gSource), "mamaSource_setSymbolNamespace");
+    check(mamaSource_setTransport(source, transport), "mamaSource_setTransport");
+    memset(&callbacks, 0, sizeof(callbacks));
+    callbacks.onCreate = onListenerCreate;
+    callbacks.onError = onListenerError;
+    callbacks.onMsg = onListenerMsg;
+    callbacks.onQuality = onListenerQuality;
+    callbacks.onGap = onListenerGap;
+    callbacks.onDestroy = onListenerDestroy;
+    for (i = 0; i < gInstrumentCount; ++i)
+    {
+        check(mamaSubscription_allocate(&gInstruments[i].mSubscription), "mamaSubscription_allocate");
+        check(mamaSubscription_setTimeout(gInstruments[i].mSubscription, 5.0), "mamaSubscription_setTimeout");
+        check(mamaSubscription_create(gInstruments[i].mSubscription, subQueue, &callbacks, source,
+                                      gInstruments[i].mSymbol, &gInstruments[i]),
+              "mamaSubscription_create");
+    }
+
+    /* Updates flow once every symbol has had its initial value. */
+    if (!await(allAnswered, 30.0))
+    {
+        fprintf(stderr, "not every initial request was answered\n");
+        ok = 0;
+    }
+    else
+    {
+        check(mamaQueue_enqueueEvent(pubQueue, publishUpdates, NULL), "mamaQueue_enqueueEvent");
+        if (!await(allReceived, 60.0))
+            ok = 0;
+    }
+
+    pthread_mutex_lock(&gLock);
+    for (i = 0; i < gInstrumentCount; ++i)
+    {
+        const Instrument* instrument = &gInstruments[i];
+        int good = instrument->mInitials == 1 && instrument->mUpdates == gUpdates && instrument->mGaps == 0 &&
+                   instrument->mErrors == 0;
+        printf("%s.%s: %d initial, %llu of %u updates, %llu gaps, %llu errors: %s\n", gSource, instrument->mSymbol,
+               instrument->mInitials, (unsigned long long)instrument->mUpdates, (unsigned)gUpdates,
+               (unsigned long long)instrument->mGaps, (unsigned long long)instrument->mErrors,
+               good ? "ok" : "FAILED");
+        ok = ok && good;
+    }
+    pthread_mutex_unlock(&gLock);
+    printf("%d symbols, %u updates each, in %.3f s\n", gInstrumentCount, (unsigned)gUpdates, now() - started);
+
+    /* Shut down: subscriptions first (their destroy callbacks run on the
+     * listener's dispatch thread), then the publisher on its own thread. */
+    for (i = 0; i < gInstrumentCount; ++i)
+        check(mamaSubscription_destroy(gInstruments[i].mSubscription), "mamaSubscription_destroy");
+    if (!await(allDestroyed, 10.0))
+    {
+        fprintf(stderr, "not every subscription reported its destroy\n");
+        ok = 0;
+    }
+    check(mamaQueue_enqueueEvent(pubQueue, closePublisher, manager), "mamaQueue_enqueueEvent");
+    if (!await(publisherClosed, 10.0))
+    {
+        fprintf(stderr, "the publisher did not close\n");
+        return 1;
+    }
+    check(mamaDispatcher_destroy(subDispatcher), "mamaDispatcher_destroy");
+    check(mamaDispatcher_destroy(pubDispatcher), "mamaDispatcher_destroy");
+    check(mamaQueue_destroyWait(subQueue), "mamaQueue_destroyWait");
+    check(mamaQueue_destroyWait(pubQueue), "mamaQueue_destroyWait");
+    for (i = 0; i < gInstrumentCount; ++i)
+    {
+        check(mamaSubscription_deallocate(gInstruments[i].mSubscription), "mamaSubscription_deallocate");
+        check(mamaMsg_destroy(gInstruments[i].mImage), "mamaMsg_destroy");
+    }
+    check(mamaSource_destroy(source), "mamaSource_destroy");
+    check(mamaTransport_destroy(transport), "mamaTransport_destroy");
+    check(mama_close(), "mama_close");
+    printf("%s\n", ok ? "PASS" : "FAIL");
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,460 @@
+/* Requests sent from inboxes and the replies to them. A subscription request
+ * (initial value, snapshot, dictionary, recap) first proves with a short-lived
+ * check subscription that the router lets this client subscribe to the data
+ * topic; then, on a transport that uses the cache, the cache is asked for the
+ * data, and the request itself is sent only as the settings say. */
+#define CORVEX_LOG_MODULE "publisher"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <mama/mama.h>
+#include <mama/reservedfields.h>
+#include <mama/subscmsgtype.h>
+#include <mama/subscriptiontype.h>
+#include <mama/integration/inbox.h>
+#include <mama/integration/msg.h>
+#include <mama/integration/subscription.h>
+#include <wombat/destroyHandle.h>
+
+#include "inbox.h"
+#include "logging.h"
+#include "msg.h"
+#include "publisher.h"
+#include "queue.h"
+#include "subscription.h"
+#include "synchronism.h"
+#include "transport.h"
+
+namespace
+{
+/* Everything the completion of one subscription request needs; lives in its
+ * correlation tag. */
+struct CorvexInboxRequest
+{
+    int32_t mSubscriptionType;
+    int32_t mMsgType;
+    CorvexSubscription* mSubscription;
+    mamaMsg mRequestMsg;
+    char mCacheTopic[CORVEX_TOPIC_BUFFER_SIZE];
+    char mPublisherSubject[CORVEX_TOPIC_BUFFER_SIZE];
+    char mInboxReplyToTopic[CORVEX_TOPIC_BUFFER_SIZE];
+    uint64_t mCacheRequestId;
+};
+static_assert(sizeof(CorvexInboxRequest) <= CORVEX_CORRELATION_PAYLOAD_SIZE,
+              "an inbox request must fit in a correlation tag");
+
+/* The check subscription takes every message it is given and ignores it. */
+const CorvexDispatchInfo IGNORE_ALL = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK,
+                                       corvexTransportBridge_ignoreMsg, NULL, NULL};
+
+/* Cache requests deliver the cached messages, never subscribe, and report
+ * their outcome as a cache event. */
+const uint32_t CACHE_REQUEST_FLAGS = CORVEXCLIENT_CACHEREQUEST_FLAGS_DELIVER_CACHED |
+                                     CORVEXCLIENT_CACHEREQUEST_FLAGS_NO_LIVE_SUBSCRIBE |
+                                     CORVEXCLIENT_CACHEREQUEST_FLAGS_NO_WAIT;
+
+bool isSubscriptionRequest(mama_i32_t msgType)
+{
+    return MAMA_SUBSC_SUBSCRIBE == msgType || MAMA_SUBSC_SNAPSHOT == msgType ||
+           MAMA_SUBSC_DDICT_SNAPSHOT == msgType || MAMA_SUBSC_DQ_UNKNOWN == msgType;
+}
+
+/* Snapshot-style requests get their cached answer in the inbox. */
+bool isSnapshotRequest(int32_t msgType)
+{
+    return MAMA_SUBSC_SNAPSHOT == msgType || MAMA_SUBSC_DDICT_SNAPSHOT == msgType;
+}
+
+bool mayUseCache(int32_t subscriptionType)
+{
+    return MAMA_SUBSC_TYPE_NORMAL == subscriptionType || MAMA_SUBSC_TYPE_BOOK == subscriptionType ||
+           MAMA_SUBSC_TYPE_DICTIONARY == subscriptionType;
+}
+
+/* Copies at most size - 1 characters and always terminates. */
+void copyBounded(char* target, size_t size, const char* source)
+{
+    corvexLog_formatBuffer(target, size, "%s", NULL != source ? source : "");
+}
+
+CorvexTransportBridge* transportOf(mamaTransport transport)
+{
+    transportBridge bridgeTransport = NULL;
+    mamaTransport_getBridgeTransport(transport, &bridgeTransport);
+    return (CorvexTransportBridge*)bridgeTransport;
+}
+
+/* The check subscription was refused: a refusal by access control becomes a
+ * not-entitled status message for the inbox. */
+mama_status onCheckRefused(const CorvexInboxRequest* request, int32_t rc)
+{
+    const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
+    if (NULL != error && CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED == error->mSubCode)
+    {
+        CorvexSubscription* subscription = request->mSubscription;
+        mama_status status = corvexTransportBridge_queueStatusMsg(
+            subscription->mTransportBridge, subscription, MAMA_MSG_STATUS_NOT_ENTITLED, 1);
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_NORMAL, rc, "Error during subscription ACL check");
+        return status;
+    }
+    CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc, "Error during subscription ACL check");
+    return MAMA_STATUS_PLATFORM;
+}
+
+/* Sends the cache request; *done is set when nothing more is to be sent for
+ * this request. */
+mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
+{
+    CorvexSubscription* subscription = request->mSubscription;
+    CorvexTransportBridge* transport = subscription->mTransportBridge;
+    *done = true;
+    if (NULL == transport->mCacheSession)
+    {
+        mama_status status = corvexTransportBridge_createCacheSession(transport);
+        if (MAMA_STATUS_OK != status)
+        {
+            return status;
+        }
+    }
+    uint64_t requestId = request->mCacheRequestId;
+    if (isSnapshotRequest(request->mMsgType))
+    {
+        CorvexDispatchInfo toInbox = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK,
+                                      corvexTransportBridge_onSubscriptionMessage, subscription,
+                                      NULL};
+        int placed = 0;
+        int32_t rc = corvexBridgeMamaSubscription_subscribe(
+            subscription, CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY, request->mCacheTopic,
+            &toInbox, NULL, &placed);
+        if (CORVEXCLIENT_OK != rc && CORVEXCLIENT_IN_PROGRESS != rc)
+        {
+            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc,
+                                    "corvexBridgeMamaSubscription_subscribe() failed");
+            return MAMA_STATUS_PLATFORM;
+        }
+        if (!placed)
+        {
+            return MAMA_STATUS_OK;
+        }
+        CORVEX_LOG(CORVEX_LOG_FINE,
+                   "corvexBridgeMamaPublisher_sendFromInboxByIndex(): Adding topic '%s' to local "
+                   "dispatch",
+                   request->mCacheTopic);
+        requestId = (uint64_t)subscription->mCacheRequestId;
+    }
+
+    wlock_lock(subscription->mKlixSubscriptionListLock);
+    if (1 == subscription->mIsDestroying)
+    {
+        wlock_unlock(subscription->mKlixSubscriptionListLock);
+        return MAMA_STATUS_OK;
+    }
+    /* The cache event gives this reference up. */
+    destroyHandle_incrementRefCount(subscription->mDestroyHandle);
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
+
+    int32_t rc = corvexClient_cacheSession_sendCacheRequest(
+        transport->mCacheSession, request->mCacheTopic, requestId, transport->mCacheEventCallback,
+        subscription->mDestroyHandle, CACHE_REQUEST_FLAGS, 0);
+    if (CORVEXCLIENT_IN_PROGRESS == rc)
+    {
+        *done = !transport->mSendSubReq;
+        return MAMA_STATUS_OK;
+    }
+    const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
+    bool quiet = CORVEXCLIENT_NOT_READY == rc || CORVEXCLIENT_WOULD_BLOCK == rc ||
+                 (CORVEXCLIENT_FAIL == rc && NULL != error &&
+                  CORVEXCLIENT_SUBCODE_CACHE_REQUEST_CANCELLED == error->mSubCode);
+    int level = quiet ? CORVEX_LOG_FINE : CORVEX_LOG_ERROR;
+    if (CORVEXCLIENT_FAIL == rc && NULL != error)
+    {
+        CORVEX_LOG(level,
+                   "corvexBridgeMamaPublisher_sendFromInboxByIndex(): Error Sending Cache Request "
+                   "returnCode=%s; subCode=%s, responseCode=%d, errorStr=%s",
+                   corvexClient_returnCodeToString(rc), corvexClient_subCodeToString(error->mSubCode),
+                   (int)error->mResponseCode, error->mErrorText);
+    }
+    else
+    {
+        CORVEX_LOG(level,
+                   "corvexBridgeMamaPublisher_sendFromInboxByIndex(): Error Sending Cache Request "
+                   "returnCode=%s",
+                   corvexClient_returnCodeToString(rc));
+    }
+    destroyHandle_removeReference(subscription->mDestroyHandle);
+    return quiet ? MAMA_STATUS_OK : MAMA_STATUS_PLATFORM;
+}
+
+/* Sends the request message itself: to the inbox without a cache session,
+ * to the discard topic with one (the data comes from the cache), or not at
+ * all when subscription requests are not to be sent. */
+mama_status sendRequestMsg(CorvexInboxRequest* request)
+{
+    CorvexTransportBridge* transport = request->mSubscription->mTransportBridge;
+    char discard[CORVEX_TOPIC_BUFFER_SIZE];
+    const char* replyTo = request->mInboxReplyToTopic;
+    if (NULL != transport->mCacheSession)
+    {
+        if (!transport->mSendSubReq)
+        {
+            return MAMA_STATUS_OK;
+        }
+        int written = corvexLog_formatBuffer(discard, sizeof(discard), "%sdiscard",
+                                             transport->mInboxCorvexReplyToPrefix);
+        if (written < 0)
+        {
+            CORVEX_LOG(CORVEX_LOG_ERROR, "unable to build replyTo: %d", written);
+            return MAMA_STATUS_PLATFORM;
+        }
+        replyTo = discard;
+    }
+    return corvexBridgeMamaPublisher_sendOnTransport(
+        transport, request->mPublisherSubject, replyTo, request->mRequestMsg, 0,
+        "corvexBridgeMamaPublisher_postSendFromInboxByIndex");
+}
+} // namespace
+
+mama_status corvexBridgeMamaPublisher_buildCacheTopic(CorvexPublisherBridge* publisher,
+                                                      int32_t subscriptionType, char* topic)
+{
+    const char* subject = NULL != publisher->mSubject ? publisher->mSubject : "";
+    if (MAMA_SUBSC_TYPE_DICTIONARY == subscriptionType)
+    {
+        copyBounded(topic, CORVEX_TOPIC_BUFFER_SIZE, subject);
+        if (0 == strncmp(topic, "_MDDD", strlen("_MDDD")))
+        {
+            topic[0] = '#';
+        }
+        return MAMA_STATUS_OK;
+    }
+    if (MAMA_SUBSC_TYPE_NORMAL != subscriptionType && MAMA_SUBSC_TYPE_BOOK != subscriptionType)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Error in generating corvex topic for cache request. Invalid "
+                   "mamaSubscriptionType='%s' [%d] for topic=%s.",
+                   MamaSubscTypeStr((mamaSubscriptionType)subscriptionType), (int)subscriptionType,
+                   subject);
+        return MAMA_STATUS_PLATFORM;
+    }
+    if (0 != strncmp(subject, "_MD", strlen("_MD")))
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Error in generating corvex topic for cache request. Topic does not start with "
+                   "'%s', topic=%s.",
+                   "_MD", subject);
+        return MAMA_STATUS_PLATFORM;
+    }
+    char* built = NULL;
+    mama_status status = corvexSubscription_buildTopic(
+        NULL, publisher->mSource, publisher->mTopic, &built, 0, transportOf(publisher->mTransport));
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Error generating corvex topic for cache request. mSource=%s mTopic=%s: %s",
+                   publisher->mSource ? publisher->mSource : "(null)",
+                   publisher->mTopic ? publisher->mTopic : "(null)",
+                   mamaStatus_stringForStatus(status));
+        return MAMA_STATUS_PLATFORM;
+    }
+    copyBounded(topic, CORVEX_TOPIC_BUFFER_SIZE, built);
+    free(built);
+    return MAMA_STATUS_OK;
+}
+
+uint64_t corvexBridgeMamaPublisher_getCacheRequestId(CorvexPublisherBridge* publisher)
+{
+    if (0 != publisher->mCacheRequestId)
+    {
+        return publisher->mCacheRequestId;
+    }
+    CorvexSubscription* current = corvexSubscription_getCurrent();
+    if (NULL == current)
+    {
+        CORVEX_LOG(CORVEX_LOG_FINER,
+                   "Unable to get subscription associated with the initial/recap request for "
+                   "CorvexCache. Using CacheRequestId=0.");
+        return 0;
+    }
+    corvexSubscription_clearCurrent();
+    publisher->mCacheRequestId = (uint64_t)current->mCacheRequestId;
+    return publisher->mCacheRequestId;
+}
+
+mama_status corvexBridgeMamaPublisher_postSendFromInboxByIndex(int fromSessionEvent,
+                                                               CorvexCorrelationContext* context)
+{
+    CorvexInboxRequest* request =
+        static_cast<CorvexInboxRequest*>(corvexSynchronismManager_getContextPayload(context));
+    int32_t rc = corvexSynchronismManager_getContextReturnCode(context);
+    CorvexSubscription* subscription = request->mSubscription;
+    CorvexTransportBridge* transport = subscription->mTransportBridge;
+    mama_status result = MAMA_STATUS_OK;
+    if (CORVEXCLIENT_OK != rc)
+    {
+        result = onCheckRefused(request, rc);
+    }
+    else
+    {
+        int32_t removed = corvexClient_session_topicUnsubscribeWithDispatch(
+            transport->mSession, 0, request->mCacheTopic, &IGNORE_ALL, NULL);
+        if (CORVEXCLIENT_OK != removed && CORVEXCLIENT_IN_PROGRESS != removed)
+        {
+            CORVEX_LOG(CORVEX_LOG_WARN, "Failed to unsubscribe from topic '%s' - rc=%s",
+                       request->mCacheTopic, corvexClient_returnCodeToString(removed));
+        }
+        bool done = false;
+        if (mayUseCache(request->mSubscriptionType) && transport->mUseCache)
+        {
+            result = sendCacheRequest(request, &done);
+        }
+        if (!done)
+        {
+            result = sendRequestMsg(request);
+        }
+    }
+    mamaMsg_destroy(request->mRequestMsg);
+    request->mRequestMsg = NULL;
+    if (MAMA_STATUS_OK != result && fromSessionEvent)
+    {
+        corvexSubscription_queueError(subscription->mMamaSubscription, subscription, result, 0);
+    }
+    return result;
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
+    CorvexPublisherBridge* publisher, int transportIndex, mamaInbox inbox, mamaMsg msg)
+{
+    if (NULL == publisher || NULL == inbox || NULL == msg)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    CorvexInbox* corvexInbox = (CorvexInbox*)mamaInboxImpl_getInboxBridge(inbox);
+    if (NULL == corvexInbox || NULL == corvexInbox->mSubscription)
+    {
+        return MAMA_STATUS_INVALID_ARG;
+    }
+    CorvexSubscription* subscription =
+        (CorvexSubscription*)mamaSubscription_getSubscriptionBridge(corvexInbox->mSubscription);
+    const char* replyTo = corvexBridgeMamaInbox_getReplyToTopic(corvexInbox);
+    mama_i32_t msgType = -1;
+    if (MAMA_STATUS_OK != mamaMsg_getI32(msg, MamaFieldSubscMsgType.mName,
+                                         MamaFieldSubscMsgType.mFid, &msgType) ||
+        !isSubscriptionRequest(msgType) || NULL == subscription)
+    {
+        return corvexBridgeMamaPublisher_sendInternal(publisher, transportIndex, replyTo, msg, 0,
+                                                      "corvexBridgeMamaPublisher_sendFromInboxByIndex");
+    }
+
+    CorvexSynchronismManager* manager = &subscription->mSyncManager;
+    CorvexCorrelationTag* tag = corvexSynchronismManager_createCorrelationTag(
+        manager, corvexBridgeMamaPublisher_postSendFromInboxByIndex);
+    if (NULL == tag)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to create correlation tag");
+        return MAMA_STATUS_NOMEM;
+    }
+    CorvexInboxRequest* request =
+        static_cast<CorvexInboxRequest*>(corvexSynchronismManager_getTagPayload(tag));
+    memset(request, 0, sizeof(*request));
+    mama_i32_t subscriptionType = 0;
+    mama_status status = mamaMsg_getI32(msg, MamaFieldSubscriptionType.mName,
+                                        MamaFieldSubscriptionType.mFid, &subscriptionType);
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Error getting subscription type: %s",
+                   mamaStatus_stringForStatus(status));
+        corvexSynchronismManager_destroyCorrelationTag(manager, tag);
+        return status;
+    }
+    request->mSubscriptionType = subscriptionType;
+    request->mMsgType = msgType;
+    request->mSubscription = subscription;
+    if (MAMA_STATUS_OK !=
+        corvexBridgeMamaPublisher_buildCacheTopic(publisher, subscriptionType, request->mCacheTopic))
+    {
+        corvexSynchronismManager_destroyCorrelationTag(manager, tag);
+        return MAMA_STATUS_PLATFORM;
+    }
+    status = mamaMsg_copy(msg, &request->mRequestMsg);
+    if (MAMA_STATUS_OK != status)
+    {
+        corvexSynchronismManager_destroyCorrelationTag(manager, tag);
+        return status;
+    }
+    copyBounded(request->mPublisherSubject, sizeof(request->mPublisherSubject),
+                publisher->mSubject);
+    copyBounded(request->mInboxReplyToTopic, sizeof(request->mInboxReplyToTopic), replyTo);
+    request->mCacheRequestId = corvexBridgeMamaPublisher_getCacheRequestId(publisher);
+
+    uint32_t flags = corvexBridgeMamaQueue_isSubscribeAsync(subscription->mQueueBridge)
+                         ? CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM
+                         : CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM;
+    int32_t rc = corvexClient_session_topicSubscribeWithDispatch(
+        subscription->mTransportBridge->mSession, flags, request->mCacheTopic, &IGNORE_ALL, tag);
+    if (CORVEXCLIENT_FAIL == rc)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "corvexClient_session_topicSubscribeWithDispatch() failed for topic '%s' - rc=%s",
+                   request->mCacheTopic, corvexClient_returnCodeToString(rc));
+    }
+    return corvexSynchronismManager_completeCall(manager, tag, rc);
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInbox(CorvexPublisherBridge* publisher,
+                                                                  mamaInbox inbox, mamaMsg msg)
+{
+    return corvexBridgeMamaPublisher_sendFromInboxByIndex(publisher, 0, inbox, msg);
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendReplyToInbox(
+    CorvexPublisherBridge* publisher, mamaMsg request, mamaMsg reply)
+{
+    if (NULL == publisher || NULL == request || NULL == reply)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    CorvexBridgeMsg* bridgeMsg = NULL;
+    mama_status status = mamaMsgImpl_getBridgeMsg(request, (msgBridge*)&bridgeMsg);
+    if (MAMA_STATUS_OK != status || NULL == bridgeMsg)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to get bridge message.");
+        return MAMA_STATUS_OK != status ? status : MAMA_STATUS_INVALID_ARG;
+    }
+    corvexClient_destination_t replyTo;
+    memset(&replyTo, 0, sizeof(replyTo));
+    int32_t rc = CORVEXCLIENT_FAIL;
+    if (NULL != bridgeMsg->mCorvexMsg)
+    {
+        rc = corvexClient_msg_getReplyTo(bridgeMsg->mCorvexMsg, &replyTo, sizeof(replyTo));
+    }
+    const char* topic = CORVEXCLIENT_OK == rc ? replyTo.mTopic : NULL;
+    if (NULL != topic && '\0' != topic[0])
+    {
+        CORVEX_LOG(CORVEX_LOG_FINER, "Sent reply to inbox. replyTopic=%s", topic);
+        return corvexBridgeMamaPublisher_sendInternal(publisher, 0, topic, reply, 1,
+                                                      "corvexBridgeMamaPublisher_sendReplyToInbox");
+    }
+    CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error getting replyTopic from message");
+    CORVEX_LOG(CORVEX_LOG_ERROR, "Error getting replyTopic; replyTopic: '%s'; len: %d",
+               NULL != topic ? topic : "", NULL != topic ? (int)strlen(topic) : -1);
+    return MAMA_STATUS_INVALID_ARG;
+}
+
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendReplyToInboxHandle(
+    CorvexPublisherBridge* publisher, void* handle, mamaMsg reply)
+{
+    if (NULL == publisher || NULL == handle || NULL == reply)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    const char* topic = static_cast<const char*>(handle);
+    if ('\0' == topic[0])
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Invalid inbox: %s", topic);
+        return MAMA_STATUS_INVALID_ARG;
+    }
+    CORVEX_LOG(CORVEX_LOG_FINER, "replyTopic=%s", topic);
+    return corvexBridgeMamaPublisher_sendInternal(publisher, 0, topic, reply, 1,
+                                                  "corvexBridgeMamaPublisher_sendReplyToInboxHandle");
+}

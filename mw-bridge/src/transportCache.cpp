@@ -1,0 +1,346 @@
+/* The transport's cache session, the outcome of each cache request, and the
+ * status messages (not found, not entitled) that the bridge itself delivers
+ * to one subscription through that subscription's queue. */
+#define CORVEX_LOG_MODULE "transport"
+
+#include <stdlib.h>
+
+#include <mama/mama.h>
+#include <mama/reservedfields.h>
+#include <mama/integration/msg.h>
+#include <mama/integration/queue.h>
+#include <mama/integration/subscription.h>
+#include <mama/integration/transport.h>
+#include <wombat/destroyHandle.h>
+
+#include "logging.h"
+#include "msg.h"
+#include "properties.h"
+#include "queue.h"
+#include "transport.h"
+
+namespace
+{
+const char* const COMPLETED_NOTICE = "received event=CORVEXCACHE_EVENT_REQUEST_COMPLETED_NOTICE";
+
+const char* orNull(const char* text)
+{
+    return NULL != text ? text : "(null)";
+}
+
+/* Logs the outcome of a completed request; with a live subscription, a
+ * request that found nothing becomes a not-found status message. */
+void onRequestCompleted(CorvexSubscription* subscription,
+                        const corvexClient_cacheSession_eventInfo_t* event)
+{
+    const char* subCode = corvexClient_subCodeToString(event->mSubCode);
+    const char* topic = orNull(event->mTopic);
+    if (CORVEXCLIENT_OK == event->mReturnCode)
+    {
+        CORVEX_LOG(CORVEX_LOG_FINE, "%s,rc=CORVEXCLIENT_OK", COMPLETED_NOTICE);
+        return;
+    }
+    if (CORVEXCLIENT_INCOMPLETE != event->mReturnCode)
+    {
+        CORVEX_LOG_VENDOR_ERROR(CORVEXCLIENT_FAIL == event->mReturnCode ? CORVEX_LOG_WARN
+                                                                        : CORVEX_LOG_ERROR,
+                                event->mReturnCode, COMPLETED_NOTICE);
+        return;
+    }
+    int level = CORVEX_LOG_FINE;
+    switch (event->mSubCode)
+    {
+    case CORVEXCLIENT_SUBCODE_CACHE_NO_DATA:
+        if (NULL != subscription &&
+            MAMA_STATUS_OK != corvexTransportBridge_queueStatusMsg(subscription->mTransportBridge,
+                                                                   subscription,
+                                                                   MAMA_MSG_STATUS_NOT_FOUND, 0))
+        {
+            level = CORVEX_LOG_ERROR;
+        }
+        break;
+    case CORVEXCLIENT_SUBCODE_CACHE_DATA_SUSPECT:
+        break;
+    case CORVEXCLIENT_SUBCODE_CACHE_TIMEOUT:
+        level = CORVEX_LOG_WARN;
+        break;
+    default:
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "%s,rc=CORVEXCLIENT_INCOMPLETE, with unexpected subcode subCode=%s (%d), "
+                   "topic=%s",
+                   COMPLETED_NOTICE, subCode, (int)event->mSubCode, topic);
+        return;
+    }
+    CORVEX_LOG(level, "%s,rc=CORVEXCLIENT_INCOMPLETE, subCode=%s, topic=%s", COMPLETED_NOTICE,
+               subCode, topic);
+}
+
+/* Builds the temporary message that carries the status: the message-status
+ * field and the message's own status. NULL after a logged failure. */
+mamaMsg buildStatusMsg(const CorvexStatusMsgNode* node, char* payloadId)
+{
+    mamaMsg message = NULL;
+    mama_status status =
+        mamaMsg_createForPayloadBridge(&message, node->mTransport->mStatusPayloadBridge);
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "could not create message. status=%s",
+                   mamaStatus_stringForStatus(status));
+        return NULL;
+    }
+    *payloadId = '\0';
+    mamaMsgImpl_getPayloadId(message, payloadId);
+    if (corvexLog_isEnabled(CORVEX_LOG_FINEST))
+    {
+        CORVEX_LOG(CORVEX_LOG_FINEST,
+                   "Created internal Bridge Status event msg for payload '%c', with event mode "
+                   "%s, for status %s",
+                   *payloadId, node->mCopyMode ? "copy" : "buffer",
+                   mamaMsgStatus_stringForStatus(node->mMsgStatus));
+    }
+    status = mamaMsgImpl_setStatus(message, node->mMsgStatus);
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Error setting the message status of a cache event message. status=%s",
+                   mamaStatus_stringForStatus(status));
+        mamaMsg_destroy(message);
+        return NULL;
+    }
+    status = mamaMsg_addI32(message, MamaFieldMsgStatus.mName, MamaFieldMsgStatus.mFid,
+                            (mama_i32_t)node->mMsgStatus);
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Error setting the message status field of a cache event message. status=%s",
+                   mamaStatus_stringForStatus(status));
+        mamaMsg_destroy(message);
+        return NULL;
+    }
+    return message;
+}
+
+/* Hands the message to MAMA; true when the application detached it. */
+bool deliverStatusMsg(const CorvexStatusMsgNode* node, mamaMsg message, CorvexBridgeMsg* bridgeMsg)
+{
+    CorvexSubscription* subscription = node->mSubscription;
+    CorvexMsgDelivery delivery = {0};
+    bridgeMsg->mDelivery = &delivery;
+    mama_status status = MAMA_STATUS_OK;
+    if (subscription->mIsWildcard)
+    {
+        status = mamaSubscription_processWildCardMsg(subscription->mMamaSubscription, message,
+                                                     subscription->mSource, NULL);
+    }
+    else
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Received cache event message on non-wildcard subscription; source: %s; "
+                   "symbol: %s",
+                   orNull(subscription->mSource), orNull(subscription->mSymbol));
+        status = mamaSubscription_processMsg(subscription->mMamaSubscription, message);
+    }
+    if (!delivery.mDetached)
+    {
+        bridgeMsg->mDelivery = NULL;
+    }
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "error processing message on bridge-local subscription: %s",
+                   mamaStatus_stringForStatus(status));
+    }
+    return 0 != delivery.mDetached;
+}
+} // namespace
+
+mama_status corvexTransportBridge_createCacheSession(CorvexTransportBridge* transport)
+{
+    if (NULL == transport)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    mama_status result = MAMA_STATUS_OK;
+    wlock_lock(transport->mCacheSessionLock);
+    if (NULL == transport->mCacheSession)
+    {
+        CORVEX_LOG(CORVEX_LOG_FINER, "Calling corvexClient_session_createCacheSession");
+        int32_t rc = corvexClient_session_createCacheSession(
+            corvexProperties_getCorvexClientProps(transport->mCorvexProperties),
+            transport->mSession, &transport->mCacheSession);
+        if (CORVEXCLIENT_OK == rc)
+        {
+            CORVEX_LOG(CORVEX_LOG_FINE, "Created corvexClient cache session.");
+        }
+        else
+        {
+            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc,
+                                    "Error in corvexClient_session_createCacheSession()");
+            transport->mCacheSession = NULL;
+            result = MAMA_STATUS_PLATFORM;
+        }
+    }
+    wlock_unlock(transport->mCacheSessionLock);
+    return result;
+}
+
+void corvexTransportBridge_onCacheEvent(corvexClient_session_t,
+                                        const corvexClient_cacheSession_eventInfo_t* event,
+                                        void* closure)
+{
+    if (NULL == event)
+    {
+        return;
+    }
+    wDestroyHandle* handle = static_cast<wDestroyHandle*>(closure);
+    if (NULL == handle)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Cache session event with user_p==NULL; event: %s; topic: %s; responseCode: "
+                   "%s; subCode: %s; cacheRequestId: %llu",
+                   corvexClient_cacheSession_eventToString(event->mEvent), orNull(event->mTopic),
+                   corvexClient_returnCodeToString(event->mReturnCode),
+                   corvexClient_subCodeToString(event->mSubCode),
+                   (unsigned long long)event->mCacheRequestId);
+    }
+    if (CORVEXCACHE_EVENT_REQUEST_COMPLETED_NOTICE != event->mEvent)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Received unexpected event=%d for cache. event: %s; topic: %s; responseCode: "
+                   "(%d) %s; subCode: (%d) %s; cacheRequestId: %llu",
+                   (int)event->mEvent, corvexClient_cacheSession_eventToString(event->mEvent),
+                   orNull(event->mTopic), (int)event->mReturnCode,
+                   corvexClient_returnCodeToString(event->mReturnCode), (int)event->mSubCode,
+                   corvexClient_subCodeToString(event->mSubCode),
+                   (unsigned long long)event->mCacheRequestId);
+    }
+    else if (NULL == handle)
+    {
+        onRequestCompleted(NULL, event);
+    }
+    else
+    {
+        /* The subscription is freed on its dispatch thread as soon as the
+         * owner is marked destroyed: holding the handle's lock while it is
+         * used keeps it alive until its status message is queued. */
+        wlock_lock(handle->m_lock);
+        CorvexSubscription* subscription =
+            handle->m_destroyed ? NULL : static_cast<CorvexSubscription*>(handle->m_owner);
+        onRequestCompleted(subscription, event);
+        wlock_unlock(handle->m_lock);
+    }
+    if (NULL != handle)
+    {
+        /* Gives up the reference the request took. */
+        destroyHandle_removeReference(handle);
+    }
+}
+
+mama_status corvexTransportBridge_queueStatusMsg(CorvexTransportBridge* transport,
+                                                 CorvexSubscription* subscription,
+                                                 mamaMsgStatus msgStatus, uint32_t copyMode)
+{
+    if (NULL == transport || NULL == subscription || 1 == subscription->mIsDestroying)
+    {
+        return MAMA_STATUS_OK;
+    }
+    CorvexStatusMsgNode* node = (CorvexStatusMsgNode*)calloc(1, sizeof(CorvexStatusMsgNode));
+    if (NULL == node)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for message node");
+        return MAMA_STATUS_NOMEM;
+    }
+    node->mMsgStatus = msgStatus;
+    node->mSubscription = subscription;
+    node->mTransport = transport;
+    node->mCopyMode = copyMode;
+    mama_status status = corvexBridgeMamaQueue_enqueueEvent(
+        subscription->mQueueBridge, corvexTransportBridge_dispatchStatusMsg, node);
+    if (MAMA_STATUS_OK != status)
+    {
+        free(node);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Could not enqueue local message for delivery");
+    }
+    return status;
+}
+
+/* Every status message reaches MAMA the way a received message does: the
+ * queue's reusable message decodes the temporary message's bytes. The
+ * temporary message lives until delivery returns (a payload may read those
+ * bytes where they lie), or as long as the application keeps a detached
+ * copy, which then owns it. */
+void MAMACALLTYPE corvexTransportBridge_dispatchStatusMsg(mamaQueue, void* closure)
+{
+    CorvexStatusMsgNode* given = static_cast<CorvexStatusMsgNode*>(closure);
+    if (NULL == given)
+    {
+        return;
+    }
+    CorvexStatusMsgNode node = *given;
+    free(given);
+    CorvexSubscription* subscription = node.mSubscription;
+    if (subscription->mIsMuted)
+    {
+        CORVEX_LOG(CORVEX_LOG_FINEST, "muted - not queueing update for topic %s",
+                   orNull(subscription->mTopic));
+        return;
+    }
+    mamaMsg reusable = mamaQueueImpl_getMsg(subscription->mMamaQueue);
+    if (NULL == reusable)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Error from calling mamaQueueImpl_getMsg.Could not get "
+                                     "cached mamaMsg from event queue.");
+        return;
+    }
+    if (NULL == node.mTransport->mStatusPayloadBridge)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Error native transport does not have payload bridge to "
+                                     "generate event response message.");
+        return;
+    }
+    char payloadId = '\0';
+    mamaMsg statusMsg = buildStatusMsg(&node, &payloadId);
+    if (NULL == statusMsg)
+    {
+        return;
+    }
+    const void* buffer = NULL;
+    mama_size_t length = 0;
+    mama_status status = mamaMsg_getByteBuffer(statusMsg, &buffer, &length);
+    if (MAMA_STATUS_OK != status || 0 == length)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Could not get byte buffer from cache event message. status=%s",
+                   mamaStatus_stringForStatus(status));
+        mamaMsg_destroy(statusMsg);
+        return;
+    }
+    status = mamaMsgImpl_setMsgBuffer(reusable, buffer, (uint32_t)length,
+                                      *(const char*)buffer);
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Error from calling mamaMsg_setMsgBuffer. Failed. status=[%d] %s tmpMsg=%p "
+                   "buf_p=%p bufSize=%d",
+                   (int)status, mamaStatus_stringForStatus(status), (void*)statusMsg, buffer,
+                   (int)length);
+        mamaMsg_destroy(statusMsg);
+        return;
+    }
+    CorvexBridgeMsg* bridgeMsg = NULL;
+    status = mamaMsgImpl_getBridgeMsg(reusable, (msgBridge*)&bridgeMsg);
+    if (MAMA_STATUS_OK != status || NULL == bridgeMsg)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Error getting bridge message from mamaMsg. Has the message already been "
+                   "destroyed? status=%s",
+                   mamaStatus_stringForStatus(status));
+        mamaMsg_destroy(statusMsg);
+        return;
+    }
+    bridgeMsg->mBufferOwner = statusMsg;
+    if (!deliverStatusMsg(&node, reusable, bridgeMsg))
+    {
+        bridgeMsg->mBufferOwner = NULL;
+        mamaMsg_destroy(statusMsg);
+    }
+}
