@@ -31,7 +31,7 @@ void formatTopic(char* buffer, size_t size, const char* prefix, const char* uuid
     }
 }
 
-void MAMACALLTYPE onCreate(mamaSubscription, void* closure)
+void MAMACALLTYPE corvexBridgeMamaInbox_onCreate(mamaSubscription, void* closure)
 {
     if (NULL != closure)
     {
@@ -40,7 +40,7 @@ void MAMACALLTYPE onCreate(mamaSubscription, void* closure)
     }
 }
 
-void MAMACALLTYPE onError(mamaSubscription, mama_status status, void*, const char*, void* closure)
+void MAMACALLTYPE corvexBridgeMamaInbox_onError(mamaSubscription, mama_status status, void*, const char*, void* closure)
 {
     CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
     if (NULL != inbox && NULL != inbox->mOnError)
@@ -49,7 +49,7 @@ void MAMACALLTYPE onError(mamaSubscription, mama_status status, void*, const cha
     }
 }
 
-void MAMACALLTYPE onMsg(mamaSubscription, mamaMsg message, const char*, void* closure, void*)
+void MAMACALLTYPE corvexBridgeMamaInbox_onMsg(mamaSubscription, mamaMsg message, const char*, void* closure, void*)
 {
     CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
     if (NULL != inbox && NULL != inbox->mOnMsg)
@@ -60,7 +60,7 @@ void MAMACALLTYPE onMsg(mamaSubscription, mamaMsg message, const char*, void* cl
 
 /* The last user of the inbox: MAMA has finished destroying its
  * subscription. */
-void MAMACALLTYPE onDestroy(mamaSubscription, void* closure)
+void MAMACALLTYPE corvexBridgeMamaInbox_onDestroy(mamaSubscription, void* closure)
 {
     CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
     if (NULL == inbox)
@@ -75,7 +75,9 @@ void MAMACALLTYPE onDestroy(mamaSubscription, void* closure)
     free(inbox);
 }
 
-const mamaWildCardMsgCallbacks INBOX_CALLBACKS = {onCreate, onError, onMsg, onDestroy};
+const mamaWildCardMsgCallbacks INBOX_CALLBACKS = {
+    corvexBridgeMamaInbox_onCreate, corvexBridgeMamaInbox_onError, corvexBridgeMamaInbox_onMsg,
+    corvexBridgeMamaInbox_onDestroy};
 } // namespace
 
 mama_status corvexBridgeMamaInbox_buildTopics(mamaTransport transport, char** replyToTopic,

@@ -1,0 +1,574 @@
+/* Requests from inboxes and their replies, through OpenMAMA: plain requests
+ * answered both ways, and the subscription requests market-data
+ * subscriptions make, whose handling depends on the transport's cache
+ * configuration. */
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include <corvexClientTest.h>
+#include <mama/mama.h>
+#include <mama/msgstatus.h>
+#include <mama/reservedfields.h>
+#include <mama/subscmsgtype.h>
+#include <msgimpl.h>
+
+#include "msg.h"
+#include "receptionFixture.h"
+
+namespace
+{
+/* One inbox and what reached it, in order. */
+struct InboxRecord
+{
+    std::mutex mLock;
+    std::condition_variable mChanged;
+    std::vector<int64_t> mSeqs;
+    std::vector<mamaMsgStatus> mStatuses;
+    std::vector<mama_status> mErrors;
+    int mDestroyed = 0;
+
+    template <typename Predicate> bool waitUntil(Predicate predicate, int seconds = 10)
+    {
+        std::unique_lock<std::mutex> guard(mLock);
+        return mChanged.wait_for(guard, std::chrono::seconds(seconds),
+                                 [&] { return predicate(*this); });
+    }
+
+    static void MAMACALLTYPE onMsg(mamaMsg msg, void* closure)
+    {
+        InboxRecord* record = static_cast<InboxRecord*>(closure);
+        mama_i64_t seq = -1;
+        mamaMsg_getI64(msg, "seq", 10001, &seq);
+        int32_t status = MAMA_MSG_STATUS_OK;
+        mamaMsg_getI32(msg, MamaFieldMsgStatus.mName, MamaFieldMsgStatus.mFid, &status);
+        std::lock_guard<std::mutex> guard(record->mLock);
+        record->mSeqs.push_back(seq);
+        record->mStatuses.push_back(static_cast<mamaMsgStatus>(status));
+        record->mChanged.notify_all();
+    }
+
+    static void MAMACALLTYPE onError(mama_status status, void* closure)
+    {
+        InboxRecord* record = static_cast<InboxRecord*>(closure);
+        std::lock_guard<std::mutex> guard(record->mLock);
+        record->mErrors.push_back(status);
+        record->mChanged.notify_all();
+    }
+
+    static void MAMACALLTYPE onDestroy(mamaInbox, void* closure)
+    {
+        InboxRecord* record = static_cast<InboxRecord*>(closure);
+        std::lock_guard<std::mutex> guard(record->mLock);
+        record->mDestroyed++;
+        record->mChanged.notify_all();
+    }
+};
+
+/* The reply-to topic a received request carries ("" without one). */
+std::string replyToOf(mamaMsg msg)
+{
+    CorvexBridgeMsg* bridgeMsg = nullptr;
+    if (MAMA_STATUS_OK != mamaMsgImpl_getBridgeMsg(msg, (msgBridge*)&bridgeMsg))
+    {
+        return "";
+    }
+    void* handle = nullptr;
+    corvexBridgeMamaMsg_duplicateReplyHandle(bridgeMsg, &handle);
+    std::string topic = handle != nullptr ? static_cast<const char*>(handle) : "";
+    free(handle);
+    return topic;
+}
+
+/* The arguments recorded for every call of a vendor operation. */
+std::vector<std::string> callsOf(const char* operation)
+{
+    std::vector<std::string> calls;
+    char text[1024];
+    for (uint32_t i = 0; CORVEXCLIENT_OK == corvexClientTest_getCall(operation, i, text, sizeof(text));
+         ++i)
+    {
+        calls.push_back(text);
+    }
+    return calls;
+}
+
+bool anyContains(const std::vector<std::string>& calls, const std::string& needle)
+{
+    for (const std::string& call : calls)
+    {
+        if (call.find(needle) != std::string::npos)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* const CHECK_SUBSCRIBE = "corvexClient_session_topicSubscribeWithDispatch";
+const char* const CACHE_REQUEST = "corvexClient_cacheSession_sendCacheRequest";
+} // namespace
+
+class InboxRequestTest : public ReceptionTest
+{
+  protected:
+    void TearDown() override
+    {
+        destroyInboxes();
+        corvexClientTest_setRecording(0);
+        corvexClientTest_clearCalls();
+        corvexClientTest_clearAcl("embedded");
+        ReceptionTest::TearDown();
+    }
+
+    /* Properties of transport "t1" read when it is created. */
+    void configure(const char* useCache, const char* sendSubReq)
+    {
+        mama_setProperty("mama.corvex.transport.t1.use_corvexcache", useCache);
+        mama_setProperty("mama.corvex.transport.t1.send_subreq", sendSubReq);
+    }
+
+    /* Outlives the test body: inboxes left are destroyed in TearDown. */
+    InboxRecord& newRecord()
+    {
+        mRecords.emplace_back(new InboxRecord);
+        return *mRecords.back();
+    }
+
+    mamaInbox addInbox(mamaQueue queue, InboxRecord* record)
+    {
+        mamaInbox inbox = nullptr;
+        EXPECT_EQ(MAMA_STATUS_OK,
+                  mamaInbox_create2(&inbox, mTransport, queue, InboxRecord::onMsg,
+                                    InboxRecord::onError, InboxRecord::onDestroy, record));
+        mInboxes.push_back({inbox, record});
+        return inbox;
+    }
+
+    void destroyInboxes()
+    {
+        for (auto& entry : mInboxes)
+        {
+            EXPECT_EQ(MAMA_STATUS_OK, mamaInbox_destroy(entry.first));
+            EXPECT_TRUE(entry.second->waitUntil([](InboxRecord& r) { return r.mDestroyed > 0; }));
+        }
+        mInboxes.clear();
+    }
+
+    /* The request a market-data subscription sends for its initial value. */
+    static mamaMsg subscriptionRequest(int msgType, int subscriptionType = MAMA_SUBSC_TYPE_NORMAL)
+    {
+        mamaMsg msg = nullptr;
+        mamaMsg_create(&msg);
+        mamaMsg_addI32(msg, MamaFieldSubscMsgType.mName, MamaFieldSubscMsgType.mFid, msgType);
+        mamaMsg_addI32(msg, MamaFieldSubscriptionType.mName, MamaFieldSubscriptionType.mFid,
+                       subscriptionType);
+        return msg;
+    }
+
+    /* A publisher of NYSE.IBM requests, as the host makes one for a
+     * market-data subscription, and a responder that records the reply-to
+     * of every request it receives. */
+    mamaPublisher addRequestPublisher()
+    {
+        mamaPublisher publisher = nullptr;
+        EXPECT_EQ(MAMA_STATUS_OK,
+                  mamaPublisher_create(&publisher, mTransport, "IBM", "NYSE", "_MD"));
+        mPublishers.push_back(publisher);
+        return publisher;
+    }
+
+    Received& addResponder()
+    {
+        Received& responder = subscribe(addQueue(), "_MD.NYSE");
+        responder.mOnMsg = [this](mamaMsg msg)
+        {
+            mama_i64_t seq = -1;
+            if (MAMA_STATUS_OK == mamaMsg_getI64(msg, "seq", 10001, &seq) && 0 == seq)
+            {
+                return; /* a probe */
+            }
+            std::lock_guard<std::mutex> guard(mReplyToLock);
+            mReplyTos.push_back(replyToOf(msg));
+        };
+        return responder;
+    }
+
+    std::string inboxReplyPrefix() const
+    {
+        return mCorvexTransport->mInboxCorvexReplyToPrefix;
+    }
+
+    /* The responder's subscription is placed asynchronously. */
+    void awaitLive(mamaPublisher probePublisher, Received& responder)
+    {
+        ASSERT_TRUE(eventually(
+            [&]
+            {
+                send(probePublisher, 0);
+                return responder.waitForCount(1, 0);
+            }));
+    }
+
+    /* Waits for `count` requests at the responder. */
+    bool awaitRequests(size_t count)
+    {
+        return eventually([&] { return replyTos().size() >= count; });
+    }
+
+    template <typename Predicate> static bool eventually(Predicate predicate)
+    {
+        for (int i = 0; i < 500; ++i)
+        {
+            if (predicate())
+            {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    std::vector<std::string> replyTos()
+    {
+        std::lock_guard<std::mutex> guard(mReplyToLock);
+        return mReplyTos;
+    }
+
+    std::vector<std::unique_ptr<InboxRecord>> mRecords;
+    std::vector<std::pair<mamaInbox, InboxRecord*>> mInboxes;
+    std::mutex mReplyToLock;
+    std::vector<std::string> mReplyTos;
+};
+
+/* 10,000 requests from one inbox, interleaved with a second inbox's; the
+ * responder answers even requests with sendReplyToInbox and odd ones
+ * through a duplicated reply handle. Each inbox gets its own replies, all of
+ * them, in order; each destroy callback comes once. */
+TEST_F(InboxRequestTest, EveryReplyReachesItsInboxInOrder)
+{
+    start();
+    mamaPublisher replier = addPublisher("REPLIES");
+    Received& responder = subscribe(addQueue(), "REQUESTS");
+    std::atomic<int> failedReplies(0);
+    responder.mOnMsg = [replier, &failedReplies](mamaMsg request)
+    {
+        mama_i64_t seq = -1;
+        mamaMsg_getI64(request, "seq", 10001, &seq);
+        mamaMsg reply = nullptr;
+        mamaMsg_create(&reply);
+        mamaMsg_addI64(reply, "seq", 10001, seq);
+        mama_status status = MAMA_STATUS_OK;
+        if (0 == seq % 2)
+        {
+            status = mamaPublisher_sendReplyToInbox(replier, request, reply);
+        }
+        else
+        {
+            mamaMsgReply handle = nullptr;
+            status = mamaMsg_getReplyHandle(request, &handle);
+            if (MAMA_STATUS_OK == status)
+            {
+                status = mamaPublisher_sendReplyToInboxHandle(replier, handle, reply);
+                mamaMsg_destroyReplyHandle(handle);
+            }
+        }
+        failedReplies += MAMA_STATUS_OK != status ? 1 : 0;
+        mamaMsg_destroy(reply);
+    };
+    mamaPublisher requester = addPublisher("REQUESTS");
+    mamaQueue inboxQueue = addQueue();
+    InboxRecord& first = newRecord();
+    InboxRecord& second = newRecord();
+    mamaInbox firstInbox = addInbox(inboxQueue, &first);
+    mamaInbox secondInbox = addInbox(inboxQueue, &second);
+
+    const int64_t count = 10000;
+    const int64_t secondEvery = 10;
+    for (int64_t seq = 1; seq <= count; ++seq)
+    {
+        mamaMsg request = nullptr;
+        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&request));
+        mamaMsg_addI64(request, "seq", 10001, seq);
+        ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(requester, firstInbox, request));
+        if (0 == seq % secondEvery)
+        {
+            mamaMsg_updateI64(request, "seq", 10001, -seq);
+            ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(requester, secondInbox, request));
+        }
+        mamaMsg_destroy(request);
+    }
+
+    ASSERT_TRUE(first.waitUntil([count](InboxRecord& r) { return r.mSeqs.size() >= (size_t)count; },
+                                60));
+    ASSERT_TRUE(second.waitUntil([&](InboxRecord& r)
+                                 { return r.mSeqs.size() >= (size_t)(count / secondEvery); }));
+    std::vector<int64_t> expectedFirst;
+    std::vector<int64_t> expectedSecond;
+    for (int64_t seq = 1; seq <= count; ++seq)
+    {
+        expectedFirst.push_back(seq);
+        if (0 == seq % secondEvery)
+        {
+            expectedSecond.push_back(-seq);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(first.mLock);
+        EXPECT_EQ(expectedFirst, first.mSeqs);
+        EXPECT_TRUE(first.mErrors.empty());
+    }
+    {
+        std::lock_guard<std::mutex> guard(second.mLock);
+        EXPECT_EQ(expectedSecond, second.mSeqs);
+    }
+    EXPECT_EQ(0, failedReplies.load());
+
+    destroyInboxes();
+    EXPECT_EQ(1, first.mDestroyed);
+    EXPECT_EQ(1, second.mDestroyed);
+}
+
+/* Replying where there is nowhere to reply to is refused, not sent. */
+TEST_F(InboxRequestTest, RepliesWithoutAnAddressAreRefused)
+{
+    start();
+    mamaPublisher replier = addPublisher("REPLIES");
+    Received& responder = subscribe(addQueue(), "PLAIN");
+    std::atomic<mama_status> replyStatus(MAMA_STATUS_OK);
+    responder.mOnMsg = [replier, &replyStatus](mamaMsg request)
+    {
+        mamaMsg reply = nullptr;
+        mamaMsg_create(&reply);
+        replyStatus = mamaPublisher_sendReplyToInbox(replier, request, reply);
+        mamaMsg_destroy(reply);
+    };
+    mamaPublisher sender = addPublisher("PLAIN");
+    ASSERT_TRUE(eventually(
+        [&]
+        {
+            send(sender, 1);
+            return responder.waitForCount(1, 0);
+        }));
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG, replyStatus.load());
+}
+
+/* Cache off: the request goes to the publisher with the inbox's reply-to,
+ * after an access check subscription on the data topic (asynchronous:
+ * flags 16), and no cache request is made. */
+TEST_F(InboxRequestTest, WithoutTheCacheTheRequestCarriesTheInboxReplyTo)
+{
+    configure("false", "true");
+    start();
+    Received& responder = addResponder();
+    mamaPublisher publisher = addRequestPublisher();
+    awaitLive(publisher, responder);
+    InboxRecord& record = newRecord();
+    mamaInbox inbox = addInbox(addQueue(), &record);
+    corvexClientTest_setRecording(1);
+
+    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
+    mamaMsg_destroy(request);
+
+    ASSERT_TRUE(awaitRequests(1));
+    std::vector<std::string> replies = replyTos();
+    ASSERT_EQ(1u, replies.size());
+    EXPECT_EQ(0u, replies[0].find(inboxReplyPrefix())) << replies[0] << " / " << inboxReplyPrefix();
+    EXPECT_EQ(std::string::npos, replies[0].find("discard"));
+    EXPECT_TRUE(anyContains(callsOf(CHECK_SUBSCRIBE), "flags=16 topic=NYSE/IBM "));
+    EXPECT_EQ(0u, corvexClientTest_callCount(CACHE_REQUEST));
+}
+
+/* Cache on, "send_subreq" off: one cache request on the data topic (flags
+ * 25, the id the publisher knows: 0 outside a subscription's creation), no
+ * request message. The empty cache answers "not found" to the inbox. */
+TEST_F(InboxRequestTest, CacheOnlyAsksTheCacheAndSendsNothing)
+{
+    configure("true", "false");
+    start();
+    Received& responder = addResponder();
+    mamaPublisher publisher = addRequestPublisher();
+    awaitLive(publisher, responder);
+    corvexClientTest_clearCache("embedded");
+    InboxRecord& record = newRecord();
+    mamaInbox inbox = addInbox(addQueue(), &record);
+    corvexClientTest_setRecording(1);
+
+    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
+    mamaMsg_destroy(request);
+
+    ASSERT_TRUE(eventually([] { return corvexClientTest_callCount(CACHE_REQUEST) >= 1; }));
+    std::vector<std::string> cacheRequests = callsOf(CACHE_REQUEST);
+    ASSERT_EQ(1u, cacheRequests.size());
+    EXPECT_EQ(0u, cacheRequests[0].find("topic=NYSE/IBM requestId=0 flags=25 "));
+    EXPECT_TRUE(anyContains(callsOf(CHECK_SUBSCRIBE), "flags=16 topic=NYSE/IBM "));
+    EXPECT_EQ(1u, LogCapture::count("Using CacheRequestId=0."));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(replyTos().empty()) << "nothing is sent to the publisher";
+}
+
+/* Cache on and "send_subreq" on: the cache is asked, and the request is
+ * sent as well with the discard reply-to, so the publisher's answer is
+ * dropped while the data comes from the cache. */
+TEST_F(InboxRequestTest, CacheAndRequestSendTheRequestWithTheDiscardReplyTo)
+{
+    configure("true", "true");
+    start();
+    Received& responder = addResponder();
+    mamaPublisher publisher = addRequestPublisher();
+    awaitLive(publisher, responder);
+    InboxRecord& record = newRecord();
+    mamaInbox inbox = addInbox(addQueue(), &record);
+    corvexClientTest_setRecording(1);
+
+    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
+    mamaMsg_destroy(request);
+
+    ASSERT_TRUE(awaitRequests(1));
+    std::vector<std::string> replies = replyTos();
+    ASSERT_EQ(1u, replies.size());
+    EXPECT_EQ(inboxReplyPrefix() + "discard", replies[0]);
+    EXPECT_EQ(1u, corvexClientTest_callCount(CACHE_REQUEST));
+}
+
+/* A cache request the library refuses: nothing is sent, even with
+ * "send_subreq" on, and the inbox learns of the failure. */
+TEST_F(InboxRequestTest, ARefusedCacheRequestSendsNothing)
+{
+    configure("true", "true");
+    start();
+    Received& responder = addResponder();
+    mamaPublisher publisher = addRequestPublisher();
+    awaitLive(publisher, responder);
+    InboxRecord& record = newRecord();
+    mamaInbox inbox = addInbox(addQueue(), &record);
+    corvexClientTest_failNext(CACHE_REQUEST, CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_INTERNAL_ERROR,
+                              "injected");
+
+    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
+    mamaMsg_destroy(request);
+
+    ASSERT_TRUE(record.waitUntil([](InboxRecord& r) { return !r.mErrors.empty(); }));
+    EXPECT_EQ(MAMA_STATUS_PLATFORM, record.mErrors[0]);
+    EXPECT_EQ(1u, LogCapture::count("Error Sending Cache Request returnCode="));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(replyTos().empty());
+}
+
+/* A snapshot request with the cache on places the data topic in the inbox
+ * subscription's local dispatch (flags 8) and asks the cache with that
+ * subscription's own request id (0: a basic subscription's, accepted by
+ * every subscription on the topic), so the cached value reaches the inbox. */
+TEST_F(InboxRequestTest, ASnapshotFromTheCacheIsDeliveredToTheInbox)
+{
+    configure("true", "false");
+    start();
+    mamaPublisher data = addPublisher("NYSE.IBM");
+    send(data, 42);
+    mamaPublisher publisher = addRequestPublisher();
+    InboxRecord& record = newRecord();
+    mamaInbox inbox = addInbox(addQueue(), &record);
+    corvexClientTest_setRecording(1);
+
+    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SNAPSHOT);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
+    mamaMsg_destroy(request);
+
+    ASSERT_TRUE(record.waitUntil([](InboxRecord& r) { return !r.mSeqs.empty(); }));
+    EXPECT_EQ(42, record.mSeqs[0]);
+    EXPECT_TRUE(anyContains(callsOf(CHECK_SUBSCRIBE), "flags=8 topic=NYSE/IBM "));
+    std::vector<std::string> cacheRequests = callsOf(CACHE_REQUEST);
+    ASSERT_EQ(1u, cacheRequests.size());
+    EXPECT_EQ(0u, cacheRequests[0].find("topic=NYSE/IBM requestId=0 flags=25 "));
+    EXPECT_EQ(1u, LogCapture::count("Adding topic 'NYSE/IBM' to local dispatch"));
+}
+
+/* The router refuses the access check: the inbox gets a "not entitled"
+ * status message and neither the cache nor the publisher is asked. */
+TEST_F(InboxRequestTest, ARefusedAccessCheckSendsNothingAndReportsNotEntitled)
+{
+    configure("true", "true");
+    start();
+    Received& responder = addResponder();
+    mamaPublisher publisher = addRequestPublisher();
+    awaitLive(publisher, responder);
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClientTest_addAclRule("embedded", "*", "NYSE/IBM",
+                                                           CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
+                                                           CORVEXCLIENT_TEST_ACL_DENY));
+    InboxRecord& record = newRecord();
+    mamaInbox inbox = addInbox(addQueue(), &record);
+    corvexClientTest_setRecording(1);
+
+    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
+    mamaMsg_destroy(request);
+
+    ASSERT_TRUE(record.waitUntil([](InboxRecord& r) { return !r.mStatuses.empty(); }));
+    EXPECT_EQ(MAMA_MSG_STATUS_NOT_ENTITLED, record.mStatuses[0]);
+    EXPECT_EQ(0u, corvexClientTest_callCount(CACHE_REQUEST));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(replyTos().empty());
+}
+
+/* With asynchronous subscriptions off the check completes inside the call
+ * (flags 2) and the request has been sent when it returns. */
+TEST_F(InboxRequestTest, SynchronousChecksSendBeforeTheCallReturns)
+{
+    configure("false", "true");
+    start(nullptr, "false");
+    Received& responder = addResponder();
+    mamaPublisher publisher = addRequestPublisher();
+    awaitLive(publisher, responder);
+    InboxRecord& record = newRecord();
+    mamaInbox inbox = addInbox(addQueue(), &record);
+    corvexClientTest_setRecording(1);
+
+    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
+    mamaMsg_destroy(request);
+
+    EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_session_sendMsg"));
+    EXPECT_TRUE(anyContains(callsOf(CHECK_SUBSCRIBE), "flags=2 topic=NYSE/IBM "));
+    EXPECT_TRUE(awaitRequests(1));
+}
+
+/* Requests of a subscription type the cache cannot serve are refused;
+ * messages that are not subscription requests go out as plain requests
+ * without any check. */
+TEST_F(InboxRequestTest, RequestTypesOutsideTheSubscriptionRequestsAreHandledAsTheyMustBe)
+{
+    configure("true", "false");
+    start();
+    Received& responder = addResponder();
+    mamaPublisher publisher = addRequestPublisher();
+    awaitLive(publisher, responder);
+    InboxRecord& record = newRecord();
+    mamaInbox inbox = addInbox(addQueue(), &record);
+    corvexClientTest_setRecording(1);
+
+    mamaMsg basic = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE, MAMA_SUBSC_TYPE_BASIC);
+    EXPECT_EQ(MAMA_STATUS_PLATFORM, mamaPublisher_sendFromInbox(publisher, inbox, basic));
+    mamaMsg_destroy(basic);
+    EXPECT_EQ(1u, LogCapture::count("Invalid mamaSubscriptionType="));
+
+    mamaMsg plain = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&plain));
+    mamaMsg_addI64(plain, "seq", 10001, 7);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, plain));
+    mamaMsg_destroy(plain);
+
+    ASSERT_TRUE(awaitRequests(1));
+    std::vector<std::string> replies = replyTos();
+    ASSERT_EQ(1u, replies.size());
+    EXPECT_EQ(0u, replies[0].find(inboxReplyPrefix()));
+    EXPECT_EQ(0u, corvexClientTest_callCount(CHECK_SUBSCRIBE));
+    EXPECT_EQ(0u, corvexClientTest_callCount(CACHE_REQUEST));
+}
