@@ -278,7 +278,9 @@ void MAMACALLTYPE corvexTransportBridge_dispatchStatusMsg(mamaQueue, void* closu
     CorvexStatusMsgNode node = *given;
     free(given);
     CorvexSubscription* subscription = node.mSubscription;
-    if (subscription->mIsMuted)
+    /* A destroyed subscription's transport may be gone: nothing of it is
+     * read then. */
+    if (subscription->mIsMuted || subscription->mIsDestroying)
     {
         CORVEX_LOG(CORVEX_LOG_FINEST, "muted - not queueing update for topic %s",
                    orNull(subscription->mTopic));

@@ -10,6 +10,8 @@
 #include <atomic>
 
 #include <mama/mama.h>
+#include <mama/msgtype.h>
+#include <mama/reservedfields.h>
 #include <mama/integration/msg.h>
 #include <mama/integration/queue.h>
 #include <mama/integration/subscription.h>
@@ -67,6 +69,53 @@ bool acceptsCacheResponse(CorvexSubscription* subscription, corvexClient_msg_t m
         return false;
     }
     return true;
+}
+
+/* MAMA takes a market-data subscription's initial value only from a message
+ * typed as one, and sets aside everything else that arrives while it waits
+ * for it (then asks again when its timeout comes). The cache answers with the
+ * last message published on the topic, typed as its publisher sent it: as a
+ * rule an UPDATE. So a cached message that answers this subscription's own
+ * cache request (its non-zero request id) is presented as what was asked
+ * for: the INITIAL while the subscription waits for it, a RECAP after that
+ * (its later requests recover gaps). Nothing else is retyped: a cached
+ * message without a request id is for every subscription on its topic, and
+ * live messages are what they were published as. Only the decoded message
+ * changes, in place (the payload copies what it borrows from the received
+ * bytes on its first change); the received bytes are left as they are. */
+void presentCacheAnswer(CorvexSubscription* subscription, mamaMsg message,
+                        corvexClient_msg_t vendorMessage)
+{
+    int cacheMsg = corvexClient_msg_isCacheMsg(vendorMessage);
+    corvexClient_cacheRequestId_t received = 0;
+    if ((CORVEXCLIENT_MSG_CACHED != cacheMsg && CORVEXCLIENT_MSG_CACHED_SUSPECT != cacheMsg) ||
+        0 == subscription->mCacheRequestId ||
+        CORVEXCLIENT_OK != corvexClient_msg_getCacheRequestId(vendorMessage, &received) ||
+        received != (uint64_t)subscription->mCacheRequestId)
+    {
+        return;
+    }
+    int expectingInitial = 0;
+    mamaSubscription_getExpectingInitial(subscription->mMamaSubscription, &expectingInitial);
+    mamaMsgType type = expectingInitial ? MAMA_MSG_TYPE_INITIAL : MAMA_MSG_TYPE_RECAP;
+    /* The queue's message does not own what it decoded and refuses changes
+     * for that; it owns it for this one change only. */
+    mamaMsgImpl_setMessageOwner(message, 1);
+    mama_status status =
+        mamaMsg_updateU8(message, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, (mama_u8_t)type);
+    mamaMsgImpl_setMessageOwner(message, 0);
+    if (MAMA_STATUS_OK != status)
+    {
+        CORVEX_LOG(CORVEX_LOG_WARN,
+                   "Unable to present the cache answer on topic '%s' as %s: %s; delivered as "
+                   "published",
+                   subscription->mTopic, mamaMsgType_stringForType(type),
+                   mamaStatus_stringForStatus(status));
+        return;
+    }
+    CORVEX_LOG(CORVEX_LOG_FINEST,
+               "Cache answer on topic '%s' for CacheRequestId=%" PRIu64 " presented as %s",
+               subscription->mTopic, (uint64_t)received, mamaMsgType_stringForType(type));
 }
 
 void logDecodeFailure(mama_status status, mamaMsg message, const void* buffer, uint32_t length,
@@ -333,6 +382,7 @@ void MAMACALLTYPE corvexTransportBridge_dispatchMsgNode(mamaQueue, void* closure
         return;
     }
     bridgeMsg->mCorvexMsg = node->mMsg;
+    presentCacheAnswer(subscription, message, node->mMsg);
     if (deliver(subscription, message, bridgeMsg, node->mMsg))
     {
         free(node);

@@ -31,6 +31,9 @@ struct InboxRecord
     std::vector<mamaMsgStatus> mStatuses;
     std::vector<mama_status> mErrors;
     int mDestroyed = 0;
+    /* When set, every message is detached and kept until the record goes. */
+    bool mDetach = false;
+    std::vector<mamaMsg> mKept;
 
     template <typename Predicate> bool waitUntil(Predicate predicate, int seconds = 10)
     {
@@ -49,6 +52,10 @@ struct InboxRecord
         std::lock_guard<std::mutex> guard(record->mLock);
         record->mSeqs.push_back(seq);
         record->mStatuses.push_back(static_cast<mamaMsgStatus>(status));
+        if (record->mDetach && MAMA_STATUS_OK == mamaMsg_detach(msg))
+        {
+            record->mKept.push_back(msg);
+        }
         record->mChanged.notify_all();
     }
 
@@ -119,6 +126,13 @@ class InboxRequestTest : public ReceptionTest
     void TearDown() override
     {
         destroyInboxes();
+        for (auto& record : mRecords)
+        {
+            for (mamaMsg msg : record->mKept)
+            {
+                EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_destroy(msg));
+            }
+        }
         corvexClientTest_setRecording(0);
         corvexClientTest_clearCalls();
         corvexClientTest_clearAcl("embedded");
@@ -409,6 +423,8 @@ TEST_F(InboxRequestTest, CacheOnlyAsksTheCacheAndSendsNothing)
     EXPECT_EQ(0u, cacheRequests[0].find("topic=NYSE/IBM requestId=0 flags=25 "));
     EXPECT_TRUE(anyContains(callsOf(CHECK_SUBSCRIBE), "flags=16 topic=NYSE/IBM "));
     EXPECT_EQ(1u, LogCapture::count("Using CacheRequestId=0."));
+    ASSERT_TRUE(record.waitUntil([](InboxRecord& r) { return !r.mStatuses.empty(); }));
+    EXPECT_EQ(MAMA_MSG_STATUS_NOT_FOUND, record.mStatuses[0]);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(replyTos().empty()) << "nothing is sent to the publisher";
 }
@@ -504,15 +520,24 @@ TEST_F(InboxRequestTest, ARefusedAccessCheckSendsNothingAndReportsNotEntitled)
                                                            CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
                                                            CORVEXCLIENT_TEST_ACL_DENY));
     InboxRecord& record = newRecord();
+    record.mDetach = true;
     mamaInbox inbox = addInbox(addQueue(), &record);
     corvexClientTest_setRecording(1);
 
     mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
     ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
     mamaMsg_destroy(request);
 
-    ASSERT_TRUE(record.waitUntil([](InboxRecord& r) { return !r.mStatuses.empty(); }));
+    ASSERT_TRUE(record.waitUntil([](InboxRecord& r) { return r.mStatuses.size() >= 2; }));
     EXPECT_EQ(MAMA_MSG_STATUS_NOT_ENTITLED, record.mStatuses[0]);
+    /* The status message the application kept is whole after the next one
+     * went through the same queue. */
+    ASSERT_EQ(2u, record.mKept.size());
+    int32_t kept = MAMA_MSG_STATUS_OK;
+    EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_getI32(record.mKept[0], MamaFieldMsgStatus.mName,
+                                             MamaFieldMsgStatus.mFid, &kept));
+    EXPECT_EQ(MAMA_MSG_STATUS_NOT_ENTITLED, kept);
     EXPECT_EQ(0u, corvexClientTest_callCount(CACHE_REQUEST));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(replyTos().empty());

@@ -1,0 +1,691 @@
+/* Market-data subscriptions made the way applications make them (a source,
+ * the transport's throttle, the initial request from an inbox, MAMA's
+ * data-quality checks): the initial value from the platform cache, or
+ * without it the publisher's own answer; what a subscriber is told when there
+ * is nothing to give it or it may not see the symbol; and many subscriptions
+ * made and dropped while their symbols are being updated. */
+#include "subscriptionFixture.h"
+
+#include <mama/dqpublisher.h>
+#include <mama/dqpublishermanager.h>
+#include <mama/msgstatus.h>
+#include <mama/msgtype.h>
+#include <mama/quality.h>
+#include <mama/reservedfields.h>
+#include <mama/source.h>
+
+#if defined(__SANITIZE_THREAD__)
+/* OpenMAMA frees the destroy handles of its image requests and of the
+ * bridge's subscriptions with their lock still held. The deadlock detector
+ * then takes such a lock as held for good; once a new lock gets the same
+ * address (a thousand subscriptions see to that) it stops the process on its
+ * own consistency check. Races are still detected. */
+extern "C" const char* __tsan_default_options()
+{
+    return "detect_deadlocks=0";
+}
+#endif
+
+namespace
+{
+const char* const SOURCE = "NYSE";
+const char* const CACHE_REQUEST = "corvexClient_cacheSession_sendCacheRequest";
+const char* const SEND = "corvexClient_session_sendMsg";
+
+/* The test's own fields: a sequence number checked end to end, and a value. */
+const char* const SEQ_NAME = "TestSeq";
+const mama_fid_t SEQ_FID = 10001;
+const char* const BID_NAME = "wBidPrice";
+const mama_fid_t BID_FID = 237;
+
+double bidFor(int64_t seq)
+{
+    return 100.0 + (double)seq / 100.0;
+}
+
+/* A market-data publisher's message: an update with status OK (MAMA drops
+ * market data without a status), numbered `seq` both in MAMA's sequence
+ * field (checked by MAMA's data quality) and in the test's own field. */
+void fillUpdate(mamaMsg msg, int64_t seq, mamaMsgType type = MAMA_MSG_TYPE_UPDATE)
+{
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateU8(msg, MamaFieldMsgType.mName, MamaFieldMsgType.mFid,
+                                               (mama_u8_t)type));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateU8(msg, MamaFieldMsgStatus.mName,
+                                               MamaFieldMsgStatus.mFid, MAMA_MSG_STATUS_OK));
+    ASSERT_EQ(MAMA_STATUS_OK,
+              mamaMsg_updateU32(msg, MamaFieldSeqNum.mName, MamaFieldSeqNum.mFid, (mama_u32_t)seq));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(msg, SEQ_NAME, SEQ_FID, seq));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateF64(msg, BID_NAME, BID_FID, bidFor(seq)));
+}
+
+/* What one market-data subscription was told, in order. */
+class Feed
+{
+  public:
+    struct Message
+    {
+        mamaMsgType mType;
+        int64_t mSeq;
+        double mBid;
+    };
+
+    static mamaMsgCallbacks callbacks()
+    {
+        mamaMsgCallbacks result = {};
+        result.onCreate = onCreate;
+        result.onError = onError;
+        result.onMsg = onMsg;
+        result.onQuality = onQuality;
+        result.onGap = onGap;
+        result.onDestroy = onDestroy;
+        return result;
+    }
+
+    template <typename Condition>
+    bool waitUntil(Condition done,
+                   std::chrono::milliseconds limit = std::chrono::milliseconds(20000))
+    {
+        std::unique_lock<std::mutex> guard(mLock);
+        return mChanged.wait_for(guard, limit, [&] { return done(*this); });
+    }
+
+    bool waitForMessages(size_t count)
+    {
+        return waitUntil([count](Feed& f) { return f.mMessages.size() >= count; });
+    }
+
+    /* Empty when the feed is an INITIAL followed by updates that each carry
+     * the next number, with no gap, duplicate or quality event reported;
+     * else what is wrong. */
+    std::string checkSequence()
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        std::string problems;
+        if (mMessages.empty() || MAMA_MSG_TYPE_INITIAL != mMessages[0].mType)
+        {
+            problems += "the first message is not an INITIAL; ";
+        }
+        for (size_t i = 1; i < mMessages.size(); ++i)
+        {
+            const Message& m = mMessages[i];
+            if (MAMA_MSG_TYPE_UPDATE != m.mType || m.mSeq != mMessages[i - 1].mSeq + 1 ||
+                m.mBid != bidFor(m.mSeq))
+            {
+                problems += "message " + std::to_string(i) + " is " +
+                            mamaMsgType_stringForType(m.mType) + " " + std::to_string(m.mSeq) +
+                            " after " + std::to_string(mMessages[i - 1].mSeq) + "; ";
+            }
+        }
+        if (mGaps != 0 || !mQualities.empty() || !mErrors.empty())
+        {
+            problems += std::to_string(mGaps) + " gaps, " + std::to_string(mQualities.size()) +
+                        " quality events, " + std::to_string(mErrors.size()) + " errors; ";
+        }
+        return problems;
+    }
+
+    /* Guarded by mLock; waitUntil's conditions read them with it held. */
+    std::vector<Message> mMessages;
+    std::vector<mama_status> mErrors;
+    std::vector<mamaQuality> mQualities;
+    int mGaps = 0;
+    int mDestroys = 0;
+    size_t mMessagesAtDestroy = 0;
+    std::mutex mLock;
+
+  private:
+    static void MAMACALLTYPE onCreate(mamaSubscription, void*) {}
+
+    static void MAMACALLTYPE onError(mamaSubscription, mama_status status, void*, const char*,
+                                     void* closure)
+    {
+        Feed* self = static_cast<Feed*>(closure);
+        std::lock_guard<std::mutex> guard(self->mLock);
+        self->mErrors.push_back(status);
+        self->mChanged.notify_all();
+    }
+
+    static void MAMACALLTYPE onMsg(mamaSubscription, mamaMsg msg, void* closure, void*)
+    {
+        Message m = {mamaMsgType_typeForMsg(msg), -1, 0.0};
+        mamaMsg_getI64(msg, SEQ_NAME, SEQ_FID, &m.mSeq);
+        mamaMsg_getF64(msg, BID_NAME, BID_FID, &m.mBid);
+        Feed* self = static_cast<Feed*>(closure);
+        std::lock_guard<std::mutex> guard(self->mLock);
+        self->mMessages.push_back(m);
+        self->mChanged.notify_all();
+    }
+
+    static void MAMACALLTYPE onQuality(mamaSubscription, mamaQuality quality, const char*, short,
+                                       const void*, void* closure)
+    {
+        Feed* self = static_cast<Feed*>(closure);
+        std::lock_guard<std::mutex> guard(self->mLock);
+        self->mQualities.push_back(quality);
+        self->mChanged.notify_all();
+    }
+
+    static void MAMACALLTYPE onGap(mamaSubscription, void* closure)
+    {
+        Feed* self = static_cast<Feed*>(closure);
+        std::lock_guard<std::mutex> guard(self->mLock);
+        self->mGaps++;
+        self->mChanged.notify_all();
+    }
+
+    static void MAMACALLTYPE onDestroy(mamaSubscription, void* closure)
+    {
+        Feed* self = static_cast<Feed*>(closure);
+        std::lock_guard<std::mutex> guard(self->mLock);
+        self->mDestroys++;
+        self->mMessagesAtDestroy = self->mMessages.size();
+        self->mChanged.notify_all();
+    }
+
+    std::condition_variable mChanged;
+};
+
+/* How many of the recorded calls' argument texts contain `needle`. */
+size_t callsWith(const std::vector<std::string>& recorded, const std::string& needle)
+{
+    return std::count_if(recorded.begin(), recorded.end(),
+                         [&](const std::string& call)
+                         { return call.find(needle) != std::string::npos; });
+}
+
+/* A market-data publisher as OpenMAMA's data-quality publisher manager runs
+ * one: it listens for requests on "_MD.<source>", answers a symbol's first
+ * request by creating the symbol's publisher and replying with its image,
+ * and publishes updates; all of it on a queue and dispatcher of its own. */
+class ManagedPublisher
+{
+  public:
+    ManagedPublisher(mamaBridge bridge, mamaTransport transport) : mTransport(transport)
+    {
+        EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_create(&mQueue, bridge));
+        EXPECT_EQ(MAMA_STATUS_OK, mamaDispatcher_create(&mDispatcher, mQueue));
+        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_create(&mImage));
+        mamaDQPublisherManagerCallbacks callbacks = {};
+        callbacks.onCreate = onCreate;
+        callbacks.onNewRequest = onNewRequest;
+        callbacks.onRequest = onRequest;
+        callbacks.onRefresh = onRefresh;
+        callbacks.onError = onError;
+        callbacks.onMsg = onMsg;
+        EXPECT_EQ(MAMA_STATUS_OK, mamaDQPublisherManager_allocate(&mManager));
+        EXPECT_EQ(MAMA_STATUS_OK, mamaDQPublisherManager_create(mManager, transport, mQueue,
+                                                                &callbacks, SOURCE, "_MD", this));
+    }
+
+    ~ManagedPublisher()
+    {
+        Signal closed;
+        runOnQueue(
+            [this, &closed]
+            {
+                if (mPublisher != nullptr)
+                {
+                    mamaDQPublisherManager_destroyPublisher(mManager, mSymbol.c_str());
+                }
+                mamaDQPublisherManager_destroy(mManager);
+                closed.raise();
+            });
+        EXPECT_TRUE(closed.wait());
+        EXPECT_EQ(MAMA_STATUS_OK, mamaDispatcher_destroy(mDispatcher));
+        EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_destroyWait(mQueue));
+        mamaMsg_destroy(mImage);
+    }
+
+    /* The manager's subscription is placed asynchronously: messages that are
+     * not requests are sent on its subject until one reaches it. */
+    bool waitLive()
+    {
+        mamaPublisher probe = nullptr;
+        mamaMsg msg = nullptr;
+        EXPECT_EQ(MAMA_STATUS_OK,
+                  mamaPublisher_create(&probe, mTransport, "_MD.NYSE", nullptr, nullptr));
+        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_create(&msg));
+        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_addI64(msg, SEQ_NAME, SEQ_FID, 0));
+        bool live = false;
+        for (int i = 0; i < 500 && !live; ++i)
+        {
+            EXPECT_EQ(MAMA_STATUS_OK, mamaPublisher_send(probe, msg));
+            live = mLive.wait(std::chrono::milliseconds(10));
+        }
+        mamaMsg_destroy(msg);
+        mamaPublisher_destroy(probe);
+        return live;
+    }
+
+    /* Sets the number the next image carries. */
+    void setSeq(int64_t seq)
+    {
+        mSeq = seq;
+    }
+
+    /* Publishes updates up to `last` from the manager's queue. */
+    void publishUpTo(int64_t last)
+    {
+        runOnQueue(
+            [this, last]
+            {
+                while (mSeq < last)
+                {
+                    fillUpdate(mImage, ++mSeq);
+                    EXPECT_EQ(MAMA_STATUS_OK, mamaDQPublisher_send(mPublisher, mImage));
+                }
+            });
+    }
+
+    std::atomic<int> mNewRequests{0};
+    std::atomic<int> mRequests{0};
+    std::atomic<int> mErrors{0};
+
+  private:
+    void runOnQueue(std::function<void()> work)
+    {
+        auto* held = new std::function<void()>(std::move(work));
+        EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_enqueueEvent(mQueue, runWork, held));
+    }
+
+    static void MAMACALLTYPE runWork(mamaQueue, void* closure)
+    {
+        std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(closure));
+        (*work)();
+    }
+
+    static ManagedPublisher* of(mamaDQPublisherManager manager)
+    {
+        return static_cast<ManagedPublisher*>(mamaDQPublisherManager_getClosure(manager));
+    }
+
+    /* Replies to the request with the current image as an INITIAL. */
+    void answer(mamaMsg request)
+    {
+        fillUpdate(mImage, mSeq, MAMA_MSG_TYPE_INITIAL);
+        EXPECT_EQ(MAMA_STATUS_OK, mamaDQPublisher_sendReply(mPublisher, request, mImage));
+    }
+
+    static void MAMACALLTYPE onCreate(mamaDQPublisherManager) {}
+
+    static void MAMACALLTYPE onNewRequest(mamaDQPublisherManager manager, const char* symbol, short,
+                                          short, mamaMsg request)
+    {
+        ManagedPublisher* self = of(manager);
+        self->mNewRequests++;
+        self->mSymbol = symbol;
+        EXPECT_EQ(MAMA_STATUS_OK,
+                  mamaDQPublisherManager_createPublisher(manager, symbol, self, &self->mPublisher));
+        self->answer(request);
+    }
+
+    static void MAMACALLTYPE onRequest(mamaDQPublisherManager manager, mamaPublishTopic*, short,
+                                       short, mamaMsg request)
+    {
+        ManagedPublisher* self = of(manager);
+        self->mRequests++;
+        self->answer(request);
+    }
+
+    static void MAMACALLTYPE onRefresh(mamaDQPublisherManager, mamaPublishTopic*, short, short,
+                                       mamaMsg)
+    {
+    }
+
+    static void MAMACALLTYPE onError(mamaDQPublisherManager manager, mama_status, const char*,
+                                     mamaMsg)
+    {
+        of(manager)->mErrors++;
+    }
+
+    static void MAMACALLTYPE onMsg(mamaDQPublisherManager manager, mamaMsg)
+    {
+        of(manager)->mLive.raise();
+    }
+
+    mamaTransport mTransport;
+    mamaQueue mQueue = nullptr;
+    mamaDispatcher mDispatcher = nullptr;
+    mamaDQPublisherManager mManager = nullptr;
+    /* Used on the manager's queue only. */
+    mamaDQPublisher mPublisher = nullptr;
+    std::string mSymbol;
+    mamaMsg mImage = nullptr;
+    int64_t mSeq = 0;
+    Signal mLive;
+};
+
+class MarketDataTest : public SubscriptionTest
+{
+  protected:
+    /* useCache, sendSubReq: the transport's "use_corvexcache" and
+     * "send_subreq". */
+    void start(const char* useCache, const char* sendSubReq)
+    {
+        mama_setProperty("mama.corvex.transport.t1.use_corvexcache", useCache);
+        mama_setProperty("mama.corvex.transport.t1.send_subreq", sendSubReq);
+        SubscriptionTest::start();
+        /* Counted from here: what the subscriptions cause. */
+        corvexClientTest_clearCalls();
+        mamaQueue defaultQueue = nullptr;
+        ASSERT_EQ(MAMA_STATUS_OK, mama_getDefaultEventQueue(mBridge, &defaultQueue));
+        /* The transport's throttle places market-data subscriptions from the
+         * default queue. */
+        ASSERT_EQ(MAMA_STATUS_OK, mamaDispatcher_create(&mDefaultDispatcher, defaultQueue));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaSource_create(&mSource));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaSource_setSymbolNamespace(mSource, SOURCE));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaSource_setTransport(mSource, mTransport));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&mUpdate));
+        startDispatch();
+    }
+
+    void TearDown() override
+    {
+        for (size_t i = 0; i < mMarketData.size(); ++i)
+        {
+            destroyMarketData(i);
+        }
+        /* The host destroys a market-data subscription's inboxes after the
+         * subscription itself: their destroy still runs on the queue. */
+        EXPECT_TRUE(eventually([this] { return MAMA_STATUS_OK == mamaQueue_canDestroy(mQueue); }));
+        if (mSource != nullptr)
+        {
+            mamaSource_destroy(mSource);
+        }
+        if (mDefaultDispatcher != nullptr)
+        {
+            EXPECT_EQ(MAMA_STATUS_OK, mamaDispatcher_destroy(mDefaultDispatcher));
+        }
+        if (mUpdate != nullptr)
+        {
+            mamaMsg_destroy(mUpdate);
+        }
+        SubscriptionTest::TearDown();
+    }
+
+    /* A market-data subscription to SOURCE.symbol on the fixture's queue. */
+    size_t subscribeMarketData(const char* symbol)
+    {
+        mFeeds.emplace_back(new Feed);
+        mamaSubscription subscription = nullptr;
+        EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_allocate(&subscription));
+        mamaMsgCallbacks callbacks = Feed::callbacks();
+        EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_create(subscription, mQueue, &callbacks, mSource,
+                                                          symbol, mFeeds.back().get()));
+        mMarketData.push_back(subscription);
+        return mMarketData.size() - 1;
+    }
+
+    Feed& feed(size_t index)
+    {
+        return *mFeeds[index];
+    }
+
+    /* Destroys and frees the subscription once its destroy was reported. */
+    void destroyMarketData(size_t index)
+    {
+        if (mMarketData[index] == nullptr)
+        {
+            return;
+        }
+        EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(mMarketData[index]));
+        EXPECT_TRUE(feed(index).waitUntil([](Feed& f) { return f.mDestroys > 0; }))
+            << "subscription " << index;
+        EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_deallocate(mMarketData[index]));
+        mMarketData[index] = nullptr;
+    }
+
+    /* Sends an update numbered `seq` with a message of the caller's. */
+    static void publish(mamaPublisher publisher, mamaMsg msg, int64_t seq)
+    {
+        fillUpdate(msg, seq);
+        ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_send(publisher, msg));
+    }
+
+    size_t recordedCalls(const char* operation, const std::string& needle)
+    {
+        return callsWith(calls(operation), needle);
+    }
+
+    mamaDispatcher mDefaultDispatcher = nullptr;
+    mamaSource mSource = nullptr;
+    /* The test thread's update message. */
+    mamaMsg mUpdate = nullptr;
+    std::vector<mamaSubscription> mMarketData;
+    std::vector<std::unique_ptr<Feed>> mFeeds;
+};
+} // namespace
+
+/* ---- The platform cache gives the initial value ------------------------- */
+
+TEST_F(MarketDataTest, CachedValueIsTheInitialThenLiveUpdatesFollowWithoutGapOrDuplicate)
+{
+    start("true", "false");
+    mamaPublisher ibm = publisher("IBM", SOURCE);
+    for (int64_t seq = 1; seq <= 3; ++seq)
+    {
+        publish(ibm, mUpdate, seq);
+    }
+
+    size_t index = subscribeMarketData("IBM");
+    ASSERT_TRUE(feed(index).waitForMessages(1)) << ::testing::PrintToString(LogCapture::lines());
+    {
+        std::lock_guard<std::mutex> guard(feed(index).mLock);
+        const Feed::Message& initial = feed(index).mMessages[0];
+        EXPECT_EQ(MAMA_MSG_TYPE_INITIAL, initial.mType);
+        EXPECT_EQ(3, initial.mSeq) << "the last value published";
+        EXPECT_EQ(bidFor(3), initial.mBid);
+    }
+    for (int64_t seq = 4; seq <= 20; ++seq)
+    {
+        publish(ibm, mUpdate, seq);
+    }
+    ASSERT_TRUE(feed(index).waitForMessages(18));
+    EXPECT_EQ("", feed(index).checkSequence());
+
+    EXPECT_EQ(1u, recordedCalls(CACHE_REQUEST, "topic=NYSE/IBM "));
+    EXPECT_EQ(0u, recordedCalls(SEND, "topic=_MD/NYSE ")) << "send_subreq is off";
+}
+
+/* A later request of the same subscription (MAMA's recap after a gap) is
+ * answered by the cache too, and is a RECAP then, not a second INITIAL. */
+TEST_F(MarketDataTest, GapIsRecoveredFromTheCacheAsARecap)
+{
+    start("true", "false");
+    mamaPublisher ibm = publisher("IBM", SOURCE);
+    publish(ibm, mUpdate, 1);
+    size_t index = subscribeMarketData("IBM");
+    ASSERT_TRUE(feed(index).waitForMessages(1));
+    publish(ibm, mUpdate, 2);
+    publish(ibm, mUpdate, 4);
+    auto recapped = [](Feed& f)
+    {
+        return std::find_if(f.mMessages.begin(), f.mMessages.end(),
+                            [](const Feed::Message& m)
+                            { return MAMA_MSG_TYPE_RECAP == m.mType; }) != f.mMessages.end();
+    };
+    ASSERT_TRUE(feed(index).waitUntil(recapped)) << ::testing::PrintToString(LogCapture::lines());
+    publish(ibm, mUpdate, 5);
+    ASSERT_TRUE(feed(index).waitUntil([](Feed& f) { return f.mMessages.back().mSeq == 5; }));
+
+    std::lock_guard<std::mutex> guard(feed(index).mLock);
+    const std::vector<Feed::Message>& messages = feed(index).mMessages;
+    EXPECT_EQ(MAMA_MSG_TYPE_INITIAL, messages.front().mType);
+    EXPECT_EQ(1, std::count_if(messages.begin(), messages.end(),
+                               [](const Feed::Message& m)
+                               { return MAMA_MSG_TYPE_INITIAL == m.mType; }));
+    auto recap =
+        std::find_if(messages.begin(), messages.end(),
+                     [](const Feed::Message& m) { return MAMA_MSG_TYPE_RECAP == m.mType; });
+    EXPECT_EQ(4, recap->mSeq) << "the cached value";
+    EXPECT_EQ(bidFor(4), recap->mBid);
+    EXPECT_EQ(1, feed(index).mGaps);
+    ASSERT_FALSE(feed(index).mQualities.empty());
+    EXPECT_EQ(MAMA_QUALITY_OK, feed(index).mQualities.back()) << "recovered";
+    EXPECT_EQ(2u, recordedCalls(CACHE_REQUEST, "topic=NYSE/IBM "));
+}
+
+/* ---- Without the cache the publisher answers ---------------------------- */
+
+TEST_F(MarketDataTest, WithoutTheCacheThePublishersAnswerIsTheInitial)
+{
+    start("false", "true");
+    ManagedPublisher managed(mBridge, mTransport);
+    ASSERT_TRUE(managed.waitLive());
+    managed.setSeq(5);
+
+    size_t index = subscribeMarketData("IBM");
+    ASSERT_TRUE(feed(index).waitForMessages(1)) << ::testing::PrintToString(LogCapture::lines());
+    {
+        std::lock_guard<std::mutex> guard(feed(index).mLock);
+        const Feed::Message& initial = feed(index).mMessages[0];
+        EXPECT_EQ(MAMA_MSG_TYPE_INITIAL, initial.mType);
+        EXPECT_EQ(5, initial.mSeq) << "the publisher's image";
+        EXPECT_EQ(bidFor(5), initial.mBid);
+    }
+    managed.publishUpTo(20);
+    ASSERT_TRUE(feed(index).waitForMessages(16));
+    EXPECT_EQ("", feed(index).checkSequence());
+
+    EXPECT_EQ(1, managed.mNewRequests.load());
+    EXPECT_EQ(0, managed.mRequests.load()) << "answered at the first request";
+    EXPECT_EQ(0, managed.mErrors.load());
+    EXPECT_EQ(0u, corvexClientTest_callCount(CACHE_REQUEST));
+}
+
+/* ---- Nothing to give, or not to be seen -------------------------------- */
+
+TEST_F(MarketDataTest, SymbolWithoutDataIsReportedNotFound)
+{
+    start("true", "false");
+    size_t index = subscribeMarketData("NODATA");
+    ASSERT_TRUE(feed(index).waitUntil([](Feed& f) { return !f.mErrors.empty(); }))
+        << ::testing::PrintToString(LogCapture::lines());
+    std::lock_guard<std::mutex> guard(feed(index).mLock);
+    EXPECT_EQ(std::vector<mama_status>{MAMA_STATUS_NOT_FOUND}, feed(index).mErrors);
+    EXPECT_TRUE(feed(index).mMessages.empty());
+}
+
+TEST_F(MarketDataTest, SymbolRefusedByAccessControlIsNotEntitledAndNothingIsRequested)
+{
+    start("true", "true");
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClientTest_addAclRule("embedded", "*", "NYSE/SECRET",
+                                                           CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
+                                                           CORVEXCLIENT_TEST_ACL_DENY));
+    mamaPublisher secret = publisher("SECRET", SOURCE);
+    publish(secret, mUpdate, 1);
+
+    size_t index = subscribeMarketData("SECRET");
+    ASSERT_TRUE(feed(index).waitUntil([](Feed& f) { return !f.mErrors.empty(); }))
+        << ::testing::PrintToString(LogCapture::lines());
+    {
+        std::lock_guard<std::mutex> guard(feed(index).mLock);
+        EXPECT_EQ(std::vector<mama_status>{MAMA_STATUS_NOT_ENTITLED}, feed(index).mErrors);
+        EXPECT_TRUE(feed(index).mMessages.empty());
+    }
+    EXPECT_EQ(0u, corvexClientTest_callCount(CACHE_REQUEST));
+    EXPECT_EQ(0u, recordedCalls(SEND, "topic=_MD/NYSE ")) << "no request reaches the publisher";
+}
+
+/* ---- Many subscriptions while their symbols are updated ----------------- */
+
+TEST_F(MarketDataTest, ThousandSubscriptionsEachGetTheirInitialWhileUpdatesFlow)
+{
+    const size_t count = 1000;
+    start("true", "false");
+    /* Every message would be logged at the finest level. */
+    LogCapture::start(MAMA_LOG_LEVEL_WARN);
+    std::vector<std::string> symbols;
+    std::vector<mamaPublisher> publishers;
+    for (size_t i = 0; i < count; ++i)
+    {
+        symbols.push_back("S" + std::to_string(1000 + i));
+        publishers.push_back(publisher(symbols.back().c_str(), SOURCE));
+        publish(publishers.back(), mUpdate, 1);
+    }
+
+    /* Round n publishes update n on every symbol, until told to stop (or
+     * after a bound of its own). */
+    std::atomic<bool> stop{false};
+    std::atomic<int64_t> rounds{1};
+    std::thread updates(
+        [&]
+        {
+            mamaMsg msg = nullptr;
+            ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&msg));
+            auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!stop && std::chrono::steady_clock::now() < end)
+            {
+                int64_t seq = rounds + 1;
+                for (mamaPublisher p : publishers)
+                {
+                    publish(p, msg, seq);
+                }
+                rounds = seq;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            mamaMsg_destroy(msg);
+        });
+
+    /* One bound for all the waits of a step. */
+    auto waitAll = [&](std::function<bool(Feed&)> done)
+    {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        size_t late = 0;
+        for (size_t i = 0; i < count; ++i)
+        {
+            auto left = std::max(std::chrono::steady_clock::duration::zero(),
+                                 end - std::chrono::steady_clock::now());
+            late +=
+                feed(i).waitUntil(done, std::chrono::duration_cast<std::chrono::milliseconds>(left))
+                    ? 0
+                    : 1;
+        }
+        return late;
+    };
+    auto started = std::chrono::steady_clock::now();
+    for (const std::string& symbol : symbols)
+    {
+        subscribeMarketData(symbol.c_str());
+    }
+    EXPECT_EQ(0u, waitAll([](Feed& f) { return f.mMessages.size() >= 2; }))
+        << "subscriptions without their initial and an update";
+    auto initialsDone = std::chrono::steady_clock::now();
+    /* Destroyed while their symbols are still updated. */
+    for (size_t i = 0; i < count; ++i)
+    {
+        EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(mMarketData[i]));
+    }
+    EXPECT_EQ(0u, waitAll([](Feed& f) { return f.mDestroys > 0; }))
+        << "subscriptions without their destroy";
+    auto destroysDone = std::chrono::steady_clock::now();
+    stop = true;
+    updates.join();
+    EXPECT_TRUE(eventually([this] { return 0 == queuedEvents(); }));
+
+    size_t problems = 0;
+    for (size_t i = 0; i < count; ++i)
+    {
+        std::string sequence = feed(i).checkSequence();
+        std::lock_guard<std::mutex> guard(feed(i).mLock);
+        EXPECT_EQ(1, feed(i).mDestroys) << symbols[i];
+        EXPECT_EQ(feed(i).mMessagesAtDestroy, feed(i).mMessages.size())
+            << symbols[i] << ": nothing after the destroy";
+        if (!sequence.empty() && problems++ < 10)
+        {
+            ADD_FAILURE() << symbols[i] << ": " << sequence;
+        }
+    }
+    EXPECT_EQ(0u, problems);
+    for (size_t i = 0; i < count; ++i)
+    {
+        EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_deallocate(mMarketData[i]));
+        mMarketData[i] = nullptr;
+    }
+    using ms = std::chrono::milliseconds;
+    std::cout << count << " subscriptions: initials in "
+              << std::chrono::duration_cast<ms>(initialsDone - started).count()
+              << " ms, destroys in "
+              << std::chrono::duration_cast<ms>(destroysDone - initialsDone).count() << " ms, "
+              << rounds << " rounds of updates" << std::endl;
+}
