@@ -16,15 +16,6 @@
 
 #include <gtest/gtest.h>
 
-/* OpenMAMA frees some locks while holding them (a deallocated subscription's):
- * over hundreds of cycles the thread sanitizer's deadlock detector would
- * count them as held for ever and overflow its table. Only this binary runs
- * without it; every other test keeps the lock-order checks. */
-extern "C" const char* __tsan_default_options()
-{
-    return "detect_deadlocks=0";
-}
-
 namespace
 {
 const int WARM_UP_CYCLES = 100;

@@ -14,18 +14,6 @@
 #include <mama/reservedfields.h>
 #include <mama/source.h>
 
-#if defined(__SANITIZE_THREAD__)
-/* OpenMAMA frees the destroy handles of its image requests and of the
- * bridge's subscriptions with their lock still held. The deadlock detector
- * then takes such a lock as held for good; once a new lock gets the same
- * address (a thousand subscriptions see to that) it stops the process on its
- * own consistency check. Races are still detected. */
-extern "C" const char* __tsan_default_options()
-{
-    return "detect_deadlocks=0";
-}
-#endif
-
 namespace
 {
 const char* const SOURCE = "NYSE";
