@@ -435,8 +435,35 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_container_closeMapStream
  *                                   stay; only local-dispatch delivery works).
  *   "SESSION_TOPIC_DISPATCH"        "1" (default): topicSubscribeWithDispatch
  *                                   is allowed; "0" refuses it.
- *   "SESSION_SUSPEND_HOLD_LIMIT"    messages held while suspended before later
- *                                   ones are discarded; default 100000.
+ *   "SESSION_SUSPEND_HOLD_LIMIT"    messages held while suspended; default
+ *                                   100000. What happens beyond it is the
+ *                                   policy's choice:
+ *   "SESSION_SUSPEND_HOLD_POLICY"   "wait" (default): a send to a suspended
+ *                                   session with this many messages held or
+ *                                   queued for it waits, inside sendMsg and
+ *                                   once the sender's locks are released,
+ *                                   until the session is resumed or
+ *                                   destroyed; its message is then handed
+ *                                   over (or dropped with the session), so
+ *                                   nothing is lost and each sender's order
+ *                                   is kept. A send that may not wait (from
+ *                                   any context thread, or from a thread
+ *                                   that called
+ *                                   corvexClient_thread_setSendMayWait (0))
+ *                                   is held beyond the limit instead, up to
+ *                                   twice the limit. A wait lasts at most
+ *                                   "SESSION_SUSPEND_HOLD_WAIT_MS"; once one
+ *                                   has expired, and beyond twice the limit,
+ *                                   sends to the session discard their
+ *                                   message until it is resumed, and the
+ *                                   next message queued for it carries the
+ *                                   discard indication.
+ *                                   "discard": messages beyond the limit are
+ *                                   discarded at once and the next one
+ *                                   delivered carries the discard
+ *                                   indication; no sender waits.
+ *   "SESSION_SUSPEND_HOLD_WAIT_MS"  the longest one send waits for room under
+ *                                   "wait"; default 2000.
  *   "SESSION_ALWAYS_BUFFER_IN_CONTEXT", "SESSION_REQUEST_MSG_LIMIT"
  *                                   accepted for compatibility; every message
  *                                   is already buffered in the context.
@@ -487,6 +514,12 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_container_closeMapStream
  *                                   subscription; they are matched against
  *                                   the session's dispatch entries like any
  *                                   other message.
+ *   "SESSION_PUBLISH_WAITS"         sends of this session that waited (or
+ *                                   are waiting) for a receiver's room
+ *                                   ("wait" policy), in decimal;
+ *   "SESSION_PUBLISH_WAIT_US"       their total wait in microseconds;
+ *   "SESSION_SUSPEND_HELD_PEAK"     the most messages this session has held
+ *                                   at once while suspended;
  *   "SESSION_ROUTER_NAME", "SESSION_CLIENT_NAME", "SESSION_USERNAME" (the
  *   login name actually used), and any property given at creation (the last
  *   value of its name) except the password, which is never given out.
@@ -500,6 +533,11 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_container_closeMapStream
 #define CORVEXCLIENT_SESSION_PROP_REAPPLY_SUBSCRIPTIONS   "SESSION_REAPPLY_SUBSCRIPTIONS"
 #define CORVEXCLIENT_SESSION_PROP_TOPIC_DISPATCH          "SESSION_TOPIC_DISPATCH"
 #define CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_LIMIT      "SESSION_SUSPEND_HOLD_LIMIT"
+#define CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_POLICY     "SESSION_SUSPEND_HOLD_POLICY"
+#define CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_WAIT_MS    "SESSION_SUSPEND_HOLD_WAIT_MS"
+#define CORVEXCLIENT_SESSION_PROP_PUBLISH_WAITS           "SESSION_PUBLISH_WAITS"
+#define CORVEXCLIENT_SESSION_PROP_PUBLISH_WAIT_US         "SESSION_PUBLISH_WAIT_US"
+#define CORVEXCLIENT_SESSION_PROP_SUSPEND_HELD_PEAK       "SESSION_SUSPEND_HELD_PEAK"
 #define CORVEXCLIENT_SESSION_PROP_ALWAYS_BUFFER_IN_CONTEXT "SESSION_ALWAYS_BUFFER_IN_CONTEXT"
 #define CORVEXCLIENT_SESSION_PROP_REQUEST_MSG_LIMIT       "SESSION_REQUEST_MSG_LIMIT"
 #define CORVEXCLIENT_SESSION_PROP_REPLY_TO_DEFAULT_DEST   "SESSION_REPLY_TO_DEFAULT_DEST"
@@ -601,9 +639,11 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_session_disconnect (corv
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_session_destroy (corvexClient_session_t* session);
 
 /* Stop and restart delivery to this session's callbacks. Messages that arrive
- * while suspended are held (up to "SESSION_SUSPEND_HOLD_LIMIT"); later ones are
- * discarded and the next message delivered carries the discard indication.
- * Suspending twice is the same as once; resume delivers what was held first. */
+ * while suspended are held (up to "SESSION_SUSPEND_HOLD_LIMIT"); beyond it
+ * senders wait or messages are discarded, as "SESSION_SUSPEND_HOLD_POLICY"
+ * says, and the next message after a discarded one carries the discard
+ * indication. Suspending twice is the same as once; resume delivers what was
+ * held first and releases waiting senders. */
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_session_suspend (corvexClient_session_t session);
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_session_resume (corvexClient_session_t session);
 
@@ -622,6 +662,13 @@ CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_session_getProperty (cor
  * session that is not connected answers CORVEXCLIENT_NOT_READY. */
 CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_session_sendMsg (corvexClient_session_t session,
                                                                           corvexClient_msg_t     msg);
+
+/* Whether sends from the calling thread may wait for a suspended receiver's
+ * room ("SESSION_SUSPEND_HOLD_POLICY" "wait"); 1 (the default) or 0. A thread
+ * that drains what a suspended session's callbacks produce (an event queue's
+ * dispatch loop) sets 0, so that a send from it never waits for itself.
+ * Context threads never wait, whatever is set. Answers the setting before. */
+CORVEXCLIENT_API int corvexClient_thread_setSendMayWait (int mayWait);
 
 /* ------------------------------------------------------------------------ */
 /* Topic subscriptions with dispatch                                         */

@@ -250,6 +250,7 @@ bool corvexContext_postMsg (corvexClientContext* context, corvexClientSession* s
 {
     msg->mNode.mSession = session;
     msg->mNode.mRun     = runMsgNode;
+    session->mPosted.fetch_add (1, std::memory_order_release);
     return push (context, &msg->mNode);
 }
 

@@ -25,6 +25,7 @@ namespace
 constexpr uint32_t kMagicLive       = 0x53455321; /* "SES!" */
 constexpr uint32_t kMagicDead       = 0x44454144; /* "DEAD" */
 constexpr uint64_t kDefaultHoldLimit = 100000;
+constexpr uint64_t kDefaultHoldWaitMs = 2000;
 constexpr size_t   kMaxClientName   = 64;
 
 std::atomic<uint32_t> gClientSequence{0};
@@ -96,10 +97,18 @@ corvexClient_returnCode_t configure (corvexClientSession* session)
     session->mTopicDispatch = corvexProperties_getBool (list, CORVEXCLIENT_SESSION_PROP_TOPIC_DISPATCH, true, &valid);
     session->mHoldLimit     = static_cast<size_t> (
         corvexProperties_getUnsigned (list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_LIMIT, kDefaultHoldLimit, &valid));
+    session->mHoldWaitLimit = std::chrono::milliseconds (
+        corvexProperties_getUnsigned (list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_WAIT_MS, kDefaultHoldWaitMs, &valid));
+    const char* policy  = corvexProperties_get (list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_POLICY);
+    session->mHoldWaits = !policy || strcasecmp (policy, "wait") == 0;
+    if (!session->mHoldWaits && strcasecmp (policy, "discard") != 0)
+        valid = false;
     if (!valid || session->mHoldLimit == 0)
         return corvexError_set (CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
-                                "a session property has an invalid value (booleans \"1\"/\"0\", \"%s\" above 0)",
-                                CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_LIMIT);
+                                "a session property has an invalid value (booleans \"1\"/\"0\", \"%s\" above 0, "
+                                "\"%s\" a number, \"%s\" \"wait\" or \"discard\")",
+                                CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_LIMIT, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_WAIT_MS,
+                                CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_POLICY);
     code = corvexRouterConfig_parse (list, &session->mRouterConfig);
     if (code != CORVEXCLIENT_OK)
         return code;
@@ -131,8 +140,14 @@ void freeSession (corvexClientSession* session, void*)
     delete session;
 }
 
-const char* readOnlyProperty (const corvexClientSession* session, const char* name)
+const char* readOnlyProperty (const corvexClientSession* session, const char* name, std::string& text)
 {
+    if (strcasecmp (name, CORVEXCLIENT_SESSION_PROP_PUBLISH_WAITS) == 0)
+        return (text = std::to_string (session->mPublishWaits.load ())).c_str ();
+    if (strcasecmp (name, CORVEXCLIENT_SESSION_PROP_PUBLISH_WAIT_US) == 0)
+        return (text = std::to_string (session->mPublishWaitMicros.load ())).c_str ();
+    if (strcasecmp (name, CORVEXCLIENT_SESSION_PROP_SUSPEND_HELD_PEAK) == 0)
+        return (text = std::to_string (session->mHeldPeak.load ())).c_str ();
     if (strcasecmp (name, CORVEXCLIENT_SESSION_PROP_REPLY_TO_DEFAULT_DEST) == 0)
         return session->mReplyToDest.c_str ();
     if (strcasecmp (name, CORVEXCLIENT_SESSION_PROP_ROUTER_NAME) == 0)
@@ -201,6 +216,8 @@ void corvexSession_destroy (corvexClientSession* session)
         corvexSession_disconnectLocked (session);
         session->mState = CORVEX_SESSION_DESTROYED;
     }
+    /* Out of the router now: no sender starts waiting for it any more. */
+    corvexSession_releaseWaiters (session);
     corvexCacheSession_detachAll (session);
     corvexClientContext* context = session->mContext;
     corvexContext_removeSession (context, session);
@@ -356,6 +373,8 @@ corvexClient_returnCode_t corvexClient_session_resume (corvexClient_session_t se
         return corvexError_fail (CORVEXCLIENT_SUBCODE_BAD_STATE);
     if (session->mSuspended.exchange (false, std::memory_order_acq_rel))
     {
+        session->mWaitExpired.store (false, std::memory_order_release);
+        corvexSession_wakeWaiters (session);
         if (!corvexContext_postTask (session->mContext, session, corvexSession_deliverHeld, nullptr))
             return corvexError_fail (CORVEXCLIENT_SUBCODE_NO_MEMORY);
     }
@@ -371,7 +390,8 @@ corvexClient_returnCode_t corvexClient_session_getProperty (corvexClient_session
         return code;
     if (!name || !buffer)
         return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
-    const char* value = readOnlyProperty (session, name);
+    std::string text;
+    const char* value = readOnlyProperty (session, name, text);
     if (!value && strcasecmp (name, CORVEXCLIENT_SESSION_PROP_PASSWORD) != 0)
         value = corvexProperties_get (session->mProperties, name);
     if (!value)
@@ -413,8 +433,10 @@ corvexClient_returnCode_t corvexClient_session_sendMsg (corvexClient_session_t s
         if (session->mState != CORVEX_SESSION_CONNECTED)
             return corvexError_set (CORVEXCLIENT_NOT_READY, CORVEXCLIENT_SUBCODE_NOT_CONNECTED, 0,
                                     "session %s is not connected", session->mClientName.c_str ());
+        corvexSession_beginSend ();
         session->mRouter->mOps->mPublish (session->mRouter, session->mLink, msg, &waits);
     }
+    corvexSession_finishSend (session);
     corvexWaitList_wait (&waits);
     return CORVEXCLIENT_OK;
 }

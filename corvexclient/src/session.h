@@ -4,7 +4,10 @@
 #define CORVEXCLIENT_SESSION_H
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <vector>
@@ -46,6 +49,8 @@ struct corvexClientSession
     bool        mReapplySubscriptions;
     bool        mTopicDispatch;
     size_t      mHoldLimit;
+    bool        mHoldWaits; /* "SESSION_SUSPEND_HOLD_POLICY" "wait" */
+    std::chrono::milliseconds mHoldWaitLimit;
     CorvexRouterConfig mRouterConfig; /* applied when the session opens its router */
 
     /* Shared by senders and by matching on the context thread; exclusive for
@@ -66,6 +71,25 @@ struct corvexClientSession
     std::deque<corvexClientMsg*>      mHeld;
     bool                              mDiscardPending;
     std::vector<CorvexDispatchTarget> mTargets;
+
+    /* Messages handed to the context for this session (by senders) and those
+     * that left it again (by the context thread: delivered or dropped); the
+     * difference is what is queued and held. Each on its own cache line. */
+    alignas (64) std::atomic<uint64_t> mPosted;
+    alignas (64) std::atomic<uint64_t> mFinished;
+    std::atomic<size_t> mHeldCount; /* mHeld's size, for senders */
+    std::atomic<size_t> mHeldPeak;
+
+    /* Senders waiting for room in a suspended session's hold ("wait"). */
+    alignas (64) std::mutex mRoomLock;
+    std::condition_variable mRoom;
+    std::atomic<uint32_t>   mRoomWaiters; /* changed under mRoomLock */
+    std::atomic<bool>       mWaitExpired;  /* a wait ran out; cleared by resume or room */
+    std::atomic<bool>       mDiscardAtSend; /* the next message posted carries it */
+
+    /* Sends of this session that waited for a receiver's room. */
+    std::atomic<uint64_t> mPublishWaits;
+    std::atomic<uint64_t> mPublishWaitMicros;
 };
 
 struct corvexClientCacheSession
@@ -78,8 +102,27 @@ bool corvexSession_isValid (const corvexClientSession* session);
 
 /* From a router backend, under its own lock: queues a received message
  * (taking it over). True when the caller must wait for room on the session's
- * context (corvexContext_waitForRoom) once its locks are released. */
+ * context (corvexContext_waitForRoom) once its locks are released.
+ * Under the "wait" policy, with as many messages queued and held for the
+ * session as its hold limit, the message is kept back for finishSend when
+ * the sending thread may wait; from a thread that may not, a holding session
+ * takes it up to twice the limit. Otherwise (an expired wait, beyond twice
+ * the limit) it is discarded and the next message queued carries the
+ * indication. */
 bool corvexSession_receive (corvexClientSession* session, corvexClientMsg* msg);
+
+/* Around a router's publish in sendMsg: receivers whose hold is full keep
+ * the sender's copy back, and finishSend waits for their room (once the
+ * sender's locks are released) before handing it over. */
+void corvexSession_beginSend ();
+void corvexSession_finishSend (corvexClientSession* sender);
+
+/* Wakes senders waiting for the session's room (resume, destroy). */
+void corvexSession_wakeWaiters (corvexClientSession* session);
+
+/* Destroy, after the session left its router: waits until no sender waits
+ * for its room any more. */
+void corvexSession_releaseWaiters (corvexClientSession* session);
 
 /* Queues a session event; the context thread's last-error record holds
  * (subCode, responseCode, info) while the callback runs. */

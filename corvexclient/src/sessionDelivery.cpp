@@ -1,6 +1,7 @@
 /* The context-thread side of a session: delivery of received messages to
  * dispatch entries, the hold buffer of a suspended session, and the tasks
  * that carry events, cache outcomes and removal reports. */
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <string>
@@ -56,12 +57,52 @@ void runCacheOutcome (corvexClientSession* session, void* arg)
     delete task;
 }
 
+/* Finished first: every message it counts was posted before, so the
+ * difference never goes below zero. */
+uint64_t inFlight (const corvexClientSession* session)
+{
+    const uint64_t done = session->mFinished.load ();
+    return session->mPosted.load () - done;
+}
+
+/* While suspended or still delivering what it held, a session's hold fills. */
+bool holding (const corvexClientSession* session)
+{
+    return session->mSuspended.load (std::memory_order_acquire) || session->mHeldCount.load () > 0;
+}
+
+/* Whether a sender must still wait for the session's room. Messages queued
+ * for a session that is not holding are counted too: once it is suspended
+ * they are held, so the hold limit bounds them as well. */
+bool mustWait (const corvexClientSession* session)
+{
+    return !session->mClosed.load (std::memory_order_acquire) && inFlight (session) >= session->mHoldLimit;
+}
+
+/* Context thread only: one message of the session left its queue and hold.
+ * Waiting senders are woken once a quarter of the limit has drained. */
+void markFinished (corvexClientSession* session)
+{
+    session->mFinished.store (session->mFinished.load (std::memory_order_relaxed) + 1);
+    if (session->mRoomWaiters.load () > 0 && inFlight (session) <= session->mHoldLimit - session->mHoldLimit / 4)
+        corvexSession_wakeWaiters (session);
+}
+
+/* Context thread only. */
+void heldChanged (corvexClientSession* session)
+{
+    session->mHeldCount.store (session->mHeld.size ());
+    if (session->mHeld.size () > session->mHeldPeak.load (std::memory_order_relaxed))
+        session->mHeldPeak.store (session->mHeld.size (), std::memory_order_relaxed);
+}
+
 /* Hands the message to each matching entry; the library's own reference
  * goes to the last callback, every earlier one gets a reference of its own
  * before it is called, so a callback may free its message on another thread
  * at once. */
 void dispatch (corvexClientSession* session, corvexClientMsg* msg)
 {
+    markFinished (session);
     std::vector<CorvexDispatchTarget>& targets = session->mTargets;
     targets.clear ();
     {
@@ -96,26 +137,173 @@ void markAfterDiscard (corvexClientSession* session, corvexClientMsg* msg)
     }
 }
 
+/* Senders keep the "wait" policy's hold within the limit; what the context
+ * queue held when the session was suspended, and sends from threads that
+ * may not wait, may take it up to this. */
+size_t hardCap (const corvexClientSession* session)
+{
+    return session->mHoldWaits ? 2 * session->mHoldLimit : session->mHoldLimit;
+}
+
 void hold (corvexClientSession* session, corvexClientMsg* msg)
 {
-    if (session->mHeld.size () >= session->mHoldLimit)
+    if (session->mHeld.size () >= hardCap (session))
     {
         if (!session->mDiscardPending)
             CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
                         "session %s suspended with %zu messages held; discarding", session->mClientName.c_str (),
                         session->mHeld.size ());
         session->mDiscardPending = true;
+        markFinished (session);
         corvexMsg_release (msg);
         return;
     }
     markAfterDiscard (session, msg);
     session->mHeld.push_back (msg);
+    heldChanged (session);
 }
+
+/* A message kept back by a sender that waits for the receiver's room. */
+struct PendingSend
+{
+    corvexClientSession* mSession; /* counted in its mRoomWaiters */
+    corvexClientMsg*     mMsg;
+};
+
+constexpr size_t kMaxPending = 8;
+
+thread_local bool        tSendMayWait = true;
+thread_local bool        tInSend      = false;
+thread_local PendingSend tPending[kMaxPending];
+thread_local size_t      tPendingCount = 0;
+
+bool mayWaitHere ()
+{
+    return tInSend && tSendMayWait && tPendingCount < kMaxPending && !corvexContext_onAnyContextThread ();
+}
+
+void discardAtSend (corvexClientSession* session, corvexClientMsg* msg, const char* why)
+{
+    if (!session->mDiscardAtSend.exchange (true))
+        CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                    "session %s has %llu messages held or queued; discarding (%s)",
+                    session->mClientName.c_str (), static_cast<unsigned long long> (inFlight (session)), why);
+    corvexMsg_release (msg);
+}
+
+bool post (corvexClientSession* session, corvexClientMsg* msg)
+{
+    if (session->mDiscardAtSend.load (std::memory_order_relaxed) && session->mDiscardAtSend.exchange (false))
+        msg->mDiscard = 1;
+    return corvexContext_postMsg (session->mContext, session, msg);
+}
+
+void leaveWait (corvexClientSession* session)
+{
+    std::lock_guard<std::mutex> guard (session->mRoomLock);
+    if (session->mRoomWaiters.fetch_sub (1) == 1 && session->mClosed.load (std::memory_order_acquire))
+        session->mRoom.notify_all ();
+}
+}
+
+void corvexSession_beginSend ()
+{
+    tInSend = true;
+}
+
+void corvexSession_finishSend (corvexClientSession* sender)
+{
+    tInSend = false;
+    for (size_t i = 0; i < tPendingCount; ++i)
+    {
+        corvexClientSession* session = tPending[i].mSession;
+        corvexClientMsg*     msg     = tPending[i].mMsg;
+        const auto           start   = std::chrono::steady_clock::now ();
+        bool                 room;
+        sender->mPublishWaits.fetch_add (1, std::memory_order_relaxed);
+        {
+            std::unique_lock<std::mutex> lock (session->mRoomLock);
+            room = session->mRoom.wait_until (lock, start + session->mHoldWaitLimit,
+                                              [session] { return !mustWait (session); });
+        }
+        sender->mPublishWaitMicros.fetch_add (
+            static_cast<uint64_t> (std::chrono::duration_cast<std::chrono::microseconds> (
+                                       std::chrono::steady_clock::now () - start)
+                                       .count ()),
+            std::memory_order_relaxed);
+        corvexClientContext* context = session->mContext;
+        bool                 full    = false;
+        if (session->mClosed.load (std::memory_order_acquire))
+        {
+            corvexMsg_release (msg);
+        }
+        else if (room)
+        {
+            full = post (session, msg);
+        }
+        else
+        {
+            if (!session->mWaitExpired.exchange (true))
+                CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                            "session %s: no room in its hold after %lld ms; sends discard until it resumes",
+                            session->mClientName.c_str (), static_cast<long long> (session->mHoldWaitLimit.count ()));
+            discardAtSend (session, msg, "wait expired");
+        }
+        /* Posted while still counted as a waiter, so destroy cannot free the
+         * session in between; the context outlives it. */
+        leaveWait (session);
+        if (full)
+            corvexContext_waitForRoom (context);
+    }
+    tPendingCount = 0;
+}
+
+void corvexSession_wakeWaiters (corvexClientSession* session)
+{
+    std::lock_guard<std::mutex> guard (session->mRoomLock);
+    session->mRoom.notify_all ();
+}
+
+void corvexSession_releaseWaiters (corvexClientSession* session)
+{
+    std::unique_lock<std::mutex> lock (session->mRoomLock);
+    session->mRoom.notify_all ();
+    session->mRoom.wait (lock, [session] { return session->mRoomWaiters.load () == 0; });
 }
 
 bool corvexSession_receive (corvexClientSession* session, corvexClientMsg* msg)
 {
-    return corvexContext_postMsg (session->mContext, session, msg);
+    if (!session->mHoldWaits)
+        return post (session, msg);
+    const uint64_t held = inFlight (session);
+    if (held < session->mHoldLimit)
+    {
+        if (session->mWaitExpired.load (std::memory_order_relaxed))
+            session->mWaitExpired.store (false, std::memory_order_relaxed);
+        return post (session, msg);
+    }
+    if (mayWaitHere ())
+    {
+        if (session->mWaitExpired.load (std::memory_order_acquire))
+        {
+            discardAtSend (session, msg, "an earlier wait expired");
+            return false;
+        }
+        {
+            std::lock_guard<std::mutex> guard (session->mRoomLock);
+            session->mRoomWaiters.fetch_add (1);
+        }
+        tPending[tPendingCount++] = {session, msg};
+        return false;
+    }
+    /* Only a hold is bounded here: a slow session that is not suspended
+     * takes what its context queue allows. */
+    if (holding (session) && held >= hardCap (session))
+    {
+        discardAtSend (session, msg, "sent from a thread that may not wait");
+        return false;
+    }
+    return post (session, msg);
 }
 
 void corvexSession_raiseEvent (corvexClientSession* session, corvexClient_session_event_t event,
@@ -167,6 +355,7 @@ void corvexSession_deliver (corvexClientSession* session, corvexClientMsg* msg)
 {
     if (session->mClosed.load (std::memory_order_acquire))
     {
+        markFinished (session);
         corvexMsg_release (msg);
         return;
     }
@@ -188,6 +377,18 @@ void corvexSession_deliverHeld (corvexClientSession* session, void*)
     {
         corvexClientMsg* msg = session->mHeld.front ();
         session->mHeld.pop_front ();
+        heldChanged (session);
         dispatch (session, msg);
     }
+}
+
+extern "C" {
+
+int corvexClient_thread_setSendMayWait (int mayWait)
+{
+    const bool previous = tSendMayWait;
+    tSendMayWait        = mayWait != 0;
+    return previous ? 1 : 0;
+}
+
 }

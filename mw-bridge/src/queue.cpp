@@ -20,6 +20,21 @@ const uint32_t QUEUE_CHUNK_SIZE = 64;
 /* A dispatch loop wakes at least this often to notice a stop. */
 const uint64_t DISPATCH_WAKE_MS = 500;
 
+/* For as long as it lives, sends from this thread never wait for a
+ * suspended session's room: a dispatching thread is what drains the queue
+ * that suspended it, so it would wait for itself. */
+class SendsNeverWait
+{
+public:
+    SendsNeverWait() : mPrevious(corvexClient_thread_setSendMayWait(0)) {}
+    ~SendsNeverWait() { corvexClient_thread_setSendMayWait(mPrevious); }
+    SendsNeverWait(const SendsNeverWait&) = delete;
+    SendsNeverWait& operator=(const SendsNeverWait&) = delete;
+
+private:
+    int mPrevious;
+};
+
 bool isDispatchOk(wombatQueueStatus status)
 {
     return status == WOMBAT_QUEUE_OK || status == WOMBAT_QUEUE_TIMEOUT;
@@ -201,6 +216,8 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_dispatch(CorvexQueueBridge* queu
         return MAMA_STATUS_NULL_ARG;
     }
 
+    SendsNeverWait sendsNeverWait;
+
     wlock_lock(queue->mDispatchLock);
     queue->mDispatchesRunning.fetch_add(1);
     wombatQueueStatus wStatus;
@@ -229,6 +246,8 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_timedDispatch(CorvexQueueBridge*
         return MAMA_STATUS_NULL_ARG;
     }
 
+    SendsNeverWait sendsNeverWait;
+
     queue->mDispatchesRunning.fetch_add(1);
     beforeDispatch(queue);
     wombatQueueStatus wStatus = wombatQueue_timedDispatch(queue->mQueue, NULL, NULL, timeout);
@@ -252,6 +271,8 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_dispatchEvent(CorvexQueueBridge*
     {
         return MAMA_STATUS_NULL_ARG;
     }
+
+    SendsNeverWait sendsNeverWait;
 
     queue->mDispatchesRunning.fetch_add(1);
     beforeDispatch(queue);
