@@ -69,6 +69,30 @@ class SubscriptionDestroyTest : public SubscriptionTest
         return recorders;
     }
 
+    /* A subscription on NYSE.IBM made through the bridge's own table, as
+     * OpenMAMA's suite does, on a queue of its own that nobody dispatches. */
+    struct DirectSubscription
+    {
+        mamaQueue mQueue = nullptr;
+        void* mBridgeQueue = nullptr;
+        mamaBridgeImpl* mTable = nullptr;
+        mamaSubscription mParent = nullptr;
+        Recorder mRecorder;
+        subscriptionBridge mBridgeSubscription = nullptr;
+    };
+
+    void createDirect(DirectSubscription* direct)
+    {
+        ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_create(&direct->mQueue, mBridge));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_getNativeHandle(direct->mQueue, &direct->mBridgeQueue));
+        direct->mTable = reinterpret_cast<mamaBridgeImpl*>(mBridge);
+        ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_allocate(&direct->mParent));
+        ASSERT_EQ(MAMA_STATUS_OK, direct->mTable->bridgeMamaSubscriptionCreate(
+                                      &direct->mBridgeSubscription, "NYSE", "IBM", mTransport,
+                                      direct->mQueue, Recorder::callbacks(), direct->mParent,
+                                      &direct->mRecorder));
+    }
+
     static bool allDestroyed(const std::vector<Recorder*>& recorders)
     {
         for (Recorder* recorder : recorders)
@@ -262,19 +286,13 @@ TEST_F(SubscriptionDestroyTest, DestroyWhileMessagesFlowDeliversNothingAfterTheR
 TEST_F(SubscriptionDestroyTest, OnAQueueNobodyDispatchesDestroyCompletesAtOnce)
 {
     start();
-    mamaQueue queue = nullptr;
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_create(&queue, mBridge));
-    void* bridgeQueue = nullptr;
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_getNativeHandle(queue, &bridgeQueue));
-    mamaBridgeImpl* table = reinterpret_cast<mamaBridgeImpl*>(mBridge);
-    mamaSubscription parent = nullptr;
-    ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_allocate(&parent));
-    Recorder recorder;
-    subscriptionBridge bridgeSubscription = nullptr;
-    ASSERT_EQ(MAMA_STATUS_OK,
-              table->bridgeMamaSubscriptionCreate(&bridgeSubscription, "NYSE", "IBM", mTransport,
-                                                  queue, Recorder::callbacks(), parent,
-                                                  &recorder));
+    DirectSubscription direct;
+    ASSERT_NO_FATAL_FAILURE(createDirect(&direct));
+    mamaQueue queue = direct.mQueue;
+    mamaBridgeImpl* table = direct.mTable;
+    mamaSubscription parent = direct.mParent;
+    Recorder& recorder = direct.mRecorder;
+    subscriptionBridge bridgeSubscription = direct.mBridgeSubscription;
 
     ASSERT_EQ(MAMA_STATUS_OK, table->bridgeMamaSubscriptionDestroy(bridgeSubscription));
     EXPECT_EQ(1, recorder.destroys()) << "before destroy returned";
@@ -289,19 +307,14 @@ TEST_F(SubscriptionDestroyTest, OnAQueueNobodyDispatchesDestroyCompletesAtOnce)
 TEST_F(SubscriptionDestroyTest, AQueueIsKeptUntilALateDestroyRequestIsOnIt)
 {
     start();
-    mamaQueue queue = nullptr;
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_create(&queue, mBridge));
-    void* bridgeQueue = nullptr;
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_getNativeHandle(queue, &bridgeQueue));
-    mamaBridgeImpl* table = reinterpret_cast<mamaBridgeImpl*>(mBridge);
-    mamaSubscription parent = nullptr;
-    ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_allocate(&parent));
-    Recorder recorder;
-    subscriptionBridge bridgeSubscription = nullptr;
-    ASSERT_EQ(MAMA_STATUS_OK,
-              table->bridgeMamaSubscriptionCreate(&bridgeSubscription, "NYSE", "IBM", mTransport,
-                                                  queue, Recorder::callbacks(), parent,
-                                                  &recorder));
+    DirectSubscription direct;
+    ASSERT_NO_FATAL_FAILURE(createDirect(&direct));
+    mamaQueue queue = direct.mQueue;
+    void* bridgeQueue = direct.mBridgeQueue;
+    mamaBridgeImpl* table = direct.mTable;
+    mamaSubscription parent = direct.mParent;
+    Recorder& recorder = direct.mRecorder;
+    subscriptionBridge bridgeSubscription = direct.mBridgeSubscription;
     transportBridge held = nullptr;
     ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_getBridgeTransport(mTransport, &held));
     LogCapture::holdAt(std::string("reason=") + HOLD_TEXT);
