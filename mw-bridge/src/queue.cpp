@@ -65,7 +65,7 @@ uint64_t subscriptionCount(const CorvexQueueTransportMap& transports)
     uint64_t total = 0;
     for (const auto& entry : transports)
     {
-        total += entry.second;
+        total += entry.second.mSubscriptions;
     }
     return total;
 }
@@ -467,15 +467,19 @@ mama_status corvexBridgeMamaQueue_addSubscription(CorvexQueueBridge* queue,
     wlock_lock(queue->mTransportsLock);
     try
     {
-        auto inserted = queue->mTransports->emplace(transport, 0);
-        uint64_t& count = inserted.first->second;
-        count++;
+        auto inserted = queue->mTransports->emplace(transport, CorvexQueueFeed{0, false});
+        CorvexQueueFeed& feed = inserted.first->second;
+        feed.mSubscriptions++;
         if (inserted.second && queue->mIsSuspended)
         {
             status = corvexTransportBridge_suspend(transport);
             if (status != MAMA_STATUS_OK)
             {
                 queue->mTransports->erase(inserted.first);
+            }
+            else
+            {
+                feed.mHolding = true;
             }
         }
     }
@@ -504,11 +508,12 @@ mama_status corvexBridgeMamaQueue_removeSubscription(CorvexQueueBridge* queue,
                    subscription->mTopic != NULL ? subscription->mTopic : "", (void*)queue);
         result = MAMA_STATUS_INVALID_ARG;
     }
-    else if (--found->second == 0)
+    else if (--found->second.mSubscriptions == 0)
     {
         CorvexTransportBridge* transport = found->first;
+        bool holding = found->second.mHolding;
         queue->mTransports->erase(found);
-        if (queue->mIsSuspended)
+        if (holding)
         {
             mama_status status = corvexTransportBridge_resume(transport);
             if (status != MAMA_STATUS_OK)
@@ -565,7 +570,7 @@ void corvexBridgeMamaQueue_checkSuspend(CorvexQueueBridge* queue)
 
     CORVEX_LOG(CORVEX_LOG_FINEST, "queue %p is too full, suspending all associated transports",
                (void*)queue);
-    for (const auto& entry : *queue->mTransports)
+    for (auto& entry : *queue->mTransports)
     {
         status = corvexTransportBridge_suspend(entry.first);
         if (status != MAMA_STATUS_OK)
@@ -575,6 +580,7 @@ void corvexBridgeMamaQueue_checkSuspend(CorvexQueueBridge* queue)
         }
         else
         {
+            entry.second.mHolding = true;
             queue->mIsSuspended = 1;
         }
     }
@@ -618,8 +624,13 @@ void corvexBridgeMamaQueue_checkResume(CorvexQueueBridge* queue)
      * waits for this lock before it does). */
     queue->mIsSuspended = 0;
     mama_status failed = MAMA_STATUS_OK;
-    for (const auto& entry : *queue->mTransports)
+    for (auto& entry : *queue->mTransports)
     {
+        if (!entry.second.mHolding)
+        {
+            continue;
+        }
+        entry.second.mHolding = false;
         mama_status status = corvexTransportBridge_resume(entry.first);
         if (status != MAMA_STATUS_OK)
         {

@@ -18,9 +18,19 @@ struct CorvexBridge;
 struct CorvexSubscription;
 struct CorvexTransportBridge;
 
-/* Transport bridge -> number of this queue's subscriptions using it; a key is
- * present exactly while its count is above 0. */
-typedef std::unordered_map<CorvexTransportBridge*, uint64_t> CorvexQueueTransportMap;
+/* What the queue knows of one transport that feeds it. */
+struct CorvexQueueFeed
+{
+    /* This queue's subscriptions using the transport; above 0 while the key
+     * is present. */
+    uint64_t mSubscriptions;
+    /* This queue's suspend of the transport took effect and is not yet
+     * undone: only such a transport is resumed by this queue, so a failed
+     * suspend never releases a hold that another queue owns. */
+    bool mHolding;
+};
+
+typedef std::unordered_map<CorvexTransportBridge*, CorvexQueueFeed> CorvexQueueTransportMap;
 
 struct CorvexQueueBridge
 {

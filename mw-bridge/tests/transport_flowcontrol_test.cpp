@@ -32,6 +32,7 @@ protected:
             mama_setProperty ("mama.corvex.transport.subscribe_async", subscribeAsync);
         }
         mama_setProperty ("mama.corvex.transport.t1.allow_recover_gaps", "true");
+        mama_setProperty ("mama.corvex.transport.t2.allow_recover_gaps", "true");
         BridgeTest::SetUp ();
         mamaTransport_allocate (&mTransport);
         ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_create (mTransport, "t1", mBridge));
@@ -76,7 +77,7 @@ protected:
         wlock_lock (queue->mTransportsLock);
         if (feeding)
         {
-            (*queue->mTransports)[mCorvexTransport] = 1;
+            (*queue->mTransports)[mCorvexTransport] = CorvexQueueFeed{1, false};
         }
         else
         {
@@ -231,4 +232,56 @@ TEST_F (FlowControlTest, NothingIsSuspendedWithoutAsynchronousMode)
     fill (queue, 10);
     EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
     EXPECT_EQ (0u, vendorCalls ("corvexClient_session_suspend"));
+}
+
+TEST_F (FlowControlTest, QueueResumesOnlyTheTransportsItsSuspendHeld)
+{
+    start ("3");
+    mamaTransport second = nullptr;
+    mamaTransport_allocate (&second);
+    ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_create (second, "t2", mBridge));
+    void* native = nullptr;
+    ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_getNativeTransport (second, 0, &native));
+    CorvexTransportBridge* t2 = static_cast<CorvexTransportBridge*> (native);
+
+    /* Queue A is fed by both transports; the first of its two suspends fails. */
+    size_t a = addQueue ();
+    wlock_lock (mQueueBridges[a]->mTransportsLock);
+    (*mQueueBridges[a]->mTransports)[t2] = CorvexQueueFeed{1, false};
+    wlock_unlock (mQueueBridges[a]->mTransportsLock);
+    fill (a, 3);
+    corvexClientTest_failNext ("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
+                               CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
+    fill (a, 1);
+    ASSERT_EQ (1, mQueueBridges[a]->mIsSuspended.load ());
+    ASSERT_EQ (1u, mCorvexTransport->mSuspendedQueues + t2->mSuspendedQueues);
+    CorvexTransportBridge* failed = mCorvexTransport->mSuspendedQueues == 0 ? mCorvexTransport : t2;
+
+    /* Queue B, fed only by the transport A failed to suspend, fills and holds it. */
+    size_t b = addQueue ();
+    wlock_lock (mQueueBridges[b]->mTransportsLock);
+    mQueueBridges[b]->mTransports->clear ();
+    (*mQueueBridges[b]->mTransports)[failed] = CorvexQueueFeed{1, false};
+    wlock_unlock (mQueueBridges[b]->mTransportsLock);
+    fill (b, 4);
+    ASSERT_EQ (1u, failed->mSuspendedQueues);
+
+    /* A drains: it resumes the transport it held and leaves B's hold alone. */
+    drain (mQueues[a]);
+    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues + t2->mSuspendedQueues - failed->mSuspendedQueues);
+    EXPECT_EQ (1u, failed->mSuspendedQueues) << "B still holds it";
+    EXPECT_EQ (1u, vendorCalls ("corvexClient_session_resume"));
+    EXPECT_EQ (0u, LogCapture::count ("transport with no suspended queues being resumed"));
+
+    drain (mQueues[b]);
+    EXPECT_EQ (0u, failed->mSuspendedQueues);
+    EXPECT_EQ (2u, vendorCalls ("corvexClient_session_resume"));
+
+    for (CorvexQueueBridge* queue : mQueueBridges)
+    {
+        wlock_lock (queue->mTransportsLock);
+        queue->mTransports->erase (t2);
+        wlock_unlock (queue->mTransportsLock);
+    }
+    mamaTransport_destroy (second);
 }
