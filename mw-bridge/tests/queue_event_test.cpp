@@ -149,7 +149,7 @@ TEST_F(QueueTest, DestroyIsRefusedWhileSubscriptionsAreRegistered)
     ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &first));
     ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &second));
     ASSERT_EQ(1u, mQueueBridge->mTransports->size());
-    EXPECT_EQ(2u, mQueueBridge->mTransports->at(transport));
+    EXPECT_EQ(2u, mQueueBridge->mTransports->at(transport).mSubscriptions);
 
     EXPECT_EQ(MAMA_STATUS_INVALID_ARG, corvexBridgeMamaQueue_destroy(mQueueBridge));
     EXPECT_EQ(1u, LogCapture::count("it still has 2 subscriptions."));

@@ -3,7 +3,9 @@
  * and a transport suspends its session on the first queue and resumes it on
  * the last. The queue learns which transports feed it from subscriptions;
  * these tests enter that record directly. */
+#include <atomic>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include <corvexClientTest.h>
@@ -12,6 +14,7 @@
 #include <wombat/wlock.h>
 
 #include "bridgeFixture.h"
+#include "flowControl.h"
 #include "queue.h"
 #include "transport.h"
 
@@ -70,17 +73,18 @@ protected:
         return mQueues.size () - 1;
     }
 
-    /* What a subscription of the transport on the queue would record. */
-    void setFeeding (CorvexQueueBridge* queue, bool feeding)
+    /* What a subscription of the transport on the queue would record; the
+     * end of feeding forgets every transport of the queue. */
+    void setFeeding (CorvexQueueBridge* queue, bool feeding, CorvexTransportBridge* transport = nullptr)
     {
         wlock_lock (queue->mTransportsLock);
         if (feeding)
         {
-            (*queue->mTransports)[mCorvexTransport] = 1;
+            (*queue->mTransports)[transport != nullptr ? transport : mCorvexTransport].mSubscriptions = 1;
         }
         else
         {
-            queue->mTransports->erase (mCorvexTransport);
+            queue->mTransports->clear ();
             queue->mIsSuspended = 0;
         }
         wlock_unlock (queue->mTransportsLock);
@@ -231,4 +235,110 @@ TEST_F (FlowControlTest, NothingIsSuspendedWithoutAsynchronousMode)
     fill (queue, 10);
     EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
     EXPECT_EQ (0u, vendorCalls ("corvexClient_session_suspend"));
+}
+
+TEST_F (FlowControlTest, AQueueResumesOnlyTheTransportsItsSuspendHeld)
+{
+    start ("3");
+    /* A second transport without a session: its suspension only counts, so
+     * the one vendor suspend of the first queue is t1's. */
+    CorvexTransportBridge quiet = {};
+    quiet.mName                 = const_cast<char*> ("quiet");
+    ASSERT_EQ (MAMA_STATUS_OK, corvexFlowControl_initTransport (&quiet));
+    size_t first = addQueue ();
+    setFeeding (mQueueBridges[first], true, &quiet);
+    size_t second = addQueue ();
+
+    fill (first, 3);
+    corvexClientTest_failNext ("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
+                               CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
+    fill (first, 1);
+    ASSERT_EQ (1, mQueueBridges[first]->mIsSuspended.load ()) << "held by the quiet transport";
+    ASSERT_EQ (0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ (1u, quiet.mSuspendedQueues);
+
+    fill (second, 4);
+    ASSERT_EQ (1u, mCorvexTransport->mSuspendedQueues) << "held by the second queue only";
+    EXPECT_EQ (2u, vendorCalls ("corvexClient_session_suspend"));
+
+    /* The first queue drains: it lets go of what it holds, not of the hold
+     * the second queue still owns on t1. */
+    drain (mQueues[first]);
+    EXPECT_EQ (0u, quiet.mSuspendedQueues);
+    EXPECT_EQ (1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ (0u, vendorCalls ("corvexClient_session_resume"));
+    EXPECT_EQ (0u, LogCapture::count ("transport with no suspended queues being resumed"));
+    EXPECT_EQ (0u, LogCapture::count ("marking queue as resumed anyway"));
+
+    drain (mQueues[second]);
+    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ (1u, vendorCalls ("corvexClient_session_resume"));
+
+    setFeeding (mQueueBridges[first], false);
+    corvexFlowControl_destroyTransport (&quiet);
+}
+
+TEST_F (FlowControlTest, ALastSubscriptionLeavingAQueueThatNeverHeldItResumesNothing)
+{
+    start ("3");
+    CorvexTransportBridge quiet = {};
+    quiet.mName                 = const_cast<char*> ("quiet");
+    ASSERT_EQ (MAMA_STATUS_OK, corvexFlowControl_initTransport (&quiet));
+    size_t first = addQueue ();
+    setFeeding (mQueueBridges[first], true, &quiet);
+    size_t second = addQueue ();
+
+    fill (first, 3);
+    corvexClientTest_failNext ("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
+                               CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
+    fill (first, 1);
+    fill (second, 4);
+    ASSERT_EQ (1u, mCorvexTransport->mSuspendedQueues);
+
+    /* t1's last subscription leaves the suspended first queue, which never
+     * held it: the second queue's hold stays. */
+    ASSERT_EQ (MAMA_STATUS_OK, corvexFlowControl_removeTransport (mQueueBridges[first], mCorvexTransport));
+    EXPECT_EQ (1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ (0u, vendorCalls ("corvexClient_session_resume"));
+
+    drain (mQueues[first]);
+    drain (mQueues[second]);
+    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ (0u, quiet.mSuspendedQueues);
+    setFeeding (mQueueBridges[first], false);
+    corvexFlowControl_destroyTransport (&quiet);
+}
+
+/* A producer fills the queue while a dispatcher drains it: the flag the
+ * enqueue path reads without a lock is written by the dispatching thread.
+ * Every suspend is matched by one resume, and a drained queue holds
+ * nothing. */
+TEST_F (FlowControlTest, SuspendAndResumeStayPairedUnderConcurrentEnqueueAndDispatch)
+{
+    start ("20");
+    size_t                queue = addQueue ();
+    const size_t          total = 20000;
+    std::atomic<bool>     done (false);
+    std::thread           producer ([&] {
+        for (size_t i = 0; i < total; ++i)
+        {
+            EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_enqueueEvent (mQueues[queue], ignoreEvent, nullptr));
+        }
+        done = true;
+    });
+    size_t dispatched = 0;
+    while (!done || size (mQueues[queue]) > 0)
+    {
+        if (MAMA_STATUS_OK == mamaQueue_timedDispatch (mQueues[queue], 100))
+        {
+            ++dispatched;
+        }
+    }
+    producer.join ();
+
+    EXPECT_EQ (total, dispatched);
+    EXPECT_EQ (0, mQueueBridges[queue]->mIsSuspended.load ());
+    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_GT (vendorCalls ("corvexClient_session_suspend"), 0u);
+    EXPECT_EQ (vendorCalls ("corvexClient_session_suspend"), vendorCalls ("corvexClient_session_resume"));
 }
