@@ -10,6 +10,7 @@
 #include <mama/integration/queue.h>
 
 #include "corvexBridge.h"
+#include "flowControl.h"
 #include "logging.h"
 #include "subscription.h"
 
@@ -40,16 +41,6 @@ bool isDispatchOk(wombatQueueStatus status)
     return status == WOMBAT_QUEUE_OK || status == WOMBAT_QUEUE_TIMEOUT;
 }
 
-uint64_t resumeMark(uint64_t maxSize)
-{
-    uint64_t mark = 2 * (maxSize / 3);
-    if (maxSize - mark > 500)
-    {
-        mark = maxSize - 500;
-    }
-    return mark;
-}
-
 size_t eventCount(CorvexQueueBridge* queue)
 {
     size_t count = 0;
@@ -60,21 +51,11 @@ size_t eventCount(CorvexQueueBridge* queue)
     return count;
 }
 
-uint64_t subscriptionCount(const CorvexQueueTransportMap& transports)
-{
-    uint64_t total = 0;
-    for (const auto& entry : transports)
-    {
-        total += entry.second.mSubscriptions;
-    }
-    return total;
-}
-
 /* Runs before every dispatch, on the dispatching thread. */
 void beforeDispatch(CorvexQueueBridge* queue)
 {
     corvexBridgeMamaQueue_checkWatermarks(queue);
-    corvexBridgeMamaQueue_checkResume(queue);
+    corvexFlowControl_checkResume(queue);
 }
 } // namespace
 
@@ -143,19 +124,14 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_create_usingNative(CorvexQueueBr
     impl->mBridge = (CorvexBridge*)closure;
 
     impl->mDispatchLock = wlock_create();
-    impl->mTransportsLock = wlock_create();
-    impl->mIsSuspended = 0;
     impl->mParent = parent;
 
-    impl->mTransports = new (std::nothrow) CorvexQueueTransportMap();
-    if (impl->mTransports == NULL)
+    mama_status status = corvexFlowControl_initQueue(impl);
+    if (status != MAMA_STATUS_OK)
     {
-        CORVEX_LOG(CORVEX_LOG_ERROR,
-                   "corvexBridgeMamaQueue_create (): Failed to allocate memory for transport map.");
-        wlock_destroy(impl->mTransportsLock);
         wlock_destroy(impl->mDispatchLock);
         delete impl;
-        return MAMA_STATUS_NOMEM;
+        return status;
     }
 
     *queue = impl;
@@ -169,11 +145,8 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_destroy(CorvexQueueBridge* queue
         return MAMA_STATUS_NULL_ARG;
     }
 
-    wlock_lock(queue->mTransportsLock);
-    size_t keys = queue->mTransports->size();
-    uint64_t subscriptions = subscriptionCount(*queue->mTransports);
-    wlock_unlock(queue->mTransportsLock);
-    if (keys > 0)
+    uint64_t subscriptions = corvexFlowControl_subscriptionCount(queue);
+    if (subscriptions > 0)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Cannot destroy queue %p; it still has %u subscriptions.",
                    (void*)queue, (unsigned)subscriptions);
@@ -196,8 +169,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_destroy(CorvexQueueBridge* queue
     wlock_unlock(queue->mDispatchLock);
 
     wlock_destroy(queue->mDispatchLock);
-    wlock_destroy(queue->mTransportsLock);
-    delete queue->mTransports;
+    corvexFlowControl_destroyQueue(queue);
     delete queue;
 
     if (wStatus != WOMBAT_QUEUE_OK)
@@ -296,7 +268,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_enqueueEvent(CorvexQueueBridge* 
         return MAMA_STATUS_NULL_ARG;
     }
 
-    corvexBridgeMamaQueue_checkSuspend(queue);
+    corvexFlowControl_checkSuspend(queue);
 
     /* Read before the event becomes visible: from then on a dispatch thread
      * may run it and the application destroy the queue. */
@@ -460,35 +432,7 @@ mama_status corvexBridgeMamaQueue_addSubscription(CorvexQueueBridge* queue,
     {
         return MAMA_STATUS_NULL_ARG;
     }
-
-    mama_status status = MAMA_STATUS_OK;
-    CorvexTransportBridge* transport = subscription->mTransportBridge;
-
-    wlock_lock(queue->mTransportsLock);
-    try
-    {
-        auto inserted = queue->mTransports->emplace(transport, CorvexQueueFeed{0, false});
-        CorvexQueueFeed& feed = inserted.first->second;
-        feed.mSubscriptions++;
-        if (inserted.second && queue->mIsSuspended)
-        {
-            status = corvexTransportBridge_suspend(transport);
-            if (status != MAMA_STATUS_OK)
-            {
-                queue->mTransports->erase(inserted.first);
-            }
-            else
-            {
-                feed.mHolding = true;
-            }
-        }
-    }
-    catch (const std::bad_alloc&)
-    {
-        status = MAMA_STATUS_NOMEM;
-    }
-    wlock_unlock(queue->mTransportsLock);
-    return status;
+    return corvexFlowControl_addTransport(queue, subscription->mTransportBridge);
 }
 
 mama_status corvexBridgeMamaQueue_removeSubscription(CorvexQueueBridge* queue,
@@ -498,150 +442,11 @@ mama_status corvexBridgeMamaQueue_removeSubscription(CorvexQueueBridge* queue,
     {
         return MAMA_STATUS_NULL_ARG;
     }
-
-    mama_status result = MAMA_STATUS_OK;
-    wlock_lock(queue->mTransportsLock);
-    auto found = queue->mTransports->find(subscription->mTransportBridge);
-    if (found == queue->mTransports->end())
+    mama_status status = corvexFlowControl_removeTransport(queue, subscription->mTransportBridge);
+    if (status == MAMA_STATUS_INVALID_ARG)
     {
         CORVEX_LOG(CORVEX_LOG_WARN, "Attempted to remove subscription '%s' not on queue %p",
                    subscription->mTopic != NULL ? subscription->mTopic : "", (void*)queue);
-        result = MAMA_STATUS_INVALID_ARG;
     }
-    else if (--found->second.mSubscriptions == 0)
-    {
-        CorvexTransportBridge* transport = found->first;
-        bool holding = found->second.mHolding;
-        queue->mTransports->erase(found);
-        if (holding)
-        {
-            mama_status status = corvexTransportBridge_resume(transport);
-            if (status != MAMA_STATUS_OK)
-            {
-                CORVEX_LOG(CORVEX_LOG_ERROR, "unable to resume subscription: %s",
-                           mamaStatus_stringForStatus(status));
-            }
-        }
-    }
-    wlock_unlock(queue->mTransportsLock);
-    return result;
-}
-
-void corvexBridgeMamaQueue_checkSuspend(CorvexQueueBridge* queue)
-{
-    if (!corvexBridgeMamaQueue_isSubscribeAsync(queue) || queue->mIsSuspended)
-    {
-        return;
-    }
-
-    const uint64_t maxSize = queue->mBridge->mQueueMaxSize;
-    size_t count = 0;
-    mama_status status = corvexBridgeMamaQueue_getEventCount(queue, &count);
-    if (status != MAMA_STATUS_OK)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %s",
-                   mamaStatus_stringForStatus(status));
-        return;
-    }
-    if (count < maxSize)
-    {
-        return;
-    }
-
-    wlock_lock(queue->mTransportsLock);
-    if (queue->mIsSuspended)
-    {
-        wlock_unlock(queue->mTransportsLock);
-        return;
-    }
-    status = corvexBridgeMamaQueue_getEventCount(queue, &count);
-    if (status != MAMA_STATUS_OK)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %s",
-                   mamaStatus_stringForStatus(status));
-        wlock_unlock(queue->mTransportsLock);
-        return;
-    }
-    if (count < maxSize)
-    {
-        wlock_unlock(queue->mTransportsLock);
-        return;
-    }
-
-    CORVEX_LOG(CORVEX_LOG_FINEST, "queue %p is too full, suspending all associated transports",
-               (void*)queue);
-    for (auto& entry : *queue->mTransports)
-    {
-        status = corvexTransportBridge_suspend(entry.first);
-        if (status != MAMA_STATUS_OK)
-        {
-            CORVEX_LOG(CORVEX_LOG_WARN, "unable to suspend a transport %p: %s", (void*)entry.first,
-                       mamaStatus_stringForStatus(status));
-        }
-        else
-        {
-            entry.second.mHolding = true;
-            queue->mIsSuspended = 1;
-        }
-    }
-    wlock_unlock(queue->mTransportsLock);
-}
-
-void corvexBridgeMamaQueue_checkResume(CorvexQueueBridge* queue)
-{
-    if (!corvexBridgeMamaQueue_isSubscribeAsync(queue))
-    {
-        return;
-    }
-
-    wlock_lock(queue->mTransportsLock);
-    if (!queue->mIsSuspended)
-    {
-        wlock_unlock(queue->mTransportsLock);
-        return;
-    }
-
-    const uint64_t mark = resumeMark(queue->mBridge->mQueueMaxSize);
-    int size = 0;
-    wombatQueueStatus wStatus = wombatQueue_getSize(queue->mQueue, &size);
-    if (wStatus != WOMBAT_QUEUE_OK || size < 0)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %d; eventCount: %d", (int)wStatus,
-                   size);
-        wlock_unlock(queue->mTransportsLock);
-        return;
-    }
-    /* The event about to be dispatched no longer counts. */
-    uint64_t remaining = size > 0 ? (uint64_t)size - 1 : 0;
-    if (remaining > mark)
-    {
-        wlock_unlock(queue->mTransportsLock);
-        return;
-    }
-
-    /* Cleared first: a resumed session delivers its held messages at once,
-     * and the enqueue check must be able to suspend it again meanwhile (it
-     * waits for this lock before it does). */
-    queue->mIsSuspended = 0;
-    mama_status failed = MAMA_STATUS_OK;
-    for (auto& entry : *queue->mTransports)
-    {
-        if (!entry.second.mHolding)
-        {
-            continue;
-        }
-        entry.second.mHolding = false;
-        mama_status status = corvexTransportBridge_resume(entry.first);
-        if (status != MAMA_STATUS_OK)
-        {
-            failed = status;
-        }
-    }
-    if (failed != MAMA_STATUS_OK)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR,
-                   "resuming a transport failed, marking queue as resumed anyway: %s",
-                   mamaStatus_stringForStatus(failed));
-    }
-    wlock_unlock(queue->mTransportsLock);
+    return status;
 }

@@ -1,6 +1,6 @@
 /* MAMA event queues on the host's wombatQueue, with watermarks, an enqueue
- * callback, the record of the transports that feed each queue, and the queue
- * side of flow control. */
+ * callback, and the record of the transports that feed each queue, on which
+ * flow control (flowControl.h) decides. */
 #ifndef CORVEX_BRIDGE_QUEUE_H
 #define CORVEX_BRIDGE_QUEUE_H
 
@@ -18,16 +18,16 @@ struct CorvexBridge;
 struct CorvexSubscription;
 struct CorvexTransportBridge;
 
-/* What the queue knows of one transport that feeds it. */
+/* One transport that feeds a queue. */
 struct CorvexQueueFeed
 {
-    /* This queue's subscriptions using the transport; above 0 while the key
-     * is present. */
+    /* This queue's subscriptions using the transport; above 0 while the
+     * transport is in the map. */
     uint64_t mSubscriptions;
-    /* This queue's suspend of the transport took effect and is not yet
-     * undone: only such a transport is resumed by this queue, so a failed
-     * suspend never releases a hold that another queue owns. */
-    bool mHolding;
+    /* This queue's suspend of the transport took effect and has not been
+     * undone: the queue owns one count of the transport's suspension, and
+     * only such a transport is resumed by the queue. */
+    bool mHeld;
 };
 
 typedef std::unordered_map<CorvexTransportBridge*, CorvexQueueFeed> CorvexQueueTransportMap;
@@ -46,17 +46,19 @@ struct CorvexQueueBridge
     /* Dispatch calls under way (a dispatch loop counts for its whole run);
      * raised before an event is taken, lowered after it was handled. */
     std::atomic<uint32_t> mDispatchesRunning;
-    /* Guards mTransports and the writes of mIsSuspended. Taken before any
-     * transport's mSuspendedQueuesLock. */
+    /* Flow control's record (see flowControl.h). The lock guards the map
+     * and every decision on the flag; the flag is also read without it, as
+     * the quick check before each enqueue and each dispatch. Taken before
+     * any transport's mSuspendedQueuesLock. */
     wLock mTransportsLock;
     CorvexBridge* mBridge;
-    /* Also read without the lock, by the enqueue path's quick check. */
     std::atomic<uint8_t> mIsSuspended;
     CorvexQueueTransportMap* mTransports;
 };
 
 /* Registers the subscription's transport (sub->mTransportBridge) on the
- * queue; a transport that joins a suspended queue is suspended at once. */
+ * queue for flow control; a transport that joins a suspended queue is
+ * suspended at once. */
 mama_status corvexBridgeMamaQueue_addSubscription(CorvexQueueBridge* queue,
                                                   CorvexSubscription* subscription);
 /* Unregisters it; a transport whose last subscription leaves a suspended queue
@@ -70,17 +72,6 @@ bool corvexBridgeMamaQueue_isIdle(CorvexQueueBridge* queue);
 /* The bridge's asynchronous mode; false for a NULL queue or bridge. */
 bool corvexBridgeMamaQueue_isSubscribeAsync(const CorvexQueueBridge* queue);
 void corvexBridgeMamaQueue_checkWatermarks(CorvexQueueBridge* queue);
-/* Flow control: suspend the queue's transports when it reaches the bridge's
- * maximum queue size (before an enqueue), resume them once it has drained
- * (before a dispatch). Both do nothing while asynchronous mode is off. */
-void corvexBridgeMamaQueue_checkSuspend(CorvexQueueBridge* queue);
-void corvexBridgeMamaQueue_checkResume(CorvexQueueBridge* queue);
-
-/* Transport side of flow control (implemented with the transport): counted
- * suspend/resume of the transport's session; the session is suspended on the
- * 0 -> 1 step and resumed on the 1 -> 0 step. */
-mama_status corvexTransportBridge_suspend(CorvexTransportBridge* transport);
-mama_status corvexTransportBridge_resume(CorvexTransportBridge* transport);
 
 extern "C"
 {

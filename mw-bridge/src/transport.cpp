@@ -22,6 +22,7 @@
 
 #include "compat.h"
 #include "corvexBridge.h"
+#include "flowControl.h"
 #include "logging.h"
 #include "properties.h"
 #include "synchronism.h"
@@ -316,10 +317,7 @@ void rollbackCreate(CorvexBridge* bridge, CorvexTransportBridge* transport)
     {
         wlock_destroy(transport->mSubscriptionsLock);
     }
-    if (NULL != transport->mSuspendedQueuesLock)
-    {
-        wlock_destroy(transport->mSuspendedQueuesLock);
-    }
+    corvexFlowControl_destroyTransport(transport);
     corvexThrottledLog_destroy(transport->mThrottledLog);
     free(transport->mName);
     transport->mName = NULL;
@@ -343,13 +341,10 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for throttled log structure");
         return MAMA_STATUS_NOMEM;
     }
-    transport->mSuspendedQueuesLock = wlock_create();
-    if (NULL == transport->mSuspendedQueuesLock)
+    if (MAMA_STATUS_OK != corvexFlowControl_initTransport(transport))
     {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to initialize lock for suspended queues");
         return MAMA_STATUS_PLATFORM;
     }
-    transport->mSuspendedQueues = 0;
     transport->mSubscriptionsLock = wlock_create();
     if (NULL == transport->mSubscriptionsLock)
     {
@@ -702,11 +697,8 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy(CorvexTransportBridg
     }
     wlock_lock(transport->mSubscriptionsLock);
     corvexTransportBridge_destroyDiscardSubscription(transport);
-    wlock_lock(transport->mSuspendedQueuesLock);
-    corvexClient_session_t session = transport->mSession;
-    bool suspended = 0 != transport->mSuspendedQueues;
-    transport->mSession = NULL;
-    wlock_unlock(transport->mSuspendedQueuesLock);
+    bool suspended = false;
+    corvexClient_session_t session = corvexFlowControl_detachSession(transport, &suspended);
     wlock_unlock(transport->mSubscriptionsLock);
     if (NULL != bridge)
     {
@@ -760,8 +752,7 @@ mama_status corvexTransportBridge_release(CorvexTransportBridge* transport)
     wlock_destroy(transport->mSubscriptionsLock);
     transport->mSubscriptionsLock = NULL;
     corvexProperties_destroy(&transport->mCorvexProperties);
-    wlock_destroy(transport->mSuspendedQueuesLock);
-    transport->mSuspendedQueuesLock = NULL;
+    corvexFlowControl_destroyTransport(transport);
     wlock_destroy(transport->mCacheSessionLock);
     transport->mCacheSessionLock = NULL;
     corvexThrottledLog_destroy(transport->mThrottledLog);
@@ -898,95 +889,6 @@ void corvexTransportBridge_dropEventHold(CorvexTransportBridge* transport)
     {
         corvexTransportBridge_release(transport);
     }
-}
-
-mama_status corvexTransportBridge_suspend(CorvexTransportBridge* transport)
-{
-    if (NULL == transport)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "no transport closure");
-        return MAMA_STATUS_NULL_ARG;
-    }
-    mama_status result = MAMA_STATUS_OK;
-    wlock_lock(transport->mSuspendedQueuesLock);
-    uint32_t count = ++transport->mSuspendedQueues;
-    CORVEX_LOG(
-        CORVEX_LOG_FINEST,
-        "incremented suspended queues for transport '%s' because queue is full; value is now '%u'",
-        transport->mName, count);
-    if (NULL != transport->mSession && 1 == count)
-    {
-        int32_t rc = corvexClient_session_suspend(transport->mSession);
-        if (CORVEXCLIENT_OK != rc)
-        {
-            CORVEX_LOG(CORVEX_LOG_ERROR, "could not suspend the transport '%s'", transport->mName);
-            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc,
-                                    "error in corvexClient_session_suspend()");
-            count = --transport->mSuspendedQueues;
-            CORVEX_LOG(CORVEX_LOG_FINEST,
-                       "decremented suspended queues for transport '%s' because "
-                       "corvexClient_session_suspend "
-                       "failed; value is now '%u'",
-                       transport->mName, count);
-            result = MAMA_STATUS_PLATFORM;
-        }
-        else
-        {
-            CORVEX_LOG(CORVEX_LOG_FINER,
-                       "suspending the transport '%s'; cannot exceed maximum queue depth",
-                       transport->mName);
-        }
-    }
-    wlock_unlock(transport->mSuspendedQueuesLock);
-    return result;
-}
-
-mama_status corvexTransportBridge_resume(CorvexTransportBridge* transport)
-{
-    if (NULL == transport)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "no transport closure");
-        return MAMA_STATUS_NULL_ARG;
-    }
-    mama_status result = MAMA_STATUS_OK;
-    wlock_lock(transport->mSuspendedQueuesLock);
-    if (0 == transport->mSuspendedQueues)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR,
-                   "transport with no suspended queues being resumed. corvexTransportBridge=%p",
-                   (void*)transport);
-        wlock_unlock(transport->mSuspendedQueuesLock);
-        return MAMA_STATUS_PLATFORM;
-    }
-    uint32_t count = --transport->mSuspendedQueues;
-    CORVEX_LOG(CORVEX_LOG_FINEST,
-               "decremented suspended queues for transport '%s' because queue has enough room; "
-               "value is now '%u'",
-               transport->mName, count);
-    if (0 == count && NULL != transport->mSession)
-    {
-        int32_t rc = corvexClient_session_resume(transport->mSession);
-        if (CORVEXCLIENT_OK != rc)
-        {
-            CORVEX_LOG(CORVEX_LOG_ERROR, "could not resume the transport '%s'", transport->mName);
-            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "error in corvexClient_session_resume()");
-            count = ++transport->mSuspendedQueues;
-            CORVEX_LOG(CORVEX_LOG_FINEST,
-                       "incremented suspended queues for transport '%s' because "
-                       "corvexClient_session_resume "
-                       "failed; value is now '%u'",
-                       transport->mName, count);
-            result = MAMA_STATUS_PLATFORM;
-        }
-        else
-        {
-            CORVEX_LOG(CORVEX_LOG_FINER,
-                       "resuming the transport '%s'; queue now has enough room to continue",
-                       transport->mName);
-        }
-    }
-    wlock_unlock(transport->mSuspendedQueuesLock);
-    return result;
 }
 
 void corvexTransportBridge_onSubscriptionEvent(const corvexClient_session_eventInfo_t* event)

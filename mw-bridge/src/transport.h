@@ -1,5 +1,5 @@
 /* The bridge side of a MAMA transport: one vendor session, its configuration,
- * its registry of subscriptions, and the counted flow-control suspension. */
+ * its registry of subscriptions; flow control keeps its count here. */
 #ifndef CORVEX_BRIDGE_TRANSPORT_H
 #define CORVEX_BRIDGE_TRANSPORT_H
 
@@ -38,6 +38,8 @@ struct CorvexTransportBridge
     uint8_t mAllowRecoverGaps;
     struct CorvexBridge* mBridge_p;
     struct CorvexThrottledLog* mThrottledLog;
+    /* Flow control's count of the queues holding the session suspended, and
+     * its lock (see flowControl.h). */
     wLock mSuspendedQueuesLock;
     uint32_t mSuspendedQueues;
     corvexClient_container_t mPubInfoMap;
@@ -103,11 +105,6 @@ struct CorvexTopicEventNode
 
 /* Final release of a destroyed transport: unlinks it from the bridge's list. */
 mama_status corvexTransportBridge_release(CorvexTransportBridge* transport);
-
-/* Counted suspension of the session on behalf of one full queue; the session
- * is suspended on the first count and resumed on the last. */
-mama_status corvexTransportBridge_suspend(CorvexTransportBridge* transport);
-mama_status corvexTransportBridge_resume(CorvexTransportBridge* transport);
 
 /* Subscription registry: refuses additions once the transport is destroyed;
  * the removal of the last subscription of a destroyed transport releases it. */

@@ -11,6 +11,7 @@
 #include <mama/transport.h>
 #include <mama/integration/transport.h>
 
+#include "flowControl.h"
 #include "logging.h"
 #include "transport.h"
 
@@ -150,24 +151,6 @@ bool queueTopicEvent(CorvexTransportBridge* transport, const corvexClient_errorI
     return true;
 }
 
-/* After a reconnect the session runs unsuspended; full queues still hold it. */
-void resuspendAfterReconnect(CorvexTransportBridge* transport)
-{
-    wlock_lock(transport->mSuspendedQueuesLock);
-    if (0 != transport->mSuspendedQueues && NULL != transport->mSession)
-    {
-        int32_t rc = corvexClient_session_suspend(transport->mSession);
-        if (CORVEXCLIENT_OK != rc)
-        {
-            CORVEX_LOG(CORVEX_LOG_ERROR, "could not suspend the transport '%s' after reconnect.",
-                       transport->mName);
-            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc,
-                                    "error in corvexClient_session_suspend()");
-        }
-    }
-    wlock_unlock(transport->mSuspendedQueuesLock);
-}
-
 void logTransportEventStep(const char* step, const CorvexTransportEventNode* node, mamaQueue queue)
 {
     CORVEX_LOG(CORVEX_LOG_FINEST,
@@ -220,7 +203,7 @@ void corvexTransportBridge_onSessionEvent(corvexClient_session_t,
                    reason.mErrorText);
         break;
     case CORVEXCLIENT_SESSION_EVENT_RECONNECTED:
-        resuspendAfterReconnect(transport);
+        corvexFlowControl_resuspendAfterReconnect(transport);
         corvexTransportBridge_queueTransportEvent(transport, MAMA_TRANSPORT_RECONNECT, 0, NULL);
         break;
     case CORVEXCLIENT_SESSION_EVENT_ROUTER_NOTICE:

@@ -7,6 +7,7 @@
 #include <transportimpl.h>
 
 #include "corvexBridge.h"
+#include "flowControl.h"
 #include "receptionFixture.h"
 #include "synchronism.h"
 #include "transportList.h"
@@ -136,7 +137,7 @@ TEST_F(SessionEventTest, AReconnectSuspendsASessionThatFullQueuesHold)
     ASSERT_TRUE(mEvents.waitForCount(1));
     EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_session_suspend"));
 
-    ASSERT_EQ(MAMA_STATUS_OK, corvexTransportBridge_suspend(mCorvexTransport));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_suspendTransport(mCorvexTransport));
     ASSERT_EQ(1u, corvexClientTest_callCount("corvexClient_session_suspend"));
     inject(CORVEXCLIENT_SESSION_EVENT_RECONNECTED);
     ASSERT_TRUE(mEvents.waitForCount(2));
@@ -144,7 +145,7 @@ TEST_F(SessionEventTest, AReconnectSuspendsASessionThatFullQueuesHold)
     EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
     EXPECT_EQ((std::vector<int>{MAMA_TRANSPORT_RECONNECT, MAMA_TRANSPORT_RECONNECT}),
               mEvents.mEvents);
-    ASSERT_EQ(MAMA_STATUS_OK, corvexTransportBridge_resume(mCorvexTransport));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_resumeTransport(mCorvexTransport));
 }
 
 TEST_F(SessionEventTest, ARefusedPublishReachesTheTopicCallbackWithTheDecodedSubject)

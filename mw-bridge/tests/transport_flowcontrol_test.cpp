@@ -3,7 +3,9 @@
  * and a transport suspends its session on the first queue and resumes it on
  * the last. The queue learns which transports feed it from subscriptions;
  * these tests enter that record directly. */
+#include <atomic>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include <corvexClientTest.h>
@@ -12,6 +14,7 @@
 #include <wombat/wlock.h>
 
 #include "bridgeFixture.h"
+#include "flowControl.h"
 #include "queue.h"
 #include "transport.h"
 
@@ -32,7 +35,6 @@ protected:
             mama_setProperty ("mama.corvex.transport.subscribe_async", subscribeAsync);
         }
         mama_setProperty ("mama.corvex.transport.t1.allow_recover_gaps", "true");
-        mama_setProperty ("mama.corvex.transport.t2.allow_recover_gaps", "true");
         BridgeTest::SetUp ();
         mamaTransport_allocate (&mTransport);
         ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_create (mTransport, "t1", mBridge));
@@ -71,17 +73,18 @@ protected:
         return mQueues.size () - 1;
     }
 
-    /* What a subscription of the transport on the queue would record. */
-    void setFeeding (CorvexQueueBridge* queue, bool feeding)
+    /* What a subscription of the transport on the queue would record; the
+     * end of feeding forgets every transport of the queue. */
+    void setFeeding (CorvexQueueBridge* queue, bool feeding, CorvexTransportBridge* transport = nullptr)
     {
         wlock_lock (queue->mTransportsLock);
         if (feeding)
         {
-            (*queue->mTransports)[mCorvexTransport] = CorvexQueueFeed{1, false};
+            (*queue->mTransports)[transport != nullptr ? transport : mCorvexTransport].mSubscriptions = 1;
         }
         else
         {
-            queue->mTransports->erase (mCorvexTransport);
+            queue->mTransports->clear ();
             queue->mIsSuspended = 0;
         }
         wlock_unlock (queue->mTransportsLock);
@@ -234,54 +237,108 @@ TEST_F (FlowControlTest, NothingIsSuspendedWithoutAsynchronousMode)
     EXPECT_EQ (0u, vendorCalls ("corvexClient_session_suspend"));
 }
 
-TEST_F (FlowControlTest, QueueResumesOnlyTheTransportsItsSuspendHeld)
+TEST_F (FlowControlTest, AQueueResumesOnlyTheTransportsItsSuspendHeld)
 {
     start ("3");
-    mamaTransport second = nullptr;
-    mamaTransport_allocate (&second);
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_create (second, "t2", mBridge));
-    void* native = nullptr;
-    ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_getNativeTransport (second, 0, &native));
-    CorvexTransportBridge* t2 = static_cast<CorvexTransportBridge*> (native);
+    /* A second transport without a session: its suspension only counts, so
+     * the one vendor suspend of the first queue is t1's. */
+    CorvexTransportBridge quiet = {};
+    quiet.mName                 = const_cast<char*> ("quiet");
+    ASSERT_EQ (MAMA_STATUS_OK, corvexFlowControl_initTransport (&quiet));
+    size_t first = addQueue ();
+    setFeeding (mQueueBridges[first], true, &quiet);
+    size_t second = addQueue ();
 
-    /* Queue A is fed by both transports; the first of its two suspends fails. */
-    size_t a = addQueue ();
-    wlock_lock (mQueueBridges[a]->mTransportsLock);
-    (*mQueueBridges[a]->mTransports)[t2] = CorvexQueueFeed{1, false};
-    wlock_unlock (mQueueBridges[a]->mTransportsLock);
-    fill (a, 3);
+    fill (first, 3);
     corvexClientTest_failNext ("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
                                CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
-    fill (a, 1);
-    ASSERT_EQ (1, mQueueBridges[a]->mIsSuspended.load ());
-    ASSERT_EQ (1u, mCorvexTransport->mSuspendedQueues + t2->mSuspendedQueues);
-    CorvexTransportBridge* failed = mCorvexTransport->mSuspendedQueues == 0 ? mCorvexTransport : t2;
+    fill (first, 1);
+    ASSERT_EQ (1, mQueueBridges[first]->mIsSuspended.load ()) << "held by the quiet transport";
+    ASSERT_EQ (0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ (1u, quiet.mSuspendedQueues);
 
-    /* Queue B, fed only by the transport A failed to suspend, fills and holds it. */
-    size_t b = addQueue ();
-    wlock_lock (mQueueBridges[b]->mTransportsLock);
-    mQueueBridges[b]->mTransports->clear ();
-    (*mQueueBridges[b]->mTransports)[failed] = CorvexQueueFeed{1, false};
-    wlock_unlock (mQueueBridges[b]->mTransportsLock);
-    fill (b, 4);
-    ASSERT_EQ (1u, failed->mSuspendedQueues);
+    fill (second, 4);
+    ASSERT_EQ (1u, mCorvexTransport->mSuspendedQueues) << "held by the second queue only";
+    EXPECT_EQ (2u, vendorCalls ("corvexClient_session_suspend"));
 
-    /* A drains: it resumes the transport it held and leaves B's hold alone. */
-    drain (mQueues[a]);
-    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues + t2->mSuspendedQueues - failed->mSuspendedQueues);
-    EXPECT_EQ (1u, failed->mSuspendedQueues) << "B still holds it";
-    EXPECT_EQ (1u, vendorCalls ("corvexClient_session_resume"));
+    /* The first queue drains: it lets go of what it holds, not of the hold
+     * the second queue still owns on t1. */
+    drain (mQueues[first]);
+    EXPECT_EQ (0u, quiet.mSuspendedQueues);
+    EXPECT_EQ (1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ (0u, vendorCalls ("corvexClient_session_resume"));
     EXPECT_EQ (0u, LogCapture::count ("transport with no suspended queues being resumed"));
+    EXPECT_EQ (0u, LogCapture::count ("marking queue as resumed anyway"));
 
-    drain (mQueues[b]);
-    EXPECT_EQ (0u, failed->mSuspendedQueues);
-    EXPECT_EQ (2u, vendorCalls ("corvexClient_session_resume"));
+    drain (mQueues[second]);
+    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ (1u, vendorCalls ("corvexClient_session_resume"));
 
-    for (CorvexQueueBridge* queue : mQueueBridges)
+    setFeeding (mQueueBridges[first], false);
+    corvexFlowControl_destroyTransport (&quiet);
+}
+
+TEST_F (FlowControlTest, ALastSubscriptionLeavingAQueueThatNeverHeldItResumesNothing)
+{
+    start ("3");
+    CorvexTransportBridge quiet = {};
+    quiet.mName                 = const_cast<char*> ("quiet");
+    ASSERT_EQ (MAMA_STATUS_OK, corvexFlowControl_initTransport (&quiet));
+    size_t first = addQueue ();
+    setFeeding (mQueueBridges[first], true, &quiet);
+    size_t second = addQueue ();
+
+    fill (first, 3);
+    corvexClientTest_failNext ("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
+                               CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
+    fill (first, 1);
+    fill (second, 4);
+    ASSERT_EQ (1u, mCorvexTransport->mSuspendedQueues);
+
+    /* t1's last subscription leaves the suspended first queue, which never
+     * held it: the second queue's hold stays. */
+    ASSERT_EQ (MAMA_STATUS_OK, corvexFlowControl_removeTransport (mQueueBridges[first], mCorvexTransport));
+    EXPECT_EQ (1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ (0u, vendorCalls ("corvexClient_session_resume"));
+
+    drain (mQueues[first]);
+    drain (mQueues[second]);
+    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ (0u, quiet.mSuspendedQueues);
+    setFeeding (mQueueBridges[first], false);
+    corvexFlowControl_destroyTransport (&quiet);
+}
+
+/* A producer fills the queue while a dispatcher drains it: the flag the
+ * enqueue path reads without a lock is written by the dispatching thread.
+ * Every suspend is matched by one resume, and a drained queue holds
+ * nothing. */
+TEST_F (FlowControlTest, SuspendAndResumeStayPairedUnderConcurrentEnqueueAndDispatch)
+{
+    start ("20");
+    size_t                queue = addQueue ();
+    const size_t          total = 20000;
+    std::atomic<bool>     done (false);
+    std::thread           producer ([&] {
+        for (size_t i = 0; i < total; ++i)
+        {
+            EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_enqueueEvent (mQueues[queue], ignoreEvent, nullptr));
+        }
+        done = true;
+    });
+    size_t dispatched = 0;
+    while (!done || size (mQueues[queue]) > 0)
     {
-        wlock_lock (queue->mTransportsLock);
-        queue->mTransports->erase (t2);
-        wlock_unlock (queue->mTransportsLock);
+        if (MAMA_STATUS_OK == mamaQueue_timedDispatch (mQueues[queue], 100))
+        {
+            ++dispatched;
+        }
     }
-    mamaTransport_destroy (second);
+    producer.join ();
+
+    EXPECT_EQ (total, dispatched);
+    EXPECT_EQ (0, mQueueBridges[queue]->mIsSuspended.load ());
+    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_GT (vendorCalls ("corvexClient_session_suspend"), 0u);
+    EXPECT_EQ (vendorCalls ("corvexClient_session_suspend"), vendorCalls ("corvexClient_session_resume"));
 }

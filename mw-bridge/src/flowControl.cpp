@@ -1,0 +1,389 @@
+#define CORVEX_LOG_MODULE "flowControl"
+
+#include "flowControl.h"
+
+#include <new>
+
+#include <mama/mama.h>
+#include <wombat/queue.h>
+#include <wombat/wlock.h>
+
+#include "corvexBridge.h"
+#include "logging.h"
+#include "queue.h"
+#include "transport.h"
+
+namespace
+{
+/* Queues up to about 1500 events resume at two thirds, larger ones 500
+ * events below the maximum, so that they do not flap on every event. */
+uint64_t resumeMark(uint64_t maxSize)
+{
+    uint64_t mark = 2 * (maxSize / 3);
+    if (maxSize - mark > 500)
+    {
+        mark = maxSize - 500;
+    }
+    return mark;
+}
+
+bool isSuspended(const CorvexQueueBridge* queue)
+{
+    return queue->mIsSuspended.load(std::memory_order_acquire) != 0;
+}
+
+void setSuspended(CorvexQueueBridge* queue, bool suspended)
+{
+    queue->mIsSuspended.store(suspended ? 1 : 0, std::memory_order_release);
+}
+
+/* The size read of the suspend check; false (logged) when it failed. */
+bool readEventCount(CorvexQueueBridge* queue, size_t* count)
+{
+    mama_status status = corvexBridgeMamaQueue_getEventCount(queue, count);
+    if (status != MAMA_STATUS_OK)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %s",
+                   mamaStatus_stringForStatus(status));
+        return false;
+    }
+    return true;
+}
+
+/* Under mTransportsLock: suspends every transport of a queue found full. */
+void suspendAll(CorvexQueueBridge* queue)
+{
+    CORVEX_LOG(CORVEX_LOG_FINEST, "queue %p is too full, suspending all associated transports",
+               (void*)queue);
+    for (auto& entry : *queue->mTransports)
+    {
+        mama_status status = corvexFlowControl_suspendTransport(entry.first);
+        if (status != MAMA_STATUS_OK)
+        {
+            CORVEX_LOG(CORVEX_LOG_WARN, "unable to suspend a transport %p: %s", (void*)entry.first,
+                       mamaStatus_stringForStatus(status));
+        }
+        else
+        {
+            entry.second.mHeld = true;
+            setSuspended(queue, true);
+        }
+    }
+}
+
+/* Under mTransportsLock: lets go of every transport this queue holds. */
+void resumeHeld(CorvexQueueBridge* queue)
+{
+    /* Cleared first: a resumed session delivers its held messages at once,
+     * and the enqueue check must be able to suspend it again meanwhile (it
+     * waits for this lock before it does). */
+    setSuspended(queue, false);
+    mama_status failed = MAMA_STATUS_OK;
+    for (auto& entry : *queue->mTransports)
+    {
+        if (!entry.second.mHeld)
+        {
+            continue;
+        }
+        /* Not held any more even when the resume fails: the transport keeps
+         * that count until its destroy or a reconnect. */
+        entry.second.mHeld = false;
+        mama_status status = corvexFlowControl_resumeTransport(entry.first);
+        if (status != MAMA_STATUS_OK)
+        {
+            failed = status;
+        }
+    }
+    if (failed != MAMA_STATUS_OK)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "resuming a transport failed, marking queue as resumed anyway: %s",
+                   mamaStatus_stringForStatus(failed));
+    }
+}
+} // namespace
+
+mama_status corvexFlowControl_initQueue(CorvexQueueBridge* queue)
+{
+    queue->mTransports = new (std::nothrow) CorvexQueueTransportMap();
+    if (queue->mTransports == NULL)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "corvexBridgeMamaQueue_create (): Failed to allocate memory for transport map.");
+        return MAMA_STATUS_NOMEM;
+    }
+    queue->mTransportsLock = wlock_create();
+    setSuspended(queue, false);
+    return MAMA_STATUS_OK;
+}
+
+void corvexFlowControl_destroyQueue(CorvexQueueBridge* queue)
+{
+    wlock_destroy(queue->mTransportsLock);
+    queue->mTransportsLock = NULL;
+    delete queue->mTransports;
+    queue->mTransports = NULL;
+}
+
+uint64_t corvexFlowControl_subscriptionCount(CorvexQueueBridge* queue)
+{
+    uint64_t total = 0;
+    wlock_lock(queue->mTransportsLock);
+    for (const auto& entry : *queue->mTransports)
+    {
+        total += entry.second.mSubscriptions;
+    }
+    wlock_unlock(queue->mTransportsLock);
+    return total;
+}
+
+mama_status corvexFlowControl_addTransport(CorvexQueueBridge* queue,
+                                           CorvexTransportBridge* transport)
+{
+    mama_status status = MAMA_STATUS_OK;
+    wlock_lock(queue->mTransportsLock);
+    try
+    {
+        auto inserted = queue->mTransports->emplace(transport, CorvexQueueFeed());
+        CorvexQueueFeed& feed = inserted.first->second;
+        feed.mSubscriptions++;
+        if (inserted.second && isSuspended(queue))
+        {
+            status = corvexFlowControl_suspendTransport(transport);
+            if (status != MAMA_STATUS_OK)
+            {
+                queue->mTransports->erase(inserted.first);
+            }
+            else
+            {
+                feed.mHeld = true;
+            }
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        status = MAMA_STATUS_NOMEM;
+    }
+    wlock_unlock(queue->mTransportsLock);
+    return status;
+}
+
+mama_status corvexFlowControl_removeTransport(CorvexQueueBridge* queue,
+                                              CorvexTransportBridge* transport)
+{
+    mama_status result = MAMA_STATUS_OK;
+    wlock_lock(queue->mTransportsLock);
+    auto found = queue->mTransports->find(transport);
+    if (found == queue->mTransports->end())
+    {
+        result = MAMA_STATUS_INVALID_ARG;
+    }
+    else if (--found->second.mSubscriptions == 0)
+    {
+        bool held = found->second.mHeld;
+        queue->mTransports->erase(found);
+        if (held)
+        {
+            mama_status status = corvexFlowControl_resumeTransport(transport);
+            if (status != MAMA_STATUS_OK)
+            {
+                CORVEX_LOG(CORVEX_LOG_ERROR, "unable to resume subscription: %s",
+                           mamaStatus_stringForStatus(status));
+            }
+        }
+    }
+    wlock_unlock(queue->mTransportsLock);
+    return result;
+}
+
+void corvexFlowControl_checkSuspend(CorvexQueueBridge* queue)
+{
+    if (!corvexBridgeMamaQueue_isSubscribeAsync(queue) || isSuspended(queue))
+    {
+        return;
+    }
+
+    /* The size is read without the lock first, so that a queue below the
+     * maximum costs nothing more; the decision is made under the lock. */
+    const uint64_t maxSize = queue->mBridge->mQueueMaxSize;
+    size_t count = 0;
+    if (!readEventCount(queue, &count) || count < maxSize)
+    {
+        return;
+    }
+
+    wlock_lock(queue->mTransportsLock);
+    if (!isSuspended(queue) && readEventCount(queue, &count) && count >= maxSize)
+    {
+        suspendAll(queue);
+    }
+    wlock_unlock(queue->mTransportsLock);
+}
+
+void corvexFlowControl_checkResume(CorvexQueueBridge* queue)
+{
+    if (!corvexBridgeMamaQueue_isSubscribeAsync(queue) || !isSuspended(queue))
+    {
+        return;
+    }
+
+    wlock_lock(queue->mTransportsLock);
+    if (!isSuspended(queue))
+    {
+        wlock_unlock(queue->mTransportsLock);
+        return;
+    }
+
+    const uint64_t mark = resumeMark(queue->mBridge->mQueueMaxSize);
+    int size = 0;
+    wombatQueueStatus wStatus = wombatQueue_getSize(queue->mQueue, &size);
+    if (wStatus != WOMBAT_QUEUE_OK || size < 0)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %d; eventCount: %d", (int)wStatus,
+                   size);
+    }
+    /* The event about to be dispatched no longer counts. */
+    else if ((size > 0 ? (uint64_t)size - 1 : 0) <= mark)
+    {
+        resumeHeld(queue);
+    }
+    wlock_unlock(queue->mTransportsLock);
+}
+
+mama_status corvexFlowControl_initTransport(CorvexTransportBridge* transport)
+{
+    transport->mSuspendedQueuesLock = wlock_create();
+    if (NULL == transport->mSuspendedQueuesLock)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to initialize lock for suspended queues");
+        return MAMA_STATUS_PLATFORM;
+    }
+    transport->mSuspendedQueues = 0;
+    return MAMA_STATUS_OK;
+}
+
+void corvexFlowControl_destroyTransport(CorvexTransportBridge* transport)
+{
+    if (NULL != transport->mSuspendedQueuesLock)
+    {
+        wlock_destroy(transport->mSuspendedQueuesLock);
+        transport->mSuspendedQueuesLock = NULL;
+    }
+}
+
+mama_status corvexFlowControl_suspendTransport(CorvexTransportBridge* transport)
+{
+    if (NULL == transport)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "no transport closure");
+        return MAMA_STATUS_NULL_ARG;
+    }
+    mama_status result = MAMA_STATUS_OK;
+    wlock_lock(transport->mSuspendedQueuesLock);
+    uint32_t count = ++transport->mSuspendedQueues;
+    CORVEX_LOG(
+        CORVEX_LOG_FINEST,
+        "incremented suspended queues for transport '%s' because queue is full; value is now '%u'",
+        transport->mName, count);
+    if (NULL != transport->mSession && 1 == count)
+    {
+        int32_t rc = corvexClient_session_suspend(transport->mSession);
+        if (CORVEXCLIENT_OK != rc)
+        {
+            CORVEX_LOG(CORVEX_LOG_ERROR, "could not suspend the transport '%s'", transport->mName);
+            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc,
+                                    "error in corvexClient_session_suspend()");
+            count = --transport->mSuspendedQueues;
+            CORVEX_LOG(CORVEX_LOG_FINEST,
+                       "decremented suspended queues for transport '%s' because "
+                       "corvexClient_session_suspend "
+                       "failed; value is now '%u'",
+                       transport->mName, count);
+            result = MAMA_STATUS_PLATFORM;
+        }
+        else
+        {
+            CORVEX_LOG(CORVEX_LOG_FINER,
+                       "suspending the transport '%s'; cannot exceed maximum queue depth",
+                       transport->mName);
+        }
+    }
+    wlock_unlock(transport->mSuspendedQueuesLock);
+    return result;
+}
+
+mama_status corvexFlowControl_resumeTransport(CorvexTransportBridge* transport)
+{
+    if (NULL == transport)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "no transport closure");
+        return MAMA_STATUS_NULL_ARG;
+    }
+    mama_status result = MAMA_STATUS_OK;
+    wlock_lock(transport->mSuspendedQueuesLock);
+    if (0 == transport->mSuspendedQueues)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "transport with no suspended queues being resumed. corvexTransportBridge=%p",
+                   (void*)transport);
+        wlock_unlock(transport->mSuspendedQueuesLock);
+        return MAMA_STATUS_PLATFORM;
+    }
+    uint32_t count = --transport->mSuspendedQueues;
+    CORVEX_LOG(CORVEX_LOG_FINEST,
+               "decremented suspended queues for transport '%s' because queue has enough room; "
+               "value is now '%u'",
+               transport->mName, count);
+    if (0 == count && NULL != transport->mSession)
+    {
+        int32_t rc = corvexClient_session_resume(transport->mSession);
+        if (CORVEXCLIENT_OK != rc)
+        {
+            CORVEX_LOG(CORVEX_LOG_ERROR, "could not resume the transport '%s'", transport->mName);
+            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "error in corvexClient_session_resume()");
+            count = ++transport->mSuspendedQueues;
+            CORVEX_LOG(CORVEX_LOG_FINEST,
+                       "incremented suspended queues for transport '%s' because "
+                       "corvexClient_session_resume "
+                       "failed; value is now '%u'",
+                       transport->mName, count);
+            result = MAMA_STATUS_PLATFORM;
+        }
+        else
+        {
+            CORVEX_LOG(CORVEX_LOG_FINER,
+                       "resuming the transport '%s'; queue now has enough room to continue",
+                       transport->mName);
+        }
+    }
+    wlock_unlock(transport->mSuspendedQueuesLock);
+    return result;
+}
+
+void corvexFlowControl_resuspendAfterReconnect(CorvexTransportBridge* transport)
+{
+    wlock_lock(transport->mSuspendedQueuesLock);
+    if (0 != transport->mSuspendedQueues && NULL != transport->mSession)
+    {
+        int32_t rc = corvexClient_session_suspend(transport->mSession);
+        if (CORVEXCLIENT_OK != rc)
+        {
+            CORVEX_LOG(CORVEX_LOG_ERROR, "could not suspend the transport '%s' after reconnect.",
+                       transport->mName);
+            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc,
+                                    "error in corvexClient_session_suspend()");
+        }
+    }
+    wlock_unlock(transport->mSuspendedQueuesLock);
+}
+
+corvexClient_session_t corvexFlowControl_detachSession(CorvexTransportBridge* transport,
+                                                       bool* suspended)
+{
+    wlock_lock(transport->mSuspendedQueuesLock);
+    corvexClient_session_t session = transport->mSession;
+    *suspended = 0 != transport->mSuspendedQueues;
+    transport->mSession = NULL;
+    wlock_unlock(transport->mSuspendedQueuesLock);
+    return session;
+}
