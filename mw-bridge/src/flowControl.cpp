@@ -40,13 +40,14 @@ void setSuspended(CorvexQueueBridge* queue, bool suspended)
 /* The size read of the suspend check; false (logged) when it failed. */
 bool readEventCount(CorvexQueueBridge* queue, size_t* count)
 {
-    mama_status status = corvexBridgeMamaQueue_getEventCount(queue, count);
-    if (status != MAMA_STATUS_OK)
+    int size = 0;
+    wombatQueueStatus status = wombatQueue_getSize(queue->mQueue, &size);
+    if (status != WOMBAT_QUEUE_OK || size < 0)
     {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %s",
-                   mamaStatus_stringForStatus(status));
+        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %d", (int)status);
         return false;
     }
+    *count = (size_t)size;
     return true;
 }
 
@@ -198,7 +199,7 @@ mama_status corvexFlowControl_removeTransport(CorvexQueueBridge* queue,
 
 void corvexFlowControl_checkSuspend(CorvexQueueBridge* queue)
 {
-    if (!corvexBridgeMamaQueue_isSubscribeAsync(queue) || isSuspended(queue))
+    if (!corvexQueue_isSubscribeAsync(queue) || isSuspended(queue))
     {
         return;
     }
@@ -222,7 +223,7 @@ void corvexFlowControl_checkSuspend(CorvexQueueBridge* queue)
 
 void corvexFlowControl_checkResume(CorvexQueueBridge* queue)
 {
-    if (!corvexBridgeMamaQueue_isSubscribeAsync(queue) || !isSuspended(queue))
+    if (!corvexQueue_isSubscribeAsync(queue) || !isSuspended(queue))
     {
         return;
     }

@@ -10,7 +10,7 @@
 #include <mama/integration/transport.h>
 
 #include "logging.h"
-#include "subscription.h"
+#include "topic.h"
 #include "transport.h"
 
 namespace
@@ -134,7 +134,7 @@ mama_status corvexBridgeMamaPublisher_buildSubject (CorvexPublisherBridge* publi
             topic                = NULL;
         }
     }
-    mama_status status = corvexSubscription_buildTopic (root, publisher->mSource, topic, &publisher->mSubject, 0,
+    mama_status status = corvexTopic_build (root, publisher->mSource, topic, &publisher->mSubject, 0,
                                                         transport);
     if (MAMA_STATUS_OK != status)
     {

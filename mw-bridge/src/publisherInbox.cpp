@@ -24,6 +24,7 @@
 #include "queue.h"
 #include "subscription.h"
 #include "synchronism.h"
+#include "topic.h"
 #include "transport.h"
 
 namespace
@@ -246,7 +247,7 @@ mama_status corvexBridgeMamaPublisher_buildCacheTopic(CorvexPublisherBridge* pub
         return MAMA_STATUS_PLATFORM;
     }
     char* built = NULL;
-    mama_status status = corvexSubscription_buildTopic(
+    mama_status status = corvexTopic_build(
         NULL, publisher->mSource, publisher->mTopic, &built, 0, transportOf(publisher->mTransport));
     if (MAMA_STATUS_OK != status)
     {
@@ -387,7 +388,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     copyBounded(request->mInboxReplyToTopic, sizeof(request->mInboxReplyToTopic), replyTo);
     request->mCacheRequestId = corvexBridgeMamaPublisher_getCacheRequestId(publisher);
 
-    uint32_t flags = corvexBridgeMamaQueue_isSubscribeAsync(subscription->mQueueBridge)
+    uint32_t flags = corvexQueue_isSubscribeAsync(subscription->mQueueBridge)
                          ? CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM
                          : CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM;
     int32_t rc = corvexClient_session_topicSubscribeWithDispatch(

@@ -54,7 +54,7 @@ size_t eventCount(CorvexQueueBridge* queue)
 /* Runs before every dispatch, on the dispatching thread. */
 void beforeDispatch(CorvexQueueBridge* queue)
 {
-    corvexBridgeMamaQueue_checkWatermarks(queue);
+    corvexQueue_checkWatermarks(queue);
     corvexFlowControl_checkResume(queue);
 }
 } // namespace
@@ -298,7 +298,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_enqueueEvent(CorvexQueueBridge* 
     return MAMA_STATUS_OK;
 }
 
-bool corvexBridgeMamaQueue_isIdle(CorvexQueueBridge* queue)
+bool corvexQueue_isIdle(CorvexQueueBridge* queue)
 {
     if (NULL == queue || NULL == queue->mQueue)
     {
@@ -400,7 +400,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_setLowWatermark(CorvexQueueBridg
     return MAMA_STATUS_OK;
 }
 
-void corvexBridgeMamaQueue_checkWatermarks(CorvexQueueBridge* queue)
+void corvexQueue_checkWatermarks(CorvexQueueBridge* queue)
 {
     size_t count = eventCount(queue);
 
@@ -420,12 +420,8 @@ void corvexBridgeMamaQueue_checkWatermarks(CorvexQueueBridge* queue)
     }
 }
 
-bool corvexBridgeMamaQueue_isSubscribeAsync(const CorvexQueueBridge* queue)
-{
-    return queue != NULL && queue->mBridge != NULL && queue->mBridge->mSubscribeAsync != 0;
-}
 
-mama_status corvexBridgeMamaQueue_addSubscription(CorvexQueueBridge* queue,
+mama_status corvexQueue_addSubscription(CorvexQueueBridge* queue,
                                                   CorvexSubscription* subscription)
 {
     if (queue == NULL || subscription == NULL)
@@ -435,7 +431,7 @@ mama_status corvexBridgeMamaQueue_addSubscription(CorvexQueueBridge* queue,
     return corvexFlowControl_addTransport(queue, subscription->mTransportBridge);
 }
 
-mama_status corvexBridgeMamaQueue_removeSubscription(CorvexQueueBridge* queue,
+mama_status corvexQueue_removeSubscription(CorvexQueueBridge* queue,
                                                      CorvexSubscription* subscription)
 {
     if (queue == NULL || subscription == NULL)

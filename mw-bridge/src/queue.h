@@ -14,6 +14,8 @@
 #include <wombat/queue.h>
 #include <wombat/wlock.h>
 
+#include "corvexBridge.h"
+
 struct CorvexBridge;
 struct CorvexSubscription;
 struct CorvexTransportBridge;
@@ -59,19 +61,22 @@ struct CorvexQueueBridge
 /* Registers the subscription's transport (sub->mTransportBridge) on the
  * queue for flow control; a transport that joins a suspended queue is
  * suspended at once. */
-mama_status corvexBridgeMamaQueue_addSubscription(CorvexQueueBridge* queue,
+mama_status corvexQueue_addSubscription(CorvexQueueBridge* queue,
                                                   CorvexSubscription* subscription);
 /* Unregisters it; a transport whose last subscription leaves a suspended queue
  * is resumed at once. 4 when the transport is not registered. */
-mama_status corvexBridgeMamaQueue_removeSubscription(CorvexQueueBridge* queue,
+mama_status corvexQueue_removeSubscription(CorvexQueueBridge* queue,
                                                      CorvexSubscription* subscription);
 /* True when nothing is queued and no dispatch call is under way: an event
  * queued earlier has been handled completely. A queue nobody dispatches
  * stays idle once its events are gone. */
-bool corvexBridgeMamaQueue_isIdle(CorvexQueueBridge* queue);
+bool corvexQueue_isIdle(CorvexQueueBridge* queue);
 /* The bridge's asynchronous mode; false for a NULL queue or bridge. */
-bool corvexBridgeMamaQueue_isSubscribeAsync(const CorvexQueueBridge* queue);
-void corvexBridgeMamaQueue_checkWatermarks(CorvexQueueBridge* queue);
+inline bool corvexQueue_isSubscribeAsync(const CorvexQueueBridge* queue)
+{
+    return queue != NULL && queue->mBridge != NULL && queue->mBridge->mSubscribeAsync != 0;
+}
+void corvexQueue_checkWatermarks(CorvexQueueBridge* queue);
 
 extern "C"
 {

@@ -20,198 +20,7 @@
 #include "logging.h"
 #include "queue.h"
 #include "transport.h"
-
-static const size_t TOPIC_CAPACITY = CORVEX_TOPIC_BUFFER_SIZE - 1;
-
-size_t corvexSubscription_encodeLevel(const char* input, char* output, size_t capacity,
-                                      int translate)
-{
-    if (NULL == input || NULL == output)
-    {
-        return 0;
-    }
-    size_t written = 0;
-    for (const char* in = input; '\0' != *in; ++in)
-    {
-        if (written == capacity)
-        {
-            break;
-        }
-        char c = *in;
-        if (translate)
-        {
-            if ('\\' == c || '^' == c)
-            {
-                /* An escape pair is never split: a cut name must still decode. */
-                if (capacity - written < 2)
-                {
-                    break;
-                }
-                output[written++] = '\\';
-            }
-            else if ('/' == c)
-            {
-                c = '^';
-            }
-            else if ('.' == c)
-            {
-                c = '/';
-            }
-        }
-        output[written++] = c;
-    }
-    return written;
-}
-
-int corvexSubscription_hasWildcard(const char* topic)
-{
-    if (NULL == topic || '\0' == topic[0])
-    {
-        return 0;
-    }
-    if (NULL != strchr(topic, '*'))
-    {
-        return 1;
-    }
-    return '>' == topic[strlen(topic) - 1];
-}
-
-/* A source under the transport's inbox subscription prefix is already a vendor
- * topic and is taken byte for byte. An empty prefix matches nothing: otherwise
- * every source would skip translation. */
-static int isInboxTopic(const char* source, const CorvexTransportBridge* transport)
-{
-    return transport->mInboxCorvexSubPrefixLen > 0 &&
-           0 == strncmp(source, transport->mInboxCorvexSubPrefix,
-                        transport->mInboxCorvexSubPrefixLen);
-}
-
-static int isDictionaryTopic(const char* topic, size_t length)
-{
-    const size_t rootLength = sizeof(CORVEX_DICTIONARY_ROOT) - 1;
-    const size_t suffixLength = sizeof(CORVEX_DICTIONARY_SUFFIX) - 1;
-    if (0 == strncmp(topic, CORVEX_DICTIONARY_ROOT, rootLength))
-    {
-        return 0;
-    }
-    return length >= suffixLength &&
-           0 == strcmp(topic + length - suffixLength, CORVEX_DICTIONARY_SUFFIX);
-}
-
-mama_status corvexSubscription_buildTopic(const char* root, const char* source, const char* symbol,
-                                          char** topic, int allowWildcards,
-                                          CorvexTransportBridge* transport)
-{
-    if (NULL == topic)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    char buffer[CORVEX_TOPIC_BUFFER_SIZE];
-    size_t length = 0;
-    size_t lastPartSize = 0;
-
-    if (NULL != root && '\0' != root[0])
-    {
-        lastPartSize = corvexSubscription_encodeLevel(root, buffer, TOPIC_CAPACITY, 1);
-        length += lastPartSize;
-    }
-    if (NULL != source && '\0' != source[0])
-    {
-        if (lastPartSize > 0 && length < TOPIC_CAPACITY)
-        {
-            buffer[length++] = '/';
-        }
-        if (NULL == transport)
-        {
-            return MAMA_STATUS_NULL_ARG;
-        }
-        lastPartSize = corvexSubscription_encodeLevel(
-            source, buffer + length, TOPIC_CAPACITY - length, !isInboxTopic(source, transport));
-        length += lastPartSize;
-    }
-    if (NULL != symbol && '\0' != symbol[0])
-    {
-        if (lastPartSize > 0 && length < TOPIC_CAPACITY)
-        {
-            buffer[length++] = '/';
-        }
-        length +=
-            corvexSubscription_encodeLevel(symbol, buffer + length, TOPIC_CAPACITY - length, 1);
-    }
-    buffer[length] = '\0';
-
-    if (!allowWildcards && corvexSubscription_hasWildcard(buffer))
-    {
-        return MAMA_STATUS_INVALID_ARG;
-    }
-
-    const char* prefix = isDictionaryTopic(buffer, length) ? CORVEX_DICTIONARY_PREFIX : "";
-    size_t prefixLength = strlen(prefix);
-    char* result = (char*)malloc(prefixLength + length + 1);
-    if (NULL == result)
-    {
-        return MAMA_STATUS_NOMEM;
-    }
-    memcpy(result, prefix, prefixLength);
-    memcpy(result + prefixLength, buffer, length + 1);
-    *topic = result;
-    return MAMA_STATUS_OK;
-}
-
-size_t corvexSubscription_decodeTopic(const char* topic, char* output, size_t size)
-{
-    if (0 == size || NULL == output)
-    {
-        return 0;
-    }
-    size_t written = 0;
-    for (const char* in = topic; NULL != in && '\0' != *in && written < size - 1; ++in)
-    {
-        char c = *in;
-        if ('\\' == c)
-        {
-            ++in;
-            if ('\0' == *in)
-            {
-                break;
-            }
-            c = *in;
-        }
-        else if ('^' == c)
-        {
-            c = '/';
-        }
-        else if ('/' == c)
-        {
-            c = '.';
-        }
-        output[written++] = c;
-    }
-    output[written] = '\0';
-    return written + 1;
-}
-
-void corvexSubscription_wildcardSecondLevel(char* text)
-{
-    if (NULL == text)
-    {
-        return;
-    }
-    char* first = strchr(text, '/');
-    if (NULL == first)
-    {
-        return;
-    }
-    char* second = strchr(first + 1, '/');
-    /* An empty second level would have to grow the text; such a prefix is
-     * left as it is rather than written past its end. */
-    if (NULL == second || second == first + 1)
-    {
-        return;
-    }
-    first[1] = '*';
-    memmove(first + 2, second, strlen(second) + 1);
-}
+#include "transportLifetime.h"
 
 namespace
 {
@@ -271,7 +80,7 @@ mama_status undoCreate(CorvexSubscription* subscription, CreateStage stage, mama
     switch (stage)
     {
     case STAGE_ON_TRANSPORT:
-        corvexTransportBridge_removeSubscription(subscription->mTransportBridge, subscription);
+        corvexTransportLifetime_removeSubscription(subscription->mTransportBridge, subscription);
         freeTopicList(&subscription->mKlixSubscriptionList);
         /* fall through */
     case STAGE_LIST_LOCK:
@@ -288,7 +97,7 @@ mama_status undoCreate(CorvexSubscription* subscription, CreateStage stage, mama
     case STAGE_ON_QUEUE:
         if (NULL != subscription->mMamaQueue &&
             MAMA_STATUS_OK !=
-                corvexBridgeMamaQueue_removeSubscription(subscription->mQueueBridge, subscription))
+                corvexQueue_removeSubscription(subscription->mQueueBridge, subscription))
         {
             CORVEX_LOG(CORVEX_LOG_ERROR,
                        "Unable to remove subscription from queue during cleanup.");
@@ -389,7 +198,7 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
     {
         return MAMA_STATUS_NOMEM;
     }
-    mama_status topicStatus = corvexSubscription_buildTopic(
+    mama_status topicStatus = corvexTopic_build(
         NULL, source, symbol, &subscription->mTopic, isWildcard, transportBridge);
 
     void* nativeQueue = NULL;
@@ -436,7 +245,7 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
 
     if (NULL != subscription->mMamaQueue)
     {
-        status = corvexBridgeMamaQueue_addSubscription(subscription->mQueueBridge, subscription);
+        status = corvexQueue_addSubscription(subscription->mQueueBridge, subscription);
         if (MAMA_STATUS_OK != status)
         {
             CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to add subscription to queue");
@@ -462,7 +271,7 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
         CORVEX_LOG(CORVEX_LOG_ERROR, "unable to create lock for KLIX subscription list");
         return undoCreate(subscription, STAGE_DESTROY_HANDLE, MAMA_STATUS_NOMEM);
     }
-    status = corvexTransportBridge_addSubscription(transportBridge, subscription);
+    status = corvexTransportLifetime_addSubscription(transportBridge, subscription);
     if (MAMA_STATUS_OK != status)
     {
         return undoCreate(subscription, STAGE_LIST_LOCK, status);
@@ -523,7 +332,7 @@ uint32_t corvexSubscription_getSubscribeFlags(const CorvexSubscription* subscrip
     {
         return CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY;
     }
-    return corvexBridgeMamaQueue_isSubscribeAsync(subscription->mQueueBridge)
+    return corvexQueue_isSubscribeAsync(subscription->mQueueBridge)
                ? CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM
                : CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM;
 }
@@ -831,7 +640,7 @@ void leaveQueue(CorvexSubscription* subscription)
         return;
     }
     mama_status status =
-        corvexBridgeMamaQueue_removeSubscription(subscription->mQueueBridge, subscription);
+        corvexQueue_removeSubscription(subscription->mQueueBridge, subscription);
     if (MAMA_STATUS_OK != status)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "unable to remove subscription from queue: %s",
@@ -883,6 +692,16 @@ void corvexSubscription_wakeEntriesWaiter(CorvexSubscription* subscription)
     waiter->mGone.notify_all();
 }
 
+/* The destroy request, queued behind every message of the subscription. */
+static void MAMACALLTYPE dispatchDestroyRequest(mamaQueue, void* closure)
+{
+    CorvexSubscription* subscription = static_cast<CorvexSubscription*>(closure);
+    if (1 == subscription->mIsDestroying)
+    {
+        corvexSubscription_release(subscription);
+    }
+}
+
 mama_status corvexSubscription_queueDestroy(CorvexSubscription* subscription)
 {
     wlock_lock(subscription->mKlixSubscriptionListLock);
@@ -896,21 +715,12 @@ mama_status corvexSubscription_queueDestroy(CorvexSubscription* subscription)
                "corvexClient_session_topicUnsubscribeWithDispatch.",
                subscription->mTopic);
     CORVEX_LOG(CORVEX_LOG_FINE, "Completed for topic=%s", subscription->mTopic);
-    CorvexMsgNode* node = (CorvexMsgNode*)calloc(1, sizeof(CorvexMsgNode));
-    if (NULL == node)
-    {
-        wlock_unlock(subscription->mKlixSubscriptionListLock);
-        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for message node");
-        return MAMA_STATUS_NOMEM;
-    }
-    node->mSubscription = subscription;
-    mama_status status = corvexBridgeMamaQueue_enqueueEvent(
-        subscription->mQueueBridge, corvexTransportBridge_dispatchMsgNode, node);
+    mama_status status = corvexBridgeMamaQueue_enqueueEvent(subscription->mQueueBridge,
+                                                            dispatchDestroyRequest, subscription);
     if (MAMA_STATUS_OK != status)
     {
         wlock_unlock(subscription->mKlixSubscriptionListLock);
         CORVEX_LOG(CORVEX_LOG_ERROR, "Could not enqueue subscription destroy event");
-        free(node);
         return status;
     }
     /* The release waits for this lock before it frees the subscription. */
@@ -997,7 +807,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy(CorvexSubscriptio
     if (NULL != transport->mSession)
     {
         /* A transport whose session lives is not released by this removal. */
-        corvexTransportBridge_removeSubscription(transport, subscription);
+        corvexTransportLifetime_removeSubscription(transport, subscription);
         int32_t rc = corvexSubscription_unsubscribeAll(subscription, NULL);
         wlock_unlock(transport->mSubscriptionsLock);
         if (CORVEXCLIENT_OK != rc)
@@ -1012,13 +822,13 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy(CorvexSubscriptio
          * unsubscribe. This removal may release the transport. */
         sessionClosed = transport->mDestroyFinished;
         wlock_unlock(transport->mSubscriptionsLock);
-        corvexTransportBridge_removeSubscription(transport, subscription);
+        corvexTransportLifetime_removeSubscription(transport, subscription);
     }
 
     /* On a queue nobody is dispatching, the destroy completes here, so that
      * the application can destroy the queue next (the host refuses a queue
      * whose objects have not reported their destruction). */
-    bool idleQueue = corvexBridgeMamaQueue_isIdle(subscription->mQueueBridge);
+    bool idleQueue = corvexQueue_isIdle(subscription->mQueueBridge);
     if (idleQueue && !sessionClosed)
     {
         waitForRemovalReports(subscription);
@@ -1035,7 +845,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy(CorvexSubscriptio
     {
         /* Idle still: no event for the subscription is queued or being
          * handled, and none can be queued any more. */
-        releaseNow = idleQueue && corvexBridgeMamaQueue_isIdle(subscription->mQueueBridge);
+        releaseNow = idleQueue && corvexQueue_isIdle(subscription->mQueueBridge);
         if (releaseNow)
         {
             subscription->mIsDestroyQueued = 1;
@@ -1077,7 +887,7 @@ CORVEX_EXPORT int corvexBridgeMamaSubscription_isValid(CorvexSubscription* subsc
 
 CORVEX_EXPORT int corvexBridgeMamaSubscription_hasWildcards(CorvexSubscription* subscription)
 {
-    return NULL != subscription && corvexSubscription_hasWildcard(subscription->mTopic);
+    return NULL != subscription && corvexTopic_hasWildcard(subscription->mTopic);
 }
 
 CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_getPlatformError(CorvexSubscription*, void**)

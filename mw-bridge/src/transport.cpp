@@ -25,22 +25,9 @@
 #include "flowControl.h"
 #include "logging.h"
 #include "properties.h"
-#include "synchronism.h"
+#include "topic.h"
+#include "transportLifetime.h"
 #include "transportList.h"
-
-struct CorvexSubscriptionSet
-{
-    std::unordered_set<CorvexSubscription*> mEntries;
-};
-
-struct CorvexEventGate
-{
-    std::mutex mLock;
-    std::condition_variable mIdle;
-    bool mClosed = false;
-    /* One entry per delivery under way, by the thread making it. */
-    std::vector<std::thread::id> mDelivering;
-};
 
 namespace
 {
@@ -94,23 +81,7 @@ void readIdentity(char* userName, char* computerName)
     }
 }
 
-void unlinkFromList(CorvexBridge* bridge, CorvexTransportBridge* transport)
-{
-    wlock_lock(bridge->mTransportListLock);
-    /* A concurrent creation walks the list and reads names: free it here. */
-    free(transport->mName);
-    transport->mName = NULL;
-    corvexTransportList_remove(bridge->mTransportList, transport);
-    wlock_unlock(bridge->mTransportListLock);
-}
 
-/* Releases a transport that is destroyed, has no subscriptions and no queued
- * events; called with mSubscriptionsLock held, releases outside it. */
-bool isReleasable(const CorvexTransportBridge* transport)
-{
-    return transport->mDestroyFinished && transport->mSubscriptions->mEntries.empty() &&
-           0 == transport->mPendingEvents;
-}
 
 /* Session properties in the order the vendor must see them: the defaults
  * first so that user keys follow (and win), the bridge's own keys last. */
@@ -282,7 +253,7 @@ mama_status readInboxPrefixes(CorvexTransportBridge* transport)
     }
     transport->mInboxCorvexReplyToPrefix[length - 1] = '\0';
     memcpy(transport->mInboxCorvexSubPrefix, transport->mInboxCorvexReplyToPrefix, length);
-    corvexSubscription_wildcardSecondLevel(transport->mInboxCorvexSubPrefix);
+    corvexTopic_wildcardSecondLevel(transport->mInboxCorvexSubPrefix);
     transport->mInboxCorvexSubPrefixLen = (uint32_t)strlen(transport->mInboxCorvexSubPrefix);
     CORVEX_LOG(
         CORVEX_LOG_FINEST,
@@ -311,8 +282,7 @@ void rollbackCreate(CorvexBridge* bridge, CorvexTransportBridge* transport)
     {
         corvexProperties_destroy(&transport->mCorvexProperties);
     }
-    delete transport->mSubscriptions;
-    delete transport->mEventGate;
+    corvexTransportLifetime_free(transport);
     if (NULL != transport->mSubscriptionsLock)
     {
         wlock_destroy(transport->mSubscriptionsLock);
@@ -351,17 +321,10 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to initialize lock for subscription list");
         return MAMA_STATUS_PLATFORM;
     }
-    transport->mSubscriptions = new (std::nothrow) CorvexSubscriptionSet;
-    if (NULL == transport->mSubscriptions)
+    mama_status created = corvexTransportLifetime_init(transport);
+    if (MAMA_STATUS_OK != created)
     {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to create list of subscriptions");
-        return MAMA_STATUS_PLATFORM;
-    }
-    transport->mEventGate = new (std::nothrow) CorvexEventGate;
-    if (NULL == transport->mEventGate)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for transport event gate");
-        return MAMA_STATUS_NOMEM;
+        return created;
     }
 
     mama_status status = buildSessionProperties(transport, &transport->mCorvexProperties);
@@ -434,22 +397,6 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
     return corvexTransportBridge_createDiscardSubscription(transport);
 }
 
-void closeEventGate(CorvexTransportBridge* transport)
-{
-    CorvexEventGate* gate = transport->mEventGate;
-    const std::thread::id self = std::this_thread::get_id();
-    std::unique_lock<std::mutex> guard(gate->mLock);
-    gate->mClosed = true;
-    /* A transport destroyed from inside its own event callback does not wait
-     * for that delivery. */
-    gate->mIdle.wait(guard,
-                     [gate, self]
-                     {
-                         return std::all_of(gate->mDelivering.begin(), gate->mDelivering.end(),
-                                            [self](std::thread::id thread)
-                                            { return thread == self; });
-                     });
-}
 
 mama_status reportDestroyStep(int32_t rc, const char* text, mama_status current)
 {
@@ -704,7 +651,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy(CorvexTransportBridg
     {
         wlock_unlock(bridge->mTransportListLock);
     }
-    closeEventGate(transport);
+    corvexTransportLifetime_closeEventGate(transport);
 
     mama_status result = MAMA_STATUS_OK;
     if (transport->mUseCache && NULL != transport->mCacheSession)
@@ -731,47 +678,11 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy(CorvexTransportBridg
 
     /* Released here only when nothing refers to the object any more; else by
      * the last subscription removal or queued event to let go of it. */
-    wlock_lock(transport->mSubscriptionsLock);
-    transport->mDestroyFinished = 1;
-    bool release = isReleasable(transport);
-    wlock_unlock(transport->mSubscriptionsLock);
-    if (release)
-    {
-        mama_status released = corvexTransportBridge_release(transport);
-        result = MAMA_STATUS_OK == result ? released : result;
-    }
+    mama_status released = corvexTransportLifetime_finishDestroy(transport);
+    result = MAMA_STATUS_OK == result ? released : result;
     return result;
 }
 
-mama_status corvexTransportBridge_release(CorvexTransportBridge* transport)
-{
-    delete transport->mSubscriptions;
-    transport->mSubscriptions = NULL;
-    delete transport->mEventGate;
-    transport->mEventGate = NULL;
-    wlock_destroy(transport->mSubscriptionsLock);
-    transport->mSubscriptionsLock = NULL;
-    corvexProperties_destroy(&transport->mCorvexProperties);
-    corvexFlowControl_destroyTransport(transport);
-    wlock_destroy(transport->mCacheSessionLock);
-    transport->mCacheSessionLock = NULL;
-    corvexThrottledLog_destroy(transport->mThrottledLog);
-    transport->mThrottledLog = NULL;
-
-    CorvexBridge* bridge = transport->mBridge_p;
-    if (NULL == bridge || NULL == bridge->mTransportList)
-    {
-        CORVEX_LOG(
-            CORVEX_LOG_ERROR,
-            "Unexpected NULL pointer (mBridge_p or mBridge_p->mTransportList); mBridge_p: %p",
-            (void*)bridge);
-        free(transport->mName);
-        transport->mName = NULL;
-        return MAMA_STATUS_PLATFORM;
-    }
-    unlinkFromList(bridge, transport);
-    return MAMA_STATUS_OK;
-}
 
 CORVEX_EXPORT int corvexBridgeMamaTransport_isValid(CorvexTransportBridge* transport)
 {
@@ -787,129 +698,6 @@ corvexBridgeMamaTransport_getNativeTransport(CorvexTransportBridge* transport, v
     }
     *result = transport;
     return MAMA_STATUS_OK;
-}
-
-mama_status corvexTransportBridge_addSubscription(CorvexTransportBridge* transport,
-                                                  CorvexSubscription* subscription)
-{
-    if (NULL == transport || NULL == subscription)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    mama_status result = MAMA_STATUS_OK;
-    wlock_lock(transport->mSubscriptionsLock);
-    if (NULL == transport->mSession)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "Transport has been destroyed");
-        result = MAMA_STATUS_PLATFORM;
-    }
-    else
-    {
-        try
-        {
-            if (!transport->mSubscriptions->mEntries.insert(subscription).second)
-            {
-                CORVEX_LOG(CORVEX_LOG_ERROR, "Adding same subscription to transport twice");
-            }
-        }
-        catch (const std::bad_alloc&)
-        {
-            CORVEX_LOG(CORVEX_LOG_ERROR,
-                       "Couldn't append subscription to transports subscription list");
-            result = MAMA_STATUS_NOMEM;
-        }
-    }
-    wlock_unlock(transport->mSubscriptionsLock);
-    return result;
-}
-
-mama_status corvexTransportBridge_removeSubscription(CorvexTransportBridge* transport,
-                                                     CorvexSubscription* subscription)
-{
-    if (NULL == transport || NULL == subscription)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    mama_status result = MAMA_STATUS_OK;
-    wlock_lock(transport->mSubscriptionsLock);
-    if (0 == transport->mSubscriptions->mEntries.erase(subscription))
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "subscription not registered on transport");
-        result = MAMA_STATUS_INVALID_ARG;
-    }
-    bool release = isReleasable(transport);
-    wlock_unlock(transport->mSubscriptionsLock);
-    return release ? corvexTransportBridge_release(transport) : result;
-}
-
-int corvexTransportBridge_holdForEvent(CorvexTransportBridge* transport)
-{
-    wlock_lock(transport->mSubscriptionsLock);
-    bool live = NULL != transport->mSession;
-    if (live)
-    {
-        ++transport->mPendingEvents;
-    }
-    wlock_unlock(transport->mSubscriptionsLock);
-    return live;
-}
-
-int corvexTransportBridge_beginDelivery(CorvexTransportBridge* transport)
-{
-    CorvexEventGate* gate = transport->mEventGate;
-    std::lock_guard<std::mutex> guard(gate->mLock);
-    if (gate->mClosed)
-    {
-        return 0;
-    }
-    gate->mDelivering.push_back(std::this_thread::get_id());
-    return 1;
-}
-
-void corvexTransportBridge_endDelivery(CorvexTransportBridge* transport)
-{
-    CorvexEventGate* gate = transport->mEventGate;
-    std::lock_guard<std::mutex> guard(gate->mLock);
-    auto entry =
-        std::find(gate->mDelivering.begin(), gate->mDelivering.end(), std::this_thread::get_id());
-    if (entry != gate->mDelivering.end())
-    {
-        gate->mDelivering.erase(entry);
-    }
-    gate->mIdle.notify_all();
-}
-
-void corvexTransportBridge_dropEventHold(CorvexTransportBridge* transport)
-{
-    wlock_lock(transport->mSubscriptionsLock);
-    --transport->mPendingEvents;
-    bool release = isReleasable(transport);
-    wlock_unlock(transport->mSubscriptionsLock);
-    if (release)
-    {
-        corvexTransportBridge_release(transport);
-    }
-}
-
-void corvexTransportBridge_onSubscriptionEvent(const corvexClient_session_eventInfo_t* event)
-{
-    if (NULL == event)
-    {
-        return;
-    }
-    if (NULL == event->mCorrelation)
-    {
-        CORVEX_LOG(
-            CORVEX_LOG_WARN,
-            "Cannot correlate subscription event '%s' (%d) (rc %d) to the original request. Event "
-            "description: %s",
-            corvexClient_session_eventToString(event->mEvent), (int)event->mEvent,
-            (int)event->mResponseCode, NULL != event->mInfo ? event->mInfo : "");
-        return;
-    }
-    int32_t code = CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_REFUSED == event->mEvent ? -1 : 0;
-    corvexSynchronismManager_completeFromEvent(
-        static_cast<CorvexCorrelationTag*>(event->mCorrelation), code);
 }
 
 void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,

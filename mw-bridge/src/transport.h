@@ -103,27 +103,6 @@ struct CorvexTopicEventNode
     struct CorvexTransportBridge* mTransport;
 };
 
-/* Final release of a destroyed transport: unlinks it from the bridge's list. */
-mama_status corvexTransportBridge_release(CorvexTransportBridge* transport);
-
-/* Subscription registry: refuses additions once the transport is destroyed;
- * the removal of the last subscription of a destroyed transport releases it. */
-mama_status corvexTransportBridge_addSubscription(CorvexTransportBridge* transport,
-                                                  CorvexSubscription* subscription);
-mama_status corvexTransportBridge_removeSubscription(CorvexTransportBridge* transport,
-                                                     CorvexSubscription* subscription);
-
-/* Queued transport events hold the transport: acquire fails once it is
- * destroyed; dropping the last hold of a destroyed transport releases it. */
-int corvexTransportBridge_holdForEvent(CorvexTransportBridge* transport);
-void corvexTransportBridge_dropEventHold(CorvexTransportBridge* transport);
-
-/* Brackets handing an event to the application: begin fails once destroy has
- * started; destroy returns only when every delivery begun on another thread
- * has ended, so the host transport outlives them. */
-int corvexTransportBridge_beginDelivery(CorvexTransportBridge* transport);
-void corvexTransportBridge_endDelivery(CorvexTransportBridge* transport);
-
 /* Subscription events (vendor events 4 and 16), matched to their request by
  * the correlation pointer. */
 void corvexTransportBridge_onSubscriptionEvent(const corvexClient_session_eventInfo_t* event);

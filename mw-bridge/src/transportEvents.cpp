@@ -13,7 +13,10 @@
 
 #include "flowControl.h"
 #include "logging.h"
+#include "synchronism.h"
+#include "topic.h"
 #include "transport.h"
+#include "transportLifetime.h"
 
 namespace
 {
@@ -81,7 +84,7 @@ char* rejectedSubject(const char* text)
     char* subject = (char*)malloc(length + 1);
     if (NULL != subject)
     {
-        corvexSubscription_decodeTopic(topic, subject, length + 1);
+        corvexTopic_decode(topic, subject, length + 1);
     }
     free(topic);
     return subject;
@@ -131,7 +134,7 @@ bool queueTopicEvent(CorvexTransportBridge* transport, const corvexClient_errorI
         return false;
     }
     /* The node's hold keeps the transport object valid until it has run. */
-    if (!corvexTransportBridge_holdForEvent(transport))
+    if (!corvexTransportLifetime_holdForEvent(transport))
     {
         CORVEX_LOG(CORVEX_LOG_FINE,
                    "Can not delivery OpenMAMA Transport event[%s] on destroyed transport",
@@ -143,7 +146,7 @@ bool queueTopicEvent(CorvexTransportBridge* transport, const corvexClient_errorI
     if (MAMA_STATUS_OK != status)
     {
         freeTopicEventNode(node);
-        corvexTransportBridge_dropEventHold(transport);
+        corvexTransportLifetime_dropEventHold(transport);
         CORVEX_LOG(CORVEX_LOG_ERROR, "Could not enqueue local message for delivery status %s",
                    mamaStatus_stringForStatus(status));
         return false;
@@ -161,6 +164,27 @@ void logTransportEventStep(const char* step, const CorvexTransportEventNode* nod
                (void*)node->mTransport, (void*)queue);
 }
 } // namespace
+
+void corvexTransportBridge_onSubscriptionEvent(const corvexClient_session_eventInfo_t* event)
+{
+    if (NULL == event)
+    {
+        return;
+    }
+    if (NULL == event->mCorrelation)
+    {
+        CORVEX_LOG(
+            CORVEX_LOG_WARN,
+            "Cannot correlate subscription event '%s' (%d) (rc %d) to the original request. Event "
+            "description: %s",
+            corvexClient_session_eventToString(event->mEvent), (int)event->mEvent,
+            (int)event->mResponseCode, NULL != event->mInfo ? event->mInfo : "");
+        return;
+    }
+    int32_t code = CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_REFUSED == event->mEvent ? -1 : 0;
+    corvexSynchronismManager_completeFromEvent(
+        static_cast<CorvexCorrelationTag*>(event->mCorrelation), code);
+}
 
 void corvexTransportBridge_onSessionEvent(corvexClient_session_t,
                                           const corvexClient_session_eventInfo_t* event,
@@ -266,7 +290,7 @@ void corvexTransportBridge_queueTransportEvent(CorvexTransportBridge* transport,
         return;
     }
     /* The node's hold keeps the transport object valid until it has run. */
-    if (!corvexTransportBridge_holdForEvent(transport))
+    if (!corvexTransportLifetime_holdForEvent(transport))
     {
         CORVEX_LOG(CORVEX_LOG_FINE,
                    "Can not delivery OpenMAMA Transport event[%s] on destroyed transport",
@@ -278,14 +302,14 @@ void corvexTransportBridge_queueTransportEvent(CorvexTransportBridge* transport,
     if (NULL == node)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for corvex transport event node");
-        corvexTransportBridge_dropEventHold(transport);
+        corvexTransportLifetime_dropEventHold(transport);
         return;
     }
     if (NULL == transport->mMamaTransport)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Corvex transport does not have a mamaTransport");
         free(node);
-        corvexTransportBridge_dropEventHold(transport);
+        corvexTransportLifetime_dropEventHold(transport);
         return;
     }
     node->mEvent = event;
@@ -301,7 +325,7 @@ void corvexTransportBridge_queueTransportEvent(CorvexTransportBridge* transport,
                    "Could not get transport callback queue for transport event %s",
                    mamaTransportEvent_toString(event));
         free(node);
-        corvexTransportBridge_dropEventHold(transport);
+        corvexTransportLifetime_dropEventHold(transport);
         return;
     }
     logTransportEventStep("Enqueuing", node, queue);
@@ -313,7 +337,7 @@ void corvexTransportBridge_queueTransportEvent(CorvexTransportBridge* transport,
                    "Could not enqueue transport event[%s] for delivery on queue[%p], status %s",
                    mamaTransportEvent_toString(event), (void*)queue,
                    mamaStatus_stringForStatus(status));
-        corvexTransportBridge_dropEventHold(transport);
+        corvexTransportLifetime_dropEventHold(transport);
     }
 }
 
@@ -327,7 +351,7 @@ void MAMACALLTYPE corvexTransportBridge_dispatchTransportEvent(mamaQueue queue, 
     CorvexTransportBridge* transport = node->mTransport;
     /* A transport destroyed while the node waited gets nothing: its host
      * transport may already be freed. */
-    if (corvexTransportBridge_beginDelivery(transport))
+    if (corvexTransportLifetime_beginDelivery(transport))
     {
         logTransportEventStep("Processing", node, queue);
         switch (node->mEvent)
@@ -347,10 +371,10 @@ void MAMACALLTYPE corvexTransportBridge_dispatchTransportEvent(mamaQueue queue, 
             break;
         }
         logTransportEventStep("Processed", node, queue);
-        corvexTransportBridge_endDelivery(transport);
+        corvexTransportLifetime_endDelivery(transport);
     }
     free(node);
-    corvexTransportBridge_dropEventHold(transport);
+    corvexTransportLifetime_dropEventHold(transport);
 }
 
 void corvexTransportBridge_queueRejectedMsgEvent(CorvexTransportBridge* transport,
@@ -379,12 +403,12 @@ void MAMACALLTYPE corvexTransportBridge_dispatchTopicEvent(mamaQueue, void* clos
         return;
     }
     CorvexTransportBridge* transport = node->mTransport;
-    if (corvexTransportBridge_beginDelivery(transport))
+    if (corvexTransportLifetime_beginDelivery(transport))
     {
         mamaTransportImpl_invokeTransportTopicCallback(transport->mMamaTransport, node->mTopicEvent,
                                                        node->mTopic, NULL);
-        corvexTransportBridge_endDelivery(transport);
+        corvexTransportLifetime_endDelivery(transport);
     }
     freeTopicEventNode(node);
-    corvexTransportBridge_dropEventHold(transport);
+    corvexTransportLifetime_dropEventHold(transport);
 }

@@ -17,6 +17,7 @@
 #include <mama/integration/subscription.h>
 
 #include "logging.h"
+#include "topic.h"
 #include "msg.h"
 #include "queue.h"
 #include "transport.h"
@@ -178,7 +179,7 @@ bool deliver(CorvexSubscription* subscription, mamaMsg message, CorvexBridgeMsg*
         }
         else
         {
-            corvexSubscription_decodeTopic(destination.mTopic, subject, sizeof(subject));
+            corvexTopic_decode(destination.mTopic, subject, sizeof(subject));
         }
     }
 
@@ -260,7 +261,7 @@ int corvexTransportBridge_onSubscriptionMessage(corvexClient_session_t, corvexCl
     }
     /* In asynchronous mode the queue suspends the session instead. */
     if ((uint64_t)events >= subscription->mMaxQueueDepth &&
-        !corvexBridgeMamaQueue_isSubscribeAsync(subscription->mQueueBridge))
+        !corvexQueue_isSubscribeAsync(subscription->mQueueBridge))
     {
         corvexThrottledLog_log(
             subscription->mThrottledLog,
@@ -300,16 +301,6 @@ void MAMACALLTYPE corvexTransportBridge_dispatchMsgNode(mamaQueue, void* closure
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Called with NULL Corvex subscription.");
         releaseNode(node);
-        return;
-    }
-    if (NULL == node->mMsg)
-    {
-        /* A destroy request, queued behind every message of the subscription. */
-        if (1 == subscription->mIsDestroying)
-        {
-            corvexSubscription_release(subscription);
-        }
-        free(node);
         return;
     }
     if (NULL == subscription->mMamaSubscription)

@@ -146,8 +146,8 @@ TEST_F(QueueTest, DestroyIsRefusedWhileSubscriptionsAreRegistered)
     CorvexSubscription second = {};
     first.mTransportBridge = transport;
     second.mTransportBridge = transport;
-    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &first));
-    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &second));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &first));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &second));
     ASSERT_EQ(1u, mQueueBridge->mTransports->size());
     EXPECT_EQ(2u, mQueueBridge->mTransports->at(transport).mSubscriptions);
 
@@ -159,14 +159,14 @@ TEST_F(QueueTest, DestroyIsRefusedWhileSubscriptionsAreRegistered)
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
     EXPECT_EQ(1, mRun.load());
 
-    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &first));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &first));
     EXPECT_EQ(1u, mQueueBridge->mTransports->size()) << "one subscription still uses the transport";
-    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &second));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &second));
     EXPECT_TRUE(mQueueBridge->mTransports->empty());
 
     second.mTopic = const_cast<char*>("NYSE/IBM");
     EXPECT_EQ(MAMA_STATUS_INVALID_ARG,
-              corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &second));
+              corvexQueue_removeSubscription(mQueueBridge, &second));
     EXPECT_EQ(1u, LogCapture::count("Attempted to remove subscription 'NYSE/IBM' not on queue"));
     // TearDown destroys the queue, which is allowed again.
 }
@@ -174,17 +174,17 @@ TEST_F(QueueTest, DestroyIsRefusedWhileSubscriptionsAreRegistered)
 TEST_F(QueueTest, FlowControlStaysOffUntilVendorInitialisation)
 {
     ASSERT_EQ(0, mQueueBridge->mBridge->mSubscribeAsync.load());
-    EXPECT_FALSE(corvexBridgeMamaQueue_isSubscribeAsync(mQueueBridge));
-    EXPECT_FALSE(corvexBridgeMamaQueue_isSubscribeAsync(nullptr));
+    EXPECT_FALSE(corvexQueue_isSubscribeAsync(mQueueBridge));
+    EXPECT_FALSE(corvexQueue_isSubscribeAsync(nullptr));
 
     CorvexSubscription subscription = {};
     subscription.mTransportBridge = reinterpret_cast<CorvexTransportBridge*>(0x1000);
-    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &subscription));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &subscription));
     mQueueBridge->mBridge->mQueueMaxSize = 1;
     enqueue(3); // far above the maximum, but nothing may be suspended
     EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
     ASSERT_EQ(MAMA_STATUS_OK,
-              corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &subscription));
+              corvexQueue_removeSubscription(mQueueBridge, &subscription));
 }
 
 TEST_F(QueueTest, EnqueueCallbackRunsEvenWhenTheHostQueueRefuses)
@@ -282,7 +282,7 @@ TEST_F(QueueTest, SuspendedQueueHoldsExactlyTheTransportsRegisteredOnIt)
 
     mQueueBridge->mBridge->mSubscribeAsync = 1;
     mQueueBridge->mBridge->mQueueMaxSize = 3; // resume mark 2
-    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &onFirst));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &onFirst));
 
     enqueue(3);
     EXPECT_EQ(0, mQueueBridge->mIsSuspended.load()) << "the event being enqueued does not count";
@@ -291,10 +291,10 @@ TEST_F(QueueTest, SuspendedQueueHoldsExactlyTheTransportsRegisteredOnIt)
     EXPECT_EQ(1u, first.mTransport.mSuspendedQueues);
 
     // A transport that joins the suspended queue is held at once.
-    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &onSecond));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &onSecond));
     EXPECT_EQ(1u, second.mTransport.mSuspendedQueues);
     // ... and released as soon as its last subscription leaves, queue still full.
-    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &onSecond));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &onSecond));
     EXPECT_EQ(0u, second.mTransport.mSuspendedQueues);
 
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 4: 3 > 2
@@ -303,7 +303,7 @@ TEST_F(QueueTest, SuspendedQueueHoldsExactlyTheTransportsRegisteredOnIt)
     EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
     EXPECT_EQ(0u, first.mTransport.mSuspendedQueues);
 
-    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &onFirst));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &onFirst));
     mQueueBridge->mBridge->mSubscribeAsync = 0;
 }
 
@@ -314,11 +314,11 @@ TEST_F(QueueTest, SuspendedQueueWithoutTransportsResumesWithoutCallingAny)
     subscription.mTransportBridge = &only.mTransport;
     mQueueBridge->mBridge->mSubscribeAsync = 1;
     mQueueBridge->mBridge->mQueueMaxSize = 1; // resume mark 0
-    ASSERT_EQ(MAMA_STATUS_OK, corvexBridgeMamaQueue_addSubscription(mQueueBridge, &subscription));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &subscription));
     enqueue(2);
     ASSERT_EQ(1, mQueueBridge->mIsSuspended.load());
     ASSERT_EQ(MAMA_STATUS_OK,
-              corvexBridgeMamaQueue_removeSubscription(mQueueBridge, &subscription));
+              corvexQueue_removeSubscription(mQueueBridge, &subscription));
     EXPECT_EQ(0u, only.mTransport.mSuspendedQueues);
     EXPECT_EQ(1, mQueueBridge->mIsSuspended.load());
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "subscription.h"
+#include "topic.h"
 #include "transport.h"
 
 namespace
@@ -26,7 +27,7 @@ BuildResult build (const char* root, const char* source, const char* symbol, boo
     static CorvexTransportBridge noInbox;
     char*                        topic = nullptr;
     BuildResult                  result;
-    result.status = corvexSubscription_buildTopic (root, source, symbol, &topic, allowWildcards,
+    result.status = corvexTopic_build (root, source, symbol, &topic, allowWildcards,
                                                    transport ? transport : &noInbox);
     if (topic != nullptr)
     {
@@ -40,7 +41,7 @@ std::string decode (const std::string& topic, size_t size = CORVEX_TOPIC_BUFFER_
 {
     char buffer[CORVEX_TOPIC_BUFFER_SIZE];
     memset (buffer, 'x', sizeof (buffer));
-    size_t written = corvexSubscription_decodeTopic (topic.c_str (), buffer, size);
+    size_t written = corvexTopic_decode (topic.c_str (), buffer, size);
     EXPECT_EQ (written, size == 0 ? 0 : strlen (buffer) + 1);
     return size == 0 ? std::string () : std::string (buffer);
 }
@@ -49,7 +50,7 @@ std::string secondLevel (const char* text)
 {
     char buffer[64];
     snprintf (buffer, sizeof (buffer), "%s", text);
-    corvexSubscription_wildcardSecondLevel (buffer);
+    corvexTopic_wildcardSecondLevel (buffer);
     return buffer;
 }
 } // namespace
@@ -99,14 +100,14 @@ TEST (TopicBuild, WildcardsRefusedWhereNotAllowed)
 TEST (TopicBuild, SourceNeedsTransportAndEmptyPartsAreSkipped)
 {
     char* topic = nullptr;
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexSubscription_buildTopic (nullptr, "NYSE", "IBM", &topic, 0, nullptr));
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexTopic_build (nullptr, "NYSE", "IBM", &topic, 0, nullptr));
     EXPECT_EQ (nullptr, topic);
-    ASSERT_EQ (MAMA_STATUS_OK, corvexSubscription_buildTopic (nullptr, nullptr, "IBM", &topic, 0, nullptr));
+    ASSERT_EQ (MAMA_STATUS_OK, corvexTopic_build (nullptr, nullptr, "IBM", &topic, 0, nullptr));
     EXPECT_STREQ ("IBM", topic);
     free (topic);
     EXPECT_EQ ("NYSE/IBM", build ("", "NYSE", "IBM", false).topic);
     EXPECT_EQ ("NYSE", build (nullptr, "NYSE", "", false).topic);
-    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexSubscription_buildTopic (nullptr, "A", "B", nullptr, 0, nullptr));
+    EXPECT_EQ (MAMA_STATUS_NULL_ARG, corvexTopic_build (nullptr, "A", "B", nullptr, 0, nullptr));
 }
 
 TEST (TopicBuild, LongNamesAreCutAt259Bytes)
@@ -159,14 +160,14 @@ TEST (TopicBuild, EmptyInboxPrefixDoesNotDisableTranslation)
 
 TEST (TopicWildcard, Rule)
 {
-    EXPECT_FALSE (corvexSubscription_hasWildcard (nullptr));
-    EXPECT_FALSE (corvexSubscription_hasWildcard (""));
-    EXPECT_TRUE (corvexSubscription_hasWildcard ("a/*/c"));
-    EXPECT_TRUE (corvexSubscription_hasWildcard ("ab*"));
-    EXPECT_TRUE (corvexSubscription_hasWildcard ("a/>"));
-    EXPECT_TRUE (corvexSubscription_hasWildcard (">"));
-    EXPECT_FALSE (corvexSubscription_hasWildcard ("a>b/c"));
-    EXPECT_FALSE (corvexSubscription_hasWildcard ("NYSE/IBM"));
+    EXPECT_FALSE (corvexTopic_hasWildcard (nullptr));
+    EXPECT_FALSE (corvexTopic_hasWildcard (""));
+    EXPECT_TRUE (corvexTopic_hasWildcard ("a/*/c"));
+    EXPECT_TRUE (corvexTopic_hasWildcard ("ab*"));
+    EXPECT_TRUE (corvexTopic_hasWildcard ("a/>"));
+    EXPECT_TRUE (corvexTopic_hasWildcard (">"));
+    EXPECT_FALSE (corvexTopic_hasWildcard ("a>b/c"));
+    EXPECT_FALSE (corvexTopic_hasWildcard ("NYSE/IBM"));
 }
 
 TEST (TopicDecode, Examples)
@@ -186,7 +187,7 @@ TEST (TopicDecode, BoundedOutput)
     EXPECT_EQ ("NYS", decode ("NYSE/IBM", 4));
     EXPECT_EQ ("", decode ("NYSE/IBM", 0));
     char buffer[8];
-    EXPECT_EQ (1u, corvexSubscription_decodeTopic (nullptr, buffer, sizeof (buffer)));
+    EXPECT_EQ (1u, corvexTopic_decode (nullptr, buffer, sizeof (buffer)));
     EXPECT_STREQ ("", buffer);
 }
 

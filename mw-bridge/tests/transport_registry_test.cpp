@@ -6,6 +6,7 @@
 
 #include "corvexBridge.h"
 #include "receptionFixture.h"
+#include "transportLifetime.h"
 #include "transportList.h"
 
 namespace
@@ -69,7 +70,7 @@ TEST_F(RegistryTest, ATransportDestroyedFirstIsReleasedByItsLastSubscription)
     CorvexSubscription late;
     memset(static_cast<void*>(&late), 0, sizeof(late));
     CorvexTransportBridge* transport = corvexSubscription(0)->mTransportBridge;
-    EXPECT_EQ(MAMA_STATUS_PLATFORM, corvexTransportBridge_addSubscription(transport, &late));
+    EXPECT_EQ(MAMA_STATUS_PLATFORM, corvexTransportLifetime_addSubscription(transport, &late));
     EXPECT_EQ(1u, LogCapture::count("Transport has been destroyed"));
 
     destroySubscription(0);
@@ -102,19 +103,19 @@ TEST_F(RegistryTest, DuplicateAndUnknownSubscriptionsAreLoggedAndHarmless)
     CorvexSubscription subscription;
     memset(static_cast<void*>(&subscription), 0, sizeof(subscription));
     EXPECT_EQ(MAMA_STATUS_OK,
-              corvexTransportBridge_addSubscription(mCorvexTransport, &subscription));
+              corvexTransportLifetime_addSubscription(mCorvexTransport, &subscription));
     EXPECT_EQ(MAMA_STATUS_OK,
-              corvexTransportBridge_addSubscription(mCorvexTransport, &subscription));
+              corvexTransportLifetime_addSubscription(mCorvexTransport, &subscription));
     EXPECT_EQ(1u, LogCapture::count("Adding same subscription to transport twice"));
     EXPECT_EQ(MAMA_STATUS_OK,
-              corvexTransportBridge_removeSubscription(mCorvexTransport, &subscription));
+              corvexTransportLifetime_removeSubscription(mCorvexTransport, &subscription));
     EXPECT_EQ(MAMA_STATUS_INVALID_ARG,
-              corvexTransportBridge_removeSubscription(mCorvexTransport, &subscription));
+              corvexTransportLifetime_removeSubscription(mCorvexTransport, &subscription));
     EXPECT_EQ(1u, LogCapture::count("subscription not registered on transport"));
     EXPECT_EQ(MAMA_STATUS_NULL_ARG,
-              corvexTransportBridge_addSubscription(mCorvexTransport, nullptr));
+              corvexTransportLifetime_addSubscription(mCorvexTransport, nullptr));
     EXPECT_EQ(MAMA_STATUS_NULL_ARG,
-              corvexTransportBridge_removeSubscription(nullptr, &subscription));
+              corvexTransportLifetime_removeSubscription(nullptr, &subscription));
 }
 
 /* The host mutes a subscription before destroying it, so messages queued
