@@ -14,7 +14,6 @@
 #include "corvexClient.h"
 #include "corvexExports.h"
 
-
 #define CORVEX_BRIDGE_NAME "corvex"
 #define CORVEX_PROPERTY_PREFIX "mama.corvex.transport."
 #define CORVEX_DEFAULT_QUEUE_MAX_SIZE 50000
@@ -27,7 +26,11 @@ struct CorvexTransportList;
 struct CorvexBridge
 {
     CorvexTransportList* mTransportList;
+    /* Guards mTransportList and its names; held through a whole transport
+     * creation and through destroy's session hand-over. */
     wLock mTransportListLock;
+    /* Serialises the one-time vendor initialisation (mKlixInitialized,
+     * mContext, mQueueMaxSize, mSubscribeAsync). */
     wLock mKlixInitLock;
     uint8_t mKlixInitialized;
     corvexClient_context_pt mContext;
@@ -59,6 +62,5 @@ mama_status corvexBridge_initKlix(CorvexBridge* bridge);
 /* Platform hooks; nothing to do on this platform. */
 int corvexBridge_osInit(void);
 int corvexBridge_osCleanup(void);
-
 
 #endif /* CORVEX_BRIDGE_CORVEXBRIDGE_H */

@@ -626,6 +626,7 @@ int32_t corvexSubscription_unsubscribeAll(CorvexSubscription* subscription,
 /* Lives on the stack of a destroy that waits for its removal reports. */
 struct CorvexEntriesWaiter
 {
+    /* Guards mIsGone; mGone is signalled under it. */
     std::mutex mLock;
     std::condition_variable mGone;
     bool mIsGone = false;

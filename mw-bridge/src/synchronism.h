@@ -53,6 +53,8 @@ struct CorvexSynchronismManager
     CorvexCorrelationTag* mLastTag;
     uint8_t mIsClosed;
     uint8_t mIsInitialised;
+    /* Guards the tag list, mIsClosed, mOnEmpty/mOwner and each tag's
+     * mIsRunning; never held while a callback runs. */
     pthread_mutex_t mLock;
     /* Raised on every tag destruction; destroy waits on it. */
     pthread_cond_t mTagsChanged;

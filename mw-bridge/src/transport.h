@@ -24,6 +24,8 @@ struct CorvexEventGate;
 struct CorvexTransportBridge
 {
     corvexClient_session_t mSession;
+    /* Serialises the creation of mCacheSession; readers test the field
+     * without it. */
     wLock mCacheSessionLock;
     corvexClient_cacheSession_t mCacheSession;
     corvexClient_cacheEventCb mCacheEventCallback;
@@ -45,6 +47,8 @@ struct CorvexTransportBridge
     corvexClient_container_t mPubInfoMap;
     char mPubInfoMapBuffer[CORVEX_PUBINFO_MAP_SIZE];
     mamaPayloadBridge mStatusPayloadBridge;
+    /* Guards mSubscriptions, mDestroyFinished, mPendingEvents and the
+     * mSession test of a registration or an event hold. */
     wLock mSubscriptionsLock;
     struct CorvexSubscriptionSet* mSubscriptions;
     struct CorvexTransportBridge* mNext;

@@ -29,6 +29,7 @@ struct CorvexSubscriptionSet
 
 struct CorvexEventGate
 {
+    /* Guards mClosed and mDelivering; mIdle is signalled under it. */
     std::mutex mLock;
     std::condition_variable mIdle;
     bool mClosed = false;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "corvexClientTest.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -215,6 +217,10 @@ class BridgeTest : public ::testing::Test
     void TearDown() override
     {
         closeBridge();
+        /* Recorded vendor calls and armed failures belong to one test. */
+        corvexClientTest_setRecording(0);
+        corvexClientTest_clearCalls();
+        corvexClientTest_clearFailures();
     }
 
     void closeBridge()
