@@ -31,7 +31,7 @@ void formatTopic(char* buffer, size_t size, const char* prefix, const char* uuid
     }
 }
 
-void MAMACALLTYPE corvexBridgeMamaInbox_onCreate(mamaSubscription, void* closure)
+void MAMACALLTYPE corvexInbox_onCreate(mamaSubscription, void* closure)
 {
     if (NULL != closure)
     {
@@ -40,7 +40,7 @@ void MAMACALLTYPE corvexBridgeMamaInbox_onCreate(mamaSubscription, void* closure
     }
 }
 
-void MAMACALLTYPE corvexBridgeMamaInbox_onError(mamaSubscription, mama_status status, void*, const char*, void* closure)
+void MAMACALLTYPE corvexInbox_onError(mamaSubscription, mama_status status, void*, const char*, void* closure)
 {
     CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
     if (NULL != inbox && NULL != inbox->mOnError)
@@ -49,7 +49,7 @@ void MAMACALLTYPE corvexBridgeMamaInbox_onError(mamaSubscription, mama_status st
     }
 }
 
-void MAMACALLTYPE corvexBridgeMamaInbox_onMsg(mamaSubscription, mamaMsg message, const char*, void* closure, void*)
+void MAMACALLTYPE corvexInbox_onMsg(mamaSubscription, mamaMsg message, const char*, void* closure, void*)
 {
     CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
     if (NULL != inbox && NULL != inbox->mOnMsg)
@@ -60,7 +60,7 @@ void MAMACALLTYPE corvexBridgeMamaInbox_onMsg(mamaSubscription, mamaMsg message,
 
 /* The last user of the inbox: MAMA has finished destroying its
  * subscription. */
-void MAMACALLTYPE corvexBridgeMamaInbox_onDestroy(mamaSubscription, void* closure)
+void MAMACALLTYPE corvexInbox_onDestroy(mamaSubscription, void* closure)
 {
     CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
     if (NULL == inbox)
@@ -76,11 +76,11 @@ void MAMACALLTYPE corvexBridgeMamaInbox_onDestroy(mamaSubscription, void* closur
 }
 
 const mamaWildCardMsgCallbacks INBOX_CALLBACKS = {
-    corvexBridgeMamaInbox_onCreate, corvexBridgeMamaInbox_onError, corvexBridgeMamaInbox_onMsg,
-    corvexBridgeMamaInbox_onDestroy};
+    corvexInbox_onCreate, corvexInbox_onError, corvexInbox_onMsg,
+    corvexInbox_onDestroy};
 } // namespace
 
-mama_status corvexBridgeMamaInbox_buildTopics(mamaTransport transport, char** replyToTopic,
+mama_status corvexInbox_buildTopics(mamaTransport transport, char** replyToTopic,
                                               char* subscriptionTopic, size_t size)
 {
     transportBridge bridgeTransport = NULL;
@@ -113,7 +113,7 @@ mama_status corvexBridgeMamaInbox_buildTopics(mamaTransport transport, char** re
     return MAMA_STATUS_OK;
 }
 
-const char* corvexBridgeMamaInbox_getReplyToTopic(const CorvexInbox* inbox)
+const char* corvexInbox_getReplyToTopic(const CorvexInbox* inbox)
 {
     return NULL != inbox ? inbox->mCorvexReplyToTopic : NULL;
 }
@@ -141,7 +141,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex(
         return status;
     }
     char subscriptionTopic[CORVEX_TOPIC_BUFFER_SIZE];
-    status = corvexBridgeMamaInbox_buildTopics(transport, &inbox->mCorvexReplyToTopic,
+    status = corvexInbox_buildTopics(transport, &inbox->mCorvexReplyToTopic,
                                                subscriptionTopic, sizeof(subscriptionTopic));
     if (MAMA_STATUS_OK != status)
     {

@@ -27,10 +27,10 @@ struct CorvexInbox
 /* Builds both topics of a new inbox from a fresh UUID: the subscription
  * topic into the caller's buffer, the reply-to topic into a new heap string.
  * Topics longer than their buffers are cut (with a warning). */
-mama_status corvexBridgeMamaInbox_buildTopics(mamaTransport transport, char** replyToTopic,
+mama_status corvexInbox_buildTopics(mamaTransport transport, char** replyToTopic,
                                               char* subscriptionTopic, size_t size);
 
 /* The reply-to topic, NULL for a NULL inbox. */
-const char* corvexBridgeMamaInbox_getReplyToTopic(const CorvexInbox* inbox);
+const char* corvexInbox_getReplyToTopic(const CorvexInbox* inbox);
 
 #endif /* CORVEX_BRIDGE_INBOX_H */

@@ -113,7 +113,7 @@ void fillEnvelope (corvexClient_msg_t message, const CorvexTransportBridge* tran
 }
 } // namespace
 
-mama_status corvexBridgeMamaPublisher_buildSubject (CorvexPublisherBridge* publisher)
+mama_status corvexPublisher_buildSubject (CorvexPublisherBridge* publisher)
 {
     mama_status            lookup    = MAMA_STATUS_OK;
     CorvexTransportBridge* transport = transportOf (publisher->mTransport, &lookup);
@@ -174,7 +174,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_createByIndex (CorvexPublish
         free (publisher);
         return MAMA_STATUS_NOMEM;
     }
-    mama_status status = corvexBridgeMamaPublisher_buildSubject (publisher);
+    mama_status status = corvexPublisher_buildSubject (publisher);
     if (MAMA_STATUS_OK != status)
     {
         freeNames (publisher);
@@ -241,10 +241,10 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_setUserCallbacks (CorvexPubl
 
 CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_send (CorvexPublisherBridge* publisher, mamaMsg msg)
 {
-    return corvexBridgeMamaPublisher_sendInternal (publisher, 0, NULL, msg, 0, "corvexBridgeMamaPublisher_send");
+    return corvexPublisher_sendInternal (publisher, 0, NULL, msg, 0, "corvexBridgeMamaPublisher_send");
 }
 
-mama_status corvexBridgeMamaPublisher_sendInternal (CorvexPublisherBridge* publisher, int, const char* replyAddress,
+mama_status corvexPublisher_sendInternal (CorvexPublisherBridge* publisher, int, const char* replyAddress,
                                                     mamaMsg msg, uint8_t isReply, const char* callerName)
 {
     if (NULL == publisher)
@@ -273,11 +273,11 @@ mama_status corvexBridgeMamaPublisher_sendInternal (CorvexPublisherBridge* publi
     {
         return MAMA_STATUS_OK;
     }
-    return corvexBridgeMamaPublisher_sendOnTransport (transport, publisher->mSubject, replyAddress, msg, isReply,
+    return corvexPublisher_sendOnTransport (transport, publisher->mSubject, replyAddress, msg, isReply,
                                                       callerName);
 }
 
-mama_status corvexBridgeMamaPublisher_sendOnTransport (CorvexTransportBridge* transport, const char* subject,
+mama_status corvexPublisher_sendOnTransport (CorvexTransportBridge* transport, const char* subject,
                                                        const char* replyAddress, mamaMsg msg, uint8_t isReply,
                                                        const char* callerName)
 {

@@ -35,11 +35,11 @@ struct CorvexPublisherBridge
 };
 
 /* Computes mRootType and mSubject from the naming triple. */
-mama_status corvexBridgeMamaPublisher_buildSubject (CorvexPublisherBridge* publisher);
+mama_status corvexPublisher_buildSubject (CorvexPublisherBridge* publisher);
 
 /* Publisher-level send: finds the transport, applies the subscription-request
  * suppression rule, then sends on the transport. */
-mama_status corvexBridgeMamaPublisher_sendInternal (CorvexPublisherBridge* publisher,
+mama_status corvexPublisher_sendInternal (CorvexPublisherBridge* publisher,
                                                     int                    transportIndex,
                                                     const char*            replyAddress,
                                                     mamaMsg                msg,
@@ -48,7 +48,7 @@ mama_status corvexBridgeMamaPublisher_sendInternal (CorvexPublisherBridge* publi
 
 /* The core send: the payload bytes of msg become the content of a temporary
  * vendor message addressed to subject (or, for a reply, to replyAddress). */
-mama_status corvexBridgeMamaPublisher_sendOnTransport (struct CorvexTransportBridge* transport,
+mama_status corvexPublisher_sendOnTransport (struct CorvexTransportBridge* transport,
                                                        const char*                   subject,
                                                        const char*                   replyAddress,
                                                        mamaMsg                       msg,
@@ -59,19 +59,19 @@ mama_status corvexBridgeMamaPublisher_sendOnTransport (struct CorvexTransportBri
  * subscription type, into a buffer of CORVEX_TOPIC_BUFFER_SIZE bytes: the
  * data topic (source and symbol), or the dictionary subject in its "#MDDD"
  * form; MAMA_STATUS_PLATFORM for other types or subjects. */
-mama_status corvexBridgeMamaPublisher_buildCacheTopic (CorvexPublisherBridge* publisher,
+mama_status corvexPublisher_buildCacheTopic (CorvexPublisherBridge* publisher,
                                                        int32_t                subscriptionType,
                                                        char*                  topic);
 
 /* The id that marks the cache answers to this publisher's requests: learnt
  * once from the subscription the calling thread is creating; 0 until then. */
-uint64_t corvexBridgeMamaPublisher_getCacheRequestId (CorvexPublisherBridge* publisher);
+uint64_t corvexPublisher_getCacheRequestId (CorvexPublisherBridge* publisher);
 
 /* Completion of a subscription request once its check subscription has an
  * outcome: on the calling thread, or on the vendor context thread when the
  * router answers later (fromSessionEvent). */
 struct CorvexCorrelationContext;
-mama_status corvexBridgeMamaPublisher_postSendFromInboxByIndex (int                              fromSessionEvent,
+mama_status corvexPublisher_postSendFromInboxByIndex (int                              fromSessionEvent,
                                                                 struct CorvexCorrelationContext* context);
 
 #endif /* CORVEX_BRIDGE_PUBLISHER_H */

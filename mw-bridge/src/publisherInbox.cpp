@@ -125,13 +125,13 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
                                       corvexTransportBridge_onSubscriptionMessage, subscription,
                                       NULL};
         int placed = 0;
-        int32_t rc = corvexBridgeMamaSubscription_subscribe(
+        int32_t rc = corvexSubscription_subscribe(
             subscription, CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY, request->mCacheTopic,
             &toInbox, NULL, &placed);
         if (CORVEXCLIENT_OK != rc && CORVEXCLIENT_IN_PROGRESS != rc)
         {
             CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc,
-                                    "corvexBridgeMamaSubscription_subscribe() failed");
+                                    "corvexSubscription_subscribe() failed");
             return MAMA_STATUS_PLATFORM;
         }
         if (!placed)
@@ -210,13 +210,13 @@ mama_status sendRequestMsg(CorvexInboxRequest* request)
         }
         replyTo = discard;
     }
-    return corvexBridgeMamaPublisher_sendOnTransport(
+    return corvexPublisher_sendOnTransport(
         transport, request->mPublisherSubject, replyTo, request->mRequestMsg, 0,
-        "corvexBridgeMamaPublisher_postSendFromInboxByIndex");
+        "corvexPublisher_postSendFromInboxByIndex");
 }
 } // namespace
 
-mama_status corvexBridgeMamaPublisher_buildCacheTopic(CorvexPublisherBridge* publisher,
+mama_status corvexPublisher_buildCacheTopic(CorvexPublisherBridge* publisher,
                                                       int32_t subscriptionType, char* topic)
 {
     const char* subject = NULL != publisher->mSubject ? publisher->mSubject : "";
@@ -263,7 +263,7 @@ mama_status corvexBridgeMamaPublisher_buildCacheTopic(CorvexPublisherBridge* pub
     return MAMA_STATUS_OK;
 }
 
-uint64_t corvexBridgeMamaPublisher_getCacheRequestId(CorvexPublisherBridge* publisher)
+uint64_t corvexPublisher_getCacheRequestId(CorvexPublisherBridge* publisher)
 {
     if (0 != publisher->mCacheRequestId)
     {
@@ -282,7 +282,7 @@ uint64_t corvexBridgeMamaPublisher_getCacheRequestId(CorvexPublisherBridge* publ
     return publisher->mCacheRequestId;
 }
 
-mama_status corvexBridgeMamaPublisher_postSendFromInboxByIndex(int fromSessionEvent,
+mama_status corvexPublisher_postSendFromInboxByIndex(int fromSessionEvent,
                                                                CorvexCorrelationContext* context)
 {
     CorvexInboxRequest* request =
@@ -337,19 +337,19 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     }
     CorvexSubscription* subscription =
         (CorvexSubscription*)mamaSubscription_getSubscriptionBridge(corvexInbox->mSubscription);
-    const char* replyTo = corvexBridgeMamaInbox_getReplyToTopic(corvexInbox);
+    const char* replyTo = corvexInbox_getReplyToTopic(corvexInbox);
     mama_i32_t msgType = -1;
     if (MAMA_STATUS_OK != mamaMsg_getI32(msg, MamaFieldSubscMsgType.mName,
                                          MamaFieldSubscMsgType.mFid, &msgType) ||
         !isSubscriptionRequest(msgType) || NULL == subscription)
     {
-        return corvexBridgeMamaPublisher_sendInternal(publisher, transportIndex, replyTo, msg, 0,
+        return corvexPublisher_sendInternal(publisher, transportIndex, replyTo, msg, 0,
                                                       "corvexBridgeMamaPublisher_sendFromInboxByIndex");
     }
 
     CorvexSynchronismManager* manager = &subscription->mSyncManager;
     CorvexCorrelationTag* tag = corvexSynchronismManager_createCorrelationTag(
-        manager, corvexBridgeMamaPublisher_postSendFromInboxByIndex);
+        manager, corvexPublisher_postSendFromInboxByIndex);
     if (NULL == tag)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to create correlation tag");
@@ -372,7 +372,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     request->mMsgType = msgType;
     request->mSubscription = subscription;
     if (MAMA_STATUS_OK !=
-        corvexBridgeMamaPublisher_buildCacheTopic(publisher, subscriptionType, request->mCacheTopic))
+        corvexPublisher_buildCacheTopic(publisher, subscriptionType, request->mCacheTopic))
     {
         corvexSynchronismManager_destroyCorrelationTag(manager, tag);
         return MAMA_STATUS_PLATFORM;
@@ -386,7 +386,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     copyBounded(request->mPublisherSubject, sizeof(request->mPublisherSubject),
                 publisher->mSubject);
     copyBounded(request->mInboxReplyToTopic, sizeof(request->mInboxReplyToTopic), replyTo);
-    request->mCacheRequestId = corvexBridgeMamaPublisher_getCacheRequestId(publisher);
+    request->mCacheRequestId = corvexPublisher_getCacheRequestId(publisher);
 
     uint32_t flags = corvexQueue_isSubscribeAsync(subscription->mQueueBridge)
                          ? CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM
@@ -433,7 +433,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendReplyToInbox(
     if (NULL != topic && '\0' != topic[0])
     {
         CORVEX_LOG(CORVEX_LOG_FINER, "Sent reply to inbox. replyTopic=%s", topic);
-        return corvexBridgeMamaPublisher_sendInternal(publisher, 0, topic, reply, 1,
+        return corvexPublisher_sendInternal(publisher, 0, topic, reply, 1,
                                                       "corvexBridgeMamaPublisher_sendReplyToInbox");
     }
     CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error getting replyTopic from message");
@@ -456,6 +456,6 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendReplyToInboxHandle(
         return MAMA_STATUS_INVALID_ARG;
     }
     CORVEX_LOG(CORVEX_LOG_FINER, "replyTopic=%s", topic);
-    return corvexBridgeMamaPublisher_sendInternal(publisher, 0, topic, reply, 1,
+    return corvexPublisher_sendInternal(publisher, 0, topic, reply, 1,
                                                   "corvexBridgeMamaPublisher_sendReplyToInboxHandle");
 }

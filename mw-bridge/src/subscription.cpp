@@ -294,7 +294,7 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
     correlation->mSubscription = subscription;
 
     int placed = 1;
-    int32_t rc = corvexBridgeMamaSubscription_subscribe(subscription, flags, subscription->mTopic,
+    int32_t rc = corvexSubscription_subscribe(subscription, flags, subscription->mTopic,
                                                         &dispatch, tag, &placed);
     status = corvexSynchronismManager_completeCall(&subscription->mSyncManager, tag, rc);
     if (MAMA_STATUS_OK != status)
@@ -337,7 +337,7 @@ uint32_t corvexSubscription_getSubscribeFlags(const CorvexSubscription* subscrip
                : CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM;
 }
 
-int32_t corvexBridgeMamaSubscription_subscribe(CorvexSubscription* subscription, uint32_t flags,
+int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t flags,
                                                const char* topic,
                                                const CorvexDispatchInfo* dispatch,
                                                CorvexCorrelationTag* tag, int* placed)

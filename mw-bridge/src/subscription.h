@@ -108,7 +108,7 @@ uint32_t corvexSubscription_getSubscribeFlags(const CorvexSubscription* subscrip
  * before the vendor call and taken back when the call fails. *placed is 0
  * when nothing was subscribed because destroy has begun. Returns the vendor
  * code. */
-int32_t corvexBridgeMamaSubscription_subscribe(CorvexSubscription* subscription, uint32_t flags,
+int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t flags,
                                                const char* topic,
                                                const CorvexDispatchInfo* dispatch,
                                                CorvexCorrelationTag* tag, int* placed);
