@@ -22,11 +22,12 @@ struct CorvexProperties
 
 /* An empty list (capacity 4); NULL on a NULL prefix or when memory is short. */
 CorvexProperties* corvexProperties_allocate(const char* prefix);
-/* Allocates and loads; 5 for a NULL result, 2 when allocation fails, else
- * the load's status. */
+/* Allocates and loads; MAMA_STATUS_NULL_ARG for a NULL result,
+ * MAMA_STATUS_NOMEM when allocation fails, else the load's status. */
 mama_status corvexProperties_create(CorvexProperties** result, const char* prefix);
 /* Appends every MAMA property under the prefix whose remainder holds no '.';
- * 5005 before the host has properties, 2 when one cannot be taken. */
+ * MAMA_STATUS_NOT_INITIALISED before the host has properties,
+ * MAMA_STATUS_NOMEM when one cannot be taken. */
 mama_status corvexProperties_load(CorvexProperties* list);
 /* Copies both texts; true when stored. */
 bool corvexProperties_append(CorvexProperties* list, const char* name, const char* value);

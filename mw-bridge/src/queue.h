@@ -61,12 +61,12 @@ struct CorvexQueueBridge
 /* Registers the subscription's transport (sub->mTransportBridge) on the
  * queue for flow control; a transport that joins a suspended queue is
  * suspended at once. */
-mama_status corvexQueue_addSubscription(CorvexQueueBridge* queue,
-                                                  CorvexSubscription* subscription);
+mama_status corvexQueue_addSubscription(CorvexQueueBridge* queue, CorvexSubscription* subscription);
 /* Unregisters it; a transport whose last subscription leaves a suspended queue
- * is resumed at once. 4 when the transport is not registered. */
+ * is resumed at once. MAMA_STATUS_INVALID_ARG when the transport is not
+ * registered. */
 mama_status corvexQueue_removeSubscription(CorvexQueueBridge* queue,
-                                                     CorvexSubscription* subscription);
+                                           CorvexSubscription* subscription);
 /* True when nothing is queued and no dispatch call is under way: an event
  * queued earlier has been handled completely. A queue nobody dispatches
  * stays idle once its events are gone. */

@@ -109,9 +109,8 @@ uint32_t corvexSubscription_getSubscribeFlags(const CorvexSubscription* subscrip
  * when nothing was subscribed because destroy has begun. Returns the vendor
  * code. */
 int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t flags,
-                                               const char* topic,
-                                               const CorvexDispatchInfo* dispatch,
-                                               CorvexCorrelationTag* tag, int* placed);
+                                     const char* topic, const CorvexDispatchInfo* dispatch,
+                                     CorvexCorrelationTag* tag, int* placed);
 
 /* Correlation callback of a subscribe; its payload is a
  * CorvexSubscribeCorrelation. A refusal reported by event also takes the
@@ -145,13 +144,13 @@ int32_t corvexSubscription_unsubscribeAll(CorvexSubscription* subscription,
                                           CorvexCorrelationTag* tag);
 
 /* Queues the final destroy request behind the subscription's queued
- * messages. Does nothing (0) before destroy has finished with the object
+ * messages. Does nothing (MAMA_STATUS_OK) before destroy has finished with the object
  * (destroy then queues it itself once no topic entry is left) and after the
  * first successful call. Safe with the topic list lock held. */
 mama_status corvexSubscription_queueDestroy(CorvexSubscription* subscription);
 
 /* Dispatch thread, for the destroy request: releases the subscription, then
- * calls the destroy callback given at creation. Returns 0. The memory goes
+ * calls the destroy callback given at creation. Returns MAMA_STATUS_OK. The memory goes
  * at once, or with the last correlation tag still being completed, so the
  * dispatch thread never waits for the vendor. */
 mama_status corvexSubscription_release(CorvexSubscription* subscription);

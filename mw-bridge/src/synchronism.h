@@ -87,9 +87,10 @@ corvexSynchronismManager_createCorrelationTag(CorvexSynchronismManager* manager,
                                               CorvexCorrelationCallback callback);
 void* corvexSynchronismManager_getTagPayload(CorvexCorrelationTag* tag);
 
-/* After the vendor call: code 2 leaves the tag for the session event and
- * gives 0; any other code runs the callback now, destroys the tag and gives
- * the callback's status. 5 for a null manager or tag. */
+/* After the vendor call: CORVEXCLIENT_IN_PROGRESS leaves the tag for the
+ * session event and gives MAMA_STATUS_OK; any other code runs the callback
+ * now, destroys the tag and gives the callback's status. MAMA_STATUS_NULL_ARG
+ * for a null manager or tag. */
 mama_status corvexSynchronismManager_completeCall(CorvexSynchronismManager* manager,
                                                   CorvexCorrelationTag* tag, int32_t returnCode);
 /* From a session event on the vendor context thread: callback, then the

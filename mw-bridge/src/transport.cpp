@@ -14,10 +14,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include <mama/mama.h>
 #include <mama/integration/bridge.h>
 #include <mama/integration/mama.h>
 #include <mama/integration/transport.h>
+#include <mama/mama.h>
 #include <wombat/property.h>
 
 #include "compat.h"
@@ -38,7 +38,17 @@ const char* UNKNOWN_IDENTITY = "Unknown";
 const char* STATUS_PAYLOAD_NAME = "corvexmsg";
 
 /* Vendor sub-codes with which the router refuses a client it does not admit. */
-const uint32_t NOT_ENTITLED_SUB_CODES[] = {19, 45, 46, 47, 48, 67, 103, 104, 105, 106, 123};
+const uint32_t NOT_ENTITLED_SUB_CODES[] = {CORVEXCLIENT_SUBCODE_LOGIN_REFUSED,
+                                           CORVEXCLIENT_SUBCODE_LOGIN_UNKNOWN_USER,
+                                           CORVEXCLIENT_SUBCODE_LOGIN_BAD_PASSWORD,
+                                           CORVEXCLIENT_SUBCODE_LOGIN_NOT_PERMITTED,
+                                           CORVEXCLIENT_SUBCODE_LOGIN_SESSION_LIMIT,
+                                           CORVEXCLIENT_SUBCODE_LOGIN_EXPIRED,
+                                           CORVEXCLIENT_SUBCODE_LOGIN_CLIENT_NAME_DENIED,
+                                           CORVEXCLIENT_SUBCODE_LOGIN_HOST_DENIED,
+                                           CORVEXCLIENT_SUBCODE_LOGIN_SCHEME_UNSUPPORTED,
+                                           CORVEXCLIENT_SUBCODE_LOGIN_CERTIFICATE_REFUSED,
+                                           CORVEXCLIENT_SUBCODE_LOGIN_ACCOUNT_LOCKED};
 
 /* The discard subscription has no object of its own: its replies are
  * swallowed by a callback that lets the vendor release them. */
@@ -80,8 +90,6 @@ void readIdentity(char* userName, char* computerName)
         corvexLog_formatBuffer(computerName, COMPUTER_NAME_SIZE, "%s", UNKNOWN_IDENTITY);
     }
 }
-
-
 
 /* Session properties in the order the vendor must see them: the defaults
  * first so that user keys follow (and win), the bridge's own keys last. */
@@ -397,7 +405,6 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
     return corvexTransportBridge_createDiscardSubscription(transport);
 }
 
-
 mama_status reportDestroyStep(int32_t rc, const char* text, mama_status current)
 {
     CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, text);
@@ -682,7 +689,6 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy(CorvexTransportBridg
     result = MAMA_STATUS_OK == result ? released : result;
     return result;
 }
-
 
 CORVEX_EXPORT int corvexBridgeMamaTransport_isValid(CorvexTransportBridge* transport)
 {

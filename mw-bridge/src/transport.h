@@ -107,7 +107,7 @@ struct CorvexTopicEventNode
     struct CorvexTransportBridge* mTransport;
 };
 
-/* Subscription events (vendor events 4 and 16), matched to their request by
+/* Subscription events (SUBSCRIBE_REFUSED and SUBSCRIBE_CONFIRMED), matched to their request by
  * the correlation pointer. */
 void corvexTransportBridge_onSubscriptionEvent(const corvexClient_session_eventInfo_t* event);
 
@@ -148,7 +148,7 @@ int corvexTransportBridge_onSessionMessage(corvexClient_session_t session,
 void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
                                                   const CorvexDispatchInfo* dispatch);
 
-/* Cache: the transport's cache session, created once on first use (0, or
+/* Cache: the transport's cache session, created once on first use (MAMA_STATUS_OK, or
  * MAMA_STATUS_PLATFORM when the vendor refused; the next call tries again),
  * and the completion of each cache request, whose user pointer is the
  * subscription's destroy handle holding one reference for the request. */
