@@ -141,17 +141,33 @@ size_t runBatch (corvexClientContext* context)
     return ran;
 }
 
-/* A busy sender posts again within microseconds; waiting for it briefly
- * saves the sleep and wake-up that would otherwise cost each message. */
+/* The processor's hint that the thread waits for memory another one writes. */
+inline void cpuRelax ()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause ();
+#elif defined(__aarch64__)
+    asm volatile ("yield");
+#endif
+}
+
+/* A busy sender posts again within microseconds; watching for it briefly
+ * saves the sleep and wake-up that would otherwise cost each message. The
+ * watch is bounded in time and makes no system call, so an idle or slow
+ * sender costs one sleep per message, not a stream of yields. */
 bool spinForWork (corvexClientContext* context)
 {
-    constexpr int kSpins = 200;
-    for (int i = 0; i < kSpins; ++i)
+    constexpr auto kSpinTime = std::chrono::microseconds (20);
+    const Clock::time_point until = Clock::now () + kSpinTime;
+    do
     {
-        if (context->mQueued.load (std::memory_order_acquire) > 0)
-            return true;
-        std::this_thread::yield ();
-    }
+        for (int i = 0; i < 64; ++i)
+        {
+            if (context->mQueued.load (std::memory_order_acquire) > 0)
+                return true;
+            cpuRelax ();
+        }
+    } while (Clock::now () < until);
     return false;
 }
 
