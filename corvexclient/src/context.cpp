@@ -178,6 +178,7 @@ void threadMain (corvexClientContext* context)
         context->mFuncInfo.mThreadStart (context, context->mFuncInfo.mUser);
 
     std::vector<DueTimer> due;
+    bool                  busy = false; /* the last round ran work */
     while (true)
     {
         Clock::time_point nextTimer;
@@ -191,10 +192,12 @@ void threadMain (corvexClientContext* context)
 
         /* Taking nodes one by one right behind a fast sender makes both
          * sides fight over the queue's cache lines; a short pause lets a
-         * batch build up. */
-        if (context->mQueued.load (std::memory_order_relaxed) < kBatch / 8)
+         * batch build up. Not after a sleep or a spin: the first message
+         * of a quiet spell goes at once. */
+        if (busy && context->mQueued.load (std::memory_order_relaxed) < kBatch / 8)
             std::this_thread::yield ();
-        if (runBatch (context) > 0)
+        busy = runBatch (context) > 0;
+        if (busy)
         {
             releaseSenders (context);
             continue;
