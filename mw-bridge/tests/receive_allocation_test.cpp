@@ -71,6 +71,7 @@ extern "C" int posix_memalign(void** block, size_t alignment, size_t size) noexc
 }
 #endif
 
+#ifdef CORVEX_COUNTS_ALLOCATIONS
 namespace
 {
 /* Set by the enqueue callback: the enqueuing thread and its count then. */
@@ -80,13 +81,12 @@ std::atomic<std::thread::id> gEnqueuer;
 
 void MAMACALLTYPE onEnqueue(mamaQueue, void*)
 {
-#ifdef CORVEX_COUNTS_ALLOCATIONS
     gEnqueuerAllocations.store(tAllocations);
-#endif
     gEnqueuer.store(std::this_thread::get_id());
     gEnqueues.fetch_add(1);
 }
 } // namespace
+#endif
 
 TEST_F(ReceptionTest, TheVendorThreadQueuesReceivedMessagesWithoutTheHeap)
 {
