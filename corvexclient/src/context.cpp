@@ -141,17 +141,33 @@ size_t runBatch (corvexClientContext* context)
     return ran;
 }
 
-/* A busy sender posts again within microseconds; waiting for it briefly
- * saves the sleep and wake-up that would otherwise cost each message. */
+/* The processor's hint that the thread waits for memory another one writes. */
+inline void cpuRelax ()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause ();
+#elif defined(__aarch64__)
+    asm volatile ("yield");
+#endif
+}
+
+/* A busy sender posts again within microseconds; watching for it briefly
+ * saves the sleep and wake-up that would otherwise cost each message. The
+ * watch is bounded in time and makes no system call, so an idle or slow
+ * sender costs one sleep per message, not a stream of yields. */
 bool spinForWork (corvexClientContext* context)
 {
-    constexpr int kSpins = 200;
-    for (int i = 0; i < kSpins; ++i)
+    constexpr auto kSpinTime = std::chrono::microseconds (20);
+    const Clock::time_point until = Clock::now () + kSpinTime;
+    do
     {
-        if (context->mQueued.load (std::memory_order_acquire) > 0)
-            return true;
-        std::this_thread::yield ();
-    }
+        for (int i = 0; i < 64; ++i)
+        {
+            if (context->mQueued.load (std::memory_order_acquire) > 0)
+                return true;
+            cpuRelax ();
+        }
+    } while (Clock::now () < until);
     return false;
 }
 
@@ -162,6 +178,7 @@ void threadMain (corvexClientContext* context)
         context->mFuncInfo.mThreadStart (context, context->mFuncInfo.mUser);
 
     std::vector<DueTimer> due;
+    bool                  busy = false; /* the last round ran work */
     while (true)
     {
         Clock::time_point nextTimer;
@@ -175,10 +192,12 @@ void threadMain (corvexClientContext* context)
 
         /* Taking nodes one by one right behind a fast sender makes both
          * sides fight over the queue's cache lines; a short pause lets a
-         * batch build up. */
-        if (context->mQueued.load (std::memory_order_relaxed) < kBatch / 8)
+         * batch build up. Not after a sleep or a spin: the first message
+         * of a quiet spell goes at once. */
+        if (busy && context->mQueued.load (std::memory_order_relaxed) < kBatch / 8)
             std::this_thread::yield ();
-        if (runBatch (context) > 0)
+        busy = runBatch (context) > 0;
+        if (busy)
         {
             releaseSenders (context);
             continue;

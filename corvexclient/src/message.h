@@ -4,6 +4,7 @@
 #define CORVEXCLIENT_MESSAGE_H
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -39,6 +40,51 @@ struct corvexClientMsg
 };
 
 static_assert (std::is_standard_layout<corvexClientMsg>::value, "a message is reached from its queue node");
+
+/* Live messages in the order they came, linked through mNextFree (which
+ * only the pool uses otherwise), so that keeping them allocates nothing. */
+struct CorvexMsgFifo
+{
+    corvexClientMsg* mFront = nullptr;
+    corvexClientMsg* mBack  = nullptr;
+    size_t           mSize  = 0;
+
+    bool empty () const
+    {
+        return mSize == 0;
+    }
+
+    size_t size () const
+    {
+        return mSize;
+    }
+
+    corvexClientMsg* front () const
+    {
+        return mFront;
+    }
+
+    void push_back (corvexClientMsg* msg)
+    {
+        msg->mNextFree = nullptr;
+        if (mBack)
+            mBack->mNextFree = msg;
+        else
+            mFront = msg;
+        mBack = msg;
+        ++mSize;
+    }
+
+    void pop_front ()
+    {
+        corvexClientMsg* first = mFront;
+        mFront                 = first->mNextFree;
+        first->mNextFree       = nullptr;
+        if (!mFront)
+            mBack = nullptr;
+        --mSize;
+    }
+};
 
 /* A message with nothing set, or NULL when memory is short. */
 corvexClientMsg* corvexMsg_allocate ();

@@ -124,9 +124,12 @@ void teardown (corvexClientSession* session, void*)
         std::unique_lock<std::shared_mutex> lock (session->mLock);
         corvexDispatchTable_takeAll (session->mTable, entries);
     }
-    for (corvexClientMsg* msg : session->mHeld)
+    while (!session->mHeld.empty ())
+    {
+        corvexClientMsg* msg = session->mHeld.front ();
+        session->mHeld.pop_front ();
         corvexMsg_release (msg);
-    session->mHeld.clear ();
+    }
     corvexClient_session_topicDispatchDestroyCb report = session->mDispatchDestroyCallback.load ();
     if (!report)
         return;

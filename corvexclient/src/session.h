@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
@@ -14,6 +13,7 @@
 
 #include "corvexClient.h"
 #include "dispatchTable.h"
+#include "message.h"
 #include "properties.h"
 #include "router/router.h"
 #include "router/routerConfig.h"
@@ -68,7 +68,7 @@ struct corvexClientSession
     std::atomic<bool> mInjectDiscard;
 
     /* Context thread only. */
-    std::deque<corvexClientMsg*>      mHeld;
+    CorvexMsgFifo                     mHeld;
     bool                              mDiscardPending;
     std::vector<CorvexDispatchTarget> mTargets;
 
@@ -76,6 +76,10 @@ struct corvexClientSession
      * that left it again (by the context thread: delivered or dropped); the
      * difference is what is queued and held. Each on its own cache line. */
     alignas (64) std::atomic<uint64_t> mPosted;
+    /* Senders' copy of mFinished, read again only when the bound it gives
+     * says the session may be full: mFinished only grows, so a stale copy
+     * never lets a sender past the limit. */
+    std::atomic<uint64_t> mFinishedSeen;
     alignas (64) std::atomic<uint64_t> mFinished;
     std::atomic<size_t> mHeldCount; /* mHeld's size, for senders */
     std::atomic<size_t> mHeldPeak;

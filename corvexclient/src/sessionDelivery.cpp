@@ -59,9 +59,10 @@ void runCacheOutcome (corvexClientSession* session, void* arg)
 
 /* Finished first: every message it counts was posted before, so the
  * difference never goes below zero. */
-uint64_t inFlight (const corvexClientSession* session)
+uint64_t inFlight (corvexClientSession* session)
 {
     const uint64_t done = session->mFinished.load ();
+    session->mFinishedSeen.store (done, std::memory_order_relaxed);
     return session->mPosted.load () - done;
 }
 
@@ -74,7 +75,7 @@ bool holding (const corvexClientSession* session)
 /* Whether a sender must still wait for the session's room. Messages queued
  * for a session that is not holding are counted too: once it is suspended
  * they are held, so the hold limit bounds them as well. */
-bool mustWait (const corvexClientSession* session)
+bool mustWait (corvexClientSession* session)
 {
     return !session->mClosed.load (std::memory_order_acquire) && inFlight (session) >= session->mHoldLimit;
 }
@@ -274,6 +275,10 @@ void corvexSession_releaseWaiters (corvexClientSession* session)
 bool corvexSession_receive (corvexClientSession* session, corvexClientMsg* msg)
 {
     if (!session->mHoldWaits)
+        return post (session, msg);
+    if (session->mPosted.load (std::memory_order_relaxed) - session->mFinishedSeen.load (std::memory_order_relaxed)
+            < session->mHoldLimit
+        && !session->mWaitExpired.load (std::memory_order_relaxed))
         return post (session, msg);
     const uint64_t held = inFlight (session);
     if (held < session->mHoldLimit)

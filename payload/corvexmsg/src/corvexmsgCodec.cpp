@@ -328,12 +328,20 @@ bool decodeMessage (const uint8_t* bytes, size_t length, int depth, CorvexMsgPay
         return false;
     }
     Reader in = {bytes, length, HEADER_SIZE};
-    std::deque<CorvexMsgField> fields;
+    /* refused bytes leave mFields as they were */
+    std::deque<CorvexMsgField>& fields = msg->mDecoding;
     for (uint64_t i = 0; i < count; ++i)
     {
-        fields.emplace_back ();
-        fields.back ().mMsg = msg;
-        if (!decodeField (&in, &fields.back (), version, depth))
+        if (i < fields.size ())
+        {
+            fields[i] = CorvexMsgField ();
+        }
+        else
+        {
+            fields.emplace_back ();
+        }
+        fields[i].mMsg = msg;
+        if (!decodeField (&in, &fields[i], version, depth))
         {
             return false;
         }
@@ -342,6 +350,7 @@ bool decodeMessage (const uint8_t* bytes, size_t length, int depth, CorvexMsgPay
     {
         return false;
     }
+    fields.resize (static_cast<size_t> (count));
     msg->mFields.swap (fields);
     msg->mWire = bytes;
     msg->mWireLen = length;

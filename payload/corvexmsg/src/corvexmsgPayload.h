@@ -78,6 +78,10 @@ struct CorvexMsgPayload
     /* deque: fields never move, so pointers handed out stay valid while the
      * message only grows */
     std::deque<CorvexMsgField> mFields;
+    /* Where received bytes are decoded before they replace mFields: holds the
+     * fields they replaced, reused by the next decode, so that a message
+     * decoded again and again keeps its storage. */
+    std::deque<CorvexMsgField> mDecoding;
     const uint8_t* mWire = nullptr; /* borrowed buffer the fields point into */
     size_t mWireLen = 0;
     std::string mEncoded;
