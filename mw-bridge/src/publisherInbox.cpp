@@ -19,6 +19,7 @@
 
 #include "inbox.h"
 #include "logging.h"
+#include "receive.h"
 #include "msg.h"
 #include "publisher.h"
 #include "queue.h"
@@ -122,7 +123,7 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
     if (isSnapshotRequest(request->mMsgType))
     {
         CorvexDispatchInfo toInbox = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK,
-                                      corvexTransportBridge_onSubscriptionMessage, subscription,
+                                      corvexReceive_onSubscriptionMessage, subscription,
                                       NULL};
         int placed = 0;
         int32_t rc = corvexSubscription_subscribe(

@@ -18,6 +18,7 @@
 
 #include "bridgeTls.h"
 #include "logging.h"
+#include "receive.h"
 #include "queue.h"
 #include "transport.h"
 #include "transportLifetime.h"
@@ -45,7 +46,7 @@ int64_t nextCacheRequestId(void)
 CorvexDispatchInfo dispatchRecordOf(CorvexSubscription* subscription)
 {
     CorvexDispatchInfo dispatch = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK,
-                                   corvexTransportBridge_onSubscriptionMessage, subscription, NULL};
+                                   corvexReceive_onSubscriptionMessage, subscription, NULL};
     return dispatch;
 }
 

@@ -24,6 +24,7 @@
 #include "corvexBridge.h"
 #include "flowControl.h"
 #include "logging.h"
+#include "receive.h"
 #include "properties.h"
 #include "topic.h"
 #include "transportLifetime.h"
@@ -164,7 +165,7 @@ mama_status createSession(CorvexTransportBridge* transport)
     memset(&callbacks, 0, sizeof(callbacks));
     callbacks.mEventInfo.mCallback = corvexTransportBridge_onSessionEvent;
     callbacks.mEventInfo.mUser = transport;
-    callbacks.mRxMsgInfo.mCallback = corvexTransportBridge_onSessionMessage;
+    callbacks.mRxMsgInfo.mCallback = corvexReceive_onSessionMessage;
     callbacks.mRxMsgInfo.mUser = NULL;
 
     CORVEX_LOG(CORVEX_LOG_FINER,
@@ -712,7 +713,7 @@ void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
     /* Only subscription entries carry a subscription; the discard entry has
      * no user pointer. */
     if (NULL == dispatch || NULL == dispatch->mUser ||
-        corvexTransportBridge_onSubscriptionMessage != dispatch->mCallback)
+        corvexReceive_onSubscriptionMessage != dispatch->mCallback)
     {
         return;
     }

@@ -67,16 +67,6 @@ struct CorvexTransportBridge
     struct CorvexEventGate* mEventGate;
 };
 
-/* One received message on its way to its subscription's queue; without a
- * message, the subscription's final destroy request. Allocated with calloc
- * and freed by the dispatch callback (or by the producer when the queue
- * refuses it). */
-struct CorvexMsgNode
-{
-    corvexClient_msg_t mMsg;
-    CorvexSubscription* mSubscription;
-};
-
 /* One status message (not found, not entitled) on its way to one
  * subscription through the subscription's queue; freed first thing by the
  * dispatch callback. */
@@ -124,12 +114,6 @@ mama_status corvexTransportBridge_getCallbackQueue(CorvexTransportBridge* transp
 void MAMACALLTYPE corvexTransportBridge_dispatchTransportEvent(mamaQueue queue, void* closure);
 void MAMACALLTYPE corvexTransportBridge_dispatchTopicEvent(mamaQueue queue, void* closure);
 
-/* Reception: the dispatch record's callback on the vendor context thread, and
- * the queue callback that decodes and delivers on the dispatch thread. */
-int corvexTransportBridge_onSubscriptionMessage(corvexClient_session_t session,
-                                                corvexClient_msg_t message, void* closure);
-void MAMACALLTYPE corvexTransportBridge_dispatchMsgNode(mamaQueue queue, void* closure);
-
 /* Receive callback that lets the vendor release the message at once. */
 int corvexTransportBridge_ignoreMsg(corvexClient_session_t session, corvexClient_msg_t message,
                                     void* closure);
@@ -143,8 +127,6 @@ void corvexTransportBridge_createPubInfoMap(corvexClient_container_t* map, char*
 void corvexTransportBridge_onSessionEvent(corvexClient_session_t session,
                                           const corvexClient_session_eventInfo_t* event,
                                           void* closure);
-int corvexTransportBridge_onSessionMessage(corvexClient_session_t session,
-                                           corvexClient_msg_t message, void* closure);
 void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
                                                   const CorvexDispatchInfo* dispatch);
 

@@ -3,6 +3,8 @@
  * thread that dispatches its subscription's queue. */
 #define CORVEX_LOG_MODULE "transport"
 
+#include "receive.h"
+
 #include <inttypes.h>
 #include <stdlib.h>
 #include <string.h>
@@ -348,7 +350,7 @@ bool deliver(CorvexSubscription* subscription, mamaMsg message, CorvexBridgeMsg*
 }
 } // namespace
 
-int corvexTransportBridge_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg_t message,
+int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg_t message,
                                                 void* closure)
 {
     CorvexSubscription* subscription = static_cast<CorvexSubscription*>(closure);
@@ -413,7 +415,7 @@ int corvexTransportBridge_onSubscriptionMessage(corvexClient_session_t, corvexCl
     node->mMsg = message;
     node->mSubscription = subscription;
     status = corvexBridgeMamaQueue_enqueueEvent(subscription->mQueueBridge,
-                                                corvexTransportBridge_dispatchMsgNode, node);
+                                                corvexReceive_dispatchMsgNode, node);
     if (MAMA_STATUS_OK != status)
     {
         gNodes.give(node);
@@ -424,7 +426,7 @@ int corvexTransportBridge_onSubscriptionMessage(corvexClient_session_t, corvexCl
     return CORVEXCLIENT_CALLBACK_TAKE_MSG;
 }
 
-void MAMACALLTYPE corvexTransportBridge_dispatchMsgNode(mamaQueue, void* closure)
+void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
 {
     CorvexMsgNode* node = static_cast<CorvexMsgNode*>(closure);
     if (NULL == node)
@@ -520,7 +522,7 @@ void MAMACALLTYPE corvexTransportBridge_dispatchMsgNode(mamaQueue, void* closure
     releaseNode(node);
 }
 
-int corvexTransportBridge_onSessionMessage(corvexClient_session_t session,
+int corvexReceive_onSessionMessage(corvexClient_session_t session,
                                            corvexClient_msg_t message, void* closure)
 {
     corvexClient_destination_t destination;

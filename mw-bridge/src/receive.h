@@ -1,0 +1,34 @@
+/* The receive path: a message from the vendor context thread to the
+ * subscription's queue, and from the queue, decoded in place, to the
+ * application's callback on the dispatch thread. */
+#ifndef CORVEX_BRIDGE_RECEIVE_H
+#define CORVEX_BRIDGE_RECEIVE_H
+
+#include <mama/mama.h>
+
+#include "corvexClient.h"
+
+struct CorvexSubscription;
+
+/* One received message on its way to its subscription's queue; taken from
+ * the receive path's pool on the vendor thread and given back by the
+ * dispatch callback (or by the producer when the queue refuses it). */
+struct CorvexMsgNode
+{
+    corvexClient_msg_t mMsg;
+    CorvexSubscription* mSubscription;
+};
+
+/* The dispatch record's callback on the vendor context thread, and
+ * the queue callback that decodes and delivers on the dispatch thread. */
+int corvexReceive_onSubscriptionMessage(corvexClient_session_t session, corvexClient_msg_t message,
+                                        void* closure);
+void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue queue, void* closure);
+
+/* The session's own receive callback, for messages no subscription's
+ * dispatch took: logged (point-to-point ones at the finest level only) and
+ * released. */
+int corvexReceive_onSessionMessage(corvexClient_session_t session, corvexClient_msg_t message,
+                                   void* closure);
+
+#endif /* CORVEX_BRIDGE_RECEIVE_H */
