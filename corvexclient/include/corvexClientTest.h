@@ -1,7 +1,13 @@
 /* Test control of the Corvex client library: fault injection, event
  * injection, call recording and configuration of the embedded router. Only
  * tests include this header; nothing here is needed to use the library.
- * All functions are safe from any thread. */
+ * All functions are safe from any thread.
+ *
+ * These functions exist only in the test build of the library (target
+ * corvexclient_testing, lib/testing/libcorvexclient.so); the production
+ * library neither exports them nor passes any call through test control.
+ * A test binary links the test build, so every library of the process that
+ * needs libcorvexclient.so (the bridge too) binds to that one copy. */
 #ifndef CORVEX_CLIENT_TEST_H
 #define CORVEX_CLIENT_TEST_H
 
