@@ -18,8 +18,14 @@
 
 namespace
 {
+#if defined(__SANITIZE_THREAD__)
+/* Each cycle starts and joins threads, which the race detector makes slow. */
+const int WARM_UP_CYCLES = 20;
+const int CYCLES = 50;
+#else
 const int WARM_UP_CYCLES = 100;
 const int CYCLES = 200;
+#endif
 /* What the C library's loader and allocator caches still move by after the
  * warm-up (measured: about 5 KiB, none of it the host's or the bridge's); a
  * leak of one 100-byte object per cycle exceeds it. */

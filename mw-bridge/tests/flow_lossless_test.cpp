@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "receptionFixture.h"
 
@@ -35,10 +36,22 @@ TEST_F(ReceptionTest, AFastPublisherWaitsForTheSuspendedSubscriberAndLosesNothin
     Received& received = subscribe(queue, "L.X");
     std::atomic<int64_t> next(1);
     std::atomic<int64_t> outOfOrder(0);
+    corvexClient_session_t session = mCorvexTransport->mSession;
     received.mOnMsg = [&](mamaMsg msg)
     {
         mama_i64_t seq = -1;
         mamaMsg_getI64(msg, "seq", 10001, &seq);
+        if (1 == seq)
+        {
+            /* However fast either side runs, the subscriber stalls until the
+             * publisher has had to wait for room (bounded). */
+            const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (0 == sessionNumber(session, CORVEXCLIENT_SESSION_PROP_PUBLISH_WAITS) &&
+                   std::chrono::steady_clock::now() < bound)
+            {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
         if (seq != next.load())
         {
             outOfOrder.fetch_add(1);
@@ -63,7 +76,6 @@ TEST_F(ReceptionTest, AFastPublisherWaitsForTheSuspendedSubscriberAndLosesNothin
     EXPECT_EQ(0, outOfOrder.load());
     EXPECT_EQ(count + 1, next.load());
     EXPECT_EQ(0u, LogCapture::count("discarding"));
-    corvexClient_session_t session = mCorvexTransport->mSession;
     const uint64_t waits = sessionNumber(session, CORVEXCLIENT_SESSION_PROP_PUBLISH_WAITS);
     const uint64_t peak = sessionNumber(session, CORVEXCLIENT_SESSION_PROP_SUSPEND_HELD_PEAK);
     EXPECT_GT(waits, 0u);
