@@ -30,34 +30,39 @@
 #include <time.h>
 #include <unistd.h>
 
-#define SEQ_FIELD  "seq"
-#define SEQ_FID    10001
-#define SYM_FIELD  "sym"
-#define SYM_FID    10002
+#define SEQ_FIELD "seq"
+#define SEQ_FID 10001
+#define SYM_FIELD "sym"
+#define SYM_FID 10002
 #define TIME_FIELD "sent"
-#define TIME_FID   10003
-#define PAD_FIELD  "pad"
-#define PAD_FID    10004
+#define TIME_FID 10003
+#define PAD_FIELD "pad"
+#define PAD_FID 10004
 
-#define MAX_SYMBOLS     1024
+#define MAX_SYMBOLS 1024
 #define MAX_SUBSCRIBERS 16
 
-typedef enum { MODE_THROUGHPUT, MODE_LATENCY, MODE_MEMORY } Mode;
+typedef enum
+{
+    MODE_THROUGHPUT,
+    MODE_LATENCY,
+    MODE_MEMORY
+} Mode;
 
 typedef struct Subscriber
 {
-    int              mIndex;
-    int              mWildcard;
-    mamaQueue        mQueue;
-    mamaDispatcher   mDispatcher;
+    int mIndex;
+    int mWildcard;
+    mamaQueue mQueue;
+    mamaDispatcher mDispatcher;
     mamaSubscription mSubs[MAX_SYMBOLS]; /* one per symbol, or the wildcard alone */
-    int              mSubCount;
+    int mSubCount;
     /* Touched by the dispatch thread only, read once mReceived says so. */
-    mama_u64_t       mExpected[MAX_SYMBOLS]; /* next sequence number per symbol */
-    unsigned char    mWarm[MAX_SYMBOLS];
-    uint64_t*        mLatencies; /* nanoseconds, latency mode only */
-    size_t           mLatencyCap;
-    size_t           mLatencyCount;
+    mama_u64_t mExpected[MAX_SYMBOLS]; /* next sequence number per symbol */
+    unsigned char mWarm[MAX_SYMBOLS];
+    uint64_t* mLatencies; /* nanoseconds, latency mode only */
+    size_t mLatencyCap;
+    size_t mLatencyCount;
     _Atomic uint64_t mLastNs; /* time of the latest run message */
     _Atomic uint64_t mReceived;
     _Atomic uint64_t mGaps; /* messages skipped over */
@@ -66,25 +71,25 @@ typedef struct Subscriber
     _Atomic uint32_t mWarmCount;
 } Subscriber;
 
-static Mode          gMode = MODE_THROUGHPUT;
-static const char*   gMiddleware = "corvex";
-static const char*   gTportName = "t1";
-static const char*   gSource = "NYSE";
-static const char*   gSymbols[MAX_SYMBOLS];
-static char          gSymbolNames[MAX_SYMBOLS][64];
-static int           gNumSymbols = 0;
-static int           gSymbolsGiven = 0;
-static int           gNumSubs = 1;
-static uint32_t      gMsgSize = 64;
-static double        gTargetRate = 0; /* msg/s over all symbols; 0 = as fast as possible */
-static double        gDuration = 0;   /* seconds; 0 = run for -n messages */
-static uint64_t      gCount = 0;      /* messages over all symbols; 0 = run for -time */
-static double        gInterval = 60;  /* memory mode: seconds between RSS lines */
-static int           gQuiet = 0;
+static Mode gMode = MODE_THROUGHPUT;
+static const char* gMiddleware = "corvex";
+static const char* gTportName = "t1";
+static const char* gSource = "NYSE";
+static const char* gSymbols[MAX_SYMBOLS];
+static char gSymbolNames[MAX_SYMBOLS][64];
+static int gNumSymbols = 0;
+static int gSymbolsGiven = 0;
+static int gNumSubs = 1;
+static uint32_t gMsgSize = 64;
+static double gTargetRate = 0; /* msg/s over all symbols; 0 = as fast as possible */
+static double gDuration = 0;   /* seconds; 0 = run for -n messages */
+static uint64_t gCount = 0;    /* messages over all symbols; 0 = run for -time */
+static double gInterval = 60;  /* memory mode: seconds between RSS lines */
+static int gQuiet = 0;
 static mamaPublisher gPublishers[MAX_SYMBOLS];
-static Subscriber    gSubscribers[MAX_SUBSCRIBERS];
+static Subscriber gSubscribers[MAX_SUBSCRIBERS];
 static _Atomic uint64_t gSent;
-static _Atomic int      gPublishing;
+static _Atomic int gPublishing;
 
 static void check(mama_status status, const char* what)
 {
@@ -140,7 +145,8 @@ static void receive(Subscriber* sub, mamaMsg msg)
     uint64_t arrived = nowNs();
     if (mamaMsg_getU64(msg, SEQ_FIELD, SEQ_FID, &seq) != MAMA_STATUS_OK ||
         mamaMsg_getU32(msg, SYM_FIELD, SYM_FID, &sym) != MAMA_STATUS_OK ||
-        mamaMsg_getU64(msg, TIME_FIELD, TIME_FID, &sent) != MAMA_STATUS_OK || sym >= (mama_u32_t)gNumSymbols)
+        mamaMsg_getU64(msg, TIME_FIELD, TIME_FID, &sent) != MAMA_STATUS_OK ||
+        sym >= (mama_u32_t)gNumSymbols)
     {
         atomic_fetch_add(&sub->mMalformed, 1);
         return;
@@ -173,8 +179,8 @@ static void MAMACALLTYPE onMsg(mamaSubscription s, mamaMsg msg, void* closure, v
     receive((Subscriber*)closure, msg);
 }
 
-static void MAMACALLTYPE onWildCardMsg(mamaSubscription s, mamaMsg msg, const char* topic, void* closure,
-                                       void* itemClosure)
+static void MAMACALLTYPE onWildCardMsg(mamaSubscription s, mamaMsg msg, const char* topic,
+                                       void* closure, void* itemClosure)
 {
     (void)s;
     (void)topic;
@@ -187,8 +193,9 @@ static void MAMACALLTYPE onError(mamaSubscription s, mama_status status, void* p
 {
     (void)s;
     (void)platformError;
-    fprintf(stderr, "subscriber %d: subscription error %s on '%s'\n", ((Subscriber*)closure)->mIndex,
-            mamaStatus_stringForStatus(status), subject ? subject : "");
+    fprintf(stderr, "subscriber %d: subscription error %s on '%s'\n",
+            ((Subscriber*)closure)->mIndex, mamaStatus_stringForStatus(status),
+            subject ? subject : "");
     exit(1);
 }
 
@@ -320,8 +327,8 @@ static void createSubscriber(Subscriber* sub, int index, mamaBridge bridge, mama
     if (sub->mWildcard)
     {
         check(mamaSubscription_allocate(&sub->mSubs[0]), "mamaSubscription_allocate");
-        check(mamaSubscription_createBasicWildCard(sub->mSubs[0], transport, sub->mQueue, &wildCallbacks, gSource,
-                                                   "*", sub),
+        check(mamaSubscription_createBasicWildCard(sub->mSubs[0], transport, sub->mQueue,
+                                                   &wildCallbacks, gSource, "*", sub),
               "mamaSubscription_createBasicWildCard");
         sub->mSubCount = 1;
         return;
@@ -331,7 +338,8 @@ static void createSubscriber(Subscriber* sub, int index, mamaBridge bridge, mama
         char subject[256];
         snprintf(subject, sizeof(subject), "%s.%s", gSource, gSymbols[i]);
         check(mamaSubscription_allocate(&sub->mSubs[i]), "mamaSubscription_allocate");
-        check(mamaSubscription_createBasic(sub->mSubs[i], transport, sub->mQueue, &callbacks, subject, sub),
+        check(mamaSubscription_createBasic(sub->mSubs[i], transport, sub->mQueue, &callbacks,
+                                           subject, sub),
               "mamaSubscription_createBasic");
     }
     sub->mSubCount = gNumSymbols;
@@ -471,7 +479,8 @@ int main(int argc, char** argv)
     parseArgs(argc, argv);
     check(mama_loadBridge(&bridge, gMiddleware), "mama_loadBridge");
     /* A corvex transport needs this setting; keep a value from mama.properties. */
-    snprintf(property, sizeof(property), "mama.%s.transport.%s.allow_recover_gaps", gMiddleware, gTportName);
+    snprintf(property, sizeof(property), "mama.%s.transport.%s.allow_recover_gaps", gMiddleware,
+             gTportName);
     if (mama_getProperty(property) == NULL)
         check(mama_setProperty(property, "false"), "mama_setProperty");
     check(mama_open(), "mama_open");
@@ -480,7 +489,8 @@ int main(int argc, char** argv)
     for (i = 0; i < gNumSubs; ++i)
         createSubscriber(&gSubscribers[i], i, bridge, transport);
     for (i = 0; i < gNumSymbols; ++i)
-        check(mamaPublisher_create(&gPublishers[i], transport, gSymbols[i], gSource, NULL), "mamaPublisher_create");
+        check(mamaPublisher_create(&gPublishers[i], transport, gSymbols[i], gSource, NULL),
+              "mamaPublisher_create");
 
     /* Subscriptions are placed asynchronously: warm up until all are live. */
     warmMsg = createMessage();
@@ -536,7 +546,9 @@ int main(int argc, char** argv)
 
     used += snprintf(line + used, sizeof(line) - used,
                      "mamabench mode=%s middleware=%s size=%u subs=%d symbols=%d sent=%llu",
-                     gMode == MODE_THROUGHPUT ? "throughput" : gMode == MODE_LATENCY ? "latency" : "memory",
+                     gMode == MODE_THROUGHPUT ? "throughput"
+                     : gMode == MODE_LATENCY  ? "latency"
+                                              : "memory",
                      gMiddleware, gMsgSize, gNumSubs, gNumSymbols, (unsigned long long)sent);
     for (i = 0; i < gNumSubs; ++i)
     {
@@ -552,8 +564,9 @@ int main(int argc, char** argv)
         outOfOrder += atomic_load(&sub->mOutOfOrder);
         malformed += atomic_load(&sub->mMalformed);
         if (!gQuiet)
-            printf("subscriber %d (%s): received %llu of %llu, %.0f msg/s, %llu skipped, %llu out of order\n", i,
-                   sub->mWildcard ? "wildcard" : "basic", (unsigned long long)received,
+            printf("subscriber %d (%s): received %llu of %llu, %.0f msg/s, %llu skipped, %llu out "
+                   "of order\n",
+                   i, sub->mWildcard ? "wildcard" : "basic", (unsigned long long)received,
                    (unsigned long long)sent, rate, (unsigned long long)atomic_load(&sub->mGaps),
                    (unsigned long long)atomic_load(&sub->mOutOfOrder));
         used += snprintf(line + used, sizeof(line) - used, " msgs_per_sec_%d=%.0f", i, rate);
@@ -562,8 +575,9 @@ int main(int argc, char** argv)
     used += snprintf(line + used, sizeof(line) - used,
                      " msgs_per_sec=%.0f gaps=%llu out_of_order=%llu lost=%llu malformed=%llu"
                      " cpu_ns_per_msg=%.0f peak_rss_kb=%ld",
-                     minRate, (unsigned long long)gaps, (unsigned long long)outOfOrder, (unsigned long long)lost,
-                     (unsigned long long)malformed, sent ? cpuUsed * 1e9 / (double)sent : 0, usage.ru_maxrss);
+                     minRate, (unsigned long long)gaps, (unsigned long long)outOfOrder,
+                     (unsigned long long)lost, (unsigned long long)malformed,
+                     sent ? cpuUsed * 1e9 / (double)sent : 0, usage.ru_maxrss);
     if (gMode == MODE_LATENCY)
     {
         /* Percentiles over every subscriber's samples together. */
@@ -577,20 +591,23 @@ int main(int argc, char** argv)
         total = 0;
         for (i = 0; i < gNumSubs; ++i)
         {
-            memcpy(all + total, gSubscribers[i].mLatencies, gSubscribers[i].mLatencyCount * sizeof(uint64_t));
+            memcpy(all + total, gSubscribers[i].mLatencies,
+                   gSubscribers[i].mLatencyCount * sizeof(uint64_t));
             total += gSubscribers[i].mLatencyCount;
         }
         qsort(all, total, sizeof(uint64_t), compareU64);
-        used += snprintf(line + used, sizeof(line) - used,
-                         " rate=%.0f samples=%zu p50_us=%.1f p90_us=%.1f p99_us=%.1f p99.9_us=%.1f max_us=%.1f",
-                         gTargetRate, total, percentileUs(all, total, 50), percentileUs(all, total, 90),
-                         percentileUs(all, total, 99), percentileUs(all, total, 99.9),
-                         total ? all[total - 1] / 1000.0 : 0);
+        used += snprintf(
+            line + used, sizeof(line) - used,
+            " rate=%.0f samples=%zu p50_us=%.1f p90_us=%.1f p99_us=%.1f p99.9_us=%.1f max_us=%.1f",
+            gTargetRate, total, percentileUs(all, total, 50), percentileUs(all, total, 90),
+            percentileUs(all, total, 99), percentileUs(all, total, 99.9),
+            total ? all[total - 1] / 1000.0 : 0);
         free(all);
     }
     if (gMode == MODE_MEMORY)
-        used += snprintf(line + used, sizeof(line) - used, " rss_first_kb=%ld rss_last_kb=%ld rss_max_kb=%ld",
-                         rssFirst, rssLast, rssMax);
+        used +=
+            snprintf(line + used, sizeof(line) - used,
+                     " rss_first_kb=%ld rss_last_kb=%ld rss_max_kb=%ld", rssFirst, rssLast, rssMax);
     snprintf(line + used, sizeof(line) - used, " elapsed_s=%.3f", elapsed);
 
     for (i = 0; i < gNumSymbols; ++i)

@@ -39,21 +39,21 @@ constexpr size_t VECTOR_ELEMENTS = 1000;
 /* Results land here so that the compiler keeps the work that produced them. */
 volatile double gSink = 0;
 
-void check (mama_status status, const char* what)
+void check(mama_status status, const char* what)
 {
     if (status == MAMA_STATUS_OK)
     {
         return;
     }
-    fprintf (stderr, "payload_codec: %s failed: %s\n", what, mamaStatus_stringForStatus (status));
-    exit (1);
+    fprintf(stderr, "payload_codec: %s failed: %s\n", what, mamaStatus_stringForStatus(status));
+    exit(1);
 }
 
-[[noreturn]] void mismatch (const char* caseName, const char* field)
+[[noreturn]] void mismatch(const char* caseName, const char* field)
 {
-    fprintf (stderr, "payload_codec: %s: field %s decoded with a value other than the one encoded\n",
-             caseName, field);
-    exit (1);
+    fprintf(stderr, "payload_codec: %s: field %s decoded with a value other than the one encoded\n",
+            caseName, field);
+    exit(1);
 }
 
 /* One benchmarked message. Values are a function of the iteration number, so
@@ -62,16 +62,16 @@ void check (mama_status status, const char* what)
 class Case
 {
   public:
-    virtual ~Case () = default;
-    virtual const char* name () const = 0;
+    virtual ~Case() = default;
+    virtual const char* name() const = 0;
     /* Adds every field, with the values of iteration 0. */
-    virtual void add (mamaMsg msg) = 0;
+    virtual void add(mamaMsg msg) = 0;
     /* Sets every field to the values of iteration i. */
-    virtual void update (mamaMsg msg, uint64_t i) = 0;
+    virtual void update(mamaMsg msg, uint64_t i) = 0;
     /* Reads every field of a decoded message; the sum of what was read. */
-    virtual double read (mamaMsg msg) = 0;
+    virtual double read(mamaMsg msg) = 0;
     /* Exits unless msg holds the values of iteration i. */
-    virtual void verify (mamaMsg msg, uint64_t i) = 0;
+    virtual void verify(mamaMsg msg, uint64_t i) = 0;
 };
 
 /* A quote and trade update: six prices, four sizes, three times, three
@@ -79,201 +79,204 @@ class Case
 class MarketData : public Case
 {
   public:
-    MarketData ()
+    MarketData()
     {
         for (Price& p : mPrices)
         {
-            check (mamaPrice_create (&p.mValue), "mamaPrice_create");
-            check (mamaPrice_setPrecision (p.mValue, MAMA_PRICE_PREC_100), "mamaPrice_setPrecision");
+            check(mamaPrice_create(&p.mValue), "mamaPrice_create");
+            check(mamaPrice_setPrecision(p.mValue, MAMA_PRICE_PREC_100), "mamaPrice_setPrecision");
         }
         for (Time& t : mTimes)
         {
-            check (mamaDateTime_create (&t.mValue), "mamaDateTime_create");
+            check(mamaDateTime_create(&t.mValue), "mamaDateTime_create");
         }
-        check (mamaPrice_create (&mReadPrice), "mamaPrice_create");
-        check (mamaDateTime_create (&mReadTime), "mamaDateTime_create");
+        check(mamaPrice_create(&mReadPrice), "mamaPrice_create");
+        check(mamaDateTime_create(&mReadTime), "mamaDateTime_create");
     }
 
-    ~MarketData () override
+    ~MarketData() override
     {
         for (Price& p : mPrices)
         {
-            mamaPrice_destroy (p.mValue);
+            mamaPrice_destroy(p.mValue);
         }
         for (Time& t : mTimes)
         {
-            mamaDateTime_destroy (t.mValue);
+            mamaDateTime_destroy(t.mValue);
         }
-        mamaPrice_destroy (mReadPrice);
-        mamaDateTime_destroy (mReadTime);
+        mamaPrice_destroy(mReadPrice);
+        mamaDateTime_destroy(mReadTime);
     }
 
-    const char* name () const override { return "market-data"; }
-
-    void add (mamaMsg msg) override
+    const char* name() const override
     {
-        setValues (0);
-        check (mamaMsg_addI64 (msg, "SeqNum", 10, seqNum (0)), "mamaMsg_addI64");
+        return "market-data";
+    }
+
+    void add(mamaMsg msg) override
+    {
+        setValues(0);
+        check(mamaMsg_addI64(msg, "SeqNum", 10, seqNum(0)), "mamaMsg_addI64");
         for (const Text& s : mStrings)
         {
-            check (mamaMsg_addString (msg, s.mName, s.mFid, s.mValue (0)), "mamaMsg_addString");
+            check(mamaMsg_addString(msg, s.mName, s.mFid, s.mValue(0)), "mamaMsg_addString");
         }
         for (const Price& p : mPrices)
         {
-            check (mamaMsg_addPrice (msg, p.mName, p.mFid, p.mValue), "mamaMsg_addPrice");
+            check(mamaMsg_addPrice(msg, p.mName, p.mFid, p.mValue), "mamaMsg_addPrice");
         }
         for (const Size& s : mSizes32)
         {
-            check (mamaMsg_addI32 (msg, s.mName, s.mFid, s.mValue (0)), "mamaMsg_addI32");
+            check(mamaMsg_addI32(msg, s.mName, s.mFid, s.mValue(0)), "mamaMsg_addI32");
         }
-        check (mamaMsg_addI64 (msg, "TotalVolume", 40, totalVolume (0)), "mamaMsg_addI64");
+        check(mamaMsg_addI64(msg, "TotalVolume", 40, totalVolume(0)), "mamaMsg_addI64");
         for (const Time& t : mTimes)
         {
-            check (mamaMsg_addDateTime (msg, t.mName, t.mFid, t.mValue), "mamaMsg_addDateTime");
+            check(mamaMsg_addDateTime(msg, t.mName, t.mFid, t.mValue), "mamaMsg_addDateTime");
         }
         for (const Real& r : mReals)
         {
-            check (mamaMsg_addF64 (msg, r.mName, r.mFid, r.mValue (0)), "mamaMsg_addF64");
+            check(mamaMsg_addF64(msg, r.mName, r.mFid, r.mValue(0)), "mamaMsg_addF64");
         }
     }
 
-    void update (mamaMsg msg, uint64_t i) override
+    void update(mamaMsg msg, uint64_t i) override
     {
-        setValues (i);
-        check (mamaMsg_updateI64 (msg, "SeqNum", 10, seqNum (i)), "mamaMsg_updateI64");
+        setValues(i);
+        check(mamaMsg_updateI64(msg, "SeqNum", 10, seqNum(i)), "mamaMsg_updateI64");
         for (const Text& s : mStrings)
         {
-            check (mamaMsg_updateString (msg, s.mName, s.mFid, s.mValue (i)), "mamaMsg_updateString");
+            check(mamaMsg_updateString(msg, s.mName, s.mFid, s.mValue(i)), "mamaMsg_updateString");
         }
         for (const Price& p : mPrices)
         {
-            check (mamaMsg_updatePrice (msg, p.mName, p.mFid, p.mValue), "mamaMsg_updatePrice");
+            check(mamaMsg_updatePrice(msg, p.mName, p.mFid, p.mValue), "mamaMsg_updatePrice");
         }
         for (const Size& s : mSizes32)
         {
-            check (mamaMsg_updateI32 (msg, s.mName, s.mFid, s.mValue (i)), "mamaMsg_updateI32");
+            check(mamaMsg_updateI32(msg, s.mName, s.mFid, s.mValue(i)), "mamaMsg_updateI32");
         }
-        check (mamaMsg_updateI64 (msg, "TotalVolume", 40, totalVolume (i)), "mamaMsg_updateI64");
+        check(mamaMsg_updateI64(msg, "TotalVolume", 40, totalVolume(i)), "mamaMsg_updateI64");
         for (const Time& t : mTimes)
         {
-            check (mamaMsg_updateDateTime (msg, t.mName, t.mFid, t.mValue), "mamaMsg_updateDateTime");
+            check(mamaMsg_updateDateTime(msg, t.mName, t.mFid, t.mValue), "mamaMsg_updateDateTime");
         }
         for (const Real& r : mReals)
         {
-            check (mamaMsg_updateF64 (msg, r.mName, r.mFid, r.mValue (i)), "mamaMsg_updateF64");
+            check(mamaMsg_updateF64(msg, r.mName, r.mFid, r.mValue(i)), "mamaMsg_updateF64");
         }
     }
 
-    double read (mamaMsg msg) override
+    double read(mamaMsg msg) override
     {
         double sum = 0;
         mama_i64_t i64 = 0;
-        check (mamaMsg_getI64 (msg, "SeqNum", 10, &i64), "mamaMsg_getI64");
-        sum += static_cast<double> (i64);
+        check(mamaMsg_getI64(msg, "SeqNum", 10, &i64), "mamaMsg_getI64");
+        sum += static_cast<double>(i64);
         for (const Text& s : mStrings)
         {
             const char* text = nullptr;
-            check (mamaMsg_getString (msg, s.mName, s.mFid, &text), "mamaMsg_getString");
+            check(mamaMsg_getString(msg, s.mName, s.mFid, &text), "mamaMsg_getString");
             sum += text[0];
         }
         for (const Price& p : mPrices)
         {
             double value = 0;
-            check (mamaMsg_getPrice (msg, p.mName, p.mFid, mReadPrice), "mamaMsg_getPrice");
-            check (mamaPrice_getValue (mReadPrice, &value), "mamaPrice_getValue");
+            check(mamaMsg_getPrice(msg, p.mName, p.mFid, mReadPrice), "mamaMsg_getPrice");
+            check(mamaPrice_getValue(mReadPrice, &value), "mamaPrice_getValue");
             sum += value;
         }
         for (const Size& s : mSizes32)
         {
             mama_i32_t i32 = 0;
-            check (mamaMsg_getI32 (msg, s.mName, s.mFid, &i32), "mamaMsg_getI32");
+            check(mamaMsg_getI32(msg, s.mName, s.mFid, &i32), "mamaMsg_getI32");
             sum += i32;
         }
-        check (mamaMsg_getI64 (msg, "TotalVolume", 40, &i64), "mamaMsg_getI64");
-        sum += static_cast<double> (i64);
+        check(mamaMsg_getI64(msg, "TotalVolume", 40, &i64), "mamaMsg_getI64");
+        sum += static_cast<double>(i64);
         for (const Time& t : mTimes)
         {
             mama_u64_t micros = 0;
-            check (mamaMsg_getDateTime (msg, t.mName, t.mFid, mReadTime), "mamaMsg_getDateTime");
-            check (mamaDateTime_getEpochTimeMicroseconds (mReadTime, &micros),
-                   "mamaDateTime_getEpochTimeMicroseconds");
-            sum += static_cast<double> (micros);
+            check(mamaMsg_getDateTime(msg, t.mName, t.mFid, mReadTime), "mamaMsg_getDateTime");
+            check(mamaDateTime_getEpochTimeMicroseconds(mReadTime, &micros),
+                  "mamaDateTime_getEpochTimeMicroseconds");
+            sum += static_cast<double>(micros);
         }
         for (const Real& r : mReals)
         {
             mama_f64_t f64 = 0;
-            check (mamaMsg_getF64 (msg, r.mName, r.mFid, &f64), "mamaMsg_getF64");
+            check(mamaMsg_getF64(msg, r.mName, r.mFid, &f64), "mamaMsg_getF64");
             sum += f64;
         }
         return sum;
     }
 
-    void verify (mamaMsg msg, uint64_t i) override
+    void verify(mamaMsg msg, uint64_t i) override
     {
-        setValues (i);
+        setValues(i);
         mama_i64_t i64 = 0;
-        check (mamaMsg_getI64 (msg, "SeqNum", 10, &i64), "mamaMsg_getI64");
-        if (i64 != seqNum (i))
+        check(mamaMsg_getI64(msg, "SeqNum", 10, &i64), "mamaMsg_getI64");
+        if (i64 != seqNum(i))
         {
-            mismatch (name (), "SeqNum");
+            mismatch(name(), "SeqNum");
         }
         for (const Text& s : mStrings)
         {
             const char* text = nullptr;
-            check (mamaMsg_getString (msg, s.mName, s.mFid, &text), "mamaMsg_getString");
-            if (std::strcmp (text, s.mValue (i)) != 0)
+            check(mamaMsg_getString(msg, s.mName, s.mFid, &text), "mamaMsg_getString");
+            if (std::strcmp(text, s.mValue(i)) != 0)
             {
-                mismatch (name (), s.mName);
+                mismatch(name(), s.mName);
             }
         }
         for (const Price& p : mPrices)
         {
             double expected = 0;
             double value = 0;
-            check (mamaPrice_getValue (p.mValue, &expected), "mamaPrice_getValue");
-            check (mamaMsg_getPrice (msg, p.mName, p.mFid, mReadPrice), "mamaMsg_getPrice");
-            check (mamaPrice_getValue (mReadPrice, &value), "mamaPrice_getValue");
+            check(mamaPrice_getValue(p.mValue, &expected), "mamaPrice_getValue");
+            check(mamaMsg_getPrice(msg, p.mName, p.mFid, mReadPrice), "mamaMsg_getPrice");
+            check(mamaPrice_getValue(mReadPrice, &value), "mamaPrice_getValue");
             /* a payload may carry prices as decimals: equal within rounding */
-            if (std::fabs (value - expected) > 1e-9 * std::fabs (expected))
+            if (std::fabs(value - expected) > 1e-9 * std::fabs(expected))
             {
-                mismatch (name (), p.mName);
+                mismatch(name(), p.mName);
             }
         }
         for (const Size& s : mSizes32)
         {
             mama_i32_t i32 = 0;
-            check (mamaMsg_getI32 (msg, s.mName, s.mFid, &i32), "mamaMsg_getI32");
-            if (i32 != s.mValue (i))
+            check(mamaMsg_getI32(msg, s.mName, s.mFid, &i32), "mamaMsg_getI32");
+            if (i32 != s.mValue(i))
             {
-                mismatch (name (), s.mName);
+                mismatch(name(), s.mName);
             }
         }
-        check (mamaMsg_getI64 (msg, "TotalVolume", 40, &i64), "mamaMsg_getI64");
-        if (i64 != totalVolume (i))
+        check(mamaMsg_getI64(msg, "TotalVolume", 40, &i64), "mamaMsg_getI64");
+        if (i64 != totalVolume(i))
         {
-            mismatch (name (), "TotalVolume");
+            mismatch(name(), "TotalVolume");
         }
         for (const Time& t : mTimes)
         {
             mama_u64_t expected = 0;
             mama_u64_t micros = 0;
-            check (mamaDateTime_getEpochTimeMicroseconds (t.mValue, &expected),
-                   "mamaDateTime_getEpochTimeMicroseconds");
-            check (mamaMsg_getDateTime (msg, t.mName, t.mFid, mReadTime), "mamaMsg_getDateTime");
-            check (mamaDateTime_getEpochTimeMicroseconds (mReadTime, &micros),
-                   "mamaDateTime_getEpochTimeMicroseconds");
+            check(mamaDateTime_getEpochTimeMicroseconds(t.mValue, &expected),
+                  "mamaDateTime_getEpochTimeMicroseconds");
+            check(mamaMsg_getDateTime(msg, t.mName, t.mFid, mReadTime), "mamaMsg_getDateTime");
+            check(mamaDateTime_getEpochTimeMicroseconds(mReadTime, &micros),
+                  "mamaDateTime_getEpochTimeMicroseconds");
             if (micros != expected)
             {
-                mismatch (name (), t.mName);
+                mismatch(name(), t.mName);
             }
         }
         for (const Real& r : mReals)
         {
             mama_f64_t f64 = 0;
-            check (mamaMsg_getF64 (msg, r.mName, r.mFid, &f64), "mamaMsg_getF64");
-            if (f64 != r.mValue (i))
+            check(mamaMsg_getF64(msg, r.mName, r.mFid, &f64), "mamaMsg_getF64");
+            if (f64 != r.mValue(i))
             {
-                mismatch (name (), r.mName);
+                mismatch(name(), r.mName);
             }
         }
     }
@@ -297,59 +300,86 @@ class MarketData : public Case
     {
         const char* mName;
         mama_fid_t mFid;
-        const char* (*mValue) (uint64_t i);
+        const char* (*mValue)(uint64_t i);
     };
     struct Size
     {
         const char* mName;
         mama_fid_t mFid;
-        mama_i32_t (*mValue) (uint64_t i);
+        mama_i32_t (*mValue)(uint64_t i);
     };
     struct Real
     {
         const char* mName;
         mama_fid_t mFid;
-        mama_f64_t (*mValue) (uint64_t i);
+        mama_f64_t (*mValue)(uint64_t i);
     };
 
-    static mama_i64_t seqNum (uint64_t i) { return static_cast<mama_i64_t> (i + 1); }
-    static mama_i64_t totalVolume (uint64_t i) { return static_cast<mama_i64_t> (1000000 + 100 * i); }
+    static mama_i64_t seqNum(uint64_t i)
+    {
+        return static_cast<mama_i64_t>(i + 1);
+    }
+    static mama_i64_t totalVolume(uint64_t i)
+    {
+        return static_cast<mama_i64_t>(1000000 + 100 * i);
+    }
 
     /* Prices and times live in host objects: set them for iteration i. */
-    void setValues (uint64_t i)
+    void setValues(uint64_t i)
     {
-        const int bidCents = 10000 + static_cast<int> (i % 100);
+        const int bidCents = 10000 + static_cast<int>(i % 100);
         for (Price& p : mPrices)
         {
-            check (mamaPrice_setValue (p.mValue, (bidCents + p.mOffsetCents) / 100.0),
-                   "mamaPrice_setValue");
+            check(mamaPrice_setValue(p.mValue, (bidCents + p.mOffsetCents) / 100.0),
+                  "mamaPrice_setValue");
         }
         const uint64_t quoteMicros = 1700000000000000ull + 37 * i;
         for (Time& t : mTimes)
         {
-            check (mamaDateTime_setEpochTimeMicroseconds (t.mValue, quoteMicros - t.mOffsetMicros),
-                   "mamaDateTime_setEpochTimeMicroseconds");
+            check(mamaDateTime_setEpochTimeMicroseconds(t.mValue, quoteMicros - t.mOffsetMicros),
+                  "mamaDateTime_setEpochTimeMicroseconds");
         }
     }
 
     /* Same lengths at every iteration: the encoded size stays the same. */
-    static const char* symbol (uint64_t) { return "ABCD.N"; }
-    static const char* exchange (uint64_t i)
+    static const char* symbol(uint64_t)
+    {
+        return "ABCD.N";
+    }
+    static const char* exchange(uint64_t i)
     {
         static const char* const values[] = {"N", "Q", "P"};
         return values[i % 3];
     }
-    static const char* condition (uint64_t i)
+    static const char* condition(uint64_t i)
     {
         static const char* const values[] = {"@F", "@T", "@R", "@Z"};
         return values[i % 4];
     }
-    static mama_i32_t bidSize (uint64_t i) { return static_cast<mama_i32_t> (100 * (1 + i % 50)); }
-    static mama_i32_t askSize (uint64_t i) { return static_cast<mama_i32_t> (100 * (1 + i % 70)); }
-    static mama_i32_t tradeSize (uint64_t i) { return static_cast<mama_i32_t> (1 + i % 1000); }
-    static mama_f64_t vwap (uint64_t i) { return 100.25 + static_cast<double> (i % 1000) * 1e-4; }
-    static mama_f64_t netChange (uint64_t i) { return (static_cast<double> (i % 200) - 100) * 0.01; }
-    static mama_f64_t pctChange (uint64_t i) { return netChange (i) / 1.0025; }
+    static mama_i32_t bidSize(uint64_t i)
+    {
+        return static_cast<mama_i32_t>(100 * (1 + i % 50));
+    }
+    static mama_i32_t askSize(uint64_t i)
+    {
+        return static_cast<mama_i32_t>(100 * (1 + i % 70));
+    }
+    static mama_i32_t tradeSize(uint64_t i)
+    {
+        return static_cast<mama_i32_t>(1 + i % 1000);
+    }
+    static mama_f64_t vwap(uint64_t i)
+    {
+        return 100.25 + static_cast<double>(i % 1000) * 1e-4;
+    }
+    static mama_f64_t netChange(uint64_t i)
+    {
+        return (static_cast<double>(i % 200) - 100) * 0.01;
+    }
+    static mama_f64_t pctChange(uint64_t i)
+    {
+        return netChange(i) / 1.0025;
+    }
 
     Price mPrices[6] = {{"BidPrice", 20, 0, nullptr},   {"AskPrice", 21, 1, nullptr},
                         {"TradePrice", 22, 0, nullptr}, {"OpenPrice", 23, -50, nullptr},
@@ -357,12 +387,12 @@ class MarketData : public Case
     Time mTimes[3] = {{"QuoteTime", 50, 0, nullptr},
                       {"TradeTime", 51, 1500, nullptr},
                       {"LineTime", 52, 20, nullptr}};
-    const Text mStrings[3] = {{"Symbol", 11, symbol}, {"Exchange", 12, exchange},
-                              {"TradeCondition", 13, condition}};
-    const Size mSizes32[3] = {{"BidSize", 30, bidSize}, {"AskSize", 31, askSize},
-                              {"TradeSize", 32, tradeSize}};
-    const Real mReals[3] = {{"Vwap", 60, vwap}, {"NetChange", 61, netChange},
-                            {"PctChange", 62, pctChange}};
+    const Text mStrings[3] = {
+        {"Symbol", 11, symbol}, {"Exchange", 12, exchange}, {"TradeCondition", 13, condition}};
+    const Size mSizes32[3] = {
+        {"BidSize", 30, bidSize}, {"AskSize", 31, askSize}, {"TradeSize", 32, tradeSize}};
+    const Real mReals[3] = {
+        {"Vwap", 60, vwap}, {"NetChange", 61, netChange}, {"PctChange", 62, pctChange}};
     mamaPrice mReadPrice = nullptr;
     mamaDateTime mReadTime = nullptr;
 };
@@ -372,59 +402,62 @@ class MarketData : public Case
 class Vector : public Case
 {
   public:
-    Vector ()
+    Vector()
     {
         for (size_t k = 0; k < VECTOR_ELEMENTS; ++k)
         {
-            mValues.push_back (element (0, k));
+            mValues.push_back(element(0, k));
         }
     }
 
-    const char* name () const override { return "vector-f64"; }
-
-    void add (mamaMsg msg) override
+    const char* name() const override
     {
-        check (mamaMsg_addVectorF64 (msg, "Curve", 100, mValues.data (), mValues.size ()),
-               "mamaMsg_addVectorF64");
+        return "vector-f64";
     }
 
-    void update (mamaMsg msg, uint64_t i) override
+    void add(mamaMsg msg) override
     {
-        mValues[i % VECTOR_ELEMENTS] = element (i, i % VECTOR_ELEMENTS);
-        check (mamaMsg_updateVectorF64 (msg, "Curve", 100, mValues.data (), mValues.size ()),
-               "mamaMsg_updateVectorF64");
+        check(mamaMsg_addVectorF64(msg, "Curve", 100, mValues.data(), mValues.size()),
+              "mamaMsg_addVectorF64");
     }
 
-    double read (mamaMsg msg) override
+    void update(mamaMsg msg, uint64_t i) override
+    {
+        mValues[i % VECTOR_ELEMENTS] = element(i, i % VECTOR_ELEMENTS);
+        check(mamaMsg_updateVectorF64(msg, "Curve", 100, mValues.data(), mValues.size()),
+              "mamaMsg_updateVectorF64");
+    }
+
+    double read(mamaMsg msg) override
     {
         const mama_f64_t* values = nullptr;
         mama_size_t count = 0;
-        check (mamaMsg_getVectorF64 (msg, "Curve", 100, &values, &count), "mamaMsg_getVectorF64");
+        check(mamaMsg_getVectorF64(msg, "Curve", 100, &values, &count), "mamaMsg_getVectorF64");
         if (count == 0)
         {
-            mismatch (name (), "Curve");
+            mismatch(name(), "Curve");
         }
-        return static_cast<double> (count) + values[0] + values[count - 1];
+        return static_cast<double>(count) + values[0] + values[count - 1];
     }
 
     /* The values of iteration i are those the last update left behind. */
-    void verify (mamaMsg msg, uint64_t) override
+    void verify(mamaMsg msg, uint64_t) override
     {
         const mama_f64_t* values = nullptr;
         mama_size_t count = 0;
-        check (mamaMsg_getVectorF64 (msg, "Curve", 100, &values, &count), "mamaMsg_getVectorF64");
-        if (count != mValues.size () ||
-            std::memcmp (values, mValues.data (), count * sizeof (mama_f64_t)) != 0)
+        check(mamaMsg_getVectorF64(msg, "Curve", 100, &values, &count), "mamaMsg_getVectorF64");
+        if (count != mValues.size() ||
+            std::memcmp(values, mValues.data(), count * sizeof(mama_f64_t)) != 0)
         {
-            mismatch (name (), "Curve");
+            mismatch(name(), "Curve");
         }
     }
 
   private:
     /* Element k as iteration i writes it. */
-    static mama_f64_t element (uint64_t i, size_t k)
+    static mama_f64_t element(uint64_t i, size_t k)
     {
-        return 0.03 + static_cast<double> (k) * 1e-5 + static_cast<double> (i) * 1e-9;
+        return 0.03 + static_cast<double>(k) * 1e-5 + static_cast<double>(i) * 1e-9;
     }
 
     std::vector<mama_f64_t> mValues;
@@ -439,95 +472,98 @@ struct Result
     double mMemcpyNs = 0;
 };
 
-double nsPerIteration (Clock::time_point start, Clock::time_point end, uint64_t iterations)
+double nsPerIteration(Clock::time_point start, Clock::time_point end, uint64_t iterations)
 {
-    return std::chrono::duration<double, std::nano> (end - start).count () / static_cast<double> (iterations);
+    return std::chrono::duration<double, std::nano>(end - start).count() /
+           static_cast<double>(iterations);
 }
 
-double median (std::vector<double> values)
+double median(std::vector<double> values)
 {
-    std::sort (values.begin (), values.end ());
-    return values[values.size () / 2];
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 /* Encodes iterations [first, first + count) into msg; ns per message. */
-double encode (Case* c, mamaMsg msg, uint64_t first, uint64_t count)
+double encode(Case* c, mamaMsg msg, uint64_t first, uint64_t count)
 {
     const void* buffer = nullptr;
     mama_size_t length = 0;
     size_t total = 0;
-    const Clock::time_point start = Clock::now ();
+    const Clock::time_point start = Clock::now();
     for (uint64_t i = first; i < first + count; ++i)
     {
-        c->update (msg, i);
-        check (mamaMsg_getByteBuffer (msg, &buffer, &length), "mamaMsg_getByteBuffer");
+        c->update(msg, i);
+        check(mamaMsg_getByteBuffer(msg, &buffer, &length), "mamaMsg_getByteBuffer");
         total += length;
     }
-    const Clock::time_point end = Clock::now ();
-    gSink = gSink + static_cast<double> (total);
-    return nsPerIteration (start, end, count);
+    const Clock::time_point end = Clock::now();
+    gSink = gSink + static_cast<double>(total);
+    return nsPerIteration(start, end, count);
 }
 
 /* Decodes wire into msg count times, reading every field; ns per message. */
-double decode (Case* c, mamaMsg msg, const std::vector<uint8_t>& wire, uint64_t count)
+double decode(Case* c, mamaMsg msg, const std::vector<uint8_t>& wire, uint64_t count)
 {
     double sum = 0;
-    const Clock::time_point start = Clock::now ();
+    const Clock::time_point start = Clock::now();
     for (uint64_t i = 0; i < count; ++i)
     {
-        check (mamaMsgImpl_setMsgBuffer (msg, wire.data (), static_cast<uint32_t> (wire.size ()), 0),
-               "mamaMsgImpl_setMsgBuffer");
-        sum += c->read (msg);
+        check(mamaMsgImpl_setMsgBuffer(msg, wire.data(), static_cast<uint32_t>(wire.size()), 0),
+              "mamaMsgImpl_setMsgBuffer");
+        sum += c->read(msg);
     }
-    const Clock::time_point end = Clock::now ();
+    const Clock::time_point end = Clock::now();
     gSink = gSink + sum;
-    return nsPerIteration (start, end, count);
+    return nsPerIteration(start, end, count);
 }
 
 /* Copies wire into target count times; ns per copy. */
-double copy (const std::vector<uint8_t>& wire, std::vector<uint8_t>* target, uint64_t count)
+double copy(const std::vector<uint8_t>& wire, std::vector<uint8_t>* target, uint64_t count)
 {
-    const Clock::time_point start = Clock::now ();
+    const Clock::time_point start = Clock::now();
     for (uint64_t i = 0; i < count; ++i)
     {
-        std::memcpy (target->data (), wire.data (), wire.size ());
+        std::memcpy(target->data(), wire.data(), wire.size());
         /* the copy counts as read: the compiler may not drop it */
-        __asm__ __volatile__ ("" : : "r"(target->data ()) : "memory");
+        __asm__ __volatile__("" : : "r"(target->data()) : "memory");
     }
-    const Clock::time_point end = Clock::now ();
-    gSink = gSink + (*target)[wire.size () / 2];
-    return nsPerIteration (start, end, count);
+    const Clock::time_point end = Clock::now();
+    gSink = gSink + (*target)[wire.size() / 2];
+    return nsPerIteration(start, end, count);
 }
 
-Result run (Case* c, mamaPayloadBridge bridge, uint64_t iterations)
+Result run(Case* c, mamaPayloadBridge bridge, uint64_t iterations)
 {
     mamaMsg msg = nullptr;
-    check (mamaMsg_createForPayloadBridge (&msg, bridge), "mamaMsg_createForPayloadBridge");
-    c->add (msg);
+    check(mamaMsg_createForPayloadBridge(&msg, bridge), "mamaMsg_createForPayloadBridge");
+    c->add(msg);
     mamaMsg received = nullptr;
-    check (mamaMsgImpl_createForPayload (&received, nullptr, nullptr, 0), "mamaMsgImpl_createForPayload");
+    check(mamaMsgImpl_createForPayload(&received, nullptr, nullptr, 0),
+          "mamaMsgImpl_createForPayload");
 
     /* Warm-up, which also checks that what is encoded decodes to the same values. */
     uint64_t next = 1;
-    const double warmEncode = encode (c, msg, next, WARMUP_ITERATIONS);
+    const double warmEncode = encode(c, msg, next, WARMUP_ITERATIONS);
     next += WARMUP_ITERATIONS;
     const void* buffer = nullptr;
     mama_size_t length = 0;
-    check (mamaMsg_getByteBuffer (msg, &buffer, &length), "mamaMsg_getByteBuffer");
-    const uint8_t* bytes = static_cast<const uint8_t*> (buffer);
-    const std::vector<uint8_t> wire (bytes, bytes + length);
-    std::vector<uint8_t> copied (wire.size ());
-    const double warmDecode = decode (c, received, wire, WARMUP_ITERATIONS);
-    c->verify (received, next - 1);
-    copy (wire, &copied, WARMUP_ITERATIONS);
+    check(mamaMsg_getByteBuffer(msg, &buffer, &length), "mamaMsg_getByteBuffer");
+    const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
+    const std::vector<uint8_t> wire(bytes, bytes + length);
+    std::vector<uint8_t> copied(wire.size());
+    const double warmDecode = decode(c, received, wire, WARMUP_ITERATIONS);
+    c->verify(received, next - 1);
+    copy(wire, &copied, WARMUP_ITERATIONS);
 
     Result result;
-    result.mBytes = wire.size ();
+    result.mBytes = wire.size();
     result.mIterations = iterations;
     if (result.mIterations == 0)
     {
         const double perRunNs = TARGET_SECONDS_PER_CASE * 1e9 / REPETITIONS;
-        result.mIterations = std::max<uint64_t> (1000, static_cast<uint64_t> (perRunNs / (warmEncode + warmDecode)));
+        result.mIterations =
+            std::max<uint64_t>(1000, static_cast<uint64_t>(perRunNs / (warmEncode + warmDecode)));
     }
 
     std::vector<double> encodeNs;
@@ -535,52 +571,52 @@ Result run (Case* c, mamaPayloadBridge bridge, uint64_t iterations)
     std::vector<double> memcpyNs;
     for (int r = 0; r < REPETITIONS; ++r)
     {
-        encodeNs.push_back (encode (c, msg, next, result.mIterations));
+        encodeNs.push_back(encode(c, msg, next, result.mIterations));
         next += result.mIterations;
-        decodeNs.push_back (decode (c, received, wire, result.mIterations));
-        memcpyNs.push_back (copy (wire, &copied, result.mIterations));
+        decodeNs.push_back(decode(c, received, wire, result.mIterations));
+        memcpyNs.push_back(copy(wire, &copied, result.mIterations));
     }
-    result.mEncodeNs = median (encodeNs);
-    result.mDecodeNs = median (decodeNs);
-    result.mMemcpyNs = median (memcpyNs);
+    result.mEncodeNs = median(encodeNs);
+    result.mDecodeNs = median(decodeNs);
+    result.mMemcpyNs = median(memcpyNs);
 
     /* the last decoded payload belongs to the message: have it freed with it */
-    check (mamaMsgImpl_setMessageOwner (received, 1), "mamaMsgImpl_setMessageOwner");
-    check (mamaMsg_destroy (received), "mamaMsg_destroy");
-    check (mamaMsg_destroy (msg), "mamaMsg_destroy");
+    check(mamaMsgImpl_setMessageOwner(received, 1), "mamaMsgImpl_setMessageOwner");
+    check(mamaMsg_destroy(received), "mamaMsg_destroy");
+    check(mamaMsg_destroy(msg), "mamaMsg_destroy");
     return result;
 }
 
-[[noreturn]] void usage ()
+[[noreturn]] void usage()
 {
-    fprintf (stderr, "usage: payload_codec [-n iterations]\n");
-    exit (2);
+    fprintf(stderr, "usage: payload_codec [-n iterations]\n");
+    exit(2);
 }
 
 } // namespace
 
-int main (int argc, char** argv)
+int main(int argc, char** argv)
 {
     uint64_t iterations = 0;
     for (int a = 1; a < argc; ++a)
     {
-        if (std::strcmp (argv[a], "-n") == 0 && a + 1 < argc)
+        if (std::strcmp(argv[a], "-n") == 0 && a + 1 < argc)
         {
             char* end = nullptr;
-            iterations = strtoull (argv[++a], &end, 10);
+            iterations = strtoull(argv[++a], &end, 10);
             if (*end != '\0' || iterations == 0)
             {
-                usage ();
+                usage();
             }
         }
         else
         {
-            usage ();
+            usage();
         }
     }
 
     mamaPayloadBridge bridge = nullptr;
-    check (mama_loadPayloadBridge (&bridge, "corvexmsg"), "mama_loadPayloadBridge (corvexmsg)");
+    check(mama_loadPayloadBridge(&bridge, "corvexmsg"), "mama_loadPayloadBridge (corvexmsg)");
 
     MarketData marketData;
     Vector vector;
@@ -588,22 +624,22 @@ int main (int argc, char** argv)
     std::vector<std::pair<const char*, Result>> results;
     for (Case* c : cases)
     {
-        results.emplace_back (c->name (), run (c, bridge, iterations));
+        results.emplace_back(c->name(), run(c, bridge, iterations));
     }
 
-    printf ("%-12s %8s %10s %10s %10s %14s %14s\n", "case", "bytes", "encode ns", "decode ns", "memcpy ns",
-            "decode/memcpy", "encode/memcpy");
+    printf("%-12s %8s %10s %10s %10s %14s %14s\n", "case", "bytes", "encode ns", "decode ns",
+           "memcpy ns", "decode/memcpy", "encode/memcpy");
     for (const auto& [name, r] : results)
     {
-        printf ("%-12s %8zu %10.1f %10.1f %10.1f %14.1f %14.1f\n", name, r.mBytes, r.mEncodeNs, r.mDecodeNs,
-                r.mMemcpyNs, r.mDecodeNs / r.mMemcpyNs, r.mEncodeNs / r.mMemcpyNs);
+        printf("%-12s %8zu %10.1f %10.1f %10.1f %14.1f %14.1f\n", name, r.mBytes, r.mEncodeNs,
+               r.mDecodeNs, r.mMemcpyNs, r.mDecodeNs / r.mMemcpyNs, r.mEncodeNs / r.mMemcpyNs);
     }
-    printf ("ns per message, median of %d runs of", REPETITIONS);
-    for (size_t k = 0; k < results.size (); ++k)
+    printf("ns per message, median of %d runs of", REPETITIONS);
+    for (size_t k = 0; k < results.size(); ++k)
     {
-        printf ("%s %llu (%s)", k == 0 ? "" : ",", static_cast<unsigned long long> (results[k].second.mIterations),
-                results[k].first);
+        printf("%s %llu (%s)", k == 0 ? "" : ",",
+               static_cast<unsigned long long>(results[k].second.mIterations), results[k].first);
     }
-    printf (" messages\n");
+    printf(" messages\n");
     return 0;
 }

@@ -28,10 +28,10 @@
 #include <string.h>
 #include <time.h>
 
-#define SEQ_FIELD  "DemoRequestNum"
-#define SEQ_FID    10001
+#define SEQ_FIELD "DemoRequestNum"
+#define SEQ_FID 10001
 #define PATH_FIELD "DemoReplyPath"
-#define PATH_FID   10002
+#define PATH_FID 10002
 
 /* How a reply was sent; the request's number decides. */
 #define PATH_DIRECT 0 /* mamaPublisher_sendReplyToInbox */
@@ -43,22 +43,22 @@
 /* Everything below is guarded by gLock. Number 0 marks the warm-up requests,
  * sent until the responder's subscription is live; the run counts from 1. */
 static pthread_mutex_t gLock = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t  gChanged = PTHREAD_COND_INITIALIZER;
-static mama_u32_t      gCount = 10000;
-static int             gQuiet = 0;
+static pthread_cond_t gChanged = PTHREAD_COND_INITIALIZER;
+static mama_u32_t gCount = 10000;
+static int gQuiet = 0;
 /* Responder side (responder dispatch thread). */
 static mamaPublisher gResponder = NULL;
-static mamaMsg       gReply = NULL;
-static mama_u64_t    gWarmRequests = 0;
-static mama_u64_t    gSentDirect = 0;
-static mama_u64_t    gSentByHandle = 0;
-static mama_u64_t    gResponderErrors = 0;
+static mamaMsg gReply = NULL;
+static mama_u64_t gWarmRequests = 0;
+static mama_u64_t gSentDirect = 0;
+static mama_u64_t gSentByHandle = 0;
+static mama_u64_t gResponderErrors = 0;
 /* Requester side (requester dispatch thread). */
 static mama_u32_t gExpected = 1; /* next number wanted */
 static mama_u64_t gReplies = 0;
 static mama_u64_t gWarmReplies = 0;
 static mama_u64_t gRequesterErrors = 0;
-static int        gInboxDestroyed = 0;
+static int gInboxDestroyed = 0;
 
 static void check(mama_status status, const char* what)
 {
@@ -125,7 +125,8 @@ static void responderError(const char* what, mama_u32_t seq, mama_status status)
 {
     pthread_mutex_lock(&gLock);
     if (gResponderErrors++ < 5)
-        fprintf(stderr, "responder: request %u: %s: %s\n", (unsigned)seq, what, mamaStatus_stringForStatus(status));
+        fprintf(stderr, "responder: request %u: %s: %s\n", (unsigned)seq, what,
+                mamaStatus_stringForStatus(status));
     pthread_mutex_unlock(&gLock);
 }
 
@@ -141,7 +142,8 @@ static mama_status replyByHandle(mamaMsg request)
     return status;
 }
 
-static void MAMACALLTYPE onRequest(mamaSubscription sub, mamaMsg msg, void* closure, void* itemClosure)
+static void MAMACALLTYPE onRequest(mamaSubscription sub, mamaMsg msg, void* closure,
+                                   void* itemClosure)
 {
     mama_u32_t seq = 0;
     mama_u8_t path;
@@ -149,7 +151,8 @@ static void MAMACALLTYPE onRequest(mamaSubscription sub, mamaMsg msg, void* clos
     (void)sub;
     (void)closure;
     (void)itemClosure;
-    if (mamaMsg_getU32(msg, SEQ_FIELD, SEQ_FID, &seq) != MAMA_STATUS_OK || mamaMsg_isFromInbox(msg) != 1)
+    if (mamaMsg_getU32(msg, SEQ_FIELD, SEQ_FID, &seq) != MAMA_STATUS_OK ||
+        mamaMsg_isFromInbox(msg) != 1)
     {
         responderError("not a numbered request from an inbox", seq, MAMA_STATUS_INVALID_ARG);
         return;
@@ -157,11 +160,13 @@ static void MAMACALLTYPE onRequest(mamaSubscription sub, mamaMsg msg, void* clos
     path = seq % 2 == 0 ? PATH_DIRECT : PATH_HANDLE;
     check(mamaMsg_updateU32(gReply, SEQ_FIELD, SEQ_FID, seq), "mamaMsg_updateU32");
     check(mamaMsg_updateU8(gReply, PATH_FIELD, PATH_FID, path), "mamaMsg_updateU8");
-    status = path == PATH_DIRECT ? mamaPublisher_sendReplyToInbox(gResponder, msg, gReply) : replyByHandle(msg);
+    status = path == PATH_DIRECT ? mamaPublisher_sendReplyToInbox(gResponder, msg, gReply)
+                                 : replyByHandle(msg);
     if (status != MAMA_STATUS_OK)
     {
-        responderError(path == PATH_DIRECT ? "mamaPublisher_sendReplyToInbox" : "reply through a handle", seq,
-                       status);
+        responderError(path == PATH_DIRECT ? "mamaPublisher_sendReplyToInbox"
+                                           : "reply through a handle",
+                       seq, status);
         return;
     }
     pthread_mutex_lock(&gLock);
@@ -180,14 +185,14 @@ static void MAMACALLTYPE onResponderCreate(mamaSubscription sub, void* closure)
     (void)closure;
 }
 
-static void MAMACALLTYPE onResponderError(mamaSubscription sub, mama_status status, void* platformError,
-                                          const char* subject, void* closure)
+static void MAMACALLTYPE onResponderError(mamaSubscription sub, mama_status status,
+                                          void* platformError, const char* subject, void* closure)
 {
     (void)sub;
     (void)platformError;
     (void)closure;
-    fprintf(stderr, "responder: subscription error %s on '%s'\n", mamaStatus_stringForStatus(status),
-            subject ? subject : "");
+    fprintf(stderr, "responder: subscription error %s on '%s'\n",
+            mamaStatus_stringForStatus(status), subject ? subject : "");
     pthread_mutex_lock(&gLock);
     ++gResponderErrors;
     pthread_cond_broadcast(&gChanged);
@@ -219,8 +224,9 @@ static void MAMACALLTYPE onReply(mamaMsg msg, void* closure)
         if (!numbered || seq != gExpected || path != (seq % 2 == 0 ? PATH_DIRECT : PATH_HANDLE))
         {
             if (gRequesterErrors++ < 5)
-                fprintf(stderr, "requester: got reply %u by path %u, wanted %u by path %u\n", (unsigned)seq,
-                        (unsigned)path, (unsigned)gExpected, (unsigned)(gExpected % 2));
+                fprintf(stderr, "requester: got reply %u by path %u, wanted %u by path %u\n",
+                        (unsigned)seq, (unsigned)path, (unsigned)gExpected,
+                        (unsigned)(gExpected % 2));
         }
         gExpected = seq + 1;
         ++gReplies;
@@ -284,7 +290,8 @@ static int inboxDestroyed(void)
 static void usage(const char* program)
 {
     fprintf(stderr,
-            "usage: %s [-m middleware] [-tport name] [-S source] [-s symbol] [-n requests] [-v]... [-q]\n",
+            "usage: %s [-m middleware] [-tport name] [-S source] [-s symbol] [-n requests] [-v]... "
+            "[-q]\n",
             program);
     exit(2);
 }
@@ -354,7 +361,8 @@ int main(int argc, char** argv)
     mama_enableLogging(stderr, logLevel);
     check(mama_loadBridge(&bridge, middleware), "mama_loadBridge");
     /* A corvex transport needs this setting; keep a value from mama.properties. */
-    snprintf(property, sizeof(property), "mama.%s.transport.%s.allow_recover_gaps", middleware, tportName);
+    snprintf(property, sizeof(property), "mama.%s.transport.%s.allow_recover_gaps", middleware,
+             tportName);
     if (mama_getProperty(property) == NULL)
         check(mama_setProperty(property, "false"), "mama_setProperty");
     check(mama_open(), "mama_open");
@@ -368,7 +376,8 @@ int main(int argc, char** argv)
 
     /* The responder: a basic subscription to the request subject and a
      * publisher to reply with. */
-    check(mamaPublisher_create(&gResponder, transport, symbol, source, NULL), "mamaPublisher_create");
+    check(mamaPublisher_create(&gResponder, transport, symbol, source, NULL),
+          "mamaPublisher_create");
     check(mamaMsg_create(&gReply), "mamaMsg_create");
     memset(&callbacks, 0, sizeof(callbacks));
     callbacks.onCreate = onResponderCreate;
@@ -376,13 +385,16 @@ int main(int argc, char** argv)
     callbacks.onMsg = onRequest;
     callbacks.onDestroy = onResponderDestroy;
     check(mamaSubscription_allocate(&subscription), "mamaSubscription_allocate");
-    check(mamaSubscription_createBasic(subscription, transport, responderQueue, &callbacks, subject, NULL),
+    check(mamaSubscription_createBasic(subscription, transport, responderQueue, &callbacks, subject,
+                                       NULL),
           "mamaSubscription_createBasic");
 
     /* The requester: one inbox, and a publisher on the request subject. */
-    check(mamaInbox_create2(&inbox, transport, requesterQueue, onReply, onInboxError, onInboxDestroy, NULL),
+    check(mamaInbox_create2(&inbox, transport, requesterQueue, onReply, onInboxError,
+                            onInboxDestroy, NULL),
           "mamaInbox_create2");
-    check(mamaPublisher_create(&requester, transport, symbol, source, NULL), "mamaPublisher_create");
+    check(mamaPublisher_create(&requester, transport, symbol, source, NULL),
+          "mamaPublisher_create");
     check(mamaMsg_create(&request), "mamaMsg_create");
     check(mamaMsg_addU32(request, SEQ_FIELD, SEQ_FID, 0), "mamaMsg_addU32");
 
@@ -396,7 +408,8 @@ int main(int argc, char** argv)
             ok = 0;
             break;
         }
-        check(mamaPublisher_sendFromInbox(requester, inbox, request), "mamaPublisher_sendFromInbox");
+        check(mamaPublisher_sendFromInbox(requester, inbox, request),
+              "mamaPublisher_sendFromInbox");
     }
 
     started = now();
@@ -404,12 +417,14 @@ int main(int argc, char** argv)
     {
         if (!awaitProgress(roomToSend))
         {
-            fprintf(stderr, "requester: no reply for 10 s with %d requests unanswered\n", MAX_IN_FLIGHT);
+            fprintf(stderr, "requester: no reply for 10 s with %d requests unanswered\n",
+                    MAX_IN_FLIGHT);
             ok = 0;
             break;
         }
         check(mamaMsg_updateU32(request, SEQ_FIELD, SEQ_FID, gSent + 1), "mamaMsg_updateU32");
-        check(mamaPublisher_sendFromInbox(requester, inbox, request), "mamaPublisher_sendFromInbox");
+        check(mamaPublisher_sendFromInbox(requester, inbox, request),
+              "mamaPublisher_sendFromInbox");
         ++gSent;
     }
     if (ok && !awaitProgress(allReplied))
@@ -443,16 +458,20 @@ int main(int argc, char** argv)
 
     /* Every dispatcher has stopped: the counts are final. Odd numbers are
      * answered through handles, even ones directly. */
-    ok = ok && gReplies == gCount && gSentByHandle == (gCount + 1ULL) / 2 && gSentDirect == gCount / 2 &&
-         gRequesterErrors == 0 && gResponderErrors == 0 && gInboxDestroyed == 1;
+    ok = ok && gReplies == gCount && gSentByHandle == (gCount + 1ULL) / 2 &&
+         gSentDirect == gCount / 2 && gRequesterErrors == 0 && gResponderErrors == 0 &&
+         gInboxDestroyed == 1;
     if (!gQuiet)
-        printf("responder: %llu warm-up requests answered, then %llu directly and %llu through reply handles\n",
+        printf("responder: %llu warm-up requests answered, then %llu directly and %llu through "
+               "reply handles\n",
                (unsigned long long)gWarmRequests, (unsigned long long)gSentDirect,
                (unsigned long long)gSentByHandle);
-    printf("%u requests from one inbox: %llu replies, %llu errors, inbox destroyed %d time(s), in %.3f s "
+    printf("%u requests from one inbox: %llu replies, %llu errors, inbox destroyed %d time(s), in "
+           "%.3f s "
            "(%.0f round trips/s)\n",
-           (unsigned)gCount, (unsigned long long)gReplies, (unsigned long long)(gRequesterErrors + gResponderErrors),
-           gInboxDestroyed, elapsed, elapsed > 0 ? gReplies / elapsed : 0.0);
+           (unsigned)gCount, (unsigned long long)gReplies,
+           (unsigned long long)(gRequesterErrors + gResponderErrors), gInboxDestroyed, elapsed,
+           elapsed > 0 ? gReplies / elapsed : 0.0);
     check(mama_close(), "mama_close");
     printf("%s\n", ok ? "PASS" : "FAIL");
     return ok ? 0 : 1;

@@ -50,55 +50,55 @@
 #define MAX_IN_FLIGHT 10000
 
 /* Fields of the demo's messages besides the ones MAMA adds. */
-#define SYMBOL_FIELD     "wIssueSymbol"
-#define SYMBOL_FID       305
-#define BID_FIELD        "wBidPrice"
-#define BID_FID          237
-#define ASK_FIELD        "wAskPrice"
-#define ASK_FID          109
-#define SIZE_FIELD       "wBidSize"
-#define SIZE_FID         238
+#define SYMBOL_FIELD "wIssueSymbol"
+#define SYMBOL_FID 305
+#define BID_FIELD "wBidPrice"
+#define BID_FID 237
+#define ASK_FIELD "wAskPrice"
+#define ASK_FID 109
+#define SIZE_FIELD "wBidSize"
+#define SIZE_FID 238
 #define UPDATE_NUM_FIELD "DemoUpdateNum"
-#define UPDATE_NUM_FID   10001
+#define UPDATE_NUM_FID 10001
 
 /* One symbol, as both sides see it. Guarded by gLock. */
 typedef struct Instrument
 {
-    const char*     mSymbol;
+    const char* mSymbol;
     /* Publisher side (publisher dispatch thread). */
     mamaDQPublisher mPublisher;
-    mamaMsg         mImage;
-    mama_u32_t      mPublished; /* updates published so far */
-    int             mAnswered;  /* initial requests answered */
-    int             mPrimed;    /* image and first updates published for the cache */
+    mamaMsg mImage;
+    mama_u32_t mPublished; /* updates published so far */
+    int mAnswered;         /* initial requests answered */
+    int mPrimed;           /* image and first updates published for the cache */
     /* Listener side (listener dispatch thread). */
     mamaSubscription mSubscription;
-    int              mInitials;
-    mama_u64_t       mUpdates;
-    mama_u64_t       mGaps;
-    mama_u64_t       mErrors;
-    mama_u32_t       mExpected; /* next update number wanted */
-    int              mDestroyed;
+    int mInitials;
+    mama_u64_t mUpdates;
+    mama_u64_t mGaps;
+    mama_u64_t mErrors;
+    mama_u32_t mExpected; /* next update number wanted */
+    int mDestroyed;
 } Instrument;
 
-static Instrument      gInstruments[MAX_SYMBOLS];
-static int             gInstrumentCount = 0;
-static mama_u32_t      gUpdates = 10;
-static mama_u32_t      gEarlyUpdates = 0; /* published before the listener subscribes */
-static int             gQuiet = 0;
-static int             gUseCache = 0;
-static const char*     gSource = "NYSE";
+static Instrument gInstruments[MAX_SYMBOLS];
+static int gInstrumentCount = 0;
+static mama_u32_t gUpdates = 10;
+static mama_u32_t gEarlyUpdates = 0; /* published before the listener subscribes */
+static int gQuiet = 0;
+static int gUseCache = 0;
+static const char* gSource = "NYSE";
 static pthread_mutex_t gLock = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t  gChanged = PTHREAD_COND_INITIALIZER;
-static int             gDefaultQueueLive = 0;
-static int             gDefaultQueueStopped = 0;
-static int             gManagerLive = 0;
-static int             gEarlyPublished = 0;
-static int             gPublishDone = 0;
-static int             gPublishStalled = 0;
-static mama_u64_t      gUpdatesSent = 0;     /* publisher thread only */
-static mama_u64_t      gUpdatesReceived = 0;
-static int             gPublisherClosed = 0;
+static pthread_cond_t gChanged = PTHREAD_COND_INITIALIZER;
+static int gDefaultQueueLive = 0;
+static int gDefaultQueueStopped = 0;
+static int gManagerLive = 0;
+static int gEarlyPublished = 0;
+static int gPublishDone = 0;
+static int gPublishStalled = 0;
+static mama_u64_t gUpdatesSent = 0; /* publisher thread only */
+static mama_u64_t gUpdatesReceived = 0;
+static int gPublisherClosed = 0;
 
 static void check(mama_status status, const char* what)
 {
@@ -141,7 +141,8 @@ static void MAMACALLTYPE onDefaultQueueEvent(mamaQueue queue, void* closure)
 static void MAMACALLTYPE onDefaultQueueStopped(mama_status status)
 {
     if (status != MAMA_STATUS_OK)
-        fprintf(stderr, "default queue dispatch ended with %s\n", mamaStatus_stringForStatus(status));
+        fprintf(stderr, "default queue dispatch ended with %s\n",
+                mamaStatus_stringForStatus(status));
     setFlag(&gDefaultQueueStopped);
 }
 
@@ -190,7 +191,8 @@ static void fillImage(Instrument* instrument)
 {
     mama_u32_t n = instrument->mPublished;
     mamaMsg msg = instrument->mImage;
-    check(mamaMsg_updateString(msg, SYMBOL_FIELD, SYMBOL_FID, instrument->mSymbol), "mamaMsg_updateString");
+    check(mamaMsg_updateString(msg, SYMBOL_FIELD, SYMBOL_FID, instrument->mSymbol),
+          "mamaMsg_updateString");
     check(mamaMsg_updateF64(msg, BID_FIELD, BID_FID, 100.0 + n * 0.01), "mamaMsg_updateF64");
     check(mamaMsg_updateF64(msg, ASK_FIELD, ASK_FID, 100.05 + n * 0.01), "mamaMsg_updateF64");
     check(mamaMsg_updateU32(msg, SIZE_FIELD, SIZE_FID, 100 + (n % 10) * 100), "mamaMsg_updateU32");
@@ -205,7 +207,8 @@ static void sendImage(Instrument* instrument, short msgType, mamaMsg request)
                                 ? MAMA_MSG_TYPE_INITIAL
                                 : MAMA_MSG_TYPE_RECAP;
     fillImage(instrument);
-    check(mamaMsg_updateU8(instrument->mImage, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, (mama_u8_t)replyType),
+    check(mamaMsg_updateU8(instrument->mImage, MamaFieldMsgType.mName, MamaFieldMsgType.mFid,
+                           (mama_u8_t)replyType),
           "mamaMsg_updateU8");
     if (mamaMsg_isFromInbox(request) == 1)
         status = mamaDQPublisher_sendReply(instrument->mPublisher, request, instrument->mImage);
@@ -231,8 +234,8 @@ static void MAMACALLTYPE onManagerCreate(mamaDQPublisherManager manager)
     (void)manager;
 }
 
-static void MAMACALLTYPE onNewRequest(mamaDQPublisherManager manager, const char* symbol, short subType,
-                                      short msgType, mamaMsg msg)
+static void MAMACALLTYPE onNewRequest(mamaDQPublisherManager manager, const char* symbol,
+                                      short subType, short msgType, mamaMsg msg)
 {
     Instrument* instrument = findInstrument(symbol);
     (void)subType;
@@ -241,21 +244,22 @@ static void MAMACALLTYPE onNewRequest(mamaDQPublisherManager manager, const char
         fprintf(stderr, "publisher: request for unknown symbol %s\n", symbol ? symbol : "");
         return;
     }
-    check(mamaDQPublisherManager_createPublisher(manager, symbol, instrument, &instrument->mPublisher),
+    check(mamaDQPublisherManager_createPublisher(manager, symbol, instrument,
+                                                 &instrument->mPublisher),
           "mamaDQPublisherManager_createPublisher");
     sendImage(instrument, msgType, msg);
 }
 
-static void MAMACALLTYPE onRequest(mamaDQPublisherManager manager, mamaPublishTopic* info, short subType,
-                                   short msgType, mamaMsg msg)
+static void MAMACALLTYPE onRequest(mamaDQPublisherManager manager, mamaPublishTopic* info,
+                                   short subType, short msgType, mamaMsg msg)
 {
     (void)manager;
     (void)subType;
     sendImage((Instrument*)info->cache, msgType, msg);
 }
 
-static void MAMACALLTYPE onRefresh(mamaDQPublisherManager manager, mamaPublishTopic* info, short subType,
-                                   short msgType, mamaMsg msg)
+static void MAMACALLTYPE onRefresh(mamaDQPublisherManager manager, mamaPublishTopic* info,
+                                   short subType, short msgType, mamaMsg msg)
 {
     (void)manager;
     (void)info;
@@ -269,7 +273,8 @@ static void MAMACALLTYPE onManagerError(mamaDQPublisherManager manager, mama_sta
 {
     (void)manager;
     (void)msg;
-    fprintf(stderr, "publisher: %s: %s\n", errortxt ? errortxt : "", mamaStatus_stringForStatus(status));
+    fprintf(stderr, "publisher: %s: %s\n", errortxt ? errortxt : "",
+            mamaStatus_stringForStatus(status));
 }
 
 /* Messages on the request subject that are not requests: the warm-up probes. */
@@ -284,7 +289,8 @@ static void sendUpdate(Instrument* instrument)
 {
     ++instrument->mPublished;
     fillImage(instrument);
-    check(mamaMsg_updateU8(instrument->mImage, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, MAMA_MSG_TYPE_UPDATE),
+    check(mamaMsg_updateU8(instrument->mImage, MamaFieldMsgType.mName, MamaFieldMsgType.mFid,
+                           MAMA_MSG_TYPE_UPDATE),
           "mamaMsg_updateU8");
     check(mamaDQPublisher_send(instrument->mPublisher, instrument->mImage), "mamaDQPublisher_send");
 }
@@ -309,15 +315,16 @@ static void MAMACALLTYPE publishEarly(mamaQueue queue, void* closure)
         check(mamaMsg_updateU8(instrument->mImage, MamaFieldMsgType.mName, MamaFieldMsgType.mFid,
                                MAMA_MSG_TYPE_INITIAL),
               "mamaMsg_updateU8");
-        check(mamaDQPublisher_send(instrument->mPublisher, instrument->mImage), "mamaDQPublisher_send");
+        check(mamaDQPublisher_send(instrument->mPublisher, instrument->mImage),
+              "mamaDQPublisher_send");
         for (n = 0; n < gEarlyUpdates; ++n)
             sendUpdate(instrument);
         pthread_mutex_lock(&gLock);
         instrument->mPrimed = 1;
         pthread_mutex_unlock(&gLock);
         if (!gQuiet)
-            printf("publisher: published INITIAL and %u updates for %s.%s\n", (unsigned)gEarlyUpdates, gSource,
-                   instrument->mSymbol);
+            printf("publisher: published INITIAL and %u updates for %s.%s\n",
+                   (unsigned)gEarlyUpdates, gSource, instrument->mSymbol);
     }
     setFlag(&gEarlyPublished);
 }
@@ -340,8 +347,10 @@ static void MAMACALLTYPE publishUpdates(mamaQueue queue, void* closure)
     {
         if (!await(caughtUp, 10.0))
         {
-            fprintf(stderr, "publisher: the listener stayed %d updates behind for 10 s; stopping after %llu\n",
-                    MAX_IN_FLIGHT, (unsigned long long)gUpdatesSent);
+            fprintf(
+                stderr,
+                "publisher: the listener stayed %d updates behind for 10 s; stopping after %llu\n",
+                MAX_IN_FLIGHT, (unsigned long long)gUpdatesSent);
             setFlag(&gPublishStalled);
             break;
         }
@@ -386,7 +395,8 @@ static void printField(const mamaMsg msg, const mamaMsgField field, void* closur
     mamaMsgField_getTypeName(field, &typeName);
     if (mamaMsgField_getAsString(field, value, sizeof(value)) != MAMA_STATUS_OK)
         snprintf(value, sizeof(value), "?");
-    printf("  %-20s | %5u | %-8s | %s\n", name ? name : "", (unsigned)fid, typeName ? typeName : "", value);
+    printf("  %-20s | %5u | %-8s | %s\n", name ? name : "", (unsigned)fid, typeName ? typeName : "",
+           value);
 }
 
 static void MAMACALLTYPE onFieldCb(const mamaMsg msg, const mamaMsgField field, void* closure)
@@ -400,8 +410,8 @@ static void MAMACALLTYPE onListenerCreate(mamaSubscription sub, void* closure)
     (void)closure;
 }
 
-static void MAMACALLTYPE onListenerError(mamaSubscription sub, mama_status status, void* platformError,
-                                         const char* subject, void* closure)
+static void MAMACALLTYPE onListenerError(mamaSubscription sub, mama_status status,
+                                         void* platformError, const char* subject, void* closure)
 {
     Instrument* instrument = (Instrument*)closure;
     (void)sub;
@@ -414,7 +424,8 @@ static void MAMACALLTYPE onListenerError(mamaSubscription sub, mama_status statu
     pthread_mutex_unlock(&gLock);
 }
 
-static void MAMACALLTYPE onListenerMsg(mamaSubscription sub, mamaMsg msg, void* closure, void* itemClosure)
+static void MAMACALLTYPE onListenerMsg(mamaSubscription sub, mamaMsg msg, void* closure,
+                                       void* itemClosure)
 {
     Instrument* instrument = (Instrument*)closure;
     mamaMsgType type = mamaMsgType_typeForMsg(msg);
@@ -425,7 +436,8 @@ static void MAMACALLTYPE onListenerMsg(mamaSubscription sub, mamaMsg msg, void* 
 
     if (!gQuiet)
     {
-        printf("%s.%s Type: %s Status %s\n", gSource, instrument->mSymbol, mamaMsgType_stringForType(type),
+        printf("%s.%s Type: %s Status %s\n", gSource, instrument->mSymbol,
+               mamaMsgType_stringForType(type),
                mamaMsgStatus_stringForStatus(mamaMsgStatus_statusForMsg(msg)));
         mamaMsg_iterateFields(msg, onFieldCb, NULL, NULL);
     }
@@ -436,12 +448,14 @@ static void MAMACALLTYPE onListenerMsg(mamaSubscription sub, mamaMsg msg, void* 
     case MAMA_MSG_TYPE_INITIAL:
     case MAMA_MSG_TYPE_RECAP:
         /* The initial value is the state after the early updates. */
-        if (!numbered || instrument->mInitials > 0 || type != MAMA_MSG_TYPE_INITIAL || number != gEarlyUpdates)
+        if (!numbered || instrument->mInitials > 0 || type != MAMA_MSG_TYPE_INITIAL ||
+            number != gEarlyUpdates)
         {
             if (instrument->mErrors++ < 5)
-                fprintf(stderr, "listener: %s.%s: unexpected %s (at update %u, wanted one INITIAL at %u)\n",
-                        gSource, instrument->mSymbol, mamaMsgType_stringForType(type), (unsigned)number,
-                        (unsigned)gEarlyUpdates);
+                fprintf(stderr,
+                        "listener: %s.%s: unexpected %s (at update %u, wanted one INITIAL at %u)\n",
+                        gSource, instrument->mSymbol, mamaMsgType_stringForType(type),
+                        (unsigned)number, (unsigned)gEarlyUpdates);
         }
         ++instrument->mInitials;
         instrument->mExpected = number + 1;
@@ -465,15 +479,17 @@ static void MAMACALLTYPE onListenerMsg(mamaSubscription sub, mamaMsg msg, void* 
     pthread_mutex_unlock(&gLock);
 }
 
-static void MAMACALLTYPE onListenerQuality(mamaSubscription sub, mamaQuality quality, const char* symbol,
-                                           short cause, const void* platformInfo, void* closure)
+static void MAMACALLTYPE onListenerQuality(mamaSubscription sub, mamaQuality quality,
+                                           const char* symbol, short cause,
+                                           const void* platformInfo, void* closure)
 {
     (void)sub;
     (void)cause;
     (void)platformInfo;
     (void)closure;
     if (!gQuiet)
-        printf("listener: quality of %s is now %s\n", symbol ? symbol : "", mamaQuality_convertToString(quality));
+        printf("listener: quality of %s is now %s\n", symbol ? symbol : "",
+               mamaQuality_convertToString(quality));
 }
 
 static void MAMACALLTYPE onListenerGap(mamaSubscription sub, void* closure)
@@ -585,15 +601,16 @@ static int publisherClosed(void)
 static void usage(const char* program)
 {
     fprintf(stderr,
-            "usage: %s [-m middleware] [-tport name] [-S source] [-s symbol]... [-n updates] [-cache] [-v]... "
+            "usage: %s [-m middleware] [-tport name] [-S source] [-s symbol]... [-n updates] "
+            "[-cache] [-v]... "
             "[-q]\n",
             program);
     exit(2);
 }
 
 /* Sets a transport property; with keep, a value from mama.properties stays. */
-static void setTransportProperty(const char* middleware, const char* tportName, const char* key, const char* value,
-                                 int keep)
+static void setTransportProperty(const char* middleware, const char* tportName, const char* key,
+                                 const char* value, int keep)
 {
     char property[512];
     snprintf(property, sizeof(property), "mama.%s.transport.%s.%s", middleware, tportName, key);
@@ -692,7 +709,8 @@ int main(int argc, char** argv)
     /* Once an event has gone through the default queue, its dispatch has
      * begun and the mama_stop at the end will end it. */
     check(mama_getDefaultEventQueue(bridge, &defaultQueue), "mama_getDefaultEventQueue");
-    check(mamaQueue_enqueueEvent(defaultQueue, onDefaultQueueEvent, NULL), "mamaQueue_enqueueEvent");
+    check(mamaQueue_enqueueEvent(defaultQueue, onDefaultQueueEvent, NULL),
+          "mamaQueue_enqueueEvent");
     if (!await(defaultQueueLive, 10.0))
     {
         fprintf(stderr, "the default queue is not dispatched\n");
@@ -720,12 +738,14 @@ int main(int argc, char** argv)
     managerCallbacks.onError = onManagerError;
     managerCallbacks.onMsg = onManagerMsg;
     check(mamaDQPublisherManager_allocate(&manager), "mamaDQPublisherManager_allocate");
-    check(mamaDQPublisherManager_create(manager, transport, pubQueue, &managerCallbacks, gSource, "_MD", NULL),
+    check(mamaDQPublisherManager_create(manager, transport, pubQueue, &managerCallbacks, gSource,
+                                        "_MD", NULL),
           "mamaDQPublisherManager_create");
 
     /* Its subscription is placed asynchronously: probe until it is live. */
     snprintf(requestSubject, sizeof(requestSubject), "_MD.%s", gSource);
-    check(mamaPublisher_create(&probe, transport, requestSubject, NULL, NULL), "mamaPublisher_create");
+    check(mamaPublisher_create(&probe, transport, requestSubject, NULL, NULL),
+          "mamaPublisher_create");
     check(mamaMsg_create(&probeMsg), "mamaMsg_create");
     check(mamaMsg_addU32(probeMsg, UPDATE_NUM_FIELD, UPDATE_NUM_FID, 0), "mamaMsg_addU32");
     for (i = 0; !await(managerLive, 0.01); ++i)
@@ -765,10 +785,12 @@ int main(int argc, char** argv)
         callbacks.onDestroy = onListenerDestroy;
         for (i = 0; i < gInstrumentCount; ++i)
         {
-            check(mamaSubscription_allocate(&gInstruments[i].mSubscription), "mamaSubscription_allocate");
-            check(mamaSubscription_setTimeout(gInstruments[i].mSubscription, 5.0), "mamaSubscription_setTimeout");
-            check(mamaSubscription_create(gInstruments[i].mSubscription, subQueue, &callbacks, source,
-                                          gInstruments[i].mSymbol, &gInstruments[i]),
+            check(mamaSubscription_allocate(&gInstruments[i].mSubscription),
+                  "mamaSubscription_allocate");
+            check(mamaSubscription_setTimeout(gInstruments[i].mSubscription, 5.0),
+                  "mamaSubscription_setTimeout");
+            check(mamaSubscription_create(gInstruments[i].mSubscription, subQueue, &callbacks,
+                                          source, gInstruments[i].mSymbol, &gInstruments[i]),
                   "mamaSubscription_create");
         }
         subscribed = 1;
@@ -796,18 +818,23 @@ int main(int argc, char** argv)
     for (i = 0; subscribed && i < gInstrumentCount; ++i)
     {
         const Instrument* instrument = &gInstruments[i];
-        int sourced = gUseCache ? instrument->mPrimed && instrument->mAnswered == 0 : instrument->mAnswered > 0;
-        int good = sourced && instrument->mInitials == 1 && instrument->mUpdates == gUpdates - gEarlyUpdates &&
-                   instrument->mGaps == 0 && instrument->mErrors == 0;
-        printf("%s.%s: %d initial at update %u (%d request(s) answered), %llu of %u live updates, %llu gaps, "
+        int sourced = gUseCache ? instrument->mPrimed && instrument->mAnswered == 0
+                                : instrument->mAnswered > 0;
+        int good = sourced && instrument->mInitials == 1 &&
+                   instrument->mUpdates == gUpdates - gEarlyUpdates && instrument->mGaps == 0 &&
+                   instrument->mErrors == 0;
+        printf("%s.%s: %d initial at update %u (%d request(s) answered), %llu of %u live updates, "
+               "%llu gaps, "
                "%llu errors: %s\n",
-               gSource, instrument->mSymbol, instrument->mInitials, (unsigned)gEarlyUpdates, instrument->mAnswered,
-               (unsigned long long)instrument->mUpdates, (unsigned)(gUpdates - gEarlyUpdates),
-               (unsigned long long)instrument->mGaps, (unsigned long long)instrument->mErrors, good ? "ok" : "FAILED");
+               gSource, instrument->mSymbol, instrument->mInitials, (unsigned)gEarlyUpdates,
+               instrument->mAnswered, (unsigned long long)instrument->mUpdates,
+               (unsigned)(gUpdates - gEarlyUpdates), (unsigned long long)instrument->mGaps,
+               (unsigned long long)instrument->mErrors, good ? "ok" : "FAILED");
         ok = ok && good;
     }
     pthread_mutex_unlock(&gLock);
-    printf("%d symbols, initial values from the %s, %u updates each (%u before subscribing), in %.3f s\n",
+    printf("%d symbols, initial values from the %s, %u updates each (%u before subscribing), in "
+           "%.3f s\n",
            gInstrumentCount, gUseCache ? "router's cache" : "publisher manager", (unsigned)gUpdates,
            (unsigned)gEarlyUpdates, now() - started);
 
@@ -834,7 +861,8 @@ int main(int argc, char** argv)
     for (i = 0; i < gInstrumentCount; ++i)
     {
         if (subscribed)
-            check(mamaSubscription_deallocate(gInstruments[i].mSubscription), "mamaSubscription_deallocate");
+            check(mamaSubscription_deallocate(gInstruments[i].mSubscription),
+                  "mamaSubscription_deallocate");
         check(mamaMsg_destroy(gInstruments[i].mImage), "mamaMsg_destroy");
     }
     check(mamaSource_destroy(source), "mamaSource_destroy");

@@ -17,18 +17,18 @@
 #include <unistd.h>
 
 #define SEQ_FIELD "seq"
-#define SEQ_FID   10001
+#define SEQ_FID 10001
 
 typedef struct Receiver
 {
-    const char*     mName;
-    char            mSubject[256];
-    mama_u64_t      mExpected; /* next sequence number wanted; 0 = warming up */
-    mama_u64_t      mReceived;
-    mama_u64_t      mErrors;
-    int             mWarm;
+    const char* mName;
+    char mSubject[256];
+    mama_u64_t mExpected; /* next sequence number wanted; 0 = warming up */
+    mama_u64_t mReceived;
+    mama_u64_t mErrors;
+    int mWarm;
     pthread_mutex_t mLock;
-    pthread_cond_t  mChanged;
+    pthread_cond_t mChanged;
 } Receiver;
 
 static mama_u64_t gCount = 1000000;
@@ -69,8 +69,8 @@ static void receive(Receiver* receiver, mamaMsg msg, const char* topic)
         {
             if (receiver->mErrors++ < 5)
                 fprintf(stderr, "%s: got %llu on '%s', wanted %llu on '%s'\n", receiver->mName,
-                        (unsigned long long)seq, topic ? topic : "", (unsigned long long)receiver->mExpected,
-                        receiver->mSubject);
+                        (unsigned long long)seq, topic ? topic : "",
+                        (unsigned long long)receiver->mExpected, receiver->mSubject);
         }
         receiver->mExpected = seq + 1;
         ++receiver->mReceived;
@@ -196,7 +196,8 @@ int main(int argc, char** argv)
             gCount = strtoull(argv[++i], NULL, 10);
         else
         {
-            fprintf(stderr, "usage: %s [-m middleware] [-tport name] [-S source] [-s symbol] [-n count]\n",
+            fprintf(stderr,
+                    "usage: %s [-m middleware] [-tport name] [-S source] [-s symbol] [-n count]\n",
                     argv[0]);
             return 2;
         }
@@ -207,7 +208,8 @@ int main(int argc, char** argv)
 
     check(mama_loadBridge(&bridge, middleware), "mama_loadBridge");
     /* A corvex transport needs this setting; keep a value from mama.properties. */
-    snprintf(property, sizeof(property), "mama.%s.transport.%s.allow_recover_gaps", middleware, tportName);
+    snprintf(property, sizeof(property), "mama.%s.transport.%s.allow_recover_gaps", middleware,
+             tportName);
     if (mama_getProperty(property) == NULL)
         check(mama_setProperty(property, "false"), "mama_setProperty");
     check(mama_open(), "mama_open");
@@ -229,7 +231,8 @@ int main(int argc, char** argv)
     callbacks.onMsg = onMsg;
     callbacks.onDestroy = onDestroy;
     check(mamaSubscription_allocate(&basic), "mamaSubscription_allocate");
-    check(mamaSubscription_createBasic(basic, transport, queues[0], &callbacks, subject, &receivers[0]),
+    check(mamaSubscription_createBasic(basic, transport, queues[0], &callbacks, subject,
+                                       &receivers[0]),
           "mamaSubscription_createBasic");
 
     memset(&wildCallbacks, 0, sizeof(wildCallbacks));
@@ -238,11 +241,12 @@ int main(int argc, char** argv)
     wildCallbacks.onMsg = onWildCardMsg;
     wildCallbacks.onDestroy = onDestroy;
     check(mamaSubscription_allocate(&wildcard), "mamaSubscription_allocate");
-    check(mamaSubscription_createBasicWildCard(wildcard, transport, queues[1], &wildCallbacks, source, "*",
-                                               &receivers[1]),
+    check(mamaSubscription_createBasicWildCard(wildcard, transport, queues[1], &wildCallbacks,
+                                               source, "*", &receivers[1]),
           "mamaSubscription_createBasicWildCard");
 
-    check(mamaPublisher_create(&publisher, transport, symbol, source, NULL), "mamaPublisher_create");
+    check(mamaPublisher_create(&publisher, transport, symbol, source, NULL),
+          "mamaPublisher_create");
     check(mamaMsg_create(&msg), "mamaMsg_create");
     check(mamaMsg_addU64(msg, SEQ_FIELD, SEQ_FID, 0), "mamaMsg_addU64");
 

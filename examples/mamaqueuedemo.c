@@ -81,7 +81,8 @@ static void* stopDefaultQueue(void* arg)
     atomic_int ran = 0;
     check(mama_getDefaultEventQueue(bridge, &defaultQueue), "mama_getDefaultEventQueue");
     /* One event through the default queue proves mama_start dispatches it. */
-    check(mamaQueue_enqueueEvent(defaultQueue, onDefaultQueueEvent, &ran), "enqueue on default queue");
+    check(mamaQueue_enqueueEvent(defaultQueue, onDefaultQueueEvent, &ran),
+          "enqueue on default queue");
     while (!atomic_load(&ran))
         usleep(1000);
     check(mama_stop(bridge), "mama_stop");

@@ -7,6 +7,6 @@
 
 /* Cuts the link of every cache session of a session that is being
  * destroyed; those cache sessions then refuse requests. */
-void corvexCacheSession_detachAll (corvexClientSession* session);
+void corvexCacheSession_detachAll(corvexClientSession* session);
 
 #endif

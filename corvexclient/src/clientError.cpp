@@ -8,61 +8,63 @@ namespace
 {
 struct ThreadError
 {
-    bool                     mSet = false;
+    bool mSet = false;
     corvexClient_errorInfo_t mInfo{};
 };
 
 thread_local ThreadError tError;
-}
+} // namespace
 
-corvexClient_returnCode_t corvexError_set (corvexClient_returnCode_t code, corvexClient_subCode_t subCode,
-                                           int32_t responseCode, const char* format, ...)
+corvexClient_returnCode_t corvexError_set(corvexClient_returnCode_t code,
+                                          corvexClient_subCode_t subCode, int32_t responseCode,
+                                          const char* format, ...)
 {
-    tError.mSet                = true;
-    tError.mInfo.mSubCode      = subCode;
+    tError.mSet = true;
+    tError.mInfo.mSubCode = subCode;
     tError.mInfo.mResponseCode = responseCode;
     va_list args;
-    va_start (args, format);
-    vsnprintf (tError.mInfo.mErrorText, sizeof (tError.mInfo.mErrorText), format, args);
-    va_end (args);
+    va_start(args, format);
+    vsnprintf(tError.mInfo.mErrorText, sizeof(tError.mInfo.mErrorText), format, args);
+    va_end(args);
     return code;
 }
 
-corvexClient_returnCode_t corvexError_fail (corvexClient_subCode_t subCode)
+corvexClient_returnCode_t corvexError_fail(corvexClient_subCode_t subCode)
 {
-    return corvexError_set (CORVEXCLIENT_FAIL, subCode, 0, "%s", corvexClient_subCodeDescription (subCode));
+    return corvexError_set(CORVEXCLIENT_FAIL, subCode, 0, "%s",
+                           corvexClient_subCodeDescription(subCode));
 }
 
-void corvexError_makeRecord (corvexClient_errorInfo_t* record, corvexClient_subCode_t subCode,
-                             int32_t responseCode, const char* text)
+void corvexError_makeRecord(corvexClient_errorInfo_t* record, corvexClient_subCode_t subCode,
+                            int32_t responseCode, const char* text)
 {
-    record->mSubCode      = subCode;
+    record->mSubCode = subCode;
     record->mResponseCode = responseCode;
-    snprintf (record->mErrorText, sizeof (record->mErrorText), "%s", text ? text : "");
+    snprintf(record->mErrorText, sizeof(record->mErrorText), "%s", text ? text : "");
 }
 
-void corvexError_setRecord (const corvexClient_errorInfo_t* record)
+void corvexError_setRecord(const corvexClient_errorInfo_t* record)
 {
-    tError.mSet  = true;
+    tError.mSet = true;
     tError.mInfo = *record;
 }
 
-const char* corvexText_orNull (const char* text)
+const char* corvexText_orNull(const char* text)
 {
     return text ? text : "(null)";
 }
 
-extern "C" {
-
-const corvexClient_errorInfo_t* corvexClient_getLastErrorInfo (void)
+extern "C"
 {
-    return tError.mSet ? &tError.mInfo : nullptr;
-}
 
-void corvexClient_resetLastErrorInfo (void)
-{
-    tError.mSet = false;
-    std::memset (&tError.mInfo, 0, sizeof (tError.mInfo));
-}
+    const corvexClient_errorInfo_t* corvexClient_getLastErrorInfo(void)
+    {
+        return tError.mSet ? &tError.mInfo : nullptr;
+    }
 
+    void corvexClient_resetLastErrorInfo(void)
+    {
+        tError.mSet = false;
+        std::memset(&tError.mInfo, 0, sizeof(tError.mInfo));
+    }
 }

@@ -13,23 +13,23 @@ struct corvexClientContainer
     uint32_t mUsed;     /* bytes of header and entries */
     uint32_t mCapacity; /* bytes of the buffer */
     uint16_t mCount;
-    uint8_t  mReadOnly; /* a copy inside a received message */
-    uint8_t  mClosed;
+    uint8_t mReadOnly; /* a copy inside a received message */
+    uint8_t mClosed;
 };
 
 /* The bytes to copy when the map travels with a message. */
-uint32_t corvexContainer_size (const corvexClientContainer* map);
+uint32_t corvexContainer_size(const corvexClientContainer* map);
 
 /* Turns bytes copied from a sent map into a read-only map; the bytes must be
  * 8-byte aligned. */
-corvexClientContainer* corvexContainer_adoptCopy (void* bytes, uint32_t size);
+corvexClientContainer* corvexContainer_adoptCopy(void* bytes, uint32_t size);
 
-bool corvexContainer_isValid (const corvexClientContainer* map);
+bool corvexContainer_isValid(const corvexClientContainer* map);
 
 /* Calls visit for each entry in order (for dumps). */
-void corvexContainer_forEach (const corvexClientContainer* map,
-                              void (*visit) (void* closure, const char* key, bool isString, const char* text,
-                                             int32_t number),
-                              void* closure);
+void corvexContainer_forEach(const corvexClientContainer* map,
+                             void (*visit)(void* closure, const char* key, bool isString,
+                                           const char* text, int32_t number),
+                             void* closure);
 
 #endif

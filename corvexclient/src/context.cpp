@@ -14,10 +14,10 @@
 
 namespace
 {
-constexpr uint32_t kMagicLive         = 0x43545821; /* "CTX!" */
-constexpr uint32_t kMagicDead         = 0x44454144; /* "DEAD" */
+constexpr uint32_t kMagicLive = 0x43545821; /* "CTX!" */
+constexpr uint32_t kMagicDead = 0x44454144; /* "DEAD" */
 constexpr uint64_t kDefaultQueueLimit = 65536;
-constexpr size_t   kBatch             = 256;
+constexpr size_t kBatch = 256;
 
 thread_local bool tOnContextThread = false;
 
@@ -26,128 +26,130 @@ using Clock = std::chrono::steady_clock;
 struct TaskNode
 {
     CorvexWorkNode mNode; /* first, so the node leads back to the task */
-    void (*mTask) (corvexClientSession* session, void* arg);
+    void (*mTask)(corvexClientSession* session, void* arg);
     void* mArg;
 };
 
-void runTaskNode (CorvexWorkNode* node)
+void runTaskNode(CorvexWorkNode* node)
 {
-    TaskNode* task = reinterpret_cast<TaskNode*> (node);
-    task->mTask (node->mSession, task->mArg);
+    TaskNode* task = reinterpret_cast<TaskNode*>(node);
+    task->mTask(node->mSession, task->mArg);
     delete task;
 }
 
-void runMsgNode (CorvexWorkNode* node)
+void runMsgNode(CorvexWorkNode* node)
 {
-    corvexSession_deliver (node->mSession, reinterpret_cast<corvexClientMsg*> (node));
+    corvexSession_deliver(node->mSession, reinterpret_cast<corvexClientMsg*>(node));
 }
 
 /* Answers whether the sender must wait for room. */
-bool push (corvexClientContext* context, CorvexWorkNode* node)
+bool push(corvexClientContext* context, CorvexWorkNode* node)
 {
-    corvexWorkQueue_push (context->mQueue, node);
-    const size_t queued = context->mQueued.fetch_add (1, std::memory_order_seq_cst) + 1;
-    if (context->mThreadWaiting.load (std::memory_order_seq_cst))
+    corvexWorkQueue_push(context->mQueue, node);
+    const size_t queued = context->mQueued.fetch_add(1, std::memory_order_seq_cst) + 1;
+    if (context->mThreadWaiting.load(std::memory_order_seq_cst))
     {
         /* Taking the lock orders the notify after the thread began to wait. */
-        { std::lock_guard<std::mutex> guard (context->mLock); }
-        context->mWake.notify_one ();
+        {
+            std::lock_guard<std::mutex> guard(context->mLock);
+        }
+        context->mWake.notify_one();
     }
     if (context->mQueueLimit == 0 || queued <= context->mQueueLimit || tOnContextThread)
         return false;
-    std::lock_guard<std::mutex> guard (context->mLock);
+    std::lock_guard<std::mutex> guard(context->mLock);
     if (context->mStopping)
         return false;
-    context->mSendersWaiting.fetch_add (1);
+    context->mSendersWaiting.fetch_add(1);
     return true;
 }
 
-bool roomForSenders (const corvexClientContext* context)
+bool roomForSenders(const corvexClientContext* context)
 {
-    return context->mQueued.load () <= context->mQueueLimit / 2 || context->mStopping;
+    return context->mQueued.load() <= context->mQueueLimit / 2 || context->mStopping;
 }
 
 /* Wakes senders waiting for room once the queue has drained to half. */
-void releaseSenders (corvexClientContext* context)
+void releaseSenders(corvexClientContext* context)
 {
-    if (context->mSendersWaiting.load () == 0)
+    if (context->mSendersWaiting.load() == 0)
         return;
-    std::lock_guard<std::mutex> guard (context->mLock);
-    if (roomForSenders (context))
-        context->mSpace.notify_all ();
+    std::lock_guard<std::mutex> guard(context->mLock);
+    if (roomForSenders(context))
+        context->mSpace.notify_all();
 }
 
 struct DueTimer
 {
     corvexClient_timer_t mId;
     corvexClient_timerCb mCallback;
-    void*                mUser;
-    Clock::time_point    mDue;
+    void* mUser;
+    Clock::time_point mDue;
 };
 
 /* Caller holds mLock. Takes the timers that are due, rescheduling repeating
  * ones, and answers the time of the next one. */
-Clock::time_point takeDueTimers (corvexClientContext* context, std::vector<DueTimer>& due)
+Clock::time_point takeDueTimers(corvexClientContext* context, std::vector<DueTimer>& due)
 {
-    const Clock::time_point now  = Clock::now ();
-    Clock::time_point       next = Clock::time_point::max ();
-    for (auto it = context->mTimers.begin (); it != context->mTimers.end ();)
+    const Clock::time_point now = Clock::now();
+    Clock::time_point next = Clock::time_point::max();
+    for (auto it = context->mTimers.begin(); it != context->mTimers.end();)
     {
         CorvexTimer& timer = it->second;
         if (timer.mDue <= now)
         {
-            due.push_back ({it->first, timer.mCallback, timer.mUser, timer.mDue});
+            due.push_back({it->first, timer.mCallback, timer.mUser, timer.mDue});
             if (timer.mMode == CORVEXCLIENT_TIMER_REPEAT)
             {
-                timer.mDue = now + std::max (timer.mPeriod, std::chrono::milliseconds (1));
-                next       = std::min (next, timer.mDue);
+                timer.mDue = now + std::max(timer.mPeriod, std::chrono::milliseconds(1));
+                next = std::min(next, timer.mDue);
                 ++it;
             }
             else
             {
-                it = context->mTimers.erase (it);
+                it = context->mTimers.erase(it);
             }
             continue;
         }
-        next = std::min (next, timer.mDue);
+        next = std::min(next, timer.mDue);
         ++it;
     }
     /* A thread that woke late finds several due: they fire in due order. */
-    std::stable_sort (due.begin (), due.end (),
-                      [] (const DueTimer& a, const DueTimer& b) { return a.mDue < b.mDue; });
+    std::stable_sort(due.begin(), due.end(),
+                     [](const DueTimer& a, const DueTimer& b) { return a.mDue < b.mDue; });
     return next;
 }
 
 /* Runs up to one batch of queued work; answers how many nodes ran. */
-size_t runBatch (corvexClientContext* context)
+size_t runBatch(corvexClientContext* context)
 {
-    const size_t available = std::min (context->mQueued.load (std::memory_order_acquire), kBatch);
-    size_t       ran       = 0;
+    const size_t available = std::min(context->mQueued.load(std::memory_order_acquire), kBatch);
+    size_t ran = 0;
     while (ran < available)
     {
-        CorvexWorkNode* node = corvexWorkQueue_pop (context->mQueue);
+        CorvexWorkNode* node = corvexWorkQueue_pop(context->mQueue);
         if (!node)
         {
             /* A sender is between its two steps; it finishes at once. */
-            std::this_thread::yield ();
+            std::this_thread::yield();
             continue;
         }
-        node->mRun (node);
+        node->mRun(node);
         ++ran;
     }
     /* One update per batch keeps the counter's cache line with the senders. */
     if (ran > 0)
-        context->mQueued.fetch_sub (ran, std::memory_order_acq_rel);
+        context->mQueued.fetch_sub(ran, std::memory_order_acq_rel);
     return ran;
 }
 
 /* The processor's hint that the thread waits for memory another one writes. */
-inline void cpuRelax ()
+inline void cpuRelax()
 {
 #if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause ();
+    __builtin_ia32_pause();
 #elif defined(__aarch64__)
-    asm volatile ("yield");
+    asm volatile("yield");
 #endif
 }
 
@@ -155,351 +157,361 @@ inline void cpuRelax ()
  * saves the sleep and wake-up that would otherwise cost each message. The
  * watch is bounded in time and makes no system call, so an idle or slow
  * sender costs one sleep per message, not a stream of yields. */
-bool spinForWork (corvexClientContext* context)
+bool spinForWork(corvexClientContext* context)
 {
-    constexpr auto kSpinTime = std::chrono::microseconds (20);
-    const Clock::time_point until = Clock::now () + kSpinTime;
+    constexpr auto kSpinTime = std::chrono::microseconds(20);
+    const Clock::time_point until = Clock::now() + kSpinTime;
     do
     {
         for (int i = 0; i < 64; ++i)
         {
-            if (context->mQueued.load (std::memory_order_acquire) > 0)
+            if (context->mQueued.load(std::memory_order_acquire) > 0)
                 return true;
-            cpuRelax ();
+            cpuRelax();
         }
-    } while (Clock::now () < until);
+    } while (Clock::now() < until);
     return false;
 }
 
-void threadMain (corvexClientContext* context)
+void threadMain(corvexClientContext* context)
 {
     tOnContextThread = true;
     if (context->mFuncInfo.mThreadStart)
-        context->mFuncInfo.mThreadStart (context, context->mFuncInfo.mUser);
+        context->mFuncInfo.mThreadStart(context, context->mFuncInfo.mUser);
 
     std::vector<DueTimer> due;
-    bool                  busy = false; /* the last round ran work */
+    bool busy = false; /* the last round ran work */
     while (true)
     {
         Clock::time_point nextTimer;
         {
-            std::lock_guard<std::mutex> guard (context->mLock);
-            nextTimer = takeDueTimers (context, due);
+            std::lock_guard<std::mutex> guard(context->mLock);
+            nextTimer = takeDueTimers(context, due);
         }
         for (const DueTimer& timer : due)
-            timer.mCallback (context, timer.mId, timer.mUser);
-        due.clear ();
+            timer.mCallback(context, timer.mId, timer.mUser);
+        due.clear();
 
         /* Taking nodes one by one right behind a fast sender makes both
          * sides fight over the queue's cache lines; a short pause lets a
          * batch build up. Not after a sleep or a spin: the first message
          * of a quiet spell goes at once. */
-        if (busy && context->mQueued.load (std::memory_order_relaxed) < kBatch / 8)
-            std::this_thread::yield ();
-        busy = runBatch (context) > 0;
+        if (busy && context->mQueued.load(std::memory_order_relaxed) < kBatch / 8)
+            std::this_thread::yield();
+        busy = runBatch(context) > 0;
         if (busy)
         {
-            releaseSenders (context);
+            releaseSenders(context);
             continue;
         }
-        if (nextTimer == Clock::time_point::max () && spinForWork (context))
+        if (nextTimer == Clock::time_point::max() && spinForWork(context))
             continue;
 
-        std::unique_lock<std::mutex> lock (context->mLock);
-        if (context->mSendersWaiting.load () > 0)
-            context->mSpace.notify_all ();
-        context->mThreadWaiting.store (true, std::memory_order_seq_cst);
-        if (context->mQueued.load (std::memory_order_seq_cst) == 0)
+        std::unique_lock<std::mutex> lock(context->mLock);
+        if (context->mSendersWaiting.load() > 0)
+            context->mSpace.notify_all();
+        context->mThreadWaiting.store(true, std::memory_order_seq_cst);
+        if (context->mQueued.load(std::memory_order_seq_cst) == 0)
         {
             if (context->mStopping)
                 break;
-            nextTimer = takeDueTimers (context, due);
-            if (due.empty ())
+            nextTimer = takeDueTimers(context, due);
+            if (due.empty())
             {
-                if (nextTimer == Clock::time_point::max ())
-                    context->mWake.wait (lock);
+                if (nextTimer == Clock::time_point::max())
+                    context->mWake.wait(lock);
                 else
-                    context->mWake.wait_until (lock, nextTimer);
+                    context->mWake.wait_until(lock, nextTimer);
             }
         }
-        context->mThreadWaiting.store (false, std::memory_order_relaxed);
+        context->mThreadWaiting.store(false, std::memory_order_relaxed);
     }
-    context->mThreadWaiting.store (false, std::memory_order_relaxed);
+    context->mThreadWaiting.store(false, std::memory_order_relaxed);
 
     if (context->mFuncInfo.mThreadStop)
-        context->mFuncInfo.mThreadStop (context, context->mFuncInfo.mUser);
+        context->mFuncInfo.mThreadStop(context, context->mFuncInfo.mUser);
 }
 
 struct WaitForTask
 {
     CorvexWorkNode mNode; /* first, so the node leads back to the wait */
-    void (*mTask) (corvexClientSession* session, void* arg);
-    void*                   mArg;
-    std::mutex              mLock;
+    void (*mTask)(corvexClientSession* session, void* arg);
+    void* mArg;
+    std::mutex mLock;
     std::condition_variable mDone;
-    bool                    mFinished = false;
+    bool mFinished = false;
 };
 
-void runWaitedTask (CorvexWorkNode* node)
+void runWaitedTask(CorvexWorkNode* node)
 {
-    WaitForTask* wait = reinterpret_cast<WaitForTask*> (node);
-    wait->mTask (node->mSession, wait->mArg);
-    std::lock_guard<std::mutex> guard (wait->mLock);
+    WaitForTask* wait = reinterpret_cast<WaitForTask*>(node);
+    wait->mTask(node->mSession, wait->mArg);
+    std::lock_guard<std::mutex> guard(wait->mLock);
     wait->mFinished = true;
-    wait->mDone.notify_all ();
+    wait->mDone.notify_all();
 }
-}
+} // namespace
 
-bool corvexContext_isValid (const corvexClientContext* context)
+bool corvexContext_isValid(const corvexClientContext* context)
 {
     return context->mMagic == kMagicLive;
 }
 
-bool corvexContext_onThread (const corvexClientContext* context)
+bool corvexContext_onThread(const corvexClientContext* context)
 {
-    return std::this_thread::get_id () == context->mThreadId;
+    return std::this_thread::get_id() == context->mThreadId;
 }
 
-bool corvexContext_onAnyContextThread ()
+bool corvexContext_onAnyContextThread()
 {
     return tOnContextThread;
 }
 
-bool corvexContext_postMsg (corvexClientContext* context, corvexClientSession* session, corvexClientMsg* msg)
+bool corvexContext_postMsg(corvexClientContext* context, corvexClientSession* session,
+                           corvexClientMsg* msg)
 {
     msg->mNode.mSession = session;
-    msg->mNode.mRun     = runMsgNode;
-    session->mPosted.fetch_add (1, std::memory_order_release);
-    return push (context, &msg->mNode);
+    msg->mNode.mRun = runMsgNode;
+    session->mPosted.fetch_add(1, std::memory_order_release);
+    return push(context, &msg->mNode);
 }
 
-bool corvexContext_postTask (corvexClientContext* context, corvexClientSession* session,
-                             void (*task) (corvexClientSession* session, void* arg), void* arg)
+bool corvexContext_postTask(corvexClientContext* context, corvexClientSession* session,
+                            void (*task)(corvexClientSession* session, void* arg), void* arg)
 {
     TaskNode* node = new (std::nothrow) TaskNode{};
     if (!node)
         return false;
     node->mNode.mSession = session;
-    node->mNode.mRun     = runTaskNode;
-    node->mTask          = task;
-    node->mArg           = arg;
+    node->mNode.mRun = runTaskNode;
+    node->mTask = task;
+    node->mArg = arg;
     /* Tasks come from control calls, which are never held back. */
-    if (push (context, &node->mNode))
-        corvexContext_cancelWait (context);
+    if (push(context, &node->mNode))
+        corvexContext_cancelWait(context);
     return true;
 }
 
-void corvexContext_waitForRoom (corvexClientContext* context)
+void corvexContext_waitForRoom(corvexClientContext* context)
 {
-    std::unique_lock<std::mutex> lock (context->mLock);
-    context->mSpace.wait (lock, [context] { return roomForSenders (context); });
-    if (context->mSendersWaiting.fetch_sub (1) == 1 && context->mStopping)
-        context->mSpace.notify_all ();
+    std::unique_lock<std::mutex> lock(context->mLock);
+    context->mSpace.wait(lock, [context] { return roomForSenders(context); });
+    if (context->mSendersWaiting.fetch_sub(1) == 1 && context->mStopping)
+        context->mSpace.notify_all();
 }
 
-void corvexContext_cancelWait (corvexClientContext* context)
+void corvexContext_cancelWait(corvexClientContext* context)
 {
-    std::lock_guard<std::mutex> guard (context->mLock);
-    if (context->mSendersWaiting.fetch_sub (1) == 1 && context->mStopping)
-        context->mSpace.notify_all ();
+    std::lock_guard<std::mutex> guard(context->mLock);
+    if (context->mSendersWaiting.fetch_sub(1) == 1 && context->mStopping)
+        context->mSpace.notify_all();
 }
 
-void corvexWaitList_add (CorvexWaitList* list, corvexClientContext* context)
+void corvexWaitList_add(CorvexWaitList* list, corvexClientContext* context)
 {
     for (size_t i = 0; i < list->mCount; ++i)
     {
         if (list->mContexts[i] == context)
         {
-            corvexContext_cancelWait (context);
+            corvexContext_cancelWait(context);
             return;
         }
     }
-    if (list->mCount == sizeof (list->mContexts) / sizeof (list->mContexts[0]))
+    if (list->mCount == sizeof(list->mContexts) / sizeof(list->mContexts[0]))
     {
-        corvexContext_cancelWait (context);
+        corvexContext_cancelWait(context);
         return;
     }
     list->mContexts[list->mCount++] = context;
 }
 
-void corvexWaitList_wait (CorvexWaitList* list)
+void corvexWaitList_wait(CorvexWaitList* list)
 {
     for (size_t i = 0; i < list->mCount; ++i)
-        corvexContext_waitForRoom (list->mContexts[i]);
+        corvexContext_waitForRoom(list->mContexts[i]);
     list->mCount = 0;
 }
 
-void corvexContext_runAndWait (corvexClientContext* context, corvexClientSession* session,
-                               void (*task) (corvexClientSession* session, void* arg), void* arg)
+void corvexContext_runAndWait(corvexClientContext* context, corvexClientSession* session,
+                              void (*task)(corvexClientSession* session, void* arg), void* arg)
 {
-    if (corvexContext_onThread (context))
+    if (corvexContext_onThread(context))
     {
-        task (session, arg);
+        task(session, arg);
         return;
     }
     WaitForTask wait;
     wait.mNode.mSession = session;
-    wait.mNode.mRun     = runWaitedTask;
-    wait.mTask          = task;
-    wait.mArg           = arg;
-    if (push (context, &wait.mNode))
-        corvexContext_cancelWait (context);
-    std::unique_lock<std::mutex> lock (wait.mLock);
-    wait.mDone.wait (lock, [&wait] { return wait.mFinished; });
+    wait.mNode.mRun = runWaitedTask;
+    wait.mTask = task;
+    wait.mArg = arg;
+    if (push(context, &wait.mNode))
+        corvexContext_cancelWait(context);
+    std::unique_lock<std::mutex> lock(wait.mLock);
+    wait.mDone.wait(lock, [&wait] { return wait.mFinished; });
 }
 
-void corvexContext_addSession (corvexClientContext* context, corvexClientSession* session)
+void corvexContext_addSession(corvexClientContext* context, corvexClientSession* session)
 {
-    std::lock_guard<std::mutex> guard (context->mSessionsLock);
-    context->mSessions.push_back (session);
+    std::lock_guard<std::mutex> guard(context->mSessionsLock);
+    context->mSessions.push_back(session);
 }
 
-void corvexContext_removeSession (corvexClientContext* context, corvexClientSession* session)
+void corvexContext_removeSession(corvexClientContext* context, corvexClientSession* session)
 {
-    std::lock_guard<std::mutex> guard (context->mSessionsLock);
+    std::lock_guard<std::mutex> guard(context->mSessionsLock);
     auto& sessions = context->mSessions;
-    sessions.erase (std::remove (sessions.begin (), sessions.end (), session), sessions.end ());
+    sessions.erase(std::remove(sessions.begin(), sessions.end(), session), sessions.end());
 }
 
-void corvexContext_destroy (corvexClientContext* context)
+void corvexContext_destroy(corvexClientContext* context)
 {
     while (true)
     {
         corvexClientSession* session = nullptr;
         {
-            std::lock_guard<std::mutex> guard (context->mSessionsLock);
-            if (context->mSessions.empty ())
+            std::lock_guard<std::mutex> guard(context->mSessionsLock);
+            if (context->mSessions.empty())
                 break;
-            session = context->mSessions.back ();
+            session = context->mSessions.back();
         }
-        corvexSession_destroy (session);
+        corvexSession_destroy(session);
     }
 
     {
-        std::unique_lock<std::mutex> lock (context->mLock);
+        std::unique_lock<std::mutex> lock(context->mLock);
         context->mStopping = true;
-        context->mTimers.clear ();
-        context->mSpace.notify_all ();
-        context->mWake.notify_one ();
-        context->mSpace.wait (lock, [context] { return context->mSendersWaiting.load () == 0; });
+        context->mTimers.clear();
+        context->mSpace.notify_all();
+        context->mWake.notify_one();
+        context->mSpace.wait(lock, [context] { return context->mSendersWaiting.load() == 0; });
     }
-    context->mThread.join ();
+    context->mThread.join();
     context->mMagic = kMagicDead;
     delete context;
 }
 
-extern "C" {
-
-corvexClient_returnCode_t corvexClient_context_create (const char** properties, corvexClient_context_t* context,
-                                                       corvexClient_context_createFuncInfo_t* funcInfo,
-                                                       size_t funcInfoSize)
+extern "C"
 {
-    CORVEX_TEST_HOOK ("corvexClient_context_create", "funcInfoSize=%zu", funcInfoSize);
-    if (!context)
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
-    *context = nullptr;
-    if (!corvexLibrary_isInitialized ())
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_NOT_INITIALIZED);
-    if (funcInfo && funcInfoSize < sizeof (corvexClient_context_createFuncInfo_t))
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
 
-    CorvexPropertyList list;
-    corvexClient_returnCode_t code = corvexProperties_copy (properties, &list);
-    if (code != CORVEXCLIENT_OK)
-        return code;
-    bool           valid        = true;
-    const bool     createThread = corvexProperties_getBool (list, CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD, true, &valid);
-    const uint64_t limit = corvexProperties_getUnsigned (list, CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT, kDefaultQueueLimit,
-                                                         &valid);
-    if (!valid || !createThread)
-        return corvexError_set (CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
-                                "invalid context property (\"%s\" must be \"1\"; \"%s\" a number)",
-                                CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD, CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT);
-
-    corvexClientContext* created = new (std::nothrow) corvexClientContext ();
-    if (!created)
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_NO_MEMORY);
-    created->mMagic         = kMagicLive;
-    created->mFuncInfo      = funcInfo ? *funcInfo : corvexClient_context_createFuncInfo_t{};
-    created->mQueueLimit    = static_cast<size_t> (limit);
-    created->mStopping      = false;
-    created->mNextTimerId   = 1;
-    try
+    corvexClient_returnCode_t
+    corvexClient_context_create(const char** properties, corvexClient_context_t* context,
+                                corvexClient_context_createFuncInfo_t* funcInfo,
+                                size_t funcInfoSize)
     {
-        created->mThread = std::thread (threadMain, created);
+        CORVEX_TEST_HOOK("corvexClient_context_create", "funcInfoSize=%zu", funcInfoSize);
+        if (!context)
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+        *context = nullptr;
+        if (!corvexLibrary_isInitialized())
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NOT_INITIALIZED);
+        if (funcInfo && funcInfoSize < sizeof(corvexClient_context_createFuncInfo_t))
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
+
+        CorvexPropertyList list;
+        corvexClient_returnCode_t code = corvexProperties_copy(properties, &list);
+        if (code != CORVEXCLIENT_OK)
+            return code;
+        bool valid = true;
+        const bool createThread =
+            corvexProperties_getBool(list, CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD, true, &valid);
+        const uint64_t limit = corvexProperties_getUnsigned(
+            list, CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT, kDefaultQueueLimit, &valid);
+        if (!valid || !createThread)
+            return corvexError_set(
+                CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
+                "invalid context property (\"%s\" must be \"1\"; \"%s\" a number)",
+                CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD, CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT);
+
+        corvexClientContext* created = new (std::nothrow) corvexClientContext();
+        if (!created)
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
+        created->mMagic = kMagicLive;
+        created->mFuncInfo = funcInfo ? *funcInfo : corvexClient_context_createFuncInfo_t{};
+        created->mQueueLimit = static_cast<size_t>(limit);
+        created->mStopping = false;
+        created->mNextTimerId = 1;
+        try
+        {
+            created->mThread = std::thread(threadMain, created);
+        }
+        catch (const std::system_error&)
+        {
+            delete created;
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_THREAD_FAILURE);
+        }
+        created->mThreadId = created->mThread.get_id();
+        if (!corvexLibrary_addContext(created))
+        {
+            corvexContext_destroy(created);
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NOT_INITIALIZED);
+        }
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "context %p created",
+                   static_cast<void*>(created));
+        *context = created;
+        return CORVEXCLIENT_OK;
     }
-    catch (const std::system_error&)
+
+    corvexClient_returnCode_t corvexClient_context_destroy(corvexClient_context_t* context)
     {
-        delete created;
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_THREAD_FAILURE);
+        CORVEX_TEST_HOOK("corvexClient_context_destroy", "context=%p",
+                         context ? static_cast<void*>(*context) : nullptr);
+        if (!context || !*context)
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+        if (!corvexContext_isValid(*context))
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
+        if (corvexContext_onThread(*context))
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_ON_CONTEXT_THREAD);
+        corvexLibrary_removeContext(*context);
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "context %p destroyed",
+                   static_cast<void*>(*context));
+        corvexContext_destroy(*context);
+        *context = nullptr;
+        return CORVEXCLIENT_OK;
     }
-    created->mThreadId = created->mThread.get_id ();
-    if (!corvexLibrary_addContext (created))
+
+    corvexClient_returnCode_t corvexClient_context_startTimer(corvexClient_context_t context,
+                                                              int32_t mode, uint32_t durationMs,
+                                                              corvexClient_timerCb callback,
+                                                              void* user,
+                                                              corvexClient_timer_t* timer)
     {
-        corvexContext_destroy (created);
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_NOT_INITIALIZED);
+        CORVEX_TEST_HOOK("corvexClient_context_startTimer", "mode=%d durationMs=%u user=%p", mode,
+                         durationMs, user);
+        if (!context || !callback)
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+        if (!corvexContext_isValid(context) ||
+            (mode != CORVEXCLIENT_TIMER_ONE_SHOT && mode != CORVEXCLIENT_TIMER_REPEAT))
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
+        const std::chrono::milliseconds period(durationMs);
+        bool wake;
+        {
+            std::lock_guard<std::mutex> guard(context->mLock);
+            if (context->mStopping)
+                return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_STATE);
+            const corvexClient_timer_t id = context->mNextTimerId++;
+            context->mTimers[id] = CorvexTimer{callback, user, mode, period, Clock::now() + period};
+            if (timer)
+                *timer = id;
+            wake = context->mThreadWaiting.load();
+        }
+        if (wake)
+            context->mWake.notify_one();
+        return CORVEXCLIENT_OK;
     }
-    CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "context %p created", static_cast<void*> (created));
-    *context = created;
-    return CORVEXCLIENT_OK;
-}
 
-corvexClient_returnCode_t corvexClient_context_destroy (corvexClient_context_t* context)
-{
-    CORVEX_TEST_HOOK ("corvexClient_context_destroy", "context=%p", context ? static_cast<void*> (*context) : nullptr);
-    if (!context || !*context)
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
-    if (!corvexContext_isValid (*context))
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
-    if (corvexContext_onThread (*context))
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_ON_CONTEXT_THREAD);
-    corvexLibrary_removeContext (*context);
-    CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "context %p destroyed",
-                static_cast<void*> (*context));
-    corvexContext_destroy (*context);
-    *context = nullptr;
-    return CORVEXCLIENT_OK;
-}
-
-corvexClient_returnCode_t corvexClient_context_startTimer (corvexClient_context_t context, int32_t mode,
-                                                           uint32_t durationMs, corvexClient_timerCb callback,
-                                                           void* user, corvexClient_timer_t* timer)
-{
-    CORVEX_TEST_HOOK ("corvexClient_context_startTimer", "mode=%d durationMs=%u user=%p", mode, durationMs, user);
-    if (!context || !callback)
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
-    if (!corvexContext_isValid (context)
-        || (mode != CORVEXCLIENT_TIMER_ONE_SHOT && mode != CORVEXCLIENT_TIMER_REPEAT))
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
-    const std::chrono::milliseconds period (durationMs);
-    bool                            wake;
+    corvexClient_returnCode_t corvexClient_context_stopTimer(corvexClient_context_t context,
+                                                             corvexClient_timer_t* timer)
     {
-        std::lock_guard<std::mutex> guard (context->mLock);
-        if (context->mStopping)
-            return corvexError_fail (CORVEXCLIENT_SUBCODE_BAD_STATE);
-        const corvexClient_timer_t id = context->mNextTimerId++;
-        context->mTimers[id]          = CorvexTimer{callback, user, mode, period, Clock::now () + period};
-        if (timer)
-            *timer = id;
-        wake = context->mThreadWaiting.load ();
+        CORVEX_TEST_HOOK("corvexClient_context_stopTimer", "timer=%llu",
+                         timer ? static_cast<unsigned long long>(*timer) : 0ULL);
+        if (!context || !timer)
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+        if (!corvexContext_isValid(context))
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
+        std::lock_guard<std::mutex> guard(context->mLock);
+        const bool found = context->mTimers.erase(*timer) > 0;
+        *timer = 0;
+        return found ? CORVEXCLIENT_OK : CORVEXCLIENT_NOT_FOUND;
     }
-    if (wake)
-        context->mWake.notify_one ();
-    return CORVEXCLIENT_OK;
-}
-
-corvexClient_returnCode_t corvexClient_context_stopTimer (corvexClient_context_t context, corvexClient_timer_t* timer)
-{
-    CORVEX_TEST_HOOK ("corvexClient_context_stopTimer", "timer=%llu",
-                      timer ? static_cast<unsigned long long> (*timer) : 0ULL);
-    if (!context || !timer)
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
-    if (!corvexContext_isValid (context))
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
-    std::lock_guard<std::mutex> guard (context->mLock);
-    const bool                  found = context->mTimers.erase (*timer) > 0;
-    *timer                            = 0;
-    return found ? CORVEXCLIENT_OK : CORVEXCLIENT_NOT_FOUND;
-}
-
 }

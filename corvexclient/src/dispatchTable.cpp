@@ -6,102 +6,106 @@
 
 namespace
 {
-bool sameEntry (const CorvexDispatchEntry& entry, const CorvexDispatchInfo& dispatch)
+bool sameEntry(const CorvexDispatchEntry& entry, const CorvexDispatchInfo& dispatch)
 {
-    return entry.mDispatch.mCallback == dispatch.mCallback && entry.mDispatch.mUser == dispatch.mUser;
+    return entry.mDispatch.mCallback == dispatch.mCallback &&
+           entry.mDispatch.mUser == dispatch.mUser;
 }
 
-bool takeFrom (std::vector<CorvexDispatchEntry>& entries, std::string_view topic, const CorvexDispatchInfo& dispatch,
-               CorvexDispatchEntry* removed)
+bool takeFrom(std::vector<CorvexDispatchEntry>& entries, std::string_view topic,
+              const CorvexDispatchInfo& dispatch, CorvexDispatchEntry* removed)
 {
-    for (auto it = entries.begin (); it != entries.end (); ++it)
+    for (auto it = entries.begin(); it != entries.end(); ++it)
     {
-        if (it->mTopic == topic && sameEntry (*it, dispatch))
+        if (it->mTopic == topic && sameEntry(*it, dispatch))
         {
-            *removed = std::move (*it);
-            entries.erase (it);
+            *removed = std::move(*it);
+            entries.erase(it);
             return true;
         }
     }
     return false;
 }
-}
+} // namespace
 
-void corvexDispatchTable_add (CorvexDispatchTable& table, const char* topic, size_t length,
-                              const CorvexDispatchInfo& dispatch, uint32_t flags)
+void corvexDispatchTable_add(CorvexDispatchTable& table, const char* topic, size_t length,
+                             const CorvexDispatchInfo& dispatch, uint32_t flags)
 {
-    CorvexDispatchEntry entry{std::string (topic, length), dispatch, flags, table.mNextOrder++};
+    CorvexDispatchEntry entry{std::string(topic, length), dispatch, flags, table.mNextOrder++};
     ++table.mCount;
-    if (corvexTopic_isWildcard (topic, length))
+    if (corvexTopic_isWildcard(topic, length))
     {
-        table.mWildcards.push_back (std::move (entry));
+        table.mWildcards.push_back(std::move(entry));
         return;
     }
-    auto it = table.mExact.find (std::string_view (topic, length));
-    if (it == table.mExact.end ())
+    auto it = table.mExact.find(std::string_view(topic, length));
+    if (it == table.mExact.end())
     {
-        auto bucket    = std::make_unique<CorvexDispatchTable::Bucket> ();
+        auto bucket = std::make_unique<CorvexDispatchTable::Bucket>();
         bucket->mTopic = entry.mTopic;
-        it             = table.mExact.emplace (std::string_view (bucket->mTopic), std::move (bucket)).first;
+        it = table.mExact.emplace(std::string_view(bucket->mTopic), std::move(bucket)).first;
     }
-    it->second->mEntries.push_back (std::move (entry));
+    it->second->mEntries.push_back(std::move(entry));
 }
 
-bool corvexDispatchTable_remove (CorvexDispatchTable& table, const char* topic, size_t length,
-                                 const CorvexDispatchInfo& dispatch, CorvexDispatchEntry* removed)
+bool corvexDispatchTable_remove(CorvexDispatchTable& table, const char* topic, size_t length,
+                                const CorvexDispatchInfo& dispatch, CorvexDispatchEntry* removed)
 {
-    const std::string_view key (topic, length);
-    bool                   found;
-    if (corvexTopic_isWildcard (topic, length))
+    const std::string_view key(topic, length);
+    bool found;
+    if (corvexTopic_isWildcard(topic, length))
     {
-        found = takeFrom (table.mWildcards, key, dispatch, removed);
+        found = takeFrom(table.mWildcards, key, dispatch, removed);
     }
     else
     {
-        auto it = table.mExact.find (key);
-        found   = it != table.mExact.end () && takeFrom (it->second->mEntries, key, dispatch, removed);
-        if (found && it->second->mEntries.empty ())
-            table.mExact.erase (it);
+        auto it = table.mExact.find(key);
+        found = it != table.mExact.end() && takeFrom(it->second->mEntries, key, dispatch, removed);
+        if (found && it->second->mEntries.empty())
+            table.mExact.erase(it);
     }
     if (found)
         --table.mCount;
     return found;
 }
 
-void corvexDispatchTable_match (const CorvexDispatchTable& table, const char* topic, size_t length,
-                                std::vector<CorvexDispatchTarget>& targets)
+void corvexDispatchTable_match(const CorvexDispatchTable& table, const char* topic, size_t length,
+                               std::vector<CorvexDispatchTarget>& targets)
 {
-    auto it = table.mExact.find (std::string_view (topic, length));
-    if (it != table.mExact.end ())
+    auto it = table.mExact.find(std::string_view(topic, length));
+    if (it != table.mExact.end())
     {
         for (const CorvexDispatchEntry& entry : it->second->mEntries)
-            targets.push_back ({entry.mDispatch.mCallback, entry.mDispatch.mUser, entry.mOrder});
+            targets.push_back({entry.mDispatch.mCallback, entry.mDispatch.mUser, entry.mOrder});
     }
-    const size_t exactCount = targets.size ();
+    const size_t exactCount = targets.size();
     for (const CorvexDispatchEntry& entry : table.mWildcards)
     {
-        if (corvexTopic_matches (entry.mTopic.data (), entry.mTopic.size (), topic, length))
-            targets.push_back ({entry.mDispatch.mCallback, entry.mDispatch.mUser, entry.mOrder});
+        if (corvexTopic_matches(entry.mTopic.data(), entry.mTopic.size(), topic, length))
+            targets.push_back({entry.mDispatch.mCallback, entry.mDispatch.mUser, entry.mOrder});
     }
-    if (exactCount > 0 && targets.size () > exactCount)
+    if (exactCount > 0 && targets.size() > exactCount)
     {
-        std::sort (targets.begin (), targets.end (),
-                   [] (const CorvexDispatchTarget& a, const CorvexDispatchTarget& b) { return a.mOrder < b.mOrder; });
+        std::sort(targets.begin(), targets.end(),
+                  [](const CorvexDispatchTarget& a, const CorvexDispatchTarget& b)
+                  { return a.mOrder < b.mOrder; });
     }
 }
 
-void corvexDispatchTable_takeAll (CorvexDispatchTable& table, std::vector<CorvexDispatchEntry>& entries)
+void corvexDispatchTable_takeAll(CorvexDispatchTable& table,
+                                 std::vector<CorvexDispatchEntry>& entries)
 {
     for (auto& bucket : table.mExact)
     {
         for (CorvexDispatchEntry& entry : bucket.second->mEntries)
-            entries.push_back (std::move (entry));
+            entries.push_back(std::move(entry));
     }
     for (CorvexDispatchEntry& entry : table.mWildcards)
-        entries.push_back (std::move (entry));
-    table.mExact.clear ();
-    table.mWildcards.clear ();
+        entries.push_back(std::move(entry));
+    table.mExact.clear();
+    table.mWildcards.clear();
     table.mCount = 0;
-    std::sort (entries.begin (), entries.end (),
-               [] (const CorvexDispatchEntry& a, const CorvexDispatchEntry& b) { return a.mOrder < b.mOrder; });
+    std::sort(entries.begin(), entries.end(),
+              [](const CorvexDispatchEntry& a, const CorvexDispatchEntry& b)
+              { return a.mOrder < b.mOrder; });
 }

@@ -14,17 +14,17 @@
 
 struct CorvexDispatchEntry
 {
-    std::string        mTopic;
+    std::string mTopic;
     CorvexDispatchInfo mDispatch;
-    uint32_t           mFlags;
-    uint64_t           mOrder; /* deliveries follow the order entries were added */
+    uint32_t mFlags;
+    uint64_t mOrder; /* deliveries follow the order entries were added */
 };
 
 struct CorvexDispatchTarget
 {
     corvexClient_session_rxMsgCb mCallback;
-    void*                        mUser;
-    uint64_t                     mOrder;
+    void* mUser;
+    uint64_t mOrder;
 };
 
 struct CorvexDispatchTable
@@ -32,44 +32,46 @@ struct CorvexDispatchTable
     /* Keys view the bucket's own copy of the topic, so lookups need no string. */
     struct Bucket
     {
-        std::string                      mTopic;
+        std::string mTopic;
         std::vector<CorvexDispatchEntry> mEntries;
     };
     std::unordered_map<std::string_view, std::unique_ptr<Bucket>> mExact;
-    std::vector<CorvexDispatchEntry>                              mWildcards;
-    uint64_t                                                      mNextOrder = 0;
-    size_t                                                        mCount     = 0;
+    std::vector<CorvexDispatchEntry> mWildcards;
+    uint64_t mNextOrder = 0;
+    size_t mCount = 0;
 };
 
-void corvexDispatchTable_add (CorvexDispatchTable& table, const char* topic, size_t length,
-                              const CorvexDispatchInfo& dispatch, uint32_t flags);
+void corvexDispatchTable_add(CorvexDispatchTable& table, const char* topic, size_t length,
+                             const CorvexDispatchInfo& dispatch, uint32_t flags);
 
 /* Removes the first entry with this topic, callback and user pointer. */
-bool corvexDispatchTable_remove (CorvexDispatchTable& table, const char* topic, size_t length,
-                                 const CorvexDispatchInfo& dispatch, CorvexDispatchEntry* removed);
+bool corvexDispatchTable_remove(CorvexDispatchTable& table, const char* topic, size_t length,
+                                const CorvexDispatchInfo& dispatch, CorvexDispatchEntry* removed);
 
 /* Appends the targets of every entry matching the topic, in entry order. */
-void corvexDispatchTable_match (const CorvexDispatchTable& table, const char* topic, size_t length,
-                                std::vector<CorvexDispatchTarget>& targets);
+void corvexDispatchTable_match(const CorvexDispatchTable& table, const char* topic, size_t length,
+                               std::vector<CorvexDispatchTarget>& targets);
 
 /* Moves every entry out (session destroy). */
-void corvexDispatchTable_takeAll (CorvexDispatchTable& table, std::vector<CorvexDispatchEntry>& entries);
+void corvexDispatchTable_takeAll(CorvexDispatchTable& table,
+                                 std::vector<CorvexDispatchEntry>& entries);
 
 /* Calls visit for each entry that needs a router subscription. */
-template <typename Visit> void corvexDispatchTable_forEachRouted (const CorvexDispatchTable& table, Visit visit)
+template <typename Visit>
+void corvexDispatchTable_forEachRouted(const CorvexDispatchTable& table, Visit visit)
 {
     for (const auto& bucket : table.mExact)
     {
         for (const CorvexDispatchEntry& entry : bucket.second->mEntries)
         {
             if (!(entry.mFlags & CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY))
-                visit (entry);
+                visit(entry);
         }
     }
     for (const CorvexDispatchEntry& entry : table.mWildcards)
     {
         if (!(entry.mFlags & CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY))
-            visit (entry);
+            visit(entry);
     }
 }
 

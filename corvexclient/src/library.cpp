@@ -16,122 +16,125 @@
 
 namespace
 {
-std::mutex                        gLock;
-bool                              gInitialized = false;
+std::mutex gLock;
+bool gInitialized = false;
 std::vector<corvexClientContext*> gContexts;
 
 /* The version record and the texts it points at; replaced records are kept,
  * because callers may still hold pointers to them. */
 struct VersionRecord
 {
-    std::string                mVersion;
-    std::string                mDateTime;
-    std::string                mVariant;
+    std::string mVersion;
+    std::string mDateTime;
+    std::string mVariant;
     corvexClient_versionInfo_t mInfo;
 };
 
-std::mutex               gVersionLock;
+std::mutex gVersionLock;
 std::list<VersionRecord> gVersions;
 
-const corvexClient_versionInfo_t* currentVersion ()
+const corvexClient_versionInfo_t* currentVersion()
 {
-    if (gVersions.empty ())
+    if (gVersions.empty())
     {
-        gVersions.push_back ({"1.0.0", __DATE__ " " __TIME__, "embedded", {}});
-        VersionRecord& record = gVersions.back ();
-        record.mInfo = {record.mVersion.c_str (), record.mDateTime.c_str (), record.mVariant.c_str ()};
+        gVersions.push_back({"1.0.0", __DATE__ " " __TIME__, "embedded", {}});
+        VersionRecord& record = gVersions.back();
+        record.mInfo = {record.mVersion.c_str(), record.mDateTime.c_str(), record.mVariant.c_str()};
     }
-    return &gVersions.back ().mInfo;
+    return &gVersions.back().mInfo;
 }
-}
+} // namespace
 
-bool corvexLibrary_isInitialized ()
+bool corvexLibrary_isInitialized()
 {
-    std::lock_guard<std::mutex> guard (gLock);
+    std::lock_guard<std::mutex> guard(gLock);
     return gInitialized;
 }
 
-bool corvexLibrary_addContext (corvexClientContext* context)
+bool corvexLibrary_addContext(corvexClientContext* context)
 {
-    std::lock_guard<std::mutex> guard (gLock);
+    std::lock_guard<std::mutex> guard(gLock);
     if (!gInitialized)
         return false;
-    gContexts.push_back (context);
+    gContexts.push_back(context);
     return true;
 }
 
-void corvexLibrary_removeContext (corvexClientContext* context)
+void corvexLibrary_removeContext(corvexClientContext* context)
 {
-    std::lock_guard<std::mutex> guard (gLock);
-    gContexts.erase (std::remove (gContexts.begin (), gContexts.end (), context), gContexts.end ());
+    std::lock_guard<std::mutex> guard(gLock);
+    gContexts.erase(std::remove(gContexts.begin(), gContexts.end(), context), gContexts.end());
 }
 
-extern "C" {
-
-corvexClient_returnCode_t corvexClient_initialize (corvexClient_log_level_t level, const char** properties)
+extern "C"
 {
-    CORVEX_TEST_HOOK ("corvexClient_initialize", "level=%d", level);
-    CorvexPropertyList        list;
-    corvexClient_returnCode_t code = corvexProperties_copy (properties, &list);
-    if (code != CORVEXCLIENT_OK)
-        return code;
-    /* Levels beyond the most verbose one ask for everything. */
-    code = corvexClient_log_setFilterLevel (CORVEXCLIENT_LOG_CATEGORY_ALL, std::min (level, CORVEXCLIENT_LOG_DEBUG));
-    if (code != CORVEXCLIENT_OK)
-        return code;
+
+    corvexClient_returnCode_t corvexClient_initialize(corvexClient_log_level_t level,
+                                                      const char** properties)
     {
-        std::lock_guard<std::mutex> guard (gLock);
-        if (gInitialized)
-            return corvexError_fail (CORVEXCLIENT_SUBCODE_ALREADY_INITIALIZED);
-        gInitialized = true;
+        CORVEX_TEST_HOOK("corvexClient_initialize", "level=%d", level);
+        CorvexPropertyList list;
+        corvexClient_returnCode_t code = corvexProperties_copy(properties, &list);
+        if (code != CORVEXCLIENT_OK)
+            return code;
+        /* Levels beyond the most verbose one ask for everything. */
+        code = corvexClient_log_setFilterLevel(CORVEXCLIENT_LOG_CATEGORY_ALL,
+                                               std::min(level, CORVEXCLIENT_LOG_DEBUG));
+        if (code != CORVEXCLIENT_OK)
+            return code;
+        {
+            std::lock_guard<std::mutex> guard(gLock);
+            if (gInitialized)
+                return corvexError_fail(CORVEXCLIENT_SUBCODE_ALREADY_INITIALIZED);
+            gInitialized = true;
+        }
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO,
+                   "initialized with %zu global properties", list.mEntries.size());
+        return CORVEXCLIENT_OK;
     }
-    CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "initialized with %zu global properties",
-                list.mEntries.size ());
-    return CORVEXCLIENT_OK;
-}
 
-corvexClient_returnCode_t corvexClient_cleanup (void)
-{
-    CORVEX_TEST_HOOK ("corvexClient_cleanup", "%s", "");
-    if (corvexContext_onAnyContextThread ())
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_ON_CONTEXT_THREAD);
-    std::vector<corvexClientContext*> contexts;
+    corvexClient_returnCode_t corvexClient_cleanup(void)
     {
-        std::lock_guard<std::mutex> guard (gLock);
-        if (!gInitialized)
-            return corvexError_fail (CORVEXCLIENT_SUBCODE_NOT_INITIALIZED);
-        gInitialized = false;
-        contexts.swap (gContexts);
+        CORVEX_TEST_HOOK("corvexClient_cleanup", "%s", "");
+        if (corvexContext_onAnyContextThread())
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_ON_CONTEXT_THREAD);
+        std::vector<corvexClientContext*> contexts;
+        {
+            std::lock_guard<std::mutex> guard(gLock);
+            if (!gInitialized)
+                return corvexError_fail(CORVEXCLIENT_SUBCODE_NOT_INITIALIZED);
+            gInitialized = false;
+            contexts.swap(gContexts);
+        }
+        for (corvexClientContext* context : contexts)
+            corvexContext_destroy(context);
+        corvexRouter_destroyAll();
+        /* Nothing the library kept for reuse outlives its clean-up. */
+        corvexMsg_releaseSpares();
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "cleaned up");
+        return CORVEXCLIENT_OK;
     }
-    for (corvexClientContext* context : contexts)
-        corvexContext_destroy (context);
-    corvexRouter_destroyAll ();
-    /* Nothing the library kept for reuse outlives its clean-up. */
-    corvexMsg_releaseSpares ();
-    CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "cleaned up");
-    return CORVEXCLIENT_OK;
-}
 
-corvexClient_returnCode_t corvexClient_version_get (const corvexClient_versionInfo_t** info)
-{
-    CORVEX_TEST_HOOK ("corvexClient_version_get", "%s", "");
-    if (!info)
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
-    std::lock_guard<std::mutex> guard (gVersionLock);
-    *info = currentVersion ();
-    return CORVEXCLIENT_OK;
-}
+    corvexClient_returnCode_t corvexClient_version_get(const corvexClient_versionInfo_t** info)
+    {
+        CORVEX_TEST_HOOK("corvexClient_version_get", "%s", "");
+        if (!info)
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+        std::lock_guard<std::mutex> guard(gVersionLock);
+        *info = currentVersion();
+        return CORVEXCLIENT_OK;
+    }
 
-corvexClient_returnCode_t _corvexClient_version_set (const corvexClient_versionInfo_t* info)
-{
-    CORVEX_TEST_HOOK ("_corvexClient_version_set", "version=%s", info ? corvexText_orNull (info->mVersion) : "(null)");
-    if (!info || !info->mVersion || !info->mDateTime || !info->mVariant)
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
-    std::lock_guard<std::mutex> guard (gVersionLock);
-    gVersions.push_back ({info->mVersion, info->mDateTime, info->mVariant, {}});
-    VersionRecord& record = gVersions.back ();
-    record.mInfo          = {record.mVersion.c_str (), record.mDateTime.c_str (), record.mVariant.c_str ()};
-    return CORVEXCLIENT_OK;
-}
-
+    corvexClient_returnCode_t _corvexClient_version_set(const corvexClient_versionInfo_t* info)
+    {
+        CORVEX_TEST_HOOK("_corvexClient_version_set", "version=%s",
+                         info ? corvexText_orNull(info->mVersion) : "(null)");
+        if (!info || !info->mVersion || !info->mDateTime || !info->mVariant)
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+        std::lock_guard<std::mutex> guard(gVersionLock);
+        gVersions.push_back({info->mVersion, info->mDateTime, info->mVariant, {}});
+        VersionRecord& record = gVersions.back();
+        record.mInfo = {record.mVersion.c_str(), record.mDateTime.c_str(), record.mVariant.c_str()};
+        return CORVEXCLIENT_OK;
+    }
 }

@@ -5,10 +5,10 @@
 
 #include "corvexClient.h"
 
-bool corvexLibrary_isInitialized ();
+bool corvexLibrary_isInitialized();
 
 /* Registers a context for cleanup; false when the library is not initialised. */
-bool corvexLibrary_addContext (corvexClientContext* context);
-void corvexLibrary_removeContext (corvexClientContext* context);
+bool corvexLibrary_addContext(corvexClientContext* context);
+void corvexLibrary_removeContext(corvexClientContext* context);
 
 #endif

@@ -14,57 +14,58 @@
 
 struct corvexClientMsg
 {
-    CorvexWorkNode        mNode; /* first: queued for delivery by its node */
+    CorvexWorkNode mNode; /* first: queued for delivery by its node */
     std::atomic<uint32_t> mRefs;
-    uint32_t              mMagic;
+    uint32_t mMagic;
 
     const char* mTopic;
-    uint32_t    mTopicLength;
-    uint32_t    mContentLength;
+    uint32_t mTopicLength;
+    uint32_t mContentLength;
     const void* mContent;
     const char* mReplyTo;
-    uint32_t    mReplyToLength;
-    int32_t     mDeliveryMode;
+    uint32_t mReplyToLength;
+    int32_t mDeliveryMode;
     corvexClientContainer* mMap;
 
-    uint8_t  mHasReplyTo;
-    uint8_t  mDiscard;
-    uint8_t  mCacheStatus;
+    uint8_t mHasReplyTo;
+    uint8_t mDiscard;
+    uint8_t mCacheStatus;
     uint64_t mCacheRequestId;
 
     /* Received copies live here; kept across reuse from the pool. */
-    char*    mStorage;
+    char* mStorage;
     uint32_t mStorageCapacity;
 
     corvexClientMsg* mNextFree;
 };
 
-static_assert (std::is_standard_layout<corvexClientMsg>::value, "a message is reached from its queue node");
+static_assert(std::is_standard_layout<corvexClientMsg>::value,
+              "a message is reached from its queue node");
 
 /* Live messages in the order they came, linked through mNextFree (which
  * only the pool uses otherwise), so that keeping them allocates nothing. */
 struct CorvexMsgFifo
 {
     corvexClientMsg* mFront = nullptr;
-    corvexClientMsg* mBack  = nullptr;
-    size_t           mSize  = 0;
+    corvexClientMsg* mBack = nullptr;
+    size_t mSize = 0;
 
-    bool empty () const
+    bool empty() const
     {
         return mSize == 0;
     }
 
-    size_t size () const
+    size_t size() const
     {
         return mSize;
     }
 
-    corvexClientMsg* front () const
+    corvexClientMsg* front() const
     {
         return mFront;
     }
 
-    void push_back (corvexClientMsg* msg)
+    void push_back(corvexClientMsg* msg)
     {
         msg->mNextFree = nullptr;
         if (mBack)
@@ -75,11 +76,11 @@ struct CorvexMsgFifo
         ++mSize;
     }
 
-    void pop_front ()
+    void pop_front()
     {
         corvexClientMsg* first = mFront;
-        mFront                 = first->mNextFree;
-        first->mNextFree       = nullptr;
+        mFront = first->mNextFree;
+        first->mNextFree = nullptr;
         if (!mFront)
             mBack = nullptr;
         --mSize;
@@ -87,27 +88,27 @@ struct CorvexMsgFifo
 };
 
 /* A message with nothing set, or NULL when memory is short. */
-corvexClientMsg* corvexMsg_allocate ();
+corvexClientMsg* corvexMsg_allocate();
 
 /* Drops one reference; the last returns the message to the pool. */
-void corvexMsg_release (corvexClientMsg* msg);
+void corvexMsg_release(corvexClientMsg* msg);
 
 /* Another holder of a received message. */
-void corvexMsg_addReference (corvexClientMsg* msg);
+void corvexMsg_addReference(corvexClientMsg* msg);
 
-bool corvexMsg_isValid (const corvexClientMsg* msg);
+bool corvexMsg_isValid(const corvexClientMsg* msg);
 
 /* Frees the spare messages kept for reuse by the calling thread and by the
  * shared pool; other threads' spares return to the heap as they exit. */
-void corvexMsg_releaseSpares ();
+void corvexMsg_releaseSpares();
 
 /* A received copy of a message being sent: topic, content, reply-to, map
  * and delivery mode. NULL when memory is short. */
-corvexClientMsg* corvexMsg_copyForDelivery (const corvexClientMsg* source);
+corvexClientMsg* corvexMsg_copyForDelivery(const corvexClientMsg* source);
 
 /* Replaces the contents of a received copy that nobody else holds with a
  * copy of source, reusing its storage; false (target unchanged) when memory
  * is short. */
-bool corvexMsg_refill (corvexClientMsg* target, const corvexClientMsg* source);
+bool corvexMsg_refill(corvexClientMsg* target, const corvexClientMsg* source);
 
 #endif

@@ -9,35 +9,35 @@
 
 namespace
 {
-constexpr uint32_t kMagicLive        = 0x4d534721; /* "MSG!" */
-constexpr uint32_t kMagicFree        = 0x46524545; /* "FREE" */
-constexpr uint32_t kLocalLimit       = 256;
-constexpr uint32_t kBatch            = 128;
-constexpr uint32_t kMaxKeptStorage   = 64 * 1024;
+constexpr uint32_t kMagicLive = 0x4d534721; /* "MSG!" */
+constexpr uint32_t kMagicFree = 0x46524545; /* "FREE" */
+constexpr uint32_t kLocalLimit = 256;
+constexpr uint32_t kBatch = 128;
+constexpr uint32_t kMaxKeptStorage = 64 * 1024;
 /* Messages kept for reuse across all threads; a burst beyond it (a slow
  * receiver holding many) is returned to the heap, not kept for good. */
-constexpr uint32_t kSharedLimit      = 16 * 1024;
+constexpr uint32_t kSharedLimit = 16 * 1024;
 
 struct SharedPool
 {
-    std::mutex       mLock;
-    corvexClientMsg* mHead  = nullptr;
-    uint32_t         mCount = 0;
+    std::mutex mLock;
+    corvexClientMsg* mHead = nullptr;
+    uint32_t mCount = 0;
 };
 
 /* Never destroyed: threads return their lists to it while the process ends. */
-SharedPool& sharedPool ()
+SharedPool& sharedPool()
 {
     static SharedPool* pool = new SharedPool;
     return *pool;
 }
 
-void freeList (corvexClientMsg* first)
+void freeList(corvexClientMsg* first)
 {
     while (first)
     {
         corvexClientMsg* next = first->mNextFree;
-        std::free (first->mStorage);
+        std::free(first->mStorage);
         delete first;
         first = next;
     }
@@ -45,51 +45,51 @@ void freeList (corvexClientMsg* first)
 
 struct LocalPool
 {
-    corvexClientMsg* mHead  = nullptr;
-    uint32_t         mCount = 0;
+    corvexClientMsg* mHead = nullptr;
+    uint32_t mCount = 0;
 
-    ~LocalPool ()
+    ~LocalPool()
     {
-        giveBack (mCount);
+        giveBack(mCount);
     }
 
-    void giveBack (uint32_t count)
+    void giveBack(uint32_t count)
     {
         if (count == 0)
             return;
         corvexClientMsg* first = mHead;
-        corvexClientMsg* last  = mHead;
+        corvexClientMsg* last = mHead;
         for (uint32_t i = 1; i < count; ++i)
             last = last->mNextFree;
         mHead = last->mNextFree;
         mCount -= count;
 
-        SharedPool& shared = sharedPool ();
+        SharedPool& shared = sharedPool();
         {
-            std::lock_guard<std::mutex> guard (shared.mLock);
+            std::lock_guard<std::mutex> guard(shared.mLock);
             if (shared.mCount + count <= kSharedLimit)
             {
                 last->mNextFree = shared.mHead;
-                shared.mHead    = first;
+                shared.mHead = first;
                 shared.mCount += count;
                 return;
             }
         }
         last->mNextFree = nullptr;
-        freeList (first);
+        freeList(first);
     }
 
-    void takeBatch ()
+    void takeBatch()
     {
-        SharedPool&                 shared = sharedPool ();
-        std::lock_guard<std::mutex> guard (shared.mLock);
+        SharedPool& shared = sharedPool();
+        std::lock_guard<std::mutex> guard(shared.mLock);
         for (uint32_t i = 0; i < kBatch && shared.mHead; ++i)
         {
             corvexClientMsg* msg = shared.mHead;
-            shared.mHead         = msg->mNextFree;
+            shared.mHead = msg->mNextFree;
             --shared.mCount;
             msg->mNextFree = mHead;
-            mHead          = msg;
+            mHead = msg;
             ++mCount;
         }
     }
@@ -97,30 +97,30 @@ struct LocalPool
 
 thread_local LocalPool tPool;
 
-void resetFields (corvexClientMsg* msg)
+void resetFields(corvexClientMsg* msg)
 {
-    msg->mRefs.store (1, std::memory_order_relaxed);
-    msg->mMagic          = kMagicLive;
-    msg->mTopic          = nullptr;
-    msg->mTopicLength    = 0;
-    msg->mContentLength  = 0;
-    msg->mContent        = nullptr;
-    msg->mReplyTo        = nullptr;
-    msg->mReplyToLength  = 0;
-    msg->mDeliveryMode   = CORVEXCLIENT_DELIVERY_MODE_DIRECT;
-    msg->mMap            = nullptr;
-    msg->mHasReplyTo     = 0;
-    msg->mDiscard        = 0;
-    msg->mCacheStatus    = CORVEXCLIENT_MSG_LIVE;
+    msg->mRefs.store(1, std::memory_order_relaxed);
+    msg->mMagic = kMagicLive;
+    msg->mTopic = nullptr;
+    msg->mTopicLength = 0;
+    msg->mContentLength = 0;
+    msg->mContent = nullptr;
+    msg->mReplyTo = nullptr;
+    msg->mReplyToLength = 0;
+    msg->mDeliveryMode = CORVEXCLIENT_DELIVERY_MODE_DIRECT;
+    msg->mMap = nullptr;
+    msg->mHasReplyTo = 0;
+    msg->mDiscard = 0;
+    msg->mCacheStatus = CORVEXCLIENT_MSG_LIVE;
     msg->mCacheRequestId = 0;
-    msg->mNextFree       = nullptr;
+    msg->mNextFree = nullptr;
 }
-}
+} // namespace
 
-corvexClientMsg* corvexMsg_allocate ()
+corvexClientMsg* corvexMsg_allocate()
 {
     if (!tPool.mHead)
-        tPool.takeBatch ();
+        tPool.takeBatch();
     corvexClientMsg* msg = tPool.mHead;
     if (msg)
     {
@@ -132,52 +132,52 @@ corvexClientMsg* corvexMsg_allocate ()
         msg = new (std::nothrow) corvexClientMsg;
         if (!msg)
             return nullptr;
-        msg->mStorage         = nullptr;
+        msg->mStorage = nullptr;
         msg->mStorageCapacity = 0;
     }
-    resetFields (msg);
+    resetFields(msg);
     return msg;
 }
 
-void corvexMsg_addReference (corvexClientMsg* msg)
+void corvexMsg_addReference(corvexClientMsg* msg)
 {
-    msg->mRefs.fetch_add (1, std::memory_order_relaxed);
+    msg->mRefs.fetch_add(1, std::memory_order_relaxed);
 }
 
-void corvexMsg_release (corvexClientMsg* msg)
+void corvexMsg_release(corvexClientMsg* msg)
 {
-    if (msg->mRefs.fetch_sub (1, std::memory_order_acq_rel) != 1)
+    if (msg->mRefs.fetch_sub(1, std::memory_order_acq_rel) != 1)
         return;
     msg->mMagic = kMagicFree;
     if (msg->mStorageCapacity > kMaxKeptStorage)
     {
-        std::free (msg->mStorage);
-        msg->mStorage         = nullptr;
+        std::free(msg->mStorage);
+        msg->mStorage = nullptr;
         msg->mStorageCapacity = 0;
     }
     msg->mNextFree = tPool.mHead;
-    tPool.mHead    = msg;
+    tPool.mHead = msg;
     if (++tPool.mCount > kLocalLimit)
-        tPool.giveBack (kBatch);
+        tPool.giveBack(kBatch);
 }
 
-bool corvexMsg_isValid (const corvexClientMsg* msg)
+bool corvexMsg_isValid(const corvexClientMsg* msg)
 {
     return msg->mMagic == kMagicLive;
 }
 
-void corvexMsg_releaseSpares ()
+void corvexMsg_releaseSpares()
 {
-    freeList (tPool.mHead);
-    tPool.mHead  = nullptr;
+    freeList(tPool.mHead);
+    tPool.mHead = nullptr;
     tPool.mCount = 0;
-    SharedPool&      shared = sharedPool ();
+    SharedPool& shared = sharedPool();
     corvexClientMsg* spares = nullptr;
     {
-        std::lock_guard<std::mutex> guard (shared.mLock);
-        spares        = shared.mHead;
-        shared.mHead  = nullptr;
+        std::lock_guard<std::mutex> guard(shared.mLock);
+        spares = shared.mHead;
+        shared.mHead = nullptr;
         shared.mCount = 0;
     }
-    freeList (spares);
+    freeList(spares);
 }

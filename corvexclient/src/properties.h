@@ -16,18 +16,19 @@ struct CorvexPropertyList
 
 /* Copies a null-terminated name/value array (NULL gives an empty list). A
  * name without a value is refused. */
-corvexClient_returnCode_t corvexProperties_copy (const char** array, CorvexPropertyList* list);
+corvexClient_returnCode_t corvexProperties_copy(const char** array, CorvexPropertyList* list);
 
 /* The value of the last entry named name, or NULL. */
-const char* corvexProperties_get (const CorvexPropertyList& list, const char* name);
+const char* corvexProperties_get(const CorvexPropertyList& list, const char* name);
 
 /* Boolean value ("1", "true", "yes", "on" and their opposites), or the
  * default when absent; false with *valid cleared for anything else. */
-bool corvexProperties_getBool (const CorvexPropertyList& list, const char* name, bool defaultValue, bool* valid);
+bool corvexProperties_getBool(const CorvexPropertyList& list, const char* name, bool defaultValue,
+                              bool* valid);
 
 /* Unsigned decimal value, or the default when absent; *valid cleared for
  * text that is not a number. */
-uint64_t corvexProperties_getUnsigned (const CorvexPropertyList& list, const char* name, uint64_t defaultValue,
-                                       bool* valid);
+uint64_t corvexProperties_getUnsigned(const CorvexPropertyList& list, const char* name,
+                                      uint64_t defaultValue, bool* valid);
 
 #endif

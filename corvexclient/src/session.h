@@ -28,14 +28,14 @@ enum CorvexSessionState
 
 struct corvexClientSession
 {
-    uint32_t             mMagic;
+    uint32_t mMagic;
     corvexClientContext* mContext;
-    CorvexPropertyList   mProperties;
+    CorvexPropertyList mProperties;
 
     corvexClient_session_eventCb mEventCallback;
-    void*                        mEventUser;
+    void* mEventUser;
     corvexClient_session_rxMsgCb mRxCallback;
-    void*                        mRxUser;
+    void* mRxUser;
     std::atomic<corvexClient_session_topicDispatchDestroyCb> mDispatchDestroyCallback;
 
     /* Fixed at creation. */
@@ -45,21 +45,21 @@ struct corvexClientSession
     std::string mUserName;
     std::string mPassword;
     std::string mReplyToDest;
-    bool        mConnectBlocking;
-    bool        mReapplySubscriptions;
-    bool        mTopicDispatch;
-    size_t      mHoldLimit;
-    bool        mHoldWaits; /* "SESSION_SUSPEND_HOLD_POLICY" "wait" */
+    bool mConnectBlocking;
+    bool mReapplySubscriptions;
+    bool mTopicDispatch;
+    size_t mHoldLimit;
+    bool mHoldWaits; /* "SESSION_SUSPEND_HOLD_POLICY" "wait" */
     std::chrono::milliseconds mHoldWaitLimit;
     CorvexRouterConfig mRouterConfig; /* applied when the session opens its router */
 
     /* Shared by senders and by matching on the context thread; exclusive for
      * changes of state, link and entries. */
     mutable std::shared_mutex mLock;
-    CorvexSessionState        mState;
-    CorvexRouter*             mRouter;
-    CorvexRouterLink*         mLink;
-    CorvexDispatchTable       mTable;
+    CorvexSessionState mState;
+    CorvexRouter* mRouter;
+    CorvexRouterLink* mLink;
+    CorvexDispatchTable mTable;
     std::vector<corvexClientCacheSession*> mCacheSessions;
 
     /* Set by destroy before anything else: what is still queued is dropped. */
@@ -68,28 +68,28 @@ struct corvexClientSession
     std::atomic<bool> mInjectDiscard;
 
     /* Context thread only. */
-    CorvexMsgFifo                     mHeld;
-    bool                              mDiscardPending;
+    CorvexMsgFifo mHeld;
+    bool mDiscardPending;
     std::vector<CorvexDispatchTarget> mTargets;
 
     /* Messages handed to the context for this session (by senders) and those
      * that left it again (by the context thread: delivered or dropped); the
      * difference is what is queued and held. Each on its own cache line. */
-    alignas (64) std::atomic<uint64_t> mPosted;
+    alignas(64) std::atomic<uint64_t> mPosted;
     /* Senders' copy of mFinished, read again only when the bound it gives
      * says the session may be full: mFinished only grows, so a stale copy
      * never lets a sender past the limit. */
     std::atomic<uint64_t> mFinishedSeen;
-    alignas (64) std::atomic<uint64_t> mFinished;
+    alignas(64) std::atomic<uint64_t> mFinished;
     std::atomic<size_t> mHeldCount; /* mHeld's size, for senders */
     std::atomic<size_t> mHeldPeak;
 
     /* Senders waiting for room in a suspended session's hold ("wait"). */
-    alignas (64) std::mutex mRoomLock;
+    alignas(64) std::mutex mRoomLock;
     std::condition_variable mRoom;
-    std::atomic<uint32_t>   mRoomWaiters; /* changed under mRoomLock */
-    std::atomic<bool>       mWaitExpired;  /* a wait ran out; cleared by resume or room */
-    std::atomic<bool>       mDiscardAtSend; /* the next message posted carries it */
+    std::atomic<uint32_t> mRoomWaiters; /* changed under mRoomLock */
+    std::atomic<bool> mWaitExpired;     /* a wait ran out; cleared by resume or room */
+    std::atomic<bool> mDiscardAtSend;   /* the next message posted carries it */
 
     /* Sends of this session that waited for a receiver's room. */
     std::atomic<uint64_t> mPublishWaits;
@@ -98,11 +98,11 @@ struct corvexClientSession
 
 struct corvexClientCacheSession
 {
-    uint32_t             mMagic;
+    uint32_t mMagic;
     corvexClientSession* mSession; /* cleared when the session is destroyed first */
 };
 
-bool corvexSession_isValid (const corvexClientSession* session);
+bool corvexSession_isValid(const corvexClientSession* session);
 
 /* From a router backend, under its own lock: queues a received message
  * (taking it over). True when the caller must wait for room on the session's
@@ -113,49 +113,51 @@ bool corvexSession_isValid (const corvexClientSession* session);
  * takes it up to twice the limit. Otherwise (an expired wait, beyond twice
  * the limit) it is discarded and the next message queued carries the
  * indication. */
-bool corvexSession_receive (corvexClientSession* session, corvexClientMsg* msg);
+bool corvexSession_receive(corvexClientSession* session, corvexClientMsg* msg);
 
 /* Around a router's publish in sendMsg: receivers whose hold is full keep
  * the sender's copy back, and finishSend waits for their room (once the
  * sender's locks are released) before handing it over. */
-void corvexSession_beginSend ();
-void corvexSession_finishSend (corvexClientSession* sender);
+void corvexSession_beginSend();
+void corvexSession_finishSend(corvexClientSession* sender);
 
 /* Wakes senders waiting for the session's room (resume, destroy). */
-void corvexSession_wakeWaiters (corvexClientSession* session);
+void corvexSession_wakeWaiters(corvexClientSession* session);
 
 /* Destroy, after the session left its router: waits until no sender waits
  * for its room any more. */
-void corvexSession_releaseWaiters (corvexClientSession* session);
+void corvexSession_releaseWaiters(corvexClientSession* session);
 
 /* Queues a session event; the context thread's last-error record holds
  * (subCode, responseCode, info) while the callback runs. */
-void corvexSession_raiseEvent (corvexClientSession* session, corvexClient_session_event_t event,
-                               corvexClient_subCode_t subCode, int32_t responseCode, const char* info,
-                               void* correlation);
+void corvexSession_raiseEvent(corvexClientSession* session, corvexClient_session_event_t event,
+                              corvexClient_subCode_t subCode, int32_t responseCode,
+                              const char* info, void* correlation);
 
 /* Queues the outcome of a cache request, after the messages it delivered. */
-void corvexSession_completeCacheRequest (corvexClientSession* session, const CorvexCacheRequest* request,
-                                         corvexClient_returnCode_t code, corvexClient_subCode_t subCode);
+void corvexSession_completeCacheRequest(corvexClientSession* session,
+                                        const CorvexCacheRequest* request,
+                                        corvexClient_returnCode_t code,
+                                        corvexClient_subCode_t subCode);
 
 /* Context thread: hands a received message to the session's callbacks, or
  * holds it while the session is suspended. */
-void corvexSession_deliver (corvexClientSession* session, corvexClientMsg* msg);
+void corvexSession_deliver(corvexClientSession* session, corvexClientMsg* msg);
 
 /* Context thread: delivers what was held, unless suspended again. */
-void corvexSession_deliverHeld (corvexClientSession* session, void* unused);
+void corvexSession_deliverHeld(corvexClientSession* session, void* unused);
 
 /* Destroys a session (also used by context destroy). */
-void corvexSession_destroy (corvexClientSession* session);
+void corvexSession_destroy(corvexClientSession* session);
 
 /* Places the router subscriptions of every routed entry again; caller holds
  * mLock exclusively and the session is connected. */
-void corvexSession_applyRouterSubscriptions (corvexClientSession* session);
+void corvexSession_applyRouterSubscriptions(corvexClientSession* session);
 
 /* Connects to the router; caller holds mLock exclusively. */
-corvexClient_returnCode_t corvexSession_connectLocked (corvexClientSession* session);
+corvexClient_returnCode_t corvexSession_connectLocked(corvexClientSession* session);
 
 /* Leaves the router; caller holds mLock exclusively. */
-void corvexSession_disconnectLocked (corvexClientSession* session);
+void corvexSession_disconnectLocked(corvexClientSession* session);
 
 #endif

@@ -17,17 +17,17 @@ namespace
 struct EventTask
 {
     corvexClient_session_eventInfo_t mInfo;
-    corvexClient_errorInfo_t         mReason;
+    corvexClient_errorInfo_t mReason;
 };
 
-void runEvent (corvexClientSession* session, void* arg)
+void runEvent(corvexClientSession* session, void* arg)
 {
-    EventTask* task = static_cast<EventTask*> (arg);
-    if (!session->mClosed.load (std::memory_order_acquire) && session->mEventCallback)
+    EventTask* task = static_cast<EventTask*>(arg);
+    if (!session->mClosed.load(std::memory_order_acquire) && session->mEventCallback)
     {
         task->mInfo.mInfo = task->mReason.mErrorText;
-        corvexError_setRecord (&task->mReason);
-        session->mEventCallback (session, &task->mInfo, session->mEventUser);
+        corvexError_setRecord(&task->mReason);
+        session->mEventCallback(session, &task->mInfo, session->mEventUser);
     }
     delete task;
 }
@@ -35,105 +35,109 @@ void runEvent (corvexClientSession* session, void* arg)
 struct CacheTask
 {
     corvexClient_cacheSession_eventInfo_t mInfo;
-    std::string                           mTopic;
-    corvexClient_cacheEventCb             mCallback;
-    void*                                 mUser;
+    std::string mTopic;
+    corvexClient_cacheEventCb mCallback;
+    void* mUser;
 };
 
-void runCacheOutcome (corvexClientSession* session, void* arg)
+void runCacheOutcome(corvexClientSession* session, void* arg)
 {
-    CacheTask* task = static_cast<CacheTask*> (arg);
-    if (session->mClosed.load (std::memory_order_acquire))
+    CacheTask* task = static_cast<CacheTask*>(arg);
+    if (session->mClosed.load(std::memory_order_acquire))
     {
         task->mInfo.mReturnCode = CORVEXCLIENT_FAIL;
-        task->mInfo.mSubCode    = CORVEXCLIENT_SUBCODE_CACHE_REQUEST_CANCELLED;
+        task->mInfo.mSubCode = CORVEXCLIENT_SUBCODE_CACHE_REQUEST_CANCELLED;
     }
-    task->mInfo.mTopic = task->mTopic.c_str ();
+    task->mInfo.mTopic = task->mTopic.c_str();
     corvexClient_errorInfo_t reason;
-    corvexError_makeRecord (&reason, task->mInfo.mSubCode, 0, corvexClient_subCodeDescription (task->mInfo.mSubCode));
-    corvexError_setRecord (&reason);
+    corvexError_makeRecord(&reason, task->mInfo.mSubCode, 0,
+                           corvexClient_subCodeDescription(task->mInfo.mSubCode));
+    corvexError_setRecord(&reason);
     if (task->mCallback)
-        task->mCallback (session, &task->mInfo, task->mUser);
+        task->mCallback(session, &task->mInfo, task->mUser);
     delete task;
 }
 
 /* Finished first: every message it counts was posted before, so the
  * difference never goes below zero. */
-uint64_t inFlight (corvexClientSession* session)
+uint64_t inFlight(corvexClientSession* session)
 {
-    const uint64_t done = session->mFinished.load ();
-    session->mFinishedSeen.store (done, std::memory_order_relaxed);
-    return session->mPosted.load () - done;
+    const uint64_t done = session->mFinished.load();
+    session->mFinishedSeen.store(done, std::memory_order_relaxed);
+    return session->mPosted.load() - done;
 }
 
 /* While suspended or still delivering what it held, a session's hold fills. */
-bool holding (const corvexClientSession* session)
+bool holding(const corvexClientSession* session)
 {
-    return session->mSuspended.load (std::memory_order_acquire) || session->mHeldCount.load () > 0;
+    return session->mSuspended.load(std::memory_order_acquire) || session->mHeldCount.load() > 0;
 }
 
 /* Whether a sender must still wait for the session's room. Messages queued
  * for a session that is not holding are counted too: once it is suspended
  * they are held, so the hold limit bounds them as well. */
-bool mustWait (corvexClientSession* session)
+bool mustWait(corvexClientSession* session)
 {
-    return !session->mClosed.load (std::memory_order_acquire) && inFlight (session) >= session->mHoldLimit;
+    return !session->mClosed.load(std::memory_order_acquire) &&
+           inFlight(session) >= session->mHoldLimit;
 }
 
 /* Context thread only: one message of the session left its queue and hold.
  * Waiting senders are woken once a quarter of the limit has drained. */
-void markFinished (corvexClientSession* session)
+void markFinished(corvexClientSession* session)
 {
-    session->mFinished.store (session->mFinished.load (std::memory_order_relaxed) + 1);
-    if (session->mRoomWaiters.load () > 0 && inFlight (session) <= session->mHoldLimit - session->mHoldLimit / 4)
-        corvexSession_wakeWaiters (session);
+    session->mFinished.store(session->mFinished.load(std::memory_order_relaxed) + 1);
+    if (session->mRoomWaiters.load() > 0 &&
+        inFlight(session) <= session->mHoldLimit - session->mHoldLimit / 4)
+        corvexSession_wakeWaiters(session);
 }
 
 /* Context thread only. */
-void heldChanged (corvexClientSession* session)
+void heldChanged(corvexClientSession* session)
 {
-    session->mHeldCount.store (session->mHeld.size ());
-    if (session->mHeld.size () > session->mHeldPeak.load (std::memory_order_relaxed))
-        session->mHeldPeak.store (session->mHeld.size (), std::memory_order_relaxed);
+    session->mHeldCount.store(session->mHeld.size());
+    if (session->mHeld.size() > session->mHeldPeak.load(std::memory_order_relaxed))
+        session->mHeldPeak.store(session->mHeld.size(), std::memory_order_relaxed);
 }
 
 /* Hands the message to each matching entry; the library's own reference
  * goes to the last callback, every earlier one gets a reference of its own
  * before it is called, so a callback may free its message on another thread
  * at once. */
-void dispatch (corvexClientSession* session, corvexClientMsg* msg)
+void dispatch(corvexClientSession* session, corvexClientMsg* msg)
 {
-    markFinished (session);
+    markFinished(session);
     std::vector<CorvexDispatchTarget>& targets = session->mTargets;
-    targets.clear ();
+    targets.clear();
     {
-        std::shared_lock<std::shared_mutex> lock (session->mLock);
-        corvexDispatchTable_match (session->mTable, msg->mTopic, msg->mTopicLength, targets);
+        std::shared_lock<std::shared_mutex> lock(session->mLock);
+        corvexDispatchTable_match(session->mTable, msg->mTopic, msg->mTopicLength, targets);
     }
-    if (targets.empty ())
+    if (targets.empty())
     {
-        if (!session->mRxCallback
-            || session->mRxCallback (session, msg, session->mRxUser) != CORVEXCLIENT_CALLBACK_TAKE_MSG)
-            corvexMsg_release (msg);
+        if (!session->mRxCallback ||
+            session->mRxCallback(session, msg, session->mRxUser) != CORVEXCLIENT_CALLBACK_TAKE_MSG)
+            corvexMsg_release(msg);
         return;
     }
-    const size_t last = targets.size () - 1;
+    const size_t last = targets.size() - 1;
     for (size_t i = 0; i < last; ++i)
     {
-        corvexMsg_addReference (msg);
-        if (targets[i].mCallback (session, msg, targets[i].mUser) != CORVEXCLIENT_CALLBACK_TAKE_MSG)
-            corvexMsg_release (msg);
+        corvexMsg_addReference(msg);
+        if (targets[i].mCallback(session, msg, targets[i].mUser) != CORVEXCLIENT_CALLBACK_TAKE_MSG)
+            corvexMsg_release(msg);
     }
-    if (targets[last].mCallback (session, msg, targets[last].mUser) != CORVEXCLIENT_CALLBACK_TAKE_MSG)
-        corvexMsg_release (msg);
+    if (targets[last].mCallback(session, msg, targets[last].mUser) !=
+        CORVEXCLIENT_CALLBACK_TAKE_MSG)
+        corvexMsg_release(msg);
 }
 
 /* The first message after a discarded one carries the indication. */
-void markAfterDiscard (corvexClientSession* session, corvexClientMsg* msg)
+void markAfterDiscard(corvexClientSession* session, corvexClientMsg* msg)
 {
     if (session->mDiscardPending)
     {
-        msg->mDiscard            = 1;
+        msg->mDiscard = 1;
         session->mDiscardPending = false;
     }
 }
@@ -141,259 +145,269 @@ void markAfterDiscard (corvexClientSession* session, corvexClientMsg* msg)
 /* Senders keep the "wait" policy's hold within the limit; what the context
  * queue held when the session was suspended, and sends from threads that
  * may not wait, may take it up to this. */
-size_t hardCap (const corvexClientSession* session)
+size_t hardCap(const corvexClientSession* session)
 {
     return session->mHoldWaits ? 2 * session->mHoldLimit : session->mHoldLimit;
 }
 
-void hold (corvexClientSession* session, corvexClientMsg* msg)
+void hold(corvexClientSession* session, corvexClientMsg* msg)
 {
-    if (session->mHeld.size () >= hardCap (session))
+    if (session->mHeld.size() >= hardCap(session))
     {
         if (!session->mDiscardPending)
-            CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
-                        "session %s suspended with %zu messages held; discarding", session->mClientName.c_str (),
-                        session->mHeld.size ());
+            CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                       "session %s suspended with %zu messages held; discarding",
+                       session->mClientName.c_str(), session->mHeld.size());
         session->mDiscardPending = true;
-        markFinished (session);
-        corvexMsg_release (msg);
+        markFinished(session);
+        corvexMsg_release(msg);
         return;
     }
-    markAfterDiscard (session, msg);
-    session->mHeld.push_back (msg);
-    heldChanged (session);
+    markAfterDiscard(session, msg);
+    session->mHeld.push_back(msg);
+    heldChanged(session);
 }
 
 /* A message kept back by a sender that waits for the receiver's room. */
 struct PendingSend
 {
     corvexClientSession* mSession; /* counted in its mRoomWaiters */
-    corvexClientMsg*     mMsg;
+    corvexClientMsg* mMsg;
 };
 
 constexpr size_t kMaxPending = 8;
 
-thread_local bool        tSendMayWait = true;
-thread_local bool        tInSend      = false;
+thread_local bool tSendMayWait = true;
+thread_local bool tInSend = false;
 thread_local PendingSend tPending[kMaxPending];
-thread_local size_t      tPendingCount = 0;
+thread_local size_t tPendingCount = 0;
 
-bool mayWaitHere ()
+bool mayWaitHere()
 {
-    return tInSend && tSendMayWait && tPendingCount < kMaxPending && !corvexContext_onAnyContextThread ();
+    return tInSend && tSendMayWait && tPendingCount < kMaxPending &&
+           !corvexContext_onAnyContextThread();
 }
 
-void discardAtSend (corvexClientSession* session, corvexClientMsg* msg, const char* why)
+void discardAtSend(corvexClientSession* session, corvexClientMsg* msg, const char* why)
 {
-    if (!session->mDiscardAtSend.exchange (true))
-        CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
-                    "session %s has %llu messages held or queued; discarding (%s)",
-                    session->mClientName.c_str (), static_cast<unsigned long long> (inFlight (session)), why);
-    corvexMsg_release (msg);
+    if (!session->mDiscardAtSend.exchange(true))
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                   "session %s has %llu messages held or queued; discarding (%s)",
+                   session->mClientName.c_str(), static_cast<unsigned long long>(inFlight(session)),
+                   why);
+    corvexMsg_release(msg);
 }
 
-bool post (corvexClientSession* session, corvexClientMsg* msg)
+bool post(corvexClientSession* session, corvexClientMsg* msg)
 {
-    if (session->mDiscardAtSend.load (std::memory_order_relaxed) && session->mDiscardAtSend.exchange (false))
+    if (session->mDiscardAtSend.load(std::memory_order_relaxed) &&
+        session->mDiscardAtSend.exchange(false))
         msg->mDiscard = 1;
-    return corvexContext_postMsg (session->mContext, session, msg);
+    return corvexContext_postMsg(session->mContext, session, msg);
 }
 
-void leaveWait (corvexClientSession* session)
+void leaveWait(corvexClientSession* session)
 {
-    std::lock_guard<std::mutex> guard (session->mRoomLock);
-    if (session->mRoomWaiters.fetch_sub (1) == 1 && session->mClosed.load (std::memory_order_acquire))
-        session->mRoom.notify_all ();
+    std::lock_guard<std::mutex> guard(session->mRoomLock);
+    if (session->mRoomWaiters.fetch_sub(1) == 1 && session->mClosed.load(std::memory_order_acquire))
+        session->mRoom.notify_all();
 }
-}
+} // namespace
 
-void corvexSession_beginSend ()
+void corvexSession_beginSend()
 {
     tInSend = true;
 }
 
-void corvexSession_finishSend (corvexClientSession* sender)
+void corvexSession_finishSend(corvexClientSession* sender)
 {
     tInSend = false;
     for (size_t i = 0; i < tPendingCount; ++i)
     {
         corvexClientSession* session = tPending[i].mSession;
-        corvexClientMsg*     msg     = tPending[i].mMsg;
-        const auto           start   = std::chrono::steady_clock::now ();
-        bool                 room;
-        sender->mPublishWaits.fetch_add (1, std::memory_order_relaxed);
+        corvexClientMsg* msg = tPending[i].mMsg;
+        const auto start = std::chrono::steady_clock::now();
+        bool room;
+        sender->mPublishWaits.fetch_add(1, std::memory_order_relaxed);
         {
-            std::unique_lock<std::mutex> lock (session->mRoomLock);
-            room = session->mRoom.wait_until (lock, start + session->mHoldWaitLimit,
-                                              [session] { return !mustWait (session); });
+            std::unique_lock<std::mutex> lock(session->mRoomLock);
+            room = session->mRoom.wait_until(lock, start + session->mHoldWaitLimit,
+                                             [session] { return !mustWait(session); });
         }
-        sender->mPublishWaitMicros.fetch_add (
-            static_cast<uint64_t> (std::chrono::duration_cast<std::chrono::microseconds> (
-                                       std::chrono::steady_clock::now () - start)
-                                       .count ()),
+        sender->mPublishWaitMicros.fetch_add(
+            static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                      std::chrono::steady_clock::now() - start)
+                                      .count()),
             std::memory_order_relaxed);
         corvexClientContext* context = session->mContext;
-        bool                 full    = false;
-        if (session->mClosed.load (std::memory_order_acquire))
+        bool full = false;
+        if (session->mClosed.load(std::memory_order_acquire))
         {
-            corvexMsg_release (msg);
+            corvexMsg_release(msg);
         }
         else if (room)
         {
-            full = post (session, msg);
+            full = post(session, msg);
         }
         else
         {
-            if (!session->mWaitExpired.exchange (true))
-                CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
-                            "session %s: no room in its hold after %lld ms; sends discard until it resumes",
-                            session->mClientName.c_str (), static_cast<long long> (session->mHoldWaitLimit.count ()));
-            discardAtSend (session, msg, "wait expired");
+            if (!session->mWaitExpired.exchange(true))
+                CORVEX_LOG(
+                    CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                    "session %s: no room in its hold after %lld ms; sends discard until it resumes",
+                    session->mClientName.c_str(),
+                    static_cast<long long>(session->mHoldWaitLimit.count()));
+            discardAtSend(session, msg, "wait expired");
         }
         /* Posted while still counted as a waiter, so destroy cannot free the
          * session in between; the context outlives it. */
-        leaveWait (session);
+        leaveWait(session);
         if (full)
-            corvexContext_waitForRoom (context);
+            corvexContext_waitForRoom(context);
     }
     tPendingCount = 0;
 }
 
-void corvexSession_wakeWaiters (corvexClientSession* session)
+void corvexSession_wakeWaiters(corvexClientSession* session)
 {
-    std::lock_guard<std::mutex> guard (session->mRoomLock);
-    session->mRoom.notify_all ();
+    std::lock_guard<std::mutex> guard(session->mRoomLock);
+    session->mRoom.notify_all();
 }
 
-void corvexSession_releaseWaiters (corvexClientSession* session)
+void corvexSession_releaseWaiters(corvexClientSession* session)
 {
-    std::unique_lock<std::mutex> lock (session->mRoomLock);
-    session->mRoom.notify_all ();
-    session->mRoom.wait (lock, [session] { return session->mRoomWaiters.load () == 0; });
+    std::unique_lock<std::mutex> lock(session->mRoomLock);
+    session->mRoom.notify_all();
+    session->mRoom.wait(lock, [session] { return session->mRoomWaiters.load() == 0; });
 }
 
-bool corvexSession_receive (corvexClientSession* session, corvexClientMsg* msg)
+bool corvexSession_receive(corvexClientSession* session, corvexClientMsg* msg)
 {
     if (!session->mHoldWaits)
-        return post (session, msg);
-    if (session->mPosted.load (std::memory_order_relaxed) - session->mFinishedSeen.load (std::memory_order_relaxed)
-            < session->mHoldLimit
-        && !session->mWaitExpired.load (std::memory_order_relaxed))
-        return post (session, msg);
-    const uint64_t held = inFlight (session);
+        return post(session, msg);
+    if (session->mPosted.load(std::memory_order_relaxed) -
+                session->mFinishedSeen.load(std::memory_order_relaxed) <
+            session->mHoldLimit &&
+        !session->mWaitExpired.load(std::memory_order_relaxed))
+        return post(session, msg);
+    const uint64_t held = inFlight(session);
     if (held < session->mHoldLimit)
     {
-        if (session->mWaitExpired.load (std::memory_order_relaxed))
-            session->mWaitExpired.store (false, std::memory_order_relaxed);
-        return post (session, msg);
+        if (session->mWaitExpired.load(std::memory_order_relaxed))
+            session->mWaitExpired.store(false, std::memory_order_relaxed);
+        return post(session, msg);
     }
-    if (mayWaitHere ())
+    if (mayWaitHere())
     {
-        if (session->mWaitExpired.load (std::memory_order_acquire))
+        if (session->mWaitExpired.load(std::memory_order_acquire))
         {
-            discardAtSend (session, msg, "an earlier wait expired");
+            discardAtSend(session, msg, "an earlier wait expired");
             return false;
         }
         {
-            std::lock_guard<std::mutex> guard (session->mRoomLock);
-            session->mRoomWaiters.fetch_add (1);
+            std::lock_guard<std::mutex> guard(session->mRoomLock);
+            session->mRoomWaiters.fetch_add(1);
         }
         tPending[tPendingCount++] = {session, msg};
         return false;
     }
     /* Only a hold is bounded here: a slow session that is not suspended
      * takes what its context queue allows. */
-    if (holding (session) && held >= hardCap (session))
+    if (holding(session) && held >= hardCap(session))
     {
-        discardAtSend (session, msg, "sent from a thread that may not wait");
+        discardAtSend(session, msg, "sent from a thread that may not wait");
         return false;
     }
-    return post (session, msg);
+    return post(session, msg);
 }
 
-void corvexSession_raiseEvent (corvexClientSession* session, corvexClient_session_event_t event,
-                               corvexClient_subCode_t subCode, int32_t responseCode, const char* info,
-                               void* correlation)
+void corvexSession_raiseEvent(corvexClientSession* session, corvexClient_session_event_t event,
+                              corvexClient_subCode_t subCode, int32_t responseCode,
+                              const char* info, void* correlation)
 {
     EventTask* task = new (std::nothrow) EventTask{};
     if (!task)
     {
-        CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR, "out of memory: session event %d lost",
-                    event);
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
+                   "out of memory: session event %d lost", event);
         return;
     }
-    task->mInfo     = {event, responseCode, nullptr, correlation};
-    corvexError_makeRecord (&task->mReason, subCode, responseCode, info);
-    if (!corvexContext_postTask (session->mContext, session, runEvent, task))
+    task->mInfo = {event, responseCode, nullptr, correlation};
+    corvexError_makeRecord(&task->mReason, subCode, responseCode, info);
+    if (!corvexContext_postTask(session->mContext, session, runEvent, task))
     {
-        CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR, "out of memory: session event %d lost",
-                    event);
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
+                   "out of memory: session event %d lost", event);
         delete task;
     }
 }
 
-void corvexSession_completeCacheRequest (corvexClientSession* session, const CorvexCacheRequest* request,
-                                         corvexClient_returnCode_t code, corvexClient_subCode_t subCode)
+void corvexSession_completeCacheRequest(corvexClientSession* session,
+                                        const CorvexCacheRequest* request,
+                                        corvexClient_returnCode_t code,
+                                        corvexClient_subCode_t subCode)
 {
     CacheTask* task = new (std::nothrow) CacheTask{};
     if (!task)
     {
-        CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
-                    "out of memory: outcome of cache request %llu lost",
-                    static_cast<unsigned long long> (request->mRequestId));
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
+                   "out of memory: outcome of cache request %llu lost",
+                   static_cast<unsigned long long>(request->mRequestId));
         return;
     }
-    task->mInfo     = {CORVEXCACHE_EVENT_REQUEST_COMPLETED_NOTICE, nullptr, code, subCode, request->mRequestId};
-    task->mTopic.assign (request->mTopic, request->mTopicLength);
+    task->mInfo = {CORVEXCACHE_EVENT_REQUEST_COMPLETED_NOTICE, nullptr, code, subCode,
+                   request->mRequestId};
+    task->mTopic.assign(request->mTopic, request->mTopicLength);
     task->mCallback = request->mCallback;
-    task->mUser     = request->mUser;
-    if (!corvexContext_postTask (session->mContext, session, runCacheOutcome, task))
+    task->mUser = request->mUser;
+    if (!corvexContext_postTask(session->mContext, session, runCacheOutcome, task))
     {
-        CORVEX_LOG (CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
-                    "out of memory: outcome of cache request %llu lost",
-                    static_cast<unsigned long long> (request->mRequestId));
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
+                   "out of memory: outcome of cache request %llu lost",
+                   static_cast<unsigned long long>(request->mRequestId));
         delete task;
     }
 }
 
-void corvexSession_deliver (corvexClientSession* session, corvexClientMsg* msg)
+void corvexSession_deliver(corvexClientSession* session, corvexClientMsg* msg)
 {
-    if (session->mClosed.load (std::memory_order_acquire))
+    if (session->mClosed.load(std::memory_order_acquire))
     {
-        markFinished (session);
-        corvexMsg_release (msg);
+        markFinished(session);
+        corvexMsg_release(msg);
         return;
     }
-    if (session->mInjectDiscard.load (std::memory_order_relaxed) && session->mInjectDiscard.exchange (false))
+    if (session->mInjectDiscard.load(std::memory_order_relaxed) &&
+        session->mInjectDiscard.exchange(false))
         msg->mDiscard = 1;
-    if (session->mSuspended.load (std::memory_order_acquire) || !session->mHeld.empty ())
+    if (session->mSuspended.load(std::memory_order_acquire) || !session->mHeld.empty())
     {
-        hold (session, msg);
+        hold(session, msg);
         return;
     }
-    markAfterDiscard (session, msg);
-    dispatch (session, msg);
+    markAfterDiscard(session, msg);
+    dispatch(session, msg);
 }
 
-void corvexSession_deliverHeld (corvexClientSession* session, void*)
+void corvexSession_deliverHeld(corvexClientSession* session, void*)
 {
-    while (!session->mHeld.empty () && !session->mSuspended.load (std::memory_order_acquire)
-           && !session->mClosed.load (std::memory_order_acquire))
+    while (!session->mHeld.empty() && !session->mSuspended.load(std::memory_order_acquire) &&
+           !session->mClosed.load(std::memory_order_acquire))
     {
-        corvexClientMsg* msg = session->mHeld.front ();
-        session->mHeld.pop_front ();
-        heldChanged (session);
-        dispatch (session, msg);
+        corvexClientMsg* msg = session->mHeld.front();
+        session->mHeld.pop_front();
+        heldChanged(session);
+        dispatch(session, msg);
     }
 }
 
-extern "C" {
-
-int corvexClient_thread_setSendMayWait (int mayWait)
+extern "C"
 {
-    const bool previous = tSendMayWait;
-    tSendMayWait        = mayWait != 0;
-    return previous ? 1 : 0;
-}
 
+    int corvexClient_thread_setSendMayWait(int mayWait)
+    {
+        const bool previous = tSendMayWait;
+        tSendMayWait = mayWait != 0;
+        return previous ? 1 : 0;
+    }
 }

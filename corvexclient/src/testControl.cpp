@@ -19,8 +19,8 @@ namespace
 struct Failure
 {
     corvexClient_returnCode_t mCode;
-    corvexClient_subCode_t    mSubCode;
-    std::string               mText;
+    corvexClient_subCode_t mSubCode;
+    std::string mText;
 };
 
 struct Call
@@ -32,132 +32,134 @@ struct Call
 struct CacheOutcome
 {
     corvexClient_returnCode_t mCode;
-    corvexClient_subCode_t    mSubCode;
+    corvexClient_subCode_t mSubCode;
 };
 
-std::mutex                                 gLock;
+std::mutex gLock;
 std::map<std::string, std::deque<Failure>> gFailures;
-size_t                                     gArmed = 0;
-bool                                       gRecording = false;
-std::vector<Call>                          gCalls;
-std::deque<CacheOutcome>                   gCacheOutcomes;
+size_t gArmed = 0;
+bool gRecording = false;
+std::vector<Call> gCalls;
+std::deque<CacheOutcome> gCacheOutcomes;
 
 /* Caller holds gLock. */
-void updateActive ()
+void updateActive()
 {
-    gCorvexTestActive.store (gArmed > 0 || gRecording, std::memory_order_relaxed);
+    gCorvexTestActive.store(gArmed > 0 || gRecording, std::memory_order_relaxed);
 }
-}
+} // namespace
 
-bool corvexTest_enter (const char* operation, corvexClient_returnCode_t* code, const char* format, ...)
+bool corvexTest_enter(const char* operation, corvexClient_returnCode_t* code, const char* format,
+                      ...)
 {
     Failure failure;
     {
-        std::lock_guard<std::mutex> guard (gLock);
+        std::lock_guard<std::mutex> guard(gLock);
         if (gRecording)
         {
-            char    arguments[512];
+            char arguments[512];
             va_list args;
-            va_start (args, format);
-            vsnprintf (arguments, sizeof (arguments), format, args);
-            va_end (args);
-            gCalls.push_back ({operation, arguments});
+            va_start(args, format);
+            vsnprintf(arguments, sizeof(arguments), format, args);
+            va_end(args);
+            gCalls.push_back({operation, arguments});
         }
-        auto it = gFailures.find (operation);
-        if (it == gFailures.end () || it->second.empty ())
+        auto it = gFailures.find(operation);
+        if (it == gFailures.end() || it->second.empty())
             return false;
-        failure = std::move (it->second.front ());
-        it->second.pop_front ();
+        failure = std::move(it->second.front());
+        it->second.pop_front();
         --gArmed;
-        updateActive ();
+        updateActive();
     }
     *code = failure.mCode;
     if (failure.mCode == CORVEXCLIENT_FAIL || failure.mCode == CORVEXCLIENT_NOT_READY)
-        corvexError_set (failure.mCode, failure.mSubCode, 0, "%s", failure.mText.c_str ());
+        corvexError_set(failure.mCode, failure.mSubCode, 0, "%s", failure.mText.c_str());
     return true;
 }
 
-bool corvexTest_takeCacheOutcome (corvexClient_returnCode_t* code, corvexClient_subCode_t* subCode)
+bool corvexTest_takeCacheOutcome(corvexClient_returnCode_t* code, corvexClient_subCode_t* subCode)
 {
-    std::lock_guard<std::mutex> guard (gLock);
-    if (gCacheOutcomes.empty ())
+    std::lock_guard<std::mutex> guard(gLock);
+    if (gCacheOutcomes.empty())
         return false;
-    *code    = gCacheOutcomes.front ().mCode;
-    *subCode = gCacheOutcomes.front ().mSubCode;
-    gCacheOutcomes.pop_front ();
+    *code = gCacheOutcomes.front().mCode;
+    *subCode = gCacheOutcomes.front().mSubCode;
+    gCacheOutcomes.pop_front();
     return true;
 }
 
-extern "C" {
-
-void corvexClientTest_failNext (const char* operation, corvexClient_returnCode_t returnCode,
-                                corvexClient_subCode_t subCode, const char* text)
+extern "C"
 {
-    if (!operation)
-        return;
-    std::lock_guard<std::mutex> guard (gLock);
-    gFailures[operation].push_back ({returnCode, subCode, text ? text : ""});
-    ++gArmed;
-    updateActive ();
-}
 
-void corvexClientTest_clearFailures (void)
-{
-    std::lock_guard<std::mutex> guard (gLock);
-    gFailures.clear ();
-    gArmed = 0;
-    gCacheOutcomes.clear ();
-    updateActive ();
-}
-
-void corvexClientTest_setNextCacheOutcome (corvexClient_returnCode_t returnCode, corvexClient_subCode_t subCode)
-{
-    std::lock_guard<std::mutex> guard (gLock);
-    gCacheOutcomes.push_back ({returnCode, subCode});
-}
-
-void corvexClientTest_setRecording (int on)
-{
-    std::lock_guard<std::mutex> guard (gLock);
-    gRecording = on != 0;
-    updateActive ();
-}
-
-void corvexClientTest_clearCalls (void)
-{
-    std::lock_guard<std::mutex> guard (gLock);
-    gCalls.clear ();
-}
-
-uint32_t corvexClientTest_callCount (const char* operation)
-{
-    std::lock_guard<std::mutex> guard (gLock);
-    uint32_t count = 0;
-    for (const Call& call : gCalls)
+    void corvexClientTest_failNext(const char* operation, corvexClient_returnCode_t returnCode,
+                                   corvexClient_subCode_t subCode, const char* text)
     {
-        if (!operation || call.mOperation == operation)
-            ++count;
+        if (!operation)
+            return;
+        std::lock_guard<std::mutex> guard(gLock);
+        gFailures[operation].push_back({returnCode, subCode, text ? text : ""});
+        ++gArmed;
+        updateActive();
     }
-    return count;
-}
 
-corvexClient_returnCode_t corvexClientTest_getCall (const char* operation, uint32_t index, char* buffer,
-                                                    size_t bufferSize)
-{
-    if (!buffer || bufferSize == 0)
-        return corvexError_fail (CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
-    std::lock_guard<std::mutex> guard (gLock);
-    for (const Call& call : gCalls)
+    void corvexClientTest_clearFailures(void)
     {
-        if (operation && call.mOperation != operation)
-            continue;
-        if (index-- == 0)
+        std::lock_guard<std::mutex> guard(gLock);
+        gFailures.clear();
+        gArmed = 0;
+        gCacheOutcomes.clear();
+        updateActive();
+    }
+
+    void corvexClientTest_setNextCacheOutcome(corvexClient_returnCode_t returnCode,
+                                              corvexClient_subCode_t subCode)
+    {
+        std::lock_guard<std::mutex> guard(gLock);
+        gCacheOutcomes.push_back({returnCode, subCode});
+    }
+
+    void corvexClientTest_setRecording(int on)
+    {
+        std::lock_guard<std::mutex> guard(gLock);
+        gRecording = on != 0;
+        updateActive();
+    }
+
+    void corvexClientTest_clearCalls(void)
+    {
+        std::lock_guard<std::mutex> guard(gLock);
+        gCalls.clear();
+    }
+
+    uint32_t corvexClientTest_callCount(const char* operation)
+    {
+        std::lock_guard<std::mutex> guard(gLock);
+        uint32_t count = 0;
+        for (const Call& call : gCalls)
         {
-            snprintf (buffer, bufferSize, "%s", call.mArguments.c_str ());
-            return CORVEXCLIENT_OK;
+            if (!operation || call.mOperation == operation)
+                ++count;
         }
+        return count;
     }
-    return CORVEXCLIENT_NOT_FOUND;
-}
 
+    corvexClient_returnCode_t corvexClientTest_getCall(const char* operation, uint32_t index,
+                                                       char* buffer, size_t bufferSize)
+    {
+        if (!buffer || bufferSize == 0)
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+        std::lock_guard<std::mutex> guard(gLock);
+        for (const Call& call : gCalls)
+        {
+            if (operation && call.mOperation != operation)
+                continue;
+            if (index-- == 0)
+            {
+                snprintf(buffer, bufferSize, "%s", call.mArguments.c_str());
+                return CORVEXCLIENT_OK;
+            }
+        }
+        return CORVEXCLIENT_NOT_FOUND;
+    }
 }

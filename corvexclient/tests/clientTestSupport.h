@@ -20,115 +20,117 @@
 
 namespace corvextest
 {
-constexpr std::chrono::seconds kWait (10);
+constexpr std::chrono::seconds kWait(10);
 
 /* What a callback saw, copied out of the library's memory. */
 struct Received
 {
-    std::string                   mTopic;
-    std::string                   mContent;
-    std::string                   mReplyTo;
-    bool                          mDiscard   = false;
-    int                           mCached    = 0;
+    std::string mTopic;
+    std::string mContent;
+    std::string mReplyTo;
+    bool mDiscard = false;
+    int mCached = 0;
     corvexClient_cacheRequestId_t mRequestId = 0;
-    void*                         mUser      = nullptr;
-    std::thread::id               mThread;
+    void* mUser = nullptr;
+    std::thread::id mThread;
 };
 
 struct Event
 {
     corvexClient_session_event_t mEvent;
-    corvexClient_subCode_t       mSubCode;
-    int32_t                      mResponseCode;
-    std::string                  mInfo;
-    void*                        mCorrelation;
-    std::thread::id              mThread;
+    corvexClient_subCode_t mSubCode;
+    int32_t mResponseCode;
+    std::string mInfo;
+    void* mCorrelation;
+    std::thread::id mThread;
 };
 
 struct Removal
 {
     std::string mTopic;
-    void*       mUser;
+    void* mUser;
 };
 
 struct CacheOutcome
 {
-    int32_t                       mEvent;
-    std::string                   mTopic;
-    corvexClient_returnCode_t     mCode;
-    corvexClient_subCode_t        mSubCode;
+    int32_t mEvent;
+    std::string mTopic;
+    corvexClient_returnCode_t mCode;
+    corvexClient_subCode_t mSubCode;
     corvexClient_cacheRequestId_t mRequestId;
-    void*                         mUser;
+    void* mUser;
 };
 
-inline Received copyOf (corvexClient_msg_t msg, void* user)
+inline Received copyOf(corvexClient_msg_t msg, void* user)
 {
-    Received                   copy;
+    Received copy;
     corvexClient_destination_t dest{};
-    if (corvexClient_msg_getDestination (msg, &dest, sizeof (dest)) == CORVEXCLIENT_OK)
+    if (corvexClient_msg_getDestination(msg, &dest, sizeof(dest)) == CORVEXCLIENT_OK)
         copy.mTopic = dest.mTopic;
-    void*    content = nullptr;
-    uint32_t size    = 0;
-    if (corvexClient_msg_getBinaryAttachmentPtr (msg, &content, &size) == CORVEXCLIENT_OK)
-        copy.mContent.assign (static_cast<const char*> (content), size);
-    if (corvexClient_msg_getReplyTo (msg, &dest, sizeof (dest)) == CORVEXCLIENT_OK)
+    void* content = nullptr;
+    uint32_t size = 0;
+    if (corvexClient_msg_getBinaryAttachmentPtr(msg, &content, &size) == CORVEXCLIENT_OK)
+        copy.mContent.assign(static_cast<const char*>(content), size);
+    if (corvexClient_msg_getReplyTo(msg, &dest, sizeof(dest)) == CORVEXCLIENT_OK)
         copy.mReplyTo = dest.mTopic;
-    copy.mDiscard = corvexClient_msg_isDiscardIndication (msg) != 0;
-    copy.mCached  = corvexClient_msg_isCacheMsg (msg);
-    corvexClient_msg_getCacheRequestId (msg, &copy.mRequestId);
-    copy.mUser   = user;
-    copy.mThread = std::this_thread::get_id ();
+    copy.mDiscard = corvexClient_msg_isDiscardIndication(msg) != 0;
+    copy.mCached = corvexClient_msg_isCacheMsg(msg);
+    corvexClient_msg_getCacheRequestId(msg, &copy.mRequestId);
+    copy.mUser = user;
+    copy.mThread = std::this_thread::get_id();
     return copy;
 }
 
 /* Collects everything the callbacks of one or more sessions report. */
 class Recorder
 {
-public:
-    std::vector<Received>     mMessages;
-    std::vector<Event>        mEvents;
-    std::vector<Removal>      mRemovals;
+  public:
+    std::vector<Received> mMessages;
+    std::vector<Event> mEvents;
+    std::vector<Removal> mRemovals;
     std::vector<CacheOutcome> mCacheOutcomes;
-    int                       mAnswer = CORVEXCLIENT_CALLBACK_OK; /* what receive callbacks return */
+    int mAnswer = CORVEXCLIENT_CALLBACK_OK; /* what receive callbacks return */
 
-    bool waitUntil (const std::function<bool ()>& done)
+    bool waitUntil(const std::function<bool()>& done)
     {
-        std::unique_lock<std::mutex> lock (mLock);
-        return mChanged.wait_for (lock, kWait, done);
+        std::unique_lock<std::mutex> lock(mLock);
+        return mChanged.wait_for(lock, kWait, done);
     }
-    bool waitForMessages (size_t count)
+    bool waitForMessages(size_t count)
     {
-        return waitUntil ([this, count] { return mMessages.size () >= count; });
+        return waitUntil([this, count] { return mMessages.size() >= count; });
     }
-    bool waitForEvents (size_t count)
+    bool waitForEvents(size_t count)
     {
-        return waitUntil ([this, count] { return mEvents.size () >= count; });
+        return waitUntil([this, count] { return mEvents.size() >= count; });
     }
-    template <typename T> T read (const std::function<T ()>& reader)
+    template <typename T> T read(const std::function<T()>& reader)
     {
-        std::lock_guard<std::mutex> guard (mLock);
-        return reader ();
+        std::lock_guard<std::mutex> guard(mLock);
+        return reader();
     }
-    size_t messageCount ()
+    size_t messageCount()
     {
-        std::lock_guard<std::mutex> guard (mLock);
-        return mMessages.size ();
+        std::lock_guard<std::mutex> guard(mLock);
+        return mMessages.size();
     }
     /* Notifies under the lock: a waiter that wakes may end its test and
      * destroy the recorder at once. */
-    template <typename Change> void record (Change change)
+    template <typename Change> void record(Change change)
     {
-        std::lock_guard<std::mutex> guard (mLock);
-        change ();
-        mChanged.notify_all ();
+        std::lock_guard<std::mutex> guard(mLock);
+        change();
+        mChanged.notify_all();
     }
 
-    static int onMessage (corvexClient_session_t, corvexClient_msg_t msg, void* user);
-    static int onSessionMessage (corvexClient_session_t, corvexClient_msg_t msg, void* user);
-    static void onEvent (corvexClient_session_t, const corvexClient_session_eventInfo_t* event, void* user);
-    static void onCacheEvent (corvexClient_session_t, const corvexClient_cacheSession_eventInfo_t* event, void* user);
+    static int onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user);
+    static int onSessionMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user);
+    static void onEvent(corvexClient_session_t, const corvexClient_session_eventInfo_t* event,
+                        void* user);
+    static void onCacheEvent(corvexClient_session_t,
+                             const corvexClient_cacheSession_eventInfo_t* event, void* user);
 
-    std::mutex              mLock;
+    std::mutex mLock;
     std::condition_variable mChanged;
 };
 
@@ -136,182 +138,196 @@ public:
 struct Tagged
 {
     Recorder* mRecorder;
-    int       mTag;
+    int mTag;
 };
 
-inline int Recorder::onMessage (corvexClient_session_t, corvexClient_msg_t msg, void* user)
+inline int Recorder::onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
 {
-    Tagged*  tagged = static_cast<Tagged*> (user);
-    Received copy   = copyOf (msg, user);
-    int      answer = CORVEXCLIENT_CALLBACK_OK;
-    tagged->mRecorder->record ([&] {
-        tagged->mRecorder->mMessages.push_back (copy);
-        answer = tagged->mRecorder->mAnswer;
-    });
+    Tagged* tagged = static_cast<Tagged*>(user);
+    Received copy = copyOf(msg, user);
+    int answer = CORVEXCLIENT_CALLBACK_OK;
+    tagged->mRecorder->record(
+        [&]
+        {
+            tagged->mRecorder->mMessages.push_back(copy);
+            answer = tagged->mRecorder->mAnswer;
+        });
     return answer;
 }
 
-inline int Recorder::onSessionMessage (corvexClient_session_t, corvexClient_msg_t msg, void* user)
+inline int Recorder::onSessionMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
 {
-    Recorder* recorder = static_cast<Recorder*> (user);
-    Received  copy     = copyOf (msg, nullptr);
-    recorder->record ([&] { recorder->mMessages.push_back (copy); });
+    Recorder* recorder = static_cast<Recorder*>(user);
+    Received copy = copyOf(msg, nullptr);
+    recorder->record([&] { recorder->mMessages.push_back(copy); });
     return CORVEXCLIENT_CALLBACK_OK;
 }
 
-inline void Recorder::onEvent (corvexClient_session_t, const corvexClient_session_eventInfo_t* event, void* user)
+inline void Recorder::onEvent(corvexClient_session_t, const corvexClient_session_eventInfo_t* event,
+                              void* user)
 {
-    Recorder*                       recorder = static_cast<Recorder*> (user);
-    const corvexClient_errorInfo_t* reason   = corvexClient_getLastErrorInfo ();
-    Event copy{event->mEvent, reason ? reason->mSubCode : 0, event->mResponseCode, event->mInfo, event->mCorrelation,
-               std::this_thread::get_id ()};
-    recorder->record ([&] { recorder->mEvents.push_back (copy); });
+    Recorder* recorder = static_cast<Recorder*>(user);
+    const corvexClient_errorInfo_t* reason = corvexClient_getLastErrorInfo();
+    Event copy{event->mEvent, reason ? reason->mSubCode : 0, event->mResponseCode,
+               event->mInfo,  event->mCorrelation,           std::this_thread::get_id()};
+    recorder->record([&] { recorder->mEvents.push_back(copy); });
 }
 
-inline void Recorder::onCacheEvent (corvexClient_session_t, const corvexClient_cacheSession_eventInfo_t* event,
-                                    void* user)
+inline void Recorder::onCacheEvent(corvexClient_session_t,
+                                   const corvexClient_cacheSession_eventInfo_t* event, void* user)
 {
-    Recorder*    recorder = static_cast<Recorder*> (user);
-    CacheOutcome copy{event->mEvent, event->mTopic, event->mReturnCode, event->mSubCode, event->mCacheRequestId, user};
-    recorder->record ([&] { recorder->mCacheOutcomes.push_back (copy); });
+    Recorder* recorder = static_cast<Recorder*>(user);
+    CacheOutcome copy{event->mEvent,   event->mTopic,          event->mReturnCode,
+                      event->mSubCode, event->mCacheRequestId, user};
+    recorder->record([&] { recorder->mCacheOutcomes.push_back(copy); });
 }
 
 /* Removal reports carry no user pointer of the session: they go to the
  * recorder that the test installs here. */
-inline Recorder*& removalRecorder ()
+inline Recorder*& removalRecorder()
 {
     static Recorder* recorder = nullptr;
     return recorder;
 }
 
-inline void onRemoval (const char* topic, const CorvexDispatchInfo* dispatch)
+inline void onRemoval(const char* topic, const CorvexDispatchInfo* dispatch)
 {
-    Recorder* recorder = removalRecorder ();
-    Removal   copy{topic, dispatch->mUser};
-    recorder->record ([&] { recorder->mRemovals.push_back (copy); });
+    Recorder* recorder = removalRecorder();
+    Removal copy{topic, dispatch->mUser};
+    recorder->record([&] { recorder->mRemovals.push_back(copy); });
 }
 
 /* A started library with one context. */
 class ClientTest : public ::testing::Test
 {
-protected:
-    void SetUp () override
+  protected:
+    void SetUp() override
     {
-        ASSERT_EQ (CORVEXCLIENT_OK, corvexClient_initialize (CORVEXCLIENT_LOG_WARNING, nullptr));
+        ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_initialize(CORVEXCLIENT_LOG_WARNING, nullptr));
         const char* properties[] = {"CONTEXT_CREATE_THREAD", "1", nullptr};
-        ASSERT_EQ (CORVEXCLIENT_OK, corvexClient_context_create (properties, &mContext, nullptr, 0));
-        removalRecorder () = &mRecorder;
+        ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_context_create(properties, &mContext, nullptr, 0));
+        removalRecorder() = &mRecorder;
         /* Tests hold addresses of these handles. */
-        mSessions.reserve (16);
+        mSessions.reserve(16);
     }
 
-    void TearDown () override
+    void TearDown() override
     {
         for (corvexClient_session_t& session : mSessions)
         {
             if (session)
             {
-                EXPECT_EQ (CORVEXCLIENT_OK, corvexClient_session_destroy (&session));
+                EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_destroy(&session));
             }
         }
         if (mContext)
         {
-            EXPECT_EQ (CORVEXCLIENT_OK, corvexClient_context_destroy (&mContext));
+            EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_context_destroy(&mContext));
         }
-        EXPECT_EQ (CORVEXCLIENT_OK, corvexClient_cleanup ());
-        removalRecorder () = nullptr;
+        EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_cleanup());
+        removalRecorder() = nullptr;
     }
 
     /* Creates (and connects, unless told not to) a session whose events and
      * unmatched messages go to the recorder. */
-    corvexClient_session_t session (std::vector<const char*> properties = {}, bool connect = true,
-                                    Recorder* recorder = nullptr)
+    corvexClient_session_t session(std::vector<const char*> properties = {}, bool connect = true,
+                                   Recorder* recorder = nullptr)
     {
         recorder = recorder ? recorder : &mRecorder;
-        properties.push_back (nullptr);
+        properties.push_back(nullptr);
         corvexClient_session_createFuncInfo_t funcInfo{};
         funcInfo.mEventInfo.mCallback = Recorder::onEvent;
-        funcInfo.mEventInfo.mUser     = recorder;
+        funcInfo.mEventInfo.mUser = recorder;
         funcInfo.mRxMsgInfo.mCallback = Recorder::onSessionMessage;
-        funcInfo.mRxMsgInfo.mUser     = recorder;
+        funcInfo.mRxMsgInfo.mUser = recorder;
         corvexClient_session_t created = nullptr;
-        EXPECT_EQ (CORVEXCLIENT_OK, corvexClient_session_create (properties.data (), mContext, &created, &funcInfo,
-                                                                 sizeof (funcInfo)));
-        _corvexClient_session_registerForTopicDispatchDestroy (created, onRemoval);
+        EXPECT_EQ(CORVEXCLIENT_OK,
+                  corvexClient_session_create(properties.data(), mContext, &created, &funcInfo,
+                                              sizeof(funcInfo)));
+        _corvexClient_session_registerForTopicDispatchDestroy(created, onRemoval);
         if (connect)
         {
-            EXPECT_EQ (CORVEXCLIENT_OK, corvexClient_session_connect (created));
+            EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(created));
         }
-        mSessions.push_back (created);
+        mSessions.push_back(created);
         return created;
     }
 
-    CorvexDispatchInfo dispatchTo (Tagged& tagged)
+    CorvexDispatchInfo dispatchTo(Tagged& tagged)
     {
-        return CorvexDispatchInfo{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, Recorder::onMessage, &tagged, nullptr};
+        return CorvexDispatchInfo{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, Recorder::onMessage, &tagged,
+                                  nullptr};
     }
 
-    corvexClient_returnCode_t subscribe (corvexClient_session_t session, const char* topic, Tagged& tagged,
-                                         uint32_t flags = CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM,
-                                         void* correlation = nullptr)
+    corvexClient_returnCode_t
+    subscribe(corvexClient_session_t session, const char* topic, Tagged& tagged,
+              uint32_t flags = CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM,
+              void* correlation = nullptr)
     {
-        CorvexDispatchInfo dispatch = dispatchTo (tagged);
-        return corvexClient_session_topicSubscribeWithDispatch (session, flags, topic, &dispatch, correlation);
+        CorvexDispatchInfo dispatch = dispatchTo(tagged);
+        return corvexClient_session_topicSubscribeWithDispatch(session, flags, topic, &dispatch,
+                                                               correlation);
     }
 
-    corvexClient_returnCode_t send (corvexClient_session_t session, const char* topic, const std::string& content,
-                                    const char* replyTo = nullptr)
+    corvexClient_returnCode_t send(corvexClient_session_t session, const char* topic,
+                                   const std::string& content, const char* replyTo = nullptr)
     {
         corvexClient_msg_t msg = nullptr;
-        EXPECT_EQ (CORVEXCLIENT_OK, corvexClient_msg_alloc (&msg));
-        corvexClient_msg_setTopicPtr (msg, topic);
-        corvexClient_msg_setBinaryAttachmentPtr (msg, content.data (), static_cast<uint32_t> (content.size ()));
+        EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_msg_alloc(&msg));
+        corvexClient_msg_setTopicPtr(msg, topic);
+        corvexClient_msg_setBinaryAttachmentPtr(msg, content.data(),
+                                                static_cast<uint32_t>(content.size()));
         if (replyTo)
         {
             corvexClient_destination_t dest{CORVEXCLIENT_DEST_TOPIC, replyTo};
-            corvexClient_msg_setReplyTo (msg, &dest, sizeof (dest));
+            corvexClient_msg_setReplyTo(msg, &dest, sizeof(dest));
         }
-        const corvexClient_returnCode_t code = corvexClient_session_sendMsg (session, msg);
-        corvexClient_msg_free (&msg);
+        const corvexClient_returnCode_t code = corvexClient_session_sendMsg(session, msg);
+        corvexClient_msg_free(&msg);
         return code;
     }
 
     /* Every callback runs on the context thread, in order: once a marker
      * sent after other traffic has arrived, that traffic has been handled. */
-    void drain (corvexClient_session_t session)
+    void drain(corvexClient_session_t session)
     {
         Tagged marker{&mMarkers, 0};
-        const std::string topic = "drain/" + std::to_string (mDrains++);
-        ASSERT_EQ (CORVEXCLIENT_OK, subscribe (session, topic.c_str (), marker));
-        const size_t before = mMarkers.messageCount ();
-        ASSERT_EQ (CORVEXCLIENT_OK, send (session, topic.c_str (), "marker"));
-        ASSERT_TRUE (mMarkers.waitForMessages (before + 1));
-        CorvexDispatchInfo dispatch = dispatchTo (marker);
-        corvexClient_session_topicUnsubscribeWithDispatch (session, 0, topic.c_str (), &dispatch, nullptr);
-        ASSERT_TRUE (mRecorder.waitUntil ([&] {
-            for (const Removal& removal : mRecorder.mRemovals)
-                if (removal.mTopic == topic)
-                    return true;
-            return false;
-        }));
+        const std::string topic = "drain/" + std::to_string(mDrains++);
+        ASSERT_EQ(CORVEXCLIENT_OK, subscribe(session, topic.c_str(), marker));
+        const size_t before = mMarkers.messageCount();
+        ASSERT_EQ(CORVEXCLIENT_OK, send(session, topic.c_str(), "marker"));
+        ASSERT_TRUE(mMarkers.waitForMessages(before + 1));
+        CorvexDispatchInfo dispatch = dispatchTo(marker);
+        corvexClient_session_topicUnsubscribeWithDispatch(session, 0, topic.c_str(), &dispatch,
+                                                          nullptr);
+        ASSERT_TRUE(mRecorder.waitUntil(
+            [&]
+            {
+                for (const Removal& removal : mRecorder.mRemovals)
+                    if (removal.mTopic == topic)
+                        return true;
+                return false;
+            }));
     }
 
-    corvexClient_context_t              mContext = nullptr;
+    corvexClient_context_t mContext = nullptr;
     std::vector<corvexClient_session_t> mSessions;
-    Recorder                            mRecorder;
-    Recorder                            mMarkers;
-    int                                 mDrains = 0;
+    Recorder mRecorder;
+    Recorder mMarkers;
+    int mDrains = 0;
 };
 
-inline std::vector<std::string> topicsOf (Recorder& recorder)
+inline std::vector<std::string> topicsOf(Recorder& recorder)
 {
-    return recorder.read<std::vector<std::string>> ([&] {
-        std::vector<std::string> topics;
-        for (const Received& message : recorder.mMessages)
-            topics.push_back (message.mTopic);
-        return topics;
-    });
+    return recorder.read<std::vector<std::string>>(
+        [&]
+        {
+            std::vector<std::string> topics;
+            for (const Received& message : recorder.mMessages)
+                topics.push_back(message.mTopic);
+            return topics;
+        });
 }
-}
+} // namespace corvextest
 
 #endif

@@ -40,7 +40,8 @@ void MAMACALLTYPE corvexInbox_onCreate(mamaSubscription, void* closure)
     }
 }
 
-void MAMACALLTYPE corvexInbox_onError(mamaSubscription, mama_status status, void*, const char*, void* closure)
+void MAMACALLTYPE corvexInbox_onError(mamaSubscription, mama_status status, void*, const char*,
+                                      void* closure)
 {
     CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
     if (NULL != inbox && NULL != inbox->mOnError)
@@ -49,7 +50,8 @@ void MAMACALLTYPE corvexInbox_onError(mamaSubscription, mama_status status, void
     }
 }
 
-void MAMACALLTYPE corvexInbox_onMsg(mamaSubscription, mamaMsg message, const char*, void* closure, void*)
+void MAMACALLTYPE corvexInbox_onMsg(mamaSubscription, mamaMsg message, const char*, void* closure,
+                                    void*)
 {
     CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
     if (NULL != inbox && NULL != inbox->mOnMsg)
@@ -75,13 +77,12 @@ void MAMACALLTYPE corvexInbox_onDestroy(mamaSubscription, void* closure)
     free(inbox);
 }
 
-const mamaWildCardMsgCallbacks INBOX_CALLBACKS = {
-    corvexInbox_onCreate, corvexInbox_onError, corvexInbox_onMsg,
-    corvexInbox_onDestroy};
+const mamaWildCardMsgCallbacks INBOX_CALLBACKS = {corvexInbox_onCreate, corvexInbox_onError,
+                                                  corvexInbox_onMsg, corvexInbox_onDestroy};
 } // namespace
 
 mama_status corvexInbox_buildTopics(mamaTransport transport, char** replyToTopic,
-                                              char* subscriptionTopic, size_t size)
+                                    char* subscriptionTopic, size_t size)
 {
     transportBridge bridgeTransport = NULL;
     mama_status status = mamaTransport_getBridgeTransport(transport, &bridgeTransport);
@@ -119,9 +120,9 @@ const char* corvexInbox_getReplyToTopic(const CorvexInbox* inbox)
 }
 
 CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex(
-    inboxBridge* result, mamaTransport transport, int, mamaQueue queue,
-    mamaInboxMsgCallback msgCB, mamaInboxErrorCallback errorCB,
-    mamaInboxDestroyCallback onInboxDestroyed, void* closure, mamaInbox parent)
+    inboxBridge* result, mamaTransport transport, int, mamaQueue queue, mamaInboxMsgCallback msgCB,
+    mamaInboxErrorCallback errorCB, mamaInboxDestroyCallback onInboxDestroyed, void* closure,
+    mamaInbox parent)
 {
     if (NULL == result || NULL == transport || NULL == queue || NULL == msgCB)
     {
@@ -141,8 +142,8 @@ CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex(
         return status;
     }
     char subscriptionTopic[CORVEX_TOPIC_BUFFER_SIZE];
-    status = corvexInbox_buildTopics(transport, &inbox->mCorvexReplyToTopic,
-                                               subscriptionTopic, sizeof(subscriptionTopic));
+    status = corvexInbox_buildTopics(transport, &inbox->mCorvexReplyToTopic, subscriptionTopic,
+                                     sizeof(subscriptionTopic));
     if (MAMA_STATUS_OK != status)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Failed to set Inbox mama topic and corvex topic: %s",
@@ -155,8 +156,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex(
                "Using inbox topic: mamaInboxSubTopic='%s', mCorvexReplyToTopic='%s'",
                subscriptionTopic, inbox->mCorvexReplyToTopic);
     status = mamaSubscription_createBasicWildCard(inbox->mSubscription, transport, queue,
-                                                  &INBOX_CALLBACKS, NULL, subscriptionTopic,
-                                                  inbox);
+                                                  &INBOX_CALLBACKS, NULL, subscriptionTopic, inbox);
     if (MAMA_STATUS_OK != status)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Failed to create inbox subscription: %s",

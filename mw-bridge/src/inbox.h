@@ -28,7 +28,7 @@ struct CorvexInbox
  * topic into the caller's buffer, the reply-to topic into a new heap string.
  * Topics longer than their buffers are cut (with a warning). */
 mama_status corvexInbox_buildTopics(mamaTransport transport, char** replyToTopic,
-                                              char* subscriptionTopic, size_t size);
+                                    char* subscriptionTopic, size_t size);
 
 /* The reply-to topic, NULL for a NULL inbox. */
 const char* corvexInbox_getReplyToTopic(const CorvexInbox* inbox);

@@ -9,8 +9,8 @@
 /* IO handlers are not offered by this bridge; none of these writes an
  * output parameter. */
 
-CORVEX_EXPORT mama_status corvexBridgeMamaIo_create(ioBridge*, void*, uint32_t, mamaIoCb, mamaIoType,
-                                                    mamaIo, void*)
+CORVEX_EXPORT mama_status corvexBridgeMamaIo_create(ioBridge*, void*, uint32_t, mamaIoCb,
+                                                    mamaIoType, mamaIo, void*)
 {
     CORVEX_LOG(CORVEX_LOG_FINEST, "Optional function. Not implemented");
     return MAMA_STATUS_NOT_IMPLEMENTED;

@@ -20,179 +20,184 @@ const char* const DICTIONARY_ROOT = "_MDDD";
 /* MAMA's subscription-request type of an initial-value request. */
 const mama_i32_t SUBSCRIPTION_REQUEST_INITIAL = 0;
 
-CorvexTransportBridge* transportOf (mamaTransport transport, mama_status* status)
+CorvexTransportBridge* transportOf(mamaTransport transport, mama_status* status)
 {
     transportBridge bridgeTransport = NULL;
-    *status = mamaTransport_getBridgeTransport (transport, &bridgeTransport);
-    return (CorvexTransportBridge*) bridgeTransport;
+    *status = mamaTransport_getBridgeTransport(transport, &bridgeTransport);
+    return (CorvexTransportBridge*)bridgeTransport;
 }
 
-void freeNames (CorvexPublisherBridge* publisher)
+void freeNames(CorvexPublisherBridge* publisher)
 {
-    free (publisher->mTopic);
-    free (publisher->mSource);
-    free (publisher->mRoot);
-    free (publisher->mSubject);
+    free(publisher->mTopic);
+    free(publisher->mSource);
+    free(publisher->mRoot);
+    free(publisher->mSubject);
 }
 
-bool copyName (const char* name, char** copy)
+bool copyName(const char* name, char** copy)
 {
     if (NULL == name)
     {
         return true;
     }
-    *copy = strdup (name);
+    *copy = strdup(name);
     return NULL != *copy;
 }
 
 /* With the cache answering initial values, a market-data publisher need not
  * forward the initial-value requests that reach it. */
-bool isSuppressedRequest (const CorvexTransportBridge* transport, const CorvexPublisherBridge* publisher,
-                          mamaMsg msg)
+bool isSuppressedRequest(const CorvexTransportBridge* transport,
+                         const CorvexPublisherBridge* publisher, mamaMsg msg)
 {
-    if (!transport->mUseCache || transport->mSendSubReq || CORVEX_ROOT_OTHER != publisher->mRootType)
+    if (!transport->mUseCache || transport->mSendSubReq ||
+        CORVEX_ROOT_OTHER != publisher->mRootType)
     {
         return false;
     }
     mama_i32_t type = -1;
-    return MAMA_STATUS_OK
-               == mamaMsg_getI32 (msg, MamaFieldSubscMsgType.mName, MamaFieldSubscMsgType.mFid, &type)
-        && SUBSCRIPTION_REQUEST_INITIAL == type;
+    return MAMA_STATUS_OK == mamaMsg_getI32(msg, MamaFieldSubscMsgType.mName,
+                                            MamaFieldSubscMsgType.mFid, &type) &&
+           SUBSCRIPTION_REQUEST_INITIAL == type;
 }
 
-bool vendorStep (int32_t rc, const char* text, mama_status* result)
+bool vendorStep(int32_t rc, const char* text, mama_status* result)
 {
     if (CORVEXCLIENT_OK == rc)
     {
         return true;
     }
-    CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, text);
+    CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, text);
     *result = MAMA_STATUS_PLATFORM;
     return false;
 }
 
 /* Builds the temporary message's envelope; the first failure ends it. */
-void fillEnvelope (corvexClient_msg_t message, const CorvexTransportBridge* transport, const char* subject,
-                   const char* replyAddress, uint8_t isReply, const void* buffer, uint32_t length,
-                   mama_status* result)
+void fillEnvelope(corvexClient_msg_t message, const CorvexTransportBridge* transport,
+                  const char* subject, const char* replyAddress, uint8_t isReply,
+                  const void* buffer, uint32_t length, mama_status* result)
 {
     if (NULL != replyAddress && !isReply)
     {
         corvexClient_destination_t replyTo;
-        memset (&replyTo, 0, sizeof (replyTo));
+        memset(&replyTo, 0, sizeof(replyTo));
         replyTo.mDestType = CORVEXCLIENT_DEST_TOPIC;
-        replyTo.mTopic    = replyAddress;
-        if (!vendorStep (corvexClient_msg_setReplyTo (message, &replyTo, sizeof (replyTo)), "Error setting replyTo",
-                         result))
+        replyTo.mTopic = replyAddress;
+        if (!vendorStep(corvexClient_msg_setReplyTo(message, &replyTo, sizeof(replyTo)),
+                        "Error setting replyTo", result))
         {
             return;
         }
     }
-    else if (!vendorStep (corvexClient_msg_deleteReplyTo (message), "Error deleting replyTo", result))
+    else if (!vendorStep(corvexClient_msg_deleteReplyTo(message), "Error deleting replyTo", result))
     {
         return;
     }
-    if (!vendorStep (corvexClient_msg_setDeliveryMode (message, CORVEXCLIENT_DELIVERY_MODE_DIRECT),
-                     "Error setting delivery mode", result)
-        || !vendorStep (corvexClient_msg_setTopicPtr (message, isReply ? replyAddress : subject),
-                        "Error setting message topic", result)
-        || !vendorStep (corvexClient_msg_setBinaryAttachmentPtr (message, buffer, length),
-                        "Error setting message content", result))
+    if (!vendorStep(corvexClient_msg_setDeliveryMode(message, CORVEXCLIENT_DELIVERY_MODE_DIRECT),
+                    "Error setting delivery mode", result) ||
+        !vendorStep(corvexClient_msg_setTopicPtr(message, isReply ? replyAddress : subject),
+                    "Error setting message topic", result) ||
+        !vendorStep(corvexClient_msg_setBinaryAttachmentPtr(message, buffer, length),
+                    "Error setting message content", result))
     {
         return;
     }
     if (NULL != transport->mPubInfoMap)
     {
-        int32_t rc = corvexClient_msg_setUserPropertyMap (message, transport->mPubInfoMap);
+        int32_t rc = corvexClient_msg_setUserPropertyMap(message, transport->mPubInfoMap);
         if (CORVEXCLIENT_OK != rc)
         {
             /* The message is still worth sending without its publisher info. */
-            CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Error in corvexClient_msg_setUserPropertyMap");
+            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc,
+                                    "Error in corvexClient_msg_setUserPropertyMap");
         }
     }
 }
 } // namespace
 
-mama_status corvexPublisher_buildSubject (CorvexPublisherBridge* publisher)
+mama_status corvexPublisher_buildSubject(CorvexPublisherBridge* publisher)
 {
-    mama_status            lookup    = MAMA_STATUS_OK;
-    CorvexTransportBridge* transport = transportOf (publisher->mTransport, &lookup);
+    mama_status lookup = MAMA_STATUS_OK;
+    CorvexTransportBridge* transport = transportOf(publisher->mTransport, &lookup);
 
-    const char* root  = NULL;
+    const char* root = NULL;
     const char* topic = publisher->mTopic;
     publisher->mRootType = CORVEX_ROOT_NONE;
     if (NULL != publisher->mRoot)
     {
         root = publisher->mRoot;
-        if (0 == strncmp (publisher->mRoot, DICTIONARY_ROOT, strlen (DICTIONARY_ROOT)))
+        if (0 == strncmp(publisher->mRoot, DICTIONARY_ROOT, strlen(DICTIONARY_ROOT)))
         {
             publisher->mRootType = CORVEX_ROOT_DICTIONARY;
         }
         else
         {
             publisher->mRootType = CORVEX_ROOT_OTHER;
-            topic                = NULL;
+            topic = NULL;
         }
     }
-    mama_status status = corvexTopic_build (root, publisher->mSource, topic, &publisher->mSubject, 0,
-                                                        transport);
+    mama_status status =
+        corvexTopic_build(root, publisher->mSource, topic, &publisher->mSubject, 0, transport);
     if (MAMA_STATUS_OK != status)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Error in generating subject from mRoot=%s mSource=%s mTopic=%s: %s",
-                    publisher->mRoot ? publisher->mRoot : "(null)",
-                    publisher->mSource ? publisher->mSource : "(null)",
-                    publisher->mTopic ? publisher->mTopic : "(null)", mamaStatus_stringForStatus (status));
+        CORVEX_LOG(
+            CORVEX_LOG_ERROR, "Error in generating subject from mRoot=%s mSource=%s mTopic=%s: %s",
+            publisher->mRoot ? publisher->mRoot : "(null)",
+            publisher->mSource ? publisher->mSource : "(null)",
+            publisher->mTopic ? publisher->mTopic : "(null)", mamaStatus_stringForStatus(status));
         publisher->mSubject = NULL;
     }
     return status;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_createByIndex (CorvexPublisherBridge** result,
-                                                                   mamaTransport transport, int transportIndex,
-                                                                   const char* topic, const char* source,
-                                                                   const char* root, mamaPublisher parent)
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_createByIndex(
+    CorvexPublisherBridge** result, mamaTransport transport, int transportIndex, const char* topic,
+    const char* source, const char* root, mamaPublisher parent)
 {
     if (NULL == result || NULL == transport || NULL == parent)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    CORVEX_LOG (CORVEX_LOG_FINEST, "Args: tportIndex=%d root=%s source=%s topic=%s", transportIndex,
-                root ? root : "(null)", source ? source : "(null)", topic ? topic : "(null)");
+    CORVEX_LOG(CORVEX_LOG_FINEST, "Args: tportIndex=%d root=%s source=%s topic=%s", transportIndex,
+               root ? root : "(null)", source ? source : "(null)", topic ? topic : "(null)");
     *result = NULL;
-    CorvexPublisherBridge* publisher = (CorvexPublisherBridge*) calloc (1, sizeof (CorvexPublisherBridge));
+    CorvexPublisherBridge* publisher =
+        (CorvexPublisherBridge*)calloc(1, sizeof(CorvexPublisherBridge));
     if (NULL == publisher)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Error allocating corvex publisher bridge.");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Error allocating corvex publisher bridge.");
         return MAMA_STATUS_NOMEM;
     }
-    publisher->mParent    = parent;
+    publisher->mParent = parent;
     publisher->mTransport = transport;
-    if (!copyName (topic, &publisher->mTopic) || !copyName (source, &publisher->mSource)
-        || !copyName (root, &publisher->mRoot))
+    if (!copyName(topic, &publisher->mTopic) || !copyName(source, &publisher->mSource) ||
+        !copyName(root, &publisher->mRoot))
     {
-        freeNames (publisher);
-        free (publisher);
+        freeNames(publisher);
+        free(publisher);
         return MAMA_STATUS_NOMEM;
     }
-    mama_status status = corvexPublisher_buildSubject (publisher);
+    mama_status status = corvexPublisher_buildSubject(publisher);
     if (MAMA_STATUS_OK != status)
     {
-        freeNames (publisher);
-        free (publisher);
+        freeNames(publisher);
+        free(publisher);
         return status;
     }
     *result = publisher;
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_create (CorvexPublisherBridge** result, mamaTransport transport,
-                                                            const char* topic, const char* source, const char* root,
-                                                            mamaPublisher parent)
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_create(CorvexPublisherBridge** result,
+                                                           mamaTransport transport,
+                                                           const char* topic, const char* source,
+                                                           const char* root, mamaPublisher parent)
 {
-    return corvexBridgeMamaPublisher_createByIndex (result, transport, 0, topic, source, root, parent);
+    return corvexBridgeMamaPublisher_createByIndex(result, transport, 0, topic, source, root,
+                                                   parent);
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_destroy (CorvexPublisherBridge* publisher)
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_destroy(CorvexPublisherBridge* publisher)
 {
     if (NULL == publisher)
     {
@@ -202,17 +207,16 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_destroy (CorvexPublisherBrid
      * object is whole, and never touch the parent afterwards. */
     if (NULL != publisher->mOnDestroy)
     {
-        publisher->mOnDestroy (publisher->mParent, publisher->mClosure);
+        publisher->mOnDestroy(publisher->mParent, publisher->mClosure);
     }
-    freeNames (publisher);
-    free (publisher);
+    freeNames(publisher);
+    free(publisher);
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_setUserCallbacks (CorvexPublisherBridge*  publisher,
-                                                                      mamaQueue               queue,
-                                                                      mamaPublisherCallbacks* callbacks,
-                                                                      void*                   closure)
+CORVEX_EXPORT mama_status
+corvexBridgeMamaPublisher_setUserCallbacks(CorvexPublisherBridge* publisher, mamaQueue queue,
+                                           mamaPublisherCallbacks* callbacks, void* closure)
 {
     if (NULL == publisher || NULL == callbacks)
     {
@@ -222,64 +226,69 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_setUserCallbacks (CorvexPubl
     publisher->mOnDestroy = callbacks->onDestroy;
     if (NULL != queue)
     {
-        publisher->mQueue   = queue;
+        publisher->mQueue = queue;
         publisher->mClosure = closure;
         return MAMA_STATUS_OK;
     }
-    mamaBridge impl = mamaTransportImpl_getBridgeImpl (publisher->mTransport);
+    mamaBridge impl = mamaTransportImpl_getBridgeImpl(publisher->mTransport);
     if (NULL == impl)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Could not assign queue for publisher %p callbacks.", (void*) publisher);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Could not assign queue for publisher %p callbacks.",
+                   (void*)publisher);
         return MAMA_STATUS_NO_BRIDGE_IMPL;
     }
     mamaQueue defaultQueue = NULL;
-    mama_getDefaultEventQueue (impl, &defaultQueue);
-    publisher->mQueue   = defaultQueue;
+    mama_getDefaultEventQueue(impl, &defaultQueue);
+    publisher->mQueue = defaultQueue;
     publisher->mClosure = closure;
     return MAMA_STATUS_OK;
 }
 
-CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_send (CorvexPublisherBridge* publisher, mamaMsg msg)
+CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_send(CorvexPublisherBridge* publisher,
+                                                         mamaMsg msg)
 {
-    return corvexPublisher_sendInternal (publisher, 0, NULL, msg, 0, "corvexBridgeMamaPublisher_send");
+    return corvexPublisher_sendInternal(publisher, 0, NULL, msg, 0,
+                                        "corvexBridgeMamaPublisher_send");
 }
 
-mama_status corvexPublisher_sendInternal (CorvexPublisherBridge* publisher, int, const char* replyAddress,
-                                                    mamaMsg msg, uint8_t isReply, const char* callerName)
+mama_status corvexPublisher_sendInternal(CorvexPublisherBridge* publisher, int,
+                                         const char* replyAddress, mamaMsg msg, uint8_t isReply,
+                                         const char* callerName)
 {
     if (NULL == publisher)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "No publisher.");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "No publisher.");
         return MAMA_STATUS_NULL_ARG;
     }
     if (NULL == msg)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    mama_status            status    = MAMA_STATUS_OK;
-    CorvexTransportBridge* transport = transportOf (publisher->mTransport, &status);
+    mama_status status = MAMA_STATUS_OK;
+    CorvexTransportBridge* transport = transportOf(publisher->mTransport, &status);
     if (MAMA_STATUS_OK != status)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Error acquiring transport bridge from publisher, status=%s, publisher=%p",
-                    mamaStatus_stringForStatus (status), (void*) publisher);
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Error acquiring transport bridge from publisher, status=%s, publisher=%p",
+                   mamaStatus_stringForStatus(status), (void*)publisher);
         return status;
     }
     if (NULL == transport)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "Null transport bridge in publisher");
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Null transport bridge in publisher");
         return MAMA_STATUS_INVALID_ARG;
     }
-    if (isSuppressedRequest (transport, publisher, msg))
+    if (isSuppressedRequest(transport, publisher, msg))
     {
         return MAMA_STATUS_OK;
     }
-    return corvexPublisher_sendOnTransport (transport, publisher->mSubject, replyAddress, msg, isReply,
-                                                      callerName);
+    return corvexPublisher_sendOnTransport(transport, publisher->mSubject, replyAddress, msg,
+                                           isReply, callerName);
 }
 
-mama_status corvexPublisher_sendOnTransport (CorvexTransportBridge* transport, const char* subject,
-                                                       const char* replyAddress, mamaMsg msg, uint8_t isReply,
-                                                       const char* callerName)
+mama_status corvexPublisher_sendOnTransport(CorvexTransportBridge* transport, const char* subject,
+                                            const char* replyAddress, mamaMsg msg, uint8_t isReply,
+                                            const char* callerName)
 {
     if (NULL == transport || NULL == msg)
     {
@@ -287,44 +296,46 @@ mama_status corvexPublisher_sendOnTransport (CorvexTransportBridge* transport, c
     }
     const void* buffer = NULL;
     mama_size_t length = 0;
-    mama_status status = mamaMsg_getByteBuffer (msg, &buffer, &length);
+    mama_status status = mamaMsg_getByteBuffer(msg, &buffer, &length);
     if (MAMA_STATUS_OK != status)
     {
-        CORVEX_LOG (CORVEX_LOG_ERROR, "%s(): Error in getting payload byte buffer. [%d] %s",
-                    callerName ? callerName : "", (int) status, mamaStatus_stringForStatus (status));
+        CORVEX_LOG(CORVEX_LOG_ERROR, "%s(): Error in getting payload byte buffer. [%d] %s",
+                   callerName ? callerName : "", (int)status, mamaStatus_stringForStatus(status));
         return MAMA_STATUS_PLATFORM;
     }
     if (length > UINT32_MAX)
     {
         /* The vendor carries 32-bit lengths: refuse rather than send a cut message. */
-        CORVEX_LOG (CORVEX_LOG_ERROR, "%s(): Error in getting payload byte buffer. [%d] %s",
-                    callerName ? callerName : "", (int) MAMA_STATUS_INVALID_ARG,
-                    mamaStatus_stringForStatus (MAMA_STATUS_INVALID_ARG));
+        CORVEX_LOG(CORVEX_LOG_ERROR, "%s(): Error in getting payload byte buffer. [%d] %s",
+                   callerName ? callerName : "", (int)MAMA_STATUS_INVALID_ARG,
+                   mamaStatus_stringForStatus(MAMA_STATUS_INVALID_ARG));
         return MAMA_STATUS_PLATFORM;
     }
 
     corvexClient_msg_t message = NULL;
-    int32_t            rc      = corvexClient_msg_alloc (&message);
+    int32_t rc = corvexClient_msg_alloc(&message);
     if (CORVEXCLIENT_OK != rc)
     {
-        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Unable to allocate temporary message for inbox");
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc,
+                                "Unable to allocate temporary message for inbox");
         return MAMA_STATUS_NOMEM;
     }
     mama_status result = MAMA_STATUS_OK;
-    fillEnvelope (message, transport, subject, replyAddress, isReply, buffer, (uint32_t) length, &result);
+    fillEnvelope(message, transport, subject, replyAddress, isReply, buffer, (uint32_t)length,
+                 &result);
     if (MAMA_STATUS_OK == result)
     {
-        rc = corvexClient_session_sendMsg (transport->mSession, message);
+        rc = corvexClient_session_sendMsg(transport->mSession, message);
         if (CORVEXCLIENT_OK != rc)
         {
-            CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_WARN, rc, "Error sending message");
+            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc, "Error sending message");
             result = MAMA_STATUS_PLATFORM;
         }
     }
-    rc = corvexClient_msg_free (&message);
+    rc = corvexClient_msg_free(&message);
     if (CORVEXCLIENT_OK != rc)
     {
-        CORVEX_LOG_VENDOR_ERROR (CORVEX_LOG_ERROR, rc, "Unable to free temporary message");
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Unable to free temporary message");
     }
     return result;
 }

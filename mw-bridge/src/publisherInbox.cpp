@@ -123,16 +123,14 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
     if (isSnapshotRequest(request->mMsgType))
     {
         CorvexDispatchInfo toInbox = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK,
-                                      corvexReceive_onSubscriptionMessage, subscription,
-                                      NULL};
+                                      corvexReceive_onSubscriptionMessage, subscription, NULL};
         int placed = 0;
-        int32_t rc = corvexSubscription_subscribe(
-            subscription, CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY, request->mCacheTopic,
-            &toInbox, NULL, &placed);
+        int32_t rc = corvexSubscription_subscribe(subscription,
+                                                  CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY,
+                                                  request->mCacheTopic, &toInbox, NULL, &placed);
         if (CORVEXCLIENT_OK != rc && CORVEXCLIENT_IN_PROGRESS != rc)
         {
-            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc,
-                                    "corvexSubscription_subscribe() failed");
+            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc, "corvexSubscription_subscribe() failed");
             return MAMA_STATUS_PLATFORM;
         }
         if (!placed)
@@ -174,8 +172,9 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
         CORVEX_LOG(level,
                    "corvexBridgeMamaPublisher_sendFromInboxByIndex(): Error Sending Cache Request "
                    "returnCode=%s; subCode=%s, responseCode=%d, errorStr=%s",
-                   corvexClient_returnCodeToString(rc), corvexClient_subCodeToString(error->mSubCode),
-                   (int)error->mResponseCode, error->mErrorText);
+                   corvexClient_returnCodeToString(rc),
+                   corvexClient_subCodeToString(error->mSubCode), (int)error->mResponseCode,
+                   error->mErrorText);
     }
     else
     {
@@ -211,14 +210,14 @@ mama_status sendRequestMsg(CorvexInboxRequest* request)
         }
         replyTo = discard;
     }
-    return corvexPublisher_sendOnTransport(
-        transport, request->mPublisherSubject, replyTo, request->mRequestMsg, 0,
-        "corvexPublisher_postSendFromInboxByIndex");
+    return corvexPublisher_sendOnTransport(transport, request->mPublisherSubject, replyTo,
+                                           request->mRequestMsg, 0,
+                                           "corvexPublisher_postSendFromInboxByIndex");
 }
 } // namespace
 
 mama_status corvexPublisher_buildCacheTopic(CorvexPublisherBridge* publisher,
-                                                      int32_t subscriptionType, char* topic)
+                                            int32_t subscriptionType, char* topic)
 {
     const char* subject = NULL != publisher->mSubject ? publisher->mSubject : "";
     if (MAMA_SUBSC_TYPE_DICTIONARY == subscriptionType)
@@ -248,8 +247,8 @@ mama_status corvexPublisher_buildCacheTopic(CorvexPublisherBridge* publisher,
         return MAMA_STATUS_PLATFORM;
     }
     char* built = NULL;
-    mama_status status = corvexTopic_build(
-        NULL, publisher->mSource, publisher->mTopic, &built, 0, transportOf(publisher->mTransport));
+    mama_status status = corvexTopic_build(NULL, publisher->mSource, publisher->mTopic, &built, 0,
+                                           transportOf(publisher->mTransport));
     if (MAMA_STATUS_OK != status)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
@@ -284,7 +283,7 @@ uint64_t corvexPublisher_getCacheRequestId(CorvexPublisherBridge* publisher)
 }
 
 mama_status corvexPublisher_postSendFromInboxByIndex(int fromSessionEvent,
-                                                               CorvexCorrelationContext* context)
+                                                     CorvexCorrelationContext* context)
 {
     CorvexInboxRequest* request =
         static_cast<CorvexInboxRequest*>(corvexSynchronismManager_getContextPayload(context));
@@ -345,7 +344,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
         !isSubscriptionRequest(msgType) || NULL == subscription)
     {
         return corvexPublisher_sendInternal(publisher, transportIndex, replyTo, msg, 0,
-                                                      "corvexBridgeMamaPublisher_sendFromInboxByIndex");
+                                            "corvexBridgeMamaPublisher_sendFromInboxByIndex");
     }
 
     CorvexSynchronismManager* manager = &subscription->mSyncManager;
@@ -396,9 +395,10 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
         subscription->mTransportBridge->mSession, flags, request->mCacheTopic, &IGNORE_ALL, tag);
     if (CORVEXCLIENT_FAIL == rc)
     {
-        CORVEX_LOG(CORVEX_LOG_ERROR,
-                   "corvexClient_session_topicSubscribeWithDispatch() failed for topic '%s' - rc=%s",
-                   request->mCacheTopic, corvexClient_returnCodeToString(rc));
+        CORVEX_LOG(
+            CORVEX_LOG_ERROR,
+            "corvexClient_session_topicSubscribeWithDispatch() failed for topic '%s' - rc=%s",
+            request->mCacheTopic, corvexClient_returnCodeToString(rc));
     }
     return corvexSynchronismManager_completeCall(manager, tag, rc);
 }
@@ -435,7 +435,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendReplyToInbox(
     {
         CORVEX_LOG(CORVEX_LOG_FINER, "Sent reply to inbox. replyTopic=%s", topic);
         return corvexPublisher_sendInternal(publisher, 0, topic, reply, 1,
-                                                      "corvexBridgeMamaPublisher_sendReplyToInbox");
+                                            "corvexBridgeMamaPublisher_sendReplyToInbox");
     }
     CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error getting replyTopic from message");
     CORVEX_LOG(CORVEX_LOG_ERROR, "Error getting replyTopic; replyTopic: '%s'; len: %d",
@@ -458,5 +458,5 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendReplyToInboxHandle(
     }
     CORVEX_LOG(CORVEX_LOG_FINER, "replyTopic=%s", topic);
     return corvexPublisher_sendInternal(publisher, 0, topic, reply, 1,
-                                                  "corvexBridgeMamaPublisher_sendReplyToInboxHandle");
+                                        "corvexBridgeMamaPublisher_sendReplyToInboxHandle");
 }

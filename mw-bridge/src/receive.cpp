@@ -112,8 +112,8 @@ class NodePool
 
     PooledNode* at(uint32_t index)
     {
-        return &mChunks[index / NODES_PER_CHUNK].load(std::memory_order_acquire)[index %
-                                                                                 NODES_PER_CHUNK];
+        return &mChunks[index / NODES_PER_CHUNK].load(
+            std::memory_order_acquire)[index % NODES_PER_CHUNK];
     }
 
     PooledNode* pop()
@@ -351,7 +351,7 @@ bool deliver(CorvexSubscription* subscription, mamaMsg message, CorvexBridgeMsg*
 } // namespace
 
 int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg_t message,
-                                                void* closure)
+                                        void* closure)
 {
     CorvexSubscription* subscription = static_cast<CorvexSubscription*>(closure);
     if (NULL == subscription)
@@ -522,8 +522,8 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
     releaseNode(node);
 }
 
-int corvexReceive_onSessionMessage(corvexClient_session_t session,
-                                           corvexClient_msg_t message, void* closure)
+int corvexReceive_onSessionMessage(corvexClient_session_t session, corvexClient_msg_t message,
+                                   void* closure)
 {
     corvexClient_destination_t destination;
     memset(&destination, 0, sizeof(destination));

@@ -199,8 +199,8 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
     {
         return MAMA_STATUS_NOMEM;
     }
-    mama_status topicStatus = corvexTopic_build(
-        NULL, source, symbol, &subscription->mTopic, isWildcard, transportBridge);
+    mama_status topicStatus =
+        corvexTopic_build(NULL, source, symbol, &subscription->mTopic, isWildcard, transportBridge);
 
     void* nativeQueue = NULL;
     mamaQueue_getNativeHandle(queue, &nativeQueue);
@@ -295,8 +295,8 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
     correlation->mSubscription = subscription;
 
     int placed = 1;
-    int32_t rc = corvexSubscription_subscribe(subscription, flags, subscription->mTopic,
-                                                        &dispatch, tag, &placed);
+    int32_t rc = corvexSubscription_subscribe(subscription, flags, subscription->mTopic, &dispatch,
+                                              tag, &placed);
     status = corvexSynchronismManager_completeCall(&subscription->mSyncManager, tag, rc);
     if (MAMA_STATUS_OK != status)
     {
@@ -339,9 +339,8 @@ uint32_t corvexSubscription_getSubscribeFlags(const CorvexSubscription* subscrip
 }
 
 int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t flags,
-                                               const char* topic,
-                                               const CorvexDispatchInfo* dispatch,
-                                               CorvexCorrelationTag* tag, int* placed)
+                                     const char* topic, const CorvexDispatchInfo* dispatch,
+                                     CorvexCorrelationTag* tag, int* placed)
 {
     *placed = 1;
     wlock_lock(subscription->mKlixSubscriptionListLock);
@@ -641,8 +640,7 @@ void leaveQueue(CorvexSubscription* subscription)
     {
         return;
     }
-    mama_status status =
-        corvexQueue_removeSubscription(subscription->mQueueBridge, subscription);
+    mama_status status = corvexQueue_removeSubscription(subscription->mQueueBridge, subscription);
     if (MAMA_STATUS_OK != status)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "unable to remove subscription from queue: %s",

@@ -316,8 +316,7 @@ void MAMACALLTYPE corvexTransportBridge_dispatchStatusMsg(mamaQueue, void* closu
         mamaMsg_destroy(statusMsg);
         return;
     }
-    status = mamaMsgImpl_setMsgBuffer(reusable, buffer, (uint32_t)length,
-                                      *(const char*)buffer);
+    status = mamaMsgImpl_setMsgBuffer(reusable, buffer, (uint32_t)length, *(const char*)buffer);
     if (MAMA_STATUS_OK != status)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,

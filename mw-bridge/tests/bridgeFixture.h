@@ -121,7 +121,8 @@ class LogCapture
         state().mLines.push_back(message != nullptr ? message : "");
         state().mChanged.notify_all();
         const std::string& hold = state().mHoldAt;
-        if (!hold.empty() && !state().mHolding && state().mLines.back().find(hold) != std::string::npos)
+        if (!hold.empty() && !state().mHolding &&
+            state().mLines.back().find(hold) != std::string::npos)
         {
             state().mHolding = true;
             state().mChanged.notify_all();

@@ -120,7 +120,8 @@ void runOneCycle(int cycle)
 {
     SCOPED_TRACE("cycle " + std::to_string(cycle));
     /* mama_close frees the property table: set them again each time. */
-    ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty("mama.corvex.transport.t1.allow_recover_gaps", "true"));
+    ASSERT_EQ(MAMA_STATUS_OK,
+              mama_setProperty("mama.corvex.transport.t1.allow_recover_gaps", "true"));
     ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty("mama.transport.t1.disable_refresh", "true"));
     mamaBridge bridge = nullptr;
     ASSERT_EQ(MAMA_STATUS_OK, mama_loadBridge(&bridge, "corvex"));
@@ -144,8 +145,8 @@ void runOneCycle(int cycle)
                                                            &callbacks, "RELOAD.TOPIC", &events));
 
     mamaPublisher publisher = nullptr;
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_create(&publisher, transport, "RELOAD.TOPIC", nullptr,
-                                                   nullptr));
+    ASSERT_EQ(MAMA_STATUS_OK,
+              mamaPublisher_create(&publisher, transport, "RELOAD.TOPIC", nullptr, nullptr));
     mamaMsg msg = nullptr;
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&msg));
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI32(msg, "cycle", 10, cycle));
@@ -181,8 +182,7 @@ void runOneCycle(int cycle)
     ASSERT_EQ(MAMA_STATUS_OK, mamaTimer_destroy(timer));
     ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(subscription));
     EXPECT_TRUE(dispatchUntil(queue,
-                              [&]
-                              {
+                              [&] {
                                   return events.mTimerDestroyed.load() == 1 &&
                                          events.mSubscriptionDestroyed.load() == 1;
                               }));
@@ -216,5 +216,6 @@ TEST(BridgeReload, RepeatedLifeCyclesLeaveNoThreadDescriptorOrByteBehind)
     EXPECT_EQ(before.mDescriptors, after.mDescriptors);
     EXPECT_LE(after.mHeapBytes, before.mHeapBytes + HEAP_SLACK_BYTES)
         << "bytes still allocated after " << CYCLES << " cycles";
-    EXPECT_EQ(0, gBridgeProblems.load()) << "bridge warnings or errors, the first: " << gFirstProblem;
+    EXPECT_EQ(0, gBridgeProblems.load())
+        << "bridge warnings or errors, the first: " << gFirstProblem;
 }

@@ -37,7 +37,7 @@ std::set<std::string> mappedClientLibraries()
     }
     return files;
 }
-}
+} // namespace
 
 TEST_F(BridgeTest, BridgeBindsToTheTestBuildOfTheClientLibraryTheTestLoaded)
 {
@@ -47,7 +47,8 @@ TEST_F(BridgeTest, BridgeBindsToTheTestBuildOfTheClientLibraryTheTestLoaded)
     dlclose(bridge);
     ASSERT_NE(nullptr, bound);
     EXPECT_EQ(reinterpret_cast<void*>(&corvexClient_msg_getDestination), bound);
-    EXPECT_EQ(reinterpret_cast<void*>(&corvexClientTest_failNext), dlsym(RTLD_DEFAULT, "corvexClientTest_failNext"));
+    EXPECT_EQ(reinterpret_cast<void*>(&corvexClientTest_failNext),
+              dlsym(RTLD_DEFAULT, "corvexClientTest_failNext"));
 
     const std::string file = mappedFileOf(bound);
     EXPECT_NE(std::string::npos, file.find(TEST_BUILD_DIRECTORY)) << file;

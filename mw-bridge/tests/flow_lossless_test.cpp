@@ -14,7 +14,8 @@ namespace
 uint64_t sessionNumber(corvexClient_session_t session, const char* name)
 {
     char buffer[32] = "";
-    EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_getProperty(session, name, buffer, sizeof(buffer)));
+    EXPECT_EQ(CORVEXCLIENT_OK,
+              corvexClient_session_getProperty(session, name, buffer, sizeof(buffer)));
     return std::strtoull(buffer, nullptr, 10);
 }
 } // namespace

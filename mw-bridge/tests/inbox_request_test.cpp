@@ -96,8 +96,8 @@ std::vector<std::string> callsOf(const char* operation)
 {
     std::vector<std::string> calls;
     char text[1024];
-    for (uint32_t i = 0; CORVEXCLIENT_OK == corvexClientTest_getCall(operation, i, text, sizeof(text));
-         ++i)
+    for (uint32_t i = 0;
+         CORVEXCLIENT_OK == corvexClientTest_getCall(operation, i, text, sizeof(text)); ++i)
     {
         calls.push_back(text);
     }
@@ -317,8 +317,8 @@ TEST_F(InboxRequestTest, EveryReplyReachesItsInboxInOrder)
         mamaMsg_destroy(request);
     }
 
-    ASSERT_TRUE(first.waitUntil([count](InboxRecord& r) { return r.mSeqs.size() >= (size_t)count; },
-                                60));
+    ASSERT_TRUE(
+        first.waitUntil([count](InboxRecord& r) { return r.mSeqs.size() >= (size_t)count; }, 60));
     ASSERT_TRUE(second.waitUntil([&](InboxRecord& r)
                                  { return r.mSeqs.size() >= (size_t)(count / secondEvery); }));
     std::vector<int64_t> expectedFirst;

@@ -298,7 +298,8 @@ class SubscriptionTest : public BridgeTest
         {
             static std::vector<mamaSubscription>* stuck = new std::vector<mamaSubscription>;
             stuck->push_back(subscription);
-            mSubscriptions.erase(std::find(mSubscriptions.begin(), mSubscriptions.end(), subscription));
+            mSubscriptions.erase(
+                std::find(mSubscriptions.begin(), mSubscriptions.end(), subscription));
         }
         return status;
     }
@@ -312,10 +313,9 @@ class SubscriptionTest : public BridgeTest
         {
             *result = subscription;
         }
-        return keepIfRefused(subscription,
-                             mamaSubscription_createBasicWildCard(subscription, mTransport, mQueue,
-                                                                  &callbacks, source, symbol,
-                                                                  *recorder));
+        return keepIfRefused(subscription, mamaSubscription_createBasicWildCard(
+                                               subscription, mTransport, mQueue, &callbacks, source,
+                                               symbol, *recorder));
     }
 
     mamaPublisher publisher(const char* symbol, const char* source)

@@ -87,10 +87,10 @@ class SubscriptionDestroyTest : public SubscriptionTest
         ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_getNativeHandle(direct->mQueue, &direct->mBridgeQueue));
         direct->mTable = reinterpret_cast<mamaBridgeImpl*>(mBridge);
         ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_allocate(&direct->mParent));
-        ASSERT_EQ(MAMA_STATUS_OK, direct->mTable->bridgeMamaSubscriptionCreate(
-                                      &direct->mBridgeSubscription, "NYSE", "IBM", mTransport,
-                                      direct->mQueue, Recorder::callbacks(), direct->mParent,
-                                      &direct->mRecorder));
+        ASSERT_EQ(MAMA_STATUS_OK,
+                  direct->mTable->bridgeMamaSubscriptionCreate(
+                      &direct->mBridgeSubscription, "NYSE", "IBM", mTransport, direct->mQueue,
+                      Recorder::callbacks(), direct->mParent, &direct->mRecorder));
     }
 
     static bool allDestroyed(const std::vector<Recorder*>& recorders)
@@ -375,23 +375,22 @@ TEST_F(SubscriptionDestroyTest, ConfirmationsDroppedWithTheSessionDoNotKeepSubsc
         mamaTransport transport = createTransport("dropped" + std::to_string(round));
         size_t abandonedBefore = LogCapture::count(ABANDONED_LINE);
         LogCapture::holdAt(std::string("reason=") + HOLD_TEXT);
-        ASSERT_EQ(CORVEXCLIENT_OK,
-                  corvexClientTest_injectSessionEvent(heldSession,
-                                                      CORVEXCLIENT_SESSION_EVENT_ROUTER_NOTICE,
-                                                      CORVEXCLIENT_SUBCODE_OK, 0, HOLD_TEXT,
-                                                      nullptr));
+        ASSERT_EQ(CORVEXCLIENT_OK, corvexClientTest_injectSessionEvent(
+                                       heldSession, CORVEXCLIENT_SESSION_EVENT_ROUTER_NOTICE,
+                                       CORVEXCLIENT_SUBCODE_OK, 0, HOLD_TEXT, nullptr));
         ASSERT_TRUE(LogCapture::waitHeld());
 
         std::vector<Recorder*> recorders =
             subscribeAndDestroy(transport, UNCONFIRMED_SUBSCRIPTIONS);
         uint32_t sessionDestroys = corvexClientTest_callCount("corvexClient_session_destroy");
-        std::thread destroying(
-            [transport] { EXPECT_EQ(MAMA_STATUS_OK, mamaTransport_destroy(transport)); });
+        std::thread destroying([transport]
+                               { EXPECT_EQ(MAMA_STATUS_OK, mamaTransport_destroy(transport)); });
         /* The session is closed right after the call is recorded; its
          * teardown then waits for the vendor thread. */
         bool closing = eventually(
-            [&]
-            { return corvexClientTest_callCount("corvexClient_session_destroy") > sessionDestroys; });
+            [&] {
+                return corvexClientTest_callCount("corvexClient_session_destroy") > sessionDestroys;
+            });
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         LogCapture::release();
         destroying.join();

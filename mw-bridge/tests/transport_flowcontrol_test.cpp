@@ -20,107 +20,107 @@
 
 namespace
 {
-void MAMACALLTYPE ignoreEvent (mamaQueue, void*)
-{
-}
+void MAMACALLTYPE ignoreEvent(mamaQueue, void*) {}
 
 class FlowControlTest : public BridgeTest
 {
-protected:
-    void start (const char* queueMaxSize, const char* subscribeAsync = nullptr)
+  protected:
+    void start(const char* queueMaxSize, const char* subscribeAsync = nullptr)
     {
-        mama_setProperty ("mama.corvex.transport.queue_max_size", queueMaxSize);
+        mama_setProperty("mama.corvex.transport.queue_max_size", queueMaxSize);
         if (subscribeAsync != nullptr)
         {
-            mama_setProperty ("mama.corvex.transport.subscribe_async", subscribeAsync);
+            mama_setProperty("mama.corvex.transport.subscribe_async", subscribeAsync);
         }
-        mama_setProperty ("mama.corvex.transport.t1.allow_recover_gaps", "true");
-        BridgeTest::SetUp ();
-        mamaTransport_allocate (&mTransport);
-        ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_create (mTransport, "t1", mBridge));
+        mama_setProperty("mama.corvex.transport.t1.allow_recover_gaps", "true");
+        BridgeTest::SetUp();
+        mamaTransport_allocate(&mTransport);
+        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_create(mTransport, "t1", mBridge));
         void* native = nullptr;
-        ASSERT_EQ (MAMA_STATUS_OK, mamaTransport_getNativeTransport (mTransport, 0, &native));
-        mCorvexTransport = static_cast<CorvexTransportBridge*> (native);
-        corvexClientTest_setRecording (1);
+        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_getNativeTransport(mTransport, 0, &native));
+        mCorvexTransport = static_cast<CorvexTransportBridge*>(native);
+        corvexClientTest_setRecording(1);
     }
 
-    void SetUp () override {}
+    void SetUp() override {}
 
-    void TearDown () override
+    void TearDown() override
     {
-        for (size_t i = 0; i < mQueues.size (); ++i)
+        for (size_t i = 0; i < mQueues.size(); ++i)
         {
-            setFeeding (mQueueBridges[i], false);
-            drain (mQueues[i]);
-            EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_destroy (mQueues[i]));
+            setFeeding(mQueueBridges[i], false);
+            drain(mQueues[i]);
+            EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_destroy(mQueues[i]));
         }
         if (mTransport != nullptr)
         {
-            mamaTransport_destroy (mTransport);
+            mamaTransport_destroy(mTransport);
         }
-        BridgeTest::TearDown ();
+        BridgeTest::TearDown();
     }
 
-    size_t addQueue ()
+    size_t addQueue()
     {
         mamaQueue queue = nullptr;
-        EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_create (&queue, mBridge));
+        EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_create(&queue, mBridge));
         void* native = nullptr;
-        EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_getNativeHandle (queue, &native));
-        mQueues.push_back (queue);
-        mQueueBridges.push_back (static_cast<CorvexQueueBridge*> (native));
-        setFeeding (mQueueBridges.back (), true);
-        return mQueues.size () - 1;
+        EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_getNativeHandle(queue, &native));
+        mQueues.push_back(queue);
+        mQueueBridges.push_back(static_cast<CorvexQueueBridge*>(native));
+        setFeeding(mQueueBridges.back(), true);
+        return mQueues.size() - 1;
     }
 
     /* What a subscription of the transport on the queue would record; the
      * end of feeding forgets every transport of the queue. */
-    void setFeeding (CorvexQueueBridge* queue, bool feeding, CorvexTransportBridge* transport = nullptr)
+    void setFeeding(CorvexQueueBridge* queue, bool feeding,
+                    CorvexTransportBridge* transport = nullptr)
     {
-        wlock_lock (queue->mTransportsLock);
+        wlock_lock(queue->mTransportsLock);
         if (feeding)
         {
-            (*queue->mTransports)[transport != nullptr ? transport : mCorvexTransport].mSubscriptions = 1;
+            (*queue->mTransports)[transport != nullptr ? transport : mCorvexTransport]
+                .mSubscriptions = 1;
         }
         else
         {
-            queue->mTransports->clear ();
+            queue->mTransports->clear();
             queue->mIsSuspended = 0;
         }
-        wlock_unlock (queue->mTransportsLock);
+        wlock_unlock(queue->mTransportsLock);
     }
 
-    void fill (size_t index, size_t events)
+    void fill(size_t index, size_t events)
     {
         for (size_t i = 0; i < events; ++i)
         {
-            ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_enqueueEvent (mQueues[index], ignoreEvent, nullptr));
+            ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_enqueueEvent(mQueues[index], ignoreEvent, nullptr));
         }
     }
 
-    static size_t size (mamaQueue queue)
+    static size_t size(mamaQueue queue)
     {
         size_t count = 0;
-        EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_getEventCount (queue, &count));
+        EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_getEventCount(queue, &count));
         return count;
     }
 
-    static void drain (mamaQueue queue)
+    static void drain(mamaQueue queue)
     {
-        while (size (queue) > 0)
+        while (size(queue) > 0)
         {
-            ASSERT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (queue));
+            ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(queue));
         }
     }
 
     /* Dispatches until the transport is no longer held; the queue size seen
      * by the dispatch that resumed it, or 0 when it never was. */
-    size_t drainUntilResumed (size_t index)
+    size_t drainUntilResumed(size_t index)
     {
-        while (size (mQueues[index]) > 0)
+        while (size(mQueues[index]) > 0)
         {
-            size_t before = size (mQueues[index]);
-            EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_dispatchEvent (mQueues[index]));
+            size_t before = size(mQueues[index]);
+            EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueues[index]));
             if (mCorvexTransport->mSuspendedQueues == 0)
             {
                 return before;
@@ -129,216 +129,230 @@ protected:
         return 0;
     }
 
-    uint32_t vendorCalls (const char* operation) { return corvexClientTest_callCount (operation); }
+    uint32_t vendorCalls(const char* operation)
+    {
+        return corvexClientTest_callCount(operation);
+    }
 
-    mamaTransport                   mTransport       = nullptr;
-    CorvexTransportBridge*          mCorvexTransport = nullptr;
-    std::vector<mamaQueue>          mQueues;
+    mamaTransport mTransport = nullptr;
+    CorvexTransportBridge* mCorvexTransport = nullptr;
+    std::vector<mamaQueue> mQueues;
     std::vector<CorvexQueueBridge*> mQueueBridges;
 };
 
-class ResumeMarkTest : public FlowControlTest, public ::testing::WithParamInterface<std::tuple<uint64_t, uint64_t>>
+class ResumeMarkTest : public FlowControlTest,
+                       public ::testing::WithParamInterface<std::tuple<uint64_t, uint64_t>>
 {
 };
 } // namespace
 
-TEST_P (ResumeMarkTest, SuspendsAtTheMaximumAndResumesAtTheMark)
+TEST_P(ResumeMarkTest, SuspendsAtTheMaximumAndResumesAtTheMark)
 {
-    const uint64_t max  = std::get<0> (GetParam ());
-    const uint64_t mark = std::get<1> (GetParam ());
-    start (std::to_string (max).c_str ());
-    size_t queue = addQueue ();
+    const uint64_t max = std::get<0>(GetParam());
+    const uint64_t mark = std::get<1>(GetParam());
+    start(std::to_string(max).c_str());
+    size_t queue = addQueue();
 
-    fill (queue, max);
-    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues) << "the enqueue that finds M-1 events does nothing";
-    fill (queue, 1);
-    EXPECT_EQ (1u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (1u, vendorCalls ("corvexClient_session_suspend"));
-    EXPECT_EQ (1u, LogCapture::count ("suspending the transport 't1'; cannot exceed maximum queue depth"));
+    fill(queue, max);
+    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues)
+        << "the enqueue that finds M-1 events does nothing";
+    fill(queue, 1);
+    EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(1u, vendorCalls("corvexClient_session_suspend"));
+    EXPECT_EQ(
+        1u, LogCapture::count("suspending the transport 't1'; cannot exceed maximum queue depth"));
 
-    EXPECT_EQ (mark + 1, drainUntilResumed (queue));
-    EXPECT_EQ (1u, vendorCalls ("corvexClient_session_resume"));
-    EXPECT_EQ (1u, LogCapture::count ("resuming the transport 't1'; queue now has enough room to continue"));
+    EXPECT_EQ(mark + 1, drainUntilResumed(queue));
+    EXPECT_EQ(1u, vendorCalls("corvexClient_session_resume"));
+    EXPECT_EQ(1u, LogCapture::count(
+                      "resuming the transport 't1'; queue now has enough room to continue"));
 }
 
-INSTANTIATE_TEST_SUITE_P (Table, ResumeMarkTest,
-                          ::testing::Values (std::make_tuple (1, 0), std::make_tuple (3, 2),
-                                             std::make_tuple (1000, 666), std::make_tuple (1498, 998),
-                                             std::make_tuple (1499, 999), std::make_tuple (1501, 1001),
-                                             std::make_tuple (50000, 49500)),
-                          [] (const ::testing::TestParamInfo<std::tuple<uint64_t, uint64_t>>& info) {
-                              return "Max" + std::to_string (std::get<0> (info.param)) + "Resume"
-                                   + std::to_string (std::get<1> (info.param));
-                          });
+INSTANTIATE_TEST_SUITE_P(Table, ResumeMarkTest,
+                         ::testing::Values(std::make_tuple(1, 0), std::make_tuple(3, 2),
+                                           std::make_tuple(1000, 666), std::make_tuple(1498, 998),
+                                           std::make_tuple(1499, 999), std::make_tuple(1501, 1001),
+                                           std::make_tuple(50000, 49500)),
+                         [](const ::testing::TestParamInfo<std::tuple<uint64_t, uint64_t>>& info)
+                         {
+                             return "Max" + std::to_string(std::get<0>(info.param)) + "Resume" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
-TEST_F (FlowControlTest, TwoQueuesHoldOneSessionUntilBothDrain)
+TEST_F(FlowControlTest, TwoQueuesHoldOneSessionUntilBothDrain)
 {
-    start ("3");
-    size_t first  = addQueue ();
-    size_t second = addQueue ();
-    fill (first, 4);
-    fill (second, 4);
-    EXPECT_EQ (2u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (1u, vendorCalls ("corvexClient_session_suspend"));
+    start("3");
+    size_t first = addQueue();
+    size_t second = addQueue();
+    fill(first, 4);
+    fill(second, 4);
+    EXPECT_EQ(2u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(1u, vendorCalls("corvexClient_session_suspend"));
 
-    drain (mQueues[first]);
-    EXPECT_EQ (1u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (0u, vendorCalls ("corvexClient_session_resume"));
+    drain(mQueues[first]);
+    EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(0u, vendorCalls("corvexClient_session_resume"));
 
-    drain (mQueues[second]);
-    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (1u, vendorCalls ("corvexClient_session_resume"));
+    drain(mQueues[second]);
+    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(1u, vendorCalls("corvexClient_session_resume"));
 }
 
-TEST_F (FlowControlTest, FailedVendorResumeKeepsTheSessionCounted)
+TEST_F(FlowControlTest, FailedVendorResumeKeepsTheSessionCounted)
 {
-    start ("3");
-    size_t queue = addQueue ();
-    fill (queue, 4);
-    ASSERT_EQ (1u, mCorvexTransport->mSuspendedQueues);
+    start("3");
+    size_t queue = addQueue();
+    fill(queue, 4);
+    ASSERT_EQ(1u, mCorvexTransport->mSuspendedQueues);
 
-    corvexClientTest_failNext ("corvexClient_session_resume", CORVEXCLIENT_FAIL,
-                               CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
-    drain (mQueues[queue]);
-    EXPECT_EQ (1u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (0, mQueueBridges[queue]->mIsSuspended.load());
-    EXPECT_EQ (1u, LogCapture::count ("could not resume the transport 't1'"));
-    EXPECT_EQ (1u, LogCapture::count ("resuming a transport failed, marking queue as resumed anyway"));
+    corvexClientTest_failNext("corvexClient_session_resume", CORVEXCLIENT_FAIL,
+                              CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
+    drain(mQueues[queue]);
+    EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(0, mQueueBridges[queue]->mIsSuspended.load());
+    EXPECT_EQ(1u, LogCapture::count("could not resume the transport 't1'"));
+    EXPECT_EQ(1u,
+              LogCapture::count("resuming a transport failed, marking queue as resumed anyway"));
 
     /* The transport's destroy resumes the session it still counts as suspended. */
-    mamaTransport_destroy (mTransport);
+    mamaTransport_destroy(mTransport);
     mTransport = nullptr;
-    EXPECT_EQ (2u, vendorCalls ("corvexClient_session_resume"));
+    EXPECT_EQ(2u, vendorCalls("corvexClient_session_resume"));
 }
 
-TEST_F (FlowControlTest, FailedVendorSuspendIsRetriedByTheNextEnqueue)
+TEST_F(FlowControlTest, FailedVendorSuspendIsRetriedByTheNextEnqueue)
 {
-    start ("3");
-    size_t queue = addQueue ();
-    fill (queue, 3);
-    corvexClientTest_failNext ("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
-                               CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
-    fill (queue, 1);
-    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (0, mQueueBridges[queue]->mIsSuspended.load());
-    EXPECT_EQ (1u, LogCapture::count ("could not suspend the transport 't1'"));
+    start("3");
+    size_t queue = addQueue();
+    fill(queue, 3);
+    corvexClientTest_failNext("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
+                              CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
+    fill(queue, 1);
+    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(0, mQueueBridges[queue]->mIsSuspended.load());
+    EXPECT_EQ(1u, LogCapture::count("could not suspend the transport 't1'"));
 
-    fill (queue, 1);
-    EXPECT_EQ (1u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (2u, vendorCalls ("corvexClient_session_suspend"));
+    fill(queue, 1);
+    EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(2u, vendorCalls("corvexClient_session_suspend"));
 }
 
-TEST_F (FlowControlTest, NothingIsSuspendedWithoutAsynchronousMode)
+TEST_F(FlowControlTest, NothingIsSuspendedWithoutAsynchronousMode)
 {
-    start ("3", "false");
-    size_t queue = addQueue ();
-    fill (queue, 10);
-    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (0u, vendorCalls ("corvexClient_session_suspend"));
+    start("3", "false");
+    size_t queue = addQueue();
+    fill(queue, 10);
+    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(0u, vendorCalls("corvexClient_session_suspend"));
 }
 
-TEST_F (FlowControlTest, AQueueResumesOnlyTheTransportsItsSuspendHeld)
+TEST_F(FlowControlTest, AQueueResumesOnlyTheTransportsItsSuspendHeld)
 {
-    start ("3");
+    start("3");
     /* A second transport without a session: its suspension only counts, so
      * the one vendor suspend of the first queue is t1's. */
     CorvexTransportBridge quiet = {};
-    quiet.mName                 = const_cast<char*> ("quiet");
-    ASSERT_EQ (MAMA_STATUS_OK, corvexFlowControl_initTransport (&quiet));
-    size_t first = addQueue ();
-    setFeeding (mQueueBridges[first], true, &quiet);
-    size_t second = addQueue ();
+    quiet.mName = const_cast<char*>("quiet");
+    ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_initTransport(&quiet));
+    size_t first = addQueue();
+    setFeeding(mQueueBridges[first], true, &quiet);
+    size_t second = addQueue();
 
-    fill (first, 3);
-    corvexClientTest_failNext ("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
-                               CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
-    fill (first, 1);
-    ASSERT_EQ (1, mQueueBridges[first]->mIsSuspended.load ()) << "held by the quiet transport";
-    ASSERT_EQ (0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (1u, quiet.mSuspendedQueues);
+    fill(first, 3);
+    corvexClientTest_failNext("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
+                              CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
+    fill(first, 1);
+    ASSERT_EQ(1, mQueueBridges[first]->mIsSuspended.load()) << "held by the quiet transport";
+    ASSERT_EQ(0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(1u, quiet.mSuspendedQueues);
 
-    fill (second, 4);
-    ASSERT_EQ (1u, mCorvexTransport->mSuspendedQueues) << "held by the second queue only";
-    EXPECT_EQ (2u, vendorCalls ("corvexClient_session_suspend"));
+    fill(second, 4);
+    ASSERT_EQ(1u, mCorvexTransport->mSuspendedQueues) << "held by the second queue only";
+    EXPECT_EQ(2u, vendorCalls("corvexClient_session_suspend"));
 
     /* The first queue drains: it lets go of what it holds, not of the hold
      * the second queue still owns on t1. */
-    drain (mQueues[first]);
-    EXPECT_EQ (0u, quiet.mSuspendedQueues);
-    EXPECT_EQ (1u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (0u, vendorCalls ("corvexClient_session_resume"));
-    EXPECT_EQ (0u, LogCapture::count ("transport with no suspended queues being resumed"));
-    EXPECT_EQ (0u, LogCapture::count ("marking queue as resumed anyway"));
+    drain(mQueues[first]);
+    EXPECT_EQ(0u, quiet.mSuspendedQueues);
+    EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(0u, vendorCalls("corvexClient_session_resume"));
+    EXPECT_EQ(0u, LogCapture::count("transport with no suspended queues being resumed"));
+    EXPECT_EQ(0u, LogCapture::count("marking queue as resumed anyway"));
 
-    drain (mQueues[second]);
-    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (1u, vendorCalls ("corvexClient_session_resume"));
+    drain(mQueues[second]);
+    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(1u, vendorCalls("corvexClient_session_resume"));
 
-    setFeeding (mQueueBridges[first], false);
-    corvexFlowControl_destroyTransport (&quiet);
+    setFeeding(mQueueBridges[first], false);
+    corvexFlowControl_destroyTransport(&quiet);
 }
 
-TEST_F (FlowControlTest, ALastSubscriptionLeavingAQueueThatNeverHeldItResumesNothing)
+TEST_F(FlowControlTest, ALastSubscriptionLeavingAQueueThatNeverHeldItResumesNothing)
 {
-    start ("3");
+    start("3");
     CorvexTransportBridge quiet = {};
-    quiet.mName                 = const_cast<char*> ("quiet");
-    ASSERT_EQ (MAMA_STATUS_OK, corvexFlowControl_initTransport (&quiet));
-    size_t first = addQueue ();
-    setFeeding (mQueueBridges[first], true, &quiet);
-    size_t second = addQueue ();
+    quiet.mName = const_cast<char*>("quiet");
+    ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_initTransport(&quiet));
+    size_t first = addQueue();
+    setFeeding(mQueueBridges[first], true, &quiet);
+    size_t second = addQueue();
 
-    fill (first, 3);
-    corvexClientTest_failNext ("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
-                               CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
-    fill (first, 1);
-    fill (second, 4);
-    ASSERT_EQ (1u, mCorvexTransport->mSuspendedQueues);
+    fill(first, 3);
+    corvexClientTest_failNext("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
+                              CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
+    fill(first, 1);
+    fill(second, 4);
+    ASSERT_EQ(1u, mCorvexTransport->mSuspendedQueues);
 
     /* t1's last subscription leaves the suspended first queue, which never
      * held it: the second queue's hold stays. */
-    ASSERT_EQ (MAMA_STATUS_OK, corvexFlowControl_removeTransport (mQueueBridges[first], mCorvexTransport));
-    EXPECT_EQ (1u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (0u, vendorCalls ("corvexClient_session_resume"));
+    ASSERT_EQ(MAMA_STATUS_OK,
+              corvexFlowControl_removeTransport(mQueueBridges[first], mCorvexTransport));
+    EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(0u, vendorCalls("corvexClient_session_resume"));
 
-    drain (mQueues[first]);
-    drain (mQueues[second]);
-    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ (0u, quiet.mSuspendedQueues);
-    setFeeding (mQueueBridges[first], false);
-    corvexFlowControl_destroyTransport (&quiet);
+    drain(mQueues[first]);
+    drain(mQueues[second]);
+    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(0u, quiet.mSuspendedQueues);
+    setFeeding(mQueueBridges[first], false);
+    corvexFlowControl_destroyTransport(&quiet);
 }
 
 /* A producer fills the queue while a dispatcher drains it: the flag the
  * enqueue path reads without a lock is written by the dispatching thread.
  * Every suspend is matched by one resume, and a drained queue holds
  * nothing. */
-TEST_F (FlowControlTest, SuspendAndResumeStayPairedUnderConcurrentEnqueueAndDispatch)
+TEST_F(FlowControlTest, SuspendAndResumeStayPairedUnderConcurrentEnqueueAndDispatch)
 {
-    start ("20");
-    size_t                queue = addQueue ();
-    const size_t          total = 20000;
-    std::atomic<bool>     done (false);
-    std::thread           producer ([&] {
-        for (size_t i = 0; i < total; ++i)
+    start("20");
+    size_t queue = addQueue();
+    const size_t total = 20000;
+    std::atomic<bool> done(false);
+    std::thread producer(
+        [&]
         {
-            EXPECT_EQ (MAMA_STATUS_OK, mamaQueue_enqueueEvent (mQueues[queue], ignoreEvent, nullptr));
-        }
-        done = true;
-    });
+            for (size_t i = 0; i < total; ++i)
+            {
+                EXPECT_EQ(MAMA_STATUS_OK,
+                          mamaQueue_enqueueEvent(mQueues[queue], ignoreEvent, nullptr));
+            }
+            done = true;
+        });
     size_t dispatched = 0;
-    while (!done || size (mQueues[queue]) > 0)
+    while (!done || size(mQueues[queue]) > 0)
     {
-        if (MAMA_STATUS_OK == mamaQueue_timedDispatch (mQueues[queue], 100))
+        if (MAMA_STATUS_OK == mamaQueue_timedDispatch(mQueues[queue], 100))
         {
             ++dispatched;
         }
     }
-    producer.join ();
+    producer.join();
 
-    EXPECT_EQ (total, dispatched);
-    EXPECT_EQ (0, mQueueBridges[queue]->mIsSuspended.load ());
-    EXPECT_EQ (0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_GT (vendorCalls ("corvexClient_session_suspend"), 0u);
-    EXPECT_EQ (vendorCalls ("corvexClient_session_suspend"), vendorCalls ("corvexClient_session_resume"));
+    EXPECT_EQ(total, dispatched);
+    EXPECT_EQ(0, mQueueBridges[queue]->mIsSuspended.load());
+    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_GT(vendorCalls("corvexClient_session_suspend"), 0u);
+    EXPECT_EQ(vendorCalls("corvexClient_session_suspend"),
+              vendorCalls("corvexClient_session_resume"));
 }

@@ -17,19 +17,19 @@
 struct CorvexRouterLink
 {
     corvexClientSession* mSession;
-    std::string          mClientName;
-    std::string          mUserName;
+    std::string mClientName;
+    std::string mUserName;
 };
 
 struct CorvexRouterSubscriber
 {
     CorvexRouterLink* mLink;
-    uint32_t          mCount; /* dispatch entries of the session behind it */
+    uint32_t mCount; /* dispatch entries of the session behind it */
 };
 
 struct CorvexLoginRefusal
 {
-    std::string            mUserName;
+    std::string mUserName;
     corvexClient_subCode_t mSubCode;
 };
 
@@ -41,23 +41,23 @@ struct CorvexEmbeddedRouter : CorvexRouter
     std::unordered_map<std::string, CorvexRouterLink*> mClients;
     struct ExactTopic
     {
-        std::string                         mTopic;
+        std::string mTopic;
         std::vector<CorvexRouterSubscriber> mSubscribers;
     };
     std::unordered_map<std::string_view, std::unique_ptr<ExactTopic>> mExact;
     struct WildcardTopic
     {
-        std::string            mPattern;
+        std::string mPattern;
         CorvexRouterSubscriber mSubscriber;
     };
-    std::vector<WildcardTopic>      mWildcards;
+    std::vector<WildcardTopic> mWildcards;
     /* Rules added by test control come first, then the configured ones. */
-    std::vector<CorvexAclRule>      mRules;
-    size_t                          mTestRuleCount = 0;
+    std::vector<CorvexAclRule> mRules;
+    size_t mTestRuleCount = 0;
     std::vector<CorvexLoginRefusal> mLoginRefusals;
 
     /* Configuration taken from the first session connected to the router. */
-    bool        mConfigured = false;
+    bool mConfigured = false;
     std::string mConfiguredBy;
     std::string mCachedTopicsSetting;
     std::string mAccessRulesSetting;
@@ -66,7 +66,7 @@ struct CorvexEmbeddedRouter : CorvexRouter
      * router lock, changed under the exclusive one. mCacheOverridden once
      * test control has set it, which sessions then leave alone. */
     CorvexCacheSetting mCacheSetting{CORVEX_CACHE_OFF, {}};
-    bool               mCacheOverridden = false;
+    bool mCacheOverridden = false;
 
     /* The last-value cache itself; publishers fill it holding the shared
      * router lock and mCacheLock. Each cached message is held by the cache
@@ -74,25 +74,25 @@ struct CorvexEmbeddedRouter : CorvexRouter
      * topic is copied into it in place. */
     struct CachedTopic
     {
-        std::string      mTopic;
+        std::string mTopic;
         corvexClientMsg* mMsg;
     };
-    std::mutex                                                         mCacheLock;
+    std::mutex mCacheLock;
     std::unordered_map<std::string_view, std::unique_ptr<CachedTopic>> mCache;
 };
 
-CorvexEmbeddedRouter* corvexEmbeddedRouter_create (const std::string& name);
+CorvexEmbeddedRouter* corvexEmbeddedRouter_create(const std::string& name);
 
 /* Caller holds the router lock: whether the user may do the operation
  * (CORVEXCLIENT_TEST_ACL_*) on the topic. */
-bool corvexEmbeddedRouter_permits (const CorvexEmbeddedRouter* router, const std::string& userName,
-                                   uint32_t operation, const char* topic, size_t length);
+bool corvexEmbeddedRouter_permits(const CorvexEmbeddedRouter* router, const std::string& userName,
+                                  uint32_t operation, const char* topic, size_t length);
 
 /* Caller holds the router lock exclusively and mCacheLock: forgets every
  * cached message. */
-void corvexEmbeddedRouter_forgetCache (CorvexEmbeddedRouter* router);
+void corvexEmbeddedRouter_forgetCache(CorvexEmbeddedRouter* router);
 
 /* The embedded router of that name, created on first use. */
-CorvexEmbeddedRouter* corvexRouter_findEmbedded (const std::string& name);
+CorvexEmbeddedRouter* corvexRouter_findEmbedded(const std::string& name);
 
 #endif

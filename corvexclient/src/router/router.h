@@ -30,11 +30,11 @@ struct CorvexRouterLogin
 
 struct CorvexCacheRequest
 {
-    const char*                   mTopic;
-    size_t                        mTopicLength;
+    const char* mTopic;
+    size_t mTopicLength;
     corvexClient_cacheRequestId_t mRequestId;
-    corvexClient_cacheEventCb     mCallback;
-    void*                         mUser;
+    corvexClient_cacheEventCb mCallback;
+    void* mUser;
 };
 
 /* Contexts a sender must wait on, once its locks are released, because it
@@ -42,52 +42,54 @@ struct CorvexCacheRequest
 struct CorvexWaitList
 {
     corvexClientContext* mContexts[4];
-    size_t               mCount;
+    size_t mCount;
 };
 
 /* Records that the sender must wait on the context; a full list drops the
  * extra wait (and its count on the context). */
-void corvexWaitList_add (CorvexWaitList* list, corvexClientContext* context);
-void corvexWaitList_wait (CorvexWaitList* list);
+void corvexWaitList_add(CorvexWaitList* list, corvexClientContext* context);
+void corvexWaitList_wait(CorvexWaitList* list);
 
 struct CorvexRouterOps
 {
     /* Logs the session in under the client name; the LOGIN_* and
      * CLIENT_NAME_IN_USE sub-codes describe refusals. */
-    corvexClient_returnCode_t (*mConnect) (CorvexRouter* router, corvexClientSession* session,
-                                           const CorvexRouterLogin* login, CorvexRouterLink** link);
+    corvexClient_returnCode_t (*mConnect)(CorvexRouter* router, corvexClientSession* session,
+                                          const CorvexRouterLogin* login, CorvexRouterLink** link);
     /* Drops the link and every router subscription it holds. */
-    void (*mDisconnect) (CorvexRouter* router, CorvexRouterLink* link);
+    void (*mDisconnect)(CorvexRouter* router, CorvexRouterLink* link);
     /* Adds one counted subscription of the link to the topic; refusals by
      * access control fail with SUBSCRIBE_NOT_PERMITTED. */
-    corvexClient_returnCode_t (*mSubscribe) (CorvexRouter* router, CorvexRouterLink* link, const char* topic,
-                                             size_t length);
-    void (*mUnsubscribe) (CorvexRouter* router, CorvexRouterLink* link, const char* topic, size_t length);
+    corvexClient_returnCode_t (*mSubscribe)(CorvexRouter* router, CorvexRouterLink* link,
+                                            const char* topic, size_t length);
+    void (*mUnsubscribe)(CorvexRouter* router, CorvexRouterLink* link, const char* topic,
+                         size_t length);
     /* Delivers a message (its topic already validated) to every matching
      * subscription and to the peer-to-peer address it names; refusals are
      * reported to the sender as session events. */
-    void (*mPublish) (CorvexRouter* router, CorvexRouterLink* link, const corvexClientMsg* msg,
-                      CorvexWaitList* waits);
+    void (*mPublish)(CorvexRouter* router, CorvexRouterLink* link, const corvexClientMsg* msg,
+                     CorvexWaitList* waits);
     /* Delivers the cached messages matching the request on the link's
      * session, then completes the request. */
-    void (*mCacheRequest) (CorvexRouter* router, CorvexRouterLink* link, const CorvexCacheRequest* request);
-    void (*mDestroy) (CorvexRouter* router);
+    void (*mCacheRequest)(CorvexRouter* router, CorvexRouterLink* link,
+                          const CorvexCacheRequest* request);
+    void (*mDestroy)(CorvexRouter* router);
 };
 
 struct CorvexRouter
 {
     const CorvexRouterOps* mOps;
-    std::string            mName; /* the <router> of peer-to-peer topics */
+    std::string mName; /* the <router> of peer-to-peer topics */
 };
 
 /* The router named by a "SESSION_ROUTER" value (NULL for the default),
  * created on first use; fails with UNSUPPORTED_ROUTER. */
-corvexClient_returnCode_t corvexRouter_open (const char* selector, CorvexRouter** router);
+corvexClient_returnCode_t corvexRouter_open(const char* selector, CorvexRouter** router);
 
 /* The router name a "SESSION_ROUTER" value designates, without opening it. */
-corvexClient_returnCode_t corvexRouter_nameOf (const char* selector, std::string* name);
+corvexClient_returnCode_t corvexRouter_nameOf(const char* selector, std::string* name);
 
 /* Destroys every router (library cleanup, after all sessions are gone). */
-void corvexRouter_destroyAll ();
+void corvexRouter_destroyAll();
 
 #endif

@@ -15,8 +15,8 @@ struct CorvexAclRule
 {
     std::string mUserName; /* "*" for everyone */
     std::string mPattern;
-    uint32_t    mOperations; /* CORVEXCLIENT_TEST_ACL_SUBSCRIBE and/or _PUBLISH */
-    bool        mAllow;
+    uint32_t mOperations; /* CORVEXCLIENT_TEST_ACL_SUBSCRIBE and/or _PUBLISH */
+    bool mAllow;
 };
 
 enum CorvexCacheMode
@@ -28,24 +28,25 @@ enum CorvexCacheMode
 
 struct CorvexCacheSetting
 {
-    CorvexCacheMode          mMode = CORVEX_CACHE_PUBLISHED;
+    CorvexCacheMode mMode = CORVEX_CACHE_PUBLISHED;
     std::vector<std::string> mPatterns;
 };
 
 struct CorvexRouterConfig
 {
     /* Whether the session gave the property; without it the default stands. */
-    bool               mCachedTopicsGiven = false;
+    bool mCachedTopicsGiven = false;
     CorvexCacheSetting mCache;
-    std::string        mCachedTopicsText = ">"; /* normalised, for comparison and logs */
+    std::string mCachedTopicsText = ">"; /* normalised, for comparison and logs */
 
-    bool                       mAccessRulesGiven = false;
+    bool mAccessRulesGiven = false;
     std::vector<CorvexAclRule> mRules;
-    std::string                mAccessRulesText;
+    std::string mAccessRulesText;
 };
 
 /* Reads both properties from the list; a malformed value fails with
  * BAD_PROPERTY_VALUE and a text naming the property and the part refused. */
-corvexClient_returnCode_t corvexRouterConfig_parse (const CorvexPropertyList& list, CorvexRouterConfig* config);
+corvexClient_returnCode_t corvexRouterConfig_parse(const CorvexPropertyList& list,
+                                                   CorvexRouterConfig* config);
 
 #endif

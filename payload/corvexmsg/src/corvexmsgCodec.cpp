@@ -20,54 +20,61 @@ constexpr size_t MIN_FIELD_SIZE = 6;
 constexpr int MAX_DEPTH = 32;
 
 /* Takes the raw number: received bytes may hold values outside the enumeration. */
-size_t scalarSize (uint64_t type)
+size_t scalarSize(uint64_t type)
 {
     switch (type)
     {
     case MAMA_FIELD_TYPE_BOOL:
     case MAMA_FIELD_TYPE_CHAR:
     case MAMA_FIELD_TYPE_I8:
-    case MAMA_FIELD_TYPE_U8: return 1;
+    case MAMA_FIELD_TYPE_U8:
+        return 1;
     case MAMA_FIELD_TYPE_I16:
-    case MAMA_FIELD_TYPE_U16: return 2;
+    case MAMA_FIELD_TYPE_U16:
+        return 2;
     case MAMA_FIELD_TYPE_I32:
     case MAMA_FIELD_TYPE_U32:
-    case MAMA_FIELD_TYPE_F32: return 4;
+    case MAMA_FIELD_TYPE_F32:
+        return 4;
     case MAMA_FIELD_TYPE_I64:
     case MAMA_FIELD_TYPE_U64:
-    case MAMA_FIELD_TYPE_F64: return 8;
-    default: return 0;
+    case MAMA_FIELD_TYPE_F64:
+        return 8;
+    default:
+        return 0;
     }
 }
 
-bool isWireType (uint64_t type, uint8_t version)
+bool isWireType(uint64_t type, uint8_t version)
 {
     switch (type)
     {
     case MAMA_FIELD_TYPE_STRING:
-    case MAMA_FIELD_TYPE_OPAQUE: return true;
+    case MAMA_FIELD_TYPE_OPAQUE:
+        return true;
     case MAMA_FIELD_TYPE_PRICE:
     case MAMA_FIELD_TYPE_TIME:
     case MAMA_FIELD_TYPE_MSG:
     case MAMA_FIELD_TYPE_VECTOR_STRING:
-    case MAMA_FIELD_TYPE_VECTOR_MSG: return version >= 2;
+    case MAMA_FIELD_TYPE_VECTOR_MSG:
+        return version >= 2;
     default:
-        if (scalarSize (type) != 0)
+        if (scalarSize(type) != 0)
         {
             return true;
         }
-        return version >= 2 && corvexMsg_elementSize (type) != 0;
+        return version >= 2 && corvexMsg_elementSize(type) != 0;
     }
 }
 
-int64_t signExtend (uint64_t raw, size_t n)
+int64_t signExtend(uint64_t raw, size_t n)
 {
     if (n == 8)
     {
-        return static_cast<int64_t> (raw);
+        return static_cast<int64_t>(raw);
     }
-    const uint64_t sign = uint64_t (1) << (8 * n - 1);
-    return static_cast<int64_t> ((raw ^ sign) - sign);
+    const uint64_t sign = uint64_t(1) << (8 * n - 1);
+    return static_cast<int64_t>((raw ^ sign) - sign);
 }
 
 /* Bounds-checked reader over the received bytes. */
@@ -77,14 +84,14 @@ struct Reader
     size_t mLen;
     size_t mPos;
 
-    size_t left () const
+    size_t left() const
     {
         return mLen - mPos;
     }
 
-    bool take (size_t n, const uint8_t** out)
+    bool take(size_t n, const uint8_t** out)
     {
-        if (n > left ())
+        if (n > left())
         {
             return false;
         }
@@ -93,32 +100,32 @@ struct Reader
         return true;
     }
 
-    bool number (size_t n, uint64_t* out)
+    bool number(size_t n, uint64_t* out)
     {
         const uint8_t* p = nullptr;
-        if (!take (n, &p))
+        if (!take(n, &p))
         {
             return false;
         }
-        *out = corvexMsg_readLe (p, n);
+        *out = corvexMsg_readLe(p, n);
         return true;
     }
 };
 
-bool decodeMessage (const uint8_t* bytes, size_t length, int depth, CorvexMsgPayload* msg);
+bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayload* msg);
 
 /* A date-time the host can hold: nanoseconds within the second, a precision
  * within the host's four bits. */
-bool isValidTime (const uint8_t* bytes)
+bool isValidTime(const uint8_t* bytes)
 {
-    const CorvexMsgTime time = corvexMsg_readTime (bytes);
+    const CorvexMsgTime time = corvexMsg_readTime(bytes);
     return time.mNanoseconds < 1000000000u && time.mPrecision <= MAMA_DATE_TIME_PREC_UNKNOWN;
 }
 
-bool decodeScalar (Reader* in, CorvexMsgField* f, size_t size)
+bool decodeScalar(Reader* in, CorvexMsgField* f, size_t size)
 {
     uint64_t raw = 0;
-    if (!in->number (size, &raw))
+    if (!in->number(size, &raw))
     {
         return false;
     }
@@ -126,70 +133,76 @@ bool decodeScalar (Reader* in, CorvexMsgField* f, size_t size)
     {
     case MAMA_FIELD_TYPE_F32:
     {
-        uint32_t bits = static_cast<uint32_t> (raw);
-        std::memcpy (&f->mValue.mF32, &bits, sizeof bits);
+        uint32_t bits = static_cast<uint32_t>(raw);
+        std::memcpy(&f->mValue.mF32, &bits, sizeof bits);
         break;
     }
-    case MAMA_FIELD_TYPE_F64: std::memcpy (&f->mValue.mF64, &raw, sizeof raw); break;
+    case MAMA_FIELD_TYPE_F64:
+        std::memcpy(&f->mValue.mF64, &raw, sizeof raw);
+        break;
     case MAMA_FIELD_TYPE_CHAR:
     case MAMA_FIELD_TYPE_I8:
     case MAMA_FIELD_TYPE_I16:
     case MAMA_FIELD_TYPE_I32:
-    case MAMA_FIELD_TYPE_I64: f->mValue.mSigned = signExtend (raw, size); break;
-    default: f->mValue.mUnsigned = raw; break;
+    case MAMA_FIELD_TYPE_I64:
+        f->mValue.mSigned = signExtend(raw, size);
+        break;
+    default:
+        f->mValue.mUnsigned = raw;
+        break;
     }
     return true;
 }
 
 /* A u32 size and that many bytes. */
-bool takeSized (Reader* in, const uint8_t** bytes, uint64_t* size)
+bool takeSized(Reader* in, const uint8_t** bytes, uint64_t* size)
 {
-    return in->number (4, size) && in->take (static_cast<size_t> (*size), bytes);
+    return in->number(4, size) && in->take(static_cast<size_t>(*size), bytes);
 }
 
-bool isTerminatedString (const uint8_t* bytes, uint64_t size)
+bool isTerminatedString(const uint8_t* bytes, uint64_t size)
 {
     return size != 0 && bytes[size - 1] == '\0';
 }
 
 /* One sized sub-message into a new payload held by the field. */
-bool decodeSubMessage (Reader* in, CorvexMsgField* f, int depth)
+bool decodeSubMessage(Reader* in, CorvexMsgField* f, int depth)
 {
     const uint8_t* bytes = nullptr;
     uint64_t size = 0;
-    if (depth >= MAX_DEPTH || !takeSized (in, &bytes, &size))
+    if (depth >= MAX_DEPTH || !takeSized(in, &bytes, &size))
     {
         return false;
     }
-    std::unique_ptr<CorvexMsgPayload> sub (new CorvexMsgPayload ());
-    if (!decodeMessage (bytes, static_cast<size_t> (size), depth + 1, sub.get ()))
+    std::unique_ptr<CorvexMsgPayload> sub(new CorvexMsgPayload());
+    if (!decodeMessage(bytes, static_cast<size_t>(size), depth + 1, sub.get()))
     {
         return false;
     }
     sub->mContainer = f->mMsg;
-    f->mMsgs.push_back (std::move (sub));
+    f->mMsgs.push_back(std::move(sub));
     return true;
 }
 
-bool decodeVector (Reader* in, CorvexMsgField* f, int depth)
+bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
 {
     uint64_t count = 0;
-    if (!in->number (4, &count))
+    if (!in->number(4, &count))
     {
         return false;
     }
     const size_t start = in->mPos;
-    const size_t elementSize = corvexMsg_elementSize (f->mType);
+    const size_t elementSize = corvexMsg_elementSize(f->mType);
     if (elementSize != 0)
     {
         const uint8_t* bytes = nullptr;
-        if (count > in->left () / elementSize || !in->take (count * elementSize, &bytes))
+        if (count > in->left() / elementSize || !in->take(count * elementSize, &bytes))
         {
             return false;
         }
         for (uint64_t i = 0; f->mType == MAMA_FIELD_TYPE_VECTOR_TIME && i < count; ++i)
         {
-            if (!isValidTime (bytes + i * elementSize))
+            if (!isValidTime(bytes + i * elementSize))
             {
                 return false;
             }
@@ -198,7 +211,7 @@ bool decodeVector (Reader* in, CorvexMsgField* f, int depth)
     else if (f->mType == MAMA_FIELD_TYPE_VECTOR_STRING)
     {
         /* each element is at least a size and its terminator */
-        if (count > in->left () / 5)
+        if (count > in->left() / 5)
         {
             return false;
         }
@@ -206,7 +219,7 @@ bool decodeVector (Reader* in, CorvexMsgField* f, int depth)
         {
             const uint8_t* bytes = nullptr;
             uint64_t size = 0;
-            if (!takeSized (in, &bytes, &size) || !isTerminatedString (bytes, size))
+            if (!takeSized(in, &bytes, &size) || !isTerminatedString(bytes, size))
             {
                 return false;
             }
@@ -214,52 +227,52 @@ bool decodeVector (Reader* in, CorvexMsgField* f, int depth)
     }
     else
     {
-        if (count > in->left () / (4 + HEADER_SIZE))
+        if (count > in->left() / (4 + HEADER_SIZE))
         {
             return false;
         }
         for (uint64_t i = 0; i < count; ++i)
         {
-            if (!decodeSubMessage (in, f, depth))
+            if (!decodeSubMessage(in, f, depth))
             {
                 return false;
             }
         }
-        f->mCount = static_cast<uint32_t> (count);
+        f->mCount = static_cast<uint32_t>(count);
         return true;
     }
-    f->mCount = static_cast<uint32_t> (count);
+    f->mCount = static_cast<uint32_t>(count);
     f->mData = in->mData + start;
-    f->mSize = static_cast<uint32_t> (in->mPos - start);
+    f->mSize = static_cast<uint32_t>(in->mPos - start);
     return true;
 }
 
-bool decodeValue (Reader* in, CorvexMsgField* f, int depth)
+bool decodeValue(Reader* in, CorvexMsgField* f, int depth)
 {
-    const size_t size = scalarSize (f->mType);
+    const size_t size = scalarSize(f->mType);
     if (size != 0)
     {
-        return decodeScalar (in, f, size);
+        return decodeScalar(in, f, size);
     }
     const uint8_t* bytes = nullptr;
     switch (f->mType)
     {
     case MAMA_FIELD_TYPE_PRICE:
-        if (!in->take (CORVEXMSG_PRICE_SIZE, &bytes))
+        if (!in->take(CORVEXMSG_PRICE_SIZE, &bytes))
         {
             return false;
         }
-        f->mPrice = corvexMsg_readPrice (bytes);
+        f->mPrice = corvexMsg_readPrice(bytes);
         return true;
     case MAMA_FIELD_TYPE_TIME:
-        if (!in->take (CORVEXMSG_TIME_SIZE, &bytes) || !isValidTime (bytes))
+        if (!in->take(CORVEXMSG_TIME_SIZE, &bytes) || !isValidTime(bytes))
         {
             return false;
         }
-        f->mTime = corvexMsg_readTime (bytes);
+        f->mTime = corvexMsg_readTime(bytes);
         return true;
     case MAMA_FIELD_TYPE_MSG:
-        if (!decodeSubMessage (in, f, depth))
+        if (!decodeSubMessage(in, f, depth))
         {
             return false;
         }
@@ -269,59 +282,60 @@ bool decodeValue (Reader* in, CorvexMsgField* f, int depth)
     case MAMA_FIELD_TYPE_OPAQUE:
     {
         uint64_t length = 0;
-        if (!takeSized (in, &bytes, &length))
+        if (!takeSized(in, &bytes, &length))
         {
             return false;
         }
-        if (f->mType == MAMA_FIELD_TYPE_STRING && !isTerminatedString (bytes, length))
+        if (f->mType == MAMA_FIELD_TYPE_STRING && !isTerminatedString(bytes, length))
         {
             return false;
         }
         f->mData = bytes;
-        f->mSize = static_cast<uint32_t> (length);
+        f->mSize = static_cast<uint32_t>(length);
         return true;
     }
-    default: return decodeVector (in, f, depth);
+    default:
+        return decodeVector(in, f, depth);
     }
 }
 
-bool decodeField (Reader* in, CorvexMsgField* f, uint8_t version, int depth)
+bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
 {
     uint64_t type = 0;
     uint64_t fid = 0;
     uint64_t nameSize = 0;
-    if (!in->number (1, &type) || !in->number (2, &fid) || !in->number (2, &nameSize))
+    if (!in->number(1, &type) || !in->number(2, &fid) || !in->number(2, &nameSize))
     {
         return false;
     }
     /* checked as a number first: an unknown value is no mamaFieldType */
-    if (!isWireType (type, version))
+    if (!isWireType(type, version))
     {
         return false;
     }
-    f->mType = static_cast<mamaFieldType> (type);
-    f->mFid = static_cast<mama_fid_t> (fid);
+    f->mType = static_cast<mamaFieldType>(type);
+    f->mFid = static_cast<mama_fid_t>(fid);
     if (nameSize != 0)
     {
         const uint8_t* name = nullptr;
-        if (!in->take (static_cast<size_t> (nameSize), &name) || name[nameSize - 1] != '\0')
+        if (!in->take(static_cast<size_t>(nameSize), &name) || name[nameSize - 1] != '\0')
         {
             return false;
         }
-        f->mName = reinterpret_cast<const char*> (name);
+        f->mName = reinterpret_cast<const char*>(name);
     }
-    return decodeValue (in, f, depth);
+    return decodeValue(in, f, depth);
 }
 
-bool decodeMessage (const uint8_t* bytes, size_t length, int depth, CorvexMsgPayload* msg)
+bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayload* msg)
 {
-    if (length < HEADER_SIZE || bytes[0] != static_cast<uint8_t> (CORVEXMSG_PAYLOAD_ID) ||
+    if (length < HEADER_SIZE || bytes[0] != static_cast<uint8_t>(CORVEXMSG_PAYLOAD_ID) ||
         bytes[1] == 0 || bytes[1] > FORMAT_VERSION)
     {
         return false;
     }
     const uint8_t version = bytes[1];
-    const uint64_t count = corvexMsg_readLe (bytes + 2, 4);
+    const uint64_t count = corvexMsg_readLe(bytes + 2, 4);
     /* refuse counts the buffer cannot hold before allocating anything */
     if (count > (length - HEADER_SIZE) / MIN_FIELD_SIZE)
     {
@@ -332,16 +346,16 @@ bool decodeMessage (const uint8_t* bytes, size_t length, int depth, CorvexMsgPay
     std::deque<CorvexMsgField>& fields = msg->mDecoding;
     for (uint64_t i = 0; i < count; ++i)
     {
-        if (i < fields.size ())
+        if (i < fields.size())
         {
-            fields[i] = CorvexMsgField ();
+            fields[i] = CorvexMsgField();
         }
         else
         {
-            fields.emplace_back ();
+            fields.emplace_back();
         }
         fields[i].mMsg = msg;
-        if (!decodeField (&in, &fields[i], version, depth))
+        if (!decodeField(&in, &fields[i], version, depth))
         {
             return false;
         }
@@ -350,91 +364,101 @@ bool decodeMessage (const uint8_t* bytes, size_t length, int depth, CorvexMsgPay
     {
         return false;
     }
-    fields.resize (static_cast<size_t> (count));
-    msg->mFields.swap (fields);
+    fields.resize(static_cast<size_t>(count));
+    msg->mFields.swap(fields);
     msg->mWire = bytes;
     msg->mWireLen = length;
     msg->mEncodedValid = false;
     return true;
 }
 
-void encodeMessage (std::string* out, const CorvexMsgPayload& msg);
+void encodeMessage(std::string* out, const CorvexMsgPayload& msg);
 
-void encodeSized (std::string* out, const CorvexMsgPayload& sub)
+void encodeSized(std::string* out, const CorvexMsgPayload& sub)
 {
     std::string bytes;
-    encodeMessage (&bytes, sub);
-    corvexMsg_writeLe (out, bytes.size (), 4);
-    out->append (bytes);
+    encodeMessage(&bytes, sub);
+    corvexMsg_writeLe(out, bytes.size(), 4);
+    out->append(bytes);
 }
 
-void encodeField (std::string* out, const CorvexMsgField& f)
+void encodeField(std::string* out, const CorvexMsgField& f)
 {
-    out->push_back (static_cast<char> (f.mType));
-    corvexMsg_writeLe (out, f.mFid, 2);
-    const size_t nameSize = f.mName != nullptr ? std::strlen (f.mName) + 1 : 0;
-    corvexMsg_writeLe (out, nameSize, 2);
-    out->append (f.mName != nullptr ? f.mName : "", nameSize);
+    out->push_back(static_cast<char>(f.mType));
+    corvexMsg_writeLe(out, f.mFid, 2);
+    const size_t nameSize = f.mName != nullptr ? std::strlen(f.mName) + 1 : 0;
+    corvexMsg_writeLe(out, nameSize, 2);
+    out->append(f.mName != nullptr ? f.mName : "", nameSize);
 
-    const size_t size = scalarSize (f.mType);
+    const size_t size = scalarSize(f.mType);
     if (size != 0)
     {
         uint64_t raw = f.mValue.mUnsigned;
         if (f.mType == MAMA_FIELD_TYPE_F32)
         {
             uint32_t bits = 0;
-            std::memcpy (&bits, &f.mValue.mF32, sizeof bits);
+            std::memcpy(&bits, &f.mValue.mF32, sizeof bits);
             raw = bits;
         }
-        corvexMsg_writeLe (out, raw, size);
+        corvexMsg_writeLe(out, raw, size);
         return;
     }
     switch (f.mType)
     {
-    case MAMA_FIELD_TYPE_PRICE: corvexMsg_writePrice (out, f.mPrice); return;
-    case MAMA_FIELD_TYPE_TIME: corvexMsg_writeTime (out, f.mTime); return;
-    case MAMA_FIELD_TYPE_MSG: encodeSized (out, *f.mMsgs.front ()); return;
+    case MAMA_FIELD_TYPE_PRICE:
+        corvexMsg_writePrice(out, f.mPrice);
+        return;
+    case MAMA_FIELD_TYPE_TIME:
+        corvexMsg_writeTime(out, f.mTime);
+        return;
+    case MAMA_FIELD_TYPE_MSG:
+        encodeSized(out, *f.mMsgs.front());
+        return;
     case MAMA_FIELD_TYPE_VECTOR_MSG:
-        corvexMsg_writeLe (out, f.mMsgs.size (), 4);
+        corvexMsg_writeLe(out, f.mMsgs.size(), 4);
         for (const std::unique_ptr<CorvexMsgPayload>& sub : f.mMsgs)
         {
-            encodeSized (out, *sub);
+            encodeSized(out, *sub);
         }
         return;
     case MAMA_FIELD_TYPE_STRING:
-    case MAMA_FIELD_TYPE_OPAQUE: corvexMsg_writeLe (out, f.mSize, 4); break;
-    default: corvexMsg_writeLe (out, f.mCount, 4); break;
+    case MAMA_FIELD_TYPE_OPAQUE:
+        corvexMsg_writeLe(out, f.mSize, 4);
+        break;
+    default:
+        corvexMsg_writeLe(out, f.mCount, 4);
+        break;
     }
-    out->append (reinterpret_cast<const char*> (f.mData), f.mSize);
+    out->append(reinterpret_cast<const char*>(f.mData), f.mSize);
 }
 
-void encodeMessage (std::string* out, const CorvexMsgPayload& msg)
+void encodeMessage(std::string* out, const CorvexMsgPayload& msg)
 {
     if (msg.mWire != nullptr)
     {
         /* unchanged since decoding: the received bytes are the encoding */
-        out->append (reinterpret_cast<const char*> (msg.mWire), msg.mWireLen);
+        out->append(reinterpret_cast<const char*>(msg.mWire), msg.mWireLen);
         return;
     }
-    out->push_back (CORVEXMSG_PAYLOAD_ID);
-    out->push_back (static_cast<char> (FORMAT_VERSION));
-    corvexMsg_writeLe (out, msg.mFields.size (), 4);
+    out->push_back(CORVEXMSG_PAYLOAD_ID);
+    out->push_back(static_cast<char>(FORMAT_VERSION));
+    corvexMsg_writeLe(out, msg.mFields.size(), 4);
     for (const CorvexMsgField& f : msg.mFields)
     {
-        encodeField (out, f);
+        encodeField(out, f);
     }
 }
 
 } // namespace
 
-mama_status corvexMsgCodec_decode (CorvexMsgPayload* msg, const void* buffer, size_t length)
+mama_status corvexMsgCodec_decode(CorvexMsgPayload* msg, const void* buffer, size_t length)
 {
-    return decodeMessage (static_cast<const uint8_t*> (buffer), length, 0, msg)
+    return decodeMessage(static_cast<const uint8_t*>(buffer), length, 0, msg)
                ? MAMA_STATUS_OK
                : MAMA_STATUS_PLATFORM;
 }
 
-mama_status corvexMsgCodec_encode (CorvexMsgPayload* msg, const void** buffer, size_t* length)
+mama_status corvexMsgCodec_encode(CorvexMsgPayload* msg, const void** buffer, size_t* length)
 {
     if (msg->mWire != nullptr)
     {
@@ -444,11 +468,11 @@ mama_status corvexMsgCodec_encode (CorvexMsgPayload* msg, const void** buffer, s
     }
     if (!msg->mEncodedValid)
     {
-        msg->mEncoded.clear ();
-        encodeMessage (&msg->mEncoded, *msg);
+        msg->mEncoded.clear();
+        encodeMessage(&msg->mEncoded, *msg);
         msg->mEncodedValid = true;
     }
-    *buffer = msg->mEncoded.data ();
-    *length = msg->mEncoded.size ();
+    *buffer = msg->mEncoded.data();
+    *length = msg->mEncoded.size();
     return MAMA_STATUS_OK;
 }

@@ -7,77 +7,82 @@
 #include <mama/price.h>
 #include <mama/integration/msg.h>
 
-static_assert (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-               "vector elements are kept in their little-endian wire form");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "vector elements are kept in their little-endian wire form");
 
 namespace
 {
 
-CorvexMsgPrice priceFromHost (const mamaPrice price)
+CorvexMsgPrice priceFromHost(const mamaPrice price)
 {
     CorvexMsgPrice value;
     mamaPriceHints hints = 0;
-    mamaPrice_getValue (price, &value.mValue);
-    mamaPrice_getHints (price, &hints);
+    mamaPrice_getValue(price, &value.mValue);
+    mamaPrice_getHints(price, &hints);
     value.mHints = hints;
     return value;
 }
 
-void priceToHost (const CorvexMsgPrice& value, mamaPrice price)
+void priceToHost(const CorvexMsgPrice& value, mamaPrice price)
 {
-    mamaPrice_setValue (price, value.mValue);
-    mamaPrice_setHints (price, value.mHints);
+    mamaPrice_setValue(price, value.mValue);
+    mamaPrice_setHints(price, value.mHints);
 }
 
-CorvexMsgTime timeFromHost (const mamaDateTime time)
+CorvexMsgTime timeFromHost(const mamaDateTime time)
 {
     CorvexMsgTime value;
     mamaDateTimePrecision precision = MAMA_DATE_TIME_PREC_UNKNOWN;
     mamaDateTimeHints hints = 0;
-    mamaDateTime_getEpochTimeExt (time, &value.mSeconds, &value.mNanoseconds);
-    mamaDateTime_getPrecision (time, &precision);
-    mamaDateTime_getHints (time, &hints);
-    value.mPrecision = static_cast<uint8_t> (precision);
+    mamaDateTime_getEpochTimeExt(time, &value.mSeconds, &value.mNanoseconds);
+    mamaDateTime_getPrecision(time, &precision);
+    mamaDateTime_getHints(time, &hints);
+    value.mPrecision = static_cast<uint8_t>(precision);
     value.mHints = hints;
     return value;
 }
 
-void timeToHost (const CorvexMsgTime& value, mamaDateTime time)
+void timeToHost(const CorvexMsgTime& value, mamaDateTime time)
 {
-    mamaDateTime_setEpochTimeExt (time, value.mSeconds, value.mNanoseconds);
-    mamaDateTime_setPrecision (time, static_cast<mamaDateTimePrecision> (value.mPrecision));
-    mamaDateTime_setHints (time, value.mHints);
+    mamaDateTime_setEpochTimeExt(time, value.mSeconds, value.mNanoseconds);
+    mamaDateTime_setPrecision(time, static_cast<mamaDateTimePrecision>(value.mPrecision));
+    mamaDateTime_setHints(time, value.mHints);
 }
 
 /* A price may also be read from a number. */
-mama_status readPrice (const CorvexMsgField* f, mamaPrice result)
+mama_status readPrice(const CorvexMsgField* f, mamaPrice result)
 {
     double value = 0;
     switch (f->mType)
     {
-    case MAMA_FIELD_TYPE_PRICE: priceToHost (f->mPrice, result); return MAMA_STATUS_OK;
+    case MAMA_FIELD_TYPE_PRICE:
+        priceToHost(f->mPrice, result);
+        return MAMA_STATUS_OK;
     case MAMA_FIELD_TYPE_CHAR:
-    case MAMA_FIELD_TYPE_BOOL: return MAMA_STATUS_WRONG_FIELD_TYPE;
+    case MAMA_FIELD_TYPE_BOOL:
+        return MAMA_STATUS_WRONG_FIELD_TYPE;
     default:
-        if (corvexMsgField_getF64 (f, &value) != MAMA_STATUS_OK)
+        if (corvexMsgField_getF64(f, &value) != MAMA_STATUS_OK)
         {
             return MAMA_STATUS_WRONG_FIELD_TYPE;
         }
-        mamaPrice_clear (result);
-        mamaPrice_setValue (result, value);
+        mamaPrice_clear(result);
+        mamaPrice_setValue(result, value);
         return MAMA_STATUS_OK;
     }
 }
 
 /* A date-time may also be read from its text, from seconds since the epoch
  * (F32/F64) or from microseconds since the epoch (I64/U64). */
-mama_status readTime (const CorvexMsgField* f, mamaDateTime result)
+mama_status readTime(const CorvexMsgField* f, mamaDateTime result)
 {
     switch (f->mType)
     {
-    case MAMA_FIELD_TYPE_TIME: timeToHost (f->mTime, result); return MAMA_STATUS_OK;
+    case MAMA_FIELD_TYPE_TIME:
+        timeToHost(f->mTime, result);
+        return MAMA_STATUS_OK;
     case MAMA_FIELD_TYPE_STRING:
-        return mamaDateTime_setFromString (result, reinterpret_cast<const char*> (f->mData)) ==
+        return mamaDateTime_setFromString(result, reinterpret_cast<const char*>(f->mData)) ==
                        MAMA_STATUS_OK
                    ? MAMA_STATUS_OK
                    : MAMA_STATUS_WRONG_FIELD_TYPE;
@@ -85,28 +90,29 @@ mama_status readTime (const CorvexMsgField* f, mamaDateTime result)
     case MAMA_FIELD_TYPE_F64:
     {
         double seconds = 0;
-        corvexMsgField_getF64 (f, &seconds);
-        return mamaDateTime_setEpochTimeF64 (result, seconds);
+        corvexMsgField_getF64(f, &seconds);
+        return mamaDateTime_setEpochTimeF64(result, seconds);
     }
     case MAMA_FIELD_TYPE_I64:
     case MAMA_FIELD_TYPE_U64:
     {
         uint64_t micros = 0;
-        if (corvexMsgField_getUnsigned (f, UINT64_MAX, &micros) != MAMA_STATUS_OK)
+        if (corvexMsgField_getUnsigned(f, UINT64_MAX, &micros) != MAMA_STATUS_OK)
         {
             return MAMA_STATUS_WRONG_FIELD_TYPE;
         }
-        return mamaDateTime_setEpochTimeMicroseconds (result, micros);
+        return mamaDateTime_setEpochTimeMicroseconds(result, micros);
     }
-    default: return MAMA_STATUS_WRONG_FIELD_TYPE;
+    default:
+        return MAMA_STATUS_WRONG_FIELD_TYPE;
     }
 }
 
 /* A field found by name/fid and checked to hold `type`. */
-mama_status findTyped (const msgPayload msg, const char* name, mama_fid_t fid, const void* result,
-                       mamaFieldType type, CorvexMsgField** field)
+mama_status findTyped(const msgPayload msg, const char* name, mama_fid_t fid, const void* result,
+                      mamaFieldType type, CorvexMsgField** field)
 {
-    mama_status status = findField (msg, name, fid, result, field);
+    mama_status status = findField(msg, name, fid, result, field);
     if (status == MAMA_STATUS_OK && (*field)->mType != type)
     {
         status = MAMA_STATUS_WRONG_FIELD_TYPE;
@@ -115,7 +121,7 @@ mama_status findTyped (const msgPayload msg, const char* name, mama_fid_t fid, c
 }
 
 /* The payload of a host message, as a copy this payload can keep. */
-mama_status payloadOf (const mamaMsg msg, std::unique_ptr<CorvexMsgPayload>* copy)
+mama_status payloadOf(const mamaMsg msg, std::unique_ptr<CorvexMsgPayload>* copy)
 {
     if (msg == nullptr)
     {
@@ -123,21 +129,21 @@ mama_status payloadOf (const mamaMsg msg, std::unique_ptr<CorvexMsgPayload>* cop
     }
     msgPayload payload = nullptr;
     char id = 0;
-    if (mamaMsgImpl_getPayloadId (msg, &id) != MAMA_STATUS_OK || id != CORVEXMSG_PAYLOAD_ID ||
-        mamaMsgImpl_getPayload (msg, &payload) != MAMA_STATUS_OK || payload == nullptr)
+    if (mamaMsgImpl_getPayloadId(msg, &id) != MAMA_STATUS_OK || id != CORVEXMSG_PAYLOAD_ID ||
+        mamaMsgImpl_getPayload(msg, &payload) != MAMA_STATUS_OK || payload == nullptr)
     {
         return MAMA_STATUS_WRONG_FIELD_TYPE;
     }
-    return guarded (
+    return guarded(
         [&]
         {
-            *copy = corvexMsgPayload_clone (asMsg (payload));
+            *copy = corvexMsgPayload_clone(asMsg(payload));
             return MAMA_STATUS_OK;
         });
 }
 
-mama_status storeMsgs (msgPayload msg, const char* name, mama_fid_t fid, bool update,
-                       mamaFieldType type, const mamaMsg* values, mama_size_t size)
+mama_status storeMsgs(msgPayload msg, const char* name, mama_fid_t fid, bool update,
+                      mamaFieldType type, const mamaMsg* values, mama_size_t size)
 {
     if (values == nullptr && (size != 0 || type == MAMA_FIELD_TYPE_MSG))
     {
@@ -152,54 +158,55 @@ mama_status storeMsgs (msgPayload msg, const char* name, mama_fid_t fid, bool up
     for (mama_size_t i = 0; i < size; ++i)
     {
         std::unique_ptr<CorvexMsgPayload> copy;
-        mama_status status = payloadOf (values[i], &copy);
+        mama_status status = payloadOf(values[i], &copy);
         if (status != MAMA_STATUS_OK)
         {
             return status;
         }
-        msgs.push_back (std::move (copy));
+        msgs.push_back(std::move(copy));
     }
-    return storeField (msg, name, fid, update,
-                       [&] (CorvexMsgField* f) { corvexMsgField_setMsgs (f, type, std::move (msgs)); });
+    return storeField(msg, name, fid, update,
+                      [&](CorvexMsgField* f) { corvexMsgField_setMsgs(f, type, std::move(msgs)); });
 }
 
-mama_status storeVector (msgPayload msg, const char* name, mama_fid_t fid, bool update,
-                         mamaFieldType type, mama_size_t count, const std::string& elements)
+mama_status storeVector(msgPayload msg, const char* name, mama_fid_t fid, bool update,
+                        mamaFieldType type, mama_size_t count, const std::string& elements)
 {
-    return storeField (msg, name, fid, update,
-                       [&] (CorvexMsgField* f)
-                       { corvexMsgField_setVector (f, type, static_cast<uint32_t> (count), elements); });
+    return storeField(msg, name, fid, update,
+                      [&](CorvexMsgField* f) {
+                          corvexMsgField_setVector(f, type, static_cast<uint32_t>(count), elements);
+                      });
 }
 
 /* The wire form of fixed-size host values: their own bytes (little-endian). */
 template <typename T>
-mama_status storeValues (msgPayload msg, const char* name, mama_fid_t fid, bool update,
-                         mamaFieldType type, const T* values, mama_size_t size)
+mama_status storeValues(msgPayload msg, const char* name, mama_fid_t fid, bool update,
+                        mamaFieldType type, const T* values, mama_size_t size)
 {
     if (values == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    if (size > UINT32_MAX / sizeof (T))
+    if (size > UINT32_MAX / sizeof(T))
     {
         return MAMA_STATUS_INVALID_ARG;
     }
-    return guarded (
+    return guarded(
         [&]
         {
-            const std::string elements (reinterpret_cast<const char*> (values), size * sizeof (T));
-            return storeVector (msg, name, fid, update, type, size, elements);
+            const std::string elements(reinterpret_cast<const char*>(values), size * sizeof(T));
+            return storeVector(msg, name, fid, update, type, size, elements);
         });
 }
 
-mama_status storeStrings (msgPayload msg, const char* name, mama_fid_t fid, bool update,
-                          const char** values, mama_size_t size)
+mama_status storeStrings(msgPayload msg, const char* name, mama_fid_t fid, bool update,
+                         const char** values, mama_size_t size)
 {
     if (values == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return guarded (
+    return guarded(
         [&]
         {
             std::string elements;
@@ -209,22 +216,22 @@ mama_status storeStrings (msgPayload msg, const char* name, mama_fid_t fid, bool
                 {
                     return MAMA_STATUS_NULL_ARG;
                 }
-                const size_t length = std::strlen (values[i]) + 1;
-                if (length > UINT32_MAX - elements.size () - 4)
+                const size_t length = std::strlen(values[i]) + 1;
+                if (length > UINT32_MAX - elements.size() - 4)
                 {
                     return MAMA_STATUS_INVALID_ARG;
                 }
-                corvexMsg_writeLe (&elements, length, 4);
-                elements.append (values[i], length);
+                corvexMsg_writeLe(&elements, length, 4);
+                elements.append(values[i], length);
             }
-            return storeVector (msg, name, fid, update, MAMA_FIELD_TYPE_VECTOR_STRING, size,
-                                elements);
+            return storeVector(msg, name, fid, update, MAMA_FIELD_TYPE_VECTOR_STRING, size,
+                               elements);
         });
 }
 
 template <typename Handle, typename Write>
-mama_status storeHandles (msgPayload msg, const char* name, mama_fid_t fid, bool update,
-                          mamaFieldType type, const Handle* values, mama_size_t size, Write&& write)
+mama_status storeHandles(msgPayload msg, const char* name, mama_fid_t fid, bool update,
+                         mamaFieldType type, const Handle* values, mama_size_t size, Write&& write)
 {
     if (values == nullptr)
     {
@@ -234,7 +241,7 @@ mama_status storeHandles (msgPayload msg, const char* name, mama_fid_t fid, bool
     {
         return MAMA_STATUS_INVALID_ARG;
     }
-    return guarded (
+    return guarded(
         [&]
         {
             std::string elements;
@@ -244,16 +251,16 @@ mama_status storeHandles (msgPayload msg, const char* name, mama_fid_t fid, bool
                 {
                     return MAMA_STATUS_NULL_ARG;
                 }
-                write (&elements, values[i]);
+                write(&elements, values[i]);
             }
-            return storeVector (msg, name, fid, update, type, size, elements);
+            return storeVector(msg, name, fid, update, type, size, elements);
         });
 }
 
 /* Every vector read goes through the field's view. */
 template <typename Result, typename Pick>
-mama_status readVector (CorvexMsgField* f, mamaFieldType type, Result* result, mama_size_t* size,
-                        Pick&& pick)
+mama_status readVector(CorvexMsgField* f, mamaFieldType type, Result* result, mama_size_t* size,
+                       Pick&& pick)
 {
     if (f->mType == MAMA_FIELD_TYPE_UNKNOWN)
     {
@@ -263,15 +270,15 @@ mama_status readVector (CorvexMsgField* f, mamaFieldType type, Result* result, m
     {
         return MAMA_STATUS_WRONG_FIELD_TYPE;
     }
-    return guarded (
+    return guarded(
         [&]
         {
-            CorvexMsgVectorView* view = corvexMsgField_view (f);
+            CorvexMsgVectorView* view = corvexMsgField_view(f);
             if (view == nullptr)
             {
                 return MAMA_STATUS_NOMEM;
             }
-            *result = pick (view);
+            *result = pick(view);
             *size = f->mCount;
             return MAMA_STATUS_OK;
         });
@@ -281,165 +288,166 @@ mama_status readVector (CorvexMsgField* f, mamaFieldType type, Result* result, m
 
 /* Prices and date-times */
 
-extern "C" mama_status corvexmsgPayload_addPrice (msgPayload msg, const char* name, mama_fid_t fid,
-                                                  const mamaPrice value)
+extern "C" mama_status corvexmsgPayload_addPrice(msgPayload msg, const char* name, mama_fid_t fid,
+                                                 const mamaPrice value)
 {
     if (value == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return storeField (msg, name, fid, false,
-                       [&] (CorvexMsgField* f) { corvexMsgField_setPrice (f, priceFromHost (value)); });
+    return storeField(msg, name, fid, false,
+                      [&](CorvexMsgField* f) { corvexMsgField_setPrice(f, priceFromHost(value)); });
 }
 
-extern "C" mama_status corvexmsgPayload_updatePrice (msgPayload msg, const char* name,
-                                                     mama_fid_t fid, const mamaPrice value)
+extern "C" mama_status corvexmsgPayload_updatePrice(msgPayload msg, const char* name,
+                                                    mama_fid_t fid, const mamaPrice value)
 {
     if (value == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return storeField (msg, name, fid, true,
-                       [&] (CorvexMsgField* f) { corvexMsgField_setPrice (f, priceFromHost (value)); });
+    return storeField(msg, name, fid, true,
+                      [&](CorvexMsgField* f) { corvexMsgField_setPrice(f, priceFromHost(value)); });
 }
 
-extern "C" mama_status corvexmsgPayload_getPrice (const msgPayload msg, const char* name,
-                                                  mama_fid_t fid, mamaPrice result)
+extern "C" mama_status corvexmsgPayload_getPrice(const msgPayload msg, const char* name,
+                                                 mama_fid_t fid, mamaPrice result)
 {
     CorvexMsgField* f = nullptr;
-    mama_status status = findField (msg, name, fid, result, &f);
-    return status == MAMA_STATUS_OK ? readPrice (f, result) : status;
+    mama_status status = findField(msg, name, fid, result, &f);
+    return status == MAMA_STATUS_OK ? readPrice(f, result) : status;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_updatePrice (msgFieldPayload field,
-                                                          msgPayload /* msg */,
-                                                          const mamaPrice value)
+extern "C" mama_status corvexmsgFieldPayload_updatePrice(msgFieldPayload field,
+                                                         msgPayload /* msg */,
+                                                         const mamaPrice value)
 {
     if (field == nullptr || value == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return updateField (asField (field), MAMA_FIELD_TYPE_PRICE,
-                        [&] (CorvexMsgField* f) { corvexMsgField_setPrice (f, priceFromHost (value)); });
+    return updateField(asField(field), MAMA_FIELD_TYPE_PRICE,
+                       [&](CorvexMsgField* f)
+                       { corvexMsgField_setPrice(f, priceFromHost(value)); });
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getPrice (const msgFieldPayload field,
-                                                       mamaPrice result)
+extern "C" mama_status corvexmsgFieldPayload_getPrice(const msgFieldPayload field, mamaPrice result)
 {
     if (field == nullptr || result == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    mama_status status = checkFieldRead (asField (field));
-    return status == MAMA_STATUS_OK ? readPrice (asField (field), result) : status;
+    mama_status status = checkFieldRead(asField(field));
+    return status == MAMA_STATUS_OK ? readPrice(asField(field), result) : status;
 }
 
-extern "C" mama_status corvexmsgPayload_addDateTime (msgPayload msg, const char* name,
-                                                     mama_fid_t fid, const mamaDateTime value)
+extern "C" mama_status corvexmsgPayload_addDateTime(msgPayload msg, const char* name,
+                                                    mama_fid_t fid, const mamaDateTime value)
 {
     if (value == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return storeField (msg, name, fid, false,
-                       [&] (CorvexMsgField* f) { corvexMsgField_setTime (f, timeFromHost (value)); });
+    return storeField(msg, name, fid, false,
+                      [&](CorvexMsgField* f) { corvexMsgField_setTime(f, timeFromHost(value)); });
 }
 
-extern "C" mama_status corvexmsgPayload_updateDateTime (msgPayload msg, const char* name,
-                                                        mama_fid_t fid, const mamaDateTime value)
+extern "C" mama_status corvexmsgPayload_updateDateTime(msgPayload msg, const char* name,
+                                                       mama_fid_t fid, const mamaDateTime value)
 {
     if (value == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return storeField (msg, name, fid, true,
-                       [&] (CorvexMsgField* f) { corvexMsgField_setTime (f, timeFromHost (value)); });
+    return storeField(msg, name, fid, true,
+                      [&](CorvexMsgField* f) { corvexMsgField_setTime(f, timeFromHost(value)); });
 }
 
-extern "C" mama_status corvexmsgPayload_getDateTime (const msgPayload msg, const char* name,
-                                                     mama_fid_t fid, mamaDateTime result)
+extern "C" mama_status corvexmsgPayload_getDateTime(const msgPayload msg, const char* name,
+                                                    mama_fid_t fid, mamaDateTime result)
 {
     CorvexMsgField* f = nullptr;
-    mama_status status = findField (msg, name, fid, result, &f);
-    return status == MAMA_STATUS_OK ? readTime (f, result) : status;
+    mama_status status = findField(msg, name, fid, result, &f);
+    return status == MAMA_STATUS_OK ? readTime(f, result) : status;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_updateDateTime (msgFieldPayload field,
-                                                             msgPayload /* msg */,
-                                                             const mamaDateTime value)
+extern "C" mama_status corvexmsgFieldPayload_updateDateTime(msgFieldPayload field,
+                                                            msgPayload /* msg */,
+                                                            const mamaDateTime value)
 {
     if (field == nullptr || value == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return updateField (asField (field), MAMA_FIELD_TYPE_TIME,
-                        [&] (CorvexMsgField* f) { corvexMsgField_setTime (f, timeFromHost (value)); });
+    return updateField(asField(field), MAMA_FIELD_TYPE_TIME,
+                       [&](CorvexMsgField* f) { corvexMsgField_setTime(f, timeFromHost(value)); });
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getDateTime (const msgFieldPayload field,
-                                                          mamaDateTime result)
+extern "C" mama_status corvexmsgFieldPayload_getDateTime(const msgFieldPayload field,
+                                                         mamaDateTime result)
 {
     if (field == nullptr || result == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    mama_status status = checkFieldRead (asField (field));
-    return status == MAMA_STATUS_OK ? readTime (asField (field), result) : status;
+    mama_status status = checkFieldRead(asField(field));
+    return status == MAMA_STATUS_OK ? readTime(asField(field), result) : status;
 }
 
 /* Sub-messages: the payload keeps a copy of what it is given. */
 
-extern "C" mama_status corvexmsgPayload_addMsg (msgPayload msg, const char* name, mama_fid_t fid,
-                                                mamaMsg value)
+extern "C" mama_status corvexmsgPayload_addMsg(msgPayload msg, const char* name, mama_fid_t fid,
+                                               mamaMsg value)
 {
-    return storeMsgs (msg, name, fid, false, MAMA_FIELD_TYPE_MSG, &value, 1);
+    return storeMsgs(msg, name, fid, false, MAMA_FIELD_TYPE_MSG, &value, 1);
 }
 
-extern "C" mama_status corvexmsgPayload_updateSubMsg (msgPayload msg, const char* name,
-                                                      mama_fid_t fid, const mamaMsg subMsg)
+extern "C" mama_status corvexmsgPayload_updateSubMsg(msgPayload msg, const char* name,
+                                                     mama_fid_t fid, const mamaMsg subMsg)
 {
-    return storeMsgs (msg, name, fid, true, MAMA_FIELD_TYPE_MSG, &subMsg, 1);
+    return storeMsgs(msg, name, fid, true, MAMA_FIELD_TYPE_MSG, &subMsg, 1);
 }
 
-extern "C" mama_status corvexmsgPayload_getMsg (const msgPayload msg, const char* name,
-                                                mama_fid_t fid, msgPayload* result)
+extern "C" mama_status corvexmsgPayload_getMsg(const msgPayload msg, const char* name,
+                                               mama_fid_t fid, msgPayload* result)
 {
     CorvexMsgField* f = nullptr;
-    mama_status status = findTyped (msg, name, fid, result, MAMA_FIELD_TYPE_MSG, &f);
+    mama_status status = findTyped(msg, name, fid, result, MAMA_FIELD_TYPE_MSG, &f);
     if (status == MAMA_STATUS_OK)
     {
-        *result = f->mMsgs.front ().get ();
+        *result = f->mMsgs.front().get();
     }
     return status;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_updateSubMsg (msgFieldPayload field,
-                                                           msgPayload /* msg */,
-                                                           const msgPayload subMsg)
+extern "C" mama_status corvexmsgFieldPayload_updateSubMsg(msgFieldPayload field,
+                                                          msgPayload /* msg */,
+                                                          const msgPayload subMsg)
 {
     if (field == nullptr || subMsg == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return guarded (
+    return guarded(
         [&]
         {
             std::vector<std::unique_ptr<CorvexMsgPayload>> msgs;
-            msgs.push_back (corvexMsgPayload_clone (asMsg (subMsg)));
-            return updateField (asField (field), MAMA_FIELD_TYPE_MSG,
-                                [&] (CorvexMsgField* f) { corvexMsgField_setMsgs (f, MAMA_FIELD_TYPE_MSG, std::move (msgs)); });
+            msgs.push_back(corvexMsgPayload_clone(asMsg(subMsg)));
+            return updateField(asField(field), MAMA_FIELD_TYPE_MSG,
+                               [&](CorvexMsgField* f) {
+                                   corvexMsgField_setMsgs(f, MAMA_FIELD_TYPE_MSG, std::move(msgs));
+                               });
         });
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getMsg (const msgFieldPayload field,
-                                                     msgPayload* result)
+extern "C" mama_status corvexmsgFieldPayload_getMsg(const msgFieldPayload field, msgPayload* result)
 {
     if (field == nullptr || result == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    CorvexMsgField* f = asField (field);
-    mama_status status = checkFieldRead (f);
+    CorvexMsgField* f = asField(field);
+    mama_status status = checkFieldRead(f);
     if (status != MAMA_STATUS_OK)
     {
         return status;
@@ -448,183 +456,125 @@ extern "C" mama_status corvexmsgFieldPayload_getMsg (const msgFieldPayload field
     {
         return MAMA_STATUS_WRONG_FIELD_TYPE;
     }
-    *result = f->mMsgs.front ().get ();
+    *result = f->mMsgs.front().get();
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgPayload_addVectorMsg (msgPayload msg, const char* name,
-                                                      mama_fid_t fid, const mamaMsg value[],
-                                                      mama_size_t size)
+extern "C" mama_status corvexmsgPayload_addVectorMsg(msgPayload msg, const char* name,
+                                                     mama_fid_t fid, const mamaMsg value[],
+                                                     mama_size_t size)
 {
-    return storeMsgs (msg, name, fid, false, MAMA_FIELD_TYPE_VECTOR_MSG, value, size);
+    return storeMsgs(msg, name, fid, false, MAMA_FIELD_TYPE_VECTOR_MSG, value, size);
 }
 
-extern "C" mama_status corvexmsgPayload_updateVectorMsg (msgPayload msg, const char* name,
-                                                         mama_fid_t fid, const mamaMsg value[],
-                                                         mama_size_t size)
+extern "C" mama_status corvexmsgPayload_updateVectorMsg(msgPayload msg, const char* name,
+                                                        mama_fid_t fid, const mamaMsg value[],
+                                                        mama_size_t size)
 {
-    return storeMsgs (msg, name, fid, true, MAMA_FIELD_TYPE_VECTOR_MSG, value, size);
+    return storeMsgs(msg, name, fid, true, MAMA_FIELD_TYPE_VECTOR_MSG, value, size);
 }
 
-extern "C" mama_status corvexmsgPayload_getVectorMsg (const msgPayload msg, const char* name,
-                                                      mama_fid_t fid, const msgPayload** result,
-                                                      mama_size_t* size)
+extern "C" mama_status corvexmsgPayload_getVectorMsg(const msgPayload msg, const char* name,
+                                                     mama_fid_t fid, const msgPayload** result,
+                                                     mama_size_t* size)
 {
     if (size == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     CorvexMsgField* f = nullptr;
-    mama_status status = findField (msg, name, fid, result, &f);
+    mama_status status = findField(msg, name, fid, result, &f);
     return status != MAMA_STATUS_OK
                ? status
-               : readVector (f, MAMA_FIELD_TYPE_VECTOR_MSG, result, size,
-                             [] (CorvexMsgVectorView* v)
-                             { return corvexMsgVectorView_msgs (v); });
+               : readVector(f, MAMA_FIELD_TYPE_VECTOR_MSG, result, size,
+                            [](CorvexMsgVectorView* v) { return corvexMsgVectorView_msgs(v); });
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getVectorMsg (const msgFieldPayload field,
-                                                           const msgPayload** result,
-                                                           mama_size_t* size)
+extern "C" mama_status corvexmsgFieldPayload_getVectorMsg(const msgFieldPayload field,
+                                                          const msgPayload** result,
+                                                          mama_size_t* size)
 {
     if (field == nullptr || result == nullptr || size == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return readVector (asField (field), MAMA_FIELD_TYPE_VECTOR_MSG, result, size,
-                       [] (CorvexMsgVectorView* v)
-                       { return corvexMsgVectorView_msgs (v); });
+    return readVector(asField(field), MAMA_FIELD_TYPE_VECTOR_MSG, result, size,
+                      [](CorvexMsgVectorView* v) { return corvexMsgVectorView_msgs(v); });
 }
 
 /* Vectors of fixed-size values */
 
 #define CORVEXMSG_VECTOR(Suffix, CType, FieldType)                                                 \
-    extern "C" mama_status corvexmsgPayload_addVector##Suffix (                                    \
+    extern "C" mama_status corvexmsgPayload_addVector##Suffix(                                     \
         msgPayload msg, const char* name, mama_fid_t fid, const CType value[], mama_size_t size)   \
     {                                                                                              \
-        return storeValues (msg, name, fid, false, FieldType, value, size);                        \
+        return storeValues(msg, name, fid, false, FieldType, value, size);                         \
     }                                                                                              \
-    extern "C" mama_status corvexmsgPayload_updateVector##Suffix (                                 \
+    extern "C" mama_status corvexmsgPayload_updateVector##Suffix(                                  \
         msgPayload msg, const char* name, mama_fid_t fid, const CType value[], mama_size_t size)   \
     {                                                                                              \
-        return storeValues (msg, name, fid, true, FieldType, value, size);                         \
+        return storeValues(msg, name, fid, true, FieldType, value, size);                          \
     }                                                                                              \
-    extern "C" mama_status corvexmsgPayload_getVector##Suffix (const msgPayload msg,               \
-                                                               const char* name, mama_fid_t fid,   \
-                                                               const CType** result,               \
-                                                               mama_size_t* size)                  \
+    extern "C" mama_status corvexmsgPayload_getVector##Suffix(                                     \
+        const msgPayload msg, const char* name, mama_fid_t fid, const CType** result,              \
+        mama_size_t* size)                                                                         \
     {                                                                                              \
         if (size == nullptr)                                                                       \
         {                                                                                          \
             return MAMA_STATUS_NULL_ARG;                                                           \
         }                                                                                          \
         CorvexMsgField* f = nullptr;                                                               \
-        mama_status status = findField (msg, name, fid, result, &f);                               \
+        mama_status status = findField(msg, name, fid, result, &f);                                \
         return status != MAMA_STATUS_OK                                                            \
                    ? status                                                                        \
-                   : readVector (f, FieldType, result, size,                                       \
-                                 [] (CorvexMsgVectorView* v)                                       \
-                                 { return static_cast<const CType*> (corvexMsgVectorView_values (v)); }); \
+                   : readVector(                                                                   \
+                         f, FieldType, result, size,                                               \
+                         [](CorvexMsgVectorView* v)                                                \
+                         { return static_cast<const CType*>(corvexMsgVectorView_values(v)); });    \
     }                                                                                              \
-    extern "C" mama_status corvexmsgFieldPayload_getVector##Suffix (                               \
+    extern "C" mama_status corvexmsgFieldPayload_getVector##Suffix(                                \
         const msgFieldPayload field, const CType** result, mama_size_t* size)                      \
     {                                                                                              \
         if (field == nullptr || result == nullptr || size == nullptr)                              \
         {                                                                                          \
             return MAMA_STATUS_NULL_ARG;                                                           \
         }                                                                                          \
-        return readVector (asField (field), FieldType, result, size,                               \
-                           [] (CorvexMsgVectorView* v)                                             \
-                           { return static_cast<const CType*> (corvexMsgVectorView_values (v)); });  \
+        return readVector(asField(field), FieldType, result, size,                                 \
+                          [](CorvexMsgVectorView* v)                                               \
+                          { return static_cast<const CType*>(corvexMsgVectorView_values(v)); });   \
     }
 
-CORVEXMSG_VECTOR (Bool, mama_bool_t, MAMA_FIELD_TYPE_VECTOR_BOOL)
-CORVEXMSG_VECTOR (Char, char, MAMA_FIELD_TYPE_VECTOR_CHAR)
-CORVEXMSG_VECTOR (I8, mama_i8_t, MAMA_FIELD_TYPE_VECTOR_I8)
-CORVEXMSG_VECTOR (U8, mama_u8_t, MAMA_FIELD_TYPE_VECTOR_U8)
-CORVEXMSG_VECTOR (I16, mama_i16_t, MAMA_FIELD_TYPE_VECTOR_I16)
-CORVEXMSG_VECTOR (U16, mama_u16_t, MAMA_FIELD_TYPE_VECTOR_U16)
-CORVEXMSG_VECTOR (I32, mama_i32_t, MAMA_FIELD_TYPE_VECTOR_I32)
-CORVEXMSG_VECTOR (U32, mama_u32_t, MAMA_FIELD_TYPE_VECTOR_U32)
-CORVEXMSG_VECTOR (I64, mama_i64_t, MAMA_FIELD_TYPE_VECTOR_I64)
-CORVEXMSG_VECTOR (U64, mama_u64_t, MAMA_FIELD_TYPE_VECTOR_U64)
-CORVEXMSG_VECTOR (F32, mama_f32_t, MAMA_FIELD_TYPE_VECTOR_F32)
-CORVEXMSG_VECTOR (F64, mama_f64_t, MAMA_FIELD_TYPE_VECTOR_F64)
+CORVEXMSG_VECTOR(Bool, mama_bool_t, MAMA_FIELD_TYPE_VECTOR_BOOL)
+CORVEXMSG_VECTOR(Char, char, MAMA_FIELD_TYPE_VECTOR_CHAR)
+CORVEXMSG_VECTOR(I8, mama_i8_t, MAMA_FIELD_TYPE_VECTOR_I8)
+CORVEXMSG_VECTOR(U8, mama_u8_t, MAMA_FIELD_TYPE_VECTOR_U8)
+CORVEXMSG_VECTOR(I16, mama_i16_t, MAMA_FIELD_TYPE_VECTOR_I16)
+CORVEXMSG_VECTOR(U16, mama_u16_t, MAMA_FIELD_TYPE_VECTOR_U16)
+CORVEXMSG_VECTOR(I32, mama_i32_t, MAMA_FIELD_TYPE_VECTOR_I32)
+CORVEXMSG_VECTOR(U32, mama_u32_t, MAMA_FIELD_TYPE_VECTOR_U32)
+CORVEXMSG_VECTOR(I64, mama_i64_t, MAMA_FIELD_TYPE_VECTOR_I64)
+CORVEXMSG_VECTOR(U64, mama_u64_t, MAMA_FIELD_TYPE_VECTOR_U64)
+CORVEXMSG_VECTOR(F32, mama_f32_t, MAMA_FIELD_TYPE_VECTOR_F32)
+CORVEXMSG_VECTOR(F64, mama_f64_t, MAMA_FIELD_TYPE_VECTOR_F64)
 
 /* Vectors of strings, prices and date-times */
 
-extern "C" mama_status corvexmsgPayload_addVectorString (msgPayload msg, const char* name,
-                                                         mama_fid_t fid, const char* value[],
-                                                         mama_size_t size)
-{
-    return storeStrings (msg, name, fid, false, value, size);
-}
-
-extern "C" mama_status corvexmsgPayload_updateVectorString (msgPayload msg, const char* name,
-                                                            mama_fid_t fid, const char* value[],
-                                                            mama_size_t size)
-{
-    return storeStrings (msg, name, fid, true, value, size);
-}
-
-extern "C" mama_status corvexmsgPayload_getVectorString (const msgPayload msg, const char* name,
-                                                         mama_fid_t fid, const char*** result,
-                                                         mama_size_t* size)
-{
-    if (size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    CorvexMsgField* f = nullptr;
-    mama_status status = findField (msg, name, fid, result, &f);
-    return status != MAMA_STATUS_OK ? status
-                                    : readVector (f, MAMA_FIELD_TYPE_VECTOR_STRING, result, size,
-                                                  corvexMsgVectorView_strings);
-}
-
-extern "C" mama_status corvexmsgFieldPayload_getVectorString (const msgFieldPayload field,
-                                                              const char*** result,
-                                                              mama_size_t* size)
-{
-    if (field == nullptr || result == nullptr || size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return readVector (asField (field), MAMA_FIELD_TYPE_VECTOR_STRING, result, size,
-                       corvexMsgVectorView_strings);
-}
-
-namespace
-{
-void writeHostPrice (std::string* out, const mamaPrice price)
-{
-    corvexMsg_writePrice (out, priceFromHost (price));
-}
-
-void writeHostTime (std::string* out, const mamaDateTime time)
-{
-    corvexMsg_writeTime (out, timeFromHost (time));
-}
-} // namespace
-
-extern "C" mama_status corvexmsgPayload_addVectorPrice (msgPayload msg, const char* name,
-                                                        mama_fid_t fid, const mamaPrice value[],
+extern "C" mama_status corvexmsgPayload_addVectorString(msgPayload msg, const char* name,
+                                                        mama_fid_t fid, const char* value[],
                                                         mama_size_t size)
 {
-    return storeHandles (msg, name, fid, false, MAMA_FIELD_TYPE_VECTOR_PRICE, value, size,
-                         writeHostPrice);
+    return storeStrings(msg, name, fid, false, value, size);
 }
 
-extern "C" mama_status corvexmsgPayload_updateVectorPrice (msgPayload msg, const char* name,
-                                                           mama_fid_t fid, const mamaPrice value[],
+extern "C" mama_status corvexmsgPayload_updateVectorString(msgPayload msg, const char* name,
+                                                           mama_fid_t fid, const char* value[],
                                                            mama_size_t size)
 {
-    return storeHandles (msg, name, fid, true, MAMA_FIELD_TYPE_VECTOR_PRICE, value, size,
-                         writeHostPrice);
+    return storeStrings(msg, name, fid, true, value, size);
 }
 
-extern "C" mama_status corvexmsgPayload_getVectorPrice (const msgPayload msg, const char* name,
-                                                        mama_fid_t fid, const mamaPrice** result,
+extern "C" mama_status corvexmsgPayload_getVectorString(const msgPayload msg, const char* name,
+                                                        mama_fid_t fid, const char*** result,
                                                         mama_size_t* size)
 {
     if (size == nullptr)
@@ -632,80 +582,135 @@ extern "C" mama_status corvexmsgPayload_getVectorPrice (const msgPayload msg, co
         return MAMA_STATUS_NULL_ARG;
     }
     CorvexMsgField* f = nullptr;
-    mama_status status = findField (msg, name, fid, result, &f);
+    mama_status status = findField(msg, name, fid, result, &f);
     return status != MAMA_STATUS_OK ? status
-                                    : readVector (f, MAMA_FIELD_TYPE_VECTOR_PRICE, result, size,
-                                                  corvexMsgVectorView_prices);
+                                    : readVector(f, MAMA_FIELD_TYPE_VECTOR_STRING, result, size,
+                                                 corvexMsgVectorView_strings);
 }
 
-/* The host passes the address of its array pointer under this type. */
-extern "C" mama_status corvexmsgFieldPayload_getVectorPrice (const msgFieldPayload field,
-                                                             const mamaPrice* result,
+extern "C" mama_status corvexmsgFieldPayload_getVectorString(const msgFieldPayload field,
+                                                             const char*** result,
                                                              mama_size_t* size)
 {
     if (field == nullptr || result == nullptr || size == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    const mamaPrice** out =
-        static_cast<const mamaPrice**> (static_cast<void*> (const_cast<mamaPrice*> (result)));
-    return readVector (asField (field), MAMA_FIELD_TYPE_VECTOR_PRICE, out, size,
-                       corvexMsgVectorView_prices);
+    return readVector(asField(field), MAMA_FIELD_TYPE_VECTOR_STRING, result, size,
+                      corvexMsgVectorView_strings);
 }
 
-extern "C" mama_status corvexmsgPayload_addVectorDateTime (msgPayload msg, const char* name,
-                                                           mama_fid_t fid,
-                                                           const mamaDateTime value[],
-                                                           mama_size_t size)
+namespace
 {
-    return storeHandles (msg, name, fid, false, MAMA_FIELD_TYPE_VECTOR_TIME, value, size,
-                         writeHostTime);
+void writeHostPrice(std::string* out, const mamaPrice price)
+{
+    corvexMsg_writePrice(out, priceFromHost(price));
 }
 
-extern "C" mama_status corvexmsgPayload_updateVectorTime (msgPayload msg, const char* name,
-                                                          mama_fid_t fid,
-                                                          const mamaDateTime value[],
+void writeHostTime(std::string* out, const mamaDateTime time)
+{
+    corvexMsg_writeTime(out, timeFromHost(time));
+}
+} // namespace
+
+extern "C" mama_status corvexmsgPayload_addVectorPrice(msgPayload msg, const char* name,
+                                                       mama_fid_t fid, const mamaPrice value[],
+                                                       mama_size_t size)
+{
+    return storeHandles(msg, name, fid, false, MAMA_FIELD_TYPE_VECTOR_PRICE, value, size,
+                        writeHostPrice);
+}
+
+extern "C" mama_status corvexmsgPayload_updateVectorPrice(msgPayload msg, const char* name,
+                                                          mama_fid_t fid, const mamaPrice value[],
                                                           mama_size_t size)
 {
-    return storeHandles (msg, name, fid, true, MAMA_FIELD_TYPE_VECTOR_TIME, value, size,
-                         writeHostTime);
+    return storeHandles(msg, name, fid, true, MAMA_FIELD_TYPE_VECTOR_PRICE, value, size,
+                        writeHostPrice);
 }
 
-extern "C" mama_status corvexmsgPayload_getVectorDateTime (const msgPayload msg, const char* name,
-                                                           mama_fid_t fid,
-                                                           const mamaDateTime** result,
-                                                           mama_size_t* size)
+extern "C" mama_status corvexmsgPayload_getVectorPrice(const msgPayload msg, const char* name,
+                                                       mama_fid_t fid, const mamaPrice** result,
+                                                       mama_size_t* size)
 {
     if (size == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     CorvexMsgField* f = nullptr;
-    mama_status status = findField (msg, name, fid, result, &f);
+    mama_status status = findField(msg, name, fid, result, &f);
     return status != MAMA_STATUS_OK ? status
-                                    : readVector (f, MAMA_FIELD_TYPE_VECTOR_TIME, result, size,
-                                                  corvexMsgVectorView_times);
+                                    : readVector(f, MAMA_FIELD_TYPE_VECTOR_PRICE, result, size,
+                                                 corvexMsgVectorView_prices);
 }
 
 /* The host passes the address of its array pointer under this type. */
-extern "C" mama_status corvexmsgFieldPayload_getVectorDateTime (const msgFieldPayload field,
-                                                                const mamaDateTime* result,
-                                                                mama_size_t* size)
+extern "C" mama_status corvexmsgFieldPayload_getVectorPrice(const msgFieldPayload field,
+                                                            const mamaPrice* result,
+                                                            mama_size_t* size)
+{
+    if (field == nullptr || result == nullptr || size == nullptr)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    const mamaPrice** out =
+        static_cast<const mamaPrice**>(static_cast<void*>(const_cast<mamaPrice*>(result)));
+    return readVector(asField(field), MAMA_FIELD_TYPE_VECTOR_PRICE, out, size,
+                      corvexMsgVectorView_prices);
+}
+
+extern "C" mama_status corvexmsgPayload_addVectorDateTime(msgPayload msg, const char* name,
+                                                          mama_fid_t fid,
+                                                          const mamaDateTime value[],
+                                                          mama_size_t size)
+{
+    return storeHandles(msg, name, fid, false, MAMA_FIELD_TYPE_VECTOR_TIME, value, size,
+                        writeHostTime);
+}
+
+extern "C" mama_status corvexmsgPayload_updateVectorTime(msgPayload msg, const char* name,
+                                                         mama_fid_t fid, const mamaDateTime value[],
+                                                         mama_size_t size)
+{
+    return storeHandles(msg, name, fid, true, MAMA_FIELD_TYPE_VECTOR_TIME, value, size,
+                        writeHostTime);
+}
+
+extern "C" mama_status corvexmsgPayload_getVectorDateTime(const msgPayload msg, const char* name,
+                                                          mama_fid_t fid,
+                                                          const mamaDateTime** result,
+                                                          mama_size_t* size)
+{
+    if (size == nullptr)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    CorvexMsgField* f = nullptr;
+    mama_status status = findField(msg, name, fid, result, &f);
+    return status != MAMA_STATUS_OK ? status
+                                    : readVector(f, MAMA_FIELD_TYPE_VECTOR_TIME, result, size,
+                                                 corvexMsgVectorView_times);
+}
+
+/* The host passes the address of its array pointer under this type. */
+extern "C" mama_status corvexmsgFieldPayload_getVectorDateTime(const msgFieldPayload field,
+                                                               const mamaDateTime* result,
+                                                               mama_size_t* size)
 {
     if (field == nullptr || result == nullptr || size == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     const mamaDateTime** out =
-        static_cast<const mamaDateTime**> (static_cast<void*> (const_cast<mamaDateTime*> (result)));
-    return readVector (asField (field), MAMA_FIELD_TYPE_VECTOR_TIME, out, size,
-                       corvexMsgVectorView_times);
+        static_cast<const mamaDateTime**>(static_cast<void*>(const_cast<mamaDateTime*>(result)));
+    return readVector(asField(field), MAMA_FIELD_TYPE_VECTOR_TIME, out, size,
+                      corvexMsgVectorView_times);
 }
 
 /* Templates are a feature of other encodings. */
-extern "C" mama_status corvexmsgPayload_createForTemplate (msgPayload* msg,
-                                                           mamaPayloadBridge /* bridge */,
-                                                           mama_u32_t /* templateId */)
+extern "C" mama_status corvexmsgPayload_createForTemplate(msgPayload* msg,
+                                                          mamaPayloadBridge /* bridge */,
+                                                          mama_u32_t /* templateId */)
 {
     if (msg == nullptr)
     {
@@ -716,83 +721,83 @@ extern "C" mama_status corvexmsgPayload_createForTemplate (msgPayload* msg,
 
 /* Each entry the host looks up here has exactly the type it calls it through:
  * a mismatch is a build error, not a corrupted call. */
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getDateTime);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getMsg);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getPrice);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorBool);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorChar);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorDateTime);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorF32);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorF64);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorI16);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorI32);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorI64);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorI8);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorMsg);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorPrice);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorString);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorU16);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorU32);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorU64);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_getVectorU8);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateDateTime);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updatePrice);
-CORVEXMSG_CHECK_HOST_TYPE (FieldPayload_updateSubMsg);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addDateTime);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addMsg);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addPrice);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorBool);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorChar);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorDateTime);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorF32);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorF64);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorI16);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorI32);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorI64);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorI8);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorMsg);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorPrice);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorString);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorU16);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorU32);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorU64);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_addVectorU8);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_createForTemplate);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getDateTime);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getMsg);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getPrice);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorBool);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorChar);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorDateTime);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorF32);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorF64);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorI16);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorI32);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorI64);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorI8);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorMsg);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorPrice);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorString);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorU16);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorU32);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorU64);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_getVectorU8);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateDateTime);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updatePrice);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateSubMsg);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorBool);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorChar);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorF32);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorF64);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorI16);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorI32);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorI64);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorI8);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorMsg);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorPrice);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorString);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorTime);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorU16);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorU32);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorU64);
-CORVEXMSG_CHECK_HOST_TYPE (Payload_updateVectorU8);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getDateTime);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getMsg);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getPrice);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorBool);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorChar);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorDateTime);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorF32);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorF64);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorI16);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorI32);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorI64);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorI8);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorMsg);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorPrice);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorString);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorU16);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorU32);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorU64);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorU8);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateDateTime);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updatePrice);
+CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateSubMsg);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addDateTime);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addMsg);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addPrice);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorBool);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorChar);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorDateTime);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorF32);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorF64);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorI16);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorI32);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorI64);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorI8);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorMsg);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorPrice);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorString);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorU16);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorU32);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorU64);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorU8);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_createForTemplate);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getDateTime);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getMsg);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getPrice);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorBool);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorChar);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorDateTime);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorF32);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorF64);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorI16);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorI32);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorI64);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorI8);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorMsg);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorPrice);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorString);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorU16);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorU32);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorU64);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorU8);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateDateTime);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updatePrice);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateSubMsg);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorBool);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorChar);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorF32);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorF64);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorI16);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorI32);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorI64);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorI8);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorMsg);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorPrice);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorString);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorTime);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorU16);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorU32);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorU64);
+CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorU8);

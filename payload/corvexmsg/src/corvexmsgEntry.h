@@ -11,22 +11,22 @@
 #include "corvexmsgPayload.h"
 #include <payloadbridge.h>
 
-inline CorvexMsgPayload* asMsg (msgPayload msg)
+inline CorvexMsgPayload* asMsg(msgPayload msg)
 {
-    return static_cast<CorvexMsgPayload*> (msg);
+    return static_cast<CorvexMsgPayload*>(msg);
 }
 
-inline CorvexMsgField* asField (msgFieldPayload field)
+inline CorvexMsgField* asField(msgFieldPayload field)
 {
-    return static_cast<CorvexMsgField*> (field);
+    return static_cast<CorvexMsgField*>(field);
 }
 
 /* Allocation failures must not cross the C boundary. */
-template <typename F> mama_status guarded (F&& body) noexcept
+template <typename F> mama_status guarded(F&& body) noexcept
 {
     try
     {
-        return body ();
+        return body();
     }
     catch (const std::bad_alloc&)
     {
@@ -38,7 +38,7 @@ template <typename F> mama_status guarded (F&& body) noexcept
     }
 }
 
-inline bool hasName (const char* name)
+inline bool hasName(const char* name)
 {
     return name != nullptr && name[0] != '\0';
 }
@@ -46,61 +46,61 @@ inline bool hasName (const char* name)
 /* Adds a field, or with `update` replaces the value of the field found by
  * name/fid (adding it when absent). */
 template <typename Set>
-mama_status storeField (msgPayload msg, const char* name, mama_fid_t fid, bool update, Set&& set)
+mama_status storeField(msgPayload msg, const char* name, mama_fid_t fid, bool update, Set&& set)
 {
     if (msg == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     /* a field needs a name or a fid to be found again */
-    if (!hasName (name) && fid == 0)
+    if (!hasName(name) && fid == 0)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    if (name != nullptr && std::strlen (name) >= UINT16_MAX)
+    if (name != nullptr && std::strlen(name) >= UINT16_MAX)
     {
         return MAMA_STATUS_INVALID_ARG;
     }
-    return guarded (
+    return guarded(
         [&]
         {
-            CorvexMsgPayload* m = asMsg (msg);
-            corvexMsgPayload_touch (m);
-            CorvexMsgField* f = update ? corvexMsgPayload_find (m, name, fid) : nullptr;
+            CorvexMsgPayload* m = asMsg(msg);
+            corvexMsgPayload_touch(m);
+            CorvexMsgField* f = update ? corvexMsgPayload_find(m, name, fid) : nullptr;
             if (f == nullptr)
             {
-                f = corvexMsgPayload_append (m, name, fid);
+                f = corvexMsgPayload_append(m, name, fid);
             }
-            set (f);
+            set(f);
             return MAMA_STATUS_OK;
         });
 }
 
-inline mama_status findField (const msgPayload msg, const char* name, mama_fid_t fid, const void* result,
-                       CorvexMsgField** field)
+inline mama_status findField(const msgPayload msg, const char* name, mama_fid_t fid,
+                             const void* result, CorvexMsgField** field)
 {
     if (msg == nullptr || result == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     /* nothing to look a field up by */
-    if (!hasName (name) && fid == 0)
+    if (!hasName(name) && fid == 0)
     {
         return MAMA_STATUS_INVALID_ARG;
     }
-    *field = corvexMsgPayload_find (asMsg (msg), name, fid);
+    *field = corvexMsgPayload_find(asMsg(msg), name, fid);
     return *field != nullptr ? MAMA_STATUS_OK : MAMA_STATUS_NOT_FOUND;
 }
 
 /* A field made by FieldPayload_create holds nothing until the host points it
  * at a message's field: reading it is invalid, updating it has no value to
  * replace. An update keeps the field's type. */
-inline mama_status checkFieldRead (const CorvexMsgField* f)
+inline mama_status checkFieldRead(const CorvexMsgField* f)
 {
     return f->mType == MAMA_FIELD_TYPE_UNKNOWN ? MAMA_STATUS_INVALID_ARG : MAMA_STATUS_OK;
 }
 
-inline mama_status checkFieldUpdate (const CorvexMsgField* f, mamaFieldType type)
+inline mama_status checkFieldUpdate(const CorvexMsgField* f, mamaFieldType type)
 {
     if (f->mType == MAMA_FIELD_TYPE_UNKNOWN)
     {
@@ -110,35 +110,35 @@ inline mama_status checkFieldUpdate (const CorvexMsgField* f, mamaFieldType type
 }
 
 /* Marks the field's message (and every message holding it) changed. */
-inline void touchField (CorvexMsgField* f)
+inline void touchField(CorvexMsgField* f)
 {
     if (f->mMsg != nullptr)
     {
-        corvexMsgPayload_touch (f->mMsg);
+        corvexMsgPayload_touch(f->mMsg);
     }
 }
 
 /* A field-level update: the field must already hold `type`; its message
  * (and every message holding it) is marked changed before `set` runs. */
-template <typename Set> mama_status updateField (CorvexMsgField* f, mamaFieldType type, Set&& set)
+template <typename Set> mama_status updateField(CorvexMsgField* f, mamaFieldType type, Set&& set)
 {
-    mama_status status = checkFieldUpdate (f, type);
+    mama_status status = checkFieldUpdate(f, type);
     if (status != MAMA_STATUS_OK)
     {
         return status;
     }
-    return guarded (
+    return guarded(
         [&]
         {
-            touchField (f);
-            set (f);
+            touchField(f);
+            set(f);
             return MAMA_STATUS_OK;
         });
 }
 
 /* Checks an entry point against the host's type for it. */
 #define CORVEXMSG_CHECK_HOST_TYPE(name)                                                            \
-    static_assert (std::is_same<decltype (&corvexmsg##name), msg##name>::value,                   \
-                   "corvexmsg" #name " does not have the host's type msg" #name)
+    static_assert(std::is_same<decltype(&corvexmsg##name), msg##name>::value,                      \
+                  "corvexmsg" #name " does not have the host's type msg" #name)
 
 #endif

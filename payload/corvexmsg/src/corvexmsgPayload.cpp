@@ -17,33 +17,33 @@ struct CorvexMsgVectorView
     std::vector<mamaDateTime> mTimes;
     std::vector<void*> mMsgs;
 
-    ~CorvexMsgVectorView ()
+    ~CorvexMsgVectorView()
     {
         for (mamaPrice p : mPrices)
         {
-            mamaPrice_destroy (p);
+            mamaPrice_destroy(p);
         }
         for (mamaDateTime t : mTimes)
         {
-            mamaDateTime_destroy (t);
+            mamaDateTime_destroy(t);
         }
     }
 };
 
-CorvexMsgField::CorvexMsgField () = default;
-CorvexMsgField::CorvexMsgField (CorvexMsgField&&) noexcept = default;
-CorvexMsgField& CorvexMsgField::operator= (CorvexMsgField&&) noexcept = default;
-CorvexMsgField::~CorvexMsgField () = default;
+CorvexMsgField::CorvexMsgField() = default;
+CorvexMsgField::CorvexMsgField(CorvexMsgField&&) noexcept = default;
+CorvexMsgField& CorvexMsgField::operator=(CorvexMsgField&&) noexcept = default;
+CorvexMsgField::~CorvexMsgField() = default;
 
 namespace
 {
 
-bool hasName (const char* name)
+bool hasName(const char* name)
 {
     return name != nullptr && name[0] != '\0';
 }
 
-bool isSignedType (mamaFieldType type)
+bool isSignedType(mamaFieldType type)
 {
     switch (type)
     {
@@ -51,12 +51,14 @@ bool isSignedType (mamaFieldType type)
     case MAMA_FIELD_TYPE_I8:
     case MAMA_FIELD_TYPE_I16:
     case MAMA_FIELD_TYPE_I32:
-    case MAMA_FIELD_TYPE_I64: return true;
-    default: return false;
+    case MAMA_FIELD_TYPE_I64:
+        return true;
+    default:
+        return false;
     }
 }
 
-bool isUnsignedType (mamaFieldType type)
+bool isUnsignedType(mamaFieldType type)
 {
     switch (type)
     {
@@ -64,44 +66,45 @@ bool isUnsignedType (mamaFieldType type)
     case MAMA_FIELD_TYPE_U8:
     case MAMA_FIELD_TYPE_U16:
     case MAMA_FIELD_TYPE_U32:
-    case MAMA_FIELD_TYPE_U64: return true;
-    default: return false;
+    case MAMA_FIELD_TYPE_U64:
+        return true;
+    default:
+        return false;
     }
 }
 
 /* Forgets the field's previous value of whatever type. */
-void clearValue (CorvexMsgField* field)
+void clearValue(CorvexMsgField* field)
 {
-    field->mDataStore.clear ();
+    field->mDataStore.clear();
     field->mData = nullptr;
     field->mSize = 0;
     field->mCount = 0;
     field->mValue.mUnsigned = 0;
-    field->mPrice = CorvexMsgPrice ();
-    field->mTime = CorvexMsgTime ();
-    field->mMsgs.clear ();
-    field->mView.reset ();
+    field->mPrice = CorvexMsgPrice();
+    field->mTime = CorvexMsgTime();
+    field->mMsgs.clear();
+    field->mView.reset();
 }
 
-void ownFields (CorvexMsgPayload* msg)
+void ownFields(CorvexMsgPayload* msg)
 {
     for (CorvexMsgField& f : msg->mFields)
     {
-        if (f.mName != nullptr && f.mName != f.mNameStore.c_str ())
+        if (f.mName != nullptr && f.mName != f.mNameStore.c_str())
         {
-            f.mNameStore.assign (f.mName);
-            f.mName = f.mNameStore.c_str ();
+            f.mNameStore.assign(f.mName);
+            f.mName = f.mNameStore.c_str();
         }
-        if (f.mData != nullptr &&
-            f.mData != reinterpret_cast<const uint8_t*> (f.mDataStore.data ()))
+        if (f.mData != nullptr && f.mData != reinterpret_cast<const uint8_t*>(f.mDataStore.data()))
         {
-            f.mDataStore.assign (reinterpret_cast<const char*> (f.mData), f.mSize);
-            f.mData = reinterpret_cast<const uint8_t*> (f.mDataStore.data ());
-            f.mView.reset ();
+            f.mDataStore.assign(reinterpret_cast<const char*>(f.mData), f.mSize);
+            f.mData = reinterpret_cast<const uint8_t*>(f.mDataStore.data());
+            f.mView.reset();
         }
         for (std::unique_ptr<CorvexMsgPayload>& sub : f.mMsgs)
         {
-            ownFields (sub.get ());
+            ownFields(sub.get());
         }
     }
     msg->mWire = nullptr;
@@ -110,98 +113,104 @@ void ownFields (CorvexMsgPayload* msg)
 
 } // namespace
 
-size_t corvexMsg_elementSize (uint64_t type)
+size_t corvexMsg_elementSize(uint64_t type)
 {
     switch (type)
     {
     case MAMA_FIELD_TYPE_VECTOR_BOOL:
     case MAMA_FIELD_TYPE_VECTOR_CHAR:
     case MAMA_FIELD_TYPE_VECTOR_I8:
-    case MAMA_FIELD_TYPE_VECTOR_U8: return 1;
+    case MAMA_FIELD_TYPE_VECTOR_U8:
+        return 1;
     case MAMA_FIELD_TYPE_VECTOR_I16:
-    case MAMA_FIELD_TYPE_VECTOR_U16: return 2;
+    case MAMA_FIELD_TYPE_VECTOR_U16:
+        return 2;
     case MAMA_FIELD_TYPE_VECTOR_I32:
     case MAMA_FIELD_TYPE_VECTOR_U32:
-    case MAMA_FIELD_TYPE_VECTOR_F32: return 4;
+    case MAMA_FIELD_TYPE_VECTOR_F32:
+        return 4;
     case MAMA_FIELD_TYPE_VECTOR_I64:
     case MAMA_FIELD_TYPE_VECTOR_U64:
-    case MAMA_FIELD_TYPE_VECTOR_F64: return 8;
-    case MAMA_FIELD_TYPE_VECTOR_PRICE: return CORVEXMSG_PRICE_SIZE;
-    case MAMA_FIELD_TYPE_VECTOR_TIME: return CORVEXMSG_TIME_SIZE;
-    default: return 0;
+    case MAMA_FIELD_TYPE_VECTOR_F64:
+        return 8;
+    case MAMA_FIELD_TYPE_VECTOR_PRICE:
+        return CORVEXMSG_PRICE_SIZE;
+    case MAMA_FIELD_TYPE_VECTOR_TIME:
+        return CORVEXMSG_TIME_SIZE;
+    default:
+        return 0;
     }
 }
 
-uint64_t corvexMsg_readLe (const uint8_t* p, size_t n)
+uint64_t corvexMsg_readLe(const uint8_t* p, size_t n)
 {
     uint64_t v = 0;
     for (size_t i = 0; i < n; ++i)
     {
-        v |= static_cast<uint64_t> (p[i]) << (8 * i);
+        v |= static_cast<uint64_t>(p[i]) << (8 * i);
     }
     return v;
 }
 
-void corvexMsg_writeLe (std::string* out, uint64_t v, size_t n)
+void corvexMsg_writeLe(std::string* out, uint64_t v, size_t n)
 {
     char bytes[8];
     for (size_t i = 0; i < n; ++i)
     {
-        bytes[i] = static_cast<char> (static_cast<uint8_t> (v >> (8 * i)));
+        bytes[i] = static_cast<char>(static_cast<uint8_t>(v >> (8 * i)));
     }
-    out->append (bytes, n);
+    out->append(bytes, n);
 }
 
-void corvexMsg_writePrice (std::string* out, const CorvexMsgPrice& price)
+void corvexMsg_writePrice(std::string* out, const CorvexMsgPrice& price)
 {
     uint64_t bits = 0;
-    std::memcpy (&bits, &price.mValue, sizeof bits);
-    corvexMsg_writeLe (out, bits, 8);
-    corvexMsg_writeLe (out, price.mHints, 1);
+    std::memcpy(&bits, &price.mValue, sizeof bits);
+    corvexMsg_writeLe(out, bits, 8);
+    corvexMsg_writeLe(out, price.mHints, 1);
 }
 
-void corvexMsg_writeTime (std::string* out, const CorvexMsgTime& time)
+void corvexMsg_writeTime(std::string* out, const CorvexMsgTime& time)
 {
-    corvexMsg_writeLe (out, static_cast<uint64_t> (time.mSeconds), 8);
-    corvexMsg_writeLe (out, time.mNanoseconds, 4);
-    corvexMsg_writeLe (out, time.mPrecision, 1);
-    corvexMsg_writeLe (out, time.mHints, 1);
+    corvexMsg_writeLe(out, static_cast<uint64_t>(time.mSeconds), 8);
+    corvexMsg_writeLe(out, time.mNanoseconds, 4);
+    corvexMsg_writeLe(out, time.mPrecision, 1);
+    corvexMsg_writeLe(out, time.mHints, 1);
 }
 
-CorvexMsgPrice corvexMsg_readPrice (const uint8_t* in)
+CorvexMsgPrice corvexMsg_readPrice(const uint8_t* in)
 {
     CorvexMsgPrice price;
-    const uint64_t bits = corvexMsg_readLe (in, 8);
-    std::memcpy (&price.mValue, &bits, sizeof bits);
+    const uint64_t bits = corvexMsg_readLe(in, 8);
+    std::memcpy(&price.mValue, &bits, sizeof bits);
     price.mHints = in[8];
     return price;
 }
 
-CorvexMsgTime corvexMsg_readTime (const uint8_t* in)
+CorvexMsgTime corvexMsg_readTime(const uint8_t* in)
 {
     CorvexMsgTime time;
-    time.mSeconds = static_cast<int64_t> (corvexMsg_readLe (in, 8));
-    time.mNanoseconds = static_cast<uint32_t> (corvexMsg_readLe (in + 8, 4));
+    time.mSeconds = static_cast<int64_t>(corvexMsg_readLe(in, 8));
+    time.mNanoseconds = static_cast<uint32_t>(corvexMsg_readLe(in + 8, 4));
     time.mPrecision = in[12];
     time.mHints = in[13];
     return time;
 }
 
-CorvexMsgField* corvexMsgPayload_find (const CorvexMsgPayload* msg, const char* name,
-                                       mama_fid_t fid)
+CorvexMsgField* corvexMsgPayload_find(const CorvexMsgPayload* msg, const char* name, mama_fid_t fid)
 {
-    CorvexMsgPayload* m = const_cast<CorvexMsgPayload*> (msg);
+    CorvexMsgPayload* m = const_cast<CorvexMsgPayload*>(msg);
     if (fid != 0)
     {
         /* readers mostly go through the fields in order: the one after the
          * last found is tried first */
         const size_t next = m->mLastFound + 1;
-        if (next < m->mFields.size () && m->mFields[next].mFid == fid)
+        if (next < m->mFields.size() && m->mFields[next].mFid == fid)
         {
             m->mLastFound = next;
             return &m->mFields[next];
         }
-        for (size_t i = 0; i < m->mFields.size (); ++i)
+        for (size_t i = 0; i < m->mFields.size(); ++i)
         {
             if (m->mFields[i].mFid == fid)
             {
@@ -210,11 +219,11 @@ CorvexMsgField* corvexMsgPayload_find (const CorvexMsgPayload* msg, const char* 
             }
         }
     }
-    if (hasName (name))
+    if (hasName(name))
     {
         for (CorvexMsgField& f : m->mFields)
         {
-            if (f.mName != nullptr && std::strcmp (f.mName, name) == 0)
+            if (f.mName != nullptr && std::strcmp(f.mName, name) == 0)
             {
                 return &f;
             }
@@ -223,15 +232,15 @@ CorvexMsgField* corvexMsgPayload_find (const CorvexMsgPayload* msg, const char* 
     return nullptr;
 }
 
-void corvexMsgPayload_own (CorvexMsgPayload* msg)
+void corvexMsgPayload_own(CorvexMsgPayload* msg)
 {
     if (msg->mWire != nullptr)
     {
-        ownFields (msg);
+        ownFields(msg);
     }
 }
 
-void corvexMsgPayload_touch (CorvexMsgPayload* msg)
+void corvexMsgPayload_touch(CorvexMsgPayload* msg)
 {
     /* a sub-message borrows its holder's buffer: the whole tree stops */
     CorvexMsgPayload* root = msg;
@@ -239,139 +248,139 @@ void corvexMsgPayload_touch (CorvexMsgPayload* msg)
     {
         root = root->mContainer;
     }
-    corvexMsgPayload_own (root);
+    corvexMsgPayload_own(root);
     for (CorvexMsgPayload* m = msg; m != nullptr; m = m->mContainer)
     {
         m->mEncodedValid = false;
     }
 }
 
-CorvexMsgField* corvexMsgPayload_append (CorvexMsgPayload* msg, const char* name, mama_fid_t fid)
+CorvexMsgField* corvexMsgPayload_append(CorvexMsgPayload* msg, const char* name, mama_fid_t fid)
 {
-    msg->mFields.emplace_back ();
-    CorvexMsgField* f = &msg->mFields.back ();
+    msg->mFields.emplace_back();
+    CorvexMsgField* f = &msg->mFields.back();
     f->mMsg = msg;
     f->mFid = fid;
-    if (hasName (name))
+    if (hasName(name))
     {
-        f->mNameStore.assign (name);
-        f->mName = f->mNameStore.c_str ();
+        f->mNameStore.assign(name);
+        f->mName = f->mNameStore.c_str();
     }
     return f;
 }
 
-void corvexMsgField_setSigned (CorvexMsgField* field, mamaFieldType type, int64_t value)
+void corvexMsgField_setSigned(CorvexMsgField* field, mamaFieldType type, int64_t value)
 {
-    clearValue (field);
+    clearValue(field);
     field->mType = type;
     field->mValue.mSigned = value;
 }
 
-void corvexMsgField_setUnsigned (CorvexMsgField* field, mamaFieldType type, uint64_t value)
+void corvexMsgField_setUnsigned(CorvexMsgField* field, mamaFieldType type, uint64_t value)
 {
-    clearValue (field);
+    clearValue(field);
     field->mType = type;
     field->mValue.mUnsigned = value;
 }
 
-void corvexMsgField_setF32 (CorvexMsgField* field, float value)
+void corvexMsgField_setF32(CorvexMsgField* field, float value)
 {
-    clearValue (field);
+    clearValue(field);
     field->mType = MAMA_FIELD_TYPE_F32;
     field->mValue.mF32 = value;
 }
 
-void corvexMsgField_setF64 (CorvexMsgField* field, double value)
+void corvexMsgField_setF64(CorvexMsgField* field, double value)
 {
-    clearValue (field);
+    clearValue(field);
     field->mType = MAMA_FIELD_TYPE_F64;
     field->mValue.mF64 = value;
 }
 
-void corvexMsgField_setBytes (CorvexMsgField* field, mamaFieldType type, const void* data,
-                              size_t size)
+void corvexMsgField_setBytes(CorvexMsgField* field, mamaFieldType type, const void* data,
+                             size_t size)
 {
     /* data may point into this field's own storage (a field updated from
      * itself), so build the new value before replacing the old one */
-    std::string bytes (static_cast<const char*> (data), size);
-    clearValue (field);
-    field->mDataStore.swap (bytes);
+    std::string bytes(static_cast<const char*>(data), size);
+    clearValue(field);
+    field->mDataStore.swap(bytes);
     field->mType = type;
-    field->mData = reinterpret_cast<const uint8_t*> (field->mDataStore.data ());
-    field->mSize = static_cast<uint32_t> (size);
+    field->mData = reinterpret_cast<const uint8_t*>(field->mDataStore.data());
+    field->mSize = static_cast<uint32_t>(size);
 }
 
-void corvexMsgField_setPrice (CorvexMsgField* field, const CorvexMsgPrice& value)
+void corvexMsgField_setPrice(CorvexMsgField* field, const CorvexMsgPrice& value)
 {
-    clearValue (field);
+    clearValue(field);
     field->mType = MAMA_FIELD_TYPE_PRICE;
     field->mPrice = value;
 }
 
-void corvexMsgField_setTime (CorvexMsgField* field, const CorvexMsgTime& value)
+void corvexMsgField_setTime(CorvexMsgField* field, const CorvexMsgTime& value)
 {
-    clearValue (field);
+    clearValue(field);
     field->mType = MAMA_FIELD_TYPE_TIME;
     field->mTime = value;
 }
 
-void corvexMsgField_setVector (CorvexMsgField* field, mamaFieldType type, uint32_t count,
-                               std::string elements)
+void corvexMsgField_setVector(CorvexMsgField* field, mamaFieldType type, uint32_t count,
+                              std::string elements)
 {
-    clearValue (field);
-    field->mDataStore.swap (elements);
+    clearValue(field);
+    field->mDataStore.swap(elements);
     field->mType = type;
     field->mCount = count;
-    field->mData = reinterpret_cast<const uint8_t*> (field->mDataStore.data ());
-    field->mSize = static_cast<uint32_t> (field->mDataStore.size ());
+    field->mData = reinterpret_cast<const uint8_t*>(field->mDataStore.data());
+    field->mSize = static_cast<uint32_t>(field->mDataStore.size());
 }
 
-void corvexMsgField_setMsgs (CorvexMsgField* field, mamaFieldType type,
-                             std::vector<std::unique_ptr<CorvexMsgPayload>> msgs)
+void corvexMsgField_setMsgs(CorvexMsgField* field, mamaFieldType type,
+                            std::vector<std::unique_ptr<CorvexMsgPayload>> msgs)
 {
-    clearValue (field);
+    clearValue(field);
     field->mType = type;
-    field->mMsgs.swap (msgs);
+    field->mMsgs.swap(msgs);
     for (std::unique_ptr<CorvexMsgPayload>& sub : field->mMsgs)
     {
         sub->mContainer = field->mMsg;
     }
-    field->mCount = static_cast<uint32_t> (field->mMsgs.size ());
+    field->mCount = static_cast<uint32_t>(field->mMsgs.size());
 }
 
-std::unique_ptr<CorvexMsgPayload> corvexMsgPayload_clone (const CorvexMsgPayload* src)
+std::unique_ptr<CorvexMsgPayload> corvexMsgPayload_clone(const CorvexMsgPayload* src)
 {
-    std::unique_ptr<CorvexMsgPayload> copy (new CorvexMsgPayload ());
-    corvexMsgPayload_copyFields (copy.get (), src, false);
+    std::unique_ptr<CorvexMsgPayload> copy(new CorvexMsgPayload());
+    corvexMsgPayload_copyFields(copy.get(), src, false);
     return copy;
 }
 
-void corvexMsgPayload_copyFields (CorvexMsgPayload* dest, const CorvexMsgPayload* src, bool update)
+void corvexMsgPayload_copyFields(CorvexMsgPayload* dest, const CorvexMsgPayload* src, bool update)
 {
     for (const CorvexMsgField& s : src->mFields)
     {
-        CorvexMsgField* d = update ? corvexMsgPayload_find (dest, s.mName, s.mFid) : nullptr;
+        CorvexMsgField* d = update ? corvexMsgPayload_find(dest, s.mName, s.mFid) : nullptr;
         if (d == nullptr)
         {
-            d = corvexMsgPayload_append (dest, s.mName, s.mFid);
+            d = corvexMsgPayload_append(dest, s.mName, s.mFid);
         }
         if (s.mType == MAMA_FIELD_TYPE_MSG || s.mType == MAMA_FIELD_TYPE_VECTOR_MSG)
         {
             std::vector<std::unique_ptr<CorvexMsgPayload>> msgs;
             for (const std::unique_ptr<CorvexMsgPayload>& sub : s.mMsgs)
             {
-                msgs.push_back (corvexMsgPayload_clone (sub.get ()));
+                msgs.push_back(corvexMsgPayload_clone(sub.get()));
             }
-            corvexMsgField_setMsgs (d, s.mType, std::move (msgs));
+            corvexMsgField_setMsgs(d, s.mType, std::move(msgs));
         }
         else if (s.mData != nullptr)
         {
-            corvexMsgField_setBytes (d, s.mType, s.mData, s.mSize);
+            corvexMsgField_setBytes(d, s.mType, s.mData, s.mSize);
             d->mCount = s.mCount;
         }
         else
         {
-            clearValue (d);
+            clearValue(d);
             d->mType = s.mType;
             d->mValue = s.mValue;
             d->mPrice = s.mPrice;
@@ -381,121 +390,121 @@ void corvexMsgPayload_copyFields (CorvexMsgPayload* dest, const CorvexMsgPayload
     }
 }
 
-CorvexMsgVectorView* corvexMsgField_view (CorvexMsgField* field)
+CorvexMsgVectorView* corvexMsgField_view(CorvexMsgField* field)
 {
     if (field->mView)
     {
-        return field->mView.get ();
+        return field->mView.get();
     }
-    std::unique_ptr<CorvexMsgVectorView> view (new CorvexMsgVectorView ());
-    const size_t elementSize = corvexMsg_elementSize (field->mType);
+    std::unique_ptr<CorvexMsgVectorView> view(new CorvexMsgVectorView());
+    const size_t elementSize = corvexMsg_elementSize(field->mType);
     const uint8_t* p = field->mData;
     switch (field->mType)
     {
     case MAMA_FIELD_TYPE_VECTOR_STRING:
-        view->mStrings.reserve (field->mCount);
+        view->mStrings.reserve(field->mCount);
         for (uint32_t i = 0; i < field->mCount; ++i)
         {
-            const size_t size = static_cast<size_t> (corvexMsg_readLe (p, 4));
-            view->mStrings.push_back (reinterpret_cast<const char*> (p + 4));
+            const size_t size = static_cast<size_t>(corvexMsg_readLe(p, 4));
+            view->mStrings.push_back(reinterpret_cast<const char*>(p + 4));
             p += 4 + size;
         }
         break;
     case MAMA_FIELD_TYPE_VECTOR_MSG:
         for (const std::unique_ptr<CorvexMsgPayload>& sub : field->mMsgs)
         {
-            view->mMsgs.push_back (sub.get ());
+            view->mMsgs.push_back(sub.get());
         }
         break;
     case MAMA_FIELD_TYPE_VECTOR_PRICE:
         for (uint32_t i = 0; i < field->mCount; ++i, p += elementSize)
         {
-            const CorvexMsgPrice price = corvexMsg_readPrice (p);
+            const CorvexMsgPrice price = corvexMsg_readPrice(p);
             mamaPrice handle = nullptr;
-            if (mamaPrice_create (&handle) != MAMA_STATUS_OK)
+            if (mamaPrice_create(&handle) != MAMA_STATUS_OK)
             {
                 return nullptr;
             }
-            view->mPrices.push_back (handle);
-            mamaPrice_setValue (handle, price.mValue);
-            mamaPrice_setHints (handle, price.mHints);
+            view->mPrices.push_back(handle);
+            mamaPrice_setValue(handle, price.mValue);
+            mamaPrice_setHints(handle, price.mHints);
         }
         break;
     case MAMA_FIELD_TYPE_VECTOR_TIME:
         for (uint32_t i = 0; i < field->mCount; ++i, p += elementSize)
         {
-            const CorvexMsgTime time = corvexMsg_readTime (p);
+            const CorvexMsgTime time = corvexMsg_readTime(p);
             mamaDateTime handle = nullptr;
-            if (mamaDateTime_create (&handle) != MAMA_STATUS_OK)
+            if (mamaDateTime_create(&handle) != MAMA_STATUS_OK)
             {
                 return nullptr;
             }
-            view->mTimes.push_back (handle);
-            mamaDateTime_setEpochTimeExt (handle, time.mSeconds, time.mNanoseconds);
-            mamaDateTime_setPrecision (handle, static_cast<mamaDateTimePrecision> (time.mPrecision));
-            mamaDateTime_setHints (handle, time.mHints);
+            view->mTimes.push_back(handle);
+            mamaDateTime_setEpochTimeExt(handle, time.mSeconds, time.mNanoseconds);
+            mamaDateTime_setPrecision(handle, static_cast<mamaDateTimePrecision>(time.mPrecision));
+            mamaDateTime_setHints(handle, time.mHints);
         }
         break;
     default:
     {
         /* little-endian on the wire and here: elements that lie aligned are
          * read where they are, others are copied into aligned storage */
-        if (reinterpret_cast<uintptr_t> (field->mData) % elementSize == 0)
+        if (reinterpret_cast<uintptr_t>(field->mData) % elementSize == 0)
         {
             view->mDirect = field->mData;
             break;
         }
         const size_t bytes = elementSize * field->mCount;
-        view->mValues.reset (new uint64_t[(bytes + 7) / 8 + 1]);
-        std::memcpy (view->mValues.get (), field->mData, bytes);
-        view->mDirect = view->mValues.get ();
+        view->mValues.reset(new uint64_t[(bytes + 7) / 8 + 1]);
+        std::memcpy(view->mValues.get(), field->mData, bytes);
+        view->mDirect = view->mValues.get();
         break;
     }
     }
-    field->mView = std::move (view);
-    return field->mView.get ();
+    field->mView = std::move(view);
+    return field->mView.get();
 }
 
-const void* corvexMsgVectorView_values (const CorvexMsgVectorView* view)
+const void* corvexMsgVectorView_values(const CorvexMsgVectorView* view)
 {
     return view->mDirect;
 }
 
-const char** corvexMsgVectorView_strings (CorvexMsgVectorView* view)
+const char** corvexMsgVectorView_strings(CorvexMsgVectorView* view)
 {
-    return view->mStrings.data ();
+    return view->mStrings.data();
 }
 
-const mamaPrice* corvexMsgVectorView_prices (CorvexMsgVectorView* view)
+const mamaPrice* corvexMsgVectorView_prices(CorvexMsgVectorView* view)
 {
-    return view->mPrices.data ();
+    return view->mPrices.data();
 }
 
-const mamaDateTime* corvexMsgVectorView_times (CorvexMsgVectorView* view)
+const mamaDateTime* corvexMsgVectorView_times(CorvexMsgVectorView* view)
 {
-    return view->mTimes.data ();
+    return view->mTimes.data();
 }
 
-void* const* corvexMsgVectorView_msgs (CorvexMsgVectorView* view)
+void* const* corvexMsgVectorView_msgs(CorvexMsgVectorView* view)
 {
-    return view->mMsgs.data ();
+    return view->mMsgs.data();
 }
 
-mama_status corvexMsgField_getSigned (const CorvexMsgField* field, int64_t min, int64_t max,
-                                      int64_t* result)
+mama_status corvexMsgField_getSigned(const CorvexMsgField* field, int64_t min, int64_t max,
+                                     int64_t* result)
 {
     int64_t v = 0;
-    if (isSignedType (field->mType))
+    if (isSignedType(field->mType))
     {
         v = field->mValue.mSigned;
     }
-    else if (isUnsignedType (field->mType))
+    else if (isUnsignedType(field->mType))
     {
-        if (field->mValue.mUnsigned > static_cast<uint64_t> (std::numeric_limits<int64_t>::max ()))
+        if (field->mValue.mUnsigned > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
         {
             return MAMA_STATUS_WRONG_FIELD_TYPE;
         }
-        v = static_cast<int64_t> (field->mValue.mUnsigned);
+        v = static_cast<int64_t>(field->mValue.mUnsigned);
     }
     else
     {
@@ -509,20 +518,20 @@ mama_status corvexMsgField_getSigned (const CorvexMsgField* field, int64_t min, 
     return MAMA_STATUS_OK;
 }
 
-mama_status corvexMsgField_getUnsigned (const CorvexMsgField* field, uint64_t max, uint64_t* result)
+mama_status corvexMsgField_getUnsigned(const CorvexMsgField* field, uint64_t max, uint64_t* result)
 {
     uint64_t v = 0;
-    if (isUnsignedType (field->mType))
+    if (isUnsignedType(field->mType))
     {
         v = field->mValue.mUnsigned;
     }
-    else if (isSignedType (field->mType))
+    else if (isSignedType(field->mType))
     {
         if (field->mValue.mSigned < 0)
         {
             return MAMA_STATUS_WRONG_FIELD_TYPE;
         }
-        v = static_cast<uint64_t> (field->mValue.mSigned);
+        v = static_cast<uint64_t>(field->mValue.mSigned);
     }
     else
     {
@@ -536,7 +545,7 @@ mama_status corvexMsgField_getUnsigned (const CorvexMsgField* field, uint64_t ma
     return MAMA_STATUS_OK;
 }
 
-mama_status corvexMsgField_getF64 (const CorvexMsgField* field, double* result)
+mama_status corvexMsgField_getF64(const CorvexMsgField* field, double* result)
 {
     if (field->mType == MAMA_FIELD_TYPE_F64)
     {
@@ -546,13 +555,13 @@ mama_status corvexMsgField_getF64 (const CorvexMsgField* field, double* result)
     {
         *result = field->mValue.mF32;
     }
-    else if (isSignedType (field->mType))
+    else if (isSignedType(field->mType))
     {
-        *result = static_cast<double> (field->mValue.mSigned);
+        *result = static_cast<double>(field->mValue.mSigned);
     }
-    else if (isUnsignedType (field->mType))
+    else if (isUnsignedType(field->mType))
     {
-        *result = static_cast<double> (field->mValue.mUnsigned);
+        *result = static_cast<double>(field->mValue.mUnsigned);
     }
     else
     {
@@ -561,7 +570,7 @@ mama_status corvexMsgField_getF64 (const CorvexMsgField* field, double* result)
     return MAMA_STATUS_OK;
 }
 
-mama_status corvexMsgField_getF32 (const CorvexMsgField* field, float* result)
+mama_status corvexMsgField_getF32(const CorvexMsgField* field, float* result)
 {
     /* a double is not narrowed silently: F64 fields need getF64 */
     if (field->mType == MAMA_FIELD_TYPE_F64)
@@ -569,10 +578,10 @@ mama_status corvexMsgField_getF32 (const CorvexMsgField* field, float* result)
         return MAMA_STATUS_WRONG_FIELD_TYPE;
     }
     double v = 0;
-    mama_status status = corvexMsgField_getF64 (field, &v);
+    mama_status status = corvexMsgField_getF64(field, &v);
     if (status == MAMA_STATUS_OK)
     {
-        *result = static_cast<float> (v);
+        *result = static_cast<float>(v);
     }
     return status;
 }

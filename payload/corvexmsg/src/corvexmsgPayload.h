@@ -43,10 +43,10 @@ struct CorvexMsgVectorView;
 
 struct CorvexMsgField
 {
-    CorvexMsgField ();
-    CorvexMsgField (CorvexMsgField&&) noexcept;
-    CorvexMsgField& operator= (CorvexMsgField&&) noexcept;
-    ~CorvexMsgField ();
+    CorvexMsgField();
+    CorvexMsgField(CorvexMsgField&&) noexcept;
+    CorvexMsgField& operator=(CorvexMsgField&&) noexcept;
+    ~CorvexMsgField();
 
     CorvexMsgPayload* mMsg = nullptr; /* null for a field made by FieldPayload_create */
     mamaFieldType mType = MAMA_FIELD_TYPE_UNKNOWN;
@@ -96,7 +96,7 @@ struct CorvexMsgPayload
 /* Element sizes of the fixed-size vectors in their wire form (0 for vectors
  * of strings and messages, and for other types). Takes the raw number:
  * received bytes may hold values outside the enumeration. */
-size_t corvexMsg_elementSize (uint64_t type);
+size_t corvexMsg_elementSize(uint64_t type);
 
 /* Wire sizes of a price and of a date-time. */
 constexpr size_t CORVEXMSG_PRICE_SIZE = 9;
@@ -110,76 +110,75 @@ struct CorvexMsgIter
 
 /* Fields are found by fid when fid is not 0 (falling back to the name), else
  * by name. */
-CorvexMsgField* corvexMsgPayload_find (const CorvexMsgPayload* msg, const char* name,
-                                       mama_fid_t fid);
+CorvexMsgField* corvexMsgPayload_find(const CorvexMsgPayload* msg, const char* name,
+                                      mama_fid_t fid);
 
 /* Stops borrowing: copies what the fields point at into their own storage. */
-void corvexMsgPayload_own (CorvexMsgPayload* msg);
+void corvexMsgPayload_own(CorvexMsgPayload* msg);
 
 /* Called before any change: the message and every message holding it stop
  * borrowing and drop their cached encodings. */
-void corvexMsgPayload_touch (CorvexMsgPayload* msg);
+void corvexMsgPayload_touch(CorvexMsgPayload* msg);
 
 /* Appends a new, owned field with a name copy and no value. */
-CorvexMsgField* corvexMsgPayload_append (CorvexMsgPayload* msg, const char* name, mama_fid_t fid);
+CorvexMsgField* corvexMsgPayload_append(CorvexMsgPayload* msg, const char* name, mama_fid_t fid);
 
 /* Value setters for an owned field; they also set the field's type. */
-void corvexMsgField_setSigned (CorvexMsgField* field, mamaFieldType type, int64_t value);
-void corvexMsgField_setUnsigned (CorvexMsgField* field, mamaFieldType type, uint64_t value);
-void corvexMsgField_setF32 (CorvexMsgField* field, float value);
-void corvexMsgField_setF64 (CorvexMsgField* field, double value);
-void corvexMsgField_setBytes (CorvexMsgField* field, mamaFieldType type, const void* data,
-                              size_t size);
-void corvexMsgField_setPrice (CorvexMsgField* field, const CorvexMsgPrice& value);
-void corvexMsgField_setTime (CorvexMsgField* field, const CorvexMsgTime& value);
+void corvexMsgField_setSigned(CorvexMsgField* field, mamaFieldType type, int64_t value);
+void corvexMsgField_setUnsigned(CorvexMsgField* field, mamaFieldType type, uint64_t value);
+void corvexMsgField_setF32(CorvexMsgField* field, float value);
+void corvexMsgField_setF64(CorvexMsgField* field, double value);
+void corvexMsgField_setBytes(CorvexMsgField* field, mamaFieldType type, const void* data,
+                             size_t size);
+void corvexMsgField_setPrice(CorvexMsgField* field, const CorvexMsgPrice& value);
+void corvexMsgField_setTime(CorvexMsgField* field, const CorvexMsgTime& value);
 /* A vector of anything but messages, from the wire form of its elements. */
-void corvexMsgField_setVector (CorvexMsgField* field, mamaFieldType type, uint32_t count,
-                               std::string elements);
+void corvexMsgField_setVector(CorvexMsgField* field, mamaFieldType type, uint32_t count,
+                              std::string elements);
 /* MSG (one payload) or VECTOR_MSG: the field takes the payloads. */
-void corvexMsgField_setMsgs (CorvexMsgField* field, mamaFieldType type,
-                             std::vector<std::unique_ptr<CorvexMsgPayload>> msgs);
+void corvexMsgField_setMsgs(CorvexMsgField* field, mamaFieldType type,
+                            std::vector<std::unique_ptr<CorvexMsgPayload>> msgs);
 
 /* A new payload with copies of the fields of src. */
-std::unique_ptr<CorvexMsgPayload> corvexMsgPayload_clone (const CorvexMsgPayload* src);
+std::unique_ptr<CorvexMsgPayload> corvexMsgPayload_clone(const CorvexMsgPayload* src);
 
 /* Copies every field of src into dest as owned fields (update when `update`,
  * else append). */
-void corvexMsgPayload_copyFields (CorvexMsgPayload* dest, const CorvexMsgPayload* src, bool update);
+void corvexMsgPayload_copyFields(CorvexMsgPayload* dest, const CorvexMsgPayload* src, bool update);
 
 /* Wire forms of the fixed-size elements. */
-void corvexMsg_writePrice (std::string* out, const CorvexMsgPrice& price);
-void corvexMsg_writeTime (std::string* out, const CorvexMsgTime& time);
-CorvexMsgPrice corvexMsg_readPrice (const uint8_t* in);
-CorvexMsgTime corvexMsg_readTime (const uint8_t* in);
-uint64_t corvexMsg_readLe (const uint8_t* p, size_t n);
-void corvexMsg_writeLe (std::string* out, uint64_t v, size_t n);
+void corvexMsg_writePrice(std::string* out, const CorvexMsgPrice& price);
+void corvexMsg_writeTime(std::string* out, const CorvexMsgTime& time);
+CorvexMsgPrice corvexMsg_readPrice(const uint8_t* in);
+CorvexMsgTime corvexMsg_readTime(const uint8_t* in);
+uint64_t corvexMsg_readLe(const uint8_t* p, size_t n);
+void corvexMsg_writeLe(std::string* out, uint64_t v, size_t n);
 
 /* The view of a vector field, built on first use; null when memory is short. */
-CorvexMsgVectorView* corvexMsgField_view (CorvexMsgField* field);
+CorvexMsgVectorView* corvexMsgField_view(CorvexMsgField* field);
 /* Elements of a fixed-size scalar vector, aligned for T. */
-const void* corvexMsgVectorView_values (const CorvexMsgVectorView* view);
-const char** corvexMsgVectorView_strings (CorvexMsgVectorView* view);
-const mamaPrice* corvexMsgVectorView_prices (CorvexMsgVectorView* view);
-const mamaDateTime* corvexMsgVectorView_times (CorvexMsgVectorView* view);
-void* const* corvexMsgVectorView_msgs (CorvexMsgVectorView* view);
+const void* corvexMsgVectorView_values(const CorvexMsgVectorView* view);
+const char** corvexMsgVectorView_strings(CorvexMsgVectorView* view);
+const mamaPrice* corvexMsgVectorView_prices(CorvexMsgVectorView* view);
+const mamaDateTime* corvexMsgVectorView_times(CorvexMsgVectorView* view);
+void* const* corvexMsgVectorView_msgs(CorvexMsgVectorView* view);
 
 /* Readers with the widening the host relies on (e.g. a U8 read as I32). */
-mama_status corvexMsgField_getSigned (const CorvexMsgField* field, int64_t min, int64_t max,
-                                      int64_t* result);
-mama_status corvexMsgField_getUnsigned (const CorvexMsgField* field, uint64_t max,
-                                        uint64_t* result);
-mama_status corvexMsgField_getF64 (const CorvexMsgField* field, double* result);
-mama_status corvexMsgField_getF32 (const CorvexMsgField* field, float* result);
+mama_status corvexMsgField_getSigned(const CorvexMsgField* field, int64_t min, int64_t max,
+                                     int64_t* result);
+mama_status corvexMsgField_getUnsigned(const CorvexMsgField* field, uint64_t max, uint64_t* result);
+mama_status corvexMsgField_getF64(const CorvexMsgField* field, double* result);
+mama_status corvexMsgField_getF32(const CorvexMsgField* field, float* result);
 
 /* Wire form. decode validates the whole buffer before touching msg; on
  * failure msg is unchanged and the result is MAMA_STATUS_PLATFORM. A decoded
  * message and its sub-messages borrow the buffer. */
-mama_status corvexMsgCodec_decode (CorvexMsgPayload* msg, const void* buffer, size_t length);
-mama_status corvexMsgCodec_encode (CorvexMsgPayload* msg, const void** buffer, size_t* length);
+mama_status corvexMsgCodec_decode(CorvexMsgPayload* msg, const void* buffer, size_t length);
+mama_status corvexMsgCodec_encode(CorvexMsgPayload* msg, const void** buffer, size_t* length);
 
 /* Text forms. */
-void corvexMsgFormat_value (const CorvexMsgField* field, std::string* out);
-void corvexMsgFormat_fields (const CorvexMsgPayload* msg, std::string* out);
-const char* corvexMsgFormat_message (CorvexMsgPayload* msg);
+void corvexMsgFormat_value(const CorvexMsgField* field, std::string* out);
+void corvexMsgFormat_fields(const CorvexMsgPayload* msg, std::string* out);
+const char* corvexMsgFormat_message(CorvexMsgPayload* msg);
 
 #endif
