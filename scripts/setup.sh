@@ -4,8 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 pkgs=(build-essential cmake libgtest-dev valgrind
-      # the module dependency check (scripts/module-cycles.py)
-      python3
+      # the module dependency check (scripts/module-cycles.py) and the format check
+      python3 clang-format
       # what OpenMAMA's build needs
       flex libevent-dev uuid-dev zlib1g-dev libapr1-dev libaprutil1-dev libncurses-dev)
 missing=()

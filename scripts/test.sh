@@ -24,8 +24,10 @@ for variant in "${variants[@]}"; do
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}"
   cmake --build "$dir" -j"$jobs"
   if [[ $variant == plain ]]; then
-    # Modules depend on each other one way only.
+    # Modules depend on each other one way only; every source file has the
+    # repository's format.
     python3 scripts/module-cycles.py "$dir" mw-bridge
+    git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
   fi
   ctest --test-dir "$dir" --output-on-failure -j"$jobs"
   echo "== $variant build: OpenMAMA UnitTestMamaC"

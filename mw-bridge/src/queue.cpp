@@ -26,13 +26,16 @@ const uint64_t DISPATCH_WAKE_MS = 500;
  * that suspended it, so it would wait for itself. */
 class SendsNeverWait
 {
-public:
+  public:
     SendsNeverWait() : mPrevious(corvexClient_thread_setSendMayWait(0)) {}
-    ~SendsNeverWait() { corvexClient_thread_setSendMayWait(mPrevious); }
+    ~SendsNeverWait()
+    {
+        corvexClient_thread_setSendMayWait(mPrevious);
+    }
     SendsNeverWait(const SendsNeverWait&) = delete;
     SendsNeverWait& operator=(const SendsNeverWait&) = delete;
 
-private:
+  private:
     int mPrevious;
 };
 
@@ -420,9 +423,7 @@ void corvexQueue_checkWatermarks(CorvexQueueBridge* queue)
     }
 }
 
-
-mama_status corvexQueue_addSubscription(CorvexQueueBridge* queue,
-                                                  CorvexSubscription* subscription)
+mama_status corvexQueue_addSubscription(CorvexQueueBridge* queue, CorvexSubscription* subscription)
 {
     if (queue == NULL || subscription == NULL)
     {
@@ -432,7 +433,7 @@ mama_status corvexQueue_addSubscription(CorvexQueueBridge* queue,
 }
 
 mama_status corvexQueue_removeSubscription(CorvexQueueBridge* queue,
-                                                     CorvexSubscription* subscription)
+                                           CorvexSubscription* subscription)
 {
     if (queue == NULL || subscription == NULL)
     {

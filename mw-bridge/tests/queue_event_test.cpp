@@ -165,8 +165,7 @@ TEST_F(QueueTest, DestroyIsRefusedWhileSubscriptionsAreRegistered)
     EXPECT_TRUE(mQueueBridge->mTransports->empty());
 
     second.mTopic = const_cast<char*>("NYSE/IBM");
-    EXPECT_EQ(MAMA_STATUS_INVALID_ARG,
-              corvexQueue_removeSubscription(mQueueBridge, &second));
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG, corvexQueue_removeSubscription(mQueueBridge, &second));
     EXPECT_EQ(1u, LogCapture::count("Attempted to remove subscription 'NYSE/IBM' not on queue"));
     // TearDown destroys the queue, which is allowed again.
 }
@@ -183,8 +182,7 @@ TEST_F(QueueTest, FlowControlStaysOffUntilVendorInitialisation)
     mQueueBridge->mBridge->mQueueMaxSize = 1;
     enqueue(3); // far above the maximum, but nothing may be suspended
     EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
-    ASSERT_EQ(MAMA_STATUS_OK,
-              corvexQueue_removeSubscription(mQueueBridge, &subscription));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &subscription));
 }
 
 TEST_F(QueueTest, EnqueueCallbackRunsEvenWhenTheHostQueueRefuses)
@@ -317,8 +315,7 @@ TEST_F(QueueTest, SuspendedQueueWithoutTransportsResumesWithoutCallingAny)
     ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &subscription));
     enqueue(2);
     ASSERT_EQ(1, mQueueBridge->mIsSuspended.load());
-    ASSERT_EQ(MAMA_STATUS_OK,
-              corvexQueue_removeSubscription(mQueueBridge, &subscription));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &subscription));
     EXPECT_EQ(0u, only.mTransport.mSuspendedQueues);
     EXPECT_EQ(1, mQueueBridge->mIsSuspended.load());
 
