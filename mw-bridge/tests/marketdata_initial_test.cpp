@@ -6,6 +6,8 @@
  * made and dropped while their symbols are being updated. */
 #include "subscriptionFixture.h"
 
+#include <algorithm>
+
 #include <mama/dqpublisher.h>
 #include <mama/dqpublishermanager.h>
 #include <mama/msgstatus.h>
@@ -93,7 +95,17 @@ class Feed
         {
             problems += "the first message is not an INITIAL; ";
         }
-        for (size_t i = 1; i < mMessages.size(); ++i)
+        /* An update published while the initial is read from the cache can
+         * reach the subscription after it too: MAMA forwards it with a
+         * DUPLICATE quality event (and OK with the next one). */
+        size_t first = 1;
+        bool duplicate = mMessages.size() > 1 && MAMA_MSG_TYPE_UPDATE == mMessages[1].mType &&
+                         mMessages[1].mSeq == mMessages[0].mSeq;
+        if (duplicate)
+        {
+            first = 2;
+        }
+        for (size_t i = first; i < mMessages.size(); ++i)
         {
             const Message& m = mMessages[i];
             if (MAMA_MSG_TYPE_UPDATE != m.mType || m.mSeq != mMessages[i - 1].mSeq + 1 ||
@@ -104,7 +116,13 @@ class Feed
                             " after " + std::to_string(mMessages[i - 1].mSeq) + "; ";
             }
         }
-        if (mGaps != 0 || !mQualities.empty() || !mErrors.empty())
+        bool qualitiesExplained =
+            mQualities.empty() ||
+            (duplicate &&
+             std::all_of(mQualities.begin(), mQualities.end(),
+                         [](mamaQuality q)
+                         { return MAMA_QUALITY_DUPLICATE == q || MAMA_QUALITY_OK == q; }));
+        if (mGaps != 0 || !qualitiesExplained || !mErrors.empty())
         {
             problems += std::to_string(mGaps) + " gaps, " + std::to_string(mQualities.size()) +
                         " quality events, " + std::to_string(mErrors.size()) + " errors; ";
