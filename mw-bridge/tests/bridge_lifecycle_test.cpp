@@ -145,7 +145,6 @@ TEST_F(BridgeTest, ExportsEveryEntryPointTheHostLooksUp)
     {
         EXPECT_NE(nullptr, dlsym(library, name)) << name;
     }
-    EXPECT_EQ(nullptr, dlsym(library, "corvexBridge_initKlix")) << "internal functions stay hidden";
     dlclose(library);
 }
 

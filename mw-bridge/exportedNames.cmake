@@ -1,0 +1,21 @@
+# corvex_exported_names(<out-var> <corvexExports.h>)
+# The names of the functions the header marks CORVEX_EXPORT: the host's entry
+# points, and the only symbols the production library exports.
+function(corvex_exported_names out header)
+  file(READ ${header} text)
+  # Declarations start a line; the macro's own definition does not.
+  string(REGEX MATCHALL "\nCORVEX_EXPORT[^(;]*[ \t\n*]([A-Za-z0-9_]+)\\(" found "${text}")
+  string(REGEX MATCHALL "\nCORVEX_EXPORT" marks "${text}")
+  set(names)
+  foreach(declaration ${found})
+    string(REGEX REPLACE ".*[ \t\n*]([A-Za-z0-9_]+)\\($" "\\1" name "${declaration}")
+    list(APPEND names ${name})
+  endforeach()
+  list(LENGTH names count)
+  list(LENGTH marks expected)
+  if(count EQUAL 0 OR NOT count EQUAL expected)
+    message(FATAL_ERROR "read ${count} of the ${expected} CORVEX_EXPORT declarations in ${header}")
+  endif()
+  list(SORT names)
+  set(${out} ${names} PARENT_SCOPE)
+endfunction()
