@@ -90,24 +90,6 @@ int corvexLog_formatBuffer(char* buffer, size_t size, const char* format, ...)
     return length < 0 ? -1 : length;
 }
 
-int corvexLog_formatHeap(char** result, const char* format, ...)
-{
-    if (result == NULL)
-    {
-        return -1;
-    }
-    *result = NULL;
-    if (format == NULL)
-    {
-        return -1;
-    }
-    va_list args;
-    va_start(args, format);
-    int length = formatV(result, format, args);
-    va_end(args);
-    return length;
-}
-
 int corvexBridge_mamaToKlixLogLevel(int mamaLevel)
 {
     static const int map[] = {0, 2, 3, 5, 5, 6, 6, 7};

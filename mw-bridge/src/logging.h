@@ -67,10 +67,6 @@ void corvexLog_vendorError(int level, const char* module, int line, int32_t retu
  * length of the whole text or -1 when formatting fails. */
 int corvexLog_formatBuffer(char* buffer, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
-/* Formats into a new heap string of exactly the needed size (caller frees
- * it); returns its length, or -1 with *result NULL on failure. */
-int corvexLog_formatHeap(char** result, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
 
 int corvexBridge_mamaToKlixLogLevel(int mamaLevel);
 int corvexBridge_klixToMamaLogLevel(int klixLevel);
