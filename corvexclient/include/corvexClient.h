@@ -43,21 +43,17 @@ extern "C"
 #define CORVEXCLIENT_OK 0          /* done */
 #define CORVEXCLIENT_WOULD_BLOCK 1 /* refused for now: the call would have had to wait */
 #define CORVEXCLIENT_IN_PROGRESS 2 /* accepted; the outcome follows as an event */
-#define CORVEXCLIENT_NOT_READY                                                                     \
-    3 /* the session is not in a state to do this yet;                                             \
-         details in the last-error record */
-#define CORVEXCLIENT_NOT_FOUND                                                                     \
-    5 /* the thing asked for is not there (no reply-to,                                            \
-         no attachment, no such map key); no details */
-#define CORVEXCLIENT_INCOMPLETE                                                                    \
-    7 /* finished without everything that was asked for                                            \
-         (a cache request without data) */
+/* the session is not in a state to do this yet; details in the last-error record */
+#define CORVEXCLIENT_NOT_READY 3
+/* the thing asked for is not there (no reply-to, no attachment, no such map key); no details */
+#define CORVEXCLIENT_NOT_FOUND 5
+/* finished without everything that was asked for (a cache request without data) */
+#define CORVEXCLIENT_INCOMPLETE 7
 
 /* Receive callbacks answer one of these. */
 #define CORVEXCLIENT_CALLBACK_OK 0 /* the library releases the message */
-#define CORVEXCLIENT_CALLBACK_TAKE_MSG                                                             \
-    1 /* the callback keeps it; it frees it later                                                  \
-         with corvexClient_msg_free, on any thread */
+/* the callback keeps it; it frees it later with corvexClient_msg_free, on any thread */
+#define CORVEXCLIENT_CALLBACK_TAKE_MSG 1
 
     /* ------------------------------------------------------------------------ */
     /* Sub-codes: why a call failed or why an event was raised.                 */
@@ -89,8 +85,8 @@ extern "C"
 #define CORVEXCLIENT_SUBCODE_CONNECT_REFUSED 20 /* no router answered or it refused the client */
 #define CORVEXCLIENT_SUBCODE_CLIENT_NAME_IN_USE 21
 #define CORVEXCLIENT_SUBCODE_UNSUPPORTED_ROUTER 22 /* "SESSION_ROUTER" names no known backend */
-#define CORVEXCLIENT_SUBCODE_TOPIC_DISPATCH_DISABLED                                               \
-    23 /* dispatch subscriptions need "SESSION_TOPIC_DISPATCH" */
+/* dispatch subscriptions need "SESSION_TOPIC_DISPATCH" */
+#define CORVEXCLIENT_SUBCODE_TOPIC_DISPATCH_DISABLED 23
 #define CORVEXCLIENT_SUBCODE_CONTAINER_FULL 24
 #define CORVEXCLIENT_SUBCODE_CONTAINER_CLOSED 25      /* the map was closed or is read-only */
 #define CORVEXCLIENT_SUBCODE_TYPE_MISMATCH 26         /* map entry of another type */
@@ -103,9 +99,8 @@ extern "C"
 #define CORVEXCLIENT_SUBCODE_CACHE_DATA_SUSPECT 52 /* delivered data may be stale */
 #define CORVEXCLIENT_SUBCODE_CACHE_TIMEOUT 55
 #define CORVEXCLIENT_SUBCODE_LOGIN_EXPIRED 67
-#define CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED                                               \
-    68                                                /* access control refuses the subscription */
-#define CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED 69 /* access control refuses the publish */
+#define CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED 68 /* access control refuses subscribing */
+#define CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED 69   /* access control refuses the publish */
 #define CORVEXCLIENT_SUBCODE_CACHE_REQUEST_CANCELLED 87 /* the cache session went away first */
 #define CORVEXCLIENT_SUBCODE_LOGIN_CLIENT_NAME_DENIED 103
 #define CORVEXCLIENT_SUBCODE_LOGIN_HOST_DENIED 104
@@ -555,25 +550,24 @@ extern "C"
 #define CORVEXCLIENT_SESSION_EVENT_UP 0             /* connected (non-blocking connect) */
 #define CORVEXCLIENT_SESSION_EVENT_DOWN 1           /* connection lost for good */
 #define CORVEXCLIENT_SESSION_EVENT_CONNECT_FAILED 2 /* non-blocking connect refused */
-#define CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED                                                    \
-    3 /* the router refused a sent message;                                                        \
-         the info text holds "Topic '<topic>'" */
-#define CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_REFUSED                                               \
-    4 /* carries the subscribe's correlation pointer */
+/* the router refused a sent message; the info text holds "Topic '<topic>'" */
+#define CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED 3
+/* carries the subscribe's correlation pointer */
+#define CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_REFUSED 4
 #define CORVEXCLIENT_SESSION_EVENT_RX_MSG_TOO_LARGE 5
 #define CORVEXCLIENT_SESSION_EVENT_ACKNOWLEDGED 6
 #define CORVEXCLIENT_SESSION_EVENT_RESERVED_7 7 /* never raised */
 #define CORVEXCLIENT_SESSION_EVENT_RESERVED_8 8 /* never raised */
 #define CORVEXCLIENT_SESSION_EVENT_UNSUBSCRIBE_REFUSED 9
-#define CORVEXCLIENT_SESSION_EVENT_UNSUBSCRIBE_CONFIRMED                                           \
-    10 /* carries the unsubscribe's correlation pointer */
+/* carries the unsubscribe's correlation pointer */
+#define CORVEXCLIENT_SESSION_EVENT_UNSUBSCRIBE_CONFIRMED 10
 #define CORVEXCLIENT_SESSION_EVENT_CAN_SEND 11
 #define CORVEXCLIENT_SESSION_EVENT_RECONNECTING 12 /* connection lost; trying again */
 #define CORVEXCLIENT_SESSION_EVENT_RECONNECTED 13
 #define CORVEXCLIENT_SESSION_EVENT_ROUTER_WARNING 14
 #define CORVEXCLIENT_SESSION_EVENT_ROUTER_NOTICE 15
-#define CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_CONFIRMED                                             \
-    16 /* carries the subscribe's correlation pointer */
+/* carries the subscribe's correlation pointer */
+#define CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_CONFIRMED 16
 #define CORVEXCLIENT_SESSION_EVENT_PROPERTY_CHANGED 17
 
     /* Session event record; the last-error record of the context thread holds
@@ -707,25 +701,25 @@ extern "C"
         void* mReserved; /* NULL */
     };
 
-/* Subscribe flags. With none of 2, 8 and 16 the call returns CORVEXCLIENT_OK
+/* Subscribe flags. With none of WAIT_FOR_CONFIRM, LOCAL_DISPATCH_ONLY and
+ * REQUEST_CONFIRM the call returns CORVEXCLIENT_OK
  * once the entry is placed; a later refusal is reported as event
  * SUBSCRIBE_REFUSED with the correlation pointer. */
 #define CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM 0x02 /* the result is the final outcome */
-#define CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY                                           \
-    0x08 /* dispatch entry only; nothing asked of the router */
-#define CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM                                               \
-    0x10 /* returns IN_PROGRESS; the outcome is event                                              \
-            SUBSCRIBE_CONFIRMED or SUBSCRIBE_REFUSED */
+/* dispatch entry only; nothing asked of the router */
+#define CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY 0x08
+/* returns IN_PROGRESS; the outcome is event SUBSCRIBE_CONFIRMED or SUBSCRIBE_REFUSED */
+#define CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM 0x10
 
     /* Adds a dispatch entry (topic, dispatch record): every message on the
      * session whose topic matches is handed to the entry's callback with its user
      * pointer, each matching entry in turn; the same entry may be added more than
-     * once (each addition is its own entry). The record is copied. Unless flag 8
-     * is given, the router is asked for the topic as well (one router subscription
-     * per distinct topic, counted; on a session not yet connected, at connect).
-     * Access control may refuse it with sub-code SUBSCRIBE_NOT_PERMITTED (in the
-     * result with flag 2, as event 4 otherwise); a refused entry is not kept, so
-     * no dispatch-destroy report follows. */
+     * once (each addition is its own entry). The record is copied. Unless
+     * LOCAL_DISPATCH_ONLY is given, the router is asked for the topic as well (one router
+     * subscription per distinct topic, counted; on a session not yet connected, at connect). Access
+     * control may refuse it with sub-code SUBSCRIBE_NOT_PERMITTED (in the result with
+     * WAIT_FOR_CONFIRM, as event SUBSCRIBE_REFUSED otherwise); a refused entry is not kept, so no
+     * dispatch-destroy report follows. */
     CORVEXCLIENT_API corvexClient_returnCode_t corvexClient_session_topicSubscribeWithDispatch(
         corvexClient_session_t session, uint32_t flags, const char* topic,
         const CorvexDispatchInfo* dispatch, void* correlation);
@@ -786,12 +780,11 @@ extern "C"
 /* Cache request flags. The library never subscribes on behalf of a cache
  * request: live data needs a subscription of its own, so NO_LIVE_SUBSCRIBE is
  * implied and subscribeFlags must be 0. */
-#define CORVEXCLIENT_CACHEREQUEST_FLAGS_DELIVER_CACHED                                             \
-    0x01 /* deliver the cached messages (always done) */
+/* deliver the cached messages (always done) */
+#define CORVEXCLIENT_CACHEREQUEST_FLAGS_DELIVER_CACHED 0x01
 #define CORVEXCLIENT_CACHEREQUEST_FLAGS_NO_LIVE_SUBSCRIBE 0x08
-#define CORVEXCLIENT_CACHEREQUEST_FLAGS_NO_WAIT                                                    \
-    0x10 /* return IN_PROGRESS; the outcome is the                                                 \
-            cache event */
+/* return IN_PROGRESS; the outcome is the cache event */
+#define CORVEXCLIENT_CACHEREQUEST_FLAGS_NO_WAIT 0x10
 
     /* Sends a cache request. With NO_WAIT it returns CORVEXCLIENT_IN_PROGRESS and
      * the callback reports the outcome. Without it the call waits and returns the

@@ -532,8 +532,9 @@ mama_status corvexTransportBridge_createDiscardSubscription(CorvexTransportBridg
     {
         return status;
     }
-    int32_t rc = corvexClient_session_topicSubscribeWithDispatch(transport->mSession, 8, topic,
-                                                                 &DISCARD_DISPATCH, NULL);
+    int32_t rc = corvexClient_session_topicSubscribeWithDispatch(
+        transport->mSession, CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY, topic,
+        &DISCARD_DISPATCH, NULL);
     if (CORVEXCLIENT_OK != rc)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error creating discard subscription");
@@ -550,8 +551,9 @@ mama_status corvexTransportBridge_destroyDiscardSubscription(CorvexTransportBrid
     {
         return status;
     }
-    int32_t rc = corvexClient_session_topicUnsubscribeWithDispatch(transport->mSession, 8, topic,
-                                                                   &DISCARD_DISPATCH, NULL);
+    int32_t rc = corvexClient_session_topicUnsubscribeWithDispatch(
+        transport->mSession, CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY, topic,
+        &DISCARD_DISPATCH, NULL);
     if (CORVEXCLIENT_OK != rc)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error destroying discard subscription");
