@@ -61,9 +61,10 @@ struct CorvexQueueBridge
     /* Received messages travel in batches (msgNode.h): one host event runs
      * a whole batch. The lock guards the list of batches whose event has not
      * started, oldest to newest, and the open batch: the newest, while it
-     * still takes messages. Every host enqueue is made under it, so a message
-     * never joins a batch queued before an event that was queued before the
-     * message. A leaf lock, but for the host queue's own inside it. */
+     * still takes messages. Every host enqueue on the queue is made under
+     * it, and any other event closes the open batch, so a message never
+     * overtakes an event queued before it. A leaf lock, but for the host
+     * queue's own inside it. */
     std::mutex mBatchLock;
     CorvexMsgNode* mOldestBatch;
     CorvexMsgNode* mNewestBatch;
