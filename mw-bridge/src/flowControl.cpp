@@ -5,7 +5,6 @@
 #include <new>
 
 #include <mama/mama.h>
-#include <wombat/queue.h>
 #include <wombat/wlock.h>
 
 #include "corvexBridge.h"
@@ -37,17 +36,14 @@ void setSuspended(CorvexQueueBridge* queue, bool suspended)
     queue->mIsSuspended.store(suspended ? 1 : 0, std::memory_order_release);
 }
 
-/* The size read of the suspend check; false (logged) when it failed. */
+/* The event count read of both checks; false (logged) when it failed. */
 bool readEventCount(CorvexQueueBridge* queue, size_t* count)
 {
-    int size = 0;
-    wombatQueueStatus status = wombatQueue_getSize(queue->mQueue, &size);
-    if (status != WOMBAT_QUEUE_OK || size < 0)
+    if (!corvexQueue_readEventCount(queue, count))
     {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %d", (int)status);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count of queue %p", (void*)queue);
         return false;
     }
-    *count = (size_t)size;
     return true;
 }
 
@@ -236,15 +232,9 @@ void corvexFlowControl_checkResume(CorvexQueueBridge* queue)
     }
 
     const uint64_t mark = resumeMark(queue->mBridge->mQueueMaxSize);
-    int size = 0;
-    wombatQueueStatus wStatus = wombatQueue_getSize(queue->mQueue, &size);
-    if (wStatus != WOMBAT_QUEUE_OK || size < 0)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %d; eventCount: %d", (int)wStatus,
-                   size);
-    }
-    /* The event about to be dispatched no longer counts. */
-    else if ((size > 0 ? (uint64_t)size - 1 : 0) <= mark)
+    size_t count = 0;
+    /* The event or message about to be dispatched no longer counts. */
+    if (readEventCount(queue, &count) && (count > 0 ? (uint64_t)count - 1 : 0) <= mark)
     {
         resumeHeld(queue);
     }

@@ -12,6 +12,7 @@
 #include "corvexBridge.h"
 #include "flowControl.h"
 #include "logging.h"
+#include "msgNode.h"
 #include "subscription.h"
 
 namespace
@@ -20,6 +21,9 @@ const uint32_t QUEUE_MAX_SIZE = 2147483647;
 const uint32_t QUEUE_CHUNK_SIZE = 64;
 /* A dispatch loop wakes at least this often to notice a stop. */
 const uint64_t DISPATCH_WAKE_MS = 500;
+/* Messages one event delivers at most: a dispatchEvent call, or a dispatch
+ * loop asked to stop, hands over no more than this before it returns. */
+const uint32_t MAX_BATCH = 256;
 
 /* For as long as it lives, sends from this thread never wait for a
  * suspended session's room: a dispatching thread is what drains the queue
@@ -54,11 +58,121 @@ size_t eventCount(CorvexQueueBridge* queue)
     return count;
 }
 
-/* Runs before every dispatch, on the dispatching thread. */
+/* Runs before every dispatch, on the dispatching thread, and before each
+ * message of a batch after its first, so that watermarks and the resume of
+ * flow control see the queue drain message by message. */
 void beforeDispatch(CorvexQueueBridge* queue)
 {
     corvexQueue_checkWatermarks(queue);
     corvexFlowControl_checkResume(queue);
+}
+
+/* Under mBatchLock: the batch leaves the list of batches waiting for their
+ * event (a batch whose event started, or one left by a destroy). */
+void unlinkBatch(CorvexQueueBridge* queue, CorvexMsgNode* batch)
+{
+    CorvexMsgBatch& links = batch->mBatch;
+    if (links.mOlder != NULL)
+    {
+        links.mOlder->mBatch.mNewer = links.mNewer;
+    }
+    else
+    {
+        queue->mOldestBatch = links.mNewer;
+    }
+    if (links.mNewer != NULL)
+    {
+        links.mNewer->mBatch.mOlder = links.mOlder;
+    }
+    else
+    {
+        queue->mNewestBatch = links.mOlder;
+    }
+    if (queue->mOpenBatch == batch)
+    {
+        queue->mOpenBatch = NULL;
+    }
+    queue->mBatches.fetch_sub(1, std::memory_order_release);
+}
+
+/* The host event of a batch (data: the queue, closure: its first node):
+ * closes the batch and delivers its messages in order. */
+void runBatch(void* data, void* closure)
+{
+    CorvexQueueBridge* queue = static_cast<CorvexQueueBridge*>(data);
+    CorvexMsgNode* node = static_cast<CorvexMsgNode*>(closure);
+    mamaQueueEnqueueCB callback = node->mBatch.mCallback;
+    {
+        std::lock_guard<std::mutex> guard(queue->mBatchLock);
+        unlinkBatch(queue, node);
+    }
+    mamaQueue parent = queue->mParent;
+    bool first = true;
+    while (node != NULL)
+    {
+        /* Read first: the callback gives the node back. */
+        CorvexMsgNode* next = node->mNext;
+        if (!first)
+        {
+            beforeDispatch(queue);
+        }
+        first = false;
+        queue->mBatchedMsgs.fetch_sub(1, std::memory_order_release);
+        callback(parent, node);
+        node = next;
+    }
+}
+
+/* Under mBatchLock: a new batch of one message, with its event; `open`
+ * when later messages may join it. */
+wombatQueueStatus queueBatch(CorvexQueueBridge* queue, mamaQueueEnqueueCB callback,
+                             CorvexMsgNode* node, bool open)
+{
+    CorvexMsgBatch& batch = node->mBatch;
+    batch.mLast = node;
+    batch.mLength = 1;
+    batch.mCallback = callback;
+    batch.mOlder = queue->mNewestBatch;
+    batch.mNewer = NULL;
+    /* The message is counted before its event can be seen. */
+    queue->mBatchedMsgs.fetch_add(1, std::memory_order_release);
+    wombatQueueStatus status = wombatQueue_enqueue(queue->mQueue, runBatch, queue, node);
+    if (status != WOMBAT_QUEUE_OK)
+    {
+        queue->mBatchedMsgs.fetch_sub(1, std::memory_order_release);
+        return status;
+    }
+    queue->mBatches.fetch_add(1, std::memory_order_release);
+    if (queue->mNewestBatch != NULL)
+    {
+        queue->mNewestBatch->mBatch.mNewer = node;
+    }
+    else
+    {
+        queue->mOldestBatch = node;
+    }
+    queue->mNewestBatch = node;
+    queue->mOpenBatch = open ? node : NULL;
+    return WOMBAT_QUEUE_OK;
+}
+
+/* The messages of batches whose event never ran, back to the vendor and the
+ * pool, without callbacks. */
+void releaseWaitingBatches(CorvexQueueBridge* queue)
+{
+    std::lock_guard<std::mutex> guard(queue->mBatchLock);
+    while (queue->mOldestBatch != NULL)
+    {
+        CorvexMsgNode* node = queue->mOldestBatch;
+        unlinkBatch(queue, node);
+        while (node != NULL)
+        {
+            CorvexMsgNode* next = node->mNext;
+            queue->mBatchedMsgs.fetch_sub(1, std::memory_order_release);
+            corvexMsgNode_release(node);
+            node = next;
+        }
+    }
 }
 } // namespace
 
@@ -170,6 +284,8 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_destroy(CorvexQueueBridge* queue
     wombatQueueStatus wStatus = wombatQueue_destroy(queue->mQueue);
     queue->mQueue = NULL;
     wlock_unlock(queue->mDispatchLock);
+    /* The host freed the batches' events without running them. */
+    releaseWaitingBatches(queue);
 
     wlock_destroy(queue->mDispatchLock);
     corvexFlowControl_destroyQueue(queue);
@@ -280,9 +396,14 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_enqueueEvent(CorvexQueueBridge* 
     void* enqueueClosure = queue->mEnqueueClosure;
 
     /* The event callback has the shape (data, closure); data is the parent
-     * queue, so it is called as (mamaQueue, closure). */
-    wombatQueueStatus wStatus =
-        wombatQueue_enqueue(queue->mQueue, (wombatQueueCb)callback, parent, closure);
+     * queue, so it is called as (mamaQueue, closure). Messages queued after
+     * it start a batch of their own, behind it. */
+    wombatQueueStatus wStatus = WOMBAT_QUEUE_OK;
+    {
+        std::lock_guard<std::mutex> guard(queue->mBatchLock);
+        queue->mOpenBatch = NULL;
+        wStatus = wombatQueue_enqueue(queue->mQueue, (wombatQueueCb)callback, parent, closure);
+    }
 
     /* Whoever watches the queue learns of every attempt, even a refused one. */
     if (enqueueCallback != NULL)
@@ -296,6 +417,63 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_enqueueEvent(CorvexQueueBridge* 
                    "corvexBridgeMamaQueue_enqueueEvent(): failed to enqueue: %d; Callback: %p; "
                    "Closure: %p",
                    (int)wStatus, (void*)callback, closure);
+        return MAMA_STATUS_PLATFORM;
+    }
+    return MAMA_STATUS_OK;
+}
+
+mama_status corvexQueue_enqueueMsg(CorvexQueueBridge* queue, mamaQueueEnqueueCB callback,
+                                   CorvexMsgNode* node)
+{
+    if (callback == NULL || queue == NULL || queue->mQueue == NULL || node == NULL)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+
+    corvexFlowControl_checkSuspend(queue);
+
+    /* Read before the message becomes visible (see enqueueEvent). */
+    mamaQueue parent = queue->mParent;
+    mamaQueueEnqueueCB enqueueCallback = queue->mEnqueueCallback;
+    void* enqueueClosure = queue->mEnqueueClosure;
+
+    node->mNext = NULL;
+    bool newEvent = false;
+    wombatQueueStatus wStatus = WOMBAT_QUEUE_OK;
+    {
+        std::lock_guard<std::mutex> guard(queue->mBatchLock);
+        /* A watched queue keeps one event per message: its watcher may
+         * dispatch one event per call it hears of. */
+        CorvexMsgNode* open = queue->mOpenBatch;
+        if (open != NULL && enqueueCallback == NULL && open->mBatch.mCallback == callback)
+        {
+            CorvexMsgBatch& batch = open->mBatch;
+            batch.mLast->mNext = node;
+            batch.mLast = node;
+            queue->mBatchedMsgs.fetch_add(1, std::memory_order_release);
+            if (++batch.mLength == MAX_BATCH)
+            {
+                queue->mOpenBatch = NULL;
+            }
+        }
+        else
+        {
+            newEvent = true;
+            wStatus = queueBatch(queue, callback, node, enqueueCallback == NULL);
+        }
+    }
+
+    /* Told of every host event, and of every refused attempt: with a
+     * callback set, of every message. */
+    if (newEvent && enqueueCallback != NULL)
+    {
+        enqueueCallback(parent, enqueueClosure);
+    }
+
+    if (wStatus != WOMBAT_QUEUE_OK)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "corvexQueue_enqueueMsg(): failed to enqueue: %d; Msg: %p",
+                   (int)wStatus, (void*)node->mMsg);
         return MAMA_STATUS_PLATFORM;
     }
     return MAMA_STATUS_OK;
@@ -325,9 +503,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_getEventCount(CorvexQueueBridge*
         return MAMA_STATUS_NULL_ARG;
     }
     *count = 0;
-    int size = 0;
-    wombatQueue_getSize(queue->mQueue, &size);
-    *count = (size_t)(int64_t)size;
+    corvexQueue_readEventCount(queue, count);
     return MAMA_STATUS_OK;
 }
 

@@ -10,8 +10,6 @@
 #include <string.h>
 
 #include <atomic>
-#include <mutex>
-#include <new>
 
 #include <mama/mama.h>
 #include <mama/msgtype.h>
@@ -21,6 +19,7 @@
 #include <mama/integration/subscription.h>
 
 #include "logging.h"
+#include "msgNode.h"
 #include "topic.h"
 #include "msg.h"
 #include "queue.h"
@@ -37,149 +36,6 @@ std::atomic<uint64_t> gDecodeFailures(0);
 bool isDumped(uint64_t failuresBefore)
 {
     return 0 == failuresBefore % 500 || 1 == failuresBefore;
-}
-
-/* Message nodes are taken on the vendor thread and given back on dispatch
- * threads, one of each per message: they come from chunks that stay with
- * the library until it unloads, kept on a free stack that both sides use
- * without a lock or the heap. The stack's head holds a node's index beside
- * a count of changes, so a node taken and given back between another
- * thread's read and exchange cannot go unnoticed. */
-struct PooledNode
-{
-    CorvexMsgNode mNode; /* first: the queue's closure leads back to it */
-    uint32_t mIndex;
-    std::atomic<uint32_t> mNextFree;
-};
-
-const uint32_t NODES_PER_CHUNK = 1024;
-const uint32_t MAX_CHUNKS = 4096;
-const uint32_t NO_NODE = UINT32_MAX;
-
-class NodePool
-{
-  public:
-    ~NodePool()
-    {
-        uint32_t chunks = mChunkCount.load(std::memory_order_acquire);
-        for (uint32_t i = 0; i < chunks; ++i)
-        {
-            delete[] mChunks[i].load(std::memory_order_relaxed);
-        }
-    }
-
-    /* NULL when memory is short. */
-    CorvexMsgNode* take()
-    {
-        PooledNode* node = pop();
-        if (NULL == node)
-        {
-            node = grow();
-        }
-        if (NULL == node)
-        {
-            return NULL;
-        }
-        node->mNode.mMsg = NULL;
-        node->mNode.mSubscription = NULL;
-        return &node->mNode;
-    }
-
-    void give(CorvexMsgNode* given)
-    {
-        PooledNode* node = reinterpret_cast<PooledNode*>(given);
-        uint64_t head = mHead.load(std::memory_order_relaxed);
-        uint64_t next = 0;
-        do
-        {
-            node->mNextFree.store(indexOf(head), std::memory_order_relaxed);
-            next = pack(node->mIndex, head);
-        } while (!mHead.compare_exchange_weak(head, next, std::memory_order_release,
-                                              std::memory_order_relaxed));
-    }
-
-  private:
-    static uint32_t indexOf(uint64_t head)
-    {
-        return (uint32_t)(head & 0xffffffffu);
-    }
-
-    /* The index with the count of changes advanced past the one in `head`. */
-    static uint64_t pack(uint32_t index, uint64_t head)
-    {
-        return (((head >> 32) + 1) << 32) | index;
-    }
-
-    PooledNode* at(uint32_t index)
-    {
-        return &mChunks[index / NODES_PER_CHUNK].load(
-            std::memory_order_acquire)[index % NODES_PER_CHUNK];
-    }
-
-    PooledNode* pop()
-    {
-        uint64_t head = mHead.load(std::memory_order_acquire);
-        while (NO_NODE != indexOf(head))
-        {
-            PooledNode* node = at(indexOf(head));
-            uint64_t next = pack(node->mNextFree.load(std::memory_order_relaxed), head);
-            if (mHead.compare_exchange_weak(head, next, std::memory_order_acquire,
-                                            std::memory_order_acquire))
-            {
-                return node;
-            }
-        }
-        return NULL;
-    }
-
-    /* A new chunk: one node for the caller, the rest onto the stack. */
-    PooledNode* grow()
-    {
-        std::lock_guard<std::mutex> guard(mGrowLock);
-        PooledNode* node = pop();
-        if (NULL != node)
-        {
-            return node;
-        }
-        uint32_t chunk = mChunkCount.load(std::memory_order_relaxed);
-        if (chunk == MAX_CHUNKS)
-        {
-            return NULL;
-        }
-        PooledNode* nodes = new (std::nothrow) PooledNode[NODES_PER_CHUNK];
-        if (NULL == nodes)
-        {
-            return NULL;
-        }
-        for (uint32_t i = 0; i < NODES_PER_CHUNK; ++i)
-        {
-            nodes[i].mIndex = chunk * NODES_PER_CHUNK + i;
-        }
-        mChunks[chunk].store(nodes, std::memory_order_release);
-        mChunkCount.store(chunk + 1, std::memory_order_release);
-        for (uint32_t i = 1; i < NODES_PER_CHUNK; ++i)
-        {
-            give(&nodes[i].mNode);
-        }
-        return &nodes[0];
-    }
-
-    std::atomic<uint64_t> mHead{NO_NODE};
-    std::mutex mGrowLock;
-    std::atomic<uint32_t> mChunkCount{0};
-    std::atomic<PooledNode*> mChunks[MAX_CHUNKS] = {};
-};
-
-NodePool gNodes;
-
-/* The vendor message goes back to the vendor; the node to the pool. */
-void releaseNode(CorvexMsgNode* node)
-{
-    if (NULL != node->mMsg)
-    {
-        corvexClient_msg_free(&node->mMsg);
-    }
-    gNodes.give(node);
 }
 
 /* A cache response is for every subscription on its topic when it carries no
@@ -406,7 +262,7 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
             subscription->mTopic, subscription->mMaxQueueDepth);
         return CORVEXCLIENT_CALLBACK_OK;
     }
-    CorvexMsgNode* node = gNodes.take();
+    CorvexMsgNode* node = corvexMsgNode_take();
     if (NULL == node)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for message node");
@@ -414,11 +270,11 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
     }
     node->mMsg = message;
     node->mSubscription = subscription;
-    status = corvexBridgeMamaQueue_enqueueEvent(subscription->mQueueBridge,
-                                                corvexReceive_dispatchMsgNode, node);
+    status =
+        corvexQueue_enqueueMsg(subscription->mQueueBridge, corvexReceive_dispatchMsgNode, node);
     if (MAMA_STATUS_OK != status)
     {
-        gNodes.give(node);
+        corvexMsgNode_give(node);
         CORVEX_LOG(CORVEX_LOG_ERROR, "Could not enqueue message: %s; msg=%p user_p=%p",
                    mamaStatus_stringForStatus(status), (void*)message, closure);
         return CORVEXCLIENT_CALLBACK_OK;
@@ -437,20 +293,20 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
     if (NULL == subscription)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Called with NULL Corvex subscription.");
-        releaseNode(node);
+        corvexMsgNode_release(node);
         return;
     }
     if (NULL == subscription->mMamaSubscription)
     {
         CORVEX_LOG(CORVEX_LOG_FINE, "Called with NULL subscription.");
-        releaseNode(node);
+        corvexMsgNode_release(node);
         return;
     }
     if (subscription->mIsMuted)
     {
         CORVEX_LOG(CORVEX_LOG_FINEST, "muted - not queueing update for topic %s",
                    subscription->mTopic);
-        releaseNode(node);
+        corvexMsgNode_release(node);
         return;
     }
 
@@ -468,11 +324,11 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
         bool longForm = CORVEXCLIENT_FAIL == rc || CORVEXCLIENT_NOT_READY == rc;
         if (longForm && NULL != error && CORVEXCLIENT_SUBCODE_NULL_ARGUMENT == error->mSubCode)
         {
-            gNodes.give(node);
+            corvexMsgNode_give(node);
         }
         else
         {
-            releaseNode(node);
+            corvexMsgNode_release(node);
         }
         return;
     }
@@ -481,7 +337,7 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Error from calling mamaQueueImpl_getMsg. Could not get "
                                      "cached mamaMsg from event queue.");
-        releaseNode(node);
+        corvexMsgNode_release(node);
         return;
     }
     /* An empty attachment has no payload id to read. */
@@ -493,7 +349,7 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
     if (MAMA_STATUS_OK != status)
     {
         logDecodeFailure(status, message, buffer, length, node->mMsg);
-        releaseNode(node);
+        corvexMsgNode_release(node);
         return;
     }
     CorvexBridgeMsg* bridgeMsg = NULL;
@@ -506,20 +362,20 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
                    "destroyed; "
                    "status=%s, payload ID is '%c' [0x%02X]",
                    mamaStatus_stringForStatus(status), id, (unsigned)(unsigned char)id);
-        releaseNode(node);
+        corvexMsgNode_release(node);
         return;
     }
     bridgeMsg->mCorvexMsg = node->mMsg;
     presentCacheAnswer(subscription, message, node->mMsg);
     if (deliver(subscription, message, bridgeMsg, node->mMsg))
     {
-        gNodes.give(node);
+        corvexMsgNode_give(node);
         return;
     }
     /* The queue's message is reused for the next one; it must not keep a
      * handle that is about to be freed. */
     bridgeMsg->mCorvexMsg = NULL;
-    releaseNode(node);
+    corvexMsgNode_release(node);
 }
 
 int corvexReceive_onSessionMessage(corvexClient_session_t session, corvexClient_msg_t message,

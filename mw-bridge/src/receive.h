@@ -8,19 +8,9 @@
 
 #include "corvexClient.h"
 
-struct CorvexSubscription;
-
-/* One received message on its way to its subscription's queue; taken from
- * the receive path's pool on the vendor thread and given back by the
- * dispatch callback (or by the producer when the queue refuses it). */
-struct CorvexMsgNode
-{
-    corvexClient_msg_t mMsg;
-    CorvexSubscription* mSubscription;
-};
-
-/* The dispatch record's callback on the vendor context thread, and
- * the queue callback that decodes and delivers on the dispatch thread. */
+/* The dispatch record's callback on the vendor context thread, and the
+ * callback that decodes and delivers one message of a batch (its closure is
+ * the CorvexMsgNode) on the dispatch thread. */
 int corvexReceive_onSubscriptionMessage(corvexClient_session_t session, corvexClient_msg_t message,
                                         void* closure);
 void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue queue, void* closure);

@@ -1,5 +1,9 @@
+#include <stdint.h>
+
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -8,6 +12,7 @@
 
 #include "bridgeFixture.h"
 #include "corvexBridge.h"
+#include "msgNode.h"
 #include "queue.h"
 #include "subscription.h"
 #include "transport.h"
@@ -323,5 +328,311 @@ TEST_F(QueueTest, SuspendedQueueWithoutTransportsResumesWithoutCallingAny)
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 1: 0 <= 0
     EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
     EXPECT_EQ(0u, LogCapture::count("transport with no suspended queues"));
+    mQueueBridge->mBridge->mSubscribeAsync = 0;
+}
+
+namespace
+{
+/* What the queue delivered, in order: received messages by their tag
+ * (carried in the node's subscription field, never read as one), other
+ * events by the negative tag of their closure. */
+struct DeliveryLog
+{
+    std::mutex mLock;
+    std::vector<int64_t> mOrder;
+    /* Optional action before each message is recorded. */
+    std::function<void(int64_t)> mOnMsg;
+
+    void add(int64_t tag)
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        mOrder.push_back(tag);
+    }
+
+    std::vector<int64_t> order()
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        return mOrder;
+    }
+};
+
+DeliveryLog* gLog = nullptr;
+
+void MAMACALLTYPE recordMsg(mamaQueue, void* closure)
+{
+    CorvexMsgNode* node = static_cast<CorvexMsgNode*>(closure);
+    int64_t tag = (int64_t) reinterpret_cast<intptr_t>(node->mSubscription);
+    corvexMsgNode_release(node);
+    if (gLog->mOnMsg)
+    {
+        gLog->mOnMsg(tag);
+    }
+    gLog->add(tag);
+}
+
+void MAMACALLTYPE recordEvent(mamaQueue, void* closure)
+{
+    gLog->add(-(int64_t) reinterpret_cast<intptr_t>(closure));
+}
+
+class BatchTest : public QueueTest
+{
+  protected:
+    void SetUp() override
+    {
+        QueueTest::SetUp();
+        gLog = &mLog;
+    }
+
+    void TearDown() override
+    {
+        QueueTest::TearDown();
+        gLog = nullptr;
+    }
+
+    /* A received message as the vendor thread queues it; `withMsg` gives it
+     * a vendor message that the queue must give back. */
+    mama_status queueMsg(int64_t tag, mamaQueue queue = nullptr, bool withMsg = false)
+    {
+        CorvexMsgNode* node = corvexMsgNode_take();
+        if (node == nullptr)
+        {
+            return MAMA_STATUS_NOMEM;
+        }
+        node->mSubscription = reinterpret_cast<CorvexSubscription*>((intptr_t)tag);
+        if (withMsg && corvexClient_msg_alloc(&node->mMsg) != CORVEXCLIENT_OK)
+        {
+            corvexMsgNode_give(node);
+            return MAMA_STATUS_NOMEM;
+        }
+        mama_status status = corvexQueue_enqueueMsg(bridgeOf(queue), recordMsg, node);
+        if (status != MAMA_STATUS_OK)
+        {
+            corvexMsgNode_release(node);
+        }
+        return status;
+    }
+
+    mama_status queueEvent(int64_t tag, mamaQueue queue = nullptr)
+    {
+        return mamaQueue_enqueueEvent(queue != nullptr ? queue : mQueue, recordEvent,
+                                      reinterpret_cast<void*>((intptr_t)tag));
+    }
+
+    CorvexQueueBridge* bridgeOf(mamaQueue queue)
+    {
+        if (queue == nullptr)
+        {
+            return mQueueBridge;
+        }
+        void* native = nullptr;
+        mamaQueue_getNativeHandle(queue, &native);
+        return static_cast<CorvexQueueBridge*>(native);
+    }
+
+    size_t eventCount()
+    {
+        size_t count = 0;
+        EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_getEventCount(mQueue, &count));
+        return count;
+    }
+
+    int hostEvents()
+    {
+        int size = -1;
+        wombatQueue_getSize(mQueueBridge->mQueue, &size);
+        return size;
+    }
+
+    DeliveryLog mLog;
+};
+
+std::vector<int64_t> range(int64_t first, int64_t last)
+{
+    std::vector<int64_t> tags;
+    for (int64_t tag = first; tag <= last; ++tag)
+    {
+        tags.push_back(tag);
+    }
+    return tags;
+}
+} // namespace
+
+TEST_F(BatchTest, ConsecutiveMessagesShareOneEventAndKeepTheirPlaceAroundOtherEvents)
+{
+    for (int64_t tag : {1, 2, 3})
+    {
+        ASSERT_EQ(MAMA_STATUS_OK, queueMsg(tag));
+    }
+    ASSERT_EQ(MAMA_STATUS_OK, queueEvent(10));
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(4));
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(5));
+
+    EXPECT_EQ(3, hostEvents()) << "a batch, the event, a second batch";
+    EXPECT_EQ(6u, eventCount()) << "each message counts as an event";
+
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
+    EXPECT_EQ(range(1, 3), mLog.order());
+    EXPECT_EQ(3u, eventCount());
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
+    EXPECT_EQ(2u, eventCount());
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
+    EXPECT_EQ(std::vector<int64_t>({1, 2, 3, -10, 4, 5}), mLog.order());
+    EXPECT_EQ(0u, eventCount());
+    EXPECT_EQ(0, hostEvents());
+}
+
+TEST_F(BatchTest, AQueueWithAnEnqueueCallbackKeepsOneEventPerMessage)
+{
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(1)); // an open batch, before the callback is set
+    std::atomic<int> notified{0};
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setEnqueueCallback(mQueue, countEvent, &notified));
+    for (int64_t tag : {2, 3, 4})
+    {
+        ASSERT_EQ(MAMA_STATUS_OK, queueMsg(tag));
+    }
+    EXPECT_EQ(4, hostEvents());
+    EXPECT_EQ(3, notified.load()) << "one call per message";
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
+    EXPECT_EQ(range(1, 2), mLog.order()) << "one message per dispatched event";
+
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_removeEnqueueCallback(mQueue));
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(5)); // a new open batch
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(6));
+    EXPECT_EQ(3, hostEvents());
+    while (mamaQueue_timedDispatch(mQueue, 0) == MAMA_STATUS_OK)
+    {
+    }
+    EXPECT_EQ(range(1, 6), mLog.order());
+}
+
+TEST_F(BatchTest, ABatchHoldsAtMostItsLimitAndOneDispatchRunsOneBatch)
+{
+    for (int64_t tag = 1; tag <= 600; ++tag)
+    {
+        ASSERT_EQ(MAMA_STATUS_OK, queueMsg(tag));
+    }
+    EXPECT_EQ(3, hostEvents()) << "256 + 256 + 88";
+    EXPECT_EQ(600u, eventCount());
+
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_timedDispatch(mQueue, 0));
+    EXPECT_EQ(range(1, 256), mLog.order());
+    EXPECT_EQ(344u, eventCount());
+
+    // A message queued now joins the last batch, which is still open.
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(601));
+    EXPECT_EQ(2, hostEvents());
+    while (mamaQueue_timedDispatch(mQueue, 0) == MAMA_STATUS_OK)
+    {
+    }
+    EXPECT_EQ(range(1, 601), mLog.order());
+    EXPECT_EQ(0u, eventCount());
+}
+
+TEST_F(BatchTest, QueueDestroyReleasesMessagesWhoseBatchNeverRan)
+{
+    mamaQueue other = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_create(&other, mBridge));
+    for (int64_t tag : {1, 2, 3})
+    {
+        ASSERT_EQ(MAMA_STATUS_OK, queueMsg(tag, other, true));
+    }
+    ASSERT_EQ(MAMA_STATUS_OK, queueEvent(10, other));
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(4, other, true));
+    // Leak checks find the vendor messages if the destroy does not free them.
+    EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_destroy(other));
+    EXPECT_TRUE(mLog.order().empty()) << "nothing is delivered by a destroy";
+}
+
+TEST_F(BatchTest, ProducersKeepTheirOrderOfMessagesAndEventsUnderConcurrentDispatch)
+{
+    DispatchThread dispatcher(mQueue);
+    const int64_t perProducer = 20000;
+    const int64_t secondBase = 1000000;
+    // The first mixes messages with an event now and then, the second sends
+    // messages only, both while the queue is being drained.
+    std::thread first(
+        [this]
+        {
+            for (int64_t tag = 1; tag <= perProducer; ++tag)
+            {
+                ASSERT_EQ(MAMA_STATUS_OK, tag % 7 == 0 ? queueEvent(tag) : queueMsg(tag));
+            }
+        });
+    std::thread second(
+        [this]
+        {
+            for (int64_t tag = 1; tag <= perProducer; ++tag)
+            {
+                ASSERT_EQ(MAMA_STATUS_OK, queueMsg(secondBase + tag));
+            }
+        });
+    first.join();
+    second.join();
+    Signal drained;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_enqueueEvent(mQueue, raiseSignal, &drained));
+    ASSERT_TRUE(drained.wait(std::chrono::milliseconds(30000)));
+    EXPECT_EQ(0u, eventCount());
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_stopDispatch(mQueue));
+    ASSERT_TRUE(dispatcher.waitReturned(std::chrono::milliseconds(2000)));
+
+    std::vector<int64_t> fromFirst;
+    std::vector<int64_t> fromSecond;
+    for (int64_t tag : mLog.order())
+    {
+        if (tag > secondBase)
+        {
+            fromSecond.push_back(tag - secondBase);
+        }
+        else
+        {
+            fromFirst.push_back(tag < 0 ? -tag : tag);
+        }
+    }
+    EXPECT_EQ(range(1, perProducer), fromFirst);
+    EXPECT_EQ(range(1, perProducer), fromSecond);
+}
+
+TEST_F(BatchTest, WatermarksAndFlowControlSeeABatchDrainMessageByMessage)
+{
+    WatermarkLog marks;
+    mamaQueueMonitorCallbacks callbacks = {onHigh, onLow};
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setQueueMonitorCallbacks(mQueue, &callbacks, &marks));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setHighWatermark(mQueue, 10));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setLowWatermark(mQueue, 5));
+    for (int64_t tag = 1; tag <= 12; ++tag)
+    {
+        ASSERT_EQ(MAMA_STATUS_OK, queueMsg(tag));
+    }
+    ASSERT_EQ(1, hostEvents());
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
+    EXPECT_EQ(range(1, 12), mLog.order());
+    EXPECT_EQ(std::vector<size_t>({12}), marks.mHigh);
+    EXPECT_EQ(std::vector<size_t>({5}), marks.mLow) << "checked before the 8th message";
+
+    FakeTransport transport("t");
+    CorvexSubscription subscription = {};
+    subscription.mTransportBridge = &transport.mTransport;
+    mQueueBridge->mBridge->mSubscribeAsync = 1;
+    mQueueBridge->mBridge->mQueueMaxSize = 3; // resume mark 2
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &subscription));
+    std::vector<int> suspendedAt;
+    mLog.mOnMsg = [this, &suspendedAt](int64_t)
+    { suspendedAt.push_back(mQueueBridge->mIsSuspended.load()); };
+    for (int64_t tag = 13; tag <= 15; ++tag)
+    {
+        ASSERT_EQ(MAMA_STATUS_OK, queueMsg(tag));
+    }
+    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load()) << "the message being queued does not count";
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(16)); // finds 3 queued
+    EXPECT_EQ(1, mQueueBridge->mIsSuspended.load());
+    EXPECT_EQ(1u, transport.mTransport.mSuspendedQueues);
+
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
+    // Checks at 4 (3 > 2) before the first message, at 3 (2 <= 2) before the second.
+    EXPECT_EQ(std::vector<int>({1, 0, 0, 0}), suspendedAt);
+    EXPECT_EQ(0u, transport.mTransport.mSuspendedQueues);
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &subscription));
     mQueueBridge->mBridge->mSubscribeAsync = 0;
 }
