@@ -1,5 +1,5 @@
-#include "cacheSession.h"
-
+/* Cache sessions: the handle through which a session asks its router's
+ * last-value cache. */
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -18,10 +18,6 @@ constexpr uint32_t kMagicDead = 0x44454144; /* "DEAD" */
 constexpr uint32_t kKnownFlags = CORVEXCLIENT_CACHEREQUEST_FLAGS_DELIVER_CACHED |
                                  CORVEXCLIENT_CACHEREQUEST_FLAGS_NO_LIVE_SUBSCRIBE |
                                  CORVEXCLIENT_CACHEREQUEST_FLAGS_NO_WAIT;
-
-/* Guards the link between cache sessions and their session; taken before
- * any session lock. */
-std::mutex gLinkLock;
 
 /* A request made without NO_WAIT: its outcome is caught here. */
 struct Waiter
@@ -54,15 +50,6 @@ corvexClient_returnCode_t checkCacheSession(corvexClient_cacheSession_t cacheSes
 }
 } // namespace
 
-void corvexCacheSession_detachAll(corvexClientSession* session)
-{
-    std::lock_guard<std::mutex> guard(gLinkLock);
-    std::unique_lock<std::shared_mutex> lock(session->mLock);
-    for (corvexClientCacheSession* cacheSession : session->mCacheSessions)
-        cacheSession->mSession = nullptr;
-    session->mCacheSessions.clear();
-}
-
 extern "C"
 {
 
@@ -81,7 +68,7 @@ extern "C"
             new (std::nothrow) corvexClientCacheSession{kMagicLive, session};
         if (!created)
             return corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
-        std::lock_guard<std::mutex> guard(gLinkLock);
+        std::lock_guard<std::mutex> guard(corvexSession_cacheLinkLock());
         std::unique_lock<std::shared_mutex> lock(session->mLock);
         if (session->mState == CORVEX_SESSION_DESTROYED)
         {
@@ -104,7 +91,7 @@ extern "C"
         if (code != CORVEXCLIENT_OK)
             return code;
         {
-            std::lock_guard<std::mutex> guard(gLinkLock);
+            std::lock_guard<std::mutex> guard(corvexSession_cacheLinkLock());
             corvexClientSession* session = (*cacheSession)->mSession;
             if (session)
             {
@@ -144,7 +131,7 @@ extern "C"
         CorvexCacheRequest request{topic, length, requestId, noWait ? callback : catchOutcome,
                                    noWait ? user : &waiter};
         {
-            std::lock_guard<std::mutex> guard(gLinkLock);
+            std::lock_guard<std::mutex> guard(corvexSession_cacheLinkLock());
             corvexClientSession* session = cacheSession->mSession;
             if (!session)
                 return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_STATE, 0,

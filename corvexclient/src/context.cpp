@@ -4,12 +4,8 @@
 #include <new>
 
 #include "clientError.h"
-#include "clientLog.h"
-#include "library.h"
 #include "message.h"
 #include "properties.h"
-#include "router/router.h"
-#include "session.h"
 #include "testControl.h"
 
 namespace
@@ -35,11 +31,6 @@ void runTaskNode(CorvexWorkNode* node)
     TaskNode* task = reinterpret_cast<TaskNode*>(node);
     task->mTask(node->mSession, task->mArg);
     delete task;
-}
-
-void runMsgNode(CorvexWorkNode* node)
-{
-    corvexSession_deliver(node->mSession, reinterpret_cast<corvexClientMsg*>(node));
 }
 
 /* Answers whether the sender must wait for room. */
@@ -270,11 +261,10 @@ bool corvexContext_onAnyContextThread()
 }
 
 bool corvexContext_postMsg(corvexClientContext* context, corvexClientSession* session,
-                           corvexClientMsg* msg)
+                           corvexClientMsg* msg, void (*deliver)(CorvexWorkNode* node))
 {
     msg->mNode.mSession = session;
-    msg->mNode.mRun = runMsgNode;
-    session->mPosted.fetch_add(1, std::memory_order_release);
+    msg->mNode.mRun = deliver;
     return push(context, &msg->mNode);
 }
 
@@ -353,31 +343,35 @@ void corvexContext_runAndWait(corvexClientContext* context, corvexClientSession*
     wait.mDone.wait(lock, [&wait] { return wait.mFinished; });
 }
 
-void corvexContext_addSession(corvexClientContext* context, corvexClientSession* session)
+void corvexContext_addSession(corvexClientContext* context, corvexClientSession* session,
+                              void (*destroy)(corvexClientSession* session))
 {
     std::lock_guard<std::mutex> guard(context->mSessionsLock);
-    context->mSessions.push_back(session);
+    context->mSessions.push_back({session, destroy});
 }
 
 void corvexContext_removeSession(corvexClientContext* context, corvexClientSession* session)
 {
     std::lock_guard<std::mutex> guard(context->mSessionsLock);
     auto& sessions = context->mSessions;
-    sessions.erase(std::remove(sessions.begin(), sessions.end(), session), sessions.end());
+    sessions.erase(std::remove_if(sessions.begin(), sessions.end(),
+                                  [session](const CorvexContextSession& entry)
+                                  { return entry.mSession == session; }),
+                   sessions.end());
 }
 
 void corvexContext_destroy(corvexClientContext* context)
 {
     while (true)
     {
-        corvexClientSession* session = nullptr;
+        CorvexContextSession last;
         {
             std::lock_guard<std::mutex> guard(context->mSessionsLock);
             if (context->mSessions.empty())
                 break;
-            session = context->mSessions.back();
+            last = context->mSessions.back();
         }
-        corvexSession_destroy(session);
+        last.mDestroy(last.mSession);
     }
 
     {
@@ -393,84 +387,49 @@ void corvexContext_destroy(corvexClientContext* context)
     delete context;
 }
 
+corvexClient_returnCode_t
+corvexContext_create(const char** properties, const corvexClient_context_createFuncInfo_t* funcInfo,
+                     corvexClientContext** context)
+{
+    CorvexPropertyList list;
+    corvexClient_returnCode_t code = corvexProperties_copy(properties, &list);
+    if (code != CORVEXCLIENT_OK)
+        return code;
+    bool valid = true;
+    const bool createThread =
+        corvexProperties_getBool(list, CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD, true, &valid);
+    const uint64_t limit = corvexProperties_getUnsigned(list, CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT,
+                                                        kDefaultQueueLimit, &valid);
+    if (!valid || !createThread)
+        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
+                               "invalid context property (\"%s\" must be \"1\"; \"%s\" a number)",
+                               CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD,
+                               CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT);
+
+    corvexClientContext* created = new (std::nothrow) corvexClientContext();
+    if (!created)
+        return corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
+    created->mMagic = kMagicLive;
+    created->mFuncInfo = funcInfo ? *funcInfo : corvexClient_context_createFuncInfo_t{};
+    created->mQueueLimit = static_cast<size_t>(limit);
+    created->mStopping = false;
+    created->mNextTimerId = 1;
+    try
+    {
+        created->mThread = std::thread(threadMain, created);
+    }
+    catch (const std::system_error&)
+    {
+        delete created;
+        return corvexError_fail(CORVEXCLIENT_SUBCODE_THREAD_FAILURE);
+    }
+    created->mThreadId = created->mThread.get_id();
+    *context = created;
+    return CORVEXCLIENT_OK;
+}
+
 extern "C"
 {
-
-    corvexClient_returnCode_t
-    corvexClient_context_create(const char** properties, corvexClient_context_t* context,
-                                corvexClient_context_createFuncInfo_t* funcInfo,
-                                size_t funcInfoSize)
-    {
-        CORVEX_TEST_HOOK("corvexClient_context_create", "funcInfoSize=%zu", funcInfoSize);
-        if (!context)
-            return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
-        *context = nullptr;
-        if (!corvexLibrary_isInitialized())
-            return corvexError_fail(CORVEXCLIENT_SUBCODE_NOT_INITIALIZED);
-        if (funcInfo && funcInfoSize < sizeof(corvexClient_context_createFuncInfo_t))
-            return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
-
-        CorvexPropertyList list;
-        corvexClient_returnCode_t code = corvexProperties_copy(properties, &list);
-        if (code != CORVEXCLIENT_OK)
-            return code;
-        bool valid = true;
-        const bool createThread =
-            corvexProperties_getBool(list, CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD, true, &valid);
-        const uint64_t limit = corvexProperties_getUnsigned(
-            list, CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT, kDefaultQueueLimit, &valid);
-        if (!valid || !createThread)
-            return corvexError_set(
-                CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
-                "invalid context property (\"%s\" must be \"1\"; \"%s\" a number)",
-                CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD, CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT);
-
-        corvexClientContext* created = new (std::nothrow) corvexClientContext();
-        if (!created)
-            return corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
-        created->mMagic = kMagicLive;
-        created->mFuncInfo = funcInfo ? *funcInfo : corvexClient_context_createFuncInfo_t{};
-        created->mQueueLimit = static_cast<size_t>(limit);
-        created->mStopping = false;
-        created->mNextTimerId = 1;
-        try
-        {
-            created->mThread = std::thread(threadMain, created);
-        }
-        catch (const std::system_error&)
-        {
-            delete created;
-            return corvexError_fail(CORVEXCLIENT_SUBCODE_THREAD_FAILURE);
-        }
-        created->mThreadId = created->mThread.get_id();
-        if (!corvexLibrary_addContext(created))
-        {
-            corvexContext_destroy(created);
-            return corvexError_fail(CORVEXCLIENT_SUBCODE_NOT_INITIALIZED);
-        }
-        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "context %p created",
-                   static_cast<void*>(created));
-        *context = created;
-        return CORVEXCLIENT_OK;
-    }
-
-    corvexClient_returnCode_t corvexClient_context_destroy(corvexClient_context_t* context)
-    {
-        CORVEX_TEST_HOOK("corvexClient_context_destroy", "context=%p",
-                         context ? static_cast<void*>(*context) : nullptr);
-        if (!context || !*context)
-            return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
-        if (!corvexContext_isValid(*context))
-            return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
-        if (corvexContext_onThread(*context))
-            return corvexError_fail(CORVEXCLIENT_SUBCODE_ON_CONTEXT_THREAD);
-        corvexLibrary_removeContext(*context);
-        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "context %p destroyed",
-                   static_cast<void*>(*context));
-        corvexContext_destroy(*context);
-        *context = nullptr;
-        return CORVEXCLIENT_OK;
-    }
 
     corvexClient_returnCode_t corvexClient_context_startTimer(corvexClient_context_t context,
                                                               int32_t mode, uint32_t durationMs,

@@ -24,6 +24,14 @@ struct CorvexTimer
     std::chrono::steady_clock::time_point mDue;
 };
 
+/* A session on the context, with what destroys it when the context goes
+ * first. */
+struct CorvexContextSession
+{
+    corvexClientSession* mSession;
+    void (*mDestroy)(corvexClientSession* session);
+};
+
 struct corvexClientContext
 {
     uint32_t mMagic;
@@ -45,11 +53,17 @@ struct corvexClientContext
     corvexClient_timer_t mNextTimerId;
 
     std::mutex mSessionsLock;
-    std::vector<corvexClientSession*> mSessions;
+    std::vector<CorvexContextSession> mSessions;
 
     std::thread mThread;
     std::thread::id mThreadId;
 };
+
+/* Creates a context and starts its thread (properties as given to
+ * corvexClient_context_create). */
+corvexClient_returnCode_t
+corvexContext_create(const char** properties, const corvexClient_context_createFuncInfo_t* funcInfo,
+                     corvexClientContext** context);
 
 bool corvexContext_isValid(const corvexClientContext* context);
 
@@ -59,13 +73,13 @@ bool corvexContext_onThread(const corvexClientContext* context);
 /* True on the thread of any context: such threads never wait for room. */
 bool corvexContext_onAnyContextThread();
 
-/* Queues a received message for the session (never blocks). Answers true
- * when the queue is over its limit and the caller should wait for room: the
- * caller has then been counted as a waiter and must call
- * corvexContext_waitForRoom (or corvexContext_cancelWait) once its locks are
- * released. */
+/* Queues a received message for the session (never blocks); the context
+ * thread hands its node to deliver. Answers true when the queue is over its
+ * limit and the caller should wait for room: the caller has then been
+ * counted as a waiter and must call corvexContext_waitForRoom (or
+ * corvexContext_cancelWait) once its locks are released. */
 bool corvexContext_postMsg(corvexClientContext* context, corvexClientSession* session,
-                           corvexClientMsg* msg);
+                           corvexClientMsg* msg, void (*deliver)(CorvexWorkNode* node));
 
 /* Queues a task for the thread; it runs exactly once, also while its session
  * is being destroyed, so it can free its argument. False when memory is
@@ -83,10 +97,26 @@ void corvexContext_cancelWait(corvexClientContext* context);
 void corvexContext_runAndWait(corvexClientContext* context, corvexClientSession* session,
                               void (*task)(corvexClientSession* session, void* arg), void* arg);
 
-void corvexContext_addSession(corvexClientContext* context, corvexClientSession* session);
+/* Contexts a sender must wait on, once its locks are released, because it
+ * filled their queues (see corvexContext_postMsg). */
+struct CorvexWaitList
+{
+    corvexClientContext* mContexts[4];
+    size_t mCount;
+};
+
+/* Records that the sender must wait on the context; a full list drops the
+ * extra wait (and its count on the context). */
+void corvexWaitList_add(CorvexWaitList* list, corvexClientContext* context);
+void corvexWaitList_wait(CorvexWaitList* list);
+
+/* destroy is how context destroy ends a session still on it. */
+void corvexContext_addSession(corvexClientContext* context, corvexClientSession* session,
+                              void (*destroy)(corvexClientSession* session));
 void corvexContext_removeSession(corvexClientContext* context, corvexClientSession* session);
 
-/* Destroys the context from any thread but its own (library cleanup). */
+/* Destroys the context, and the sessions still on it, from any thread but
+ * its own. */
 void corvexContext_destroy(corvexClientContext* context);
 
 #endif

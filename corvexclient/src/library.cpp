@@ -43,15 +43,9 @@ const corvexClient_versionInfo_t* currentVersion()
     }
     return &gVersions.back().mInfo;
 }
-} // namespace
 
-bool corvexLibrary_isInitialized()
-{
-    std::lock_guard<std::mutex> guard(gLock);
-    return gInitialized;
-}
-
-bool corvexLibrary_addContext(corvexClientContext* context)
+/* Registers a context for cleanup; false when the library is not initialised. */
+bool addContext(corvexClientContext* context)
 {
     std::lock_guard<std::mutex> guard(gLock);
     if (!gInitialized)
@@ -60,10 +54,17 @@ bool corvexLibrary_addContext(corvexClientContext* context)
     return true;
 }
 
-void corvexLibrary_removeContext(corvexClientContext* context)
+void removeContext(corvexClientContext* context)
 {
     std::lock_guard<std::mutex> guard(gLock);
     gContexts.erase(std::remove(gContexts.begin(), gContexts.end(), context), gContexts.end());
+}
+} // namespace
+
+bool corvexLibrary_isInitialized()
+{
+    std::lock_guard<std::mutex> guard(gLock);
+    return gInitialized;
 }
 
 extern "C"
@@ -112,6 +113,52 @@ extern "C"
         /* Nothing the library kept for reuse outlives its clean-up. */
         corvexMsg_releaseSpares();
         CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "cleaned up");
+        return CORVEXCLIENT_OK;
+    }
+
+    corvexClient_returnCode_t
+    corvexClient_context_create(const char** properties, corvexClient_context_t* context,
+                                corvexClient_context_createFuncInfo_t* funcInfo,
+                                size_t funcInfoSize)
+    {
+        CORVEX_TEST_HOOK("corvexClient_context_create", "funcInfoSize=%zu", funcInfoSize);
+        if (!context)
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+        *context = nullptr;
+        if (!corvexLibrary_isInitialized())
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NOT_INITIALIZED);
+        if (funcInfo && funcInfoSize < sizeof(corvexClient_context_createFuncInfo_t))
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
+        corvexClientContext* created = nullptr;
+        corvexClient_returnCode_t code = corvexContext_create(properties, funcInfo, &created);
+        if (code != CORVEXCLIENT_OK)
+            return code;
+        if (!addContext(created))
+        {
+            corvexContext_destroy(created);
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NOT_INITIALIZED);
+        }
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "context %p created",
+                   static_cast<void*>(created));
+        *context = created;
+        return CORVEXCLIENT_OK;
+    }
+
+    corvexClient_returnCode_t corvexClient_context_destroy(corvexClient_context_t* context)
+    {
+        CORVEX_TEST_HOOK("corvexClient_context_destroy", "context=%p",
+                         context ? static_cast<void*>(*context) : nullptr);
+        if (!context || !*context)
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
+        if (!corvexContext_isValid(*context))
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
+        if (corvexContext_onThread(*context))
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_ON_CONTEXT_THREAD);
+        removeContext(*context);
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO, "context %p destroyed",
+                   static_cast<void*>(*context));
+        corvexContext_destroy(*context);
+        *context = nullptr;
         return CORVEXCLIENT_OK;
     }
 

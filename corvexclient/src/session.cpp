@@ -11,7 +11,6 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include "cacheSession.h"
 #include "clientError.h"
 #include "clientLog.h"
 #include "context.h"
@@ -29,6 +28,8 @@ constexpr uint64_t kDefaultHoldWaitMs = 2000;
 constexpr size_t kMaxClientName = 64;
 
 std::atomic<uint32_t> gClientSequence{0};
+
+std::mutex gLinkLock;
 
 std::string operatingSystemUser()
 {
@@ -144,6 +145,17 @@ void teardown(corvexClientSession* session, void*)
         report(entry.mTopic.c_str(), &entry.mDispatch);
 }
 
+/* Cuts the link of every cache session of a session that is being
+ * destroyed; those cache sessions then refuse requests. */
+void detachCacheSessions(corvexClientSession* session)
+{
+    std::lock_guard<std::mutex> guard(gLinkLock);
+    std::unique_lock<std::shared_mutex> lock(session->mLock);
+    for (corvexClientCacheSession* cacheSession : session->mCacheSessions)
+        cacheSession->mSession = nullptr;
+    session->mCacheSessions.clear();
+}
+
 void freeSession(corvexClientSession* session, void*)
 {
     session->mMagic = kMagicDead;
@@ -176,6 +188,11 @@ bool corvexSession_isValid(const corvexClientSession* session)
     return session->mMagic == kMagicLive;
 }
 
+std::mutex& corvexSession_cacheLinkLock()
+{
+    return gLinkLock;
+}
+
 corvexClient_returnCode_t corvexSession_connectLocked(corvexClientSession* session)
 {
     if (!session->mRouter)
@@ -187,8 +204,9 @@ corvexClient_returnCode_t corvexSession_connectLocked(corvexClientSession* sessi
     }
     const CorvexRouterLogin login{session->mClientName.c_str(), session->mUserName.c_str(),
                                   session->mPassword.c_str(), &session->mRouterConfig};
+    const CorvexRouterEndpoint endpoint = corvexSession_endpoint(session);
     corvexClient_returnCode_t code =
-        session->mRouter->mOps->mConnect(session->mRouter, session, &login, &session->mLink);
+        session->mRouter->mOps->mConnect(session->mRouter, &endpoint, &login, &session->mLink);
     if (code != CORVEXCLIENT_OK)
         return code;
     session->mState = CORVEX_SESSION_CONNECTED;
@@ -236,7 +254,7 @@ void corvexSession_destroy(corvexClientSession* session)
     }
     /* Out of the router now: no sender starts waiting for it any more. */
     corvexSession_releaseWaiters(session);
-    corvexCacheSession_detachAll(session);
+    detachCacheSessions(session);
     corvexClientContext* context = session->mContext;
     corvexContext_removeSession(context, session);
     corvexContext_runAndWait(context, session, teardown, nullptr);
@@ -294,7 +312,7 @@ extern "C"
             delete created;
             return code;
         }
-        corvexContext_addSession(context, created);
+        corvexContext_addSession(context, created, corvexSession_destroy);
         CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_API, CORVEXCLIENT_LOG_INFO,
                    "session %s created on router %s", created->mClientName.c_str(),
                    created->mRouterName.c_str());

@@ -1,5 +1,6 @@
-/* Sessions: configuration, connection to a router, dispatch entries, and the
- * context-thread side of delivery (suspension, hold buffer, events). */
+/* Sessions: configuration, connection to a router, dispatch entries, the
+ * links of their cache sessions, and the context-thread side of delivery
+ * (suspension, hold buffer, events). */
 #ifndef CORVEXCLIENT_SESSION_H
 #define CORVEXCLIENT_SESSION_H
 
@@ -104,16 +105,9 @@ struct corvexClientCacheSession
 
 bool corvexSession_isValid(const corvexClientSession* session);
 
-/* From a router backend, under its own lock: queues a received message
- * (taking it over). True when the caller must wait for room on the session's
- * context (corvexContext_waitForRoom) once its locks are released.
- * Under the "wait" policy, with as many messages queued and held for the
- * session as its hold limit, the message is kept back for finishSend when
- * the sending thread may wait; from a thread that may not, a holding session
- * takes it up to twice the limit. Otherwise (an expired wait, beyond twice
- * the limit) it is discarded and the next message queued carries the
- * indication. */
-bool corvexSession_receive(corvexClientSession* session, corvexClientMsg* msg);
+/* How the session's router reaches it: delivery of routed and cached
+ * messages, events and cache outcomes, each queued for the context thread. */
+CorvexRouterEndpoint corvexSession_endpoint(corvexClientSession* session);
 
 /* Around a router's publish in sendMsg: receivers whose hold is full keep
  * the sender's copy back, and finishSend waits for their room (once the
@@ -134,21 +128,15 @@ void corvexSession_raiseEvent(corvexClientSession* session, corvexClient_session
                               corvexClient_subCode_t subCode, int32_t responseCode,
                               const char* info, void* correlation);
 
-/* Queues the outcome of a cache request, after the messages it delivered. */
-void corvexSession_completeCacheRequest(corvexClientSession* session,
-                                        const CorvexCacheRequest* request,
-                                        corvexClient_returnCode_t code,
-                                        corvexClient_subCode_t subCode);
-
-/* Context thread: hands a received message to the session's callbacks, or
- * holds it while the session is suspended. */
-void corvexSession_deliver(corvexClientSession* session, corvexClientMsg* msg);
-
 /* Context thread: delivers what was held, unless suspended again. */
 void corvexSession_deliverHeld(corvexClientSession* session, void* unused);
 
-/* Destroys a session (also used by context destroy). */
+/* Destroys a session (also how context destroy ends it). */
 void corvexSession_destroy(corvexClientSession* session);
+
+/* Guards the link between cache sessions and their session (each one's
+ * mSession, the session's mCacheSessions); taken before any session lock. */
+std::mutex& corvexSession_cacheLinkLock();
 
 /* Places the router subscriptions of every routed entry again; caller holds
  * mLock exclusively and the session is connected. */

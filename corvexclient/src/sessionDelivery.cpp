@@ -1,6 +1,7 @@
 /* The context-thread side of a session: delivery of received messages to
  * dispatch entries, the hold buffer of a suspended session, and the tasks
- * that carry events, cache outcomes and removal reports. */
+ * that carry events, cache outcomes and removal reports; and the endpoint
+ * through which the session's router hands it all of these. */
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -198,12 +199,43 @@ void discardAtSend(corvexClientSession* session, corvexClientMsg* msg, const cha
     corvexMsg_release(msg);
 }
 
+/* Context thread: hands a received message to the session's callbacks, or
+ * holds it while the session is suspended. */
+void deliver(CorvexWorkNode* node)
+{
+    corvexClientSession* session = node->mSession;
+    corvexClientMsg* msg = reinterpret_cast<corvexClientMsg*>(node);
+    if (session->mClosed.load(std::memory_order_acquire))
+    {
+        markFinished(session);
+        corvexMsg_release(msg);
+        return;
+    }
+    if (session->mInjectDiscard.load(std::memory_order_relaxed) &&
+        session->mInjectDiscard.exchange(false))
+        msg->mDiscard = 1;
+    if (session->mSuspended.load(std::memory_order_acquire) || !session->mHeld.empty())
+    {
+        hold(session, msg);
+        return;
+    }
+    markAfterDiscard(session, msg);
+    dispatch(session, msg);
+}
+
+/* Answers whether the sender must wait for room on the session's context. */
+bool queue(corvexClientSession* session, corvexClientMsg* msg)
+{
+    session->mPosted.fetch_add(1, std::memory_order_release);
+    return corvexContext_postMsg(session->mContext, session, msg, deliver);
+}
+
 bool post(corvexClientSession* session, corvexClientMsg* msg)
 {
     if (session->mDiscardAtSend.load(std::memory_order_relaxed) &&
         session->mDiscardAtSend.exchange(false))
         msg->mDiscard = 1;
-    return corvexContext_postMsg(session->mContext, session, msg);
+    return queue(session, msg);
 }
 
 void leaveWait(corvexClientSession* session)
@@ -281,7 +313,49 @@ void corvexSession_releaseWaiters(corvexClientSession* session)
     session->mRoom.wait(lock, [session] { return session->mRoomWaiters.load() == 0; });
 }
 
-bool corvexSession_receive(corvexClientSession* session, corvexClientMsg* msg)
+void corvexSession_raiseEvent(corvexClientSession* session, corvexClient_session_event_t event,
+                              corvexClient_subCode_t subCode, int32_t responseCode,
+                              const char* info, void* correlation)
+{
+    EventTask* task = new (std::nothrow) EventTask{};
+    if (!task)
+    {
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
+                   "out of memory: session event %d lost", event);
+        return;
+    }
+    task->mInfo = {event, responseCode, nullptr, correlation};
+    corvexError_makeRecord(&task->mReason, subCode, responseCode, info);
+    if (!corvexContext_postTask(session->mContext, session, runEvent, task))
+    {
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
+                   "out of memory: session event %d lost", event);
+        delete task;
+    }
+}
+
+void corvexSession_deliverHeld(corvexClientSession* session, void*)
+{
+    while (!session->mHeld.empty() && !session->mSuspended.load(std::memory_order_acquire) &&
+           !session->mClosed.load(std::memory_order_acquire))
+    {
+        corvexClientMsg* msg = session->mHeld.front();
+        session->mHeld.pop_front();
+        heldChanged(session);
+        dispatch(session, msg);
+    }
+}
+
+namespace
+{
+/* Under the "wait" policy, with as many messages queued and held for the
+ * session as its hold limit, the message is kept back for finishSend when
+ * the sending thread may wait; from a thread that may not, a holding session
+ * takes it up to twice the limit. Otherwise (an expired wait, beyond twice
+ * the limit) it is discarded and the next message queued carries the
+ * indication. Answers whether the sender must wait for room on the
+ * session's context. */
+bool admit(corvexClientSession* session, corvexClientMsg* msg)
 {
     if (!session->mHoldWaits)
         return post(session, msg);
@@ -321,31 +395,22 @@ bool corvexSession_receive(corvexClientSession* session, corvexClientMsg* msg)
     return post(session, msg);
 }
 
-void corvexSession_raiseEvent(corvexClientSession* session, corvexClient_session_event_t event,
-                              corvexClient_subCode_t subCode, int32_t responseCode,
-                              const char* info, void* correlation)
+void receive(corvexClientSession* session, corvexClientMsg* msg, CorvexWaitList* waits)
 {
-    EventTask* task = new (std::nothrow) EventTask{};
-    if (!task)
-    {
-        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
-                   "out of memory: session event %d lost", event);
-        return;
-    }
-    task->mInfo = {event, responseCode, nullptr, correlation};
-    corvexError_makeRecord(&task->mReason, subCode, responseCode, info);
-    if (!corvexContext_postTask(session->mContext, session, runEvent, task))
-    {
-        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
-                   "out of memory: session event %d lost", event);
-        delete task;
-    }
+    if (admit(session, msg))
+        corvexWaitList_add(waits, session->mContext);
 }
 
-void corvexSession_completeCacheRequest(corvexClientSession* session,
-                                        const CorvexCacheRequest* request,
-                                        corvexClient_returnCode_t code,
-                                        corvexClient_subCode_t subCode)
+/* Cache answers are few; their requester is never held back. */
+void receiveCached(corvexClientSession* session, corvexClientMsg* msg)
+{
+    if (queue(session, msg))
+        corvexContext_cancelWait(session->mContext);
+}
+
+/* Queues the outcome of a cache request, after the messages it delivered. */
+void completeCacheRequest(corvexClientSession* session, const CorvexCacheRequest* request,
+                          corvexClient_returnCode_t code, corvexClient_subCode_t subCode)
 {
     CacheTask* task = new (std::nothrow) CacheTask{};
     if (!task)
@@ -369,36 +434,13 @@ void corvexSession_completeCacheRequest(corvexClientSession* session,
     }
 }
 
-void corvexSession_deliver(corvexClientSession* session, corvexClientMsg* msg)
-{
-    if (session->mClosed.load(std::memory_order_acquire))
-    {
-        markFinished(session);
-        corvexMsg_release(msg);
-        return;
-    }
-    if (session->mInjectDiscard.load(std::memory_order_relaxed) &&
-        session->mInjectDiscard.exchange(false))
-        msg->mDiscard = 1;
-    if (session->mSuspended.load(std::memory_order_acquire) || !session->mHeld.empty())
-    {
-        hold(session, msg);
-        return;
-    }
-    markAfterDiscard(session, msg);
-    dispatch(session, msg);
-}
+const CorvexSessionEndpointOps kEndpointOps = {receive, receiveCached, corvexSession_raiseEvent,
+                                               completeCacheRequest};
+} // namespace
 
-void corvexSession_deliverHeld(corvexClientSession* session, void*)
+CorvexRouterEndpoint corvexSession_endpoint(corvexClientSession* session)
 {
-    while (!session->mHeld.empty() && !session->mSuspended.load(std::memory_order_acquire) &&
-           !session->mClosed.load(std::memory_order_acquire))
-    {
-        corvexClientMsg* msg = session->mHeld.front();
-        session->mHeld.pop_front();
-        heldChanged(session);
-        dispatch(session, msg);
-    }
+    return {&kEndpointOps, session};
 }
 
 extern "C"

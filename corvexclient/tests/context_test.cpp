@@ -181,6 +181,34 @@ TEST_F(ContextTest, ContextDestroyDestroysItsSessionsAndReportsTheirEntries)
     EXPECT_EQ("gone/x", mRecorder.mRemovals[0].mTopic);
 }
 
+TEST_F(ContextTest, CleanupEndsContextsWithTheirSessionsAndFreesTheRouter)
+{
+    corvexClient_session_t left = session({"SESSION_CLIENT_NAME", "left"});
+    Tagged tagged{&mRecorder, 1};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(left, "left/x", tagged));
+    corvexClient_cacheSession_t cacheSession = nullptr;
+    ASSERT_EQ(CORVEXCLIENT_OK,
+              corvexClient_session_createCacheSession(nullptr, left, &cacheSession));
+
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_cleanup());
+    /* Cleanup destroyed the context and its session, which the fixture must
+     * not destroy again. */
+    mContext = nullptr;
+    mSessions.clear();
+    ASSERT_EQ(1u, mRecorder.mRemovals.size());
+    EXPECT_EQ("left/x", mRecorder.mRemovals[0].mTopic);
+    /* The cache session outlived its session and now refuses requests. */
+    EXPECT_EQ(CORVEXCLIENT_FAIL, corvexClient_cacheSession_sendCacheRequest(
+                                     cacheSession, "left/x", 1, nullptr, nullptr, 0, 0));
+    EXPECT_EQ(CORVEXCLIENT_SUBCODE_BAD_STATE, corvexClient_getLastErrorInfo()->mSubCode);
+    EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_cacheSession_destroy(&cacheSession));
+
+    /* Started again, the router is a new one: the client name is free. */
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_initialize(CORVEXCLIENT_LOG_WARNING, nullptr));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_context_create(nullptr, &mContext, nullptr, 0));
+    session({"SESSION_CLIENT_NAME", "left"});
+}
+
 TEST_F(ContextTest, ContextPropertiesAreChecked)
 {
     corvexClient_context_t context = nullptr;

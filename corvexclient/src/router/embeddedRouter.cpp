@@ -5,10 +5,8 @@
 
 #include "clientError.h"
 #include "clientLog.h"
-#include "context.h"
 #include "corvexClientTest.h"
 #include "message.h"
-#include "session.h"
 #include "testControl.h"
 #include "topicMatch.h"
 
@@ -110,6 +108,12 @@ void storeInCache(CorvexEmbeddedRouter* router, const corvexClientMsg* msg)
                "out of memory: last value of '%s' not cached", msg->mTopic);
 }
 
+void complete(CorvexRouterLink* link, const CorvexCacheRequest* request,
+              corvexClient_returnCode_t code, corvexClient_subCode_t subCode)
+{
+    link->mEndpoint.mOps->mCompleteCacheRequest(link->mEndpoint.mSession, request, code, subCode);
+}
+
 /* Caller holds the router lock and mCacheLock: hands a copy of a cached
  * message to the requester's session, marked as the request's answer. */
 bool answerFromCache(CorvexRouterLink* link, const CorvexCacheRequest* request,
@@ -124,9 +128,7 @@ bool answerFromCache(CorvexRouterLink* link, const CorvexCacheRequest* request,
     }
     copy->mCacheStatus = CORVEXCLIENT_MSG_CACHED;
     copy->mCacheRequestId = request->mRequestId;
-    /* Cache answers are few; their requester is never held back. */
-    if (corvexContext_postMsg(link->mSession->mContext, link->mSession, copy))
-        corvexContext_cancelWait(link->mSession->mContext);
+    link->mEndpoint.mOps->mReceiveCached(link->mEndpoint.mSession, copy);
     return true;
 }
 
@@ -168,7 +170,7 @@ void configureLocked(CorvexEmbeddedRouter* router, const CorvexRouterConfig& con
                    router->mAccessRulesSetting.c_str(), router->mConfiguredBy.c_str());
 }
 
-corvexClient_returnCode_t connect(CorvexRouter* base, corvexClientSession* session,
+corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint* endpoint,
                                   const CorvexRouterLogin* login, CorvexRouterLink** link)
 {
     CorvexEmbeddedRouter* router = embedded(base);
@@ -185,7 +187,7 @@ corvexClient_returnCode_t connect(CorvexRouter* base, corvexClientSession* sessi
                                "client name '%s' is already connected to router '%s'",
                                login->mClientName, base->mName.c_str());
     CorvexRouterLink* created =
-        new (std::nothrow) CorvexRouterLink{session, login->mClientName, login->mUserName};
+        new (std::nothrow) CorvexRouterLink{*endpoint, login->mClientName, login->mUserName};
     if (!created)
         return corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
     router->mClients.emplace(created->mClientName, created);
@@ -310,8 +312,9 @@ void publish(CorvexRouter* base, CorvexRouterLink* link, const corvexClientMsg* 
         char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
         snprintf(info, sizeof(info), "Publish refused by access control for Topic '%s'",
                  msg->mTopic);
-        corvexSession_raiseEvent(link->mSession, CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED,
-                                 CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED, 403, info, nullptr);
+        link->mEndpoint.mOps->mRaiseEvent(
+            link->mEndpoint.mSession, CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED,
+            CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED, 403, info, nullptr);
         return;
     }
     if (cachesTopic(router, msg->mTopic, msg->mTopicLength))
@@ -335,8 +338,7 @@ void publish(CorvexRouter* base, CorvexRouterLink* link, const corvexClientMsg* 
                        target->mClientName.c_str());
             continue;
         }
-        if (corvexSession_receive(target->mSession, copy))
-            corvexWaitList_add(waits, target->mSession->mContext);
+        target->mEndpoint.mOps->mReceive(target->mEndpoint.mSession, copy, waits);
     }
 }
 
@@ -348,14 +350,13 @@ void cacheRequest(CorvexRouter* base, CorvexRouterLink* link, const CorvexCacheR
     corvexClient_subCode_t subCode;
     if (corvexTest_takeCacheOutcome(&code, &subCode))
     {
-        corvexSession_completeCacheRequest(link->mSession, request, code, subCode);
+        complete(link, request, code, subCode);
         return;
     }
     if (!corvexEmbeddedRouter_permits(router, link->mUserName, CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
                                       request->mTopic, request->mTopicLength))
     {
-        corvexSession_completeCacheRequest(link->mSession, request, CORVEXCLIENT_FAIL,
-                                           CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED);
+        complete(link, request, CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED);
         return;
     }
     size_t delivered = 0;
@@ -379,11 +380,9 @@ void cacheRequest(CorvexRouter* base, CorvexRouterLink* link, const CorvexCacheR
         }
     }
     if (delivered > 0)
-        corvexSession_completeCacheRequest(link->mSession, request, CORVEXCLIENT_OK,
-                                           CORVEXCLIENT_SUBCODE_OK);
+        complete(link, request, CORVEXCLIENT_OK, CORVEXCLIENT_SUBCODE_OK);
     else
-        corvexSession_completeCacheRequest(link->mSession, request, CORVEXCLIENT_INCOMPLETE,
-                                           CORVEXCLIENT_SUBCODE_CACHE_NO_DATA);
+        complete(link, request, CORVEXCLIENT_INCOMPLETE, CORVEXCLIENT_SUBCODE_CACHE_NO_DATA);
 }
 
 void destroy(CorvexRouter* base)

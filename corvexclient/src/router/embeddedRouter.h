@@ -16,7 +16,7 @@
 
 struct CorvexRouterLink
 {
-    corvexClientSession* mSession;
+    CorvexRouterEndpoint mEndpoint;
     std::string mClientName;
     std::string mUserName;
 };

@@ -1,10 +1,11 @@
 /* What a session needs from a router backend. The embedded in-process router
- * implements it; a network backend implements the same operations, so that
+ * implements it; another backend implements the same operations, so that
  * sessions, dispatch, messages and the context thread never change.
  *
- * A backend hands traffic back to sessions only through the session module's
- * delivery functions (corvexSession_receive, corvexSession_raiseEvent,
- * corvexSession_completeCacheRequest), never calling a callback itself. */
+ * A backend hands traffic back to a session only through the endpoint it was
+ * given when the session connected (CorvexRouterEndpoint), never naming a
+ * session or context function and never calling an application callback
+ * itself. */
 #ifndef CORVEXCLIENT_ROUTER_H
 #define CORVEXCLIENT_ROUTER_H
 
@@ -37,24 +38,44 @@ struct CorvexCacheRequest
     void* mUser;
 };
 
-/* Contexts a sender must wait on, once its locks are released, because it
- * filled their queues (see corvexContext_post). */
-struct CorvexWaitList
+/* Contexts a sender must wait on once its locks are released; the backend
+ * passes it along to the endpoint and never looks inside. */
+struct CorvexWaitList;
+
+/* How a backend reaches one connected session. Every operation may be
+ * called under the backend's own locks, from the thread that published or
+ * asked; none blocks or calls back into the backend. */
+struct CorvexSessionEndpointOps
 {
-    corvexClientContext* mContexts[4];
-    size_t mCount;
+    /* Takes over a routed message for the session during a publish; a
+     * receiver that is full adds its context to waits, which the publishing
+     * session waits on once its locks are released. */
+    void (*mReceive)(corvexClientSession* session, corvexClientMsg* msg, CorvexWaitList* waits);
+    /* Takes over a cached message answering one of the session's own
+     * requests; the requester is never held back. */
+    void (*mReceiveCached)(corvexClientSession* session, corvexClientMsg* msg);
+    /* Reports a session event, such as a refused publish. */
+    void (*mRaiseEvent)(corvexClientSession* session, corvexClient_session_event_t event,
+                        corvexClient_subCode_t subCode, int32_t responseCode, const char* info,
+                        void* correlation);
+    /* Reports the outcome of a cache request, after the messages it
+     * delivered. */
+    void (*mCompleteCacheRequest)(corvexClientSession* session, const CorvexCacheRequest* request,
+                                  corvexClient_returnCode_t code, corvexClient_subCode_t subCode);
 };
 
-/* Records that the sender must wait on the context; a full list drops the
- * extra wait (and its count on the context). */
-void corvexWaitList_add(CorvexWaitList* list, corvexClientContext* context);
-void corvexWaitList_wait(CorvexWaitList* list);
+struct CorvexRouterEndpoint
+{
+    const CorvexSessionEndpointOps* mOps;
+    corvexClientSession* mSession;
+};
 
 struct CorvexRouterOps
 {
     /* Logs the session in under the client name; the LOGIN_* and
      * CLIENT_NAME_IN_USE sub-codes describe refusals. */
-    corvexClient_returnCode_t (*mConnect)(CorvexRouter* router, corvexClientSession* session,
+    corvexClient_returnCode_t (*mConnect)(CorvexRouter* router,
+                                          const CorvexRouterEndpoint* endpoint,
                                           const CorvexRouterLogin* login, CorvexRouterLink** link);
     /* Drops the link and every router subscription it holds. */
     void (*mDisconnect)(CorvexRouter* router, CorvexRouterLink* link);
@@ -65,12 +86,13 @@ struct CorvexRouterOps
     void (*mUnsubscribe)(CorvexRouter* router, CorvexRouterLink* link, const char* topic,
                          size_t length);
     /* Delivers a message (its topic already validated) to every matching
-     * subscription and to the peer-to-peer address it names; refusals are
-     * reported to the sender as session events. */
+     * subscription and to the peer-to-peer address it names, handing each
+     * receiver's endpoint the wait list; refusals are reported to the sender
+     * as session events. */
     void (*mPublish)(CorvexRouter* router, CorvexRouterLink* link, const corvexClientMsg* msg,
                      CorvexWaitList* waits);
     /* Delivers the cached messages matching the request on the link's
-     * session, then completes the request. */
+     * endpoint, then completes the request there. */
     void (*mCacheRequest)(CorvexRouter* router, CorvexRouterLink* link,
                           const CorvexCacheRequest* request);
     void (*mDestroy)(CorvexRouter* router);
