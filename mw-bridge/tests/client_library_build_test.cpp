@@ -11,7 +11,7 @@
 #include <corvexClient.h>
 #include <corvexClientTest.h>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
 
 namespace
 {

@@ -103,8 +103,8 @@ TEST_F(ReceptionTest, TheVendorThreadQueuesReceivedMessagesWithoutTheHeap)
      * its own; an application logs flow control's lines only when asked. */
     mama_setLogLevel(MAMA_LOG_LEVEL_WARN);
     mamaQueue queue = addQueue();
-    Received& received = subscribe(queue, "A.LLOC");
-    Received& wildcard = subscribe(queue, "A", "LLOC");
+    MsgRecorder& received = subscribe(queue, "A.LLOC");
+    MsgRecorder& wildcard = subscribe(queue, "A", "LLOC");
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setEnqueueCallback(queue, onEnqueue, nullptr));
     mamaPublisher publisher = addPublisher("A.LLOC");
 
@@ -116,38 +116,38 @@ TEST_F(ReceptionTest, TheVendorThreadQueuesReceivedMessagesWithoutTheHeap)
 
     mamaMsg msg = nullptr;
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&msg));
-    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI64(msg, "seq", 10001, 0));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, 0));
     for (int64_t seq = 1; seq <= warmUp; ++seq)
     {
-        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(msg, "seq", 10001, seq));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, seq));
         ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_send(publisher, msg));
     }
-    ASSERT_TRUE(received.waitForCount(warmUp, 60));
-    ASSERT_TRUE(wildcard.waitForCount(warmUp, 60));
+    ASSERT_TRUE(received.waitForMessages(warmUp, std::chrono::seconds(60)));
+    ASSERT_TRUE(wildcard.waitForMessages(warmUp, std::chrono::seconds(60)));
     const uint64_t enqueuesBefore = gEnqueues.load();
     const uint64_t before = gEnqueuerAllocations.load();
 
     for (int64_t seq = warmUp + 1; seq <= warmUp + measured; ++seq)
     {
-        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(msg, "seq", 10001, seq));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, seq));
         ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_send(publisher, msg));
     }
     mamaMsg_destroy(msg);
-    ASSERT_TRUE(received.waitForCount(warmUp + measured, 120));
-    ASSERT_TRUE(wildcard.waitForCount(warmUp + measured, 120));
+    ASSERT_TRUE(received.waitForMessages(warmUp + measured, std::chrono::seconds(120)));
+    ASSERT_TRUE(wildcard.waitForMessages(warmUp + measured, std::chrono::seconds(120)));
     const uint64_t after = gEnqueuerAllocations.load();
 
     /* Both subscriptions' copies were queued by the vendor thread, none by
      * the publishing thread, and nothing was lost or reordered. */
     EXPECT_EQ(enqueuesBefore + 2 * measured, gEnqueues.load());
     EXPECT_NE(std::this_thread::get_id(), gEnqueuer.load());
-    for (Received* each : {&received, &wildcard})
+    for (MsgRecorder* each : {&received, &wildcard})
     {
-        std::lock_guard<std::mutex> guard(each->mLock);
-        ASSERT_EQ((size_t)(warmUp + measured), each->mSeqs.size());
-        for (size_t i = 0; i < each->mSeqs.size(); ++i)
+        std::vector<int64_t> seqs = each->seqs();
+        ASSERT_EQ((size_t)(warmUp + measured), seqs.size());
+        for (size_t i = 0; i < seqs.size(); ++i)
         {
-            ASSERT_EQ((int64_t)i + 1, each->mSeqs[i]);
+            ASSERT_EQ((int64_t)i + 1, seqs[i]);
         }
     }
     EXPECT_LE(after - before, slack) << (after - before) << " allocations on the vendor thread for "

@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
 #include "synchronism.h"
 
 namespace

@@ -6,7 +6,7 @@
 #include <mama/io.h>
 #include <mama/timer.h>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
 
 namespace
 {

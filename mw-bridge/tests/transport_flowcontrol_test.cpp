@@ -13,7 +13,7 @@
 #include <mama/transport.h>
 #include <wombat/wlock.h>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
 #include "flowControl.h"
 #include "queue.h"
 #include "transport.h"
