@@ -119,6 +119,13 @@ mama_status DispatchThread::status() const
     return mStatus;
 }
 
+size_t queuedEvents(mamaQueue queue)
+{
+    size_t count = 0;
+    EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_getEventCount(queue, &count));
+    return count;
+}
+
 void MAMACALLTYPE raiseSignal(mamaQueue, void* closure)
 {
     static_cast<Signal*>(closure)->raise();

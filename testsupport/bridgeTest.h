@@ -65,6 +65,9 @@ class DispatchThread
     std::thread mThread;
 };
 
+/* The events waiting on `queue`. */
+size_t queuedEvents(mamaQueue queue);
+
 /* A queue event that raises the Signal it is given as closure. */
 void MAMACALLTYPE raiseSignal(mamaQueue queue, void* closure);
 

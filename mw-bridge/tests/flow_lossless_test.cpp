@@ -42,7 +42,7 @@ TEST_F(ReceptionTest, AFastPublisherWaitsForTheSuspendedSubscriberAndLosesNothin
     {
         mama_i64_t seq = -1;
         mamaMsg_getI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, &seq);
-        if (1 == seq)
+        if (seq == 1)
         {
             /* However fast either side runs, the subscriber stalls until the
              * publisher has had to wait for room (bounded). */

@@ -26,7 +26,7 @@ namespace
 std::string replyToOf(mamaMsg msg)
 {
     CorvexBridgeMsg* bridgeMsg = nullptr;
-    if (MAMA_STATUS_OK != mamaMsgImpl_getBridgeMsg(msg, (msgBridge*)&bridgeMsg))
+    if (mamaMsgImpl_getBridgeMsg(msg, (msgBridge*)&bridgeMsg) != MAMA_STATUS_OK)
     {
         return "";
     }
@@ -134,8 +134,8 @@ class InboxRequestTest : public ReceptionTest
         responder.mOnMsg = [this](mamaMsg msg)
         {
             mama_i64_t seq = -1;
-            if (MAMA_STATUS_OK == mamaMsg_getI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, &seq) &&
-                0 == seq)
+            if (mamaMsg_getI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, &seq) == MAMA_STATUS_OK &&
+                seq == 0)
             {
                 return; /* a probe */
             }
@@ -148,6 +148,31 @@ class InboxRequestTest : public ReceptionTest
     std::string inboxReplyPrefix() const
     {
         return mCorvexTransport->mInboxCorvexReplyToPrefix;
+    }
+
+    /* What the subscription-request tests start from: transport "t1" with
+     * these cache settings, a live responder and a request publisher, and an
+     * inbox on a queue of its own recording into mRecord, with the vendor's
+     * calls recorded from here. */
+    void startRequests(const char* useCache, const char* sendSubReq,
+                       const char* subscribeAsync = nullptr)
+    {
+        configure(useCache, sendSubReq);
+        start(nullptr, subscribeAsync);
+        MsgRecorder& responder = addResponder();
+        mRequestPublisher = addRequestPublisher();
+        awaitLive(mRequestPublisher, responder);
+        mRecord = &newRecord();
+        mInbox = addInbox(addQueue(), mRecord);
+        corvexClientTest_setRecording(1);
+    }
+
+    /* Sends a subscription request of this type from mInbox. */
+    void sendRequest(int msgType)
+    {
+        mamaMsg request = subscriptionRequest(msgType);
+        ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(mRequestPublisher, mInbox, request));
+        mamaMsg_destroy(request);
     }
 
     /* The responder's subscription is placed asynchronously. */
@@ -177,6 +202,9 @@ class InboxRequestTest : public ReceptionTest
     std::vector<std::pair<mamaInbox, MsgRecorder*>> mInboxes;
     /* Written by one inbox's dispatch thread, see keepMessages. */
     std::vector<mamaMsg> mKept;
+    mamaPublisher mRequestPublisher = nullptr;
+    mamaInbox mInbox = nullptr;
+    MsgRecorder* mRecord = nullptr;
     std::mutex mReplyToLock;
     std::vector<std::string> mReplyTos;
 };
@@ -199,7 +227,7 @@ TEST_F(InboxRequestTest, EveryReplyReachesItsInboxInOrder)
         mamaMsg_create(&reply);
         mamaMsg_addI64(reply, TEST_SEQ_NAME, TEST_SEQ_FID, seq);
         mama_status status = MAMA_STATUS_OK;
-        if (0 == seq % 2)
+        if (seq % 2 == 0)
         {
             status = mamaPublisher_sendReplyToInbox(replier, request, reply);
         }
@@ -207,13 +235,13 @@ TEST_F(InboxRequestTest, EveryReplyReachesItsInboxInOrder)
         {
             mamaMsgReply handle = nullptr;
             status = mamaMsg_getReplyHandle(request, &handle);
-            if (MAMA_STATUS_OK == status)
+            if (status == MAMA_STATUS_OK)
             {
                 status = mamaPublisher_sendReplyToInboxHandle(replier, handle, reply);
                 mamaMsg_destroyReplyHandle(handle);
             }
         }
-        failedReplies += MAMA_STATUS_OK != status ? 1 : 0;
+        failedReplies += status != MAMA_STATUS_OK ? 1 : 0;
         mamaMsg_destroy(reply);
     };
     mamaPublisher requester = addPublisher("REQUESTS");
@@ -231,7 +259,7 @@ TEST_F(InboxRequestTest, EveryReplyReachesItsInboxInOrder)
         ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&request));
         mamaMsg_addI64(request, TEST_SEQ_NAME, TEST_SEQ_FID, seq);
         ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(requester, firstInbox, request));
-        if (0 == seq % secondEvery)
+        if (seq % secondEvery == 0)
         {
             mamaMsg_updateI64(request, TEST_SEQ_NAME, TEST_SEQ_FID, -seq);
             ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(requester, secondInbox, request));
@@ -246,7 +274,7 @@ TEST_F(InboxRequestTest, EveryReplyReachesItsInboxInOrder)
     for (int64_t seq = 1; seq <= count; ++seq)
     {
         expectedFirst.push_back(seq);
-        if (0 == seq % secondEvery)
+        if (seq % secondEvery == 0)
         {
             expectedSecond.push_back(-seq);
         }
@@ -290,18 +318,9 @@ TEST_F(InboxRequestTest, RepliesWithoutAnAddressAreRefused)
  * flags 16), and no cache request is made. */
 TEST_F(InboxRequestTest, WithoutTheCacheTheRequestCarriesTheInboxReplyTo)
 {
-    configure("false", "true");
-    start();
-    MsgRecorder& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
-    MsgRecorder& record = newRecord();
-    mamaInbox inbox = addInbox(addQueue(), &record);
-    corvexClientTest_setRecording(1);
+    startRequests("false", "true");
 
-    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    mamaMsg_destroy(request);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
 
     ASSERT_TRUE(awaitRequests(1));
     std::vector<std::string> replies = replyTos();
@@ -317,19 +336,10 @@ TEST_F(InboxRequestTest, WithoutTheCacheTheRequestCarriesTheInboxReplyTo)
  * request message. The empty cache answers "not found" to the inbox. */
 TEST_F(InboxRequestTest, CacheOnlyAsksTheCacheAndSendsNothing)
 {
-    configure("true", "false");
-    start();
-    MsgRecorder& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
+    startRequests("true", "false");
     corvexClientTest_clearCache("embedded");
-    MsgRecorder& record = newRecord();
-    mamaInbox inbox = addInbox(addQueue(), &record);
-    corvexClientTest_setRecording(1);
 
-    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    mamaMsg_destroy(request);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
 
     ASSERT_TRUE(pollUntil([] { return corvexClientTest_callCount(CACHE_REQUEST) >= 1; }));
     std::vector<std::string> cacheRequests = vendorCalls(CACHE_REQUEST);
@@ -337,8 +347,8 @@ TEST_F(InboxRequestTest, CacheOnlyAsksTheCacheAndSendsNothing)
     EXPECT_EQ(0u, cacheRequests[0].find("topic=NYSE/IBM requestId=0 flags=25 "));
     EXPECT_LT(0u, countContaining(vendorCalls(CHECK_SUBSCRIBE), "flags=16 topic=NYSE/IBM "));
     EXPECT_EQ(1u, LogCapture::count("Using CacheRequestId=0."));
-    ASSERT_TRUE(record.waitForMessages(1));
-    EXPECT_EQ(MAMA_MSG_STATUS_NOT_FOUND, record.messages()[0].mStatus);
+    ASSERT_TRUE(mRecord->waitForMessages(1));
+    EXPECT_EQ(MAMA_MSG_STATUS_NOT_FOUND, mRecord->messages()[0].mStatus);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(replyTos().empty()) << "nothing is sent to the publisher";
 }
@@ -348,18 +358,9 @@ TEST_F(InboxRequestTest, CacheOnlyAsksTheCacheAndSendsNothing)
  * dropped while the data comes from the cache. */
 TEST_F(InboxRequestTest, CacheAndRequestSendTheRequestWithTheDiscardReplyTo)
 {
-    configure("true", "true");
-    start();
-    MsgRecorder& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
-    MsgRecorder& record = newRecord();
-    mamaInbox inbox = addInbox(addQueue(), &record);
-    corvexClientTest_setRecording(1);
+    startRequests("true", "true");
 
-    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    mamaMsg_destroy(request);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
 
     ASSERT_TRUE(awaitRequests(1));
     std::vector<std::string> replies = replyTos();
@@ -372,22 +373,14 @@ TEST_F(InboxRequestTest, CacheAndRequestSendTheRequestWithTheDiscardReplyTo)
  * "send_subreq" on, and the inbox learns of the failure. */
 TEST_F(InboxRequestTest, ARefusedCacheRequestSendsNothing)
 {
-    configure("true", "true");
-    start();
-    MsgRecorder& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
-    MsgRecorder& record = newRecord();
-    mamaInbox inbox = addInbox(addQueue(), &record);
+    startRequests("true", "true");
     corvexClientTest_failNext(CACHE_REQUEST, CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_INTERNAL_ERROR,
                               "injected");
 
-    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    mamaMsg_destroy(request);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
 
-    ASSERT_TRUE(record.waitUntil([](MsgRecorder& r) { return !r.mErrors.empty(); }));
-    EXPECT_EQ(MAMA_STATUS_PLATFORM, record.errors()[0].mStatus);
+    ASSERT_TRUE(mRecord->waitUntil([](MsgRecorder& r) { return !r.mErrors.empty(); }));
+    EXPECT_EQ(MAMA_STATUS_PLATFORM, mRecord->errors()[0].mStatus);
     EXPECT_EQ(1u, LogCapture::count("Error Sending Cache Request returnCode="));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(replyTos().empty());
@@ -425,26 +418,17 @@ TEST_F(InboxRequestTest, ASnapshotFromTheCacheIsDeliveredToTheInbox)
  * status message and neither the cache nor the publisher is asked. */
 TEST_F(InboxRequestTest, ARefusedAccessCheckSendsNothingAndReportsNotEntitled)
 {
-    configure("true", "true");
-    start();
-    MsgRecorder& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
+    startRequests("true", "true");
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClientTest_addAclRule("embedded", "*", "NYSE/IBM",
                                                            CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
                                                            CORVEXCLIENT_TEST_ACL_DENY));
-    MsgRecorder& record = newRecord();
-    keepMessages(record);
-    mamaInbox inbox = addInbox(addQueue(), &record);
-    corvexClientTest_setRecording(1);
+    keepMessages(*mRecord);
 
-    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    mamaMsg_destroy(request);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
 
-    ASSERT_TRUE(record.waitForMessages(2));
-    EXPECT_EQ(MAMA_MSG_STATUS_NOT_ENTITLED, record.messages()[0].mStatus);
+    ASSERT_TRUE(mRecord->waitForMessages(2));
+    EXPECT_EQ(MAMA_MSG_STATUS_NOT_ENTITLED, mRecord->messages()[0].mStatus);
     /* The status message the application kept is whole after the next one
      * went through the same queue. */
     ASSERT_EQ(2u, mKept.size());
@@ -461,18 +445,9 @@ TEST_F(InboxRequestTest, ARefusedAccessCheckSendsNothingAndReportsNotEntitled)
  * (flags 2) and the request has been sent when it returns. */
 TEST_F(InboxRequestTest, SynchronousChecksSendBeforeTheCallReturns)
 {
-    configure("false", "true");
-    start(nullptr, "false");
-    MsgRecorder& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
-    MsgRecorder& record = newRecord();
-    mamaInbox inbox = addInbox(addQueue(), &record);
-    corvexClientTest_setRecording(1);
+    startRequests("false", "true", "false");
 
-    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    mamaMsg_destroy(request);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
 
     EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_session_sendMsg"));
     EXPECT_LT(0u, countContaining(vendorCalls(CHECK_SUBSCRIBE), "flags=2 topic=NYSE/IBM "));
@@ -484,24 +459,17 @@ TEST_F(InboxRequestTest, SynchronousChecksSendBeforeTheCallReturns)
  * without any check. */
 TEST_F(InboxRequestTest, RequestTypesOutsideTheSubscriptionRequestsAreHandledAsTheyMustBe)
 {
-    configure("true", "false");
-    start();
-    MsgRecorder& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
-    MsgRecorder& record = newRecord();
-    mamaInbox inbox = addInbox(addQueue(), &record);
-    corvexClientTest_setRecording(1);
+    startRequests("true", "false");
 
     mamaMsg basic = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE, MAMA_SUBSC_TYPE_BASIC);
-    EXPECT_EQ(MAMA_STATUS_PLATFORM, mamaPublisher_sendFromInbox(publisher, inbox, basic));
+    EXPECT_EQ(MAMA_STATUS_PLATFORM, mamaPublisher_sendFromInbox(mRequestPublisher, mInbox, basic));
     mamaMsg_destroy(basic);
     EXPECT_EQ(1u, LogCapture::count("Invalid mamaSubscriptionType="));
 
     mamaMsg plain = nullptr;
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&plain));
     mamaMsg_addI64(plain, TEST_SEQ_NAME, TEST_SEQ_FID, 7);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, plain));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(mRequestPublisher, mInbox, plain));
     mamaMsg_destroy(plain);
 
     ASSERT_TRUE(awaitRequests(1));

@@ -54,7 +54,7 @@ std::string checkSequence(MsgRecorder& feed)
 {
     std::vector<MsgRecorder::Message> messages = feed.messages();
     std::string problems;
-    if (messages.empty() || MAMA_MSG_TYPE_INITIAL != messages[0].mType)
+    if (messages.empty() || messages[0].mType != MAMA_MSG_TYPE_INITIAL)
     {
         problems += "the first message is not an INITIAL; ";
     }
@@ -62,7 +62,7 @@ std::string checkSequence(MsgRecorder& feed)
      * reach the subscription after it too: MAMA forwards it with a
      * DUPLICATE quality event (and OK with the next one). */
     size_t first = 1;
-    bool duplicate = messages.size() > 1 && MAMA_MSG_TYPE_UPDATE == messages[1].mType &&
+    bool duplicate = messages.size() > 1 && messages[1].mType == MAMA_MSG_TYPE_UPDATE &&
                      messages[1].mSeq == messages[0].mSeq;
     if (duplicate)
     {
@@ -71,7 +71,7 @@ std::string checkSequence(MsgRecorder& feed)
     for (size_t i = first; i < messages.size(); ++i)
     {
         const MsgRecorder::Message& m = messages[i];
-        if (MAMA_MSG_TYPE_UPDATE != m.mType || m.mSeq != messages[i - 1].mSeq + 1)
+        if (m.mType != MAMA_MSG_TYPE_UPDATE || m.mSeq != messages[i - 1].mSeq + 1)
         {
             problems += "message " + std::to_string(i) + " is " +
                         mamaMsgType_stringForType(m.mType) + " " + std::to_string(m.mSeq) +
@@ -83,7 +83,7 @@ std::string checkSequence(MsgRecorder& feed)
         qualities.empty() ||
         (duplicate && std::all_of(qualities.begin(), qualities.end(),
                                   [](mamaQuality q)
-                                  { return MAMA_QUALITY_DUPLICATE == q || MAMA_QUALITY_OK == q; }));
+                                  { return q == MAMA_QUALITY_DUPLICATE || q == MAMA_QUALITY_OK; }));
     size_t errors = feed.errors().size();
     if (feed.gaps() != 0 || !qualitiesExplained || errors != 0)
     {
@@ -287,7 +287,7 @@ class MarketDataTest : public SubscriptionTest
         }
         /* The host destroys a market-data subscription's inboxes after the
          * subscription itself: their destroy still runs on the queue. */
-        EXPECT_TRUE(pollUntil([this] { return MAMA_STATUS_OK == mamaQueue_canDestroy(mQueue); }));
+        EXPECT_TRUE(pollUntil([this] { return mamaQueue_canDestroy(mQueue) == MAMA_STATUS_OK; }));
         if (mSource != nullptr)
         {
             mamaSource_destroy(mSource);
@@ -414,7 +414,7 @@ TEST_F(MarketDataTest, GapIsRecoveredFromTheCacheAsARecap)
     {
         return std::find_if(f.mMessages.begin(), f.mMessages.end(),
                             [](const MsgRecorder::Message& m)
-                            { return MAMA_MSG_TYPE_RECAP == m.mType; }) != f.mMessages.end();
+                            { return m.mType == MAMA_MSG_TYPE_RECAP; }) != f.mMessages.end();
     };
     ASSERT_TRUE(feed(index).waitUntil(recapped)) << ::testing::PrintToString(LogCapture::lines());
     publish(ibm, mUpdate, 5);
@@ -424,10 +424,10 @@ TEST_F(MarketDataTest, GapIsRecoveredFromTheCacheAsARecap)
     EXPECT_EQ(MAMA_MSG_TYPE_INITIAL, messages.front().mType);
     EXPECT_EQ(1, std::count_if(messages.begin(), messages.end(),
                                [](const MsgRecorder::Message& m)
-                               { return MAMA_MSG_TYPE_INITIAL == m.mType; }));
+                               { return m.mType == MAMA_MSG_TYPE_INITIAL; }));
     auto recap =
         std::find_if(messages.begin(), messages.end(),
-                     [](const MsgRecorder::Message& m) { return MAMA_MSG_TYPE_RECAP == m.mType; });
+                     [](const MsgRecorder::Message& m) { return m.mType == MAMA_MSG_TYPE_RECAP; });
     EXPECT_EQ(4, recap->mSeq) << "the cached value";
     EXPECT_EQ(0, mWrongValues.load());
     EXPECT_EQ(1, feed(index).gaps());
@@ -525,7 +525,7 @@ TEST_F(MarketDataTest, ThousandSubscriptionsEachGetTheirInitialWhileUpdatesFlow)
                 /* Paced by the dispatcher: at most about a round waits
                  * in the queue, so initials are not starved on a slow
                  * (instrumented) build. */
-                if (queuedEvents() > count)
+                if (queuedEvents(mQueue) > count)
                 {
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                     continue;
@@ -575,7 +575,7 @@ TEST_F(MarketDataTest, ThousandSubscriptionsEachGetTheirInitialWhileUpdatesFlow)
     auto destroysDone = std::chrono::steady_clock::now();
     stop = true;
     updates.join();
-    EXPECT_TRUE(pollUntil([this] { return 0 == queuedEvents(); }));
+    EXPECT_TRUE(pollUntil([this] { return queuedEvents(mQueue) == 0; }));
 
     size_t problems = 0;
     for (size_t i = 0; i < count; ++i)

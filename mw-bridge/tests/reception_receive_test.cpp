@@ -99,9 +99,7 @@ TEST_F(ReceptionTest, WithoutAsynchronousModeTheMessageFindingNEventsIsDiscarded
     ASSERT_TRUE(LogCapture::waitFor(
         "Discarding message with topic 'D/X'; cannot exceed maximum queue depth of 5"))
         << ::testing::PrintToString(LogCapture::lines());
-    size_t events = 0;
-    mamaQueue_getEventCount(queue, &events);
-    EXPECT_EQ(5u, events);
+    EXPECT_EQ(5u, queuedEvents(queue));
 
     dispatchAll();
     ASSERT_TRUE(received.waitForMessages(1)); /* the queue has drained */
@@ -215,8 +213,7 @@ TEST_F(ReceptionTest, AFullQueueSuspendsAndResumesTheSessionWithoutLosingOrReord
     std::atomic<size_t> deepest(0);
     received.mOnMsg = [queue, &deepest](mamaMsg)
     {
-        size_t events = 0;
-        mamaQueue_getEventCount(queue, &events);
+        size_t events = queuedEvents(queue);
         if (events > deepest.load())
         {
             deepest.store(events);

@@ -94,13 +94,6 @@ mama_status onCompleted(int fromSessionEvent, CorvexCorrelationContext* context)
     completion->mCode = corvexSynchronismManager_getContextReturnCode(context);
     return MAMA_STATUS_OK;
 }
-
-size_t eventsOn(mamaQueue queue)
-{
-    size_t count = 0;
-    mamaQueue_getEventCount(queue, &count);
-    return count;
-}
 } // namespace
 
 TEST_F(SessionEventTest, DisconnectReconnectAndFailedConnectReachTheCallbackOnItsQueue)
@@ -112,7 +105,7 @@ TEST_F(SessionEventTest, DisconnectReconnectAndFailedConnectReachTheCallbackOnIt
     inject(CORVEXCLIENT_SESSION_EVENT_RECONNECTING);
     inject(CORVEXCLIENT_SESSION_EVENT_RECONNECTED);
     inject(CORVEXCLIENT_SESSION_EVENT_CONNECT_FAILED);
-    ASSERT_TRUE(pollUntil([queue] { return eventsOn(queue) >= 4; }));
+    ASSERT_TRUE(pollUntil([queue] { return queuedEvents(queue) >= 4; }));
     EXPECT_TRUE(mEvents.mEvents.empty()) << "nothing runs on the vendor thread";
 
     dispatchAll();
@@ -130,7 +123,7 @@ TEST_F(SessionEventTest, WithoutACallbackQueueEventsArriveOnTheDefaultQueue)
     inject(CORVEXCLIENT_SESSION_EVENT_RECONNECTING);
     mamaQueue defaultQueue = nullptr;
     ASSERT_EQ(MAMA_STATUS_OK, mama_getDefaultEventQueue(mBridge, &defaultQueue));
-    ASSERT_TRUE(pollUntil([defaultQueue] { return eventsOn(defaultQueue) >= 1; }));
+    ASSERT_TRUE(pollUntil([defaultQueue] { return queuedEvents(defaultQueue) >= 1; }));
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(defaultQueue));
     EXPECT_EQ((std::vector<int>{MAMA_TRANSPORT_DISCONNECT}), mEvents.mEvents);
 }
@@ -210,7 +203,7 @@ TEST_F(SessionEventTest, AnEventQueuedForATransportDestroyedMeanwhileIsDropped)
     mamaQueue queue = addQueue(false);
     listen(queue);
     inject(CORVEXCLIENT_SESSION_EVENT_DOWN);
-    ASSERT_TRUE(pollUntil([queue] { return eventsOn(queue) >= 1; }));
+    ASSERT_TRUE(pollUntil([queue] { return queuedEvents(queue) >= 1; }));
 
     void* closure = nullptr;
     mamaBridgeImpl_getClosure(mBridge, &closure);

@@ -19,6 +19,7 @@
 #include <mama/publisher.h>
 #include <mama/subscription.h>
 #include <mama/transport.h>
+#include <bridge.h>
 #include <subscriptionimpl.h>
 
 #include "bridgeTest.h"
@@ -177,19 +178,27 @@ class SubscriptionTest : public BridgeTest
         }
     }
 
-    size_t queuedEvents()
-    {
-        size_t count = 0;
-        mamaQueue_getEventCount(mQueue, &count);
-        return count;
-    }
-
     static CorvexSubscription* bridgeSubscription(mamaSubscription subscription)
     {
         return reinterpret_cast<CorvexSubscription*>(
             mamaSubscription_getSubscriptionBridge(subscription));
     }
 
+    /* The bridge's own answers, asked through the host's table of bridge
+     * functions. */
+    bool bridgeIsValid(mamaSubscription subscription)
+    {
+        return reinterpret_cast<mamaBridgeImpl*>(mBridge)->bridgeMamaSubscriptionIsValid(
+                   mamaSubscription_getSubscriptionBridge(subscription)) != 0;
+    }
+
+    bool bridgeHasWildcards(mamaSubscription subscription)
+    {
+        return reinterpret_cast<mamaBridgeImpl*>(mBridge)->bridgeMamaSubscriptionHasWildcards(
+                   mamaSubscription_getSubscriptionBridge(subscription)) != 0;
+    }
+
+    /* The subscription's correlation tags live in the bridge only. */
     static bool hasOutstandingTags(CorvexSubscription* subscription)
     {
         pthread_mutex_lock(&subscription->mSyncManager.mLock);

@@ -20,7 +20,8 @@ class SubscriptionDestroyTest : public SubscriptionTest
     void queueMessages(int count)
     {
         send(publisher("IBM", "NYSE"), count);
-        ASSERT_TRUE(pollUntil([&] { return queuedEvents() == (size_t)count; })) << queuedEvents();
+        ASSERT_TRUE(pollUntil([&] { return queuedEvents(mQueue) == (size_t)count; }))
+            << queuedEvents(mQueue);
     }
 
     bool destroyedOnce(MsgRecorder& recorder)
@@ -125,7 +126,7 @@ TEST_F(SubscriptionDestroyTest, HostDestroyDropsQueuedMessagesAsMutedThenReports
     recorder->mAtDestroy = [&]
     {
         mutedAtDestroy = LogCapture::count(MUTED_LINE);
-        queuedAtDestroy = queuedEvents();
+        queuedAtDestroy = queuedEvents(mQueue);
     };
     /* The host mutes before it destroys. */
     ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(subscription));

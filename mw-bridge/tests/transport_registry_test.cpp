@@ -115,9 +115,7 @@ TEST_F(RegistryTest, QueuedMessagesAreDispatchedBeforeTheDestroyCallback)
     }
     ASSERT_TRUE(
         pollUntil([&] { return enqueued.load() >= (size_t)count; }, std::chrono::seconds(30)));
-    size_t events = 0;
-    mamaQueue_getEventCount(queue, &events);
-    ASSERT_EQ((size_t)count, events);
+    ASSERT_EQ((size_t)count, queuedEvents(queue));
 
     ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(mSubscriptions[0]));
     dispatchAll();
