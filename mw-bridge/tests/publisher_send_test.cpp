@@ -41,7 +41,7 @@ mama_status recordingCreate(publisherBridge* result, mamaTransport tport, int in
 }
 
 /* What a plain vendor client sees of one received message. */
-struct MsgRecorder
+struct VendorMsg
 {
     std::string mTopic;
     std::vector<uint8_t> mContent;
@@ -89,7 +89,7 @@ class VendorSubscriber
                                  [&] { return mReceived.size() >= count; });
     }
 
-    std::vector<MsgRecorder> received()
+    std::vector<VendorMsg> received()
     {
         std::lock_guard<std::mutex> guard(mLock);
         return mReceived;
@@ -98,7 +98,7 @@ class VendorSubscriber
   private:
     static int onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
     {
-        MsgRecorder r;
+        VendorMsg r;
         corvexClient_destination_t destination;
         if (corvexClient_msg_getDestination(msg, &destination, sizeof(destination)) ==
             CORVEXCLIENT_OK)
@@ -137,7 +137,7 @@ class VendorSubscriber
     CorvexDispatchInfo mDispatch;
     std::mutex mLock;
     std::condition_variable mChanged;
-    std::vector<MsgRecorder> mReceived;
+    std::vector<VendorMsg> mReceived;
 };
 
 class PublisherTest : public BridgeTest
@@ -238,7 +238,7 @@ TEST_F(PublisherTest, VendorSubscriberReceivesTheSerialisedMessage)
     ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_send(pub, mMsg));
     ASSERT_TRUE(subscriber.waitFor(1));
 
-    MsgRecorder r = subscriber.received()[0];
+    VendorMsg r = subscriber.received()[0];
     EXPECT_EQ("NYSE/BRK/A", r.mTopic);
     EXPECT_EQ(serialised(mMsg), r.mContent);
     EXPECT_EQ(0, r.mDeliveryMode);

@@ -109,7 +109,12 @@ class SubscriptionDestroyTest : public SubscriptionTest
 
 const int UNCONFIRMED_SUBSCRIPTIONS = 20;
 const int UNCONFIRMED_ROUNDS = 5;
+/* A router notice with this text is logged on the vendor thread, which the
+ * log capture then holds: the only point at which a test can stop that
+ * thread between two of its callbacks. */
 const char* HOLD_TEXT = "vendor thread held by the test";
+/* Whether a confirmation was dropped with its session rather than reported
+ * is seen only in the line the bridge logs when it lets the tag go. */
 const char* ABANDONED_LINE = "with 1 subscribe confirmation(s) its destroyed session will never";
 } // namespace
 
