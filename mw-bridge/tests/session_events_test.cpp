@@ -209,8 +209,7 @@ TEST_F(SessionEventTest, AnEventQueuedForATransportDestroyedMeanwhileIsDropped)
     mamaBridgeImpl_getClosure(mBridge, &closure);
     CorvexTransportList* list = static_cast<CorvexBridge*>(closure)->mTransportList;
     /* The host frees its transport here; the queued node holds the bridge's. */
-    ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_destroy(mTransport));
-    mTransport = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, destroyTransport());
     EXPECT_EQ(1u, list->mCount);
 
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(queue));

@@ -29,12 +29,6 @@ class SubscriptionDestroyTest : public SubscriptionTest
         return recorder.waitUntil([](MsgRecorder& r) { return r.mDestroys >= 1; });
     }
 
-    void destroyTransport()
-    {
-        EXPECT_EQ(MAMA_STATUS_OK, mamaTransport_destroy(mTransport));
-        mTransport = nullptr;
-    }
-
     mamaTransport createTransport(const std::string& name)
     {
         mamaTransport transport = nullptr;
@@ -189,7 +183,7 @@ TEST_F(SubscriptionDestroyTest, SubscriptionDestroyedAfterItsTransportStillRepor
     ASSERT_EQ(MAMA_STATUS_OK, subscribe("NYSE.IBM", &recorder, &subscription));
     startDispatch();
 
-    destroyTransport();
+    EXPECT_EQ(MAMA_STATUS_OK, destroyTransport());
     EXPECT_EQ(0, recorder->destroys()) << "the application has not destroyed it";
     ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(subscription));
     /* Where the bridge's report came first, OpenMAMA calls the destroy
@@ -213,7 +207,7 @@ TEST_F(SubscriptionDestroyTest, TransportDestroyedAfterItsSubscription)
     ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(subscription));
     ASSERT_TRUE(destroyedOnce(*recorder));
     EXPECT_EQ(1u, LogCapture::count("Completed for topic=NYSE/IBM"));
-    destroyTransport();
+    EXPECT_EQ(MAMA_STATUS_OK, destroyTransport());
     stopDispatch();
     EXPECT_EQ(1, recorder->destroys());
 }

@@ -206,8 +206,7 @@ TEST_F(FlowControlTest, FailedVendorResumeKeepsTheSessionCounted)
               LogCapture::count("resuming a transport failed, marking queue as resumed anyway"));
 
     /* The transport's destroy resumes the session it still counts as suspended. */
-    mamaTransport_destroy(mTransport);
-    mTransport = nullptr;
+    destroyTransport();
     EXPECT_EQ(2u, corvexClientTest_callCount("corvexClient_session_resume"));
 }
 
