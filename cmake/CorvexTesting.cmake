@@ -1,6 +1,8 @@
 # corvex_add_gtests(<dir> LIBS <libs...> [DEPENDS <targets...>])
 # Every <dir>/*_test.cpp becomes one GoogleTest binary; each test case runs in
 # its own process under CTest, so process-wide state never leaks between cases.
+# Every binary links the test-support library (testsupport/), and a binary
+# that links the host (OpenMAMA::mama) also its host part.
 # Every binary runs against the test build of the client library, which lives
 # in its own directory under the same file name as the production library.
 file(READ ${CMAKE_CURRENT_LIST_DIR}/openmama-lsan.supp CORVEX_LSAN_SUPPRESSIONS)
@@ -18,8 +20,11 @@ function(corvex_add_gtests dir)
   foreach(src ${tests})
     get_filename_component(name ${src} NAME_WE)
     add_executable(${name} ${src} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} corvex_sanitizer_suppressions GTest::gtest
-                          GTest::gtest_main Threads::Threads)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} corvex_testsupport corvex_sanitizer_suppressions
+                          GTest::gtest GTest::gtest_main Threads::Threads)
+    if("OpenMAMA::mama" IN_LIST ARG_LIBS)
+      target_link_libraries(${name} PRIVATE corvex_testsupport_host)
+    endif()
     # The test build's directory comes first, so the binary loads it rather
     # than the production library of the same name; a binary that calls
     # nothing of it still loads it, for the bridge the host opens later to

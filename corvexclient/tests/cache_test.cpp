@@ -33,13 +33,13 @@ class CacheTest : public ClientTest
     }
 
     corvexClient_returnCode_t request(const char* topic, corvexClient_cacheRequestId_t id,
-                                      Recorder& outcomes)
+                                      ClientRecorder& outcomes)
     {
-        return corvexClient_cacheSession_sendCacheRequest(mCache, topic, id, Recorder::onCacheEvent,
-                                                          &outcomes, kNoWait, 0);
+        return corvexClient_cacheSession_sendCacheRequest(
+            mCache, topic, id, ClientRecorder::onCacheEvent, &outcomes, kNoWait, 0);
     }
 
-    std::vector<CacheOutcome> outcomes(Recorder& recorder)
+    std::vector<CacheOutcome> outcomes(ClientRecorder& recorder)
     {
         return recorder.read<std::vector<CacheOutcome>>([&] { return recorder.mCacheOutcomes; });
     }
@@ -62,8 +62,8 @@ TEST_F(CacheTest, CachedMessagesArriveMarkedBeforeTheCompletedEvent)
     /* The outcome is recorded in the same recorder, after the messages. */
     ASSERT_EQ(CORVEXCLIENT_IN_PROGRESS, request("md/IBM", 77, mRecorder));
     ASSERT_TRUE(mRecorder.waitUntil([&] { return mRecorder.mCacheOutcomes.size() == 1; }));
-    const std::vector<Received> got =
-        mRecorder.read<std::vector<Received>>([&] { return mRecorder.mMessages; });
+    const std::vector<ClientMsg> got =
+        mRecorder.read<std::vector<ClientMsg>>([&] { return mRecorder.mMessages; });
     ASSERT_EQ(1u, got.size());
     EXPECT_EQ("last", got[0].mContent);
     EXPECT_EQ(CORVEXCLIENT_MSG_CACHED, got[0].mCached);
@@ -78,7 +78,7 @@ TEST_F(CacheTest, CachedMessagesArriveMarkedBeforeTheCompletedEvent)
 
 TEST_F(CacheTest, RequestWithoutDataCompletesIncompleteWithSubCode51)
 {
-    Recorder outcomesOf;
+    ClientRecorder outcomesOf;
     ASSERT_EQ(CORVEXCLIENT_IN_PROGRESS, request("md/NONE", 5, outcomesOf));
     ASSERT_EQ(CORVEXCLIENT_OK, send(mPublisher, "other/x", "uncached topic"));
     ASSERT_EQ(CORVEXCLIENT_IN_PROGRESS, request("other/x", 6, outcomesOf));
@@ -124,7 +124,7 @@ TEST_F(CacheTest, WaitingRequestReturnsTheOutcome)
 
 TEST_F(CacheTest, ForcedOutcomeAndBadArguments)
 {
-    Recorder outcomesOf;
+    ClientRecorder outcomesOf;
     corvexClientTest_setNextCacheOutcome(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_CACHE_TIMEOUT);
     ASSERT_EQ(CORVEXCLIENT_IN_PROGRESS, request("md/T", 3, outcomesOf));
     ASSERT_TRUE(outcomesOf.waitUntil([&] { return outcomesOf.mCacheOutcomes.size() == 1; }));
@@ -132,8 +132,8 @@ TEST_F(CacheTest, ForcedOutcomeAndBadArguments)
     EXPECT_EQ(55u, outcomes(outcomesOf)[0].mSubCode);
 
     EXPECT_EQ(CORVEXCLIENT_FAIL,
-              corvexClient_cacheSession_sendCacheRequest(mCache, "md/T", 3, Recorder::onCacheEvent,
-                                                         &outcomesOf, kNoWait, 2));
+              corvexClient_cacheSession_sendCacheRequest(
+                  mCache, "md/T", 3, ClientRecorder::onCacheEvent, &outcomesOf, kNoWait, 2));
     EXPECT_EQ(CORVEXCLIENT_FAIL, corvexClient_cacheSession_sendCacheRequest(
                                      mCache, "md/T", 3, nullptr, nullptr, kNoWait, 0));
     EXPECT_EQ(CORVEXCLIENT_FAIL, corvexClient_cacheSession_sendCacheRequest(
@@ -146,7 +146,7 @@ TEST_F(CacheTest, AccessControlAppliesToCacheRequests)
     corvexClientTest_addAclRule(nullptr, "*", "md/secret", CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
                                 CORVEXCLIENT_TEST_ACL_DENY);
     ASSERT_EQ(CORVEXCLIENT_OK, send(mPublisher, "md/secret", "s"));
-    Recorder outcomesOf;
+    ClientRecorder outcomesOf;
     ASSERT_EQ(CORVEXCLIENT_IN_PROGRESS, request("md/secret", 4, outcomesOf));
     ASSERT_TRUE(outcomesOf.waitUntil([&] { return outcomesOf.mCacheOutcomes.size() == 1; }));
     EXPECT_EQ(CORVEXCLIENT_FAIL, outcomes(outcomesOf)[0].mCode);
@@ -155,7 +155,7 @@ TEST_F(CacheTest, AccessControlAppliesToCacheRequests)
 
 TEST_F(CacheTest, OutcomeStillReportedWhenSessionIsDestroyedFirst)
 {
-    Recorder outcomesOf;
+    ClientRecorder outcomesOf;
     /* Hold the context thread inside a callback until both calls are made, so
      * the outcome is still queued when the session goes. */
     std::mutex gate;
@@ -177,10 +177,7 @@ TEST_F(CacheTest, OutcomeStillReportedWhenSessionIsDestroyedFirst)
     std::thread destroyer(
         [&] { EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_destroy(&mSessions[1])); });
     /* Requests are refused once the destroy has closed the session. */
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (request("md/none", 8, outcomesOf) == CORVEXCLIENT_IN_PROGRESS &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
+    pollUntil([&] { return request("md/none", 8, outcomesOf) != CORVEXCLIENT_IN_PROGRESS; });
     closed.unlock();
     destroyer.join();
     const std::vector<CacheOutcome> reported = outcomes(outcomesOf);

@@ -17,13 +17,12 @@
 
 #include "corvexClient.h"
 #include "corvexClientTest.h"
+#include "waiting.h"
 
 namespace corvextest
 {
-constexpr std::chrono::seconds kWait(10);
-
 /* What a callback saw, copied out of the library's memory. */
-struct Received
+struct ClientMsg
 {
     std::string mTopic;
     std::string mContent;
@@ -61,9 +60,9 @@ struct CacheOutcome
     void* mUser;
 };
 
-inline Received copyOf(corvexClient_msg_t msg, void* user)
+inline ClientMsg copyOf(corvexClient_msg_t msg, void* user)
 {
-    Received copy;
+    ClientMsg copy;
     corvexClient_destination_t dest{};
     if (corvexClient_msg_getDestination(msg, &dest, sizeof(dest)) == CORVEXCLIENT_OK)
         copy.mTopic = dest.mTopic;
@@ -82,10 +81,10 @@ inline Received copyOf(corvexClient_msg_t msg, void* user)
 }
 
 /* Collects everything the callbacks of one or more sessions report. */
-class Recorder
+class ClientRecorder
 {
   public:
-    std::vector<Received> mMessages;
+    std::vector<ClientMsg> mMessages;
     std::vector<Event> mEvents;
     std::vector<Removal> mRemovals;
     std::vector<CacheOutcome> mCacheOutcomes;
@@ -94,7 +93,7 @@ class Recorder
     bool waitUntil(const std::function<bool()>& done)
     {
         std::unique_lock<std::mutex> lock(mLock);
-        return mChanged.wait_for(lock, kWait, done);
+        return mChanged.wait_for(lock, WAIT_LIMIT, done);
     }
     bool waitForMessages(size_t count)
     {
@@ -134,17 +133,17 @@ class Recorder
     std::condition_variable mChanged;
 };
 
-/* The dispatch user pointer of test entries names a Recorder and a tag. */
+/* The dispatch user pointer of test entries names a ClientRecorder and a tag. */
 struct Tagged
 {
-    Recorder* mRecorder;
+    ClientRecorder* mRecorder;
     int mTag;
 };
 
-inline int Recorder::onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
+inline int ClientRecorder::onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
 {
     Tagged* tagged = static_cast<Tagged*>(user);
-    Received copy = copyOf(msg, user);
+    ClientMsg copy = copyOf(msg, user);
     int answer = CORVEXCLIENT_CALLBACK_OK;
     tagged->mRecorder->record(
         [&]
@@ -155,28 +154,30 @@ inline int Recorder::onMessage(corvexClient_session_t, corvexClient_msg_t msg, v
     return answer;
 }
 
-inline int Recorder::onSessionMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
+inline int ClientRecorder::onSessionMessage(corvexClient_session_t, corvexClient_msg_t msg,
+                                            void* user)
 {
-    Recorder* recorder = static_cast<Recorder*>(user);
-    Received copy = copyOf(msg, nullptr);
+    ClientRecorder* recorder = static_cast<ClientRecorder*>(user);
+    ClientMsg copy = copyOf(msg, nullptr);
     recorder->record([&] { recorder->mMessages.push_back(copy); });
     return CORVEXCLIENT_CALLBACK_OK;
 }
 
-inline void Recorder::onEvent(corvexClient_session_t, const corvexClient_session_eventInfo_t* event,
-                              void* user)
+inline void ClientRecorder::onEvent(corvexClient_session_t,
+                                    const corvexClient_session_eventInfo_t* event, void* user)
 {
-    Recorder* recorder = static_cast<Recorder*>(user);
+    ClientRecorder* recorder = static_cast<ClientRecorder*>(user);
     const corvexClient_errorInfo_t* reason = corvexClient_getLastErrorInfo();
     Event copy{event->mEvent, reason ? reason->mSubCode : 0, event->mResponseCode,
                event->mInfo,  event->mCorrelation,           std::this_thread::get_id()};
     recorder->record([&] { recorder->mEvents.push_back(copy); });
 }
 
-inline void Recorder::onCacheEvent(corvexClient_session_t,
-                                   const corvexClient_cacheSession_eventInfo_t* event, void* user)
+inline void ClientRecorder::onCacheEvent(corvexClient_session_t,
+                                         const corvexClient_cacheSession_eventInfo_t* event,
+                                         void* user)
 {
-    Recorder* recorder = static_cast<Recorder*>(user);
+    ClientRecorder* recorder = static_cast<ClientRecorder*>(user);
     CacheOutcome copy{event->mEvent,   event->mTopic,          event->mReturnCode,
                       event->mSubCode, event->mCacheRequestId, user};
     recorder->record([&] { recorder->mCacheOutcomes.push_back(copy); });
@@ -184,15 +185,15 @@ inline void Recorder::onCacheEvent(corvexClient_session_t,
 
 /* Removal reports carry no user pointer of the session: they go to the
  * recorder that the test installs here. */
-inline Recorder*& removalRecorder()
+inline ClientRecorder*& removalRecorder()
 {
-    static Recorder* recorder = nullptr;
+    static ClientRecorder* recorder = nullptr;
     return recorder;
 }
 
 inline void onRemoval(const char* topic, const CorvexDispatchInfo* dispatch)
 {
-    Recorder* recorder = removalRecorder();
+    ClientRecorder* recorder = removalRecorder();
     Removal copy{topic, dispatch->mUser};
     recorder->record([&] { recorder->mRemovals.push_back(copy); });
 }
@@ -231,14 +232,14 @@ class ClientTest : public ::testing::Test
     /* Creates (and connects, unless told not to) a session whose events and
      * unmatched messages go to the recorder. */
     corvexClient_session_t session(std::vector<const char*> properties = {}, bool connect = true,
-                                   Recorder* recorder = nullptr)
+                                   ClientRecorder* recorder = nullptr)
     {
         recorder = recorder ? recorder : &mRecorder;
         properties.push_back(nullptr);
         corvexClient_session_createFuncInfo_t funcInfo{};
-        funcInfo.mEventInfo.mCallback = Recorder::onEvent;
+        funcInfo.mEventInfo.mCallback = ClientRecorder::onEvent;
         funcInfo.mEventInfo.mUser = recorder;
-        funcInfo.mRxMsgInfo.mCallback = Recorder::onSessionMessage;
+        funcInfo.mRxMsgInfo.mCallback = ClientRecorder::onSessionMessage;
         funcInfo.mRxMsgInfo.mUser = recorder;
         corvexClient_session_t created = nullptr;
         EXPECT_EQ(CORVEXCLIENT_OK,
@@ -255,8 +256,8 @@ class ClientTest : public ::testing::Test
 
     CorvexDispatchInfo dispatchTo(Tagged& tagged)
     {
-        return CorvexDispatchInfo{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, Recorder::onMessage, &tagged,
-                                  nullptr};
+        return CorvexDispatchInfo{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, ClientRecorder::onMessage,
+                                  &tagged, nullptr};
     }
 
     corvexClient_returnCode_t
@@ -312,18 +313,18 @@ class ClientTest : public ::testing::Test
 
     corvexClient_context_t mContext = nullptr;
     std::vector<corvexClient_session_t> mSessions;
-    Recorder mRecorder;
-    Recorder mMarkers;
+    ClientRecorder mRecorder;
+    ClientRecorder mMarkers;
     int mDrains = 0;
 };
 
-inline std::vector<std::string> topicsOf(Recorder& recorder)
+inline std::vector<std::string> topicsOf(ClientRecorder& recorder)
 {
     return recorder.read<std::vector<std::string>>(
         [&]
         {
             std::vector<std::string> topics;
-            for (const Received& message : recorder.mMessages)
+            for (const ClientMsg& message : recorder.mMessages)
                 topics.push_back(message.mTopic);
             return topics;
         });

@@ -32,7 +32,7 @@ struct TimerLog
     bool waitFor(size_t count)
     {
         std::unique_lock<std::mutex> lock(mLock);
-        return mChanged.wait_for(lock, kWait, [&] { return mFired.size() >= count; });
+        return mChanged.wait_for(lock, WAIT_LIMIT, [&] { return mFired.size() >= count; });
     }
 };
 } // namespace
@@ -99,7 +99,7 @@ TEST_F(ContextTest, EveryCallbackOfEverySessionRunsOnOneThreadOneAtATime)
         std::atomic<int>* mOverlaps;
         std::mutex* mLock;
         std::set<std::thread::id>* mThreads;
-        Recorder* mRecorder;
+        ClientRecorder* mRecorder;
     } probe{&inside, &overlaps, &lock, threads, &mRecorder};
     struct Callback
     {
@@ -115,7 +115,7 @@ TEST_F(ContextTest, EveryCallbackOfEverySessionRunsOnOneThreadOneAtATime)
             std::this_thread::yield();
             probe->mInside->fetch_sub(1);
             Tagged tagged{probe->mRecorder, 0};
-            return Recorder::onMessage(session, msg, &tagged);
+            return ClientRecorder::onMessage(session, msg, &tagged);
         }
     };
     CorvexDispatchInfo dispatch{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, Callback::onMessage, &probe,

@@ -12,9 +12,9 @@ namespace
 class DeliveryTest : public ClientTest
 {
   protected:
-    std::vector<Received> messages()
+    std::vector<ClientMsg> messages()
     {
-        return mRecorder.read<std::vector<Received>>([&] { return mRecorder.mMessages; });
+        return mRecorder.read<std::vector<ClientMsg>>([&] { return mRecorder.mMessages; });
     }
 };
 
@@ -37,7 +37,7 @@ struct Keeper
     bool waitFor(size_t count)
     {
         std::unique_lock<std::mutex> lock(mLock);
-        return mChanged.wait_for(lock, kWait, [&] { return mKept.size() >= count; });
+        return mChanged.wait_for(lock, WAIT_LIMIT, [&] { return mKept.size() >= count; });
     }
 };
 } // namespace
@@ -62,7 +62,7 @@ TEST_F(DeliveryTest, EachPublisherIsReceivedInPublishOrderIncludingItsOwnSubscri
     other.join();
     ASSERT_TRUE(mRecorder.waitForMessages(2 * kCount));
     int next[2] = {0, 0};
-    for (const Received& message : messages())
+    for (const ClientMsg& message : messages())
     {
         const int from = message.mTopic == "seq/a" ? 0 : 1;
         EXPECT_EQ(std::to_string(next[from]), message.mContent) << message.mTopic;
@@ -138,7 +138,7 @@ TEST_F(DeliveryTest, SuspendedSessionHoldsThenDeliversInOrder)
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_resume(receiver));
     send(publisher, "s/x", "10");
     ASSERT_TRUE(mRecorder.waitForMessages(11));
-    const std::vector<Received> got = messages();
+    const std::vector<ClientMsg> got = messages();
     for (int i = 0; i <= 10; ++i)
     {
         EXPECT_EQ(std::to_string(i), got[i].mContent);
@@ -161,7 +161,7 @@ TEST_F(DeliveryTest, HoldBufferOverflowDiscardsAndMarksNextMessage)
     send(publisher, "h/x", "8");
     send(publisher, "h/x", "9");
     ASSERT_TRUE(mRecorder.waitForMessages(7));
-    const std::vector<Received> got = messages();
+    const std::vector<ClientMsg> got = messages();
     ASSERT_EQ(7u, got.size());
     for (int i = 0; i < 5; ++i)
     {
@@ -238,7 +238,7 @@ TEST_F(DeliveryTest, SendersWaitForAFullQueueAndNothingIsLost)
         static int onMessage(corvexClient_session_t session, corvexClient_msg_t msg, void* user)
         {
             std::this_thread::sleep_for(std::chrono::microseconds(20));
-            return Recorder::onMessage(session, msg, user);
+            return ClientRecorder::onMessage(session, msg, user);
         }
     };
     Tagged tagged{&mRecorder, 1};
@@ -253,7 +253,7 @@ TEST_F(DeliveryTest, SendersWaitForAFullQueueAndNothingIsLost)
         ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "slow", std::to_string(i)));
     }
     ASSERT_TRUE(mRecorder.waitForMessages(kCount));
-    const std::vector<Received> got = messages();
+    const std::vector<ClientMsg> got = messages();
     for (int i = 0; i < kCount; ++i)
     {
         ASSERT_EQ(std::to_string(i), got[i].mContent);

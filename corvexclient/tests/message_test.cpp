@@ -31,7 +31,7 @@ int keepFirst(corvexClient_session_t, corvexClient_msg_t msg, void*)
 corvexClient_msg_t waitForKept()
 {
     std::unique_lock<std::mutex> lock(gKeptLock);
-    gKeptChanged.wait_for(lock, kWait, [] { return gKept != nullptr; });
+    gKeptChanged.wait_for(lock, WAIT_LIMIT, [] { return gKept != nullptr; });
     return gKept;
 }
 } // namespace

@@ -14,14 +14,14 @@ constexpr uint32_t kNoWait =
     CORVEXCLIENT_CACHEREQUEST_FLAGS_DELIVER_CACHED | CORVEXCLIENT_CACHEREQUEST_FLAGS_NO_WAIT;
 
 /* One line of everything a cached answer carries, for comparison. */
-struct Summaries : Recorder
+struct Summaries : ClientRecorder
 {
     std::vector<std::string> mLines;
 
     static int onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
     {
         Summaries* summaries = static_cast<Summaries*>(user);
-        const Received copy = copyOf(msg, user);
+        const ClientMsg copy = copyOf(msg, user);
         int32_t mode = -1;
         corvexClient_container_t map = nullptr;
         std::string line = copy.mContent + " reply=" + copy.mReplyTo;
@@ -61,12 +61,12 @@ class RouterConfigTest : public ClientTest
                      corvexClient_cacheRequestId_t id = 1)
     {
         corvexClient_cacheSession_t cache = nullptr;
-        Recorder outcomes;
+        ClientRecorder outcomes;
         EXPECT_EQ(CORVEXCLIENT_OK,
                   corvexClient_session_createCacheSession(nullptr, session, &cache));
         EXPECT_EQ(CORVEXCLIENT_IN_PROGRESS,
                   corvexClient_cacheSession_sendCacheRequest(
-                      cache, topic, id, Recorder::onCacheEvent, &outcomes, kNoWait, 0));
+                      cache, topic, id, ClientRecorder::onCacheEvent, &outcomes, kNoWait, 0));
         const bool done = outcomes.waitUntil([&] { return !outcomes.mCacheOutcomes.empty(); });
         EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_cacheSession_destroy(&cache));
         return done

@@ -220,8 +220,8 @@ TEST_F(SessionTest, UnsubscribeRemovesExactlyTheEntryGivenAndReportsIt)
      * still sends t/x because the session keeps other entries. */
     ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "t/x", "x"));
     drain(session);
-    const std::vector<Received> got =
-        mRecorder.read<std::vector<Received>>([&] { return mRecorder.mMessages; });
+    const std::vector<ClientMsg> got =
+        mRecorder.read<std::vector<ClientMsg>>([&] { return mRecorder.mMessages; });
     ASSERT_EQ(2u, got.size());
     EXPECT_EQ(&second, got[0].mUser);
     EXPECT_EQ(&first, got[1].mUser);
@@ -258,7 +258,7 @@ TEST_F(SessionTest, DestroyFromOwnCallbackCompletes)
     {
         static int onMessage(corvexClient_session_t, corvexClient_msg_t, void* user)
         {
-            Recorder* recorder = static_cast<Recorder*>(user);
+            ClientRecorder* recorder = static_cast<ClientRecorder*>(user);
             const corvexClient_returnCode_t code = corvexClient_session_destroy(target);
             recorder->record([&] { recorder->mEvents.push_back({code, 0, 0, "", nullptr, {}}); });
             return CORVEXCLIENT_CALLBACK_OK;
@@ -321,8 +321,8 @@ TEST_F(SessionTest, AccessRulesApplyInOrderPerUser)
 
 TEST_F(SessionTest, ReconnectPlacesRouterSubscriptionsAgainOnlyWhenAsked)
 {
-    Recorder keepRecorder;
-    Recorder dropRecorder;
+    ClientRecorder keepRecorder;
+    ClientRecorder dropRecorder;
     corvexClient_session_t keep = session({}, true, &keepRecorder);
     corvexClient_session_t drop =
         session({"SESSION_REAPPLY_SUBSCRIPTIONS", "0"}, true, &dropRecorder);

@@ -22,7 +22,7 @@ class TopicMatchTest : public ClientTest
         }
         drain(session);
         std::vector<std::string> matched;
-        for (const Received& message : mRecorder.mMessages)
+        for (const ClientMsg& message : mRecorder.mMessages)
         {
             if (message.mUser == &tagged)
                 matched.push_back(message.mTopic);
@@ -98,7 +98,7 @@ TEST_F(TopicMatchTest, PublishingOnWildcardOrMalformedTopicFails)
 
 TEST_F(TopicMatchTest, PeerToPeerTopicReachesOnlyItsSessionWithoutRouterSubscription)
 {
-    Recorder otherRecorder;
+    ClientRecorder otherRecorder;
     corvexClient_session_t target = session({"SESSION_CLIENT_NAME", "client42"});
     corvexClient_session_t other =
         session({"SESSION_CLIENT_NAME", "client43"}, true, &otherRecorder);
@@ -122,8 +122,8 @@ TEST_F(TopicMatchTest, PeerToPeerTopicReachesOnlyItsSessionWithoutRouterSubscrip
     drain(target);
     drain(other);
 
-    const std::vector<Received> got =
-        mRecorder.read<std::vector<Received>>([&] { return mRecorder.mMessages; });
+    const std::vector<ClientMsg> got =
+        mRecorder.read<std::vector<ClientMsg>>([&] { return mRecorder.mMessages; });
     ASSERT_EQ(2u, got.size());
     EXPECT_EQ("reply", got[0].mContent);
     EXPECT_EQ(&inbox, got[0].mUser);

@@ -12,7 +12,7 @@
 #include <corvexClient.h>
 #include <corvexClientTest.h>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
 #include "corvexBridge.h"
 
 namespace

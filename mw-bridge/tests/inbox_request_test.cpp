@@ -22,65 +22,11 @@
 
 namespace
 {
-/* One inbox and what reached it, in order. */
-struct InboxRecord
-{
-    std::mutex mLock;
-    std::condition_variable mChanged;
-    std::vector<int64_t> mSeqs;
-    std::vector<mamaMsgStatus> mStatuses;
-    std::vector<mama_status> mErrors;
-    int mDestroyed = 0;
-    /* When set, every message is detached and kept until the record goes. */
-    bool mDetach = false;
-    std::vector<mamaMsg> mKept;
-
-    template <typename Predicate> bool waitUntil(Predicate predicate, int seconds = 10)
-    {
-        std::unique_lock<std::mutex> guard(mLock);
-        return mChanged.wait_for(guard, std::chrono::seconds(seconds),
-                                 [&] { return predicate(*this); });
-    }
-
-    static void MAMACALLTYPE onMsg(mamaMsg msg, void* closure)
-    {
-        InboxRecord* record = static_cast<InboxRecord*>(closure);
-        mama_i64_t seq = -1;
-        mamaMsg_getI64(msg, "seq", 10001, &seq);
-        int32_t status = MAMA_MSG_STATUS_OK;
-        mamaMsg_getI32(msg, MamaFieldMsgStatus.mName, MamaFieldMsgStatus.mFid, &status);
-        std::lock_guard<std::mutex> guard(record->mLock);
-        record->mSeqs.push_back(seq);
-        record->mStatuses.push_back(static_cast<mamaMsgStatus>(status));
-        if (record->mDetach && MAMA_STATUS_OK == mamaMsg_detach(msg))
-        {
-            record->mKept.push_back(msg);
-        }
-        record->mChanged.notify_all();
-    }
-
-    static void MAMACALLTYPE onError(mama_status status, void* closure)
-    {
-        InboxRecord* record = static_cast<InboxRecord*>(closure);
-        std::lock_guard<std::mutex> guard(record->mLock);
-        record->mErrors.push_back(status);
-        record->mChanged.notify_all();
-    }
-
-    static void MAMACALLTYPE onDestroy(mamaInbox, void* closure)
-    {
-        InboxRecord* record = static_cast<InboxRecord*>(closure);
-        std::lock_guard<std::mutex> guard(record->mLock);
-        record->mDestroyed++;
-        record->mChanged.notify_all();
-    }
-};
-
 /* The reply-to topic a received request carries ("" without one). */
 std::string replyToOf(mamaMsg msg)
 {
     CorvexBridgeMsg* bridgeMsg = nullptr;
-    if (MAMA_STATUS_OK != mamaMsgImpl_getBridgeMsg(msg, (msgBridge*)&bridgeMsg))
+    if (mamaMsgImpl_getBridgeMsg(msg, (msgBridge*)&bridgeMsg) != MAMA_STATUS_OK)
     {
         return "";
     }
@@ -89,31 +35,6 @@ std::string replyToOf(mamaMsg msg)
     std::string topic = handle != nullptr ? static_cast<const char*>(handle) : "";
     free(handle);
     return topic;
-}
-
-/* The arguments recorded for every call of a vendor operation. */
-std::vector<std::string> callsOf(const char* operation)
-{
-    std::vector<std::string> calls;
-    char text[1024];
-    for (uint32_t i = 0;
-         CORVEXCLIENT_OK == corvexClientTest_getCall(operation, i, text, sizeof(text)); ++i)
-    {
-        calls.push_back(text);
-    }
-    return calls;
-}
-
-bool anyContains(const std::vector<std::string>& calls, const std::string& needle)
-{
-    for (const std::string& call : calls)
-    {
-        if (call.find(needle) != std::string::npos)
-        {
-            return true;
-        }
-    }
-    return false;
 }
 
 const char* const CHECK_SUBSCRIBE = "corvexClient_session_topicSubscribeWithDispatch";
@@ -126,12 +47,9 @@ class InboxRequestTest : public ReceptionTest
     void TearDown() override
     {
         destroyInboxes();
-        for (auto& record : mRecords)
+        for (mamaMsg msg : mKept)
         {
-            for (mamaMsg msg : record->mKept)
-            {
-                EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_destroy(msg));
-            }
+            EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_destroy(msg));
         }
         corvexClientTest_setRecording(0);
         corvexClientTest_clearCalls();
@@ -147,18 +65,32 @@ class InboxRequestTest : public ReceptionTest
     }
 
     /* Outlives the test body: inboxes left are destroyed in TearDown. */
-    InboxRecord& newRecord()
+    MsgRecorder& newRecord()
     {
-        mRecords.emplace_back(new InboxRecord);
+        mRecords.emplace_back(new MsgRecorder);
         return *mRecords.back();
     }
 
-    mamaInbox addInbox(mamaQueue queue, InboxRecord* record)
+    /* Every message the inbox is given is detached and kept to the end of
+     * the test; read mKept once the messages have been recorded. */
+    void keepMessages(MsgRecorder& record)
+    {
+        record.mOnMsg = [this](mamaMsg msg)
+        {
+            if (mamaMsg_detach(msg) == MAMA_STATUS_OK)
+            {
+                mKept.push_back(msg);
+            }
+        };
+    }
+
+    mamaInbox addInbox(mamaQueue queue, MsgRecorder* record)
     {
         mamaInbox inbox = nullptr;
         EXPECT_EQ(MAMA_STATUS_OK,
-                  mamaInbox_create2(&inbox, mTransport, queue, InboxRecord::onMsg,
-                                    InboxRecord::onError, InboxRecord::onDestroy, record));
+                  mamaInbox_create2(&inbox, mTransport, queue, MsgRecorder::onInboxMsg,
+                                    MsgRecorder::onInboxError, MsgRecorder::onInboxDestroy,
+                                    record));
         mInboxes.push_back({inbox, record});
         return inbox;
     }
@@ -168,7 +100,7 @@ class InboxRequestTest : public ReceptionTest
         for (auto& entry : mInboxes)
         {
             EXPECT_EQ(MAMA_STATUS_OK, mamaInbox_destroy(entry.first));
-            EXPECT_TRUE(entry.second->waitUntil([](InboxRecord& r) { return r.mDestroyed > 0; }));
+            EXPECT_TRUE(entry.second->waitUntil([](MsgRecorder& r) { return r.mDestroys > 0; }));
         }
         mInboxes.clear();
     }
@@ -196,13 +128,14 @@ class InboxRequestTest : public ReceptionTest
         return publisher;
     }
 
-    Received& addResponder()
+    MsgRecorder& addResponder()
     {
-        Received& responder = subscribe(addQueue(), "_MD.NYSE");
+        MsgRecorder& responder = subscribe(addQueue(), "_MD.NYSE");
         responder.mOnMsg = [this](mamaMsg msg)
         {
             mama_i64_t seq = -1;
-            if (MAMA_STATUS_OK == mamaMsg_getI64(msg, "seq", 10001, &seq) && 0 == seq)
+            if (mamaMsg_getI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, &seq) == MAMA_STATUS_OK &&
+                seq == 0)
             {
                 return; /* a probe */
             }
@@ -217,34 +150,54 @@ class InboxRequestTest : public ReceptionTest
         return mCorvexTransport->mInboxCorvexReplyToPrefix;
     }
 
-    /* The responder's subscription is placed asynchronously. */
-    void awaitLive(mamaPublisher probePublisher, Received& responder)
+    /* What the subscription-request tests start from: transport "t1" with
+     * these cache settings, a live responder and a request publisher, and an
+     * inbox on a queue of its own recording into mRecord, with the vendor's
+     * calls recorded from here. */
+    void startRequests(const char* useCache, const char* sendSubReq,
+                       const char* subscribeAsync = nullptr)
     {
-        ASSERT_TRUE(eventually(
+        configure(useCache, sendSubReq);
+        start(nullptr, subscribeAsync);
+        MsgRecorder& responder = addResponder();
+        mRequestPublisher = addRequestPublisher();
+        awaitLive(mRequestPublisher, responder);
+        mRecord = &newRecord();
+        mInbox = addInbox(addQueue(), mRecord);
+        corvexClientTest_setRecording(1);
+    }
+
+    /* Sends a subscription request of this type from mInbox. */
+    void sendRequest(int msgType)
+    {
+        mamaMsg request = subscriptionRequest(msgType);
+        ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(mRequestPublisher, mInbox, request));
+        mamaMsg_destroy(request);
+    }
+
+    /* The responder's subscription is placed asynchronously. */
+    void awaitLive(mamaPublisher probePublisher, MsgRecorder& responder)
+    {
+        ASSERT_TRUE(pollUntil(
             [&]
             {
                 send(probePublisher, 0);
-                return responder.waitForCount(1, 0);
+                return responder.waitForMessages(1, std::chrono::seconds(0));
             }));
     }
 
     /* Waits for `count` requests at the responder. */
     bool awaitRequests(size_t count)
     {
-        return eventually([&] { return replyTos().size() >= count; });
+        return pollUntil([&] { return replyTos().size() >= count; });
     }
 
-    template <typename Predicate> static bool eventually(Predicate predicate)
+    /* Nothing signals that a request was not sent: one would have reached
+     * the responder well within this pause. */
+    bool noRequestSent()
     {
-        for (int i = 0; i < 500; ++i)
-        {
-            if (predicate())
-            {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return replyTos().empty();
     }
 
     std::vector<std::string> replyTos()
@@ -253,8 +206,13 @@ class InboxRequestTest : public ReceptionTest
         return mReplyTos;
     }
 
-    std::vector<std::unique_ptr<InboxRecord>> mRecords;
-    std::vector<std::pair<mamaInbox, InboxRecord*>> mInboxes;
+    std::vector<std::unique_ptr<MsgRecorder>> mRecords;
+    std::vector<std::pair<mamaInbox, MsgRecorder*>> mInboxes;
+    /* Written by one inbox's dispatch thread, see keepMessages. */
+    std::vector<mamaMsg> mKept;
+    mamaPublisher mRequestPublisher = nullptr;
+    mamaInbox mInbox = nullptr;
+    MsgRecorder* mRecord = nullptr;
     std::mutex mReplyToLock;
     std::vector<std::string> mReplyTos;
 };
@@ -267,17 +225,17 @@ TEST_F(InboxRequestTest, EveryReplyReachesItsInboxInOrder)
 {
     start();
     mamaPublisher replier = addPublisher("REPLIES");
-    Received& responder = subscribe(addQueue(), "REQUESTS");
+    MsgRecorder& responder = subscribe(addQueue(), "REQUESTS");
     std::atomic<int> failedReplies(0);
     responder.mOnMsg = [replier, &failedReplies](mamaMsg request)
     {
         mama_i64_t seq = -1;
-        mamaMsg_getI64(request, "seq", 10001, &seq);
+        mamaMsg_getI64(request, TEST_SEQ_NAME, TEST_SEQ_FID, &seq);
         mamaMsg reply = nullptr;
         mamaMsg_create(&reply);
-        mamaMsg_addI64(reply, "seq", 10001, seq);
+        mamaMsg_addI64(reply, TEST_SEQ_NAME, TEST_SEQ_FID, seq);
         mama_status status = MAMA_STATUS_OK;
-        if (0 == seq % 2)
+        if (seq % 2 == 0)
         {
             status = mamaPublisher_sendReplyToInbox(replier, request, reply);
         }
@@ -285,19 +243,19 @@ TEST_F(InboxRequestTest, EveryReplyReachesItsInboxInOrder)
         {
             mamaMsgReply handle = nullptr;
             status = mamaMsg_getReplyHandle(request, &handle);
-            if (MAMA_STATUS_OK == status)
+            if (status == MAMA_STATUS_OK)
             {
                 status = mamaPublisher_sendReplyToInboxHandle(replier, handle, reply);
                 mamaMsg_destroyReplyHandle(handle);
             }
         }
-        failedReplies += MAMA_STATUS_OK != status ? 1 : 0;
+        failedReplies += status != MAMA_STATUS_OK ? 1 : 0;
         mamaMsg_destroy(reply);
     };
     mamaPublisher requester = addPublisher("REQUESTS");
     mamaQueue inboxQueue = addQueue();
-    InboxRecord& first = newRecord();
-    InboxRecord& second = newRecord();
+    MsgRecorder& first = newRecord();
+    MsgRecorder& second = newRecord();
     mamaInbox firstInbox = addInbox(inboxQueue, &first);
     mamaInbox secondInbox = addInbox(inboxQueue, &second);
 
@@ -307,44 +265,36 @@ TEST_F(InboxRequestTest, EveryReplyReachesItsInboxInOrder)
     {
         mamaMsg request = nullptr;
         ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&request));
-        mamaMsg_addI64(request, "seq", 10001, seq);
+        mamaMsg_addI64(request, TEST_SEQ_NAME, TEST_SEQ_FID, seq);
         ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(requester, firstInbox, request));
-        if (0 == seq % secondEvery)
+        if (seq % secondEvery == 0)
         {
-            mamaMsg_updateI64(request, "seq", 10001, -seq);
+            mamaMsg_updateI64(request, TEST_SEQ_NAME, TEST_SEQ_FID, -seq);
             ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(requester, secondInbox, request));
         }
         mamaMsg_destroy(request);
     }
 
-    ASSERT_TRUE(
-        first.waitUntil([count](InboxRecord& r) { return r.mSeqs.size() >= (size_t)count; }, 60));
-    ASSERT_TRUE(second.waitUntil([&](InboxRecord& r)
-                                 { return r.mSeqs.size() >= (size_t)(count / secondEvery); }));
+    ASSERT_TRUE(first.waitForMessages(count, std::chrono::seconds(60)));
+    ASSERT_TRUE(second.waitForMessages(count / secondEvery));
     std::vector<int64_t> expectedFirst;
     std::vector<int64_t> expectedSecond;
     for (int64_t seq = 1; seq <= count; ++seq)
     {
         expectedFirst.push_back(seq);
-        if (0 == seq % secondEvery)
+        if (seq % secondEvery == 0)
         {
             expectedSecond.push_back(-seq);
         }
     }
-    {
-        std::lock_guard<std::mutex> guard(first.mLock);
-        EXPECT_EQ(expectedFirst, first.mSeqs);
-        EXPECT_TRUE(first.mErrors.empty());
-    }
-    {
-        std::lock_guard<std::mutex> guard(second.mLock);
-        EXPECT_EQ(expectedSecond, second.mSeqs);
-    }
+    EXPECT_EQ(expectedFirst, first.seqs());
+    EXPECT_TRUE(first.errors().empty());
+    EXPECT_EQ(expectedSecond, second.seqs());
     EXPECT_EQ(0, failedReplies.load());
 
     destroyInboxes();
-    EXPECT_EQ(1, first.mDestroyed);
-    EXPECT_EQ(1, second.mDestroyed);
+    EXPECT_EQ(1, first.destroys());
+    EXPECT_EQ(1, second.destroys());
 }
 
 /* Replying where there is nowhere to reply to is refused, not sent. */
@@ -352,7 +302,7 @@ TEST_F(InboxRequestTest, RepliesWithoutAnAddressAreRefused)
 {
     start();
     mamaPublisher replier = addPublisher("REPLIES");
-    Received& responder = subscribe(addQueue(), "PLAIN");
+    MsgRecorder& responder = subscribe(addQueue(), "PLAIN");
     std::atomic<mama_status> replyStatus(MAMA_STATUS_OK);
     responder.mOnMsg = [replier, &replyStatus](mamaMsg request)
     {
@@ -362,11 +312,11 @@ TEST_F(InboxRequestTest, RepliesWithoutAnAddressAreRefused)
         mamaMsg_destroy(reply);
     };
     mamaPublisher sender = addPublisher("PLAIN");
-    ASSERT_TRUE(eventually(
+    ASSERT_TRUE(pollUntil(
         [&]
         {
             send(sender, 1);
-            return responder.waitForCount(1, 0);
+            return responder.waitForMessages(1, std::chrono::seconds(0));
         }));
     EXPECT_EQ(MAMA_STATUS_INVALID_ARG, replyStatus.load());
 }
@@ -376,25 +326,16 @@ TEST_F(InboxRequestTest, RepliesWithoutAnAddressAreRefused)
  * flags 16), and no cache request is made. */
 TEST_F(InboxRequestTest, WithoutTheCacheTheRequestCarriesTheInboxReplyTo)
 {
-    configure("false", "true");
-    start();
-    Received& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
-    InboxRecord& record = newRecord();
-    mamaInbox inbox = addInbox(addQueue(), &record);
-    corvexClientTest_setRecording(1);
+    startRequests("false", "true");
 
-    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    mamaMsg_destroy(request);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
 
     ASSERT_TRUE(awaitRequests(1));
     std::vector<std::string> replies = replyTos();
     ASSERT_EQ(1u, replies.size());
     EXPECT_EQ(0u, replies[0].find(inboxReplyPrefix())) << replies[0] << " / " << inboxReplyPrefix();
     EXPECT_EQ(std::string::npos, replies[0].find("discard"));
-    EXPECT_TRUE(anyContains(callsOf(CHECK_SUBSCRIBE), "flags=16 topic=NYSE/IBM "));
+    EXPECT_LT(0u, countContaining(vendorCalls(CHECK_SUBSCRIBE), "flags=16 topic=NYSE/IBM "));
     EXPECT_EQ(0u, corvexClientTest_callCount(CACHE_REQUEST));
 }
 
@@ -403,30 +344,20 @@ TEST_F(InboxRequestTest, WithoutTheCacheTheRequestCarriesTheInboxReplyTo)
  * request message. The empty cache answers "not found" to the inbox. */
 TEST_F(InboxRequestTest, CacheOnlyAsksTheCacheAndSendsNothing)
 {
-    configure("true", "false");
-    start();
-    Received& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
+    startRequests("true", "false");
     corvexClientTest_clearCache("embedded");
-    InboxRecord& record = newRecord();
-    mamaInbox inbox = addInbox(addQueue(), &record);
-    corvexClientTest_setRecording(1);
 
-    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    mamaMsg_destroy(request);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
 
-    ASSERT_TRUE(eventually([] { return corvexClientTest_callCount(CACHE_REQUEST) >= 1; }));
-    std::vector<std::string> cacheRequests = callsOf(CACHE_REQUEST);
+    ASSERT_TRUE(pollUntil([] { return corvexClientTest_callCount(CACHE_REQUEST) >= 1; }));
+    std::vector<std::string> cacheRequests = vendorCalls(CACHE_REQUEST);
     ASSERT_EQ(1u, cacheRequests.size());
     EXPECT_EQ(0u, cacheRequests[0].find("topic=NYSE/IBM requestId=0 flags=25 "));
-    EXPECT_TRUE(anyContains(callsOf(CHECK_SUBSCRIBE), "flags=16 topic=NYSE/IBM "));
+    EXPECT_LT(0u, countContaining(vendorCalls(CHECK_SUBSCRIBE), "flags=16 topic=NYSE/IBM "));
     EXPECT_EQ(1u, LogCapture::count("Using CacheRequestId=0."));
-    ASSERT_TRUE(record.waitUntil([](InboxRecord& r) { return !r.mStatuses.empty(); }));
-    EXPECT_EQ(MAMA_MSG_STATUS_NOT_FOUND, record.mStatuses[0]);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_TRUE(replyTos().empty()) << "nothing is sent to the publisher";
+    ASSERT_TRUE(mRecord->waitForMessages(1));
+    EXPECT_EQ(MAMA_MSG_STATUS_NOT_FOUND, mRecord->messages()[0].mStatus);
+    EXPECT_TRUE(noRequestSent()) << "nothing is sent to the publisher";
 }
 
 /* Cache on and "send_subreq" on: the cache is asked, and the request is
@@ -434,18 +365,9 @@ TEST_F(InboxRequestTest, CacheOnlyAsksTheCacheAndSendsNothing)
  * dropped while the data comes from the cache. */
 TEST_F(InboxRequestTest, CacheAndRequestSendTheRequestWithTheDiscardReplyTo)
 {
-    configure("true", "true");
-    start();
-    Received& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
-    InboxRecord& record = newRecord();
-    mamaInbox inbox = addInbox(addQueue(), &record);
-    corvexClientTest_setRecording(1);
+    startRequests("true", "true");
 
-    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    mamaMsg_destroy(request);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
 
     ASSERT_TRUE(awaitRequests(1));
     std::vector<std::string> replies = replyTos();
@@ -458,25 +380,16 @@ TEST_F(InboxRequestTest, CacheAndRequestSendTheRequestWithTheDiscardReplyTo)
  * "send_subreq" on, and the inbox learns of the failure. */
 TEST_F(InboxRequestTest, ARefusedCacheRequestSendsNothing)
 {
-    configure("true", "true");
-    start();
-    Received& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
-    InboxRecord& record = newRecord();
-    mamaInbox inbox = addInbox(addQueue(), &record);
+    startRequests("true", "true");
     corvexClientTest_failNext(CACHE_REQUEST, CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_INTERNAL_ERROR,
                               "injected");
 
-    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    mamaMsg_destroy(request);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
 
-    ASSERT_TRUE(record.waitUntil([](InboxRecord& r) { return !r.mErrors.empty(); }));
-    EXPECT_EQ(MAMA_STATUS_PLATFORM, record.mErrors[0]);
+    ASSERT_TRUE(mRecord->waitUntil([](MsgRecorder& r) { return !r.mErrors.empty(); }));
+    EXPECT_EQ(MAMA_STATUS_PLATFORM, mRecord->errors()[0].mStatus);
     EXPECT_EQ(1u, LogCapture::count("Error Sending Cache Request returnCode="));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_TRUE(replyTos().empty());
+    EXPECT_TRUE(noRequestSent());
 }
 
 /* A snapshot request with the cache on places the data topic in the inbox
@@ -490,7 +403,7 @@ TEST_F(InboxRequestTest, ASnapshotFromTheCacheIsDeliveredToTheInbox)
     mamaPublisher data = addPublisher("NYSE.IBM");
     send(data, 42);
     mamaPublisher publisher = addRequestPublisher();
-    InboxRecord& record = newRecord();
+    MsgRecorder& record = newRecord();
     mamaInbox inbox = addInbox(addQueue(), &record);
     corvexClientTest_setRecording(1);
 
@@ -498,10 +411,10 @@ TEST_F(InboxRequestTest, ASnapshotFromTheCacheIsDeliveredToTheInbox)
     ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
     mamaMsg_destroy(request);
 
-    ASSERT_TRUE(record.waitUntil([](InboxRecord& r) { return !r.mSeqs.empty(); }));
-    EXPECT_EQ(42, record.mSeqs[0]);
-    EXPECT_TRUE(anyContains(callsOf(CHECK_SUBSCRIBE), "flags=8 topic=NYSE/IBM "));
-    std::vector<std::string> cacheRequests = callsOf(CACHE_REQUEST);
+    ASSERT_TRUE(record.waitForMessages(1));
+    EXPECT_EQ(42, record.messages()[0].mSeq);
+    EXPECT_LT(0u, countContaining(vendorCalls(CHECK_SUBSCRIBE), "flags=8 topic=NYSE/IBM "));
+    std::vector<std::string> cacheRequests = vendorCalls(CACHE_REQUEST);
     ASSERT_EQ(1u, cacheRequests.size());
     EXPECT_EQ(0u, cacheRequests[0].find("topic=NYSE/IBM requestId=0 flags=25 "));
     EXPECT_EQ(1u, LogCapture::count("Adding topic 'NYSE/IBM' to local dispatch"));
@@ -511,57 +424,38 @@ TEST_F(InboxRequestTest, ASnapshotFromTheCacheIsDeliveredToTheInbox)
  * status message and neither the cache nor the publisher is asked. */
 TEST_F(InboxRequestTest, ARefusedAccessCheckSendsNothingAndReportsNotEntitled)
 {
-    configure("true", "true");
-    start();
-    Received& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
+    startRequests("true", "true");
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClientTest_addAclRule("embedded", "*", "NYSE/IBM",
                                                            CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
                                                            CORVEXCLIENT_TEST_ACL_DENY));
-    InboxRecord& record = newRecord();
-    record.mDetach = true;
-    mamaInbox inbox = addInbox(addQueue(), &record);
-    corvexClientTest_setRecording(1);
+    keepMessages(*mRecord);
 
-    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    mamaMsg_destroy(request);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
 
-    ASSERT_TRUE(record.waitUntil([](InboxRecord& r) { return r.mStatuses.size() >= 2; }));
-    EXPECT_EQ(MAMA_MSG_STATUS_NOT_ENTITLED, record.mStatuses[0]);
+    ASSERT_TRUE(mRecord->waitForMessages(2));
+    EXPECT_EQ(MAMA_MSG_STATUS_NOT_ENTITLED, mRecord->messages()[0].mStatus);
     /* The status message the application kept is whole after the next one
      * went through the same queue. */
-    ASSERT_EQ(2u, record.mKept.size());
+    ASSERT_EQ(2u, mKept.size());
     int32_t kept = MAMA_MSG_STATUS_OK;
-    EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_getI32(record.mKept[0], MamaFieldMsgStatus.mName,
-                                             MamaFieldMsgStatus.mFid, &kept));
+    EXPECT_EQ(MAMA_STATUS_OK,
+              mamaMsg_getI32(mKept[0], MamaFieldMsgStatus.mName, MamaFieldMsgStatus.mFid, &kept));
     EXPECT_EQ(MAMA_MSG_STATUS_NOT_ENTITLED, kept);
     EXPECT_EQ(0u, corvexClientTest_callCount(CACHE_REQUEST));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_TRUE(replyTos().empty());
+    EXPECT_TRUE(noRequestSent());
 }
 
 /* With asynchronous subscriptions off the check completes inside the call
  * (flags 2) and the request has been sent when it returns. */
 TEST_F(InboxRequestTest, SynchronousChecksSendBeforeTheCallReturns)
 {
-    configure("false", "true");
-    start(nullptr, "false");
-    Received& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
-    InboxRecord& record = newRecord();
-    mamaInbox inbox = addInbox(addQueue(), &record);
-    corvexClientTest_setRecording(1);
+    startRequests("false", "true", "false");
 
-    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
-    mamaMsg_destroy(request);
+    sendRequest(MAMA_SUBSC_SUBSCRIBE);
 
     EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_session_sendMsg"));
-    EXPECT_TRUE(anyContains(callsOf(CHECK_SUBSCRIBE), "flags=2 topic=NYSE/IBM "));
+    EXPECT_LT(0u, countContaining(vendorCalls(CHECK_SUBSCRIBE), "flags=2 topic=NYSE/IBM "));
     EXPECT_TRUE(awaitRequests(1));
 }
 
@@ -570,24 +464,17 @@ TEST_F(InboxRequestTest, SynchronousChecksSendBeforeTheCallReturns)
  * without any check. */
 TEST_F(InboxRequestTest, RequestTypesOutsideTheSubscriptionRequestsAreHandledAsTheyMustBe)
 {
-    configure("true", "false");
-    start();
-    Received& responder = addResponder();
-    mamaPublisher publisher = addRequestPublisher();
-    awaitLive(publisher, responder);
-    InboxRecord& record = newRecord();
-    mamaInbox inbox = addInbox(addQueue(), &record);
-    corvexClientTest_setRecording(1);
+    startRequests("true", "false");
 
     mamaMsg basic = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE, MAMA_SUBSC_TYPE_BASIC);
-    EXPECT_EQ(MAMA_STATUS_PLATFORM, mamaPublisher_sendFromInbox(publisher, inbox, basic));
+    EXPECT_EQ(MAMA_STATUS_PLATFORM, mamaPublisher_sendFromInbox(mRequestPublisher, mInbox, basic));
     mamaMsg_destroy(basic);
     EXPECT_EQ(1u, LogCapture::count("Invalid mamaSubscriptionType="));
 
     mamaMsg plain = nullptr;
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&plain));
-    mamaMsg_addI64(plain, "seq", 10001, 7);
-    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, plain));
+    mamaMsg_addI64(plain, TEST_SEQ_NAME, TEST_SEQ_FID, 7);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(mRequestPublisher, mInbox, plain));
     mamaMsg_destroy(plain);
 
     ASSERT_TRUE(awaitRequests(1));

@@ -4,7 +4,7 @@
 
 #include <corvexClientTest.h>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
 #include "logging.h"
 
 namespace

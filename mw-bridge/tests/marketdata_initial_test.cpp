@@ -22,9 +22,8 @@ const char* const SOURCE = "NYSE";
 const char* const CACHE_REQUEST = "corvexClient_cacheSession_sendCacheRequest";
 const char* const SEND = "corvexClient_session_sendMsg";
 
-/* The test's own fields: a sequence number checked end to end, and a value. */
-const char* const SEQ_NAME = "TestSeq";
-const mama_fid_t SEQ_FID = 10001;
+/* The test's own value field, besides the sequence number the recorder
+ * reads: each update's value follows from its number. */
 const char* const BID_NAME = "wBidPrice";
 const mama_fid_t BID_FID = 237;
 
@@ -44,159 +43,54 @@ void fillUpdate(mamaMsg msg, int64_t seq, mamaMsgType type = MAMA_MSG_TYPE_UPDAT
                                                MamaFieldMsgStatus.mFid, MAMA_MSG_STATUS_OK));
     ASSERT_EQ(MAMA_STATUS_OK,
               mamaMsg_updateU32(msg, MamaFieldSeqNum.mName, MamaFieldSeqNum.mFid, (mama_u32_t)seq));
-    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(msg, SEQ_NAME, SEQ_FID, seq));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, seq));
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateF64(msg, BID_NAME, BID_FID, bidFor(seq)));
 }
 
-/* What one market-data subscription was told, in order. */
-class Feed
+/* Empty when the subscription was told an INITIAL followed by updates that
+ * each carry the next number, with no gap, duplicate or quality event
+ * reported; else what is wrong. */
+std::string checkSequence(MsgRecorder& feed)
 {
-  public:
-    struct Message
+    std::vector<MsgRecorder::Message> messages = feed.messages();
+    std::string problems;
+    if (messages.empty() || messages[0].mType != MAMA_MSG_TYPE_INITIAL)
     {
-        mamaMsgType mType;
-        int64_t mSeq;
-        double mBid;
-    };
-
-    static mamaMsgCallbacks callbacks()
-    {
-        mamaMsgCallbacks result = {};
-        result.onCreate = onCreate;
-        result.onError = onError;
-        result.onMsg = onMsg;
-        result.onQuality = onQuality;
-        result.onGap = onGap;
-        result.onDestroy = onDestroy;
-        return result;
+        problems += "the first message is not an INITIAL; ";
     }
-
-    template <typename Condition>
-    bool waitUntil(Condition done,
-                   std::chrono::milliseconds limit = std::chrono::milliseconds(20000))
+    /* An update published while the initial is read from the cache can
+     * reach the subscription after it too: MAMA forwards it with a
+     * DUPLICATE quality event (and OK with the next one). */
+    size_t first = 1;
+    bool duplicate = messages.size() > 1 && messages[1].mType == MAMA_MSG_TYPE_UPDATE &&
+                     messages[1].mSeq == messages[0].mSeq;
+    if (duplicate)
     {
-        std::unique_lock<std::mutex> guard(mLock);
-        return mChanged.wait_for(guard, limit, [&] { return done(*this); });
+        first = 2;
     }
-
-    bool waitForMessages(size_t count)
+    for (size_t i = first; i < messages.size(); ++i)
     {
-        return waitUntil([count](Feed& f) { return f.mMessages.size() >= count; });
-    }
-
-    /* Empty when the feed is an INITIAL followed by updates that each carry
-     * the next number, with no gap, duplicate or quality event reported;
-     * else what is wrong. */
-    std::string checkSequence()
-    {
-        std::lock_guard<std::mutex> guard(mLock);
-        std::string problems;
-        if (mMessages.empty() || MAMA_MSG_TYPE_INITIAL != mMessages[0].mType)
+        const MsgRecorder::Message& m = messages[i];
+        if (m.mType != MAMA_MSG_TYPE_UPDATE || m.mSeq != messages[i - 1].mSeq + 1)
         {
-            problems += "the first message is not an INITIAL; ";
+            problems += "message " + std::to_string(i) + " is " +
+                        mamaMsgType_stringForType(m.mType) + " " + std::to_string(m.mSeq) +
+                        " after " + std::to_string(messages[i - 1].mSeq) + "; ";
         }
-        /* An update published while the initial is read from the cache can
-         * reach the subscription after it too: MAMA forwards it with a
-         * DUPLICATE quality event (and OK with the next one). */
-        size_t first = 1;
-        bool duplicate = mMessages.size() > 1 && MAMA_MSG_TYPE_UPDATE == mMessages[1].mType &&
-                         mMessages[1].mSeq == mMessages[0].mSeq;
-        if (duplicate)
-        {
-            first = 2;
-        }
-        for (size_t i = first; i < mMessages.size(); ++i)
-        {
-            const Message& m = mMessages[i];
-            if (MAMA_MSG_TYPE_UPDATE != m.mType || m.mSeq != mMessages[i - 1].mSeq + 1 ||
-                m.mBid != bidFor(m.mSeq))
-            {
-                problems += "message " + std::to_string(i) + " is " +
-                            mamaMsgType_stringForType(m.mType) + " " + std::to_string(m.mSeq) +
-                            " after " + std::to_string(mMessages[i - 1].mSeq) + "; ";
-            }
-        }
-        bool qualitiesExplained =
-            mQualities.empty() ||
-            (duplicate &&
-             std::all_of(mQualities.begin(), mQualities.end(),
-                         [](mamaQuality q)
-                         { return MAMA_QUALITY_DUPLICATE == q || MAMA_QUALITY_OK == q; }));
-        if (mGaps != 0 || !qualitiesExplained || !mErrors.empty())
-        {
-            problems += std::to_string(mGaps) + " gaps, " + std::to_string(mQualities.size()) +
-                        " quality events, " + std::to_string(mErrors.size()) + " errors; ";
-        }
-        return problems;
     }
-
-    /* Guarded by mLock; waitUntil's conditions read them with it held. */
-    std::vector<Message> mMessages;
-    std::vector<mama_status> mErrors;
-    std::vector<mamaQuality> mQualities;
-    int mGaps = 0;
-    int mDestroys = 0;
-    size_t mMessagesAtDestroy = 0;
-    std::mutex mLock;
-
-  private:
-    static void MAMACALLTYPE onCreate(mamaSubscription, void*) {}
-
-    static void MAMACALLTYPE onError(mamaSubscription, mama_status status, void*, const char*,
-                                     void* closure)
+    std::vector<mamaQuality> qualities = feed.qualities();
+    bool qualitiesExplained =
+        qualities.empty() ||
+        (duplicate && std::all_of(qualities.begin(), qualities.end(),
+                                  [](mamaQuality q)
+                                  { return q == MAMA_QUALITY_DUPLICATE || q == MAMA_QUALITY_OK; }));
+    size_t errors = feed.errors().size();
+    if (feed.gaps() != 0 || !qualitiesExplained || errors != 0)
     {
-        Feed* self = static_cast<Feed*>(closure);
-        std::lock_guard<std::mutex> guard(self->mLock);
-        self->mErrors.push_back(status);
-        self->mChanged.notify_all();
+        problems += std::to_string(feed.gaps()) + " gaps, " + std::to_string(qualities.size()) +
+                    " quality events, " + std::to_string(errors) + " errors; ";
     }
-
-    static void MAMACALLTYPE onMsg(mamaSubscription, mamaMsg msg, void* closure, void*)
-    {
-        Message m = {mamaMsgType_typeForMsg(msg), -1, 0.0};
-        mamaMsg_getI64(msg, SEQ_NAME, SEQ_FID, &m.mSeq);
-        mamaMsg_getF64(msg, BID_NAME, BID_FID, &m.mBid);
-        Feed* self = static_cast<Feed*>(closure);
-        std::lock_guard<std::mutex> guard(self->mLock);
-        self->mMessages.push_back(m);
-        self->mChanged.notify_all();
-    }
-
-    static void MAMACALLTYPE onQuality(mamaSubscription, mamaQuality quality, const char*, short,
-                                       const void*, void* closure)
-    {
-        Feed* self = static_cast<Feed*>(closure);
-        std::lock_guard<std::mutex> guard(self->mLock);
-        self->mQualities.push_back(quality);
-        self->mChanged.notify_all();
-    }
-
-    static void MAMACALLTYPE onGap(mamaSubscription, void* closure)
-    {
-        Feed* self = static_cast<Feed*>(closure);
-        std::lock_guard<std::mutex> guard(self->mLock);
-        self->mGaps++;
-        self->mChanged.notify_all();
-    }
-
-    static void MAMACALLTYPE onDestroy(mamaSubscription, void* closure)
-    {
-        Feed* self = static_cast<Feed*>(closure);
-        std::lock_guard<std::mutex> guard(self->mLock);
-        self->mDestroys++;
-        self->mMessagesAtDestroy = self->mMessages.size();
-        self->mChanged.notify_all();
-    }
-
-    std::condition_variable mChanged;
-};
-
-/* How many of the recorded calls' argument texts contain `needle`. */
-size_t callsWith(const std::vector<std::string>& recorded, const std::string& needle)
-{
-    return std::count_if(recorded.begin(), recorded.end(),
-                         [&](const std::string& call)
-                         { return call.find(needle) != std::string::npos; });
+    return problems;
 }
 
 /* A market-data publisher as OpenMAMA's data-quality publisher manager runs
@@ -251,7 +145,7 @@ class ManagedPublisher
         EXPECT_EQ(MAMA_STATUS_OK,
                   mamaPublisher_create(&probe, mTransport, "_MD.NYSE", nullptr, nullptr));
         EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_create(&msg));
-        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_addI64(msg, SEQ_NAME, SEQ_FID, 0));
+        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_addI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, 0));
         bool live = false;
         for (int i = 0; i < 500 && !live; ++i)
         {
@@ -393,7 +287,7 @@ class MarketDataTest : public SubscriptionTest
         }
         /* The host destroys a market-data subscription's inboxes after the
          * subscription itself: their destroy still runs on the queue. */
-        EXPECT_TRUE(eventually([this] { return MAMA_STATUS_OK == mamaQueue_canDestroy(mQueue); }));
+        EXPECT_TRUE(pollUntil([this] { return mamaQueue_canDestroy(mQueue) == MAMA_STATUS_OK; }));
         if (mSource != nullptr)
         {
             mamaSource_destroy(mSource);
@@ -412,20 +306,28 @@ class MarketDataTest : public SubscriptionTest
     /* A market-data subscription to SOURCE.symbol on the fixture's queue. */
     size_t subscribeMarketData(const char* symbol)
     {
-        mFeeds.emplace_back(new Feed);
+        mFeeds.emplace_back(new MsgRecorder);
+        mFeeds.back()->mOnMsg = [this](mamaMsg msg)
+        {
+            mama_i64_t seq = -1;
+            double bid = 0.0;
+            mamaMsg_getI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, &seq);
+            mamaMsg_getF64(msg, BID_NAME, BID_FID, &bid);
+            mWrongValues += bid != bidFor(seq) ? 1 : 0;
+        };
         mamaSubscription subscription = nullptr;
         EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_allocate(&subscription));
         /* Generous: a thousand initials on an instrumented build take
          * longer than the default allows. */
         EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_setTimeout(subscription, 60.0));
-        mamaMsgCallbacks callbacks = Feed::callbacks();
+        mamaMsgCallbacks callbacks = MsgRecorder::callbacks();
         EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_create(subscription, mQueue, &callbacks, mSource,
                                                           symbol, mFeeds.back().get()));
         mMarketData.push_back(subscription);
         return mMarketData.size() - 1;
     }
 
-    Feed& feed(size_t index)
+    MsgRecorder& feed(size_t index)
     {
         return *mFeeds[index];
     }
@@ -438,7 +340,7 @@ class MarketDataTest : public SubscriptionTest
             return;
         }
         EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(mMarketData[index]));
-        EXPECT_TRUE(feed(index).waitUntil([](Feed& f) { return f.mDestroys > 0; }))
+        EXPECT_TRUE(feed(index).waitUntil([](MsgRecorder& f) { return f.mDestroys > 0; }))
             << "subscription " << index;
         EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_deallocate(mMarketData[index]));
         mMarketData[index] = nullptr;
@@ -453,7 +355,7 @@ class MarketDataTest : public SubscriptionTest
 
     size_t recordedCalls(const char* operation, const std::string& needle)
     {
-        return callsWith(calls(operation), needle);
+        return countContaining(vendorCalls(operation), needle);
     }
 
     mamaDispatcher mDefaultDispatcher = nullptr;
@@ -461,7 +363,10 @@ class MarketDataTest : public SubscriptionTest
     /* The test thread's update message. */
     mamaMsg mUpdate = nullptr;
     std::vector<mamaSubscription> mMarketData;
-    std::vector<std::unique_ptr<Feed>> mFeeds;
+    std::vector<std::unique_ptr<MsgRecorder>> mFeeds;
+    /* Messages, on any subscription, whose value does not follow from their
+     * number. */
+    std::atomic<int> mWrongValues{0};
 };
 } // namespace
 
@@ -478,19 +383,17 @@ TEST_F(MarketDataTest, CachedValueIsTheInitialThenLiveUpdatesFollowWithoutGapOrD
 
     size_t index = subscribeMarketData("IBM");
     ASSERT_TRUE(feed(index).waitForMessages(1)) << ::testing::PrintToString(LogCapture::lines());
-    {
-        std::lock_guard<std::mutex> guard(feed(index).mLock);
-        const Feed::Message& initial = feed(index).mMessages[0];
-        EXPECT_EQ(MAMA_MSG_TYPE_INITIAL, initial.mType);
-        EXPECT_EQ(3, initial.mSeq) << "the last value published";
-        EXPECT_EQ(bidFor(3), initial.mBid);
-    }
+    const MsgRecorder::Message initial = feed(index).messages()[0];
+    EXPECT_EQ(MAMA_MSG_TYPE_INITIAL, initial.mType);
+    EXPECT_EQ(3, initial.mSeq) << "the last value published";
+    EXPECT_EQ(0, mWrongValues.load());
     for (int64_t seq = 4; seq <= 20; ++seq)
     {
         publish(ibm, mUpdate, seq);
     }
     ASSERT_TRUE(feed(index).waitForMessages(18));
-    EXPECT_EQ("", feed(index).checkSequence());
+    EXPECT_EQ("", checkSequence(feed(index)));
+    EXPECT_EQ(0, mWrongValues.load());
 
     EXPECT_EQ(1u, recordedCalls(CACHE_REQUEST, "topic=NYSE/IBM "));
     EXPECT_EQ(0u, recordedCalls(SEND, "topic=_MD/NYSE ")) << "send_subreq is off";
@@ -507,30 +410,30 @@ TEST_F(MarketDataTest, GapIsRecoveredFromTheCacheAsARecap)
     ASSERT_TRUE(feed(index).waitForMessages(1));
     publish(ibm, mUpdate, 2);
     publish(ibm, mUpdate, 4);
-    auto recapped = [](Feed& f)
+    auto recapped = [](MsgRecorder& f)
     {
         return std::find_if(f.mMessages.begin(), f.mMessages.end(),
-                            [](const Feed::Message& m)
-                            { return MAMA_MSG_TYPE_RECAP == m.mType; }) != f.mMessages.end();
+                            [](const MsgRecorder::Message& m)
+                            { return m.mType == MAMA_MSG_TYPE_RECAP; }) != f.mMessages.end();
     };
     ASSERT_TRUE(feed(index).waitUntil(recapped)) << ::testing::PrintToString(LogCapture::lines());
     publish(ibm, mUpdate, 5);
-    ASSERT_TRUE(feed(index).waitUntil([](Feed& f) { return f.mMessages.back().mSeq == 5; }));
+    ASSERT_TRUE(feed(index).waitUntil([](MsgRecorder& f) { return f.mMessages.back().mSeq == 5; }));
 
-    std::lock_guard<std::mutex> guard(feed(index).mLock);
-    const std::vector<Feed::Message>& messages = feed(index).mMessages;
+    const std::vector<MsgRecorder::Message> messages = feed(index).messages();
     EXPECT_EQ(MAMA_MSG_TYPE_INITIAL, messages.front().mType);
     EXPECT_EQ(1, std::count_if(messages.begin(), messages.end(),
-                               [](const Feed::Message& m)
-                               { return MAMA_MSG_TYPE_INITIAL == m.mType; }));
+                               [](const MsgRecorder::Message& m)
+                               { return m.mType == MAMA_MSG_TYPE_INITIAL; }));
     auto recap =
         std::find_if(messages.begin(), messages.end(),
-                     [](const Feed::Message& m) { return MAMA_MSG_TYPE_RECAP == m.mType; });
+                     [](const MsgRecorder::Message& m) { return m.mType == MAMA_MSG_TYPE_RECAP; });
     EXPECT_EQ(4, recap->mSeq) << "the cached value";
-    EXPECT_EQ(bidFor(4), recap->mBid);
-    EXPECT_EQ(1, feed(index).mGaps);
-    ASSERT_FALSE(feed(index).mQualities.empty());
-    EXPECT_EQ(MAMA_QUALITY_OK, feed(index).mQualities.back()) << "recovered";
+    EXPECT_EQ(0, mWrongValues.load());
+    EXPECT_EQ(1, feed(index).gaps());
+    const std::vector<mamaQuality> qualities = feed(index).qualities();
+    ASSERT_FALSE(qualities.empty());
+    EXPECT_EQ(MAMA_QUALITY_OK, qualities.back()) << "recovered";
     EXPECT_EQ(2u, recordedCalls(CACHE_REQUEST, "topic=NYSE/IBM "));
 }
 
@@ -545,16 +448,14 @@ TEST_F(MarketDataTest, WithoutTheCacheThePublishersAnswerIsTheInitial)
 
     size_t index = subscribeMarketData("IBM");
     ASSERT_TRUE(feed(index).waitForMessages(1)) << ::testing::PrintToString(LogCapture::lines());
-    {
-        std::lock_guard<std::mutex> guard(feed(index).mLock);
-        const Feed::Message& initial = feed(index).mMessages[0];
-        EXPECT_EQ(MAMA_MSG_TYPE_INITIAL, initial.mType);
-        EXPECT_EQ(5, initial.mSeq) << "the publisher's image";
-        EXPECT_EQ(bidFor(5), initial.mBid);
-    }
+    const MsgRecorder::Message initial = feed(index).messages()[0];
+    EXPECT_EQ(MAMA_MSG_TYPE_INITIAL, initial.mType);
+    EXPECT_EQ(5, initial.mSeq) << "the publisher's image";
+    EXPECT_EQ(0, mWrongValues.load());
     managed.publishUpTo(20);
     ASSERT_TRUE(feed(index).waitForMessages(16));
-    EXPECT_EQ("", feed(index).checkSequence());
+    EXPECT_EQ("", checkSequence(feed(index)));
+    EXPECT_EQ(0, mWrongValues.load());
 
     EXPECT_EQ(1, managed.mNewRequests.load());
     EXPECT_EQ(0, managed.mRequests.load()) << "answered at the first request";
@@ -568,11 +469,10 @@ TEST_F(MarketDataTest, SymbolWithoutDataIsReportedNotFound)
 {
     start("true", "false");
     size_t index = subscribeMarketData("NODATA");
-    ASSERT_TRUE(feed(index).waitUntil([](Feed& f) { return !f.mErrors.empty(); }))
+    ASSERT_TRUE(feed(index).waitUntil([](MsgRecorder& f) { return !f.mErrors.empty(); }))
         << ::testing::PrintToString(LogCapture::lines());
-    std::lock_guard<std::mutex> guard(feed(index).mLock);
-    EXPECT_EQ(std::vector<mama_status>{MAMA_STATUS_NOT_FOUND}, feed(index).mErrors);
-    EXPECT_TRUE(feed(index).mMessages.empty());
+    EXPECT_EQ(std::vector<mama_status>{MAMA_STATUS_NOT_FOUND}, feed(index).errorStatuses());
+    EXPECT_EQ(0u, feed(index).messageCount());
 }
 
 TEST_F(MarketDataTest, SymbolRefusedByAccessControlIsNotEntitledAndNothingIsRequested)
@@ -585,13 +485,10 @@ TEST_F(MarketDataTest, SymbolRefusedByAccessControlIsNotEntitledAndNothingIsRequ
     publish(secret, mUpdate, 1);
 
     size_t index = subscribeMarketData("SECRET");
-    ASSERT_TRUE(feed(index).waitUntil([](Feed& f) { return !f.mErrors.empty(); }))
+    ASSERT_TRUE(feed(index).waitUntil([](MsgRecorder& f) { return !f.mErrors.empty(); }))
         << ::testing::PrintToString(LogCapture::lines());
-    {
-        std::lock_guard<std::mutex> guard(feed(index).mLock);
-        EXPECT_EQ(std::vector<mama_status>{MAMA_STATUS_NOT_ENTITLED}, feed(index).mErrors);
-        EXPECT_TRUE(feed(index).mMessages.empty());
-    }
+    EXPECT_EQ(std::vector<mama_status>{MAMA_STATUS_NOT_ENTITLED}, feed(index).errorStatuses());
+    EXPECT_EQ(0u, feed(index).messageCount());
     EXPECT_EQ(0u, corvexClientTest_callCount(CACHE_REQUEST));
     EXPECT_EQ(0u, recordedCalls(SEND, "topic=_MD/NYSE ")) << "no request reaches the publisher";
 }
@@ -628,7 +525,7 @@ TEST_F(MarketDataTest, ThousandSubscriptionsEachGetTheirInitialWhileUpdatesFlow)
                 /* Paced by the dispatcher: at most about a round waits
                  * in the queue, so initials are not starved on a slow
                  * (instrumented) build. */
-                if (queuedEvents() > count)
+                if (queuedEvents(mQueue) > count)
                 {
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                     continue;
@@ -645,7 +542,7 @@ TEST_F(MarketDataTest, ThousandSubscriptionsEachGetTheirInitialWhileUpdatesFlow)
         });
 
     /* One bound for all the waits of a step. */
-    auto waitAll = [&](std::function<bool(Feed&)> done)
+    auto waitAll = [&](std::function<bool(MsgRecorder&)> done)
     {
         auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         size_t late = 0;
@@ -665,7 +562,7 @@ TEST_F(MarketDataTest, ThousandSubscriptionsEachGetTheirInitialWhileUpdatesFlow)
     {
         subscribeMarketData(symbol.c_str());
     }
-    EXPECT_EQ(0u, waitAll([](Feed& f) { return f.mMessages.size() >= 2; }))
+    EXPECT_EQ(0u, waitAll([](MsgRecorder& f) { return f.mMessages.size() >= 2; }))
         << "subscriptions without their initial and an update";
     auto initialsDone = std::chrono::steady_clock::now();
     /* Destroyed while their symbols are still updated. */
@@ -673,20 +570,19 @@ TEST_F(MarketDataTest, ThousandSubscriptionsEachGetTheirInitialWhileUpdatesFlow)
     {
         EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(mMarketData[i]));
     }
-    EXPECT_EQ(0u, waitAll([](Feed& f) { return f.mDestroys > 0; }))
+    EXPECT_EQ(0u, waitAll([](MsgRecorder& f) { return f.mDestroys > 0; }))
         << "subscriptions without their destroy";
     auto destroysDone = std::chrono::steady_clock::now();
     stop = true;
     updates.join();
-    EXPECT_TRUE(eventually([this] { return 0 == queuedEvents(); }));
+    EXPECT_TRUE(pollUntil([this] { return queuedEvents(mQueue) == 0; }));
 
     size_t problems = 0;
     for (size_t i = 0; i < count; ++i)
     {
-        std::string sequence = feed(i).checkSequence();
-        std::lock_guard<std::mutex> guard(feed(i).mLock);
-        EXPECT_EQ(1, feed(i).mDestroys) << symbols[i];
-        EXPECT_EQ(feed(i).mMessagesAtDestroy, feed(i).mMessages.size())
+        std::string sequence = checkSequence(feed(i));
+        EXPECT_EQ(1, feed(i).destroys()) << symbols[i];
+        EXPECT_EQ(feed(i).messagesAtDestroy(), feed(i).messageCount())
             << symbols[i] << ": nothing after the destroy";
         if (!sequence.empty() && problems++ < 10)
         {
@@ -694,6 +590,7 @@ TEST_F(MarketDataTest, ThousandSubscriptionsEachGetTheirInitialWhileUpdatesFlow)
         }
     }
     EXPECT_EQ(0u, problems);
+    EXPECT_EQ(0, mWrongValues.load());
     for (size_t i = 0; i < count; ++i)
     {
         EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_deallocate(mMarketData[i]));

@@ -1,6 +1,6 @@
 #include <string>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
 #include "properties.h"
 
 namespace

@@ -119,10 +119,10 @@ class AllocationTest : public ReceptionTest
          * asked. */
         mama_setLogLevel(MAMA_LOG_LEVEL_WARN);
         mamaQueue queue = addQueue();
-        Received& received = subscribe(queue, "A.LLOC");
-        Received& wildcard = subscribe(queue, "A", "LLOC");
+        MsgRecorder& received = subscribe(queue, "A.LLOC");
+        MsgRecorder& wildcard = subscribe(queue, "A", "LLOC");
         mamaQueue probeQueue = watched ? queue : addQueue();
-        Received* probe = watched ? nullptr : &subscribe(probeQueue, "A.PROBE");
+        MsgRecorder* probe = watched ? nullptr : &subscribe(probeQueue, "A.PROBE");
         mamaPublisher probePublisher = watched ? nullptr : addPublisher("A.PROBE");
         ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setEnqueueCallback(probeQueue, onEnqueue, nullptr));
         mamaPublisher publisher = addPublisher("A.LLOC");
@@ -135,23 +135,23 @@ class AllocationTest : public ReceptionTest
 
         mamaMsg msg = nullptr;
         ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&msg));
-        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI64(msg, "seq", 10001, 0));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, 0));
         auto sample = [&](int64_t seq)
         {
             if (probe != nullptr)
             {
-                ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(msg, "seq", 10001, seq));
+                ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, seq));
                 ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_send(probePublisher, msg));
-                ASSERT_TRUE(probe->waitForCount((size_t)seq, 60));
+                ASSERT_TRUE(probe->waitForMessages((size_t)seq, std::chrono::seconds(60)));
             }
         };
         for (int64_t seq = 1; seq <= warmUp; ++seq)
         {
-            ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(msg, "seq", 10001, seq));
+            ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, seq));
             ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_send(publisher, msg));
         }
-        ASSERT_TRUE(received.waitForCount(warmUp, 60));
-        ASSERT_TRUE(wildcard.waitForCount(warmUp, 60));
+        ASSERT_TRUE(received.waitForMessages(warmUp, std::chrono::seconds(60)));
+        ASSERT_TRUE(wildcard.waitForMessages(warmUp, std::chrono::seconds(60)));
         sample(1);
         /* The last callback of the warm-up may still be running. */
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -160,11 +160,11 @@ class AllocationTest : public ReceptionTest
 
         for (int64_t seq = warmUp + 1; seq <= warmUp + measured; ++seq)
         {
-            ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(msg, "seq", 10001, seq));
+            ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, seq));
             ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_send(publisher, msg));
         }
-        ASSERT_TRUE(received.waitForCount(warmUp + measured, 120));
-        ASSERT_TRUE(wildcard.waitForCount(warmUp + measured, 120));
+        ASSERT_TRUE(received.waitForMessages(warmUp + measured, std::chrono::seconds(120)));
+        ASSERT_TRUE(wildcard.waitForMessages(warmUp + measured, std::chrono::seconds(120)));
         sample(2);
         mamaMsg_destroy(msg);
         /* The callback runs once its event is queued: the message may have
@@ -180,13 +180,13 @@ class AllocationTest : public ReceptionTest
          * publishing thread, and nothing was lost or reordered. */
         EXPECT_EQ(expected, gEnqueues.load());
         EXPECT_NE(std::this_thread::get_id(), gEnqueuer.load());
-        for (Received* each : {&received, &wildcard})
+        for (MsgRecorder* each : {&received, &wildcard})
         {
-            std::lock_guard<std::mutex> guard(each->mLock);
-            ASSERT_EQ((size_t)(warmUp + measured), each->mSeqs.size());
-            for (size_t i = 0; i < each->mSeqs.size(); ++i)
+            std::vector<int64_t> seqs = each->seqs();
+            ASSERT_EQ((size_t)(warmUp + measured), seqs.size());
+            for (size_t i = 0; i < seqs.size(); ++i)
             {
-                ASSERT_EQ((int64_t)i + 1, each->mSeqs[i]);
+                ASSERT_EQ((int64_t)i + 1, seqs[i]);
             }
         }
         EXPECT_LE(after - before, slack)

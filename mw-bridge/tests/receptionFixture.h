@@ -14,55 +14,9 @@
 #include <mama/transport.h>
 #include <subscriptionimpl.h>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
+#include "msgRecorder.h"
 #include "transport.h"
-
-/* What one subscription saw, in order; guarded for the test thread. */
-struct Received
-{
-    std::mutex mLock;
-    std::condition_variable mChanged;
-    std::vector<int64_t> mSeqs;
-    std::vector<std::string> mSubjects;
-    std::vector<mama_status> mErrors;
-    std::thread::id mThread;
-    int mDestroyed = 0;
-    /* Optional action run inside the message callback. */
-    std::function<void(mamaMsg)> mOnMsg;
-
-    void record(mamaMsg msg, const char* subject)
-    {
-        mama_i64_t seq = -1;
-        mamaMsg_getI64(msg, "seq", 10001, &seq);
-        if (mOnMsg)
-        {
-            mOnMsg(msg);
-        }
-        std::lock_guard<std::mutex> guard(mLock);
-        mSeqs.push_back(seq);
-        mSubjects.push_back(subject != nullptr ? subject : "");
-        mThread = std::this_thread::get_id();
-        mChanged.notify_all();
-    }
-
-    template <typename Predicate> bool waitUntil(Predicate predicate, int seconds = 10)
-    {
-        std::unique_lock<std::mutex> guard(mLock);
-        return mChanged.wait_for(guard, std::chrono::seconds(seconds),
-                                 [&] { return predicate(*this); });
-    }
-
-    bool waitForCount(size_t count, int seconds = 10)
-    {
-        return waitUntil([count](Received& r) { return r.mSeqs.size() >= count; }, seconds);
-    }
-
-    size_t count()
-    {
-        std::lock_guard<std::mutex> guard(mLock);
-        return mSeqs.size();
-    }
-};
 
 class ReceptionTest : public BridgeTest
 {
@@ -72,21 +26,8 @@ class ReceptionTest : public BridgeTest
     /* Properties are read when the bridge opens and the vendor starts. */
     void start(const char* queueMaxSize = nullptr, const char* subscribeAsync = nullptr)
     {
-        if (queueMaxSize != nullptr)
-        {
-            mama_setProperty("mama.corvex.transport.queue_max_size", queueMaxSize);
-        }
-        if (subscribeAsync != nullptr)
-        {
-            mama_setProperty("mama.corvex.transport.subscribe_async", subscribeAsync);
-        }
-        mama_setProperty("mama.corvex.transport.t1.allow_recover_gaps", "true");
-        BridgeTest::SetUp();
-        mamaTransport_allocate(&mTransport);
-        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_create(mTransport, "t1", mBridge));
-        void* native = nullptr;
-        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_getNativeTransport(mTransport, 0, &native));
-        mCorvexTransport = static_cast<CorvexTransportBridge*>(native);
+        openWithTransport(queueMaxSize, subscribeAsync);
+        mCorvexTransport = static_cast<CorvexTransportBridge*>(nativeTransport());
     }
 
     void TearDown() override
@@ -103,10 +44,7 @@ class ReceptionTest : public BridgeTest
         /* The transport goes first: its session's callbacks may still be
          * queueing transport events on these queues until it is destroyed;
          * events it left queued are dropped by the dispatch threads. */
-        if (mTransport != nullptr)
-        {
-            mamaTransport_destroy(mTransport);
-        }
+        destroyTransport();
         stopDispatching();
         for (mamaQueue queue : mQueues)
         {
@@ -142,83 +80,32 @@ class ReceptionTest : public BridgeTest
         }
     }
 
-    /* A stop that comes before the dispatch loop has started is not seen by
-     * it, so the stop is repeated until every loop has returned. */
     void stopDispatching()
     {
         for (auto& dispatcher : mDispatchers)
         {
-            bool returned = false;
-            for (int attempt = 0; attempt < 100 && !returned; ++attempt)
-            {
-                for (mamaQueue queue : mQueues)
-                {
-                    mamaQueue_stopDispatch(queue);
-                }
-                returned = dispatcher->waitReturned(std::chrono::milliseconds(100));
-            }
-            EXPECT_TRUE(returned);
+            EXPECT_TRUE(dispatcher->stop(mQueues));
         }
         mDispatchers.clear();
     }
 
-    static void MAMACALLTYPE onCreate(mamaSubscription, void*) {}
-
-    static void MAMACALLTYPE onError(mamaSubscription, mama_status status, void*, const char*,
-                                     void* closure)
-    {
-        Received* received = static_cast<Received*>(closure);
-        std::lock_guard<std::mutex> guard(received->mLock);
-        received->mErrors.push_back(status);
-        received->mChanged.notify_all();
-    }
-
-    static void MAMACALLTYPE onMsg(mamaSubscription, mamaMsg msg, void* closure, void*)
-    {
-        static_cast<Received*>(closure)->record(msg, nullptr);
-    }
-
-    static void MAMACALLTYPE onWildCardMsg(mamaSubscription, mamaMsg msg, const char* topic,
-                                           void* closure, void*)
-    {
-        static_cast<Received*>(closure)->record(msg, topic);
-    }
-
-    static void MAMACALLTYPE onDestroy(mamaSubscription, void* closure)
-    {
-        Received* received = static_cast<Received*>(closure);
-        std::lock_guard<std::mutex> guard(received->mLock);
-        received->mDestroyed++;
-        received->mThread = std::this_thread::get_id();
-        received->mChanged.notify_all();
-    }
-
     /* A basic subscription to `subject`, or a wildcard one to source.symbol. */
-    Received& subscribe(mamaQueue queue, const char* subject, const char* wildcardSymbol = nullptr)
+    MsgRecorder& subscribe(mamaQueue queue, const char* subject,
+                           const char* wildcardSymbol = nullptr)
     {
-        mReceived.emplace_back(new Received);
-        Received* received = mReceived.back().get();
+        mReceived.emplace_back(new MsgRecorder);
+        MsgRecorder* received = mReceived.back().get();
         mamaSubscription subscription = nullptr;
         EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_allocate(&subscription));
         if (wildcardSymbol == nullptr)
         {
-            mamaMsgCallbacks callbacks;
-            memset(&callbacks, 0, sizeof(callbacks));
-            callbacks.onCreate = onCreate;
-            callbacks.onError = onError;
-            callbacks.onMsg = onMsg;
-            callbacks.onDestroy = onDestroy;
+            mamaMsgCallbacks callbacks = MsgRecorder::callbacks();
             EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_createBasic(subscription, mTransport, queue,
                                                                    &callbacks, subject, received));
         }
         else
         {
-            mamaWildCardMsgCallbacks callbacks;
-            memset(&callbacks, 0, sizeof(callbacks));
-            callbacks.onCreate = onCreate;
-            callbacks.onError = onError;
-            callbacks.onMsg = onWildCardMsg;
-            callbacks.onDestroy = onDestroy;
+            mamaWildCardMsgCallbacks callbacks = MsgRecorder::wildCardCallbacks();
             EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_createBasicWildCard(
                                           subscription, mTransport, queue, &callbacks, subject,
                                           wildcardSymbol, received));
@@ -233,7 +120,7 @@ class ReceptionTest : public BridgeTest
         {
             mamaSubscription_destroy(mSubscriptions[index]);
             /* Freed once the bridge has reported the destroy. */
-            mReceived[index]->waitUntil([](Received& r) { return r.mDestroyed > 0; });
+            mReceived[index]->waitUntil([](MsgRecorder& r) { return r.mDestroys > 0; });
             mamaSubscription_deallocate(mSubscriptions[index]);
             mSubscriptions[index] = nullptr;
         }
@@ -258,7 +145,7 @@ class ReceptionTest : public BridgeTest
     {
         mamaMsg msg = nullptr;
         ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&msg));
-        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI64(msg, "seq", 10001, seq));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, seq));
         ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_send(publisher, msg));
         mamaMsg_destroy(msg);
     }
@@ -277,13 +164,12 @@ class ReceptionTest : public BridgeTest
         corvexClient_msg_free(&msg);
     }
 
-    mamaTransport mTransport = nullptr;
     CorvexTransportBridge* mCorvexTransport = nullptr;
     std::vector<mamaQueue> mQueues;
     std::vector<bool> mDispatched;
     std::vector<std::unique_ptr<DispatchThread>> mDispatchers;
     std::vector<mamaSubscription> mSubscriptions;
-    std::vector<std::unique_ptr<Received>> mReceived;
+    std::vector<std::unique_ptr<MsgRecorder>> mReceived;
     std::vector<mamaPublisher> mPublishers;
 };
 

@@ -14,19 +14,13 @@ namespace
 void MAMACALLTYPE ignoreEvent(mamaQueue, void*) {}
 
 void onCacheOutcome(corvexClient_session_t, const corvexClient_cacheSession_eventInfo_t*, void*) {}
-
-std::vector<int64_t> seqs(Received& received)
-{
-    std::lock_guard<std::mutex> guard(received.mLock);
-    return received.mSeqs;
-}
 } // namespace
 
 TEST_F(ReceptionTest, BasicAndWildcardSubscribersReceiveEveryMessageInOrderWithTheirSubjects)
 {
     start();
-    Received& basic = subscribe(addQueue(), "NYSE.IBM");
-    Received& wildcard = subscribe(addQueue(), "NYSE", "*");
+    MsgRecorder& basic = subscribe(addQueue(), "NYSE.IBM");
+    MsgRecorder& wildcard = subscribe(addQueue(), "NYSE", "*");
     mamaPublisher ibm = addPublisher("NYSE.IBM");
     mamaPublisher msft = addPublisher("NYSE.MSFT");
     const int64_t count = 5000;
@@ -34,8 +28,8 @@ TEST_F(ReceptionTest, BasicAndWildcardSubscribersReceiveEveryMessageInOrderWithT
     {
         send(seq % 2 ? ibm : msft, seq);
     }
-    ASSERT_TRUE(basic.waitForCount(count / 2));
-    ASSERT_TRUE(wildcard.waitForCount(count));
+    ASSERT_TRUE(basic.waitForMessages(count / 2));
+    ASSERT_TRUE(wildcard.waitForMessages(count));
 
     std::vector<int64_t> expectedBasic;
     std::vector<int64_t> expectedAll;
@@ -47,27 +41,27 @@ TEST_F(ReceptionTest, BasicAndWildcardSubscribersReceiveEveryMessageInOrderWithT
             expectedBasic.push_back(seq);
         }
     }
-    EXPECT_EQ(expectedBasic, seqs(basic));
-    EXPECT_EQ(expectedAll, seqs(wildcard));
-    std::lock_guard<std::mutex> guard(wildcard.mLock);
-    for (size_t i = 0; i < wildcard.mSubjects.size(); ++i)
+    EXPECT_EQ(expectedBasic, basic.seqs());
+    EXPECT_EQ(expectedAll, wildcard.seqs());
+    std::vector<MsgRecorder::Message> messages = wildcard.messages();
+    for (size_t i = 0; i < messages.size(); ++i)
     {
-        ASSERT_EQ(i % 2 ? "NYSE.MSFT" : "NYSE.IBM", wildcard.mSubjects[i]) << "message " << i;
+        ASSERT_EQ(i % 2 ? "NYSE.MSFT" : "NYSE.IBM", messages[i].mSubject) << "message " << i;
     }
-    EXPECT_NE(std::this_thread::get_id(), wildcard.mThread);
+    EXPECT_NE(std::this_thread::get_id(), wildcard.messageThread());
 }
 
 TEST_F(ReceptionTest, CacheResponsesReachTheRequesterOrEverySubscriptionForIdZero)
 {
     start();
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClientTest_addCachedTopics("embedded", "C/>"));
-    Received& requester = subscribe(addQueue(), "C.X");
-    Received& other = subscribe(addQueue(), "C.X");
+    MsgRecorder& requester = subscribe(addQueue(), "C.X");
+    MsgRecorder& other = subscribe(addQueue(), "C.X");
     corvexSubscription(0)->mCacheRequestId = 7;
     mamaPublisher publisher = addPublisher("C.X");
     send(publisher, 1);
-    ASSERT_TRUE(requester.waitForCount(1));
-    ASSERT_TRUE(other.waitForCount(1));
+    ASSERT_TRUE(requester.waitForMessages(1));
+    ASSERT_TRUE(other.waitForMessages(1));
 
     corvexClient_cacheSession_t cache = nullptr;
     ASSERT_EQ(CORVEXCLIENT_OK,
@@ -79,10 +73,10 @@ TEST_F(ReceptionTest, CacheResponsesReachTheRequesterOrEverySubscriptionForIdZer
                                        CORVEXCLIENT_CACHEREQUEST_FLAGS_DELIVER_CACHED, 0));
     }
     send(publisher, 2);
-    ASSERT_TRUE(requester.waitForCount(4));
-    ASSERT_TRUE(other.waitForCount(3));
-    EXPECT_EQ((std::vector<int64_t>{1, 1, 1, 2}), seqs(requester));
-    EXPECT_EQ((std::vector<int64_t>{1, 1, 2}), seqs(other));
+    ASSERT_TRUE(requester.waitForMessages(4));
+    ASSERT_TRUE(other.waitForMessages(3));
+    EXPECT_EQ((std::vector<int64_t>{1, 1, 1, 2}), requester.seqs());
+    EXPECT_EQ((std::vector<int64_t>{1, 1, 2}), other.seqs());
     /* Id 7 for the other subscription, id 9 for both. */
     EXPECT_EQ(3u,
               LogCapture::count("Discarding cache response not requested by this subscription"));
@@ -94,7 +88,7 @@ TEST_F(ReceptionTest, WithoutAsynchronousModeTheMessageFindingNEventsIsDiscarded
 {
     start("5", "false");
     mamaQueue queue = addQueue(false);
-    Received& received = subscribe(queue, "D.X");
+    MsgRecorder& received = subscribe(queue, "D.X");
     for (int i = 0; i < 4; ++i)
     {
         ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_enqueueEvent(queue, ignoreEvent, nullptr));
@@ -105,21 +99,19 @@ TEST_F(ReceptionTest, WithoutAsynchronousModeTheMessageFindingNEventsIsDiscarded
     ASSERT_TRUE(LogCapture::waitFor(
         "Discarding message with topic 'D/X'; cannot exceed maximum queue depth of 5"))
         << ::testing::PrintToString(LogCapture::lines());
-    size_t events = 0;
-    mamaQueue_getEventCount(queue, &events);
-    EXPECT_EQ(5u, events);
+    EXPECT_EQ(5u, queuedEvents(queue));
 
     dispatchAll();
-    ASSERT_TRUE(received.waitForCount(1)); /* the queue has drained */
+    ASSERT_TRUE(received.waitForMessages(1)); /* the queue has drained */
     send(publisher, 3);
-    ASSERT_TRUE(received.waitForCount(2));
-    EXPECT_EQ((std::vector<int64_t>{1, 3}), seqs(received));
+    ASSERT_TRUE(received.waitForMessages(2));
+    EXPECT_EQ((std::vector<int64_t>{1, 3}), received.seqs());
 }
 
 TEST_F(ReceptionTest, DecodeFailuresCarryADumpOnTheFirstSecondAndEvery500th)
 {
     start();
-    Received& received = subscribe(addQueue(), "E.X");
+    MsgRecorder& received = subscribe(addQueue(), "E.X");
     const unsigned char corrupt[] = {'1', 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
     const int failures = 1001;
     for (int i = 0; i < failures; ++i)
@@ -151,19 +143,19 @@ TEST_F(ReceptionTest, DecodeFailuresCarryADumpOnTheFirstSecondAndEvery500th)
     ASSERT_TRUE(LogCapture::waitFor("Could not get binary attachment from msg."));
     mamaPublisher publisher = addPublisher("E.X");
     send(publisher, 1);
-    ASSERT_TRUE(received.waitForCount(1));
-    EXPECT_EQ((std::vector<int64_t>{1}), seqs(received));
+    ASSERT_TRUE(received.waitForMessages(1));
+    EXPECT_EQ((std::vector<int64_t>{1}), received.seqs());
 }
 
 TEST_F(ReceptionTest, ADetachedMessageKeepsItsVendorMessage)
 {
     start();
-    Received& received = subscribe(addQueue(), "F.X");
+    MsgRecorder& received = subscribe(addQueue(), "F.X");
     std::vector<mamaMsg> kept;
     received.mOnMsg = [&kept](mamaMsg msg)
     {
         mama_i64_t seq = 0;
-        mamaMsg_getI64(msg, "seq", 10001, &seq);
+        mamaMsg_getI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, &seq);
         if (seq == 1 || seq == 2)
         {
             ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_detach(msg));
@@ -183,8 +175,8 @@ TEST_F(ReceptionTest, ADetachedMessageKeepsItsVendorMessage)
     {
         send(publisher, seq);
     }
-    ASSERT_TRUE(received.waitForCount(4));
-    EXPECT_EQ((std::vector<int64_t>{1, 2, 3, 4}), seqs(received));
+    ASSERT_TRUE(received.waitForMessages(4));
+    EXPECT_EQ((std::vector<int64_t>{1, 2, 3, 4}), received.seqs());
 
     ASSERT_EQ(1u, kept.size());
     CorvexBridgeMsg* bridgeMsg = nullptr;
@@ -196,7 +188,7 @@ TEST_F(ReceptionTest, ADetachedMessageKeepsItsVendorMessage)
                                                                sizeof(destination)));
     EXPECT_STREQ("F/X", destination.mTopic);
     mama_i64_t seq = 0;
-    EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_getI64(kept[0], "seq", 10001, &seq));
+    EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_getI64(kept[0], TEST_SEQ_NAME, TEST_SEQ_FID, &seq));
     EXPECT_EQ(1, seq);
     EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_destroy(kept[0]));
 }
@@ -204,26 +196,24 @@ TEST_F(ReceptionTest, ADetachedMessageKeepsItsVendorMessage)
 TEST_F(ReceptionTest, AWildcardMessageWithoutReadableDestinationIsDeliveredAsUnavailable)
 {
     start();
-    Received& received = subscribe(addQueue(), "G", "*");
+    MsgRecorder& received = subscribe(addQueue(), "G", "*");
     mamaPublisher publisher = addPublisher("G.X");
     corvexClientTest_failNext("corvexClient_msg_getDestination", CORVEXCLIENT_FAIL,
                               CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
     send(publisher, 1);
-    ASSERT_TRUE(received.waitForCount(1));
-    std::lock_guard<std::mutex> guard(received.mLock);
-    EXPECT_EQ("unavailable", received.mSubjects[0]);
+    ASSERT_TRUE(received.waitForMessages(1));
+    EXPECT_EQ("unavailable", received.messages()[0].mSubject);
 }
 
 TEST_F(ReceptionTest, AFullQueueSuspendsAndResumesTheSessionWithoutLosingOrReordering)
 {
     start("1000");
     mamaQueue queue = addQueue();
-    Received& received = subscribe(queue, "H.X");
+    MsgRecorder& received = subscribe(queue, "H.X");
     std::atomic<size_t> deepest(0);
     received.mOnMsg = [queue, &deepest](mamaMsg)
     {
-        size_t events = 0;
-        mamaQueue_getEventCount(queue, &events);
+        size_t events = queuedEvents(queue);
         if (events > deepest.load())
         {
             deepest.store(events);
@@ -237,13 +227,13 @@ TEST_F(ReceptionTest, AFullQueueSuspendsAndResumesTheSessionWithoutLosingOrReord
     {
         send(publisher, seq);
     }
-    ASSERT_TRUE(received.waitForCount(count, 60));
+    ASSERT_TRUE(received.waitForMessages(count, std::chrono::seconds(60)));
     std::vector<int64_t> expected;
     for (int64_t seq = 1; seq <= count; ++seq)
     {
         expected.push_back(seq);
     }
-    EXPECT_EQ(expected, seqs(received));
+    EXPECT_EQ(expected, received.seqs());
     EXPECT_GE(LogCapture::count("suspending the transport 't1'; cannot exceed maximum queue depth"),
               1u);
     EXPECT_GE(

@@ -19,152 +19,12 @@
 #include <mama/publisher.h>
 #include <mama/subscription.h>
 #include <mama/transport.h>
+#include <bridge.h>
 #include <subscriptionimpl.h>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
+#include "msgRecorder.h"
 #include "subscription.h"
-
-/* What one application subscription has been told, and on which threads. */
-class Recorder
-{
-  public:
-    struct Error
-    {
-        mama_status mStatus;
-        std::string mSubject;
-        std::thread::id mThread;
-        mamaSubscriptionState mState;
-    };
-
-    static mamaMsgCallbacks callbacks()
-    {
-        mamaMsgCallbacks result = {};
-        result.onCreate = onCreate;
-        result.onError = onError;
-        result.onMsg = onMsg;
-        result.onDestroy = onDestroy;
-        return result;
-    }
-
-    static mamaWildCardMsgCallbacks wildCardCallbacks()
-    {
-        mamaWildCardMsgCallbacks result = {};
-        result.onCreate = onCreate;
-        result.onError = onError;
-        result.onMsg = onWildCardMsg;
-        result.onDestroy = onDestroy;
-        return result;
-    }
-
-    /* Waits until `done` holds, re-testing after every callback. */
-    template <typename Condition>
-    bool waitUntil(Condition done,
-                   std::chrono::milliseconds limit = std::chrono::milliseconds(10000))
-    {
-        std::unique_lock<std::mutex> guard(mLock);
-        return mChanged.wait_for(guard, limit, [&] { return done(*this); });
-    }
-
-    size_t messages()
-    {
-        return locked([this] { return mMessages; });
-    }
-    int destroys()
-    {
-        return locked([this] { return mDestroys; });
-    }
-    std::vector<Error> errors()
-    {
-        return locked([this] { return mErrors; });
-    }
-    std::vector<std::string> subjects()
-    {
-        return locked([this] { return mSubjects; });
-    }
-    std::thread::id destroyThread()
-    {
-        return locked([this] { return mDestroyThread; });
-    }
-    std::thread::id messageThread()
-    {
-        return locked([this] { return mMessageThread; });
-    }
-    /* Messages seen when the destroy callback ran. */
-    size_t messagesAtDestroy()
-    {
-        return locked([this] { return mMessagesAtDestroy; });
-    }
-
-    /* Guarded by mLock; waitUntil's conditions run with it held and read
-     * these directly. */
-    size_t mMessages = 0;
-    int mDestroys = 0;
-    std::vector<Error> mErrors;
-    std::vector<std::string> mSubjects;
-    std::thread::id mDestroyThread;
-    std::thread::id mMessageThread;
-    size_t mMessagesAtDestroy = 0;
-    /* Runs in the destroy callback, before it is recorded. */
-    std::function<void()> mAtDestroy;
-
-  private:
-    template <typename Read> auto locked(Read read) -> decltype(read())
-    {
-        std::lock_guard<std::mutex> guard(mLock);
-        return read();
-    }
-
-    static void MAMACALLTYPE onCreate(mamaSubscription, void*) {}
-
-    static void MAMACALLTYPE onError(mamaSubscription subscription, mama_status status, void*,
-                                     const char* subject, void* closure)
-    {
-        auto* self = static_cast<Recorder*>(closure);
-        mamaSubscriptionState state = MAMA_SUBSCRIPTION_UNKNOWN;
-        mamaSubscription_getState(subscription, &state);
-        std::lock_guard<std::mutex> guard(self->mLock);
-        self->mErrors.push_back(
-            Error{status, subject != nullptr ? subject : "", std::this_thread::get_id(), state});
-        self->mChanged.notify_all();
-    }
-
-    static void MAMACALLTYPE onMsg(mamaSubscription, mamaMsg, void* closure, void*)
-    {
-        auto* self = static_cast<Recorder*>(closure);
-        std::lock_guard<std::mutex> guard(self->mLock);
-        self->mMessages++;
-        self->mMessageThread = std::this_thread::get_id();
-        self->mChanged.notify_all();
-    }
-
-    static void MAMACALLTYPE onWildCardMsg(mamaSubscription, mamaMsg, const char* topic,
-                                           void* closure, void*)
-    {
-        auto* self = static_cast<Recorder*>(closure);
-        std::lock_guard<std::mutex> guard(self->mLock);
-        self->mMessages++;
-        self->mSubjects.push_back(topic != nullptr ? topic : "");
-        self->mMessageThread = std::this_thread::get_id();
-        self->mChanged.notify_all();
-    }
-
-    static void MAMACALLTYPE onDestroy(mamaSubscription, void* closure)
-    {
-        auto* self = static_cast<Recorder*>(closure);
-        if (self->mAtDestroy)
-        {
-            self->mAtDestroy();
-        }
-        std::lock_guard<std::mutex> guard(self->mLock);
-        self->mDestroys++;
-        self->mDestroyThread = std::this_thread::get_id();
-        self->mMessagesAtDestroy = self->mMessages;
-        self->mChanged.notify_all();
-    }
-
-    std::mutex mLock;
-    std::condition_variable mChanged;
-};
 
 class SubscriptionTest : public BridgeTest
 {
@@ -175,14 +35,7 @@ class SubscriptionTest : public BridgeTest
      * nullptr for the default (on). */
     void start(const char* subscribeAsync = nullptr)
     {
-        if (subscribeAsync != nullptr)
-        {
-            mama_setProperty("mama.corvex.transport.subscribe_async", subscribeAsync);
-        }
-        mama_setProperty("mama.corvex.transport.t1.allow_recover_gaps", "true");
-        BridgeTest::SetUp();
-        mamaTransport_allocate(&mTransport);
-        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_create(mTransport, "t1", mBridge));
+        openWithTransport(nullptr, subscribeAsync);
         ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_create(&mQueue, mBridge));
         ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&mMsg));
         ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI32(mMsg, "seq", 10, 0));
@@ -204,7 +57,7 @@ class SubscriptionTest : public BridgeTest
         {
             mamaSubscriptionState state = MAMA_SUBSCRIPTION_UNKNOWN;
             mamaSubscription_getState(mSubscriptions[i], &state);
-            EXPECT_TRUE(eventually(
+            EXPECT_TRUE(pollUntil(
                 [&]
                 {
                     mamaSubscription_getState(mSubscriptions[i], &state);
@@ -224,10 +77,7 @@ class SubscriptionTest : public BridgeTest
         {
             mamaMsg_destroy(mMsg);
         }
-        if (mTransport != nullptr)
-        {
-            mamaTransport_destroy(mTransport);
-        }
+        destroyTransport();
         corvexClientTest_clearAcl("embedded");
         corvexClientTest_clearFailures();
         BridgeTest::TearDown();
@@ -251,35 +101,27 @@ class SubscriptionTest : public BridgeTest
     {
         if (mDispatch)
         {
-            /* A stop that comes before the thread has begun to dispatch is
-             * lost (dispatch raises the flag again): repeat it. */
-            bool returned = false;
-            for (int i = 0; i < 100 && !returned; ++i)
-            {
-                mamaQueue_stopDispatch(mQueue);
-                returned = mDispatch->waitReturned(std::chrono::milliseconds(50));
-            }
-            ASSERT_TRUE(returned);
+            ASSERT_TRUE(mDispatch->stop({mQueue}));
             mDispatch.reset();
         }
     }
 
     /* A subscription kept for the tear-down, with its recorder. */
-    mamaSubscription newSubscription(Recorder** recorder)
+    mamaSubscription newSubscription(MsgRecorder** recorder)
     {
         mamaSubscription subscription = nullptr;
         EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_allocate(&subscription));
         mSubscriptions.push_back(subscription);
-        mRecorders.emplace_back(new Recorder);
+        mRecorders.emplace_back(new MsgRecorder);
         *recorder = mRecorders.back().get();
         return subscription;
     }
 
-    mama_status subscribe(const char* topic, Recorder** recorder,
+    mama_status subscribe(const char* topic, MsgRecorder** recorder,
                           mamaSubscription* result = nullptr)
     {
         mamaSubscription subscription = newSubscription(recorder);
-        mamaMsgCallbacks callbacks = Recorder::callbacks();
+        mamaMsgCallbacks callbacks = MsgRecorder::callbacks();
         if (result != nullptr)
         {
             *result = subscription;
@@ -304,11 +146,11 @@ class SubscriptionTest : public BridgeTest
         return status;
     }
 
-    mama_status subscribeWildCard(const char* source, const char* symbol, Recorder** recorder,
+    mama_status subscribeWildCard(const char* source, const char* symbol, MsgRecorder** recorder,
                                   mamaSubscription* result = nullptr)
     {
         mamaSubscription subscription = newSubscription(recorder);
-        mamaWildCardMsgCallbacks callbacks = Recorder::wildCardCallbacks();
+        mamaWildCardMsgCallbacks callbacks = MsgRecorder::wildCardCallbacks();
         if (result != nullptr)
         {
             *result = subscription;
@@ -336,36 +178,27 @@ class SubscriptionTest : public BridgeTest
         }
     }
 
-    size_t queuedEvents()
-    {
-        size_t count = 0;
-        mamaQueue_getEventCount(mQueue, &count);
-        return count;
-    }
-
-    /* Polls, with a bound, a count other threads move. */
-    template <typename Condition>
-    static bool eventually(Condition done,
-                           std::chrono::milliseconds limit = std::chrono::milliseconds(10000))
-    {
-        auto end = std::chrono::steady_clock::now() + limit;
-        while (!done())
-        {
-            if (std::chrono::steady_clock::now() > end)
-            {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
-    }
-
     static CorvexSubscription* bridgeSubscription(mamaSubscription subscription)
     {
         return reinterpret_cast<CorvexSubscription*>(
             mamaSubscription_getSubscriptionBridge(subscription));
     }
 
+    /* The bridge's own answers, asked through the host's table of bridge
+     * functions. */
+    bool bridgeIsValid(mamaSubscription subscription)
+    {
+        return reinterpret_cast<mamaBridgeImpl*>(mBridge)->bridgeMamaSubscriptionIsValid(
+                   mamaSubscription_getSubscriptionBridge(subscription)) != 0;
+    }
+
+    bool bridgeHasWildcards(mamaSubscription subscription)
+    {
+        return reinterpret_cast<mamaBridgeImpl*>(mBridge)->bridgeMamaSubscriptionHasWildcards(
+                   mamaSubscription_getSubscriptionBridge(subscription)) != 0;
+    }
+
+    /* The subscription's correlation tags live in the bridge only. */
     static bool hasOutstandingTags(CorvexSubscription* subscription)
     {
         pthread_mutex_lock(&subscription->mSyncManager.mLock);
@@ -381,26 +214,12 @@ class SubscriptionTest : public BridgeTest
         return state;
     }
 
-    /* The recorded calls of one vendor operation, as argument texts. */
-    static std::vector<std::string> calls(const char* operation)
-    {
-        std::vector<std::string> result;
-        char buffer[1024];
-        for (uint32_t i = 0;
-             corvexClientTest_getCall(operation, i, buffer, sizeof(buffer)) == CORVEXCLIENT_OK; ++i)
-        {
-            result.push_back(buffer);
-        }
-        return result;
-    }
-
-    mamaTransport mTransport = nullptr;
     mamaQueue mQueue = nullptr;
     mamaMsg mMsg = nullptr;
     std::unique_ptr<DispatchThread> mDispatch;
     std::atomic<std::thread::id> mDispatching{};
     std::vector<mamaSubscription> mSubscriptions;
-    std::vector<std::unique_ptr<Recorder>> mRecorders;
+    std::vector<std::unique_ptr<MsgRecorder>> mRecorders;
     std::vector<mamaPublisher> mPublishers;
 };
 

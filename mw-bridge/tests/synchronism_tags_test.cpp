@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
 #include "synchronism.h"
 
 namespace
@@ -28,7 +28,7 @@ mama_status recordCompletion(int fromSessionEvent, CorvexCorrelationContext* con
     completion->mReturnCode = corvexSynchronismManager_getContextReturnCode(context);
     completion->mThread = std::this_thread::get_id();
     completion->mRuns++;
-    return 0 == completion->mReturnCode ? MAMA_STATUS_OK : MAMA_STATUS_NOT_ENTITLED;
+    return completion->mReturnCode == 0 ? MAMA_STATUS_OK : MAMA_STATUS_NOT_ENTITLED;
 }
 
 class SynchronismTest : public ::testing::Test

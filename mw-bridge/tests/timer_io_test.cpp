@@ -6,7 +6,7 @@
 #include <mama/io.h>
 #include <mama/timer.h>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
 
 namespace
 {
@@ -60,22 +60,6 @@ class TimerTest : public BridgeTest
         BridgeTest::TearDown();
     }
 
-    /* Bounded wait until the queue holds at least `events`. */
-    bool waitForEvents(size_t events)
-    {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        size_t count = 0;
-        while (mamaQueue_getEventCount(mQueue, &count) == MAMA_STATUS_OK && count < events)
-        {
-            if (std::chrono::steady_clock::now() > deadline)
-            {
-                return false;
-            }
-            std::this_thread::yield();
-        }
-        return count >= events;
-    }
-
     mamaQueue mQueue = nullptr;
 };
 } // namespace
@@ -108,7 +92,7 @@ TEST_F(TimerTest, DestroyWithATickWaitingGivesOnlyTheDestroyedCallback)
     mamaTimer timer = nullptr;
     ASSERT_EQ(MAMA_STATUS_OK,
               mamaTimer_create2(&timer, mQueue, onTick, onTimerDestroyed, 0.01, &log));
-    ASSERT_TRUE(waitForEvents(1));
+    ASSERT_TRUE(pollUntil([this] { return queuedEvents(mQueue) >= 1; }));
     ASSERT_EQ(MAMA_STATUS_OK, mamaTimer_destroy(timer));
 
     while (mamaQueue_timedDispatch(mQueue, 0) == MAMA_STATUS_OK)
@@ -128,7 +112,8 @@ TEST_F(TimerTest, IntervalCanBeReadAndChanged)
     ASSERT_EQ(MAMA_STATUS_OK, mamaTimer_getInterval(timer, &interval));
     EXPECT_DOUBLE_EQ(1.5, interval);
     ASSERT_EQ(MAMA_STATUS_OK, mamaTimer_setInterval(timer, 0.01));
-    ASSERT_TRUE(waitForEvents(1)) << "re-armed with the new interval";
+    ASSERT_TRUE(pollUntil([this] { return queuedEvents(mQueue) >= 1; }))
+        << "re-armed with the new interval";
     ASSERT_EQ(MAMA_STATUS_OK, mamaTimer_reset(timer));
 
     ASSERT_EQ(MAMA_STATUS_OK, mamaTimer_destroy(timer));

@@ -13,7 +13,7 @@
 #include <mama/transport.h>
 #include <wombat/wlock.h>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
 #include "flowControl.h"
 #include "queue.h"
 #include "transport.h"
@@ -27,19 +27,26 @@ class FlowControlTest : public BridgeTest
   protected:
     void start(const char* queueMaxSize, const char* subscribeAsync = nullptr)
     {
-        mama_setProperty("mama.corvex.transport.queue_max_size", queueMaxSize);
-        if (subscribeAsync != nullptr)
-        {
-            mama_setProperty("mama.corvex.transport.subscribe_async", subscribeAsync);
-        }
-        mama_setProperty("mama.corvex.transport.t1.allow_recover_gaps", "true");
-        BridgeTest::SetUp();
-        mamaTransport_allocate(&mTransport);
-        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_create(mTransport, "t1", mBridge));
-        void* native = nullptr;
-        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_getNativeTransport(mTransport, 0, &native));
-        mCorvexTransport = static_cast<CorvexTransportBridge*>(native);
+        openWithTransport(queueMaxSize, subscribeAsync);
+        mCorvexTransport = static_cast<CorvexTransportBridge*>(nativeTransport());
         corvexClientTest_setRecording(1);
+    }
+
+    /* `quiet`, a transport without a session, and two queues fed by t1, the
+     * first also by quiet. The first reaches the maximum while t1's vendor
+     * suspend fails: it holds quiet only. */
+    void startQuietHold(CorvexTransportBridge* quiet, size_t* first, size_t* second)
+    {
+        start("3");
+        quiet->mName = const_cast<char*>("quiet");
+        ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_initTransport(quiet));
+        *first = addQueue();
+        setFeeding(mQueueBridges[*first], true, quiet);
+        *second = addQueue();
+        fill(*first, 3);
+        corvexClientTest_failNext("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
+                                  CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
+        fill(*first, 1);
     }
 
     void SetUp() override {}
@@ -52,10 +59,7 @@ class FlowControlTest : public BridgeTest
             drain(mQueues[i]);
             EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_destroy(mQueues[i]));
         }
-        if (mTransport != nullptr)
-        {
-            mamaTransport_destroy(mTransport);
-        }
+        destroyTransport();
         BridgeTest::TearDown();
     }
 
@@ -98,16 +102,9 @@ class FlowControlTest : public BridgeTest
         }
     }
 
-    static size_t size(mamaQueue queue)
-    {
-        size_t count = 0;
-        EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_getEventCount(queue, &count));
-        return count;
-    }
-
     static void drain(mamaQueue queue)
     {
-        while (size(queue) > 0)
+        while (queuedEvents(queue) > 0)
         {
             ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(queue));
         }
@@ -117,9 +114,9 @@ class FlowControlTest : public BridgeTest
      * by the dispatch that resumed it, or 0 when it never was. */
     size_t drainUntilResumed(size_t index)
     {
-        while (size(mQueues[index]) > 0)
+        while (queuedEvents(mQueues[index]) > 0)
         {
-            size_t before = size(mQueues[index]);
+            size_t before = queuedEvents(mQueues[index]);
             EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueues[index]));
             if (mCorvexTransport->mSuspendedQueues == 0)
             {
@@ -129,12 +126,6 @@ class FlowControlTest : public BridgeTest
         return 0;
     }
 
-    uint32_t vendorCalls(const char* operation)
-    {
-        return corvexClientTest_callCount(operation);
-    }
-
-    mamaTransport mTransport = nullptr;
     CorvexTransportBridge* mCorvexTransport = nullptr;
     std::vector<mamaQueue> mQueues;
     std::vector<CorvexQueueBridge*> mQueueBridges;
@@ -158,12 +149,12 @@ TEST_P(ResumeMarkTest, SuspendsAtTheMaximumAndResumesAtTheMark)
         << "the enqueue that finds M-1 events does nothing";
     fill(queue, 1);
     EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ(1u, vendorCalls("corvexClient_session_suspend"));
+    EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_session_suspend"));
     EXPECT_EQ(
         1u, LogCapture::count("suspending the transport 't1'; cannot exceed maximum queue depth"));
 
     EXPECT_EQ(mark + 1, drainUntilResumed(queue));
-    EXPECT_EQ(1u, vendorCalls("corvexClient_session_resume"));
+    EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_session_resume"));
     EXPECT_EQ(1u, LogCapture::count(
                       "resuming the transport 't1'; queue now has enough room to continue"));
 }
@@ -187,15 +178,15 @@ TEST_F(FlowControlTest, TwoQueuesHoldOneSessionUntilBothDrain)
     fill(first, 4);
     fill(second, 4);
     EXPECT_EQ(2u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ(1u, vendorCalls("corvexClient_session_suspend"));
+    EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_session_suspend"));
 
     drain(mQueues[first]);
     EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ(0u, vendorCalls("corvexClient_session_resume"));
+    EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_session_resume"));
 
     drain(mQueues[second]);
     EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ(1u, vendorCalls("corvexClient_session_resume"));
+    EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_session_resume"));
 }
 
 TEST_F(FlowControlTest, FailedVendorResumeKeepsTheSessionCounted)
@@ -215,9 +206,8 @@ TEST_F(FlowControlTest, FailedVendorResumeKeepsTheSessionCounted)
               LogCapture::count("resuming a transport failed, marking queue as resumed anyway"));
 
     /* The transport's destroy resumes the session it still counts as suspended. */
-    mamaTransport_destroy(mTransport);
-    mTransport = nullptr;
-    EXPECT_EQ(2u, vendorCalls("corvexClient_session_resume"));
+    destroyTransport();
+    EXPECT_EQ(2u, corvexClientTest_callCount("corvexClient_session_resume"));
 }
 
 TEST_F(FlowControlTest, FailedVendorSuspendIsRetriedByTheNextEnqueue)
@@ -234,7 +224,7 @@ TEST_F(FlowControlTest, FailedVendorSuspendIsRetriedByTheNextEnqueue)
 
     fill(queue, 1);
     EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ(2u, vendorCalls("corvexClient_session_suspend"));
+    EXPECT_EQ(2u, corvexClientTest_callCount("corvexClient_session_suspend"));
 }
 
 TEST_F(FlowControlTest, NothingIsSuspendedWithoutAsynchronousMode)
@@ -243,45 +233,37 @@ TEST_F(FlowControlTest, NothingIsSuspendedWithoutAsynchronousMode)
     size_t queue = addQueue();
     fill(queue, 10);
     EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ(0u, vendorCalls("corvexClient_session_suspend"));
+    EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_session_suspend"));
 }
 
 TEST_F(FlowControlTest, AQueueResumesOnlyTheTransportsItsSuspendHeld)
 {
-    start("3");
-    /* A second transport without a session: its suspension only counts, so
-     * the one vendor suspend of the first queue is t1's. */
+    /* The quiet transport's suspension only counts, so the one vendor
+     * suspend of the first queue is t1's. */
     CorvexTransportBridge quiet = {};
-    quiet.mName = const_cast<char*>("quiet");
-    ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_initTransport(&quiet));
-    size_t first = addQueue();
-    setFeeding(mQueueBridges[first], true, &quiet);
-    size_t second = addQueue();
-
-    fill(first, 3);
-    corvexClientTest_failNext("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
-                              CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
-    fill(first, 1);
+    size_t first = 0;
+    size_t second = 0;
+    ASSERT_NO_FATAL_FAILURE(startQuietHold(&quiet, &first, &second));
     ASSERT_EQ(1, mQueueBridges[first]->mIsSuspended.load()) << "held by the quiet transport";
     ASSERT_EQ(0u, mCorvexTransport->mSuspendedQueues);
     EXPECT_EQ(1u, quiet.mSuspendedQueues);
 
     fill(second, 4);
     ASSERT_EQ(1u, mCorvexTransport->mSuspendedQueues) << "held by the second queue only";
-    EXPECT_EQ(2u, vendorCalls("corvexClient_session_suspend"));
+    EXPECT_EQ(2u, corvexClientTest_callCount("corvexClient_session_suspend"));
 
     /* The first queue drains: it lets go of what it holds, not of the hold
      * the second queue still owns on t1. */
     drain(mQueues[first]);
     EXPECT_EQ(0u, quiet.mSuspendedQueues);
     EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ(0u, vendorCalls("corvexClient_session_resume"));
+    EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_session_resume"));
     EXPECT_EQ(0u, LogCapture::count("transport with no suspended queues being resumed"));
     EXPECT_EQ(0u, LogCapture::count("marking queue as resumed anyway"));
 
     drain(mQueues[second]);
     EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ(1u, vendorCalls("corvexClient_session_resume"));
+    EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_session_resume"));
 
     setFeeding(mQueueBridges[first], false);
     corvexFlowControl_destroyTransport(&quiet);
@@ -289,18 +271,10 @@ TEST_F(FlowControlTest, AQueueResumesOnlyTheTransportsItsSuspendHeld)
 
 TEST_F(FlowControlTest, ALastSubscriptionLeavingAQueueThatNeverHeldItResumesNothing)
 {
-    start("3");
     CorvexTransportBridge quiet = {};
-    quiet.mName = const_cast<char*>("quiet");
-    ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_initTransport(&quiet));
-    size_t first = addQueue();
-    setFeeding(mQueueBridges[first], true, &quiet);
-    size_t second = addQueue();
-
-    fill(first, 3);
-    corvexClientTest_failNext("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
-                              CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
-    fill(first, 1);
+    size_t first = 0;
+    size_t second = 0;
+    ASSERT_NO_FATAL_FAILURE(startQuietHold(&quiet, &first, &second));
     fill(second, 4);
     ASSERT_EQ(1u, mCorvexTransport->mSuspendedQueues);
 
@@ -309,7 +283,7 @@ TEST_F(FlowControlTest, ALastSubscriptionLeavingAQueueThatNeverHeldItResumesNoth
     ASSERT_EQ(MAMA_STATUS_OK,
               corvexFlowControl_removeTransport(mQueueBridges[first], mCorvexTransport));
     EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ(0u, vendorCalls("corvexClient_session_resume"));
+    EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_session_resume"));
 
     drain(mQueues[first]);
     drain(mQueues[second]);
@@ -340,9 +314,9 @@ TEST_F(FlowControlTest, SuspendAndResumeStayPairedUnderConcurrentEnqueueAndDispa
             done = true;
         });
     size_t dispatched = 0;
-    while (!done || size(mQueues[queue]) > 0)
+    while (!done || queuedEvents(mQueues[queue]) > 0)
     {
-        if (MAMA_STATUS_OK == mamaQueue_timedDispatch(mQueues[queue], 100))
+        if (mamaQueue_timedDispatch(mQueues[queue], 100) == MAMA_STATUS_OK)
         {
             ++dispatched;
         }
@@ -352,7 +326,7 @@ TEST_F(FlowControlTest, SuspendAndResumeStayPairedUnderConcurrentEnqueueAndDispa
     EXPECT_EQ(total, dispatched);
     EXPECT_EQ(0, mQueueBridges[queue]->mIsSuspended.load());
     EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_GT(vendorCalls("corvexClient_session_suspend"), 0u);
-    EXPECT_EQ(vendorCalls("corvexClient_session_suspend"),
-              vendorCalls("corvexClient_session_resume"));
+    EXPECT_GT(corvexClientTest_callCount("corvexClient_session_suspend"), 0u);
+    EXPECT_EQ(corvexClientTest_callCount("corvexClient_session_suspend"),
+              corvexClientTest_callCount("corvexClient_session_resume"));
 }

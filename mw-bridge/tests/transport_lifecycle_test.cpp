@@ -12,7 +12,7 @@
 #include <mama/mama.h>
 #include <mama/transport.h>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
 #include "corvexBridge.h"
 #include "properties.h"
 #include "transport.h"

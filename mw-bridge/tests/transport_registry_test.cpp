@@ -2,6 +2,8 @@
  * new subscription and is released by whichever of its destroy and its last
  * subscription's removal comes last; every order of destruction ends with
  * each subscription's destroy callback called once, on its dispatch thread. */
+#include <atomic>
+
 #include <bridge.h>
 
 #include "corvexBridge.h"
@@ -12,26 +14,10 @@
 namespace
 {
 /* Counts the events the vendor thread queues. */
-struct EnqueueCounter
+void MAMACALLTYPE countEnqueue(mamaQueue, void* closure)
 {
-    std::mutex mLock;
-    std::condition_variable mChanged;
-    size_t mCount = 0;
-
-    static void MAMACALLTYPE onEnqueue(mamaQueue, void* closure)
-    {
-        EnqueueCounter* counter = static_cast<EnqueueCounter*>(closure);
-        std::lock_guard<std::mutex> guard(counter->mLock);
-        counter->mCount++;
-        counter->mChanged.notify_all();
-    }
-
-    bool waitFor(size_t count)
-    {
-        std::unique_lock<std::mutex> guard(mLock);
-        return mChanged.wait_for(guard, std::chrono::seconds(30), [&] { return mCount >= count; });
-    }
-};
+    static_cast<std::atomic<size_t>*>(closure)->fetch_add(1);
+}
 
 class RegistryTest : public ReceptionTest
 {
@@ -42,12 +28,6 @@ class RegistryTest : public ReceptionTest
         mamaBridgeImpl_getClosure(mBridge, &closure);
         return static_cast<CorvexBridge*>(closure)->mTransportList->mCount;
     }
-
-    void destroyTransport()
-    {
-        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_destroy(mTransport));
-        mTransport = nullptr;
-    }
 };
 } // namespace
 
@@ -55,13 +35,13 @@ TEST_F(RegistryTest, ATransportDestroyedFirstIsReleasedByItsLastSubscription)
 {
     start();
     mamaQueue queue = addQueue();
-    Received& first = subscribe(queue, "R.A");
-    Received& second = subscribe(queue, "R", "*");
+    MsgRecorder& first = subscribe(queue, "R.A");
+    MsgRecorder& second = subscribe(queue, "R", "*");
     ASSERT_EQ(1u, linkedTransports());
     /* Destroyed at once: the subscriptions' confirmations may never be
      * handled, which must not keep their release waiting. */
 
-    destroyTransport();
+    ASSERT_EQ(MAMA_STATUS_OK, destroyTransport());
     EXPECT_EQ(2u, LogCapture::count("Corvex Subscriptions unsubscribed without invoking "
                                     "mamaSubscription_deactivate or mamaSubscription_destroy"));
     EXPECT_EQ(1u, linkedTransports()) << "two subscriptions still point at it";
@@ -77,23 +57,22 @@ TEST_F(RegistryTest, ATransportDestroyedFirstIsReleasedByItsLastSubscription)
     EXPECT_EQ(1u, linkedTransports());
     destroySubscription(1);
     EXPECT_EQ(0u, linkedTransports());
-    for (Received* received : {&first, &second})
+    for (MsgRecorder* received : {&first, &second})
     {
-        std::lock_guard<std::mutex> guard(received->mLock);
         /* Where the bridge's report came first, the host calls the destroy
          * callback from the destroying thread itself; either way, once. */
-        EXPECT_EQ(1, received->mDestroyed);
+        EXPECT_EQ(1, received->destroys());
     }
 }
 
 TEST_F(RegistryTest, ATransportWithoutSubscriptionsIsReleasedByItsDestroy)
 {
     start();
-    Received& received = subscribe(addQueue(), "R.B");
+    MsgRecorder& received = subscribe(addQueue(), "R.B");
     destroySubscription(0);
-    EXPECT_EQ(1, received.mDestroyed);
+    EXPECT_EQ(1, received.destroys());
     EXPECT_EQ(1u, linkedTransports());
-    destroyTransport();
+    ASSERT_EQ(MAMA_STATUS_OK, destroyTransport());
     EXPECT_EQ(0u, linkedTransports());
 }
 
@@ -125,34 +104,26 @@ TEST_F(RegistryTest, QueuedMessagesAreDispatchedBeforeTheDestroyCallback)
 {
     start();
     mamaQueue queue = addQueue(false);
-    Received& received = subscribe(queue, "R.C");
-    std::vector<int> destroyedAt;
-    received.mOnMsg = [&received, &destroyedAt](mamaMsg)
-    {
-        std::lock_guard<std::mutex> guard(received.mLock);
-        destroyedAt.push_back(received.mDestroyed);
-    };
-    EnqueueCounter enqueued;
-    ASSERT_EQ(MAMA_STATUS_OK,
-              mamaQueue_setEnqueueCallback(queue, EnqueueCounter::onEnqueue, &enqueued));
+    MsgRecorder& received = subscribe(queue, "R.C");
+    std::atomic<size_t> enqueued(0);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setEnqueueCallback(queue, countEnqueue, &enqueued));
     mamaPublisher publisher = addPublisher("R.C");
     const int count = 10000;
     for (int seq = 1; seq <= count; ++seq)
     {
         send(publisher, seq);
     }
-    ASSERT_TRUE(enqueued.waitFor(count));
-    size_t events = 0;
-    mamaQueue_getEventCount(queue, &events);
-    ASSERT_EQ((size_t)count, events);
+    ASSERT_TRUE(
+        pollUntil([&] { return enqueued.load() >= (size_t)count; }, std::chrono::seconds(30)));
+    ASSERT_EQ((size_t)count, queuedEvents(queue));
 
     ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(mSubscriptions[0]));
     dispatchAll();
-    ASSERT_TRUE(received.waitUntil([](Received& r) { return r.mDestroyed > 0; }));
+    ASSERT_TRUE(received.waitUntil([](MsgRecorder& r) { return r.mDestroys > 0; }));
     EXPECT_EQ((size_t)count, LogCapture::count("muted - not queueing update for topic R/C"));
-    EXPECT_EQ(0u, received.count());
-    EXPECT_EQ(1, received.mDestroyed);
-    EXPECT_NE(std::this_thread::get_id(), received.mThread);
+    EXPECT_EQ(0u, received.messageCount());
+    EXPECT_EQ(1, received.destroys());
+    EXPECT_NE(std::this_thread::get_id(), received.destroyThread());
     mamaSubscription_deallocate(mSubscriptions[0]);
     mSubscriptions[0] = nullptr;
 }

@@ -2,7 +2,7 @@
 #include <mama/mama.h>
 #include <wombat/wlock.h>
 
-#include "bridgeFixture.h"
+#include "bridgeTest.h"
 #include "corvexBridge.h"
 
 namespace

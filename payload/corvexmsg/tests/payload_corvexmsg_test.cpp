@@ -18,6 +18,8 @@
 #include <mama/reservedfields.h>
 #include <mama/integration/msg.h>
 
+#include "msgBytes.h"
+
 namespace
 {
 
@@ -37,15 +39,6 @@ class CorvexMsgTest : public ::testing::Test
             mamaMsg_destroy(m);
         }
         mamaMsg_destroy(mMsg);
-    }
-
-    std::vector<uint8_t> serialise(mamaMsg msg)
-    {
-        const void* buffer = nullptr;
-        mama_size_t length = 0;
-        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_getByteBuffer(msg, &buffer, &length));
-        const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
-        return std::vector<uint8_t>(bytes, bytes + length);
     }
 
     // Decodes from an exactly sized heap copy, so that a read past the end is
@@ -169,7 +162,7 @@ TEST_F(CorvexMsgTest, EveryTypeSurvivesSerialiseAndDecode)
 {
     addEveryType(mMsg);
     expectEveryType(mMsg);
-    std::vector<uint8_t> bytes = serialise(mMsg);
+    std::vector<uint8_t> bytes = msgBytes(mMsg);
     ASSERT_FALSE(bytes.empty());
     EXPECT_EQ('1', bytes[0]);
 
@@ -177,12 +170,12 @@ TEST_F(CorvexMsgTest, EveryTypeSurvivesSerialiseAndDecode)
     ASSERT_EQ(MAMA_STATUS_OK, decode(bytes, &decoded));
     expectEveryType(decoded);
     // A decoded, unchanged message serialises to the same bytes.
-    EXPECT_EQ(bytes, serialise(decoded));
+    EXPECT_EQ(bytes, msgBytes(decoded));
 
     double nan = std::numeric_limits<double>::quiet_NaN();
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateF64(decoded, "f64", 112, nan));
     mamaMsg again = nullptr;
-    ASSERT_EQ(MAMA_STATUS_OK, decode(serialise(decoded), &again));
+    ASSERT_EQ(MAMA_STATUS_OK, decode(msgBytes(decoded), &again));
     mama_f64_t f64 = 0;
     EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_getF64(again, "f64", 112, &f64));
     EXPECT_TRUE(std::isnan(f64));
@@ -191,7 +184,7 @@ TEST_F(CorvexMsgTest, EveryTypeSurvivesSerialiseAndDecode)
 TEST_F(CorvexMsgTest, DecodedMessageReadsInPlaceUntilModified)
 {
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addString(mMsg, "s", 1, "in place"));
-    std::vector<uint8_t> bytes = serialise(mMsg);
+    std::vector<uint8_t> bytes = msgBytes(mMsg);
     const uint8_t* buffer = bytes.data();
     // The receive path: a queue's reusable message, created without a
     // payload, is lent a buffer the bridge keeps alive; owning what it
@@ -222,7 +215,7 @@ TEST_F(CorvexMsgTest, DecodedMessageReadsInPlaceUntilModified)
 TEST_F(CorvexMsgTest, EveryTruncationIsRefused)
 {
     addEveryType(mMsg);
-    std::vector<uint8_t> bytes = serialise(mMsg);
+    std::vector<uint8_t> bytes = msgBytes(mMsg);
     for (size_t length = 1; length < bytes.size(); ++length)
     {
         mamaMsg decoded = nullptr;
@@ -238,7 +231,7 @@ TEST_F(CorvexMsgTest, EveryTruncationIsRefused)
 TEST_F(CorvexMsgTest, CorruptHeadersAndFieldsAreRefused)
 {
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addString(mMsg, "s", 1, "abc"));
-    const std::vector<uint8_t> good = serialise(mMsg);
+    const std::vector<uint8_t> good = msgBytes(mMsg);
     // layout: id, version, count(4), type, fid(2), nameSize(2), "s\0", size(4), "abc\0"
     ASSERT_EQ(6u + 5u + 2u + 4u + 4u, good.size());
     struct Damage
@@ -275,7 +268,7 @@ TEST_F(CorvexMsgTest, CorruptHeadersAndFieldsAreRefused)
 TEST_F(CorvexMsgTest, RandomDamageNeverReadsOutsideTheBuffer)
 {
     addEveryType(mMsg);
-    const std::vector<uint8_t> good = serialise(mMsg);
+    const std::vector<uint8_t> good = msgBytes(mMsg);
     std::mt19937 random(12345);
     for (int round = 0; round < 3000; ++round)
     {
@@ -384,7 +377,7 @@ TEST_F(CorvexMsgTest, IterationVisitsFieldsInOrder)
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addString(mMsg, nullptr, 2, "two"));
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addOpaque(mMsg, "o", 3, "xyz", 3));
     mamaMsg decoded = nullptr;
-    ASSERT_EQ(MAMA_STATUS_OK, decode(serialise(mMsg), &decoded));
+    ASSERT_EQ(MAMA_STATUS_OK, decode(msgBytes(mMsg), &decoded));
     Seen seen;
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_iterateFields(decoded, collect, nullptr, &seen));
     std::vector<std::string> expected = {"a/1/U16/65535", "-/2/STRING/two",
@@ -405,7 +398,7 @@ TEST_F(CorvexMsgTest, CopyApplyAndClear)
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI32(mMsg, "a", 1, 1));
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addString(mMsg, "b", 2, "two"));
     mamaMsg decoded = nullptr;
-    ASSERT_EQ(MAMA_STATUS_OK, decode(serialise(mMsg), &decoded));
+    ASSERT_EQ(MAMA_STATUS_OK, decode(msgBytes(mMsg), &decoded));
 
     mamaMsg copy = nullptr;
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_copy(decoded, &copy));
@@ -471,7 +464,7 @@ TEST_F(CorvexMsgTest, CompositeTypesSurviveSerialiseAndDecode)
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addVectorMsg(mMsg, "msgs", 9, msgs, 2));
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addVectorI32(mMsg, "none", 10, sizes, 0));
 
-    std::vector<uint8_t> bytes = serialise(mMsg);
+    std::vector<uint8_t> bytes = msgBytes(mMsg);
     mamaMsg decoded = nullptr;
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsgImpl_createForPayload(&decoded, nullptr, nullptr, 0));
     mOthers.push_back(decoded);
@@ -537,7 +530,7 @@ TEST_F(CorvexMsgTest, CompositeTypesSurviveSerialiseAndDecode)
     // a vector is read as its own type only
     EXPECT_EQ(MAMA_STATUS_WRONG_FIELD_TYPE,
               mamaMsg_getVectorI64(decoded, "sizes", 4, (const mama_i64_t**)&outSizes, &n));
-    EXPECT_EQ(bytes, serialise(decoded)) << "unchanged: the received bytes are the encoding";
+    EXPECT_EQ(bytes, msgBytes(decoded)) << "unchanged: the received bytes are the encoding";
 
     mamaPrice_destroy(outPrice);
     mamaDateTime_destroy(outTime);
@@ -554,7 +547,7 @@ TEST_F(CorvexMsgTest, ChangingASubMessageReEncodesItsHolder)
     mOthers.push_back(inner);
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI32(inner, "qty", 1, 5));
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addMsg(mMsg, "order", 2, inner));
-    std::vector<uint8_t> bytes = serialise(mMsg);
+    std::vector<uint8_t> bytes = msgBytes(mMsg);
 
     mamaMsg decoded = nullptr;
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsgImpl_createForPayload(&decoded, nullptr, nullptr, 0));
@@ -568,7 +561,7 @@ TEST_F(CorvexMsgTest, ChangingASubMessageReEncodesItsHolder)
     std::fill(bytes.begin(), bytes.end(), 0xEE); // nothing may still point into it
 
     mamaMsg again = nullptr;
-    ASSERT_EQ(MAMA_STATUS_OK, decode(serialise(decoded), &again));
+    ASSERT_EQ(MAMA_STATUS_OK, decode(msgBytes(decoded), &again));
     mamaMsg againSub = nullptr;
     mama_i32_t qty = 0;
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_getMsg(again, "order", 2, &againSub));
@@ -588,7 +581,7 @@ TEST_F(CorvexMsgTest, DamagedCompositeFieldsAreRefused)
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addVectorString(inner, "names", 1, names, 2));
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addVectorU64(mMsg, "v", 1, values, 3));
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addMsg(mMsg, "m", 2, inner));
-    const std::vector<uint8_t> good = serialise(mMsg);
+    const std::vector<uint8_t> good = msgBytes(mMsg);
     mamaMsg decoded = nullptr;
     for (size_t length = 1; length < good.size(); ++length)
     {
@@ -610,7 +603,7 @@ TEST_F(CorvexMsgTest, DamagedCompositeFieldsAreRefused)
     mamaDateTime_setEpochTimeExt(time, 1700000000, 5);
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addDateTime(withTime, "t", 1, time));
     mamaDateTime_destroy(time);
-    const std::vector<uint8_t> goodTime = serialise(withTime);
+    const std::vector<uint8_t> goodTime = msgBytes(withTime);
     const size_t value = 6 + 7;
     std::vector<uint8_t> badNanos = goodTime;
     badNanos[value + 11] = 0x40; // about 1.07e9 nanoseconds

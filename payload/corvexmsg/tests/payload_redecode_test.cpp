@@ -11,6 +11,8 @@
 #include <mama/msg.h>
 #include <mama/integration/msg.h>
 
+#include "msgBytes.h"
+
 namespace
 {
 
@@ -46,11 +48,7 @@ class RedecodeTest : public ::testing::Test
         {
             EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_addString(msg, "text", 100, text));
         }
-        const void* buffer = nullptr;
-        mama_size_t length = 0;
-        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_getByteBuffer(msg, &buffer, &length));
-        const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
-        std::vector<uint8_t> encoded(bytes, bytes + length);
+        std::vector<uint8_t> encoded = msgBytes(msg);
         mamaMsg_destroy(msg);
         return encoded;
     }
