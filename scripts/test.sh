@@ -27,7 +27,7 @@ for variant in "${variants[@]}"; do
     # Modules depend on each other one way only; every source file has the
     # repository's format.
     python3 scripts/module-cycles.py "$dir" mw-bridge corvexclient
-    find bench corvexclient examples mw-bridge payload \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print0 |
+    find bench corvexclient examples mw-bridge payload testsupport \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print0 |
       xargs -0 clang-format --dry-run --Werror
   fi
   ctest --test-dir "$dir" --output-on-failure -j"$jobs"
