@@ -244,7 +244,7 @@ void corvexFlowControl_checkResume(CorvexQueueBridge* queue)
 mama_status corvexFlowControl_initTransport(CorvexTransportBridge* transport)
 {
     transport->mSuspendedQueuesLock = wlock_create();
-    if (NULL == transport->mSuspendedQueuesLock)
+    if (transport->mSuspendedQueuesLock == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to initialize lock for suspended queues");
         return MAMA_STATUS_PLATFORM;
@@ -255,7 +255,7 @@ mama_status corvexFlowControl_initTransport(CorvexTransportBridge* transport)
 
 void corvexFlowControl_destroyTransport(CorvexTransportBridge* transport)
 {
-    if (NULL != transport->mSuspendedQueuesLock)
+    if (transport->mSuspendedQueuesLock != NULL)
     {
         wlock_destroy(transport->mSuspendedQueuesLock);
         transport->mSuspendedQueuesLock = NULL;
@@ -264,7 +264,7 @@ void corvexFlowControl_destroyTransport(CorvexTransportBridge* transport)
 
 mama_status corvexFlowControl_suspendTransport(CorvexTransportBridge* transport)
 {
-    if (NULL == transport)
+    if (transport == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "no transport closure");
         return MAMA_STATUS_NULL_ARG;
@@ -276,10 +276,10 @@ mama_status corvexFlowControl_suspendTransport(CorvexTransportBridge* transport)
         CORVEX_LOG_FINEST,
         "incremented suspended queues for transport '%s' because queue is full; value is now '%u'",
         transport->mName, count);
-    if (NULL != transport->mSession && 1 == count)
+    if (transport->mSession != NULL && count == 1)
     {
         int32_t rc = corvexClient_session_suspend(transport->mSession);
-        if (CORVEXCLIENT_OK != rc)
+        if (rc != CORVEXCLIENT_OK)
         {
             CORVEX_LOG(CORVEX_LOG_ERROR, "could not suspend the transport '%s'", transport->mName);
             CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc,
@@ -305,14 +305,14 @@ mama_status corvexFlowControl_suspendTransport(CorvexTransportBridge* transport)
 
 mama_status corvexFlowControl_resumeTransport(CorvexTransportBridge* transport)
 {
-    if (NULL == transport)
+    if (transport == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "no transport closure");
         return MAMA_STATUS_NULL_ARG;
     }
     mama_status result = MAMA_STATUS_OK;
     wlock_lock(transport->mSuspendedQueuesLock);
-    if (0 == transport->mSuspendedQueues)
+    if (transport->mSuspendedQueues == 0)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "transport with no suspended queues being resumed. corvexTransportBridge=%p",
@@ -325,10 +325,10 @@ mama_status corvexFlowControl_resumeTransport(CorvexTransportBridge* transport)
                "decremented suspended queues for transport '%s' because queue has enough room; "
                "value is now '%u'",
                transport->mName, count);
-    if (0 == count && NULL != transport->mSession)
+    if (count == 0 && transport->mSession != NULL)
     {
         int32_t rc = corvexClient_session_resume(transport->mSession);
-        if (CORVEXCLIENT_OK != rc)
+        if (rc != CORVEXCLIENT_OK)
         {
             CORVEX_LOG(CORVEX_LOG_ERROR, "could not resume the transport '%s'", transport->mName);
             CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "error in corvexClient_session_resume()");
@@ -354,10 +354,10 @@ mama_status corvexFlowControl_resumeTransport(CorvexTransportBridge* transport)
 void corvexFlowControl_resuspendAfterReconnect(CorvexTransportBridge* transport)
 {
     wlock_lock(transport->mSuspendedQueuesLock);
-    if (0 != transport->mSuspendedQueues && NULL != transport->mSession)
+    if (transport->mSuspendedQueues != 0 && transport->mSession != NULL)
     {
         int32_t rc = corvexClient_session_suspend(transport->mSession);
-        if (CORVEXCLIENT_OK != rc)
+        if (rc != CORVEXCLIENT_OK)
         {
             CORVEX_LOG(CORVEX_LOG_ERROR, "could not suspend the transport '%s' after reconnect.",
                        transport->mName);
@@ -373,7 +373,7 @@ corvexClient_session_t corvexFlowControl_detachSession(CorvexTransportBridge* tr
 {
     wlock_lock(transport->mSuspendedQueuesLock);
     corvexClient_session_t session = transport->mSession;
-    *suspended = 0 != transport->mSuspendedQueues;
+    *suspended = transport->mSuspendedQueues != 0;
     transport->mSession = NULL;
     wlock_unlock(transport->mSuspendedQueuesLock);
     return session;

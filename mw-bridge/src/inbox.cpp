@@ -33,7 +33,7 @@ void formatTopic(char* buffer, size_t size, const char* prefix, const char* uuid
 
 void MAMACALLTYPE corvexInbox_onCreate(mamaSubscription, void* closure)
 {
-    if (NULL != closure)
+    if (closure != NULL)
     {
         CORVEX_LOG(CORVEX_LOG_FINEST,
                    "Finished creating wildcard subscription for inbox, corvexInbox=%p", closure);
@@ -44,7 +44,7 @@ void MAMACALLTYPE corvexInbox_onError(mamaSubscription, mama_status status, void
                                       void* closure)
 {
     CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
-    if (NULL != inbox && NULL != inbox->mOnError)
+    if (inbox != NULL && inbox->mOnError != NULL)
     {
         inbox->mOnError(status, inbox->mClosure);
     }
@@ -54,7 +54,7 @@ void MAMACALLTYPE corvexInbox_onMsg(mamaSubscription, mamaMsg message, const cha
                                     void*)
 {
     CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
-    if (NULL != inbox && NULL != inbox->mOnMsg)
+    if (inbox != NULL && inbox->mOnMsg != NULL)
     {
         inbox->mOnMsg(message, inbox->mClosure);
     }
@@ -65,11 +65,11 @@ void MAMACALLTYPE corvexInbox_onMsg(mamaSubscription, mamaMsg message, const cha
 void MAMACALLTYPE corvexInbox_onDestroy(mamaSubscription, void* closure)
 {
     CorvexInbox* inbox = static_cast<CorvexInbox*>(closure);
-    if (NULL == inbox)
+    if (inbox == NULL)
     {
         return;
     }
-    if (NULL != inbox->mOnInboxDestroyed)
+    if (inbox->mOnInboxDestroyed != NULL)
     {
         inbox->mOnInboxDestroyed(inbox->mParent, inbox->mClosure);
     }
@@ -87,7 +87,7 @@ mama_status corvexInbox_buildTopics(mamaTransport transport, char** replyToTopic
     transportBridge bridgeTransport = NULL;
     mama_status status = mamaTransport_getBridgeTransport(transport, &bridgeTransport);
     CorvexTransportBridge* corvexTransport = (CorvexTransportBridge*)bridgeTransport;
-    if (MAMA_STATUS_OK != status || NULL == corvexTransport)
+    if (status != MAMA_STATUS_OK || corvexTransport == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Error acquiring transport bridge status=%s, transport=%p",
                    mamaStatus_stringForStatus(status), (void*)transport);
@@ -95,7 +95,7 @@ mama_status corvexInbox_buildTopics(mamaTransport transport, char** replyToTopic
     }
     char uuid[CORVEXCLIENT_UUID_STRING_SIZE];
     int32_t rc = corvexClient_generateUUIDString(uuid, sizeof(uuid));
-    if (CORVEXCLIENT_OK != rc)
+    if (rc != CORVEXCLIENT_OK)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error in corvexClient_generateUUIDString()");
         return MAMA_STATUS_PLATFORM;
@@ -106,7 +106,7 @@ mama_status corvexInbox_buildTopics(mamaTransport transport, char** replyToTopic
     formatTopic(replyTo, sizeof(replyTo), corvexTransport->mInboxCorvexReplyToPrefix, uuid,
                 "reply-to");
     *replyToTopic = strdup(replyTo);
-    if (NULL == *replyToTopic)
+    if (*replyToTopic == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for reply-to topic '%s'", replyTo);
         return MAMA_STATUS_NOMEM;
@@ -116,7 +116,7 @@ mama_status corvexInbox_buildTopics(mamaTransport transport, char** replyToTopic
 
 const char* corvexInbox_getReplyToTopic(const CorvexInbox* inbox)
 {
-    return NULL != inbox ? inbox->mCorvexReplyToTopic : NULL;
+    return inbox != NULL ? inbox->mCorvexReplyToTopic : NULL;
 }
 
 CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex(
@@ -124,17 +124,17 @@ CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex(
     mamaInboxErrorCallback errorCB, mamaInboxDestroyCallback onInboxDestroyed, void* closure,
     mamaInbox parent)
 {
-    if (NULL == result || NULL == transport || NULL == queue || NULL == msgCB)
+    if (result == NULL || transport == NULL || queue == NULL || msgCB == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     CorvexInbox* inbox = (CorvexInbox*)calloc(1, sizeof(CorvexInbox));
-    if (NULL == inbox)
+    if (inbox == NULL)
     {
         return MAMA_STATUS_NOMEM;
     }
     mama_status status = mamaSubscription_allocate(&inbox->mSubscription);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Failed to allocate subscription: %s",
                    mamaStatus_stringForStatus(status));
@@ -144,7 +144,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex(
     char subscriptionTopic[CORVEX_TOPIC_BUFFER_SIZE];
     status = corvexInbox_buildTopics(transport, &inbox->mCorvexReplyToTopic, subscriptionTopic,
                                      sizeof(subscriptionTopic));
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Failed to set Inbox mama topic and corvex topic: %s",
                    mamaStatus_stringForStatus(status));
@@ -157,7 +157,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaInbox_createByIndex(
                subscriptionTopic, inbox->mCorvexReplyToTopic);
     status = mamaSubscription_createBasicWildCard(inbox->mSubscription, transport, queue,
                                                   &INBOX_CALLBACKS, NULL, subscriptionTopic, inbox);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Failed to create inbox subscription: %s",
                    mamaStatus_stringForStatus(status));
@@ -189,11 +189,11 @@ CORVEX_EXPORT mama_status corvexBridgeMamaInbox_create(inboxBridge* result, mama
 CORVEX_EXPORT mama_status corvexBridgeMamaInbox_destroy(inboxBridge bridge)
 {
     CorvexInbox* inbox = (CorvexInbox*)bridge;
-    if (NULL == inbox)
+    if (inbox == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    if (NULL == inbox->mSubscription)
+    if (inbox->mSubscription == NULL)
     {
         return MAMA_STATUS_INVALID_ARG;
     }

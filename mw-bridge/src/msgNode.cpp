@@ -39,11 +39,11 @@ class NodePool
     CorvexMsgNode* take()
     {
         PooledNode* node = pop();
-        if (NULL == node)
+        if (node == NULL)
         {
             node = grow();
         }
-        if (NULL == node)
+        if (node == NULL)
         {
             return NULL;
         }
@@ -87,7 +87,7 @@ class NodePool
     PooledNode* pop()
     {
         uint64_t head = mHead.load(std::memory_order_acquire);
-        while (NO_NODE != indexOf(head))
+        while (indexOf(head) != NO_NODE)
         {
             PooledNode* node = at(indexOf(head));
             uint64_t next = pack(node->mNextFree.load(std::memory_order_relaxed), head);
@@ -105,7 +105,7 @@ class NodePool
     {
         std::lock_guard<std::mutex> guard(mGrowLock);
         PooledNode* node = pop();
-        if (NULL != node)
+        if (node != NULL)
         {
             return node;
         }
@@ -115,7 +115,7 @@ class NodePool
             return NULL;
         }
         PooledNode* nodes = new (std::nothrow) PooledNode[NODES_PER_CHUNK];
-        if (NULL == nodes)
+        if (nodes == NULL)
         {
             return NULL;
         }
@@ -153,7 +153,7 @@ void corvexMsgNode_give(CorvexMsgNode* node)
 
 void corvexMsgNode_release(CorvexMsgNode* node)
 {
-    if (NULL != node->mMsg)
+    if (node->mMsg != NULL)
     {
         corvexClient_msg_free(&node->mMsg);
     }

@@ -37,12 +37,12 @@ void freeNames(CorvexPublisherBridge* publisher)
 
 bool copyName(const char* name, char** copy)
 {
-    if (NULL == name)
+    if (name == NULL)
     {
         return true;
     }
     *copy = strdup(name);
-    return NULL != *copy;
+    return *copy != NULL;
 }
 
 /* With the cache answering initial values, a market-data publisher need not
@@ -51,19 +51,19 @@ bool isSuppressedRequest(const CorvexTransportBridge* transport,
                          const CorvexPublisherBridge* publisher, mamaMsg msg)
 {
     if (!transport->mUseCache || transport->mSendSubReq ||
-        CORVEX_ROOT_OTHER != publisher->mRootType)
+        publisher->mRootType != CORVEX_ROOT_OTHER)
     {
         return false;
     }
     mama_i32_t type = -1;
-    return MAMA_STATUS_OK == mamaMsg_getI32(msg, MamaFieldSubscMsgType.mName,
-                                            MamaFieldSubscMsgType.mFid, &type) &&
-           SUBSCRIPTION_REQUEST_INITIAL == type;
+    return mamaMsg_getI32(msg, MamaFieldSubscMsgType.mName, MamaFieldSubscMsgType.mFid, &type) ==
+               MAMA_STATUS_OK &&
+           type == SUBSCRIPTION_REQUEST_INITIAL;
 }
 
 bool vendorStep(int32_t rc, const char* text, mama_status* result)
 {
-    if (CORVEXCLIENT_OK == rc)
+    if (rc == CORVEXCLIENT_OK)
     {
         return true;
     }
@@ -77,7 +77,7 @@ void fillEnvelope(corvexClient_msg_t message, const CorvexTransportBridge* trans
                   const char* subject, const char* replyAddress, uint8_t isReply,
                   const void* buffer, uint32_t length, mama_status* result)
 {
-    if (NULL != replyAddress && !isReply)
+    if (replyAddress != NULL && !isReply)
     {
         corvexClient_destination_t replyTo;
         memset(&replyTo, 0, sizeof(replyTo));
@@ -102,10 +102,10 @@ void fillEnvelope(corvexClient_msg_t message, const CorvexTransportBridge* trans
     {
         return;
     }
-    if (NULL != transport->mPubInfoMap)
+    if (transport->mPubInfoMap != NULL)
     {
         int32_t rc = corvexClient_msg_setUserPropertyMap(message, transport->mPubInfoMap);
-        if (CORVEXCLIENT_OK != rc)
+        if (rc != CORVEXCLIENT_OK)
         {
             /* The message is still worth sending without its publisher info. */
             CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc,
@@ -123,10 +123,10 @@ mama_status corvexPublisher_buildSubject(CorvexPublisherBridge* publisher)
     const char* root = NULL;
     const char* topic = publisher->mTopic;
     publisher->mRootType = CORVEX_ROOT_NONE;
-    if (NULL != publisher->mRoot)
+    if (publisher->mRoot != NULL)
     {
         root = publisher->mRoot;
-        if (0 == strncmp(publisher->mRoot, DICTIONARY_ROOT, strlen(DICTIONARY_ROOT)))
+        if (strncmp(publisher->mRoot, DICTIONARY_ROOT, strlen(DICTIONARY_ROOT)) == 0)
         {
             publisher->mRootType = CORVEX_ROOT_DICTIONARY;
         }
@@ -138,7 +138,7 @@ mama_status corvexPublisher_buildSubject(CorvexPublisherBridge* publisher)
     }
     mama_status status =
         corvexTopic_build(root, publisher->mSource, topic, &publisher->mSubject, 0, transport);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(
             CORVEX_LOG_ERROR, "Error in generating subject from mRoot=%s mSource=%s mTopic=%s: %s",
@@ -154,7 +154,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_createByIndex(
     CorvexPublisherBridge** result, mamaTransport transport, int transportIndex, const char* topic,
     const char* source, const char* root, mamaPublisher parent)
 {
-    if (NULL == result || NULL == transport || NULL == parent)
+    if (result == NULL || transport == NULL || parent == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
@@ -163,7 +163,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_createByIndex(
     *result = NULL;
     CorvexPublisherBridge* publisher =
         (CorvexPublisherBridge*)calloc(1, sizeof(CorvexPublisherBridge));
-    if (NULL == publisher)
+    if (publisher == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Error allocating corvex publisher bridge.");
         return MAMA_STATUS_NOMEM;
@@ -178,7 +178,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_createByIndex(
         return MAMA_STATUS_NOMEM;
     }
     mama_status status = corvexPublisher_buildSubject(publisher);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         freeNames(publisher);
         free(publisher);
@@ -199,13 +199,13 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_create(CorvexPublisherBridge
 
 CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_destroy(CorvexPublisherBridge* publisher)
 {
-    if (NULL == publisher)
+    if (publisher == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     /* The host frees its publisher inside this callback: call it while our
      * object is whole, and never touch the parent afterwards. */
-    if (NULL != publisher->mOnDestroy)
+    if (publisher->mOnDestroy != NULL)
     {
         publisher->mOnDestroy(publisher->mParent, publisher->mClosure);
     }
@@ -218,20 +218,20 @@ CORVEX_EXPORT mama_status
 corvexBridgeMamaPublisher_setUserCallbacks(CorvexPublisherBridge* publisher, mamaQueue queue,
                                            mamaPublisherCallbacks* callbacks, void* closure)
 {
-    if (NULL == publisher || NULL == callbacks)
+    if (publisher == NULL || callbacks == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     /* The host frees the callbacks record when this call returns. */
     publisher->mOnDestroy = callbacks->onDestroy;
-    if (NULL != queue)
+    if (queue != NULL)
     {
         publisher->mQueue = queue;
         publisher->mClosure = closure;
         return MAMA_STATUS_OK;
     }
     mamaBridge impl = mamaTransportImpl_getBridgeImpl(publisher->mTransport);
-    if (NULL == impl)
+    if (impl == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Could not assign queue for publisher %p callbacks.",
                    (void*)publisher);
@@ -255,25 +255,25 @@ mama_status corvexPublisher_sendInternal(CorvexPublisherBridge* publisher, int,
                                          const char* replyAddress, mamaMsg msg, uint8_t isReply,
                                          const char* callerName)
 {
-    if (NULL == publisher)
+    if (publisher == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "No publisher.");
         return MAMA_STATUS_NULL_ARG;
     }
-    if (NULL == msg)
+    if (msg == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     mama_status status = MAMA_STATUS_OK;
     CorvexTransportBridge* transport = transportOf(publisher->mTransport, &status);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Error acquiring transport bridge from publisher, status=%s, publisher=%p",
                    mamaStatus_stringForStatus(status), (void*)publisher);
         return status;
     }
-    if (NULL == transport)
+    if (transport == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Null transport bridge in publisher");
         return MAMA_STATUS_INVALID_ARG;
@@ -290,14 +290,14 @@ mama_status corvexPublisher_sendOnTransport(CorvexTransportBridge* transport, co
                                             const char* replyAddress, mamaMsg msg, uint8_t isReply,
                                             const char* callerName)
 {
-    if (NULL == transport || NULL == msg)
+    if (transport == NULL || msg == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     const void* buffer = NULL;
     mama_size_t length = 0;
     mama_status status = mamaMsg_getByteBuffer(msg, &buffer, &length);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "%s(): Error in getting payload byte buffer. [%d] %s",
                    callerName ? callerName : "", (int)status, mamaStatus_stringForStatus(status));
@@ -314,7 +314,7 @@ mama_status corvexPublisher_sendOnTransport(CorvexTransportBridge* transport, co
 
     corvexClient_msg_t message = NULL;
     int32_t rc = corvexClient_msg_alloc(&message);
-    if (CORVEXCLIENT_OK != rc)
+    if (rc != CORVEXCLIENT_OK)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc,
                                 "Unable to allocate temporary message for inbox");
@@ -323,17 +323,17 @@ mama_status corvexPublisher_sendOnTransport(CorvexTransportBridge* transport, co
     mama_status result = MAMA_STATUS_OK;
     fillEnvelope(message, transport, subject, replyAddress, isReply, buffer, (uint32_t)length,
                  &result);
-    if (MAMA_STATUS_OK == result)
+    if (result == MAMA_STATUS_OK)
     {
         rc = corvexClient_session_sendMsg(transport->mSession, message);
-        if (CORVEXCLIENT_OK != rc)
+        if (rc != CORVEXCLIENT_OK)
         {
             CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc, "Error sending message");
             result = MAMA_STATUS_PLATFORM;
         }
     }
     rc = corvexClient_msg_free(&message);
-    if (CORVEXCLIENT_OK != rc)
+    if (rc != CORVEXCLIENT_OK)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Unable to free temporary message");
     }

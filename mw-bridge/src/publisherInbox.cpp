@@ -58,26 +58,26 @@ const uint32_t CACHE_REQUEST_FLAGS = CORVEXCLIENT_CACHEREQUEST_FLAGS_DELIVER_CAC
 
 bool isSubscriptionRequest(mama_i32_t msgType)
 {
-    return MAMA_SUBSC_SUBSCRIBE == msgType || MAMA_SUBSC_SNAPSHOT == msgType ||
-           MAMA_SUBSC_DDICT_SNAPSHOT == msgType || MAMA_SUBSC_DQ_UNKNOWN == msgType;
+    return msgType == MAMA_SUBSC_SUBSCRIBE || msgType == MAMA_SUBSC_SNAPSHOT ||
+           msgType == MAMA_SUBSC_DDICT_SNAPSHOT || msgType == MAMA_SUBSC_DQ_UNKNOWN;
 }
 
 /* Snapshot-style requests get their cached answer in the inbox. */
 bool isSnapshotRequest(int32_t msgType)
 {
-    return MAMA_SUBSC_SNAPSHOT == msgType || MAMA_SUBSC_DDICT_SNAPSHOT == msgType;
+    return msgType == MAMA_SUBSC_SNAPSHOT || msgType == MAMA_SUBSC_DDICT_SNAPSHOT;
 }
 
 bool mayUseCache(int32_t subscriptionType)
 {
-    return MAMA_SUBSC_TYPE_NORMAL == subscriptionType || MAMA_SUBSC_TYPE_BOOK == subscriptionType ||
-           MAMA_SUBSC_TYPE_DICTIONARY == subscriptionType;
+    return subscriptionType == MAMA_SUBSC_TYPE_NORMAL || subscriptionType == MAMA_SUBSC_TYPE_BOOK ||
+           subscriptionType == MAMA_SUBSC_TYPE_DICTIONARY;
 }
 
 /* Copies at most size - 1 characters and always terminates. */
 void copyBounded(char* target, size_t size, const char* source)
 {
-    corvexLog_formatBuffer(target, size, "%s", NULL != source ? source : "");
+    corvexLog_formatBuffer(target, size, "%s", source != NULL ? source : "");
 }
 
 CorvexTransportBridge* transportOf(mamaTransport transport)
@@ -92,7 +92,7 @@ CorvexTransportBridge* transportOf(mamaTransport transport)
 mama_status onCheckRefused(const CorvexInboxRequest* request, int32_t rc)
 {
     const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
-    if (NULL != error && CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED == error->mSubCode)
+    if (error != NULL && error->mSubCode == CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED)
     {
         CorvexSubscription* subscription = request->mSubscription;
         mama_status status = corvexTransportBridge_queueStatusMsg(
@@ -111,10 +111,10 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
     CorvexSubscription* subscription = request->mSubscription;
     CorvexTransportBridge* transport = subscription->mTransportBridge;
     *done = true;
-    if (NULL == transport->mCacheSession)
+    if (transport->mCacheSession == NULL)
     {
         mama_status status = corvexTransportBridge_createCacheSession(transport);
-        if (MAMA_STATUS_OK != status)
+        if (status != MAMA_STATUS_OK)
         {
             return status;
         }
@@ -128,7 +128,7 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
         int32_t rc = corvexSubscription_subscribe(subscription,
                                                   CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY,
                                                   request->mCacheTopic, &toInbox, NULL, &placed);
-        if (CORVEXCLIENT_OK != rc && CORVEXCLIENT_IN_PROGRESS != rc)
+        if (rc != CORVEXCLIENT_OK && rc != CORVEXCLIENT_IN_PROGRESS)
         {
             CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc, "corvexSubscription_subscribe() failed");
             return MAMA_STATUS_PLATFORM;
@@ -145,7 +145,7 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
     }
 
     wlock_lock(subscription->mKlixSubscriptionListLock);
-    if (1 == subscription->mIsDestroying)
+    if (subscription->mIsDestroying == 1)
     {
         wlock_unlock(subscription->mKlixSubscriptionListLock);
         return MAMA_STATUS_OK;
@@ -157,17 +157,17 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
     int32_t rc = corvexClient_cacheSession_sendCacheRequest(
         transport->mCacheSession, request->mCacheTopic, requestId, transport->mCacheEventCallback,
         subscription->mDestroyHandle, CACHE_REQUEST_FLAGS, 0);
-    if (CORVEXCLIENT_IN_PROGRESS == rc)
+    if (rc == CORVEXCLIENT_IN_PROGRESS)
     {
         *done = !transport->mSendSubReq;
         return MAMA_STATUS_OK;
     }
     const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
-    bool quiet = CORVEXCLIENT_NOT_READY == rc || CORVEXCLIENT_WOULD_BLOCK == rc ||
-                 (CORVEXCLIENT_FAIL == rc && NULL != error &&
-                  CORVEXCLIENT_SUBCODE_CACHE_REQUEST_CANCELLED == error->mSubCode);
+    bool quiet = rc == CORVEXCLIENT_NOT_READY || rc == CORVEXCLIENT_WOULD_BLOCK ||
+                 (rc == CORVEXCLIENT_FAIL && error != NULL &&
+                  error->mSubCode == CORVEXCLIENT_SUBCODE_CACHE_REQUEST_CANCELLED);
     int level = quiet ? CORVEX_LOG_FINE : CORVEX_LOG_ERROR;
-    if (CORVEXCLIENT_FAIL == rc && NULL != error)
+    if (rc == CORVEXCLIENT_FAIL && error != NULL)
     {
         CORVEX_LOG(level,
                    "corvexBridgeMamaPublisher_sendFromInboxByIndex(): Error Sending Cache Request "
@@ -195,7 +195,7 @@ mama_status sendRequestMsg(CorvexInboxRequest* request)
     CorvexTransportBridge* transport = request->mSubscription->mTransportBridge;
     char discard[CORVEX_TOPIC_BUFFER_SIZE];
     const char* replyTo = request->mInboxReplyToTopic;
-    if (NULL != transport->mCacheSession)
+    if (transport->mCacheSession != NULL)
     {
         if (!transport->mSendSubReq)
         {
@@ -219,17 +219,17 @@ mama_status sendRequestMsg(CorvexInboxRequest* request)
 mama_status corvexPublisher_buildCacheTopic(CorvexPublisherBridge* publisher,
                                             int32_t subscriptionType, char* topic)
 {
-    const char* subject = NULL != publisher->mSubject ? publisher->mSubject : "";
-    if (MAMA_SUBSC_TYPE_DICTIONARY == subscriptionType)
+    const char* subject = publisher->mSubject != NULL ? publisher->mSubject : "";
+    if (subscriptionType == MAMA_SUBSC_TYPE_DICTIONARY)
     {
         copyBounded(topic, CORVEX_TOPIC_BUFFER_SIZE, subject);
-        if (0 == strncmp(topic, "_MDDD", strlen("_MDDD")))
+        if (strncmp(topic, "_MDDD", strlen("_MDDD")) == 0)
         {
             topic[0] = '#';
         }
         return MAMA_STATUS_OK;
     }
-    if (MAMA_SUBSC_TYPE_NORMAL != subscriptionType && MAMA_SUBSC_TYPE_BOOK != subscriptionType)
+    if (subscriptionType != MAMA_SUBSC_TYPE_NORMAL && subscriptionType != MAMA_SUBSC_TYPE_BOOK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Error in generating corvex topic for cache request. Invalid "
@@ -238,7 +238,7 @@ mama_status corvexPublisher_buildCacheTopic(CorvexPublisherBridge* publisher,
                    subject);
         return MAMA_STATUS_PLATFORM;
     }
-    if (0 != strncmp(subject, "_MD", strlen("_MD")))
+    if (strncmp(subject, "_MD", strlen("_MD")) != 0)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Error in generating corvex topic for cache request. Topic does not start with "
@@ -249,7 +249,7 @@ mama_status corvexPublisher_buildCacheTopic(CorvexPublisherBridge* publisher,
     char* built = NULL;
     mama_status status = corvexTopic_build(NULL, publisher->mSource, publisher->mTopic, &built, 0,
                                            transportOf(publisher->mTransport));
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Error generating corvex topic for cache request. mSource=%s mTopic=%s: %s",
@@ -265,12 +265,12 @@ mama_status corvexPublisher_buildCacheTopic(CorvexPublisherBridge* publisher,
 
 uint64_t corvexPublisher_getCacheRequestId(CorvexPublisherBridge* publisher)
 {
-    if (0 != publisher->mCacheRequestId)
+    if (publisher->mCacheRequestId != 0)
     {
         return publisher->mCacheRequestId;
     }
     CorvexSubscription* current = corvexSubscription_getCurrent();
-    if (NULL == current)
+    if (current == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_FINER,
                    "Unable to get subscription associated with the initial/recap request for "
@@ -291,7 +291,7 @@ mama_status corvexPublisher_postSendFromInboxByIndex(int fromSessionEvent,
     CorvexSubscription* subscription = request->mSubscription;
     CorvexTransportBridge* transport = subscription->mTransportBridge;
     mama_status result = MAMA_STATUS_OK;
-    if (CORVEXCLIENT_OK != rc)
+    if (rc != CORVEXCLIENT_OK)
     {
         result = onCheckRefused(request, rc);
     }
@@ -299,7 +299,7 @@ mama_status corvexPublisher_postSendFromInboxByIndex(int fromSessionEvent,
     {
         int32_t removed = corvexClient_session_topicUnsubscribeWithDispatch(
             transport->mSession, 0, request->mCacheTopic, &IGNORE_ALL, NULL);
-        if (CORVEXCLIENT_OK != removed && CORVEXCLIENT_IN_PROGRESS != removed)
+        if (removed != CORVEXCLIENT_OK && removed != CORVEXCLIENT_IN_PROGRESS)
         {
             CORVEX_LOG(CORVEX_LOG_WARN, "Failed to unsubscribe from topic '%s' - rc=%s",
                        request->mCacheTopic, corvexClient_returnCodeToString(removed));
@@ -316,7 +316,7 @@ mama_status corvexPublisher_postSendFromInboxByIndex(int fromSessionEvent,
     }
     mamaMsg_destroy(request->mRequestMsg);
     request->mRequestMsg = NULL;
-    if (MAMA_STATUS_OK != result && fromSessionEvent)
+    if (result != MAMA_STATUS_OK && fromSessionEvent)
     {
         corvexSubscription_queueError(subscription->mMamaSubscription, subscription, result, 0);
     }
@@ -326,12 +326,12 @@ mama_status corvexPublisher_postSendFromInboxByIndex(int fromSessionEvent,
 CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     CorvexPublisherBridge* publisher, int transportIndex, mamaInbox inbox, mamaMsg msg)
 {
-    if (NULL == publisher || NULL == inbox || NULL == msg)
+    if (publisher == NULL || inbox == NULL || msg == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     CorvexInbox* corvexInbox = (CorvexInbox*)mamaInboxImpl_getInboxBridge(inbox);
-    if (NULL == corvexInbox || NULL == corvexInbox->mSubscription)
+    if (corvexInbox == NULL || corvexInbox->mSubscription == NULL)
     {
         return MAMA_STATUS_INVALID_ARG;
     }
@@ -339,9 +339,9 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
         (CorvexSubscription*)mamaSubscription_getSubscriptionBridge(corvexInbox->mSubscription);
     const char* replyTo = corvexInbox_getReplyToTopic(corvexInbox);
     mama_i32_t msgType = -1;
-    if (MAMA_STATUS_OK != mamaMsg_getI32(msg, MamaFieldSubscMsgType.mName,
-                                         MamaFieldSubscMsgType.mFid, &msgType) ||
-        !isSubscriptionRequest(msgType) || NULL == subscription)
+    if (mamaMsg_getI32(msg, MamaFieldSubscMsgType.mName, MamaFieldSubscMsgType.mFid, &msgType) !=
+            MAMA_STATUS_OK ||
+        !isSubscriptionRequest(msgType) || subscription == NULL)
     {
         return corvexPublisher_sendInternal(publisher, transportIndex, replyTo, msg, 0,
                                             "corvexBridgeMamaPublisher_sendFromInboxByIndex");
@@ -350,7 +350,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     CorvexSynchronismManager* manager = &subscription->mSyncManager;
     CorvexCorrelationTag* tag = corvexSynchronismManager_createCorrelationTag(
         manager, corvexPublisher_postSendFromInboxByIndex);
-    if (NULL == tag)
+    if (tag == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to create correlation tag");
         return MAMA_STATUS_NOMEM;
@@ -361,7 +361,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     mama_i32_t subscriptionType = 0;
     mama_status status = mamaMsg_getI32(msg, MamaFieldSubscriptionType.mName,
                                         MamaFieldSubscriptionType.mFid, &subscriptionType);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Error getting subscription type: %s",
                    mamaStatus_stringForStatus(status));
@@ -371,14 +371,14 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     request->mSubscriptionType = subscriptionType;
     request->mMsgType = msgType;
     request->mSubscription = subscription;
-    if (MAMA_STATUS_OK !=
-        corvexPublisher_buildCacheTopic(publisher, subscriptionType, request->mCacheTopic))
+    if (corvexPublisher_buildCacheTopic(publisher, subscriptionType, request->mCacheTopic) !=
+        MAMA_STATUS_OK)
     {
         corvexSynchronismManager_destroyCorrelationTag(manager, tag);
         return MAMA_STATUS_PLATFORM;
     }
     status = mamaMsg_copy(msg, &request->mRequestMsg);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         corvexSynchronismManager_destroyCorrelationTag(manager, tag);
         return status;
@@ -393,7 +393,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
                          : CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM;
     int32_t rc = corvexClient_session_topicSubscribeWithDispatch(
         subscription->mTransportBridge->mSession, flags, request->mCacheTopic, &IGNORE_ALL, tag);
-    if (CORVEXCLIENT_FAIL == rc)
+    if (rc == CORVEXCLIENT_FAIL)
     {
         CORVEX_LOG(
             CORVEX_LOG_ERROR,
@@ -412,26 +412,26 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInbox(CorvexPublishe
 CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendReplyToInbox(
     CorvexPublisherBridge* publisher, mamaMsg request, mamaMsg reply)
 {
-    if (NULL == publisher || NULL == request || NULL == reply)
+    if (publisher == NULL || request == NULL || reply == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     CorvexBridgeMsg* bridgeMsg = NULL;
     mama_status status = mamaMsgImpl_getBridgeMsg(request, (msgBridge*)&bridgeMsg);
-    if (MAMA_STATUS_OK != status || NULL == bridgeMsg)
+    if (status != MAMA_STATUS_OK || bridgeMsg == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to get bridge message.");
-        return MAMA_STATUS_OK != status ? status : MAMA_STATUS_INVALID_ARG;
+        return status != MAMA_STATUS_OK ? status : MAMA_STATUS_INVALID_ARG;
     }
     corvexClient_destination_t replyTo;
     memset(&replyTo, 0, sizeof(replyTo));
     int32_t rc = CORVEXCLIENT_FAIL;
-    if (NULL != bridgeMsg->mCorvexMsg)
+    if (bridgeMsg->mCorvexMsg != NULL)
     {
         rc = corvexClient_msg_getReplyTo(bridgeMsg->mCorvexMsg, &replyTo, sizeof(replyTo));
     }
-    const char* topic = CORVEXCLIENT_OK == rc ? replyTo.mTopic : NULL;
-    if (NULL != topic && '\0' != topic[0])
+    const char* topic = rc == CORVEXCLIENT_OK ? replyTo.mTopic : NULL;
+    if (topic != NULL && topic[0] != '\0')
     {
         CORVEX_LOG(CORVEX_LOG_FINER, "Sent reply to inbox. replyTopic=%s", topic);
         return corvexPublisher_sendInternal(publisher, 0, topic, reply, 1,
@@ -439,19 +439,19 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendReplyToInbox(
     }
     CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error getting replyTopic from message");
     CORVEX_LOG(CORVEX_LOG_ERROR, "Error getting replyTopic; replyTopic: '%s'; len: %d",
-               NULL != topic ? topic : "", NULL != topic ? (int)strlen(topic) : -1);
+               topic != NULL ? topic : "", topic != NULL ? (int)strlen(topic) : -1);
     return MAMA_STATUS_INVALID_ARG;
 }
 
 CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendReplyToInboxHandle(
     CorvexPublisherBridge* publisher, void* handle, mamaMsg reply)
 {
-    if (NULL == publisher || NULL == handle || NULL == reply)
+    if (publisher == NULL || handle == NULL || reply == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     const char* topic = static_cast<const char*>(handle);
-    if ('\0' == topic[0])
+    if (topic[0] == '\0')
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Invalid inbox: %s", topic);
         return MAMA_STATUS_INVALID_ARG;

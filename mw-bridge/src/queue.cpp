@@ -481,18 +481,18 @@ mama_status corvexQueue_enqueueMsg(CorvexQueueBridge* queue, mamaQueueEnqueueCB 
 
 bool corvexQueue_isIdle(CorvexQueueBridge* queue)
 {
-    if (NULL == queue || NULL == queue->mQueue)
+    if (queue == NULL || queue->mQueue == NULL)
     {
         return false;
     }
     /* The size first: an event taken after it was read is counted by its
      * dispatch call until it has been handled. */
     int size = 0;
-    if (WOMBAT_QUEUE_OK != wombatQueue_getSize(queue->mQueue, &size) || size > 0)
+    if (wombatQueue_getSize(queue->mQueue, &size) != WOMBAT_QUEUE_OK || size > 0)
     {
         return false;
     }
-    return 0 == queue->mDispatchesRunning.load();
+    return queue->mDispatchesRunning.load() == 0;
 }
 
 CORVEX_EXPORT mama_status corvexBridgeMamaQueue_getEventCount(CorvexQueueBridge* queue,

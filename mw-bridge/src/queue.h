@@ -84,7 +84,7 @@ struct CorvexQueueBridge
 inline bool corvexQueue_readEventCount(CorvexQueueBridge* queue, size_t* count)
 {
     int size = 0;
-    if (WOMBAT_QUEUE_OK != wombatQueue_getSize(queue->mQueue, &size) || size < 0)
+    if (wombatQueue_getSize(queue->mQueue, &size) != WOMBAT_QUEUE_OK || size < 0)
     {
         return false;
     }

@@ -35,7 +35,7 @@ std::atomic<uint64_t> gDecodeFailures(0);
 
 bool isDumped(uint64_t failuresBefore)
 {
-    return 0 == failuresBefore % 500 || 1 == failuresBefore;
+    return failuresBefore % 500 == 0 || failuresBefore == 1;
 }
 
 /* A cache response is for every subscription on its topic when it carries no
@@ -44,7 +44,7 @@ bool acceptsCacheResponse(CorvexSubscription* subscription, corvexClient_msg_t m
 {
     corvexClient_cacheRequestId_t received = 0;
     int32_t rc = corvexClient_msg_getCacheRequestId(message, &received);
-    if (CORVEXCLIENT_OK != rc)
+    if (rc != CORVEXCLIENT_OK)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Unable to get Cache Request Id");
         CORVEX_LOG(CORVEX_LOG_ERROR,
@@ -54,7 +54,7 @@ bool acceptsCacheResponse(CorvexSubscription* subscription, corvexClient_msg_t m
                    (void*)subscription, (void*)message);
         return false;
     }
-    if (0 != received && received != (uint64_t)subscription->mCacheRequestId)
+    if (received != 0 && received != (uint64_t)subscription->mCacheRequestId)
     {
         CORVEX_LOG(CORVEX_LOG_FINEST,
                    "Discarding cache response not requested by this subscription, subscription=%p "
@@ -82,9 +82,9 @@ void presentCacheAnswer(CorvexSubscription* subscription, mamaMsg message,
 {
     int cacheMsg = corvexClient_msg_isCacheMsg(vendorMessage);
     corvexClient_cacheRequestId_t received = 0;
-    if ((CORVEXCLIENT_MSG_CACHED != cacheMsg && CORVEXCLIENT_MSG_CACHED_SUSPECT != cacheMsg) ||
-        0 == subscription->mCacheRequestId ||
-        CORVEXCLIENT_OK != corvexClient_msg_getCacheRequestId(vendorMessage, &received) ||
+    if ((cacheMsg != CORVEXCLIENT_MSG_CACHED && cacheMsg != CORVEXCLIENT_MSG_CACHED_SUSPECT) ||
+        subscription->mCacheRequestId == 0 ||
+        corvexClient_msg_getCacheRequestId(vendorMessage, &received) != CORVEXCLIENT_OK ||
         received != (uint64_t)subscription->mCacheRequestId)
     {
         return;
@@ -98,7 +98,7 @@ void presentCacheAnswer(CorvexSubscription* subscription, mamaMsg message,
     mama_status status =
         mamaMsg_updateU8(message, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, (mama_u8_t)type);
     mamaMsgImpl_setMessageOwner(message, 0);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_WARN,
                    "Unable to present the cache answer on topic '%s' as %s: %s; delivered as "
@@ -115,7 +115,7 @@ void presentCacheAnswer(CorvexSubscription* subscription, mamaMsg message,
 void logDecodeFailure(mama_status status, mamaMsg message, const void* buffer, uint32_t length,
                       corvexClient_msg_t vendorMessage)
 {
-    if (MAMA_STATUS_NO_BRIDGE_IMPL == status)
+    if (status == MAMA_STATUS_NO_BRIDGE_IMPL)
     {
         char id = *(const char*)buffer;
         CORVEX_LOG(
@@ -125,12 +125,12 @@ void logDecodeFailure(mama_status status, mamaMsg message, const void* buffer, u
             id, (unsigned)(unsigned char)id);
         return;
     }
-    bool dump = MAMA_STATUS_PLATFORM == status && isDumped(gDecodeFailures.fetch_add(1));
+    bool dump = status == MAMA_STATUS_PLATFORM && isDumped(gDecodeFailures.fetch_add(1));
     if (dump && corvexLog_isEnabled(CORVEX_LOG_WARN))
     {
         /* One buffer per call: dispatch threads may dump at the same time. */
         char* text = (char*)malloc(DUMP_SIZE);
-        if (NULL != text)
+        if (text != NULL)
         {
             int32_t rc =
                 corvexClient_msg_dumpExt(vendorMessage, text, DUMP_SIZE, CORVEXCLIENT_MSGDUMP_FULL);
@@ -164,7 +164,7 @@ bool deliver(CorvexSubscription* subscription, mamaMsg message, CorvexBridgeMsg*
         memset(&destination, 0, sizeof(destination));
         int32_t rc =
             corvexClient_msg_getDestination(vendorMessage, &destination, sizeof(destination));
-        if (CORVEXCLIENT_OK != rc || NULL == destination.mTopic)
+        if (rc != CORVEXCLIENT_OK || destination.mTopic == NULL)
         {
             CORVEX_LOG(CORVEX_LOG_ERROR, "corvexClient_msg_getDestination() returnCode='%s'",
                        corvexClient_returnCodeToString(rc));
@@ -197,12 +197,12 @@ bool deliver(CorvexSubscription* subscription, mamaMsg message, CorvexBridgeMsg*
         bridgeMsg->mDelivery = NULL;
     }
     /* The subscription may be gone now (destroyed in the callback). */
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Error from calling %s. Failed. status=[%d] %s", operation,
                    (int)status, mamaStatus_stringForStatus(status));
     }
-    return 0 != delivery.mDetached;
+    return delivery.mDetached != 0;
 }
 } // namespace
 
@@ -210,7 +210,7 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
                                         void* closure)
 {
     CorvexSubscription* subscription = static_cast<CorvexSubscription*>(closure);
-    if (NULL == subscription)
+    if (subscription == NULL)
     {
         CORVEX_LOG(
             CORVEX_LOG_ERROR,
@@ -222,7 +222,7 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
         corvexTransportBridge_queueTransportEvent(subscription->mTransportBridge,
                                                   MAMA_TRANSPORT_QUALITY, 0, NULL);
     }
-    if (1 == subscription->mIsDestroying)
+    if (subscription->mIsDestroying == 1)
     {
         return CORVEXCLIENT_CALLBACK_OK;
     }
@@ -232,7 +232,7 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
                    subscription->mTopic);
         return CORVEXCLIENT_CALLBACK_OK;
     }
-    if (NULL == subscription->mMamaSubscription)
+    if (subscription->mMamaSubscription == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Error in getting mama subscription from message. mMamaSubscription is NULL.");
@@ -240,14 +240,14 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
     }
     size_t events = 0;
     mama_status status = corvexBridgeMamaQueue_getEventCount(subscription->mQueueBridge, &events);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %s",
                    mamaStatus_stringForStatus(status));
         return CORVEXCLIENT_CALLBACK_OK;
     }
     int cacheMsg = corvexClient_msg_isCacheMsg(message);
-    if ((CORVEXCLIENT_MSG_CACHED == cacheMsg || CORVEXCLIENT_MSG_CACHED_SUSPECT == cacheMsg) &&
+    if ((cacheMsg == CORVEXCLIENT_MSG_CACHED || cacheMsg == CORVEXCLIENT_MSG_CACHED_SUSPECT) &&
         !acceptsCacheResponse(subscription, message))
     {
         return CORVEXCLIENT_CALLBACK_OK;
@@ -263,7 +263,7 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
         return CORVEXCLIENT_CALLBACK_OK;
     }
     CorvexMsgNode* node = corvexMsgNode_take();
-    if (NULL == node)
+    if (node == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for message node");
         return CORVEXCLIENT_CALLBACK_OK;
@@ -272,7 +272,7 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
     node->mSubscription = subscription;
     status =
         corvexQueue_enqueueMsg(subscription->mQueueBridge, corvexReceive_dispatchMsgNode, node);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         corvexMsgNode_give(node);
         CORVEX_LOG(CORVEX_LOG_ERROR, "Could not enqueue message: %s; msg=%p user_p=%p",
@@ -285,18 +285,18 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
 void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
 {
     CorvexMsgNode* node = static_cast<CorvexMsgNode*>(closure);
-    if (NULL == node)
+    if (node == NULL)
     {
         return;
     }
     CorvexSubscription* subscription = node->mSubscription;
-    if (NULL == subscription)
+    if (subscription == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Called with NULL Corvex subscription.");
         corvexMsgNode_release(node);
         return;
     }
-    if (NULL == subscription->mMamaSubscription)
+    if (subscription->mMamaSubscription == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_FINE, "Called with NULL subscription.");
         corvexMsgNode_release(node);
@@ -313,7 +313,7 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
     void* buffer = NULL;
     uint32_t length = 0;
     int32_t rc = corvexClient_msg_getBinaryAttachmentPtr(node->mMsg, &buffer, &length);
-    if (CORVEXCLIENT_OK != rc)
+    if (rc != CORVEXCLIENT_OK)
     {
         char text[64];
         corvexLog_formatBuffer(text, sizeof(text),
@@ -321,8 +321,8 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
                                (void*)node->mMsg);
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, text);
         const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
-        bool longForm = CORVEXCLIENT_FAIL == rc || CORVEXCLIENT_NOT_READY == rc;
-        if (longForm && NULL != error && CORVEXCLIENT_SUBCODE_NULL_ARGUMENT == error->mSubCode)
+        bool longForm = rc == CORVEXCLIENT_FAIL || rc == CORVEXCLIENT_NOT_READY;
+        if (longForm && error != NULL && error->mSubCode == CORVEXCLIENT_SUBCODE_NULL_ARGUMENT)
         {
             corvexMsgNode_give(node);
         }
@@ -333,7 +333,7 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
         return;
     }
     mamaMsg message = mamaQueueImpl_getMsg(subscription->mMamaQueue);
-    if (NULL == message)
+    if (message == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Error from calling mamaQueueImpl_getMsg. Could not get "
                                      "cached mamaMsg from event queue.");
@@ -342,11 +342,11 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
     }
     /* An empty attachment has no payload id to read. */
     mama_status status = MAMA_STATUS_INVALID_ARG;
-    if (NULL != buffer && length > 0)
+    if (buffer != NULL && length > 0)
     {
         status = mamaMsgImpl_setMsgBuffer(message, buffer, length, *(const char*)buffer);
     }
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         logDecodeFailure(status, message, buffer, length, node->mMsg);
         corvexMsgNode_release(node);
@@ -354,7 +354,7 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
     }
     CorvexBridgeMsg* bridgeMsg = NULL;
     status = mamaMsgImpl_getBridgeMsg(message, (msgBridge*)&bridgeMsg);
-    if (MAMA_STATUS_OK != status || NULL == bridgeMsg)
+    if (status != MAMA_STATUS_OK || bridgeMsg == NULL)
     {
         char id = *(const char*)buffer;
         CORVEX_LOG(CORVEX_LOG_ERROR,
@@ -384,7 +384,7 @@ int corvexReceive_onSessionMessage(corvexClient_session_t session, corvexClient_
     corvexClient_destination_t destination;
     memset(&destination, 0, sizeof(destination));
     int32_t rc = corvexClient_msg_getDestination(message, &destination, sizeof(destination));
-    if (CORVEXCLIENT_OK != rc || NULL == destination.mTopic)
+    if (rc != CORVEXCLIENT_OK || destination.mTopic == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Received opaqueSession_p=%p msg_p=%p corvexClient_msg_getDestination() "
@@ -393,7 +393,7 @@ int corvexReceive_onSessionMessage(corvexClient_session_t session, corvexClient_
         return CORVEXCLIENT_CALLBACK_OK;
     }
     const char* topic = destination.mTopic;
-    if (0 == strncmp(topic, CORVEXCLIENT_P2P_TOPIC_PREFIX, strlen(CORVEXCLIENT_P2P_TOPIC_PREFIX)))
+    if (strncmp(topic, CORVEXCLIENT_P2P_TOPIC_PREFIX, strlen(CORVEXCLIENT_P2P_TOPIC_PREFIX)) == 0)
     {
         CORVEX_LOG(CORVEX_LOG_FINEST, "Received opaqueSession_p=%p msg_p=%p user_p=%p topic=%s",
                    (void*)session, (void*)message, closure, topic);
@@ -404,7 +404,7 @@ int corvexReceive_onSessionMessage(corvexClient_session_t session, corvexClient_
     if (corvexLog_isEnabled(CORVEX_LOG_FINEST))
     {
         char* text = (char*)malloc(DUMP_SIZE);
-        if (NULL != text)
+        if (text != NULL)
         {
             corvexClient_msg_dumpExt(message, text, DUMP_SIZE, CORVEXCLIENT_MSGDUMP_FULL);
             text[DUMP_SIZE - 1] = '\0';

@@ -30,13 +30,13 @@ std::atomic<int32_t> gCacheRequestCounter(0);
 
 const char* textOrNull(const char* text)
 {
-    return NULL != text ? text : "(null)";
+    return text != NULL ? text : "(null)";
 }
 
 int64_t nextCacheRequestId(void)
 {
     int32_t id = ++gCacheRequestCounter;
-    if (0 == id)
+    if (id == 0)
     {
         id = ++gCacheRequestCounter;
     }
@@ -58,7 +58,7 @@ void freeTopicEntry(CorvexTopicEntry* entry)
 
 void freeTopicList(CorvexTopicEntry** list)
 {
-    while (NULL != *list)
+    while (*list != NULL)
     {
         CorvexTopicEntry* entry = *list;
         *list = entry->mNext;
@@ -96,9 +96,9 @@ mama_status undoCreate(CorvexSubscription* subscription, CreateStage stage, mama
         corvexSynchronismManager_destroy(&subscription->mSyncManager);
         /* fall through */
     case STAGE_ON_QUEUE:
-        if (NULL != subscription->mMamaQueue &&
-            MAMA_STATUS_OK !=
-                corvexQueue_removeSubscription(subscription->mQueueBridge, subscription))
+        if (subscription->mMamaQueue != NULL &&
+            corvexQueue_removeSubscription(subscription->mQueueBridge, subscription) !=
+                MAMA_STATUS_OK)
         {
             CORVEX_LOG(CORVEX_LOG_ERROR,
                        "Unable to remove subscription from queue during cleanup.");
@@ -116,15 +116,15 @@ mama_status undoCreate(CorvexSubscription* subscription, CreateStage stage, mama
 mama_status refusalStatus(int* level)
 {
     const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
-    uint32_t subCode = NULL != error ? error->mSubCode : CORVEXCLIENT_SUBCODE_INTERNAL_ERROR;
-    if (CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED == subCode ||
-        CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED == subCode)
+    uint32_t subCode = error != NULL ? error->mSubCode : CORVEXCLIENT_SUBCODE_INTERNAL_ERROR;
+    if (subCode == CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED ||
+        subCode == CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED)
     {
         *level = CORVEX_LOG_NORMAL;
         return MAMA_STATUS_NOT_ENTITLED;
     }
     *level = CORVEX_LOG_WARN;
-    return CORVEXCLIENT_SUBCODE_BAD_TOPIC == subCode ? MAMA_STATUS_NOT_FOUND : MAMA_STATUS_PLATFORM;
+    return subCode == CORVEXCLIENT_SUBCODE_BAD_TOPIC ? MAMA_STATUS_NOT_FOUND : MAMA_STATUS_PLATFORM;
 }
 
 /* The vendor keeps no entry it refused, so no removal report will follow for
@@ -136,7 +136,7 @@ void forgetRefusedEntry(CorvexSubscription* subscription)
     wlock_lock(subscription->mKlixSubscriptionListLock);
     corvexSubscription_removeTopicEntry(&subscription->mKlixSubscriptionList, subscription->mTopic,
                                         &dispatch);
-    if (NULL == subscription->mKlixSubscriptionList && 1 == subscription->mIsDestroying)
+    if (subscription->mKlixSubscriptionList == NULL && subscription->mIsDestroying == 1)
     {
         corvexSubscription_queueDestroy(subscription);
     }
@@ -164,7 +164,7 @@ void freeSubscription(void* owner)
 void forgetAsCurrent(CorvexSubscription* subscription)
 {
     CorvexThreadStorage* storage = corvexBridgeTls_get();
-    if (NULL != storage && storage->mCurrentSubscription == subscription)
+    if (storage != NULL && storage->mCurrentSubscription == subscription)
     {
         storage->mCurrentSubscription = NULL;
     }
@@ -178,14 +178,14 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
 {
     CORVEX_LOG(CORVEX_LOG_FINEST, "Args: source=%s symbol=%s", textOrNull(source),
                textOrNull(symbol));
-    if (NULL == result || NULL == parent || NULL == transport)
+    if (result == NULL || parent == NULL || transport == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Error, received null argument.");
         return MAMA_STATUS_NULL_ARG;
     }
     transportBridge bridgeTransport = NULL;
     mama_status status = mamaTransport_getBridgeTransport(transport, &bridgeTransport);
-    if (MAMA_STATUS_OK != status || NULL == bridgeTransport)
+    if (status != MAMA_STATUS_OK || bridgeTransport == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Error acquiring transport bridge status=%s, subscriber=%p, transport=%p",
@@ -195,7 +195,7 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
     CorvexTransportBridge* transportBridge = (CorvexTransportBridge*)bridgeTransport;
 
     CorvexSubscription* subscription = (CorvexSubscription*)calloc(1, sizeof(CorvexSubscription));
-    if (NULL == subscription)
+    if (subscription == NULL)
     {
         return MAMA_STATUS_NOMEM;
     }
@@ -214,9 +214,9 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
     subscription->mSource = source;
     subscription->mSymbol = symbol;
 
-    if (MAMA_STATUS_OK != topicStatus)
+    if (topicStatus != MAMA_STATUS_OK)
     {
-        if (MAMA_STATUS_INVALID_ARG == topicStatus && !isWildcard)
+        if (topicStatus == MAMA_STATUS_INVALID_ARG && !isWildcard)
         {
             CORVEX_LOG(CORVEX_LOG_WARN,
                        "Wildcard character used in non-wildcard subscription, source=%s symbol=%s",
@@ -234,7 +234,7 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
         return MAMA_STATUS_INVALID_ARG;
     }
 
-    if (NULL != transportBridge->mBridge_p)
+    if (transportBridge->mBridge_p != NULL)
     {
         subscription->mMaxQueueDepth = transportBridge->mBridge_p->mQueueMaxSize;
     }
@@ -242,12 +242,12 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
 
     mamaSubscriptionType type = MAMA_SUBSC_TYPE_NORMAL;
     mamaSubscription_getSubscriptionType(parent, &type);
-    subscription->mCacheRequestId = MAMA_SUBSC_TYPE_BASIC == type ? 0 : nextCacheRequestId();
+    subscription->mCacheRequestId = type == MAMA_SUBSC_TYPE_BASIC ? 0 : nextCacheRequestId();
 
-    if (NULL != subscription->mMamaQueue)
+    if (subscription->mMamaQueue != NULL)
     {
         status = corvexQueue_addSubscription(subscription->mQueueBridge, subscription);
-        if (MAMA_STATUS_OK != status)
+        if (status != MAMA_STATUS_OK)
         {
             CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to add subscription to queue");
             free(subscription->mTopic);
@@ -261,19 +261,19 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
         return undoCreate(subscription, STAGE_ON_QUEUE, MAMA_STATUS_PLATFORM);
     }
     subscription->mDestroyHandle = destroyHandle_create(subscription);
-    if (NULL == subscription->mDestroyHandle)
+    if (subscription->mDestroyHandle == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "unable to create destroy handle");
         return undoCreate(subscription, STAGE_SYNC_MANAGER, MAMA_STATUS_PLATFORM);
     }
     subscription->mKlixSubscriptionListLock = wlock_create();
-    if (NULL == subscription->mKlixSubscriptionListLock)
+    if (subscription->mKlixSubscriptionListLock == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "unable to create lock for KLIX subscription list");
         return undoCreate(subscription, STAGE_DESTROY_HANDLE, MAMA_STATUS_NOMEM);
     }
     status = corvexTransportLifetime_addSubscription(transportBridge, subscription);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         return undoCreate(subscription, STAGE_LIST_LOCK, status);
     }
@@ -283,7 +283,7 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
     CorvexDispatchInfo dispatch = dispatchRecordOf(subscription);
     CorvexCorrelationTag* tag = corvexSynchronismManager_createCorrelationTag(
         &subscription->mSyncManager, corvexSubscription_onSubscribeResult);
-    if (NULL == tag)
+    if (tag == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for correlation tag");
         return undoCreate(subscription, STAGE_ON_TRANSPORT, MAMA_STATUS_NOMEM);
@@ -298,11 +298,11 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
     int32_t rc = corvexSubscription_subscribe(subscription, flags, subscription->mTopic, &dispatch,
                                               tag, &placed);
     status = corvexSynchronismManager_completeCall(&subscription->mSyncManager, tag, rc);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         mamaSubscription_setRequiresInitial(parent, 0);
         corvexSubscription_queueError(parent, subscription, status, 0);
-        if (MAMA_SUBSC_TYPE_BASIC == type)
+        if (type == MAMA_SUBSC_TYPE_BASIC)
         {
             return undoCreate(subscription, STAGE_ON_TRANSPORT, status);
         }
@@ -315,8 +315,8 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
     subscription->mIsValid = placed ? 1 : 0;
 
     int requiresInitial = 0;
-    if (MAMA_STATUS_OK == mamaSubscription_getRequiresInitial(parent, &requiresInitial) &&
-        1 == requiresInitial)
+    if (mamaSubscription_getRequiresInitial(parent, &requiresInitial) == MAMA_STATUS_OK &&
+        requiresInitial == 1)
     {
         corvexSubscription_setCurrent(subscription);
     }
@@ -327,9 +327,9 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
 uint32_t corvexSubscription_getSubscribeFlags(const CorvexSubscription* subscription)
 {
     const CorvexTransportBridge* transport = subscription->mTransportBridge;
-    if (NULL != subscription->mTopic && transport->mInboxCorvexSubPrefixLen > 0 &&
-        0 == strncmp(subscription->mTopic, transport->mInboxCorvexSubPrefix,
-                     transport->mInboxCorvexSubPrefixLen))
+    if (subscription->mTopic != NULL && transport->mInboxCorvexSubPrefixLen > 0 &&
+        strncmp(subscription->mTopic, transport->mInboxCorvexSubPrefix,
+                transport->mInboxCorvexSubPrefixLen) == 0)
     {
         return CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY;
     }
@@ -344,7 +344,7 @@ int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t 
 {
     *placed = 1;
     wlock_lock(subscription->mKlixSubscriptionListLock);
-    if (1 == subscription->mIsDestroying)
+    if (subscription->mIsDestroying == 1)
     {
         wlock_unlock(subscription->mKlixSubscriptionListLock);
         *placed = 0;
@@ -352,7 +352,7 @@ int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t 
     }
     CorvexTopicEntry* entry = (CorvexTopicEntry*)calloc(1, sizeof(CorvexTopicEntry));
     char* copy = strdup(topic);
-    if (NULL == entry || NULL == copy)
+    if (entry == NULL || copy == NULL)
     {
         wlock_unlock(subscription->mKlixSubscriptionListLock);
         free(entry);
@@ -374,7 +374,7 @@ int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t 
      * the call returns, so it is not read after the unlock. */
     int32_t rc = corvexClient_session_topicSubscribeWithDispatch(
         subscription->mTransportBridge->mSession, flags, topic, dispatch, tag);
-    if (CORVEXCLIENT_OK != rc && CORVEXCLIENT_IN_PROGRESS != rc)
+    if (rc != CORVEXCLIENT_OK && rc != CORVEXCLIENT_IN_PROGRESS)
     {
         wlock_lock(subscription->mKlixSubscriptionListLock);
         if (corvexSubscription_removeTopicEntry(&subscription->mKlixSubscriptionList, topic,
@@ -405,14 +405,14 @@ mama_status corvexSubscription_onSubscribeResult(int fromSessionEvent,
     const CorvexSubscribeCorrelation* correlation =
         (const CorvexSubscribeCorrelation*)corvexSynchronismManager_getContextPayload(context);
     int32_t rc = corvexSynchronismManager_getContextReturnCode(context);
-    if (CORVEXCLIENT_OK == rc)
+    if (rc == CORVEXCLIENT_OK)
     {
         return MAMA_STATUS_OK;
     }
     int level = CORVEX_LOG_WARN;
     mama_status status = refusalStatus(&level);
     CORVEX_LOG_VENDOR_ERROR(level, rc, "Error in corvexClient_session_topicSubscribe().");
-    if (fromSessionEvent && NULL != correlation)
+    if (fromSessionEvent && correlation != NULL)
     {
         /* The outstanding tag keeps the subscription alive until this
          * callback has returned. */
@@ -426,7 +426,7 @@ mama_status corvexSubscription_onSubscribeResult(int fromSessionEvent,
 mama_status corvexSubscription_queueError(mamaSubscription parent, CorvexSubscription* subscription,
                                           mama_status status, uint8_t deactivate)
 {
-    if (1 == subscription->mIsDestroying)
+    if (subscription->mIsDestroying == 1)
     {
         CORVEX_LOG(CORVEX_LOG_FINEST,
                    "While Subscription is destroying Subscription Error : %s is Discarded",
@@ -435,12 +435,12 @@ mama_status corvexSubscription_queueError(mamaSubscription parent, CorvexSubscri
     }
     const char* symbol = NULL;
     mama_status result = mamaSubscription_getSymbol(parent, &symbol);
-    if (MAMA_STATUS_OK != result)
+    if (result != MAMA_STATUS_OK)
     {
         return result;
     }
     CorvexErrorClosure* closure = (CorvexErrorClosure*)calloc(1, sizeof(CorvexErrorClosure));
-    if (NULL == closure)
+    if (closure == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for error closure");
         return MAMA_STATUS_NOMEM;
@@ -450,7 +450,7 @@ mama_status corvexSubscription_queueError(mamaSubscription parent, CorvexSubscri
     closure->mDeactivate = deactivate;
     result = corvexBridgeMamaQueue_enqueueEvent(subscription->mQueueBridge,
                                                 corvexSubscription_dispatchError, closure);
-    if (MAMA_STATUS_OK != result)
+    if (result != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Symbol %s. Unable to enqueue error callback for delivery",
                    textOrNull(symbol));
@@ -462,13 +462,13 @@ mama_status corvexSubscription_queueError(mamaSubscription parent, CorvexSubscri
 void MAMACALLTYPE corvexSubscription_dispatchError(mamaQueue, void* closure)
 {
     CorvexErrorClosure* error = (CorvexErrorClosure*)closure;
-    if (NULL == error)
+    if (error == NULL)
     {
         return;
     }
     mamaSubscription parent = error->mMamaSubscription;
     const char* symbol = NULL;
-    if (MAMA_STATUS_OK != mamaSubscription_getSymbol(parent, &symbol))
+    if (mamaSubscription_getSymbol(parent, &symbol) != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to get symbol for subscription.");
         free(error);
@@ -476,7 +476,7 @@ void MAMACALLTYPE corvexSubscription_dispatchError(mamaQueue, void* closure)
     }
     if (error->mDeactivate)
     {
-        if (MAMA_STATUS_OK != mamaSubscription_deactivate(parent))
+        if (mamaSubscription_deactivate(parent) != MAMA_STATUS_OK)
         {
             CORVEX_LOG(CORVEX_LOG_ERROR, "Symbol %s. Unable to deactivate subscription",
                        textOrNull(symbol));
@@ -487,17 +487,17 @@ void MAMACALLTYPE corvexSubscription_dispatchError(mamaQueue, void* closure)
     }
     mamaMsgCallbacks* callbacks = mamaSubscription_getUserCallbacks(parent);
     void* userClosure = NULL;
-    if (NULL == callbacks)
+    if (callbacks == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Symbol %s. No subscription callbacks set",
                    textOrNull(symbol));
     }
-    else if (MAMA_STATUS_OK != mamaSubscription_getClosure(parent, &userClosure))
+    else if (mamaSubscription_getClosure(parent, &userClosure) != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Symbol %s. Unable to retrieve callback closure",
                    textOrNull(symbol));
     }
-    else if (NULL != callbacks->onError)
+    else if (callbacks->onError != NULL)
     {
         callbacks->onError(parent, error->mStatus, NULL, symbol, userClosure);
     }
@@ -507,7 +507,7 @@ void MAMACALLTYPE corvexSubscription_dispatchError(mamaQueue, void* closure)
 int corvexSubscription_removeTopicEntry(CorvexTopicEntry** list, const char* topic,
                                         const CorvexDispatchInfo* dispatch)
 {
-    if (NULL == list || NULL == topic || NULL == dispatch)
+    if (list == NULL || topic == NULL || dispatch == NULL)
     {
         return 0;
     }
@@ -516,7 +516,7 @@ int corvexSubscription_removeTopicEntry(CorvexTopicEntry** list, const char* top
         CorvexTopicEntry* entry = *link;
         if (entry->mDispatch.mCallback == dispatch->mCallback &&
             entry->mDispatch.mUser == dispatch->mUser &&
-            0 == strncmp(entry->mTopic, topic, CORVEX_TOPIC_BUFFER_SIZE))
+            strncmp(entry->mTopic, topic, CORVEX_TOPIC_BUFFER_SIZE) == 0)
         {
             *link = entry->mNext;
             freeTopicEntry(entry);
@@ -529,7 +529,7 @@ int corvexSubscription_removeTopicEntry(CorvexTopicEntry** list, const char* top
 void corvexSubscription_setCurrent(CorvexSubscription* subscription)
 {
     CorvexThreadStorage* storage = corvexBridgeTls_get();
-    if (NULL == storage)
+    if (storage == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Could not access per-thread data to store corvex subscription");
@@ -542,7 +542,7 @@ CorvexSubscription* corvexSubscription_getCurrent(void)
 {
     CorvexThreadStorage* storage = corvexBridgeTls_get();
     CorvexSubscription* subscription = NULL;
-    if (NULL == storage)
+    if (storage == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Could not access per-thread data to retrieve corvex subscription");
@@ -560,7 +560,7 @@ CorvexSubscription* corvexSubscription_getCurrent(void)
 void corvexSubscription_clearCurrent(void)
 {
     CorvexThreadStorage* storage = corvexBridgeTls_get();
-    if (NULL == storage)
+    if (storage == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Could not access per-thread data to clear corvex subscription");
@@ -574,7 +574,7 @@ int32_t corvexSubscription_unsubscribeAll(CorvexSubscription* subscription,
 {
     std::vector<TopicToRemove> topics;
     wlock_lock(subscription->mKlixSubscriptionListLock);
-    if (NULL == subscription->mKlixSubscriptionList)
+    if (subscription->mKlixSubscriptionList == NULL)
     {
         wlock_unlock(subscription->mKlixSubscriptionListLock);
         return CORVEXCLIENT_OK;
@@ -601,7 +601,7 @@ int32_t corvexSubscription_unsubscribeAll(CorvexSubscription* subscription,
     int32_t rc = CORVEXCLIENT_OK;
     for (const TopicToRemove& each : topics)
     {
-        if (NULL == transport->mSession)
+        if (transport->mSession == NULL)
         {
             CORVEX_LOG(
                 CORVEX_LOG_WARN,
@@ -611,7 +611,7 @@ int32_t corvexSubscription_unsubscribeAll(CorvexSubscription* subscription,
         }
         rc = corvexClient_session_topicUnsubscribeWithDispatch(
             transport->mSession, 0, each.mTopic.c_str(), &each.mDispatch, tag);
-        if (CORVEXCLIENT_OK != rc && CORVEXCLIENT_IN_PROGRESS != rc)
+        if (rc != CORVEXCLIENT_OK && rc != CORVEXCLIENT_IN_PROGRESS)
         {
             char text[CORVEX_TOPIC_BUFFER_SIZE + 64];
             corvexLog_formatBuffer(text, sizeof(text),
@@ -636,12 +636,12 @@ namespace
 {
 void leaveQueue(CorvexSubscription* subscription)
 {
-    if (NULL == subscription->mMamaQueue)
+    if (subscription->mMamaQueue == NULL)
     {
         return;
     }
     mama_status status = corvexQueue_removeSubscription(subscription->mQueueBridge, subscription);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "unable to remove subscription from queue: %s",
                    mamaStatus_stringForStatus(status));
@@ -659,7 +659,7 @@ void waitForRemovalReports(CorvexSubscription* subscription)
 {
     CorvexEntriesWaiter waiter;
     wlock_lock(subscription->mKlixSubscriptionListLock);
-    bool pending = NULL != subscription->mKlixSubscriptionList;
+    bool pending = subscription->mKlixSubscriptionList != NULL;
     if (pending)
     {
         subscription->mEntriesWaiter = &waiter;
@@ -683,7 +683,7 @@ void waitForRemovalReports(CorvexSubscription* subscription)
 void corvexSubscription_wakeEntriesWaiter(CorvexSubscription* subscription)
 {
     CorvexEntriesWaiter* waiter = subscription->mEntriesWaiter;
-    if (NULL == waiter)
+    if (waiter == NULL)
     {
         return;
     }
@@ -696,7 +696,7 @@ void corvexSubscription_wakeEntriesWaiter(CorvexSubscription* subscription)
 static void MAMACALLTYPE dispatchDestroyRequest(mamaQueue, void* closure)
 {
     CorvexSubscription* subscription = static_cast<CorvexSubscription*>(closure);
-    if (1 == subscription->mIsDestroying)
+    if (subscription->mIsDestroying == 1)
     {
         corvexSubscription_release(subscription);
     }
@@ -717,7 +717,7 @@ mama_status corvexSubscription_queueDestroy(CorvexSubscription* subscription)
     CORVEX_LOG(CORVEX_LOG_FINE, "Completed for topic=%s", subscription->mTopic);
     mama_status status = corvexBridgeMamaQueue_enqueueEvent(subscription->mQueueBridge,
                                                             dispatchDestroyRequest, subscription);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         wlock_unlock(subscription->mKlixSubscriptionListLock);
         CORVEX_LOG(CORVEX_LOG_ERROR, "Could not enqueue subscription destroy event");
@@ -735,7 +735,7 @@ mama_status corvexSubscription_queueDestroy(CorvexSubscription* subscription)
 
 mama_status corvexSubscription_release(CorvexSubscription* subscription)
 {
-    if (NULL == subscription)
+    if (subscription == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
@@ -768,7 +768,7 @@ mama_status corvexSubscription_release(CorvexSubscription* subscription)
         freeSubscription(subscription);
     }
 
-    if (NULL != onDestroy)
+    if (onDestroy != NULL)
     {
         onDestroy(parent, closure);
     }
@@ -793,7 +793,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_createWildCard(
 
 CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy(CorvexSubscription* subscription)
 {
-    if (NULL == subscription)
+    if (subscription == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
@@ -804,13 +804,13 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy(CorvexSubscriptio
     uint8_t sessionClosed = 0;
     wlock_lock(transport->mSubscriptionsLock);
     CORVEX_LOG(CORVEX_LOG_FINEST, "Using subscribeFlags=%d", 0);
-    if (NULL != transport->mSession)
+    if (transport->mSession != NULL)
     {
         /* A transport whose session lives is not released by this removal. */
         corvexTransportLifetime_removeSubscription(transport, subscription);
         int32_t rc = corvexSubscription_unsubscribeAll(subscription, NULL);
         wlock_unlock(transport->mSubscriptionsLock);
-        if (CORVEXCLIENT_OK != rc)
+        if (rc != CORVEXCLIENT_OK)
         {
             CORVEX_LOG(CORVEX_LOG_FINE, "Corvex unsubscribe failed, rc=%d", rc);
         }
@@ -841,7 +841,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy(CorvexSubscriptio
     subscription->mIsSessionClosed |= sessionClosed;
     subscription->mIsDestroyFinished = 1;
     bool releaseNow = false;
-    if (NULL == subscription->mKlixSubscriptionList)
+    if (subscription->mKlixSubscriptionList == NULL)
     {
         /* Idle still: no event for the subscription is queued or being
          * handled, and none can be queued any more. */
@@ -866,7 +866,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy(CorvexSubscriptio
 
 CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_mute(CorvexSubscription* subscription)
 {
-    if (NULL == subscription)
+    if (subscription == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
@@ -882,12 +882,12 @@ corvexBridgeMamaSubscription_muteCurrentTopic(CorvexSubscription* subscription)
 
 CORVEX_EXPORT int corvexBridgeMamaSubscription_isValid(CorvexSubscription* subscription)
 {
-    return NULL != subscription && subscription->mIsValid;
+    return subscription != NULL && subscription->mIsValid;
 }
 
 CORVEX_EXPORT int corvexBridgeMamaSubscription_hasWildcards(CorvexSubscription* subscription)
 {
-    return NULL != subscription && corvexTopic_hasWildcard(subscription->mTopic);
+    return subscription != NULL && corvexTopic_hasWildcard(subscription->mTopic);
 }
 
 CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_getPlatformError(CorvexSubscription*, void**)

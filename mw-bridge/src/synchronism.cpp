@@ -10,7 +10,7 @@ namespace
 {
 void unlinkTag(CorvexSynchronismManager* manager, CorvexCorrelationTag* tag)
 {
-    if (NULL != tag->mPrev)
+    if (tag->mPrev != NULL)
     {
         tag->mPrev->mNext = tag->mNext;
     }
@@ -18,7 +18,7 @@ void unlinkTag(CorvexSynchronismManager* manager, CorvexCorrelationTag* tag)
     {
         manager->mTags = tag->mNext;
     }
-    if (NULL != tag->mNext)
+    if (tag->mNext != NULL)
     {
         tag->mNext->mPrev = tag->mPrev;
     }
@@ -54,24 +54,24 @@ mama_status runCallback(CorvexCorrelationTag* tag, int fromSessionEvent, int32_t
     tag->mIsRunning = 1;
     pthread_mutex_unlock(&manager->mLock);
     CorvexCorrelationContext context = {tag, returnCode};
-    return NULL != tag->mCallback ? tag->mCallback(fromSessionEvent, &context) : MAMA_STATUS_OK;
+    return tag->mCallback != NULL ? tag->mCallback(fromSessionEvent, &context) : MAMA_STATUS_OK;
 }
 } // namespace
 
 int corvexSynchronismManager_init(CorvexSynchronismManager* manager)
 {
-    if (NULL == manager)
+    if (manager == NULL)
     {
         return 0;
     }
     manager->mTags = NULL;
     manager->mLastTag = NULL;
     manager->mIsClosed = 0;
-    if (0 != pthread_mutex_init(&manager->mLock, NULL))
+    if (pthread_mutex_init(&manager->mLock, NULL) != 0)
     {
         return 0;
     }
-    if (0 != pthread_cond_init(&manager->mTagsChanged, NULL))
+    if (pthread_cond_init(&manager->mTagsChanged, NULL) != 0)
     {
         pthread_mutex_destroy(&manager->mLock);
         return 0;
@@ -82,7 +82,7 @@ int corvexSynchronismManager_init(CorvexSynchronismManager* manager)
 
 void corvexSynchronismManager_destroy(CorvexSynchronismManager* manager)
 {
-    if (NULL == manager || !manager->mIsInitialised)
+    if (manager == NULL || !manager->mIsInitialised)
     {
         return;
     }
@@ -95,7 +95,7 @@ void corvexSynchronismManager_destroy(CorvexSynchronismManager* manager)
     manager->mIsClosed = 1;
     /* Outstanding tags are completed on the vendor context thread; none of
      * them needs this thread, so the wait ends once the vendor has reported. */
-    while (NULL != manager->mTags)
+    while (manager->mTags != NULL)
     {
         pthread_cond_wait(&manager->mTagsChanged, &manager->mLock);
     }
@@ -106,13 +106,13 @@ void corvexSynchronismManager_destroy(CorvexSynchronismManager* manager)
 int corvexSynchronismManager_close(CorvexSynchronismManager* manager,
                                    CorvexSynchronismEmptyCallback onEmpty, void* owner)
 {
-    if (NULL == manager || !manager->mIsInitialised)
+    if (manager == NULL || !manager->mIsInitialised)
     {
         return 1;
     }
     pthread_mutex_lock(&manager->mLock);
     manager->mIsClosed = 1;
-    bool empty = NULL == manager->mTags;
+    bool empty = manager->mTags == NULL;
     if (!empty)
     {
         manager->mOnEmpty = onEmpty;
@@ -129,14 +129,14 @@ int corvexSynchronismManager_close(CorvexSynchronismManager* manager,
 int corvexSynchronismManager_abandon(CorvexSynchronismManager* manager,
                                      CorvexCorrelationCallback callback)
 {
-    if (NULL == manager || !manager->mIsInitialised)
+    if (manager == NULL || !manager->mIsInitialised)
     {
         return 0;
     }
     int dropped = 0;
     pthread_mutex_lock(&manager->mLock);
     CorvexCorrelationTag* tag = manager->mTags;
-    while (NULL != tag)
+    while (tag != NULL)
     {
         CorvexCorrelationTag* next = tag->mNext;
         if (tag->mCallback == callback && !tag->mIsRunning)
@@ -156,7 +156,7 @@ CorvexCorrelationTag*
 corvexSynchronismManager_createCorrelationTag(CorvexSynchronismManager* manager,
                                               CorvexCorrelationCallback callback)
 {
-    if (NULL == manager || NULL == callback || !manager->mIsInitialised)
+    if (manager == NULL || callback == NULL || !manager->mIsInitialised)
     {
         return NULL;
     }
@@ -165,12 +165,12 @@ corvexSynchronismManager_createCorrelationTag(CorvexSynchronismManager* manager,
     if (!manager->mIsClosed)
     {
         tag = (CorvexCorrelationTag*)calloc(1, sizeof(CorvexCorrelationTag));
-        if (NULL != tag)
+        if (tag != NULL)
         {
             tag->mManager = manager;
             tag->mCallback = callback;
             tag->mPrev = manager->mLastTag;
-            if (NULL != manager->mLastTag)
+            if (manager->mLastTag != NULL)
             {
                 manager->mLastTag->mNext = tag;
             }
@@ -187,17 +187,17 @@ corvexSynchronismManager_createCorrelationTag(CorvexSynchronismManager* manager,
 
 void* corvexSynchronismManager_getTagPayload(CorvexCorrelationTag* tag)
 {
-    return NULL != tag ? tag->mPayload : NULL;
+    return tag != NULL ? tag->mPayload : NULL;
 }
 
 mama_status corvexSynchronismManager_completeCall(CorvexSynchronismManager* manager,
                                                   CorvexCorrelationTag* tag, int32_t returnCode)
 {
-    if (NULL == manager || NULL == tag)
+    if (manager == NULL || tag == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    if (CORVEXCLIENT_IN_PROGRESS == returnCode)
+    if (returnCode == CORVEXCLIENT_IN_PROGRESS)
     {
         /* The tag belongs to the session event from now on; it may already
          * be gone, so it is not read here. */
@@ -210,7 +210,7 @@ mama_status corvexSynchronismManager_completeCall(CorvexSynchronismManager* mana
 
 void corvexSynchronismManager_completeFromEvent(CorvexCorrelationTag* tag, int32_t returnCode)
 {
-    if (NULL == tag)
+    if (tag == NULL)
     {
         return;
     }
@@ -221,7 +221,7 @@ void corvexSynchronismManager_completeFromEvent(CorvexCorrelationTag* tag, int32
 void corvexSynchronismManager_destroyCorrelationTag(CorvexSynchronismManager* manager,
                                                     CorvexCorrelationTag* tag)
 {
-    if (NULL == manager || NULL == tag || !manager->mIsInitialised)
+    if (manager == NULL || tag == NULL || !manager->mIsInitialised)
     {
         return;
     }
@@ -241,14 +241,14 @@ void corvexSynchronismManager_destroyCorrelationTag(CorvexSynchronismManager* ma
     pthread_cond_broadcast(&manager->mTagsChanged);
     CorvexSynchronismEmptyCallback onEmpty = NULL;
     void* owner = NULL;
-    if (NULL == manager->mTags && NULL != manager->mOnEmpty)
+    if (manager->mTags == NULL && manager->mOnEmpty != NULL)
     {
         onEmpty = manager->mOnEmpty;
         owner = manager->mOwner;
         manager->mOnEmpty = NULL;
     }
     pthread_mutex_unlock(&manager->mLock);
-    if (NULL != onEmpty)
+    if (onEmpty != NULL)
     {
         /* Closed and now empty: nobody else can reach the manager. */
         finish(manager);
@@ -258,10 +258,10 @@ void corvexSynchronismManager_destroyCorrelationTag(CorvexSynchronismManager* ma
 
 void* corvexSynchronismManager_getContextPayload(const CorvexCorrelationContext* context)
 {
-    return NULL != context ? corvexSynchronismManager_getTagPayload(context->mTag) : NULL;
+    return context != NULL ? corvexSynchronismManager_getTagPayload(context->mTag) : NULL;
 }
 
 int32_t corvexSynchronismManager_getContextReturnCode(const CorvexCorrelationContext* context)
 {
-    return NULL != context ? context->mReturnCode : CORVEXCLIENT_FAIL;
+    return context != NULL ? context->mReturnCode : CORVEXCLIENT_FAIL;
 }

@@ -13,7 +13,7 @@ static const size_t TOPIC_CAPACITY = CORVEX_TOPIC_BUFFER_SIZE - 1;
 
 size_t corvexTopic_encodeLevel(const char* input, char* output, size_t capacity, int translate)
 {
-    if (NULL == input || NULL == output)
+    if (input == NULL || output == NULL)
     {
         return 0;
     }
@@ -27,7 +27,7 @@ size_t corvexTopic_encodeLevel(const char* input, char* output, size_t capacity,
         char c = *in;
         if (translate)
         {
-            if ('\\' == c || '^' == c)
+            if (c == '\\' || c == '^')
             {
                 /* An escape pair is never split: a cut name must still decode. */
                 if (capacity - written < 2)
@@ -36,11 +36,11 @@ size_t corvexTopic_encodeLevel(const char* input, char* output, size_t capacity,
                 }
                 output[written++] = '\\';
             }
-            else if ('/' == c)
+            else if (c == '/')
             {
                 c = '^';
             }
-            else if ('.' == c)
+            else if (c == '.')
             {
                 c = '/';
             }
@@ -52,15 +52,15 @@ size_t corvexTopic_encodeLevel(const char* input, char* output, size_t capacity,
 
 int corvexTopic_hasWildcard(const char* topic)
 {
-    if (NULL == topic || '\0' == topic[0])
+    if (topic == NULL || topic[0] == '\0')
     {
         return 0;
     }
-    if (NULL != strchr(topic, '*'))
+    if (strchr(topic, '*') != NULL)
     {
         return 1;
     }
-    return '>' == topic[strlen(topic) - 1];
+    return topic[strlen(topic) - 1] == '>';
 }
 
 /* A source under the transport's inbox subscription prefix is already a vendor
@@ -69,26 +69,26 @@ int corvexTopic_hasWildcard(const char* topic)
 static int isInboxTopic(const char* source, const CorvexTransportBridge* transport)
 {
     return transport->mInboxCorvexSubPrefixLen > 0 &&
-           0 == strncmp(source, transport->mInboxCorvexSubPrefix,
-                        transport->mInboxCorvexSubPrefixLen);
+           strncmp(source, transport->mInboxCorvexSubPrefix, transport->mInboxCorvexSubPrefixLen) ==
+               0;
 }
 
 static int isDictionaryTopic(const char* topic, size_t length)
 {
     const size_t rootLength = sizeof(CORVEX_DICTIONARY_ROOT) - 1;
     const size_t suffixLength = sizeof(CORVEX_DICTIONARY_SUFFIX) - 1;
-    if (0 == strncmp(topic, CORVEX_DICTIONARY_ROOT, rootLength))
+    if (strncmp(topic, CORVEX_DICTIONARY_ROOT, rootLength) == 0)
     {
         return 0;
     }
     return length >= suffixLength &&
-           0 == strcmp(topic + length - suffixLength, CORVEX_DICTIONARY_SUFFIX);
+           strcmp(topic + length - suffixLength, CORVEX_DICTIONARY_SUFFIX) == 0;
 }
 
 mama_status corvexTopic_build(const char* root, const char* source, const char* symbol,
                               char** topic, int allowWildcards, CorvexTransportBridge* transport)
 {
-    if (NULL == topic)
+    if (topic == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
@@ -96,18 +96,18 @@ mama_status corvexTopic_build(const char* root, const char* source, const char* 
     size_t length = 0;
     size_t lastPartSize = 0;
 
-    if (NULL != root && '\0' != root[0])
+    if (root != NULL && root[0] != '\0')
     {
         lastPartSize = corvexTopic_encodeLevel(root, buffer, TOPIC_CAPACITY, 1);
         length += lastPartSize;
     }
-    if (NULL != source && '\0' != source[0])
+    if (source != NULL && source[0] != '\0')
     {
         if (lastPartSize > 0 && length < TOPIC_CAPACITY)
         {
             buffer[length++] = '/';
         }
-        if (NULL == transport)
+        if (transport == NULL)
         {
             return MAMA_STATUS_NULL_ARG;
         }
@@ -115,7 +115,7 @@ mama_status corvexTopic_build(const char* root, const char* source, const char* 
                                                !isInboxTopic(source, transport));
         length += lastPartSize;
     }
-    if (NULL != symbol && '\0' != symbol[0])
+    if (symbol != NULL && symbol[0] != '\0')
     {
         if (lastPartSize > 0 && length < TOPIC_CAPACITY)
         {
@@ -133,7 +133,7 @@ mama_status corvexTopic_build(const char* root, const char* source, const char* 
     const char* prefix = isDictionaryTopic(buffer, length) ? CORVEX_DICTIONARY_PREFIX : "";
     size_t prefixLength = strlen(prefix);
     char* result = (char*)malloc(prefixLength + length + 1);
-    if (NULL == result)
+    if (result == NULL)
     {
         return MAMA_STATUS_NOMEM;
     }
@@ -145,28 +145,28 @@ mama_status corvexTopic_build(const char* root, const char* source, const char* 
 
 size_t corvexTopic_decode(const char* topic, char* output, size_t size)
 {
-    if (0 == size || NULL == output)
+    if (size == 0 || output == NULL)
     {
         return 0;
     }
     size_t written = 0;
-    for (const char* in = topic; NULL != in && '\0' != *in && written < size - 1; ++in)
+    for (const char* in = topic; NULL != in && *in != '\0' && written < size - 1; ++in)
     {
         char c = *in;
-        if ('\\' == c)
+        if (c == '\\')
         {
             ++in;
-            if ('\0' == *in)
+            if (*in == '\0')
             {
                 break;
             }
             c = *in;
         }
-        else if ('^' == c)
+        else if (c == '^')
         {
             c = '/';
         }
-        else if ('/' == c)
+        else if (c == '/')
         {
             c = '.';
         }
@@ -178,19 +178,19 @@ size_t corvexTopic_decode(const char* topic, char* output, size_t size)
 
 void corvexTopic_wildcardSecondLevel(char* text)
 {
-    if (NULL == text)
+    if (text == NULL)
     {
         return;
     }
     char* first = strchr(text, '/');
-    if (NULL == first)
+    if (first == NULL)
     {
         return;
     }
     char* second = strchr(first + 1, '/');
     /* An empty second level would have to grow the text; such a prefix is
      * left as it is rather than written past its end. */
-    if (NULL == second || second == first + 1)
+    if (second == NULL || second == first + 1)
     {
         return;
     }

@@ -77,16 +77,16 @@ const char* bridgePropertyValue(const char* key)
 
 bool isTrue(const char* value)
 {
-    return 0 != properties_GetPropertyValueAsBoolean(value);
+    return properties_GetPropertyValueAsBoolean(value) != 0;
 }
 
 void readIdentity(char* userName, char* computerName)
 {
-    if (0 != corvexCompat_getUserName(userName, USER_NAME_SIZE))
+    if (corvexCompat_getUserName(userName, USER_NAME_SIZE) != 0)
     {
         corvexLog_formatBuffer(userName, USER_NAME_SIZE, "%s", UNKNOWN_IDENTITY);
     }
-    if (0 != corvexCompat_getComputerName(computerName, COMPUTER_NAME_SIZE))
+    if (corvexCompat_getComputerName(computerName, COMPUTER_NAME_SIZE) != 0)
     {
         corvexLog_formatBuffer(computerName, COMPUTER_NAME_SIZE, "%s", UNKNOWN_IDENTITY);
     }
@@ -101,7 +101,7 @@ mama_status buildSessionProperties(CorvexTransportBridge* transport, CorvexPrope
     corvexLog_formatBuffer(prefix, sizeof(prefix), "%s%s.", CORVEX_TRANSPORT_PREFIX,
                            transport->mName);
     CorvexProperties* list = corvexProperties_allocate(prefix);
-    if (NULL == list)
+    if (list == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate properties");
         return MAMA_STATUS_NOMEM;
@@ -114,14 +114,14 @@ mama_status buildSessionProperties(CorvexTransportBridge* transport, CorvexPrope
         return MAMA_STATUS_NOMEM;
     }
     char userName[USER_NAME_SIZE];
-    if (0 == corvexCompat_getUserName(userName, sizeof(userName)) &&
+    if (corvexCompat_getUserName(userName, sizeof(userName)) == 0 &&
         !corvexProperties_append(list, "SESSION_USERNAME", userName))
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "unable to append user name");
         return MAMA_STATUS_NOMEM;
     }
     char computerName[COMPUTER_NAME_SIZE];
-    if (0 == corvexCompat_getComputerName(computerName, sizeof(computerName)) &&
+    if (corvexCompat_getComputerName(computerName, sizeof(computerName)) == 0 &&
         !corvexProperties_append(list, "SESSION_PASSWORD", computerName))
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "unable to append password");
@@ -139,7 +139,7 @@ mama_status buildSessionProperties(CorvexTransportBridge* transport, CorvexPrope
     }
 
     mama_status status = corvexProperties_load(list);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to create properties: %s",
                    mamaStatus_stringForStatus(status));
@@ -173,7 +173,7 @@ mama_status createSession(CorvexTransportBridge* transport)
     int32_t rc = corvexClient_session_create(
         corvexProperties_getCorvexClientProps(transport->mCorvexProperties),
         transport->mBridge_p->mContext, &transport->mSession, &callbacks, sizeof(callbacks));
-    if (CORVEXCLIENT_OK != rc)
+    if (rc != CORVEXCLIENT_OK)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error in corvexClient_session_create()");
         transport->mSession = NULL;
@@ -185,11 +185,11 @@ mama_status createSession(CorvexTransportBridge* transport)
     CORVEX_LOG(CORVEX_LOG_FINER,
                "Connecting corvexClient session. Calling corvexClient_session_connect");
     rc = corvexClient_session_connect(transport->mSession);
-    if (CORVEXCLIENT_OK != rc)
+    if (rc != CORVEXCLIENT_OK)
     {
         /* Read the refusal before the report makes further vendor calls. */
         const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
-        bool refused = NULL != error && isNotEntitledSubCode(error->mSubCode);
+        bool refused = error != NULL && isNotEntitledSubCode(error->mSubCode);
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc, "Error in corvexClient_session_connect()");
         return refused ? MAMA_STATUS_NOT_ENTITLED : MAMA_STATUS_PLATFORM;
     }
@@ -200,14 +200,14 @@ mama_status loadStatusPayload(CorvexTransportBridge* transport)
 {
     mamaPayloadBridge payload = NULL;
     mama_status status = mama_loadPayloadBridge(&payload, STATUS_PAYLOAD_NAME);
-    if (MAMA_STATUS_OK == status && NULL != payload)
+    if (status == MAMA_STATUS_OK && payload != NULL)
     {
         CORVEX_LOG(CORVEX_LOG_FINER,
                    "Loaded corvexmsg payload bridge for corvex transport events.");
         transport->mStatusPayloadBridge = payload;
         return MAMA_STATUS_OK;
     }
-    if (MAMA_STATUS_OK == status)
+    if (status == MAMA_STATUS_OK)
     {
         status = MAMA_STATUS_NO_BRIDGE_IMPL;
     }
@@ -221,7 +221,7 @@ mama_status loadStatusPayload(CorvexTransportBridge* transport)
         return status;
     }
     payload = mamaInternal_getDefaultPayload();
-    if (NULL == payload)
+    if (payload == NULL)
     {
         /* Transport and cache events build their status messages with this
          * payload; a transport without one could not deliver them safely. */
@@ -251,7 +251,7 @@ mama_status readInboxPrefixes(CorvexTransportBridge* transport)
         sizeof(transport->mInboxCorvexReplyToPrefix));
     transport->mInboxCorvexReplyToPrefix[sizeof(transport->mInboxCorvexReplyToPrefix) - 1] = '\0';
     size_t length = strlen(transport->mInboxCorvexReplyToPrefix);
-    if (CORVEXCLIENT_OK != rc || 0 == length)
+    if (rc != CORVEXCLIENT_OK || length == 0)
     {
         CORVEX_LOG(
             CORVEX_LOG_ERROR,
@@ -275,24 +275,24 @@ mama_status readInboxPrefixes(CorvexTransportBridge* transport)
  * its field, which a new node starts without. Runs under mTransportListLock. */
 void rollbackCreate(CorvexBridge* bridge, CorvexTransportBridge* transport)
 {
-    if (NULL != transport->mCacheSessionLock)
+    if (transport->mCacheSessionLock != NULL)
     {
         wlock_destroy(transport->mCacheSessionLock);
     }
-    if (NULL != transport->mPubInfoMap)
+    if (transport->mPubInfoMap != NULL)
     {
         corvexClient_container_closeMapStream(&transport->mPubInfoMap);
     }
-    if (NULL != transport->mSession)
+    if (transport->mSession != NULL)
     {
         corvexClient_session_destroy(&transport->mSession);
     }
-    if (NULL != transport->mCorvexProperties)
+    if (transport->mCorvexProperties != NULL)
     {
         corvexProperties_destroy(&transport->mCorvexProperties);
     }
     corvexTransportLifetime_free(transport);
-    if (NULL != transport->mSubscriptionsLock)
+    if (transport->mSubscriptionsLock != NULL)
     {
         wlock_destroy(transport->mSubscriptionsLock);
     }
@@ -308,42 +308,42 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
 {
     transport->mMamaTransport = parent;
     transport->mName = strdup(name);
-    if (NULL == transport->mName)
+    if (transport->mName == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for transport name; transport: %p",
                    (void*)transport);
         return MAMA_STATUS_NOMEM;
     }
     transport->mThrottledLog = corvexThrottledLog_create(CORVEX_LOG_ERROR, bridge->mContext);
-    if (NULL == transport->mThrottledLog)
+    if (transport->mThrottledLog == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for throttled log structure");
         return MAMA_STATUS_NOMEM;
     }
-    if (MAMA_STATUS_OK != corvexFlowControl_initTransport(transport))
+    if (corvexFlowControl_initTransport(transport) != MAMA_STATUS_OK)
     {
         return MAMA_STATUS_PLATFORM;
     }
     transport->mSubscriptionsLock = wlock_create();
-    if (NULL == transport->mSubscriptionsLock)
+    if (transport->mSubscriptionsLock == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to initialize lock for subscription list");
         return MAMA_STATUS_PLATFORM;
     }
     mama_status created = corvexTransportLifetime_init(transport);
-    if (MAMA_STATUS_OK != created)
+    if (created != MAMA_STATUS_OK)
     {
         return created;
     }
 
     mama_status status = buildSessionProperties(transport, &transport->mCorvexProperties);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         return status;
     }
     transport->mBridge_p = bridge;
     status = createSession(transport);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         return status;
     }
@@ -354,7 +354,7 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
     transport->mCacheSession = NULL;
     transport->mCacheEventCallback = corvexTransportBridge_onCacheEvent;
     transport->mCacheSessionLock = wlock_create();
-    if (NULL == transport->mCacheSessionLock)
+    if (transport->mCacheSessionLock == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Could not create cache session init lock..");
         return MAMA_STATUS_PLATFORM;
@@ -371,7 +371,7 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
         CORVEX_LOG(CORVEX_LOG_FINER, "Use of CorvexCache is disabled.");
     }
     status = loadStatusPayload(transport);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         return status;
     }
@@ -382,7 +382,7 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
                transport->mSendSubReq ? "enabled" : "disabled");
 
     const char* recoverGaps = corvexProperties_get(properties, "allow_recover_gaps");
-    if (NULL == recoverGaps)
+    if (recoverGaps == NULL)
     {
         CORVEX_LOG(
             CORVEX_LOG_ERROR,
@@ -399,7 +399,7 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
                transport->mName, recoverGaps, (int)transport->mAllowRecoverGaps);
 
     status = readInboxPrefixes(transport);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         return status;
     }
@@ -409,7 +409,7 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
 mama_status reportDestroyStep(int32_t rc, const char* text, mama_status current)
 {
     CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, text);
-    return MAMA_STATUS_OK == current ? MAMA_STATUS_PLATFORM : current;
+    return current == MAMA_STATUS_OK ? MAMA_STATUS_PLATFORM : current;
 }
 
 /* Shuts a session down that has already been taken out of its transport; a
@@ -420,15 +420,15 @@ mama_status shutDownSession(CorvexTransportBridge* transport, corvexClient_sessi
     mama_status result = MAMA_STATUS_OK;
     int32_t rc = CORVEXCLIENT_OK;
     __atomic_store_n(&transport->mIsSessionClosing, 1, __ATOMIC_RELEASE);
-    if (suspended && CORVEXCLIENT_OK != (rc = corvexClient_session_resume(session)))
+    if (suspended && (rc = corvexClient_session_resume(session)) != CORVEXCLIENT_OK)
     {
         result = reportDestroyStep(rc, "Error resuming session before disconnect", result);
     }
-    if (CORVEXCLIENT_OK != (rc = corvexClient_session_disconnect(session)))
+    if ((rc = corvexClient_session_disconnect(session)) != CORVEXCLIENT_OK)
     {
         result = reportDestroyStep(rc, "Error in corvexClient_session_disconnect()", result);
     }
-    if (CORVEXCLIENT_OK != (rc = corvexClient_session_destroy(&session)))
+    if ((rc = corvexClient_session_destroy(&session)) != CORVEXCLIENT_OK)
     {
         result = reportDestroyStep(rc, "Error in corvexClient_session_destroy()", result);
     }
@@ -437,10 +437,10 @@ mama_status shutDownSession(CorvexTransportBridge* transport, corvexClient_sessi
         CORVEX_LOG(CORVEX_LOG_NORMAL, "Destroyed corvexClient session in transport name=%s",
                    transport->mName);
     }
-    if (NULL != transport->mPubInfoMap)
+    if (transport->mPubInfoMap != NULL)
     {
         rc = corvexClient_container_closeMapStream(&transport->mPubInfoMap);
-        if (CORVEXCLIENT_OK == rc)
+        if (rc == CORVEXCLIENT_OK)
         {
             transport->mPubInfoMap = NULL;
             CORVEX_LOG(CORVEX_LOG_FINE, "Destroyed pub info map.");
@@ -460,7 +460,7 @@ void corvexTransportBridge_createPubInfoMap(corvexClient_container_t* map, char*
 {
     *map = NULL;
     const char* enabled = bridgePropertyValue("send_publisher_info");
-    if (NULL != enabled && !isTrue(enabled))
+    if (enabled != NULL && !isTrue(enabled))
     {
         CORVEX_LOG(CORVEX_LOG_FINE, "pubinfo disabled.");
         return;
@@ -473,31 +473,31 @@ void corvexTransportBridge_createPubInfoMap(corvexClient_container_t* map, char*
     int32_t rc = corvexClient_session_getProperty(session, "SESSION_USERNAME", sessionUser,
                                                   sizeof(sessionUser));
     sessionUser[sizeof(sessionUser) - 1] = '\0';
-    if (CORVEXCLIENT_OK != rc || '\0' == sessionUser[0])
+    if (rc != CORVEXCLIENT_OK || sessionUser[0] == '\0')
     {
         corvexLog_formatBuffer(sessionUser, sizeof(sessionUser), "%s", UNKNOWN_IDENTITY);
     }
 
     rc = corvexClient_container_createMap(map, buffer, size);
-    if (CORVEXCLIENT_OK != rc)
+    if (rc != CORVEXCLIENT_OK)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Cannot create pubinfo map");
         *map = NULL;
         return;
     }
-    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addString(*map, userName, "U")))
+    if ((rc = corvexClient_container_addString(*map, userName, "U")) != CORVEXCLIENT_OK)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Cannot put username in pubinfo map");
     }
-    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addString(*map, computerName, "H")))
+    if ((rc = corvexClient_container_addString(*map, computerName, "H")) != CORVEXCLIENT_OK)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Cannot put computername in pubinfo map");
     }
-    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addInt32(*map, (int32_t)getpid(), "P")))
+    if ((rc = corvexClient_container_addInt32(*map, (int32_t)getpid(), "P")) != CORVEXCLIENT_OK)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Cannot put pid in pubinfo map");
     }
-    if (CORVEXCLIENT_OK != (rc = corvexClient_container_addString(*map, sessionUser, "S")))
+    if ((rc = corvexClient_container_addString(*map, sessionUser, "S")) != CORVEXCLIENT_OK)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Cannot put session username in pubinfo map");
     }
@@ -528,14 +528,14 @@ mama_status corvexTransportBridge_createDiscardSubscription(CorvexTransportBridg
 {
     char topic[CORVEX_TOPIC_BUFFER_SIZE];
     mama_status status = discardTopic(transport, topic);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         return status;
     }
     int32_t rc = corvexClient_session_topicSubscribeWithDispatch(
         transport->mSession, CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY, topic,
         &DISCARD_DISPATCH, NULL);
-    if (CORVEXCLIENT_OK != rc)
+    if (rc != CORVEXCLIENT_OK)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error creating discard subscription");
         return MAMA_STATUS_PLATFORM;
@@ -547,14 +547,14 @@ mama_status corvexTransportBridge_destroyDiscardSubscription(CorvexTransportBrid
 {
     char topic[CORVEX_TOPIC_BUFFER_SIZE];
     mama_status status = discardTopic(transport, topic);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         return status;
     }
     int32_t rc = corvexClient_session_topicUnsubscribeWithDispatch(
         transport->mSession, CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY, topic,
         &DISCARD_DISPATCH, NULL);
-    if (CORVEXCLIENT_OK != rc)
+    if (rc != CORVEXCLIENT_OK)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Error destroying discard subscription");
         return MAMA_STATUS_PLATFORM;
@@ -565,38 +565,38 @@ mama_status corvexTransportBridge_destroyDiscardSubscription(CorvexTransportBrid
 CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create(CorvexTransportBridge** result,
                                                            const char* name, mamaTransport parent)
 {
-    if (NULL == result || NULL == name || NULL == parent)
+    if (result == NULL || name == NULL || parent == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     CORVEX_LOG(CORVEX_LOG_FINEST, "Args: name=%s mamaTPort=%p", name, (void*)parent);
-    if ('\0' == name[0])
+    if (name[0] == '\0')
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Called with empty transport name");
         return MAMA_STATUS_INVALID_ARG;
     }
     mamaBridge impl = mamaTransportImpl_getBridgeImpl(parent);
-    if (NULL == impl)
+    if (impl == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Could not get bridge from passed in MAMA Transport");
         return MAMA_STATUS_PLATFORM;
     }
     void* closure = NULL;
     mama_status status = mamaBridgeImpl_getClosure(impl, &closure);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Could not get Corvex bridge object: %s",
                    mamaStatus_stringForStatus(status));
         return status;
     }
-    if (NULL == closure)
+    if (closure == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Could not get corvex bridge. Closure object is NULL.");
         return MAMA_STATUS_PLATFORM;
     }
     CorvexBridge* bridge = static_cast<CorvexBridge*>(closure);
     status = corvexBridge_initKlix(bridge);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to initialize KLIX before creating transport '%s': %s",
                    name, mamaStatus_stringForStatus(status));
@@ -605,7 +605,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create(CorvexTransportBridge
 
     wlock_lock(bridge->mTransportListLock);
     CorvexTransportBridge* existing = corvexTransportList_findByName(bridge->mTransportList, name);
-    if (NULL != existing)
+    if (existing != NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Cannot create transport name=%s. Already have a transport with this name (%p)",
@@ -614,13 +614,13 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create(CorvexTransportBridge
         return MAMA_STATUS_PLATFORM;
     }
     CorvexTransportBridge* transport = corvexTransportList_pushFront(bridge->mTransportList);
-    if (NULL == transport)
+    if (transport == NULL)
     {
         wlock_unlock(bridge->mTransportListLock);
         return MAMA_STATUS_NOMEM;
     }
     status = fillTransport(bridge, transport, name, parent);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         rollbackCreate(bridge, transport);
         wlock_unlock(bridge->mTransportListLock);
@@ -635,11 +635,11 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_create(CorvexTransportBridge
 
 CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy(CorvexTransportBridge* transport)
 {
-    if (NULL == transport)
+    if (transport == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    if (NULL == transport->mName)
+    if (transport->mName == NULL)
     {
         return MAMA_STATUS_INVALID_ARG;
     }
@@ -648,7 +648,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy(CorvexTransportBridg
     /* The session handle is handed over under every lock that guards a reader
      * of it: a creation's name lookup (list lock), the subscription registry,
      * and flow control, which from now on only counts. */
-    if (NULL != bridge)
+    if (bridge != NULL)
     {
         wlock_lock(bridge->mTransportListLock);
     }
@@ -657,17 +657,17 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy(CorvexTransportBridg
     bool suspended = false;
     corvexClient_session_t session = corvexFlowControl_detachSession(transport, &suspended);
     wlock_unlock(transport->mSubscriptionsLock);
-    if (NULL != bridge)
+    if (bridge != NULL)
     {
         wlock_unlock(bridge->mTransportListLock);
     }
     corvexTransportLifetime_closeEventGate(transport);
 
     mama_status result = MAMA_STATUS_OK;
-    if (transport->mUseCache && NULL != transport->mCacheSession)
+    if (transport->mUseCache && transport->mCacheSession != NULL)
     {
         int32_t rc = corvexClient_cacheSession_destroy(&transport->mCacheSession);
-        if (CORVEXCLIENT_OK == rc)
+        if (rc == CORVEXCLIENT_OK)
         {
             CORVEX_LOG(CORVEX_LOG_NORMAL,
                        "Destroyed corvexClient cache session in transport name=%s",
@@ -679,29 +679,29 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy(CorvexTransportBridg
             result = reportDestroyStep(rc, "Error in corvexClient_cacheSession_destroy()", result);
         }
     }
-    if (NULL != session)
+    if (session != NULL)
     {
         mama_status shutDown = shutDownSession(transport, session, suspended);
-        result = MAMA_STATUS_OK == result ? shutDown : result;
+        result = result == MAMA_STATUS_OK ? shutDown : result;
     }
     transport->mMamaTransport = NULL;
 
     /* Released here only when nothing refers to the object any more; else by
      * the last subscription removal or queued event to let go of it. */
     mama_status released = corvexTransportLifetime_finishDestroy(transport);
-    result = MAMA_STATUS_OK == result ? released : result;
+    result = result == MAMA_STATUS_OK ? released : result;
     return result;
 }
 
 CORVEX_EXPORT int corvexBridgeMamaTransport_isValid(CorvexTransportBridge* transport)
 {
-    return NULL != transport && NULL != transport->mSession;
+    return transport != NULL && transport->mSession != NULL;
 }
 
 CORVEX_EXPORT mama_status
 corvexBridgeMamaTransport_getNativeTransport(CorvexTransportBridge* transport, void** result)
 {
-    if (NULL == transport || NULL == result)
+    if (transport == NULL || result == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
@@ -714,7 +714,7 @@ void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
 {
     /* Only subscription entries carry a subscription; the discard entry has
      * no user pointer. */
-    if (NULL == dispatch || NULL == dispatch->mUser ||
+    if (dispatch == NULL || dispatch->mUser == NULL ||
         corvexReceive_onSubscriptionMessage != dispatch->mCallback)
     {
         return;
@@ -725,7 +725,7 @@ void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
      * release must not wait for them. Any confirmation delivered normally
      * came before its entry's removal report. */
     bool sessionClosing =
-        0 != __atomic_load_n(&subscription->mTransportBridge->mIsSessionClosing, __ATOMIC_ACQUIRE);
+        __atomic_load_n(&subscription->mTransportBridge->mIsSessionClosing, __ATOMIC_ACQUIRE) != 0;
 
     /* Held to the end: destroy decides under this lock whether it queues the
      * destroy request itself, and release takes it before freeing. */
@@ -735,20 +735,20 @@ void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Could not remove corvex subscription from Bridge subscription. "
                    "corvexSubscription=%p, topic=%s",
-                   (void*)subscription, NULL != topic ? topic : "");
+                   (void*)subscription, topic != NULL ? topic : "");
     }
-    else if (NULL == subscription->mKlixSubscriptionList)
+    else if (subscription->mKlixSubscriptionList == NULL)
     {
         if (sessionClosing)
         {
             subscription->mIsSessionClosed = 1;
         }
         corvexSubscription_wakeEntriesWaiter(subscription);
-        if (1 == subscription->mIsDestroying)
+        if (subscription->mIsDestroying == 1)
         {
             CORVEX_LOG(CORVEX_LOG_FINEST, "Destroying corvex bridge subscription %p, topic=%s",
                        (void*)subscription, subscription->mTopic);
-            if (MAMA_STATUS_OK != corvexSubscription_queueDestroy(subscription))
+            if (corvexSubscription_queueDestroy(subscription) != MAMA_STATUS_OK)
             {
                 CORVEX_LOG(CORVEX_LOG_ERROR,
                            "Failed to enqueue corvex bridge subscription for destroy. "
@@ -833,7 +833,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_sendMsgToConnection(CorvexTr
 CORVEX_EXPORT mama_status corvexBridgeMamaTransport_isConnectionIntercepted(mamaConnection,
                                                                             uint8_t* result)
 {
-    if (NULL == result)
+    if (result == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
@@ -880,7 +880,7 @@ corvexBridgeMamaTransport_getNativeTransportNamingCtx(CorvexTransportBridge*, vo
 CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNumLoadBalanceAttributes(const char* name,
                                                                                 int* count)
 {
-    if (NULL == name || NULL == count)
+    if (name == NULL || count == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
@@ -891,7 +891,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getNumLoadBalanceAttributes(
 CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getLoadBalanceScheme(const char* name,
                                                                          tportLbScheme* scheme)
 {
-    if (NULL == name || NULL == scheme)
+    if (name == NULL || scheme == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
@@ -902,7 +902,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_getLoadBalanceScheme(const c
 CORVEX_EXPORT mama_status
 corvexBridgeMamaTransport_getLoadBalanceSharedObjectName(const char* name, const char** objectName)
 {
-    if (NULL == name || NULL == objectName)
+    if (name == NULL || objectName == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }

@@ -25,7 +25,7 @@ const char* const COMPLETED_NOTICE = "received event=CORVEXCACHE_EVENT_REQUEST_C
 
 const char* orNull(const char* text)
 {
-    return NULL != text ? text : "(null)";
+    return text != NULL ? text : "(null)";
 }
 
 /* Logs the outcome of a completed request; with a live subscription, a
@@ -35,14 +35,14 @@ void onRequestCompleted(CorvexSubscription* subscription,
 {
     const char* subCode = corvexClient_subCodeToString(event->mSubCode);
     const char* topic = orNull(event->mTopic);
-    if (CORVEXCLIENT_OK == event->mReturnCode)
+    if (event->mReturnCode == CORVEXCLIENT_OK)
     {
         CORVEX_LOG(CORVEX_LOG_FINE, "%s,rc=CORVEXCLIENT_OK", COMPLETED_NOTICE);
         return;
     }
-    if (CORVEXCLIENT_INCOMPLETE != event->mReturnCode)
+    if (event->mReturnCode != CORVEXCLIENT_INCOMPLETE)
     {
-        CORVEX_LOG_VENDOR_ERROR(CORVEXCLIENT_FAIL == event->mReturnCode ? CORVEX_LOG_WARN
+        CORVEX_LOG_VENDOR_ERROR(event->mReturnCode == CORVEXCLIENT_FAIL ? CORVEX_LOG_WARN
                                                                         : CORVEX_LOG_ERROR,
                                 event->mReturnCode, COMPLETED_NOTICE);
         return;
@@ -51,10 +51,9 @@ void onRequestCompleted(CorvexSubscription* subscription,
     switch (event->mSubCode)
     {
     case CORVEXCLIENT_SUBCODE_CACHE_NO_DATA:
-        if (NULL != subscription &&
-            MAMA_STATUS_OK != corvexTransportBridge_queueStatusMsg(subscription->mTransportBridge,
-                                                                   subscription,
-                                                                   MAMA_MSG_STATUS_NOT_FOUND, 0))
+        if (subscription != NULL &&
+            corvexTransportBridge_queueStatusMsg(subscription->mTransportBridge, subscription,
+                                                 MAMA_MSG_STATUS_NOT_FOUND, 0) != MAMA_STATUS_OK)
         {
             level = CORVEX_LOG_ERROR;
         }
@@ -82,7 +81,7 @@ mamaMsg buildStatusMsg(const CorvexStatusMsgNode* node, char* payloadId)
     mamaMsg message = NULL;
     mama_status status =
         mamaMsg_createForPayloadBridge(&message, node->mTransport->mStatusPayloadBridge);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "could not create message. status=%s",
                    mamaStatus_stringForStatus(status));
@@ -99,7 +98,7 @@ mamaMsg buildStatusMsg(const CorvexStatusMsgNode* node, char* payloadId)
                    mamaMsgStatus_stringForStatus(node->mMsgStatus));
     }
     status = mamaMsgImpl_setStatus(message, node->mMsgStatus);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Error setting the message status of a cache event message. status=%s",
@@ -109,7 +108,7 @@ mamaMsg buildStatusMsg(const CorvexStatusMsgNode* node, char* payloadId)
     }
     status = mamaMsg_addI32(message, MamaFieldMsgStatus.mName, MamaFieldMsgStatus.mFid,
                             (mama_i32_t)node->mMsgStatus);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Error setting the message status field of a cache event message. status=%s",
@@ -144,30 +143,30 @@ bool deliverStatusMsg(const CorvexStatusMsgNode* node, mamaMsg message, CorvexBr
     {
         bridgeMsg->mDelivery = NULL;
     }
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "error processing message on bridge-local subscription: %s",
                    mamaStatus_stringForStatus(status));
     }
-    return 0 != delivery.mDetached;
+    return delivery.mDetached != 0;
 }
 } // namespace
 
 mama_status corvexTransportBridge_createCacheSession(CorvexTransportBridge* transport)
 {
-    if (NULL == transport)
+    if (transport == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     mama_status result = MAMA_STATUS_OK;
     wlock_lock(transport->mCacheSessionLock);
-    if (NULL == transport->mCacheSession)
+    if (transport->mCacheSession == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_FINER, "Calling corvexClient_session_createCacheSession");
         int32_t rc = corvexClient_session_createCacheSession(
             corvexProperties_getCorvexClientProps(transport->mCorvexProperties),
             transport->mSession, &transport->mCacheSession);
-        if (CORVEXCLIENT_OK == rc)
+        if (rc == CORVEXCLIENT_OK)
         {
             CORVEX_LOG(CORVEX_LOG_FINE, "Created corvexClient cache session.");
         }
@@ -187,12 +186,12 @@ void corvexTransportBridge_onCacheEvent(corvexClient_session_t,
                                         const corvexClient_cacheSession_eventInfo_t* event,
                                         void* closure)
 {
-    if (NULL == event)
+    if (event == NULL)
     {
         return;
     }
     wDestroyHandle* handle = static_cast<wDestroyHandle*>(closure);
-    if (NULL == handle)
+    if (handle == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Cache session event with user_p==NULL; event: %s; topic: %s; responseCode: "
@@ -202,7 +201,7 @@ void corvexTransportBridge_onCacheEvent(corvexClient_session_t,
                    corvexClient_subCodeToString(event->mSubCode),
                    (unsigned long long)event->mCacheRequestId);
     }
-    if (CORVEXCACHE_EVENT_REQUEST_COMPLETED_NOTICE != event->mEvent)
+    if (event->mEvent != CORVEXCACHE_EVENT_REQUEST_COMPLETED_NOTICE)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Received unexpected event=%d for cache. event: %s; topic: %s; responseCode: "
@@ -213,7 +212,7 @@ void corvexTransportBridge_onCacheEvent(corvexClient_session_t,
                    corvexClient_subCodeToString(event->mSubCode),
                    (unsigned long long)event->mCacheRequestId);
     }
-    else if (NULL == handle)
+    else if (handle == NULL)
     {
         onRequestCompleted(NULL, event);
     }
@@ -228,7 +227,7 @@ void corvexTransportBridge_onCacheEvent(corvexClient_session_t,
         onRequestCompleted(subscription, event);
         wlock_unlock(handle->m_lock);
     }
-    if (NULL != handle)
+    if (handle != NULL)
     {
         /* Gives up the reference the request took. */
         destroyHandle_removeReference(handle);
@@ -239,12 +238,12 @@ mama_status corvexTransportBridge_queueStatusMsg(CorvexTransportBridge* transpor
                                                  CorvexSubscription* subscription,
                                                  mamaMsgStatus msgStatus, uint32_t copyMode)
 {
-    if (NULL == transport || NULL == subscription || 1 == subscription->mIsDestroying)
+    if (transport == NULL || subscription == NULL || subscription->mIsDestroying == 1)
     {
         return MAMA_STATUS_OK;
     }
     CorvexStatusMsgNode* node = (CorvexStatusMsgNode*)calloc(1, sizeof(CorvexStatusMsgNode));
-    if (NULL == node)
+    if (node == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for message node");
         return MAMA_STATUS_NOMEM;
@@ -255,7 +254,7 @@ mama_status corvexTransportBridge_queueStatusMsg(CorvexTransportBridge* transpor
     node->mCopyMode = copyMode;
     mama_status status = corvexBridgeMamaQueue_enqueueEvent(
         subscription->mQueueBridge, corvexTransportBridge_dispatchStatusMsg, node);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         free(node);
         CORVEX_LOG(CORVEX_LOG_ERROR, "Could not enqueue local message for delivery");
@@ -271,7 +270,7 @@ mama_status corvexTransportBridge_queueStatusMsg(CorvexTransportBridge* transpor
 void MAMACALLTYPE corvexTransportBridge_dispatchStatusMsg(mamaQueue, void* closure)
 {
     CorvexStatusMsgNode* given = static_cast<CorvexStatusMsgNode*>(closure);
-    if (NULL == given)
+    if (given == NULL)
     {
         return;
     }
@@ -287,13 +286,13 @@ void MAMACALLTYPE corvexTransportBridge_dispatchStatusMsg(mamaQueue, void* closu
         return;
     }
     mamaMsg reusable = mamaQueueImpl_getMsg(subscription->mMamaQueue);
-    if (NULL == reusable)
+    if (reusable == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Error from calling mamaQueueImpl_getMsg.Could not get "
                                      "cached mamaMsg from event queue.");
         return;
     }
-    if (NULL == node.mTransport->mStatusPayloadBridge)
+    if (node.mTransport->mStatusPayloadBridge == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Error native transport does not have payload bridge to "
                                      "generate event response message.");
@@ -301,14 +300,14 @@ void MAMACALLTYPE corvexTransportBridge_dispatchStatusMsg(mamaQueue, void* closu
     }
     char payloadId = '\0';
     mamaMsg statusMsg = buildStatusMsg(&node, &payloadId);
-    if (NULL == statusMsg)
+    if (statusMsg == NULL)
     {
         return;
     }
     const void* buffer = NULL;
     mama_size_t length = 0;
     mama_status status = mamaMsg_getByteBuffer(statusMsg, &buffer, &length);
-    if (MAMA_STATUS_OK != status || 0 == length)
+    if (status != MAMA_STATUS_OK || length == 0)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Could not get byte buffer from cache event message. status=%s",
@@ -317,7 +316,7 @@ void MAMACALLTYPE corvexTransportBridge_dispatchStatusMsg(mamaQueue, void* closu
         return;
     }
     status = mamaMsgImpl_setMsgBuffer(reusable, buffer, (uint32_t)length, *(const char*)buffer);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Error from calling mamaMsg_setMsgBuffer. Failed. status=[%d] %s tmpMsg=%p "
@@ -329,7 +328,7 @@ void MAMACALLTYPE corvexTransportBridge_dispatchStatusMsg(mamaQueue, void* closu
     }
     CorvexBridgeMsg* bridgeMsg = NULL;
     status = mamaMsgImpl_getBridgeMsg(reusable, (msgBridge*)&bridgeMsg);
-    if (MAMA_STATUS_OK != status || NULL == bridgeMsg)
+    if (status != MAMA_STATUS_OK || bridgeMsg == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Error getting bridge message from mamaMsg. Has the message already been "

@@ -29,7 +29,7 @@ corvexClient_errorInfo_t readReason(const corvexClient_session_eventInfo_t* even
 {
     corvexClient_errorInfo_t reason;
     const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
-    if (NULL != error)
+    if (error != NULL)
     {
         reason = *error;
     }
@@ -38,7 +38,7 @@ corvexClient_errorInfo_t readReason(const corvexClient_session_eventInfo_t* even
         memset(&reason, 0, sizeof(reason));
         reason.mResponseCode = event->mResponseCode;
         corvexLog_formatBuffer(reason.mErrorText, sizeof(reason.mErrorText), "%s",
-                               NULL != event->mInfo ? event->mInfo : "");
+                               event->mInfo != NULL ? event->mInfo : "");
     }
     reason.mErrorText[sizeof(reason.mErrorText) - 1] = '\0';
     return reason;
@@ -65,14 +65,14 @@ char* rejectedSubject(const char* text)
 {
     const char* start = strstr(text, REJECTED_TOPIC_MARKER);
     size_t length = 0;
-    if (NULL != start)
+    if (start != NULL)
     {
         start += strlen(REJECTED_TOPIC_MARKER);
         const char* end = strrchr(start, '\'');
-        length = NULL != end ? (size_t)(end - start) : strlen(start);
+        length = end != NULL ? (size_t)(end - start) : strlen(start);
     }
     char* topic = (char*)malloc(length + 1);
-    if (NULL == topic)
+    if (topic == NULL)
     {
         return NULL;
     }
@@ -82,7 +82,7 @@ char* rejectedSubject(const char* text)
     }
     topic[length] = '\0';
     char* subject = (char*)malloc(length + 1);
-    if (NULL != subject)
+    if (subject != NULL)
     {
         corvexTopic_decode(topic, subject, length + 1);
     }
@@ -102,7 +102,7 @@ void freeTopicEventNode(CorvexTopicEventNode* node)
 bool queueTopicEvent(CorvexTransportBridge* transport, const corvexClient_errorInfo_t* error)
 {
     CorvexTopicEventNode* node = (CorvexTopicEventNode*)calloc(1, sizeof(CorvexTopicEventNode));
-    if (NULL == node)
+    if (node == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for message node");
         return false;
@@ -110,14 +110,14 @@ bool queueTopicEvent(CorvexTransportBridge* transport, const corvexClient_errorI
     node->mTransport = transport;
     node->mTopicEvent = topicEventFor(error->mSubCode);
     node->mErrorString = strdup(error->mErrorText);
-    if (NULL == node->mErrorString)
+    if (node->mErrorString == NULL)
     {
         free(node);
         CORVEX_LOG(CORVEX_LOG_ERROR, "could not duplicate error string, no memory.");
         return false;
     }
     node->mTopic = rejectedSubject(node->mErrorString);
-    if (NULL == node->mTopic)
+    if (node->mTopic == NULL)
     {
         freeTopicEventNode(node);
         CORVEX_LOG(CORVEX_LOG_ERROR, "could not duplicate subject string, no memory.");
@@ -125,7 +125,7 @@ bool queueTopicEvent(CorvexTransportBridge* transport, const corvexClient_errorI
     }
     mamaQueue queue = NULL;
     mama_status status = corvexTransportBridge_getCallbackQueue(transport, &queue);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Could not get transport callback queue for transport event %s",
@@ -143,7 +143,7 @@ bool queueTopicEvent(CorvexTransportBridge* transport, const corvexClient_errorI
         return false;
     }
     status = mamaQueue_enqueueEvent(queue, corvexTransportBridge_dispatchTopicEvent, node);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         freeTopicEventNode(node);
         corvexTransportLifetime_dropEventHold(transport);
@@ -167,21 +167,21 @@ void logTransportEventStep(const char* step, const CorvexTransportEventNode* nod
 
 void corvexTransportBridge_onSubscriptionEvent(const corvexClient_session_eventInfo_t* event)
 {
-    if (NULL == event)
+    if (event == NULL)
     {
         return;
     }
-    if (NULL == event->mCorrelation)
+    if (event->mCorrelation == NULL)
     {
         CORVEX_LOG(
             CORVEX_LOG_WARN,
             "Cannot correlate subscription event '%s' (%d) (rc %d) to the original request. Event "
             "description: %s",
             corvexClient_session_eventToString(event->mEvent), (int)event->mEvent,
-            (int)event->mResponseCode, NULL != event->mInfo ? event->mInfo : "");
+            (int)event->mResponseCode, event->mInfo != NULL ? event->mInfo : "");
         return;
     }
-    int32_t code = CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_REFUSED == event->mEvent ? -1 : 0;
+    int32_t code = event->mEvent == CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_REFUSED ? -1 : 0;
     corvexSynchronismManager_completeFromEvent(
         static_cast<CorvexCorrelationTag*>(event->mCorrelation), code);
 }
@@ -191,7 +191,7 @@ void corvexTransportBridge_onSessionEvent(corvexClient_session_t,
                                           void* closure)
 {
     CorvexTransportBridge* transport = static_cast<CorvexTransportBridge*>(closure);
-    if (NULL == event || NULL == transport)
+    if (event == NULL || transport == NULL)
     {
         return;
     }
@@ -252,27 +252,27 @@ void corvexTransportBridge_onSessionEvent(corvexClient_session_t,
 mama_status corvexTransportBridge_getCallbackQueue(CorvexTransportBridge* transport,
                                                    mamaQueue* queue)
 {
-    if (NULL == transport || NULL == queue || NULL == transport->mMamaTransport)
+    if (transport == NULL || queue == NULL || transport->mMamaTransport == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     mamaQueue found = NULL;
     mama_status status = mamaTransport_getTransportCallbackQueue(transport->mMamaTransport, &found);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         return status;
     }
-    if (NULL == found)
+    if (found == NULL)
     {
         mamaBridge impl = mamaTransportImpl_getBridgeImpl(transport->mMamaTransport);
-        if (NULL == impl)
+        if (impl == NULL)
         {
             CORVEX_LOG(CORVEX_LOG_ERROR,
                        "Error getting transport Bridge implementation for transport event.");
             return MAMA_STATUS_NO_BRIDGE_IMPL;
         }
         status = mama_getDefaultEventQueue(impl, &found);
-        if (MAMA_STATUS_OK != status)
+        if (status != MAMA_STATUS_OK)
         {
             return status;
         }
@@ -285,7 +285,7 @@ void corvexTransportBridge_queueTransportEvent(CorvexTransportBridge* transport,
                                                mamaTransportEvent event, int16_t cause,
                                                const void* platformInfo)
 {
-    if (NULL == transport)
+    if (transport == NULL)
     {
         return;
     }
@@ -299,13 +299,13 @@ void corvexTransportBridge_queueTransportEvent(CorvexTransportBridge* transport,
     }
     CorvexTransportEventNode* node =
         (CorvexTransportEventNode*)calloc(1, sizeof(CorvexTransportEventNode));
-    if (NULL == node)
+    if (node == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for corvex transport event node");
         corvexTransportLifetime_dropEventHold(transport);
         return;
     }
-    if (NULL == transport->mMamaTransport)
+    if (transport->mMamaTransport == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Corvex transport does not have a mamaTransport");
         free(node);
@@ -319,7 +319,7 @@ void corvexTransportBridge_queueTransportEvent(CorvexTransportBridge* transport,
 
     mamaQueue queue = NULL;
     mama_status status = corvexTransportBridge_getCallbackQueue(transport, &queue);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Could not get transport callback queue for transport event %s",
@@ -330,7 +330,7 @@ void corvexTransportBridge_queueTransportEvent(CorvexTransportBridge* transport,
     }
     logTransportEventStep("Enqueuing", node, queue);
     status = mamaQueue_enqueueEvent(queue, corvexTransportBridge_dispatchTransportEvent, node);
-    if (MAMA_STATUS_OK != status)
+    if (status != MAMA_STATUS_OK)
     {
         free(node);
         CORVEX_LOG(CORVEX_LOG_ERROR,
@@ -344,7 +344,7 @@ void corvexTransportBridge_queueTransportEvent(CorvexTransportBridge* transport,
 void MAMACALLTYPE corvexTransportBridge_dispatchTransportEvent(mamaQueue queue, void* closure)
 {
     CorvexTransportEventNode* node = static_cast<CorvexTransportEventNode*>(closure);
-    if (NULL == node)
+    if (node == NULL)
     {
         return;
     }
@@ -381,7 +381,7 @@ void corvexTransportBridge_queueRejectedMsgEvent(CorvexTransportBridge* transpor
                                                  const corvexClient_session_eventInfo_t* event,
                                                  const corvexClient_errorInfo_t* error)
 {
-    if (NULL == transport || NULL == event || NULL == error)
+    if (transport == NULL || event == NULL || error == NULL)
     {
         return;
     }
@@ -398,7 +398,7 @@ void corvexTransportBridge_queueRejectedMsgEvent(CorvexTransportBridge* transpor
 void MAMACALLTYPE corvexTransportBridge_dispatchTopicEvent(mamaQueue, void* closure)
 {
     CorvexTopicEventNode* node = static_cast<CorvexTopicEventNode*>(closure);
-    if (NULL == node)
+    if (node == NULL)
     {
         return;
     }

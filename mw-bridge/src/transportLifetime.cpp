@@ -54,20 +54,20 @@ void unlinkFromList(CorvexBridge* bridge, CorvexTransportBridge* transport)
 bool isReleasable(const CorvexTransportBridge* transport)
 {
     return transport->mDestroyFinished && transport->mSubscriptions->mEntries.empty() &&
-           0 == transport->mPendingEvents;
+           transport->mPendingEvents == 0;
 }
 } // namespace
 
 mama_status corvexTransportLifetime_init(CorvexTransportBridge* transport)
 {
     transport->mSubscriptions = new (std::nothrow) CorvexSubscriptionSet;
-    if (NULL == transport->mSubscriptions)
+    if (transport->mSubscriptions == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to create list of subscriptions");
         return MAMA_STATUS_PLATFORM;
     }
     transport->mEventGate = new (std::nothrow) CorvexEventGate;
-    if (NULL == transport->mEventGate)
+    if (transport->mEventGate == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for transport event gate");
         return MAMA_STATUS_NOMEM;
@@ -122,7 +122,7 @@ mama_status corvexTransportLifetime_release(CorvexTransportBridge* transport)
     transport->mThrottledLog = NULL;
 
     CorvexBridge* bridge = transport->mBridge_p;
-    if (NULL == bridge || NULL == bridge->mTransportList)
+    if (bridge == NULL || bridge->mTransportList == NULL)
     {
         CORVEX_LOG(
             CORVEX_LOG_ERROR,
@@ -139,13 +139,13 @@ mama_status corvexTransportLifetime_release(CorvexTransportBridge* transport)
 mama_status corvexTransportLifetime_addSubscription(CorvexTransportBridge* transport,
                                                     CorvexSubscription* subscription)
 {
-    if (NULL == transport || NULL == subscription)
+    if (transport == NULL || subscription == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     mama_status result = MAMA_STATUS_OK;
     wlock_lock(transport->mSubscriptionsLock);
-    if (NULL == transport->mSession)
+    if (transport->mSession == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Transport has been destroyed");
         result = MAMA_STATUS_PLATFORM;
@@ -173,13 +173,13 @@ mama_status corvexTransportLifetime_addSubscription(CorvexTransportBridge* trans
 mama_status corvexTransportLifetime_removeSubscription(CorvexTransportBridge* transport,
                                                        CorvexSubscription* subscription)
 {
-    if (NULL == transport || NULL == subscription)
+    if (transport == NULL || subscription == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     mama_status result = MAMA_STATUS_OK;
     wlock_lock(transport->mSubscriptionsLock);
-    if (0 == transport->mSubscriptions->mEntries.erase(subscription))
+    if (transport->mSubscriptions->mEntries.erase(subscription) == 0)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "subscription not registered on transport");
         result = MAMA_STATUS_INVALID_ARG;
@@ -192,7 +192,7 @@ mama_status corvexTransportLifetime_removeSubscription(CorvexTransportBridge* tr
 int corvexTransportLifetime_holdForEvent(CorvexTransportBridge* transport)
 {
     wlock_lock(transport->mSubscriptionsLock);
-    bool live = NULL != transport->mSession;
+    bool live = transport->mSession != NULL;
     if (live)
     {
         ++transport->mPendingEvents;
