@@ -102,19 +102,6 @@ const char* const EXPORTS[] = {"corvexBridge_init",
                                "corvexBridgeMamaMsgImpl_setReplyHandleAndIncrement",
                                "corvexBridgeMamaMsg_destroyReplyHandle"};
 
-/* The loaded library's own entry point (the test binary links a copy of the
- * bridge's internals, whose process-wide state is separate). */
-template <typename Function> Function loadedEntryPoint(const char* name)
-{
-    void* library = dlopen("libmamacorveximpl.so", RTLD_NOW | RTLD_NOLOAD);
-    void* symbol = library != nullptr ? dlsym(library, name) : nullptr;
-    if (library != nullptr)
-    {
-        dlclose(library);
-    }
-    return reinterpret_cast<Function>(symbol);
-}
-
 /* Runs mama_start on a thread and returns once the default queue is being
  * dispatched, so that a stop cannot overtake the start. */
 std::unique_ptr<DispatchThread> startDispatching(mamaBridge bridge)
@@ -148,8 +135,7 @@ TEST_F(BridgeTest, IdentifiesItselfAndItsPayload)
     EXPECT_STREQ("6.3.1", mamaBridgeImpl_getMetaProperty(mBridge, "compile_version"));
     EXPECT_STREQ("true", mamaBridgeImpl_getMetaProperty(mBridge, "entitlements.deferred"));
 
-    auto getVersion = loadedEntryPoint<const char* (*)(void)>("corvexBridge_getVersion");
-    ASSERT_NE(nullptr, getVersion);
+    auto getVersion = corvexBridge_getVersion;
     std::string version = getVersion();
     EXPECT_EQ(0u, version.find("Corvex OpenMAMA Middleware Bridge v7.5.2.1 with Corvex C API v"))
         << version;
@@ -280,7 +266,7 @@ TEST_F(BridgeTest, CloseAfterVendorInitialisationReleasesTheVendorLibrary)
     EXPECT_EQ(1u, corvexClientTest_callCount("_corvexClient_version_set"));
 
     // The version registered at the first transport is the one open composed.
-    auto getVersion = loadedEntryPoint<const char* (*)(void)>("corvexBridge_getVersion");
+    auto getVersion = corvexBridge_getVersion;
     const corvexClient_versionInfo_t* vendor = nullptr;
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_version_get(&vendor));
     EXPECT_STREQ(getVersion(), vendor->mVersion);
@@ -310,7 +296,7 @@ TEST(BridgeReload, LoadsAgainInTheSameProcessAfterClose)
             << ::testing::PrintToString(BridgeLine::at("Error"));
         ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_destroy(transport));
 
-        auto getVersion = loadedEntryPoint<const char* (*)(void)>("corvexBridge_getVersion");
+        auto getVersion = corvexBridge_getVersion;
         EXPECT_EQ(
             0u, std::string(getVersion()).find("Corvex OpenMAMA Middleware Bridge v7.5.2.1 with "))
             << getVersion();
