@@ -7,7 +7,9 @@ pkgs=(build-essential cmake libgtest-dev valgrind
       # the module dependency check (scripts/module-cycles.py) and the format check
       python3 clang-format
       # what OpenMAMA's build needs
-      flex libevent-dev uuid-dev zlib1g-dev libapr1-dev libaprutil1-dev libncurses-dev)
+      flex libevent-dev uuid-dev zlib1g-dev libapr1-dev libaprutil1-dev libncurses-dev
+      # the client library's NATS router (C client with headers) and the server its tests start
+      libnats-dev nats-server)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")

@@ -417,7 +417,11 @@ extern "C"
  *                                   in-process router of that name (all
  *                                   sessions of the process naming the same
  *                                   router meet; the default name is
- *                                   "embedded").
+ *                                   "embedded"), or a comma-separated list of
+ *                                   "nats://<host>:<port>" servers: each
+ *                                   session connects to one of them, and
+ *                                   sessions of any process meet there (the
+ *                                   router is named "nats:<host>:<port>,...").
  *   "SESSION_CLIENT_NAME"           this client's name, unique per router; one
  *                                   topic level (no '/'). Default: generated.
  *   "SESSION_USERNAME"              user name presented at login; default the

@@ -395,10 +395,12 @@ bool admit(corvexClientSession* session, corvexClientMsg* msg)
     return post(session, msg);
 }
 
+/* A sender without a wait list (a network thread) is never held back. */
 void receive(corvexClientSession* session, corvexClientMsg* msg, CorvexWaitList* waits)
 {
     if (admit(session, msg))
-        corvexWaitList_add(waits, session->mContext);
+        waits ? corvexWaitList_add(waits, session->mContext)
+              : corvexContext_cancelWait(session->mContext);
 }
 
 /* Cache answers are few; their requester is never held back. */

@@ -75,7 +75,7 @@ TEST_F(SessionTest, DefaultUserNameAndGeneratedClientNamesAreUsable)
 
 TEST_F(SessionTest, BadConfigurationIsRefusedAtCreate)
 {
-    const char* badRouter[] = {"SESSION_ROUTER", "nats://localhost:4222", nullptr};
+    const char* badRouter[] = {"SESSION_ROUTER", "tcp://localhost:4222", nullptr};
     const char* badName[] = {"SESSION_CLIENT_NAME", "a/b", nullptr};
     const char* badLimit[] = {"SESSION_SUSPEND_HOLD_LIMIT", "many", nullptr};
     const char* noValue[] = {"SESSION_USERNAME", nullptr};

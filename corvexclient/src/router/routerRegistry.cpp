@@ -5,6 +5,7 @@
 
 #include "clientError.h"
 #include "router/embeddedRouter.h"
+#include "router/natsRouter.h"
 
 namespace
 {
@@ -12,6 +13,23 @@ constexpr const char* kEmbedded = "embedded";
 
 std::mutex gLock;
 std::map<std::string, CorvexRouter*> gRouters;
+/* Apart from the embedded ones, whose names test control looks up. */
+std::map<std::string, CorvexRouter*> gNatsRouters;
+
+corvexClient_returnCode_t openNats(const std::string& selector, CorvexRouter** router)
+{
+    std::string name;
+    std::vector<std::string> servers;
+    corvexClient_returnCode_t code = corvexNatsRouter_nameOf(selector, &name, &servers);
+    if (code != CORVEXCLIENT_OK)
+        return code;
+    std::lock_guard<std::mutex> guard(gLock);
+    CorvexRouter*& slot = gNatsRouters[name];
+    if (!slot)
+        slot = corvexNatsRouter_create(name, servers);
+    *router = slot;
+    return *router ? CORVEXCLIENT_OK : corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
+}
 } // namespace
 
 corvexClient_returnCode_t corvexRouter_nameOf(const char* selector, std::string* name)
@@ -22,6 +40,11 @@ corvexClient_returnCode_t corvexRouter_nameOf(const char* selector, std::string*
         *name = kEmbedded;
         return CORVEXCLIENT_OK;
     }
+    if (corvexNatsRouter_selects(text))
+    {
+        std::vector<std::string> servers;
+        return corvexNatsRouter_nameOf(text, name, &servers);
+    }
     const std::string prefix = std::string(kEmbedded) + ":";
     if (text.compare(0, prefix.size(), prefix) == 0 && text.size() > prefix.size() &&
         text.find('/') == std::string::npos)
@@ -30,7 +53,8 @@ corvexClient_returnCode_t corvexRouter_nameOf(const char* selector, std::string*
         return CORVEXCLIENT_OK;
     }
     return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_UNSUPPORTED_ROUTER, 0,
-                           "router '%s' is not supported (use \"embedded\" or \"embedded:<name>\")",
+                           "router '%s' is not supported (use \"embedded\", \"embedded:<name>\" "
+                           "or \"nats://<host>:<port>[,nats://...]\")",
                            text.c_str());
 }
 
@@ -45,6 +69,8 @@ CorvexEmbeddedRouter* corvexRouter_findEmbedded(const std::string& name)
 
 corvexClient_returnCode_t corvexRouter_open(const char* selector, CorvexRouter** router)
 {
+    if (selector && corvexNatsRouter_selects(selector))
+        return openNats(selector, router);
     std::string name;
     corvexClient_returnCode_t code = corvexRouter_nameOf(selector, &name);
     if (code != CORVEXCLIENT_OK)
@@ -55,14 +81,19 @@ corvexClient_returnCode_t corvexRouter_open(const char* selector, CorvexRouter**
 
 void corvexRouter_destroyAll()
 {
-    std::map<std::string, CorvexRouter*> routers;
+    std::map<std::string, CorvexRouter*> embedded;
+    std::map<std::string, CorvexRouter*> nats;
     {
         std::lock_guard<std::mutex> guard(gLock);
-        routers.swap(gRouters);
+        embedded.swap(gRouters);
+        nats.swap(gNatsRouters);
     }
-    for (auto& entry : routers)
+    for (const auto* routers : {&embedded, &nats})
     {
-        if (entry.second)
-            entry.second->mOps->mDestroy(entry.second);
+        for (const auto& entry : *routers)
+        {
+            if (entry.second)
+                entry.second->mOps->mDestroy(entry.second);
+        }
     }
 }

@@ -1,0 +1,34 @@
+/* The NATS router: each connected session has its own connection to a NATS
+ * server (one of a comma-separated list of "nats://" URLs), so sessions of
+ * different processes meet through the server. */
+#ifndef CORVEXCLIENT_NATS_ROUTER_H
+#define CORVEXCLIENT_NATS_ROUTER_H
+
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "router/router.h"
+
+struct CorvexNatsRouter : CorvexRouter
+{
+    std::vector<std::string> mServers;
+    std::mutex mLock;
+    std::unordered_set<std::string> mClients; /* client names connected here */
+};
+
+/* True when the "SESSION_ROUTER" value selects a NATS router. */
+bool corvexNatsRouter_selects(const std::string& selector);
+
+/* The router name of a NATS selector: the server list without the URL
+ * schemes ("nats:127.0.0.1:4222,127.0.0.1:4223"), one topic level. Fails
+ * with UNSUPPORTED_ROUTER for an empty server, or one carrying a path or
+ * credentials (those come from the session's login). */
+corvexClient_returnCode_t corvexNatsRouter_nameOf(const std::string& selector, std::string* name,
+                                                  std::vector<std::string>* servers);
+
+CorvexNatsRouter* corvexNatsRouter_create(const std::string& name,
+                                          const std::vector<std::string>& servers);
+
+#endif

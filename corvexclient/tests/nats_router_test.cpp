@@ -1,0 +1,441 @@
+/* The NATS router: topic levels as subject tokens, and sessions on separate
+ * contexts (as in separate processes) meeting through a nats-server that
+ * the tests start on a free loopback port. */
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "clientTestSupport.h"
+#include "router/natsSubject.h"
+
+using namespace corvextest;
+
+namespace
+{
+std::string toSubject(const std::string& topic)
+{
+    return corvexNatsSubject_fromTopic(topic.data(), topic.size());
+}
+
+std::string patternSubject(const std::string& pattern, bool* filtered)
+{
+    return corvexNatsSubject_fromPattern(pattern.data(), pattern.size(), filtered);
+}
+
+bool toTopic(const std::string& subject, std::string* topic)
+{
+    return corvexNatsSubject_toTopic(subject.data(), subject.size(), topic);
+}
+
+TEST(NatsSubjectTest, OddBytesAndEmptyLevelsRoundTrip)
+{
+    const std::string odd = std::string("a.b c*d>e%f\t\x01\x7f\xc3\xa9", 16);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"plain/topic", "plain.topic"},
+        {odd + "/x", "a%2Eb%20c%2Ad%3Ee%25f%09%01%7F\xc3\xa9.x"},
+        {"a//b", "a.%.b"},
+        {"/lead", "%.lead"},
+        {"%", "%25"},               /* the escape byte alone is not an empty level */
+        {"a/*/b/>", "a.%2A.b.%3E"}, /* published topics have no wildcards */
+        {"#P2P/v:nats:127.0.0.1:4222/client/x", "#P2P.v:nats:127%2E0%2E0%2E1:4222.client.x"},
+    };
+    for (const auto& entry : cases)
+    {
+        EXPECT_EQ(entry.second, toSubject(entry.first)) << entry.first;
+        std::string back;
+        EXPECT_TRUE(toTopic(entry.second, &back)) << entry.second;
+        EXPECT_EQ(entry.first, back);
+    }
+}
+
+TEST(NatsSubjectTest, WildcardLevelsKeepTheirMeaning)
+{
+    bool filtered = true;
+    EXPECT_EQ("a.*.c", patternSubject("a/*/c", &filtered));
+    EXPECT_FALSE(filtered);
+    EXPECT_EQ("a.>", patternSubject("a/>", &filtered));
+    EXPECT_FALSE(filtered);
+    EXPECT_EQ(">", patternSubject(">", &filtered));
+    /* A prefix before '*' cannot be said in a subject: the whole level is
+     * taken and received topics are filtered. */
+    EXPECT_EQ("a.*.c", patternSubject("a/AB*/c", &filtered));
+    EXPECT_TRUE(filtered);
+    /* '>' before the last level and '*' inside a level are plain bytes. */
+    EXPECT_EQ("%3E.a%2Ab.x", patternSubject(">/a*b/x", &filtered));
+    EXPECT_FALSE(filtered);
+}
+
+TEST(NatsSubjectTest, SubjectsThatAreNoTopicAreRefused)
+{
+    std::string topic;
+    for (const char* subject : {"a.*", "a.>", "a..b", "a.", "a.%4", "a.%ZZ", "%G0"})
+    {
+        EXPECT_FALSE(toTopic(subject, &topic)) << subject;
+    }
+}
+
+/* A nats-server of our own, stopped by its process id. */
+class NatsServer
+{
+  public:
+    static const char* path()
+    {
+        for (const char* candidate :
+             {"/usr/sbin/nats-server", "/usr/bin/nats-server", "/usr/local/bin/nats-server"})
+        {
+            if (access(candidate, X_OK) == 0)
+                return candidate;
+        }
+        return nullptr;
+    }
+
+    static int freePort()
+    {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof(address);
+        int port = 0;
+        if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+            port = ntohs(address.sin_port);
+        close(fd);
+        return port;
+    }
+
+    static bool accepting(int port)
+    {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        const bool connected =
+            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+        close(fd);
+        return connected;
+    }
+
+    ~NatsServer()
+    {
+        stop();
+    }
+
+    bool start(int port)
+    {
+        mPort = port;
+        const std::string portText = std::to_string(port);
+        mPid = fork();
+        if (mPid == 0)
+        {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            execl(path(), "nats-server", "-a", "127.0.0.1", "-p", portText.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return mPid > 0 && pollUntil([port] { return accepting(port); });
+    }
+
+    void stop()
+    {
+        if (mPid <= 0)
+            return;
+        kill(mPid, SIGKILL);
+        waitpid(mPid, nullptr, 0);
+        mPid = -1;
+    }
+
+    std::string url() const
+    {
+        return "nats://127.0.0.1:" + std::to_string(mPort);
+    }
+
+    int mPort = 0;
+
+  private:
+    pid_t mPid = -1;
+};
+
+class NatsRouterTest : public ClientTest
+{
+  protected:
+    void SetUp() override
+    {
+        ClientTest::SetUp();
+        const char* properties[] = {"CONTEXT_CREATE_THREAD", "1", nullptr};
+        ASSERT_EQ(CORVEXCLIENT_OK,
+                  corvexClient_context_create(properties, &mOtherContext, nullptr, 0));
+    }
+
+    void TearDown() override
+    {
+        for (corvexClient_session_t& session : mSessions)
+        {
+            if (session)
+            {
+                EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_destroy(&session));
+            }
+        }
+        if (mOtherContext)
+        {
+            EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_context_destroy(&mOtherContext));
+        }
+        ClientTest::TearDown();
+    }
+
+    void startServer()
+    {
+        if (!NatsServer::path())
+            GTEST_SKIP() << "nats-server is not installed (scripts/setup.sh installs it)";
+        ASSERT_TRUE(mServer.start(NatsServer::freePort())) << "nats-server did not start";
+        mSelector = mServer.url();
+    }
+
+    /* A session on the router of the server, on the given context. */
+    corvexClient_session_t natsSession(corvexClient_context_t context, ClientRecorder* recorder,
+                                       const char* clientName)
+    {
+        const char* properties[] = {"SESSION_ROUTER", mSelector.c_str(), "SESSION_CLIENT_NAME",
+                                    clientName, nullptr};
+        corvexClient_session_createFuncInfo_t funcInfo{};
+        funcInfo.mEventInfo.mCallback = ClientRecorder::onEvent;
+        funcInfo.mEventInfo.mUser = recorder;
+        funcInfo.mRxMsgInfo.mCallback = ClientRecorder::onSessionMessage;
+        funcInfo.mRxMsgInfo.mUser = recorder;
+        corvexClient_session_t created = nullptr;
+        EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_create(properties, context, &created,
+                                                               &funcInfo, sizeof(funcInfo)));
+        _corvexClient_session_registerForTopicDispatchDestroy(created, onRemoval);
+        mSessions.push_back(created);
+        return created;
+    }
+
+    /* Sends until the subscriber has one message, so that the server is
+     * known to route between the two sessions. */
+    void awaitRoute(corvexClient_session_t sender, const char* topic, ClientRecorder& recorder)
+    {
+        ASSERT_TRUE(pollUntil(
+            [&]
+            {
+                send(sender, topic, "probe");
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                return recorder.messageCount() > 0;
+            }));
+    }
+
+    std::vector<int> eventsOf(ClientRecorder& recorder)
+    {
+        return recorder.read<std::vector<int>>(
+            [&]
+            {
+                std::vector<int> events;
+                for (const Event& event : recorder.mEvents)
+                    events.push_back(event.mEvent);
+                return events;
+            });
+    }
+
+    NatsServer mServer;
+    std::string mSelector;
+    corvexClient_context_t mOtherContext = nullptr;
+    ClientRecorder mPublisher;
+    ClientRecorder mSubscriber;
+};
+
+TEST_F(NatsRouterTest, SelectorNamesTheRouterAndBadServersAreRefused)
+{
+    mSelector = "nats://127.0.0.1:4222,nats://127.0.0.1:4223";
+    corvexClient_session_t session = natsSession(mContext, &mPublisher, "named");
+    char name[128] = {};
+    ASSERT_EQ(CORVEXCLIENT_OK,
+              corvexClient_session_getProperty(session, "SESSION_ROUTER_NAME", name, sizeof(name)));
+    EXPECT_STREQ("nats:127.0.0.1:4222,127.0.0.1:4223", name);
+
+    for (const char* selector : {"nats://", "nats://h:1,", "nats://h:1,tcp://h:2",
+                                 "nats://user:secret@h:1", "nats://h:1/path"})
+    {
+        const char* properties[] = {"SESSION_ROUTER", selector, nullptr};
+        corvexClient_session_t refused = nullptr;
+        EXPECT_EQ(CORVEXCLIENT_FAIL,
+                  corvexClient_session_create(properties, mContext, &refused, nullptr, 0))
+            << selector;
+        EXPECT_EQ(CORVEXCLIENT_SUBCODE_UNSUPPORTED_ROUTER,
+                  corvexClient_getLastErrorInfo()->mSubCode);
+        EXPECT_EQ(nullptr, refused);
+    }
+}
+
+TEST_F(NatsRouterTest, ConnectWithoutServerFailsAsRefused)
+{
+    mSelector = "nats://127.0.0.1:" + std::to_string(NatsServer::freePort());
+    corvexClient_session_t session = natsSession(mContext, &mPublisher, "lonely");
+    EXPECT_EQ(CORVEXCLIENT_FAIL, corvexClient_session_connect(session));
+    EXPECT_EQ(CORVEXCLIENT_SUBCODE_CONNECT_REFUSED, corvexClient_getLastErrorInfo()->mSubCode);
+}
+
+TEST_F(NatsRouterTest, TenThousandMessagesArriveInOrderOnPlainAndWildcardSubscriptions)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = natsSession(mContext, &mPublisher, "publisher");
+    corvexClient_session_t subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber");
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    Tagged plain{&mSubscriber, 1};
+    Tagged wildcard{&mSubscriber, 2};
+    Tagged prefix{&mSubscriber, 3};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "ticks/A.B/last", plain));
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "wild/*/>", wildcard));
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "pre/AB*", prefix));
+
+    const int count = 10000;
+    for (int i = 0; i < count; ++i)
+    {
+        const std::string content = std::to_string(i);
+        ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "ticks/A.B/last", content));
+        ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "wild/x y/z", content));
+    }
+    for (const char* topic : {"pre/AB", "pre/ABC", "pre/XAB", "pre/AB/deeper", "wild/x"})
+    {
+        ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, topic, "filtered"));
+    }
+    /* Filtered topics share one server subscription, which delivers in order. */
+    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "pre/ABend", "end"));
+    ASSERT_TRUE(mSubscriber.waitUntil(
+        [&]
+        {
+            return mSubscriber.mMessages.size() >= 2 * count + 3 &&
+                   std::any_of(mSubscriber.mMessages.begin(), mSubscriber.mMessages.end(),
+                               [](const ClientMsg& m) { return m.mContent == "end"; });
+        }));
+    std::vector<int> next(4, 0);
+    std::vector<std::string> prefixed;
+    for (const ClientMsg& message :
+         mSubscriber.read<std::vector<ClientMsg>>([&] { return mSubscriber.mMessages; }))
+    {
+        const int tag = static_cast<Tagged*>(message.mUser)->mTag;
+        if (tag == 3)
+        {
+            prefixed.push_back(message.mTopic);
+            continue;
+        }
+        EXPECT_EQ(tag == 1 ? "ticks/A.B/last" : "wild/x y/z", message.mTopic);
+        ASSERT_EQ(std::to_string(next[tag]), message.mContent) << "tag " << tag;
+        ++next[tag];
+    }
+    EXPECT_EQ(count, next[1]);
+    EXPECT_EQ(count, next[2]);
+    EXPECT_EQ((std::vector<std::string>{"pre/AB", "pre/ABC", "pre/ABend"}), prefixed);
+}
+
+TEST_F(NatsRouterTest, OverlappingSubscriptionsDeliverEachMessageOnceAndUnsubscribeStops)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = natsSession(mContext, &mPublisher, "publisher");
+    corvexClient_session_t subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber");
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    Tagged exact{&mSubscriber, 1};
+    Tagged wildcard{&mSubscriber, 2};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "over/lap", exact));
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "over/*", wildcard));
+    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "over/lap", "one"));
+    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "over/other", "two"));
+    /* Each server subscription delivers on its own thread: a copy delivered
+     * twice may come late. */
+    ASSERT_TRUE(mSubscriber.waitForMessages(3));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    /* The session hands a message to every entry it matches, once. */
+    std::vector<std::string> seen;
+    for (const ClientMsg& message :
+         mSubscriber.read<std::vector<ClientMsg>>([&] { return mSubscriber.mMessages; }))
+        seen.push_back(message.mContent + ":" +
+                       std::to_string(static_cast<Tagged*>(message.mUser)->mTag));
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ((std::vector<std::string>{"one:1", "one:2", "two:2"}), seen);
+
+    CorvexDispatchInfo dispatch = dispatchTo(wildcard);
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_topicUnsubscribeWithDispatch(
+                                   subscriber, CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM,
+                                   "over/*", &dispatch, nullptr));
+    const size_t before = mSubscriber.messageCount();
+    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "over/other", "gone"));
+    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "over/lap", "three"));
+    ASSERT_TRUE(mSubscriber.waitForMessages(before + 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(before + 1, mSubscriber.messageCount());
+    EXPECT_EQ("three",
+              mSubscriber.read<std::string>([&] { return mSubscriber.mMessages.back().mContent; }));
+}
+
+TEST_F(NatsRouterTest, ReplyToTopicArrivesAndReachesTheAskingSession)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t asker = natsSession(mContext, &mPublisher, "asker");
+    corvexClient_session_t answerer = natsSession(mOtherContext, &mSubscriber, "answerer");
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(asker));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(answerer));
+    Tagged question{&mSubscriber, 1};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(answerer, "questions", question));
+    char inbox[256] = {};
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_getProperty(
+                                   asker, "SESSION_REPLY_TO_DEFAULT_DEST", inbox, sizeof(inbox)));
+    const std::string replyTo = std::string(inbox, std::strlen(inbox) - 1) + "answer";
+    ASSERT_EQ(CORVEXCLIENT_OK, send(asker, "questions", "why?", replyTo.c_str()));
+    ASSERT_TRUE(mSubscriber.waitForMessages(1));
+    const ClientMsg asked = mSubscriber.read<ClientMsg>([&] { return mSubscriber.mMessages[0]; });
+    EXPECT_EQ("why?", asked.mContent);
+    EXPECT_EQ(replyTo, asked.mReplyTo);
+
+    /* The peer-to-peer answer needs no subscription of the asker. */
+    ASSERT_EQ(CORVEXCLIENT_OK, send(answerer, asked.mReplyTo.c_str(), "because"));
+    ASSERT_TRUE(mPublisher.waitForMessages(1));
+    const ClientMsg answer = mPublisher.read<ClientMsg>([&] { return mPublisher.mMessages[0]; });
+    EXPECT_EQ(replyTo, answer.mTopic);
+    EXPECT_EQ("because", answer.mContent);
+}
+
+TEST_F(NatsRouterTest, ServerRestartReconnectsAndSubscriptionsWorkAgain)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = natsSession(mContext, &mPublisher, "publisher");
+    corvexClient_session_t subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber");
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    Tagged tagged{&mSubscriber, 1};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "kept/*", tagged));
+    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "kept/before", "before"));
+    ASSERT_TRUE(mSubscriber.waitForMessages(1));
+
+    mServer.stop();
+    ASSERT_TRUE(mSubscriber.waitUntil([&] { return !mSubscriber.mEvents.empty(); }));
+    ASSERT_TRUE(mServer.start(mServer.mPort));
+    ASSERT_TRUE(mSubscriber.waitForEvents(2));
+    ASSERT_TRUE(mPublisher.waitForEvents(2));
+    const std::vector<int> expected = {CORVEXCLIENT_SESSION_EVENT_RECONNECTING,
+                                       CORVEXCLIENT_SESSION_EVENT_RECONNECTED};
+    EXPECT_EQ(expected, eventsOf(mSubscriber));
+    EXPECT_EQ(expected, eventsOf(mPublisher));
+
+    mSubscriber.record([&] { mSubscriber.mMessages.clear(); });
+    awaitRoute(publisher, "kept/after", mSubscriber);
+    EXPECT_EQ("kept/after",
+              mSubscriber.read<std::string>([&] { return mSubscriber.mMessages.back().mTopic; }));
+}
+} // namespace
