@@ -128,18 +128,24 @@ class NatsServer
         stop();
     }
 
-    bool start(int port)
+    /* Extra arguments such as "--user", "u", "--pass", "p". */
+    bool start(int port, std::vector<std::string> extra = {})
     {
         mPort = port;
-        const std::string portText = std::to_string(port);
+        std::vector<std::string> args = {"nats-server", "-a", "127.0.0.1", "-p",
+                                         std::to_string(port)};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(&arg[0]);
+        argv.push_back(nullptr);
         mPid = fork();
         if (mPid == 0)
         {
             const int null = open("/dev/null", O_WRONLY);
             dup2(null, STDOUT_FILENO);
             dup2(null, STDERR_FILENO);
-            execl(path(), "nats-server", "-a", "127.0.0.1", "-p", portText.c_str(),
-                  static_cast<char*>(nullptr));
+            execv(path(), argv.data());
             _exit(127);
         }
         return mPid > 0 && pollUntil([port] { return accepting(port); });
@@ -192,27 +198,29 @@ class NatsRouterTest : public ClientTest
         ClientTest::TearDown();
     }
 
-    void startServer()
+    void startServer(std::vector<std::string> extra = {})
     {
         if (!NatsServer::path())
             GTEST_SKIP() << "nats-server is not installed (scripts/setup.sh installs it)";
-        ASSERT_TRUE(mServer.start(NatsServer::freePort())) << "nats-server did not start";
+        ASSERT_TRUE(mServer.start(NatsServer::freePort(), extra)) << "nats-server did not start";
         mSelector = mServer.url();
     }
 
     /* A session on the router of the server, on the given context. */
     corvexClient_session_t natsSession(corvexClient_context_t context, ClientRecorder* recorder,
-                                       const char* clientName)
+                                       const char* clientName, std::vector<const char*> login = {})
     {
-        const char* properties[] = {"SESSION_ROUTER", mSelector.c_str(), "SESSION_CLIENT_NAME",
-                                    clientName, nullptr};
+        std::vector<const char*> properties = {"SESSION_ROUTER", mSelector.c_str(),
+                                               "SESSION_CLIENT_NAME", clientName};
+        properties.insert(properties.end(), login.begin(), login.end());
+        properties.push_back(nullptr);
         corvexClient_session_createFuncInfo_t funcInfo{};
         funcInfo.mEventInfo.mCallback = ClientRecorder::onEvent;
         funcInfo.mEventInfo.mUser = recorder;
         funcInfo.mRxMsgInfo.mCallback = ClientRecorder::onSessionMessage;
         funcInfo.mRxMsgInfo.mUser = recorder;
         corvexClient_session_t created = nullptr;
-        EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_create(properties, context, &created,
+        EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_create(properties.data(), context, &created,
                                                                &funcInfo, sizeof(funcInfo)));
         _corvexClient_session_registerForTopicDispatchDestroy(created, onRemoval);
         mSessions.push_back(created);
@@ -280,6 +288,23 @@ TEST_F(NatsRouterTest, ConnectWithoutServerFailsAsRefused)
     corvexClient_session_t session = natsSession(mContext, &mPublisher, "lonely");
     EXPECT_EQ(CORVEXCLIENT_FAIL, corvexClient_session_connect(session));
     EXPECT_EQ(CORVEXCLIENT_SUBCODE_CONNECT_REFUSED, corvexClient_getLastErrorInfo()->mSubCode);
+}
+
+TEST_F(NatsRouterTest, LoginCredentialsReachTheServer)
+{
+    startServer({"--user", "trader", "--pass", "s3cret"});
+    if (IsSkipped())
+        return;
+    corvexClient_session_t wrong =
+        natsSession(mContext, &mPublisher, "trader1",
+                    {"SESSION_USERNAME", "trader", "SESSION_PASSWORD", "guess"});
+    EXPECT_EQ(CORVEXCLIENT_FAIL, corvexClient_session_connect(wrong));
+    EXPECT_EQ(CORVEXCLIENT_SUBCODE_LOGIN_REFUSED, corvexClient_getLastErrorInfo()->mSubCode);
+    /* The refused client name is free again. */
+    corvexClient_session_t right =
+        natsSession(mContext, &mPublisher, "trader1",
+                    {"SESSION_USERNAME", "trader", "SESSION_PASSWORD", "s3cret"});
+    EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(right));
 }
 
 TEST_F(NatsRouterTest, TenThousandMessagesArriveInOrderOnPlainAndWildcardSubscriptions)
