@@ -212,7 +212,8 @@ class ClientTest : public ::testing::Test
         mSessions.reserve(16);
     }
 
-    void TearDown() override
+    /* Destroys every session the test made that is still there. */
+    void destroySessions()
     {
         for (corvexClient_session_t& session : mSessions)
         {
@@ -221,6 +222,11 @@ class ClientTest : public ::testing::Test
                 EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_destroy(&session));
             }
         }
+    }
+
+    void TearDown() override
+    {
+        destroySessions();
         if (mContext)
         {
             EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_context_destroy(&mContext));

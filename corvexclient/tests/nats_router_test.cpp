@@ -184,13 +184,8 @@ class NatsRouterTest : public ClientTest
 
     void TearDown() override
     {
-        for (corvexClient_session_t& session : mSessions)
-        {
-            if (session)
-            {
-                EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_destroy(&session));
-            }
-        }
+        /* Before the other context goes, which their callbacks run on. */
+        destroySessions();
         if (mOtherContext)
         {
             EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_context_destroy(&mOtherContext));
@@ -225,6 +220,16 @@ class NatsRouterTest : public ClientTest
         _corvexClient_session_registerForTopicDispatchDestroy(created, onRemoval);
         mSessions.push_back(created);
         return created;
+    }
+
+    /* A connected publisher and a connected subscriber, each on a context of
+     * its own, as two processes would be. */
+    void connectPair(corvexClient_session_t* publisher, corvexClient_session_t* subscriber)
+    {
+        *publisher = natsSession(mContext, &mPublisher, "publisher");
+        *subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber");
+        ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(*publisher));
+        ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(*subscriber));
     }
 
     /* Sends until the subscriber has one message, so that the server is
@@ -312,10 +317,9 @@ TEST_F(NatsRouterTest, TenThousandMessagesArriveInOrderOnPlainAndWildcardSubscri
     startServer();
     if (IsSkipped())
         return;
-    corvexClient_session_t publisher = natsSession(mContext, &mPublisher, "publisher");
-    corvexClient_session_t subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber");
-    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
-    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    corvexClient_session_t publisher = nullptr;
+    corvexClient_session_t subscriber = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));
     Tagged plain{&mSubscriber, 1};
     Tagged wildcard{&mSubscriber, 2};
     Tagged prefix{&mSubscriber, 3};
@@ -368,10 +372,9 @@ TEST_F(NatsRouterTest, OverlappingSubscriptionsDeliverEachMessageOnceAndUnsubscr
     startServer();
     if (IsSkipped())
         return;
-    corvexClient_session_t publisher = natsSession(mContext, &mPublisher, "publisher");
-    corvexClient_session_t subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber");
-    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
-    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    corvexClient_session_t publisher = nullptr;
+    corvexClient_session_t subscriber = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));
     Tagged exact{&mSubscriber, 1};
     Tagged wildcard{&mSubscriber, 2};
     ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "over/lap", exact));
@@ -439,10 +442,9 @@ TEST_F(NatsRouterTest, ServerRestartReconnectsAndSubscriptionsWorkAgain)
     startServer();
     if (IsSkipped())
         return;
-    corvexClient_session_t publisher = natsSession(mContext, &mPublisher, "publisher");
-    corvexClient_session_t subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber");
-    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
-    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    corvexClient_session_t publisher = nullptr;
+    corvexClient_session_t subscriber = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));
     Tagged tagged{&mSubscriber, 1};
     ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "kept/*", tagged));
     ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "kept/before", "before"));
