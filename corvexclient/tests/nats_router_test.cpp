@@ -1,17 +1,11 @@
 /* The NATS router: topic levels as subject tokens, and sessions on separate
  * contexts (as in separate processes) meeting through a nats-server that
  * the tests start on a free loopback port. */
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 
 #include "clientTestSupport.h"
+#include "natsServer.h"
 #include "router/natsSubject.h"
 
 using namespace corvextest;
@@ -79,97 +73,6 @@ TEST(NatsSubjectTest, SubjectsThatAreNoTopicAreRefused)
         EXPECT_FALSE(toTopic(subject, &topic)) << subject;
     }
 }
-
-/* A nats-server of our own, stopped by its process id. */
-class NatsServer
-{
-  public:
-    static const char* path()
-    {
-        for (const char* candidate :
-             {"/usr/sbin/nats-server", "/usr/bin/nats-server", "/usr/local/bin/nats-server"})
-        {
-            if (access(candidate, X_OK) == 0)
-                return candidate;
-        }
-        return nullptr;
-    }
-
-    static int freePort()
-    {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof(address);
-        int port = 0;
-        if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-            port = ntohs(address.sin_port);
-        close(fd);
-        return port;
-    }
-
-    static bool accepting(int port)
-    {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        const bool connected =
-            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-        close(fd);
-        return connected;
-    }
-
-    ~NatsServer()
-    {
-        stop();
-    }
-
-    /* Extra arguments such as "--user", "u", "--pass", "p". */
-    bool start(int port, std::vector<std::string> extra = {})
-    {
-        mPort = port;
-        std::vector<std::string> args = {"nats-server", "-a", "127.0.0.1", "-p",
-                                         std::to_string(port)};
-        args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(&arg[0]);
-        argv.push_back(nullptr);
-        mPid = fork();
-        if (mPid == 0)
-        {
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, STDOUT_FILENO);
-            dup2(null, STDERR_FILENO);
-            execv(path(), argv.data());
-            _exit(127);
-        }
-        return mPid > 0 && pollUntil([port] { return accepting(port); });
-    }
-
-    void stop()
-    {
-        if (mPid <= 0)
-            return;
-        kill(mPid, SIGKILL);
-        waitpid(mPid, nullptr, 0);
-        mPid = -1;
-    }
-
-    std::string url() const
-    {
-        return "nats://127.0.0.1:" + std::to_string(mPort);
-    }
-
-    int mPort = 0;
-
-  private:
-    pid_t mPid = -1;
-};
 
 class NatsRouterTest : public ClientTest
 {

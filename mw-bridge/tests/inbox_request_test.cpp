@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -303,12 +304,14 @@ TEST_F(InboxRequestTest, RepliesWithoutAnAddressAreRefused)
     start();
     mamaPublisher replier = addPublisher("REPLIES");
     MsgRecorder& responder = subscribe(addQueue(), "PLAIN");
-    std::atomic<mama_status> replyStatus(MAMA_STATUS_OK);
-    responder.mOnMsg = [replier, &replyStatus](mamaMsg request)
+    /* Requests sent by the loop below may still arrive after the test body
+     * has returned: the status outlives it. */
+    auto replyStatus = std::make_shared<std::atomic<mama_status>>(MAMA_STATUS_OK);
+    responder.mOnMsg = [replier, replyStatus](mamaMsg request)
     {
         mamaMsg reply = nullptr;
         mamaMsg_create(&reply);
-        replyStatus = mamaPublisher_sendReplyToInbox(replier, request, reply);
+        replyStatus->store(mamaPublisher_sendReplyToInbox(replier, request, reply));
         mamaMsg_destroy(reply);
     };
     mamaPublisher sender = addPublisher("PLAIN");
@@ -318,7 +321,7 @@ TEST_F(InboxRequestTest, RepliesWithoutAnAddressAreRefused)
             send(sender, 1);
             return responder.waitForMessages(1, std::chrono::seconds(0));
         }));
-    EXPECT_EQ(MAMA_STATUS_INVALID_ARG, replyStatus.load());
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG, replyStatus->load());
 }
 
 /* Cache off: the request goes to the publisher with the inbox's reply-to,
