@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "waiting.h"
 
 namespace
@@ -59,6 +62,19 @@ bool NatsServer::accepting(int port)
 NatsServer::~NatsServer()
 {
     stop();
+    if (!mStoreDirectory.empty())
+        std::filesystem::remove_all(mStoreDirectory);
+}
+
+bool NatsServer::enableJetStream()
+{
+    if (!mStoreDirectory.empty())
+        return true;
+    char pattern[] = "/tmp/corvex-jetstream-XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+        return false;
+    mStoreDirectory = pattern;
+    return true;
 }
 
 bool NatsServer::start(int port, std::vector<std::string> extra)
@@ -68,6 +84,8 @@ bool NatsServer::start(int port, std::vector<std::string> extra)
         return false;
     mPort = port;
     std::vector<std::string> args = {"nats-server", "-a", "127.0.0.1", "-p", std::to_string(port)};
+    if (!mStoreDirectory.empty())
+        args.insert(args.end(), {"-js", "-sd", mStoreDirectory});
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (std::string& arg : args)

@@ -20,6 +20,10 @@ class NatsServer
 
     ~NatsServer();
 
+    /* Later starts run JetStream, storing in a directory of the server's
+     * own that outlives restarts and goes with the object. */
+    bool enableJetStream();
+
     /* Starts the server on `port` with extra arguments such as "--user",
      * "u", "--pass", "p"; true once it accepts connections. */
     bool start(int port, std::vector<std::string> extra = {});
@@ -31,6 +35,7 @@ class NatsServer
 
   private:
     pid_t mPid = -1;
+    std::string mStoreDirectory;
 };
 
 #endif /* CORVEX_TESTSUPPORT_NATSSERVER_H */

@@ -476,7 +476,18 @@ extern "C"
  *                                   on (the same as ">"). "none" or an empty
  *                                   value turns the cache off. Peer-to-peer
  *                                   topics ("#P2P/...", replies) are never
- *                                   cached.
+ *                                   cached. On a NATS router the cache is
+ *                                   the server's JetStream stream
+ *                                   "CORVEX_CACHE" (in memory, the last
+ *                                   message of each subject), created by the
+ *                                   first session that gives patterns: only
+ *                                   the topics of the patterns are cached,
+ *                                   so without the property nothing is (a
+ *                                   stream cannot take every subject but the
+ *                                   peer-to-peer ones). A server without
+ *                                   JetStream caches nothing (a warning at
+ *                                   connect); every request then completes
+ *                                   with CACHE_NO_DATA.
  *   "SESSION_ROUTER_ACCESS_RULES"   the router's access rules, separated by
  *                                   ';', each "<allow|deny> <user> <operation>
  *                                   <topic pattern>" with words separated by

@@ -368,4 +368,126 @@ TEST_F(NatsRouterTest, ServerRestartReconnectsAndSubscriptionsWorkAgain)
     EXPECT_EQ("kept/after",
               mSubscriber.read<std::string>([&] { return mSubscriber.mMessages.back().mTopic; }));
 }
+class NatsCacheTest : public NatsRouterTest
+{
+  protected:
+    void TearDown() override
+    {
+        if (mCache)
+        {
+            EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_cacheSession_destroy(&mCache));
+        }
+        NatsRouterTest::TearDown();
+    }
+
+    /* Publisher and subscriber caching "md/>" and the "EUR" prefix of the
+     * second "fx" level; the subscriber's cache session in mCache. */
+    void connectCaching(corvexClient_session_t* publisher, corvexClient_session_t* subscriber)
+    {
+        const std::vector<const char*> caching = {"SESSION_ROUTER_CACHED_TOPICS", "md/>,fx/EUR*"};
+        *publisher = natsSession(mContext, &mPublisher, "publisher", caching);
+        *subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber", caching);
+        ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(*publisher));
+        ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(*subscriber));
+        ASSERT_EQ(CORVEXCLIENT_OK,
+                  corvexClient_session_createCacheSession(nullptr, *subscriber, &mCache));
+    }
+
+    /* The outcome of one request and the contents it delivered, sorted. */
+    CacheOutcome request(const char* topic, corvexClient_cacheRequestId_t id,
+                         std::vector<std::string>* contents)
+    {
+        mSubscriber.record(
+            [&]
+            {
+                mSubscriber.mMessages.clear();
+                mSubscriber.mCacheOutcomes.clear();
+            });
+        const uint32_t flags = CORVEXCLIENT_CACHEREQUEST_FLAGS_DELIVER_CACHED |
+                               CORVEXCLIENT_CACHEREQUEST_FLAGS_NO_LIVE_SUBSCRIBE |
+                               CORVEXCLIENT_CACHEREQUEST_FLAGS_NO_WAIT;
+        EXPECT_EQ(CORVEXCLIENT_IN_PROGRESS,
+                  corvexClient_cacheSession_sendCacheRequest(
+                      mCache, topic, id, ClientRecorder::onCacheEvent, &mSubscriber, flags, 0));
+        EXPECT_TRUE(mSubscriber.waitUntil([&] { return !mSubscriber.mCacheOutcomes.empty(); }));
+        return mSubscriber.read<CacheOutcome>(
+            [&]
+            {
+                contents->clear();
+                for (const ClientMsg& message : mSubscriber.mMessages)
+                {
+                    EXPECT_EQ(CORVEXCLIENT_MSG_CACHED, message.mCached);
+                    EXPECT_EQ(id, message.mRequestId);
+                    contents->push_back(message.mTopic + "=" + message.mContent);
+                }
+                std::sort(contents->begin(), contents->end());
+                return mSubscriber.mCacheOutcomes.empty() ? CacheOutcome{}
+                                                          : mSubscriber.mCacheOutcomes[0];
+            });
+    }
+
+    corvexClient_cacheSession_t mCache = nullptr;
+};
+
+TEST_F(NatsCacheTest, TheStreamAnswersPlainAndWildcardRequestsWithTheLastValues)
+{
+    if (!NatsServer::path())
+        GTEST_SKIP() << "nats-server is not installed (scripts/setup.sh installs it)";
+    ASSERT_TRUE(mServer.enableJetStream());
+    startServer();
+    corvexClient_session_t publisher = nullptr;
+    corvexClient_session_t subscriber = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectCaching(&publisher, &subscriber));
+    Tagged tagged{&mSubscriber, 1};
+    ASSERT_EQ(CORVEXCLIENT_OK,
+              subscribe(subscriber, ">", tagged, CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY));
+    for (const auto& sent :
+         std::vector<std::pair<const char*, const char*>>{{"md/IBM", "old"},
+                                                          {"md/IBM", "last"},
+                                                          {"md/a.b/x y", "odd"},
+                                                          {"fx/EURUSD", "eur"},
+                                                          {"fx/GBPUSD", "stored, not cached"},
+                                                          {"other/x", "not stored"}})
+    {
+        ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, sent.first, sent.second));
+    }
+    /* The server stores what it routes: wait until the last one is in. */
+    std::vector<std::string> contents;
+    ASSERT_TRUE(
+        pollUntil([&] { return request("fx/EURUSD", 1, &contents).mCode == CORVEXCLIENT_OK; }));
+
+    CacheOutcome outcome = request("md/IBM", 77, &contents);
+    EXPECT_EQ(CORVEXCLIENT_OK, outcome.mCode);
+    EXPECT_EQ(77u, outcome.mRequestId);
+    EXPECT_EQ("md/IBM", outcome.mTopic);
+    EXPECT_EQ((std::vector<std::string>{"md/IBM=last"}), contents);
+
+    EXPECT_EQ(CORVEXCLIENT_OK, request("md/>", 78, &contents).mCode);
+    EXPECT_EQ((std::vector<std::string>{"md/IBM=last", "md/a.b/x y=odd"}), contents);
+    EXPECT_EQ(CORVEXCLIENT_OK, request("fx/*", 79, &contents).mCode);
+    EXPECT_EQ((std::vector<std::string>{"fx/EURUSD=eur"}), contents);
+
+    for (const char* none : {"fx/GBPUSD", "other/x", "md/NONE", "nothing/*"})
+    {
+        outcome = request(none, 80, &contents);
+        EXPECT_EQ(CORVEXCLIENT_INCOMPLETE, outcome.mCode) << none;
+        EXPECT_EQ(CORVEXCLIENT_SUBCODE_CACHE_NO_DATA, outcome.mSubCode) << none;
+        EXPECT_TRUE(contents.empty()) << none;
+    }
+}
+
+TEST_F(NatsCacheTest, WithoutJetStreamRequestsCompleteWithNoData)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = nullptr;
+    corvexClient_session_t subscriber = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectCaching(&publisher, &subscriber));
+    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "md/IBM", "last"));
+    std::vector<std::string> contents;
+    const CacheOutcome outcome = request("md/IBM", 5, &contents);
+    EXPECT_EQ(CORVEXCLIENT_INCOMPLETE, outcome.mCode);
+    EXPECT_EQ(CORVEXCLIENT_SUBCODE_CACHE_NO_DATA, outcome.mSubCode);
+}
 } // namespace

@@ -9,6 +9,7 @@
 #include "clientError.h"
 #include "clientLog.h"
 #include "message.h"
+#include "router/natsCache.h"
 #include "router/natsSubject.h"
 #include "router/routerConfig.h"
 #include "topicMatch.h"
@@ -49,6 +50,7 @@ struct NatsLink
 {
     std::shared_ptr<NatsLinkState> mState;
     natsConnection* mConnection;
+    CorvexNatsCache* mCache; /* answers the session's cache requests */
     std::string mClientName;
     std::mutex mSubscribeLock; /* serialises subscribe and unsubscribe */
 };
@@ -91,31 +93,39 @@ bool receivedTopic(const char* subject, std::string* topic)
            corvexTopic_validate(topic->c_str(), &length) == CORVEXCLIENT_SUBCODE_OK;
 }
 
+/* Fills the value-initialised client message a received NATS message
+ * stands for, pointing into it and into the topic strings; false (logged)
+ * when its subjects are no topics. */
+bool clientMsgOf(natsMsg* received, std::string* topic, std::string* replyTo, corvexClientMsg* msg)
+{
+    const char* replySubject = natsMsg_GetReply(received);
+    const bool hasReplyTo = replySubject && *replySubject;
+    if (!receivedTopic(natsMsg_GetSubject(received), topic) ||
+        (hasReplyTo && !receivedTopic(replySubject, replyTo)))
+    {
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                   "message on NATS subject '%s' (reply '%s') dropped: not a topic",
+                   natsMsg_GetSubject(received), hasReplyTo ? replySubject : "");
+        return false;
+    }
+    msg->mTopic = topic->c_str();
+    msg->mTopicLength = static_cast<uint32_t>(topic->size());
+    msg->mContent = natsMsg_GetData(received);
+    msg->mContentLength = static_cast<uint32_t>(natsMsg_GetDataLength(received));
+    msg->mHasReplyTo = hasReplyTo ? 1 : 0;
+    msg->mReplyTo = replyTo->c_str();
+    msg->mReplyToLength = static_cast<uint32_t>(replyTo->size());
+    msg->mDeliveryMode = CORVEXCLIENT_DELIVERY_MODE_DIRECT;
+    return true;
+}
+
 void onMessage(natsConnection*, natsSubscription*, natsMsg* received, void* closure)
 {
     NatsSubscription* subscription = static_cast<NatsSubscription*>(closure);
     std::string topic;
     std::string replyTo;
-    const char* replySubject = natsMsg_GetReply(received);
-    const bool hasReplyTo = replySubject && *replySubject;
-    if (!receivedTopic(natsMsg_GetSubject(received), &topic) ||
-        (hasReplyTo && !receivedTopic(replySubject, &replyTo)))
-    {
-        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
-                   "message on NATS subject '%s' (reply '%s') dropped: not a topic",
-                   natsMsg_GetSubject(received), hasReplyTo ? replySubject : "");
-        natsMsg_Destroy(received);
-        return;
-    }
     corvexClientMsg source{};
-    source.mTopic = topic.c_str();
-    source.mTopicLength = static_cast<uint32_t>(topic.size());
-    source.mContent = natsMsg_GetData(received);
-    source.mContentLength = static_cast<uint32_t>(natsMsg_GetDataLength(received));
-    source.mHasReplyTo = hasReplyTo ? 1 : 0;
-    source.mReplyTo = replyTo.c_str();
-    source.mReplyToLength = static_cast<uint32_t>(replyTo.size());
-    source.mDeliveryMode = CORVEXCLIENT_DELIVERY_MODE_DIRECT;
+    if (clientMsgOf(received, &topic, &replyTo, &source))
     {
         NatsLinkState& state = *subscription->mState;
         std::lock_guard<std::mutex> guard(state.mLock);
@@ -130,6 +140,40 @@ void onMessage(natsConnection*, natsSubscription*, natsMsg* received, void* clos
         }
     }
     natsMsg_Destroy(received);
+}
+
+/* A last value the cache found, handed to the requesting session. */
+void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* found)
+{
+    NatsLinkState& state = *static_cast<NatsLinkState*>(closure);
+    std::string topic;
+    std::string replyTo;
+    corvexClientMsg source{};
+    if (!clientMsgOf(found, &topic, &replyTo, &source))
+        return;
+    std::lock_guard<std::mutex> guard(state.mLock);
+    if (state.mClosed)
+        return;
+    corvexClientMsg* copy = corvexMsg_copyForDelivery(&source);
+    if (!copy)
+    {
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
+                   "out of memory: cached message on '%s' not delivered", topic.c_str());
+        return;
+    }
+    copy->mCacheStatus = CORVEXCLIENT_MSG_CACHED;
+    copy->mCacheRequestId = request->mRequestId;
+    state.mEndpoint.mOps->mReceiveCached(state.mEndpoint.mSession, copy);
+}
+
+void completeCached(void* closure, const CorvexCacheRequest* request,
+                    corvexClient_returnCode_t code, corvexClient_subCode_t subCode)
+{
+    NatsLinkState& state = *static_cast<NatsLinkState*>(closure);
+    std::lock_guard<std::mutex> guard(state.mLock);
+    if (!state.mClosed)
+        state.mEndpoint.mOps->mCompleteCacheRequest(state.mEndpoint.mSession, request, code,
+                                                    subCode);
 }
 
 void onSubscriptionComplete(void* closure)
@@ -286,6 +330,8 @@ void unsubscribe(CorvexRouter*, CorvexRouterLink* base, const char* topic, size_
 
 void closeLink(CorvexNatsRouter* router, NatsLink* link)
 {
+    /* Its thread asks the server over the connection. */
+    corvexNatsCache_close(link->mCache);
     std::vector<natsSubscription*> handles;
     {
         std::lock_guard<std::mutex> guard(link->mState->mLock);
@@ -349,12 +395,20 @@ corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint
         closeLink(router, link);
         return code;
     }
-    if (login->mConfig && (login->mConfig->mCachedTopicsGiven || login->mConfig->mAccessRulesGiven))
+    if (login->mConfig && login->mConfig->mAccessRulesGiven)
         CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
-                   "session %s: the NATS router keeps no cache and applies no access rules; "
-                   "\"%s\" and \"%s\" are ignored",
-                   login->mClientName, CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS,
-                   CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES);
+                   "session %s: the NATS router applies no access rules of its own (the "
+                   "server's permissions hold); \"%s\" is ignored",
+                   login->mClientName, CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES);
+    const CorvexCacheSetting setting =
+        login->mConfig ? login->mConfig->mCache : CorvexCacheSetting{};
+    link->mCache = corvexNatsCache_open(link->mConnection, setting, link->mClientName,
+                                        {deliverCached, completeCached, link->mState.get()});
+    if (!link->mCache)
+    {
+        closeLink(router, link);
+        return corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
+    }
     *result = created;
     return CORVEXCLIENT_OK;
 }
@@ -392,9 +446,7 @@ void publish(CorvexRouter*, CorvexRouterLink* base, const corvexClientMsg* msg, 
 
 void cacheRequest(CorvexRouter*, CorvexRouterLink* base, const CorvexCacheRequest* request)
 {
-    const CorvexRouterEndpoint& endpoint = natsLink(base)->mState->mEndpoint;
-    endpoint.mOps->mCompleteCacheRequest(endpoint.mSession, request, CORVEXCLIENT_INCOMPLETE,
-                                         CORVEXCLIENT_SUBCODE_CACHE_NO_DATA);
+    corvexNatsCache_request(natsLink(base)->mCache, request);
 }
 
 void destroy(CorvexRouter* base)
