@@ -6,6 +6,8 @@
  * made and dropped while their symbols are being updated. */
 #include "subscriptionFixture.h"
 
+#include <nats/nats.h>
+
 #include <algorithm>
 
 #include <mama/dqpublisher.h>
@@ -15,6 +17,8 @@
 #include <mama/quality.h>
 #include <mama/reservedfields.h>
 #include <mama/source.h>
+
+#include "natsServer.h"
 
 namespace
 {
@@ -397,6 +401,83 @@ TEST_F(MarketDataTest, CachedValueIsTheInitialThenLiveUpdatesFollowWithoutGapOrD
 
     EXPECT_EQ(1u, recordedCalls(CACHE_REQUEST, "topic=NYSE/IBM "));
     EXPECT_EQ(0u, recordedCalls(SEND, "topic=_MD/NYSE ")) << "send_subreq is off";
+}
+
+/* Over NATS the cache is the server's JetStream stream: what a publisher
+ * sent before the subscription was made is its INITIAL there too. */
+class NatsMarketDataTest : public MarketDataTest
+{
+  protected:
+    void startOnNats()
+    {
+        if (!NatsServer::path())
+        {
+            GTEST_SKIP() << "nats-server is not installed (scripts/setup.sh installs it)";
+        }
+        ASSERT_TRUE(mServer.enableJetStream());
+        ASSERT_TRUE(mServer.start(NatsServer::freePort())) << "nats-server did not start";
+        mama_setProperty("mama.corvex.transport.t1.SESSION_ROUTER", mServer.url().c_str());
+        mama_setProperty("mama.corvex.transport.t1.SESSION_ROUTER_CACHED_TOPICS", "NYSE/>");
+        start("true", "false");
+    }
+
+    /* True once the stream has stored `count` messages (kept or replaced
+     * since): the server stores what it routes on a queue of its own. */
+    bool streamStored(uint64_t count)
+    {
+        natsConnection* connection = nullptr;
+        jsCtx* jetStream = nullptr;
+        bool held = false;
+        if (natsConnection_ConnectTo(&connection, mServer.url().c_str()) == NATS_OK &&
+            natsConnection_JetStream(&jetStream, connection, nullptr) == NATS_OK)
+        {
+            held = pollUntil(
+                [&]
+                {
+                    jsStreamInfo* info = nullptr;
+                    bool done = js_GetStreamInfo(&info, jetStream, "CORVEX_CACHE", nullptr,
+                                                 nullptr) == NATS_OK &&
+                                info->State.LastSeq >= count;
+                    jsStreamInfo_Destroy(info);
+                    return done;
+                });
+        }
+        jsCtx_Destroy(jetStream);
+        natsConnection_Destroy(connection);
+        return held;
+    }
+
+    /* Outlives the transport, destroyed in TearDown. */
+    NatsServer mServer;
+};
+
+TEST_F(NatsMarketDataTest, TheInitialComesFromTheJetStreamCache)
+{
+    startOnNats();
+    if (IsSkipped())
+    {
+        return;
+    }
+    mamaPublisher ibm = publisher("IBM", SOURCE);
+    for (int64_t seq = 1; seq <= 3; ++seq)
+    {
+        publish(ibm, mUpdate, seq);
+    }
+    ASSERT_TRUE(streamStored(3));
+
+    size_t index = subscribeMarketData("IBM");
+    ASSERT_TRUE(feed(index).waitForMessages(1)) << ::testing::PrintToString(LogCapture::lines());
+    const MsgRecorder::Message initial = feed(index).messages()[0];
+    EXPECT_EQ(MAMA_MSG_TYPE_INITIAL, initial.mType);
+    EXPECT_EQ(3, initial.mSeq) << "the last value published";
+    for (int64_t seq = 4; seq <= 20; ++seq)
+    {
+        publish(ibm, mUpdate, seq);
+    }
+    ASSERT_TRUE(feed(index).waitForMessages(18));
+    EXPECT_EQ("", checkSequence(feed(index)));
+    EXPECT_EQ(0, mWrongValues.load());
+    EXPECT_EQ(1u, recordedCalls(CACHE_REQUEST, "topic=NYSE/IBM "));
 }
 
 /* A later request of the same subscription (MAMA's recap after a gap) is
