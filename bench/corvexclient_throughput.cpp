@@ -22,8 +22,9 @@
 #include <thread>
 #include <vector>
 
-#include <sys/resource.h>
 #include <time.h>
+
+#include "benchClock.h"
 
 #include "corvexClient.h"
 
@@ -51,25 +52,10 @@ struct Receiver
     bool mKeepLatencies = false;
 };
 
-uint64_t nowNs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-           usage.ru_stime.tv_usec / 1e6;
-}
-
 int onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
 {
     Receiver& receiver = *static_cast<Receiver*>(user);
-    const uint64_t arrived = nowNs();
+    const uint64_t arrived = benchNowNs();
     void* content = nullptr;
     uint32_t size = 0;
     Header header{};
@@ -126,10 +112,7 @@ void sleepUntilNs(uint64_t when)
 
 double percentileUs(const std::vector<uint64_t>& sorted, double p)
 {
-    if (sorted.empty())
-        return 0;
-    return sorted[static_cast<size_t>(p / 100.0 * static_cast<double>(sorted.size() - 1) + 0.5)] /
-           1000.0;
+    return benchPercentileUs(sorted.data(), sorted.size(), p);
 }
 
 [[noreturn]] void usage(const char* program)
@@ -214,8 +197,8 @@ int main(int argc, char** argv)
     corvexClient_msg_t msg = nullptr;
     check(corvexClient_msg_alloc(&msg), "alloc");
     check(corvexClient_msg_setTopicPtr(msg, kTopic), "topic");
-    const double cpuStart = cpuSeconds();
-    const uint64_t startNs = nowNs();
+    const double cpuStart = benchCpuSeconds();
+    const uint64_t startNs = benchNowNs();
     const uint64_t endNs =
         duration > 0 ? startNs + static_cast<uint64_t>(duration * 1e9) : UINT64_MAX;
     const double gapNs = rate > 0 ? 1e9 / rate : 0;
@@ -228,9 +211,9 @@ int main(int argc, char** argv)
                 if (gapNs > 0)
                     sleepUntilNs(startNs + static_cast<uint64_t>(sent * gapNs));
                 /* Checking the clock every message would weigh on the fastest runs. */
-                if ((gapNs > 0 || (sent & 1023) == 0) && nowNs() >= endNs)
+                if ((gapNs > 0 || (sent & 1023) == 0) && benchNowNs() >= endNs)
                     break;
-                const Header header{sent + 1, nowNs()};
+                const Header header{sent + 1, benchNowNs()};
                 memcpy(content.data(), &header, sizeof(header));
                 check(corvexClient_msg_setBinaryAttachmentPtr(msg, content.data(), size),
                       "content");
@@ -241,7 +224,7 @@ int main(int argc, char** argv)
     sender.join();
 
     /* Every message to every subscription, or ten seconds without progress. */
-    uint64_t lastTotal = 0, lastProgress = nowNs();
+    uint64_t lastTotal = 0, lastProgress = benchNowNs();
     for (;;)
     {
         uint64_t total = 0;
@@ -252,13 +235,13 @@ int main(int argc, char** argv)
         if (total != lastTotal)
         {
             lastTotal = total;
-            lastProgress = nowNs();
+            lastProgress = benchNowNs();
         }
-        else if (nowNs() - lastProgress > 10000000000ull)
+        else if (benchNowNs() - lastProgress > 10000000000ull)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    const double cpuUsed = cpuSeconds() - cpuStart;
+    const double cpuUsed = benchCpuSeconds() - cpuStart;
     corvexClient_msg_free(&msg);
 
     std::string line = "corvexclient mode=" + std::string(latency ? "latency" : "throughput") +

@@ -16,6 +16,13 @@
  *   -mode memory      at -target msg/s (default 10000) for -time seconds
  *                     (default 600), printing RSS every -t seconds (default 60).
  *
+ * Between processes (a transport whose router they share, such as a NATS
+ * server), -role subscriber runs the subscribers alone and -role publisher
+ * the publisher alone, both with the same -n: the publisher sends warm-up
+ * messages until the subscriber process, once every subscription is live,
+ * answers on "_READY.<source>"; the subscriber's rate runs from its first
+ * message to its last.
+ *
  * The last line holds every figure as key=value. Exits 1 on any gap, loss,
  * out-of-order or malformed message, 2 on a usage error.
  */
@@ -29,6 +36,8 @@
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
+
+#include "benchClock.h"
 
 #define SEQ_FIELD "seq"
 #define SEQ_FID 10001
@@ -49,6 +58,13 @@ typedef enum
     MODE_MEMORY
 } Mode;
 
+typedef enum
+{
+    ROLE_BOTH,
+    ROLE_PUBLISHER,
+    ROLE_SUBSCRIBER
+} Role;
+
 typedef struct Subscriber
 {
     int mIndex;
@@ -63,7 +79,8 @@ typedef struct Subscriber
     uint64_t* mLatencies; /* nanoseconds, latency mode only */
     size_t mLatencyCap;
     size_t mLatencyCount;
-    _Atomic uint64_t mLastNs; /* time of the latest run message */
+    _Atomic uint64_t mFirstNs; /* time of the first run message */
+    _Atomic uint64_t mLastNs;  /* time of the latest run message */
     _Atomic uint64_t mReceived;
     _Atomic uint64_t mGaps; /* messages skipped over */
     _Atomic uint64_t mOutOfOrder;
@@ -72,6 +89,7 @@ typedef struct Subscriber
 } Subscriber;
 
 static Mode gMode = MODE_THROUGHPUT;
+static Role gRole = ROLE_BOTH;
 static const char* gMiddleware = "corvex";
 static const char* gTportName = "t1";
 static const char* gSource = "NYSE";
@@ -90,6 +108,7 @@ static mamaPublisher gPublishers[MAX_SYMBOLS];
 static Subscriber gSubscribers[MAX_SUBSCRIBERS];
 static _Atomic uint64_t gSent;
 static _Atomic int gPublishing;
+static _Atomic int gPeerReady; /* the subscriber process answered a warm-up */
 
 static void check(mama_status status, const char* what)
 {
@@ -98,13 +117,6 @@ static void check(mama_status status, const char* what)
         fprintf(stderr, "%s failed: %s\n", what, mamaStatus_stringForStatus(status));
         exit(1);
     }
-}
-
-static uint64_t nowNs(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (uint64_t)ts.tv_sec * 1000000000ull + (uint64_t)ts.tv_nsec;
 }
 
 static void sleepUntilNs(uint64_t when)
@@ -128,21 +140,13 @@ static long rssKb(void)
     return resident < 0 ? -1 : resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-static double cpuSeconds(void)
-{
-    struct rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-           usage.ru_stime.tv_usec / 1e6;
-}
-
 /* Sequence 0 marks warm-up messages, sent until every subscriber has one on
  * every symbol; the run proper counts from 1 on each symbol. */
 static void receive(Subscriber* sub, mamaMsg msg)
 {
     mama_u64_t seq = 0, sent = 0;
     mama_u32_t sym = 0;
-    uint64_t arrived = nowNs();
+    uint64_t arrived = benchNowNs();
     if (mamaMsg_getU64(msg, SEQ_FIELD, SEQ_FID, &seq) != MAMA_STATUS_OK ||
         mamaMsg_getU32(msg, SYM_FIELD, SYM_FID, &sym) != MAMA_STATUS_OK ||
         mamaMsg_getU64(msg, TIME_FIELD, TIME_FID, &sent) != MAMA_STATUS_OK ||
@@ -166,6 +170,8 @@ static void receive(Subscriber* sub, mamaMsg msg)
         atomic_fetch_add(&sub->mOutOfOrder, 1);
     else
         sub->mExpected[sym] = seq + 1;
+    if (atomic_load_explicit(&sub->mReceived, memory_order_relaxed) == 0)
+        atomic_store_explicit(&sub->mFirstNs, arrived, memory_order_relaxed);
     if (sub->mLatencies != NULL && sub->mLatencyCount < sub->mLatencyCap)
         sub->mLatencies[sub->mLatencyCount++] = arrived - sent;
     atomic_store_explicit(&sub->mLastNs, arrived, memory_order_relaxed);
@@ -199,6 +205,15 @@ static void MAMACALLTYPE onError(mamaSubscription s, mama_status status, void* p
     exit(1);
 }
 
+static void MAMACALLTYPE onReady(mamaSubscription s, mamaMsg msg, void* closure, void* itemClosure)
+{
+    (void)s;
+    (void)msg;
+    (void)closure;
+    (void)itemClosure;
+    atomic_store(&gPeerReady, 1);
+}
+
 static void MAMACALLTYPE onCreate(mamaSubscription s, void* closure)
 {
     (void)s;
@@ -216,7 +231,8 @@ static void usage(const char* program)
     fprintf(stderr,
             "usage: %s [-m middleware] [-tport name] [-S source] [-s symbol]... [-numSymbols n]\n"
             "       [-numSubs n] [-l bytes] [-target msg/s] [-time seconds] [-n count]\n"
-            "       [-mode throughput|latency|memory] [-t seconds] [-q]\n",
+            "       [-mode throughput|latency|memory] [-t seconds]\n"
+            "       [-role both|publisher|subscriber] [-q]\n",
             program);
     exit(2);
 }
@@ -263,6 +279,12 @@ static void parseArgs(int argc, char** argv)
             gMode = MODE_LATENCY;
         else if (strcmp(argv[i], "-mode") == 0 && strcmp(value, "memory") == 0)
             gMode = MODE_MEMORY;
+        else if (strcmp(argv[i], "-role") == 0 && strcmp(value, "both") == 0)
+            gRole = ROLE_BOTH;
+        else if (strcmp(argv[i], "-role") == 0 && strcmp(value, "publisher") == 0)
+            gRole = ROLE_PUBLISHER;
+        else if (strcmp(argv[i], "-role") == 0 && strcmp(value, "subscriber") == 0)
+            gRole = ROLE_SUBSCRIBER;
         else
             usage(argv[0]);
         ++i;
@@ -291,6 +313,9 @@ static void parseArgs(int argc, char** argv)
         gDuration = 600;
     if (gDuration <= 0 && gCount == 0)
         gCount = 1000000;
+    /* A subscriber process knows the end of the run by its count. */
+    if (gRole == ROLE_SUBSCRIBER && gCount == 0)
+        usage(argv[0]);
 }
 
 static void createSubscriber(Subscriber* sub, int index, mamaBridge bridge, mamaTransport transport)
@@ -387,7 +412,7 @@ static void sendOne(mamaMsg msg, int sym, mama_u64_t seq)
 {
     check(mamaMsg_updateU64(msg, SEQ_FIELD, SEQ_FID, seq), "mamaMsg_updateU64");
     check(mamaMsg_updateU32(msg, SYM_FIELD, SYM_FID, (mama_u32_t)sym), "mamaMsg_updateU32");
-    check(mamaMsg_updateU64(msg, TIME_FIELD, TIME_FID, nowNs()), "mamaMsg_updateU64");
+    check(mamaMsg_updateU64(msg, TIME_FIELD, TIME_FID, benchNowNs()), "mamaMsg_updateU64");
     check(mamaPublisher_send(gPublishers[sym], msg), "mamaPublisher_send");
 }
 
@@ -409,7 +434,7 @@ static void* publish(void* start)
         if (gapNs > 0)
             sleepUntilNs(startNs + (uint64_t)(sent * gapNs));
         /* Checking the clock every message would weigh on the fastest runs. */
-        if ((gapNs > 0 || (sent & 1023) == 0) && nowNs() >= endNs)
+        if ((gapNs > 0 || (sent & 1023) == 0) && benchNowNs() >= endNs)
             break;
         sendOne(msg, sym, ++seqs[sym]);
         atomic_store_explicit(&gSent, ++sent, memory_order_relaxed);
@@ -426,7 +451,7 @@ static void* publish(void* start)
 static void awaitDelivery(uint64_t sent)
 {
     uint64_t total = 0, lastTotal = 0;
-    uint64_t lastProgress = nowNs();
+    uint64_t lastProgress = benchNowNs();
     int i;
     for (;;)
     {
@@ -438,27 +463,89 @@ static void awaitDelivery(uint64_t sent)
         if (total != lastTotal)
         {
             lastTotal = total;
-            lastProgress = nowNs();
+            lastProgress = benchNowNs();
         }
-        else if (nowNs() - lastProgress > 10000000000ull)
+        else if (benchNowNs() - lastProgress > 10000000000ull)
             return;
         usleep(1000);
     }
 }
 
-static int compareU64(const void* a, const void* b)
+/* Publisher process: warm-up messages until the subscriber process says
+ * every subscription is live. */
+static void awaitPeer(mamaBridge bridge, mamaTransport transport)
 {
-    uint64_t x = *(const uint64_t*)a, y = *(const uint64_t*)b;
-    return x < y ? -1 : x > y;
+    mamaQueue queue = NULL;
+    mamaDispatcher dispatcher = NULL;
+    mamaSubscription ready = NULL;
+    mamaMsgCallbacks callbacks;
+    mamaMsg warmMsg = createMessage();
+    char subject[256];
+    int i, sym;
+
+    memset(&callbacks, 0, sizeof(callbacks));
+    callbacks.onCreate = onCreate;
+    callbacks.onError = onError;
+    callbacks.onMsg = onReady;
+    callbacks.onDestroy = onDestroy;
+    snprintf(subject, sizeof(subject), "_READY.%s", gSource);
+    check(mamaQueue_create(&queue, bridge), "mamaQueue_create");
+    check(mamaDispatcher_create(&dispatcher, queue), "mamaDispatcher_create");
+    check(mamaSubscription_allocate(&ready), "mamaSubscription_allocate");
+    check(mamaSubscription_createBasic(ready, transport, queue, &callbacks, subject,
+                                       &gSubscribers[0]),
+          "mamaSubscription_createBasic");
+    for (i = 0; !atomic_load(&gPeerReady); ++i)
+    {
+        if (i == 6000)
+        {
+            fprintf(stderr, "no subscriber process answered on %s\n", subject);
+            exit(1);
+        }
+        for (sym = 0; sym < gNumSymbols; ++sym)
+            sendOne(warmMsg, sym, 0);
+        usleep(10000);
+    }
+    check(mamaMsg_destroy(warmMsg), "mamaMsg_destroy");
+    check(mamaSubscription_destroy(ready), "mamaSubscription_destroy");
+    check(mamaDispatcher_destroy(dispatcher), "mamaDispatcher_destroy");
+    check(mamaQueue_destroyWait(queue), "mamaQueue_destroyWait");
+    check(mamaSubscription_deallocate(ready), "mamaSubscription_deallocate");
 }
 
-static double percentileUs(const uint64_t* sorted, size_t count, double p)
+static int anyReceived(void)
 {
-    size_t index;
-    if (count == 0)
-        return 0;
-    index = (size_t)(p / 100.0 * (double)(count - 1) + 0.5);
-    return sorted[index] / 1000.0;
+    int i;
+    for (i = 0; i < gNumSubs; ++i)
+        if (atomic_load(&gSubscribers[i].mReceived) > 0)
+            return 1;
+    return 0;
+}
+
+/* Subscriber process: once every subscription has had a warm-up message,
+ * answers until the run's first message arrives. */
+static void announceReady(mamaTransport transport)
+{
+    mamaPublisher ready = NULL;
+    mamaMsg msg = NULL;
+    int i;
+
+    check(mamaPublisher_create(&ready, transport, gSource, "_READY", NULL), "mamaPublisher_create");
+    check(mamaMsg_create(&msg), "mamaMsg_create");
+    check(mamaMsg_addU64(msg, SEQ_FIELD, SEQ_FID, 0), "mamaMsg_addU64");
+    for (i = 0; !anyReceived(); ++i)
+    {
+        if (i == 12000)
+        {
+            fprintf(stderr, "no publisher process started the run\n");
+            exit(1);
+        }
+        if (allWarm())
+            check(mamaPublisher_send(ready, msg), "mamaPublisher_send");
+        usleep(10000);
+    }
+    check(mamaMsg_destroy(msg), "mamaMsg_destroy");
+    check(mamaPublisher_destroy(ready), "mamaPublisher_destroy");
 }
 
 int main(int argc, char** argv)
@@ -470,13 +557,15 @@ int main(int argc, char** argv)
     mamaTransport transport = NULL;
     mamaMsg warmMsg = NULL;
     pthread_t publisher;
-    uint64_t startNs, sent, lost = 0, gaps = 0, outOfOrder = 0, malformed = 0;
+    uint64_t startNs, publishedNs, sent, lost = 0, gaps = 0, outOfOrder = 0, malformed = 0;
     double cpuStart, cpuUsed, elapsed, minRate = 0;
     long rssFirst = 0, rssLast = 0, rssMax = 0;
     struct rusage usage;
-    int i, ok = 1;
+    int i, ok = 1, subscribing, publishing;
 
     parseArgs(argc, argv);
+    subscribing = gRole != ROLE_PUBLISHER;
+    publishing = gRole != ROLE_SUBSCRIBER;
     check(mama_loadBridge(&bridge, gMiddleware), "mama_loadBridge");
     /* A corvex transport needs this setting; keep a value from mama.properties. */
     snprintf(property, sizeof(property), "mama.%s.transport.%s.allow_recover_gaps", gMiddleware,
@@ -486,15 +575,19 @@ int main(int argc, char** argv)
     check(mama_open(), "mama_open");
     check(mamaTransport_allocate(&transport), "mamaTransport_allocate");
     check(mamaTransport_create(transport, gTportName, bridge), "mamaTransport_create");
-    for (i = 0; i < gNumSubs; ++i)
+    for (i = 0; subscribing && i < gNumSubs; ++i)
         createSubscriber(&gSubscribers[i], i, bridge, transport);
-    for (i = 0; i < gNumSymbols; ++i)
+    for (i = 0; publishing && i < gNumSymbols; ++i)
         check(mamaPublisher_create(&gPublishers[i], transport, gSymbols[i], gSource, NULL),
               "mamaPublisher_create");
 
     /* Subscriptions are placed asynchronously: warm up until all are live. */
+    if (gRole == ROLE_PUBLISHER)
+        awaitPeer(bridge, transport);
+    else if (gRole == ROLE_SUBSCRIBER)
+        announceReady(transport);
     warmMsg = createMessage();
-    for (i = 0; !allWarm(); ++i)
+    for (i = 0; gRole == ROLE_BOTH && !allWarm(); ++i)
     {
         int sym;
         if (i == 500)
@@ -509,11 +602,13 @@ int main(int argc, char** argv)
     check(mamaMsg_destroy(warmMsg), "mamaMsg_destroy");
 
     atomic_store(&gPublishing, 1);
-    cpuStart = cpuSeconds();
+    cpuStart = benchCpuSeconds();
     rssFirst = rssMax = rssKb();
-    startNs = nowNs();
-    if (pthread_create(&publisher, NULL, publish, &startNs) != 0)
+    startNs = benchNowNs();
+    if (publishing && pthread_create(&publisher, NULL, publish, &startNs) != 0)
         check(MAMA_STATUS_PLATFORM, "pthread_create");
+    if (!publishing)
+        atomic_store(&gPublishing, 0);
     if (gMode == MODE_MEMORY)
     {
         uint64_t next = startNs + (uint64_t)(gInterval * 1e9);
@@ -521,7 +616,7 @@ int main(int argc, char** argv)
         fflush(stdout);
         while (atomic_load(&gPublishing))
         {
-            if (nowNs() < next)
+            if (benchNowNs() < next)
             {
                 usleep(100000);
                 continue;
@@ -529,32 +624,42 @@ int main(int argc, char** argv)
             rssLast = rssKb();
             if (rssLast > rssMax)
                 rssMax = rssLast;
-            printf("elapsed_s=%.0f sent=%llu rss_kb=%ld\n", (nowNs() - startNs) / 1e9,
+            printf("elapsed_s=%.0f sent=%llu rss_kb=%ld\n", (benchNowNs() - startNs) / 1e9,
                    (unsigned long long)atomic_load(&gSent), rssLast);
             fflush(stdout);
             next += (uint64_t)(gInterval * 1e9);
         }
     }
-    pthread_join(publisher, NULL);
-    sent = atomic_load(&gSent);
-    awaitDelivery(sent);
-    cpuUsed = cpuSeconds() - cpuStart;
+    if (publishing)
+        pthread_join(publisher, NULL);
+    publishedNs = benchNowNs();
+    sent = publishing ? atomic_load(&gSent) : gCount;
+    if (subscribing)
+        awaitDelivery(sent);
+    cpuUsed = benchCpuSeconds() - cpuStart;
     rssLast = rssKb();
     if (rssLast > rssMax)
         rssMax = rssLast;
     getrusage(RUSAGE_SELF, &usage);
 
     used += snprintf(line + used, sizeof(line) - used,
-                     "mamabench mode=%s middleware=%s size=%u subs=%d symbols=%d sent=%llu",
+                     "mamabench mode=%s role=%s middleware=%s size=%u subs=%d symbols=%d sent=%llu",
                      gMode == MODE_THROUGHPUT ? "throughput"
                      : gMode == MODE_LATENCY  ? "latency"
                                               : "memory",
+                     gRole == ROLE_BOTH        ? "both"
+                     : gRole == ROLE_PUBLISHER ? "publisher"
+                                               : "subscriber",
                      gMiddleware, gMsgSize, gNumSubs, gNumSymbols, (unsigned long long)sent);
-    for (i = 0; i < gNumSubs; ++i)
+    if (!subscribing)
+        minRate = publishedNs > startNs ? sent / ((publishedNs - startNs) / 1e9) : 0;
+    for (i = 0; subscribing && i < gNumSubs; ++i)
     {
         Subscriber* sub = &gSubscribers[i];
         uint64_t received = atomic_load_explicit(&sub->mReceived, memory_order_acquire);
-        double seconds = (atomic_load(&sub->mLastNs) - startNs) / 1e9;
+        /* A subscriber process cannot see the publisher start. */
+        uint64_t fromNs = gRole == ROLE_SUBSCRIBER ? atomic_load(&sub->mFirstNs) : startNs;
+        double seconds = (atomic_load(&sub->mLastNs) - fromNs) / 1e9;
         double rate = received && seconds > 0 ? received / seconds : 0;
         if (i == 0 || rate < minRate)
             minRate = rate;
@@ -571,7 +676,7 @@ int main(int argc, char** argv)
                    (unsigned long long)atomic_load(&sub->mOutOfOrder));
         used += snprintf(line + used, sizeof(line) - used, " msgs_per_sec_%d=%.0f", i, rate);
     }
-    elapsed = (nowNs() - startNs) / 1e9;
+    elapsed = (benchNowNs() - startNs) / 1e9;
     used += snprintf(line + used, sizeof(line) - used,
                      " msgs_per_sec=%.0f gaps=%llu out_of_order=%llu lost=%llu malformed=%llu"
                      " cpu_ns_per_msg=%.0f peak_rss_kb=%ld",
@@ -595,13 +700,13 @@ int main(int argc, char** argv)
                    gSubscribers[i].mLatencyCount * sizeof(uint64_t));
             total += gSubscribers[i].mLatencyCount;
         }
-        qsort(all, total, sizeof(uint64_t), compareU64);
+        qsort(all, total, sizeof(uint64_t), benchCompareU64);
         used += snprintf(
             line + used, sizeof(line) - used,
             " rate=%.0f samples=%zu p50_us=%.1f p90_us=%.1f p99_us=%.1f p99.9_us=%.1f max_us=%.1f",
-            gTargetRate, total, percentileUs(all, total, 50), percentileUs(all, total, 90),
-            percentileUs(all, total, 99), percentileUs(all, total, 99.9),
-            total ? all[total - 1] / 1000.0 : 0);
+            gTargetRate, total, benchPercentileUs(all, total, 50),
+            benchPercentileUs(all, total, 90), benchPercentileUs(all, total, 99),
+            benchPercentileUs(all, total, 99.9), total ? all[total - 1] / 1000.0 : 0);
         free(all);
     }
     if (gMode == MODE_MEMORY)
@@ -610,9 +715,9 @@ int main(int argc, char** argv)
                      " rss_first_kb=%ld rss_last_kb=%ld rss_max_kb=%ld", rssFirst, rssLast, rssMax);
     snprintf(line + used, sizeof(line) - used, " elapsed_s=%.3f", elapsed);
 
-    for (i = 0; i < gNumSymbols; ++i)
+    for (i = 0; publishing && i < gNumSymbols; ++i)
         check(mamaPublisher_destroy(gPublishers[i]), "mamaPublisher_destroy");
-    for (i = 0; i < gNumSubs; ++i)
+    for (i = 0; subscribing && i < gNumSubs; ++i)
         destroySubscriber(&gSubscribers[i]);
     check(mamaTransport_destroy(transport), "mamaTransport_destroy");
     check(mama_close(), "mama_close");

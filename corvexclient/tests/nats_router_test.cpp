@@ -270,6 +270,31 @@ TEST_F(NatsRouterTest, TenThousandMessagesArriveInOrderOnPlainAndWildcardSubscri
     EXPECT_EQ((std::vector<std::string>{"pre/AB", "pre/ABC", "pre/ABend"}), prefixed);
 }
 
+/* A sender that leaves right after sending: what it sent still reaches the
+ * server before its connection closes. */
+TEST_F(NatsRouterTest, MessagesSentJustBeforeTheSenderLeavesAreDelivered)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = nullptr;
+    corvexClient_session_t subscriber = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));
+    Tagged tagged{&mSubscriber, 1};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "last/words", tagged));
+    awaitRoute(publisher, "last/words", mSubscriber);
+    const size_t probes = mSubscriber.messageCount();
+    const int count = 20000;
+    const std::string content(1000, 'x');
+    for (int i = 0; i < count; ++i)
+    {
+        ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "last/words", content));
+    }
+    ASSERT_EQ(publisher, mSessions.front());
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_destroy(&mSessions.front()));
+    EXPECT_TRUE(mSubscriber.waitForMessages(probes + count));
+}
+
 TEST_F(NatsRouterTest, OverlappingSubscriptionsDeliverEachMessageOnceAndUnsubscribeStops)
 {
     startServer();

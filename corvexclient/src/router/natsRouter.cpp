@@ -20,6 +20,7 @@ constexpr const char* kScheme = "nats://";
 constexpr int64_t kConnectTimeoutMs = 2000;
 constexpr int64_t kReconnectWaitMs = 250;
 constexpr int64_t kSubscribeFlushMs = 2000;
+constexpr int64_t kCloseFlushMs = 2000;
 
 struct NatsSubscription;
 
@@ -340,6 +341,10 @@ void closeLink(CorvexNatsRouter* router, NatsLink* link)
             handles.push_back(entry.second->mHandle);
         link->mState->mSubscriptions.clear();
     }
+    /* What was published is still in the connection's buffer: sent before
+     * it closes, or the last messages of a sender that leaves are lost. */
+    if (natsConnection_Status(link->mConnection) == NATS_CONN_STATUS_CONNECTED)
+        natsConnection_FlushTimeout(link->mConnection, kCloseFlushMs);
     natsConnection_Close(link->mConnection);
     for (natsSubscription* handle : handles)
         natsSubscription_Destroy(handle);
