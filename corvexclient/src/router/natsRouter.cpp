@@ -21,6 +21,7 @@ constexpr int64_t kConnectTimeoutMs = 2000;
 constexpr int64_t kReconnectWaitMs = 250;
 constexpr int64_t kSubscribeFlushMs = 2000;
 constexpr int64_t kCloseFlushMs = 2000;
+constexpr int64_t kRequestFlushMs = 500;
 
 struct NatsSubscription;
 
@@ -434,6 +435,10 @@ void publish(CorvexRouter*, CorvexRouterLink* base, const corvexClientMsg* msg, 
         const std::string reply = corvexNatsSubject_fromTopic(msg->mReplyTo, msg->mReplyToLength);
         status = natsConnection_PublishRequest(link->mConnection, subject.c_str(), reply.c_str(),
                                                msg->mContent, length);
+        /* A request goes out at once, as the NATS client's own request call
+         * sends it: its asker waits for the answer. */
+        if (status == NATS_OK)
+            natsConnection_FlushTimeout(link->mConnection, kRequestFlushMs);
     }
     else
     {
