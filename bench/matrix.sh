@@ -104,3 +104,11 @@ echo "$latency"
 echo
 echo "Written: $csv"
 [[ -f $results/matrix.png ]] && echo "Chart: $results/matrix.png"
+
+# Between processes on a NATS server, against the NATS client alone.
+if command -v nats-server >/dev/null; then
+    echo
+    "$here/nats.sh" "$build"
+else
+    echo "nats-server not found: no NATS rows" >&2
+fi

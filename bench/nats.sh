@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# MAMA over the bridge on a NATS server against the NATS C client alone, in
+# the same run: one publisher process and one subscriber process through one
+# local nats-server, 100 and 1,000-byte messages, then request/reply round
+# trips between two processes. Writes bench/results/nats.csv and
+# bench/results/nats.png (gnuplot) and prints the tables as markdown. Stops
+# with the first run that loses a message.
+#   bench/nats.sh [build-dir]
+# NATS_COUNT sets the messages per throughput run, NATS_REQUESTS the round
+# trips per request/reply run.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../build}" && pwd)
+count=${NATS_COUNT:-1000000}
+requests=${NATS_REQUESTS:-10000}
+results=$here/results
+mkdir -p "$results"
+csv=$results/nats.csv
+
+server=$(command -v nats-server || true)
+if [[ -z $server ]]; then
+    echo "nats-server not found (scripts/setup.sh installs it)" >&2
+    exit 1
+fi
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+work=$(mktemp -d)
+"$server" -a 127.0.0.1 -p "$port" >"$work/server.log" 2>&1 &
+serverPid=$!
+replier=""
+trap 'kill $serverPid $replier 2>/dev/null || true; rm -rf "$work"' EXIT
+url=nats://127.0.0.1:$port
+for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    sleep 0.05
+done
+cat >"$work/mama.properties" <<EOF
+mama.corvex.transport.nats.SESSION_ROUTER=$url
+mama.corvex.transport.nats.allow_recover_gaps=false
+EOF
+export WOMBAT_PATH=$work
+
+# Prints the key=value result line of a finished program, or stops.
+result() {
+    local line
+    line=$(tail -n 1 "$1")
+    if [[ $line != *" ok=1" ]]; then
+        echo "failed: $2 -> ${line:-no output}" >&2
+        exit 1
+    fi
+    echo "$line"
+}
+field() {
+    tr ' ' '\n' <<<"$2" | sed -n "s/^$1=//p"
+}
+ratio() {
+    awk -v a="$1" -v b="$2" 'BEGIN { printf (b > 0 ? "%.3f" : "", a / b) }'
+}
+# pair <name> <subscriber command...> -- <publisher command...>: runs both,
+# the subscriber first; prints the subscriber's line.
+pair() {
+    local name=$1 sub=() pub=()
+    shift
+    while [[ $1 != -- ]]; do sub+=("$1"); shift; done
+    shift
+    pub=("$@")
+    "${sub[@]}" -q >"$work/sub.out" 2>/dev/null &
+    local subPid=$!
+    "${pub[@]}" -q >"$work/pub.out" 2>/dev/null || { echo "failed: $name publisher" >&2; exit 1; }
+    wait $subPid || true
+    result "$work/sub.out" "$name subscriber"
+}
+
+echo "mode,size,layer,msgs_per_sec,cpu_ns_per_msg_subscriber,p50_us,p90_us,p99_us,max_us,ratio_to_nats" >"$csv"
+table="| size (bytes) | bridge msg/s | NATS client msg/s | bridge/NATS | bridge subscriber CPU ns/msg | NATS subscriber CPU ns/msg |
+|---:|---:|---:|---:|---:|---:|"
+plot=$work/plot
+for size in 100 1000; do
+    raw=$(pair "natsbench $size" "$build/bin/natsbench" -role sub -url "$url" -n "$count" -l "$size" \
+        -- "$build/bin/natsbench" -role pub -url "$url" -n "$count" -l "$size")
+    bridge=$(pair "mamabench $size" "$build/bin/mamabench" -role subscriber -tport nats -n "$count" -l "$size" \
+        -- "$build/bin/mamabench" -role publisher -tport nats -n "$count" -l "$size")
+    rRate=$(field msgs_per_sec "$raw"); bRate=$(field msgs_per_sec "$bridge")
+    rCpu=$(field cpu_ns_per_msg "$raw"); bCpu=$(field cpu_ns_per_msg "$bridge")
+    r=$(ratio "$bRate" "$rRate")
+    echo "throughput,$size,bridge,$bRate,$bCpu,,,,,$r" >>"$csv"
+    echo "throughput,$size,nats,$rRate,$rCpu,,,,," >>"$csv"
+    table+=$'\n'"| $size | $bRate | $rRate | $r | $bCpu | $rCpu |"
+    echo "\"${size}B\" $bRate $rRate $r" >>"$plot"
+    echo "NATS throughput $size bytes: bridge $bRate msg/s, NATS client $rRate msg/s" >&2
+done
+
+latency="| layer | round trips | p50 µs | p90 µs | p99 µs | max µs |
+|---|---:|---:|---:|---:|---:|"
+"$build/bin/natsbench" -role reply -url "$url" -q 2>/dev/null &
+replier=$!
+"$build/bin/natsbench" -role request -url "$url" -n "$requests" -l 100 >"$work/raw.out" 2>/dev/null || true
+kill $replier; wait $replier 2>/dev/null || true
+raw=$(result "$work/raw.out" "natsbench request")
+"$build/bin/mamarequest" -role replier -tport nats -q 2>/dev/null &
+replier=$!
+"$build/bin/mamarequest" -role requester -tport nats -n "$requests" -l 100 >"$work/bridge.out" 2>/dev/null || true
+kill $replier; wait $replier 2>/dev/null || true
+replier=""
+bridge=$(result "$work/bridge.out" "mamarequest")
+for layer in bridge nats; do
+    if [[ $layer == bridge ]]; then line=$bridge; else line=$raw; fi
+    p=()
+    for key in p50_us p90_us p99_us max_us; do p+=("$(field "$key" "$line")"); done
+    r=""
+    [[ $layer == bridge ]] && r=$(ratio "${p[0]}" "$(field p50_us "$raw")")
+    echo "request,100,$layer,,,${p[0]},${p[1]},${p[2]},${p[3]},$r" >>"$csv"
+    latency+=$'\n'"| $layer | $requests | ${p[0]} | ${p[1]} | ${p[2]} | ${p[3]} |"
+done
+
+rm -f "$results/nats.png"
+if command -v gnuplot >/dev/null; then
+    gnuplot <<EOF
+set terminal pngcairo size 800,480 noenhanced font ",10"
+set output "$results/nats.png"
+set title "Messages per second, one publisher and one subscriber process, one local nats-server"
+set style data histograms
+set style histogram clustered gap 1
+set style fill solid 0.8 border -1
+set boxwidth 0.9
+set yrange [0:*]
+set ylabel "msg/s"
+set y2label "bridge / NATS client"
+set y2range [0:1]
+set y2tics 0.1
+set ytics nomirror
+set grid ytics
+set key top right
+plot "$plot" using 2:xtic(1) title "MAMA over the bridge", \
+     "" using 3 title "NATS C client alone", \
+     "" using 0:4 axes x1y2 with linespoints lw 2 pt 7 title "ratio (right axis)"
+EOF
+else
+    echo "gnuplot not found (apt-get install -y gnuplot-nox): no chart" >&2
+fi
+
+echo "$table"
+echo
+echo "$latency"
+echo
+echo "Written: $csv"
+[[ -f $results/nats.png ]] && echo "Chart: $results/nats.png"
