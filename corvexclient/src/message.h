@@ -37,6 +37,10 @@ struct corvexClientMsg
     uint32_t mStorageCapacity;
 
     corvexClientMsg* mNextFree;
+    /* In the pool's shared list: the first message of each batch names the
+     * next batch and how many its own chain holds. */
+    corvexClientMsg* mNextBatch;
+    uint32_t mBatchSize;
 };
 
 static_assert(std::is_standard_layout<corvexClientMsg>::value,

@@ -1,6 +1,9 @@
 /* Message pool: each thread keeps a small free list and trades batches with
  * a shared one, so the publish and free paths rarely take a lock even when
- * messages are allocated on one thread and freed on another. */
+ * messages are allocated on one thread and freed on another. The shared
+ * list keeps the batches whole, so that taking one is a pointer swap: the
+ * thread that gives a batch back has just touched its messages, the one
+ * that takes it would otherwise walk a chain that is cold in its cache. */
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -21,8 +24,8 @@ constexpr uint32_t kSharedLimit = 16 * 1024;
 struct SharedPool
 {
     std::mutex mLock;
-    corvexClientMsg* mHead = nullptr;
-    uint32_t mCount = 0;
+    corvexClientMsg* mBatches = nullptr; /* linked through mNextBatch */
+    uint32_t mCount = 0;                 /* messages in all batches */
 };
 
 /* Never destroyed: threads return their lists to it while the process ends. */
@@ -40,6 +43,16 @@ void freeList(corvexClientMsg* first)
         std::free(first->mStorage);
         delete first;
         first = next;
+    }
+}
+
+void freeBatches(corvexClientMsg* batch)
+{
+    while (batch)
+    {
+        corvexClientMsg* next = batch->mNextBatch;
+        freeList(batch);
+        batch = next;
     }
 }
 
@@ -63,35 +76,35 @@ struct LocalPool
             last = last->mNextFree;
         mHead = last->mNextFree;
         mCount -= count;
+        last->mNextFree = nullptr;
+        first->mBatchSize = count;
 
         SharedPool& shared = sharedPool();
         {
             std::lock_guard<std::mutex> guard(shared.mLock);
             if (shared.mCount + count <= kSharedLimit)
             {
-                last->mNextFree = shared.mHead;
-                shared.mHead = first;
+                first->mNextBatch = shared.mBatches;
+                shared.mBatches = first;
                 shared.mCount += count;
                 return;
             }
         }
-        last->mNextFree = nullptr;
         freeList(first);
     }
 
+    /* Only when the local list is empty. */
     void takeBatch()
     {
         SharedPool& shared = sharedPool();
         std::lock_guard<std::mutex> guard(shared.mLock);
-        for (uint32_t i = 0; i < kBatch && shared.mHead; ++i)
-        {
-            corvexClientMsg* msg = shared.mHead;
-            shared.mHead = msg->mNextFree;
-            --shared.mCount;
-            msg->mNextFree = mHead;
-            mHead = msg;
-            ++mCount;
-        }
+        corvexClientMsg* batch = shared.mBatches;
+        if (!batch)
+            return;
+        shared.mBatches = batch->mNextBatch;
+        shared.mCount -= batch->mBatchSize;
+        mHead = batch;
+        mCount = batch->mBatchSize;
     }
 };
 
@@ -175,9 +188,9 @@ void corvexMsg_releaseSpares()
     corvexClientMsg* spares = nullptr;
     {
         std::lock_guard<std::mutex> guard(shared.mLock);
-        spares = shared.mHead;
-        shared.mHead = nullptr;
+        spares = shared.mBatches;
+        shared.mBatches = nullptr;
         shared.mCount = 0;
     }
-    freeList(spares);
+    freeBatches(spares);
 }
