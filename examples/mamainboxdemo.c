@@ -66,6 +66,7 @@ static mama_u64_t gReplies = 0;
 static mama_u64_t gWarmReplies = 0;
 static mama_u64_t gRequesterErrors = 0;
 static int gInboxDestroyed = 0;
+static int gResponderDestroyed = 0;
 
 static void check(mama_status status, const char* what)
 {
@@ -210,6 +211,10 @@ static void MAMACALLTYPE onResponderDestroy(mamaSubscription sub, void* closure)
 {
     (void)sub;
     (void)closure;
+    pthread_mutex_lock(&gLock);
+    gResponderDestroyed = 1;
+    pthread_cond_broadcast(&gChanged);
+    pthread_mutex_unlock(&gLock);
 }
 
 /* ---- Requester ----------------------------------------------------------- */
@@ -290,6 +295,11 @@ static int allReplied(void)
 static int inboxDestroyed(void)
 {
     return gInboxDestroyed > 0;
+}
+
+static int responderDestroyed(void)
+{
+    return gResponderDestroyed;
 }
 
 static int requested(void)
@@ -506,6 +516,12 @@ int main(int argc, char** argv)
     if (!await(inboxDestroyed, 10.0))
     {
         fprintf(stderr, "the inbox did not report its destroy\n");
+        ok = 0;
+    }
+    /* Its queue stays dispatched until then. */
+    if (subscription != NULL && !await(responderDestroyed, 10.0))
+    {
+        fprintf(stderr, "the responder's subscription did not report its destroy\n");
         ok = 0;
     }
     check(mamaDispatcher_destroy(requesterDispatcher), "mamaDispatcher_destroy");

@@ -241,10 +241,41 @@ static void MAMACALLTYPE onCreate(mamaSubscription sub, void* closure)
     (void)closure;
 }
 
+/* Subscriptions whose destroy callback has run; under gReadyLock. */
+static int gDestroyed = 0;
+
 static void MAMACALLTYPE onDestroy(mamaSubscription sub, void* closure)
 {
     (void)sub;
     (void)closure;
+    pthread_mutex_lock(&gReadyLock);
+    ++gDestroyed;
+    pthread_cond_broadcast(&gReadyChanged);
+    pthread_mutex_unlock(&gReadyLock);
+}
+
+/* Waits up to 10 s until `count` subscriptions have reported their destroy:
+ * the queues they were on stay dispatched meanwhile. */
+static int awaitDestroyed(int count)
+{
+    double deadline = now() + 10.0;
+    int done;
+    pthread_mutex_lock(&gReadyLock);
+    while (gDestroyed < count && now() < deadline)
+    {
+        struct timespec ts;
+        clock_gettime(CLOCK_REALTIME, &ts);
+        ts.tv_nsec += 10 * 1000 * 1000;
+        if (ts.tv_nsec >= 1000000000L)
+        {
+            ts.tv_sec += 1;
+            ts.tv_nsec -= 1000000000L;
+        }
+        pthread_cond_timedwait(&gReadyChanged, &gReadyLock, &ts);
+    }
+    done = gDestroyed >= count;
+    pthread_mutex_unlock(&gReadyLock);
+    return done;
 }
 
 static void initReceiver(Receiver* receiver, const char* name, const char* subject)
@@ -492,14 +523,18 @@ int main(int argc, char** argv)
         check(mamaMsg_destroy(msg), "mamaMsg_destroy");
     if (publisher != NULL)
         check(mamaPublisher_destroy(publisher), "mamaPublisher_destroy");
-    if (readyPublisher != NULL)
-        check(mamaPublisher_destroy(readyPublisher), "mamaPublisher_destroy");
     if (readySubscription != NULL)
         check(mamaSubscription_destroy(readySubscription), "mamaSubscription_destroy");
     for (i = 0; i < 2; ++i)
     {
         if (subscriptions[i] != NULL)
             check(mamaSubscription_destroy(subscriptions[i]), "mamaSubscription_destroy");
+    }
+    if (!awaitDestroyed((readySubscription != NULL) + (subscriptions[0] != NULL) +
+                        (subscriptions[1] != NULL)))
+    {
+        fprintf(stderr, "not every subscription reported its destroy\n");
+        ok = 0;
     }
     for (i = 0; i < 2; ++i)
     {
@@ -516,6 +551,9 @@ int main(int argc, char** argv)
     }
     if (readySubscription != NULL)
         check(mamaSubscription_deallocate(readySubscription), "mamaSubscription_deallocate");
+    /* The dispatch threads that sent progress notices have stopped. */
+    if (readyPublisher != NULL)
+        check(mamaPublisher_destroy(readyPublisher), "mamaPublisher_destroy");
     check(mamaTransport_destroy(transport), "mamaTransport_destroy");
     check(mama_close(), "mama_close");
     printf("%s\n", ok ? "PASS" : "FAIL");
