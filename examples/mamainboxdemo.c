@@ -12,13 +12,19 @@
  * dispatched by its own thread. Nothing here goes through the transport's
  * throttle, so the default queue is not dispatched.
  *
+ * Across processes (a router that joins them, such as NATS) each runs one
+ * side: -role responder answers until it has answered the run's requests
+ * (warm-up requests aside), -role requester sends them and checks the
+ * replies.
+ *
  * Exits 0 when every reply arrived on the inbox exactly once, in order, by
  * the path its number says, and destroying the inbox called its destroy
- * callback exactly once; 1 on any failure (every wait is bounded), 2 on a
- * bad command line.
+ * callback exactly once (the responder alone: when it answered every
+ * request, each by the path its number says); 1 on any failure (every wait
+ * is bounded), 2 on a bad command line.
  *
  *   mamainboxdemo [-m middleware] [-tport name] [-S source] [-s symbol]
- *                 [-n requests] [-v]... [-q]
+ *                 [-n requests] [-role all|requester|responder] [-v]... [-q]
  */
 #include <mama/mama.h>
 
@@ -27,6 +33,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 #define SEQ_FIELD "DemoRequestNum"
 #define SEQ_FID 10001
@@ -59,6 +66,7 @@ static mama_u64_t gReplies = 0;
 static mama_u64_t gWarmReplies = 0;
 static mama_u64_t gRequesterErrors = 0;
 static int gInboxDestroyed = 0;
+static int gResponderDestroyed = 0;
 
 static void check(mama_status status, const char* what)
 {
@@ -203,6 +211,10 @@ static void MAMACALLTYPE onResponderDestroy(mamaSubscription sub, void* closure)
 {
     (void)sub;
     (void)closure;
+    pthread_mutex_lock(&gLock);
+    gResponderDestroyed = 1;
+    pthread_cond_broadcast(&gChanged);
+    pthread_mutex_unlock(&gLock);
 }
 
 /* ---- Requester ----------------------------------------------------------- */
@@ -285,13 +297,44 @@ static int inboxDestroyed(void)
     return gInboxDestroyed > 0;
 }
 
+static int responderDestroyed(void)
+{
+    return gResponderDestroyed;
+}
+
+static int requested(void)
+{
+    return gWarmRequests + gSentDirect + gSentByHandle > 0 || failed();
+}
+
+static int allAnswered(void)
+{
+    return gSentDirect + gSentByHandle >= gCount || failed();
+}
+
+/* The responder alone: waits as long as requests keep coming, at most 10 s
+ * without one. */
+static int awaitRequests(int (*done)(void))
+{
+    mama_u64_t seen;
+    int result;
+    pthread_mutex_lock(&gLock);
+    do
+    {
+        seen = gWarmRequests + gSentDirect + gSentByHandle;
+        result = awaitLocked(done, 10.0);
+    } while (!result && gWarmRequests + gSentDirect + gSentByHandle != seen);
+    pthread_mutex_unlock(&gLock);
+    return result;
+}
+
 /* ------------------------------------------------------------------------ */
 
 static void usage(const char* program)
 {
     fprintf(stderr,
-            "usage: %s [-m middleware] [-tport name] [-S source] [-s symbol] [-n requests] [-v]... "
-            "[-q]\n",
+            "usage: %s [-m middleware] [-tport name] [-S source] [-s symbol] [-n requests] "
+            "[-role all|requester|responder] [-v]... [-q]\n",
             program);
     exit(2);
 }
@@ -313,6 +356,8 @@ int main(int argc, char** argv)
     const char* tportName = "t1";
     const char* source = "DEMO";
     const char* symbol = "REQUEST";
+    const char* role = "all";
+    int requests, responds;
     MamaLogLevel logLevel = MAMA_LOG_LEVEL_WARN;
     char subject[256];
     char property[512];
@@ -353,9 +398,15 @@ int main(int argc, char** argv)
         }
         else if (strcmp(argv[i], "-q") == 0)
             gQuiet = 1;
+        else if (i + 1 < argc && strcmp(argv[i], "-role") == 0)
+            role = argv[++i];
         else
             usage(argv[0]);
     }
+    requests = strcmp(role, "all") == 0 || strcmp(role, "requester") == 0;
+    responds = strcmp(role, "all") == 0 || strcmp(role, "responder") == 0;
+    if (!requests && !responds)
+        usage(argv[0]);
     snprintf(subject, sizeof(subject), "%s.%s", source, symbol);
 
     mama_enableLogging(stderr, logLevel);
@@ -384,10 +435,13 @@ int main(int argc, char** argv)
     callbacks.onError = onResponderError;
     callbacks.onMsg = onRequest;
     callbacks.onDestroy = onResponderDestroy;
-    check(mamaSubscription_allocate(&subscription), "mamaSubscription_allocate");
-    check(mamaSubscription_createBasic(subscription, transport, responderQueue, &callbacks, subject,
-                                       NULL),
-          "mamaSubscription_createBasic");
+    if (responds)
+    {
+        check(mamaSubscription_allocate(&subscription), "mamaSubscription_allocate");
+        check(mamaSubscription_createBasic(subscription, transport, responderQueue, &callbacks,
+                                           subject, NULL),
+              "mamaSubscription_createBasic");
+    }
 
     /* The requester: one inbox, and a publisher on the request subject. */
     check(mamaInbox_create2(&inbox, transport, requesterQueue, onReply, onInboxError,
@@ -398,11 +452,29 @@ int main(int argc, char** argv)
     check(mamaMsg_create(&request), "mamaMsg_create");
     check(mamaMsg_addU32(request, SEQ_FIELD, SEQ_FID, 0), "mamaMsg_addU32");
 
+    started = now();
+    if (!requests)
+    {
+        /* The requester is elsewhere: answer its run, then let the last
+         * replies leave before the transport closes. */
+        if (!await(requested, 60.0))
+        {
+            fprintf(stderr, "responder: no request came\n");
+            ok = 0;
+        }
+        else if (!awaitRequests(allAnswered))
+        {
+            fprintf(stderr, "responder: requests stopped coming\n");
+            ok = 0;
+        }
+        sleep(1);
+    }
+
     /* The responder's subscription is placed asynchronously: warm up until
      * a request comes back answered. */
-    for (i = 0; !await(warm, 0.01); ++i)
+    for (i = 0; requests && !await(warm, 0.01); ++i)
     {
-        if (i == 500)
+        if (i == (responds ? 500 : 3000))
         {
             fprintf(stderr, "the responder's subscription did not become live\n");
             ok = 0;
@@ -412,8 +484,9 @@ int main(int argc, char** argv)
               "mamaPublisher_sendFromInbox");
     }
 
-    started = now();
-    for (gSent = 0; ok && gSent < gCount;)
+    if (requests)
+        started = now();
+    for (gSent = 0; ok && requests && gSent < gCount;)
     {
         if (!awaitProgress(roomToSend))
         {
@@ -427,7 +500,7 @@ int main(int argc, char** argv)
               "mamaPublisher_sendFromInbox");
         ++gSent;
     }
-    if (ok && !awaitProgress(allReplied))
+    if (ok && requests && !awaitProgress(allReplied))
     {
         fprintf(stderr, "requester: replies stopped coming\n");
         ok = 0;
@@ -437,11 +510,18 @@ int main(int argc, char** argv)
     /* Shut down: the responder stops answering, then the inbox goes; its
      * destroy callback runs once MAMA has finished with it, and must run
      * exactly once. */
-    check(mamaSubscription_destroy(subscription), "mamaSubscription_destroy");
+    if (subscription != NULL)
+        check(mamaSubscription_destroy(subscription), "mamaSubscription_destroy");
     check(mamaInbox_destroy(inbox), "mamaInbox_destroy");
     if (!await(inboxDestroyed, 10.0))
     {
         fprintf(stderr, "the inbox did not report its destroy\n");
+        ok = 0;
+    }
+    /* Its queue stays dispatched until then. */
+    if (subscription != NULL && !await(responderDestroyed, 10.0))
+    {
+        fprintf(stderr, "the responder's subscription did not report its destroy\n");
         ok = 0;
     }
     check(mamaDispatcher_destroy(requesterDispatcher), "mamaDispatcher_destroy");
@@ -449,7 +529,8 @@ int main(int argc, char** argv)
     /* The final release of a subscription travels through its queue. */
     check(mamaQueue_destroyWait(requesterQueue), "mamaQueue_destroyWait");
     check(mamaQueue_destroyWait(responderQueue), "mamaQueue_destroyWait");
-    check(mamaSubscription_deallocate(subscription), "mamaSubscription_deallocate");
+    if (subscription != NULL)
+        check(mamaSubscription_deallocate(subscription), "mamaSubscription_deallocate");
     check(mamaMsg_destroy(request), "mamaMsg_destroy");
     check(mamaPublisher_destroy(requester), "mamaPublisher_destroy");
     check(mamaMsg_destroy(gReply), "mamaMsg_destroy");
@@ -458,20 +539,20 @@ int main(int argc, char** argv)
 
     /* Every dispatcher has stopped: the counts are final. Odd numbers are
      * answered through handles, even ones directly. */
-    ok = ok && gReplies == gCount && gSentByHandle == (gCount + 1ULL) / 2 &&
-         gSentDirect == gCount / 2 && gRequesterErrors == 0 && gResponderErrors == 0 &&
-         gInboxDestroyed == 1;
-    if (!gQuiet)
+    ok = ok && (!requests || gReplies == gCount) &&
+         (!responds || (gSentByHandle == (gCount + 1ULL) / 2 && gSentDirect == gCount / 2)) &&
+         gRequesterErrors == 0 && gResponderErrors == 0 && gInboxDestroyed == 1;
+    if (responds && (!gQuiet || !requests))
         printf("responder: %llu warm-up requests answered, then %llu directly and %llu through "
                "reply handles\n",
                (unsigned long long)gWarmRequests, (unsigned long long)gSentDirect,
                (unsigned long long)gSentByHandle);
-    printf("%u requests from one inbox: %llu replies, %llu errors, inbox destroyed %d time(s), in "
-           "%.3f s "
-           "(%.0f round trips/s)\n",
-           (unsigned)gCount, (unsigned long long)gReplies,
-           (unsigned long long)(gRequesterErrors + gResponderErrors), gInboxDestroyed, elapsed,
-           elapsed > 0 ? gReplies / elapsed : 0.0);
+    if (requests)
+        printf("%u requests from one inbox: %llu replies, %llu errors, inbox destroyed %d time(s), "
+               "in %.3f s (%.0f round trips/s)\n",
+               (unsigned)gCount, (unsigned long long)gReplies,
+               (unsigned long long)(gRequesterErrors + gResponderErrors), gInboxDestroyed, elapsed,
+               elapsed > 0 ? gReplies / elapsed : 0.0);
     check(mama_close(), "mama_close");
     printf("%s\n", ok ? "PASS" : "FAIL");
     return ok ? 0 : 1;

@@ -22,12 +22,21 @@
  * use_corvexcache off for its transport, so that the manager's reply is the
  * only initial value.
  *
+ * Across processes (a router that joins them, such as NATS) each runs one
+ * side: -role publisher answers requests and, once every symbol has had its
+ * requests from as many listeners as it is told (-listeners, 1 by default),
+ * publishes the updates at a bounded rate; -role listener subscribes and
+ * checks. The listeners may be other MAMA applications too. The cache mode
+ * needs both sides in one process.
+ *
  * Exits 0 when every symbol got exactly one INITIAL followed by all its
- * updates in order, without gap; 1 on any failure (every wait is bounded),
- * 2 on a bad command line.
+ * updates in order, without gap (the publisher alone: when every symbol's
+ * requests were answered and its updates sent); 1 on any failure (every
+ * wait is bounded), 2 on a bad command line.
  *
  *   mamamddemo [-m middleware] [-tport name] [-S source] [-s symbol]...
- *              [-n updates] [-cache] [-v]... [-q]
+ *              [-n updates] [-cache] [-role all|publisher|listener]
+ *              [-listeners count] [-v]... [-q]
  */
 #include <mama/mama.h>
 #include <mama/dqpublisher.h>
@@ -41,6 +50,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 #define MAX_SYMBOLS 64
 
@@ -87,6 +97,10 @@ static mama_u32_t gUpdates = 10;
 static mama_u32_t gEarlyUpdates = 0; /* published before the listener subscribes */
 static int gQuiet = 0;
 static int gUseCache = 0;
+/* The sides this process runs. */
+static int gPublishes = 1;
+static int gListens = 1;
+static int gListeners = 1;
 static const char* gSource = "NYSE";
 static pthread_mutex_t gLock = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t gChanged = PTHREAD_COND_INITIALIZER;
@@ -329,10 +343,13 @@ static void MAMACALLTYPE publishEarly(mamaQueue queue, void* closure)
     setFlag(&gEarlyPublished);
 }
 
-/* The listener has taken enough of what was published (gLock held). */
+/* The listener has taken enough of what was published (gLock held); a
+ * listener in another process is not seen, the publisher's rate bounds
+ * what it is sent instead. */
 static int caughtUp(void)
 {
-    return gUpdatesSent - gUpdatesReceived <= MAX_IN_FLIGHT - (mama_u64_t)gInstrumentCount;
+    return !gListens ||
+           gUpdatesSent - gUpdatesReceived <= MAX_IN_FLIGHT - (mama_u64_t)gInstrumentCount;
 }
 
 /* Runs on the publisher's dispatch thread, like every other use of the
@@ -359,6 +376,9 @@ static void MAMACALLTYPE publishUpdates(mamaQueue queue, void* closure)
             sendUpdate(&gInstruments[i]);
             ++gUpdatesSent;
         }
+        /* At most some 100,000 rounds a second for listeners elsewhere. */
+        if (!gListens && n % 100 == 99)
+            usleep(1000);
     }
     setFlag(&gPublishDone);
 }
@@ -535,6 +555,23 @@ static int earlyPublished(void)
     return gEarlyPublished;
 }
 
+/* Every symbol's requests, one per listener, have been answered. */
+static int allAnswered(void)
+{
+    int i;
+    for (i = 0; i < gInstrumentCount; ++i)
+    {
+        if (gInstruments[i].mAnswered < gListeners)
+            return 0;
+    }
+    return 1;
+}
+
+static int publishDone(void)
+{
+    return gPublishDone || gPublishStalled;
+}
+
 /* Every symbol has its initial value, or one failed already. */
 static int allInitials(void)
 {
@@ -602,8 +639,7 @@ static void usage(const char* program)
 {
     fprintf(stderr,
             "usage: %s [-m middleware] [-tport name] [-S source] [-s symbol]... [-n updates] "
-            "[-cache] [-v]... "
-            "[-q]\n",
+            "[-cache] [-role all|publisher|listener] [-listeners count] [-v]... [-q]\n",
             program);
     exit(2);
 }
@@ -633,6 +669,8 @@ int main(int argc, char** argv)
 {
     const char* middleware = "corvex";
     const char* tportName = "md";
+    const char* role = "all";
+    mama_u32_t listeners = 1;
     MamaLogLevel logLevel = MAMA_LOG_LEVEL_WARN;
     mamaBridge bridge = NULL;
     mamaQueue defaultQueue = NULL;
@@ -677,6 +715,13 @@ int main(int argc, char** argv)
         }
         else if (strcmp(argv[i], "-cache") == 0)
             gUseCache = 1;
+        else if (i + 1 < argc && strcmp(argv[i], "-role") == 0)
+            role = argv[++i];
+        else if (i + 1 < argc && strcmp(argv[i], "-listeners") == 0)
+        {
+            if (!parseCount(argv[++i], &listeners) || listeners == 0 || listeners > 1000)
+                usage(argv[0]);
+        }
         else if (strcmp(argv[i], "-v") == 0)
         {
             if (logLevel < MAMA_LOG_LEVEL_FINEST)
@@ -687,6 +732,15 @@ int main(int argc, char** argv)
         else
             usage(argv[0]);
     }
+    gPublishes = strcmp(role, "listener") != 0;
+    gListens = strcmp(role, "publisher") != 0;
+    gListeners = (int)listeners;
+    if ((!gPublishes && !gListens) || (gUseCache && !(gPublishes && gListens)) ||
+        (strcmp(role, "all") != 0 && strcmp(role, "publisher") != 0 &&
+         strcmp(role, "listener") != 0))
+        usage(argv[0]);
+    if (!gPublishes)
+        gPublishDone = 1; /* elsewhere: the listener waits as long as updates come */
     if (gInstrumentCount == 0)
         gInstruments[gInstrumentCount++].mSymbol = "IBM";
     for (i = 0; i < gInstrumentCount; ++i)
@@ -730,36 +784,39 @@ int main(int argc, char** argv)
     /* The publisher: a manager answering requests on _MD.<source>. */
     for (i = 0; i < gInstrumentCount; ++i)
         check(mamaMsg_create(&gInstruments[i].mImage), "mamaMsg_create");
-    memset(&managerCallbacks, 0, sizeof(managerCallbacks));
-    managerCallbacks.onCreate = onManagerCreate;
-    managerCallbacks.onNewRequest = onNewRequest;
-    managerCallbacks.onRequest = onRequest;
-    managerCallbacks.onRefresh = onRefresh;
-    managerCallbacks.onError = onManagerError;
-    managerCallbacks.onMsg = onManagerMsg;
-    check(mamaDQPublisherManager_allocate(&manager), "mamaDQPublisherManager_allocate");
-    check(mamaDQPublisherManager_create(manager, transport, pubQueue, &managerCallbacks, gSource,
-                                        "_MD", NULL),
-          "mamaDQPublisherManager_create");
-
-    /* Its subscription is placed asynchronously: probe until it is live. */
-    snprintf(requestSubject, sizeof(requestSubject), "_MD.%s", gSource);
-    check(mamaPublisher_create(&probe, transport, requestSubject, NULL, NULL),
-          "mamaPublisher_create");
-    check(mamaMsg_create(&probeMsg), "mamaMsg_create");
-    check(mamaMsg_addU32(probeMsg, UPDATE_NUM_FIELD, UPDATE_NUM_FID, 0), "mamaMsg_addU32");
-    for (i = 0; !await(managerLive, 0.01); ++i)
+    if (gPublishes)
     {
-        if (i == 500)
+        memset(&managerCallbacks, 0, sizeof(managerCallbacks));
+        managerCallbacks.onCreate = onManagerCreate;
+        managerCallbacks.onNewRequest = onNewRequest;
+        managerCallbacks.onRequest = onRequest;
+        managerCallbacks.onRefresh = onRefresh;
+        managerCallbacks.onError = onManagerError;
+        managerCallbacks.onMsg = onManagerMsg;
+        check(mamaDQPublisherManager_allocate(&manager), "mamaDQPublisherManager_allocate");
+        check(mamaDQPublisherManager_create(manager, transport, pubQueue, &managerCallbacks,
+                                            gSource, "_MD", NULL),
+              "mamaDQPublisherManager_create");
+
+        /* Its subscription is placed asynchronously: probe until it is live. */
+        snprintf(requestSubject, sizeof(requestSubject), "_MD.%s", gSource);
+        check(mamaPublisher_create(&probe, transport, requestSubject, NULL, NULL),
+              "mamaPublisher_create");
+        check(mamaMsg_create(&probeMsg), "mamaMsg_create");
+        check(mamaMsg_addU32(probeMsg, UPDATE_NUM_FIELD, UPDATE_NUM_FID, 0), "mamaMsg_addU32");
+        for (i = 0; !await(managerLive, 0.01); ++i)
         {
-            fprintf(stderr, "the publisher manager's subscription did not become live\n");
-            ok = 0;
-            break;
+            if (i == 500)
+            {
+                fprintf(stderr, "the publisher manager's subscription did not become live\n");
+                ok = 0;
+                break;
+            }
+            check(mamaPublisher_send(probe, probeMsg), "mamaPublisher_send");
         }
-        check(mamaPublisher_send(probe, probeMsg), "mamaPublisher_send");
+        check(mamaMsg_destroy(probeMsg), "mamaMsg_destroy");
+        check(mamaPublisher_destroy(probe), "mamaPublisher_destroy");
     }
-    check(mamaMsg_destroy(probeMsg), "mamaMsg_destroy");
-    check(mamaPublisher_destroy(probe), "mamaPublisher_destroy");
 
     if (ok && gUseCache)
     {
@@ -773,7 +830,36 @@ int main(int argc, char** argv)
     }
 
     started = now();
-    if (ok)
+    if (ok && !gListens)
+    {
+        /* Updates flow once every listener has had every initial value. */
+        if (!await(allAnswered, 60.0))
+        {
+            fprintf(stderr, "publisher: not every symbol was requested by %d listener(s)\n",
+                    gListeners);
+            ok = 0;
+        }
+        else
+        {
+            /* A listener's connection may hand it the reply (on its inbox)
+             * and the first updates (on the symbol's topic) through
+             * subscriptions delivered by threads of their own, in either
+             * order; updates taken before the initial value are dropped,
+             * beyond a few. A pause lets the replies be taken first. */
+            usleep(500 * 1000);
+            check(mamaQueue_enqueueEvent(pubQueue, publishUpdates, NULL), "mamaQueue_enqueueEvent");
+            ok = await(publishDone, 120.0) && !gPublishStalled;
+            /* The last updates leave before the transport closes. */
+            sleep(1);
+        }
+        pthread_mutex_lock(&gLock);
+        for (i = 0; i < gInstrumentCount; ++i)
+            printf("publisher: %s.%s: %d request(s) answered, %u updates published\n", gSource,
+                   gInstruments[i].mSymbol, gInstruments[i].mAnswered,
+                   (unsigned)gInstruments[i].mPublished);
+        pthread_mutex_unlock(&gLock);
+    }
+    else if (ok)
     {
         /* The listener: one market-data subscription per symbol. */
         memset(&callbacks, 0, sizeof(callbacks));
@@ -803,7 +889,9 @@ int main(int argc, char** argv)
         }
         else
         {
-            check(mamaQueue_enqueueEvent(pubQueue, publishUpdates, NULL), "mamaQueue_enqueueEvent");
+            if (gPublishes)
+                check(mamaQueue_enqueueEvent(pubQueue, publishUpdates, NULL),
+                      "mamaQueue_enqueueEvent");
             if (!awaitRun())
             {
                 fprintf(stderr, "not every update arrived\n");
@@ -818,8 +906,10 @@ int main(int argc, char** argv)
     for (i = 0; subscribed && i < gInstrumentCount; ++i)
     {
         const Instrument* instrument = &gInstruments[i];
+        /* A publisher in another process answered: without the cache
+         * nothing else could have. */
         int sourced = gUseCache ? instrument->mPrimed && instrument->mAnswered == 0
-                                : instrument->mAnswered > 0;
+                                : !gPublishes || instrument->mAnswered > 0;
         int good = sourced && instrument->mInitials == 1 &&
                    instrument->mUpdates == gUpdates - gEarlyUpdates && instrument->mGaps == 0 &&
                    instrument->mErrors == 0;
@@ -833,10 +923,11 @@ int main(int argc, char** argv)
         ok = ok && good;
     }
     pthread_mutex_unlock(&gLock);
-    printf("%d symbols, initial values from the %s, %u updates each (%u before subscribing), in "
-           "%.3f s\n",
-           gInstrumentCount, gUseCache ? "router's cache" : "publisher manager", (unsigned)gUpdates,
-           (unsigned)gEarlyUpdates, now() - started);
+    if (subscribed)
+        printf("%d symbols, initial values from the %s, %u updates each (%u before subscribing), "
+               "in %.3f s\n",
+               gInstrumentCount, gUseCache ? "router's cache" : "publisher manager",
+               (unsigned)gUpdates, (unsigned)gEarlyUpdates, now() - started);
 
     /* Shut down: subscriptions first (their destroy callbacks run on the
      * listener's dispatch thread), then the publisher on its own thread. */
@@ -847,11 +938,14 @@ int main(int argc, char** argv)
         fprintf(stderr, "not every subscription reported its destroy\n");
         ok = 0;
     }
-    check(mamaQueue_enqueueEvent(pubQueue, closePublisher, manager), "mamaQueue_enqueueEvent");
-    if (!await(publisherClosed, 10.0))
+    if (gPublishes)
     {
-        fprintf(stderr, "the publisher did not close\n");
-        return 1;
+        check(mamaQueue_enqueueEvent(pubQueue, closePublisher, manager), "mamaQueue_enqueueEvent");
+        if (!await(publisherClosed, 10.0))
+        {
+            fprintf(stderr, "the publisher did not close\n");
+            return 1;
+        }
     }
     check(mamaDispatcher_destroy(subDispatcher), "mamaDispatcher_destroy");
     check(mamaDispatcher_destroy(pubDispatcher), "mamaDispatcher_destroy");

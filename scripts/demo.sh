@@ -6,9 +6,7 @@
 # any fault; the script stops at the first that fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)"
+./scripts/build-demo.sh
 export WOMBAT_PATH="$PWD/examples"
 
 run() {
