@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,6 +60,21 @@ bool NatsServer::accepting(int port)
 NatsServer::~NatsServer()
 {
     stop();
+    if (!mConfigPath.empty())
+        unlink(mConfigPath.c_str());
+}
+
+bool NatsServer::startWithConfig(int port, const std::string& config)
+{
+    char path[] = "/tmp/corvex-nats-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+        return false;
+    mConfigPath = path;
+    const bool written =
+        write(fd, config.data(), config.size()) == static_cast<ssize_t>(config.size());
+    close(fd);
+    return written && start(port, {"-c", mConfigPath});
 }
 
 bool NatsServer::start(int port, std::vector<std::string> extra)

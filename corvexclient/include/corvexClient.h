@@ -422,6 +422,26 @@ extern "C"
  *                                   session connects to one of them, and
  *                                   sessions of any process meet there (the
  *                                   router is named "nats:<host>:<port>,...").
+ *                                   There the server's permissions stand
+ *                                   for access rules: a subscription it
+ *                                   refuses fails with
+ *                                   SUBSCRIBE_NOT_PERMITTED (response code
+ *                                   403) in the result of a subscribe
+ *                                   without REQUEST_CONFIRM (such a
+ *                                   subscribe waits, up to 2 s, for the
+ *                                   server to have it) and as event
+ *                                   SUBSCRIBE_REFUSED with that subscribe's
+ *                                   correlation pointer after one with it,
+ *                                   whose SUBSCRIBE_CONFIRMED comes only once
+ *                                   the server has the subscription; a
+ *                                   publish it refuses raises MSG_REJECTED
+ *                                   with PUBLISH_NOT_PERMITTED, 403 and a
+ *                                   text naming "Topic '<topic>'". When the
+ *                                   connection drops messages of a
+ *                                   subscription that cannot keep up (a
+ *                                   slow consumer), the next message
+ *                                   delivered carries the discard
+ *                                   indication.
  *   "SESSION_CLIENT_NAME"           this client's name, unique per router; one
  *                                   topic level (no '/'). Default: generated.
  *   "SESSION_USERNAME"              user name presented at login; default the

@@ -3,6 +3,7 @@
  * the tests start on a free loopback port. */
 
 #include <algorithm>
+#include <map>
 
 #include "clientTestSupport.h"
 #include "natsServer.h"
@@ -102,6 +103,40 @@ class NatsRouterTest : public ClientTest
             GTEST_SKIP() << "nats-server is not installed (scripts/setup.sh installs it)";
         ASSERT_TRUE(mServer.start(NatsServer::freePort(), extra)) << "nats-server did not start";
         mSelector = mServer.url();
+    }
+
+    /* A server on which user "a" (password "b") may neither subscribe to
+     * nor publish on topics under "secret". */
+    void startGuardedServer()
+    {
+        if (!NatsServer::path())
+            GTEST_SKIP() << "nats-server is not installed (scripts/setup.sh installs it)";
+        ASSERT_TRUE(mServer.startWithConfig(
+            NatsServer::freePort(),
+            "authorization { users = [ {user: a, password: b, permissions: {"
+            "publish: {deny: [\"secret.>\"]}, subscribe: {deny: [\"secret.>\"]}}} ] }"))
+            << "nats-server did not start";
+        mSelector = mServer.url();
+    }
+
+    corvexClient_session_t guardedSession(corvexClient_context_t context, ClientRecorder* recorder,
+                                          const char* clientName)
+    {
+        return natsSession(context, recorder, clientName,
+                           {"SESSION_USERNAME", "a", "SESSION_PASSWORD", "b"});
+    }
+
+    std::vector<Event> eventsNamed(ClientRecorder& recorder, corvexClient_session_event_t event)
+    {
+        return recorder.read<std::vector<Event>>(
+            [&]
+            {
+                std::vector<Event> found;
+                for (const Event& seen : recorder.mEvents)
+                    if (seen.mEvent == event)
+                        found.push_back(seen);
+                return found;
+            });
     }
 
     /* A session on the router of the server, on the given context. */
@@ -367,5 +402,115 @@ TEST_F(NatsRouterTest, ServerRestartReconnectsAndSubscriptionsWorkAgain)
     awaitRoute(publisher, "kept/after", mSubscriber);
     EXPECT_EQ("kept/after",
               mSubscriber.read<std::string>([&] { return mSubscriber.mMessages.back().mTopic; }));
+}
+/* The server's permissions refuse subscriptions as access control does:
+ * in the result of a subscribe that waits, else as event SUBSCRIBE_REFUSED
+ * carrying the correlation pointer of that subscribe; a refused entry is
+ * not kept. A confirmation is only given once the server has the
+ * subscription. */
+TEST_F(NatsRouterTest, SubscriptionsTheServerRefusesAreRefusedWithTheirCorrelation)
+{
+    startGuardedServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = guardedSession(mContext, &mPublisher, "publisher");
+    corvexClient_session_t subscriber = guardedSession(mOtherContext, &mSubscriber, "subscriber");
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    Tagged refused{&mSubscriber, 1};
+    Tagged open{&mSubscriber, 2};
+
+    ASSERT_EQ(CORVEXCLIENT_FAIL, subscribe(subscriber, "secret/waited", refused));
+    EXPECT_EQ(CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED,
+              corvexClient_getLastErrorInfo()->mSubCode);
+    EXPECT_NE(nullptr,
+              std::strstr(corvexClient_getLastErrorInfo()->mErrorText, "Topic 'secret/waited'"));
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "open/waited", open));
+
+    int plain = 0;
+    int asked = 0;
+    int joined = 0;
+    int confirmed = 0;
+    EXPECT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "secret/plain", refused, 0, &plain));
+    EXPECT_EQ(CORVEXCLIENT_IN_PROGRESS,
+              subscribe(subscriber, "secret/a b.c", refused,
+                        CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM, &asked));
+    /* A second entry on the same topic shares its server subscription. */
+    EXPECT_EQ(CORVEXCLIENT_IN_PROGRESS,
+              subscribe(subscriber, "secret/a b.c", open,
+                        CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM, &joined));
+    EXPECT_EQ(CORVEXCLIENT_IN_PROGRESS,
+              subscribe(subscriber, "open/asked", open,
+                        CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM, &confirmed));
+    ASSERT_TRUE(mSubscriber.waitUntil(
+        [&]
+        {
+            size_t outcomes = 0;
+            for (const Event& event : mSubscriber.mEvents)
+                outcomes += event.mEvent == CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_REFUSED ||
+                            event.mEvent == CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_CONFIRMED;
+            return outcomes >= 4;
+        }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    std::map<void*, std::string> refusals;
+    for (const Event& event :
+         eventsNamed(mSubscriber, CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_REFUSED))
+    {
+        EXPECT_EQ(CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED, event.mSubCode);
+        EXPECT_EQ(403, event.mResponseCode);
+        refusals[event.mCorrelation] = event.mInfo;
+    }
+    ASSERT_EQ(3u, refusals.size());
+    EXPECT_NE(std::string::npos, refusals[&plain].find("Topic 'secret/plain'"));
+    EXPECT_NE(std::string::npos, refusals[&asked].find("Topic 'secret/a b.c'"));
+    EXPECT_NE(std::string::npos, refusals[&joined].find("Topic 'secret/a b.c'"));
+    const std::vector<Event> confirmations =
+        eventsNamed(mSubscriber, CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_CONFIRMED);
+    ASSERT_EQ(1u, confirmations.size());
+    EXPECT_EQ(&confirmed, confirmations[0].mCorrelation);
+
+    for (Tagged* tagged : {&refused, &open})
+    {
+        CorvexDispatchInfo dispatch = dispatchTo(*tagged);
+        EXPECT_EQ(CORVEXCLIENT_FAIL, corvexClient_session_topicUnsubscribeWithDispatch(
+                                         subscriber, 0, "secret/a b.c", &dispatch, nullptr));
+        EXPECT_EQ(CORVEXCLIENT_SUBCODE_NOT_SUBSCRIBED, corvexClient_getLastErrorInfo()->mSubCode);
+    }
+    /* The confirmed subscription receives what is published after it. */
+    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "open/asked", "after"));
+    ASSERT_TRUE(mSubscriber.waitForMessages(1));
+    EXPECT_EQ("open/asked",
+              mSubscriber.read<std::string>([&] { return mSubscriber.mMessages[0].mTopic; }));
+}
+
+/* A publish the server refuses is rejected as access control rejects one,
+ * naming the topic (not the subject); the connection goes on. */
+TEST_F(NatsRouterTest, PublishesTheServerRefusesRaiseMessageRejectedNamingTheTopic)
+{
+    startGuardedServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = guardedSession(mContext, &mPublisher, "publisher");
+    corvexClient_session_t subscriber = guardedSession(mOtherContext, &mSubscriber, "subscriber");
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    Tagged open{&mSubscriber, 1};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "open/after", open));
+
+    EXPECT_EQ(CORVEXCLIENT_OK, send(publisher, "secret/x.y z", "refused"));
+    ASSERT_TRUE(mPublisher.waitForEvents(1));
+    const Event rejected = mPublisher.read<Event>([&] { return mPublisher.mEvents[0]; });
+    EXPECT_EQ(CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED, rejected.mEvent);
+    EXPECT_EQ(CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED, rejected.mSubCode);
+    EXPECT_EQ(403, rejected.mResponseCode);
+    EXPECT_NE(std::string::npos, rejected.mInfo.find("Topic 'secret/x.y z'")) << rejected.mInfo;
+    EXPECT_EQ(nullptr, rejected.mCorrelation);
+
+    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "open/after", "allowed"));
+    ASSERT_TRUE(mSubscriber.waitForMessages(1));
+    EXPECT_EQ("allowed",
+              mSubscriber.read<std::string>([&] { return mSubscriber.mMessages[0].mContent; }));
+    EXPECT_EQ(1u, mPublisher.read<size_t>([&] { return mPublisher.mEvents.size(); }));
 }
 } // namespace
