@@ -442,6 +442,10 @@ extern "C"
  *                                   slow consumer), the next message
  *                                   delivered carries the discard
  *                                   indication.
+ *   "SESSION_ROUTER_PENDING_LIMIT"  NATS router: messages one subscription
+ *                                   may have waiting in the connection
+ *                                   before it drops them (a slow
+ *                                   consumer); above 0, default 65536.
  *   "SESSION_CLIENT_NAME"           this client's name, unique per router; one
  *                                   topic level (no '/'). Default: generated.
  *   "SESSION_USERNAME"              user name presented at login; default the
@@ -565,6 +569,7 @@ extern "C"
 #define CORVEXCLIENT_SESSION_PROP_REPLY_TO_DEFAULT_DEST "SESSION_REPLY_TO_DEFAULT_DEST"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS "SESSION_ROUTER_CACHED_TOPICS"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES "SESSION_ROUTER_ACCESS_RULES"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT "SESSION_ROUTER_PENDING_LIMIT"
 
 #define CORVEXCLIENT_P2P_TOPIC_PREFIX "#P2P/"
 #define CORVEXCLIENT_MAX_TOPIC_LEN 512 /* characters, terminator excluded */

@@ -73,6 +73,7 @@ struct NatsLink
     std::shared_ptr<NatsLinkState> mState;
     natsConnection* mConnection;
     std::string mClientName;
+    uint32_t mPendingLimit;    /* messages a subscription may have waiting */
     std::mutex mSubscribeLock; /* serialises subscribe, unsubscribe and settling */
     /* The flusher settles the subscriptions of requests that do not wait. */
     std::thread mFlusher;
@@ -486,6 +487,13 @@ corvexClient_returnCode_t subscribe(CorvexRouter*, CorvexRouterLink* base, const
     }
     natsSubscription* handle = subscription->mHandle;
     status = natsSubscription_SetOnCompleteCB(handle, onSubscriptionComplete, subscription);
+    int pendingMessages = 0;
+    int pendingBytes = 0;
+    if (status == NATS_OK)
+        status = natsSubscription_GetPendingLimits(handle, &pendingMessages, &pendingBytes);
+    if (status == NATS_OK)
+        status = natsSubscription_SetPendingLimits(handle, static_cast<int>(link->mPendingLimit),
+                                                   pendingBytes);
     if (status != NATS_OK)
     {
         /* Its callback may still run: the subscription is left allocated. */
@@ -586,6 +594,8 @@ corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint
         link->mState = std::make_shared<NatsLinkState>();
         link->mState->mEndpoint = *endpoint;
         link->mClientName = login->mClientName;
+        link->mPendingLimit =
+            login->mConfig ? login->mConfig->mPendingLimit : kCorvexDefaultPendingLimit;
         *holder = link->mState;
     }
     const natsStatus status =
