@@ -441,7 +441,9 @@ extern "C"
  *                                   subscription that cannot keep up (a
  *                                   slow consumer), the next message
  *                                   delivered carries the discard
- *                                   indication.
+ *                                   indication. A message's user property
+ *                                   map travels as NATS headers and comes
+ *                                   back entry for entry.
  *   "SESSION_ROUTER_PENDING_LIMIT"  NATS router: messages one subscription
  *                                   may have waiting in the connection
  *                                   before it drops them (a slow

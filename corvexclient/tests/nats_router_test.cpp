@@ -581,4 +581,132 @@ TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivere
     EXPECT_EQ(1, std::count_if(received.begin(), received.end(),
                                [](const ClientMsg& m) { return m.mDiscard; }));
 }
+/* What the receive callback read of a message's user properties: the
+ * texts and numbers under the keys it was asked for. */
+struct PropertyCapture
+{
+    std::vector<std::string> mStringKeys;
+    std::vector<std::string> mNumberKeys;
+    std::mutex mLock;
+    Signal mReceived;
+    uint32_t mCount = 0;
+    std::map<std::string, std::string> mStrings;
+    std::map<std::string, int32_t> mNumbers;
+
+    static int onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
+    {
+        PropertyCapture* capture = static_cast<PropertyCapture*>(user);
+        corvexClient_container_t map = nullptr;
+        if (corvexClient_msg_getUserPropertyMap(msg, &map) == CORVEXCLIENT_OK)
+        {
+            std::lock_guard<std::mutex> guard(capture->mLock);
+            corvexClient_container_getSize(map, &capture->mCount);
+            for (const std::string& key : capture->mStringKeys)
+            {
+                const char* text = nullptr;
+                if (corvexClient_container_getStringPtr(map, key.c_str(), &text) == CORVEXCLIENT_OK)
+                    capture->mStrings[key] = text;
+            }
+            for (const std::string& key : capture->mNumberKeys)
+            {
+                int32_t number = 0;
+                if (corvexClient_container_getInt32(map, key.c_str(), &number) == CORVEXCLIENT_OK)
+                    capture->mNumbers[key] = number;
+            }
+        }
+        capture->mReceived.raise();
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+};
+
+/* User properties travel as NATS headers: keys and texts the server would
+ * trim, split or drop come back unchanged, numbers stay numbers, a key given
+ * twice reads its first value, and hundreds of them fit. */
+TEST_F(NatsRouterTest, UserPropertiesComeBackUnchangedThroughHeaders)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = nullptr;
+    corvexClient_session_t subscriber = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));
+    const std::vector<std::pair<std::string, std::string>> texts = {
+        {"", "no key"},
+        {"empty", ""},
+        {" padded key ", "  spaced value  "},
+        {"a:b", "c: d"},
+        {"eq=ual", "x=y%z"},
+        {"\xc3\xbcn\xc3\xaf", "\xe4\xb8\xad\xe6\x96\x87 \xe2\x9c\x93"},
+        {"tab\tkey", "line\r\nbreak"},
+        {"dup", "first"}};
+    const std::vector<std::pair<std::string, int32_t>> numbers = {
+        {"negative", -42}, {"max", INT32_MAX}, {"min", INT32_MIN}};
+    const int many = 300;
+    /* Outlives the test body: the subscription's callback reaches it. */
+    static PropertyCapture* capture = new PropertyCapture;
+    for (const auto& text : texts)
+        capture->mStringKeys.push_back(text.first);
+    for (int i = 0; i < many; ++i)
+        capture->mStringKeys.push_back("key " + std::to_string(i));
+    for (const auto& number : numbers)
+        capture->mNumberKeys.push_back(number.first);
+    CorvexDispatchInfo dispatch{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, PropertyCapture::onMessage,
+                                capture, nullptr};
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_topicSubscribeWithDispatch(
+                                   subscriber, CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM,
+                                   "props", &dispatch, nullptr));
+
+    std::vector<char> buffer(64 * 1024);
+    corvexClient_container_t map = nullptr;
+    ASSERT_EQ(CORVEXCLIENT_OK,
+              corvexClient_container_createMap(&map, buffer.data(), buffer.size()));
+    for (const auto& text : texts)
+        ASSERT_EQ(CORVEXCLIENT_OK,
+                  corvexClient_container_addString(map, text.second.c_str(), text.first.c_str()));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_container_addString(map, "second", "dup"));
+    for (const auto& number : numbers)
+        ASSERT_EQ(CORVEXCLIENT_OK,
+                  corvexClient_container_addInt32(map, number.second, number.first.c_str()));
+    for (int i = 0; i < many; ++i)
+        ASSERT_EQ(CORVEXCLIENT_OK,
+                  corvexClient_container_addString(map, ("value " + std::to_string(i)).c_str(),
+                                                   ("key " + std::to_string(i)).c_str()));
+    corvexClient_msg_t msg = nullptr;
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_msg_alloc(&msg));
+    corvexClient_msg_setTopicPtr(msg, "props");
+    corvexClient_msg_setUserPropertyMap(msg, map);
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_sendMsg(publisher, msg));
+    corvexClient_msg_free(&msg);
+    corvexClient_container_closeMapStream(&map);
+    ASSERT_TRUE(capture->mReceived.wait());
+
+    std::lock_guard<std::mutex> guard(capture->mLock);
+    EXPECT_EQ(texts.size() + 1 + numbers.size() + many, capture->mCount);
+    for (const auto& text : texts)
+        EXPECT_EQ(text.second, capture->mStrings[text.first]) << "key '" << text.first << "'";
+    for (const auto& number : numbers)
+        EXPECT_EQ(number.second, capture->mNumbers[number.first]) << number.first;
+    for (int i = 0; i < many; ++i)
+        EXPECT_EQ("value " + std::to_string(i), capture->mStrings["key " + std::to_string(i)]);
+    EXPECT_EQ(0u, capture->mNumbers.count("dup"));
+}
+
+TEST(NatsPropertyTest, EncodingKeepsNothingTheServerAltersAndRefusesBadValues)
+{
+    const std::string encoded = corvexNatsProperty_encode(" a:b=c% ", true, " \r\n", 0);
+    EXPECT_EQ("%20a%3Ab%3Dc%25%20=s%20%0D%0A", encoded);
+    EXPECT_EQ("n=s", corvexNatsProperty_encode("n", true, "", 0));
+    EXPECT_EQ("n=i-7", corvexNatsProperty_encode("n", false, nullptr, -7));
+    std::string key;
+    std::string text;
+    bool isString = false;
+    int32_t number = 0;
+    ASSERT_TRUE(corvexNatsProperty_decode(encoded.c_str(), &key, &isString, &text, &number));
+    EXPECT_EQ(" a:b=c% ", key);
+    EXPECT_TRUE(isString);
+    EXPECT_EQ(" \r\n", text);
+    for (const char* bad : {"no separator", "k=x1", "k=i", "k=i12x", "k=i2147483648", "k=s%4",
+                            "k%zz=s", "k=s%00", ""})
+        EXPECT_FALSE(corvexNatsProperty_decode(bad, &key, &isString, &text, &number)) << bad;
+}
 } // namespace

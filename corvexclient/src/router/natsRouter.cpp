@@ -3,6 +3,7 @@
 #include <nats/nats.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <map>
@@ -13,6 +14,7 @@
 
 #include "clientError.h"
 #include "clientLog.h"
+#include "container.h"
 #include "message.h"
 #include "router/natsSubject.h"
 #include "router/routerConfig.h"
@@ -122,6 +124,53 @@ bool receivedTopic(const char* subject, std::string* topic)
            corvexTopic_validate(topic->c_str(), &length) == CORVEXCLIENT_SUBCODE_OK;
 }
 
+struct ReceivedProperty
+{
+    std::string mKey;
+    bool mIsString;
+    std::string mText;
+    int32_t mNumber;
+};
+
+/* The user properties of a received message as a map in buffer (NULL
+ * without any); false, after a log line, when they are no encoded map. */
+bool receivedProperties(natsMsg* received, std::vector<char>* buffer, corvexClient_container_t* map)
+{
+    *map = nullptr;
+    const char** values = nullptr;
+    int count = 0;
+    if (natsMsgHeader_Values(received, CORVEX_NATS_PROPERTY_HEADER, &values, &count) != NATS_OK)
+        return true;
+    std::vector<ReceivedProperty> properties(static_cast<size_t>(count));
+    size_t size = sizeof(corvexClientContainer) + alignof(corvexClientContainer);
+    bool valid = true;
+    for (int i = 0; valid && i < count; ++i)
+    {
+        ReceivedProperty& property = properties[static_cast<size_t>(i)];
+        valid = corvexNatsProperty_decode(values[i], &property.mKey, &property.mIsString,
+                                          &property.mText, &property.mNumber);
+        size += 16 + property.mKey.size() + property.mText.size();
+    }
+    free(static_cast<void*>(values));
+    buffer->resize(size);
+    valid = valid && corvexClient_container_createMap(map, buffer->data(), buffer->size()) ==
+                         CORVEXCLIENT_OK;
+    for (size_t i = 0; valid && i < properties.size(); ++i)
+    {
+        const ReceivedProperty& property = properties[i];
+        valid = (property.mIsString
+                     ? corvexClient_container_addString(*map, property.mText.c_str(),
+                                                        property.mKey.c_str())
+                     : corvexClient_container_addInt32(*map, property.mNumber,
+                                                       property.mKey.c_str())) == CORVEXCLIENT_OK;
+    }
+    if (!valid)
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                   "message on NATS subject '%s' dropped: its \"%s\" headers are no properties",
+                   natsMsg_GetSubject(received), CORVEX_NATS_PROPERTY_HEADER);
+    return valid;
+}
+
 void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, void* closure)
 {
     NatsSubscription* subscription = static_cast<NatsSubscription*>(closure);
@@ -138,7 +187,15 @@ void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, voi
         natsMsg_Destroy(received);
         return;
     }
+    std::vector<char> mapBuffer;
+    corvexClient_container_t map = nullptr;
+    if (!receivedProperties(received, &mapBuffer, &map))
+    {
+        natsMsg_Destroy(received);
+        return;
+    }
     corvexClientMsg source{};
+    source.mMap = map;
     source.mTopic = topic.c_str();
     source.mTopicLength = static_cast<uint32_t>(topic.size());
     source.mContent = natsMsg_GetData(received);
@@ -648,22 +705,56 @@ void disconnect(CorvexRouter* base, CorvexRouterLink* link)
     closeLink(natsRouter(base), natsLink(link));
 }
 
+struct HeaderFill
+{
+    natsMsg* mMsg;
+    natsStatus mStatus;
+};
+
+void addPropertyHeader(void* closure, const char* key, bool isString, const char* text,
+                       int32_t number)
+{
+    HeaderFill* fill = static_cast<HeaderFill*>(closure);
+    if (fill->mStatus == NATS_OK)
+        fill->mStatus =
+            natsMsgHeader_Add(fill->mMsg, CORVEX_NATS_PROPERTY_HEADER,
+                              corvexNatsProperty_encode(key, isString, text, number).c_str());
+}
+
+/* A message with user properties carries them as headers. */
+natsStatus publishWithProperties(NatsLink* link, const char* subject, const char* reply,
+                                 const corvexClientMsg* msg)
+{
+    natsMsg* out = nullptr;
+    natsStatus status =
+        natsMsg_Create(&out, subject, reply, static_cast<const char*>(msg->mContent),
+                       static_cast<int>(msg->mContentLength));
+    if (status != NATS_OK)
+        return status;
+    HeaderFill fill{out, NATS_OK};
+    corvexContainer_forEach(msg->mMap, addPropertyHeader, &fill);
+    status =
+        fill.mStatus == NATS_OK ? natsConnection_PublishMsg(link->mConnection, out) : fill.mStatus;
+    natsMsg_Destroy(out);
+    return status;
+}
+
 void publish(CorvexRouter*, CorvexRouterLink* base, const corvexClientMsg* msg, CorvexWaitList*)
 {
     NatsLink* link = natsLink(base);
     const std::string subject = corvexNatsSubject_fromTopic(msg->mTopic, msg->mTopicLength);
     const int length = static_cast<int>(msg->mContentLength);
+    const std::string reply =
+        msg->mHasReplyTo ? corvexNatsSubject_fromTopic(msg->mReplyTo, msg->mReplyToLength) : "";
     natsStatus status;
-    if (msg->mHasReplyTo)
-    {
-        const std::string reply = corvexNatsSubject_fromTopic(msg->mReplyTo, msg->mReplyToLength);
+    if (msg->mMap && msg->mMap->mCount > 0)
+        status = publishWithProperties(link, subject.c_str(),
+                                       msg->mHasReplyTo ? reply.c_str() : nullptr, msg);
+    else if (msg->mHasReplyTo)
         status = natsConnection_PublishRequest(link->mConnection, subject.c_str(), reply.c_str(),
                                                msg->mContent, length);
-    }
     else
-    {
         status = natsConnection_Publish(link->mConnection, subject.c_str(), msg->mContent, length);
-    }
     if (status == NATS_OK)
         return;
     char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
