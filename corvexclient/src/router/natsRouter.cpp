@@ -515,8 +515,12 @@ corvexClient_returnCode_t subscribe(CorvexRouter*, CorvexRouterLink* base, const
             existing->mWaiting.push_back(*request);
             return CORVEXCLIENT_IN_PROGRESS;
         }
-        if (!existing->mSettled && !settle(link, existing))
-            return failRefused(key);
+        if (!existing->mSettled)
+        {
+            flush(link);
+            if (!settle(link, existing))
+                return failRefused(key);
+        }
         ++existing->mCount;
         return CORVEXCLIENT_OK;
     }
@@ -588,8 +592,12 @@ void unsubscribe(CorvexRouter*, CorvexRouterLink* base, const char* topic, size_
     if (!subscription)
         return;
     /* Requests still waiting are answered before their subscription goes. */
-    if (subscription->mCount == 1 && !subscription->mSettled && !settle(link, subscription))
-        return;
+    if (subscription->mCount == 1 && !subscription->mSettled)
+    {
+        flush(link);
+        if (!settle(link, subscription))
+            return;
+    }
     natsSubscription* handle = nullptr;
     {
         std::lock_guard<std::mutex> guard(state.mLock);
