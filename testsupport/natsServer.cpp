@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,6 +65,8 @@ NatsServer::~NatsServer()
     stop();
     if (!mStoreDirectory.empty())
         std::filesystem::remove_all(mStoreDirectory);
+    if (!mConfigPath.empty())
+        unlink(mConfigPath.c_str());
 }
 
 bool NatsServer::enableJetStream()
@@ -75,6 +78,19 @@ bool NatsServer::enableJetStream()
         return false;
     mStoreDirectory = pattern;
     return true;
+}
+
+bool NatsServer::startWithConfig(int port, const std::string& config)
+{
+    char path[] = "/tmp/corvex-nats-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+        return false;
+    mConfigPath = path;
+    const bool written =
+        write(fd, config.data(), config.size()) == static_cast<ssize_t>(config.size());
+    close(fd);
+    return written && start(port, {"-c", mConfigPath});
 }
 
 bool NatsServer::start(int port, std::vector<std::string> extra)

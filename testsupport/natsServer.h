@@ -27,6 +27,10 @@ class NatsServer
     /* Starts the server on `port` with extra arguments such as "--user",
      * "u", "--pass", "p"; true once it accepts connections. */
     bool start(int port, std::vector<std::string> extra = {});
+    /* Starts the server with a configuration file holding `config` (such
+     * as an "authorization { ... }" block), removed when the server object
+     * goes. */
+    bool startWithConfig(int port, const std::string& config);
     /* Kills the server (SIGKILL) and reaps it; nothing when not running. */
     void stop();
     std::string url() const;
@@ -36,6 +40,7 @@ class NatsServer
   private:
     pid_t mPid = -1;
     std::string mStoreDirectory;
+    std::string mConfigPath;
 };
 
 #endif /* CORVEX_TESTSUPPORT_NATSSERVER_H */

@@ -422,6 +422,32 @@ extern "C"
  *                                   session connects to one of them, and
  *                                   sessions of any process meet there (the
  *                                   router is named "nats:<host>:<port>,...").
+ *                                   There the server's permissions stand
+ *                                   for access rules: a subscription it
+ *                                   refuses fails with
+ *                                   SUBSCRIBE_NOT_PERMITTED (response code
+ *                                   403) in the result of a subscribe
+ *                                   without REQUEST_CONFIRM (such a
+ *                                   subscribe waits, up to 2 s, for the
+ *                                   server to have it) and as event
+ *                                   SUBSCRIBE_REFUSED with that subscribe's
+ *                                   correlation pointer after one with it,
+ *                                   whose SUBSCRIBE_CONFIRMED comes only once
+ *                                   the server has the subscription; a
+ *                                   publish it refuses raises MSG_REJECTED
+ *                                   with PUBLISH_NOT_PERMITTED, 403 and a
+ *                                   text naming "Topic '<topic>'". When the
+ *                                   connection drops messages of a
+ *                                   subscription that cannot keep up (a
+ *                                   slow consumer), the next message
+ *                                   delivered carries the discard
+ *                                   indication. A message's user property
+ *                                   map travels as NATS headers and comes
+ *                                   back entry for entry.
+ *   "SESSION_ROUTER_PENDING_LIMIT"  NATS router: messages one subscription
+ *                                   may have waiting in the connection
+ *                                   before it drops them (a slow
+ *                                   consumer); above 0, default 65536.
  *   "SESSION_CLIENT_NAME"           this client's name, unique per router; one
  *                                   topic level (no '/'). Default: generated.
  *   "SESSION_USERNAME"              user name presented at login; default the
@@ -556,6 +582,7 @@ extern "C"
 #define CORVEXCLIENT_SESSION_PROP_REPLY_TO_DEFAULT_DEST "SESSION_REPLY_TO_DEFAULT_DEST"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS "SESSION_ROUTER_CACHED_TOPICS"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES "SESSION_ROUTER_ACCESS_RULES"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT "SESSION_ROUTER_PENDING_LIMIT"
 
 #define CORVEXCLIENT_P2P_TOPIC_PREFIX "#P2P/"
 #define CORVEXCLIENT_MAX_TOPIC_LEN 512 /* characters, terminator excluded */

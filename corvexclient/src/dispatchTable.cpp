@@ -12,12 +12,13 @@ bool sameEntry(const CorvexDispatchEntry& entry, const CorvexDispatchInfo& dispa
            entry.mDispatch.mUser == dispatch.mUser;
 }
 
-bool takeFrom(std::vector<CorvexDispatchEntry>& entries, std::string_view topic,
-              const CorvexDispatchInfo& dispatch, CorvexDispatchEntry* removed)
+template <typename Same>
+bool takeFrom(std::vector<CorvexDispatchEntry>& entries, std::string_view topic, Same same,
+              CorvexDispatchEntry* removed)
 {
     for (auto it = entries.begin(); it != entries.end(); ++it)
     {
-        if (it->mTopic == topic && sameEntry(*it, dispatch))
+        if (it->mTopic == topic && same(*it))
         {
             *removed = std::move(*it);
             entries.erase(it);
@@ -25,6 +26,28 @@ bool takeFrom(std::vector<CorvexDispatchEntry>& entries, std::string_view topic,
         }
     }
     return false;
+}
+
+template <typename Same>
+bool removeFirst(CorvexDispatchTable& table, const char* topic, size_t length, Same same,
+                 CorvexDispatchEntry* removed)
+{
+    const std::string_view key(topic, length);
+    bool found;
+    if (corvexTopic_isWildcard(topic, length))
+    {
+        found = takeFrom(table.mWildcards, key, same, removed);
+    }
+    else
+    {
+        auto it = table.mExact.find(key);
+        found = it != table.mExact.end() && takeFrom(it->second->mEntries, key, same, removed);
+        if (found && it->second->mEntries.empty())
+            table.mExact.erase(it);
+    }
+    if (found)
+        --table.mCount;
+    return found;
 }
 } // namespace
 
@@ -48,25 +71,22 @@ void corvexDispatchTable_add(CorvexDispatchTable& table, const char* topic, size
     it->second->mEntries.push_back(std::move(entry));
 }
 
+bool corvexDispatchTable_removeOrder(CorvexDispatchTable& table, const char* topic, size_t length,
+                                     uint64_t order)
+{
+    CorvexDispatchEntry removed;
+    return removeFirst(
+        table, topic, length,
+        [order](const CorvexDispatchEntry& entry) { return entry.mOrder == order; }, &removed);
+}
+
 bool corvexDispatchTable_remove(CorvexDispatchTable& table, const char* topic, size_t length,
                                 const CorvexDispatchInfo& dispatch, CorvexDispatchEntry* removed)
 {
-    const std::string_view key(topic, length);
-    bool found;
-    if (corvexTopic_isWildcard(topic, length))
-    {
-        found = takeFrom(table.mWildcards, key, dispatch, removed);
-    }
-    else
-    {
-        auto it = table.mExact.find(key);
-        found = it != table.mExact.end() && takeFrom(it->second->mEntries, key, dispatch, removed);
-        if (found && it->second->mEntries.empty())
-            table.mExact.erase(it);
-    }
-    if (found)
-        --table.mCount;
-    return found;
+    return removeFirst(
+        table, topic, length,
+        [&dispatch](const CorvexDispatchEntry& entry) { return sameEntry(entry, dispatch); },
+        removed);
 }
 
 void corvexDispatchTable_match(const CorvexDispatchTable& table, const char* topic, size_t length,

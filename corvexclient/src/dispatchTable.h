@@ -44,6 +44,16 @@ struct CorvexDispatchTable
 void corvexDispatchTable_add(CorvexDispatchTable& table, const char* topic, size_t length,
                              const CorvexDispatchInfo& dispatch, uint32_t flags);
 
+/* The order the next entry added gets. */
+inline uint64_t corvexDispatchTable_nextOrder(const CorvexDispatchTable& table)
+{
+    return table.mNextOrder;
+}
+
+/* Removes the entry with this topic and order, if still there. */
+bool corvexDispatchTable_removeOrder(CorvexDispatchTable& table, const char* topic, size_t length,
+                                     uint64_t order);
+
 /* Removes the first entry with this topic, callback and user pointer. */
 bool corvexDispatchTable_remove(CorvexDispatchTable& table, const char* topic, size_t length,
                                 const CorvexDispatchInfo& dispatch, CorvexDispatchEntry* removed);

@@ -234,9 +234,10 @@ void corvexSession_applyRouterSubscriptions(corvexClientSession* session)
         session->mTable,
         [session](const CorvexDispatchEntry& entry)
         {
+            const CorvexSubscribeRequest request{true, entry.mOrder, nullptr};
             if (session->mRouter->mOps->mSubscribe(session->mRouter, session->mLink,
-                                                   entry.mTopic.data(),
-                                                   entry.mTopic.size()) != CORVEXCLIENT_OK)
+                                                   entry.mTopic.data(), entry.mTopic.size(),
+                                                   &request) != CORVEXCLIENT_OK)
                 CORVEX_LOG(
                     CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
                     "session %s: router refused topic '%s' when subscriptions were placed again",

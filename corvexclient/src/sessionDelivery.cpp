@@ -4,7 +4,9 @@
  * through which the session's router hands it all of these. */
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <shared_mutex>
 #include <string>
 
 #include "clientError.h"
@@ -21,15 +23,42 @@ struct EventTask
     corvexClient_errorInfo_t mReason;
 };
 
+void notify(corvexClientSession* session, EventTask& task)
+{
+    if (!session->mClosed.load(std::memory_order_acquire) && session->mEventCallback)
+    {
+        task.mInfo.mInfo = task.mReason.mErrorText;
+        corvexError_setRecord(&task.mReason);
+        session->mEventCallback(session, &task.mInfo, session->mEventUser);
+    }
+}
+
 void runEvent(corvexClientSession* session, void* arg)
 {
     EventTask* task = static_cast<EventTask*>(arg);
-    if (!session->mClosed.load(std::memory_order_acquire) && session->mEventCallback)
+    notify(session, *task);
+    delete task;
+}
+
+/* A subscription the router refused after the subscribe returned: its
+ * entry leaves the table before the application hears of the refusal, so
+ * no message reaches it afterwards and no removal report follows. */
+struct RefusalTask
+{
+    EventTask mEvent;
+    std::string mTopic;
+    uint64_t mEntry;
+};
+
+void runRefusal(corvexClientSession* session, void* arg)
+{
+    RefusalTask* task = static_cast<RefusalTask*>(arg);
     {
-        task->mInfo.mInfo = task->mReason.mErrorText;
-        corvexError_setRecord(&task->mReason);
-        session->mEventCallback(session, &task->mInfo, session->mEventUser);
+        std::unique_lock<std::shared_mutex> lock(session->mLock);
+        corvexDispatchTable_removeOrder(session->mTable, task->mTopic.data(), task->mTopic.size(),
+                                        task->mEntry);
     }
+    notify(session, task->mEvent);
     delete task;
 }
 
@@ -436,8 +465,38 @@ void completeCacheRequest(corvexClientSession* session, const CorvexCacheRequest
     }
 }
 
+void completeSubscribe(corvexClientSession* session, const char* topic, size_t length,
+                       const CorvexSubscribeRequest* request, corvexClient_subCode_t subCode,
+                       int32_t responseCode, const char* info)
+{
+    if (subCode == CORVEXCLIENT_SUBCODE_OK)
+    {
+        char confirmed[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
+        snprintf(confirmed, sizeof(confirmed), "subscribed to Topic '%.*s'",
+                 static_cast<int>(length), topic);
+        corvexSession_raiseEvent(session, CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_CONFIRMED,
+                                 CORVEXCLIENT_SUBCODE_OK, 0, confirmed, request->mCorrelation);
+        return;
+    }
+    RefusalTask* task = new (std::nothrow) RefusalTask{};
+    if (task)
+    {
+        task->mEvent.mInfo = {CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_REFUSED, responseCode, nullptr,
+                              request->mCorrelation};
+        corvexError_makeRecord(&task->mEvent.mReason, subCode, responseCode, info);
+        task->mTopic.assign(topic, length);
+        task->mEntry = request->mEntry;
+        if (corvexContext_postTask(session->mContext, session, runRefusal, task))
+            return;
+        delete task;
+    }
+    CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
+               "out of memory: refusal of the subscription to '%.*s' lost",
+               static_cast<int>(length), topic);
+}
+
 const CorvexSessionEndpointOps kEndpointOps = {receive, receiveCached, corvexSession_raiseEvent,
-                                               completeCacheRequest};
+                                               completeSubscribe, completeCacheRequest};
 } // namespace
 
 CorvexRouterEndpoint corvexSession_endpoint(corvexClientSession* session)

@@ -73,9 +73,18 @@ extern "C"
         if (!session->mTopicDispatch)
             return corvexError_fail(CORVEXCLIENT_SUBCODE_TOPIC_DISPATCH_DISABLED);
         const bool routed = !(flags & CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY);
+        /* Only a request for confirmation lets the router answer later. */
+        const CorvexSubscribeRequest request{
+            !(flags & CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM),
+            corvexDispatchTable_nextOrder(session->mTable), correlation};
         if (routed && session->mState == CORVEX_SESSION_CONNECTED)
-            code =
-                session->mRouter->mOps->mSubscribe(session->mRouter, session->mLink, topic, length);
+            code = session->mRouter->mOps->mSubscribe(session->mRouter, session->mLink, topic,
+                                                      length, &request);
+        if (code == CORVEXCLIENT_IN_PROGRESS)
+        {
+            corvexDispatchTable_add(session->mTable, topic, length, *dispatch, flags);
+            return CORVEXCLIENT_IN_PROGRESS;
+        }
         if (code != CORVEXCLIENT_OK)
         {
             if (flags & CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM)

@@ -3,6 +3,10 @@
  * the tests start on a free loopback port. */
 
 #include <algorithm>
+#include <map>
+#include <set>
+
+#include <nats/nats.h>
 
 #include "clientTestSupport.h"
 #include "natsServer.h"
@@ -74,6 +78,66 @@ TEST(NatsSubjectTest, SubjectsThatAreNoTopicAreRefused)
     }
 }
 
+/* Holds the thread that logs a dropped "not a topic" message (a NATS
+ * subscription's delivery thread) until released, and notes the slow
+ * consumer warning. */
+struct DeliveryStall
+{
+    Signal mHeld;
+    Signal mRelease;
+    Signal mSlowConsumer;
+
+    static void onLog(const corvexClient_logInfo_t* record, void* user)
+    {
+        DeliveryStall* stall = static_cast<DeliveryStall*>(user);
+        if (std::strstr(record->mMessage, "not a topic"))
+        {
+            stall->mHeld.raise();
+            stall->mRelease.wait();
+        }
+        else if (std::strstr(record->mMessage, "slow consumer"))
+            stall->mSlowConsumer.raise();
+    }
+};
+
+/* What the receive callback read of a message's user properties: the
+ * texts and numbers under the keys it was asked for. */
+struct PropertyCapture
+{
+    std::vector<std::string> mStringKeys;
+    std::vector<std::string> mNumberKeys;
+    std::mutex mLock;
+    Signal mReceived;
+    uint32_t mCount = 0;
+    std::map<std::string, std::string> mStrings;
+    std::map<std::string, int32_t> mNumbers;
+
+    static int onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
+    {
+        PropertyCapture* capture = static_cast<PropertyCapture*>(user);
+        corvexClient_container_t map = nullptr;
+        if (corvexClient_msg_getUserPropertyMap(msg, &map) == CORVEXCLIENT_OK)
+        {
+            std::lock_guard<std::mutex> guard(capture->mLock);
+            corvexClient_container_getSize(map, &capture->mCount);
+            for (const std::string& key : capture->mStringKeys)
+            {
+                const char* text = nullptr;
+                if (corvexClient_container_getStringPtr(map, key.c_str(), &text) == CORVEXCLIENT_OK)
+                    capture->mStrings[key] = text;
+            }
+            for (const std::string& key : capture->mNumberKeys)
+            {
+                int32_t number = 0;
+                if (corvexClient_container_getInt32(map, key.c_str(), &number) == CORVEXCLIENT_OK)
+                    capture->mNumbers[key] = number;
+            }
+        }
+        capture->mReceived.raise();
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+};
+
 class NatsRouterTest : public ClientTest
 {
   protected:
@@ -87,6 +151,9 @@ class NatsRouterTest : public ClientTest
 
     void TearDown() override
     {
+        /* A test that failed may have left a delivery thread held. */
+        mStall.mRelease.raise();
+        corvexClient_log_unsetCallback();
         /* Before the other context goes, which their callbacks run on. */
         destroySessions();
         if (mOtherContext)
@@ -102,6 +169,40 @@ class NatsRouterTest : public ClientTest
             GTEST_SKIP() << "nats-server is not installed (scripts/setup.sh installs it)";
         ASSERT_TRUE(mServer.start(NatsServer::freePort(), extra)) << "nats-server did not start";
         mSelector = mServer.url();
+    }
+
+    /* A server on which user "a" (password "b") may neither subscribe to
+     * nor publish on topics under "secret". */
+    void startGuardedServer()
+    {
+        if (!NatsServer::path())
+            GTEST_SKIP() << "nats-server is not installed (scripts/setup.sh installs it)";
+        ASSERT_TRUE(mServer.startWithConfig(
+            NatsServer::freePort(),
+            "authorization { users = [ {user: a, password: b, permissions: {"
+            "publish: {deny: [\"secret.>\"]}, subscribe: {deny: [\"secret.>\"]}}} ] }"))
+            << "nats-server did not start";
+        mSelector = mServer.url();
+    }
+
+    corvexClient_session_t guardedSession(corvexClient_context_t context, ClientRecorder* recorder,
+                                          const char* clientName)
+    {
+        return natsSession(context, recorder, clientName,
+                           {"SESSION_USERNAME", "a", "SESSION_PASSWORD", "b"});
+    }
+
+    std::vector<Event> eventsNamed(ClientRecorder& recorder, corvexClient_session_event_t event)
+    {
+        return recorder.read<std::vector<Event>>(
+            [&]
+            {
+                std::vector<Event> found;
+                for (const Event& seen : recorder.mEvents)
+                    if (seen.mEvent == event)
+                        found.push_back(seen);
+                return found;
+            });
     }
 
     /* A session on the router of the server, on the given context. */
@@ -165,6 +266,8 @@ class NatsRouterTest : public ClientTest
     corvexClient_context_t mOtherContext = nullptr;
     ClientRecorder mPublisher;
     ClientRecorder mSubscriber;
+    DeliveryStall mStall;
+    PropertyCapture mCapture;
 };
 
 TEST_F(NatsRouterTest, SelectorNamesTheRouterAndBadServersAreRefused)
@@ -268,6 +371,39 @@ TEST_F(NatsRouterTest, TenThousandMessagesArriveInOrderOnPlainAndWildcardSubscri
     EXPECT_EQ(count, next[1]);
     EXPECT_EQ(count, next[2]);
     EXPECT_EQ((std::vector<std::string>{"pre/AB", "pre/ABC", "pre/ABend"}), prefixed);
+}
+
+/* What one sender publishes on different subscriptions of a receiver
+ * arrives in the order it was sent (as an inbox reply and the updates
+ * around it must). */
+TEST_F(NatsRouterTest, MessagesOnDifferentSubscriptionsKeepTheSendersOrder)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = nullptr;
+    corvexClient_session_t subscriber = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));
+    Tagged first{&mSubscriber, 1};
+    Tagged second{&mSubscriber, 2};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "order/a", first));
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "order/b", second));
+    awaitRoute(publisher, "order/b", mSubscriber);
+    mSubscriber.record([&] { mSubscriber.mMessages.clear(); });
+    const int count = 5000;
+    std::vector<std::string> sent;
+    for (int i = 0; i < count; ++i)
+    {
+        const std::string topic = i % 3 == 0 ? "order/b" : "order/a";
+        sent.push_back(topic + "=" + std::to_string(i));
+        ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, topic.c_str(), std::to_string(i)));
+    }
+    ASSERT_TRUE(mSubscriber.waitForMessages(count));
+    std::vector<std::string> received;
+    for (const ClientMsg& message :
+         mSubscriber.read<std::vector<ClientMsg>>([&] { return mSubscriber.mMessages; }))
+        received.push_back(message.mTopic + "=" + message.mContent);
+    EXPECT_EQ(sent, received);
 }
 
 /* A sender that leaves right after sending: what it sent still reaches the
@@ -393,6 +529,268 @@ TEST_F(NatsRouterTest, ServerRestartReconnectsAndSubscriptionsWorkAgain)
     EXPECT_EQ("kept/after",
               mSubscriber.read<std::string>([&] { return mSubscriber.mMessages.back().mTopic; }));
 }
+/* The server's permissions refuse subscriptions as access control does:
+ * in the result of a subscribe that waits, else as event SUBSCRIBE_REFUSED
+ * carrying the correlation pointer of that subscribe; a refused entry is
+ * not kept. A confirmation is only given once the server has the
+ * subscription. */
+TEST_F(NatsRouterTest, SubscriptionsTheServerRefusesAreRefusedWithTheirCorrelation)
+{
+    startGuardedServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = guardedSession(mContext, &mPublisher, "publisher");
+    corvexClient_session_t subscriber = guardedSession(mOtherContext, &mSubscriber, "subscriber");
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    Tagged refused{&mSubscriber, 1};
+    Tagged open{&mSubscriber, 2};
+
+    ASSERT_EQ(CORVEXCLIENT_FAIL, subscribe(subscriber, "secret/waited", refused));
+    EXPECT_EQ(CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED,
+              corvexClient_getLastErrorInfo()->mSubCode);
+    EXPECT_NE(nullptr,
+              std::strstr(corvexClient_getLastErrorInfo()->mErrorText, "Topic 'secret/waited'"));
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "open/waited", open));
+
+    int plain = 0;
+    int asked = 0;
+    int joined = 0;
+    int confirmed = 0;
+    EXPECT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "secret/plain", refused, 0, &plain));
+    EXPECT_EQ(CORVEXCLIENT_IN_PROGRESS,
+              subscribe(subscriber, "secret/a b.c", refused,
+                        CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM, &asked));
+    /* A second entry on the same topic shares its server subscription. */
+    EXPECT_EQ(CORVEXCLIENT_IN_PROGRESS,
+              subscribe(subscriber, "secret/a b.c", open,
+                        CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM, &joined));
+    /* One that waits is answered at once, whichever of them asked first. */
+    EXPECT_EQ(CORVEXCLIENT_FAIL, subscribe(subscriber, "secret/a b.c", refused));
+    EXPECT_EQ(CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED,
+              corvexClient_getLastErrorInfo()->mSubCode);
+    EXPECT_EQ(CORVEXCLIENT_IN_PROGRESS,
+              subscribe(subscriber, "open/asked", open,
+                        CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM, &confirmed));
+    /* Removed before its outcome came, an entry still gets one. */
+    int removed = 0;
+    EXPECT_EQ(CORVEXCLIENT_IN_PROGRESS,
+              subscribe(subscriber, "open/removed", open,
+                        CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM, &removed));
+    CorvexDispatchInfo removedDispatch = dispatchTo(open);
+    EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_topicUnsubscribeWithDispatch(
+                                   subscriber, 0, "open/removed", &removedDispatch, nullptr));
+    ASSERT_TRUE(mSubscriber.waitUntil(
+        [&]
+        {
+            size_t outcomes = 0;
+            for (const Event& event : mSubscriber.mEvents)
+                outcomes += event.mEvent == CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_REFUSED ||
+                            event.mEvent == CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_CONFIRMED;
+            return outcomes >= 5;
+        }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    std::map<void*, std::string> refusals;
+    for (const Event& event :
+         eventsNamed(mSubscriber, CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_REFUSED))
+    {
+        EXPECT_EQ(CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED, event.mSubCode);
+        EXPECT_EQ(403, event.mResponseCode);
+        refusals[event.mCorrelation] = event.mInfo;
+    }
+    ASSERT_EQ(3u, refusals.size());
+    EXPECT_NE(std::string::npos, refusals[&plain].find("Topic 'secret/plain'"));
+    EXPECT_NE(std::string::npos, refusals[&asked].find("Topic 'secret/a b.c'"));
+    EXPECT_NE(std::string::npos, refusals[&joined].find("Topic 'secret/a b.c'"));
+    const std::vector<Event> confirmations =
+        eventsNamed(mSubscriber, CORVEXCLIENT_SESSION_EVENT_SUBSCRIBE_CONFIRMED);
+    std::set<void*> confirmedOnes;
+    for (const Event& event : confirmations)
+        confirmedOnes.insert(event.mCorrelation);
+    EXPECT_EQ(2u, confirmations.size());
+    EXPECT_EQ((std::set<void*>{&confirmed, &removed}), confirmedOnes);
+
+    for (Tagged* tagged : {&refused, &open})
+    {
+        CorvexDispatchInfo dispatch = dispatchTo(*tagged);
+        EXPECT_EQ(CORVEXCLIENT_FAIL, corvexClient_session_topicUnsubscribeWithDispatch(
+                                         subscriber, 0, "secret/a b.c", &dispatch, nullptr));
+        EXPECT_EQ(CORVEXCLIENT_SUBCODE_NOT_SUBSCRIBED, corvexClient_getLastErrorInfo()->mSubCode);
+    }
+    /* The confirmed subscription receives what is published after it. */
+    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "open/asked", "after"));
+    ASSERT_TRUE(mSubscriber.waitForMessages(1));
+    EXPECT_EQ("open/asked",
+              mSubscriber.read<std::string>([&] { return mSubscriber.mMessages[0].mTopic; }));
+}
+
+/* A publish the server refuses is rejected as access control rejects one,
+ * naming the topic (not the subject); the connection goes on. */
+TEST_F(NatsRouterTest, PublishesTheServerRefusesRaiseMessageRejectedNamingTheTopic)
+{
+    startGuardedServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = guardedSession(mContext, &mPublisher, "publisher");
+    corvexClient_session_t subscriber = guardedSession(mOtherContext, &mSubscriber, "subscriber");
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    Tagged open{&mSubscriber, 1};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "open/after", open));
+
+    EXPECT_EQ(CORVEXCLIENT_OK, send(publisher, "secret/x.y z", "refused"));
+    ASSERT_TRUE(mPublisher.waitForEvents(1));
+    const Event rejected = mPublisher.read<Event>([&] { return mPublisher.mEvents[0]; });
+    EXPECT_EQ(CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED, rejected.mEvent);
+    EXPECT_EQ(CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED, rejected.mSubCode);
+    EXPECT_EQ(403, rejected.mResponseCode);
+    EXPECT_NE(std::string::npos, rejected.mInfo.find("Topic 'secret/x.y z'")) << rejected.mInfo;
+    EXPECT_EQ(nullptr, rejected.mCorrelation);
+
+    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "open/after", "allowed"));
+    ASSERT_TRUE(mSubscriber.waitForMessages(1));
+    EXPECT_EQ("allowed",
+              mSubscriber.read<std::string>([&] { return mSubscriber.mMessages[0].mContent; }));
+    EXPECT_EQ(1u, mPublisher.read<size_t>([&] { return mPublisher.mEvents.size(); }));
+}
+/* What the connection drops for a stalled subscription beyond its pending
+ * limit is lost, and the first message delivered afterwards says so. */
+TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivered)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    DeliveryStall* stall = &mStall;
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(DeliveryStall::onLog, stall));
+    corvexClient_session_t publisher = natsSession(mContext, &mPublisher, "publisher");
+    corvexClient_session_t subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber",
+                                                    {"SESSION_ROUTER_PENDING_LIMIT", "4"});
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    Tagged slow{&mSubscriber, 1};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "slow/>", slow));
+
+    /* Every subscription of a connection is delivered by one thread: a
+     * message that is no topic stalls it in the log line that reports it. */
+    natsConnection* raw = nullptr;
+    ASSERT_EQ(NATS_OK, natsConnection_ConnectTo(&raw, mServer.url().c_str()));
+    EXPECT_EQ(NATS_OK, natsConnection_PublishString(raw, "slow.%zz", "stalls its receiver"));
+    EXPECT_EQ(NATS_OK, natsConnection_Flush(raw));
+    natsConnection_Destroy(raw);
+    ASSERT_TRUE(stall->mHeld.wait());
+    const int sent = 40;
+    for (int i = 0; i < sent; ++i)
+        ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, ("slow/" + std::to_string(i)).c_str(), "x"));
+    EXPECT_TRUE(stall->mSlowConsumer.wait());
+    /* The connection reads what is still on its way (and drops it) while
+     * delivery stays stalled. */
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stall->mRelease.raise();
+    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "slow/last", "x"));
+    ASSERT_TRUE(mSubscriber.waitUntil(
+        [&] {
+            return !mSubscriber.mMessages.empty() &&
+                   mSubscriber.mMessages.back().mTopic == "slow/last";
+        }));
+
+    std::vector<ClientMsg> received =
+        mSubscriber.read<std::vector<ClientMsg>>([&] { return mSubscriber.mMessages; });
+    EXPECT_LT(received.size(), static_cast<size_t>(sent + 1));
+    EXPECT_TRUE(received[0].mDiscard) << received[0].mTopic;
+    EXPECT_EQ(1, std::count_if(received.begin(), received.end(),
+                               [](const ClientMsg& m) { return m.mDiscard; }));
+}
+/* User properties travel as NATS headers: keys and texts the server would
+ * trim, split or drop come back unchanged, numbers stay numbers, a key given
+ * twice reads its first value, and hundreds of them fit. */
+TEST_F(NatsRouterTest, UserPropertiesComeBackUnchangedThroughHeaders)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = nullptr;
+    corvexClient_session_t subscriber = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));
+    const std::vector<std::pair<std::string, std::string>> texts = {
+        {"", "no key"},
+        {"empty", ""},
+        {" padded key ", "  spaced value  "},
+        {"a:b", "c: d"},
+        {"eq=ual", "x=y%z"},
+        {"\xc3\xbcn\xc3\xaf", "\xe4\xb8\xad\xe6\x96\x87 \xe2\x9c\x93"},
+        {"tab\tkey", "line\r\nbreak"},
+        {"dup", "first"}};
+    const std::vector<std::pair<std::string, int32_t>> numbers = {
+        {"negative", -42}, {"max", INT32_MAX}, {"min", INT32_MIN}};
+    const int many = 300;
+    PropertyCapture* capture = &mCapture;
+    for (const auto& text : texts)
+        capture->mStringKeys.push_back(text.first);
+    for (int i = 0; i < many; ++i)
+        capture->mStringKeys.push_back("key " + std::to_string(i));
+    for (const auto& number : numbers)
+        capture->mNumberKeys.push_back(number.first);
+    CorvexDispatchInfo dispatch{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, PropertyCapture::onMessage,
+                                capture, nullptr};
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_topicSubscribeWithDispatch(
+                                   subscriber, CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM,
+                                   "props", &dispatch, nullptr));
+
+    std::vector<char> buffer(64 * 1024);
+    corvexClient_container_t map = nullptr;
+    ASSERT_EQ(CORVEXCLIENT_OK,
+              corvexClient_container_createMap(&map, buffer.data(), buffer.size()));
+    for (const auto& text : texts)
+        ASSERT_EQ(CORVEXCLIENT_OK,
+                  corvexClient_container_addString(map, text.second.c_str(), text.first.c_str()));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_container_addString(map, "second", "dup"));
+    for (const auto& number : numbers)
+        ASSERT_EQ(CORVEXCLIENT_OK,
+                  corvexClient_container_addInt32(map, number.second, number.first.c_str()));
+    for (int i = 0; i < many; ++i)
+        ASSERT_EQ(CORVEXCLIENT_OK,
+                  corvexClient_container_addString(map, ("value " + std::to_string(i)).c_str(),
+                                                   ("key " + std::to_string(i)).c_str()));
+    corvexClient_msg_t msg = nullptr;
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_msg_alloc(&msg));
+    corvexClient_msg_setTopicPtr(msg, "props");
+    corvexClient_msg_setUserPropertyMap(msg, map);
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_sendMsg(publisher, msg));
+    corvexClient_msg_free(&msg);
+    corvexClient_container_closeMapStream(&map);
+    ASSERT_TRUE(capture->mReceived.wait());
+
+    std::lock_guard<std::mutex> guard(capture->mLock);
+    EXPECT_EQ(texts.size() + 1 + numbers.size() + many, capture->mCount);
+    for (const auto& text : texts)
+        EXPECT_EQ(text.second, capture->mStrings[text.first]) << "key '" << text.first << "'";
+    for (const auto& number : numbers)
+        EXPECT_EQ(number.second, capture->mNumbers[number.first]) << number.first;
+    for (int i = 0; i < many; ++i)
+        EXPECT_EQ("value " + std::to_string(i), capture->mStrings["key " + std::to_string(i)]);
+    EXPECT_EQ(0u, capture->mNumbers.count("dup"));
+}
+
+TEST(NatsPropertyTest, EncodingKeepsNothingTheServerAltersAndRefusesBadValues)
+{
+    const std::string encoded = corvexNatsProperty_encode(" a:b=c% ", true, " \r\n", 0);
+    EXPECT_EQ("%20a%3Ab%3Dc%25%20=s%20%0D%0A", encoded);
+    EXPECT_EQ("n=s", corvexNatsProperty_encode("n", true, "", 0));
+    EXPECT_EQ("n=i-7", corvexNatsProperty_encode("n", false, nullptr, -7));
+    std::string key;
+    std::string text;
+    bool isString = false;
+    int32_t number = 0;
+    ASSERT_TRUE(corvexNatsProperty_decode(encoded.c_str(), &key, &isString, &text, &number));
+    EXPECT_EQ(" a:b=c% ", key);
+    EXPECT_TRUE(isString);
+    EXPECT_EQ(" \r\n", text);
+    for (const char* bad : {"no separator", "k=x1", "k=i", "k=i12x", "k=i2147483648", "k=s%4",
+                            "k%zz=s", "k=s%00", ""})
+        EXPECT_FALSE(corvexNatsProperty_decode(bad, &key, &isString, &text, &number)) << bad;
+}
+
 class NatsCacheTest : public NatsRouterTest
 {
   protected:

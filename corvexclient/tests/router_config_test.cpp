@@ -246,7 +246,11 @@ TEST_F(RouterConfigTest, MalformedValuesFailSessionCreateNamingTheProperty)
 {
     const char* cachedTopics = "SESSION_ROUTER_CACHED_TOPICS";
     const char* accessRules = "SESSION_ROUTER_ACCESS_RULES";
+    const char* pendingLimit = "SESSION_ROUTER_PENDING_LIMIT";
     const std::vector<std::pair<const char*, const char*>> bad = {
+        {pendingLimit, "0"},
+        {pendingLimit, "many"},
+        {pendingLimit, "4294967296"},
         {cachedTopics, "a/>,,b"},
         {cachedTopics, "a/>,"},
         {cachedTopics, "none,a/b"},
@@ -264,7 +268,9 @@ TEST_F(RouterConfigTest, MalformedValuesFailSessionCreateNamingTheProperty)
         const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
         ASSERT_NE(nullptr, error);
         EXPECT_EQ(CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, error->mSubCode) << property.second;
-        const char* name = property.first == accessRules ? accessRules : cachedTopics;
+        const char* name = property.first == accessRules || property.first == pendingLimit
+                               ? property.first
+                               : cachedTopics;
         EXPECT_NE(nullptr, std::strstr(error->mErrorText, name)) << error->mErrorText;
     }
     /* A bad value of one property is refused even when the other is good. */

@@ -219,8 +219,9 @@ void disconnect(CorvexRouter* base, CorvexRouterLink* link)
     delete link;
 }
 
+/* Every outcome is known at once: requests are answered as they wait. */
 corvexClient_returnCode_t subscribe(CorvexRouter* base, CorvexRouterLink* link, const char* topic,
-                                    size_t length)
+                                    size_t length, const CorvexSubscribeRequest*)
 {
     CorvexEmbeddedRouter* router = embedded(base);
     std::unique_lock<std::shared_mutex> lock(router->mLock);

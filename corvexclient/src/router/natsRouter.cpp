@@ -2,12 +2,19 @@
 
 #include <nats/nats.h>
 
+#include <cctype>
+#include <cstdlib>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
+#include <system_error>
+#include <thread>
 
 #include "clientError.h"
 #include "clientLog.h"
+#include "container.h"
 #include "message.h"
 #include "router/natsCache.h"
 #include "router/natsSubject.h"
@@ -21,7 +28,9 @@ constexpr int64_t kConnectTimeoutMs = 2000;
 constexpr int64_t kReconnectWaitMs = 250;
 constexpr int64_t kSubscribeFlushMs = 2000;
 constexpr int64_t kCloseFlushMs = 2000;
-constexpr int64_t kRequestFlushMs = 500;
+constexpr int32_t kRefusedResponse = 403;
+constexpr const char* kSubscribeViolation = "Permissions Violation for Subscription to ";
+constexpr const char* kPublishViolation = "Permissions Violation for Publish to ";
 
 struct NatsSubscription;
 
@@ -35,17 +44,32 @@ struct NatsLinkState
     /* Ordered, so that of a link's subscriptions matching a topic the same
      * one always delivers it. */
     std::map<std::string, NatsSubscription*> mSubscriptions;
+    /* Subjects the server refused a subscription to, as its error handler
+     * heard them. */
+    std::set<std::string> mRefusedSubjects;
+    /* The library dropped messages of a subscription (slow consumer): the
+     * next message delivered carries the discard indication. */
+    bool mDiscardPending = false;
 };
 
 /* One NATS subscription per topic and link; freed once its last message has
- * been handled. */
+ * been handled. The server answers a subscription only by refusing it: one
+ * is settled (kept, its waiting requests confirmed) once a flush sent after
+ * it has returned without a refusal. */
 struct NatsSubscription
 {
     std::shared_ptr<NatsLinkState> mState;
     std::string mTopic;
+    std::string mSubject;
     bool mWildcard;
     uint32_t mCount;
     natsSubscription* mHandle;
+    /* Under the link's mSubscribeLock. */
+    bool mSettled = false;
+    uint64_t mSent = 0; /* its place in the link's flushes */
+    std::vector<CorvexSubscribeRequest> mWaiting;
+    /* Under the state's mLock. */
+    int64_t mDropped = 0;
 };
 
 struct NatsLink
@@ -54,7 +78,20 @@ struct NatsLink
     natsConnection* mConnection;
     CorvexNatsCache* mCache; /* answers the session's cache requests */
     std::string mClientName;
-    std::mutex mSubscribeLock; /* serialises subscribe and unsubscribe */
+    uint32_t mPendingLimit;    /* messages a subscription may have waiting */
+    std::mutex mSubscribeLock; /* serialises subscribe, unsubscribe and settling */
+    /* The flusher settles the subscriptions of requests that do not wait,
+     * and sends published requests on at once. */
+    std::thread mFlusher;
+    std::mutex mFlushLock;
+    std::condition_variable mFlushWanted;
+    uint64_t mQueued = 0;  /* subscriptions sent for the flusher */
+    uint64_t mFlushed = 0; /* of those, settled */
+    /* A request was published since the flusher last flushed: it goes out
+     * at once, as the NATS client's own request call sends it, without its
+     * sender waiting for the server. */
+    bool mRequestSent = false;
+    bool mStopping = false;
 };
 
 CorvexNatsRouter* natsRouter(CorvexRouter* router)
@@ -95,10 +132,59 @@ bool receivedTopic(const char* subject, std::string* topic)
            corvexTopic_validate(topic->c_str(), &length) == CORVEXCLIENT_SUBCODE_OK;
 }
 
+struct ReceivedProperty
+{
+    std::string mKey;
+    bool mIsString;
+    std::string mText;
+    int32_t mNumber;
+};
+
+/* The user properties of a received message as a map in buffer (NULL
+ * without any); false, after a log line, when they are no encoded map. */
+bool receivedProperties(natsMsg* received, std::vector<char>* buffer, corvexClient_container_t* map)
+{
+    *map = nullptr;
+    const char** values = nullptr;
+    int count = 0;
+    if (natsMsgHeader_Values(received, CORVEX_NATS_PROPERTY_HEADER, &values, &count) != NATS_OK)
+        return true;
+    std::vector<ReceivedProperty> properties(static_cast<size_t>(count));
+    size_t size = sizeof(corvexClientContainer) + alignof(corvexClientContainer);
+    bool valid = true;
+    for (int i = 0; valid && i < count; ++i)
+    {
+        ReceivedProperty& property = properties[static_cast<size_t>(i)];
+        valid = corvexNatsProperty_decode(values[i], &property.mKey, &property.mIsString,
+                                          &property.mText, &property.mNumber);
+        size += 16 + property.mKey.size() + property.mText.size();
+    }
+    free(static_cast<void*>(values));
+    buffer->resize(size);
+    valid = valid && corvexClient_container_createMap(map, buffer->data(), buffer->size()) ==
+                         CORVEXCLIENT_OK;
+    for (size_t i = 0; valid && i < properties.size(); ++i)
+    {
+        const ReceivedProperty& property = properties[i];
+        valid = (property.mIsString
+                     ? corvexClient_container_addString(*map, property.mText.c_str(),
+                                                        property.mKey.c_str())
+                     : corvexClient_container_addInt32(*map, property.mNumber,
+                                                       property.mKey.c_str())) == CORVEXCLIENT_OK;
+    }
+    if (!valid)
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                   "message on NATS subject '%s' dropped: its \"%s\" headers are no properties",
+                   natsMsg_GetSubject(received), CORVEX_NATS_PROPERTY_HEADER);
+    return valid;
+}
+
 /* Fills the value-initialised client message a received NATS message
- * stands for, pointing into it and into the topic strings; false (logged)
- * when its subjects are no topics. */
-bool clientMsgOf(natsMsg* received, std::string* topic, std::string* replyTo, corvexClientMsg* msg)
+ * stands for, pointing into it, into the topic strings and into the map
+ * buffer; false (logged) when its subjects are no topics or its property
+ * headers no map. */
+bool clientMsgOf(natsMsg* received, std::string* topic, std::string* replyTo,
+                 std::vector<char>* mapBuffer, corvexClientMsg* msg)
 {
     const char* replySubject = natsMsg_GetReply(received);
     const bool hasReplyTo = replySubject && *replySubject;
@@ -110,6 +196,10 @@ bool clientMsgOf(natsMsg* received, std::string* topic, std::string* replyTo, co
                    natsMsg_GetSubject(received), hasReplyTo ? replySubject : "");
         return false;
     }
+    corvexClient_container_t map = nullptr;
+    if (!receivedProperties(received, mapBuffer, &map))
+        return false;
+    msg->mMap = map;
     msg->mTopic = topic->c_str();
     msg->mTopicLength = static_cast<uint32_t>(topic->size());
     msg->mContent = natsMsg_GetData(received);
@@ -121,21 +211,37 @@ bool clientMsgOf(natsMsg* received, std::string* topic, std::string* replyTo, co
     return true;
 }
 
-void onMessage(natsConnection*, natsSubscription*, natsMsg* received, void* closure)
+void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, void* closure)
 {
     NatsSubscription* subscription = static_cast<NatsSubscription*>(closure);
     std::string topic;
     std::string replyTo;
+    std::vector<char> mapBuffer;
     corvexClientMsg source{};
-    if (clientMsgOf(received, &topic, &replyTo, &source))
+    if (!clientMsgOf(received, &topic, &replyTo, &mapBuffer, &source))
+    {
+        natsMsg_Destroy(received);
+        return;
+    }
+    int64_t dropped = 0;
+    natsSubscription_GetDropped(handle, &dropped);
     {
         NatsLinkState& state = *subscription->mState;
         std::lock_guard<std::mutex> guard(state.mLock);
+        if (dropped > subscription->mDropped)
+        {
+            subscription->mDropped = dropped;
+            state.mDiscardPending = true;
+        }
         if (!state.mClosed && deliversTopic(state, subscription, topic))
         {
             corvexClientMsg* copy = corvexMsg_copyForDelivery(&source);
             if (copy)
+            {
+                copy->mDiscard = state.mDiscardPending ? 1 : 0;
+                state.mDiscardPending = false;
                 state.mEndpoint.mOps->mReceive(state.mEndpoint.mSession, copy, nullptr);
+            }
             else
                 CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
                            "out of memory: message on '%s' not delivered", topic.c_str());
@@ -150,8 +256,9 @@ void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* fo
     NatsLinkState& state = *static_cast<NatsLinkState*>(closure);
     std::string topic;
     std::string replyTo;
+    std::vector<char> mapBuffer;
     corvexClientMsg source{};
-    if (!clientMsgOf(found, &topic, &replyTo, &source))
+    if (!clientMsgOf(found, &topic, &replyTo, &mapBuffer, &source))
         return;
     std::lock_guard<std::mutex> guard(state.mLock);
     if (state.mClosed)
@@ -186,13 +293,79 @@ void onSubscriptionComplete(void* closure)
 /* Connection callbacks share the state through a holder that the closed
  * callback, the last one, frees. */
 void raise(void* closure, corvexClient_session_event_t event, corvexClient_subCode_t subCode,
-           const char* info)
+           const char* info, int32_t responseCode = 0)
 {
     NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
     std::lock_guard<std::mutex> guard(state.mLock);
     if (!state.mClosed)
-        state.mEndpoint.mOps->mRaiseEvent(state.mEndpoint.mSession, event, subCode, 0, info,
-                                          nullptr);
+        state.mEndpoint.mOps->mRaiseEvent(state.mEndpoint.mSession, event, subCode, responseCode,
+                                          info, nullptr);
+}
+
+/* The subject of a server's permissions violation ("<prefix>\"<subject>\"",
+ * the subject quoted with backslash escapes); false for another text. */
+bool violationSubject(const char* text, const char* prefix, std::string* subject)
+{
+    const size_t prefixLength = std::strlen(prefix);
+    if (!text || std::strncmp(text, prefix, prefixLength) != 0 || text[prefixLength] != '"')
+        return false;
+    subject->clear();
+    for (const char* p = text + prefixLength + 1; *p; ++p)
+    {
+        if (*p == '"')
+            return p[1] == '\0';
+        if (*p != '\\')
+        {
+            subject->push_back(*p);
+            continue;
+        }
+        ++p;
+        if (*p == '"' || *p == '\\')
+            subject->push_back(*p);
+        else if (*p == 'x' && std::isxdigit(static_cast<unsigned char>(p[1])) &&
+                 std::isxdigit(static_cast<unsigned char>(p[2])))
+        {
+            subject->push_back(static_cast<char>(std::stoi(std::string(p + 1, 2), nullptr, 16)));
+            p += 2;
+        }
+        else
+            return false;
+    }
+    return false;
+}
+
+/* Permission refusals and slow consumers. A refused subscription is
+ * recorded for the subscribe that waits for it; a refused publish is
+ * reported as the embedded router reports one. */
+void onError(natsConnection*, natsSubscription*, natsStatus status, void* closure)
+{
+    if (status == NATS_SLOW_CONSUMER)
+    {
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                   "NATS subscription is a slow consumer: messages dropped");
+        return;
+    }
+    if (status != NATS_NOT_PERMITTED)
+        return;
+    const char* text = nats_GetLastError(nullptr);
+    std::string subject;
+    if (violationSubject(text, kSubscribeViolation, &subject))
+    {
+        NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
+        std::lock_guard<std::mutex> guard(state.mLock);
+        state.mRefusedSubjects.insert(subject);
+        return;
+    }
+    std::string topic;
+    char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
+    if (violationSubject(text, kPublishViolation, &subject) &&
+        corvexNatsSubject_toTopic(subject.data(), subject.size(), &topic))
+        snprintf(info, sizeof(info), "Publish refused by NATS permissions for Topic '%s'",
+                 topic.c_str());
+    else
+        snprintf(info, sizeof(info), "NATS server refused an operation: %s", text ? text : "");
+    raise(closure, CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED,
+          CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED, info, kRefusedResponse);
 }
 
 void onDisconnected(natsConnection*, void* closure)
@@ -236,6 +409,16 @@ natsStatus openConnection(CorvexNatsRouter* router, const CorvexRouterLogin* log
     status = natsOptions_SetServers(options, servers.data(), static_cast<int>(servers.size()));
     if (status == NATS_OK)
         status = natsOptions_SetNoRandomize(options, true);
+    /* One delivery thread for every subscription (the library's pool keeps
+     * one worker unless told otherwise): a subscription of its own thread
+     * each would let an inbox's reply overtake, or fall behind, what the
+     * same sender published before or after it on a topic. */
+    if (status == NATS_OK)
+        status = natsOptions_UseGlobalMessageDelivery(options, true);
+    /* A request no one listens to gets no answer, as on the embedded router,
+     * rather than an empty status message from the server at its inbox. */
+    if (status == NATS_OK)
+        status = natsOptions_DisableNoResponders(options, true);
     if (status == NATS_OK && login->mUserName && *login->mUserName)
         status = natsOptions_SetUserInfo(options, login->mUserName,
                                          login->mPassword ? login->mPassword : "");
@@ -252,35 +435,185 @@ natsStatus openConnection(CorvexNatsRouter* router, const CorvexRouterLogin* log
     if (status == NATS_OK)
         status = natsOptions_SetClosedCB(options, onClosed, holder);
     if (status == NATS_OK)
+        status = natsOptions_SetErrorHandler(options, onError, holder);
+    if (status == NATS_OK)
         status = natsConnection_Connect(connection, options);
     natsOptions_Destroy(options);
     return status;
 }
 
+/* Caller holds link->mSubscribeLock. Whether the server refused the
+ * subscription, once a flush sent after it has returned: as its error
+ * handler heard it, or as the connection's last error names it (the
+ * handler runs on another thread and may not have run yet). */
+bool refused(NatsLink* link, const NatsSubscription& subscription)
+{
+    const char* text = nullptr;
+    std::string subject;
+    if (natsConnection_GetLastError(link->mConnection, &text) == NATS_NOT_PERMITTED &&
+        violationSubject(text, kSubscribeViolation, &subject) && subject == subscription.mSubject)
+        return true;
+    std::lock_guard<std::mutex> guard(link->mState->mLock);
+    return link->mState->mRefusedSubjects.count(subscription.mSubject) > 0;
+}
+
+void formatRefusal(char* info, size_t size, const std::string& topic)
+{
+    snprintf(info, size, "Subscription refused by NATS permissions for Topic '%s'", topic.c_str());
+}
+
+/* Caller holds link->mSubscribeLock and has flushed since the subscription
+ * was sent. A refused one leaves the link; its waiting requests learn the
+ * outcome either way. False when refused. */
+bool settle(NatsLink* link, NatsSubscription* subscription)
+{
+    NatsLinkState& state = *link->mState;
+    const bool refusal = refused(link, *subscription);
+    char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE] = "";
+    if (refusal)
+        formatRefusal(info, sizeof(info), subscription->mTopic);
+    const std::vector<CorvexSubscribeRequest> waiting = std::move(subscription->mWaiting);
+    subscription->mWaiting.clear();
+    subscription->mSettled = !refusal;
+    natsSubscription* handle = subscription->mHandle;
+    {
+        std::lock_guard<std::mutex> guard(state.mLock);
+        for (const CorvexSubscribeRequest& request : waiting)
+        {
+            if (!state.mClosed)
+                state.mEndpoint.mOps->mCompleteSubscribe(
+                    state.mEndpoint.mSession, subscription->mTopic.data(),
+                    subscription->mTopic.size(), &request,
+                    refusal ? CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED
+                            : CORVEXCLIENT_SUBCODE_OK,
+                    refusal ? kRefusedResponse : 0, info);
+        }
+        if (refusal)
+            state.mSubscriptions.erase(subscription->mTopic);
+    }
+    if (refusal)
+    {
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_INFO, "%s", info);
+        natsSubscription_Unsubscribe(handle);
+        natsSubscription_Destroy(handle);
+    }
+    return !refusal;
+}
+
+/* Caller holds link->mSubscribeLock. Settles every subscription sent up to
+ * the flush that returned after the sent-th one. */
+void settleSent(NatsLink* link, uint64_t sent)
+{
+    std::vector<NatsSubscription*> open;
+    {
+        std::lock_guard<std::mutex> guard(link->mState->mLock);
+        for (const auto& entry : link->mState->mSubscriptions)
+        {
+            if (!entry.second->mSettled && entry.second->mSent <= sent)
+                open.push_back(entry.second);
+        }
+    }
+    for (NatsSubscription* subscription : open)
+        settle(link, subscription);
+}
+
+/* Once the server has the subscriptions, messages published after they are
+ * settled reach them; while reconnecting they are sent on reconnect, and
+ * settled as they are. */
+void flush(NatsLink* link)
+{
+    if (natsConnection_Status(link->mConnection) == NATS_CONN_STATUS_CONNECTED)
+        natsConnection_FlushTimeout(link->mConnection, kSubscribeFlushMs);
+}
+
+void runFlusher(NatsLink* link)
+{
+    std::unique_lock<std::mutex> lock(link->mFlushLock);
+    for (;;)
+    {
+        link->mFlushWanted.wait(
+            lock, [link]
+            { return link->mStopping || link->mRequestSent || link->mQueued > link->mFlushed; });
+        if (link->mStopping)
+            return;
+        const uint64_t sent = link->mQueued;
+        const bool settling = sent > link->mFlushed;
+        link->mRequestSent = false;
+        lock.unlock();
+        flush(link);
+        if (settling)
+        {
+            std::lock_guard<std::mutex> serial(link->mSubscribeLock);
+            settleSent(link, sent);
+        }
+        lock.lock();
+        link->mFlushed = sent;
+    }
+}
+
+void wantRequestFlush(NatsLink* link)
+{
+    {
+        std::lock_guard<std::mutex> guard(link->mFlushLock);
+        link->mRequestSent = true;
+    }
+    link->mFlushWanted.notify_one();
+}
+
+corvexClient_returnCode_t failRefused(const std::string& topic)
+{
+    char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
+    formatRefusal(info, sizeof(info), topic);
+    return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED,
+                           kRefusedResponse, "%s", info);
+}
+
+NatsSubscription* findSubscription(NatsLinkState& state, const std::string& topic)
+{
+    std::lock_guard<std::mutex> guard(state.mLock);
+    auto it = state.mSubscriptions.find(topic);
+    return it == state.mSubscriptions.end() ? nullptr : it->second;
+}
+
+/* A request that waits is answered once its subscription is settled; one
+ * that does not is answered IN_PROGRESS and completed by the flusher. */
 corvexClient_returnCode_t subscribe(CorvexRouter*, CorvexRouterLink* base, const char* topic,
-                                    size_t length)
+                                    size_t length, const CorvexSubscribeRequest* request)
 {
     NatsLink* link = natsLink(base);
     NatsLinkState& state = *link->mState;
     std::lock_guard<std::mutex> serial(link->mSubscribeLock);
     const std::string key(topic, length);
+    if (NatsSubscription* existing = findSubscription(state, key))
     {
-        std::lock_guard<std::mutex> guard(state.mLock);
-        auto it = state.mSubscriptions.find(key);
-        if (it != state.mSubscriptions.end())
+        if (!existing->mSettled && !request->mWait)
         {
-            ++it->second->mCount;
-            return CORVEXCLIENT_OK;
+            ++existing->mCount;
+            existing->mWaiting.push_back(*request);
+            return CORVEXCLIENT_IN_PROGRESS;
         }
+        if (!existing->mSettled)
+        {
+            flush(link);
+            if (!settle(link, existing))
+                return failRefused(key);
+        }
+        ++existing->mCount;
+        return CORVEXCLIENT_OK;
     }
-    NatsSubscription* subscription = new (std::nothrow)
-        NatsSubscription{link->mState, key, corvexTopic_isWildcard(topic, length), 1, nullptr};
+    NatsSubscription* subscription = new (std::nothrow) NatsSubscription();
     if (!subscription)
         return corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
+    subscription->mState = link->mState;
+    subscription->mTopic = key;
+    subscription->mWildcard = corvexTopic_isWildcard(topic, length);
+    subscription->mCount = 1;
+    subscription->mHandle = nullptr;
     bool filtered = false;
     const std::string subject = subscription->mWildcard
                                     ? corvexNatsSubject_fromPattern(topic, length, &filtered)
                                     : corvexNatsSubject_fromTopic(topic, length);
+    subscription->mSubject = subject;
     natsStatus status = natsConnection_Subscribe(&subscription->mHandle, link->mConnection,
                                                  subject.c_str(), onMessage, subscription);
     if (status != NATS_OK)
@@ -292,6 +625,13 @@ corvexClient_returnCode_t subscribe(CorvexRouter*, CorvexRouterLink* base, const
     }
     natsSubscription* handle = subscription->mHandle;
     status = natsSubscription_SetOnCompleteCB(handle, onSubscriptionComplete, subscription);
+    int pendingMessages = 0;
+    int pendingBytes = 0;
+    if (status == NATS_OK)
+        status = natsSubscription_GetPendingLimits(handle, &pendingMessages, &pendingBytes);
+    if (status == NATS_OK)
+        status = natsSubscription_SetPendingLimits(handle, static_cast<int>(link->mPendingLimit),
+                                                   pendingBytes);
     if (status != NATS_OK)
     {
         /* Its callback may still run: the subscription is left allocated. */
@@ -305,11 +645,18 @@ corvexClient_returnCode_t subscribe(CorvexRouter*, CorvexRouterLink* base, const
         std::lock_guard<std::mutex> guard(state.mLock);
         state.mSubscriptions.emplace(key, subscription);
     }
-    /* Once the server has the subscription, messages published after the
-     * call returns reach it; while reconnecting it is sent on reconnect. */
-    if (natsConnection_Status(link->mConnection) == NATS_CONN_STATUS_CONNECTED)
-        natsConnection_FlushTimeout(link->mConnection, kSubscribeFlushMs);
-    return CORVEXCLIENT_OK;
+    if (request->mWait)
+    {
+        flush(link);
+        return settle(link, subscription) ? CORVEXCLIENT_OK : failRefused(key);
+    }
+    subscription->mWaiting.push_back(*request);
+    {
+        std::lock_guard<std::mutex> guard(link->mFlushLock);
+        subscription->mSent = ++link->mQueued;
+    }
+    link->mFlushWanted.notify_one();
+    return CORVEXCLIENT_IN_PROGRESS;
 }
 
 void unsubscribe(CorvexRouter*, CorvexRouterLink* base, const char* topic, size_t length)
@@ -317,14 +664,24 @@ void unsubscribe(CorvexRouter*, CorvexRouterLink* base, const char* topic, size_
     NatsLink* link = natsLink(base);
     NatsLinkState& state = *link->mState;
     std::lock_guard<std::mutex> serial(link->mSubscribeLock);
+    const std::string key(topic, length);
+    NatsSubscription* subscription = findSubscription(state, key);
+    if (!subscription)
+        return;
+    /* Requests still waiting are answered before their subscription goes. */
+    if (subscription->mCount == 1 && !subscription->mSettled)
+    {
+        flush(link);
+        if (!settle(link, subscription))
+            return;
+    }
     natsSubscription* handle = nullptr;
     {
         std::lock_guard<std::mutex> guard(state.mLock);
-        auto it = state.mSubscriptions.find(std::string(topic, length));
-        if (it == state.mSubscriptions.end() || --it->second->mCount > 0)
+        if (--subscription->mCount > 0)
             return;
-        handle = it->second->mHandle;
-        state.mSubscriptions.erase(it);
+        handle = subscription->mHandle;
+        state.mSubscriptions.erase(key);
     }
     natsSubscription_Unsubscribe(handle);
     natsSubscription_Destroy(handle);
@@ -336,6 +693,7 @@ void closeLink(CorvexNatsRouter* router, NatsLink* link)
     corvexNatsCache_close(link->mCache);
     std::vector<natsSubscription*> handles;
     {
+        std::lock_guard<std::mutex> serial(link->mSubscribeLock);
         std::lock_guard<std::mutex> guard(link->mState->mLock);
         link->mState->mClosed = true;
         for (const auto& entry : link->mState->mSubscriptions)
@@ -347,6 +705,15 @@ void closeLink(CorvexNatsRouter* router, NatsLink* link)
     if (natsConnection_Status(link->mConnection) == NATS_CONN_STATUS_CONNECTED)
         natsConnection_FlushTimeout(link->mConnection, kCloseFlushMs);
     natsConnection_Close(link->mConnection);
+    if (link->mFlusher.joinable())
+    {
+        {
+            std::lock_guard<std::mutex> guard(link->mFlushLock);
+            link->mStopping = true;
+        }
+        link->mFlushWanted.notify_one();
+        link->mFlusher.join();
+    }
     for (natsSubscription* handle : handles)
         natsSubscription_Destroy(handle);
     natsConnection_Destroy(link->mConnection);
@@ -375,6 +742,8 @@ corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint
         link->mState = std::make_shared<NatsLinkState>();
         link->mState->mEndpoint = *endpoint;
         link->mClientName = login->mClientName;
+        link->mPendingLimit =
+            login->mConfig ? login->mConfig->mPendingLimit : kCorvexDefaultPendingLimit;
         *holder = link->mState;
     }
     const natsStatus status =
@@ -395,7 +764,18 @@ corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint
     const std::string inbox =
         CORVEXCLIENT_P2P_TOPIC_PREFIX "v:" + base->mName + "/" + link->mClientName + "/>";
     CorvexRouterLink* created = reinterpret_cast<CorvexRouterLink*>(link);
-    const corvexClient_returnCode_t code = subscribe(base, created, inbox.data(), inbox.size());
+    try
+    {
+        link->mFlusher = std::thread(runFlusher, link);
+    }
+    catch (const std::system_error&)
+    {
+        closeLink(router, link);
+        return corvexError_fail(CORVEXCLIENT_SUBCODE_THREAD_FAILURE);
+    }
+    const CorvexSubscribeRequest request{true, 0, nullptr};
+    const corvexClient_returnCode_t code =
+        subscribe(base, created, inbox.data(), inbox.size(), &request);
     if (code != CORVEXCLIENT_OK)
     {
         closeLink(router, link);
@@ -424,26 +804,58 @@ void disconnect(CorvexRouter* base, CorvexRouterLink* link)
     closeLink(natsRouter(base), natsLink(link));
 }
 
+struct HeaderFill
+{
+    natsMsg* mMsg;
+    natsStatus mStatus;
+};
+
+void addPropertyHeader(void* closure, const char* key, bool isString, const char* text,
+                       int32_t number)
+{
+    HeaderFill* fill = static_cast<HeaderFill*>(closure);
+    if (fill->mStatus == NATS_OK)
+        fill->mStatus =
+            natsMsgHeader_Add(fill->mMsg, CORVEX_NATS_PROPERTY_HEADER,
+                              corvexNatsProperty_encode(key, isString, text, number).c_str());
+}
+
+/* A message with user properties carries them as headers. */
+natsStatus publishWithProperties(NatsLink* link, const char* subject, const char* reply,
+                                 const corvexClientMsg* msg)
+{
+    natsMsg* out = nullptr;
+    natsStatus status =
+        natsMsg_Create(&out, subject, reply, static_cast<const char*>(msg->mContent),
+                       static_cast<int>(msg->mContentLength));
+    if (status != NATS_OK)
+        return status;
+    HeaderFill fill{out, NATS_OK};
+    corvexContainer_forEach(msg->mMap, addPropertyHeader, &fill);
+    status =
+        fill.mStatus == NATS_OK ? natsConnection_PublishMsg(link->mConnection, out) : fill.mStatus;
+    natsMsg_Destroy(out);
+    return status;
+}
+
 void publish(CorvexRouter*, CorvexRouterLink* base, const corvexClientMsg* msg, CorvexWaitList*)
 {
     NatsLink* link = natsLink(base);
     const std::string subject = corvexNatsSubject_fromTopic(msg->mTopic, msg->mTopicLength);
     const int length = static_cast<int>(msg->mContentLength);
+    const std::string reply =
+        msg->mHasReplyTo ? corvexNatsSubject_fromTopic(msg->mReplyTo, msg->mReplyToLength) : "";
     natsStatus status;
-    if (msg->mHasReplyTo)
-    {
-        const std::string reply = corvexNatsSubject_fromTopic(msg->mReplyTo, msg->mReplyToLength);
+    if (msg->mMap && msg->mMap->mCount > 0)
+        status = publishWithProperties(link, subject.c_str(),
+                                       msg->mHasReplyTo ? reply.c_str() : nullptr, msg);
+    else if (msg->mHasReplyTo)
         status = natsConnection_PublishRequest(link->mConnection, subject.c_str(), reply.c_str(),
                                                msg->mContent, length);
-        /* A request goes out at once, as the NATS client's own request call
-         * sends it: its asker waits for the answer. */
-        if (status == NATS_OK)
-            natsConnection_FlushTimeout(link->mConnection, kRequestFlushMs);
-    }
     else
-    {
         status = natsConnection_Publish(link->mConnection, subject.c_str(), msg->mContent, length);
-    }
+    if (status == NATS_OK && msg->mHasReplyTo)
+        wantRequestFlush(link);
     if (status == NATS_OK)
         return;
     char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];

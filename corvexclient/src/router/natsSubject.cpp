@@ -1,5 +1,8 @@
 #include "router/natsSubject.h"
 
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace
@@ -9,30 +12,41 @@ bool mustEscape(unsigned char byte)
     return byte <= ' ' || byte == 0x7f || byte == '.' || byte == '*' || byte == '>' || byte == '%';
 }
 
-void appendLevel(std::string& subject, const char* level, size_t length)
+/* Property keys and texts keep printable ASCII other than the escape byte
+ * and the separators of a header line and of the encoding. */
+bool mustEscapeInHeader(unsigned char byte)
+{
+    return byte <= ' ' || byte >= 0x7f || byte == '%' || byte == '=' || byte == ':';
+}
+
+void appendEscaped(std::string& out, const char* bytes, size_t length,
+                   bool (*mustEscapeByte)(unsigned char))
 {
     static const char kHex[] = "0123456789ABCDEF";
-    if (!subject.empty())
-        subject += '.';
-    if (length == 0)
-    {
-        subject += '%';
-        return;
-    }
     for (size_t i = 0; i < length; ++i)
     {
-        const unsigned char byte = static_cast<unsigned char>(level[i]);
-        if (mustEscape(byte))
+        const unsigned char byte = static_cast<unsigned char>(bytes[i]);
+        if (mustEscapeByte(byte))
         {
-            subject += '%';
-            subject += kHex[byte >> 4];
-            subject += kHex[byte & 0xf];
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xf];
         }
         else
         {
-            subject += static_cast<char>(byte);
+            out += static_cast<char>(byte);
         }
     }
+}
+
+void appendLevel(std::string& subject, const char* level, size_t length)
+{
+    if (!subject.empty())
+        subject += '.';
+    if (length == 0)
+        subject += '%';
+    else
+        appendEscaped(subject, level, length, mustEscape);
 }
 
 int hexValue(char digit)
@@ -44,6 +58,26 @@ int hexValue(char digit)
     if (digit >= 'a' && digit <= 'f')
         return digit - 'a' + 10;
     return -1;
+}
+
+/* False for a bad escape. */
+bool appendUnescaped(std::string& out, const char* text, size_t size)
+{
+    for (size_t i = 0; i < size; ++i)
+    {
+        if (text[i] != '%')
+        {
+            out += text[i];
+            continue;
+        }
+        const int high = i + 2 < size ? hexValue(text[i + 1]) : -1;
+        const int low = i + 2 < size ? hexValue(text[i + 2]) : -1;
+        if (high < 0 || low < 0)
+            return false;
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return true;
 }
 
 size_t levelEnd(const char* text, size_t start, size_t length, char separator)
@@ -116,25 +150,48 @@ bool corvexNatsSubject_toTopic(const char* subject, size_t length, std::string* 
         const char* token = subject + start;
         if (size == 0 || (size == 1 && (token[0] == '*' || token[0] == '>')))
             return false;
-        if (size > 1 || token[0] != '%')
-        {
-            for (size_t i = 0; i < size; ++i)
-            {
-                if (token[i] != '%')
-                {
-                    *topic += token[i];
-                    continue;
-                }
-                const int high = i + 2 < size ? hexValue(token[i + 1]) : -1;
-                const int low = i + 2 < size ? hexValue(token[i + 2]) : -1;
-                if (high < 0 || low < 0)
-                    return false;
-                *topic += static_cast<char>(high * 16 + low);
-                i += 2;
-            }
-        }
+        if ((size > 1 || token[0] != '%') && !appendUnescaped(*topic, token, size))
+            return false;
         if (end == length)
             return true;
         start = end + 1;
     }
+}
+
+std::string corvexNatsProperty_encode(const char* key, bool isString, const char* text,
+                                      int32_t number)
+{
+    std::string value;
+    appendEscaped(value, key, std::strlen(key), mustEscapeInHeader);
+    value += isString ? "=s" : "=i";
+    if (isString)
+        appendEscaped(value, text, std::strlen(text), mustEscapeInHeader);
+    else
+        value += std::to_string(number);
+    return value;
+}
+
+bool corvexNatsProperty_decode(const char* value, std::string* key, bool* isString,
+                               std::string* text, int32_t* number)
+{
+    const char* separator = std::strchr(value, '=');
+    if (!separator || (separator[1] != 's' && separator[1] != 'i'))
+        return false;
+    key->clear();
+    text->clear();
+    if (!appendUnescaped(*key, value, static_cast<size_t>(separator - value)) ||
+        key->find('\0') != std::string::npos)
+        return false;
+    *isString = separator[1] == 's';
+    const char* rest = separator + 2;
+    if (*isString)
+        return appendUnescaped(*text, rest, std::strlen(rest)) &&
+               text->find('\0') == std::string::npos;
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(rest, &end, 10);
+    if (*rest == '\0' || *end != '\0' || errno != 0 || parsed < INT32_MIN || parsed > INT32_MAX)
+        return false;
+    *number = static_cast<int32_t>(parsed);
+    return true;
 }

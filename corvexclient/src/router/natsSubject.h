@@ -6,6 +6,7 @@
 #define CORVEXCLIENT_NATS_SUBJECT_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 /* The subject a message on the topic is published on. */
@@ -16,6 +17,20 @@ std::string corvexNatsSubject_fromTopic(const char* topic, size_t length);
  * after a prefix becomes "*" too, and *needsFilter tells that received
  * topics must then be matched against the pattern. */
 std::string corvexNatsSubject_fromPattern(const char* pattern, size_t length, bool* needsFilter);
+
+/* A message's user properties travel as the values of one NATS header, in
+ * the map's order, each "<key>=s<text>" or "<key>=i<int32 in decimal>":
+ * in key and text, '%', '=', ':', blanks, control bytes and bytes beyond
+ * ASCII become '%' and two hex digits, so nothing the server trims, splits
+ * or drops is left, and an empty text is still "s". */
+#define CORVEX_NATS_PROPERTY_HEADER "Corvex-Property"
+
+std::string corvexNatsProperty_encode(const char* key, bool isString, const char* text,
+                                      int32_t number);
+
+/* False for a value that is no encoded property. */
+bool corvexNatsProperty_decode(const char* value, std::string* key, bool* isString,
+                               std::string* text, int32_t* number);
 
 /* The topic of a received subject; false when the subject is no escaped
  * topic (a bad escape, a wildcard token). */

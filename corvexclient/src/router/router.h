@@ -38,6 +38,16 @@ struct CorvexCacheRequest
     void* mUser;
 };
 
+/* One subscribe of a session, as its backend sees it. */
+struct CorvexSubscribeRequest
+{
+    /* The result must be the outcome; otherwise the backend may answer
+     * IN_PROGRESS and report the outcome later on the endpoint. */
+    bool mWait;
+    uint64_t mEntry; /* the session's dispatch entry, handed back with the outcome */
+    void* mCorrelation;
+};
+
 /* Contexts a sender must wait on once its locks are released; the backend
  * passes it along to the endpoint and never looks inside. */
 struct CorvexWaitList;
@@ -58,6 +68,12 @@ struct CorvexSessionEndpointOps
     void (*mRaiseEvent)(corvexClientSession* session, corvexClient_session_event_t event,
                         corvexClient_subCode_t subCode, int32_t responseCode, const char* info,
                         void* correlation);
+    /* Reports the outcome of a subscribe answered IN_PROGRESS: confirmed
+     * with sub-code OK, else refused (the session then drops the entry). */
+    void (*mCompleteSubscribe)(corvexClientSession* session, const char* topic, size_t length,
+                               const CorvexSubscribeRequest* request,
+                               corvexClient_subCode_t subCode, int32_t responseCode,
+                               const char* info);
     /* Reports the outcome of a cache request, after the messages it
      * delivered. */
     void (*mCompleteCacheRequest)(corvexClientSession* session, const CorvexCacheRequest* request,
@@ -80,9 +96,12 @@ struct CorvexRouterOps
     /* Drops the link and every router subscription it holds. */
     void (*mDisconnect)(CorvexRouter* router, CorvexRouterLink* link);
     /* Adds one counted subscription of the link to the topic; refusals by
-     * access control fail with SUBSCRIBE_NOT_PERMITTED. */
+     * access control fail with SUBSCRIBE_NOT_PERMITTED. A request that does
+     * not wait may be answered IN_PROGRESS, its outcome following through
+     * the endpoint's mCompleteSubscribe. */
     corvexClient_returnCode_t (*mSubscribe)(CorvexRouter* router, CorvexRouterLink* link,
-                                            const char* topic, size_t length);
+                                            const char* topic, size_t length,
+                                            const CorvexSubscribeRequest* request);
     void (*mUnsubscribe)(CorvexRouter* router, CorvexRouterLink* link, const char* topic,
                          size_t length);
     /* Delivers a message (its topic already validated) to every matching

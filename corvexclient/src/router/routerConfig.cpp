@@ -148,6 +148,14 @@ corvexClient_returnCode_t corvexRouterConfig_parse(const CorvexPropertyList& lis
                                                    CorvexRouterConfig* config)
 {
     *config = CorvexRouterConfig();
+    bool valid = true;
+    const uint64_t pending = corvexProperties_getUnsigned(
+        list, CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT, kCorvexDefaultPendingLimit, &valid);
+    if (!valid || pending == 0 || pending > INT32_MAX)
+        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
+                               "\"%s\" must be a number of messages above 0",
+                               CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT);
+    config->mPendingLimit = static_cast<uint32_t>(pending);
     if (const char* cached =
             corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS))
     {

@@ -32,6 +32,8 @@ struct CorvexCacheSetting
     std::vector<std::string> mPatterns;
 };
 
+constexpr uint32_t kCorvexDefaultPendingLimit = 65536;
+
 struct CorvexRouterConfig
 {
     /* Whether the session gave the property; without it the default stands. */
@@ -42,9 +44,12 @@ struct CorvexRouterConfig
     bool mAccessRulesGiven = false;
     std::vector<CorvexAclRule> mRules;
     std::string mAccessRulesText;
+
+    /* NATS subscriptions' pending message limit. */
+    uint32_t mPendingLimit = kCorvexDefaultPendingLimit;
 };
 
-/* Reads both properties from the list; a malformed value fails with
+/* Reads the router properties from the list; a malformed value fails with
  * BAD_PROPERTY_VALUE and a text naming the property and the part refused. */
 corvexClient_returnCode_t corvexRouterConfig_parse(const CorvexPropertyList& list,
                                                    CorvexRouterConfig* config);
