@@ -47,6 +47,10 @@ struct NatsLinkState
     /* Subjects the server refused a subscription to, as its error handler
      * heard them. */
     std::set<std::string> mRefusedSubjects;
+    /* The latest permissions violation the handler heard, as violationKey
+     * gives it, signalled on mViolationHeard. */
+    std::string mLastViolation;
+    std::condition_variable mViolationHeard;
     /* The library dropped messages of a subscription (slow consumer): the
      * next message delivered carries the discard indication. */
     bool mDiscardPending = false;
@@ -334,6 +338,18 @@ bool violationSubject(const char* text, const char* prefix, std::string* subject
     return false;
 }
 
+/* "s:" or "p:" and the subject of a subscription or publish violation;
+ * empty for another text. */
+std::string violationKey(const char* text)
+{
+    std::string subject;
+    if (violationSubject(text, kSubscribeViolation, &subject))
+        return "s:" + subject;
+    if (violationSubject(text, kPublishViolation, &subject))
+        return "p:" + subject;
+    return "";
+}
+
 /* Permission refusals and slow consumers. A refused subscription is
  * recorded for the subscribe that waits for it; a refused publish is
  * reported as the embedded router reports one. */
@@ -348,6 +364,12 @@ void onError(natsConnection*, natsSubscription*, natsStatus status, void* closur
     if (status != NATS_NOT_PERMITTED)
         return;
     const char* text = nats_GetLastError(nullptr);
+    {
+        NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
+        std::lock_guard<std::mutex> guard(state.mLock);
+        state.mLastViolation = violationKey(text);
+        state.mViolationHeard.notify_all();
+    }
     std::string subject;
     if (violationSubject(text, kSubscribeViolation, &subject))
     {
@@ -449,12 +471,20 @@ natsStatus openConnection(CorvexNatsRouter* router, const CorvexRouterLogin* log
 bool refused(NatsLink* link, const NatsSubscription& subscription)
 {
     const char* text = nullptr;
-    std::string subject;
-    if (natsConnection_GetLastError(link->mConnection, &text) == NATS_NOT_PERMITTED &&
-        violationSubject(text, kSubscribeViolation, &subject) && subject == subscription.mSubject)
+    std::string last;
+    if (natsConnection_GetLastError(link->mConnection, &text) == NATS_NOT_PERMITTED)
+        last = violationKey(text);
+    if (last == "s:" + subscription.mSubject)
         return true;
-    std::lock_guard<std::mutex> guard(link->mState->mLock);
-    return link->mState->mRefusedSubjects.count(subscription.mSubject) > 0;
+    NatsLinkState& state = *link->mState;
+    std::unique_lock<std::mutex> lock(state.mLock);
+    /* The server sends its violations in order, the handler hears them in
+     * order: once it has heard the last one the connection read before the
+     * flush's answer, it has heard every one before it too. */
+    if (!last.empty())
+        state.mViolationHeard.wait_for(lock, std::chrono::milliseconds(kSubscribeFlushMs),
+                                       [&] { return state.mLastViolation == last; });
+    return state.mRefusedSubjects.count(subscription.mSubject) > 0;
 }
 
 void formatRefusal(char* info, size_t size, const std::string& topic)
