@@ -131,9 +131,41 @@ bool deliversTopic(const NatsLinkState& state, const NatsSubscription* subscript
 
 bool receivedTopic(const char* subject, std::string* topic)
 {
+    /* A stream of messages repeats its subjects: the delivering thread keeps
+     * its last valid one. */
+    thread_local std::string lastSubject;
+    thread_local std::string lastTopic;
+    if (!subject)
+        return false;
+    const size_t subjectLength = std::strlen(subject);
+    if (!lastSubject.empty() && lastSubject.size() == subjectLength &&
+        lastSubject.compare(0, subjectLength, subject, subjectLength) == 0)
+    {
+        *topic = lastTopic;
+        return true;
+    }
     size_t length = 0;
-    return subject && corvexNatsSubject_toTopic(subject, std::strlen(subject), topic) &&
-           corvexTopic_validate(topic->c_str(), &length) == CORVEXCLIENT_SUBCODE_OK;
+    if (!corvexNatsSubject_toTopic(subject, subjectLength, topic) ||
+        corvexTopic_validate(topic->c_str(), &length) != CORVEXCLIENT_SUBCODE_OK)
+        return false;
+    lastSubject.assign(subject, subjectLength);
+    lastTopic = *topic;
+    return true;
+}
+
+/* The subject a topic is published on; a sender repeats its topics, so
+ * each thread keeps its last one. */
+const std::string& publishSubject(const char* topic, size_t length)
+{
+    thread_local std::string lastTopic;
+    thread_local std::string lastSubject;
+    if (lastSubject.empty() || lastTopic.size() != length ||
+        lastTopic.compare(0, length, topic, length) != 0)
+    {
+        lastSubject = corvexNatsSubject_fromTopic(topic, length);
+        lastTopic.assign(topic, length);
+    }
+    return lastSubject;
 }
 
 struct ReceivedProperty
@@ -834,20 +866,29 @@ void disconnect(CorvexRouter* base, CorvexRouterLink* link)
     closeLink(natsRouter(base), natsLink(link));
 }
 
-struct HeaderFill
-{
-    natsMsg* mMsg;
-    natsStatus mStatus;
-};
-
 void addPropertyHeader(void* closure, const char* key, bool isString, const char* text,
                        int32_t number)
 {
-    HeaderFill* fill = static_cast<HeaderFill*>(closure);
-    if (fill->mStatus == NATS_OK)
-        fill->mStatus =
-            natsMsgHeader_Add(fill->mMsg, CORVEX_NATS_PROPERTY_HEADER,
-                              corvexNatsProperty_encode(key, isString, text, number).c_str());
+    static_cast<std::vector<std::string>*>(closure)->push_back(
+        corvexNatsProperty_encode(key, isString, text, number));
+}
+
+/* The header values of a map. A publisher sends the same map with every
+ * message (its publisher information): each thread keeps the values of the
+ * last map it encoded, with the bytes they were encoded from. */
+const std::vector<std::string>& propertyHeaders(const corvexClientContainer* map)
+{
+    thread_local std::string lastBytes;
+    thread_local std::vector<std::string> lastValues;
+    const char* bytes = reinterpret_cast<const char*>(map);
+    const size_t size = corvexContainer_size(map);
+    if (lastBytes.size() != size || std::memcmp(lastBytes.data(), bytes, size) != 0)
+    {
+        lastValues.clear();
+        corvexContainer_forEach(map, addPropertyHeader, &lastValues);
+        lastBytes.assign(bytes, size);
+    }
+    return lastValues;
 }
 
 /* A message with user properties carries them as headers. */
@@ -860,10 +901,13 @@ natsStatus publishWithProperties(NatsLink* link, const char* subject, const char
                        static_cast<int>(msg->mContentLength));
     if (status != NATS_OK)
         return status;
-    HeaderFill fill{out, NATS_OK};
-    corvexContainer_forEach(msg->mMap, addPropertyHeader, &fill);
-    status =
-        fill.mStatus == NATS_OK ? natsConnection_PublishMsg(link->mConnection, out) : fill.mStatus;
+    for (const std::string& value : propertyHeaders(msg->mMap))
+    {
+        if (status == NATS_OK)
+            status = natsMsgHeader_Add(out, CORVEX_NATS_PROPERTY_HEADER, value.c_str());
+    }
+    if (status == NATS_OK)
+        status = natsConnection_PublishMsg(link->mConnection, out);
     natsMsg_Destroy(out);
     return status;
 }
@@ -871,7 +915,7 @@ natsStatus publishWithProperties(NatsLink* link, const char* subject, const char
 void publish(CorvexRouter*, CorvexRouterLink* base, const corvexClientMsg* msg, CorvexWaitList*)
 {
     NatsLink* link = natsLink(base);
-    const std::string subject = corvexNatsSubject_fromTopic(msg->mTopic, msg->mTopicLength);
+    const std::string& subject = publishSubject(msg->mTopic, msg->mTopicLength);
     const int length = static_cast<int>(msg->mContentLength);
     const std::string reply =
         msg->mHasReplyTo ? corvexNatsSubject_fromTopic(msg->mReplyTo, msg->mReplyToLength) : "";
