@@ -86,6 +86,7 @@ typedef struct Subscriber
     _Atomic uint64_t mOutOfOrder;
     _Atomic uint64_t mMalformed;
     _Atomic uint32_t mWarmCount;
+    _Atomic int mDestroyed; /* subscriptions whose destroy was reported */
 } Subscriber;
 
 static Mode gMode = MODE_THROUGHPUT;
@@ -223,7 +224,17 @@ static void MAMACALLTYPE onCreate(mamaSubscription s, void* closure)
 static void MAMACALLTYPE onDestroy(mamaSubscription s, void* closure)
 {
     (void)s;
-    (void)closure;
+    atomic_fetch_add(&((Subscriber*)closure)->mDestroyed, 1);
+}
+
+/* mamaQueue_destroyWait gives up when a destroy does not reach the queue
+ * within its 10 ms: the queue's dispatcher runs until every destroy has been
+ * reported. */
+static void awaitDestroyed(Subscriber* sub, int count)
+{
+    int i;
+    for (i = 0; atomic_load(&sub->mDestroyed) < count && i < 10000; ++i)
+        usleep(1000);
 }
 
 static void usage(const char* program)
@@ -375,6 +386,7 @@ static void destroySubscriber(Subscriber* sub)
     int i;
     for (i = 0; i < sub->mSubCount; ++i)
         check(mamaSubscription_destroy(sub->mSubs[i]), "mamaSubscription_destroy");
+    awaitDestroyed(sub, sub->mSubCount);
     check(mamaDispatcher_destroy(sub->mDispatcher), "mamaDispatcher_destroy");
     /* The final release of a subscription travels through its queue. */
     check(mamaQueue_destroyWait(sub->mQueue), "mamaQueue_destroyWait");
@@ -508,6 +520,7 @@ static void awaitPeer(mamaBridge bridge, mamaTransport transport)
     }
     check(mamaMsg_destroy(warmMsg), "mamaMsg_destroy");
     check(mamaSubscription_destroy(ready), "mamaSubscription_destroy");
+    awaitDestroyed(&gSubscribers[0], 1);
     check(mamaDispatcher_destroy(dispatcher), "mamaDispatcher_destroy");
     check(mamaQueue_destroyWait(queue), "mamaQueue_destroyWait");
     check(mamaSubscription_deallocate(ready), "mamaSubscription_deallocate");
