@@ -176,51 +176,80 @@ struct ReceivedProperty
     int32_t mNumber;
 };
 
-/* The user properties of a received message as a map in buffer (NULL
- * without any); false, after a log line, when they are no encoded map. */
-bool receivedProperties(natsMsg* received, std::vector<char>* buffer, corvexClient_container_t* map)
+/* Builds the map of an encoded property list in buffer. */
+bool decodeProperties(const char* value, std::vector<char>* buffer, corvexClient_container_t* map)
 {
-    *map = nullptr;
-    const char** values = nullptr;
-    int count = 0;
-    if (natsMsgHeader_Values(received, CORVEX_NATS_PROPERTY_HEADER, &values, &count) != NATS_OK)
-        return true;
-    std::vector<ReceivedProperty> properties(static_cast<size_t>(count));
+    std::vector<ReceivedProperty> properties;
     size_t size = sizeof(corvexClientContainer) + alignof(corvexClientContainer);
-    bool valid = true;
-    for (int i = 0; valid && i < count; ++i)
+    for (const char* entry = value; *value;)
     {
-        ReceivedProperty& property = properties[static_cast<size_t>(i)];
-        valid = corvexNatsProperty_decode(values[i], &property.mKey, &property.mIsString,
-                                          &property.mText, &property.mNumber);
+        const char* comma = std::strchr(entry, ',');
+        const std::string one(entry,
+                              comma ? static_cast<size_t>(comma - entry) : std::strlen(entry));
+        properties.emplace_back();
+        ReceivedProperty& property = properties.back();
+        if (!corvexNatsProperty_decode(one.c_str(), &property.mKey, &property.mIsString,
+                                       &property.mText, &property.mNumber))
+            return false;
         size += 16 + property.mKey.size() + property.mText.size();
+        if (!comma)
+            break;
+        entry = comma + 1;
     }
-    free(static_cast<void*>(values));
     buffer->resize(size);
-    valid = valid && corvexClient_container_createMap(map, buffer->data(), buffer->size()) ==
-                         CORVEXCLIENT_OK;
-    for (size_t i = 0; valid && i < properties.size(); ++i)
+    if (corvexClient_container_createMap(map, buffer->data(), buffer->size()) != CORVEXCLIENT_OK)
+        return false;
+    for (const ReceivedProperty& property : properties)
     {
-        const ReceivedProperty& property = properties[i];
-        valid = (property.mIsString
-                     ? corvexClient_container_addString(*map, property.mText.c_str(),
-                                                        property.mKey.c_str())
-                     : corvexClient_container_addInt32(*map, property.mNumber,
-                                                       property.mKey.c_str())) == CORVEXCLIENT_OK;
+        const corvexClient_returnCode_t code =
+            property.mIsString
+                ? corvexClient_container_addString(*map, property.mText.c_str(),
+                                                   property.mKey.c_str())
+                : corvexClient_container_addInt32(*map, property.mNumber, property.mKey.c_str());
+        if (code != CORVEXCLIENT_OK)
+            return false;
     }
-    if (!valid)
+    return true;
+}
+
+/* The user properties of a received message (NULL without any), in a map
+ * of the calling thread's that lasts until its next call: a sender repeats
+ * its map (its publisher information), so the last one decoded is kept.
+ * False, after a log line, when they are no encoded map. */
+bool receivedProperties(natsMsg* received, corvexClient_container_t* map)
+{
+    thread_local std::string lastValue;
+    thread_local std::vector<char> lastBuffer;
+    thread_local corvexClient_container_t lastMap = nullptr;
+    *map = nullptr;
+    const char* value = nullptr;
+    if (natsMsgHeader_Get(received, CORVEX_NATS_PROPERTY_HEADER, &value) != NATS_OK || !value)
+        return true;
+    if (lastMap && lastValue == value)
+    {
+        *map = lastMap;
+        return true;
+    }
+    lastMap = nullptr;
+    corvexClient_container_t decoded = nullptr;
+    if (!decodeProperties(value, &lastBuffer, &decoded))
+    {
         CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
-                   "message on NATS subject '%s' dropped: its \"%s\" headers are no properties",
+                   "message on NATS subject '%s' dropped: its \"%s\" header is no properties",
                    natsMsg_GetSubject(received), CORVEX_NATS_PROPERTY_HEADER);
-    return valid;
+        return false;
+    }
+    lastValue = value;
+    lastMap = decoded;
+    *map = decoded;
+    return true;
 }
 
 /* Fills the value-initialised client message a received NATS message
- * stands for, pointing into it, into the topic strings and into the map
- * buffer; false (logged) when its subjects are no topics or its property
- * headers no map. */
-bool clientMsgOf(natsMsg* received, std::string* topic, std::string* replyTo,
-                 std::vector<char>* mapBuffer, corvexClientMsg* msg)
+ * stands for, pointing into it, into the topic strings and into the
+ * thread's property map; false (logged) when its subjects are no topics or
+ * its property header no map. */
+bool clientMsgOf(natsMsg* received, std::string* topic, std::string* replyTo, corvexClientMsg* msg)
 {
     const char* replySubject = natsMsg_GetReply(received);
     const bool hasReplyTo = replySubject && *replySubject;
@@ -233,7 +262,7 @@ bool clientMsgOf(natsMsg* received, std::string* topic, std::string* replyTo,
         return false;
     }
     corvexClient_container_t map = nullptr;
-    if (!receivedProperties(received, mapBuffer, &map))
+    if (!receivedProperties(received, &map))
         return false;
     msg->mMap = map;
     msg->mTopic = topic->c_str();
@@ -252,9 +281,8 @@ void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, voi
     NatsSubscription* subscription = static_cast<NatsSubscription*>(closure);
     std::string topic;
     std::string replyTo;
-    std::vector<char> mapBuffer;
     corvexClientMsg source{};
-    if (!clientMsgOf(received, &topic, &replyTo, &mapBuffer, &source))
+    if (!clientMsgOf(received, &topic, &replyTo, &source))
     {
         natsMsg_Destroy(received);
         return;
@@ -292,9 +320,8 @@ void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* fo
     NatsLinkState& state = *static_cast<NatsLinkState*>(closure);
     std::string topic;
     std::string replyTo;
-    std::vector<char> mapBuffer;
     corvexClientMsg source{};
-    if (!clientMsgOf(found, &topic, &replyTo, &mapBuffer, &source))
+    if (!clientMsgOf(found, &topic, &replyTo, &source))
         return;
     std::lock_guard<std::mutex> guard(state.mLock);
     if (state.mClosed)
@@ -866,32 +893,33 @@ void disconnect(CorvexRouter* base, CorvexRouterLink* link)
     closeLink(natsRouter(base), natsLink(link));
 }
 
-void addPropertyHeader(void* closure, const char* key, bool isString, const char* text,
-                       int32_t number)
+void addProperty(void* closure, const char* key, bool isString, const char* text, int32_t number)
 {
-    static_cast<std::vector<std::string>*>(closure)->push_back(
-        corvexNatsProperty_encode(key, isString, text, number));
+    std::string& value = *static_cast<std::string*>(closure);
+    if (!value.empty())
+        value += ',';
+    value += corvexNatsProperty_encode(key, isString, text, number);
 }
 
-/* The header values of a map. A publisher sends the same map with every
- * message (its publisher information): each thread keeps the values of the
- * last map it encoded, with the bytes they were encoded from. */
-const std::vector<std::string>& propertyHeaders(const corvexClientContainer* map)
+/* The header value of a map. A publisher sends the same map with every
+ * message (its publisher information): each thread keeps the value of the
+ * last map it encoded, with the bytes it was encoded from. */
+const std::string& propertyHeader(const corvexClientContainer* map)
 {
     thread_local std::string lastBytes;
-    thread_local std::vector<std::string> lastValues;
+    thread_local std::string lastValue;
     const char* bytes = reinterpret_cast<const char*>(map);
     const size_t size = corvexContainer_size(map);
     if (lastBytes.size() != size || std::memcmp(lastBytes.data(), bytes, size) != 0)
     {
-        lastValues.clear();
-        corvexContainer_forEach(map, addPropertyHeader, &lastValues);
+        lastValue.clear();
+        corvexContainer_forEach(map, addProperty, &lastValue);
         lastBytes.assign(bytes, size);
     }
-    return lastValues;
+    return lastValue;
 }
 
-/* A message with user properties carries them as headers. */
+/* A message with user properties carries them as a header. */
 natsStatus publishWithProperties(NatsLink* link, const char* subject, const char* reply,
                                  const corvexClientMsg* msg)
 {
@@ -901,11 +929,7 @@ natsStatus publishWithProperties(NatsLink* link, const char* subject, const char
                        static_cast<int>(msg->mContentLength));
     if (status != NATS_OK)
         return status;
-    for (const std::string& value : propertyHeaders(msg->mMap))
-    {
-        if (status == NATS_OK)
-            status = natsMsgHeader_Add(out, CORVEX_NATS_PROPERTY_HEADER, value.c_str());
-    }
+    status = natsMsgHeader_Set(out, CORVEX_NATS_PROPERTY_HEADER, propertyHeader(msg->mMap).c_str());
     if (status == NATS_OK)
         status = natsConnection_PublishMsg(link->mConnection, out);
     natsMsg_Destroy(out);

@@ -13,10 +13,10 @@ bool mustEscape(unsigned char byte)
 }
 
 /* Property keys and texts keep printable ASCII other than the escape byte
- * and the separators of a header line and of the encoding. */
+ * and the separators of a header line, of entries and of the encoding. */
 bool mustEscapeInHeader(unsigned char byte)
 {
-    return byte <= ' ' || byte >= 0x7f || byte == '%' || byte == '=' || byte == ':';
+    return byte <= ' ' || byte >= 0x7f || byte == '%' || byte == '=' || byte == ':' || byte == ',';
 }
 
 void appendEscaped(std::string& out, const char* bytes, size_t length,

@@ -18,12 +18,14 @@ std::string corvexNatsSubject_fromTopic(const char* topic, size_t length);
  * topics must then be matched against the pattern. */
 std::string corvexNatsSubject_fromPattern(const char* pattern, size_t length, bool* needsFilter);
 
-/* A message's user properties travel as the values of one NATS header, in
- * the map's order, each "<key>=s<text>" or "<key>=i<int32 in decimal>":
- * in key and text, '%', '=', ':', blanks, control bytes and bytes beyond
- * ASCII become '%' and two hex digits, so nothing the server trims, splits
- * or drops is left, and an empty text is still "s". */
-#define CORVEX_NATS_PROPERTY_HEADER "Corvex-Property"
+/* A message's user properties travel as the value of one NATS header: the
+ * entries in the map's order, separated by ',', each "<key>=s<text>" or
+ * "<key>=i<int32 in decimal>". In key and text, '%', '=', ':', ',',
+ * blanks, control bytes and bytes beyond ASCII become '%' and two hex
+ * digits, so nothing the server trims, splits or drops is left, and an
+ * empty text is still "s". One value, not one per entry: each header value
+ * costs the NATS client allocations on both sides. */
+#define CORVEX_NATS_PROPERTY_HEADER "Corvex-Properties"
 
 std::string corvexNatsProperty_encode(const char* key, bool isString, const char* text,
                                       int32_t number);
