@@ -442,8 +442,9 @@ extern "C"
  *                                   slow consumer), the next message
  *                                   delivered carries the discard
  *                                   indication. A message's user property
- *                                   map travels as NATS headers and comes
- *                                   back entry for entry.
+ *                                   map travels as one NATS header,
+ *                                   "Corvex-Properties", and comes back
+ *                                   entry for entry.
  *   "SESSION_ROUTER_PENDING_LIMIT"  NATS router: messages one subscription
  *                                   may have waiting in the connection
  *                                   before it drops them (a slow
