@@ -28,13 +28,7 @@ run() {
     fi
     echo "$line"
 }
-# field <key> <line>
-field() {
-    tr ' ' '\n' <<<"$2" | sed -n "s/^$1=//p"
-}
-ratio() {
-    awk -v a="$1" -v b="$2" 'BEGIN { printf (b > 0 ? "%.3f" : "", a / b) }'
-}
+. "$here/results.sh"
 
 echo "mode,size,subs,layer,msgs_per_sec,cpu_ns_per_msg,peak_rss_kb,p50_us,p90_us,p99_us,p99.9_us,max_us,ratio_to_client" >"$csv"
 table="| size (bytes) | subscribers | bridge msg/s | client msg/s | bridge/client | bridge CPU ns/msg | client CPU ns/msg | CPU bridge/client |

@@ -49,12 +49,7 @@ result() {
     fi
     echo "$line"
 }
-field() {
-    tr ' ' '\n' <<<"$2" | sed -n "s/^$1=//p"
-}
-ratio() {
-    awk -v a="$1" -v b="$2" 'BEGIN { printf (b > 0 ? "%.3f" : "", a / b) }'
-}
+. "$here/results.sh"
 # pair <name> <subscriber command...> -- <publisher command...>: runs both,
 # the subscriber first; prints the subscriber's line.
 pair() {
