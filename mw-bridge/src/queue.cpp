@@ -12,7 +12,7 @@
 #include "corvexBridge.h"
 #include "flowControl.h"
 #include "logging.h"
-#include "msgNode.h"
+#include "msgBatch.h"
 #include "subscription.h"
 
 namespace
@@ -21,9 +21,6 @@ const uint32_t QUEUE_MAX_SIZE = 2147483647;
 const uint32_t QUEUE_CHUNK_SIZE = 64;
 /* A dispatch loop wakes at least this often to notice a stop. */
 const uint64_t DISPATCH_WAKE_MS = 500;
-/* Messages one event delivers at most: a dispatchEvent call, or a dispatch
- * loop asked to stop, hands over no more than this before it returns. */
-const uint32_t MAX_BATCH = 256;
 
 /* For as long as it lives, sends from this thread never wait for a
  * suspended session's room: a dispatching thread is what drains the queue
@@ -67,112 +64,17 @@ void beforeDispatch(CorvexQueueBridge* queue)
     corvexFlowControl_checkResume(queue);
 }
 
-/* Under mBatchLock: the batch leaves the list of batches waiting for their
- * event (a batch whose event started, or one left by a destroy). */
-void unlinkBatch(CorvexQueueBridge* queue, CorvexMsgNode* batch)
+void beforeNextMsg(void* queue)
 {
-    CorvexMsgBatch& links = batch->mBatch;
-    if (links.mOlder != NULL)
-    {
-        links.mOlder->mBatch.mNewer = links.mNewer;
-    }
-    else
-    {
-        queue->mOldestBatch = links.mNewer;
-    }
-    if (links.mNewer != NULL)
-    {
-        links.mNewer->mBatch.mOlder = links.mOlder;
-    }
-    else
-    {
-        queue->mNewestBatch = links.mOlder;
-    }
-    if (queue->mOpenBatch == batch)
-    {
-        queue->mOpenBatch = NULL;
-    }
-    queue->mBatches.fetch_sub(1, std::memory_order_release);
+    beforeDispatch(static_cast<CorvexQueueBridge*>(queue));
 }
 
-/* The host event of a batch (data: the queue, closure: its first node):
- * closes the batch and delivers its messages in order. */
+/* The host event of a batch of received messages (data: the queue). */
 void runBatch(void* data, void* closure)
 {
     CorvexQueueBridge* queue = static_cast<CorvexQueueBridge*>(data);
-    CorvexMsgNode* node = static_cast<CorvexMsgNode*>(closure);
-    mamaQueueEnqueueCB callback = node->mBatch.mCallback;
-    {
-        std::lock_guard<std::mutex> guard(queue->mBatchLock);
-        unlinkBatch(queue, node);
-    }
-    mamaQueue parent = queue->mParent;
-    bool first = true;
-    while (node != NULL)
-    {
-        /* Read first: the callback gives the node back. */
-        CorvexMsgNode* next = node->mNext;
-        if (!first)
-        {
-            beforeDispatch(queue);
-        }
-        first = false;
-        queue->mBatchedMsgs.fetch_sub(1, std::memory_order_release);
-        callback(parent, node);
-        node = next;
-    }
-}
-
-/* Under mBatchLock: a new batch of one message, with its event; `open`
- * when later messages may join it. */
-wombatQueueStatus queueBatch(CorvexQueueBridge* queue, mamaQueueEnqueueCB callback,
-                             CorvexMsgNode* node, bool open)
-{
-    CorvexMsgBatch& batch = node->mBatch;
-    batch.mLast = node;
-    batch.mLength = 1;
-    batch.mCallback = callback;
-    batch.mOlder = queue->mNewestBatch;
-    batch.mNewer = NULL;
-    /* The message is counted before its event can be seen. */
-    queue->mBatchedMsgs.fetch_add(1, std::memory_order_release);
-    wombatQueueStatus status = wombatQueue_enqueue(queue->mQueue, runBatch, queue, node);
-    if (status != WOMBAT_QUEUE_OK)
-    {
-        queue->mBatchedMsgs.fetch_sub(1, std::memory_order_release);
-        return status;
-    }
-    queue->mBatches.fetch_add(1, std::memory_order_release);
-    if (queue->mNewestBatch != NULL)
-    {
-        queue->mNewestBatch->mBatch.mNewer = node;
-    }
-    else
-    {
-        queue->mOldestBatch = node;
-    }
-    queue->mNewestBatch = node;
-    queue->mOpenBatch = open ? node : NULL;
-    return WOMBAT_QUEUE_OK;
-}
-
-/* The messages of batches whose event never ran, back to the vendor and the
- * pool, without callbacks. */
-void releaseWaitingBatches(CorvexQueueBridge* queue)
-{
-    std::lock_guard<std::mutex> guard(queue->mBatchLock);
-    while (queue->mOldestBatch != NULL)
-    {
-        CorvexMsgNode* node = queue->mOldestBatch;
-        unlinkBatch(queue, node);
-        while (node != NULL)
-        {
-            CorvexMsgNode* next = node->mNext;
-            queue->mBatchedMsgs.fetch_sub(1, std::memory_order_release);
-            corvexMsgNode_release(node);
-            node = next;
-        }
-    }
+    corvexMsgBatches_run(&queue->mMsgs, static_cast<CorvexMsgBatch*>(closure), queue->mParent,
+                         beforeNextMsg, queue);
 }
 } // namespace
 
@@ -285,7 +187,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_destroy(CorvexQueueBridge* queue
     queue->mQueue = NULL;
     wlock_unlock(queue->mDispatchLock);
     /* The host freed the batches' events without running them. */
-    releaseWaitingBatches(queue);
+    corvexMsgBatches_destroy(&queue->mMsgs);
 
     wlock_destroy(queue->mDispatchLock);
     corvexFlowControl_destroyQueue(queue);
@@ -400,8 +302,8 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_enqueueEvent(CorvexQueueBridge* 
      * it start a batch of their own, behind it. */
     wombatQueueStatus wStatus = WOMBAT_QUEUE_OK;
     {
-        std::lock_guard<std::mutex> guard(queue->mBatchLock);
-        queue->mOpenBatch = NULL;
+        std::lock_guard<std::mutex> guard(queue->mMsgs.mLock);
+        corvexMsgBatches_close(&queue->mMsgs);
         wStatus = wombatQueue_enqueue(queue->mQueue, (wombatQueueCb)callback, parent, closure);
     }
 
@@ -423,9 +325,9 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_enqueueEvent(CorvexQueueBridge* 
 }
 
 mama_status corvexQueue_enqueueMsg(CorvexQueueBridge* queue, mamaQueueEnqueueCB callback,
-                                   CorvexMsgNode* node)
+                                   corvexClient_msg_t msg, CorvexSubscription* subscription)
 {
-    if (callback == NULL || queue == NULL || queue->mQueue == NULL || node == NULL)
+    if (callback == NULL || queue == NULL || queue->mQueue == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
@@ -437,30 +339,34 @@ mama_status corvexQueue_enqueueMsg(CorvexQueueBridge* queue, mamaQueueEnqueueCB 
     mamaQueueEnqueueCB enqueueCallback = queue->mEnqueueCallback;
     void* enqueueClosure = queue->mEnqueueClosure;
 
-    node->mNext = NULL;
+    CorvexMsgBatches* msgs = &queue->mMsgs;
     bool newEvent = false;
+    bool added = false;
     wombatQueueStatus wStatus = WOMBAT_QUEUE_OK;
     {
-        std::lock_guard<std::mutex> guard(queue->mBatchLock);
+        std::lock_guard<std::mutex> guard(msgs->mLock);
         /* A watched queue keeps one event per message: its watcher may
          * dispatch one event per call it hears of. */
-        CorvexMsgNode* open = queue->mOpenBatch;
-        if (open != NULL && enqueueCallback == NULL && open->mBatch.mCallback == callback)
+        CorvexMsgBatch* batch =
+            enqueueCallback == NULL ? corvexMsgBatches_openFor(msgs, callback) : NULL;
+        if (batch == NULL)
         {
-            CorvexMsgBatch& batch = open->mBatch;
-            batch.mLast->mNext = node;
-            batch.mLast = node;
-            queue->mBatchedMsgs.fetch_add(1, std::memory_order_release);
-            if (++batch.mLength == MAX_BATCH)
+            batch = corvexMsgBatches_start(msgs, callback, enqueueCallback == NULL);
+            if (batch == NULL)
             {
-                queue->mOpenBatch = NULL;
+                return MAMA_STATUS_NOMEM;
+            }
+            newEvent = true;
+            wStatus = wombatQueue_enqueue(queue->mQueue, runBatch, queue, batch);
+            if (wStatus != WOMBAT_QUEUE_OK)
+            {
+                corvexMsgBatches_abandon(msgs, batch);
+                batch = NULL;
             }
         }
-        else
-        {
-            newEvent = true;
-            wStatus = queueBatch(queue, callback, node, enqueueCallback == NULL);
-        }
+        /* A batch whose event is queued and that stays empty closes when
+         * the event runs. */
+        added = batch != NULL && corvexMsgBatches_add(msgs, batch, msg, subscription);
     }
 
     /* Told of every host event, and of every refused attempt: with a
@@ -473,10 +379,10 @@ mama_status corvexQueue_enqueueMsg(CorvexQueueBridge* queue, mamaQueueEnqueueCB 
     if (wStatus != WOMBAT_QUEUE_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "corvexQueue_enqueueMsg(): failed to enqueue: %d; Msg: %p",
-                   (int)wStatus, (void*)node->mMsg);
+                   (int)wStatus, (void*)msg);
         return MAMA_STATUS_PLATFORM;
     }
-    return MAMA_STATUS_OK;
+    return added ? MAMA_STATUS_OK : MAMA_STATUS_NOMEM;
 }
 
 bool corvexQueue_isIdle(CorvexQueueBridge* queue)

@@ -8,7 +8,6 @@
 #include <stdint.h>
 
 #include <atomic>
-#include <mutex>
 #include <unordered_map>
 
 #include <mama/mama.h>
@@ -16,9 +15,9 @@
 #include <wombat/wlock.h>
 
 #include "corvexBridge.h"
+#include "msgBatch.h"
 
 struct CorvexBridge;
-struct CorvexMsgNode;
 struct CorvexSubscription;
 struct CorvexTransportBridge;
 
@@ -58,29 +57,15 @@ struct CorvexQueueBridge
     CorvexBridge* mBridge;
     std::atomic<uint8_t> mIsSuspended;
     CorvexQueueTransportMap* mTransports;
-    /* Received messages travel in batches (msgNode.h): one host event runs
-     * a whole batch. The lock guards the list of batches whose event has not
-     * started, oldest to newest, and the open batch: the newest, while it
-     * still takes messages. Every host enqueue on the queue is made under
-     * it, and any other event closes the open batch, so a message never
-     * overtakes an event queued before it. A leaf lock, but for the host
-     * queue's own inside it. */
-    std::mutex mBatchLock;
-    CorvexMsgNode* mOldestBatch;
-    CorvexMsgNode* mNewestBatch;
-    CorvexMsgNode* mOpenBatch;
-    /* Batches whose event has not started; batched messages whose delivery
-     * has not started. Written under mBatchLock (the latter also by the
-     * dispatching thread), read without it by the event count. */
-    std::atomic<size_t> mBatches;
-    std::atomic<size_t> mBatchedMsgs;
+    /* Received messages, delivered in batches (msgBatch.h). */
+    CorvexMsgBatches mMsgs;
 };
 
-/* Events waiting on the queue, each message of a batch counting as one:
- * the host queue's events less its batch events, plus the batched messages
- * not yet delivered. The three figures are read one after the other, so
- * while an event is being queued or taken the sum may be off by one. False
- * when the host queue cannot tell its size. */
+/* Events waiting on the queue, each received message counting as one: the
+ * host queue's events less those of message batches, plus the messages not
+ * yet delivered. The figures are read one after the other, so while an
+ * event is being queued or taken the sum may be off by one. False when the
+ * host queue cannot tell its size. */
 inline bool corvexQueue_readEventCount(CorvexQueueBridge* queue, size_t* count)
 {
     int size = 0;
@@ -88,21 +73,21 @@ inline bool corvexQueue_readEventCount(CorvexQueueBridge* queue, size_t* count)
     {
         return false;
     }
-    size_t batches = queue->mBatches.load(std::memory_order_acquire);
+    size_t batches = queue->mMsgs.mWaiting.load(std::memory_order_acquire);
     size_t others = (size_t)size > batches ? (size_t)size - batches : 0;
-    *count = others + queue->mBatchedMsgs.load(std::memory_order_acquire);
+    *count = others + (size_t)corvexMsgBatches_pending(&queue->mMsgs);
     return true;
 }
 
-/* Queues a received message: callback(parent queue, node) delivers it on
- * the dispatch thread. It joins the open batch when there is one, else it
- * starts a batch with a host event of its own. A batch closes when its
- * event starts, when it is full, and when any other event is queued behind
- * it; messages are delivered in the order they were queued. While an
- * enqueue callback is set every message has an event of its own, of which
- * the callback is told. On failure the node is the caller's again. */
+/* Queues a received message for `subscription`: callback(parent queue, node)
+ * delivers it on the dispatch thread, where the node holds the message and
+ * the subscription. The message joins the open batch when there is one,
+ * else it starts a batch with a host event of its own. While an enqueue
+ * callback is set every message has an event of its own, of which the
+ * callback is told. MAMA_STATUS_NOMEM when memory is short; on failure the
+ * message is the caller's again. */
 mama_status corvexQueue_enqueueMsg(CorvexQueueBridge* queue, mamaQueueEnqueueCB callback,
-                                   CorvexMsgNode* node);
+                                   corvexClient_msg_t msg, CorvexSubscription* subscription);
 
 /* Registers the subscription's transport (sub->mTransportBridge) on the
  * queue for flow control; a transport that joins a suspended queue is

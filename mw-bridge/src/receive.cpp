@@ -19,7 +19,7 @@
 #include <mama/integration/subscription.h>
 
 #include "logging.h"
-#include "msgNode.h"
+#include "msgBatch.h"
 #include "topic.h"
 #include "msg.h"
 #include "queue.h"
@@ -262,19 +262,15 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
             subscription->mTopic, subscription->mMaxQueueDepth);
         return CORVEXCLIENT_CALLBACK_OK;
     }
-    CorvexMsgNode* node = corvexMsgNode_take();
-    if (node == NULL)
+    status = corvexQueue_enqueueMsg(subscription->mQueueBridge, corvexReceive_dispatchMsgNode,
+                                    message, subscription);
+    if (status == MAMA_STATUS_NOMEM)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for message node");
         return CORVEXCLIENT_CALLBACK_OK;
     }
-    node->mMsg = message;
-    node->mSubscription = subscription;
-    status =
-        corvexQueue_enqueueMsg(subscription->mQueueBridge, corvexReceive_dispatchMsgNode, node);
     if (status != MAMA_STATUS_OK)
     {
-        corvexMsgNode_give(node);
         CORVEX_LOG(CORVEX_LOG_ERROR, "Could not enqueue message: %s; msg=%p user_p=%p",
                    mamaStatus_stringForStatus(status), (void*)message, closure);
         return CORVEXCLIENT_CALLBACK_OK;
@@ -322,11 +318,8 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, text);
         const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
         bool longForm = rc == CORVEXCLIENT_FAIL || rc == CORVEXCLIENT_NOT_READY;
-        if (longForm && error != NULL && error->mSubCode == CORVEXCLIENT_SUBCODE_NULL_ARGUMENT)
-        {
-            corvexMsgNode_give(node);
-        }
-        else
+        /* Sub-code 2: the vendor has no message to take back. */
+        if (!longForm || error == NULL || error->mSubCode != CORVEXCLIENT_SUBCODE_NULL_ARGUMENT)
         {
             corvexMsgNode_release(node);
         }
@@ -369,7 +362,7 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
     presentCacheAnswer(subscription, message, node->mMsg);
     if (deliver(subscription, message, bridgeMsg, node->mMsg))
     {
-        corvexMsgNode_give(node);
+        /* The detached message owns it now. */
         return;
     }
     /* The queue's message is reused for the next one; it must not keep a

@@ -12,7 +12,7 @@
 
 #include "bridgeTest.h"
 #include "corvexBridge.h"
-#include "msgNode.h"
+#include "msgBatch.h"
 #include "queue.h"
 #include "subscription.h"
 #include "transport.h"
@@ -390,21 +390,16 @@ class BatchTest : public QueueTest
      * a vendor message that the queue must give back. */
     mama_status queueMsg(int64_t tag, mamaQueue queue = nullptr, bool withMsg = false)
     {
-        CorvexMsgNode* node = corvexMsgNode_take();
-        if (node == nullptr)
+        corvexClient_msg_t msg = nullptr;
+        if (withMsg && corvexClient_msg_alloc(&msg) != CORVEXCLIENT_OK)
         {
             return MAMA_STATUS_NOMEM;
         }
-        node->mSubscription = reinterpret_cast<CorvexSubscription*>((intptr_t)tag);
-        if (withMsg && corvexClient_msg_alloc(&node->mMsg) != CORVEXCLIENT_OK)
+        mama_status status = corvexQueue_enqueueMsg(
+            bridgeOf(queue), recordMsg, msg, reinterpret_cast<CorvexSubscription*>((intptr_t)tag));
+        if (status != MAMA_STATUS_OK && msg != nullptr)
         {
-            corvexMsgNode_give(node);
-            return MAMA_STATUS_NOMEM;
-        }
-        mama_status status = corvexQueue_enqueueMsg(bridgeOf(queue), recordMsg, node);
-        if (status != MAMA_STATUS_OK)
-        {
-            corvexMsgNode_release(node);
+            corvexClient_msg_free(&msg);
         }
         return status;
     }
@@ -524,6 +519,61 @@ TEST_F(BatchTest, ABatchHoldsAtMostItsLimitAndOneDispatchRunsOneBatch)
     }
     EXPECT_EQ(range(1, 601), mLog.order());
     EXPECT_EQ(0u, eventCount());
+}
+
+TEST_F(BatchTest, ARunningBatchTakesMessagesUntilItCatchesUpOrAnEventIsQueued)
+{
+    // Messages queued while a batch is delivered join it: one host event
+    // serves a stream the dispatcher keeps up with.
+    mLog.mOnMsg = [this](int64_t tag)
+    {
+        if (tag <= 3)
+        {
+            ASSERT_EQ(MAMA_STATUS_OK, queueMsg(tag + 100));
+        }
+        if (tag == 103)
+        {
+            ASSERT_EQ(MAMA_STATUS_OK, queueEvent(10));
+            ASSERT_EQ(MAMA_STATUS_OK, queueMsg(200));
+        }
+    };
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(1));
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(2));
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(3));
+    ASSERT_EQ(1, hostEvents());
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
+    EXPECT_EQ(std::vector<int64_t>({1, 2, 3, 101, 102, 103}), mLog.order());
+    EXPECT_EQ(2, hostEvents()) << "the event, then a batch of its own for 200";
+    while (mamaQueue_timedDispatch(mQueue, 0) == MAMA_STATUS_OK)
+    {
+    }
+    EXPECT_EQ(std::vector<int64_t>({1, 2, 3, 101, 102, 103, -10, 200}), mLog.order());
+    EXPECT_EQ(0u, eventCount());
+
+    // A batch that caught up is closed: the next message has an event of its own.
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(300));
+    EXPECT_EQ(1, hostEvents());
+}
+
+TEST_F(BatchTest, BlocksOfMessagesAreReusedAcrossManyBatches)
+{
+    // Many thousands of messages through batches of every length, crossing
+    // block boundaries at every offset; every message once, in order, and
+    // the queue keeps only the blocks its deepest backlog needed.
+    int64_t tag = 0;
+    for (int round = 1; round <= 300; ++round)
+    {
+        for (int i = 0; i < round; ++i)
+        {
+            ASSERT_EQ(MAMA_STATUS_OK, queueMsg(++tag, nullptr, true));
+        }
+        while (mamaQueue_timedDispatch(mQueue, 0) == MAMA_STATUS_OK)
+        {
+        }
+    }
+    EXPECT_EQ(range(1, tag), mLog.order());
+    EXPECT_EQ(0u, eventCount());
+    EXPECT_LE(mQueueBridge->mMsgs.mBlocks.size(), 3u);
 }
 
 TEST_F(BatchTest, QueueDestroyReleasesMessagesWhoseBatchNeverRan)

@@ -1,0 +1,142 @@
+/* Received messages waiting on a queue, and the batches that deliver them.
+ *
+ * The vendor context thread writes each message it queues into the queue's
+ * next free node: nodes lie in blocks of CORVEX_MSG_BLOCK_NODES that the
+ * queue keeps for reuse, so queueing a message costs neither the heap nor
+ * an atomic operation that another thread contends for, and the dispatch
+ * thread reads the nodes one after the other. Consecutive messages form a
+ * batch, which one host event delivers in order. A batch takes messages
+ * for as long as it is open: from its first message until the dispatch
+ * thread running it has caught up with them, until any other event is
+ * queued behind it, or until it is full; so while the dispatch thread
+ * keeps up, a stream of messages needs one host event, and the thread is
+ * woken only when it had nothing left to do. */
+#ifndef CORVEX_BRIDGE_MSG_BATCH_H
+#define CORVEX_BRIDGE_MSG_BATCH_H
+
+#include <stdint.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include <mama/mama.h>
+
+#include "corvexClient.h"
+
+struct CorvexSubscription;
+
+/* One received message on its way to its subscription's queue. */
+struct CorvexMsgNode
+{
+    corvexClient_msg_t mMsg;
+    CorvexSubscription* mSubscription;
+};
+
+const uint32_t CORVEX_MSG_BLOCK_NODES = 256;
+/* Messages one batch delivers at most, so that one event (a dispatchEvent
+ * call) hands over a bounded number of them. */
+const uint32_t CORVEX_MSG_BATCH_MAX = 256;
+
+struct CorvexMsgBlock
+{
+    CorvexMsgNode mNodes[CORVEX_MSG_BLOCK_NODES];
+    /* The block written after this one, set before this block's last node
+     * is published; the link of the free list while the block is unused. */
+    CorvexMsgBlock* mNext;
+    /* Nodes of this block already delivered (or given up); the block is
+     * reused once all of them are. */
+    std::atomic<uint32_t> mDone;
+};
+
+struct CorvexMsgBatch
+{
+    mamaQueueEnqueueCB mCallback;
+    /* Where its first message lies. */
+    CorvexMsgBlock* mBlock;
+    uint32_t mIndex;
+    /* Messages in the batch, published with release: the dispatch thread
+     * reads the nodes up to it. Grows while the batch is open. */
+    std::atomic<uint32_t> mLength;
+    /* Its event has begun. */
+    bool mStarted;
+    /* The batches whose event has not begun, oldest first; the free list's
+     * link while unused. */
+    CorvexMsgBatch* mOlder;
+    CorvexMsgBatch* mNewer;
+};
+
+/* A queue's received messages. mLock guards everything but the atomics; a
+ * leaf lock, but for the host queue's own, taken by whoever queues a host
+ * event on the queue, so that a message never overtakes an event queued
+ * before it. */
+struct CorvexMsgBatches
+{
+    std::mutex mLock;
+    /* Where the next message is written. */
+    CorvexMsgBlock* mTail;
+    uint32_t mTailIndex;
+    CorvexMsgBatch* mOldest;
+    CorvexMsgBatch* mNewest;
+    /* The newest batch while it still takes messages. */
+    CorvexMsgBatch* mOpen;
+    CorvexMsgBlock* mFreeBlocks;
+    CorvexMsgBatch* mFreeBatches;
+    /* Every block the queue owns, used or not. */
+    std::vector<CorvexMsgBlock*> mBlocks;
+    /* Batches whose event has not begun (read without the lock). */
+    std::atomic<size_t> mWaiting;
+    /* Messages queued, and messages whose delivery has begun (or that were
+     * given up), each written by one side and read by the other. */
+    alignas(64) std::atomic<uint64_t> mQueued;
+    alignas(64) std::atomic<uint64_t> mDelivered;
+};
+
+/* The message back to the vendor; the node is left as it is. */
+void corvexMsgNode_release(CorvexMsgNode* node);
+
+/* Messages queued whose delivery has not begun. */
+inline uint64_t corvexMsgBatches_pending(const CorvexMsgBatches* batches)
+{
+    /* Delivered first: it never passes what was queued before it was read. */
+    uint64_t delivered = batches->mDelivered.load(std::memory_order_acquire);
+    return batches->mQueued.load(std::memory_order_acquire) - delivered;
+}
+
+/* Caller holds mLock. The open batch that takes a message for `callback`,
+ * or NULL when the message needs a batch of its own. */
+CorvexMsgBatch* corvexMsgBatches_openFor(CorvexMsgBatches* batches, mamaQueueEnqueueCB callback);
+
+/* Caller holds mLock. A new, empty batch at the end of the queue's batches;
+ * `open` when later messages may join it. NULL when memory is short. */
+CorvexMsgBatch* corvexMsgBatches_start(CorvexMsgBatches* batches, mamaQueueEnqueueCB callback,
+                                       bool open);
+
+/* Caller holds mLock. Gives up a batch just started whose host event could
+ * not be queued. */
+void corvexMsgBatches_abandon(CorvexMsgBatches* batches, CorvexMsgBatch* batch);
+
+/* Caller holds mLock. Adds a message to the batch (the newest); false when
+ * memory is short, the message is then the caller's again. */
+bool corvexMsgBatches_add(CorvexMsgBatches* batches, CorvexMsgBatch* batch, corvexClient_msg_t msg,
+                          CorvexSubscription* subscription);
+
+/* Caller holds mLock. No message joins the open batch any more. */
+inline void corvexMsgBatches_close(CorvexMsgBatches* batches)
+{
+    batches->mOpen = NULL;
+}
+
+/* The batch's host event: delivers its messages in order, calling the
+ * batch's callback with (parent, node) for each, and `before(queue)`
+ * before each message after the first; returns once it has caught up with
+ * a batch that no longer takes messages. */
+void corvexMsgBatches_run(CorvexMsgBatches* batches, CorvexMsgBatch* batch, mamaQueue parent,
+                          void (*before)(void* queue), void* queue);
+
+/* The messages of batches whose event never ran go back to the vendor, with
+ * no callback; then every block and batch is freed. For the queue's
+ * destroy, once nothing dispatches it. */
+void corvexMsgBatches_destroy(CorvexMsgBatches* batches);
+
+#endif /* CORVEX_BRIDGE_MSG_BATCH_H */
