@@ -69,7 +69,7 @@ extern "C"
         if (!created)
             return corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
         std::lock_guard<std::mutex> guard(corvexSession_cacheLinkLock());
-        std::unique_lock<std::shared_mutex> lock(session->mLock);
+        std::unique_lock<CorvexSharedLock> lock(session->mLock);
         if (session->mState == CORVEX_SESSION_DESTROYED)
         {
             delete created;
@@ -95,7 +95,7 @@ extern "C"
             corvexClientSession* session = (*cacheSession)->mSession;
             if (session)
             {
-                std::unique_lock<std::shared_mutex> lock(session->mLock);
+                std::unique_lock<CorvexSharedLock> lock(session->mLock);
                 auto& list = session->mCacheSessions;
                 list.erase(std::remove(list.begin(), list.end(), *cacheSession), list.end());
             }
@@ -138,7 +138,7 @@ extern "C"
                                        "the session of this cache session was destroyed");
             if (!noWait && corvexContext_onThread(session->mContext))
                 return corvexError_fail(CORVEXCLIENT_SUBCODE_ON_CONTEXT_THREAD);
-            std::shared_lock<std::shared_mutex> lock(session->mLock);
+            std::shared_lock<CorvexSharedLock> lock(session->mLock);
             if (session->mState != CORVEX_SESSION_CONNECTED)
                 return corvexError_set(CORVEXCLIENT_NOT_READY, CORVEXCLIENT_SUBCODE_NOT_CONNECTED,
                                        0, "session %s is not connected",

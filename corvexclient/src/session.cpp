@@ -129,7 +129,7 @@ void teardown(corvexClientSession* session, void*)
 {
     std::vector<CorvexDispatchEntry> entries;
     {
-        std::unique_lock<std::shared_mutex> lock(session->mLock);
+        std::unique_lock<CorvexSharedLock> lock(session->mLock);
         corvexDispatchTable_takeAll(session->mTable, entries);
     }
     while (!session->mHeld.empty())
@@ -150,7 +150,7 @@ void teardown(corvexClientSession* session, void*)
 void detachCacheSessions(corvexClientSession* session)
 {
     std::lock_guard<std::mutex> guard(gLinkLock);
-    std::unique_lock<std::shared_mutex> lock(session->mLock);
+    std::unique_lock<CorvexSharedLock> lock(session->mLock);
     for (corvexClientCacheSession* cacheSession : session->mCacheSessions)
         cacheSession->mSession = nullptr;
     session->mCacheSessions.clear();
@@ -248,7 +248,7 @@ void corvexSession_applyRouterSubscriptions(corvexClientSession* session)
 void corvexSession_destroy(corvexClientSession* session)
 {
     {
-        std::unique_lock<std::shared_mutex> lock(session->mLock);
+        std::unique_lock<CorvexSharedLock> lock(session->mLock);
         session->mClosed.store(true, std::memory_order_release);
         corvexSession_disconnectLocked(session);
         session->mState = CORVEX_SESSION_DESTROYED;
@@ -340,7 +340,7 @@ extern "C"
         if (code != CORVEXCLIENT_OK)
             return code;
         {
-            std::unique_lock<std::shared_mutex> lock(session->mLock);
+            std::unique_lock<CorvexSharedLock> lock(session->mLock);
             if (session->mState == CORVEX_SESSION_DESTROYED)
                 return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_STATE);
             if (session->mState == CORVEX_SESSION_CONNECTED)
@@ -371,7 +371,7 @@ extern "C"
         corvexClient_returnCode_t code = checkSession(session);
         if (code != CORVEXCLIENT_OK)
             return code;
-        std::unique_lock<std::shared_mutex> lock(session->mLock);
+        std::unique_lock<CorvexSharedLock> lock(session->mLock);
         corvexSession_disconnectLocked(session);
         return CORVEXCLIENT_OK;
     }
@@ -408,7 +408,7 @@ extern "C"
         corvexClient_returnCode_t code = checkSession(session);
         if (code != CORVEXCLIENT_OK)
             return code;
-        std::shared_lock<std::shared_mutex> lock(session->mLock);
+        std::shared_lock<CorvexSharedLock> lock(session->mLock);
         if (session->mState == CORVEX_SESSION_DESTROYED)
             return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_STATE);
         if (session->mSuspended.exchange(false, std::memory_order_acq_rel))
@@ -475,7 +475,7 @@ extern "C"
 
         CorvexWaitList waits{{}, 0};
         {
-            std::shared_lock<std::shared_mutex> lock(session->mLock);
+            std::shared_lock<CorvexSharedLock> lock(session->mLock);
             if (session->mState != CORVEX_SESSION_CONNECTED)
                 return corvexError_set(CORVEXCLIENT_NOT_READY, CORVEXCLIENT_SUBCODE_NOT_CONNECTED,
                                        0, "session %s is not connected",

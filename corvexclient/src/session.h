@@ -18,6 +18,7 @@
 #include "properties.h"
 #include "router/router.h"
 #include "router/routerConfig.h"
+#include "sharedLock.h"
 
 enum CorvexSessionState
 {
@@ -56,7 +57,7 @@ struct corvexClientSession
 
     /* Shared by senders and by matching on the context thread; exclusive for
      * changes of state, link and entries. */
-    mutable std::shared_mutex mLock;
+    mutable CorvexSharedLock mLock;
     CorvexSessionState mState;
     CorvexRouter* mRouter;
     CorvexRouterLink* mLink;

@@ -54,7 +54,7 @@ void runRefusal(corvexClientSession* session, void* arg)
 {
     RefusalTask* task = static_cast<RefusalTask*>(arg);
     {
-        std::unique_lock<std::shared_mutex> lock(session->mLock);
+        std::unique_lock<CorvexSharedLock> lock(session->mLock);
         corvexDispatchTable_removeOrder(session->mTable, task->mTopic.data(), task->mTopic.size(),
                                         task->mEntry);
     }
@@ -140,7 +140,7 @@ void dispatch(corvexClientSession* session, corvexClientMsg* msg)
     std::vector<CorvexDispatchTarget>& targets = session->mTargets;
     targets.clear();
     {
-        std::shared_lock<std::shared_mutex> lock(session->mLock);
+        std::shared_lock<CorvexSharedLock> lock(session->mLock);
         corvexDispatchTable_match(session->mTable, msg->mTopic, msg->mTopicLength, targets);
     }
     if (targets.empty())

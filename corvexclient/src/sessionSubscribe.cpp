@@ -67,7 +67,7 @@ extern "C"
 
         /* Events are queued under the lock, so none can follow a destroy's
          * teardown. */
-        std::unique_lock<std::shared_mutex> lock(session->mLock);
+        std::unique_lock<CorvexSharedLock> lock(session->mLock);
         if (session->mState == CORVEX_SESSION_DESTROYED)
             return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_STATE);
         if (!session->mTopicDispatch)
@@ -125,7 +125,7 @@ extern "C"
         if (!report)
             return corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
         CorvexDispatchEntry removed;
-        std::unique_lock<std::shared_mutex> lock(session->mLock);
+        std::unique_lock<CorvexSharedLock> lock(session->mLock);
         if (session->mState == CORVEX_SESSION_DESTROYED ||
             !corvexDispatchTable_remove(session->mTable, topic, length, *dispatch, &removed))
         {

@@ -18,7 +18,7 @@ extern "C"
             return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
         if (!corvexSession_isValid(session))
             return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
-        std::unique_lock<std::shared_mutex> lock(session->mLock);
+        std::unique_lock<CorvexSharedLock> lock(session->mLock);
         if (session->mState == CORVEX_SESSION_DESTROYED)
             return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_STATE);
         /* A reconnect is a new login: router subscriptions come back only when

@@ -174,7 +174,7 @@ corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint
                                   const CorvexRouterLogin* login, CorvexRouterLink** link)
 {
     CorvexEmbeddedRouter* router = embedded(base);
-    std::unique_lock<std::shared_mutex> lock(router->mLock);
+    std::unique_lock<CorvexSharedLock> lock(router->mLock);
     for (const CorvexLoginRefusal& refusal : router->mLoginRefusals)
     {
         if (refusal.mUserName == "*" || refusal.mUserName == login->mUserName)
@@ -200,7 +200,7 @@ corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint
 void disconnect(CorvexRouter* base, CorvexRouterLink* link)
 {
     CorvexEmbeddedRouter* router = embedded(base);
-    std::unique_lock<std::shared_mutex> lock(router->mLock);
+    std::unique_lock<CorvexSharedLock> lock(router->mLock);
     for (auto it = router->mExact.begin(); it != router->mExact.end();)
     {
         auto& subscribers = it->second->mSubscribers;
@@ -224,7 +224,7 @@ corvexClient_returnCode_t subscribe(CorvexRouter* base, CorvexRouterLink* link, 
                                     size_t length, const CorvexSubscribeRequest*)
 {
     CorvexEmbeddedRouter* router = embedded(base);
-    std::unique_lock<std::shared_mutex> lock(router->mLock);
+    std::unique_lock<CorvexSharedLock> lock(router->mLock);
     if (!corvexEmbeddedRouter_permits(router, link->mUserName, CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
                                       topic, length))
         return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED, 403,
@@ -266,7 +266,7 @@ corvexClient_returnCode_t subscribe(CorvexRouter* base, CorvexRouterLink* link, 
 void unsubscribe(CorvexRouter* base, CorvexRouterLink* link, const char* topic, size_t length)
 {
     CorvexEmbeddedRouter* router = embedded(base);
-    std::unique_lock<std::shared_mutex> lock(router->mLock);
+    std::unique_lock<CorvexSharedLock> lock(router->mLock);
     if (corvexTopic_isWildcard(topic, length))
     {
         auto& wildcards = router->mWildcards;
@@ -306,7 +306,7 @@ void publish(CorvexRouter* base, CorvexRouterLink* link, const corvexClientMsg* 
     thread_local std::vector<CorvexRouterLink*> targets;
     targets.clear();
 
-    std::shared_lock<std::shared_mutex> lock(router->mLock);
+    std::shared_lock<CorvexSharedLock> lock(router->mLock);
     if (!corvexEmbeddedRouter_permits(router, link->mUserName, CORVEXCLIENT_TEST_ACL_PUBLISH,
                                       msg->mTopic, msg->mTopicLength))
     {
@@ -346,7 +346,7 @@ void publish(CorvexRouter* base, CorvexRouterLink* link, const corvexClientMsg* 
 void cacheRequest(CorvexRouter* base, CorvexRouterLink* link, const CorvexCacheRequest* request)
 {
     CorvexEmbeddedRouter* router = embedded(base);
-    std::shared_lock<std::shared_mutex> lock(router->mLock);
+    std::shared_lock<CorvexSharedLock> lock(router->mLock);
     corvexClient_returnCode_t code;
     corvexClient_subCode_t subCode;
     if (corvexTest_takeCacheOutcome(&code, &subCode))

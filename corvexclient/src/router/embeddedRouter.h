@@ -13,6 +13,7 @@
 
 #include "router/router.h"
 #include "router/routerConfig.h"
+#include "sharedLock.h"
 
 struct CorvexRouterLink
 {
@@ -37,7 +38,7 @@ struct CorvexEmbeddedRouter : CorvexRouter
 {
     /* Shared while publishing, exclusive while links, subscriptions or access
      * rules change. */
-    std::shared_mutex mLock;
+    CorvexSharedLock mLock;
     std::unordered_map<std::string, CorvexRouterLink*> mClients;
     struct ExactTopic
     {

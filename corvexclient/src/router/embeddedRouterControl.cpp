@@ -45,7 +45,7 @@ extern "C"
             code = findRouter(routerName, &router);
         if (code != CORVEXCLIENT_OK)
             return code;
-        std::unique_lock<std::shared_mutex> lock(router->mLock);
+        std::unique_lock<CorvexSharedLock> lock(router->mLock);
         /* Ahead of the configured rules, after the ones added before. */
         router->mRules.insert(router->mRules.begin() +
                                   static_cast<std::ptrdiff_t>(router->mTestRuleCount),
@@ -65,7 +65,7 @@ extern "C"
         corvexClient_returnCode_t code = findRouter(routerName, &router);
         if (code != CORVEXCLIENT_OK)
             return code;
-        std::unique_lock<std::shared_mutex> lock(router->mLock);
+        std::unique_lock<CorvexSharedLock> lock(router->mLock);
         router->mLoginRefusals.push_back({userName, subCode});
         return CORVEXCLIENT_OK;
     }
@@ -76,7 +76,7 @@ extern "C"
         corvexClient_returnCode_t code = findRouter(routerName, &router);
         if (code != CORVEXCLIENT_OK)
             return code;
-        std::unique_lock<std::shared_mutex> lock(router->mLock);
+        std::unique_lock<CorvexSharedLock> lock(router->mLock);
         router->mRules.clear();
         router->mTestRuleCount = 0;
         router->mLoginRefusals.clear();
@@ -92,7 +92,7 @@ extern "C"
             code = findRouter(routerName, &router);
         if (code != CORVEXCLIENT_OK)
             return code;
-        std::unique_lock<std::shared_mutex> lock(router->mLock);
+        std::unique_lock<CorvexSharedLock> lock(router->mLock);
         std::lock_guard<std::mutex> guard(router->mCacheLock);
         if (!router->mCacheOverridden)
         {
@@ -113,7 +113,7 @@ extern "C"
         corvexClient_returnCode_t code = findRouter(routerName, &router);
         if (code != CORVEXCLIENT_OK)
             return code;
-        std::unique_lock<std::shared_mutex> lock(router->mLock);
+        std::unique_lock<CorvexSharedLock> lock(router->mLock);
         std::lock_guard<std::mutex> guard(router->mCacheLock);
         corvexEmbeddedRouter_forgetCache(router);
         router->mCacheSetting = CorvexCacheSetting{CORVEX_CACHE_OFF, {}};
