@@ -132,13 +132,16 @@ void resetFields(corvexClientMsg* msg)
 
 corvexClientMsg* corvexMsg_allocate()
 {
-    if (!tPool.mHead)
-        tPool.takeBatch();
-    corvexClientMsg* msg = tPool.mHead;
+    /* One lookup of the thread's pool: each use of the thread_local in a
+     * shared library is a call. */
+    LocalPool& pool = tPool;
+    if (!pool.mHead)
+        pool.takeBatch();
+    corvexClientMsg* msg = pool.mHead;
     if (msg)
     {
-        tPool.mHead = msg->mNextFree;
-        --tPool.mCount;
+        pool.mHead = msg->mNextFree;
+        --pool.mCount;
     }
     else
     {
@@ -168,10 +171,11 @@ void corvexMsg_release(corvexClientMsg* msg)
         msg->mStorage = nullptr;
         msg->mStorageCapacity = 0;
     }
-    msg->mNextFree = tPool.mHead;
-    tPool.mHead = msg;
-    if (++tPool.mCount > kLocalLimit)
-        tPool.giveBack(kBatch);
+    LocalPool& pool = tPool;
+    msg->mNextFree = pool.mHead;
+    pool.mHead = msg;
+    if (++pool.mCount > kLocalLimit)
+        pool.giveBack(kBatch);
 }
 
 bool corvexMsg_isValid(const corvexClientMsg* msg)

@@ -35,15 +35,16 @@ corvexClient_subCode_t corvexTopic_validate(const char* topic, size_t* length)
 
 bool corvexTopic_isWildcard(const char* topic, size_t length)
 {
-    size_t start = 0;
-    while (start <= length)
+    /* A level ending in '*', or a last level of ">" alone. */
+    if (length > 0 && topic[length - 1] == '>' && (length == 1 || topic[length - 2] == '/'))
+        return true;
+    const char* star = static_cast<const char*>(std::memchr(topic, '*', length));
+    while (star)
     {
-        const size_t end = levelEnd(topic, start, length);
-        if (end > start && topic[end - 1] == '*')
+        const size_t next = static_cast<size_t>(star - topic) + 1;
+        if (next == length || topic[next] == '/')
             return true;
-        if (end == length && end - start == 1 && topic[start] == '>')
-            return true;
-        start = end + 1;
+        star = static_cast<const char*>(std::memchr(topic + next, '*', length - next));
     }
     return false;
 }
