@@ -2,6 +2,7 @@
 
 #include "queue.h"
 
+#include <chrono>
 #include <new>
 
 #include <mama/mama.h>
@@ -20,7 +21,7 @@ namespace
 const uint32_t QUEUE_MAX_SIZE = 2147483647;
 const uint32_t QUEUE_CHUNK_SIZE = 64;
 /* A dispatch loop wakes at least this often to notice a stop. */
-const uint64_t DISPATCH_WAKE_MS = 500;
+const std::chrono::milliseconds DISPATCH_WAKE(500);
 
 /* For as long as it lives, sends from this thread never wait for a
  * suspended session's room: a dispatching thread is what drains the queue
@@ -43,6 +44,57 @@ class SendsNeverWait
 bool isDispatchOk(wombatQueueStatus status)
 {
     return status == WOMBAT_QUEUE_OK || status == WOMBAT_QUEUE_TIMEOUT;
+}
+
+bool hasHostEvents(CorvexQueueBridge* queue)
+{
+    int size = 0;
+    return wombatQueue_getSize(queue->mQueue, &size) == WOMBAT_QUEUE_OK && size > 0;
+}
+
+/* The dispatch loop, once the host queue is empty: sleeps until an event is
+ * queued or the loop is to stop, or for at most `timeout`. */
+void sleepUntilEvents(CorvexQueueBridge* queue, std::chrono::milliseconds timeout)
+{
+    CorvexQueueWaker& waker = *queue->mWaker;
+    /* Announced before the host queue is looked at: an enqueuer either sees
+     * the sleeper or is seen by it. */
+    waker.mSleeping.store(true, std::memory_order_seq_cst);
+    {
+        std::unique_lock<std::mutex> lock(waker.mLock);
+        waker.mWake.wait_for(lock, timeout,
+                             [queue] {
+                                 return hasHostEvents(queue) ||
+                                        !mamaQueueImpl_isDispatching(queue->mParent);
+                             });
+    }
+    waker.mSleeping.store(false, std::memory_order_relaxed);
+}
+
+/* Under the queue's message lock, right after a host event was queued: the
+ * waker to call once the locks are released, when a loop sleeps. */
+std::shared_ptr<CorvexQueueWaker> sleeperToWake(CorvexQueueBridge* queue)
+{
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (!queue->mWaker->mSleeping.load(std::memory_order_seq_cst))
+    {
+        return nullptr;
+    }
+    return queue->mWaker;
+}
+
+void wake(const std::shared_ptr<CorvexQueueWaker>& waker)
+{
+    if (waker == nullptr)
+    {
+        return;
+    }
+    {
+        /* The sleeper is either before its test (it will see the event) or
+         * waiting: taking the lock orders the notify after it. */
+        std::lock_guard<std::mutex> guard(waker->mLock);
+    }
+    waker->mWake.notify_one();
 }
 
 size_t eventCount(CorvexQueueBridge* queue)
@@ -142,6 +194,17 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_create_usingNative(CorvexQueueBr
     }
     impl->mBridge = (CorvexBridge*)closure;
 
+    try
+    {
+        impl->mWaker = std::make_shared<CorvexQueueWaker>();
+    }
+    catch (const std::bad_alloc&)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "corvexBridgeMamaQueue_create (): Failed to allocate memory for queue.");
+        delete impl;
+        return MAMA_STATUS_NOMEM;
+    }
     impl->mDispatchLock = wlock_create();
     impl->mParent = parent;
 
@@ -217,7 +280,13 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_dispatch(CorvexQueueBridge* queu
     do
     {
         beforeDispatch(queue);
-        wStatus = wombatQueue_timedDispatch(queue->mQueue, NULL, NULL, DISPATCH_WAKE_MS);
+        if (!hasHostEvents(queue))
+        {
+            sleepUntilEvents(queue, DISPATCH_WAKE);
+        }
+        /* Waits no longer: an event the sleep saw is there, and a loop woken
+         * to stop or by its timeout goes round to look. */
+        wStatus = wombatQueue_timedDispatch(queue->mQueue, NULL, NULL, 0);
     } while (isDispatchOk(wStatus) && mamaQueueImpl_isDispatching(queue->mParent));
     queue->mDispatchesRunning.fetch_sub(1);
     wlock_unlock(queue->mDispatchLock);
@@ -301,12 +370,17 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_enqueueEvent(CorvexQueueBridge* 
      * queue, so it is called as (mamaQueue, closure). Messages queued after
      * it start a batch of their own, behind it. */
     wombatQueueStatus wStatus = WOMBAT_QUEUE_OK;
+    std::shared_ptr<CorvexQueueWaker> sleeper;
     {
         std::lock_guard<std::mutex> guard(queue->mMsgs.mLock);
         corvexMsgBatches_close(&queue->mMsgs);
         wStatus = wombatQueue_enqueue(queue->mQueue, (wombatQueueCb)callback, parent, closure);
+        if (WOMBAT_QUEUE_OK == wStatus)
+        {
+            sleeper = sleeperToWake(queue);
+        }
     }
-
+    wake(sleeper);
     /* Whoever watches the queue learns of every attempt, even a refused one. */
     if (enqueueCallback != NULL)
     {
@@ -343,6 +417,7 @@ mama_status corvexQueue_enqueueMsg(CorvexQueueBridge* queue, mamaQueueEnqueueCB 
     bool newEvent = false;
     bool added = false;
     wombatQueueStatus wStatus = WOMBAT_QUEUE_OK;
+    std::shared_ptr<CorvexQueueWaker> sleeper;
     {
         std::lock_guard<std::mutex> guard(msgs->mLock);
         /* A watched queue keeps one event per message: its watcher may
@@ -367,8 +442,13 @@ mama_status corvexQueue_enqueueMsg(CorvexQueueBridge* queue, mamaQueueEnqueueCB 
         /* A batch whose event is queued and that stays empty closes when
          * the event runs. */
         added = batch != NULL && corvexMsgBatches_add(msgs, batch, msg, subscription);
+        if (newEvent && batch != NULL)
+        {
+            sleeper = sleeperToWake(queue);
+        }
     }
 
+    wake(sleeper);
     /* Told of every host event, and of every refused attempt: with a
      * callback set, of every message. */
     if (newEvent && enqueueCallback != NULL)
@@ -420,6 +500,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_stopDispatch(CorvexQueueBridge* 
         return MAMA_STATUS_NULL_ARG;
     }
     wombatQueueStatus wStatus = wombatQueue_unblock(queue->mQueue);
+    wake(queue->mWaker);
     if (wStatus != WOMBAT_QUEUE_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "corvexBridgeMamaQueue_stopDispatch failed: %d", (int)wStatus);

@@ -8,6 +8,9 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <unordered_map>
 
 #include <mama/mama.h>
@@ -35,6 +38,22 @@ struct CorvexQueueFeed
 
 typedef std::unordered_map<CorvexTransportBridge*, CorvexQueueFeed> CorvexQueueTransportMap;
 
+/* A dispatch loop with nothing to do sleeps here rather than in the host
+ * queue, whose enqueue signals its waiter while it still holds the queue's
+ * own mutex: the waiter, woken, at once blocks on that mutex, two wake-ups
+ * an event for an idle loop. Whoever queues a host event wakes the loop
+ * after its locks are released: the enqueuer holds a reference to the
+ * waker, not to the queue, which the application may destroy as soon as
+ * the event has run. */
+struct CorvexQueueWaker
+{
+    /* A loop sleeps, or is about to look at the host queue and sleep. */
+    std::atomic<bool> mSleeping{false};
+    /* Only orders the sleep against the wake. */
+    std::mutex mLock;
+    std::condition_variable mWake;
+};
+
 struct CorvexQueueBridge
 {
     mamaQueue mParent;
@@ -59,6 +78,9 @@ struct CorvexQueueBridge
     CorvexQueueTransportMap* mTransports;
     /* Received messages, delivered in batches (msgBatch.h). */
     CorvexMsgBatches mMsgs;
+    /* Where the dispatch loop sleeps when it has nothing to do (see
+     * CorvexQueueWaker); shared with the enqueuers that wake it. */
+    std::shared_ptr<CorvexQueueWaker> mWaker;
 };
 
 /* Events waiting on the queue, each received message counting as one: the
