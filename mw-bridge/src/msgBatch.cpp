@@ -1,5 +1,6 @@
 #include "msgBatch.h"
 
+#include <mutex>
 #include <new>
 
 namespace
@@ -204,7 +205,7 @@ void corvexMsgBatches_run(CorvexMsgBatches* batches, CorvexMsgBatch* batch, mama
 {
     mamaQueueEnqueueCB callback = NULL;
     {
-        std::lock_guard<std::mutex> guard(batches->mLock);
+        std::lock_guard<CorvexSpinLock> guard(batches->mLock);
         if (!batch->mStarted)
         {
             batch->mStarted = true;
@@ -221,7 +222,7 @@ void corvexMsgBatches_run(CorvexMsgBatches* batches, CorvexMsgBatch* batch, mama
         if (batch->mLength.load(std::memory_order_acquire) == done)
         {
             /* Caught up: the batch closes unless a message joined it. */
-            std::lock_guard<std::mutex> guard(batches->mLock);
+            std::lock_guard<CorvexSpinLock> guard(batches->mLock);
             if (batch->mLength.load(std::memory_order_relaxed) != done)
             {
                 continue;
@@ -243,7 +244,7 @@ void corvexMsgBatches_run(CorvexMsgBatches* batches, CorvexMsgBatch* batch, mama
             CorvexMsgBlock* next = block->mNext;
             if (finishNodes(block, doneInBlock))
             {
-                std::lock_guard<std::mutex> guard(batches->mLock);
+                std::lock_guard<CorvexSpinLock> guard(batches->mLock);
                 reuseBlock(batches, block);
             }
             block = next;
@@ -264,7 +265,7 @@ void corvexMsgBatches_run(CorvexMsgBatches* batches, CorvexMsgBatch* batch, mama
 
 void corvexMsgBatches_destroy(CorvexMsgBatches* batches)
 {
-    std::lock_guard<std::mutex> guard(batches->mLock);
+    std::lock_guard<CorvexSpinLock> guard(batches->mLock);
     while (batches->mOldest != NULL)
     {
         CorvexMsgBatch* batch = batches->mOldest;

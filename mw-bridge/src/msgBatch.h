@@ -17,12 +17,12 @@
 #include <stdint.h>
 
 #include <atomic>
-#include <mutex>
 #include <vector>
 
 #include <mama/mama.h>
 
 #include "corvexClient.h"
+#include "spinLock.h"
 
 struct CorvexSubscription;
 
@@ -69,10 +69,11 @@ struct CorvexMsgBatch
 /* A queue's received messages. mLock guards everything but the atomics; a
  * leaf lock, but for the host queue's own, taken by whoever queues a host
  * event on the queue, so that a message never overtakes an event queued
- * before it. */
+ * before it. It is taken for every message, by the vendor thread, and by the
+ * dispatch thread whenever it catches up: a spin lock. */
 struct CorvexMsgBatches
 {
-    std::mutex mLock;
+    CorvexSpinLock mLock;
     /* Where the next message is written. */
     CorvexMsgBlock* mTail;
     uint32_t mTailIndex;

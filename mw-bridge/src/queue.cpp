@@ -60,14 +60,11 @@ void sleepUntilEvents(CorvexQueueBridge* queue, std::chrono::milliseconds timeou
     /* Announced before the host queue is looked at: an enqueuer either sees
      * the sleeper or is seen by it. */
     waker.mSleeping.store(true, std::memory_order_seq_cst);
-    {
-        std::unique_lock<std::mutex> lock(waker.mLock);
-        waker.mWake.wait_for(lock, timeout,
-                             [queue] {
-                                 return hasHostEvents(queue) ||
-                                        !mamaQueueImpl_isDispatching(queue->mParent);
-                             });
-    }
+    std::unique_lock<std::mutex> lock(waker.mLock);
+    waker.mWake.wait_for(
+        lock, timeout,
+        [queue] { return hasHostEvents(queue) || !mamaQueueImpl_isDispatching(queue->mParent); });
+    /* Cleared at once, so that enqueuers stop taking the lock to wake it. */
     waker.mSleeping.store(false, std::memory_order_relaxed);
 }
 
@@ -372,7 +369,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_enqueueEvent(CorvexQueueBridge* 
     wombatQueueStatus wStatus = WOMBAT_QUEUE_OK;
     std::shared_ptr<CorvexQueueWaker> sleeper;
     {
-        std::lock_guard<std::mutex> guard(queue->mMsgs.mLock);
+        std::lock_guard<CorvexSpinLock> guard(queue->mMsgs.mLock);
         corvexMsgBatches_close(&queue->mMsgs);
         wStatus = wombatQueue_enqueue(queue->mQueue, (wombatQueueCb)callback, parent, closure);
         if (WOMBAT_QUEUE_OK == wStatus)
@@ -419,7 +416,7 @@ mama_status corvexQueue_enqueueMsg(CorvexQueueBridge* queue, mamaQueueEnqueueCB 
     wombatQueueStatus wStatus = WOMBAT_QUEUE_OK;
     std::shared_ptr<CorvexQueueWaker> sleeper;
     {
-        std::lock_guard<std::mutex> guard(msgs->mLock);
+        std::lock_guard<CorvexSpinLock> guard(msgs->mLock);
         /* A watched queue keeps one event per message: its watcher may
          * dispatch one event per call it hears of. */
         CorvexMsgBatch* batch =
