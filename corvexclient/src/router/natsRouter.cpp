@@ -31,8 +31,51 @@ constexpr int64_t kCloseFlushMs = 2000;
 constexpr int32_t kRefusedResponse = 403;
 constexpr const char* kSubscribeViolation = "Permissions Violation for Subscription to ";
 constexpr const char* kPublishViolation = "Permissions Violation for Publish to ";
+constexpr size_t kDestroyBatch = 64;
+constexpr size_t kDestroyBatchBytes = 256 * 1024;
 
 struct NatsSubscription;
+
+/* natsMsg_Destroy hands a message to the NATS library's collector thread
+ * and wakes it when it sleeps: message by message, the wake-ups cost the
+ * destroying thread and the collector more than the frees. Each thread
+ * destroys its messages a batch at a time (at most kDestroyBatch of them
+ * and kDestroyBatchBytes of data), so that the collector wakes once a
+ * batch; what a thread still keeps goes when it exits. */
+struct NatsDestroyBatch
+{
+    natsMsg* mMsgs[kDestroyBatch];
+    size_t mCount = 0;
+    size_t mBytes = 0;
+
+    ~NatsDestroyBatch()
+    {
+        flush();
+    }
+
+    void flush()
+    {
+        for (size_t i = 0; i < mCount; ++i)
+            natsMsg_Destroy(mMsgs[i]);
+        mCount = 0;
+        mBytes = 0;
+    }
+
+    void add(natsMsg* msg)
+    {
+        mMsgs[mCount++] = msg;
+        mBytes += static_cast<size_t>(natsMsg_GetDataLength(msg));
+        if (mCount == kDestroyBatch || mBytes >= kDestroyBatchBytes)
+            flush();
+    }
+};
+
+void destroyLater(natsMsg* msg)
+{
+    thread_local NatsDestroyBatch batch;
+    if (msg)
+        batch.add(msg);
+}
 
 /* What the connection's threads share with the session's: the endpoint,
  * reached only while the link is open and under mLock. */
@@ -287,7 +330,7 @@ bool clientMsgOf(natsMsg* received, corvexClientMsg* msg)
 
 void destroyReceived(void* received)
 {
-    natsMsg_Destroy(static_cast<natsMsg*>(received));
+    destroyLater(static_cast<natsMsg*>(received));
 }
 
 /* The delivered message borrows the NATS message's data, which goes with
@@ -298,7 +341,7 @@ void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, voi
     corvexClientMsg source{};
     if (!clientMsgOf(received, &source))
     {
-        natsMsg_Destroy(received);
+        destroyLater(received);
         return;
     }
     int64_t dropped = 0;
@@ -327,7 +370,7 @@ void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, voi
                            "out of memory: message on '%s' not delivered", source.mTopic);
         }
     }
-    natsMsg_Destroy(received);
+    destroyLater(received);
 }
 
 /* A last value the cache found, handed to the requesting session. */
@@ -946,7 +989,7 @@ natsStatus publishWithProperties(NatsLink* link, const char* subject, const char
     status = natsMsgHeader_Set(out, CORVEX_NATS_PROPERTY_HEADER, propertyHeader(msg->mMap).c_str());
     if (status == NATS_OK)
         status = natsConnection_PublishMsg(link->mConnection, out);
-    natsMsg_Destroy(out);
+    destroyLater(out);
     return status;
 }
 
