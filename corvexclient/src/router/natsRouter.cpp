@@ -2,6 +2,7 @@
 
 #include <nats/nats.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <condition_variable>
@@ -97,6 +98,10 @@ struct NatsLinkState
     /* The library dropped messages of a subscription (slow consumer): the
      * next message delivered carries the discard indication. */
     bool mDiscardPending = false;
+    /* Slow consumers the error handler heard of: only after a new one does
+     * a subscription's delivery read its count of dropped messages (which
+     * takes the lock the connection's reader queues each message under). */
+    std::atomic<uint64_t> mSlowConsumers{0};
 };
 
 /* One NATS subscription per topic and link; freed once its last message has
@@ -117,6 +122,8 @@ struct NatsSubscription
     std::vector<CorvexSubscribeRequest> mWaiting;
     /* Under the state's mLock. */
     int64_t mDropped = 0;
+    /* The delivering thread's: the link's mSlowConsumers it last read. */
+    uint64_t mSlowConsumersSeen = 0;
 };
 
 struct NatsLink
@@ -344,10 +351,15 @@ void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, voi
         destroyLater(received);
         return;
     }
+    NatsLinkState& state = *subscription->mState;
     int64_t dropped = 0;
-    natsSubscription_GetDropped(handle, &dropped);
+    const uint64_t slowConsumers = state.mSlowConsumers.load(std::memory_order_acquire);
+    if (slowConsumers != subscription->mSlowConsumersSeen)
     {
-        NatsLinkState& state = *subscription->mState;
+        subscription->mSlowConsumersSeen = slowConsumers;
+        natsSubscription_GetDropped(handle, &dropped);
+    }
+    {
         std::lock_guard<std::mutex> guard(state.mLock);
         if (dropped > subscription->mDropped)
         {
@@ -473,6 +485,8 @@ void onError(natsConnection*, natsSubscription*, natsStatus status, void* closur
 {
     if (status == NATS_SLOW_CONSUMER)
     {
+        NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
+        state.mSlowConsumers.fetch_add(1, std::memory_order_release);
         CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
                    "NATS subscription is a slow consumer: messages dropped");
         return;
