@@ -155,7 +155,7 @@ set y2range [0:1]
 set y2tics 0.1
 set ytics nomirror
 set grid ytics
-set key top right
+set key top left
 plot "$plot" using 2:xtic(1) title "MAMA over the bridge", \
      "" using 3 title "NATS C client alone", \
      "" using 4 title "NATS C client, one header", \
