@@ -37,6 +37,10 @@ constexpr size_t kDestroyBatchBytes = 256 * 1024;
 
 struct NatsSubscription;
 
+/* Set once the thread's batch is gone: what the thread's later exit
+ * handlers release is destroyed at once. */
+thread_local bool tDestroyBatchGone = false;
+
 /* natsMsg_Destroy hands a message to the NATS library's collector thread
  * and wakes it when it sleeps: message by message, the wake-ups cost the
  * destroying thread and the collector more than the frees. Each thread
@@ -52,6 +56,7 @@ struct NatsDestroyBatch
     ~NatsDestroyBatch()
     {
         flush();
+        tDestroyBatchGone = true;
     }
 
     void flush()
@@ -74,7 +79,9 @@ struct NatsDestroyBatch
 void destroyLater(natsMsg* msg)
 {
     thread_local NatsDestroyBatch batch;
-    if (msg)
+    if (msg && tDestroyBatchGone)
+        natsMsg_Destroy(msg);
+    else if (msg)
         batch.add(msg);
 }
 
