@@ -687,6 +687,10 @@ TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivere
      * delivery stays stalled. */
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     stall->mRelease.raise();
+    /* Sent at once, the last one could find the connection's queue still
+     * full and be dropped too: once the first waiting message is delivered,
+     * there is room for it. */
+    ASSERT_TRUE(mSubscriber.waitForMessages(1));
     ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "slow/last", "x"));
     ASSERT_TRUE(mSubscriber.waitUntil(
         [&] {
