@@ -2,17 +2,24 @@
 # MAMA over the bridge on a NATS server against the NATS C client alone, in
 # the same run: one publisher process and one subscriber process through one
 # local nats-server, 100 and 1,000-byte messages, then request/reply round
-# trips between two processes. Writes bench/results/nats.csv and
-# bench/results/nats.png (gnuplot) and prints the tables as markdown. Stops
-# with the first run that loses a message.
+# trips between two processes. The NATS client runs twice: plain, and with
+# one header on every message holding what the bridge's publisher
+# information takes (the bridge sends a message's user properties as a
+# header), so that the cost of the header in the NATS client itself shows.
+# Each size runs NATS_ROUNDS rounds of the three, alternated; the tables
+# give the medians, and each ratio is the median of the rounds' ratios.
+# Writes bench/results/nats.csv and bench/results/nats.png (gnuplot) and
+# prints the tables as markdown. Stops with the first run that loses a
+# message.
 #   bench/nats.sh [build-dir]
 # NATS_COUNT sets the messages per throughput run, NATS_REQUESTS the round
-# trips per request/reply run.
+# trips per request/reply run, NATS_ROUNDS the rounds (default 3).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
 count=${NATS_COUNT:-1000000}
 requests=${NATS_REQUESTS:-10000}
+rounds=${NATS_ROUNDS:-3}
 results=$here/results
 mkdir -p "$results"
 csv=$results/nats.csv
@@ -65,23 +72,46 @@ pair() {
     result "$work/sub.out" "$name subscriber"
 }
 
-echo "mode,size,layer,msgs_per_sec,cpu_ns_per_msg_subscriber,p50_us,p90_us,p99_us,max_us,ratio_to_nats" >"$csv"
-table="| size (bytes) | bridge msg/s | NATS client msg/s | bridge/NATS | bridge subscriber CPU ns/msg | NATS subscriber CPU ns/msg |
-|---:|---:|---:|---:|---:|---:|"
+# median <numbers...>: the middle one (the mean of the two middle ones).
+median() {
+    printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.0f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+# median3 <numbers...>: the same to three places, for ratios.
+median3() {
+    printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+# What the bridge's publisher information holds ("U", "H", "P" and "S"), in
+# the bridge's header encoding.
+header="U=s$(id -un),H=s$(hostname),P=i$$,S=sUnknown"
+
+echo "mode,size,layer,msgs_per_sec,cpu_ns_per_msg_subscriber,p50_us,p90_us,p99_us,max_us,ratio_to_nats,ratio_to_nats_header" >"$csv"
+table="| size (bytes) | bridge msg/s | NATS client msg/s | NATS client, one header msg/s | bridge/NATS | bridge/NATS with header | bridge subscriber CPU ns/msg | NATS subscriber CPU ns/msg | NATS with header subscriber CPU ns/msg |
+|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
 plot=$work/plot
 for size in 100 1000; do
-    raw=$(pair "natsbench $size" "$build/bin/natsbench" -role sub -url "$url" -n "$count" -l "$size" \
-        -- "$build/bin/natsbench" -role pub -url "$url" -n "$count" -l "$size")
-    bridge=$(pair "mamabench $size" "$build/bin/mamabench" -role subscriber -tport nats -n "$count" -l "$size" \
-        -- "$build/bin/mamabench" -role publisher -tport nats -n "$count" -l "$size")
-    rRate=$(field msgs_per_sec "$raw"); bRate=$(field msgs_per_sec "$bridge")
-    rCpu=$(field cpu_ns_per_msg "$raw"); bCpu=$(field cpu_ns_per_msg "$bridge")
-    r=$(ratio "$bRate" "$rRate")
-    echo "throughput,$size,bridge,$bRate,$bCpu,,,,,$r" >>"$csv"
-    echo "throughput,$size,nats,$rRate,$rCpu,,,,," >>"$csv"
-    table+=$'\n'"| $size | $bRate | $rRate | $r | $bCpu | $rCpu |"
-    echo "\"${size}B\" $bRate $rRate $r" >>"$plot"
-    echo "NATS throughput $size bytes: bridge $bRate msg/s, NATS client $rRate msg/s" >&2
+    bRates=(); rRates=(); hRates=(); bCpus=(); rCpus=(); hCpus=(); rRatios=(); hRatios=()
+    for round in $(seq "$rounds"); do
+        raw=$(pair "natsbench $size" "$build/bin/natsbench" -role sub -url "$url" -n "$count" -l "$size" \
+            -- "$build/bin/natsbench" -role pub -url "$url" -n "$count" -l "$size")
+        withHeader=$(pair "natsbench -header $size" "$build/bin/natsbench" -role sub -url "$url" -n "$count" -l "$size" -header "$header" \
+            -- "$build/bin/natsbench" -role pub -url "$url" -n "$count" -l "$size" -header "$header")
+        bridge=$(pair "mamabench $size" "$build/bin/mamabench" -role subscriber -tport nats -n "$count" -l "$size" \
+            -- "$build/bin/mamabench" -role publisher -tport nats -n "$count" -l "$size")
+        bRates+=("$(field msgs_per_sec "$bridge")"); rRates+=("$(field msgs_per_sec "$raw")")
+        hRates+=("$(field msgs_per_sec "$withHeader")")
+        bCpus+=("$(field cpu_ns_per_msg "$bridge")"); rCpus+=("$(field cpu_ns_per_msg "$raw")")
+        hCpus+=("$(field cpu_ns_per_msg "$withHeader")")
+        rRatios+=("$(ratio "${bRates[-1]}" "${rRates[-1]}")"); hRatios+=("$(ratio "${bRates[-1]}" "${hRates[-1]}")")
+        echo "NATS throughput $size bytes, round $round: bridge ${bRates[-1]} msg/s, NATS client ${rRates[-1]} msg/s, with a header ${hRates[-1]} msg/s" >&2
+    done
+    bRate=$(median "${bRates[@]}"); rRate=$(median "${rRates[@]}"); hRate=$(median "${hRates[@]}")
+    bCpu=$(median "${bCpus[@]}"); rCpu=$(median "${rCpus[@]}"); hCpu=$(median "${hCpus[@]}")
+    r=$(median3 "${rRatios[@]}"); h=$(median3 "${hRatios[@]}")
+    echo "throughput,$size,bridge,$bRate,$bCpu,,,,,$r,$h" >>"$csv"
+    echo "throughput,$size,nats,$rRate,$rCpu,,,,,," >>"$csv"
+    echo "throughput,$size,nats_header,$hRate,$hCpu,,,,,," >>"$csv"
+    table+=$'\n'"| $size | $bRate | $rRate | $hRate | $r | $h | $bCpu | $rCpu | $hCpu |"
+    echo "\"${size}B\" $bRate $rRate $hRate $r $h" >>"$plot"
 done
 
 latency="| layer | round trips | p50 µs | p90 µs | p99 µs | max µs |
@@ -103,7 +133,7 @@ for layer in bridge nats; do
     for key in p50_us p90_us p99_us max_us; do p+=("$(field "$key" "$line")"); done
     r=""
     [[ $layer == bridge ]] && r=$(ratio "${p[0]}" "$(field p50_us "$raw")")
-    echo "request,100,$layer,,,${p[0]},${p[1]},${p[2]},${p[3]},$r" >>"$csv"
+    echo "request,100,$layer,,,${p[0]},${p[1]},${p[2]},${p[3]},$r," >>"$csv"
     latency+=$'\n'"| $layer | $requests | ${p[0]} | ${p[1]} | ${p[2]} | ${p[3]} |"
 done
 
@@ -118,16 +148,19 @@ set style histogram clustered gap 1
 set style fill solid 0.8 border -1
 set boxwidth 0.9
 set yrange [0:*]
+set offsets 0, 0, graph 0.35, 0
 set ylabel "msg/s"
 set y2label "bridge / NATS client"
 set y2range [0:1]
 set y2tics 0.1
 set ytics nomirror
 set grid ytics
-set key top right
+set key top left
 plot "$plot" using 2:xtic(1) title "MAMA over the bridge", \
      "" using 3 title "NATS C client alone", \
-     "" using 0:4 axes x1y2 with linespoints lw 2 pt 7 title "ratio (right axis)"
+     "" using 4 title "NATS C client, one header", \
+     "" using 0:5 axes x1y2 with linespoints lw 2 pt 7 title "bridge / NATS (right axis)", \
+     "" using 0:6 axes x1y2 with linespoints lw 2 pt 5 title "bridge / NATS with header (right axis)"
 EOF
 else
     echo "gnuplot not found (apt-get install -y gnuplot-nox): no chart" >&2

@@ -12,6 +12,12 @@
  *   -role request  sends -n requests one after the other: round-trip
  *                  percentiles.
  *
+ * With -header <value>, pub sends every message with that value in the
+ * header "Corvex-Properties" (a message created, given the header, published
+ * and destroyed each time, as a Corvex session sends a message with user
+ * properties) and sub reads it from every message: the cost of a header in
+ * the NATS client alone.
+ *
  * The publisher sends warm-up messages (sequence 0) until the subscriber
  * answers one on "<subject>.ready". Each message holds its sequence number
  * and send time (CLOCK_MONOTONIC) in its first 16 bytes. The last line holds
@@ -43,11 +49,15 @@ static const char* gSubject = "bench.x";
 static uint64_t gCount = 1000000;
 static uint32_t gSize = 100;
 static int gQuiet = 0;
+static const char* gHeader = NULL;
+
+#define HEADER_NAME "Corvex-Properties"
 
 static char gReadySubject[256];
 static _Atomic uint64_t gReceived;
 static _Atomic uint64_t gGaps;
 static _Atomic uint64_t gOutOfOrder;
+static _Atomic uint64_t gMalformed;
 static _Atomic uint64_t gFirstNs;
 static _Atomic uint64_t gLastNs;
 static _Atomic int gReady;
@@ -66,7 +76,7 @@ static void usage(const char* program)
 {
     fprintf(stderr,
             "usage: %s -role sub|pub|reply|request [-url nats://host:port] [-subject s]\n"
-            "       [-n count] [-l bytes] [-q]\n",
+            "       [-n count] [-l bytes] [-header value] [-q]\n",
             program);
     exit(2);
 }
@@ -100,6 +110,8 @@ static void parseArgs(int argc, char** argv)
             gCount = strtoull(value, NULL, 10);
         else if (strcmp(argv[i], "-l") == 0)
             gSize = (uint32_t)strtoul(value, NULL, 10);
+        else if (strcmp(argv[i], "-header") == 0)
+            gHeader = value;
         else
             usage(argv[0]);
         ++i;
@@ -129,6 +141,12 @@ static void onMessage(natsConnection* connection, natsSubscription* sub, natsMsg
         natsConnection_PublishString(connection, gReadySubject, "ready");
         natsMsg_Destroy(msg);
         return;
+    }
+    if (gHeader != NULL)
+    {
+        const char* header = NULL;
+        if (natsMsgHeader_Get(msg, HEADER_NAME, &header) != NATS_OK || strcmp(header, gHeader) != 0)
+            atomic_fetch_add(&gMalformed, 1);
     }
     if (atomic_load_explicit(&gReceived, memory_order_relaxed) == 0)
         atomic_store(&gFirstNs, arrived);
@@ -192,15 +210,33 @@ static int subscribe(natsConnection* connection)
     }
     seconds = (atomic_load(&gLastNs) - atomic_load(&gFirstNs)) / 1e9;
     rate = received > 1 && seconds > 0 ? (received - 1) / seconds : 0;
-    ok = received == gCount && atomic_load(&gGaps) == 0 && atomic_load(&gOutOfOrder) == 0;
+    ok = received == gCount && atomic_load(&gGaps) == 0 && atomic_load(&gOutOfOrder) == 0 &&
+         atomic_load(&gMalformed) == 0;
     printf("natsbench role=sub size=%u received=%llu msgs_per_sec=%.0f gaps=%llu out_of_order=%llu "
-           "lost=%llu cpu_ns_per_msg=%.0f ok=%d\n",
+           "malformed=%llu lost=%llu cpu_ns_per_msg=%.0f ok=%d\n",
            gSize, (unsigned long long)received, rate, (unsigned long long)atomic_load(&gGaps),
            (unsigned long long)atomic_load(&gOutOfOrder),
+           (unsigned long long)atomic_load(&gMalformed),
            (unsigned long long)(gCount > received ? gCount - received : 0),
            received ? (benchCpuSeconds() - cpuStart) * 1e9 / (double)received : 0, ok);
     natsSubscription_Destroy(sub);
     return ok ? 0 : 1;
+}
+
+/* One run message, with the header when there is one. */
+static natsStatus publishOne(natsConnection* connection, const char* data)
+{
+    natsMsg* msg = NULL;
+    natsStatus status;
+    if (gHeader == NULL)
+        return natsConnection_Publish(connection, gSubject, data, (int)gSize);
+    status = natsMsg_Create(&msg, gSubject, NULL, data, (int)gSize);
+    if (status == NATS_OK)
+        status = natsMsgHeader_Set(msg, HEADER_NAME, gHeader);
+    if (status == NATS_OK)
+        status = natsConnection_PublishMsg(connection, msg);
+    natsMsg_Destroy(msg);
+    return status;
 }
 
 static int publish(natsConnection* connection)
@@ -208,7 +244,7 @@ static int publish(natsConnection* connection)
     natsSubscription* ready = NULL;
     char* data = calloc(1, gSize);
     uint64_t seq, startNs;
-    double seconds;
+    double seconds, cpuStart;
     int i;
 
     if (data == NULL)
@@ -228,15 +264,17 @@ static int publish(natsConnection* connection)
         usleep(10000);
     }
     startNs = benchNowNs();
+    cpuStart = benchCpuSeconds();
     for (seq = 1; seq <= gCount; ++seq)
     {
         stamp(data, seq);
-        check(natsConnection_Publish(connection, gSubject, data, (int)gSize), "publish");
+        check(publishOne(connection, data), "publish");
     }
     check(natsConnection_Flush(connection), "flush");
     seconds = (benchNowNs() - startNs) / 1e9;
-    printf("natsbench role=pub size=%u sent=%llu msgs_per_sec=%.0f ok=1\n", gSize,
-           (unsigned long long)gCount, seconds > 0 ? gCount / seconds : 0);
+    printf("natsbench role=pub size=%u sent=%llu msgs_per_sec=%.0f cpu_ns_per_msg=%.0f ok=1\n",
+           gSize, (unsigned long long)gCount, seconds > 0 ? gCount / seconds : 0,
+           gCount ? (benchCpuSeconds() - cpuStart) * 1e9 / (double)gCount : 0);
     natsSubscription_Destroy(ready);
     free(data);
     return 0;

@@ -440,7 +440,8 @@ extern "C"
  *                                   connection drops messages of a
  *                                   subscription that cannot keep up (a
  *                                   slow consumer), the next message
- *                                   delivered carries the discard
+ *                                   delivered once the connection has
+ *                                   reported it carries the discard
  *                                   indication. A message's user property
  *                                   map travels as one NATS header,
  *                                   "Corvex-Properties", and comes back

@@ -65,15 +65,15 @@ corvexClient_returnCode_t setTopic(corvexClient_msg_t msg, const char* topic)
 
 namespace
 {
-/* Fills a message's own storage with a copy of source; on failure the
- * message is left as it was. */
-bool fillCopy(corvexClientMsg* copy, const corvexClientMsg* source)
+/* Fills a message's own storage with a copy of source, its content too
+ * unless that is borrowed; on failure the message is left as it was. */
+bool fillCopy(corvexClientMsg* copy, const corvexClientMsg* source, bool copyContent = true)
 {
     const uint32_t mapSize = source->mMap ? corvexContainer_size(source->mMap) : 0;
     const uint32_t mapBytes = alignUp(mapSize);
     const uint32_t replySize = source->mHasReplyTo ? source->mReplyToLength + 1 : 0;
-    const uint64_t total =
-        uint64_t{mapBytes} + source->mContentLength + source->mTopicLength + 1 + replySize;
+    const uint32_t contentSize = copyContent ? source->mContentLength : 0;
+    const uint64_t total = uint64_t{mapBytes} + contentSize + source->mTopicLength + 1 + replySize;
     if (total > UINT32_MAX || !reserveStorage(copy, static_cast<uint32_t>(total)))
         return false;
     char* at = copy->mStorage;
@@ -86,7 +86,12 @@ bool fillCopy(corvexClientMsg* copy, const corvexClientMsg* source)
     }
     copy->mContent = nullptr;
     copy->mContentLength = 0;
-    if (source->mContent)
+    if (!copyContent)
+    {
+        copy->mContent = source->mContent;
+        copy->mContentLength = source->mContentLength;
+    }
+    else if (source->mContent)
     {
         std::memcpy(at, source->mContent, source->mContentLength);
         copy->mContent = at;
@@ -128,6 +133,22 @@ corvexClientMsg* corvexMsg_copyForDelivery(const corvexClientMsg* source)
         return nullptr;
     }
     return copy;
+}
+
+corvexClientMsg* corvexMsg_borrowForDelivery(const corvexClientMsg* source,
+                                             void (*release)(void* borrowed), void* borrowed)
+{
+    corvexClientMsg* msg = corvexMsg_allocate();
+    if (!msg)
+        return nullptr;
+    if (!fillCopy(msg, source, false))
+    {
+        corvexMsg_release(msg);
+        return nullptr;
+    }
+    msg->mReleaseBorrowed = release;
+    msg->mBorrowed = borrowed;
+    return msg;
 }
 
 bool corvexMsg_refill(corvexClientMsg* target, const corvexClientMsg* source)

@@ -36,6 +36,11 @@ struct corvexClientMsg
     char* mStorage;
     uint32_t mStorageCapacity;
 
+    /* Content left in the receiving router's buffer, which mReleaseBorrowed
+     * frees when the last reference goes; NULL for a copy. */
+    void (*mReleaseBorrowed)(void* borrowed);
+    void* mBorrowed;
+
     corvexClientMsg* mNextFree;
     /* In the pool's shared list: the first message of each batch names the
      * next batch and how many its own chain holds. */
@@ -109,6 +114,14 @@ void corvexMsg_releaseSpares();
 /* A received copy of a message being sent: topic, content, reply-to, map
  * and delivery mode. NULL when memory is short. */
 corvexClientMsg* corvexMsg_copyForDelivery(const corvexClientMsg* source);
+
+/* A received message whose content stays where source's is, in a buffer of
+ * the receiving router that release(borrowed) frees once the message's last
+ * reference is gone; topic, reply-to, map and delivery mode are copied as
+ * corvexMsg_copyForDelivery copies them. NULL when memory is short (the
+ * buffer is then still the caller's). */
+corvexClientMsg* corvexMsg_borrowForDelivery(const corvexClientMsg* source,
+                                             void (*release)(void* borrowed), void* borrowed);
 
 /* Replaces the contents of a received copy that nobody else holds with a
  * copy of source, reusing its storage; false (target unchanged) when memory

@@ -126,6 +126,7 @@ void resetFields(corvexClientMsg* msg)
     msg->mDiscard = 0;
     msg->mCacheStatus = CORVEXCLIENT_MSG_LIVE;
     msg->mCacheRequestId = 0;
+    msg->mReleaseBorrowed = nullptr;
     msg->mNextFree = nullptr;
 }
 } // namespace
@@ -165,6 +166,8 @@ void corvexMsg_release(corvexClientMsg* msg)
     if (msg->mRefs.fetch_sub(1, std::memory_order_acq_rel) != 1)
         return;
     msg->mMagic = kMagicFree;
+    if (msg->mReleaseBorrowed)
+        msg->mReleaseBorrowed(msg->mBorrowed);
     if (msg->mStorageCapacity > kMaxKeptStorage)
     {
         std::free(msg->mStorage);

@@ -687,6 +687,10 @@ TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivere
      * delivery stays stalled. */
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     stall->mRelease.raise();
+    /* Sent at once, the last one could find the connection's queue still
+     * full and be dropped too: once the first waiting message is delivered,
+     * there is room for it. */
+    ASSERT_TRUE(mSubscriber.waitForMessages(1));
     ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "slow/last", "x"));
     ASSERT_TRUE(mSubscriber.waitUntil(
         [&] {
@@ -770,6 +774,97 @@ TEST_F(NatsRouterTest, UserPropertiesComeBackUnchangedThroughHeaders)
     for (int i = 0; i < many; ++i)
         EXPECT_EQ("value " + std::to_string(i), capture->mStrings["key " + std::to_string(i)]);
     EXPECT_EQ(0u, capture->mNumbers.count("dup"));
+}
+
+/* Messages an application keeps past its callback (their content stays in
+ * the NATS client's message until their last reference goes) outlive their
+ * session and its connection: two overlapping subscriptions hold each
+ * message, and content, topic and properties read back unchanged from both,
+ * before and after one of them has freed it. */
+TEST_F(NatsRouterTest, MessagesTheApplicationKeepsOutliveTheirSessionAndConnection)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = nullptr;
+    corvexClient_session_t subscriber = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));
+    struct Keeper
+    {
+        std::mutex mLock;
+        std::vector<corvexClient_msg_t> mKept;
+
+        static int onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
+        {
+            Keeper* keeper = static_cast<Keeper*>(user);
+            std::lock_guard<std::mutex> guard(keeper->mLock);
+            keeper->mKept.push_back(msg);
+            return CORVEXCLIENT_CALLBACK_TAKE_MSG;
+        }
+
+        size_t count()
+        {
+            std::lock_guard<std::mutex> guard(mLock);
+            return mKept.size();
+        }
+    };
+    Keeper plain;
+    Keeper wildcard;
+    for (auto entry : {std::make_pair("kept/x", &plain), std::make_pair("kept/>", &wildcard)})
+    {
+        CorvexDispatchInfo dispatch{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, Keeper::onMessage,
+                                    entry.second, nullptr};
+        ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_topicSubscribeWithDispatch(
+                                       subscriber, CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM,
+                                       entry.first, &dispatch, nullptr));
+    }
+    /* More than a thread keeps of the NATS messages it is done with. */
+    const int count = 300;
+    std::vector<char> buffer(1024);
+    for (int i = 0; i < count; ++i)
+    {
+        const std::string content = "content " + std::to_string(i) + std::string(200, '.');
+        corvexClient_container_t map = nullptr;
+        ASSERT_EQ(CORVEXCLIENT_OK,
+                  corvexClient_container_createMap(&map, buffer.data(), buffer.size()));
+        ASSERT_EQ(CORVEXCLIENT_OK,
+                  corvexClient_container_addString(map, std::to_string(i).c_str(), "k"));
+        corvexClient_msg_t msg = nullptr;
+        ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_msg_alloc(&msg));
+        corvexClient_msg_setTopicPtr(msg, "kept/x");
+        corvexClient_msg_setBinaryAttachmentPtr(msg, content.data(),
+                                                static_cast<uint32_t>(content.size()));
+        corvexClient_msg_setUserPropertyMap(msg, map);
+        ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_sendMsg(publisher, msg));
+        corvexClient_msg_free(&msg);
+        corvexClient_container_closeMapStream(&map);
+    }
+    ASSERT_TRUE(pollUntil([&] { return plain.count() == count && wildcard.count() == count; }))
+        << plain.count() << " and " << wildcard.count() << " messages";
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_destroy(&mSessions.back()));
+
+    auto expectIntact = [](corvexClient_msg_t msg, int i)
+    {
+        const ClientMsg copy = copyOf(msg, nullptr);
+        EXPECT_EQ("kept/x", copy.mTopic);
+        EXPECT_EQ("content " + std::to_string(i) + std::string(200, '.'), copy.mContent);
+        corvexClient_container_t map = nullptr;
+        const char* text = nullptr;
+        ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_msg_getUserPropertyMap(msg, &map));
+        ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_container_getStringPtr(map, "k", &text));
+        EXPECT_EQ(std::to_string(i), text);
+    };
+    for (int i = 0; i < count; ++i)
+    {
+        ASSERT_EQ(plain.mKept[i], wildcard.mKept[i]) << "one message for both subscriptions";
+        expectIntact(plain.mKept[i], i);
+        EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_msg_free(&plain.mKept[i]));
+    }
+    for (int i = 0; i < count; ++i)
+    {
+        expectIntact(wildcard.mKept[i], i);
+        EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_msg_free(&wildcard.mKept[i]));
+    }
 }
 
 TEST(NatsPropertyTest, EncodingKeepsNothingTheServerAltersAndRefusesBadValues)

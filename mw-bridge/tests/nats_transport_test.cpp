@@ -4,6 +4,7 @@
  * servers joined by a route. Every test starts its own nats-server. */
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <iterator>
 #include <thread>
 
@@ -81,6 +82,25 @@ std::vector<int64_t> withoutWarmUp(const std::vector<int64_t>& seqs)
                  [](int64_t seq) { return seq > 0; });
     return counted;
 }
+
+/* How many times rising sequence numbers skip some. */
+size_t gapsIn(const std::vector<int64_t>& seqs)
+{
+    size_t gaps = 0;
+    for (size_t i = 1; i < seqs.size(); ++i)
+    {
+        gaps += seqs[i] > seqs[i - 1] + 1 ? 1 : 0;
+    }
+    return gaps;
+}
+
+uint64_t sessionNumber(corvexClient_session_t session, const char* name)
+{
+    char buffer[32] = "";
+    EXPECT_EQ(CORVEXCLIENT_OK,
+              corvexClient_session_getProperty(session, name, buffer, sizeof(buffer)));
+    return std::strtoull(buffer, nullptr, 10);
+}
 } // namespace
 
 /* The fixture's transport "t1" subscribes; transport "t2", created here,
@@ -127,7 +147,8 @@ class NatsTransportTest : public ReceptionTest
     /* Opens the bridge with "t1" on `subscriberRouter` and "t2" on
      * `publisherRouter`; transport events of both are recorded, delivered on
      * a dispatched queue. */
-    void open(const std::string& subscriberRouter, const std::string& publisherRouter)
+    void open(const std::string& subscriberRouter, const std::string& publisherRouter,
+              const char* queueMaxSize = nullptr)
     {
         setTransportProperty("t1", "SESSION_ROUTER", subscriberRouter);
         setTransportProperty("t2", "SESSION_ROUTER", publisherRouter);
@@ -136,7 +157,7 @@ class NatsTransportTest : public ReceptionTest
         {
             setTransportProperty(transport, "use_corvexcache", "false");
         }
-        start();
+        start(queueMaxSize);
         ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_allocate(&mPublishingTransport));
         ASSERT_EQ(MAMA_STATUS_OK,
                   mamaTransport_setTransportCallback(mPublishingTransport, TransportEvents::onEvent,
@@ -215,6 +236,90 @@ TEST_F(NatsTransportTest, BasicAndWildcardSubscribersOnAnotherTransportReceiveEv
         }
     }
     EXPECT_TRUE(mSubscriberEvents.events().empty()) << "nothing happened to the connection";
+}
+
+/* A subscriber whose queue is not dispatched: at queue_max_size messages
+ * its transport's session is suspended and holds what keeps coming, up to
+ * twice its hold limit (the connection's delivery thread never waits for
+ * room); beyond that messages are discarded, and the message after each gap
+ * reaches the transport callback as MAMA_TRANSPORT_QUALITY. Once the queue
+ * is dispatched, delivery goes on in order. */
+TEST_F(NatsTransportTest,
+       ASubscriberTooSlowForItsQueueIsSuspendedHoldsABoundedBacklogAndReportsTheDiscard)
+{
+    NatsServer server;
+    startServer(server);
+    const size_t queueMax = 100;
+    const uint64_t holdLimit = 200;
+    setTransportProperty("t1", "SESSION_SUSPEND_HOLD_LIMIT", std::to_string(holdLimit));
+    open(server.url(), server.url(), std::to_string(queueMax).c_str());
+    mamaQueue queue = addQueue(false);
+    MsgRecorder& slow = subscribe(queue, "S.X");
+    mamaPublisher publisher = publisherOnT2("S.X");
+    ASSERT_TRUE(pollUntil(
+        [&]
+        {
+            send(publisher, 0);
+            mamaQueue_timedDispatch(queue, 20);
+            return slow.messageCount() > 0;
+        }));
+
+    const int64_t burst = 2000;
+    for (int64_t seq = 1; seq <= burst; ++seq)
+    {
+        send(publisher, seq);
+    }
+    ASSERT_TRUE(LogCapture::waitFor("discarding")) << "the hold never filled";
+    /* The enqueue that finds the queue full suspends the session, and joins
+     * the queue itself. */
+    EXPECT_LE(queuedEvents(queue), queueMax + 1);
+    dispatchAll();
+    /* Once a message sent after the burst arrives, the burst has been
+     * handled: from the next one sent on, every message arrives. The first
+     * message after a gap carries the discard. */
+    int64_t next = burst + 1;
+    ASSERT_TRUE(pollUntil(
+        [&]
+        {
+            send(publisher, next++);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return slow.waitUntil([burst](MsgRecorder& r)
+                                  { return r.mMessages.back().mSeq > burst; },
+                                  std::chrono::milliseconds(0));
+        }));
+    const int64_t resumedAt = next;
+    const int64_t last = resumedAt + 99;
+    for (; next <= last; ++next)
+    {
+        send(publisher, next);
+    }
+    ASSERT_TRUE(received(slow, last - 1)) << slow.messageCount() << " messages";
+
+    const std::vector<int64_t> seqs = withoutWarmUp(slow.seqs());
+    EXPECT_TRUE(strictlyRising(seqs)) << "duplicated or reordered";
+    const size_t fromBurst = static_cast<size_t>(
+        std::count_if(seqs.begin(), seqs.end(), [burst](int64_t seq) { return seq <= burst; }));
+    EXPECT_GE(fromBurst, queueMax) << "the queue's fill arrived";
+    EXPECT_LT(fromBurst, static_cast<size_t>(burst)) << "messages beyond the hold are discarded";
+    EXPECT_EQ(countingFrom(1, static_cast<int64_t>(queueMax)),
+              std::vector<int64_t>(seqs.begin(), seqs.begin() + std::min(seqs.size(), queueMax)));
+    EXPECT_LE(
+        sessionNumber(mCorvexTransport->mSession, CORVEXCLIENT_SESSION_PROP_SUSPEND_HELD_PEAK),
+        2 * holdLimit);
+    const auto resumed = std::find(seqs.begin(), seqs.end(), resumedAt);
+    ASSERT_NE(seqs.end(), resumed) << "lost after the burst";
+    EXPECT_EQ(countingFrom(resumedAt, last), std::vector<int64_t>(resumed, seqs.end()));
+    /* Each gap was reported once, on the transport callback. */
+    const size_t gaps = gapsIn(seqs);
+    EXPECT_GE(gaps, 1u);
+    const auto qualities = [this]
+    {
+        const std::vector<int> events = mSubscriberEvents.events();
+        return static_cast<size_t>(
+            std::count(events.begin(), events.end(), MAMA_TRANSPORT_QUALITY));
+    };
+    EXPECT_TRUE(pollUntil([&] { return qualities() >= gaps; }));
+    EXPECT_EQ(gaps, qualities());
 }
 
 TEST_F(NatsTransportTest, AServerRestartDisconnectsAndReconnectsBothTransportsAndTrafficResumes)

@@ -2,6 +2,7 @@
 
 #include <nats/nats.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <condition_variable>
@@ -31,8 +32,58 @@ constexpr int64_t kCloseFlushMs = 2000;
 constexpr int32_t kRefusedResponse = 403;
 constexpr const char* kSubscribeViolation = "Permissions Violation for Subscription to ";
 constexpr const char* kPublishViolation = "Permissions Violation for Publish to ";
+constexpr size_t kDestroyBatch = 64;
+constexpr size_t kDestroyBatchBytes = 256 * 1024;
 
 struct NatsSubscription;
+
+/* Set once the thread's batch is gone: what the thread's later exit
+ * handlers release is destroyed at once. */
+thread_local bool tDestroyBatchGone = false;
+
+/* natsMsg_Destroy hands a message to the NATS library's collector thread
+ * and wakes it when it sleeps: message by message, the wake-ups cost the
+ * destroying thread and the collector more than the frees. Each thread
+ * destroys its messages a batch at a time (at most kDestroyBatch of them
+ * and kDestroyBatchBytes of data), so that the collector wakes once a
+ * batch; what a thread still keeps goes when it exits. */
+struct NatsDestroyBatch
+{
+    natsMsg* mMsgs[kDestroyBatch];
+    size_t mCount = 0;
+    size_t mBytes = 0;
+
+    ~NatsDestroyBatch()
+    {
+        flush();
+        tDestroyBatchGone = true;
+    }
+
+    void flush()
+    {
+        for (size_t i = 0; i < mCount; ++i)
+            natsMsg_Destroy(mMsgs[i]);
+        mCount = 0;
+        mBytes = 0;
+    }
+
+    void add(natsMsg* msg)
+    {
+        mMsgs[mCount++] = msg;
+        mBytes += static_cast<size_t>(natsMsg_GetDataLength(msg));
+        if (mCount == kDestroyBatch || mBytes >= kDestroyBatchBytes)
+            flush();
+    }
+};
+
+void destroyLater(natsMsg* msg)
+{
+    thread_local NatsDestroyBatch batch;
+    if (msg && tDestroyBatchGone)
+        natsMsg_Destroy(msg);
+    else if (msg)
+        batch.add(msg);
+}
 
 /* What the connection's threads share with the session's: the endpoint,
  * reached only while the link is open and under mLock. */
@@ -54,6 +105,10 @@ struct NatsLinkState
     /* The library dropped messages of a subscription (slow consumer): the
      * next message delivered carries the discard indication. */
     bool mDiscardPending = false;
+    /* Slow consumers the error handler heard of: only after a new one does
+     * a subscription's delivery read its count of dropped messages (which
+     * takes the lock the connection's reader queues each message under). */
+    std::atomic<uint64_t> mSlowConsumers{0};
 };
 
 /* One NATS subscription per topic and link; freed once its last message has
@@ -74,6 +129,8 @@ struct NatsSubscription
     std::vector<CorvexSubscribeRequest> mWaiting;
     /* Under the state's mLock. */
     int64_t mDropped = 0;
+    /* The delivering thread's: the link's mSlowConsumers it last read. */
+    uint64_t mSlowConsumersSeen = 0;
 };
 
 struct NatsLink
@@ -108,49 +165,52 @@ NatsLink* natsLink(CorvexRouterLink* link)
     return reinterpret_cast<NatsLink*>(link);
 }
 
-bool subscriptionMatches(const NatsSubscription& subscription, const std::string& topic)
+bool subscriptionMatches(const NatsSubscription& subscription, const char* topic, size_t length)
 {
     if (!subscription.mWildcard)
-        return subscription.mTopic == topic;
-    return corvexTopic_matches(subscription.mTopic.data(), subscription.mTopic.size(), topic.data(),
-                               topic.size());
+        return subscription.mTopic.compare(0, std::string::npos, topic, length) == 0;
+    return corvexTopic_matches(subscription.mTopic.data(), subscription.mTopic.size(), topic,
+                               length);
 }
 
 /* Caller holds state.mLock. Every subscription of the link that matches a
  * topic receives the message from the server: only the first delivers it. */
 bool deliversTopic(const NatsLinkState& state, const NatsSubscription* subscription,
-                   const std::string& topic)
+                   const char* topic, size_t length)
 {
     for (const auto& entry : state.mSubscriptions)
     {
-        if (subscriptionMatches(*entry.second, topic))
+        if (subscriptionMatches(*entry.second, topic, length))
             return entry.second == subscription;
     }
     return false;
 }
 
-bool receivedTopic(const char* subject, std::string* topic)
+/* The last subject a thread converted to a topic, and the topic: a stream
+ * of messages repeats its subjects (and its reply subjects). */
+struct ReceivedSubject
 {
-    /* A stream of messages repeats its subjects: the delivering thread keeps
-     * its last valid one. */
-    thread_local std::string lastSubject;
-    thread_local std::string lastTopic;
+    std::string mSubject;
+    std::string mTopic;
+};
+
+/* The topic of a received subject, in the thread's cache until its next
+ * call with that cache; NULL when the subject is no topic. */
+const std::string* receivedTopic(const char* subject, ReceivedSubject& last)
+{
     if (!subject)
-        return false;
+        return nullptr;
     const size_t subjectLength = std::strlen(subject);
-    if (!lastSubject.empty() && lastSubject.size() == subjectLength &&
-        lastSubject.compare(0, subjectLength, subject, subjectLength) == 0)
-    {
-        *topic = lastTopic;
-        return true;
-    }
+    if (!last.mSubject.empty() && last.mSubject.size() == subjectLength &&
+        last.mSubject.compare(0, subjectLength, subject, subjectLength) == 0)
+        return &last.mTopic;
+    last.mSubject.clear();
     size_t length = 0;
-    if (!corvexNatsSubject_toTopic(subject, subjectLength, topic) ||
-        corvexTopic_validate(topic->c_str(), &length) != CORVEXCLIENT_SUBCODE_OK)
-        return false;
-    lastSubject.assign(subject, subjectLength);
-    lastTopic = *topic;
-    return true;
+    if (!corvexNatsSubject_toTopic(subject, subjectLength, &last.mTopic) ||
+        corvexTopic_validate(last.mTopic.c_str(), &length) != CORVEXCLIENT_SUBCODE_OK)
+        return nullptr;
+    last.mSubject.assign(subject, subjectLength);
+    return &last.mTopic;
 }
 
 /* The subject a topic is published on; a sender repeats its topics, so
@@ -246,15 +306,18 @@ bool receivedProperties(natsMsg* received, corvexClient_container_t* map)
 }
 
 /* Fills the value-initialised client message a received NATS message
- * stands for, pointing into it, into the topic strings and into the
- * thread's property map; false (logged) when its subjects are no topics or
- * its property header no map. */
-bool clientMsgOf(natsMsg* received, std::string* topic, std::string* replyTo, corvexClientMsg* msg)
+ * stands for, pointing into it and into the calling thread's topics and
+ * property map, which last until its next call; false (logged) when its
+ * subjects are no topics or its property header no map. */
+bool clientMsgOf(natsMsg* received, corvexClientMsg* msg)
 {
+    thread_local ReceivedSubject lastSubject;
+    thread_local ReceivedSubject lastReply;
     const char* replySubject = natsMsg_GetReply(received);
     const bool hasReplyTo = replySubject && *replySubject;
-    if (!receivedTopic(natsMsg_GetSubject(received), topic) ||
-        (hasReplyTo && !receivedTopic(replySubject, replyTo)))
+    const std::string* topic = receivedTopic(natsMsg_GetSubject(received), lastSubject);
+    const std::string* replyTo = hasReplyTo ? receivedTopic(replySubject, lastReply) : nullptr;
+    if (!topic || (hasReplyTo && !replyTo))
     {
         CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
                    "message on NATS subject '%s' (reply '%s') dropped: not a topic",
@@ -270,58 +333,71 @@ bool clientMsgOf(natsMsg* received, std::string* topic, std::string* replyTo, co
     msg->mContent = natsMsg_GetData(received);
     msg->mContentLength = static_cast<uint32_t>(natsMsg_GetDataLength(received));
     msg->mHasReplyTo = hasReplyTo ? 1 : 0;
-    msg->mReplyTo = replyTo->c_str();
-    msg->mReplyToLength = static_cast<uint32_t>(replyTo->size());
+    if (hasReplyTo)
+    {
+        msg->mReplyTo = replyTo->c_str();
+        msg->mReplyToLength = static_cast<uint32_t>(replyTo->size());
+    }
     msg->mDeliveryMode = CORVEXCLIENT_DELIVERY_MODE_DIRECT;
     return true;
 }
 
+void destroyReceived(void* received)
+{
+    destroyLater(static_cast<natsMsg*>(received));
+}
+
+/* The delivered message borrows the NATS message's data, which goes with
+ * the delivered message's last reference. */
 void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, void* closure)
 {
     NatsSubscription* subscription = static_cast<NatsSubscription*>(closure);
-    std::string topic;
-    std::string replyTo;
     corvexClientMsg source{};
-    if (!clientMsgOf(received, &topic, &replyTo, &source))
+    if (!clientMsgOf(received, &source))
     {
-        natsMsg_Destroy(received);
+        destroyLater(received);
         return;
     }
+    NatsLinkState& state = *subscription->mState;
     int64_t dropped = 0;
-    natsSubscription_GetDropped(handle, &dropped);
+    const uint64_t slowConsumers = state.mSlowConsumers.load(std::memory_order_acquire);
+    if (slowConsumers != subscription->mSlowConsumersSeen)
     {
-        NatsLinkState& state = *subscription->mState;
+        subscription->mSlowConsumersSeen = slowConsumers;
+        natsSubscription_GetDropped(handle, &dropped);
+    }
+    {
         std::lock_guard<std::mutex> guard(state.mLock);
         if (dropped > subscription->mDropped)
         {
             subscription->mDropped = dropped;
             state.mDiscardPending = true;
         }
-        if (!state.mClosed && deliversTopic(state, subscription, topic))
+        if (!state.mClosed &&
+            deliversTopic(state, subscription, source.mTopic, source.mTopicLength))
         {
-            corvexClientMsg* copy = corvexMsg_copyForDelivery(&source);
-            if (copy)
+            corvexClientMsg* msg = corvexMsg_borrowForDelivery(&source, destroyReceived, received);
+            if (msg)
             {
-                copy->mDiscard = state.mDiscardPending ? 1 : 0;
+                received = nullptr;
+                msg->mDiscard = state.mDiscardPending ? 1 : 0;
                 state.mDiscardPending = false;
-                state.mEndpoint.mOps->mReceive(state.mEndpoint.mSession, copy, nullptr);
+                state.mEndpoint.mOps->mReceive(state.mEndpoint.mSession, msg, nullptr);
             }
             else
                 CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
-                           "out of memory: message on '%s' not delivered", topic.c_str());
+                           "out of memory: message on '%s' not delivered", source.mTopic);
         }
     }
-    natsMsg_Destroy(received);
+    destroyLater(received);
 }
 
 /* A last value the cache found, handed to the requesting session. */
 void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* found)
 {
     NatsLinkState& state = *static_cast<NatsLinkState*>(closure);
-    std::string topic;
-    std::string replyTo;
     corvexClientMsg source{};
-    if (!clientMsgOf(found, &topic, &replyTo, &source))
+    if (!clientMsgOf(found, &source))
         return;
     std::lock_guard<std::mutex> guard(state.mLock);
     if (state.mClosed)
@@ -330,7 +406,7 @@ void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* fo
     if (!copy)
     {
         CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_ERROR,
-                   "out of memory: cached message on '%s' not delivered", topic.c_str());
+                   "out of memory: cached message on '%s' not delivered", source.mTopic);
         return;
     }
     copy->mCacheStatus = CORVEXCLIENT_MSG_CACHED;
@@ -416,6 +492,8 @@ void onError(natsConnection*, natsSubscription*, natsStatus status, void* closur
 {
     if (status == NATS_SLOW_CONSUMER)
     {
+        NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
+        state.mSlowConsumers.fetch_add(1, std::memory_order_release);
         CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
                    "NATS subscription is a slow consumer: messages dropped");
         return;
@@ -932,7 +1010,7 @@ natsStatus publishWithProperties(NatsLink* link, const char* subject, const char
     status = natsMsgHeader_Set(out, CORVEX_NATS_PROPERTY_HEADER, propertyHeader(msg->mMap).c_str());
     if (status == NATS_OK)
         status = natsConnection_PublishMsg(link->mConnection, out);
-    natsMsg_Destroy(out);
+    destroyLater(out);
     return status;
 }
 
