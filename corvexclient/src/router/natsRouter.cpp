@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cctype>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <condition_variable>
 #include <cstring>
@@ -109,6 +111,9 @@ struct NatsLinkState
      * a subscription's delivery read its count of dropped messages (which
      * takes the lock the connection's reader queues each message under). */
     std::atomic<uint64_t> mSlowConsumers{0};
+    /* When the last slow consumer was logged (steady clock, milliseconds):
+     * a subscription that stays too slow is reported again and again. */
+    std::atomic<int64_t> mSlowConsumerLoggedMs{INT64_MIN / 2};
 };
 
 /* One NATS subscription per topic and link; freed once its last message has
@@ -493,9 +498,18 @@ void onError(natsConnection*, natsSubscription*, natsStatus status, void* closur
     if (status == NATS_SLOW_CONSUMER)
     {
         NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
-        state.mSlowConsumers.fetch_add(1, std::memory_order_release);
-        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
-                   "NATS subscription is a slow consumer: messages dropped");
+        const uint64_t reports = state.mSlowConsumers.fetch_add(1, std::memory_order_release) + 1;
+        /* At most one line a second; the count tells how many it stands for. */
+        const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+        int64_t logged = state.mSlowConsumerLoggedMs.load(std::memory_order_relaxed);
+        if (now - logged >= 1000 &&
+            state.mSlowConsumerLoggedMs.compare_exchange_strong(logged, now))
+            CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                       "NATS subscription is a slow consumer: messages dropped (%llu reports on "
+                       "this connection so far)",
+                       static_cast<unsigned long long>(reports));
         return;
     }
     if (status != NATS_NOT_PERMITTED)
