@@ -165,8 +165,9 @@ bool isTerminatedString(const uint8_t* bytes, uint64_t size)
     return size != 0 && bytes[size - 1] == '\0';
 }
 
-/* One sized sub-message into a new payload held by the field. */
-bool decodeSubMessage(Reader* in, CorvexMsgField* f, int depth)
+/* Sized sub-message number `index` of the field, decoded into the payload an
+ * earlier decode left there when there is one. */
+bool decodeSubMessage(Reader* in, CorvexMsgField* f, size_t index, int depth)
 {
     const uint8_t* bytes = nullptr;
     uint64_t size = 0;
@@ -174,13 +175,27 @@ bool decodeSubMessage(Reader* in, CorvexMsgField* f, int depth)
     {
         return false;
     }
-    std::unique_ptr<CorvexMsgPayload> sub(new CorvexMsgPayload());
-    if (!decodeMessage(bytes, static_cast<size_t>(size), depth + 1, sub.get()))
+    if (index == f->mMsgs.size())
     {
-        return false;
+        f->mMsgs.emplace_back(new CorvexMsgPayload());
     }
+    CorvexMsgPayload* sub = f->mMsgs[index].get();
     sub->mContainer = f->mMsg;
-    f->mMsgs.push_back(std::move(sub));
+    return decodeMessage(bytes, static_cast<size_t>(size), depth + 1, sub);
+}
+
+/* The field's sub-messages: count of them, from the first. */
+bool decodeSubMessages(Reader* in, CorvexMsgField* f, size_t count, int depth)
+{
+    for (size_t i = 0; i < count; ++i)
+    {
+        if (!decodeSubMessage(in, f, i, depth))
+        {
+            return false;
+        }
+    }
+    f->mMsgs.resize(count);
+    f->mCount = static_cast<uint32_t>(count);
     return true;
 }
 
@@ -227,19 +242,8 @@ bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
     }
     else
     {
-        if (count > in->left() / (4 + HEADER_SIZE))
-        {
-            return false;
-        }
-        for (uint64_t i = 0; i < count; ++i)
-        {
-            if (!decodeSubMessage(in, f, depth))
-            {
-                return false;
-            }
-        }
-        f->mCount = static_cast<uint32_t>(count);
-        return true;
+        return count <= in->left() / (4 + HEADER_SIZE) &&
+               decodeSubMessages(in, f, static_cast<size_t>(count), depth);
     }
     f->mCount = static_cast<uint32_t>(count);
     f->mData = in->mData + start;
@@ -272,12 +276,7 @@ bool decodeValue(Reader* in, CorvexMsgField* f, int depth)
         f->mTime = corvexMsg_readTime(bytes);
         return true;
     case MAMA_FIELD_TYPE_MSG:
-        if (!decodeSubMessage(in, f, depth))
-        {
-            return false;
-        }
-        f->mCount = 1;
-        return true;
+        return decodeSubMessages(in, f, 1, depth);
     case MAMA_FIELD_TYPE_STRING:
     case MAMA_FIELD_TYPE_OPAQUE:
     {
@@ -299,6 +298,11 @@ bool decodeValue(Reader* in, CorvexMsgField* f, int depth)
     }
 }
 
+bool isMessageType(mamaFieldType type)
+{
+    return type == MAMA_FIELD_TYPE_MSG || type == MAMA_FIELD_TYPE_VECTOR_MSG;
+}
+
 bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
 {
     uint64_t type = 0;
@@ -313,6 +317,7 @@ bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
     {
         return false;
     }
+    corvexMsgField_reset(f);
     f->mType = static_cast<mamaFieldType>(type);
     f->mFid = static_cast<mama_fid_t>(fid);
     if (nameSize != 0)
@@ -323,6 +328,11 @@ bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
             return false;
         }
         f->mName = reinterpret_cast<const char*>(name);
+    }
+    if (!isMessageType(f->mType))
+    {
+        /* sub-messages an earlier decode left in the field */
+        f->mMsgs.clear();
     }
     return decodeValue(in, f, depth);
 }
@@ -335,27 +345,21 @@ bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayl
         return false;
     }
     const uint8_t version = bytes[1];
-    const uint64_t count = corvexMsg_readLe(bytes + 2, 4);
+    const size_t count = static_cast<size_t>(corvexMsg_readLe(bytes + 2, 4));
     /* refuse counts the buffer cannot hold before allocating anything */
     if (count > (length - HEADER_SIZE) / MIN_FIELD_SIZE)
     {
         return false;
     }
     Reader in = {bytes, length, HEADER_SIZE};
-    /* refused bytes leave mFields as they were */
-    std::deque<CorvexMsgField>& fields = msg->mDecoding;
-    for (uint64_t i = 0; i < count; ++i)
+    /* refused bytes leave mFields as they were; the fields decoded into are
+     * those of the decode before, kept with their memory */
+    CorvexMsgFieldList& fields = msg->mDecoding;
+    for (size_t i = 0; i < count; ++i)
     {
-        if (i < fields.size())
-        {
-            fields[i] = CorvexMsgField();
-        }
-        else
-        {
-            fields.emplace_back();
-        }
-        fields[i].mMsg = msg;
-        if (!decodeField(&in, &fields[i], version, depth))
+        CorvexMsgField& f = i < fields.size() ? fields[i] : fields.add();
+        f.mMsg = msg;
+        if (!decodeField(&in, &f, version, depth))
         {
             return false;
         }
@@ -364,11 +368,12 @@ bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayl
     {
         return false;
     }
-    fields.resize(static_cast<size_t>(count));
+    fields.truncate(count);
     msg->mFields.swap(fields);
     msg->mWire = bytes;
     msg->mWireLen = length;
     msg->mEncodedValid = false;
+    msg->mNextFind = 0;
     return true;
 }
 

@@ -31,8 +31,6 @@ struct CorvexMsgVectorView
 };
 
 CorvexMsgField::CorvexMsgField() = default;
-CorvexMsgField::CorvexMsgField(CorvexMsgField&&) noexcept = default;
-CorvexMsgField& CorvexMsgField::operator=(CorvexMsgField&&) noexcept = default;
 CorvexMsgField::~CorvexMsgField() = default;
 
 namespace
@@ -85,6 +83,15 @@ void clearValue(CorvexMsgField* field)
     field->mTime = CorvexMsgTime();
     field->mMsgs.clear();
     field->mView.reset();
+}
+
+/* Gives a store's heap memory back, if it holds any. */
+void release(std::string* store)
+{
+    if (store->capacity() != std::string().capacity())
+    {
+        std::string().swap(*store);
+    }
 }
 
 void ownFields(CorvexMsgPayload* msg)
@@ -202,21 +209,25 @@ CorvexMsgField* corvexMsgPayload_find(const CorvexMsgPayload* msg, const char* n
     CorvexMsgPayload* m = const_cast<CorvexMsgPayload*>(msg);
     if (fid != 0)
     {
-        /* readers mostly go through the fields in order: the one after the
-         * last found is tried first */
-        const size_t next = m->mLastFound + 1;
-        if (next < m->mFields.size() && m->mFields[next].mFid == fid)
+        /* readers mostly go through the fields in order, and round again:
+         * the one after the last found (the first after the last) is tried
+         * first */
+        const size_t count = m->mFields.size();
+        const size_t next = m->mNextFind < count ? m->mNextFind : 0;
+        if (next < count && m->mFields[next].mFid == fid)
         {
-            m->mLastFound = next;
+            m->mNextFind = next + 1;
             return &m->mFields[next];
         }
-        for (size_t i = 0; i < m->mFields.size(); ++i)
+        size_t i = 0;
+        for (CorvexMsgField& f : m->mFields)
         {
-            if (m->mFields[i].mFid == fid)
+            if (f.mFid == fid)
             {
-                m->mLastFound = i;
-                return &m->mFields[i];
+                m->mNextFind = i + 1;
+                return &f;
             }
+            ++i;
         }
     }
     if (hasName(name))
@@ -255,10 +266,23 @@ void corvexMsgPayload_touch(CorvexMsgPayload* msg)
     }
 }
 
+void corvexMsgField_reset(CorvexMsgField* field)
+{
+    field->mName = nullptr;
+    release(&field->mNameStore);
+    release(&field->mDataStore);
+    field->mData = nullptr;
+    field->mSize = 0;
+    field->mCount = 0;
+    field->mValue.mUnsigned = 0;
+    field->mPrice = CorvexMsgPrice();
+    field->mTime = CorvexMsgTime();
+    field->mView.reset();
+}
+
 CorvexMsgField* corvexMsgPayload_append(CorvexMsgPayload* msg, const char* name, mama_fid_t fid)
 {
-    msg->mFields.emplace_back();
-    CorvexMsgField* f = &msg->mFields.back();
+    CorvexMsgField* f = &msg->mFields.add();
     f->mMsg = msg;
     f->mFid = fid;
     if (hasName(name))

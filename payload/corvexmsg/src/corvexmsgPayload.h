@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,11 +40,12 @@ struct CorvexMsgTime
  * (aligned values, string pointers, price and date-time objects, payloads). */
 struct CorvexMsgVectorView;
 
+/* A field of a message never moves: the host keeps pointers to it. */
 struct CorvexMsgField
 {
     CorvexMsgField();
-    CorvexMsgField(CorvexMsgField&&) noexcept;
-    CorvexMsgField& operator=(CorvexMsgField&&) noexcept;
+    CorvexMsgField(const CorvexMsgField&) = delete;
+    CorvexMsgField& operator=(const CorvexMsgField&) = delete;
     ~CorvexMsgField();
 
     CorvexMsgPayload* mMsg = nullptr; /* null for a field made by FieldPayload_create */
@@ -73,15 +73,84 @@ struct CorvexMsgField
     std::string mDataStore;
 };
 
+/* A message's fields in order, each allocated on its own: a field keeps its
+ * address while fields are added after it. */
+class CorvexMsgFieldList
+{
+  public:
+    class Iterator
+    {
+      public:
+        explicit Iterator(const std::unique_ptr<CorvexMsgField>* at) : mAt(at) {}
+        CorvexMsgField& operator*() const
+        {
+            return **mAt;
+        }
+        Iterator& operator++()
+        {
+            ++mAt;
+            return *this;
+        }
+        bool operator!=(const Iterator& other) const
+        {
+            return mAt != other.mAt;
+        }
+
+      private:
+        const std::unique_ptr<CorvexMsgField>* mAt;
+    };
+
+    size_t size() const
+    {
+        return mFields.size();
+    }
+    bool empty() const
+    {
+        return mFields.empty();
+    }
+    CorvexMsgField& operator[](size_t i) const
+    {
+        return *mFields[i];
+    }
+    Iterator begin() const
+    {
+        return Iterator(mFields.data());
+    }
+    Iterator end() const
+    {
+        return Iterator(mFields.data() + mFields.size());
+    }
+    /* A new field with nothing in it, at the end. */
+    CorvexMsgField& add()
+    {
+        mFields.emplace_back(new CorvexMsgField());
+        return *mFields.back();
+    }
+    /* Drops the fields from the count-th on. */
+    void truncate(size_t count)
+    {
+        mFields.erase(mFields.begin() + static_cast<std::ptrdiff_t>(count), mFields.end());
+    }
+    void clear()
+    {
+        mFields.clear();
+    }
+    void swap(CorvexMsgFieldList& other)
+    {
+        mFields.swap(other.mFields);
+    }
+
+  private:
+    std::vector<std::unique_ptr<CorvexMsgField>> mFields;
+};
+
 struct CorvexMsgPayload
 {
-    /* deque: fields never move, so pointers handed out stay valid while the
-     * message only grows */
-    std::deque<CorvexMsgField> mFields;
+    CorvexMsgFieldList mFields;
     /* Where received bytes are decoded before they replace mFields: holds the
      * fields they replaced, reused by the next decode, so that a message
      * decoded again and again keeps its storage. */
-    std::deque<CorvexMsgField> mDecoding;
+    CorvexMsgFieldList mDecoding;
     const uint8_t* mWire = nullptr; /* borrowed buffer the fields point into */
     size_t mWireLen = 0;
     std::string mEncoded;
@@ -90,7 +159,7 @@ struct CorvexMsgPayload
     mamaMsg mParent = nullptr;
     /* the message holding this one as a sub-message, or null */
     CorvexMsgPayload* mContainer = nullptr;
-    size_t mLastFound = 0; /* index of the field last found by fid */
+    size_t mNextFind = 0; /* the field a lookup by fid tries first: after the last found */
 };
 
 /* Element sizes of the fixed-size vectors in their wire form (0 for vectors
@@ -119,6 +188,10 @@ void corvexMsgPayload_own(CorvexMsgPayload* msg);
 /* Called before any change: the message and every message holding it stop
  * borrowing and drop their cached encodings. */
 void corvexMsgPayload_touch(CorvexMsgPayload* msg);
+
+/* Readies a field of a message for the decoder: no name, no value, no memory
+ * of its own, except its sub-messages, which the decoder decodes into again. */
+void corvexMsgField_reset(CorvexMsgField* field);
 
 /* Appends a new, owned field with a name copy and no value. */
 CorvexMsgField* corvexMsgPayload_append(CorvexMsgPayload* msg, const char* name, mama_fid_t fid);
