@@ -15,6 +15,8 @@ namespace
  * buffers (scalars, strings and opaque values only) still decode. */
 constexpr uint8_t FORMAT_VERSION = 2;
 constexpr size_t HEADER_SIZE = 6;
+/* type, fid, name size */
+constexpr size_t FIELD_HEADER_SIZE = 5;
 constexpr size_t MIN_FIELD_SIZE = 6;
 /* Sub-messages nest at most this deep: the decoder recurses per level. */
 constexpr int MAX_DEPTH = 32;
@@ -67,16 +69,6 @@ bool isWireType(uint64_t type, uint8_t version)
     }
 }
 
-int64_t signExtend(uint64_t raw, size_t n)
-{
-    if (n == 8)
-    {
-        return static_cast<int64_t>(raw);
-    }
-    const uint64_t sign = uint64_t(1) << (8 * n - 1);
-    return static_cast<int64_t>((raw ^ sign) - sign);
-}
-
 /* Bounds-checked reader over the received bytes. */
 struct Reader
 {
@@ -100,14 +92,14 @@ struct Reader
         return true;
     }
 
-    bool number(size_t n, uint64_t* out)
+    bool size(uint32_t* out)
     {
         const uint8_t* p = nullptr;
-        if (!take(n, &p))
+        if (!take(4, &p))
         {
             return false;
         }
-        *out = corvexMsg_readLe(p, n);
+        *out = corvexMsg_load<uint32_t>(p);
         return true;
     }
 };
@@ -124,43 +116,46 @@ bool isValidTime(const uint8_t* bytes)
 
 bool decodeScalar(Reader* in, CorvexMsgField* f, size_t size)
 {
-    uint64_t raw = 0;
-    if (!in->number(size, &raw))
+    const uint8_t* p = nullptr;
+    if (!in->take(size, &p))
     {
         return false;
     }
     switch (f->mType)
     {
     case MAMA_FIELD_TYPE_F32:
-    {
-        uint32_t bits = static_cast<uint32_t>(raw);
-        std::memcpy(&f->mValue.mF32, &bits, sizeof bits);
+        f->mValue.mF32 = corvexMsg_load<float>(p);
         break;
-    }
     case MAMA_FIELD_TYPE_F64:
-        std::memcpy(&f->mValue.mF64, &raw, sizeof raw);
+        f->mValue.mF64 = corvexMsg_load<double>(p);
         break;
     case MAMA_FIELD_TYPE_CHAR:
     case MAMA_FIELD_TYPE_I8:
+        f->mValue.mSigned = static_cast<int8_t>(*p);
+        break;
     case MAMA_FIELD_TYPE_I16:
+        f->mValue.mSigned = corvexMsg_load<int16_t>(p);
+        break;
     case MAMA_FIELD_TYPE_I32:
+        f->mValue.mSigned = corvexMsg_load<int32_t>(p);
+        break;
     case MAMA_FIELD_TYPE_I64:
-        f->mValue.mSigned = signExtend(raw, size);
+        f->mValue.mSigned = corvexMsg_load<int64_t>(p);
         break;
     default:
-        f->mValue.mUnsigned = raw;
+        f->mValue.mUnsigned = corvexMsg_readLe(p, size);
         break;
     }
     return true;
 }
 
 /* A u32 size and that many bytes. */
-bool takeSized(Reader* in, const uint8_t** bytes, uint64_t* size)
+bool takeSized(Reader* in, const uint8_t** bytes, uint32_t* size)
 {
-    return in->number(4, size) && in->take(static_cast<size_t>(*size), bytes);
+    return in->size(size) && in->take(*size, bytes);
 }
 
-bool isTerminatedString(const uint8_t* bytes, uint64_t size)
+bool isTerminatedString(const uint8_t* bytes, uint32_t size)
 {
     return size != 0 && bytes[size - 1] == '\0';
 }
@@ -170,7 +165,7 @@ bool isTerminatedString(const uint8_t* bytes, uint64_t size)
 bool decodeSubMessage(Reader* in, CorvexMsgField* f, size_t index, int depth)
 {
     const uint8_t* bytes = nullptr;
-    uint64_t size = 0;
+    uint32_t size = 0;
     if (depth >= MAX_DEPTH || !takeSized(in, &bytes, &size))
     {
         return false;
@@ -181,7 +176,7 @@ bool decodeSubMessage(Reader* in, CorvexMsgField* f, size_t index, int depth)
     }
     CorvexMsgPayload* sub = f->mMsgs[index].get();
     sub->mContainer = f->mMsg;
-    return decodeMessage(bytes, static_cast<size_t>(size), depth + 1, sub);
+    return decodeMessage(bytes, size, depth + 1, sub);
 }
 
 /* The field's sub-messages: count of them, from the first. */
@@ -201,8 +196,8 @@ bool decodeSubMessages(Reader* in, CorvexMsgField* f, size_t count, int depth)
 
 bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
 {
-    uint64_t count = 0;
-    if (!in->number(4, &count))
+    uint32_t count = 0;
+    if (!in->size(&count))
     {
         return false;
     }
@@ -215,7 +210,7 @@ bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
         {
             return false;
         }
-        for (uint64_t i = 0; f->mType == MAMA_FIELD_TYPE_VECTOR_TIME && i < count; ++i)
+        for (uint32_t i = 0; f->mType == MAMA_FIELD_TYPE_VECTOR_TIME && i < count; ++i)
         {
             if (!isValidTime(bytes + i * elementSize))
             {
@@ -230,10 +225,10 @@ bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
         {
             return false;
         }
-        for (uint64_t i = 0; i < count; ++i)
+        for (uint32_t i = 0; i < count; ++i)
         {
             const uint8_t* bytes = nullptr;
-            uint64_t size = 0;
+            uint32_t size = 0;
             if (!takeSized(in, &bytes, &size) || !isTerminatedString(bytes, size))
             {
                 return false;
@@ -242,10 +237,9 @@ bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
     }
     else
     {
-        return count <= in->left() / (4 + HEADER_SIZE) &&
-               decodeSubMessages(in, f, static_cast<size_t>(count), depth);
+        return count <= in->left() / (4 + HEADER_SIZE) && decodeSubMessages(in, f, count, depth);
     }
-    f->mCount = static_cast<uint32_t>(count);
+    f->mCount = count;
     f->mData = in->mData + start;
     f->mSize = static_cast<uint32_t>(in->mPos - start);
     return true;
@@ -280,7 +274,7 @@ bool decodeValue(Reader* in, CorvexMsgField* f, int depth)
     case MAMA_FIELD_TYPE_STRING:
     case MAMA_FIELD_TYPE_OPAQUE:
     {
-        uint64_t length = 0;
+        uint32_t length = 0;
         if (!takeSized(in, &bytes, &length))
         {
             return false;
@@ -290,7 +284,7 @@ bool decodeValue(Reader* in, CorvexMsgField* f, int depth)
             return false;
         }
         f->mData = bytes;
-        f->mSize = static_cast<uint32_t>(length);
+        f->mSize = length;
         return true;
     }
     default:
@@ -305,25 +299,24 @@ bool isMessageType(mamaFieldType type)
 
 bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
 {
-    uint64_t type = 0;
-    uint64_t fid = 0;
-    uint64_t nameSize = 0;
-    if (!in->number(1, &type) || !in->number(2, &fid) || !in->number(2, &nameSize))
+    const uint8_t* header = nullptr;
+    if (!in->take(FIELD_HEADER_SIZE, &header))
     {
         return false;
     }
     /* checked as a number first: an unknown value is no mamaFieldType */
-    if (!isWireType(type, version))
+    if (!isWireType(header[0], version))
     {
         return false;
     }
     corvexMsgField_reset(f);
-    f->mType = static_cast<mamaFieldType>(type);
-    f->mFid = static_cast<mama_fid_t>(fid);
+    f->mType = static_cast<mamaFieldType>(header[0]);
+    f->mFid = corvexMsg_load<uint16_t>(header + 1);
+    const uint16_t nameSize = corvexMsg_load<uint16_t>(header + 3);
     if (nameSize != 0)
     {
         const uint8_t* name = nullptr;
-        if (!in->take(static_cast<size_t>(nameSize), &name) || name[nameSize - 1] != '\0')
+        if (!in->take(nameSize, &name) || name[nameSize - 1] != '\0')
         {
             return false;
         }
@@ -345,7 +338,7 @@ bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayl
         return false;
     }
     const uint8_t version = bytes[1];
-    const size_t count = static_cast<size_t>(corvexMsg_readLe(bytes + 2, 4));
+    const size_t count = corvexMsg_load<uint32_t>(bytes + 2);
     /* refuse counts the buffer cannot hold before allocating anything */
     if (count > (length - HEADER_SIZE) / MIN_FIELD_SIZE)
     {

@@ -7,9 +7,6 @@
 #include <mama/price.h>
 #include <mama/integration/msg.h>
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-              "vector elements are kept in their little-endian wire form");
-
 namespace
 {
 

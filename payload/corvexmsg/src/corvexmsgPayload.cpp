@@ -151,12 +151,17 @@ size_t corvexMsg_elementSize(uint64_t type)
 
 uint64_t corvexMsg_readLe(const uint8_t* p, size_t n)
 {
-    uint64_t v = 0;
-    for (size_t i = 0; i < n; ++i)
+    switch (n)
     {
-        v |= static_cast<uint64_t>(p[i]) << (8 * i);
+    case 1:
+        return *p;
+    case 2:
+        return corvexMsg_load<uint16_t>(p);
+    case 4:
+        return corvexMsg_load<uint32_t>(p);
+    default:
+        return corvexMsg_load<uint64_t>(p);
     }
-    return v;
 }
 
 void corvexMsg_writeLe(std::string* out, uint64_t v, size_t n)
@@ -188,8 +193,7 @@ void corvexMsg_writeTime(std::string* out, const CorvexMsgTime& time)
 CorvexMsgPrice corvexMsg_readPrice(const uint8_t* in)
 {
     CorvexMsgPrice price;
-    const uint64_t bits = corvexMsg_readLe(in, 8);
-    std::memcpy(&price.mValue, &bits, sizeof bits);
+    price.mValue = corvexMsg_load<double>(in);
     price.mHints = in[8];
     return price;
 }
@@ -197,8 +201,8 @@ CorvexMsgPrice corvexMsg_readPrice(const uint8_t* in)
 CorvexMsgTime corvexMsg_readTime(const uint8_t* in)
 {
     CorvexMsgTime time;
-    time.mSeconds = static_cast<int64_t>(corvexMsg_readLe(in, 8));
-    time.mNanoseconds = static_cast<uint32_t>(corvexMsg_readLe(in + 8, 4));
+    time.mSeconds = corvexMsg_load<int64_t>(in);
+    time.mNanoseconds = corvexMsg_load<uint32_t>(in + 8);
     time.mPrecision = in[12];
     time.mHints = in[13];
     return time;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -219,12 +220,32 @@ std::unique_ptr<CorvexMsgPayload> corvexMsgPayload_clone(const CorvexMsgPayload*
  * else append). */
 void corvexMsgPayload_copyFields(CorvexMsgPayload* dest, const CorvexMsgPayload* src, bool update);
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "numbers and vector elements are kept in their little-endian wire form as they are");
+
+/* A number of type T at p, which need not be aligned. */
+template <typename T> inline T corvexMsg_load(const uint8_t* p)
+{
+    T value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+/* Writes a number of type T at p; returns the end of what it wrote. */
+template <typename T> inline uint8_t* corvexMsg_store(uint8_t* p, T value)
+{
+    std::memcpy(p, &value, sizeof value);
+    return p + sizeof value;
+}
+
+/* An unsigned number of n (1, 2, 4 or 8) bytes. */
+uint64_t corvexMsg_readLe(const uint8_t* p, size_t n);
+
 /* Wire forms of the fixed-size elements. */
 void corvexMsg_writePrice(std::string* out, const CorvexMsgPrice& price);
 void corvexMsg_writeTime(std::string* out, const CorvexMsgTime& time);
 CorvexMsgPrice corvexMsg_readPrice(const uint8_t* in);
 CorvexMsgTime corvexMsg_readTime(const uint8_t* in);
-uint64_t corvexMsg_readLe(const uint8_t* p, size_t n);
 void corvexMsg_writeLe(std::string* out, uint64_t v, size_t n);
 
 /* The view of a vector field, built on first use; null when memory is short. */
