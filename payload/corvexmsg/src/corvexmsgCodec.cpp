@@ -321,6 +321,7 @@ bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
             return false;
         }
         f->mName = reinterpret_cast<const char*>(name);
+        f->mNameSize = nameSize;
     }
     if (!isMessageType(f->mType))
     {
@@ -370,81 +371,143 @@ bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayl
     return true;
 }
 
-void encodeMessage(std::string* out, const CorvexMsgPayload& msg);
-
-void encodeSized(std::string* out, const CorvexMsgPayload& sub)
+/* Wire size of a field's value; sub-messages count as last measured. */
+size_t valueSize(const CorvexMsgField& f)
 {
-    std::string bytes;
-    encodeMessage(&bytes, sub);
-    corvexMsg_writeLe(out, bytes.size(), 4);
-    out->append(bytes);
-}
-
-void encodeField(std::string* out, const CorvexMsgField& f)
-{
-    out->push_back(static_cast<char>(f.mType));
-    corvexMsg_writeLe(out, f.mFid, 2);
-    const size_t nameSize = f.mName != nullptr ? std::strlen(f.mName) + 1 : 0;
-    corvexMsg_writeLe(out, nameSize, 2);
-    out->append(f.mName != nullptr ? f.mName : "", nameSize);
-
     const size_t size = scalarSize(f.mType);
     if (size != 0)
     {
-        uint64_t raw = f.mValue.mUnsigned;
-        if (f.mType == MAMA_FIELD_TYPE_F32)
-        {
-            uint32_t bits = 0;
-            std::memcpy(&bits, &f.mValue.mF32, sizeof bits);
-            raw = bits;
-        }
-        corvexMsg_writeLe(out, raw, size);
-        return;
+        return size;
     }
     switch (f.mType)
     {
     case MAMA_FIELD_TYPE_PRICE:
-        corvexMsg_writePrice(out, f.mPrice);
-        return;
+        return CORVEXMSG_PRICE_SIZE;
     case MAMA_FIELD_TYPE_TIME:
-        corvexMsg_writeTime(out, f.mTime);
-        return;
+        return CORVEXMSG_TIME_SIZE;
     case MAMA_FIELD_TYPE_MSG:
-        encodeSized(out, *f.mMsgs.front());
-        return;
+        return 4 + f.mMsgs.front()->mMeasured;
     case MAMA_FIELD_TYPE_VECTOR_MSG:
-        corvexMsg_writeLe(out, f.mMsgs.size(), 4);
+    {
+        size_t total = 4;
         for (const std::unique_ptr<CorvexMsgPayload>& sub : f.mMsgs)
         {
-            encodeSized(out, *sub);
+            total += 4 + sub->mMeasured;
         }
-        return;
-    case MAMA_FIELD_TYPE_STRING:
-    case MAMA_FIELD_TYPE_OPAQUE:
-        corvexMsg_writeLe(out, f.mSize, 4);
-        break;
-    default:
-        corvexMsg_writeLe(out, f.mCount, 4);
-        break;
+        return total;
     }
-    out->append(reinterpret_cast<const char*>(f.mData), f.mSize);
+    default:
+        /* a size or count, then the bytes */
+        return 4 + f.mSize;
+    }
 }
 
-void encodeMessage(std::string* out, const CorvexMsgPayload& msg)
+/* The wire size of msg and, in their mMeasured, of msg and every message in it. */
+size_t measureMessage(CorvexMsgPayload* msg)
+{
+    if (msg->mWire != nullptr)
+    {
+        return msg->mMeasured = msg->mWireLen;
+    }
+    size_t total = HEADER_SIZE;
+    for (CorvexMsgField& f : msg->mFields)
+    {
+        for (std::unique_ptr<CorvexMsgPayload>& sub : f.mMsgs)
+        {
+            measureMessage(sub.get());
+        }
+        total += FIELD_HEADER_SIZE + f.mNameSize + valueSize(f);
+    }
+    return msg->mMeasured = total;
+}
+
+uint8_t* writeMessage(uint8_t* out, const CorvexMsgPayload& msg);
+
+uint8_t* writeSized(uint8_t* out, const CorvexMsgPayload& sub)
+{
+    out = corvexMsg_store(out, static_cast<uint32_t>(sub.mMeasured));
+    return writeMessage(out, sub);
+}
+
+uint8_t* writeBytes(uint8_t* out, const void* bytes, size_t size)
+{
+    /* no value may still mean no pointer */
+    if (size != 0)
+    {
+        std::memcpy(out, bytes, size);
+    }
+    return out + size;
+}
+
+uint8_t* writeValue(uint8_t* out, const CorvexMsgField& f)
+{
+    switch (f.mType)
+    {
+    case MAMA_FIELD_TYPE_BOOL:
+    case MAMA_FIELD_TYPE_CHAR:
+    case MAMA_FIELD_TYPE_I8:
+    case MAMA_FIELD_TYPE_U8:
+        *out = static_cast<uint8_t>(f.mValue.mUnsigned);
+        return out + 1;
+    case MAMA_FIELD_TYPE_I16:
+    case MAMA_FIELD_TYPE_U16:
+        return corvexMsg_store(out, static_cast<uint16_t>(f.mValue.mUnsigned));
+    case MAMA_FIELD_TYPE_I32:
+    case MAMA_FIELD_TYPE_U32:
+        return corvexMsg_store(out, static_cast<uint32_t>(f.mValue.mUnsigned));
+    case MAMA_FIELD_TYPE_F32:
+        return corvexMsg_store(out, f.mValue.mF32);
+    case MAMA_FIELD_TYPE_I64:
+    case MAMA_FIELD_TYPE_U64:
+    case MAMA_FIELD_TYPE_F64:
+        return corvexMsg_store(out, f.mValue.mUnsigned);
+    case MAMA_FIELD_TYPE_PRICE:
+        return corvexMsg_writePrice(out, f.mPrice);
+    case MAMA_FIELD_TYPE_TIME:
+        return corvexMsg_writeTime(out, f.mTime);
+    case MAMA_FIELD_TYPE_MSG:
+        return writeSized(out, *f.mMsgs.front());
+    case MAMA_FIELD_TYPE_VECTOR_MSG:
+        out = corvexMsg_store(out, static_cast<uint32_t>(f.mMsgs.size()));
+        for (const std::unique_ptr<CorvexMsgPayload>& sub : f.mMsgs)
+        {
+            out = writeSized(out, *sub);
+        }
+        return out;
+    case MAMA_FIELD_TYPE_STRING:
+    case MAMA_FIELD_TYPE_OPAQUE:
+        out = corvexMsg_store(out, f.mSize);
+        return writeBytes(out, f.mData, f.mSize);
+    default:
+        out = corvexMsg_store(out, f.mCount);
+        return writeBytes(out, f.mData, f.mSize);
+    }
+}
+
+uint8_t* writeFieldHeader(uint8_t* out, const CorvexMsgField& f)
+{
+    *out++ = static_cast<uint8_t>(f.mType);
+    out = corvexMsg_store(out, f.mFid);
+    out = corvexMsg_store(out, f.mNameSize);
+    return writeBytes(out, f.mName, f.mNameSize);
+}
+
+/* Every size in it as measureMessage left it. */
+uint8_t* writeMessage(uint8_t* out, const CorvexMsgPayload& msg)
 {
     if (msg.mWire != nullptr)
     {
         /* unchanged since decoding: the received bytes are the encoding */
-        out->append(reinterpret_cast<const char*>(msg.mWire), msg.mWireLen);
-        return;
+        return writeBytes(out, msg.mWire, msg.mWireLen);
     }
-    out->push_back(CORVEXMSG_PAYLOAD_ID);
-    out->push_back(static_cast<char>(FORMAT_VERSION));
-    corvexMsg_writeLe(out, msg.mFields.size(), 4);
+    *out++ = static_cast<uint8_t>(CORVEXMSG_PAYLOAD_ID);
+    *out++ = FORMAT_VERSION;
+    out = corvexMsg_store(out, static_cast<uint32_t>(msg.mFields.size()));
     for (const CorvexMsgField& f : msg.mFields)
     {
-        encodeField(out, f);
+        out = writeValue(writeFieldHeader(out, f), f);
     }
+    return out;
 }
 
 } // namespace
@@ -466,11 +529,17 @@ mama_status corvexMsgCodec_encode(CorvexMsgPayload* msg, const void** buffer, si
     }
     if (!msg->mEncodedValid)
     {
-        msg->mEncoded.clear();
-        encodeMessage(&msg->mEncoded, *msg);
+        /* sized once, then written straight into the buffer */
+        const size_t size = measureMessage(msg);
+        if (msg->mEncoded.size() < size)
+        {
+            msg->mEncoded.resize(size);
+        }
+        writeMessage(msg->mEncoded.data(), *msg);
+        msg->mEncodedSize = size;
         msg->mEncodedValid = true;
     }
     *buffer = msg->mEncoded.data();
-    *length = msg->mEncoded.size();
+    *length = msg->mEncodedSize;
     return MAMA_STATUS_OK;
 }

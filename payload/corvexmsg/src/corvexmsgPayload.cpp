@@ -71,10 +71,10 @@ bool isUnsignedType(mamaFieldType type)
     }
 }
 
-/* Forgets the field's previous value of whatever type. */
-void clearValue(CorvexMsgField* field)
+/* Forgets the field's previous value of whatever type, but for the bytes its
+ * store holds (their memory is reused by the next value). */
+void clearValueButStore(CorvexMsgField* field)
 {
-    field->mDataStore.clear();
     field->mData = nullptr;
     field->mSize = 0;
     field->mCount = 0;
@@ -83,6 +83,12 @@ void clearValue(CorvexMsgField* field)
     field->mTime = CorvexMsgTime();
     field->mMsgs.clear();
     field->mView.reset();
+}
+
+void clearValue(CorvexMsgField* field)
+{
+    field->mDataStore.clear();
+    clearValueButStore(field);
 }
 
 /* Gives a store's heap memory back, if it holds any. */
@@ -100,8 +106,10 @@ void ownFields(CorvexMsgPayload* msg)
     {
         if (f.mName != nullptr && f.mName != f.mNameStore.c_str())
         {
+            /* up to the first NUL: a received name may hold more after it */
             f.mNameStore.assign(f.mName);
             f.mName = f.mNameStore.c_str();
+            f.mNameSize = static_cast<uint16_t>(f.mNameStore.size() + 1);
         }
         if (f.mData != nullptr && f.mData != reinterpret_cast<const uint8_t*>(f.mDataStore.data()))
         {
@@ -164,30 +172,20 @@ uint64_t corvexMsg_readLe(const uint8_t* p, size_t n)
     }
 }
 
-void corvexMsg_writeLe(std::string* out, uint64_t v, size_t n)
+uint8_t* corvexMsg_writePrice(uint8_t* out, const CorvexMsgPrice& price)
 {
-    char bytes[8];
-    for (size_t i = 0; i < n; ++i)
-    {
-        bytes[i] = static_cast<char>(static_cast<uint8_t>(v >> (8 * i)));
-    }
-    out->append(bytes, n);
+    out = corvexMsg_store(out, price.mValue);
+    *out = price.mHints;
+    return out + 1;
 }
 
-void corvexMsg_writePrice(std::string* out, const CorvexMsgPrice& price)
+uint8_t* corvexMsg_writeTime(uint8_t* out, const CorvexMsgTime& time)
 {
-    uint64_t bits = 0;
-    std::memcpy(&bits, &price.mValue, sizeof bits);
-    corvexMsg_writeLe(out, bits, 8);
-    corvexMsg_writeLe(out, price.mHints, 1);
-}
-
-void corvexMsg_writeTime(std::string* out, const CorvexMsgTime& time)
-{
-    corvexMsg_writeLe(out, static_cast<uint64_t>(time.mSeconds), 8);
-    corvexMsg_writeLe(out, time.mNanoseconds, 4);
-    corvexMsg_writeLe(out, time.mPrecision, 1);
-    corvexMsg_writeLe(out, time.mHints, 1);
+    out = corvexMsg_store(out, time.mSeconds);
+    out = corvexMsg_store(out, time.mNanoseconds);
+    out[0] = time.mPrecision;
+    out[1] = time.mHints;
+    return out + 2;
 }
 
 CorvexMsgPrice corvexMsg_readPrice(const uint8_t* in)
@@ -273,6 +271,7 @@ void corvexMsgPayload_touch(CorvexMsgPayload* msg)
 void corvexMsgField_reset(CorvexMsgField* field)
 {
     field->mName = nullptr;
+    field->mNameSize = 0;
     release(&field->mNameStore);
     release(&field->mDataStore);
     field->mData = nullptr;
@@ -293,6 +292,7 @@ CorvexMsgField* corvexMsgPayload_append(CorvexMsgPayload* msg, const char* name,
     {
         f->mNameStore.assign(name);
         f->mName = f->mNameStore.c_str();
+        f->mNameSize = static_cast<uint16_t>(f->mNameStore.size() + 1);
     }
     return f;
 }
@@ -329,10 +329,10 @@ void corvexMsgField_setBytes(CorvexMsgField* field, mamaFieldType type, const vo
                              size_t size)
 {
     /* data may point into this field's own storage (a field updated from
-     * itself), so build the new value before replacing the old one */
-    std::string bytes(static_cast<const char*>(data), size);
-    clearValue(field);
-    field->mDataStore.swap(bytes);
+     * itself): assign copes with that, and it comes before anything else
+     * changes, so that a failure leaves the field as it was */
+    field->mDataStore.assign(static_cast<const char*>(data), size);
+    clearValueButStore(field);
     field->mType = type;
     field->mData = reinterpret_cast<const uint8_t*>(field->mDataStore.data());
     field->mSize = static_cast<uint32_t>(size);

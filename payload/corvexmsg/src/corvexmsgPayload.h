@@ -52,6 +52,9 @@ struct CorvexMsgField
     CorvexMsgPayload* mMsg = nullptr; /* null for a field made by FieldPayload_create */
     mamaFieldType mType = MAMA_FIELD_TYPE_UNKNOWN;
     mama_fid_t mFid = 0;
+    /* the name's wire size: its length and NUL (as received, until the field
+     * owns its name), 0 without one */
+    uint16_t mNameSize = 0;
     const char* mName = nullptr; /* null when the field has no name */
     /* string (NUL included in mSize), opaque bytes, or the elements of a
      * vector of anything but messages in their wire form */
@@ -154,8 +157,12 @@ struct CorvexMsgPayload
     CorvexMsgFieldList mDecoding;
     const uint8_t* mWire = nullptr; /* borrowed buffer the fields point into */
     size_t mWireLen = 0;
-    std::string mEncoded;
+    /* The last encoding: its first mEncodedSize bytes. The buffer only grows,
+     * so that encoding again writes over the same bytes. */
+    std::vector<uint8_t> mEncoded;
+    size_t mEncodedSize = 0;
     bool mEncodedValid = false;
+    size_t mMeasured = 0; /* wire size, as the encoder last measured it */
     std::string mText;
     mamaMsg mParent = nullptr;
     /* the message holding this one as a sub-message, or null */
@@ -202,6 +209,8 @@ void corvexMsgField_setSigned(CorvexMsgField* field, mamaFieldType type, int64_t
 void corvexMsgField_setUnsigned(CorvexMsgField* field, mamaFieldType type, uint64_t value);
 void corvexMsgField_setF32(CorvexMsgField* field, float value);
 void corvexMsgField_setF64(CorvexMsgField* field, double value);
+/* A string or opaque value (or a copied field's bytes): the field copies size
+ * bytes from data, which may lie in its own storage. */
 void corvexMsgField_setBytes(CorvexMsgField* field, mamaFieldType type, const void* data,
                              size_t size);
 void corvexMsgField_setPrice(CorvexMsgField* field, const CorvexMsgPrice& value);
@@ -241,12 +250,12 @@ template <typename T> inline uint8_t* corvexMsg_store(uint8_t* p, T value)
 /* An unsigned number of n (1, 2, 4 or 8) bytes. */
 uint64_t corvexMsg_readLe(const uint8_t* p, size_t n);
 
-/* Wire forms of the fixed-size elements. */
-void corvexMsg_writePrice(std::string* out, const CorvexMsgPrice& price);
-void corvexMsg_writeTime(std::string* out, const CorvexMsgTime& time);
+/* Wire forms of the fixed-size elements; the writers return the end of what
+ * they wrote. */
+uint8_t* corvexMsg_writePrice(uint8_t* out, const CorvexMsgPrice& price);
+uint8_t* corvexMsg_writeTime(uint8_t* out, const CorvexMsgTime& time);
 CorvexMsgPrice corvexMsg_readPrice(const uint8_t* in);
 CorvexMsgTime corvexMsg_readTime(const uint8_t* in);
-void corvexMsg_writeLe(std::string* out, uint64_t v, size_t n);
 
 /* The view of a vector field, built on first use; null when memory is short. */
 CorvexMsgVectorView* corvexMsgField_view(CorvexMsgField* field);
