@@ -421,12 +421,12 @@ size_t measureMessage(CorvexMsgPayload* msg)
     return msg->mMeasured = total;
 }
 
-uint8_t* writeMessage(uint8_t* out, const CorvexMsgPayload& msg);
+uint8_t* writeMessage(uint8_t* out, CorvexMsgPayload* msg, bool note);
 
-uint8_t* writeSized(uint8_t* out, const CorvexMsgPayload& sub)
+uint8_t* writeSized(uint8_t* out, CorvexMsgPayload* sub)
 {
-    out = corvexMsg_store(out, static_cast<uint32_t>(sub.mMeasured));
-    return writeMessage(out, sub);
+    out = corvexMsg_store(out, static_cast<uint32_t>(sub->mMeasured));
+    return writeMessage(out, sub, false);
 }
 
 uint8_t* writeBytes(uint8_t* out, const void* bytes, size_t size)
@@ -466,12 +466,12 @@ uint8_t* writeValue(uint8_t* out, const CorvexMsgField& f)
     case MAMA_FIELD_TYPE_TIME:
         return corvexMsg_writeTime(out, f.mTime);
     case MAMA_FIELD_TYPE_MSG:
-        return writeSized(out, *f.mMsgs.front());
+        return writeSized(out, f.mMsgs.front().get());
     case MAMA_FIELD_TYPE_VECTOR_MSG:
         out = corvexMsg_store(out, static_cast<uint32_t>(f.mMsgs.size()));
         for (const std::unique_ptr<CorvexMsgPayload>& sub : f.mMsgs)
         {
-            out = writeSized(out, *sub);
+            out = writeSized(out, sub.get());
         }
         return out;
     case MAMA_FIELD_TYPE_STRING:
@@ -492,20 +492,29 @@ uint8_t* writeFieldHeader(uint8_t* out, const CorvexMsgField& f)
     return writeBytes(out, f.mName, f.mNameSize);
 }
 
-/* Every size in it as measureMessage left it. */
-uint8_t* writeMessage(uint8_t* out, const CorvexMsgPayload& msg)
+/* Every size in it as measureMessage left it. With `note`, each field of msg
+ * notes where its value lies, from the start of msg. */
+uint8_t* writeMessage(uint8_t* out, CorvexMsgPayload* msg, bool note)
 {
-    if (msg.mWire != nullptr)
+    if (msg->mWire != nullptr)
     {
         /* unchanged since decoding: the received bytes are the encoding */
-        return writeBytes(out, msg.mWire, msg.mWireLen);
+        return writeBytes(out, msg->mWire, msg->mWireLen);
     }
+    uint8_t* const start = out;
+    const uint64_t encoding = note ? ++msg->mEncodings : 0;
     *out++ = static_cast<uint8_t>(CORVEXMSG_PAYLOAD_ID);
     *out++ = FORMAT_VERSION;
-    out = corvexMsg_store(out, static_cast<uint32_t>(msg.mFields.size()));
-    for (const CorvexMsgField& f : msg.mFields)
+    out = corvexMsg_store(out, static_cast<uint32_t>(msg->mFields.size()));
+    for (CorvexMsgField& f : msg->mFields)
     {
-        out = writeValue(writeFieldHeader(out, f), f);
+        out = writeFieldHeader(out, f);
+        if (note)
+        {
+            f.mEncodedAt = static_cast<size_t>(out - start);
+            f.mEncodedIn = encoding;
+        }
+        out = writeValue(out, f);
     }
     return out;
 }
@@ -535,11 +544,26 @@ mama_status corvexMsgCodec_encode(CorvexMsgPayload* msg, const void** buffer, si
         {
             msg->mEncoded.resize(size);
         }
-        writeMessage(msg->mEncoded.data(), *msg);
+        writeMessage(msg->mEncoded.data(), msg, true);
         msg->mEncodedSize = size;
         msg->mEncodedValid = true;
     }
     *buffer = msg->mEncoded.data();
     *length = msg->mEncodedSize;
     return MAMA_STATUS_OK;
+}
+
+bool corvexMsgCodec_patch(CorvexMsgPayload* msg, const CorvexMsgField* field, mamaFieldType oldType,
+                          uint32_t oldSize)
+{
+    /* a field the last encoding holds (not one added since, nor one of
+     * another decode) whose value takes the same bytes there: the type fixes
+     * the size of the rest */
+    if (field->mEncodedIn != msg->mEncodings || field->mType != oldType ||
+        field->mSize != oldSize || isMessageType(oldType))
+    {
+        return false;
+    }
+    writeValue(msg->mEncoded.data() + field->mEncodedAt, *field);
+    return true;
 }

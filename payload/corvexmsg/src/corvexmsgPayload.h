@@ -61,6 +61,11 @@ struct CorvexMsgField
     const uint8_t* mData = nullptr;
     uint32_t mSize = 0;
     uint32_t mCount = 0; /* elements of a vector */
+    /* Where the value starts in the message's encoding number mEncodedIn
+     * (CorvexMsgPayload::mEncodings): an update that keeps the value's size
+     * writes it there instead of having the whole message encoded again. */
+    size_t mEncodedAt = 0;
+    uint64_t mEncodedIn = 0;
     union
     {
         int64_t mSigned;    /* CHAR, I8 .. I64 */
@@ -162,7 +167,8 @@ struct CorvexMsgPayload
     std::vector<uint8_t> mEncoded;
     size_t mEncodedSize = 0;
     bool mEncodedValid = false;
-    size_t mMeasured = 0; /* wire size, as the encoder last measured it */
+    uint64_t mEncodings = 0; /* full encodings made, numbering the last one */
+    size_t mMeasured = 0;    /* wire size, as the encoder last measured it */
     std::string mText;
     mamaMsg mParent = nullptr;
     /* the message holding this one as a sub-message, or null */
@@ -278,6 +284,21 @@ mama_status corvexMsgField_getF32(const CorvexMsgField* field, float* result);
  * message and its sub-messages borrow the buffer. */
 mama_status corvexMsgCodec_decode(CorvexMsgPayload* msg, const void* buffer, size_t length);
 mama_status corvexMsgCodec_encode(CorvexMsgPayload* msg, const void** buffer, size_t* length);
+
+/* Whether msg's last encoding is valid and may take a changed value in place:
+ * msg is no sub-message (its holder has an encoding of its own). */
+inline bool corvexMsgCodec_canPatch(const CorvexMsgPayload* msg)
+{
+    return msg->mEncodedValid && msg->mContainer == nullptr;
+}
+
+/* After a change to a field of a message that corvexMsgCodec_canPatch allowed:
+ * writes the field's value into the last encoding when it keeps the type and
+ * byte size (mSize) it had there, oldType and oldSize, so that it takes the
+ * same bytes (sub-messages never do); false, with the encoding left as it
+ * was, when it cannot. */
+bool corvexMsgCodec_patch(CorvexMsgPayload* msg, const CorvexMsgField* field, mamaFieldType oldType,
+                          uint32_t oldSize);
 
 /* Text forms. */
 void corvexMsgFormat_value(const CorvexMsgField* field, std::string* out);
