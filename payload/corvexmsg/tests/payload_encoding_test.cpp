@@ -4,6 +4,7 @@
 // bytes it reads in place are never written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -309,6 +310,35 @@ TEST_F(EncodingTest, AFieldOfAnEarlierDecodeNeverWritesTheEncoding)
     mama_u64_t seq = 0;
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_getU64(decoded, "seq", 1, &seq));
     EXPECT_EQ(2u, seq);
+}
+
+// A sub-message cleared through the host: the message holding it is encoded
+// without its fields, whether it was built or decoded.
+TEST_F(EncodingTest, ClearingASubMessageReachesItsHolder)
+{
+    mamaMsg msg = everyKind();
+    msgBytes(msg);
+    mamaMsg inner = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_getMsg(msg, "inner", 13, &inner));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_clear(inner));
+    const std::vector<uint8_t> bytes = msgBytes(msg);
+    EXPECT_EQ(freshBytes(msg), bytes);
+
+    std::vector<uint8_t> received = msgBytes(everyKind());
+    mamaMsg decoded = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsgImpl_createForPayload(&decoded, nullptr, nullptr, 0));
+    mMsgs.push_back(decoded);
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsgImpl_setMsgBuffer(decoded, received.data(),
+                                                       static_cast<uint32_t>(received.size()), 0));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsgImpl_setMessageOwner(decoded, 1));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_getMsg(decoded, "inner", 13, &inner));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_clear(inner));
+    std::fill(received.begin(), received.end(), 0xEE); // nothing may still point into it
+    EXPECT_EQ(bytes, msgBytes(decoded));
+    mama_size_t count = 1;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_getMsg(decoded, "inner", 13, &inner));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_getNumFields(inner, &count));
+    EXPECT_EQ(0u, count);
 }
 
 } // namespace
