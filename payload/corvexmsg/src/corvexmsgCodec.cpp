@@ -22,7 +22,7 @@ constexpr size_t MIN_FIELD_SIZE = 6;
 constexpr int MAX_DEPTH = 32;
 
 /* Takes the raw number: received bytes may hold values outside the enumeration. */
-size_t scalarSize(uint64_t type)
+constexpr size_t scalarSize(uint64_t type)
 {
     switch (type)
     {
@@ -47,27 +47,74 @@ size_t scalarSize(uint64_t type)
     }
 }
 
-bool isWireType(uint64_t type, uint8_t version)
+/* What the decoder needs to know of a type byte, looked up once per field. */
+struct WireType
 {
+    uint8_t mSince = 0;      /* the format version that brought it; 0: no wire type */
+    uint8_t mScalarSize = 0; /* BOOL .. F64: the value's size */
+    bool mSigned = false;    /* CHAR, I8 .. I64: sign-extended */
+};
+
+constexpr WireType wireType(uint64_t type)
+{
+    WireType wire;
+    wire.mScalarSize = static_cast<uint8_t>(scalarSize(type));
+    switch (type)
+    {
+    case MAMA_FIELD_TYPE_CHAR:
+    case MAMA_FIELD_TYPE_I8:
+    case MAMA_FIELD_TYPE_I16:
+    case MAMA_FIELD_TYPE_I32:
+    case MAMA_FIELD_TYPE_I64:
+        wire.mSigned = true;
+        break;
+    default:
+        break;
+    }
     switch (type)
     {
     case MAMA_FIELD_TYPE_STRING:
     case MAMA_FIELD_TYPE_OPAQUE:
-        return true;
+        wire.mSince = 1;
+        break;
     case MAMA_FIELD_TYPE_PRICE:
     case MAMA_FIELD_TYPE_TIME:
     case MAMA_FIELD_TYPE_MSG:
     case MAMA_FIELD_TYPE_VECTOR_STRING:
     case MAMA_FIELD_TYPE_VECTOR_MSG:
-        return version >= 2;
+        wire.mSince = 2;
+        break;
     default:
-        if (scalarSize(type) != 0)
+        if (wire.mScalarSize != 0)
         {
-            return true;
+            wire.mSince = 1;
         }
-        return version >= 2 && corvexMsg_elementSize(type) != 0;
+        else if (corvexMsg_elementSize(type) != 0)
+        {
+            wire.mSince = 2;
+        }
+        break;
     }
+    return wire;
 }
+
+/* Every value of a type byte. */
+struct WireTypes
+{
+    WireType mTypes[256];
+};
+
+constexpr WireTypes wireTypes()
+{
+    WireTypes table;
+    for (unsigned type = 0; type < 256; ++type)
+    {
+        table.mTypes[type] = wireType(type);
+    }
+    return table;
+}
+
+constexpr WireTypes WIRE_TYPES = wireTypes();
 
 /* Bounds-checked reader over the received bytes. */
 struct Reader
@@ -114,37 +161,24 @@ bool isValidTime(const uint8_t* bytes)
     return time.mNanoseconds < 1000000000u && time.mPrecision <= MAMA_DATE_TIME_PREC_UNKNOWN;
 }
 
-bool decodeScalar(Reader* in, CorvexMsgField* f, size_t size)
+/* The value's bytes are its number's, widened: F32 and F64 bits land where
+ * the union keeps them (little-endian), signed types are sign-extended. */
+bool decodeScalar(Reader* in, CorvexMsgField* f, const WireType& wire)
 {
     const uint8_t* p = nullptr;
-    if (!in->take(size, &p))
+    if (!in->take(wire.mScalarSize, &p))
     {
         return false;
     }
-    switch (f->mType)
+    const uint64_t raw = corvexMsg_readLe(p, wire.mScalarSize);
+    if (wire.mSigned)
     {
-    case MAMA_FIELD_TYPE_F32:
-        f->mValue.mF32 = corvexMsg_load<float>(p);
-        break;
-    case MAMA_FIELD_TYPE_F64:
-        f->mValue.mF64 = corvexMsg_load<double>(p);
-        break;
-    case MAMA_FIELD_TYPE_CHAR:
-    case MAMA_FIELD_TYPE_I8:
-        f->mValue.mSigned = static_cast<int8_t>(*p);
-        break;
-    case MAMA_FIELD_TYPE_I16:
-        f->mValue.mSigned = corvexMsg_load<int16_t>(p);
-        break;
-    case MAMA_FIELD_TYPE_I32:
-        f->mValue.mSigned = corvexMsg_load<int32_t>(p);
-        break;
-    case MAMA_FIELD_TYPE_I64:
-        f->mValue.mSigned = corvexMsg_load<int64_t>(p);
-        break;
-    default:
-        f->mValue.mUnsigned = corvexMsg_readLe(p, size);
-        break;
+        const uint64_t sign = uint64_t(1) << (8 * wire.mScalarSize - 1);
+        f->mValue.mSigned = static_cast<int64_t>((raw ^ sign) - sign);
+    }
+    else
+    {
+        f->mValue.mUnsigned = raw;
     }
     return true;
 }
@@ -245,13 +279,9 @@ bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
     return true;
 }
 
+/* Any value but a scalar. */
 bool decodeValue(Reader* in, CorvexMsgField* f, int depth)
 {
-    const size_t size = scalarSize(f->mType);
-    if (size != 0)
-    {
-        return decodeScalar(in, f, size);
-    }
     const uint8_t* bytes = nullptr;
     switch (f->mType)
     {
@@ -297,6 +327,26 @@ bool isMessageType(mamaFieldType type)
     return type == MAMA_FIELD_TYPE_MSG || type == MAMA_FIELD_TYPE_VECTOR_MSG;
 }
 
+/* A field of a message decoded before, for the decoder to fill: nothing of
+ * its last value, no memory of its own but for its sub-messages, which the
+ * decoder decodes into again. */
+void resetField(CorvexMsgField* f)
+{
+    if (f->mView != nullptr || corvexMsg_holdsMemory(f->mNameStore) ||
+        corvexMsg_holdsMemory(f->mDataStore))
+    {
+        corvexMsgField_release(f);
+    }
+    f->mName = nullptr;
+    f->mNameSize = 0;
+    f->mData = nullptr;
+    f->mSize = 0;
+    f->mCount = 0;
+    f->mValue.mUnsigned = 0;
+    f->mPrice = CorvexMsgPrice();
+    f->mTime = CorvexMsgTime();
+}
+
 bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
 {
     const uint8_t* header = nullptr;
@@ -305,11 +355,12 @@ bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
         return false;
     }
     /* checked as a number first: an unknown value is no mamaFieldType */
-    if (!isWireType(header[0], version))
+    const WireType& wire = WIRE_TYPES.mTypes[header[0]];
+    if (wire.mSince == 0 || wire.mSince > version)
     {
         return false;
     }
-    corvexMsgField_reset(f);
+    resetField(f);
     f->mType = static_cast<mamaFieldType>(header[0]);
     f->mFid = corvexMsg_load<uint16_t>(header + 1);
     const uint16_t nameSize = corvexMsg_load<uint16_t>(header + 3);
@@ -328,7 +379,7 @@ bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
         /* sub-messages an earlier decode left in the field */
         f->mMsgs.clear();
     }
-    return decodeValue(in, f, depth);
+    return wire.mScalarSize != 0 ? decodeScalar(in, f, wire) : decodeValue(in, f, depth);
 }
 
 bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayload* msg)

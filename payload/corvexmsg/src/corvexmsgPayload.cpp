@@ -94,7 +94,7 @@ void clearValue(CorvexMsgField* field)
 /* Gives a store's heap memory back, if it holds any. */
 void release(std::string* store)
 {
-    if (store->capacity() != std::string().capacity())
+    if (corvexMsg_holdsMemory(*store))
     {
         std::string().swap(*store);
     }
@@ -127,50 +127,6 @@ void ownFields(CorvexMsgPayload* msg)
 }
 
 } // namespace
-
-size_t corvexMsg_elementSize(uint64_t type)
-{
-    switch (type)
-    {
-    case MAMA_FIELD_TYPE_VECTOR_BOOL:
-    case MAMA_FIELD_TYPE_VECTOR_CHAR:
-    case MAMA_FIELD_TYPE_VECTOR_I8:
-    case MAMA_FIELD_TYPE_VECTOR_U8:
-        return 1;
-    case MAMA_FIELD_TYPE_VECTOR_I16:
-    case MAMA_FIELD_TYPE_VECTOR_U16:
-        return 2;
-    case MAMA_FIELD_TYPE_VECTOR_I32:
-    case MAMA_FIELD_TYPE_VECTOR_U32:
-    case MAMA_FIELD_TYPE_VECTOR_F32:
-        return 4;
-    case MAMA_FIELD_TYPE_VECTOR_I64:
-    case MAMA_FIELD_TYPE_VECTOR_U64:
-    case MAMA_FIELD_TYPE_VECTOR_F64:
-        return 8;
-    case MAMA_FIELD_TYPE_VECTOR_PRICE:
-        return CORVEXMSG_PRICE_SIZE;
-    case MAMA_FIELD_TYPE_VECTOR_TIME:
-        return CORVEXMSG_TIME_SIZE;
-    default:
-        return 0;
-    }
-}
-
-uint64_t corvexMsg_readLe(const uint8_t* p, size_t n)
-{
-    switch (n)
-    {
-    case 1:
-        return *p;
-    case 2:
-        return corvexMsg_load<uint16_t>(p);
-    case 4:
-        return corvexMsg_load<uint32_t>(p);
-    default:
-        return corvexMsg_load<uint64_t>(p);
-    }
-}
 
 uint8_t* corvexMsg_writePrice(uint8_t* out, const CorvexMsgPrice& price)
 {
@@ -268,19 +224,11 @@ void corvexMsgPayload_touch(CorvexMsgPayload* msg)
     }
 }
 
-void corvexMsgField_reset(CorvexMsgField* field)
+void corvexMsgField_release(CorvexMsgField* field)
 {
-    field->mName = nullptr;
-    field->mNameSize = 0;
+    field->mView.reset();
     release(&field->mNameStore);
     release(&field->mDataStore);
-    field->mData = nullptr;
-    field->mSize = 0;
-    field->mCount = 0;
-    field->mValue.mUnsigned = 0;
-    field->mPrice = CorvexMsgPrice();
-    field->mTime = CorvexMsgTime();
-    field->mView.reset();
 }
 
 CorvexMsgField* corvexMsgPayload_append(CorvexMsgPayload* msg, const char* name, mama_fid_t fid)

@@ -176,14 +176,41 @@ struct CorvexMsgPayload
     size_t mNextFind = 0; /* the field a lookup by fid tries first: after the last found */
 };
 
-/* Element sizes of the fixed-size vectors in their wire form (0 for vectors
- * of strings and messages, and for other types). Takes the raw number:
- * received bytes may hold values outside the enumeration. */
-size_t corvexMsg_elementSize(uint64_t type);
-
 /* Wire sizes of a price and of a date-time. */
 constexpr size_t CORVEXMSG_PRICE_SIZE = 9;
 constexpr size_t CORVEXMSG_TIME_SIZE = 14;
+
+/* Element sizes of the fixed-size vectors in their wire form (0 for vectors
+ * of strings and messages, and for other types). Takes the raw number:
+ * received bytes may hold values outside the enumeration. */
+constexpr size_t corvexMsg_elementSize(uint64_t type)
+{
+    switch (type)
+    {
+    case MAMA_FIELD_TYPE_VECTOR_BOOL:
+    case MAMA_FIELD_TYPE_VECTOR_CHAR:
+    case MAMA_FIELD_TYPE_VECTOR_I8:
+    case MAMA_FIELD_TYPE_VECTOR_U8:
+        return 1;
+    case MAMA_FIELD_TYPE_VECTOR_I16:
+    case MAMA_FIELD_TYPE_VECTOR_U16:
+        return 2;
+    case MAMA_FIELD_TYPE_VECTOR_I32:
+    case MAMA_FIELD_TYPE_VECTOR_U32:
+    case MAMA_FIELD_TYPE_VECTOR_F32:
+        return 4;
+    case MAMA_FIELD_TYPE_VECTOR_I64:
+    case MAMA_FIELD_TYPE_VECTOR_U64:
+    case MAMA_FIELD_TYPE_VECTOR_F64:
+        return 8;
+    case MAMA_FIELD_TYPE_VECTOR_PRICE:
+        return CORVEXMSG_PRICE_SIZE;
+    case MAMA_FIELD_TYPE_VECTOR_TIME:
+        return CORVEXMSG_TIME_SIZE;
+    default:
+        return 0;
+    }
+}
 
 struct CorvexMsgIter
 {
@@ -203,9 +230,15 @@ void corvexMsgPayload_own(CorvexMsgPayload* msg);
  * borrowing and drop their cached encodings. */
 void corvexMsgPayload_touch(CorvexMsgPayload* msg);
 
-/* Readies a field of a message for the decoder: no name, no value, no memory
- * of its own, except its sub-messages, which the decoder decodes into again. */
-void corvexMsgField_reset(CorvexMsgField* field);
+/* Whether a store holds memory of its own (more than a string holds in itself). */
+inline bool corvexMsg_holdsMemory(const std::string& store)
+{
+    return store.capacity() > std::string().capacity();
+}
+
+/* Gives back the memory a field holds for a value it no longer reads in
+ * place: the view of a vector and the copies of its name and value. */
+void corvexMsgField_release(CorvexMsgField* field);
 
 /* Appends a new, owned field with a name copy and no value. */
 CorvexMsgField* corvexMsgPayload_append(CorvexMsgPayload* msg, const char* name, mama_fid_t fid);
@@ -254,7 +287,20 @@ template <typename T> inline uint8_t* corvexMsg_store(uint8_t* p, T value)
 }
 
 /* An unsigned number of n (1, 2, 4 or 8) bytes. */
-uint64_t corvexMsg_readLe(const uint8_t* p, size_t n);
+inline uint64_t corvexMsg_readLe(const uint8_t* p, size_t n)
+{
+    switch (n)
+    {
+    case 1:
+        return *p;
+    case 2:
+        return corvexMsg_load<uint16_t>(p);
+    case 4:
+        return corvexMsg_load<uint32_t>(p);
+    default:
+        return corvexMsg_load<uint64_t>(p);
+    }
+}
 
 /* Wire forms of the fixed-size elements; the writers return the end of what
  * they wrote. */
