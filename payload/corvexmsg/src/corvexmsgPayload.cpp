@@ -162,27 +162,17 @@ CorvexMsgTime corvexMsg_readTime(const uint8_t* in)
     return time;
 }
 
-CorvexMsgField* corvexMsgPayload_find(const CorvexMsgPayload* msg, const char* name, mama_fid_t fid)
+CorvexMsgField* corvexMsgPayload_search(const CorvexMsgPayload* msg, const char* name,
+                                        mama_fid_t fid)
 {
-    CorvexMsgPayload* m = const_cast<CorvexMsgPayload*>(msg);
     if (fid != 0)
     {
-        /* readers mostly go through the fields in order, and round again:
-         * the one after the last found (the first after the last) is tried
-         * first */
-        const size_t count = m->mFields.size();
-        const size_t next = m->mNextFind < count ? m->mNextFind : 0;
-        if (next < count && m->mFields[next].mFid == fid)
-        {
-            m->mNextFind = next + 1;
-            return &m->mFields[next];
-        }
         size_t i = 0;
-        for (CorvexMsgField& f : m->mFields)
+        for (CorvexMsgField& f : msg->mFields)
         {
             if (f.mFid == fid)
             {
-                m->mNextFind = i + 1;
+                msg->mNextFind = i + 1;
                 return &f;
             }
             ++i;
@@ -190,7 +180,7 @@ CorvexMsgField* corvexMsgPayload_find(const CorvexMsgPayload* msg, const char* n
     }
     if (hasName(name))
     {
-        for (CorvexMsgField& f : m->mFields)
+        for (CorvexMsgField& f : msg->mFields)
         {
             if (f.mName != nullptr && std::strcmp(f.mName, name) == 0)
             {

@@ -173,7 +173,8 @@ struct CorvexMsgPayload
     mamaMsg mParent = nullptr;
     /* the message holding this one as a sub-message, or null */
     CorvexMsgPayload* mContainer = nullptr;
-    size_t mNextFind = 0; /* the field a lookup by fid tries first: after the last found */
+    /* the field a lookup by fid tries first: after the last found */
+    mutable size_t mNextFind = 0;
 };
 
 /* Wire sizes of a price and of a date-time. */
@@ -218,10 +219,25 @@ struct CorvexMsgIter
     size_t mNext = 0;
 };
 
-/* Fields are found by fid when fid is not 0 (falling back to the name), else
- * by name. */
-CorvexMsgField* corvexMsgPayload_find(const CorvexMsgPayload* msg, const char* name,
-                                      mama_fid_t fid);
+/* Fields are found by fid when fid is not 0 (the first with it, falling back
+ * to the name), else by name (the first with it). */
+CorvexMsgField* corvexMsgPayload_search(const CorvexMsgPayload* msg, const char* name,
+                                        mama_fid_t fid);
+
+/* As corvexMsgPayload_search, but the field after the last found by fid is
+ * taken when it has the fid: readers and updaters mostly go through the fields
+ * in order. */
+inline CorvexMsgField* corvexMsgPayload_find(const CorvexMsgPayload* msg, const char* name,
+                                             mama_fid_t fid)
+{
+    const size_t next = msg->mNextFind;
+    if (fid != 0 && next < msg->mFields.size() && msg->mFields[next].mFid == fid)
+    {
+        msg->mNextFind = next + 1;
+        return &msg->mFields[next];
+    }
+    return corvexMsgPayload_search(msg, name, fid);
+}
 
 /* Stops borrowing: copies what the fields point at into their own storage. */
 void corvexMsgPayload_own(CorvexMsgPayload* msg);
