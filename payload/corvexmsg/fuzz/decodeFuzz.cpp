@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 /* Whether the last input decoded; the corpus replay checks it. */
 bool gCorvexMsgFuzzDecoded = false;
@@ -208,6 +209,86 @@ void walk(mamaMsg msg, int depth)
     touchString(mamaMsg_toString(msg));
 }
 
+#define CORVEXMSG_FUZZ_FLIP(TYPE, Type, CType)                                                     \
+    case MAMA_FIELD_TYPE_##TYPE:                                                                   \
+    {                                                                                              \
+        CType value = 0;                                                                           \
+        if (mamaMsgField_get##Type(field, &value) == MAMA_STATUS_OK)                               \
+            mamaMsgField_update##Type(field, static_cast<CType>(value FLIP));                      \
+        break;                                                                                     \
+    }
+
+/* Each number field takes another value of its type, each price and
+ * date-time its own again, through the field; each string one of the same
+ * length, through the message (the host has no string update of a field). */
+void MAMACALLTYPE changeValue(const mamaMsg msg, const mamaMsgField field, void*)
+{
+    mamaFieldType type = MAMA_FIELD_TYPE_UNKNOWN;
+    const char* name = nullptr;
+    mama_fid_t fid = 0;
+    const char* s = nullptr;
+    double d = 0;
+    mamaMsgField_getType(field, &type);
+    switch (type)
+    {
+#define FLIP ^1
+        CORVEXMSG_FUZZ_FLIP(BOOL, Bool, mama_bool_t)
+        CORVEXMSG_FUZZ_FLIP(CHAR, Char, char)
+        CORVEXMSG_FUZZ_FLIP(I8, I8, mama_i8_t)
+        CORVEXMSG_FUZZ_FLIP(U8, U8, mama_u8_t)
+        CORVEXMSG_FUZZ_FLIP(I16, I16, mama_i16_t)
+        CORVEXMSG_FUZZ_FLIP(U16, U16, mama_u16_t)
+        CORVEXMSG_FUZZ_FLIP(I32, I32, mama_i32_t)
+        CORVEXMSG_FUZZ_FLIP(U32, U32, mama_u32_t)
+        CORVEXMSG_FUZZ_FLIP(I64, I64, mama_i64_t)
+        CORVEXMSG_FUZZ_FLIP(U64, U64, mama_u64_t)
+#undef FLIP
+#define FLIP *-1
+        CORVEXMSG_FUZZ_FLIP(F32, F32, mama_f32_t)
+        CORVEXMSG_FUZZ_FLIP(F64, F64, mama_f64_t)
+#undef FLIP
+    case MAMA_FIELD_TYPE_STRING:
+        if (mamaMsgField_getString(field, &s) == MAMA_STATUS_OK)
+        {
+            std::string other(s);
+            if (!other.empty())
+                other[0] = other[0] == 'a' ? 'b' : 'a';
+            mamaMsgField_getName(field, &name), mamaMsgField_getFid(field, &fid);
+            mamaMsg_updateString(msg, name, fid, other.c_str());
+        }
+        break;
+    case MAMA_FIELD_TYPE_PRICE:
+        if (mamaMsgField_getPrice(field, gPrice) == MAMA_STATUS_OK &&
+            mamaPrice_getValue(gPrice, &d) == MAMA_STATUS_OK &&
+            mamaPrice_setValue(gPrice, -d) == MAMA_STATUS_OK)
+            mamaMsgField_updatePrice(field, gPrice);
+        break;
+    case MAMA_FIELD_TYPE_TIME:
+        if (mamaMsgField_getDateTime(field, gDateTime) == MAMA_STATUS_OK)
+            mamaMsgField_updateDateTime(field, gDateTime);
+        break;
+    default:
+        break;
+    }
+}
+
+/* The message's encoding is the one a fresh copy of it has. */
+void requireFreshEncoding(mamaMsg msg)
+{
+    const void* wire = nullptr;
+    const void* fresh = nullptr;
+    mama_size_t wireLen = 0, freshLen = 0;
+    mamaMsg copy = nullptr;
+    require(mamaMsg_getByteBuffer(msg, &wire, &wireLen) == MAMA_STATUS_OK, "no encoding");
+    if (mamaMsg_copy(msg, &copy) != MAMA_STATUS_OK)
+        return;
+    require(mamaMsg_getByteBuffer(copy, &fresh, &freshLen) == MAMA_STATUS_OK,
+            "no encoding of the copy");
+    require(freshLen == wireLen && std::memcmp(fresh, wire, wireLen) == 0,
+            "an encoding kept up to date in place is not a fresh one");
+    mamaMsg_destroy(copy);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /* argc */, char*** /* argv */)
@@ -254,6 +335,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(mamaMsg_addI32(msg, "added", 1, 1) == MAMA_STATUS_OK, "cannot add a field");
     bytes.reset();
     walk(msg, 0);
+    /* values changed through the fields of an encoded message: its encoding,
+     * written where the values lie, is still that of a fresh copy */
+    require(mamaMsg_getByteBuffer(msg, &wire, &wireLen) == MAMA_STATUS_OK, "no encoding");
+    mamaMsg_iterateFields(msg, changeValue, nullptr, nullptr);
+    requireFreshEncoding(msg);
     mamaMsg_destroy(msg);
     return 0;
 }
