@@ -119,13 +119,12 @@ constexpr WireTypes WIRE_TYPES = wireTypes();
 /* Bounds-checked reader over the received bytes. */
 struct Reader
 {
-    const uint8_t* mData;
-    size_t mLen;
-    size_t mPos;
+    const uint8_t* mAt;
+    const uint8_t* mEnd;
 
     size_t left() const
     {
-        return mLen - mPos;
+        return static_cast<size_t>(mEnd - mAt);
     }
 
     bool take(size_t n, const uint8_t** out)
@@ -134,8 +133,8 @@ struct Reader
         {
             return false;
         }
-        *out = mData + mPos;
-        mPos += n;
+        *out = mAt;
+        mAt += n;
         return true;
     }
 
@@ -235,7 +234,7 @@ bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
     {
         return false;
     }
-    const size_t start = in->mPos;
+    const uint8_t* const start = in->mAt;
     const size_t elementSize = corvexMsg_elementSize(f->mType);
     if (elementSize != 0)
     {
@@ -274,8 +273,8 @@ bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
         return count <= in->left() / (4 + HEADER_SIZE) && decodeSubMessages(in, f, count, depth);
     }
     f->mCount = count;
-    f->mData = in->mData + start;
-    f->mSize = static_cast<uint32_t>(in->mPos - start);
+    f->mData = start;
+    f->mSize = static_cast<uint32_t>(in->mAt - start);
     return true;
 }
 
@@ -396,7 +395,7 @@ bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayl
     {
         return false;
     }
-    Reader in = {bytes, length, HEADER_SIZE};
+    Reader in = {bytes + HEADER_SIZE, bytes + length};
     /* refused bytes leave mFields as they were; the fields decoded into are
      * those of the decode before, kept with their memory */
     CorvexMsgFieldList& fields = msg->mDecoding;
@@ -409,7 +408,7 @@ bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayl
             return false;
         }
     }
-    if (in.mPos != length)
+    if (in.left() != 0)
     {
         return false;
     }
