@@ -1,9 +1,12 @@
 /* Encode and decode cost of "corvexmsg" messages through the MAMA message API,
  * beside the cost of copying the same number of bytes with memcpy, all in one
- * run: payload_codec [-n iterations]
+ * run: payload_codec [-n iterations] [-case name]
  *
- * Two messages: a market-data update of 20 fields (prices, sizes, times,
- * strings, a sequence number, doubles) and one 1,000-element F64 vector.
+ * Three messages: a market-data update of 20 fields (prices, sizes, times,
+ * strings, a sequence number, doubles), one 1,000-element F64 vector, and the
+ * message mamabench sends (sequence number, symbol index, send time and a
+ * 100-byte opaque, of which it updates the first three). -case runs one of
+ * them only (for a profiler).
  * Encode updates every field's value, so that no cached encoding is reused,
  * and serialises the message. Decode is the receive path of the bridge: one
  * host message, created once, is handed each buffer with
@@ -463,6 +466,88 @@ class Vector : public Case
     std::vector<mama_f64_t> mValues;
 };
 
+/* mamabench's message: three numbers updated per send, a pad left as it is;
+ * the subscriber reads the numbers by name and fid. */
+class Sequenced : public Case
+{
+  public:
+    Sequenced() : mPad(PAD_BYTES, 0) {}
+
+    const char* name() const override
+    {
+        return "sequenced";
+    }
+
+    void add(mamaMsg msg) override
+    {
+        check(mamaMsg_addU64(msg, "seq", 10001, 0), "mamaMsg_addU64");
+        check(mamaMsg_addU32(msg, "sym", 10002, 0), "mamaMsg_addU32");
+        check(mamaMsg_addU64(msg, "sent", 10003, 0), "mamaMsg_addU64");
+        check(mamaMsg_addOpaque(msg, "pad", 10004, mPad.data(), mPad.size()), "mamaMsg_addOpaque");
+    }
+
+    void update(mamaMsg msg, uint64_t i) override
+    {
+        check(mamaMsg_updateU64(msg, "seq", 10001, i), "mamaMsg_updateU64");
+        check(mamaMsg_updateU32(msg, "sym", 10002, symbol(i)), "mamaMsg_updateU32");
+        check(mamaMsg_updateU64(msg, "sent", 10003, sent(i)), "mamaMsg_updateU64");
+    }
+
+    double read(mamaMsg msg) override
+    {
+        mama_u64_t seq = 0;
+        mama_u32_t sym = 0;
+        mama_u64_t time = 0;
+        check(mamaMsg_getU64(msg, "seq", 10001, &seq), "mamaMsg_getU64");
+        check(mamaMsg_getU32(msg, "sym", 10002, &sym), "mamaMsg_getU32");
+        check(mamaMsg_getU64(msg, "sent", 10003, &time), "mamaMsg_getU64");
+        return static_cast<double>(seq + sym + time);
+    }
+
+    void verify(mamaMsg msg, uint64_t i) override
+    {
+        mama_u64_t seq = 0;
+        mama_u32_t sym = 0;
+        mama_u64_t time = 0;
+        const void* pad = nullptr;
+        mama_size_t padSize = 0;
+        check(mamaMsg_getU64(msg, "seq", 10001, &seq), "mamaMsg_getU64");
+        check(mamaMsg_getU32(msg, "sym", 10002, &sym), "mamaMsg_getU32");
+        check(mamaMsg_getU64(msg, "sent", 10003, &time), "mamaMsg_getU64");
+        check(mamaMsg_getOpaque(msg, "pad", 10004, &pad, &padSize), "mamaMsg_getOpaque");
+        if (seq != i)
+        {
+            mismatch(name(), "seq");
+        }
+        if (sym != symbol(i))
+        {
+            mismatch(name(), "sym");
+        }
+        if (time != sent(i))
+        {
+            mismatch(name(), "sent");
+        }
+        if (padSize != mPad.size() || std::memcmp(pad, mPad.data(), padSize) != 0)
+        {
+            mismatch(name(), "pad");
+        }
+    }
+
+  private:
+    static constexpr size_t PAD_BYTES = 100;
+
+    static mama_u32_t symbol(uint64_t i)
+    {
+        return static_cast<mama_u32_t>(i % 7);
+    }
+    static mama_u64_t sent(uint64_t i)
+    {
+        return 1700000000000000000ull + 1000 * i;
+    }
+
+    std::vector<uint8_t> mPad;
+};
+
 struct Result
 {
     uint64_t mIterations = 0;
@@ -589,7 +674,8 @@ Result run(Case* c, mamaPayloadBridge bridge, uint64_t iterations)
 
 [[noreturn]] void usage()
 {
-    fprintf(stderr, "usage: payload_codec [-n iterations]\n");
+    fprintf(stderr,
+            "usage: payload_codec [-n iterations] [-case market-data|vector-f64|sequenced]\n");
     exit(2);
 }
 
@@ -598,8 +684,14 @@ Result run(Case* c, mamaPayloadBridge bridge, uint64_t iterations)
 int main(int argc, char** argv)
 {
     uint64_t iterations = 0;
+    const char* only = nullptr;
     for (int a = 1; a < argc; ++a)
     {
+        if (std::strcmp(argv[a], "-case") == 0 && a + 1 < argc)
+        {
+            only = argv[++a];
+            continue;
+        }
         if (std::strcmp(argv[a], "-n") == 0 && a + 1 < argc)
         {
             char* end = nullptr;
@@ -620,11 +712,19 @@ int main(int argc, char** argv)
 
     MarketData marketData;
     Vector vector;
-    Case* const cases[] = {&marketData, &vector};
+    Sequenced sequenced;
+    Case* const cases[] = {&marketData, &vector, &sequenced};
     std::vector<std::pair<const char*, Result>> results;
     for (Case* c : cases)
     {
-        results.emplace_back(c->name(), run(c, bridge, iterations));
+        if (only == nullptr || std::strcmp(only, c->name()) == 0)
+        {
+            results.emplace_back(c->name(), run(c, bridge, iterations));
+        }
+    }
+    if (results.empty())
+    {
+        usage();
     }
 
     printf("%-12s %8s %10s %10s %10s %14s %14s\n", "case", "bytes", "encode ns", "decode ns",

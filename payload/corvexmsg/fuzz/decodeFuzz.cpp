@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 /* Whether the last input decoded; the corpus replay checks it. */
 bool gCorvexMsgFuzzDecoded = false;
@@ -25,6 +27,7 @@ constexpr int MAX_DEPTH = 32;
 
 mamaDateTime gDateTime = nullptr;
 mamaPrice gPrice = nullptr;
+mamaMsg gEmpty = nullptr;
 uint64_t gSink = 0;
 
 void require(bool ok, const char* what)
@@ -208,6 +211,84 @@ void walk(mamaMsg msg, int depth)
     touchString(mamaMsg_toString(msg));
 }
 
+#define CORVEXMSG_FUZZ_FLIP(TYPE, Type, CType)                                                     \
+    case MAMA_FIELD_TYPE_##TYPE:                                                                   \
+    {                                                                                              \
+        CType value = 0;                                                                           \
+        if (mamaMsgField_get##Type(field, &value) == MAMA_STATUS_OK)                               \
+            mamaMsgField_update##Type(field, static_cast<CType>(value FLIP));                      \
+        break;                                                                                     \
+    }
+
+/* Each number field takes another value of its type, each price and
+ * date-time its own again, through the field; each string one of the same
+ * length, through the message (the host has no string update of a field). */
+void MAMACALLTYPE changeValue(const mamaMsg msg, const mamaMsgField field, void*)
+{
+    mamaFieldType type = MAMA_FIELD_TYPE_UNKNOWN;
+    const char* name = nullptr;
+    mama_fid_t fid = 0;
+    const char* s = nullptr;
+    double d = 0;
+    mamaMsgField_getType(field, &type);
+    switch (type)
+    {
+#define FLIP ^1
+        CORVEXMSG_FUZZ_FLIP(BOOL, Bool, mama_bool_t)
+        CORVEXMSG_FUZZ_FLIP(CHAR, Char, char)
+        CORVEXMSG_FUZZ_FLIP(I8, I8, mama_i8_t)
+        CORVEXMSG_FUZZ_FLIP(U8, U8, mama_u8_t)
+        CORVEXMSG_FUZZ_FLIP(I16, I16, mama_i16_t)
+        CORVEXMSG_FUZZ_FLIP(U16, U16, mama_u16_t)
+        CORVEXMSG_FUZZ_FLIP(I32, I32, mama_i32_t)
+        CORVEXMSG_FUZZ_FLIP(U32, U32, mama_u32_t)
+        CORVEXMSG_FUZZ_FLIP(I64, I64, mama_i64_t)
+        CORVEXMSG_FUZZ_FLIP(U64, U64, mama_u64_t)
+#undef FLIP
+#define FLIP *-1
+        CORVEXMSG_FUZZ_FLIP(F32, F32, mama_f32_t)
+        CORVEXMSG_FUZZ_FLIP(F64, F64, mama_f64_t)
+#undef FLIP
+    case MAMA_FIELD_TYPE_STRING:
+        if (mamaMsgField_getString(field, &s) == MAMA_STATUS_OK)
+        {
+            std::string other(s);
+            if (!other.empty())
+                other[0] = other[0] == 'a' ? 'b' : 'a';
+            mamaMsgField_getName(field, &name), mamaMsgField_getFid(field, &fid);
+            mamaMsg_updateString(msg, name, fid, other.c_str());
+        }
+        break;
+    case MAMA_FIELD_TYPE_PRICE:
+        if (mamaMsgField_getPrice(field, gPrice) == MAMA_STATUS_OK &&
+            mamaPrice_getValue(gPrice, &d) == MAMA_STATUS_OK &&
+            mamaPrice_setValue(gPrice, -d) == MAMA_STATUS_OK)
+            mamaMsgField_updatePrice(field, gPrice);
+        break;
+    case MAMA_FIELD_TYPE_TIME:
+        if (mamaMsgField_getDateTime(field, gDateTime) == MAMA_STATUS_OK)
+            mamaMsgField_updateDateTime(field, gDateTime);
+        break;
+    default:
+        break;
+    }
+}
+
+/* The message's encoding is the one it has when encoded afresh: applying an
+ * empty message changes no field but drops the encoding. */
+void requireFreshEncoding(mamaMsg msg)
+{
+    const void* wire = nullptr;
+    mama_size_t wireLen = 0;
+    require(mamaMsg_getByteBuffer(msg, &wire, &wireLen) == MAMA_STATUS_OK, "no encoding");
+    const uint8_t* b = static_cast<const uint8_t*>(wire);
+    const std::vector<uint8_t> kept(b, b + wireLen);
+    require(mamaMsg_applyMsg(msg, gEmpty) == MAMA_STATUS_OK, "cannot apply an empty message");
+    require(mamaMsg_getByteBuffer(msg, &wire, &wireLen) == MAMA_STATUS_OK, "no encoding");
+    require(wireLen == kept.size() && std::memcmp(wire, kept.data(), wireLen) == 0,
+            "an encoding kept up to date in place is not a fresh one");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /* argc */, char*** /* argv */)
@@ -215,7 +296,8 @@ extern "C" int LLVMFuzzerInitialize(int* /* argc */, char*** /* argv */)
     mamaPayloadBridge bridge = nullptr;
     require(mama_loadPayloadBridge(&bridge, "corvexmsg") == MAMA_STATUS_OK &&
                 mamaDateTime_create(&gDateTime) == MAMA_STATUS_OK &&
-                mamaPrice_create(&gPrice) == MAMA_STATUS_OK,
+                mamaPrice_create(&gPrice) == MAMA_STATUS_OK &&
+                mamaMsg_createForPayloadBridge(&gEmpty, bridge) == MAMA_STATUS_OK,
             "cannot load the corvexmsg payload");
     return 0;
 }
@@ -254,6 +336,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(mamaMsg_addI32(msg, "added", 1, 1) == MAMA_STATUS_OK, "cannot add a field");
     bytes.reset();
     walk(msg, 0);
+    /* values changed through the fields of an encoded message: its encoding,
+     * written where the values lie, is still the one it gets afresh */
+    require(mamaMsg_getByteBuffer(msg, &wire, &wireLen) == MAMA_STATUS_OK, "no encoding");
+    mamaMsg_iterateFields(msg, changeValue, nullptr, nullptr);
+    requireFreshEncoding(msg);
     mamaMsg_destroy(msg);
     return 0;
 }

@@ -1,9 +1,12 @@
 /* Writes the seed corpus of the corvexmsg fuzz target:
- *   corvexmsg_fuzz_corpus <directory>
+ *   corvexmsg_fuzz_corpus [--check] <directory>
  * valid-* are messages built through the host's message API and encoded by
  * the payload; damaged-* are truncated or corrupted copies of some of them.
  * Earlier valid-* and damaged-* files in the directory are replaced; other
- * files (reproducers of past findings) are kept. */
+ * files (reproducers of past findings) are kept. With --check nothing is
+ * written: every file is compared with the one in the directory, and the
+ * exit status is 1 when any differs (the encoder no longer writes the bytes
+ * it wrote). */
 #include <mama/mama.h>
 #include <mama/msg.h>
 #include <mama/reservedfields.h>
@@ -13,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -24,6 +28,8 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
 fs::path gDir;
+bool gCheck = false;
+int gDifferent = 0;
 mamaPayloadBridge gBridge = nullptr;
 
 void check(mama_status status, const char* what)
@@ -54,6 +60,17 @@ Bytes encode(mamaMsg msg)
 
 void write(const std::string& name, const Bytes& bytes)
 {
+    if (gCheck)
+    {
+        std::ifstream in(gDir / name, std::ios::binary);
+        const Bytes there((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.is_open() || there != bytes)
+        {
+            std::fprintf(stderr, "corvexmsg_fuzz_corpus: %s differs\n", name.c_str());
+            ++gDifferent;
+        }
+        return;
+    }
     std::ofstream out(gDir / name, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
@@ -93,19 +110,23 @@ void scalars(mamaMsg m, mama_fid_t base)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2)
+    gCheck = argc == 3 && std::string(argv[1]) == "--check";
+    if (argc != 2 && !gCheck)
     {
-        std::fprintf(stderr, "usage: %s <corpus directory>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--check] <corpus directory>\n", argv[0]);
         return 2;
     }
-    gDir = argv[1];
-    fs::create_directories(gDir);
-    for (const fs::directory_entry& e : fs::directory_iterator(gDir))
+    gDir = argv[argc - 1];
+    if (!gCheck)
     {
-        const std::string name = e.path().filename().string();
-        if (name.rfind("valid-", 0) == 0 || name.rfind("damaged-", 0) == 0)
+        fs::create_directories(gDir);
+        for (const fs::directory_entry& e : fs::directory_iterator(gDir))
         {
-            fs::remove(e.path());
+            const std::string name = e.path().filename().string();
+            if (name.rfind("valid-", 0) == 0 || name.rfind("damaged-", 0) == 0)
+            {
+                fs::remove(e.path());
+            }
         }
     }
     check(mama_loadPayloadBridge(&gBridge, "corvexmsg"), "load the corvexmsg payload");
@@ -248,5 +269,5 @@ int main(int argc, char** argv)
     b = vectorBytes;
     b[b.size() / 3] ^= 0x40;
     write("damaged-vectors-flipped-bit", b);
-    return 0;
+    return gDifferent == 0 ? 0 : 1;
 }

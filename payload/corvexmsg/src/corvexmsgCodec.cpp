@@ -15,12 +15,14 @@ namespace
  * buffers (scalars, strings and opaque values only) still decode. */
 constexpr uint8_t FORMAT_VERSION = 2;
 constexpr size_t HEADER_SIZE = 6;
+/* type, fid, name size */
+constexpr size_t FIELD_HEADER_SIZE = 5;
 constexpr size_t MIN_FIELD_SIZE = 6;
 /* Sub-messages nest at most this deep: the decoder recurses per level. */
 constexpr int MAX_DEPTH = 32;
 
 /* Takes the raw number: received bytes may hold values outside the enumeration. */
-size_t scalarSize(uint64_t type)
+constexpr size_t scalarSize(uint64_t type)
 {
     switch (type)
     {
@@ -45,48 +47,84 @@ size_t scalarSize(uint64_t type)
     }
 }
 
-bool isWireType(uint64_t type, uint8_t version)
+/* What the decoder needs to know of a type byte, looked up once per field. */
+struct WireType
 {
+    uint8_t mSince = 0;      /* the format version that brought it; 0: no wire type */
+    uint8_t mScalarSize = 0; /* BOOL .. F64: the value's size */
+    bool mSigned = false;    /* CHAR, I8 .. I64: sign-extended */
+};
+
+constexpr WireType wireType(uint64_t type)
+{
+    WireType wire;
+    wire.mScalarSize = static_cast<uint8_t>(scalarSize(type));
+    switch (type)
+    {
+    case MAMA_FIELD_TYPE_CHAR:
+    case MAMA_FIELD_TYPE_I8:
+    case MAMA_FIELD_TYPE_I16:
+    case MAMA_FIELD_TYPE_I32:
+    case MAMA_FIELD_TYPE_I64:
+        wire.mSigned = true;
+        break;
+    default:
+        break;
+    }
     switch (type)
     {
     case MAMA_FIELD_TYPE_STRING:
     case MAMA_FIELD_TYPE_OPAQUE:
-        return true;
+        wire.mSince = 1;
+        break;
     case MAMA_FIELD_TYPE_PRICE:
     case MAMA_FIELD_TYPE_TIME:
     case MAMA_FIELD_TYPE_MSG:
     case MAMA_FIELD_TYPE_VECTOR_STRING:
     case MAMA_FIELD_TYPE_VECTOR_MSG:
-        return version >= 2;
+        wire.mSince = 2;
+        break;
     default:
-        if (scalarSize(type) != 0)
+        if (wire.mScalarSize != 0)
         {
-            return true;
+            wire.mSince = 1;
         }
-        return version >= 2 && corvexMsg_elementSize(type) != 0;
+        else if (corvexMsg_elementSize(type) != 0)
+        {
+            wire.mSince = 2;
+        }
+        break;
     }
+    return wire;
 }
 
-int64_t signExtend(uint64_t raw, size_t n)
+/* Every value of a type byte. */
+struct WireTypes
 {
-    if (n == 8)
+    WireType mTypes[256];
+};
+
+constexpr WireTypes wireTypes()
+{
+    WireTypes table;
+    for (unsigned type = 0; type < 256; ++type)
     {
-        return static_cast<int64_t>(raw);
+        table.mTypes[type] = wireType(type);
     }
-    const uint64_t sign = uint64_t(1) << (8 * n - 1);
-    return static_cast<int64_t>((raw ^ sign) - sign);
+    return table;
 }
+
+constexpr WireTypes WIRE_TYPES = wireTypes();
 
 /* Bounds-checked reader over the received bytes. */
 struct Reader
 {
-    const uint8_t* mData;
-    size_t mLen;
-    size_t mPos;
+    const uint8_t* mAt;
+    const uint8_t* mEnd;
 
     size_t left() const
     {
-        return mLen - mPos;
+        return static_cast<size_t>(mEnd - mAt);
     }
 
     bool take(size_t n, const uint8_t** out)
@@ -95,19 +133,19 @@ struct Reader
         {
             return false;
         }
-        *out = mData + mPos;
-        mPos += n;
+        *out = mAt;
+        mAt += n;
         return true;
     }
 
-    bool number(size_t n, uint64_t* out)
+    bool size(uint32_t* out)
     {
         const uint8_t* p = nullptr;
-        if (!take(n, &p))
+        if (!take(4, &p))
         {
             return false;
         }
-        *out = corvexMsg_readLe(p, n);
+        *out = corvexMsg_load<uint32_t>(p);
         return true;
     }
 };
@@ -122,76 +160,81 @@ bool isValidTime(const uint8_t* bytes)
     return time.mNanoseconds < 1000000000u && time.mPrecision <= MAMA_DATE_TIME_PREC_UNKNOWN;
 }
 
-bool decodeScalar(Reader* in, CorvexMsgField* f, size_t size)
+/* The value's bytes are its number's, widened: F32 and F64 bits land where
+ * the union keeps them (little-endian), signed types are sign-extended. */
+bool decodeScalar(Reader* in, CorvexMsgField* f, const WireType& wire)
 {
-    uint64_t raw = 0;
-    if (!in->number(size, &raw))
+    const uint8_t* p = nullptr;
+    if (!in->take(wire.mScalarSize, &p))
     {
         return false;
     }
-    switch (f->mType)
+    const uint64_t raw = corvexMsg_readLe(p, wire.mScalarSize);
+    if (wire.mSigned)
     {
-    case MAMA_FIELD_TYPE_F32:
-    {
-        uint32_t bits = static_cast<uint32_t>(raw);
-        std::memcpy(&f->mValue.mF32, &bits, sizeof bits);
-        break;
+        const uint64_t sign = uint64_t(1) << (8 * wire.mScalarSize - 1);
+        f->mValue.mSigned = static_cast<int64_t>((raw ^ sign) - sign);
     }
-    case MAMA_FIELD_TYPE_F64:
-        std::memcpy(&f->mValue.mF64, &raw, sizeof raw);
-        break;
-    case MAMA_FIELD_TYPE_CHAR:
-    case MAMA_FIELD_TYPE_I8:
-    case MAMA_FIELD_TYPE_I16:
-    case MAMA_FIELD_TYPE_I32:
-    case MAMA_FIELD_TYPE_I64:
-        f->mValue.mSigned = signExtend(raw, size);
-        break;
-    default:
+    else
+    {
         f->mValue.mUnsigned = raw;
-        break;
     }
     return true;
 }
 
 /* A u32 size and that many bytes. */
-bool takeSized(Reader* in, const uint8_t** bytes, uint64_t* size)
+bool takeSized(Reader* in, const uint8_t** bytes, uint32_t* size)
 {
-    return in->number(4, size) && in->take(static_cast<size_t>(*size), bytes);
+    return in->size(size) && in->take(*size, bytes);
 }
 
-bool isTerminatedString(const uint8_t* bytes, uint64_t size)
+bool isTerminatedString(const uint8_t* bytes, uint32_t size)
 {
     return size != 0 && bytes[size - 1] == '\0';
 }
 
-/* One sized sub-message into a new payload held by the field. */
-bool decodeSubMessage(Reader* in, CorvexMsgField* f, int depth)
+/* Sized sub-message number `index` of the field, decoded into the payload an
+ * earlier decode left there when there is one. */
+bool decodeSubMessage(Reader* in, CorvexMsgField* f, size_t index, int depth)
 {
     const uint8_t* bytes = nullptr;
-    uint64_t size = 0;
+    uint32_t size = 0;
     if (depth >= MAX_DEPTH || !takeSized(in, &bytes, &size))
     {
         return false;
     }
-    std::unique_ptr<CorvexMsgPayload> sub(new CorvexMsgPayload());
-    if (!decodeMessage(bytes, static_cast<size_t>(size), depth + 1, sub.get()))
+    if (index == f->mMsgs.size())
     {
-        return false;
+        f->mMsgs.emplace_back(new CorvexMsgPayload());
     }
+    CorvexMsgPayload* sub = f->mMsgs[index].get();
     sub->mContainer = f->mMsg;
-    f->mMsgs.push_back(std::move(sub));
+    return decodeMessage(bytes, size, depth + 1, sub);
+}
+
+/* The field's sub-messages: count of them, from the first. */
+bool decodeSubMessages(Reader* in, CorvexMsgField* f, size_t count, int depth)
+{
+    for (size_t i = 0; i < count; ++i)
+    {
+        if (!decodeSubMessage(in, f, i, depth))
+        {
+            return false;
+        }
+    }
+    f->mMsgs.resize(count);
+    f->mCount = static_cast<uint32_t>(count);
     return true;
 }
 
 bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
 {
-    uint64_t count = 0;
-    if (!in->number(4, &count))
+    uint32_t count = 0;
+    if (!in->size(&count))
     {
         return false;
     }
-    const size_t start = in->mPos;
+    const uint8_t* const start = in->mAt;
     const size_t elementSize = corvexMsg_elementSize(f->mType);
     if (elementSize != 0)
     {
@@ -200,7 +243,7 @@ bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
         {
             return false;
         }
-        for (uint64_t i = 0; f->mType == MAMA_FIELD_TYPE_VECTOR_TIME && i < count; ++i)
+        for (uint32_t i = 0; f->mType == MAMA_FIELD_TYPE_VECTOR_TIME && i < count; ++i)
         {
             if (!isValidTime(bytes + i * elementSize))
             {
@@ -215,10 +258,10 @@ bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
         {
             return false;
         }
-        for (uint64_t i = 0; i < count; ++i)
+        for (uint32_t i = 0; i < count; ++i)
         {
             const uint8_t* bytes = nullptr;
-            uint64_t size = 0;
+            uint32_t size = 0;
             if (!takeSized(in, &bytes, &size) || !isTerminatedString(bytes, size))
             {
                 return false;
@@ -227,33 +270,17 @@ bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
     }
     else
     {
-        if (count > in->left() / (4 + HEADER_SIZE))
-        {
-            return false;
-        }
-        for (uint64_t i = 0; i < count; ++i)
-        {
-            if (!decodeSubMessage(in, f, depth))
-            {
-                return false;
-            }
-        }
-        f->mCount = static_cast<uint32_t>(count);
-        return true;
+        return count <= in->left() / (4 + HEADER_SIZE) && decodeSubMessages(in, f, count, depth);
     }
-    f->mCount = static_cast<uint32_t>(count);
-    f->mData = in->mData + start;
-    f->mSize = static_cast<uint32_t>(in->mPos - start);
+    f->mCount = count;
+    f->mData = start;
+    f->mSize = static_cast<uint32_t>(in->mAt - start);
     return true;
 }
 
+/* Any value but a scalar. */
 bool decodeValue(Reader* in, CorvexMsgField* f, int depth)
 {
-    const size_t size = scalarSize(f->mType);
-    if (size != 0)
-    {
-        return decodeScalar(in, f, size);
-    }
     const uint8_t* bytes = nullptr;
     switch (f->mType)
     {
@@ -272,16 +299,11 @@ bool decodeValue(Reader* in, CorvexMsgField* f, int depth)
         f->mTime = corvexMsg_readTime(bytes);
         return true;
     case MAMA_FIELD_TYPE_MSG:
-        if (!decodeSubMessage(in, f, depth))
-        {
-            return false;
-        }
-        f->mCount = 1;
-        return true;
+        return decodeSubMessages(in, f, 1, depth);
     case MAMA_FIELD_TYPE_STRING:
     case MAMA_FIELD_TYPE_OPAQUE:
     {
-        uint64_t length = 0;
+        uint32_t length = 0;
         if (!takeSized(in, &bytes, &length))
         {
             return false;
@@ -291,7 +313,7 @@ bool decodeValue(Reader* in, CorvexMsgField* f, int depth)
             return false;
         }
         f->mData = bytes;
-        f->mSize = static_cast<uint32_t>(length);
+        f->mSize = length;
         return true;
     }
     default:
@@ -299,32 +321,64 @@ bool decodeValue(Reader* in, CorvexMsgField* f, int depth)
     }
 }
 
+bool isMessageType(mamaFieldType type)
+{
+    return type == MAMA_FIELD_TYPE_MSG || type == MAMA_FIELD_TYPE_VECTOR_MSG;
+}
+
+/* A field of a message decoded before, for the decoder to fill: nothing of
+ * its last value, no memory of its own but for its sub-messages, which the
+ * decoder decodes into again. */
+void resetField(CorvexMsgField* f)
+{
+    if (f->mView != nullptr || corvexMsg_holdsMemory(f->mNameStore) ||
+        corvexMsg_holdsMemory(f->mDataStore))
+    {
+        corvexMsgField_release(f);
+    }
+    f->mName = nullptr;
+    f->mNameSize = 0;
+    f->mData = nullptr;
+    f->mSize = 0;
+    f->mCount = 0;
+    f->mValue.mUnsigned = 0;
+    f->mPrice = CorvexMsgPrice();
+    f->mTime = CorvexMsgTime();
+}
+
 bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
 {
-    uint64_t type = 0;
-    uint64_t fid = 0;
-    uint64_t nameSize = 0;
-    if (!in->number(1, &type) || !in->number(2, &fid) || !in->number(2, &nameSize))
+    const uint8_t* header = nullptr;
+    if (!in->take(FIELD_HEADER_SIZE, &header))
     {
         return false;
     }
     /* checked as a number first: an unknown value is no mamaFieldType */
-    if (!isWireType(type, version))
+    const WireType& wire = WIRE_TYPES.mTypes[header[0]];
+    if (wire.mSince == 0 || wire.mSince > version)
     {
         return false;
     }
-    f->mType = static_cast<mamaFieldType>(type);
-    f->mFid = static_cast<mama_fid_t>(fid);
+    resetField(f);
+    f->mType = static_cast<mamaFieldType>(header[0]);
+    f->mFid = corvexMsg_load<uint16_t>(header + 1);
+    const uint16_t nameSize = corvexMsg_load<uint16_t>(header + 3);
     if (nameSize != 0)
     {
         const uint8_t* name = nullptr;
-        if (!in->take(static_cast<size_t>(nameSize), &name) || name[nameSize - 1] != '\0')
+        if (!in->take(nameSize, &name) || name[nameSize - 1] != '\0')
         {
             return false;
         }
         f->mName = reinterpret_cast<const char*>(name);
+        f->mNameSize = nameSize;
     }
-    return decodeValue(in, f, depth);
+    if (!isMessageType(f->mType))
+    {
+        /* sub-messages an earlier decode left in the field */
+        f->mMsgs.clear();
+    }
+    return wire.mScalarSize != 0 ? decodeScalar(in, f, wire) : decodeValue(in, f, depth);
 }
 
 bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayload* msg)
@@ -335,118 +389,184 @@ bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayl
         return false;
     }
     const uint8_t version = bytes[1];
-    const uint64_t count = corvexMsg_readLe(bytes + 2, 4);
+    const size_t count = corvexMsg_load<uint32_t>(bytes + 2);
     /* refuse counts the buffer cannot hold before allocating anything */
     if (count > (length - HEADER_SIZE) / MIN_FIELD_SIZE)
     {
         return false;
     }
-    Reader in = {bytes, length, HEADER_SIZE};
-    /* refused bytes leave mFields as they were */
-    std::deque<CorvexMsgField>& fields = msg->mDecoding;
-    for (uint64_t i = 0; i < count; ++i)
+    Reader in = {bytes + HEADER_SIZE, bytes + length};
+    /* refused bytes leave mFields as they were; the fields decoded into are
+     * those of the decode before, kept with their memory */
+    CorvexMsgFieldList& fields = msg->mDecoding;
+    for (size_t i = 0; i < count; ++i)
     {
-        if (i < fields.size())
-        {
-            fields[i] = CorvexMsgField();
-        }
-        else
-        {
-            fields.emplace_back();
-        }
-        fields[i].mMsg = msg;
-        if (!decodeField(&in, &fields[i], version, depth))
+        CorvexMsgField& f = i < fields.size() ? fields[i] : fields.add();
+        f.mMsg = msg;
+        if (!decodeField(&in, &f, version, depth))
         {
             return false;
         }
     }
-    if (in.mPos != length)
+    if (in.left() != 0)
     {
         return false;
     }
-    fields.resize(static_cast<size_t>(count));
+    fields.truncate(count);
     msg->mFields.swap(fields);
     msg->mWire = bytes;
     msg->mWireLen = length;
     msg->mEncodedValid = false;
+    msg->mNextFind = 0;
     return true;
 }
 
-void encodeMessage(std::string* out, const CorvexMsgPayload& msg);
-
-void encodeSized(std::string* out, const CorvexMsgPayload& sub)
+/* Wire size of a field's value; sub-messages count as last measured. */
+size_t valueSize(const CorvexMsgField& f)
 {
-    std::string bytes;
-    encodeMessage(&bytes, sub);
-    corvexMsg_writeLe(out, bytes.size(), 4);
-    out->append(bytes);
-}
-
-void encodeField(std::string* out, const CorvexMsgField& f)
-{
-    out->push_back(static_cast<char>(f.mType));
-    corvexMsg_writeLe(out, f.mFid, 2);
-    const size_t nameSize = f.mName != nullptr ? std::strlen(f.mName) + 1 : 0;
-    corvexMsg_writeLe(out, nameSize, 2);
-    out->append(f.mName != nullptr ? f.mName : "", nameSize);
-
     const size_t size = scalarSize(f.mType);
     if (size != 0)
     {
-        uint64_t raw = f.mValue.mUnsigned;
-        if (f.mType == MAMA_FIELD_TYPE_F32)
-        {
-            uint32_t bits = 0;
-            std::memcpy(&bits, &f.mValue.mF32, sizeof bits);
-            raw = bits;
-        }
-        corvexMsg_writeLe(out, raw, size);
-        return;
+        return size;
     }
     switch (f.mType)
     {
     case MAMA_FIELD_TYPE_PRICE:
-        corvexMsg_writePrice(out, f.mPrice);
-        return;
+        return CORVEXMSG_PRICE_SIZE;
     case MAMA_FIELD_TYPE_TIME:
-        corvexMsg_writeTime(out, f.mTime);
-        return;
+        return CORVEXMSG_TIME_SIZE;
     case MAMA_FIELD_TYPE_MSG:
-        encodeSized(out, *f.mMsgs.front());
-        return;
+        return 4 + f.mMsgs.front()->mMeasured;
     case MAMA_FIELD_TYPE_VECTOR_MSG:
-        corvexMsg_writeLe(out, f.mMsgs.size(), 4);
+    {
+        size_t total = 4;
         for (const std::unique_ptr<CorvexMsgPayload>& sub : f.mMsgs)
         {
-            encodeSized(out, *sub);
+            total += 4 + sub->mMeasured;
         }
-        return;
-    case MAMA_FIELD_TYPE_STRING:
-    case MAMA_FIELD_TYPE_OPAQUE:
-        corvexMsg_writeLe(out, f.mSize, 4);
-        break;
-    default:
-        corvexMsg_writeLe(out, f.mCount, 4);
-        break;
+        return total;
     }
-    out->append(reinterpret_cast<const char*>(f.mData), f.mSize);
+    default:
+        /* a size or count, then the bytes */
+        return 4 + f.mSize;
+    }
 }
 
-void encodeMessage(std::string* out, const CorvexMsgPayload& msg)
+/* The wire size of msg and, in their mMeasured, of msg and every message in it. */
+size_t measureMessage(CorvexMsgPayload* msg)
 {
-    if (msg.mWire != nullptr)
+    if (msg->mWire != nullptr)
+    {
+        return msg->mMeasured = msg->mWireLen;
+    }
+    size_t total = HEADER_SIZE;
+    for (CorvexMsgField& f : msg->mFields)
+    {
+        for (std::unique_ptr<CorvexMsgPayload>& sub : f.mMsgs)
+        {
+            measureMessage(sub.get());
+        }
+        total += FIELD_HEADER_SIZE + f.mNameSize + valueSize(f);
+    }
+    return msg->mMeasured = total;
+}
+
+uint8_t* writeMessage(uint8_t* out, CorvexMsgPayload* msg, bool note);
+
+uint8_t* writeSized(uint8_t* out, CorvexMsgPayload* sub)
+{
+    out = corvexMsg_store(out, static_cast<uint32_t>(sub->mMeasured));
+    return writeMessage(out, sub, false);
+}
+
+uint8_t* writeBytes(uint8_t* out, const void* bytes, size_t size)
+{
+    /* no value may still mean no pointer */
+    if (size != 0)
+    {
+        std::memcpy(out, bytes, size);
+    }
+    return out + size;
+}
+
+uint8_t* writeValue(uint8_t* out, const CorvexMsgField& f)
+{
+    switch (f.mType)
+    {
+    case MAMA_FIELD_TYPE_BOOL:
+    case MAMA_FIELD_TYPE_CHAR:
+    case MAMA_FIELD_TYPE_I8:
+    case MAMA_FIELD_TYPE_U8:
+        *out = static_cast<uint8_t>(f.mValue.mUnsigned);
+        return out + 1;
+    case MAMA_FIELD_TYPE_I16:
+    case MAMA_FIELD_TYPE_U16:
+        return corvexMsg_store(out, static_cast<uint16_t>(f.mValue.mUnsigned));
+    case MAMA_FIELD_TYPE_I32:
+    case MAMA_FIELD_TYPE_U32:
+        return corvexMsg_store(out, static_cast<uint32_t>(f.mValue.mUnsigned));
+    case MAMA_FIELD_TYPE_F32:
+        return corvexMsg_store(out, f.mValue.mF32);
+    case MAMA_FIELD_TYPE_I64:
+    case MAMA_FIELD_TYPE_U64:
+    case MAMA_FIELD_TYPE_F64:
+        return corvexMsg_store(out, f.mValue.mUnsigned);
+    case MAMA_FIELD_TYPE_PRICE:
+        return corvexMsg_writePrice(out, f.mPrice);
+    case MAMA_FIELD_TYPE_TIME:
+        return corvexMsg_writeTime(out, f.mTime);
+    case MAMA_FIELD_TYPE_MSG:
+        return writeSized(out, f.mMsgs.front().get());
+    case MAMA_FIELD_TYPE_VECTOR_MSG:
+        out = corvexMsg_store(out, static_cast<uint32_t>(f.mMsgs.size()));
+        for (const std::unique_ptr<CorvexMsgPayload>& sub : f.mMsgs)
+        {
+            out = writeSized(out, sub.get());
+        }
+        return out;
+    case MAMA_FIELD_TYPE_STRING:
+    case MAMA_FIELD_TYPE_OPAQUE:
+        out = corvexMsg_store(out, f.mSize);
+        return writeBytes(out, f.mData, f.mSize);
+    default:
+        out = corvexMsg_store(out, f.mCount);
+        return writeBytes(out, f.mData, f.mSize);
+    }
+}
+
+uint8_t* writeFieldHeader(uint8_t* out, const CorvexMsgField& f)
+{
+    *out++ = static_cast<uint8_t>(f.mType);
+    out = corvexMsg_store(out, f.mFid);
+    out = corvexMsg_store(out, f.mNameSize);
+    return writeBytes(out, f.mName, f.mNameSize);
+}
+
+/* Every size in it as measureMessage left it. With `note`, each field of msg
+ * notes where its value lies, from the start of msg. */
+uint8_t* writeMessage(uint8_t* out, CorvexMsgPayload* msg, bool note)
+{
+    if (msg->mWire != nullptr)
     {
         /* unchanged since decoding: the received bytes are the encoding */
-        out->append(reinterpret_cast<const char*>(msg.mWire), msg.mWireLen);
-        return;
+        return writeBytes(out, msg->mWire, msg->mWireLen);
     }
-    out->push_back(CORVEXMSG_PAYLOAD_ID);
-    out->push_back(static_cast<char>(FORMAT_VERSION));
-    corvexMsg_writeLe(out, msg.mFields.size(), 4);
-    for (const CorvexMsgField& f : msg.mFields)
+    uint8_t* const start = out;
+    const uint64_t encoding = note ? ++msg->mEncodings : 0;
+    *out++ = static_cast<uint8_t>(CORVEXMSG_PAYLOAD_ID);
+    *out++ = FORMAT_VERSION;
+    out = corvexMsg_store(out, static_cast<uint32_t>(msg->mFields.size()));
+    for (CorvexMsgField& f : msg->mFields)
     {
-        encodeField(out, f);
+        out = writeFieldHeader(out, f);
+        if (note)
+        {
+            f.mEncodedAt = static_cast<size_t>(out - start);
+            f.mEncodedIn = encoding;
+        }
+        out = writeValue(out, f);
     }
+    return out;
 }
 
 } // namespace
@@ -468,11 +588,32 @@ mama_status corvexMsgCodec_encode(CorvexMsgPayload* msg, const void** buffer, si
     }
     if (!msg->mEncodedValid)
     {
-        msg->mEncoded.clear();
-        encodeMessage(&msg->mEncoded, *msg);
+        /* sized once, then written straight into the buffer */
+        const size_t size = measureMessage(msg);
+        if (msg->mEncoded.size() < size)
+        {
+            msg->mEncoded.resize(size);
+        }
+        writeMessage(msg->mEncoded.data(), msg, true);
+        msg->mEncodedSize = size;
         msg->mEncodedValid = true;
     }
     *buffer = msg->mEncoded.data();
-    *length = msg->mEncoded.size();
+    *length = msg->mEncodedSize;
     return MAMA_STATUS_OK;
+}
+
+bool corvexMsgCodec_patch(CorvexMsgPayload* msg, const CorvexMsgField* field, mamaFieldType oldType,
+                          uint32_t oldSize)
+{
+    /* a field the last encoding holds (not one added since, nor one of
+     * another decode) whose value takes the same bytes there: the type fixes
+     * the size of the rest */
+    if (field->mEncodedIn != msg->mEncodings || field->mType != oldType ||
+        field->mSize != oldSize || isMessageType(oldType))
+    {
+        return false;
+    }
+    writeValue(msg->mEncoded.data() + field->mEncodedAt, *field);
+    return true;
 }

@@ -1,14 +1,12 @@
 /* The C entry points for prices, date-times, sub-messages and vectors. */
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "corvexmsgEntry.h"
 #include <mama/datetime.h>
 #include <mama/price.h>
 #include <mama/integration/msg.h>
-
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-              "vector elements are kept in their little-endian wire form");
 
 namespace
 {
@@ -169,13 +167,15 @@ mama_status storeMsgs(msgPayload msg, const char* name, mama_fid_t fid, bool upd
                       [&](CorvexMsgField* f) { corvexMsgField_setMsgs(f, type, std::move(msgs)); });
 }
 
+/* The elements come as a copy made before anything changes: they may lie in
+ * the message itself (a vector read from it), where a change could free them. */
 mama_status storeVector(msgPayload msg, const char* name, mama_fid_t fid, bool update,
-                        mamaFieldType type, mama_size_t count, const std::string& elements)
+                        mamaFieldType type, mama_size_t count, std::string elements)
 {
-    return storeField(msg, name, fid, update,
-                      [&](CorvexMsgField* f) {
-                          corvexMsgField_setVector(f, type, static_cast<uint32_t>(count), elements);
-                      });
+    return storeField(
+        msg, name, fid, update,
+        [&](CorvexMsgField* f)
+        { corvexMsgField_setVector(f, type, static_cast<uint32_t>(count), std::move(elements)); });
 }
 
 /* The wire form of fixed-size host values: their own bytes (little-endian). */
@@ -194,8 +194,8 @@ mama_status storeValues(msgPayload msg, const char* name, mama_fid_t fid, bool u
     return guarded(
         [&]
         {
-            const std::string elements(reinterpret_cast<const char*>(values), size * sizeof(T));
-            return storeVector(msg, name, fid, update, type, size, elements);
+            std::string elements(reinterpret_cast<const char*>(values), size * sizeof(T));
+            return storeVector(msg, name, fid, update, type, size, std::move(elements));
         });
 }
 
@@ -221,11 +221,13 @@ mama_status storeStrings(msgPayload msg, const char* name, mama_fid_t fid, bool 
                 {
                     return MAMA_STATUS_INVALID_ARG;
                 }
-                corvexMsg_writeLe(&elements, length, 4);
+                uint8_t prefix[4];
+                corvexMsg_store(prefix, static_cast<uint32_t>(length));
+                elements.append(reinterpret_cast<const char*>(prefix), sizeof prefix);
                 elements.append(values[i], length);
             }
             return storeVector(msg, name, fid, update, MAMA_FIELD_TYPE_VECTOR_STRING, size,
-                               elements);
+                               std::move(elements));
         });
 }
 
@@ -244,16 +246,17 @@ mama_status storeHandles(msgPayload msg, const char* name, mama_fid_t fid, bool 
     return guarded(
         [&]
         {
-            std::string elements;
+            std::string elements(size * corvexMsg_elementSize(type), '\0');
+            uint8_t* out = reinterpret_cast<uint8_t*>(&elements[0]);
             for (mama_size_t i = 0; i < size; ++i)
             {
                 if (values[i] == nullptr)
                 {
                     return MAMA_STATUS_NULL_ARG;
                 }
-                write(&elements, values[i]);
+                out = write(out, values[i]);
             }
-            return storeVector(msg, name, fid, update, type, size, elements);
+            return storeVector(msg, name, fid, update, type, size, std::move(elements));
         });
 }
 
@@ -602,14 +605,14 @@ extern "C" mama_status corvexmsgFieldPayload_getVectorString(const msgFieldPaylo
 
 namespace
 {
-void writeHostPrice(std::string* out, const mamaPrice price)
+uint8_t* writeHostPrice(uint8_t* out, const mamaPrice price)
 {
-    corvexMsg_writePrice(out, priceFromHost(price));
+    return corvexMsg_writePrice(out, priceFromHost(price));
 }
 
-void writeHostTime(std::string* out, const mamaDateTime time)
+uint8_t* writeHostTime(uint8_t* out, const mamaDateTime time)
 {
-    corvexMsg_writeTime(out, timeFromHost(time));
+    return corvexMsg_writeTime(out, timeFromHost(time));
 }
 } // namespace
 

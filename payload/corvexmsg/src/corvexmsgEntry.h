@@ -43,6 +43,34 @@ inline bool hasName(const char* name)
     return name != nullptr && name[0] != '\0';
 }
 
+/* Changes a field (of a message, or standalone) with `set`. A field of a
+ * message whose last encoding holds it takes its new value there too when the
+ * value keeps its type and wire size, and the encoding stays valid; any other
+ * change marks the message, and every message holding it, changed (before
+ * `set` runs: a message reading received bytes in place copies them first). */
+template <typename Set> void changeField(CorvexMsgField* f, Set&& set)
+{
+    CorvexMsgPayload* m = f->mMsg;
+    if (m == nullptr)
+    {
+        set(f);
+        return;
+    }
+    if (!corvexMsgCodec_canPatch(m))
+    {
+        corvexMsgPayload_touch(m);
+        set(f);
+        return;
+    }
+    const mamaFieldType oldType = f->mType;
+    const uint32_t oldSize = f->mSize;
+    set(f);
+    if (!corvexMsgCodec_patch(m, f, oldType, oldSize))
+    {
+        corvexMsgPayload_touch(m);
+    }
+}
+
 /* Adds a field, or with `update` replaces the value of the field found by
  * name/fid (adding it when absent). */
 template <typename Set>
@@ -65,13 +93,14 @@ mama_status storeField(msgPayload msg, const char* name, mama_fid_t fid, bool up
         [&]
         {
             CorvexMsgPayload* m = asMsg(msg);
-            corvexMsgPayload_touch(m);
             CorvexMsgField* f = update ? corvexMsgPayload_find(m, name, fid) : nullptr;
-            if (f == nullptr)
+            if (f != nullptr)
             {
-                f = corvexMsgPayload_append(m, name, fid);
+                changeField(f, set);
+                return MAMA_STATUS_OK;
             }
-            set(f);
+            corvexMsgPayload_touch(m);
+            set(corvexMsgPayload_append(m, name, fid));
             return MAMA_STATUS_OK;
         });
 }
@@ -109,17 +138,8 @@ inline mama_status checkFieldUpdate(const CorvexMsgField* f, mamaFieldType type)
     return f->mType == type ? MAMA_STATUS_OK : MAMA_STATUS_WRONG_FIELD_TYPE;
 }
 
-/* Marks the field's message (and every message holding it) changed. */
-inline void touchField(CorvexMsgField* f)
-{
-    if (f->mMsg != nullptr)
-    {
-        corvexMsgPayload_touch(f->mMsg);
-    }
-}
-
-/* A field-level update: the field must already hold `type`; its message
- * (and every message holding it) is marked changed before `set` runs. */
+/* A field-level update: the field must already hold `type`; it changes as
+ * changeField has it. */
 template <typename Set> mama_status updateField(CorvexMsgField* f, mamaFieldType type, Set&& set)
 {
     mama_status status = checkFieldUpdate(f, type);
@@ -130,8 +150,7 @@ template <typename Set> mama_status updateField(CorvexMsgField* f, mamaFieldType
     return guarded(
         [&]
         {
-            touchField(f);
-            set(f);
+            changeField(f, set);
             return MAMA_STATUS_OK;
         });
 }

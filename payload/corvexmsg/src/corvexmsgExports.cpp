@@ -332,12 +332,21 @@ extern "C" mama_status corvexmsgPayload_clear(msgPayload msg)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    CorvexMsgPayload* m = asMsg(msg);
-    m->mWire = nullptr;
-    m->mWireLen = 0;
-    m->mEncodedValid = false;
-    m->mFields.clear();
-    return MAMA_STATUS_OK;
+    return guarded(
+        [&]
+        {
+            CorvexMsgPayload* m = asMsg(msg);
+            if (m->mContainer != nullptr)
+            {
+                /* a sub-message: the messages holding it change with it */
+                corvexMsgPayload_touch(m);
+            }
+            m->mWire = nullptr;
+            m->mWireLen = 0;
+            m->mEncodedValid = false;
+            m->mFields.clear();
+            return MAMA_STATUS_OK;
+        });
 }
 
 extern "C" mama_status corvexmsgPayload_setParent(msgPayload msg, const mamaMsg parent)

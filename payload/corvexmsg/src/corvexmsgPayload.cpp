@@ -31,8 +31,6 @@ struct CorvexMsgVectorView
 };
 
 CorvexMsgField::CorvexMsgField() = default;
-CorvexMsgField::CorvexMsgField(CorvexMsgField&&) noexcept = default;
-CorvexMsgField& CorvexMsgField::operator=(CorvexMsgField&&) noexcept = default;
 CorvexMsgField::~CorvexMsgField() = default;
 
 namespace
@@ -73,10 +71,10 @@ bool isUnsignedType(mamaFieldType type)
     }
 }
 
-/* Forgets the field's previous value of whatever type. */
-void clearValue(CorvexMsgField* field)
+/* Forgets the field's previous value of whatever type, but for the bytes its
+ * store holds (their memory is reused by the next value). */
+void clearValueButStore(CorvexMsgField* field)
 {
-    field->mDataStore.clear();
     field->mData = nullptr;
     field->mSize = 0;
     field->mCount = 0;
@@ -87,14 +85,31 @@ void clearValue(CorvexMsgField* field)
     field->mView.reset();
 }
 
+void clearValue(CorvexMsgField* field)
+{
+    field->mDataStore.clear();
+    clearValueButStore(field);
+}
+
+/* Gives a store's heap memory back, if it holds any. */
+void release(std::string* store)
+{
+    if (corvexMsg_holdsMemory(*store))
+    {
+        std::string().swap(*store);
+    }
+}
+
 void ownFields(CorvexMsgPayload* msg)
 {
     for (CorvexMsgField& f : msg->mFields)
     {
         if (f.mName != nullptr && f.mName != f.mNameStore.c_str())
         {
+            /* up to the first NUL: a received name may hold more after it */
             f.mNameStore.assign(f.mName);
             f.mName = f.mNameStore.c_str();
+            f.mNameSize = static_cast<uint16_t>(f.mNameStore.size() + 1);
         }
         if (f.mData != nullptr && f.mData != reinterpret_cast<const uint8_t*>(f.mDataStore.data()))
         {
@@ -113,76 +128,26 @@ void ownFields(CorvexMsgPayload* msg)
 
 } // namespace
 
-size_t corvexMsg_elementSize(uint64_t type)
+uint8_t* corvexMsg_writePrice(uint8_t* out, const CorvexMsgPrice& price)
 {
-    switch (type)
-    {
-    case MAMA_FIELD_TYPE_VECTOR_BOOL:
-    case MAMA_FIELD_TYPE_VECTOR_CHAR:
-    case MAMA_FIELD_TYPE_VECTOR_I8:
-    case MAMA_FIELD_TYPE_VECTOR_U8:
-        return 1;
-    case MAMA_FIELD_TYPE_VECTOR_I16:
-    case MAMA_FIELD_TYPE_VECTOR_U16:
-        return 2;
-    case MAMA_FIELD_TYPE_VECTOR_I32:
-    case MAMA_FIELD_TYPE_VECTOR_U32:
-    case MAMA_FIELD_TYPE_VECTOR_F32:
-        return 4;
-    case MAMA_FIELD_TYPE_VECTOR_I64:
-    case MAMA_FIELD_TYPE_VECTOR_U64:
-    case MAMA_FIELD_TYPE_VECTOR_F64:
-        return 8;
-    case MAMA_FIELD_TYPE_VECTOR_PRICE:
-        return CORVEXMSG_PRICE_SIZE;
-    case MAMA_FIELD_TYPE_VECTOR_TIME:
-        return CORVEXMSG_TIME_SIZE;
-    default:
-        return 0;
-    }
+    out = corvexMsg_store(out, price.mValue);
+    *out = price.mHints;
+    return out + 1;
 }
 
-uint64_t corvexMsg_readLe(const uint8_t* p, size_t n)
+uint8_t* corvexMsg_writeTime(uint8_t* out, const CorvexMsgTime& time)
 {
-    uint64_t v = 0;
-    for (size_t i = 0; i < n; ++i)
-    {
-        v |= static_cast<uint64_t>(p[i]) << (8 * i);
-    }
-    return v;
-}
-
-void corvexMsg_writeLe(std::string* out, uint64_t v, size_t n)
-{
-    char bytes[8];
-    for (size_t i = 0; i < n; ++i)
-    {
-        bytes[i] = static_cast<char>(static_cast<uint8_t>(v >> (8 * i)));
-    }
-    out->append(bytes, n);
-}
-
-void corvexMsg_writePrice(std::string* out, const CorvexMsgPrice& price)
-{
-    uint64_t bits = 0;
-    std::memcpy(&bits, &price.mValue, sizeof bits);
-    corvexMsg_writeLe(out, bits, 8);
-    corvexMsg_writeLe(out, price.mHints, 1);
-}
-
-void corvexMsg_writeTime(std::string* out, const CorvexMsgTime& time)
-{
-    corvexMsg_writeLe(out, static_cast<uint64_t>(time.mSeconds), 8);
-    corvexMsg_writeLe(out, time.mNanoseconds, 4);
-    corvexMsg_writeLe(out, time.mPrecision, 1);
-    corvexMsg_writeLe(out, time.mHints, 1);
+    out = corvexMsg_store(out, time.mSeconds);
+    out = corvexMsg_store(out, time.mNanoseconds);
+    out[0] = time.mPrecision;
+    out[1] = time.mHints;
+    return out + 2;
 }
 
 CorvexMsgPrice corvexMsg_readPrice(const uint8_t* in)
 {
     CorvexMsgPrice price;
-    const uint64_t bits = corvexMsg_readLe(in, 8);
-    std::memcpy(&price.mValue, &bits, sizeof bits);
+    price.mValue = corvexMsg_load<double>(in);
     price.mHints = in[8];
     return price;
 }
@@ -190,38 +155,32 @@ CorvexMsgPrice corvexMsg_readPrice(const uint8_t* in)
 CorvexMsgTime corvexMsg_readTime(const uint8_t* in)
 {
     CorvexMsgTime time;
-    time.mSeconds = static_cast<int64_t>(corvexMsg_readLe(in, 8));
-    time.mNanoseconds = static_cast<uint32_t>(corvexMsg_readLe(in + 8, 4));
+    time.mSeconds = corvexMsg_load<int64_t>(in);
+    time.mNanoseconds = corvexMsg_load<uint32_t>(in + 8);
     time.mPrecision = in[12];
     time.mHints = in[13];
     return time;
 }
 
-CorvexMsgField* corvexMsgPayload_find(const CorvexMsgPayload* msg, const char* name, mama_fid_t fid)
+CorvexMsgField* corvexMsgPayload_search(const CorvexMsgPayload* msg, const char* name,
+                                        mama_fid_t fid)
 {
-    CorvexMsgPayload* m = const_cast<CorvexMsgPayload*>(msg);
     if (fid != 0)
     {
-        /* readers mostly go through the fields in order: the one after the
-         * last found is tried first */
-        const size_t next = m->mLastFound + 1;
-        if (next < m->mFields.size() && m->mFields[next].mFid == fid)
+        size_t i = 0;
+        for (CorvexMsgField& f : msg->mFields)
         {
-            m->mLastFound = next;
-            return &m->mFields[next];
-        }
-        for (size_t i = 0; i < m->mFields.size(); ++i)
-        {
-            if (m->mFields[i].mFid == fid)
+            if (f.mFid == fid)
             {
-                m->mLastFound = i;
-                return &m->mFields[i];
+                msg->mNextFind = i + 1;
+                return &f;
             }
+            ++i;
         }
     }
     if (hasName(name))
     {
-        for (CorvexMsgField& f : m->mFields)
+        for (CorvexMsgField& f : msg->mFields)
         {
             if (f.mName != nullptr && std::strcmp(f.mName, name) == 0)
             {
@@ -255,16 +214,23 @@ void corvexMsgPayload_touch(CorvexMsgPayload* msg)
     }
 }
 
+void corvexMsgField_release(CorvexMsgField* field)
+{
+    field->mView.reset();
+    release(&field->mNameStore);
+    release(&field->mDataStore);
+}
+
 CorvexMsgField* corvexMsgPayload_append(CorvexMsgPayload* msg, const char* name, mama_fid_t fid)
 {
-    msg->mFields.emplace_back();
-    CorvexMsgField* f = &msg->mFields.back();
+    CorvexMsgField* f = &msg->mFields.add();
     f->mMsg = msg;
     f->mFid = fid;
     if (hasName(name))
     {
         f->mNameStore.assign(name);
         f->mName = f->mNameStore.c_str();
+        f->mNameSize = static_cast<uint16_t>(f->mNameStore.size() + 1);
     }
     return f;
 }
@@ -301,10 +267,10 @@ void corvexMsgField_setBytes(CorvexMsgField* field, mamaFieldType type, const vo
                              size_t size)
 {
     /* data may point into this field's own storage (a field updated from
-     * itself), so build the new value before replacing the old one */
-    std::string bytes(static_cast<const char*>(data), size);
-    clearValue(field);
-    field->mDataStore.swap(bytes);
+     * itself): assign copes with that, and it comes before anything else
+     * changes, so that a failure leaves the field as it was */
+    field->mDataStore.assign(static_cast<const char*>(data), size);
+    clearValueButStore(field);
     field->mType = type;
     field->mData = reinterpret_cast<const uint8_t*>(field->mDataStore.data());
     field->mSize = static_cast<uint32_t>(size);

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,22 +41,31 @@ struct CorvexMsgTime
  * (aligned values, string pointers, price and date-time objects, payloads). */
 struct CorvexMsgVectorView;
 
+/* A field of a message never moves: the host keeps pointers to it. */
 struct CorvexMsgField
 {
     CorvexMsgField();
-    CorvexMsgField(CorvexMsgField&&) noexcept;
-    CorvexMsgField& operator=(CorvexMsgField&&) noexcept;
+    CorvexMsgField(const CorvexMsgField&) = delete;
+    CorvexMsgField& operator=(const CorvexMsgField&) = delete;
     ~CorvexMsgField();
 
     CorvexMsgPayload* mMsg = nullptr; /* null for a field made by FieldPayload_create */
     mamaFieldType mType = MAMA_FIELD_TYPE_UNKNOWN;
     mama_fid_t mFid = 0;
+    /* the name's wire size: its length and NUL (as received, until the field
+     * owns its name), 0 without one */
+    uint16_t mNameSize = 0;
     const char* mName = nullptr; /* null when the field has no name */
     /* string (NUL included in mSize), opaque bytes, or the elements of a
      * vector of anything but messages in their wire form */
     const uint8_t* mData = nullptr;
     uint32_t mSize = 0;
     uint32_t mCount = 0; /* elements of a vector */
+    /* Where the value starts in the message's encoding number mEncodedIn
+     * (CorvexMsgPayload::mEncodings): an update that keeps the value's size
+     * writes it there instead of having the whole message encoded again. */
+    size_t mEncodedAt = 0;
+    uint64_t mEncodedIn = 0;
     union
     {
         int64_t mSigned;    /* CHAR, I8 .. I64 */
@@ -73,34 +82,136 @@ struct CorvexMsgField
     std::string mDataStore;
 };
 
+/* A message's fields in order, each allocated on its own: a field keeps its
+ * address while fields are added after it. */
+class CorvexMsgFieldList
+{
+  public:
+    class Iterator
+    {
+      public:
+        explicit Iterator(const std::unique_ptr<CorvexMsgField>* at) : mAt(at) {}
+        CorvexMsgField& operator*() const
+        {
+            return **mAt;
+        }
+        Iterator& operator++()
+        {
+            ++mAt;
+            return *this;
+        }
+        bool operator!=(const Iterator& other) const
+        {
+            return mAt != other.mAt;
+        }
+
+      private:
+        const std::unique_ptr<CorvexMsgField>* mAt;
+    };
+
+    size_t size() const
+    {
+        return mFields.size();
+    }
+    bool empty() const
+    {
+        return mFields.empty();
+    }
+    CorvexMsgField& operator[](size_t i) const
+    {
+        return *mFields[i];
+    }
+    Iterator begin() const
+    {
+        return Iterator(mFields.data());
+    }
+    Iterator end() const
+    {
+        return Iterator(mFields.data() + mFields.size());
+    }
+    /* A new field with nothing in it, at the end. */
+    CorvexMsgField& add()
+    {
+        mFields.emplace_back(new CorvexMsgField());
+        return *mFields.back();
+    }
+    /* Drops the fields from the count-th on. */
+    void truncate(size_t count)
+    {
+        mFields.erase(mFields.begin() + static_cast<std::ptrdiff_t>(count), mFields.end());
+    }
+    void clear()
+    {
+        mFields.clear();
+    }
+    void swap(CorvexMsgFieldList& other)
+    {
+        mFields.swap(other.mFields);
+    }
+
+  private:
+    std::vector<std::unique_ptr<CorvexMsgField>> mFields;
+};
+
 struct CorvexMsgPayload
 {
-    /* deque: fields never move, so pointers handed out stay valid while the
-     * message only grows */
-    std::deque<CorvexMsgField> mFields;
+    CorvexMsgFieldList mFields;
     /* Where received bytes are decoded before they replace mFields: holds the
      * fields they replaced, reused by the next decode, so that a message
      * decoded again and again keeps its storage. */
-    std::deque<CorvexMsgField> mDecoding;
+    CorvexMsgFieldList mDecoding;
     const uint8_t* mWire = nullptr; /* borrowed buffer the fields point into */
     size_t mWireLen = 0;
-    std::string mEncoded;
+    /* The last encoding: its first mEncodedSize bytes. The buffer only grows,
+     * so that encoding again writes over the same bytes. */
+    std::vector<uint8_t> mEncoded;
+    size_t mEncodedSize = 0;
     bool mEncodedValid = false;
+    uint64_t mEncodings = 0; /* full encodings made, numbering the last one */
+    size_t mMeasured = 0;    /* wire size, as the encoder last measured it */
     std::string mText;
     mamaMsg mParent = nullptr;
     /* the message holding this one as a sub-message, or null */
     CorvexMsgPayload* mContainer = nullptr;
-    size_t mLastFound = 0; /* index of the field last found by fid */
+    /* the field a lookup by fid tries first: after the last found */
+    mutable size_t mNextFind = 0;
 };
-
-/* Element sizes of the fixed-size vectors in their wire form (0 for vectors
- * of strings and messages, and for other types). Takes the raw number:
- * received bytes may hold values outside the enumeration. */
-size_t corvexMsg_elementSize(uint64_t type);
 
 /* Wire sizes of a price and of a date-time. */
 constexpr size_t CORVEXMSG_PRICE_SIZE = 9;
 constexpr size_t CORVEXMSG_TIME_SIZE = 14;
+
+/* Element sizes of the fixed-size vectors in their wire form (0 for vectors
+ * of strings and messages, and for other types). Takes the raw number:
+ * received bytes may hold values outside the enumeration. */
+constexpr size_t corvexMsg_elementSize(uint64_t type)
+{
+    switch (type)
+    {
+    case MAMA_FIELD_TYPE_VECTOR_BOOL:
+    case MAMA_FIELD_TYPE_VECTOR_CHAR:
+    case MAMA_FIELD_TYPE_VECTOR_I8:
+    case MAMA_FIELD_TYPE_VECTOR_U8:
+        return 1;
+    case MAMA_FIELD_TYPE_VECTOR_I16:
+    case MAMA_FIELD_TYPE_VECTOR_U16:
+        return 2;
+    case MAMA_FIELD_TYPE_VECTOR_I32:
+    case MAMA_FIELD_TYPE_VECTOR_U32:
+    case MAMA_FIELD_TYPE_VECTOR_F32:
+        return 4;
+    case MAMA_FIELD_TYPE_VECTOR_I64:
+    case MAMA_FIELD_TYPE_VECTOR_U64:
+    case MAMA_FIELD_TYPE_VECTOR_F64:
+        return 8;
+    case MAMA_FIELD_TYPE_VECTOR_PRICE:
+        return CORVEXMSG_PRICE_SIZE;
+    case MAMA_FIELD_TYPE_VECTOR_TIME:
+        return CORVEXMSG_TIME_SIZE;
+    default:
+        return 0;
+    }
+}
 
 struct CorvexMsgIter
 {
@@ -108,10 +219,25 @@ struct CorvexMsgIter
     size_t mNext = 0;
 };
 
-/* Fields are found by fid when fid is not 0 (falling back to the name), else
- * by name. */
-CorvexMsgField* corvexMsgPayload_find(const CorvexMsgPayload* msg, const char* name,
-                                      mama_fid_t fid);
+/* Fields are found by fid when fid is not 0 (the first with it, falling back
+ * to the name), else by name (the first with it). */
+CorvexMsgField* corvexMsgPayload_search(const CorvexMsgPayload* msg, const char* name,
+                                        mama_fid_t fid);
+
+/* As corvexMsgPayload_search, but the field after the last found by fid is
+ * taken when it has the fid: readers and updaters mostly go through the fields
+ * in order. */
+inline CorvexMsgField* corvexMsgPayload_find(const CorvexMsgPayload* msg, const char* name,
+                                             mama_fid_t fid)
+{
+    const size_t next = msg->mNextFind;
+    if (fid != 0 && next < msg->mFields.size() && msg->mFields[next].mFid == fid)
+    {
+        msg->mNextFind = next + 1;
+        return &msg->mFields[next];
+    }
+    return corvexMsgPayload_search(msg, name, fid);
+}
 
 /* Stops borrowing: copies what the fields point at into their own storage. */
 void corvexMsgPayload_own(CorvexMsgPayload* msg);
@@ -119,6 +245,16 @@ void corvexMsgPayload_own(CorvexMsgPayload* msg);
 /* Called before any change: the message and every message holding it stop
  * borrowing and drop their cached encodings. */
 void corvexMsgPayload_touch(CorvexMsgPayload* msg);
+
+/* Whether a store holds memory of its own (more than a string holds in itself). */
+inline bool corvexMsg_holdsMemory(const std::string& store)
+{
+    return store.capacity() > std::string().capacity();
+}
+
+/* Gives back the memory a field holds for a value it no longer reads in
+ * place: the view of a vector and the copies of its name and value. */
+void corvexMsgField_release(CorvexMsgField* field);
 
 /* Appends a new, owned field with a name copy and no value. */
 CorvexMsgField* corvexMsgPayload_append(CorvexMsgPayload* msg, const char* name, mama_fid_t fid);
@@ -128,6 +264,8 @@ void corvexMsgField_setSigned(CorvexMsgField* field, mamaFieldType type, int64_t
 void corvexMsgField_setUnsigned(CorvexMsgField* field, mamaFieldType type, uint64_t value);
 void corvexMsgField_setF32(CorvexMsgField* field, float value);
 void corvexMsgField_setF64(CorvexMsgField* field, double value);
+/* A string or opaque value (or a copied field's bytes): the field copies size
+ * bytes from data, which may lie in its own storage. */
 void corvexMsgField_setBytes(CorvexMsgField* field, mamaFieldType type, const void* data,
                              size_t size);
 void corvexMsgField_setPrice(CorvexMsgField* field, const CorvexMsgPrice& value);
@@ -146,13 +284,46 @@ std::unique_ptr<CorvexMsgPayload> corvexMsgPayload_clone(const CorvexMsgPayload*
  * else append). */
 void corvexMsgPayload_copyFields(CorvexMsgPayload* dest, const CorvexMsgPayload* src, bool update);
 
-/* Wire forms of the fixed-size elements. */
-void corvexMsg_writePrice(std::string* out, const CorvexMsgPrice& price);
-void corvexMsg_writeTime(std::string* out, const CorvexMsgTime& time);
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "numbers and vector elements are kept in their little-endian wire form as they are");
+
+/* A number of type T at p, which need not be aligned. */
+template <typename T> inline T corvexMsg_load(const uint8_t* p)
+{
+    T value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+/* Writes a number of type T at p; returns the end of what it wrote. */
+template <typename T> inline uint8_t* corvexMsg_store(uint8_t* p, T value)
+{
+    std::memcpy(p, &value, sizeof value);
+    return p + sizeof value;
+}
+
+/* An unsigned number of n (1, 2, 4 or 8) bytes. */
+inline uint64_t corvexMsg_readLe(const uint8_t* p, size_t n)
+{
+    switch (n)
+    {
+    case 1:
+        return *p;
+    case 2:
+        return corvexMsg_load<uint16_t>(p);
+    case 4:
+        return corvexMsg_load<uint32_t>(p);
+    default:
+        return corvexMsg_load<uint64_t>(p);
+    }
+}
+
+/* Wire forms of the fixed-size elements; the writers return the end of what
+ * they wrote. */
+uint8_t* corvexMsg_writePrice(uint8_t* out, const CorvexMsgPrice& price);
+uint8_t* corvexMsg_writeTime(uint8_t* out, const CorvexMsgTime& time);
 CorvexMsgPrice corvexMsg_readPrice(const uint8_t* in);
 CorvexMsgTime corvexMsg_readTime(const uint8_t* in);
-uint64_t corvexMsg_readLe(const uint8_t* p, size_t n);
-void corvexMsg_writeLe(std::string* out, uint64_t v, size_t n);
 
 /* The view of a vector field, built on first use; null when memory is short. */
 CorvexMsgVectorView* corvexMsgField_view(CorvexMsgField* field);
@@ -175,6 +346,21 @@ mama_status corvexMsgField_getF32(const CorvexMsgField* field, float* result);
  * message and its sub-messages borrow the buffer. */
 mama_status corvexMsgCodec_decode(CorvexMsgPayload* msg, const void* buffer, size_t length);
 mama_status corvexMsgCodec_encode(CorvexMsgPayload* msg, const void** buffer, size_t* length);
+
+/* Whether msg's last encoding is valid and may take a changed value in place:
+ * msg is no sub-message (its holder has an encoding of its own). */
+inline bool corvexMsgCodec_canPatch(const CorvexMsgPayload* msg)
+{
+    return msg->mEncodedValid && msg->mContainer == nullptr;
+}
+
+/* After a change to a field of a message that corvexMsgCodec_canPatch allowed:
+ * writes the field's value into the last encoding when it keeps the type and
+ * byte size (mSize) it had there, oldType and oldSize, so that it takes the
+ * same bytes (sub-messages never do); false, with the encoding left as it
+ * was, when it cannot. */
+bool corvexMsgCodec_patch(CorvexMsgPayload* msg, const CorvexMsgField* field, mamaFieldType oldType,
+                          uint32_t oldSize);
 
 /* Text forms. */
 void corvexMsgFormat_value(const CorvexMsgField* field, std::string* out);

@@ -141,4 +141,89 @@ TEST_F(RedecodeTest, RefusedBytesLeaveTheLastGoodDecode)
     EXPECT_EQ((std::vector<std::string>{"c=3"}), fields());
 }
 
+// Fields of one kind decoded where fields of another were, sub-messages and
+// vectors of other sizes: each decode reads as the message it came from, also
+// after its vectors and sub-messages were read (views built, sub-messages
+// handed out).
+TEST_F(RedecodeTest, CompositeFieldsDecodeAfreshOverOthers)
+{
+    std::vector<mamaMsg> made;
+    auto create = [&]
+    {
+        mamaMsg msg = nullptr;
+        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_createForPayloadBridge(&msg, mBridge));
+        made.push_back(msg);
+        return msg;
+    };
+    auto withInts = [&](std::vector<std::pair<std::string, int32_t>> fields)
+    {
+        mamaMsg msg = create();
+        for (size_t i = 0; i < fields.size(); ++i)
+        {
+            EXPECT_EQ(MAMA_STATUS_OK,
+                      mamaMsg_addI32(msg, fields[i].first.c_str(), static_cast<mama_fid_t>(i + 1),
+                                     fields[i].second));
+        }
+        return msg;
+    };
+    // fid 1: a sub-message, then a number, then a sub-message again; fid 2:
+    // vectors of 3, 2 and 4 elements; fid 3: 2, 1 and 3 sub-messages; fid 4:
+    // a string, then a sub-message
+    const int32_t ints[] = {1, 2, 3, 4};
+    mamaMsg a = create();
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addMsg(a, "m", 1, withInts({{"a", 1}, {"b", 2}})));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addVectorI32(a, "v", 2, ints, 3));
+    const mamaMsg twoParts[] = {withInts({{"x", 1}}), withInts({{"y", 2}, {"w", 3}})};
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addVectorMsg(a, "vm", 3, twoParts, 2));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addString(a, "s", 4, "text"));
+    mamaMsg b = create();
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI32(b, "m", 1, 5));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addVectorI32(b, "v", 2, ints + 2, 2));
+    const mamaMsg onePart[] = {withInts({{"z", 3}})};
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addVectorMsg(b, "vm", 3, onePart, 1));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addMsg(b, "s", 4, withInts({{"q", 9}})));
+    mamaMsg c = create();
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addMsg(c, "m", 1, withInts({{"c", 3}})));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addVectorI32(c, "v", 2, ints, 4));
+    const mamaMsg threeParts[] = {withInts({}), withInts({{"r", 4}}), withInts({{"t", 5}})};
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addVectorMsg(c, "vm", 3, threeParts, 3));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addString(c, "s", 4, "other text"));
+
+    std::vector<std::vector<uint8_t>> wires;
+    std::vector<std::string> texts;
+    for (mamaMsg m : {a, b, c})
+    {
+        wires.push_back(msgBytes(m));
+        texts.push_back(mamaMsg_toString(m));
+    }
+    for (size_t k : {0, 1, 2, 0, 2, 1})
+    {
+        ASSERT_EQ(MAMA_STATUS_OK, decode(wires[k]));
+        EXPECT_EQ(texts[k], mamaMsg_toString(mDecoded)) << "message " << k;
+        // read what builds views and hands out sub-messages
+        const mama_i32_t* values = nullptr;
+        const mamaMsg* parts = nullptr;
+        mama_size_t count = 0;
+        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_getVectorI32(mDecoded, "v", 2, &values, &count));
+        const size_t first[] = {0, 2, 0};
+        const size_t sizes[] = {3, 2, 4};
+        const size_t partCounts[] = {2, 1, 3};
+        EXPECT_EQ(std::vector<int32_t>(ints + first[k], ints + first[k] + sizes[k]),
+                  std::vector<int32_t>(values, values + count));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_getVectorMsg(mDecoded, "vm", 3, &parts, &count));
+        EXPECT_EQ(partCounts[k], count);
+        mamaMsg sub = nullptr;
+        EXPECT_EQ(k != 1, mamaMsg_getMsg(mDecoded, "m", 1, &sub) == MAMA_STATUS_OK);
+        EXPECT_EQ(wires[k], msgBytes(mDecoded));
+        mamaMsg copy = nullptr;
+        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_copy(mDecoded, &copy));
+        EXPECT_EQ(texts[k], mamaMsg_toString(copy)) << "copy of message " << k;
+        mamaMsg_destroy(copy);
+    }
+    for (mamaMsg m : made)
+    {
+        mamaMsg_destroy(m);
+    }
+}
+
 } // namespace
