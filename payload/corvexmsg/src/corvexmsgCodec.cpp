@@ -205,7 +205,7 @@ bool decodeSubMessage(Reader* in, CorvexMsgField* f, size_t index, int depth)
     }
     if (index == f->mMsgs.size())
     {
-        f->mMsgs.emplace_back(new CorvexMsgPayload());
+        f->mMsgs.push_back(std::make_unique<CorvexMsgPayload>());
     }
     CorvexMsgPayload* sub = f->mMsgs[index].get();
     sub->mContainer = f->mMsg;

@@ -132,7 +132,7 @@ class CorvexMsgFieldList
     /* A new field with nothing in it, at the end. */
     CorvexMsgField& add()
     {
-        mFields.emplace_back(new CorvexMsgField());
+        mFields.push_back(std::make_unique<CorvexMsgField>());
         return *mFields.back();
     }
     /* Drops the fields from the count-th on. */
