@@ -59,18 +59,7 @@ constexpr WireType wireType(uint64_t type)
 {
     WireType wire;
     wire.mScalarSize = static_cast<uint8_t>(scalarSize(type));
-    switch (type)
-    {
-    case MAMA_FIELD_TYPE_CHAR:
-    case MAMA_FIELD_TYPE_I8:
-    case MAMA_FIELD_TYPE_I16:
-    case MAMA_FIELD_TYPE_I32:
-    case MAMA_FIELD_TYPE_I64:
-        wire.mSigned = true;
-        break;
-    default:
-        break;
-    }
+    wire.mSigned = corvexMsg_isSignedType(type);
     switch (type)
     {
     case MAMA_FIELD_TYPE_STRING:

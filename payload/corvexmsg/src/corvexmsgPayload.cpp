@@ -41,21 +41,6 @@ bool hasName(const char* name)
     return name != nullptr && name[0] != '\0';
 }
 
-bool isSignedType(mamaFieldType type)
-{
-    switch (type)
-    {
-    case MAMA_FIELD_TYPE_CHAR:
-    case MAMA_FIELD_TYPE_I8:
-    case MAMA_FIELD_TYPE_I16:
-    case MAMA_FIELD_TYPE_I32:
-    case MAMA_FIELD_TYPE_I64:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool isUnsignedType(mamaFieldType type)
 {
     switch (type)
@@ -460,7 +445,7 @@ mama_status corvexMsgField_getSigned(const CorvexMsgField* field, int64_t min, i
                                      int64_t* result)
 {
     int64_t v = 0;
-    if (isSignedType(field->mType))
+    if (corvexMsg_isSignedType(field->mType))
     {
         v = field->mValue.mSigned;
     }
@@ -491,7 +476,7 @@ mama_status corvexMsgField_getUnsigned(const CorvexMsgField* field, uint64_t max
     {
         v = field->mValue.mUnsigned;
     }
-    else if (isSignedType(field->mType))
+    else if (corvexMsg_isSignedType(field->mType))
     {
         if (field->mValue.mSigned < 0)
         {
@@ -521,7 +506,7 @@ mama_status corvexMsgField_getF64(const CorvexMsgField* field, double* result)
     {
         *result = field->mValue.mF32;
     }
-    else if (isSignedType(field->mType))
+    else if (corvexMsg_isSignedType(field->mType))
     {
         *result = static_cast<double>(field->mValue.mSigned);
     }

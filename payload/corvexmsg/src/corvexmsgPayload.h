@@ -181,6 +181,14 @@ struct CorvexMsgPayload
 constexpr size_t CORVEXMSG_PRICE_SIZE = 9;
 constexpr size_t CORVEXMSG_TIME_SIZE = 14;
 
+/* The integer types whose values are sign-extended (CHAR included). */
+constexpr bool corvexMsg_isSignedType(uint64_t type)
+{
+    return type == MAMA_FIELD_TYPE_CHAR || type == MAMA_FIELD_TYPE_I8 ||
+           type == MAMA_FIELD_TYPE_I16 || type == MAMA_FIELD_TYPE_I32 ||
+           type == MAMA_FIELD_TYPE_I64;
+}
+
 /* Element sizes of the fixed-size vectors in their wire form (0 for vectors
  * of strings and messages, and for other types). Takes the raw number:
  * received bytes may hold values outside the enumeration. */
