@@ -59,21 +59,22 @@ void sleepUntilEvents(CorvexQueueBridge* queue, std::chrono::milliseconds timeou
     CorvexQueueWaker& waker = *queue->mWaker;
     /* Announced before the host queue is looked at: an enqueuer either sees
      * the sleeper or is seen by it. */
-    waker.mSleeping.store(true, std::memory_order_seq_cst);
+    waker.mSleeping.store(1, std::memory_order_seq_cst);
     std::unique_lock<std::mutex> lock(waker.mLock);
     waker.mWake.wait_for(
         lock, timeout,
         [queue] { return hasHostEvents(queue) || !mamaQueueImpl_isDispatching(queue->mParent); });
     /* Cleared at once, so that enqueuers stop taking the lock to wake it. */
-    waker.mSleeping.store(false, std::memory_order_relaxed);
+    waker.mSleeping.store(0, std::memory_order_relaxed);
 }
 
 /* Under the queue's message lock, right after a host event was queued: the
  * waker to call once the locks are released, when a loop sleeps. */
 std::shared_ptr<CorvexQueueWaker> sleeperToWake(CorvexQueueBridge* queue)
 {
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (!queue->mWaker->mSleeping.load(std::memory_order_seq_cst))
+    /* Read with a read-modify-write, which orders it after the host
+     * queue's update as a plain load would not. */
+    if (0 == queue->mWaker->mSleeping.fetch_add(0, std::memory_order_seq_cst))
     {
         return nullptr;
     }

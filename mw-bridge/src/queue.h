@@ -48,7 +48,7 @@ typedef std::unordered_map<CorvexTransportBridge*, CorvexQueueFeed> CorvexQueueT
 struct CorvexQueueWaker
 {
     /* A loop sleeps, or is about to look at the host queue and sleep. */
-    std::atomic<bool> mSleeping{false};
+    std::atomic<uint32_t> mSleeping{0};
     /* Only orders the sleep against the wake. */
     std::mutex mLock;
     std::condition_variable mWake;
