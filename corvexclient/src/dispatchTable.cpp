@@ -36,7 +36,10 @@ bool removeFirst(CorvexDispatchTable& table, const char* topic, size_t length, S
     bool found;
     if (corvexTopic_isWildcard(topic, length))
     {
-        found = takeFrom(table.mWildcards, key, same, removed);
+        std::vector<CorvexDispatchEntry>* entries = corvexTopicTree_find(table.mWildcards, key);
+        found = entries != nullptr && takeFrom(*entries, key, same, removed);
+        if (found)
+            corvexTopicTree_settle(table.mWildcards, key);
     }
     else
     {
@@ -58,7 +61,7 @@ void corvexDispatchTable_add(CorvexDispatchTable& table, const char* topic, size
     ++table.mCount;
     if (corvexTopic_isWildcard(topic, length))
     {
-        table.mWildcards.push_back(std::move(entry));
+        corvexTopicTree_add(table.mWildcards, std::string_view(topic, length), std::move(entry));
         return;
     }
     auto it = table.mExact.find(std::string_view(topic, length));
@@ -92,21 +95,29 @@ bool corvexDispatchTable_remove(CorvexDispatchTable& table, const char* topic, s
 void corvexDispatchTable_match(const CorvexDispatchTable& table, const char* topic, size_t length,
                                std::vector<CorvexDispatchTarget>& targets)
 {
+    const size_t start = targets.size();
+    auto add = [&targets](const std::vector<CorvexDispatchEntry>& entries)
+    {
+        for (const CorvexDispatchEntry& entry : entries)
+            targets.push_back({entry.mDispatch.mCallback, entry.mDispatch.mUser, entry.mOrder});
+    };
+    /* Each list is in entry order; more than one are merged by it. */
+    size_t lists = 0;
     auto it = table.mExact.find(std::string_view(topic, length));
     if (it != table.mExact.end())
     {
-        for (const CorvexDispatchEntry& entry : it->second->mEntries)
-            targets.push_back({entry.mDispatch.mCallback, entry.mDispatch.mUser, entry.mOrder});
+        add(it->second->mEntries);
+        ++lists;
     }
-    const size_t exactCount = targets.size();
-    for (const CorvexDispatchEntry& entry : table.mWildcards)
+    corvexTopicTree_match(table.mWildcards, std::string_view(topic, length),
+                          [&add, &lists](const std::vector<CorvexDispatchEntry>& entries)
+                          {
+                              add(entries);
+                              ++lists;
+                          });
+    if (lists > 1)
     {
-        if (corvexTopic_matches(entry.mTopic.data(), entry.mTopic.size(), topic, length))
-            targets.push_back({entry.mDispatch.mCallback, entry.mDispatch.mUser, entry.mOrder});
-    }
-    if (exactCount > 0 && targets.size() > exactCount)
-    {
-        std::sort(targets.begin(), targets.end(),
+        std::sort(targets.begin() + static_cast<std::ptrdiff_t>(start), targets.end(),
                   [](const CorvexDispatchTarget& a, const CorvexDispatchTarget& b)
                   { return a.mOrder < b.mOrder; });
     }
@@ -120,10 +131,14 @@ void corvexDispatchTable_takeAll(CorvexDispatchTable& table,
         for (CorvexDispatchEntry& entry : bucket.second->mEntries)
             entries.push_back(std::move(entry));
     }
-    for (CorvexDispatchEntry& entry : table.mWildcards)
-        entries.push_back(std::move(entry));
+    corvexTopicTree_forEach(table.mWildcards,
+                            [&entries](std::vector<CorvexDispatchEntry>& wildcards)
+                            {
+                                for (CorvexDispatchEntry& entry : wildcards)
+                                    entries.push_back(std::move(entry));
+                            });
     table.mExact.clear();
-    table.mWildcards.clear();
+    corvexTopicTree_clear(table.mWildcards);
     table.mCount = 0;
     std::sort(entries.begin(), entries.end(),
               [](const CorvexDispatchEntry& a, const CorvexDispatchEntry& b)

@@ -1,5 +1,6 @@
 /* A session's topic dispatch entries: exact topics in a hash map (looked up
- * without building a string per message), wildcard topics in a list. */
+ * without building a string per message), wildcard topics in a tree of
+ * their levels. */
 #ifndef CORVEXCLIENT_DISPATCH_TABLE_H
 #define CORVEXCLIENT_DISPATCH_TABLE_H
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "corvexClient.h"
+#include "topicTree.h"
 
 struct CorvexDispatchEntry
 {
@@ -36,7 +38,7 @@ struct CorvexDispatchTable
         std::vector<CorvexDispatchEntry> mEntries;
     };
     std::unordered_map<std::string_view, std::unique_ptr<Bucket>> mExact;
-    std::vector<CorvexDispatchEntry> mWildcards;
+    CorvexTopicTree<CorvexDispatchEntry> mWildcards;
     uint64_t mNextOrder = 0;
     size_t mCount = 0;
 };
@@ -78,11 +80,16 @@ void corvexDispatchTable_forEachRouted(const CorvexDispatchTable& table, Visit v
                 visit(entry);
         }
     }
-    for (const CorvexDispatchEntry& entry : table.mWildcards)
-    {
-        if (!(entry.mFlags & CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY))
-            visit(entry);
-    }
+    corvexTopicTree_forEach(
+        table.mWildcards,
+        [&visit](const std::vector<CorvexDispatchEntry>& entries)
+        {
+            for (const CorvexDispatchEntry& entry : entries)
+            {
+                if (!(entry.mFlags & CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY))
+                    visit(entry);
+            }
+        });
 }
 
 #endif

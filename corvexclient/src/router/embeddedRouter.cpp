@@ -52,11 +52,12 @@ void collectSubscribers(CorvexEmbeddedRouter* router, const char* topic, size_t 
         for (const CorvexRouterSubscriber& subscriber : it->second->mSubscribers)
             targets.push_back(subscriber.mLink);
     }
-    for (const CorvexEmbeddedRouter::WildcardTopic& wildcard : router->mWildcards)
-    {
-        if (corvexTopic_matches(wildcard.mPattern.data(), wildcard.mPattern.size(), topic, length))
-            addTarget(targets, wildcard.mSubscriber.mLink);
-    }
+    corvexTopicTree_match(router->mWildcards, std::string_view(topic, length),
+                          [&targets](const std::vector<CorvexRouterSubscriber>& subscribers)
+                          {
+                              for (const CorvexRouterSubscriber& subscriber : subscribers)
+                                  addTarget(targets, subscriber.mLink);
+                          });
 }
 
 bool isPeerToPeer(const char* topic, size_t length)
@@ -210,11 +211,8 @@ void disconnect(CorvexRouter* base, CorvexRouterLink* link)
                           subscribers.end());
         it = subscribers.empty() ? router->mExact.erase(it) : std::next(it);
     }
-    auto& wildcards = router->mWildcards;
-    wildcards.erase(std::remove_if(wildcards.begin(), wildcards.end(),
-                                   [link](const CorvexEmbeddedRouter::WildcardTopic& w)
-                                   { return w.mSubscriber.mLink == link; }),
-                    wildcards.end());
+    corvexTopicTree_removeIf(router->mWildcards,
+                             [link](const CorvexRouterSubscriber& s) { return s.mLink == link; });
     router->mClients.erase(link->mClientName);
     delete link;
 }
@@ -232,16 +230,20 @@ corvexClient_returnCode_t subscribe(CorvexRouter* base, CorvexRouterLink* link, 
                                static_cast<int>(length), topic);
     if (corvexTopic_isWildcard(topic, length))
     {
-        for (CorvexEmbeddedRouter::WildcardTopic& wildcard : router->mWildcards)
+        const std::string_view pattern(topic, length);
+        if (std::vector<CorvexRouterSubscriber>* subscribers =
+                corvexTopicTree_find(router->mWildcards, pattern))
         {
-            if (wildcard.mSubscriber.mLink == link &&
-                wildcard.mPattern == std::string_view(topic, length))
+            for (CorvexRouterSubscriber& subscriber : *subscribers)
             {
-                ++wildcard.mSubscriber.mCount;
-                return CORVEXCLIENT_OK;
+                if (subscriber.mLink == link)
+                {
+                    ++subscriber.mCount;
+                    return CORVEXCLIENT_OK;
+                }
             }
         }
-        router->mWildcards.push_back({std::string(topic, length), {link, 1}});
+        corvexTopicTree_add(router->mWildcards, pattern, CorvexRouterSubscriber{link, 1});
         return CORVEXCLIENT_OK;
     }
     auto it = router->mExact.find(std::string_view(topic, length));
@@ -269,13 +271,20 @@ void unsubscribe(CorvexRouter* base, CorvexRouterLink* link, const char* topic, 
     std::unique_lock<CorvexSharedLock> lock(router->mLock);
     if (corvexTopic_isWildcard(topic, length))
     {
-        auto& wildcards = router->mWildcards;
-        for (auto it = wildcards.begin(); it != wildcards.end(); ++it)
+        const std::string_view pattern(topic, length);
+        std::vector<CorvexRouterSubscriber>* subscribers =
+            corvexTopicTree_find(router->mWildcards, pattern);
+        if (subscribers == nullptr)
+            return;
+        for (auto it = subscribers->begin(); it != subscribers->end(); ++it)
         {
-            if (it->mSubscriber.mLink == link && it->mPattern == std::string_view(topic, length))
+            if (it->mLink == link)
             {
-                if (--it->mSubscriber.mCount == 0)
-                    wildcards.erase(it);
+                if (--it->mCount == 0)
+                {
+                    subscribers->erase(it);
+                    corvexTopicTree_settle(router->mWildcards, pattern);
+                }
                 return;
             }
         }

@@ -14,6 +14,7 @@
 #include "router/router.h"
 #include "router/routerConfig.h"
 #include "sharedLock.h"
+#include "topicTree.h"
 
 struct CorvexRouterLink
 {
@@ -46,12 +47,7 @@ struct CorvexEmbeddedRouter : CorvexRouter
         std::vector<CorvexRouterSubscriber> mSubscribers;
     };
     std::unordered_map<std::string_view, std::unique_ptr<ExactTopic>> mExact;
-    struct WildcardTopic
-    {
-        std::string mPattern;
-        CorvexRouterSubscriber mSubscriber;
-    };
-    std::vector<WildcardTopic> mWildcards;
+    CorvexTopicTree<CorvexRouterSubscriber> mWildcards;
     /* Rules added by test control come first, then the configured ones. */
     std::vector<CorvexAclRule> mRules;
     size_t mTestRuleCount = 0;
