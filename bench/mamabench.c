@@ -16,6 +16,9 @@
  *   -mode memory      at -target msg/s (default 10000) for -time seconds
  *                     (default 600), printing RSS every -t seconds (default 60).
  *
+ * -inboxes n keeps n inboxes open on the transport through the run, as an
+ * application with many requests outstanding would; none is answered.
+ *
  * Between processes (a transport whose router they share, such as a NATS
  * server), -role subscriber runs the subscribers alone and -role publisher
  * the publisher alone, both with the same -n: the publisher sends warm-up
@@ -105,6 +108,7 @@ static double gDuration = 0;   /* seconds; 0 = run for -n messages */
 static uint64_t gCount = 0;    /* messages over all symbols; 0 = run for -time */
 static double gInterval = 60;  /* memory mode: seconds between RSS lines */
 static int gQuiet = 0;
+static int gNumInboxes = 0;
 static mamaPublisher gPublishers[MAX_SYMBOLS];
 static Subscriber gSubscribers[MAX_SUBSCRIBERS];
 static _Atomic uint64_t gSent;
@@ -243,7 +247,7 @@ static void usage(const char* program)
             "usage: %s [-m middleware] [-tport name] [-S source] [-s symbol]... [-numSymbols n]\n"
             "       [-numSubs n] [-l bytes] [-target msg/s] [-time seconds] [-n count]\n"
             "       [-mode throughput|latency|memory] [-t seconds]\n"
-            "       [-role both|publisher|subscriber] [-q]\n",
+            "       [-role both|publisher|subscriber] [-inboxes n] [-q]\n",
             program);
     exit(2);
 }
@@ -274,6 +278,8 @@ static void parseArgs(int argc, char** argv)
             numSymbols = atoi(value);
         else if (strcmp(argv[i], "-numSubs") == 0)
             gNumSubs = atoi(value);
+        else if (strcmp(argv[i], "-inboxes") == 0)
+            gNumInboxes = atoi(value);
         else if (strcmp(argv[i], "-l") == 0)
             gMsgSize = (uint32_t)strtoul(value, NULL, 10);
         else if (strcmp(argv[i], "-target") == 0)
@@ -301,7 +307,7 @@ static void parseArgs(int argc, char** argv)
         ++i;
     }
     if (gNumSubs < 1 || gNumSubs > MAX_SUBSCRIBERS || numSymbols < 0 || numSymbols > MAX_SYMBOLS ||
-        gInterval <= 0)
+        gInterval <= 0 || gNumInboxes < 0)
         usage(argv[0]);
     if (gSymbolsGiven == 0)
         gSymbols[gSymbolsGiven++] = "IBM";
@@ -327,6 +333,51 @@ static void parseArgs(int argc, char** argv)
     /* A subscriber process knows the end of the run by its count. */
     if (gRole == ROLE_SUBSCRIBER && gCount == 0)
         usage(argv[0]);
+}
+
+static mamaInbox* gInboxes = NULL;
+static mamaQueue gInboxQueue = NULL;
+static mamaDispatcher gInboxDispatcher = NULL;
+
+static void MAMACALLTYPE onInboxMsg(mamaMsg msg, void* closure)
+{
+    (void)msg;
+    (void)closure;
+}
+
+static void MAMACALLTYPE onInboxError(mama_status status, void* closure)
+{
+    (void)closure;
+    fprintf(stderr, "inbox error: %s\n", mamaStatus_stringForStatus(status));
+}
+
+/* Inboxes on a queue of their own, waiting for replies that never come. */
+static void openInboxes(mamaBridge bridge, mamaTransport transport)
+{
+    int i;
+    if (gNumInboxes == 0)
+        return;
+    gInboxes = calloc((size_t)gNumInboxes, sizeof(mamaInbox));
+    if (gInboxes == NULL)
+        check(MAMA_STATUS_NOMEM, "inboxes");
+    check(mamaQueue_create(&gInboxQueue, bridge), "mamaQueue_create");
+    check(mamaDispatcher_create(&gInboxDispatcher, gInboxQueue), "mamaDispatcher_create");
+    for (i = 0; i < gNumInboxes; ++i)
+        check(
+            mamaInbox_create(&gInboxes[i], transport, gInboxQueue, onInboxMsg, onInboxError, NULL),
+            "mamaInbox_create");
+}
+
+static void closeInboxes(void)
+{
+    int i;
+    if (gNumInboxes == 0)
+        return;
+    for (i = 0; i < gNumInboxes; ++i)
+        check(mamaInbox_destroy(gInboxes[i]), "mamaInbox_destroy");
+    check(mamaDispatcher_destroy(gInboxDispatcher), "mamaDispatcher_destroy");
+    check(mamaQueue_destroyWait(gInboxQueue), "mamaQueue_destroyWait");
+    free(gInboxes);
 }
 
 static void createSubscriber(Subscriber* sub, int index, mamaBridge bridge, mamaTransport transport)
@@ -590,6 +641,7 @@ int main(int argc, char** argv)
     check(mama_open(), "mama_open");
     check(mamaTransport_allocate(&transport), "mamaTransport_allocate");
     check(mamaTransport_create(transport, gTportName, bridge), "mamaTransport_create");
+    openInboxes(bridge, transport);
     for (i = 0; subscribing && i < gNumSubs; ++i)
         createSubscriber(&gSubscribers[i], i, bridge, transport);
     for (i = 0; publishing && i < gNumSymbols; ++i)
@@ -734,6 +786,7 @@ int main(int argc, char** argv)
         check(mamaPublisher_destroy(gPublishers[i]), "mamaPublisher_destroy");
     for (i = 0; subscribing && i < gNumSubs; ++i)
         destroySubscriber(&gSubscribers[i]);
+    closeInboxes();
     check(mamaTransport_destroy(transport), "mamaTransport_destroy");
     check(mama_close(), "mama_close");
 
