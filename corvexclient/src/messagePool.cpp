@@ -56,15 +56,13 @@ void freeBatches(corvexClientMsg* batch)
     }
 }
 
+/* A plain structure, so that reaching it is one lookup with no guard; the
+ * thread's exit gives its messages back through LocalPoolExit. */
 struct LocalPool
 {
     corvexClientMsg* mHead = nullptr;
     uint32_t mCount = 0;
-
-    ~LocalPool()
-    {
-        giveBack(mCount);
-    }
+    bool mExitSet = false;
 
     void giveBack(uint32_t count)
     {
@@ -110,6 +108,30 @@ struct LocalPool
 
 thread_local LocalPool tPool;
 
+struct LocalPoolExit
+{
+    ~LocalPoolExit()
+    {
+        tPool.giveBack(tPool.mCount);
+    }
+};
+
+thread_local LocalPoolExit tPoolExit;
+
+/* The thread's pool, set to be given back at the thread's exit once it
+ * holds messages. */
+LocalPool& localPool()
+{
+    LocalPool& pool = tPool;
+    if (!pool.mExitSet)
+    {
+        pool.mExitSet = true;
+        /* The first use constructs it, which registers its destructor. */
+        static_cast<void>(&tPoolExit);
+    }
+    return pool;
+}
+
 void resetFields(corvexClientMsg* msg)
 {
     msg->mRefs.store(1, std::memory_order_relaxed);
@@ -137,7 +159,7 @@ corvexClientMsg* corvexMsg_allocate()
      * shared library is a call. */
     LocalPool& pool = tPool;
     if (!pool.mHead)
-        pool.takeBatch();
+        localPool().takeBatch();
     corvexClientMsg* msg = pool.mHead;
     if (msg)
     {
@@ -174,7 +196,7 @@ void corvexMsg_release(corvexClientMsg* msg)
         msg->mStorage = nullptr;
         msg->mStorageCapacity = 0;
     }
-    LocalPool& pool = tPool;
+    LocalPool& pool = localPool();
     msg->mNextFree = pool.mHead;
     pool.mHead = msg;
     if (++pool.mCount > kLocalLimit)

@@ -201,20 +201,27 @@ void hold(corvexClientSession* session, corvexClientMsg* msg)
 /* A message kept back by a sender that waits for the receiver's room. */
 struct PendingSend
 {
-    corvexClientSession* mSession; /* counted in its mRoomWaiters */
-    corvexClientMsg* mMsg;
+    corvexClientSession* mSession = nullptr; /* counted in its mRoomWaiters */
+    corvexClientMsg* mMsg = nullptr;
 };
 
 constexpr size_t kMaxPending = 8;
 
-thread_local bool tSendMayWait = true;
-thread_local bool tInSend = false;
-thread_local PendingSend tPending[kMaxPending];
-thread_local size_t tPendingCount = 0;
-
-bool mayWaitHere()
+/* A thread's sending state, in one plain block: each thread_local of a
+ * shared library is a lookup call, so each function makes one. */
+struct SendState
 {
-    return tInSend && tSendMayWait && tPendingCount < kMaxPending &&
+    bool mMayWait = true;
+    bool mInSend = false;
+    size_t mPendingCount = 0;
+    PendingSend mPending[kMaxPending] = {};
+};
+
+thread_local SendState tSend;
+
+bool mayWaitHere(const SendState& send)
+{
+    return send.mInSend && send.mMayWait && send.mPendingCount < kMaxPending &&
            !corvexContext_onAnyContextThread();
 }
 
@@ -277,16 +284,17 @@ void leaveWait(corvexClientSession* session)
 
 void corvexSession_beginSend()
 {
-    tInSend = true;
+    tSend.mInSend = true;
 }
 
 void corvexSession_finishSend(corvexClientSession* sender)
 {
-    tInSend = false;
-    for (size_t i = 0; i < tPendingCount; ++i)
+    SendState& send = tSend;
+    send.mInSend = false;
+    for (size_t i = 0; i < send.mPendingCount; ++i)
     {
-        corvexClientSession* session = tPending[i].mSession;
-        corvexClientMsg* msg = tPending[i].mMsg;
+        corvexClientSession* session = send.mPending[i].mSession;
+        corvexClientMsg* msg = send.mPending[i].mMsg;
         const auto start = std::chrono::steady_clock::now();
         bool room;
         sender->mPublishWaits.fetch_add(1, std::memory_order_relaxed);
@@ -326,7 +334,7 @@ void corvexSession_finishSend(corvexClientSession* sender)
         if (full)
             corvexContext_waitForRoom(context);
     }
-    tPendingCount = 0;
+    send.mPendingCount = 0;
 }
 
 void corvexSession_wakeWaiters(corvexClientSession* session)
@@ -400,7 +408,8 @@ bool admit(corvexClientSession* session, corvexClientMsg* msg)
             session->mWaitExpired.store(false, std::memory_order_relaxed);
         return post(session, msg);
     }
-    if (mayWaitHere())
+    SendState& send = tSend;
+    if (mayWaitHere(send))
     {
         if (session->mWaitExpired.load(std::memory_order_acquire))
         {
@@ -411,7 +420,7 @@ bool admit(corvexClientSession* session, corvexClientMsg* msg)
             std::lock_guard<std::mutex> guard(session->mRoomLock);
             session->mRoomWaiters.fetch_add(1);
         }
-        tPending[tPendingCount++] = {session, msg};
+        send.mPending[send.mPendingCount++] = {session, msg};
         return false;
     }
     /* Only a hold is bounded here: a slow session that is not suspended
@@ -509,8 +518,8 @@ extern "C"
 
     int corvexClient_thread_setSendMayWait(int mayWait)
     {
-        const bool previous = tSendMayWait;
-        tSendMayWait = mayWait != 0;
+        const bool previous = tSend.mMayWait;
+        tSend.mMayWait = mayWait != 0;
         return previous ? 1 : 0;
     }
 }

@@ -87,7 +87,7 @@ TEST_F(TopicMatchTest, PublishingOnWildcardOrMalformedTopicFails)
                   corvexClient_getLastErrorInfo()->mSubCode)
             << wildcard;
     }
-    for (const char* bad : {"", "a//b", "/a", "a/"})
+    for (const char* bad : {"", "a//b", "x/y//z", "/a", "a/"})
     {
         EXPECT_EQ(CORVEXCLIENT_FAIL, send(session, bad, "x")) << bad;
         EXPECT_EQ(CORVEXCLIENT_SUBCODE_BAD_TOPIC, corvexClient_getLastErrorInfo()->mSubCode) << bad;

@@ -311,8 +311,10 @@ void publish(CorvexRouter* base, CorvexRouterLink* link, const corvexClientMsg* 
              CorvexWaitList* waits)
 {
     CorvexEmbeddedRouter* router = embedded(base);
-    /* Reused by each publishing thread, so routing allocates nothing. */
-    thread_local std::vector<CorvexRouterLink*> targets;
+    /* Reused by each publishing thread, so routing allocates nothing; looked
+     * up once (each use of a thread_local here is a call). */
+    thread_local std::vector<CorvexRouterLink*> tTargets;
+    std::vector<CorvexRouterLink*>& targets = tTargets;
     targets.clear();
 
     std::shared_lock<CorvexSharedLock> lock(router->mLock);
