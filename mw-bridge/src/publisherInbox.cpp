@@ -330,6 +330,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     {
         return MAMA_STATUS_NULL_ARG;
     }
+    corvexSubscription_initialWaitBegun();
     CorvexInbox* corvexInbox = (CorvexInbox*)mamaInboxImpl_getInboxBridge(inbox);
     if (corvexInbox == NULL || corvexInbox->mSubscription == NULL)
     {

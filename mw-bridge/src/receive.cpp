@@ -65,6 +65,27 @@ bool acceptsCacheResponse(CorvexSubscription* subscription, corvexClient_msg_t m
     return true;
 }
 
+/* Whether a live message reached the subscription in the moment between its
+ * placement and MAMA's wait for its initial value; once MAMA is seen waiting
+ * (or the initial is in), the moment is over for good. */
+bool isBeforeInitialWait(CorvexSubscription* subscription)
+{
+    if (subscription->mBeforeInitialWait.load(std::memory_order_acquire) == 0)
+    {
+        return false;
+    }
+    int waiting = 0;
+    int received = 0;
+    mamaSubscription_getExpectingInitial(subscription->mMamaSubscription, &waiting);
+    mamaSubscription_getReceivedInitial(subscription->mMamaSubscription, &received);
+    if (waiting != 0 || received != 0)
+    {
+        subscription->mBeforeInitialWait.store(0, std::memory_order_release);
+        return false;
+    }
+    return true;
+}
+
 /* MAMA takes a market-data subscription's initial value only from a message
  * typed as one, and sets aside everything else that arrives while it waits
  * for it (then asks again when its timeout comes). The cache answers with the
@@ -301,6 +322,14 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
     if (subscription->mIsMuted)
     {
         CORVEX_LOG(CORVEX_LOG_FINEST, "muted - not queueing update for topic %s",
+                   subscription->mTopic);
+        corvexMsgNode_release(node);
+        return;
+    }
+    if (isBeforeInitialWait(subscription))
+    {
+        CORVEX_LOG(CORVEX_LOG_FINEST,
+                   "message before the wait for the initial value set aside, topic %s",
                    subscription->mTopic);
         corvexMsgNode_release(node);
         return;

@@ -294,12 +294,20 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
     correlation->mTransportBridge = transportBridge;
     correlation->mSubscription = subscription;
 
+    int requiresInitial = 0;
+    if (mamaSubscription_getRequiresInitial(parent, &requiresInitial) == MAMA_STATUS_OK &&
+        requiresInitial == 1)
+    {
+        subscription->mBeforeInitialWait.store(1, std::memory_order_release);
+    }
     int placed = 1;
     int32_t rc = corvexSubscription_subscribe(subscription, flags, subscription->mTopic, &dispatch,
                                               tag, &placed);
     status = corvexSynchronismManager_completeCall(&subscription->mSyncManager, tag, rc);
     if (status != MAMA_STATUS_OK)
     {
+        requiresInitial = 0;
+        subscription->mBeforeInitialWait.store(0, std::memory_order_release);
         mamaSubscription_setRequiresInitial(parent, 0);
         corvexSubscription_queueError(parent, subscription, status, 0);
         if (type == MAMA_SUBSC_TYPE_BASIC)
@@ -314,9 +322,7 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
     }
     subscription->mIsValid = placed ? 1 : 0;
 
-    int requiresInitial = 0;
-    if (mamaSubscription_getRequiresInitial(parent, &requiresInitial) == MAMA_STATUS_OK &&
-        requiresInitial == 1)
+    if (requiresInitial == 1)
     {
         corvexSubscription_setCurrent(subscription);
     }
@@ -555,6 +561,15 @@ CorvexSubscription* corvexSubscription_getCurrent(void)
                "Corvex subscription retrieved from threadData_p=%p, subscription=%p ",
                (void*)storage, (void*)subscription);
     return subscription;
+}
+
+void corvexSubscription_initialWaitBegun(void)
+{
+    CorvexThreadStorage* storage = corvexBridgeTls_get();
+    if (storage != NULL && storage->mCurrentSubscription != NULL)
+    {
+        storage->mCurrentSubscription->mBeforeInitialWait.store(0, std::memory_order_release);
+    }
 }
 
 void corvexSubscription_clearCurrent(void)

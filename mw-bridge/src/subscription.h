@@ -53,6 +53,12 @@ struct CorvexSubscription
     uint8_t mIsValid;
     uint8_t mIsWildcard;
     std::atomic<uint8_t> mIsDestroying;
+    /* A subscription that requires an initial value is live at the router
+     * before MAMA, back from create, starts waiting for that value; until
+     * then its live messages are set aside here, as MAMA sets them aside
+     * while it waits. Set by create, cleared once MAMA is seen waiting (its
+     * initial request is sent, or a dispatch finds it waiting). */
+    std::atomic<uint8_t> mBeforeInitialWait;
     uint64_t mMaxQueueDepth;
     struct CorvexThrottledLog* mThrottledLog;
     CorvexSynchronismManager mSyncManager;
@@ -134,6 +140,11 @@ int corvexSubscription_removeTopicEntry(CorvexTopicEntry** list, const char* top
 /* The calling thread's current subscription, for the initial-value request
  * MAMA sends right after creating one. */
 void corvexSubscription_setCurrent(CorvexSubscription* subscription);
+/* A thread sends a request from an inbox: MAMA, which sends a
+ * subscription's initial request only once it waits for the initial, has
+ * left create behind for the current subscription. */
+void corvexSubscription_initialWaitBegun(void);
+
 CorvexSubscription* corvexSubscription_getCurrent(void);
 void corvexSubscription_clearCurrent(void);
 

@@ -193,6 +193,36 @@ TEST_F(ReceptionTest, ADetachedMessageKeepsItsVendorMessage)
     EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_destroy(kept[0]));
 }
 
+/* A subscription that requires an initial value is placed before MAMA, back
+ * from create, starts waiting for that value: what reaches it in between
+ * would overtake the initial, so it is set aside until MAMA is seen waiting
+ * (here the moment is held open by hand). */
+TEST_F(ReceptionTest, MessagesBeforeTheWaitForTheInitialAreSetAsideUntilMamaWaits)
+{
+    start();
+    mamaQueue queue = addQueue();
+    MsgRecorder& received = subscribe(queue, "H.X");
+    /* Behind the first two on the same queue: once it is in, they were seen. */
+    MsgRecorder& fence = subscribe(queue, "H.Y");
+    mamaPublisher publisher = addPublisher("H.X");
+    CorvexSubscription* subscription = corvexSubscription(0);
+    subscription->mBeforeInitialWait.store(1);
+
+    send(publisher, 1);
+    send(publisher, 2);
+    send(addPublisher("H.Y"), 1);
+    ASSERT_TRUE(fence.waitForMessages(1));
+    EXPECT_EQ(0u, received.messageCount());
+    EXPECT_EQ(1, subscription->mBeforeInitialWait.load());
+
+    ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_setExpectingInitial(mSubscriptions[0], 1));
+    send(publisher, 3);
+    ASSERT_TRUE(received.waitForMessages(1));
+    EXPECT_EQ((std::vector<int64_t>{3}), received.seqs());
+    EXPECT_EQ(0, subscription->mBeforeInitialWait.load());
+    ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_setExpectingInitial(mSubscriptions[0], 0));
+}
+
 TEST_F(ReceptionTest, AWildcardMessageWithoutReadableDestinationIsDeliveredAsUnavailable)
 {
     start();
