@@ -133,6 +133,36 @@ class ClientRecorder
     std::condition_variable mChanged;
 };
 
+/* Keeps each message it receives (the callback takes it), for a test to
+ * read and free later, on any thread. */
+struct MsgKeeper
+{
+    std::mutex mLock;
+    std::condition_variable mChanged;
+    std::vector<corvexClient_msg_t> mKept;
+
+    static int onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
+    {
+        MsgKeeper* keeper = static_cast<MsgKeeper*>(user);
+        std::lock_guard<std::mutex> guard(keeper->mLock);
+        keeper->mKept.push_back(msg);
+        keeper->mChanged.notify_all();
+        return CORVEXCLIENT_CALLBACK_TAKE_MSG;
+    }
+
+    size_t count()
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        return mKept.size();
+    }
+
+    bool waitFor(size_t count)
+    {
+        std::unique_lock<std::mutex> lock(mLock);
+        return mChanged.wait_for(lock, WAIT_LIMIT, [&] { return mKept.size() >= count; });
+    }
+};
+
 /* The dispatch user pointer of test entries names a ClientRecorder and a tag. */
 struct Tagged
 {

@@ -18,28 +18,6 @@ class DeliveryTest : public ClientTest
     }
 };
 
-/* Keeps each message it receives, for a test to free on another thread. */
-struct Keeper
-{
-    std::mutex mLock;
-    std::condition_variable mChanged;
-    std::vector<corvexClient_msg_t> mKept;
-
-    static int onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
-    {
-        Keeper* keeper = static_cast<Keeper*>(user);
-        std::lock_guard<std::mutex> guard(keeper->mLock);
-        keeper->mKept.push_back(msg);
-        keeper->mChanged.notify_all();
-        return CORVEXCLIENT_CALLBACK_TAKE_MSG;
-    }
-
-    bool waitFor(size_t count)
-    {
-        std::unique_lock<std::mutex> lock(mLock);
-        return mChanged.wait_for(lock, WAIT_LIMIT, [&] { return mKept.size() >= count; });
-    }
-};
 } // namespace
 
 TEST_F(DeliveryTest, EachPublisherIsReceivedInPublishOrderIncludingItsOwnSubscription)
@@ -93,10 +71,11 @@ TEST_F(DeliveryTest, MessageWhoseEntryWasRemovedGoesToSessionCallback)
 TEST_F(DeliveryTest, KeptMessageIsSharedByEveryKeeperAndFreedOnAnyThread)
 {
     corvexClient_session_t session = this->session();
-    Keeper first;
-    Keeper second;
-    CorvexDispatchInfo one{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, Keeper::onMessage, &first, nullptr};
-    CorvexDispatchInfo two{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, Keeper::onMessage, &second,
+    MsgKeeper first;
+    MsgKeeper second;
+    CorvexDispatchInfo one{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, MsgKeeper::onMessage, &first,
+                           nullptr};
+    CorvexDispatchInfo two{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, MsgKeeper::onMessage, &second,
                            nullptr};
     ASSERT_EQ(CORVEXCLIENT_OK,
               corvexClient_session_topicSubscribeWithDispatch(session, 2, "keep/x", &one, nullptr));

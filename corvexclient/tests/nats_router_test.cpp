@@ -789,30 +789,11 @@ TEST_F(NatsRouterTest, MessagesTheApplicationKeepsOutliveTheirSessionAndConnecti
     corvexClient_session_t publisher = nullptr;
     corvexClient_session_t subscriber = nullptr;
     ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));
-    struct Keeper
-    {
-        std::mutex mLock;
-        std::vector<corvexClient_msg_t> mKept;
-
-        static int onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
-        {
-            Keeper* keeper = static_cast<Keeper*>(user);
-            std::lock_guard<std::mutex> guard(keeper->mLock);
-            keeper->mKept.push_back(msg);
-            return CORVEXCLIENT_CALLBACK_TAKE_MSG;
-        }
-
-        size_t count()
-        {
-            std::lock_guard<std::mutex> guard(mLock);
-            return mKept.size();
-        }
-    };
-    Keeper plain;
-    Keeper wildcard;
+    MsgKeeper plain;
+    MsgKeeper wildcard;
     for (auto entry : {std::make_pair("kept/x", &plain), std::make_pair("kept/>", &wildcard)})
     {
-        CorvexDispatchInfo dispatch{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, Keeper::onMessage,
+        CorvexDispatchInfo dispatch{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, MsgKeeper::onMessage,
                                     entry.second, nullptr};
         ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_topicSubscribeWithDispatch(
                                        subscriber, CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM,
