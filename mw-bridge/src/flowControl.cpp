@@ -47,6 +47,27 @@ bool readEventCount(CorvexQueueBridge* queue, size_t* count)
     return true;
 }
 
+/* Whether the count may have reached `size`: first from the enqueuer's copy
+ * of the delivered count, which overstates the count and reads nothing the
+ * dispatch thread writes for every message; only when that says it may,
+ * the copy is refreshed and the answer is exact. */
+bool mayHaveReached(CorvexQueueBridge* queue, uint64_t size)
+{
+    CorvexMsgBatches* msgs = &queue->mMsgs;
+    size_t others = 0;
+    if (!corvexQueue_readOtherEvents(queue, &others))
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count of queue %p", (void*)queue);
+        return false;
+    }
+    if (others + corvexMsgBatches_pendingAtMost(msgs) < size)
+    {
+        return false;
+    }
+    corvexMsgBatches_noteDelivered(msgs);
+    return others + corvexMsgBatches_pendingAtMost(msgs) >= size;
+}
+
 /* Under mTransportsLock: suspends every transport of a queue found full. */
 void suspendAll(CorvexQueueBridge* queue)
 {
@@ -203,12 +224,12 @@ void corvexFlowControl_checkSuspend(CorvexQueueBridge* queue)
     /* The size is read without the lock first, so that a queue below the
      * maximum costs nothing more; the decision is made under the lock. */
     const uint64_t maxSize = queue->mBridge->mQueueMaxSize;
-    size_t count = 0;
-    if (!readEventCount(queue, &count) || count < maxSize)
+    if (!mayHaveReached(queue, maxSize))
     {
         return;
     }
 
+    size_t count = 0;
     wlock_lock(queue->mTransportsLock);
     if (!isSuspended(queue) && readEventCount(queue, &count) && count >= maxSize)
     {
@@ -223,6 +244,13 @@ void corvexFlowControl_checkResume(CorvexQueueBridge* queue)
     {
         return;
     }
+    /* A queue still above the mark by the dispatcher's lower bound needs no
+     * exact count (see below: the message about to go counts no more). */
+    const uint64_t mark = resumeMark(queue->mBridge->mQueueMaxSize);
+    if (corvexMsgBatches_pendingAtLeast(&queue->mMsgs) > mark + 1)
+    {
+        return;
+    }
 
     wlock_lock(queue->mTransportsLock);
     if (!isSuspended(queue))
@@ -231,7 +259,7 @@ void corvexFlowControl_checkResume(CorvexQueueBridge* queue)
         return;
     }
 
-    const uint64_t mark = resumeMark(queue->mBridge->mQueueMaxSize);
+    corvexMsgBatches_noteQueued(&queue->mMsgs);
     size_t count = 0;
     /* The event or message about to be dispatched no longer counts. */
     if (readEventCount(queue, &count) && (count > 0 ? (uint64_t)count - 1 : 0) <= mark)

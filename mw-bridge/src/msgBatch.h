@@ -88,9 +88,14 @@ struct CorvexMsgBatches
     /* Batches whose event has not begun (read without the lock). */
     std::atomic<size_t> mWaiting;
     /* Messages queued, and messages whose delivery has begun (or that were
-     * given up), each written by one side and read by the other. */
+     * given up), each written by one side and read by the other. Beside its
+     * own count each side keeps the last value it read of the other's:
+     * both only grow, so the copy bounds the number pending without
+     * fetching the line the other side writes for every message. */
     alignas(64) std::atomic<uint64_t> mQueued;
+    std::atomic<uint64_t> mDeliveredSeen;
     alignas(64) std::atomic<uint64_t> mDelivered;
+    std::atomic<uint64_t> mQueuedSeen;
 };
 
 /* The message back to the vendor; the node is left as it is. */
@@ -102,6 +107,34 @@ inline uint64_t corvexMsgBatches_pending(const CorvexMsgBatches* batches)
     /* Delivered first: it never passes what was queued before it was read. */
     uint64_t delivered = batches->mDelivered.load(std::memory_order_acquire);
     return batches->mQueued.load(std::memory_order_acquire) - delivered;
+}
+
+/* The queueing side: at most the messages pending, from its copy of the
+ * delivered count; noteDelivered refreshes the copy. */
+inline uint64_t corvexMsgBatches_pendingAtMost(const CorvexMsgBatches* batches)
+{
+    /* The copy was read from mDelivered, which never passes mQueued. */
+    return batches->mQueued.load(std::memory_order_acquire) -
+           batches->mDeliveredSeen.load(std::memory_order_relaxed);
+}
+inline void corvexMsgBatches_noteDelivered(CorvexMsgBatches* batches)
+{
+    batches->mDeliveredSeen.store(batches->mDelivered.load(std::memory_order_acquire),
+                                  std::memory_order_relaxed);
+}
+
+/* The delivering side: at least the messages pending, from its copy of the
+ * queued count; noteQueued refreshes the copy. */
+inline uint64_t corvexMsgBatches_pendingAtLeast(const CorvexMsgBatches* batches)
+{
+    uint64_t delivered = batches->mDelivered.load(std::memory_order_acquire);
+    uint64_t queued = batches->mQueuedSeen.load(std::memory_order_relaxed);
+    return queued > delivered ? queued - delivered : 0;
+}
+inline void corvexMsgBatches_noteQueued(CorvexMsgBatches* batches)
+{
+    batches->mQueuedSeen.store(batches->mQueued.load(std::memory_order_acquire),
+                               std::memory_order_relaxed);
 }
 
 /* Caller holds mLock. The open batch that takes a message for `callback`,

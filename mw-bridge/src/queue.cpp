@@ -566,6 +566,15 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_setLowWatermark(CorvexQueueBridg
 
 void corvexQueue_checkWatermarks(CorvexQueueBridge* queue)
 {
+    /* With the high watermark reported, a count above the low one is told
+     * by the dispatcher's lower bound alone, which reads nothing the
+     * enqueuing thread writes for every message. */
+    if (queue->mHighWatermarkFired &&
+        corvexMsgBatches_pendingAtLeast(&queue->mMsgs) > queue->mLowWatermark)
+    {
+        return;
+    }
+    corvexMsgBatches_noteQueued(&queue->mMsgs);
     size_t count = eventCount(queue);
 
     if (queue->mHighWatermarkFired)

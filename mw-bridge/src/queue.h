@@ -83,12 +83,10 @@ struct CorvexQueueBridge
     std::shared_ptr<CorvexQueueWaker> mWaker;
 };
 
-/* Events waiting on the queue, each received message counting as one: the
- * host queue's events less those of message batches, plus the messages not
- * yet delivered. The figures are read one after the other, so while an
- * event is being queued or taken the sum may be off by one. False when the
- * host queue cannot tell its size. */
-inline bool corvexQueue_readEventCount(CorvexQueueBridge* queue, size_t* count)
+/* The events waiting on the queue that are not received messages: the host
+ * queue's events less those of message batches. False when the host queue
+ * cannot tell its size. */
+inline bool corvexQueue_readOtherEvents(CorvexQueueBridge* queue, size_t* others)
 {
     int size = 0;
     if (wombatQueue_getSize(queue->mQueue, &size) != WOMBAT_QUEUE_OK || size < 0)
@@ -96,7 +94,20 @@ inline bool corvexQueue_readEventCount(CorvexQueueBridge* queue, size_t* count)
         return false;
     }
     size_t batches = queue->mMsgs.mWaiting.load(std::memory_order_acquire);
-    size_t others = (size_t)size > batches ? (size_t)size - batches : 0;
+    *others = (size_t)size > batches ? (size_t)size - batches : 0;
+    return true;
+}
+/* Events waiting on the queue, each received message counting as one: the
+ * other events plus the messages not yet delivered. The figures are read
+ * one after the other, so while an event is being queued or taken the sum
+ * may be off by one. False when the host queue cannot tell its size. */
+inline bool corvexQueue_readEventCount(CorvexQueueBridge* queue, size_t* count)
+{
+    size_t others = 0;
+    if (!corvexQueue_readOtherEvents(queue, &others))
+    {
+        return false;
+    }
     *count = others + (size_t)corvexMsgBatches_pending(&queue->mMsgs);
     return true;
 }

@@ -259,13 +259,22 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
                    "Error in getting mama subscription from message. mMamaSubscription is NULL.");
         return CORVEXCLIENT_CALLBACK_OK;
     }
+    /* The count serves only the depth limit of synchronous mode; in
+     * asynchronous mode the queue's flow control watches it as it enqueues,
+     * and reading it here for every message would fetch what the dispatch
+     * thread has just written. */
+    const bool subscribeAsync = corvexQueue_isSubscribeAsync(subscription->mQueueBridge);
     size_t events = 0;
-    mama_status status = corvexBridgeMamaQueue_getEventCount(subscription->mQueueBridge, &events);
-    if (status != MAMA_STATUS_OK)
+    mama_status status = MAMA_STATUS_OK;
+    if (!subscribeAsync)
     {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %s",
-                   mamaStatus_stringForStatus(status));
-        return CORVEXCLIENT_CALLBACK_OK;
+        status = corvexBridgeMamaQueue_getEventCount(subscription->mQueueBridge, &events);
+        if (status != MAMA_STATUS_OK)
+        {
+            CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count: %s",
+                       mamaStatus_stringForStatus(status));
+            return CORVEXCLIENT_CALLBACK_OK;
+        }
     }
     int cacheMsg = corvexClient_msg_isCacheMsg(message);
     if ((cacheMsg == CORVEXCLIENT_MSG_CACHED || cacheMsg == CORVEXCLIENT_MSG_CACHED_SUSPECT) &&
@@ -274,8 +283,7 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
         return CORVEXCLIENT_CALLBACK_OK;
     }
     /* In asynchronous mode the queue suspends the session instead. */
-    if ((uint64_t)events >= subscription->mMaxQueueDepth &&
-        !corvexQueue_isSubscribeAsync(subscription->mQueueBridge))
+    if (!subscribeAsync && (uint64_t)events >= subscription->mMaxQueueDepth)
     {
         corvexThrottledLog_log(
             subscription->mThrottledLog,

@@ -687,3 +687,38 @@ TEST_F(BatchTest, WatermarksAndFlowControlSeeABatchDrainMessageByMessage)
     ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &subscription));
     mQueueBridge->mBridge->mSubscribeAsync = 0;
 }
+
+TEST_F(BatchTest, MessagesQueuedDuringADrainMoveTheLowWatermarkToTheirExactCount)
+{
+    WatermarkLog marks;
+    mamaQueueMonitorCallbacks callbacks = {onHigh, onLow};
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setQueueMonitorCallbacks(mQueue, &callbacks, &marks));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setHighWatermark(mQueue, 10));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setLowWatermark(mQueue, 5));
+    for (int64_t tag = 1; tag <= 12; ++tag)
+    {
+        ASSERT_EQ(MAMA_STATUS_OK, queueMsg(tag));
+    }
+    // Ten more arrive while the second is delivered: the count the dispatch
+    // thread saw at the first check is stale from then on.
+    std::vector<size_t> lowsBefore;
+    mLog.mOnMsg = [this, &marks, &lowsBefore](int64_t tag)
+    {
+        lowsBefore.push_back(marks.mLow.size());
+        if (tag == 2)
+        {
+            for (int64_t late = 13; late <= 22; ++late)
+            {
+                ASSERT_EQ(MAMA_STATUS_OK, queueMsg(late));
+            }
+        }
+    };
+    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
+    EXPECT_EQ(range(1, 22), mLog.order());
+    EXPECT_EQ(std::vector<size_t>({12}), marks.mHigh);
+    EXPECT_EQ(std::vector<size_t>({5}), marks.mLow);
+    // 22 queued, so 5 remain when the 18th is about to go, not the 8th.
+    ASSERT_EQ(22u, lowsBefore.size());
+    EXPECT_EQ(0u, lowsBefore[16]);
+    EXPECT_EQ(1u, lowsBefore[17]);
+}
