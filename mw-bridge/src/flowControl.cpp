@@ -60,12 +60,13 @@ bool mayHaveReached(CorvexQueueBridge* queue, uint64_t size)
         CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count of queue %p", (void*)queue);
         return false;
     }
-    if (others + corvexMsgBatches_pendingAtMost(msgs) < size)
+    const uint64_t room = others < size ? size - others : 0;
+    if (corvexMsgBatches_pendingAtMost(msgs) < room)
     {
         return false;
     }
     corvexMsgBatches_noteDelivered(msgs);
-    return others + corvexMsgBatches_pendingAtMost(msgs) >= size;
+    return corvexMsgBatches_pendingAtMost(msgs) >= room;
 }
 
 /* Under mTransportsLock: suspends every transport of a queue found full. */

@@ -110,12 +110,14 @@ inline uint64_t corvexMsgBatches_pending(const CorvexMsgBatches* batches)
 }
 
 /* The queueing side: at most the messages pending, from its copy of the
- * delivered count; noteDelivered refreshes the copy. */
+ * delivered count; noteDelivered refreshes the copy. UINT64_MAX (no bound)
+ * when a copy another thread took is newer than the queued count this
+ * thread sees. */
 inline uint64_t corvexMsgBatches_pendingAtMost(const CorvexMsgBatches* batches)
 {
-    /* The copy was read from mDelivered, which never passes mQueued. */
-    return batches->mQueued.load(std::memory_order_acquire) -
-           batches->mDeliveredSeen.load(std::memory_order_relaxed);
+    uint64_t queued = batches->mQueued.load(std::memory_order_acquire);
+    uint64_t delivered = batches->mDeliveredSeen.load(std::memory_order_relaxed);
+    return queued >= delivered ? queued - delivered : UINT64_MAX;
 }
 inline void corvexMsgBatches_noteDelivered(CorvexMsgBatches* batches)
 {
