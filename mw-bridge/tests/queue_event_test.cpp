@@ -722,3 +722,31 @@ TEST_F(BatchTest, MessagesQueuedDuringADrainMoveTheLowWatermarkToTheirExactCount
     EXPECT_EQ(0u, lowsBefore[16]);
     EXPECT_EQ(1u, lowsBefore[17]);
 }
+
+TEST_F(BatchTest, ASuspendCheckFacingANewerCopyOfTheDeliveredCountStillSuspendsAFullQueue)
+{
+    FakeTransport transport("t");
+    CorvexSubscription subscription = {};
+    subscription.mTransportBridge = &transport.mTransport;
+    mQueueBridge->mBridge->mSubscribeAsync = 1;
+    mQueueBridge->mBridge->mQueueMaxSize = 3;
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &subscription));
+    ASSERT_EQ(MAMA_STATUS_OK, queueEvent(10));
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(1));
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(2));
+    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
+    // As a copy taken on another thread may be: newer than the queued count
+    // this thread sees. The event and the two messages fill the queue.
+    mQueueBridge->mMsgs.mDeliveredSeen.store(mQueueBridge->mMsgs.mQueued.load() + 1);
+    ASSERT_EQ(MAMA_STATUS_OK, queueMsg(3));
+    EXPECT_EQ(1, mQueueBridge->mIsSuspended.load());
+
+    while (hostEvents() > 0)
+    {
+        ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
+    }
+    EXPECT_EQ(std::vector<int64_t>({-10, 1, 2, 3}), mLog.order());
+    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
+    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &subscription));
+    mQueueBridge->mBridge->mSubscribeAsync = 0;
+}
