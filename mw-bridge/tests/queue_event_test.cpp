@@ -69,6 +69,32 @@ class QueueTest : public BridgeTest
         }
     }
 
+    /* The queue's watermark reports go to `log`. */
+    void watchWatermarks(WatermarkLog& log, size_t high, size_t low)
+    {
+        mamaQueueMonitorCallbacks callbacks = {onHigh, onLow};
+        ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setQueueMonitorCallbacks(mQueue, &callbacks, &log));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setHighWatermark(mQueue, high));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setLowWatermark(mQueue, low));
+    }
+
+    /* Flow control on, suspending at `maxSize`, for a subscription of
+     * `transport` on the queue; stopFlowControl takes it off again. */
+    void startFlowControl(CorvexSubscription& subscription, CorvexTransportBridge* transport,
+                          uint64_t maxSize)
+    {
+        subscription.mTransportBridge = transport;
+        mQueueBridge->mBridge->mSubscribeAsync = 1;
+        mQueueBridge->mBridge->mQueueMaxSize = maxSize;
+        ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &subscription));
+    }
+
+    void stopFlowControl(CorvexSubscription& subscription)
+    {
+        ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &subscription));
+        mQueueBridge->mBridge->mSubscribeAsync = 0;
+    }
+
     mamaQueue mQueue = nullptr;
     CorvexQueueBridge* mQueueBridge = nullptr;
     std::atomic<int> mRun{0};
@@ -78,10 +104,7 @@ class QueueTest : public BridgeTest
 TEST_F(QueueTest, WatermarksReportHighOnceThenLowOnlyAtTheExactMark)
 {
     WatermarkLog log;
-    mamaQueueMonitorCallbacks callbacks = {onHigh, onLow};
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setQueueMonitorCallbacks(mQueue, &callbacks, &log));
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setHighWatermark(mQueue, 10));
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setLowWatermark(mQueue, 5));
+    watchWatermarks(log, 10, 5);
 
     enqueue(9);
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
@@ -100,10 +123,7 @@ TEST_F(QueueTest, WatermarksReportHighOnceThenLowOnlyAtTheExactMark)
 TEST_F(QueueTest, LowWatermarkWaitsForTheExactCount)
 {
     WatermarkLog log;
-    mamaQueueMonitorCallbacks callbacks = {onHigh, onLow};
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setQueueMonitorCallbacks(mQueue, &callbacks, &log));
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setHighWatermark(mQueue, 10));
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setLowWatermark(mQueue, 5));
+    watchWatermarks(log, 10, 5);
 
     enqueue(10);
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // high at 10
@@ -281,12 +301,8 @@ TEST_F(QueueTest, SuspendedQueueHoldsExactlyTheTransportsRegisteredOnIt)
     FakeTransport second("second");
     CorvexSubscription onFirst = {};
     CorvexSubscription onSecond = {};
-    onFirst.mTransportBridge = &first.mTransport;
     onSecond.mTransportBridge = &second.mTransport;
-
-    mQueueBridge->mBridge->mSubscribeAsync = 1;
-    mQueueBridge->mBridge->mQueueMaxSize = 3; // resume mark 2
-    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &onFirst));
+    startFlowControl(onFirst, &first.mTransport, 3); // resume mark 2
 
     enqueue(3);
     EXPECT_EQ(0, mQueueBridge->mIsSuspended.load()) << "the event being enqueued does not count";
@@ -306,19 +322,14 @@ TEST_F(QueueTest, SuspendedQueueHoldsExactlyTheTransportsRegisteredOnIt)
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 3: 2 <= 2
     EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
     EXPECT_EQ(0u, first.mTransport.mSuspendedQueues);
-
-    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &onFirst));
-    mQueueBridge->mBridge->mSubscribeAsync = 0;
+    stopFlowControl(onFirst);
 }
 
 TEST_F(QueueTest, SuspendedQueueWithoutTransportsResumesWithoutCallingAny)
 {
     FakeTransport only("only");
     CorvexSubscription subscription = {};
-    subscription.mTransportBridge = &only.mTransport;
-    mQueueBridge->mBridge->mSubscribeAsync = 1;
-    mQueueBridge->mBridge->mQueueMaxSize = 1; // resume mark 0
-    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &subscription));
+    startFlowControl(subscription, &only.mTransport, 1); // resume mark 0
     enqueue(2);
     ASSERT_EQ(1, mQueueBridge->mIsSuspended.load());
     ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &subscription));
@@ -407,6 +418,14 @@ class BatchTest : public QueueTest
             corvexClient_msg_free(&msg);
         }
         return status;
+    }
+
+    void queueMsgs(int64_t first, int64_t last)
+    {
+        for (int64_t tag = first; tag <= last; ++tag)
+        {
+            ASSERT_EQ(MAMA_STATUS_OK, queueMsg(tag));
+        }
     }
 
     mama_status queueEvent(int64_t tag, mamaQueue queue = nullptr)
@@ -648,14 +667,8 @@ TEST_F(BatchTest, ProducersKeepTheirOrderOfMessagesAndEventsUnderConcurrentDispa
 TEST_F(BatchTest, WatermarksAndFlowControlSeeABatchDrainMessageByMessage)
 {
     WatermarkLog marks;
-    mamaQueueMonitorCallbacks callbacks = {onHigh, onLow};
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setQueueMonitorCallbacks(mQueue, &callbacks, &marks));
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setHighWatermark(mQueue, 10));
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setLowWatermark(mQueue, 5));
-    for (int64_t tag = 1; tag <= 12; ++tag)
-    {
-        ASSERT_EQ(MAMA_STATUS_OK, queueMsg(tag));
-    }
+    watchWatermarks(marks, 10, 5);
+    queueMsgs(1, 12);
     ASSERT_EQ(1, hostEvents());
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
     EXPECT_EQ(range(1, 12), mLog.order());
@@ -664,10 +677,7 @@ TEST_F(BatchTest, WatermarksAndFlowControlSeeABatchDrainMessageByMessage)
 
     FakeTransport transport("t");
     CorvexSubscription subscription = {};
-    subscription.mTransportBridge = &transport.mTransport;
-    mQueueBridge->mBridge->mSubscribeAsync = 1;
-    mQueueBridge->mBridge->mQueueMaxSize = 3; // resume mark 2
-    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &subscription));
+    startFlowControl(subscription, &transport.mTransport, 3); // resume mark 2
     std::vector<int> suspendedAt;
     mLog.mOnMsg = [this, &suspendedAt](int64_t)
     { suspendedAt.push_back(mQueueBridge->mIsSuspended.load()); };
@@ -684,21 +694,14 @@ TEST_F(BatchTest, WatermarksAndFlowControlSeeABatchDrainMessageByMessage)
     // Checks at 4 (3 > 2) before the first message, at 3 (2 <= 2) before the second.
     EXPECT_EQ(std::vector<int>({1, 0, 0, 0}), suspendedAt);
     EXPECT_EQ(0u, transport.mTransport.mSuspendedQueues);
-    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &subscription));
-    mQueueBridge->mBridge->mSubscribeAsync = 0;
+    stopFlowControl(subscription);
 }
 
 TEST_F(BatchTest, MessagesQueuedDuringADrainMoveTheLowWatermarkToTheirExactCount)
 {
     WatermarkLog marks;
-    mamaQueueMonitorCallbacks callbacks = {onHigh, onLow};
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setQueueMonitorCallbacks(mQueue, &callbacks, &marks));
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setHighWatermark(mQueue, 10));
-    ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_setLowWatermark(mQueue, 5));
-    for (int64_t tag = 1; tag <= 12; ++tag)
-    {
-        ASSERT_EQ(MAMA_STATUS_OK, queueMsg(tag));
-    }
+    watchWatermarks(marks, 10, 5);
+    queueMsgs(1, 12);
     // Ten more arrive while the second is delivered: the count the dispatch
     // thread saw at the first check is stale from then on.
     std::vector<size_t> lowsBefore;
@@ -707,10 +710,7 @@ TEST_F(BatchTest, MessagesQueuedDuringADrainMoveTheLowWatermarkToTheirExactCount
         lowsBefore.push_back(marks.mLow.size());
         if (tag == 2)
         {
-            for (int64_t late = 13; late <= 22; ++late)
-            {
-                ASSERT_EQ(MAMA_STATUS_OK, queueMsg(late));
-            }
+            queueMsgs(13, 22);
         }
     };
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
@@ -727,10 +727,7 @@ TEST_F(BatchTest, ASuspendCheckFacingANewerCopyOfTheDeliveredCountStillSuspendsA
 {
     FakeTransport transport("t");
     CorvexSubscription subscription = {};
-    subscription.mTransportBridge = &transport.mTransport;
-    mQueueBridge->mBridge->mSubscribeAsync = 1;
-    mQueueBridge->mBridge->mQueueMaxSize = 3;
-    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &subscription));
+    startFlowControl(subscription, &transport.mTransport, 3);
     ASSERT_EQ(MAMA_STATUS_OK, queueEvent(10));
     ASSERT_EQ(MAMA_STATUS_OK, queueMsg(1));
     ASSERT_EQ(MAMA_STATUS_OK, queueMsg(2));
@@ -747,6 +744,5 @@ TEST_F(BatchTest, ASuspendCheckFacingANewerCopyOfTheDeliveredCountStillSuspendsA
     }
     EXPECT_EQ(std::vector<int64_t>({-10, 1, 2, 3}), mLog.order());
     EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
-    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &subscription));
-    mQueueBridge->mBridge->mSubscribeAsync = 0;
+    stopFlowControl(subscription);
 }
