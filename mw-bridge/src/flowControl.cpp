@@ -50,23 +50,22 @@ bool readEventCount(CorvexQueueBridge* queue, size_t* count)
 /* Whether the count may have reached `size`: first from the enqueuer's copy
  * of the delivered count, which overstates the count and reads nothing the
  * dispatch thread writes for every message; only when that says it may,
- * the copy is refreshed and the answer is exact. */
+ * the copy is refreshed and the exact count decides. */
 bool mayHaveReached(CorvexQueueBridge* queue, uint64_t size)
 {
     CorvexMsgBatches* msgs = &queue->mMsgs;
     size_t others = 0;
-    if (!corvexQueue_readOtherEvents(queue, &others))
+    if (corvexQueue_readOtherEvents(queue, &others))
     {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count of queue %p", (void*)queue);
-        return false;
+        const uint64_t room = others < size ? size - others : 0;
+        if (corvexMsgBatches_pendingAtMost(msgs) < room)
+        {
+            return false;
+        }
+        corvexMsgBatches_noteDelivered(msgs);
     }
-    const uint64_t room = others < size ? size - others : 0;
-    if (corvexMsgBatches_pendingAtMost(msgs) < room)
-    {
-        return false;
-    }
-    corvexMsgBatches_noteDelivered(msgs);
-    return corvexMsgBatches_pendingAtMost(msgs) >= room;
+    size_t count = 0;
+    return readEventCount(queue, &count) && count >= size;
 }
 
 /* Under mTransportsLock: suspends every transport of a queue found full. */
