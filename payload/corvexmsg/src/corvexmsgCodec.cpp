@@ -21,32 +21,6 @@ constexpr size_t MIN_FIELD_SIZE = 6;
 /* Sub-messages nest at most this deep: the decoder recurses per level. */
 constexpr int MAX_DEPTH = 32;
 
-/* Takes the raw number: received bytes may hold values outside the enumeration. */
-constexpr size_t scalarSize(uint64_t type)
-{
-    switch (type)
-    {
-    case MAMA_FIELD_TYPE_BOOL:
-    case MAMA_FIELD_TYPE_CHAR:
-    case MAMA_FIELD_TYPE_I8:
-    case MAMA_FIELD_TYPE_U8:
-        return 1;
-    case MAMA_FIELD_TYPE_I16:
-    case MAMA_FIELD_TYPE_U16:
-        return 2;
-    case MAMA_FIELD_TYPE_I32:
-    case MAMA_FIELD_TYPE_U32:
-    case MAMA_FIELD_TYPE_F32:
-        return 4;
-    case MAMA_FIELD_TYPE_I64:
-    case MAMA_FIELD_TYPE_U64:
-    case MAMA_FIELD_TYPE_F64:
-        return 8;
-    default:
-        return 0;
-    }
-}
-
 /* What the decoder needs to know of a type byte, looked up once per field. */
 struct WireType
 {
@@ -58,7 +32,7 @@ struct WireType
 constexpr WireType wireType(uint64_t type)
 {
     WireType wire;
-    wire.mScalarSize = static_cast<uint8_t>(scalarSize(type));
+    wire.mScalarSize = static_cast<uint8_t>(corvexMsg_scalarSize(type));
     wire.mSigned = corvexMsg_isSignedType(type);
     switch (type)
     {
@@ -413,7 +387,7 @@ bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayl
 /* Wire size of a field's value; sub-messages count as last measured. */
 size_t valueSize(const CorvexMsgField& f)
 {
-    const size_t size = scalarSize(f.mType);
+    const size_t size = corvexMsg_scalarSize(f.mType);
     if (size != 0)
     {
         return size;
@@ -592,14 +566,9 @@ mama_status corvexMsgCodec_encode(CorvexMsgPayload* msg, const void** buffer, si
     return MAMA_STATUS_OK;
 }
 
-bool corvexMsgCodec_patch(CorvexMsgPayload* msg, const CorvexMsgField* field, mamaFieldType oldType,
-                          uint32_t oldSize)
+bool corvexMsgCodec_patchValue(CorvexMsgPayload* msg, const CorvexMsgField* field)
 {
-    /* a field the last encoding holds (not one added since, nor one of
-     * another decode) whose value takes the same bytes there: the type fixes
-     * the size of the rest */
-    if (field->mEncodedIn != msg->mEncodings || field->mType != oldType ||
-        field->mSize != oldSize || isMessageType(oldType))
+    if (isMessageType(field->mType))
     {
         return false;
     }

@@ -76,6 +76,20 @@ void clearValue(CorvexMsgField* field)
     clearValueButStore(field);
 }
 
+/* Makes the field a number of the given type, with no value yet. A field that
+ * already is one holds nothing but its number (every other change clears
+ * the rest), so a publisher updating the same number before each send skips
+ * the clearing. */
+void becomeNumber(CorvexMsgField* field, mamaFieldType type)
+{
+    if (field->mType == type)
+    {
+        return;
+    }
+    clearValue(field);
+    field->mType = type;
+}
+
 /* Gives a store's heap memory back, if it holds any. */
 void release(std::string* store)
 {
@@ -222,29 +236,25 @@ CorvexMsgField* corvexMsgPayload_append(CorvexMsgPayload* msg, const char* name,
 
 void corvexMsgField_setSigned(CorvexMsgField* field, mamaFieldType type, int64_t value)
 {
-    clearValue(field);
-    field->mType = type;
+    becomeNumber(field, type);
     field->mValue.mSigned = value;
 }
 
 void corvexMsgField_setUnsigned(CorvexMsgField* field, mamaFieldType type, uint64_t value)
 {
-    clearValue(field);
-    field->mType = type;
+    becomeNumber(field, type);
     field->mValue.mUnsigned = value;
 }
 
 void corvexMsgField_setF32(CorvexMsgField* field, float value)
 {
-    clearValue(field);
-    field->mType = MAMA_FIELD_TYPE_F32;
+    becomeNumber(field, MAMA_FIELD_TYPE_F32);
     field->mValue.mF32 = value;
 }
 
 void corvexMsgField_setF64(CorvexMsgField* field, double value)
 {
-    clearValue(field);
-    field->mType = MAMA_FIELD_TYPE_F64;
+    becomeNumber(field, MAMA_FIELD_TYPE_F64);
     field->mValue.mF64 = value;
 }
 

@@ -189,6 +189,33 @@ constexpr bool corvexMsg_isSignedType(uint64_t type)
            type == MAMA_FIELD_TYPE_I64;
 }
 
+/* Wire sizes of the number types (0 for other types). Takes the raw number:
+ * received bytes may hold values outside the enumeration. */
+constexpr size_t corvexMsg_scalarSize(uint64_t type)
+{
+    switch (type)
+    {
+    case MAMA_FIELD_TYPE_BOOL:
+    case MAMA_FIELD_TYPE_CHAR:
+    case MAMA_FIELD_TYPE_I8:
+    case MAMA_FIELD_TYPE_U8:
+        return 1;
+    case MAMA_FIELD_TYPE_I16:
+    case MAMA_FIELD_TYPE_U16:
+        return 2;
+    case MAMA_FIELD_TYPE_I32:
+    case MAMA_FIELD_TYPE_U32:
+    case MAMA_FIELD_TYPE_F32:
+        return 4;
+    case MAMA_FIELD_TYPE_I64:
+    case MAMA_FIELD_TYPE_U64:
+    case MAMA_FIELD_TYPE_F64:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
 /* Element sizes of the fixed-size vectors in their wire form (0 for vectors
  * of strings and messages, and for other types). Takes the raw number:
  * received bytes may hold values outside the enumeration. */
@@ -326,6 +353,26 @@ inline uint64_t corvexMsg_readLe(const uint8_t* p, size_t n)
     }
 }
 
+/* Writes the n (1, 2, 4 or 8) low bytes of value. */
+inline void corvexMsg_writeLe(uint8_t* p, uint64_t value, size_t n)
+{
+    switch (n)
+    {
+    case 1:
+        *p = static_cast<uint8_t>(value);
+        break;
+    case 2:
+        corvexMsg_store(p, static_cast<uint16_t>(value));
+        break;
+    case 4:
+        corvexMsg_store(p, static_cast<uint32_t>(value));
+        break;
+    default:
+        corvexMsg_store(p, value);
+        break;
+    }
+}
+
 /* Wire forms of the fixed-size elements; the writers return the end of what
  * they wrote. */
 uint8_t* corvexMsg_writePrice(uint8_t* out, const CorvexMsgPrice& price);
@@ -362,13 +409,34 @@ inline bool corvexMsgCodec_canPatch(const CorvexMsgPayload* msg)
     return msg->mEncodedValid && msg->mContainer == nullptr;
 }
 
+/* corvexMsgCodec_patch's writing of a value of any type but a number. */
+bool corvexMsgCodec_patchValue(CorvexMsgPayload* msg, const CorvexMsgField* field);
+
 /* After a change to a field of a message that corvexMsgCodec_canPatch allowed:
  * writes the field's value into the last encoding when it keeps the type and
  * byte size (mSize) it had there, oldType and oldSize, so that it takes the
  * same bytes (sub-messages never do); false, with the encoding left as it
  * was, when it cannot. */
-bool corvexMsgCodec_patch(CorvexMsgPayload* msg, const CorvexMsgField* field, mamaFieldType oldType,
-                          uint32_t oldSize);
+inline bool corvexMsgCodec_patch(CorvexMsgPayload* msg, const CorvexMsgField* field,
+                                 mamaFieldType oldType, uint32_t oldSize)
+{
+    /* a field the last encoding holds (not one added since, nor one of
+     * another decode) whose value takes the same bytes there: the type fixes
+     * the size of the rest */
+    if (field->mEncodedIn != msg->mEncodings || field->mType != oldType ||
+        field->mSize != oldSize)
+    {
+        return false;
+    }
+    /* a number is kept as its wire form, widened (little-endian) */
+    const size_t size = corvexMsg_scalarSize(oldType);
+    if (size != 0)
+    {
+        corvexMsg_writeLe(msg->mEncoded.data() + field->mEncodedAt, field->mValue.mUnsigned, size);
+        return true;
+    }
+    return corvexMsgCodec_patchValue(msg, field);
+}
 
 /* Text forms. */
 void corvexMsgFormat_value(const CorvexMsgField* field, std::string* out);
