@@ -423,8 +423,7 @@ inline bool corvexMsgCodec_patch(CorvexMsgPayload* msg, const CorvexMsgField* fi
     /* a field the last encoding holds (not one added since, nor one of
      * another decode) whose value takes the same bytes there: the type fixes
      * the size of the rest */
-    if (field->mEncodedIn != msg->mEncodings || field->mType != oldType ||
-        field->mSize != oldSize)
+    if (field->mEncodedIn != msg->mEncodings || field->mType != oldType || field->mSize != oldSize)
     {
         return false;
     }
