@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include <sys/resource.h>
+
 #include "clientError.h"
 #include "message.h"
 #include "properties.h"
@@ -166,6 +168,63 @@ bool spinForWork(corvexClientContext* context)
     return false;
 }
 
+/* Decides, when the thread falls idle, whether it watches for its next node
+ * (spinForWork) or sleeps at once. Watching spares that node a wake-up, and
+ * costs nothing while a core is free for it. Under a dense stream (faster
+ * than kSparseRate since the thread was last idle) on a machine whose cores
+ * are all in demand, though, the watching thread holds a core that the
+ * threads doing the work need (the senders, and those that consume what
+ * this thread hands on), and the next node comes soon anyway: the thread
+ * then sleeps at once. The cores count as in demand for kBackoff after the
+ * thread was last found preempted, which is looked at no more than once
+ * every kProbe. */
+class IdlePolicy
+{
+  public:
+    static constexpr double kSparseRate = 200000; /* nodes a second */
+    static constexpr auto kProbe = std::chrono::milliseconds(1);
+    static constexpr auto kBackoff = std::chrono::milliseconds(50);
+
+    void ran(size_t nodes)
+    {
+        mRan += nodes;
+    }
+
+    bool mayWatch()
+    {
+        const Clock::time_point now = Clock::now();
+        const double seconds = std::chrono::duration<double>(now - mIdleSince).count();
+        const bool sparse = static_cast<double>(mRan) < kSparseRate * seconds;
+        mRan = 0;
+        mIdleSince = now;
+        if (sparse)
+            return true;
+        if (now - mProbedAt >= kProbe)
+        {
+            const long preempted = preemptions();
+            if (preempted != mPreempted)
+                mContendedUntil = now + kBackoff;
+            mPreempted = preempted;
+            mProbedAt = now;
+        }
+        return now >= mContendedUntil;
+    }
+
+  private:
+    /* Times the thread was switched out while it could still run. */
+    static long preemptions()
+    {
+        rusage usage;
+        return getrusage(RUSAGE_THREAD, &usage) == 0 ? usage.ru_nivcsw : 0;
+    }
+
+    size_t mRan = 0; /* nodes run since mIdleSince */
+    Clock::time_point mIdleSince = Clock::now();
+    long mPreempted = preemptions();
+    Clock::time_point mProbedAt = Clock::now();
+    Clock::time_point mContendedUntil;
+};
+
 void threadMain(corvexClientContext* context)
 {
     tOnContextThread = true;
@@ -174,6 +233,7 @@ void threadMain(corvexClientContext* context)
 
     std::vector<DueTimer> due;
     bool busy = false; /* the last round ran work */
+    IdlePolicy idle;
     while (true)
     {
         Clock::time_point nextTimer;
@@ -191,13 +251,15 @@ void threadMain(corvexClientContext* context)
          * of a quiet spell goes at once. */
         if (busy && context->mQueued.load(std::memory_order_relaxed) < kBatch / 8)
             std::this_thread::yield();
-        busy = runBatch(context) > 0;
+        const size_t ran = runBatch(context);
+        busy = ran > 0;
         if (busy)
         {
+            idle.ran(ran);
             releaseSenders(context);
             continue;
         }
-        if (nextTimer == Clock::time_point::max() && spinForWork(context))
+        if (nextTimer == Clock::time_point::max() && idle.mayWatch() && spinForWork(context))
             continue;
 
         std::unique_lock<std::mutex> lock(context->mLock);
