@@ -454,26 +454,13 @@ uint8_t* writeBytes(uint8_t* out, const void* bytes, size_t size)
 
 uint8_t* writeValue(uint8_t* out, const CorvexMsgField& f)
 {
+    const size_t size = corvexMsg_scalarSize(f.mType);
+    if (size != 0)
+    {
+        return corvexMsg_writeLe(out, f.mValue.mUnsigned, size);
+    }
     switch (f.mType)
     {
-    case MAMA_FIELD_TYPE_BOOL:
-    case MAMA_FIELD_TYPE_CHAR:
-    case MAMA_FIELD_TYPE_I8:
-    case MAMA_FIELD_TYPE_U8:
-        *out = static_cast<uint8_t>(f.mValue.mUnsigned);
-        return out + 1;
-    case MAMA_FIELD_TYPE_I16:
-    case MAMA_FIELD_TYPE_U16:
-        return corvexMsg_store(out, static_cast<uint16_t>(f.mValue.mUnsigned));
-    case MAMA_FIELD_TYPE_I32:
-    case MAMA_FIELD_TYPE_U32:
-        return corvexMsg_store(out, static_cast<uint32_t>(f.mValue.mUnsigned));
-    case MAMA_FIELD_TYPE_F32:
-        return corvexMsg_store(out, f.mValue.mF32);
-    case MAMA_FIELD_TYPE_I64:
-    case MAMA_FIELD_TYPE_U64:
-    case MAMA_FIELD_TYPE_F64:
-        return corvexMsg_store(out, f.mValue.mUnsigned);
     case MAMA_FIELD_TYPE_PRICE:
         return corvexMsg_writePrice(out, f.mPrice);
     case MAMA_FIELD_TYPE_TIME:

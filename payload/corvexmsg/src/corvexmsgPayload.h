@@ -353,23 +353,22 @@ inline uint64_t corvexMsg_readLe(const uint8_t* p, size_t n)
     }
 }
 
-/* Writes the n (1, 2, 4 or 8) low bytes of value. */
-inline void corvexMsg_writeLe(uint8_t* p, uint64_t value, size_t n)
+/* Writes the n (1, 2, 4 or 8) low bytes of value; returns the end of what
+ * it wrote. A number's wire form: its value as the field keeps it (F32 bits
+ * in the low four bytes, signed types sign-extended). */
+inline uint8_t* corvexMsg_writeLe(uint8_t* p, uint64_t value, size_t n)
 {
     switch (n)
     {
     case 1:
         *p = static_cast<uint8_t>(value);
-        break;
+        return p + 1;
     case 2:
-        corvexMsg_store(p, static_cast<uint16_t>(value));
-        break;
+        return corvexMsg_store(p, static_cast<uint16_t>(value));
     case 4:
-        corvexMsg_store(p, static_cast<uint32_t>(value));
-        break;
+        return corvexMsg_store(p, static_cast<uint32_t>(value));
     default:
-        corvexMsg_store(p, value);
-        break;
+        return corvexMsg_store(p, value);
     }
 }
 
@@ -409,7 +408,7 @@ inline bool corvexMsgCodec_canPatch(const CorvexMsgPayload* msg)
     return msg->mEncodedValid && msg->mContainer == nullptr;
 }
 
-/* corvexMsgCodec_patch's writing of a value of any type but a number. */
+/* corvexMsgCodec_patch's writing of a value that is no number. */
 bool corvexMsgCodec_patchValue(CorvexMsgPayload* msg, const CorvexMsgField* field);
 
 /* After a change to a field of a message that corvexMsgCodec_canPatch allowed:
