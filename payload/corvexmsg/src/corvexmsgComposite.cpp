@@ -291,8 +291,8 @@ mama_status readVector(CorvexMsgField* f, mamaFieldType type, Result* result, ma
 
 /* Prices and date-times */
 
-extern "C" mama_status corvexmsgPayload_addPrice(msgPayload msg, const char* name, mama_fid_t fid,
-                                                 const mamaPrice value)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addPrice(msgPayload msg, const char* name,
+                                                       mama_fid_t fid, const mamaPrice value)
 {
     if (value == nullptr)
     {
@@ -302,8 +302,8 @@ extern "C" mama_status corvexmsgPayload_addPrice(msgPayload msg, const char* nam
                       [&](CorvexMsgField* f) { corvexMsgField_setPrice(f, priceFromHost(value)); });
 }
 
-extern "C" mama_status corvexmsgPayload_updatePrice(msgPayload msg, const char* name,
-                                                    mama_fid_t fid, const mamaPrice value)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updatePrice(msgPayload msg, const char* name,
+                                                          mama_fid_t fid, const mamaPrice value)
 {
     if (value == nullptr)
     {
@@ -313,17 +313,17 @@ extern "C" mama_status corvexmsgPayload_updatePrice(msgPayload msg, const char* 
                       [&](CorvexMsgField* f) { corvexMsgField_setPrice(f, priceFromHost(value)); });
 }
 
-extern "C" mama_status corvexmsgPayload_getPrice(const msgPayload msg, const char* name,
-                                                 mama_fid_t fid, mamaPrice result)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getPrice(const msgPayload msg, const char* name,
+                                                       mama_fid_t fid, mamaPrice result)
 {
     CorvexMsgField* f = nullptr;
     mama_status status = findField(msg, name, fid, result, &f);
     return status == MAMA_STATUS_OK ? readPrice(f, result) : status;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_updatePrice(msgFieldPayload field,
-                                                         msgPayload /* msg */,
-                                                         const mamaPrice value)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_updatePrice(msgFieldPayload field,
+                                                               msgPayload /* msg */,
+                                                               const mamaPrice value)
 {
     if (field == nullptr || value == nullptr)
     {
@@ -334,7 +334,8 @@ extern "C" mama_status corvexmsgFieldPayload_updatePrice(msgFieldPayload field,
                        { corvexMsgField_setPrice(f, priceFromHost(value)); });
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getPrice(const msgFieldPayload field, mamaPrice result)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getPrice(const msgFieldPayload field,
+                                                            mamaPrice result)
 {
     if (field == nullptr || result == nullptr)
     {
@@ -344,8 +345,8 @@ extern "C" mama_status corvexmsgFieldPayload_getPrice(const msgFieldPayload fiel
     return status == MAMA_STATUS_OK ? readPrice(asField(field), result) : status;
 }
 
-extern "C" mama_status corvexmsgPayload_addDateTime(msgPayload msg, const char* name,
-                                                    mama_fid_t fid, const mamaDateTime value)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addDateTime(msgPayload msg, const char* name,
+                                                          mama_fid_t fid, const mamaDateTime value)
 {
     if (value == nullptr)
     {
@@ -355,8 +356,9 @@ extern "C" mama_status corvexmsgPayload_addDateTime(msgPayload msg, const char* 
                       [&](CorvexMsgField* f) { corvexMsgField_setTime(f, timeFromHost(value)); });
 }
 
-extern "C" mama_status corvexmsgPayload_updateDateTime(msgPayload msg, const char* name,
-                                                       mama_fid_t fid, const mamaDateTime value)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateDateTime(msgPayload msg, const char* name,
+                                                             mama_fid_t fid,
+                                                             const mamaDateTime value)
 {
     if (value == nullptr)
     {
@@ -366,17 +368,17 @@ extern "C" mama_status corvexmsgPayload_updateDateTime(msgPayload msg, const cha
                       [&](CorvexMsgField* f) { corvexMsgField_setTime(f, timeFromHost(value)); });
 }
 
-extern "C" mama_status corvexmsgPayload_getDateTime(const msgPayload msg, const char* name,
-                                                    mama_fid_t fid, mamaDateTime result)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getDateTime(const msgPayload msg, const char* name,
+                                                          mama_fid_t fid, mamaDateTime result)
 {
     CorvexMsgField* f = nullptr;
     mama_status status = findField(msg, name, fid, result, &f);
     return status == MAMA_STATUS_OK ? readTime(f, result) : status;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_updateDateTime(msgFieldPayload field,
-                                                            msgPayload /* msg */,
-                                                            const mamaDateTime value)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_updateDateTime(msgFieldPayload field,
+                                                                  msgPayload /* msg */,
+                                                                  const mamaDateTime value)
 {
     if (field == nullptr || value == nullptr)
     {
@@ -386,8 +388,8 @@ extern "C" mama_status corvexmsgFieldPayload_updateDateTime(msgFieldPayload fiel
                        [&](CorvexMsgField* f) { corvexMsgField_setTime(f, timeFromHost(value)); });
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getDateTime(const msgFieldPayload field,
-                                                         mamaDateTime result)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getDateTime(const msgFieldPayload field,
+                                                               mamaDateTime result)
 {
     if (field == nullptr || result == nullptr)
     {
@@ -399,20 +401,20 @@ extern "C" mama_status corvexmsgFieldPayload_getDateTime(const msgFieldPayload f
 
 /* Sub-messages: the payload keeps a copy of what it is given. */
 
-extern "C" mama_status corvexmsgPayload_addMsg(msgPayload msg, const char* name, mama_fid_t fid,
-                                               mamaMsg value)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addMsg(msgPayload msg, const char* name,
+                                                     mama_fid_t fid, mamaMsg value)
 {
     return storeMsgs(msg, name, fid, false, MAMA_FIELD_TYPE_MSG, &value, 1);
 }
 
-extern "C" mama_status corvexmsgPayload_updateSubMsg(msgPayload msg, const char* name,
-                                                     mama_fid_t fid, const mamaMsg subMsg)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateSubMsg(msgPayload msg, const char* name,
+                                                           mama_fid_t fid, const mamaMsg subMsg)
 {
     return storeMsgs(msg, name, fid, true, MAMA_FIELD_TYPE_MSG, &subMsg, 1);
 }
 
-extern "C" mama_status corvexmsgPayload_getMsg(const msgPayload msg, const char* name,
-                                               mama_fid_t fid, msgPayload* result)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getMsg(const msgPayload msg, const char* name,
+                                                     mama_fid_t fid, msgPayload* result)
 {
     CorvexMsgField* f = nullptr;
     mama_status status = findTyped(msg, name, fid, result, MAMA_FIELD_TYPE_MSG, &f);
@@ -423,9 +425,9 @@ extern "C" mama_status corvexmsgPayload_getMsg(const msgPayload msg, const char*
     return status;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_updateSubMsg(msgFieldPayload field,
-                                                          msgPayload /* msg */,
-                                                          const msgPayload subMsg)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_updateSubMsg(msgFieldPayload field,
+                                                                msgPayload /* msg */,
+                                                                const msgPayload subMsg)
 {
     if (field == nullptr || subMsg == nullptr)
     {
@@ -443,7 +445,8 @@ extern "C" mama_status corvexmsgFieldPayload_updateSubMsg(msgFieldPayload field,
         });
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getMsg(const msgFieldPayload field, msgPayload* result)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getMsg(const msgFieldPayload field,
+                                                          msgPayload* result)
 {
     if (field == nullptr || result == nullptr)
     {
@@ -463,23 +466,24 @@ extern "C" mama_status corvexmsgFieldPayload_getMsg(const msgFieldPayload field,
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgPayload_addVectorMsg(msgPayload msg, const char* name,
-                                                     mama_fid_t fid, const mamaMsg value[],
-                                                     mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addVectorMsg(msgPayload msg, const char* name,
+                                                           mama_fid_t fid, const mamaMsg value[],
+                                                           mama_size_t size)
 {
     return storeMsgs(msg, name, fid, false, MAMA_FIELD_TYPE_VECTOR_MSG, value, size);
 }
 
-extern "C" mama_status corvexmsgPayload_updateVectorMsg(msgPayload msg, const char* name,
-                                                        mama_fid_t fid, const mamaMsg value[],
-                                                        mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateVectorMsg(msgPayload msg, const char* name,
+                                                              mama_fid_t fid, const mamaMsg value[],
+                                                              mama_size_t size)
 {
     return storeMsgs(msg, name, fid, true, MAMA_FIELD_TYPE_VECTOR_MSG, value, size);
 }
 
-extern "C" mama_status corvexmsgPayload_getVectorMsg(const msgPayload msg, const char* name,
-                                                     mama_fid_t fid, const msgPayload** result,
-                                                     mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVectorMsg(const msgPayload msg, const char* name,
+                                                           mama_fid_t fid,
+                                                           const msgPayload** result,
+                                                           mama_size_t* size)
 {
     if (size == nullptr)
     {
@@ -493,9 +497,9 @@ extern "C" mama_status corvexmsgPayload_getVectorMsg(const msgPayload msg, const
                             [](CorvexMsgVectorView* v) { return corvexMsgVectorView_msgs(v); });
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getVectorMsg(const msgFieldPayload field,
-                                                          const msgPayload** result,
-                                                          mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVectorMsg(const msgFieldPayload field,
+                                                                const msgPayload** result,
+                                                                mama_size_t* size)
 {
     if (field == nullptr || result == nullptr || size == nullptr)
     {
@@ -508,17 +512,17 @@ extern "C" mama_status corvexmsgFieldPayload_getVectorMsg(const msgFieldPayload 
 /* Vectors of fixed-size values */
 
 #define CORVEXMSG_VECTOR(Suffix, CType, FieldType)                                                 \
-    extern "C" mama_status corvexmsgPayload_addVector##Suffix(                                     \
+    CORVEXMSG_EXPORT mama_status corvexmsgPayload_addVector##Suffix(                               \
         msgPayload msg, const char* name, mama_fid_t fid, const CType value[], mama_size_t size)   \
     {                                                                                              \
         return storeValues(msg, name, fid, false, FieldType, value, size);                         \
     }                                                                                              \
-    extern "C" mama_status corvexmsgPayload_updateVector##Suffix(                                  \
+    CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateVector##Suffix(                            \
         msgPayload msg, const char* name, mama_fid_t fid, const CType value[], mama_size_t size)   \
     {                                                                                              \
         return storeValues(msg, name, fid, true, FieldType, value, size);                          \
     }                                                                                              \
-    extern "C" mama_status corvexmsgPayload_getVector##Suffix(                                     \
+    CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVector##Suffix(                               \
         const msgPayload msg, const char* name, mama_fid_t fid, const CType** result,              \
         mama_size_t* size)                                                                         \
     {                                                                                              \
@@ -535,7 +539,7 @@ extern "C" mama_status corvexmsgFieldPayload_getVectorMsg(const msgFieldPayload 
                          [](CorvexMsgVectorView* v)                                                \
                          { return static_cast<const CType*>(corvexMsgVectorView_values(v)); });    \
     }                                                                                              \
-    extern "C" mama_status corvexmsgFieldPayload_getVector##Suffix(                                \
+    CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVector##Suffix(                          \
         const msgFieldPayload field, const CType** result, mama_size_t* size)                      \
     {                                                                                              \
         if (field == nullptr || result == nullptr || size == nullptr)                              \
@@ -562,23 +566,25 @@ CORVEXMSG_VECTOR(F64, mama_f64_t, MAMA_FIELD_TYPE_VECTOR_F64)
 
 /* Vectors of strings, prices and date-times */
 
-extern "C" mama_status corvexmsgPayload_addVectorString(msgPayload msg, const char* name,
-                                                        mama_fid_t fid, const char* value[],
-                                                        mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addVectorString(msgPayload msg, const char* name,
+                                                              mama_fid_t fid, const char* value[],
+                                                              mama_size_t size)
 {
     return storeStrings(msg, name, fid, false, value, size);
 }
 
-extern "C" mama_status corvexmsgPayload_updateVectorString(msgPayload msg, const char* name,
-                                                           mama_fid_t fid, const char* value[],
-                                                           mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateVectorString(msgPayload msg, const char* name,
+                                                                 mama_fid_t fid,
+                                                                 const char* value[],
+                                                                 mama_size_t size)
 {
     return storeStrings(msg, name, fid, true, value, size);
 }
 
-extern "C" mama_status corvexmsgPayload_getVectorString(const msgPayload msg, const char* name,
-                                                        mama_fid_t fid, const char*** result,
-                                                        mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVectorString(const msgPayload msg,
+                                                              const char* name, mama_fid_t fid,
+                                                              const char*** result,
+                                                              mama_size_t* size)
 {
     if (size == nullptr)
     {
@@ -591,9 +597,9 @@ extern "C" mama_status corvexmsgPayload_getVectorString(const msgPayload msg, co
                                                  corvexMsgVectorView_strings);
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getVectorString(const msgFieldPayload field,
-                                                             const char*** result,
-                                                             mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVectorString(const msgFieldPayload field,
+                                                                   const char*** result,
+                                                                   mama_size_t* size)
 {
     if (field == nullptr || result == nullptr || size == nullptr)
     {
@@ -616,25 +622,28 @@ uint8_t* writeHostTime(uint8_t* out, const mamaDateTime time)
 }
 } // namespace
 
-extern "C" mama_status corvexmsgPayload_addVectorPrice(msgPayload msg, const char* name,
-                                                       mama_fid_t fid, const mamaPrice value[],
-                                                       mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addVectorPrice(msgPayload msg, const char* name,
+                                                             mama_fid_t fid,
+                                                             const mamaPrice value[],
+                                                             mama_size_t size)
 {
     return storeHandles(msg, name, fid, false, MAMA_FIELD_TYPE_VECTOR_PRICE, value, size,
                         writeHostPrice);
 }
 
-extern "C" mama_status corvexmsgPayload_updateVectorPrice(msgPayload msg, const char* name,
-                                                          mama_fid_t fid, const mamaPrice value[],
-                                                          mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateVectorPrice(msgPayload msg, const char* name,
+                                                                mama_fid_t fid,
+                                                                const mamaPrice value[],
+                                                                mama_size_t size)
 {
     return storeHandles(msg, name, fid, true, MAMA_FIELD_TYPE_VECTOR_PRICE, value, size,
                         writeHostPrice);
 }
 
-extern "C" mama_status corvexmsgPayload_getVectorPrice(const msgPayload msg, const char* name,
-                                                       mama_fid_t fid, const mamaPrice** result,
-                                                       mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVectorPrice(const msgPayload msg, const char* name,
+                                                             mama_fid_t fid,
+                                                             const mamaPrice** result,
+                                                             mama_size_t* size)
 {
     if (size == nullptr)
     {
@@ -648,9 +657,9 @@ extern "C" mama_status corvexmsgPayload_getVectorPrice(const msgPayload msg, con
 }
 
 /* The host passes the address of its array pointer under this type. */
-extern "C" mama_status corvexmsgFieldPayload_getVectorPrice(const msgFieldPayload field,
-                                                            const mamaPrice* result,
-                                                            mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVectorPrice(const msgFieldPayload field,
+                                                                  const mamaPrice* result,
+                                                                  mama_size_t* size)
 {
     if (field == nullptr || result == nullptr || size == nullptr)
     {
@@ -662,27 +671,28 @@ extern "C" mama_status corvexmsgFieldPayload_getVectorPrice(const msgFieldPayloa
                       corvexMsgVectorView_prices);
 }
 
-extern "C" mama_status corvexmsgPayload_addVectorDateTime(msgPayload msg, const char* name,
-                                                          mama_fid_t fid,
-                                                          const mamaDateTime value[],
-                                                          mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addVectorDateTime(msgPayload msg, const char* name,
+                                                                mama_fid_t fid,
+                                                                const mamaDateTime value[],
+                                                                mama_size_t size)
 {
     return storeHandles(msg, name, fid, false, MAMA_FIELD_TYPE_VECTOR_TIME, value, size,
                         writeHostTime);
 }
 
-extern "C" mama_status corvexmsgPayload_updateVectorTime(msgPayload msg, const char* name,
-                                                         mama_fid_t fid, const mamaDateTime value[],
-                                                         mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateVectorTime(msgPayload msg, const char* name,
+                                                               mama_fid_t fid,
+                                                               const mamaDateTime value[],
+                                                               mama_size_t size)
 {
     return storeHandles(msg, name, fid, true, MAMA_FIELD_TYPE_VECTOR_TIME, value, size,
                         writeHostTime);
 }
 
-extern "C" mama_status corvexmsgPayload_getVectorDateTime(const msgPayload msg, const char* name,
-                                                          mama_fid_t fid,
-                                                          const mamaDateTime** result,
-                                                          mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVectorDateTime(const msgPayload msg,
+                                                                const char* name, mama_fid_t fid,
+                                                                const mamaDateTime** result,
+                                                                mama_size_t* size)
 {
     if (size == nullptr)
     {
@@ -696,9 +706,9 @@ extern "C" mama_status corvexmsgPayload_getVectorDateTime(const msgPayload msg, 
 }
 
 /* The host passes the address of its array pointer under this type. */
-extern "C" mama_status corvexmsgFieldPayload_getVectorDateTime(const msgFieldPayload field,
-                                                               const mamaDateTime* result,
-                                                               mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVectorDateTime(const msgFieldPayload field,
+                                                                     const mamaDateTime* result,
+                                                                     mama_size_t* size)
 {
     if (field == nullptr || result == nullptr || size == nullptr)
     {
@@ -711,9 +721,9 @@ extern "C" mama_status corvexmsgFieldPayload_getVectorDateTime(const msgFieldPay
 }
 
 /* Templates are a feature of other encodings. */
-extern "C" mama_status corvexmsgPayload_createForTemplate(msgPayload* msg,
-                                                          mamaPayloadBridge /* bridge */,
-                                                          mama_u32_t /* templateId */)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_createForTemplate(msgPayload* msg,
+                                                                mamaPayloadBridge /* bridge */,
+                                                                mama_u32_t /* templateId */)
 {
     if (msg == nullptr)
     {
@@ -721,86 +731,3 @@ extern "C" mama_status corvexmsgPayload_createForTemplate(msgPayload* msg,
     }
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
-
-/* Each entry the host looks up here has exactly the type it calls it through:
- * a mismatch is a build error, not a corrupted call. */
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getMsg);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getPrice);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorBool);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorChar);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorF32);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorF64);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorI16);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorI32);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorI64);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorI8);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorMsg);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorPrice);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorString);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorU16);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorU32);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorU64);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorU8);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updatePrice);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateSubMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addPrice);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorBool);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorChar);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorF32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorF64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorI16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorI32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorI64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorI8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorPrice);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorString);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorU16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorU32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorU64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorU8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_createForTemplate);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getPrice);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorBool);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorChar);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorF32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorF64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorI16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorI32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorI64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorI8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorPrice);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorString);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorU16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorU32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorU64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorU8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updatePrice);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateSubMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorBool);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorChar);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorF32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorF64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorI16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorI32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorI64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorI8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorPrice);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorString);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorTime);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorU16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorU32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorU64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorU8);
