@@ -287,116 +287,179 @@ mama_status readVector(CorvexMsgField* f, mamaFieldType type, Result* result, ma
         });
 }
 
+/* A vector of a message, found by name/fid. */
+template <typename Result, typename Pick>
+mama_status getVector(const msgPayload msg, const char* name, mama_fid_t fid, mamaFieldType type,
+                      Result* result, mama_size_t* size, Pick&& pick)
+{
+    if (size == nullptr)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    CorvexMsgField* f = nullptr;
+    mama_status status = findField(msg, name, fid, result, &f);
+    return status != MAMA_STATUS_OK ? status : readVector(f, type, result, size, pick);
+}
+
+/* A vector of a field the host hands over. */
+template <typename Result, typename Pick>
+mama_status getFieldVector(const msgFieldPayload field, mamaFieldType type, Result* result,
+                           mama_size_t* size, Pick&& pick)
+{
+    if (field == nullptr || result == nullptr || size == nullptr)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    return readVector(asField(field), type, result, size, pick);
+}
+
+/* For vectors of prices and date-times the host passes the address of its
+ * array pointer under the element's handle type. */
+template <typename Handle> const Handle** handleArrayOut(const Handle* result)
+{
+    return static_cast<const Handle**>(static_cast<void*>(const_cast<Handle*>(result)));
+}
+
 } // namespace
 
-/* Prices and date-times */
+/* Prices and date-times: the host hands both over as handles, and their
+ * entry points differ only in the field type and in how a value is taken
+ * from the handle and given back. */
 
-CORVEXMSG_EXPORT mama_status corvexmsgPayload_addPrice(msgPayload msg, const char* name,
-                                                       mama_fid_t fid, const mamaPrice value)
+namespace
+{
+struct PriceKind
+{
+    using Handle = mamaPrice;
+    static constexpr mamaFieldType kType = MAMA_FIELD_TYPE_PRICE;
+    static void set(CorvexMsgField* f, const mamaPrice value)
+    {
+        corvexMsgField_setPrice(f, priceFromHost(value));
+    }
+    static mama_status read(const CorvexMsgField* f, mamaPrice result)
+    {
+        return readPrice(f, result);
+    }
+};
+
+struct TimeKind
+{
+    using Handle = mamaDateTime;
+    static constexpr mamaFieldType kType = MAMA_FIELD_TYPE_TIME;
+    static void set(CorvexMsgField* f, const mamaDateTime value)
+    {
+        corvexMsgField_setTime(f, timeFromHost(value));
+    }
+    static mama_status read(const CorvexMsgField* f, mamaDateTime result)
+    {
+        return readTime(f, result);
+    }
+};
+
+template <typename Kind>
+mama_status storeHandle(msgPayload msg, const char* name, mama_fid_t fid, bool update,
+                        const typename Kind::Handle value)
 {
     if (value == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return storeField(msg, name, fid, false,
-                      [&](CorvexMsgField* f) { corvexMsgField_setPrice(f, priceFromHost(value)); });
+    return storeField(msg, name, fid, update, [&](CorvexMsgField* f) { Kind::set(f, value); });
+}
+
+template <typename Kind>
+mama_status getHandle(const msgPayload msg, const char* name, mama_fid_t fid,
+                      typename Kind::Handle result)
+{
+    CorvexMsgField* f = nullptr;
+    mama_status status = findField(msg, name, fid, result, &f);
+    return status == MAMA_STATUS_OK ? Kind::read(f, result) : status;
+}
+
+template <typename Kind>
+mama_status updateFieldHandle(msgFieldPayload field, const typename Kind::Handle value)
+{
+    if (field == nullptr || value == nullptr)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    return updateField(asField(field), Kind::kType,
+                       [&](CorvexMsgField* f) { Kind::set(f, value); });
+}
+
+template <typename Kind>
+mama_status getFieldHandle(const msgFieldPayload field, typename Kind::Handle result)
+{
+    if (field == nullptr || result == nullptr)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    mama_status status = checkFieldRead(asField(field));
+    return status == MAMA_STATUS_OK ? Kind::read(asField(field), result) : status;
+}
+} // namespace
+
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addPrice(msgPayload msg, const char* name,
+                                                       mama_fid_t fid, const mamaPrice value)
+{
+    return storeHandle<PriceKind>(msg, name, fid, false, value);
 }
 
 CORVEXMSG_EXPORT mama_status corvexmsgPayload_updatePrice(msgPayload msg, const char* name,
                                                           mama_fid_t fid, const mamaPrice value)
 {
-    if (value == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return storeField(msg, name, fid, true,
-                      [&](CorvexMsgField* f) { corvexMsgField_setPrice(f, priceFromHost(value)); });
+    return storeHandle<PriceKind>(msg, name, fid, true, value);
 }
 
 CORVEXMSG_EXPORT mama_status corvexmsgPayload_getPrice(const msgPayload msg, const char* name,
                                                        mama_fid_t fid, mamaPrice result)
 {
-    CorvexMsgField* f = nullptr;
-    mama_status status = findField(msg, name, fid, result, &f);
-    return status == MAMA_STATUS_OK ? readPrice(f, result) : status;
+    return getHandle<PriceKind>(msg, name, fid, result);
 }
 
 CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_updatePrice(msgFieldPayload field,
                                                                msgPayload /* msg */,
                                                                const mamaPrice value)
 {
-    if (field == nullptr || value == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return updateField(asField(field), MAMA_FIELD_TYPE_PRICE,
-                       [&](CorvexMsgField* f)
-                       { corvexMsgField_setPrice(f, priceFromHost(value)); });
+    return updateFieldHandle<PriceKind>(field, value);
 }
 
 CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getPrice(const msgFieldPayload field,
                                                             mamaPrice result)
 {
-    if (field == nullptr || result == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    mama_status status = checkFieldRead(asField(field));
-    return status == MAMA_STATUS_OK ? readPrice(asField(field), result) : status;
+    return getFieldHandle<PriceKind>(field, result);
 }
 
 CORVEXMSG_EXPORT mama_status corvexmsgPayload_addDateTime(msgPayload msg, const char* name,
                                                           mama_fid_t fid, const mamaDateTime value)
 {
-    if (value == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return storeField(msg, name, fid, false,
-                      [&](CorvexMsgField* f) { corvexMsgField_setTime(f, timeFromHost(value)); });
+    return storeHandle<TimeKind>(msg, name, fid, false, value);
 }
 
 CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateDateTime(msgPayload msg, const char* name,
                                                              mama_fid_t fid,
                                                              const mamaDateTime value)
 {
-    if (value == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return storeField(msg, name, fid, true,
-                      [&](CorvexMsgField* f) { corvexMsgField_setTime(f, timeFromHost(value)); });
+    return storeHandle<TimeKind>(msg, name, fid, true, value);
 }
 
 CORVEXMSG_EXPORT mama_status corvexmsgPayload_getDateTime(const msgPayload msg, const char* name,
                                                           mama_fid_t fid, mamaDateTime result)
 {
-    CorvexMsgField* f = nullptr;
-    mama_status status = findField(msg, name, fid, result, &f);
-    return status == MAMA_STATUS_OK ? readTime(f, result) : status;
+    return getHandle<TimeKind>(msg, name, fid, result);
 }
 
 CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_updateDateTime(msgFieldPayload field,
                                                                   msgPayload /* msg */,
                                                                   const mamaDateTime value)
 {
-    if (field == nullptr || value == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return updateField(asField(field), MAMA_FIELD_TYPE_TIME,
-                       [&](CorvexMsgField* f) { corvexMsgField_setTime(f, timeFromHost(value)); });
+    return updateFieldHandle<TimeKind>(field, value);
 }
 
 CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getDateTime(const msgFieldPayload field,
                                                                mamaDateTime result)
 {
-    if (field == nullptr || result == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    mama_status status = checkFieldRead(asField(field));
-    return status == MAMA_STATUS_OK ? readTime(asField(field), result) : status;
+    return getFieldHandle<TimeKind>(field, result);
 }
 
 /* Sub-messages: the payload keeps a copy of what it is given. */
@@ -485,28 +548,16 @@ CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVectorMsg(const msgPayload msg,
                                                            const msgPayload** result,
                                                            mama_size_t* size)
 {
-    if (size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    CorvexMsgField* f = nullptr;
-    mama_status status = findField(msg, name, fid, result, &f);
-    return status != MAMA_STATUS_OK
-               ? status
-               : readVector(f, MAMA_FIELD_TYPE_VECTOR_MSG, result, size,
-                            [](CorvexMsgVectorView* v) { return corvexMsgVectorView_msgs(v); });
+    return getVector(msg, name, fid, MAMA_FIELD_TYPE_VECTOR_MSG, result, size,
+                     [](CorvexMsgVectorView* v) { return corvexMsgVectorView_msgs(v); });
 }
 
 CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVectorMsg(const msgFieldPayload field,
                                                                 const msgPayload** result,
                                                                 mama_size_t* size)
 {
-    if (field == nullptr || result == nullptr || size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return readVector(asField(field), MAMA_FIELD_TYPE_VECTOR_MSG, result, size,
-                      [](CorvexMsgVectorView* v) { return corvexMsgVectorView_msgs(v); });
+    return getFieldVector(field, MAMA_FIELD_TYPE_VECTOR_MSG, result, size,
+                          [](CorvexMsgVectorView* v) { return corvexMsgVectorView_msgs(v); });
 }
 
 /* Vectors of fixed-size values */
@@ -526,29 +577,17 @@ CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVectorMsg(const msgFieldPa
         const msgPayload msg, const char* name, mama_fid_t fid, const CType** result,              \
         mama_size_t* size)                                                                         \
     {                                                                                              \
-        if (size == nullptr)                                                                       \
-        {                                                                                          \
-            return MAMA_STATUS_NULL_ARG;                                                           \
-        }                                                                                          \
-        CorvexMsgField* f = nullptr;                                                               \
-        mama_status status = findField(msg, name, fid, result, &f);                                \
-        return status != MAMA_STATUS_OK                                                            \
-                   ? status                                                                        \
-                   : readVector(                                                                   \
-                         f, FieldType, result, size,                                               \
+        return getVector(msg, name, fid, FieldType, result, size,                                  \
                          [](CorvexMsgVectorView* v)                                                \
                          { return static_cast<const CType*>(corvexMsgVectorView_values(v)); });    \
     }                                                                                              \
     CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVector##Suffix(                          \
         const msgFieldPayload field, const CType** result, mama_size_t* size)                      \
     {                                                                                              \
-        if (field == nullptr || result == nullptr || size == nullptr)                              \
-        {                                                                                          \
-            return MAMA_STATUS_NULL_ARG;                                                           \
-        }                                                                                          \
-        return readVector(asField(field), FieldType, result, size,                                 \
-                          [](CorvexMsgVectorView* v)                                               \
-                          { return static_cast<const CType*>(corvexMsgVectorView_values(v)); });   \
+        return getFieldVector(field, FieldType, result, size,                                      \
+                              [](CorvexMsgVectorView* v) {                                         \
+                                  return static_cast<const CType*>(corvexMsgVectorView_values(v)); \
+                              });                                                                  \
     }
 
 CORVEXMSG_VECTOR(Bool, mama_bool_t, MAMA_FIELD_TYPE_VECTOR_BOOL)
@@ -586,27 +625,16 @@ CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVectorString(const msgPayload m
                                                               const char*** result,
                                                               mama_size_t* size)
 {
-    if (size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    CorvexMsgField* f = nullptr;
-    mama_status status = findField(msg, name, fid, result, &f);
-    return status != MAMA_STATUS_OK ? status
-                                    : readVector(f, MAMA_FIELD_TYPE_VECTOR_STRING, result, size,
-                                                 corvexMsgVectorView_strings);
+    return getVector(msg, name, fid, MAMA_FIELD_TYPE_VECTOR_STRING, result, size,
+                     corvexMsgVectorView_strings);
 }
 
 CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVectorString(const msgFieldPayload field,
                                                                    const char*** result,
                                                                    mama_size_t* size)
 {
-    if (field == nullptr || result == nullptr || size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return readVector(asField(field), MAMA_FIELD_TYPE_VECTOR_STRING, result, size,
-                      corvexMsgVectorView_strings);
+    return getFieldVector(field, MAMA_FIELD_TYPE_VECTOR_STRING, result, size,
+                          corvexMsgVectorView_strings);
 }
 
 namespace
@@ -645,30 +673,16 @@ CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVectorPrice(const msgPayload ms
                                                              const mamaPrice** result,
                                                              mama_size_t* size)
 {
-    if (size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    CorvexMsgField* f = nullptr;
-    mama_status status = findField(msg, name, fid, result, &f);
-    return status != MAMA_STATUS_OK ? status
-                                    : readVector(f, MAMA_FIELD_TYPE_VECTOR_PRICE, result, size,
-                                                 corvexMsgVectorView_prices);
+    return getVector(msg, name, fid, MAMA_FIELD_TYPE_VECTOR_PRICE, result, size,
+                     corvexMsgVectorView_prices);
 }
 
-/* The host passes the address of its array pointer under this type. */
 CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVectorPrice(const msgFieldPayload field,
                                                                   const mamaPrice* result,
                                                                   mama_size_t* size)
 {
-    if (field == nullptr || result == nullptr || size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    const mamaPrice** out =
-        static_cast<const mamaPrice**>(static_cast<void*>(const_cast<mamaPrice*>(result)));
-    return readVector(asField(field), MAMA_FIELD_TYPE_VECTOR_PRICE, out, size,
-                      corvexMsgVectorView_prices);
+    return getFieldVector(field, MAMA_FIELD_TYPE_VECTOR_PRICE, handleArrayOut(result), size,
+                          corvexMsgVectorView_prices);
 }
 
 CORVEXMSG_EXPORT mama_status corvexmsgPayload_addVectorDateTime(msgPayload msg, const char* name,
@@ -694,30 +708,16 @@ CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVectorDateTime(const msgPayload
                                                                 const mamaDateTime** result,
                                                                 mama_size_t* size)
 {
-    if (size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    CorvexMsgField* f = nullptr;
-    mama_status status = findField(msg, name, fid, result, &f);
-    return status != MAMA_STATUS_OK ? status
-                                    : readVector(f, MAMA_FIELD_TYPE_VECTOR_TIME, result, size,
-                                                 corvexMsgVectorView_times);
+    return getVector(msg, name, fid, MAMA_FIELD_TYPE_VECTOR_TIME, result, size,
+                     corvexMsgVectorView_times);
 }
 
-/* The host passes the address of its array pointer under this type. */
 CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVectorDateTime(const msgFieldPayload field,
                                                                      const mamaDateTime* result,
                                                                      mama_size_t* size)
 {
-    if (field == nullptr || result == nullptr || size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    const mamaDateTime** out =
-        static_cast<const mamaDateTime**>(static_cast<void*>(const_cast<mamaDateTime*>(result)));
-    return readVector(asField(field), MAMA_FIELD_TYPE_VECTOR_TIME, out, size,
-                      corvexMsgVectorView_times);
+    return getFieldVector(field, MAMA_FIELD_TYPE_VECTOR_TIME, handleArrayOut(result), size,
+                          corvexMsgVectorView_times);
 }
 
 /* Templates are a feature of other encodings. */
