@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 pkgs=(build-essential cmake libgtest-dev valgrind
+      # the install test builds against the installed client library with pkg-config
+      pkgconf
       # the module dependency check (scripts/module-cycles.py) and the format check
       python3 clang-format
       # what OpenMAMA's build needs
