@@ -2,9 +2,9 @@
 # Runs OpenMAMA's UnitTestMamaC over the corvex bridge and the corvexmsg
 # payload, every test in a process of its own so a crash costs one test.
 #   conformance/run.sh BUILD_DIR [GTEST_FILTER]
-# Prints "N passed, N failed" and fails when a test fails that is not listed
-# in expected-failures.txt, or when a listed test passes (the list may only
-# shrink). OPENMAMA_ROOT names the OpenMAMA install (default /opt/openmama-6.3.2);
+# Prints "N passed, N failed, N of them expected" and fails when a test fails
+# that is not listed in expected-failures.txt, or when a listed test passes
+# (the list may only shrink). OPENMAMA_ROOT names the OpenMAMA install (default /opt/openmama-6.3.2);
 # CONFORMANCE_PRELOAD names a sanitizer runtime to preload into the suite, for
 # a build whose bridge and payload are instrumented.
 set -euo pipefail
@@ -50,9 +50,13 @@ comm -12 "$out/expected" "$out/tests" >"$out/expected-here"
 
 unexpected="$(comm -23 "$out/failed" "$out/expected-here")"
 nowPassing="$(comm -12 "$out/passed" "$out/expected-here")"
+expectedFailed=$(comm -12 "$out/failed" "$out/expected-here" | wc -l)
 crashed=$(find "$out" -name "*.crash" | wc -l)
-echo "UnitTestMamaC (corvex, corvexmsg): $(wc -l <"$out/passed") passed, $(wc -l <"$out/failed") failed" \
-     "($crashed of them crashed or timed out)"
+notExpected=""
+[[ -z "$unexpected" ]] || notExpected=", $(wc -w <<<"$unexpected") NOT expected"
+echo "UnitTestMamaC (corvex, corvexmsg): $(wc -l <"$out/passed") passed, $(wc -l <"$out/failed") failed," \
+     "$expectedFailed of them expected (conformance/expected-failures.txt gives each reason)$notExpected;" \
+     "$crashed crashed or timed out"
 rc=0
 if [[ -n "$unexpected" ]]; then
   echo "failed, not on conformance/expected-failures.txt:"

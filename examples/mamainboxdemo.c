@@ -32,8 +32,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 #include <unistd.h>
+
+#include "demoSupport.h"
 
 #define SEQ_FIELD "DemoRequestNum"
 #define SEQ_FID 10001
@@ -68,50 +69,6 @@ static mama_u64_t gRequesterErrors = 0;
 static int gInboxDestroyed = 0;
 static int gResponderDestroyed = 0;
 
-static void check(mama_status status, const char* what)
-{
-    if (status != MAMA_STATUS_OK)
-    {
-        fprintf(stderr, "%s failed: %s\n", what, mamaStatus_stringForStatus(status));
-        exit(1);
-    }
-}
-
-static double now(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-/* Waits, with gLock held, up to `seconds` for `done` to hold. */
-static int awaitLocked(int (*done)(void), double seconds)
-{
-    double deadline = now() + seconds;
-    while (!done() && now() < deadline)
-    {
-        struct timespec ts;
-        clock_gettime(CLOCK_REALTIME, &ts);
-        ts.tv_nsec += 50 * 1000 * 1000;
-        if (ts.tv_nsec >= 1000000000L)
-        {
-            ts.tv_sec += 1;
-            ts.tv_nsec -= 1000000000L;
-        }
-        pthread_cond_timedwait(&gChanged, &gLock, &ts);
-    }
-    return done();
-}
-
-static int await(int (*done)(void), double seconds)
-{
-    int result;
-    pthread_mutex_lock(&gLock);
-    result = awaitLocked(done, seconds);
-    pthread_mutex_unlock(&gLock);
-    return result;
-}
-
 /* Waits as long as replies keep coming: fails once 10 s pass without one. */
 static int awaitProgress(int (*done)(void))
 {
@@ -121,7 +78,7 @@ static int awaitProgress(int (*done)(void))
     do
     {
         seen = gReplies + gWarmReplies;
-        result = awaitLocked(done, 10.0);
+        result = awaitLocked(&gLock, &gChanged, done, 10.0);
     } while (!result && gReplies + gWarmReplies != seen);
     pthread_mutex_unlock(&gLock);
     return result;
@@ -322,7 +279,7 @@ static int awaitRequests(int (*done)(void))
     do
     {
         seen = gWarmRequests + gSentDirect + gSentByHandle;
-        result = awaitLocked(done, 10.0);
+        result = awaitLocked(&gLock, &gChanged, done, 10.0);
     } while (!result && gWarmRequests + gSentDirect + gSentByHandle != seen);
     pthread_mutex_unlock(&gLock);
     return result;
@@ -457,7 +414,7 @@ int main(int argc, char** argv)
     {
         /* The requester is elsewhere: answer its run, then let the last
          * replies leave before the transport closes. */
-        if (!await(requested, 60.0))
+        if (!await(&gLock, &gChanged, requested, 60.0))
         {
             fprintf(stderr, "responder: no request came\n");
             ok = 0;
@@ -472,7 +429,7 @@ int main(int argc, char** argv)
 
     /* The responder's subscription is placed asynchronously: warm up until
      * a request comes back answered. */
-    for (i = 0; requests && !await(warm, 0.01); ++i)
+    for (i = 0; requests && !await(&gLock, &gChanged, warm, 0.01); ++i)
     {
         if (i == (responds ? 500 : 3000))
         {
@@ -513,13 +470,13 @@ int main(int argc, char** argv)
     if (subscription != NULL)
         check(mamaSubscription_destroy(subscription), "mamaSubscription_destroy");
     check(mamaInbox_destroy(inbox), "mamaInbox_destroy");
-    if (!await(inboxDestroyed, 10.0))
+    if (!await(&gLock, &gChanged, inboxDestroyed, 10.0))
     {
         fprintf(stderr, "the inbox did not report its destroy\n");
         ok = 0;
     }
     /* Its queue stays dispatched until then. */
-    if (subscription != NULL && !await(responderDestroyed, 10.0))
+    if (subscription != NULL && !await(&gLock, &gChanged, responderDestroyed, 10.0))
     {
         fprintf(stderr, "the responder's subscription did not report its destroy\n");
         ok = 0;

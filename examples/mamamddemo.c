@@ -5,8 +5,10 @@
  * the symbol's publisher and replies with its image, onRequest replies to
  * later requests) and then publishes a run of numbered updates for every
  * symbol. The listener subscribes to <source>/<symbol> with full market-data
- * subscriptions (initial value, sequence checks) and prints the INITIAL and
- * each UPDATE field by field, or with -q only a summary. The publisher
+ * subscriptions (initial value, sequence checks) and prints a summary for
+ * each symbol; with -v it also prints the INITIAL and each UPDATE field by
+ * field (each further -v raises the MAMA log level), with -q only the
+ * summary of the run. The publisher
  * manager and the listener have event queues of their own, each dispatched
  * by its own thread.
  *
@@ -49,8 +51,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 #include <unistd.h>
+
+#include "demoSupport.h"
 
 #define MAX_SYMBOLS 64
 
@@ -96,6 +99,7 @@ static int gInstrumentCount = 0;
 static mama_u32_t gUpdates = 10;
 static mama_u32_t gEarlyUpdates = 0; /* published before the listener subscribes */
 static int gQuiet = 0;
+static int gPrintFields = 0;
 static int gUseCache = 0;
 /* The sides this process runs. */
 static int gPublishes = 1;
@@ -113,22 +117,6 @@ static int gPublishStalled = 0;
 static mama_u64_t gUpdatesSent = 0; /* publisher thread only */
 static mama_u64_t gUpdatesReceived = 0;
 static int gPublisherClosed = 0;
-
-static void check(mama_status status, const char* what)
-{
-    if (status != MAMA_STATUS_OK)
-    {
-        fprintf(stderr, "%s failed: %s\n", what, mamaStatus_stringForStatus(status));
-        exit(1);
-    }
-}
-
-static double now(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 static void signalChange(void)
 {
@@ -158,34 +146,6 @@ static void MAMACALLTYPE onDefaultQueueStopped(mama_status status)
         fprintf(stderr, "default queue dispatch ended with %s\n",
                 mamaStatus_stringForStatus(status));
     setFlag(&gDefaultQueueStopped);
-}
-
-/* Waits, with gLock held, up to `seconds` for `done` to hold. */
-static int awaitLocked(int (*done)(void), double seconds)
-{
-    double deadline = now() + seconds;
-    while (!done() && now() < deadline)
-    {
-        struct timespec ts;
-        clock_gettime(CLOCK_REALTIME, &ts);
-        ts.tv_nsec += 50 * 1000 * 1000;
-        if (ts.tv_nsec >= 1000000000L)
-        {
-            ts.tv_sec += 1;
-            ts.tv_nsec -= 1000000000L;
-        }
-        pthread_cond_timedwait(&gChanged, &gLock, &ts);
-    }
-    return done();
-}
-
-static int await(int (*done)(void), double seconds)
-{
-    int result;
-    pthread_mutex_lock(&gLock);
-    result = awaitLocked(done, seconds);
-    pthread_mutex_unlock(&gLock);
-    return result;
 }
 
 static Instrument* findInstrument(const char* symbol)
@@ -362,7 +322,7 @@ static void MAMACALLTYPE publishUpdates(mamaQueue queue, void* closure)
     (void)closure;
     for (n = gEarlyUpdates; n < gUpdates; ++n)
     {
-        if (!await(caughtUp, 10.0))
+        if (!await(&gLock, &gChanged, caughtUp, 10.0))
         {
             fprintf(
                 stderr,
@@ -454,7 +414,7 @@ static void MAMACALLTYPE onListenerMsg(mamaSubscription sub, mamaMsg msg, void* 
     (void)sub;
     (void)itemClosure;
 
-    if (!gQuiet)
+    if (gPrintFields)
     {
         printf("%s.%s Type: %s Status %s\n", gSource, instrument->mSymbol,
                mamaMsgType_stringForType(type),
@@ -613,7 +573,7 @@ static int awaitRun(void)
     do
     {
         seen = gUpdatesReceived;
-        done = awaitLocked(allReceived, 10.0);
+        done = awaitLocked(&gLock, &gChanged, allReceived, 10.0);
     } while (!done && gUpdatesReceived != seen);
     pthread_mutex_unlock(&gLock);
     return done;
@@ -724,7 +684,9 @@ int main(int argc, char** argv)
         }
         else if (strcmp(argv[i], "-v") == 0)
         {
-            if (logLevel < MAMA_LOG_LEVEL_FINEST)
+            if (!gPrintFields)
+                gPrintFields = 1;
+            else if (logLevel < MAMA_LOG_LEVEL_FINEST)
                 logLevel = (MamaLogLevel)(logLevel + 1);
         }
         else if (strcmp(argv[i], "-q") == 0)
@@ -765,7 +727,7 @@ int main(int argc, char** argv)
     check(mama_getDefaultEventQueue(bridge, &defaultQueue), "mama_getDefaultEventQueue");
     check(mamaQueue_enqueueEvent(defaultQueue, onDefaultQueueEvent, NULL),
           "mamaQueue_enqueueEvent");
-    if (!await(defaultQueueLive, 10.0))
+    if (!await(&gLock, &gChanged, defaultQueueLive, 10.0))
     {
         fprintf(stderr, "the default queue is not dispatched\n");
         return 1;
@@ -804,7 +766,7 @@ int main(int argc, char** argv)
               "mamaPublisher_create");
         check(mamaMsg_create(&probeMsg), "mamaMsg_create");
         check(mamaMsg_addU32(probeMsg, UPDATE_NUM_FIELD, UPDATE_NUM_FID, 0), "mamaMsg_addU32");
-        for (i = 0; !await(managerLive, 0.01); ++i)
+        for (i = 0; !await(&gLock, &gChanged, managerLive, 0.01); ++i)
         {
             if (i == 500)
             {
@@ -822,7 +784,7 @@ int main(int argc, char** argv)
     {
         gEarlyUpdates = gUpdates / 2;
         check(mamaQueue_enqueueEvent(pubQueue, publishEarly, manager), "mamaQueue_enqueueEvent");
-        if (!await(earlyPublished, 30.0))
+        if (!await(&gLock, &gChanged, earlyPublished, 30.0))
         {
             fprintf(stderr, "the publisher did not publish its images\n");
             ok = 0;
@@ -833,7 +795,7 @@ int main(int argc, char** argv)
     if (ok && !gListens)
     {
         /* Updates flow once every listener has had every initial value. */
-        if (!await(allAnswered, 60.0))
+        if (!await(&gLock, &gChanged, allAnswered, 60.0))
         {
             fprintf(stderr, "publisher: not every symbol was requested by %d listener(s)\n",
                     gListeners);
@@ -848,7 +810,7 @@ int main(int argc, char** argv)
              * beyond a few. A pause lets the replies be taken first. */
             usleep(500 * 1000);
             check(mamaQueue_enqueueEvent(pubQueue, publishUpdates, NULL), "mamaQueue_enqueueEvent");
-            ok = await(publishDone, 120.0) && !gPublishStalled;
+            ok = await(&gLock, &gChanged, publishDone, 120.0) && !gPublishStalled;
             /* The last updates leave before the transport closes. */
             sleep(1);
         }
@@ -882,7 +844,7 @@ int main(int argc, char** argv)
         subscribed = 1;
 
         /* Updates flow once every symbol has had its initial value. */
-        if (!await(allInitials, 30.0))
+        if (!await(&gLock, &gChanged, allInitials, 30.0))
         {
             fprintf(stderr, "not every symbol got its initial value\n");
             ok = 0;
@@ -933,7 +895,7 @@ int main(int argc, char** argv)
      * listener's dispatch thread), then the publisher on its own thread. */
     for (i = 0; subscribed && i < gInstrumentCount; ++i)
         check(mamaSubscription_destroy(gInstruments[i].mSubscription), "mamaSubscription_destroy");
-    if (!await(allDestroyed, 10.0))
+    if (!await(&gLock, &gChanged, allDestroyed, 10.0))
     {
         fprintf(stderr, "not every subscription reported its destroy\n");
         ok = 0;
@@ -941,7 +903,7 @@ int main(int argc, char** argv)
     if (gPublishes)
     {
         check(mamaQueue_enqueueEvent(pubQueue, closePublisher, manager), "mamaQueue_enqueueEvent");
-        if (!await(publisherClosed, 10.0))
+        if (!await(&gLock, &gChanged, publisherClosed, 10.0))
         {
             fprintf(stderr, "the publisher did not close\n");
             return 1;
@@ -962,7 +924,7 @@ int main(int argc, char** argv)
     check(mamaSource_destroy(source), "mamaSource_destroy");
     check(mamaTransport_destroy(transport), "mamaTransport_destroy");
     check(mama_stop(bridge), "mama_stop");
-    if (!await(defaultQueueStopped, 10.0))
+    if (!await(&gLock, &gChanged, defaultQueueStopped, 10.0))
     {
         fprintf(stderr, "the default queue's dispatch did not stop\n");
         return 1;

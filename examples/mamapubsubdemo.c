@@ -24,8 +24,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 #include <unistd.h>
+
+#include "demoSupport.h"
 
 #define SEQ_FIELD "seq"
 #define SEQ_FID 10001
@@ -70,22 +71,6 @@ static pthread_cond_t gReadyChanged = PTHREAD_COND_INITIALIZER;
 static mama_u64_t gReadyPids[MAX_READY];
 static mama_u64_t gReadyReceived[MAX_READY];
 static int gReadyCount = 0;
-
-static void check(mama_status status, const char* what)
-{
-    if (status != MAMA_STATUS_OK)
-    {
-        fprintf(stderr, "%s failed: %s\n", what, mamaStatus_stringForStatus(status));
-        exit(1);
-    }
-}
-
-static double now(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 /* A subscriber process's notice to the publisher: its process id and how
  * many messages of the run it has received. */
@@ -197,7 +182,6 @@ static int awaitWindow(mama_u64_t sent)
     while (1)
     {
         mama_u64_t previous = slowest;
-        struct timespec ts;
         slowest = sent;
         for (i = 0; i < gReadyCount; ++i)
             slowest = gReadyReceived[i] < slowest ? gReadyReceived[i] : slowest;
@@ -212,14 +196,7 @@ static int awaitWindow(mama_u64_t sent)
                     (unsigned long long)slowest, (unsigned long long)sent);
             return 0;
         }
-        clock_gettime(CLOCK_REALTIME, &ts);
-        ts.tv_nsec += 10 * 1000 * 1000;
-        if (ts.tv_nsec >= 1000000000L)
-        {
-            ts.tv_sec += 1;
-            ts.tv_nsec -= 1000000000L;
-        }
-        pthread_cond_timedwait(&gReadyChanged, &gReadyLock, &ts);
+        waitAtMost(&gReadyChanged, &gReadyLock, 10);
     }
     pthread_mutex_unlock(&gReadyLock);
     return 1;
@@ -263,15 +240,7 @@ static int awaitDestroyed(int count)
     pthread_mutex_lock(&gReadyLock);
     while (gDestroyed < count && now() < deadline)
     {
-        struct timespec ts;
-        clock_gettime(CLOCK_REALTIME, &ts);
-        ts.tv_nsec += 10 * 1000 * 1000;
-        if (ts.tv_nsec >= 1000000000L)
-        {
-            ts.tv_sec += 1;
-            ts.tv_nsec -= 1000000000L;
-        }
-        pthread_cond_timedwait(&gReadyChanged, &gReadyLock, &ts);
+        waitAtMost(&gReadyChanged, &gReadyLock, 10);
     }
     done = gDestroyed >= count;
     pthread_mutex_unlock(&gReadyLock);
@@ -305,15 +274,7 @@ static mama_u64_t awaitRun(Receiver* receiver, double seconds)
     pthread_mutex_lock(&receiver->mLock);
     while (receiver->mReceived < gCount && now() < deadline)
     {
-        struct timespec ts;
-        clock_gettime(CLOCK_REALTIME, &ts);
-        ts.tv_nsec += 100 * 1000 * 1000;
-        if (ts.tv_nsec >= 1000000000L)
-        {
-            ts.tv_sec += 1;
-            ts.tv_nsec -= 1000000000L;
-        }
-        pthread_cond_timedwait(&receiver->mChanged, &receiver->mLock, &ts);
+        waitAtMost(&receiver->mChanged, &receiver->mLock, 100);
     }
     received = receiver->mReceived;
     pthread_mutex_unlock(&receiver->mLock);

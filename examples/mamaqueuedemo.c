@@ -15,6 +15,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "demoSupport.h"
+
 #define PRODUCERS 2
 
 static mamaQueue gQueue = NULL;
@@ -22,15 +24,6 @@ static long gPerProducer = 100000;
 static long gDispatched = 0;
 static pthread_mutex_t gCountLock = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t gCountDone = PTHREAD_COND_INITIALIZER;
-
-static void check(mama_status status, const char* what)
-{
-    if (status != MAMA_STATUS_OK)
-    {
-        fprintf(stderr, "%s failed: %s\n", what, mamaStatus_stringForStatus(status));
-        exit(1);
-    }
-}
 
 static void MAMACALLTYPE onEvent(mamaQueue queue, void* closure)
 {

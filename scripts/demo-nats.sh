@@ -9,7 +9,7 @@
 # and stops the server by its process id on the way out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/build-demo.sh
+./scripts/build-demo.sh tools
 
 OPENMAMA_ROOT="${OPENMAMA_ROOT:-/opt/openmama-6.3.2}"
 TOOLS="$OPENMAMA_ROOT/bin"

@@ -287,132 +287,197 @@ mama_status readVector(CorvexMsgField* f, mamaFieldType type, Result* result, ma
         });
 }
 
+/* A vector of a message, found by name/fid. */
+template <typename Result, typename Pick>
+mama_status getVector(const msgPayload msg, const char* name, mama_fid_t fid, mamaFieldType type,
+                      Result* result, mama_size_t* size, Pick&& pick)
+{
+    if (size == nullptr)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    CorvexMsgField* f = nullptr;
+    mama_status status = findField(msg, name, fid, result, &f);
+    return status != MAMA_STATUS_OK ? status : readVector(f, type, result, size, pick);
+}
+
+/* A vector of a field the host hands over. */
+template <typename Result, typename Pick>
+mama_status getFieldVector(const msgFieldPayload field, mamaFieldType type, Result* result,
+                           mama_size_t* size, Pick&& pick)
+{
+    if (field == nullptr || result == nullptr || size == nullptr)
+    {
+        return MAMA_STATUS_NULL_ARG;
+    }
+    return readVector(asField(field), type, result, size, pick);
+}
+
+/* For vectors of prices and date-times the host passes the address of its
+ * array pointer under the element's handle type. */
+template <typename Handle> const Handle** handleArrayOut(const Handle* result)
+{
+    return static_cast<const Handle**>(static_cast<void*>(const_cast<Handle*>(result)));
+}
+
 } // namespace
 
-/* Prices and date-times */
+/* Prices and date-times: the host hands both over as handles, and their
+ * entry points differ only in the field type and in how a value is taken
+ * from the handle and given back. */
 
-extern "C" mama_status corvexmsgPayload_addPrice(msgPayload msg, const char* name, mama_fid_t fid,
-                                                 const mamaPrice value)
+namespace
+{
+struct PriceKind
+{
+    using Handle = mamaPrice;
+    static constexpr mamaFieldType kType = MAMA_FIELD_TYPE_PRICE;
+    static void set(CorvexMsgField* f, const mamaPrice value)
+    {
+        corvexMsgField_setPrice(f, priceFromHost(value));
+    }
+    static mama_status read(const CorvexMsgField* f, mamaPrice result)
+    {
+        return readPrice(f, result);
+    }
+};
+
+struct TimeKind
+{
+    using Handle = mamaDateTime;
+    static constexpr mamaFieldType kType = MAMA_FIELD_TYPE_TIME;
+    static void set(CorvexMsgField* f, const mamaDateTime value)
+    {
+        corvexMsgField_setTime(f, timeFromHost(value));
+    }
+    static mama_status read(const CorvexMsgField* f, mamaDateTime result)
+    {
+        return readTime(f, result);
+    }
+};
+
+template <typename Kind>
+mama_status storeHandle(msgPayload msg, const char* name, mama_fid_t fid, bool update,
+                        const typename Kind::Handle value)
 {
     if (value == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return storeField(msg, name, fid, false,
-                      [&](CorvexMsgField* f) { corvexMsgField_setPrice(f, priceFromHost(value)); });
+    return storeField(msg, name, fid, update, [&](CorvexMsgField* f) { Kind::set(f, value); });
 }
 
-extern "C" mama_status corvexmsgPayload_updatePrice(msgPayload msg, const char* name,
-                                                    mama_fid_t fid, const mamaPrice value)
-{
-    if (value == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return storeField(msg, name, fid, true,
-                      [&](CorvexMsgField* f) { corvexMsgField_setPrice(f, priceFromHost(value)); });
-}
-
-extern "C" mama_status corvexmsgPayload_getPrice(const msgPayload msg, const char* name,
-                                                 mama_fid_t fid, mamaPrice result)
+template <typename Kind>
+mama_status getHandle(const msgPayload msg, const char* name, mama_fid_t fid,
+                      typename Kind::Handle result)
 {
     CorvexMsgField* f = nullptr;
     mama_status status = findField(msg, name, fid, result, &f);
-    return status == MAMA_STATUS_OK ? readPrice(f, result) : status;
+    return status == MAMA_STATUS_OK ? Kind::read(f, result) : status;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_updatePrice(msgFieldPayload field,
-                                                         msgPayload /* msg */,
-                                                         const mamaPrice value)
+template <typename Kind>
+mama_status updateFieldHandle(msgFieldPayload field, const typename Kind::Handle value)
 {
     if (field == nullptr || value == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return updateField(asField(field), MAMA_FIELD_TYPE_PRICE,
-                       [&](CorvexMsgField* f)
-                       { corvexMsgField_setPrice(f, priceFromHost(value)); });
+    return updateField(asField(field), Kind::kType,
+                       [&](CorvexMsgField* f) { Kind::set(f, value); });
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getPrice(const msgFieldPayload field, mamaPrice result)
+template <typename Kind>
+mama_status getFieldHandle(const msgFieldPayload field, typename Kind::Handle result)
 {
     if (field == nullptr || result == nullptr)
     {
         return MAMA_STATUS_NULL_ARG;
     }
     mama_status status = checkFieldRead(asField(field));
-    return status == MAMA_STATUS_OK ? readPrice(asField(field), result) : status;
+    return status == MAMA_STATUS_OK ? Kind::read(asField(field), result) : status;
+}
+} // namespace
+
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addPrice(msgPayload msg, const char* name,
+                                                       mama_fid_t fid, const mamaPrice value)
+{
+    return storeHandle<PriceKind>(msg, name, fid, false, value);
 }
 
-extern "C" mama_status corvexmsgPayload_addDateTime(msgPayload msg, const char* name,
-                                                    mama_fid_t fid, const mamaDateTime value)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updatePrice(msgPayload msg, const char* name,
+                                                          mama_fid_t fid, const mamaPrice value)
 {
-    if (value == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return storeField(msg, name, fid, false,
-                      [&](CorvexMsgField* f) { corvexMsgField_setTime(f, timeFromHost(value)); });
+    return storeHandle<PriceKind>(msg, name, fid, true, value);
 }
 
-extern "C" mama_status corvexmsgPayload_updateDateTime(msgPayload msg, const char* name,
-                                                       mama_fid_t fid, const mamaDateTime value)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getPrice(const msgPayload msg, const char* name,
+                                                       mama_fid_t fid, mamaPrice result)
 {
-    if (value == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return storeField(msg, name, fid, true,
-                      [&](CorvexMsgField* f) { corvexMsgField_setTime(f, timeFromHost(value)); });
+    return getHandle<PriceKind>(msg, name, fid, result);
 }
 
-extern "C" mama_status corvexmsgPayload_getDateTime(const msgPayload msg, const char* name,
-                                                    mama_fid_t fid, mamaDateTime result)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_updatePrice(msgFieldPayload field,
+                                                               msgPayload /* msg */,
+                                                               const mamaPrice value)
 {
-    CorvexMsgField* f = nullptr;
-    mama_status status = findField(msg, name, fid, result, &f);
-    return status == MAMA_STATUS_OK ? readTime(f, result) : status;
+    return updateFieldHandle<PriceKind>(field, value);
 }
 
-extern "C" mama_status corvexmsgFieldPayload_updateDateTime(msgFieldPayload field,
-                                                            msgPayload /* msg */,
-                                                            const mamaDateTime value)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getPrice(const msgFieldPayload field,
+                                                            mamaPrice result)
 {
-    if (field == nullptr || value == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return updateField(asField(field), MAMA_FIELD_TYPE_TIME,
-                       [&](CorvexMsgField* f) { corvexMsgField_setTime(f, timeFromHost(value)); });
+    return getFieldHandle<PriceKind>(field, result);
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getDateTime(const msgFieldPayload field,
-                                                         mamaDateTime result)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addDateTime(msgPayload msg, const char* name,
+                                                          mama_fid_t fid, const mamaDateTime value)
 {
-    if (field == nullptr || result == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    mama_status status = checkFieldRead(asField(field));
-    return status == MAMA_STATUS_OK ? readTime(asField(field), result) : status;
+    return storeHandle<TimeKind>(msg, name, fid, false, value);
+}
+
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateDateTime(msgPayload msg, const char* name,
+                                                             mama_fid_t fid,
+                                                             const mamaDateTime value)
+{
+    return storeHandle<TimeKind>(msg, name, fid, true, value);
+}
+
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getDateTime(const msgPayload msg, const char* name,
+                                                          mama_fid_t fid, mamaDateTime result)
+{
+    return getHandle<TimeKind>(msg, name, fid, result);
+}
+
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_updateDateTime(msgFieldPayload field,
+                                                                  msgPayload /* msg */,
+                                                                  const mamaDateTime value)
+{
+    return updateFieldHandle<TimeKind>(field, value);
+}
+
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getDateTime(const msgFieldPayload field,
+                                                               mamaDateTime result)
+{
+    return getFieldHandle<TimeKind>(field, result);
 }
 
 /* Sub-messages: the payload keeps a copy of what it is given. */
 
-extern "C" mama_status corvexmsgPayload_addMsg(msgPayload msg, const char* name, mama_fid_t fid,
-                                               mamaMsg value)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addMsg(msgPayload msg, const char* name,
+                                                     mama_fid_t fid, mamaMsg value)
 {
     return storeMsgs(msg, name, fid, false, MAMA_FIELD_TYPE_MSG, &value, 1);
 }
 
-extern "C" mama_status corvexmsgPayload_updateSubMsg(msgPayload msg, const char* name,
-                                                     mama_fid_t fid, const mamaMsg subMsg)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateSubMsg(msgPayload msg, const char* name,
+                                                           mama_fid_t fid, const mamaMsg subMsg)
 {
     return storeMsgs(msg, name, fid, true, MAMA_FIELD_TYPE_MSG, &subMsg, 1);
 }
 
-extern "C" mama_status corvexmsgPayload_getMsg(const msgPayload msg, const char* name,
-                                               mama_fid_t fid, msgPayload* result)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getMsg(const msgPayload msg, const char* name,
+                                                     mama_fid_t fid, msgPayload* result)
 {
     CorvexMsgField* f = nullptr;
     mama_status status = findTyped(msg, name, fid, result, MAMA_FIELD_TYPE_MSG, &f);
@@ -423,9 +488,9 @@ extern "C" mama_status corvexmsgPayload_getMsg(const msgPayload msg, const char*
     return status;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_updateSubMsg(msgFieldPayload field,
-                                                          msgPayload /* msg */,
-                                                          const msgPayload subMsg)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_updateSubMsg(msgFieldPayload field,
+                                                                msgPayload /* msg */,
+                                                                const msgPayload subMsg)
 {
     if (field == nullptr || subMsg == nullptr)
     {
@@ -443,7 +508,8 @@ extern "C" mama_status corvexmsgFieldPayload_updateSubMsg(msgFieldPayload field,
         });
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getMsg(const msgFieldPayload field, msgPayload* result)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getMsg(const msgFieldPayload field,
+                                                          msgPayload* result)
 {
     if (field == nullptr || result == nullptr)
     {
@@ -463,88 +529,65 @@ extern "C" mama_status corvexmsgFieldPayload_getMsg(const msgFieldPayload field,
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgPayload_addVectorMsg(msgPayload msg, const char* name,
-                                                     mama_fid_t fid, const mamaMsg value[],
-                                                     mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addVectorMsg(msgPayload msg, const char* name,
+                                                           mama_fid_t fid, const mamaMsg value[],
+                                                           mama_size_t size)
 {
     return storeMsgs(msg, name, fid, false, MAMA_FIELD_TYPE_VECTOR_MSG, value, size);
 }
 
-extern "C" mama_status corvexmsgPayload_updateVectorMsg(msgPayload msg, const char* name,
-                                                        mama_fid_t fid, const mamaMsg value[],
-                                                        mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateVectorMsg(msgPayload msg, const char* name,
+                                                              mama_fid_t fid, const mamaMsg value[],
+                                                              mama_size_t size)
 {
     return storeMsgs(msg, name, fid, true, MAMA_FIELD_TYPE_VECTOR_MSG, value, size);
 }
 
-extern "C" mama_status corvexmsgPayload_getVectorMsg(const msgPayload msg, const char* name,
-                                                     mama_fid_t fid, const msgPayload** result,
-                                                     mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVectorMsg(const msgPayload msg, const char* name,
+                                                           mama_fid_t fid,
+                                                           const msgPayload** result,
+                                                           mama_size_t* size)
 {
-    if (size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    CorvexMsgField* f = nullptr;
-    mama_status status = findField(msg, name, fid, result, &f);
-    return status != MAMA_STATUS_OK
-               ? status
-               : readVector(f, MAMA_FIELD_TYPE_VECTOR_MSG, result, size,
-                            [](CorvexMsgVectorView* v) { return corvexMsgVectorView_msgs(v); });
+    return getVector(msg, name, fid, MAMA_FIELD_TYPE_VECTOR_MSG, result, size,
+                     [](CorvexMsgVectorView* v) { return corvexMsgVectorView_msgs(v); });
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getVectorMsg(const msgFieldPayload field,
-                                                          const msgPayload** result,
-                                                          mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVectorMsg(const msgFieldPayload field,
+                                                                const msgPayload** result,
+                                                                mama_size_t* size)
 {
-    if (field == nullptr || result == nullptr || size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return readVector(asField(field), MAMA_FIELD_TYPE_VECTOR_MSG, result, size,
-                      [](CorvexMsgVectorView* v) { return corvexMsgVectorView_msgs(v); });
+    return getFieldVector(field, MAMA_FIELD_TYPE_VECTOR_MSG, result, size,
+                          [](CorvexMsgVectorView* v) { return corvexMsgVectorView_msgs(v); });
 }
 
 /* Vectors of fixed-size values */
 
 #define CORVEXMSG_VECTOR(Suffix, CType, FieldType)                                                 \
-    extern "C" mama_status corvexmsgPayload_addVector##Suffix(                                     \
+    CORVEXMSG_EXPORT mama_status corvexmsgPayload_addVector##Suffix(                               \
         msgPayload msg, const char* name, mama_fid_t fid, const CType value[], mama_size_t size)   \
     {                                                                                              \
         return storeValues(msg, name, fid, false, FieldType, value, size);                         \
     }                                                                                              \
-    extern "C" mama_status corvexmsgPayload_updateVector##Suffix(                                  \
+    CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateVector##Suffix(                            \
         msgPayload msg, const char* name, mama_fid_t fid, const CType value[], mama_size_t size)   \
     {                                                                                              \
         return storeValues(msg, name, fid, true, FieldType, value, size);                          \
     }                                                                                              \
-    extern "C" mama_status corvexmsgPayload_getVector##Suffix(                                     \
+    CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVector##Suffix(                               \
         const msgPayload msg, const char* name, mama_fid_t fid, const CType** result,              \
         mama_size_t* size)                                                                         \
     {                                                                                              \
-        if (size == nullptr)                                                                       \
-        {                                                                                          \
-            return MAMA_STATUS_NULL_ARG;                                                           \
-        }                                                                                          \
-        CorvexMsgField* f = nullptr;                                                               \
-        mama_status status = findField(msg, name, fid, result, &f);                                \
-        return status != MAMA_STATUS_OK                                                            \
-                   ? status                                                                        \
-                   : readVector(                                                                   \
-                         f, FieldType, result, size,                                               \
+        return getVector(msg, name, fid, FieldType, result, size,                                  \
                          [](CorvexMsgVectorView* v)                                                \
                          { return static_cast<const CType*>(corvexMsgVectorView_values(v)); });    \
     }                                                                                              \
-    extern "C" mama_status corvexmsgFieldPayload_getVector##Suffix(                                \
+    CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVector##Suffix(                          \
         const msgFieldPayload field, const CType** result, mama_size_t* size)                      \
     {                                                                                              \
-        if (field == nullptr || result == nullptr || size == nullptr)                              \
-        {                                                                                          \
-            return MAMA_STATUS_NULL_ARG;                                                           \
-        }                                                                                          \
-        return readVector(asField(field), FieldType, result, size,                                 \
-                          [](CorvexMsgVectorView* v)                                               \
-                          { return static_cast<const CType*>(corvexMsgVectorView_values(v)); });   \
+        return getFieldVector(field, FieldType, result, size,                                      \
+                              [](CorvexMsgVectorView* v) {                                         \
+                                  return static_cast<const CType*>(corvexMsgVectorView_values(v)); \
+                              });                                                                  \
     }
 
 CORVEXMSG_VECTOR(Bool, mama_bool_t, MAMA_FIELD_TYPE_VECTOR_BOOL)
@@ -562,45 +605,36 @@ CORVEXMSG_VECTOR(F64, mama_f64_t, MAMA_FIELD_TYPE_VECTOR_F64)
 
 /* Vectors of strings, prices and date-times */
 
-extern "C" mama_status corvexmsgPayload_addVectorString(msgPayload msg, const char* name,
-                                                        mama_fid_t fid, const char* value[],
-                                                        mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addVectorString(msgPayload msg, const char* name,
+                                                              mama_fid_t fid, const char* value[],
+                                                              mama_size_t size)
 {
     return storeStrings(msg, name, fid, false, value, size);
 }
 
-extern "C" mama_status corvexmsgPayload_updateVectorString(msgPayload msg, const char* name,
-                                                           mama_fid_t fid, const char* value[],
-                                                           mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateVectorString(msgPayload msg, const char* name,
+                                                                 mama_fid_t fid,
+                                                                 const char* value[],
+                                                                 mama_size_t size)
 {
     return storeStrings(msg, name, fid, true, value, size);
 }
 
-extern "C" mama_status corvexmsgPayload_getVectorString(const msgPayload msg, const char* name,
-                                                        mama_fid_t fid, const char*** result,
-                                                        mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVectorString(const msgPayload msg,
+                                                              const char* name, mama_fid_t fid,
+                                                              const char*** result,
+                                                              mama_size_t* size)
 {
-    if (size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    CorvexMsgField* f = nullptr;
-    mama_status status = findField(msg, name, fid, result, &f);
-    return status != MAMA_STATUS_OK ? status
-                                    : readVector(f, MAMA_FIELD_TYPE_VECTOR_STRING, result, size,
-                                                 corvexMsgVectorView_strings);
+    return getVector(msg, name, fid, MAMA_FIELD_TYPE_VECTOR_STRING, result, size,
+                     corvexMsgVectorView_strings);
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getVectorString(const msgFieldPayload field,
-                                                             const char*** result,
-                                                             mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVectorString(const msgFieldPayload field,
+                                                                   const char*** result,
+                                                                   mama_size_t* size)
 {
-    if (field == nullptr || result == nullptr || size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    return readVector(asField(field), MAMA_FIELD_TYPE_VECTOR_STRING, result, size,
-                      corvexMsgVectorView_strings);
+    return getFieldVector(field, MAMA_FIELD_TYPE_VECTOR_STRING, result, size,
+                          corvexMsgVectorView_strings);
 }
 
 namespace
@@ -616,104 +650,80 @@ uint8_t* writeHostTime(uint8_t* out, const mamaDateTime time)
 }
 } // namespace
 
-extern "C" mama_status corvexmsgPayload_addVectorPrice(msgPayload msg, const char* name,
-                                                       mama_fid_t fid, const mamaPrice value[],
-                                                       mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addVectorPrice(msgPayload msg, const char* name,
+                                                             mama_fid_t fid,
+                                                             const mamaPrice value[],
+                                                             mama_size_t size)
 {
     return storeHandles(msg, name, fid, false, MAMA_FIELD_TYPE_VECTOR_PRICE, value, size,
                         writeHostPrice);
 }
 
-extern "C" mama_status corvexmsgPayload_updateVectorPrice(msgPayload msg, const char* name,
-                                                          mama_fid_t fid, const mamaPrice value[],
-                                                          mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateVectorPrice(msgPayload msg, const char* name,
+                                                                mama_fid_t fid,
+                                                                const mamaPrice value[],
+                                                                mama_size_t size)
 {
     return storeHandles(msg, name, fid, true, MAMA_FIELD_TYPE_VECTOR_PRICE, value, size,
                         writeHostPrice);
 }
 
-extern "C" mama_status corvexmsgPayload_getVectorPrice(const msgPayload msg, const char* name,
-                                                       mama_fid_t fid, const mamaPrice** result,
-                                                       mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVectorPrice(const msgPayload msg, const char* name,
+                                                             mama_fid_t fid,
+                                                             const mamaPrice** result,
+                                                             mama_size_t* size)
 {
-    if (size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    CorvexMsgField* f = nullptr;
-    mama_status status = findField(msg, name, fid, result, &f);
-    return status != MAMA_STATUS_OK ? status
-                                    : readVector(f, MAMA_FIELD_TYPE_VECTOR_PRICE, result, size,
-                                                 corvexMsgVectorView_prices);
+    return getVector(msg, name, fid, MAMA_FIELD_TYPE_VECTOR_PRICE, result, size,
+                     corvexMsgVectorView_prices);
 }
 
-/* The host passes the address of its array pointer under this type. */
-extern "C" mama_status corvexmsgFieldPayload_getVectorPrice(const msgFieldPayload field,
-                                                            const mamaPrice* result,
-                                                            mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVectorPrice(const msgFieldPayload field,
+                                                                  const mamaPrice* result,
+                                                                  mama_size_t* size)
 {
-    if (field == nullptr || result == nullptr || size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    const mamaPrice** out =
-        static_cast<const mamaPrice**>(static_cast<void*>(const_cast<mamaPrice*>(result)));
-    return readVector(asField(field), MAMA_FIELD_TYPE_VECTOR_PRICE, out, size,
-                      corvexMsgVectorView_prices);
+    return getFieldVector(field, MAMA_FIELD_TYPE_VECTOR_PRICE, handleArrayOut(result), size,
+                          corvexMsgVectorView_prices);
 }
 
-extern "C" mama_status corvexmsgPayload_addVectorDateTime(msgPayload msg, const char* name,
-                                                          mama_fid_t fid,
-                                                          const mamaDateTime value[],
-                                                          mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addVectorDateTime(msgPayload msg, const char* name,
+                                                                mama_fid_t fid,
+                                                                const mamaDateTime value[],
+                                                                mama_size_t size)
 {
     return storeHandles(msg, name, fid, false, MAMA_FIELD_TYPE_VECTOR_TIME, value, size,
                         writeHostTime);
 }
 
-extern "C" mama_status corvexmsgPayload_updateVectorTime(msgPayload msg, const char* name,
-                                                         mama_fid_t fid, const mamaDateTime value[],
-                                                         mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateVectorTime(msgPayload msg, const char* name,
+                                                               mama_fid_t fid,
+                                                               const mamaDateTime value[],
+                                                               mama_size_t size)
 {
     return storeHandles(msg, name, fid, true, MAMA_FIELD_TYPE_VECTOR_TIME, value, size,
                         writeHostTime);
 }
 
-extern "C" mama_status corvexmsgPayload_getVectorDateTime(const msgPayload msg, const char* name,
-                                                          mama_fid_t fid,
-                                                          const mamaDateTime** result,
-                                                          mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getVectorDateTime(const msgPayload msg,
+                                                                const char* name, mama_fid_t fid,
+                                                                const mamaDateTime** result,
+                                                                mama_size_t* size)
 {
-    if (size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    CorvexMsgField* f = nullptr;
-    mama_status status = findField(msg, name, fid, result, &f);
-    return status != MAMA_STATUS_OK ? status
-                                    : readVector(f, MAMA_FIELD_TYPE_VECTOR_TIME, result, size,
-                                                 corvexMsgVectorView_times);
+    return getVector(msg, name, fid, MAMA_FIELD_TYPE_VECTOR_TIME, result, size,
+                     corvexMsgVectorView_times);
 }
 
-/* The host passes the address of its array pointer under this type. */
-extern "C" mama_status corvexmsgFieldPayload_getVectorDateTime(const msgFieldPayload field,
-                                                               const mamaDateTime* result,
-                                                               mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getVectorDateTime(const msgFieldPayload field,
+                                                                     const mamaDateTime* result,
+                                                                     mama_size_t* size)
 {
-    if (field == nullptr || result == nullptr || size == nullptr)
-    {
-        return MAMA_STATUS_NULL_ARG;
-    }
-    const mamaDateTime** out =
-        static_cast<const mamaDateTime**>(static_cast<void*>(const_cast<mamaDateTime*>(result)));
-    return readVector(asField(field), MAMA_FIELD_TYPE_VECTOR_TIME, out, size,
-                      corvexMsgVectorView_times);
+    return getFieldVector(field, MAMA_FIELD_TYPE_VECTOR_TIME, handleArrayOut(result), size,
+                          corvexMsgVectorView_times);
 }
 
 /* Templates are a feature of other encodings. */
-extern "C" mama_status corvexmsgPayload_createForTemplate(msgPayload* msg,
-                                                          mamaPayloadBridge /* bridge */,
-                                                          mama_u32_t /* templateId */)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_createForTemplate(msgPayload* msg,
+                                                                mamaPayloadBridge /* bridge */,
+                                                                mama_u32_t /* templateId */)
 {
     if (msg == nullptr)
     {
@@ -721,86 +731,3 @@ extern "C" mama_status corvexmsgPayload_createForTemplate(msgPayload* msg,
     }
     return MAMA_STATUS_NOT_IMPLEMENTED;
 }
-
-/* Each entry the host looks up here has exactly the type it calls it through:
- * a mismatch is a build error, not a corrupted call. */
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getMsg);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getPrice);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorBool);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorChar);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorF32);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorF64);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorI16);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorI32);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorI64);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorI8);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorMsg);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorPrice);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorString);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorU16);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorU32);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorU64);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getVectorU8);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updatePrice);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateSubMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addPrice);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorBool);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorChar);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorF32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorF64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorI16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorI32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorI64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorI8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorPrice);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorString);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorU16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorU32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorU64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addVectorU8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_createForTemplate);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getPrice);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorBool);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorChar);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorF32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorF64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorI16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorI32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorI64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorI8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorPrice);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorString);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorU16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorU32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorU64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getVectorU8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateDateTime);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updatePrice);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateSubMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorBool);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorChar);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorF32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorF64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorI16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorI32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorI64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorI8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorPrice);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorString);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorTime);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorU16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorU32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorU64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateVectorU8);

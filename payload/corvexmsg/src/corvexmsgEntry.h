@@ -6,8 +6,8 @@
 
 #include <cstring>
 #include <new>
-#include <type_traits>
 
+#include "corvexmsgExports.h"
 #include "corvexmsgPayload.h"
 #include <payloadbridge.h>
 
@@ -154,10 +154,5 @@ template <typename Set> mama_status updateField(CorvexMsgField* f, mamaFieldType
             return MAMA_STATUS_OK;
         });
 }
-
-/* Checks an entry point against the host's type for it. */
-#define CORVEXMSG_CHECK_HOST_TYPE(name)                                                            \
-    static_assert(std::is_same<decltype(&corvexmsg##name), msg##name>::value,                      \
-                  "corvexmsg" #name " does not have the host's type msg" #name)
 
 #endif

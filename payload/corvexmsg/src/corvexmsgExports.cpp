@@ -4,7 +4,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <type_traits>
 
 #include "corvexmsgEntry.h"
 #include <mama/dictionary.h>
@@ -189,27 +188,27 @@ void writeF64(CorvexMsgField* f, mama_f64_t v)
 } // namespace
 
 #define CORVEXMSG_SCALAR(Suffix, CType, read, FieldType)                                           \
-    extern "C" mama_status corvexmsgPayload_add##Suffix(msgPayload msg, const char* name,          \
-                                                        mama_fid_t fid, CType value)               \
+    CORVEXMSG_EXPORT mama_status corvexmsgPayload_add##Suffix(msgPayload msg, const char* name,    \
+                                                              mama_fid_t fid, CType value)         \
     {                                                                                              \
         return storeField(msg, name, fid, false,                                                   \
                           [&](CorvexMsgField* f) { write##Suffix(f, value); });                    \
     }                                                                                              \
-    extern "C" mama_status corvexmsgPayload_update##Suffix(msgPayload msg, const char* name,       \
-                                                           mama_fid_t fid, CType value)            \
+    CORVEXMSG_EXPORT mama_status corvexmsgPayload_update##Suffix(msgPayload msg, const char* name, \
+                                                                 mama_fid_t fid, CType value)      \
     {                                                                                              \
         return storeField(msg, name, fid, true,                                                    \
                           [&](CorvexMsgField* f) { write##Suffix(f, value); });                    \
     }                                                                                              \
-    extern "C" mama_status corvexmsgPayload_get##Suffix(const msgPayload msg, const char* name,    \
-                                                        mama_fid_t fid, CType* result)             \
+    CORVEXMSG_EXPORT mama_status corvexmsgPayload_get##Suffix(                                     \
+        const msgPayload msg, const char* name, mama_fid_t fid, CType* result)                     \
     {                                                                                              \
         CorvexMsgField* f = nullptr;                                                               \
         mama_status status = findField(msg, name, fid, result, &f);                                \
         return status == MAMA_STATUS_OK ? read(f, result) : status;                                \
     }                                                                                              \
-    extern "C" mama_status corvexmsgFieldPayload_update##Suffix(msgFieldPayload field,             \
-                                                                msgPayload /* msg */, CType value) \
+    CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_update##Suffix(                             \
+        msgFieldPayload field, msgPayload /* msg */, CType value)                                  \
     {                                                                                              \
         if (field == nullptr)                                                                      \
         {                                                                                          \
@@ -218,8 +217,8 @@ void writeF64(CorvexMsgField* f, mama_f64_t v)
         return updateField(asField(field), FieldType,                                              \
                            [&](CorvexMsgField* f) { write##Suffix(f, value); });                   \
     }                                                                                              \
-    extern "C" mama_status corvexmsgFieldPayload_get##Suffix(const msgFieldPayload field,          \
-                                                             CType* result)                        \
+    CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_get##Suffix(const msgFieldPayload field,    \
+                                                                   CType* result)                  \
     {                                                                                              \
         if (field == nullptr || result == nullptr)                                                 \
         {                                                                                          \
@@ -244,7 +243,7 @@ CORVEXMSG_SCALAR(F64, mama_f64_t, readF64, MAMA_FIELD_TYPE_F64)
 
 /* Message life cycle */
 
-extern "C" mama_status corvexmsgPayload_init(mamaPayloadBridge /* bridge */, char* identifier)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_init(mamaPayloadBridge /* bridge */, char* identifier)
 {
     if (identifier == nullptr)
     {
@@ -259,13 +258,13 @@ extern "C" mama_status corvexmsgPayload_init(mamaPayloadBridge /* bridge */, cha
 /* The host still looks this up by its deprecated type. */
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-extern "C" mamaPayloadType corvexmsgPayload_getType(void)
+CORVEXMSG_EXPORT mamaPayloadType corvexmsgPayload_getType(void)
 {
     return static_cast<mamaPayloadType>(CORVEXMSG_PAYLOAD_ID);
 }
 #pragma GCC diagnostic pop
 
-extern "C" mama_status corvexmsgPayload_create(msgPayload* msg)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_create(msgPayload* msg)
 {
     if (msg == nullptr)
     {
@@ -280,7 +279,7 @@ extern "C" mama_status corvexmsgPayload_create(msgPayload* msg)
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgPayload_destroy(msgPayload msg)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_destroy(msgPayload msg)
 {
     if (msg == nullptr)
     {
@@ -290,7 +289,7 @@ extern "C" mama_status corvexmsgPayload_destroy(msgPayload msg)
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgPayload_copy(const msgPayload msg, msgPayload* copy)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_copy(const msgPayload msg, msgPayload* copy)
 {
     if (msg == nullptr || copy == nullptr)
     {
@@ -326,7 +325,7 @@ extern "C" mama_status corvexmsgPayload_copy(const msgPayload msg, msgPayload* c
         });
 }
 
-extern "C" mama_status corvexmsgPayload_clear(msgPayload msg)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_clear(msgPayload msg)
 {
     if (msg == nullptr)
     {
@@ -349,7 +348,7 @@ extern "C" mama_status corvexmsgPayload_clear(msgPayload msg)
         });
 }
 
-extern "C" mama_status corvexmsgPayload_setParent(msgPayload msg, const mamaMsg parent)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_setParent(msgPayload msg, const mamaMsg parent)
 {
     if (msg == nullptr)
     {
@@ -359,7 +358,7 @@ extern "C" mama_status corvexmsgPayload_setParent(msgPayload msg, const mamaMsg 
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgPayload_apply(msgPayload dest, const msgPayload src)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_apply(msgPayload dest, const msgPayload src)
 {
     if (dest == nullptr || src == nullptr)
     {
@@ -380,8 +379,8 @@ extern "C" mama_status corvexmsgPayload_apply(msgPayload dest, const msgPayload 
 
 /* Whole message */
 
-extern "C" mama_status corvexmsgPayload_serialize(const msgPayload msg, const void** buffer,
-                                                  mama_size_t* bufferLength)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_serialize(const msgPayload msg, const void** buffer,
+                                                        mama_size_t* bufferLength)
 {
     if (msg == nullptr || buffer == nullptr || bufferLength == nullptr)
     {
@@ -390,21 +389,22 @@ extern "C" mama_status corvexmsgPayload_serialize(const msgPayload msg, const vo
     return guarded([&] { return corvexMsgCodec_encode(asMsg(msg), buffer, bufferLength); });
 }
 
-extern "C" mama_status corvexmsgPayload_getByteBuffer(const msgPayload msg, const void** buffer,
-                                                      mama_size_t* bufferLength)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getByteBuffer(const msgPayload msg,
+                                                            const void** buffer,
+                                                            mama_size_t* bufferLength)
 {
     return corvexmsgPayload_serialize(msg, buffer, bufferLength);
 }
 
-extern "C" mama_status corvexmsgPayload_getByteSize(msgPayload msg, mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getByteSize(msgPayload msg, mama_size_t* size)
 {
     const void* buffer = nullptr;
     return corvexmsgPayload_serialize(msg, &buffer, size);
 }
 
 /* Copies the bytes: the caller of unSerialize keeps its buffer. */
-extern "C" mama_status corvexmsgPayload_unSerialize(const msgPayload msg, const void* buffer,
-                                                    mama_size_t bufferLength)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_unSerialize(const msgPayload msg, const void* buffer,
+                                                          mama_size_t bufferLength)
 {
     if (msg == nullptr || buffer == nullptr || bufferLength == 0)
     {
@@ -423,9 +423,10 @@ extern "C" mama_status corvexmsgPayload_unSerialize(const msgPayload msg, const 
 }
 
 /* Reads the bytes in place: they must outlive the message or its next change. */
-extern "C" mama_status corvexmsgPayload_setByteBuffer(const msgPayload msg,
-                                                      mamaPayloadBridge /* bridge */,
-                                                      const void* buffer, mama_size_t bufferLength)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_setByteBuffer(const msgPayload msg,
+                                                            mamaPayloadBridge /* bridge */,
+                                                            const void* buffer,
+                                                            mama_size_t bufferLength)
 {
     if (msg == nullptr || buffer == nullptr)
     {
@@ -434,10 +435,10 @@ extern "C" mama_status corvexmsgPayload_setByteBuffer(const msgPayload msg,
     return guarded([&] { return corvexMsgCodec_decode(asMsg(msg), buffer, bufferLength); });
 }
 
-extern "C" mama_status corvexmsgPayload_createFromByteBuffer(msgPayload* msg,
-                                                             mamaPayloadBridge bridge,
-                                                             const void* buffer,
-                                                             mama_size_t bufferLength)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_createFromByteBuffer(msgPayload* msg,
+                                                                   mamaPayloadBridge bridge,
+                                                                   const void* buffer,
+                                                                   mama_size_t bufferLength)
 {
     if (msg == nullptr || buffer == nullptr)
     {
@@ -463,7 +464,8 @@ extern "C" mama_status corvexmsgPayload_createFromByteBuffer(msgPayload* msg,
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgPayload_getNumFields(const msgPayload msg, mama_size_t* numFields)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getNumFields(const msgPayload msg,
+                                                           mama_size_t* numFields)
 {
     if (msg == nullptr || numFields == nullptr)
     {
@@ -473,7 +475,8 @@ extern "C" mama_status corvexmsgPayload_getNumFields(const msgPayload msg, mama_
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgPayload_getSendSubject(const msgPayload msg, const char** subject)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getSendSubject(const msgPayload msg,
+                                                             const char** subject)
 {
     CorvexMsgField* f = nullptr;
     mama_status status =
@@ -481,7 +484,7 @@ extern "C" mama_status corvexmsgPayload_getSendSubject(const msgPayload msg, con
     return status == MAMA_STATUS_OK ? readString(f, subject) : status;
 }
 
-extern "C" mama_status corvexmsgPayload_getNativeMsg(const msgPayload msg, void** nativeMsg)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getNativeMsg(const msgPayload msg, void** nativeMsg)
 {
     if (msg == nullptr || nativeMsg == nullptr)
     {
@@ -491,7 +494,7 @@ extern "C" mama_status corvexmsgPayload_getNativeMsg(const msgPayload msg, void*
     return MAMA_STATUS_OK;
 }
 
-extern "C" const char* corvexmsgPayload_toString(const msgPayload msg)
+CORVEXMSG_EXPORT const char* corvexmsgPayload_toString(const msgPayload msg)
 {
     if (msg == nullptr)
     {
@@ -507,18 +510,19 @@ extern "C" const char* corvexmsgPayload_toString(const msgPayload msg)
     }
 }
 
-extern "C" mama_status corvexmsgPayload_getFieldAsString(const msgPayload msg, const char* name,
-                                                         mama_fid_t fid, char* buffer,
-                                                         mama_size_t len)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getFieldAsString(const msgPayload msg,
+                                                               const char* name, mama_fid_t fid,
+                                                               char* buffer, mama_size_t len)
 {
     CorvexMsgField* f = nullptr;
     mama_status status = findField(msg, name, fid, buffer, &f);
     return status == MAMA_STATUS_OK ? fieldAsString(f, buffer, len) : status;
 }
 
-extern "C" mama_status corvexmsgPayload_iterateFields(const msgPayload msg, const mamaMsg parent,
-                                                      mamaMsgField field, mamaMsgIteratorCb cb,
-                                                      void* closure)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_iterateFields(const msgPayload msg,
+                                                            const mamaMsg parent,
+                                                            mamaMsgField field,
+                                                            mamaMsgIteratorCb cb, void* closure)
 {
     if (msg == nullptr || field == nullptr || cb == nullptr)
     {
@@ -534,8 +538,8 @@ extern "C" mama_status corvexmsgPayload_iterateFields(const msgPayload msg, cons
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgPayload_getField(const msgPayload msg, const char* name,
-                                                 mama_fid_t fid, msgFieldPayload* result)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getField(const msgPayload msg, const char* name,
+                                                       mama_fid_t fid, msgFieldPayload* result)
 {
     CorvexMsgField* f = nullptr;
     mama_status status = findField(msg, name, fid, result, &f);
@@ -548,8 +552,8 @@ extern "C" mama_status corvexmsgPayload_getField(const msgPayload msg, const cha
 
 /* Strings and opaque values */
 
-extern "C" mama_status corvexmsgPayload_addString(msgPayload msg, const char* name, mama_fid_t fid,
-                                                  const char* value)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addString(msgPayload msg, const char* name,
+                                                        mama_fid_t fid, const char* value)
 {
     if (value == nullptr)
     {
@@ -562,8 +566,8 @@ extern "C" mama_status corvexmsgPayload_addString(msgPayload msg, const char* na
     return storeField(msg, name, fid, false, [&](CorvexMsgField* f) { setStringValue(f, value); });
 }
 
-extern "C" mama_status corvexmsgPayload_updateString(msgPayload msg, const char* name,
-                                                     mama_fid_t fid, const char* value)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateString(msgPayload msg, const char* name,
+                                                           mama_fid_t fid, const char* value)
 {
     if (value == nullptr)
     {
@@ -576,8 +580,8 @@ extern "C" mama_status corvexmsgPayload_updateString(msgPayload msg, const char*
     return storeField(msg, name, fid, true, [&](CorvexMsgField* f) { setStringValue(f, value); });
 }
 
-extern "C" mama_status corvexmsgPayload_getString(const msgPayload msg, const char* name,
-                                                  mama_fid_t fid, const char** result)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getString(const msgPayload msg, const char* name,
+                                                        mama_fid_t fid, const char** result)
 {
     CorvexMsgField* f = nullptr;
     mama_status status = findField(msg, name, fid, result, &f);
@@ -600,22 +604,23 @@ static mama_status storeOpaque(msgPayload msg, const char* name, mama_fid_t fid,
                       { corvexMsgField_setBytes(f, MAMA_FIELD_TYPE_OPAQUE, value, size); });
 }
 
-extern "C" mama_status corvexmsgPayload_addOpaque(msgPayload msg, const char* name, mama_fid_t fid,
-                                                  const void* value, mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_addOpaque(msgPayload msg, const char* name,
+                                                        mama_fid_t fid, const void* value,
+                                                        mama_size_t size)
 {
     return storeOpaque(msg, name, fid, value, size, false);
 }
 
-extern "C" mama_status corvexmsgPayload_updateOpaque(msgPayload msg, const char* name,
-                                                     mama_fid_t fid, const void* value,
-                                                     mama_size_t size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_updateOpaque(msgPayload msg, const char* name,
+                                                           mama_fid_t fid, const void* value,
+                                                           mama_size_t size)
 {
     return storeOpaque(msg, name, fid, value, size, true);
 }
 
-extern "C" mama_status corvexmsgPayload_getOpaque(const msgPayload msg, const char* name,
-                                                  mama_fid_t fid, const void** result,
-                                                  mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgPayload_getOpaque(const msgPayload msg, const char* name,
+                                                        mama_fid_t fid, const void** result,
+                                                        mama_size_t* size)
 {
     if (size == nullptr)
     {
@@ -628,7 +633,7 @@ extern "C" mama_status corvexmsgPayload_getOpaque(const msgPayload msg, const ch
 
 /* Field iterator */
 
-extern "C" mama_status corvexmsgPayloadIter_create(msgPayloadIter* iter, msgPayload msg)
+CORVEXMSG_EXPORT mama_status corvexmsgPayloadIter_create(msgPayloadIter* iter, msgPayload msg)
 {
     if (iter == nullptr || msg == nullptr)
     {
@@ -646,8 +651,9 @@ extern "C" mama_status corvexmsgPayloadIter_create(msgPayloadIter* iter, msgPayl
 
 /* next hands out the field at the position and moves on; begin goes back to
  * the first field without moving, so the next next hands it out again. */
-extern "C" msgFieldPayload corvexmsgPayloadIter_next(msgPayloadIter iter,
-                                                     msgFieldPayload /* field */, msgPayload msg)
+CORVEXMSG_EXPORT msgFieldPayload corvexmsgPayloadIter_next(msgPayloadIter iter,
+                                                           msgFieldPayload /* field */,
+                                                           msgPayload msg)
 {
     CorvexMsgIter* it = static_cast<CorvexMsgIter*>(iter);
     if (it == nullptr || msg == nullptr || it->mMsg == nullptr ||
@@ -658,7 +664,7 @@ extern "C" msgFieldPayload corvexmsgPayloadIter_next(msgPayloadIter iter,
     return &it->mMsg->mFields[it->mNext++];
 }
 
-extern "C" mama_bool_t corvexmsgPayloadIter_hasNext(msgPayloadIter iter, msgPayload msg)
+CORVEXMSG_EXPORT mama_bool_t corvexmsgPayloadIter_hasNext(msgPayloadIter iter, msgPayload msg)
 {
     CorvexMsgIter* it = static_cast<CorvexMsgIter*>(iter);
     return it != nullptr && msg != nullptr && it->mMsg != nullptr &&
@@ -667,8 +673,9 @@ extern "C" mama_bool_t corvexmsgPayloadIter_hasNext(msgPayloadIter iter, msgPayl
                : 0;
 }
 
-extern "C" msgFieldPayload corvexmsgPayloadIter_begin(msgPayloadIter iter,
-                                                      msgFieldPayload /* field */, msgPayload msg)
+CORVEXMSG_EXPORT msgFieldPayload corvexmsgPayloadIter_begin(msgPayloadIter iter,
+                                                            msgFieldPayload /* field */,
+                                                            msgPayload msg)
 {
     CorvexMsgIter* it = static_cast<CorvexMsgIter*>(iter);
     if (it == nullptr || msg == nullptr || it->mMsg == nullptr || it->mMsg->mFields.empty())
@@ -679,12 +686,13 @@ extern "C" msgFieldPayload corvexmsgPayloadIter_begin(msgPayloadIter iter,
     return &it->mMsg->mFields[0];
 }
 
-extern "C" msgFieldPayload corvexmsgPayloadIter_end(msgPayloadIter /* iter */, msgPayload /* msg */)
+CORVEXMSG_EXPORT msgFieldPayload corvexmsgPayloadIter_end(msgPayloadIter /* iter */,
+                                                          msgPayload /* msg */)
 {
     return nullptr;
 }
 
-extern "C" mama_status corvexmsgPayloadIter_associate(msgPayloadIter iter, msgPayload msg)
+CORVEXMSG_EXPORT mama_status corvexmsgPayloadIter_associate(msgPayloadIter iter, msgPayload msg)
 {
     if (iter == nullptr || msg == nullptr)
     {
@@ -696,7 +704,7 @@ extern "C" mama_status corvexmsgPayloadIter_associate(msgPayloadIter iter, msgPa
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgPayloadIter_destroy(msgPayloadIter iter)
+CORVEXMSG_EXPORT mama_status corvexmsgPayloadIter_destroy(msgPayloadIter iter)
 {
     if (iter == nullptr)
     {
@@ -708,7 +716,7 @@ extern "C" mama_status corvexmsgPayloadIter_destroy(msgPayloadIter iter)
 
 /* Fields */
 
-extern "C" mama_status corvexmsgFieldPayload_create(msgFieldPayload* field)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_create(msgFieldPayload* field)
 {
     if (field == nullptr)
     {
@@ -724,7 +732,7 @@ extern "C" mama_status corvexmsgFieldPayload_create(msgFieldPayload* field)
 }
 
 /* Fields inside a message belong to it; only standalone ones are freed here. */
-extern "C" mama_status corvexmsgFieldPayload_destroy(msgFieldPayload field)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_destroy(msgFieldPayload field)
 {
     if (field == nullptr)
     {
@@ -737,10 +745,10 @@ extern "C" mama_status corvexmsgFieldPayload_destroy(msgFieldPayload field)
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getName(msgFieldPayload field,
-                                                     mamaDictionary /* dict */,
-                                                     mamaFieldDescriptor /* desc */,
-                                                     const char** result)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getName(msgFieldPayload field,
+                                                           mamaDictionary /* dict */,
+                                                           mamaFieldDescriptor /* desc */,
+                                                           const char** result)
 {
     if (field == nullptr || result == nullptr)
     {
@@ -750,10 +758,10 @@ extern "C" mama_status corvexmsgFieldPayload_getName(msgFieldPayload field,
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getFid(const msgFieldPayload field,
-                                                    mamaDictionary /* dict */,
-                                                    mamaFieldDescriptor /* desc */,
-                                                    uint16_t* result)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getFid(const msgFieldPayload field,
+                                                          mamaDictionary /* dict */,
+                                                          mamaFieldDescriptor /* desc */,
+                                                          uint16_t* result)
 {
     if (field == nullptr || result == nullptr)
     {
@@ -764,9 +772,9 @@ extern "C" mama_status corvexmsgFieldPayload_getFid(const msgFieldPayload field,
 }
 
 /* Fields carry their own names and fids; a descriptor is the dictionary's. */
-extern "C" mama_status corvexmsgFieldPayload_getDescriptor(const msgFieldPayload field,
-                                                           mamaDictionary dict,
-                                                           mamaFieldDescriptor* result)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getDescriptor(const msgFieldPayload field,
+                                                                 mamaDictionary dict,
+                                                                 mamaFieldDescriptor* result)
 {
     if (field == nullptr || dict == nullptr || result == nullptr)
     {
@@ -785,8 +793,8 @@ extern "C" mama_status corvexmsgFieldPayload_getDescriptor(const msgFieldPayload
     return *result != nullptr ? MAMA_STATUS_OK : MAMA_STATUS_NOT_FOUND;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getType(const msgFieldPayload field,
-                                                     mamaFieldType* result)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getType(const msgFieldPayload field,
+                                                           mamaFieldType* result)
 {
     if (field == nullptr || result == nullptr)
     {
@@ -796,8 +804,9 @@ extern "C" mama_status corvexmsgFieldPayload_getType(const msgFieldPayload field
     return MAMA_STATUS_OK;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_updateString(msgFieldPayload field,
-                                                          msgPayload /* msg */, const char* value)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_updateString(msgFieldPayload field,
+                                                                msgPayload /* msg */,
+                                                                const char* value)
 {
     if (field == nullptr || value == nullptr)
     {
@@ -811,8 +820,8 @@ extern "C" mama_status corvexmsgFieldPayload_updateString(msgFieldPayload field,
                        [&](CorvexMsgField* f) { setStringValue(f, value); });
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getString(const msgFieldPayload field,
-                                                       const char** result)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getString(const msgFieldPayload field,
+                                                             const char** result)
 {
     if (field == nullptr || result == nullptr)
     {
@@ -822,8 +831,8 @@ extern "C" mama_status corvexmsgFieldPayload_getString(const msgFieldPayload fie
     return status == MAMA_STATUS_OK ? readString(asField(field), result) : status;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getOpaque(const msgFieldPayload field,
-                                                       const void** result, mama_size_t* size)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getOpaque(const msgFieldPayload field,
+                                                             const void** result, mama_size_t* size)
 {
     if (field == nullptr || result == nullptr || size == nullptr)
     {
@@ -833,9 +842,9 @@ extern "C" mama_status corvexmsgFieldPayload_getOpaque(const msgFieldPayload fie
     return status == MAMA_STATUS_OK ? readOpaque(asField(field), result, size) : status;
 }
 
-extern "C" mama_status corvexmsgFieldPayload_getAsString(const msgFieldPayload field,
-                                                         const msgPayload /* msg */, char* buffer,
-                                                         mama_size_t len)
+CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_getAsString(const msgFieldPayload field,
+                                                               const msgPayload /* msg */,
+                                                               char* buffer, mama_size_t len)
 {
     if (field == nullptr)
     {
@@ -843,110 +852,3 @@ extern "C" mama_status corvexmsgFieldPayload_getAsString(const msgFieldPayload f
     }
     return fieldAsString(asField(field), buffer, len);
 }
-
-/* Each entry the host looks up here has exactly the type it calls it through:
- * a mismatch is a build error, not a corrupted call. */
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_create);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_destroy);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getAsString);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getBool);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getChar);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getDescriptor);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getF32);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getF64);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getFid);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getI16);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getI32);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getI64);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getI8);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getName);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getOpaque);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getString);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getType);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getU16);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getU32);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getU64);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_getU8);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateBool);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateChar);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateF32);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateF64);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateI16);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateI32);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateI64);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateI8);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateString);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateU16);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateU32);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateU64);
-CORVEXMSG_CHECK_HOST_TYPE(FieldPayload_updateU8);
-CORVEXMSG_CHECK_HOST_TYPE(PayloadIter_associate);
-CORVEXMSG_CHECK_HOST_TYPE(PayloadIter_begin);
-CORVEXMSG_CHECK_HOST_TYPE(PayloadIter_create);
-CORVEXMSG_CHECK_HOST_TYPE(PayloadIter_destroy);
-CORVEXMSG_CHECK_HOST_TYPE(PayloadIter_end);
-CORVEXMSG_CHECK_HOST_TYPE(PayloadIter_hasNext);
-CORVEXMSG_CHECK_HOST_TYPE(PayloadIter_next);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addBool);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addChar);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addF32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addF64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addI16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addI32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addI64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addI8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addOpaque);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addString);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addU16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addU32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addU64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_addU8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_apply);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_clear);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_copy);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_create);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_createFromByteBuffer);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_destroy);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getBool);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getByteBuffer);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getByteSize);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getChar);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getF32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getF64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getField);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getFieldAsString);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getI16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getI32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getI64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getI8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getNativeMsg);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getNumFields);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getOpaque);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getSendSubject);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getString);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getType);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getU16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getU32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getU64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_getU8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_init);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_iterateFields);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_serialize);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_setByteBuffer);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_setParent);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_toString);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_unSerialize);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateBool);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateChar);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateF32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateF64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateI16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateI32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateI64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateI8);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateOpaque);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateString);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateU16);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateU32);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateU64);
-CORVEXMSG_CHECK_HOST_TYPE(Payload_updateU8);

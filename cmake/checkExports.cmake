@@ -1,9 +1,9 @@
-# cmake -DNM=<nm> -DLIBRARY=<libmamacorveximpl.so> -DDECLARATIONS=<corvexExports.h>
+# cmake -DNM=<nm> -DLIBRARY=<library> -DDECLARATIONS=<header> -DMARK=<mark>
 #       -P checkExports.cmake
-# Fails unless the library exports exactly the functions declared for the
-# host to look up.
-include(${CMAKE_CURRENT_LIST_DIR}/../exportedNames.cmake)
-corvex_exported_names(declared ${DECLARATIONS})
+# Fails unless the library exports exactly the functions the header declares
+# with <mark> for the host to look up.
+include(${CMAKE_CURRENT_LIST_DIR}/exportedNames.cmake)
+corvex_exported_names(declared ${DECLARATIONS} ${MARK})
 
 execute_process(COMMAND ${NM} -D --defined-only --format=posix ${LIBRARY}
                 OUTPUT_VARIABLE table RESULT_VARIABLE rc)
