@@ -307,8 +307,10 @@ class MarketDataTest : public SubscriptionTest
         SubscriptionTest::TearDown();
     }
 
-    /* A market-data subscription to SOURCE.symbol on the fixture's queue. */
-    size_t subscribeMarketData(const char* symbol)
+    /* A market-data subscription to SOURCE.symbol on the fixture's queue;
+     * `configure` may set its type or service level before it is created. */
+    size_t subscribeMarketData(const char* symbol,
+                               std::function<void(mamaSubscription)> configure = nullptr)
     {
         mFeeds.emplace_back(new MsgRecorder);
         mFeeds.back()->mOnMsg = [this](mamaMsg msg)
@@ -324,6 +326,10 @@ class MarketDataTest : public SubscriptionTest
         /* Generous: a thousand initials on an instrumented build take
          * longer than the default allows. */
         EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_setTimeout(subscription, 60.0));
+        if (configure)
+        {
+            configure(subscription);
+        }
         mamaMsgCallbacks callbacks = MsgRecorder::callbacks();
         EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_create(subscription, mQueue, &callbacks, mSource,
                                                           symbol, mFeeds.back().get()));
@@ -572,6 +578,31 @@ TEST_F(MarketDataTest, SymbolRefusedByAccessControlIsNotEntitledAndNothingIsRequ
     EXPECT_EQ(0u, feed(index).messageCount());
     EXPECT_EQ(0u, corvexClientTest_callCount(CACHE_REQUEST));
     EXPECT_EQ(0u, recordedCalls(SEND, "topic=_MD/NYSE ")) << "no request reaches the publisher";
+}
+
+/* ---- Subscriptions the cache cannot serve ------------------------------- */
+
+/* The throttle thread creates every market-data subscription and sends its
+ * initial request. A group subscription, whose request the cache cannot
+ * serve, is destroyed from the application's thread; the snapshot made next
+ * on the throttle thread is its own request and learns its own outcome (the
+ * group subscription is gone by then). */
+TEST_F(MarketDataTest, ARefusedGroupSubscriptionDestroyedElsewhereLeavesTheNextRequestAlone)
+{
+    start("true", "false");
+    size_t group = subscribeMarketData(
+        "GROUP", [](mamaSubscription subscription)
+        { mamaSubscription_setSubscriptionType(subscription, MAMA_SUBSC_TYPE_GROUP); });
+    ASSERT_TRUE(LogCapture::waitFor("Invalid mamaSubscriptionType='GROUP'"))
+        << ::testing::PrintToString(LogCapture::lines());
+    destroyMarketData(group);
+
+    size_t snapshot = subscribeMarketData(
+        "NODATA", [](mamaSubscription subscription)
+        { mamaSubscription_setServiceLevel(subscription, MAMA_SERVICE_LEVEL_SNAPSHOT, 0); });
+    ASSERT_TRUE(feed(snapshot).waitUntil([](MsgRecorder& f) { return !f.mErrors.empty(); }))
+        << ::testing::PrintToString(LogCapture::lines());
+    EXPECT_EQ(std::vector<mama_status>{MAMA_STATUS_NOT_FOUND}, feed(snapshot).errorStatuses());
 }
 
 /* ---- Many subscriptions while their symbols are updated ----------------- */
