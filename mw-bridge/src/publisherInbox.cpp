@@ -263,21 +263,20 @@ mama_status corvexPublisher_buildCacheTopic(CorvexPublisherBridge* publisher,
     return MAMA_STATUS_OK;
 }
 
-uint64_t corvexPublisher_getCacheRequestId(CorvexPublisherBridge* publisher)
+uint64_t corvexPublisher_getCacheRequestId(CorvexPublisherBridge* publisher,
+                                           const CorvexCurrentSubscription* current)
 {
     if (publisher->mCacheRequestId != 0)
     {
         return publisher->mCacheRequestId;
     }
-    CorvexSubscription* current = corvexSubscription_getCurrent();
-    if (current == NULL)
+    if (!current->mFound)
     {
         CORVEX_LOG(CORVEX_LOG_FINER,
                    "Unable to get subscription associated with the initial/recap request for "
                    "CorvexCache. Using CacheRequestId=0.");
         return 0;
     }
-    corvexSubscription_clearCurrent();
     publisher->mCacheRequestId = (uint64_t)current->mCacheRequestId;
     return publisher->mCacheRequestId;
 }
@@ -330,7 +329,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    corvexSubscription_initialWaitBegun();
+    const CorvexCurrentSubscription current = corvexSubscription_takeCurrent();
     CorvexInbox* corvexInbox = (CorvexInbox*)mamaInboxImpl_getInboxBridge(inbox);
     if (corvexInbox == NULL || corvexInbox->mSubscription == NULL)
     {
@@ -387,7 +386,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     copyBounded(request->mPublisherSubject, sizeof(request->mPublisherSubject),
                 publisher->mSubject);
     copyBounded(request->mInboxReplyToTopic, sizeof(request->mInboxReplyToTopic), replyTo);
-    request->mCacheRequestId = corvexPublisher_getCacheRequestId(publisher);
+    request->mCacheRequestId = corvexPublisher_getCacheRequestId(publisher, &current);
 
     uint32_t flags = corvexQueue_isSubscribeAsync(subscription->mQueueBridge)
                          ? CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM

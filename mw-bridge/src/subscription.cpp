@@ -160,12 +160,15 @@ void freeSubscription(void* owner)
     free(subscription);
 }
 
-/* The calling thread may still name the subscription as its current one. */
+/* The calling thread may still name the subscription as its current one;
+ * other threads that do find it gone when they look. */
 void forgetAsCurrent(CorvexSubscription* subscription)
 {
     CorvexThreadStorage* storage = corvexBridgeTls_get();
-    if (storage != NULL && storage->mCurrentSubscription == subscription)
+    if (storage != NULL && storage->mCurrentSubscription != NULL &&
+        storage->mCurrentSubscription == subscription->mDestroyHandle)
     {
+        destroyHandle_removeReference(storage->mCurrentSubscription);
         storage->mCurrentSubscription = NULL;
     }
 }
@@ -541,47 +544,46 @@ void corvexSubscription_setCurrent(CorvexSubscription* subscription)
                    "Could not access per-thread data to store corvex subscription");
         return;
     }
-    storage->mCurrentSubscription = subscription;
+    if (storage->mCurrentSubscription != NULL)
+    {
+        destroyHandle_removeReference(storage->mCurrentSubscription);
+    }
+    destroyHandle_incrementRefCount(subscription->mDestroyHandle);
+    storage->mCurrentSubscription = subscription->mDestroyHandle;
 }
 
-CorvexSubscription* corvexSubscription_getCurrent(void)
+CorvexCurrentSubscription corvexSubscription_takeCurrent(void)
 {
+    CorvexCurrentSubscription current = {false, 0};
     CorvexThreadStorage* storage = corvexBridgeTls_get();
-    CorvexSubscription* subscription = NULL;
     if (storage == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Could not access per-thread data to retrieve corvex subscription");
+        return current;
     }
-    else
+    wDestroyHandle* handle = storage->mCurrentSubscription;
+    storage->mCurrentSubscription = NULL;
+    CorvexSubscription* subscription = NULL;
+    if (handle != NULL)
     {
-        subscription = storage->mCurrentSubscription;
+        /* The release of a subscription marks its handle first, under this
+         * lock: while it is held, an unmarked owner is still there. */
+        wlock_lock(handle->m_lock);
+        if (!handle->m_destroyed)
+        {
+            subscription = static_cast<CorvexSubscription*>(handle->m_owner);
+            subscription->mBeforeInitialWait.store(0, std::memory_order_release);
+            current.mFound = true;
+            current.mCacheRequestId = subscription->mCacheRequestId;
+        }
+        wlock_unlock(handle->m_lock);
+        destroyHandle_removeReference(handle);
     }
     CORVEX_LOG(CORVEX_LOG_FINEST,
                "Corvex subscription retrieved from threadData_p=%p, subscription=%p ",
                (void*)storage, (void*)subscription);
-    return subscription;
-}
-
-void corvexSubscription_initialWaitBegun(void)
-{
-    CorvexThreadStorage* storage = corvexBridgeTls_get();
-    if (storage != NULL && storage->mCurrentSubscription != NULL)
-    {
-        storage->mCurrentSubscription->mBeforeInitialWait.store(0, std::memory_order_release);
-    }
-}
-
-void corvexSubscription_clearCurrent(void)
-{
-    CorvexThreadStorage* storage = corvexBridgeTls_get();
-    if (storage == NULL)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR,
-                   "Could not access per-thread data to clear corvex subscription");
-        return;
-    }
-    storage->mCurrentSubscription = NULL;
+    return current;
 }
 
 int32_t corvexSubscription_unsubscribeAll(CorvexSubscription* subscription,

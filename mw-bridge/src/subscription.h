@@ -138,15 +138,25 @@ int corvexSubscription_removeTopicEntry(CorvexTopicEntry** list, const char* top
                                         const CorvexDispatchInfo* dispatch);
 
 /* The calling thread's current subscription, for the initial-value request
- * MAMA sends right after creating one. */
+ * MAMA sends right after creating one. Setting it replaces the one named
+ * before. */
 void corvexSubscription_setCurrent(CorvexSubscription* subscription);
-/* A thread sends a request from an inbox: MAMA, which sends a
- * subscription's initial request only once it waits for the initial, has
- * left create behind for the current subscription. */
-void corvexSubscription_initialWaitBegun(void);
 
-CorvexSubscription* corvexSubscription_getCurrent(void);
-void corvexSubscription_clearCurrent(void);
+/* What a request sent from an inbox learns from its thread's current
+ * subscription. */
+struct CorvexCurrentSubscription
+{
+    /* The thread named a subscription that still exists. */
+    bool mFound;
+    int64_t mCacheRequestId;
+};
+
+/* Every request sent from an inbox takes the thread's current subscription,
+ * whatever becomes of the request: the thread names none afterwards. MAMA
+ * sends a subscription's initial request only once it waits for the initial,
+ * so a subscription found here has left creation behind. A subscription
+ * destroyed meanwhile, on any thread, is not found. */
+CorvexCurrentSubscription corvexSubscription_takeCurrent(void);
 
 /* Unsubscribes every listed topic (vendor calls made without the list lock).
  * The caller holds the transport's mSubscriptionsLock. Returns the last
