@@ -194,6 +194,57 @@ TEST_F(SubscriptionDestroyTest, SubscriptionDestroyedAfterItsTransportStillRepor
     EXPECT_EQ(1, recorder->destroys());
 }
 
+/* A subscription on a queue nobody dispatches fills it to the maximum (3),
+ * so the queue holds its transport suspended; the transport is destroyed
+ * first, then the subscription. The subscription lets go of the queue's hold
+ * while the transport still exists, and the application goes on with a new
+ * transport. */
+TEST_F(SubscriptionDestroyTest, TransportDestroyedFirstWhileItsSubscriptionsQueueHoldsIt)
+{
+    mama_setProperty("mama.corvex.transport.queue_max_size", "3");
+    start();
+    MsgRecorder* recorder = nullptr;
+    mamaSubscription subscription = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, subscribe("NYSE.IBM", &recorder, &subscription));
+    mamaPublisher ibm = publisher("IBM", "NYSE");
+    ASSERT_TRUE(pollUntil(
+        [&]
+        {
+            send(ibm, 1);
+            return queuedEvents(mQueue) >= 4;
+        }));
+    auto* held = static_cast<CorvexTransportBridge*>(nativeTransport());
+    ASSERT_EQ(1u, held->mSuspendedQueues);
+
+    mamaPublisher_destroy(ibm);
+    mPublishers.clear();
+    EXPECT_EQ(MAMA_STATUS_OK, destroyTransport());
+    EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(subscription));
+    startDispatch();
+    ASSERT_TRUE(destroyedOnce(*recorder));
+
+    mamaTransport next = createTransport("next");
+    MsgRecorder* nextRecorder = nullptr;
+    mamaSubscription nextSubscription = newSubscription(&nextRecorder);
+    mamaMsgCallbacks callbacks = MsgRecorder::callbacks();
+    ASSERT_EQ(MAMA_STATUS_OK, mamaSubscription_createBasic(nextSubscription, next, mQueue,
+                                                           &callbacks, "NYSE.MSFT", nextRecorder));
+    mamaPublisher msft = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_create(&msft, next, "MSFT", "NYSE", nullptr));
+    EXPECT_TRUE(pollUntil(
+        [&]
+        {
+            send(msft, 1);
+            return nextRecorder->waitForMessages(1, std::chrono::milliseconds(10));
+        }));
+    mamaPublisher_destroy(msft);
+    EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(nextSubscription));
+    ASSERT_TRUE(destroyedOnce(*nextRecorder));
+    EXPECT_EQ(MAMA_STATUS_OK, mamaTransport_destroy(next));
+    EXPECT_TRUE(BridgeLine::at("Error").empty())
+        << ::testing::PrintToString(BridgeLine::at("Error"));
+}
+
 TEST_F(SubscriptionDestroyTest, TransportDestroyedAfterItsSubscription)
 {
     start();
