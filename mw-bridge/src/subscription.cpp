@@ -96,12 +96,14 @@ mama_status undoCreate(CorvexSubscription* subscription, CreateStage stage, mama
         corvexSynchronismManager_destroy(&subscription->mSyncManager);
         /* fall through */
     case STAGE_ON_QUEUE:
-        if (subscription->mMamaQueue != NULL &&
-            corvexQueue_removeSubscription(subscription->mQueueBridge, subscription) !=
-                MAMA_STATUS_OK)
+        if (subscription->mMamaQueue != NULL)
         {
-            CORVEX_LOG(CORVEX_LOG_ERROR,
-                       "Unable to remove subscription from queue during cleanup.");
+            if (corvexQueue_stopFeeding(subscription->mQueueBridge, subscription) != MAMA_STATUS_OK)
+            {
+                CORVEX_LOG(CORVEX_LOG_ERROR,
+                           "Unable to remove subscription from queue during cleanup.");
+            }
+            corvexQueue_removeSubscription(subscription->mQueueBridge);
         }
         break;
     }
@@ -651,17 +653,28 @@ struct CorvexEntriesWaiter
 
 namespace
 {
-void leaveQueue(CorvexSubscription* subscription)
+/* Destroy has begun: the queue no longer holds the subscription's transport
+ * suspended on its behalf. Done while the subscription is still registered
+ * on the transport, which keeps the transport alive. */
+void stopFeedingQueue(CorvexSubscription* subscription)
 {
     if (subscription->mMamaQueue == NULL)
     {
         return;
     }
-    mama_status status = corvexQueue_removeSubscription(subscription->mQueueBridge, subscription);
+    mama_status status = corvexQueue_stopFeeding(subscription->mQueueBridge, subscription);
     if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "unable to remove subscription from queue: %s",
                    mamaStatus_stringForStatus(status));
+    }
+}
+
+void leaveQueue(CorvexSubscription* subscription)
+{
+    if (subscription->mMamaQueue != NULL)
+    {
+        corvexQueue_removeSubscription(subscription->mQueueBridge);
     }
 }
 
@@ -816,6 +829,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy(CorvexSubscriptio
     }
     subscription->mIsDestroying = 1;
     forgetAsCurrent(subscription);
+    stopFeedingQueue(subscription);
 
     CorvexTransportBridge* transport = subscription->mTransportBridge;
     uint8_t sessionClosed = 0;
