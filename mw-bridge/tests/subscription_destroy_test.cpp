@@ -103,10 +103,6 @@ class SubscriptionDestroyTest : public SubscriptionTest
 
 const int UNCONFIRMED_SUBSCRIPTIONS = 20;
 const int UNCONFIRMED_ROUNDS = 5;
-/* A router notice with this text is logged on the vendor thread, which the
- * log capture then holds: the only point at which a test can stop that
- * thread between two of its callbacks. */
-const char* HOLD_TEXT = "vendor thread held by the test";
 /* Whether a confirmation was dropped with its session rather than reported
  * is seen only in the line the bridge logs when it lets the tag go. */
 const char* ABANDONED_LINE = "with 1 subscribe confirmation(s) its destroyed session will never";
@@ -368,12 +364,7 @@ TEST_F(SubscriptionDestroyTest, AQueueIsKeptUntilALateDestroyRequestIsOnIt)
     subscriptionBridge bridgeSubscription = direct.mBridgeSubscription;
     transportBridge held = nullptr;
     ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_getBridgeTransport(mTransport, &held));
-    LogCapture::holdAt(std::string("reason=") + HOLD_TEXT);
-    ASSERT_EQ(CORVEXCLIENT_OK, corvexClientTest_injectSessionEvent(
-                                   reinterpret_cast<CorvexTransportBridge*>(held)->mSession,
-                                   CORVEXCLIENT_SESSION_EVENT_ROUTER_NOTICE,
-                                   CORVEXCLIENT_SUBCODE_OK, 0, HOLD_TEXT, nullptr));
-    ASSERT_TRUE(LogCapture::waitHeld());
+    ASSERT_TRUE(holdContextThread(reinterpret_cast<CorvexTransportBridge*>(held)->mSession));
 
     ASSERT_EQ(MAMA_STATUS_OK, table->bridgeMamaSubscriptionDestroy(bridgeSubscription));
     EXPECT_EQ(0, recorder.destroys());
@@ -425,11 +416,7 @@ TEST_F(SubscriptionDestroyTest, ConfirmationsDroppedWithTheSessionDoNotKeepSubsc
     {
         mamaTransport transport = createTransport("dropped" + std::to_string(round));
         size_t abandonedBefore = LogCapture::count(ABANDONED_LINE);
-        LogCapture::holdAt(std::string("reason=") + HOLD_TEXT);
-        ASSERT_EQ(CORVEXCLIENT_OK, corvexClientTest_injectSessionEvent(
-                                       heldSession, CORVEXCLIENT_SESSION_EVENT_ROUTER_NOTICE,
-                                       CORVEXCLIENT_SUBCODE_OK, 0, HOLD_TEXT, nullptr));
-        ASSERT_TRUE(LogCapture::waitHeld());
+        ASSERT_TRUE(holdContextThread(heldSession));
 
         std::vector<MsgRecorder*> recorders =
             subscribeAndDestroy(transport, UNCONFIRMED_SUBSCRIPTIONS);
