@@ -104,6 +104,18 @@ mama_status onCheckRefused(const CorvexInboxRequest* request, int32_t rc)
     return MAMA_STATUS_PLATFORM;
 }
 
+/* A request abandoned with its session: its completion, which would destroy
+ * the copy of the message, never runs. */
+void forgetRequest(void* payload)
+{
+    CorvexInboxRequest* request = static_cast<CorvexInboxRequest*>(payload);
+    if (request->mRequestMsg != NULL)
+    {
+        mamaMsg_destroy(request->mRequestMsg);
+        request->mRequestMsg = NULL;
+    }
+}
+
 /* Sends the cache request; *done is set when nothing more is to be sent for
  * this request. */
 mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
@@ -358,6 +370,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     CorvexInboxRequest* request =
         static_cast<CorvexInboxRequest*>(corvexSynchronismManager_getTagPayload(tag));
     memset(request, 0, sizeof(*request));
+    corvexSynchronismManager_setTagForget(tag, forgetRequest);
     mama_i32_t subscriptionType = 0;
     mama_status status = mamaMsg_getI32(msg, MamaFieldSubscriptionType.mName,
                                         MamaFieldSubscriptionType.mFid, &subscriptionType);

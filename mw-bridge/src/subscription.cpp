@@ -787,6 +787,16 @@ mama_status corvexSubscription_release(CorvexSubscription* subscription)
                        "will never report",
                        (void*)subscription, subscription->mTopic, dropped);
         }
+        /* Requests sent from an inbox wait for their access check in the
+         * same way. */
+        dropped = corvexSynchronismManager_abandon(&subscription->mSyncManager, NULL);
+        if (dropped > 0)
+        {
+            CORVEX_LOG(CORVEX_LOG_FINE,
+                       "Released subscription %p, topic=%s, with %d request(s) whose access check "
+                       "its destroyed session will never answer",
+                       (void*)subscription, subscription->mTopic, dropped);
+        }
     }
     wlock_lock(subscription->mKlixSubscriptionListLock);
     freeTopicList(&subscription->mKlixSubscriptionList);
