@@ -7,6 +7,7 @@
 #include <malloc.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -423,6 +424,44 @@ TEST_F(InboxRequestTest, ASnapshotFromTheCacheIsDeliveredToTheInbox)
     ASSERT_EQ(1u, cacheRequests.size());
     EXPECT_EQ(0u, cacheRequests[0].find("topic=NYSE/IBM requestId=0 flags=25 "));
     EXPECT_EQ(1u, LogCapture::count("Adding topic 'NYSE/IBM' to local dispatch"));
+}
+
+/* Two snapshot requests from one inbox while a live subscription listens on
+ * the topic: each answer reaches the inbox once and the live subscription
+ * never; once they are answered, the inbox no longer hears the topic's live
+ * updates, which the live subscription gets once each. */
+TEST_F(InboxRequestTest, SnapshotAnswersReachOnlyTheAskingInboxAndOnlyWhileItAsks)
+{
+    configure("true", "false");
+    start();
+    mamaPublisher data = addPublisher("NYSE.IBM");
+    MsgRecorder& live = subscribe(addQueue(), "NYSE.IBM");
+    awaitLive(data, live);
+    send(data, 42);
+    ASSERT_TRUE(live.waitUntil([](MsgRecorder& r) { return r.mMessages.back().mSeq == 42; }));
+    mamaPublisher publisher = addRequestPublisher();
+    MsgRecorder& record = newRecord();
+    mamaInbox inbox = addInbox(addQueue(), &record);
+
+    for (int i = 0; i < 2; ++i)
+    {
+        mamaMsg request = subscriptionRequest(MAMA_SUBSC_SNAPSHOT);
+        ASSERT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(publisher, inbox, request));
+        mamaMsg_destroy(request);
+    }
+    ASSERT_TRUE(record.waitForMessages(2));
+    /* Everything the context thread had to do for the requests is done
+     * once it has been held and let go. */
+    ASSERT_TRUE(holdContextThread(mCorvexTransport->mSession));
+    LogCapture::release();
+    send(data, 43);
+    ASSERT_TRUE(live.waitUntil([](MsgRecorder& r) { return r.mMessages.back().mSeq == 43; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    EXPECT_EQ((std::vector<int64_t>{42, 42}), record.seqs()) << "the two answers, nothing live";
+    std::vector<int64_t> seen = live.seqs();
+    EXPECT_EQ(1, std::count(seen.begin(), seen.end(), 42)) << ::testing::PrintToString(seen);
+    EXPECT_EQ(1, std::count(seen.begin(), seen.end(), 43)) << ::testing::PrintToString(seen);
 }
 
 /* The router refuses the access check: the inbox gets a "not entitled"

@@ -580,6 +580,22 @@ TEST_F(MarketDataTest, SymbolRefusedByAccessControlIsNotEntitledAndNothingIsRequ
     EXPECT_EQ(0u, recordedCalls(SEND, "topic=_MD/NYSE ")) << "no request reaches the publisher";
 }
 
+/* A snapshot subscription asks once and is given the cached value. */
+TEST_F(MarketDataTest, ASnapshotSubscriptionIsGivenTheCachedValue)
+{
+    start("true", "false");
+    mamaPublisher ibm = publisher("IBM", SOURCE);
+    publish(ibm, mUpdate, 3);
+
+    size_t snapshot = subscribeMarketData(
+        "IBM", [](mamaSubscription subscription)
+        { mamaSubscription_setServiceLevel(subscription, MAMA_SERVICE_LEVEL_SNAPSHOT, 0); });
+    ASSERT_TRUE(feed(snapshot).waitForMessages(1)) << ::testing::PrintToString(LogCapture::lines());
+    EXPECT_EQ(3, feed(snapshot).messages()[0].mSeq);
+    EXPECT_EQ(0, mWrongValues.load());
+    EXPECT_TRUE(feed(snapshot).errors().empty());
+}
+
 /* ---- Subscriptions the cache cannot serve ------------------------------- */
 
 /* The throttle thread creates every market-data subscription and sends its
