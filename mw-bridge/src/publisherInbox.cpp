@@ -19,7 +19,6 @@
 
 #include "inbox.h"
 #include "logging.h"
-#include "receive.h"
 #include "msg.h"
 #include "publisher.h"
 #include "queue.h"
@@ -134,12 +133,9 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
     uint64_t requestId = request->mCacheRequestId;
     if (isSnapshotRequest(request->mMsgType))
     {
-        CorvexDispatchInfo toInbox = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK,
-                                      corvexReceive_onSubscriptionMessage, subscription, NULL};
         int placed = 0;
-        int32_t rc = corvexSubscription_subscribe(subscription,
-                                                  CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY,
-                                                  request->mCacheTopic, &toInbox, NULL, &placed);
+        int32_t rc =
+            corvexSubscription_addCacheAnswerTopic(subscription, request->mCacheTopic, &placed);
         if (rc != CORVEXCLIENT_OK && rc != CORVEXCLIENT_IN_PROGRESS)
         {
             CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc, "corvexSubscription_subscribe() failed");

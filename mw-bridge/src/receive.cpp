@@ -307,6 +307,17 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
     return CORVEXCLIENT_CALLBACK_TAKE_MSG;
 }
 
+int corvexReceive_onCacheAnswer(corvexClient_session_t session, corvexClient_msg_t message,
+                                void* closure)
+{
+    int cacheMsg = corvexClient_msg_isCacheMsg(message);
+    if (cacheMsg != CORVEXCLIENT_MSG_CACHED && cacheMsg != CORVEXCLIENT_MSG_CACHED_SUSPECT)
+    {
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+    return corvexReceive_onSubscriptionMessage(session, message, closure);
+}
+
 void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
 {
     CorvexMsgNode* node = static_cast<CorvexMsgNode*>(closure);

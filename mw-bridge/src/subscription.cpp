@@ -50,6 +50,31 @@ CorvexDispatchInfo dispatchRecordOf(CorvexSubscription* subscription)
     return dispatch;
 }
 
+CorvexDispatchInfo cacheAnswerRecordOf(CorvexSubscription* subscription)
+{
+    CorvexDispatchInfo dispatch = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, corvexReceive_onCacheAnswer,
+                                   subscription, NULL};
+    return dispatch;
+}
+
+/* The link to the first entry for (topic, callback, user pointer) that is
+ * leaving or not, as asked; NULL when there is none. */
+CorvexTopicEntry** findEntry(CorvexTopicEntry** list, const char* topic,
+                             const CorvexDispatchInfo* dispatch, bool leaving)
+{
+    for (CorvexTopicEntry** link = list; NULL != *link; link = &(*link)->mNext)
+    {
+        CorvexTopicEntry* entry = *link;
+        if (entry->mDispatch.mCallback == dispatch->mCallback &&
+            entry->mDispatch.mUser == dispatch->mUser && (entry->mIsLeaving != 0) == leaving &&
+            strncmp(entry->mTopic, topic, CORVEX_TOPIC_BUFFER_SIZE) == 0)
+        {
+            return link;
+        }
+    }
+    return NULL;
+}
+
 void freeTopicEntry(CorvexTopicEntry* entry)
 {
     free(entry->mTopic);
@@ -247,7 +272,12 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
 
     mamaSubscriptionType type = MAMA_SUBSC_TYPE_NORMAL;
     mamaSubscription_getSubscriptionType(parent, &type);
-    subscription->mCacheRequestId = type == MAMA_SUBSC_TYPE_BASIC ? 0 : nextCacheRequestId();
+    /* An inbox's subscription has an id too: the cache's answers to its
+     * snapshot requests carry it, so that they reach the inbox alone. */
+    bool isInbox = corvexSubscription_getSubscribeFlags(subscription) ==
+                   CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY;
+    subscription->mCacheRequestId =
+        type == MAMA_SUBSC_TYPE_BASIC && !isInbox ? 0 : nextCacheRequestId();
 
     if (subscription->mMamaQueue != NULL)
     {
@@ -349,9 +379,13 @@ uint32_t corvexSubscription_getSubscribeFlags(const CorvexSubscription* subscrip
                : CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM;
 }
 
-int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t flags,
-                                     const char* topic, const CorvexDispatchInfo* dispatch,
-                                     CorvexCorrelationTag* tag, int* placed)
+namespace
+{
+/* Places one topic with dispatch; with `shared`, a topic already placed
+ * for the same dispatch (and not leaving) counts one more request instead. */
+int32_t placeTopic(CorvexSubscription* subscription, uint32_t flags, const char* topic,
+                   const CorvexDispatchInfo* dispatch, CorvexCorrelationTag* tag, int* placed,
+                   bool shared)
 {
     *placed = 1;
     wlock_lock(subscription->mKlixSubscriptionListLock);
@@ -359,6 +393,14 @@ int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t 
     {
         wlock_unlock(subscription->mKlixSubscriptionListLock);
         *placed = 0;
+        return CORVEXCLIENT_OK;
+    }
+    CorvexTopicEntry** listed =
+        shared ? findEntry(&subscription->mKlixSubscriptionList, topic, dispatch, false) : NULL;
+    if (listed != NULL)
+    {
+        ++(*listed)->mRequests;
+        wlock_unlock(subscription->mKlixSubscriptionListLock);
         return CORVEXCLIENT_OK;
     }
     CorvexTopicEntry* entry = (CorvexTopicEntry*)calloc(1, sizeof(CorvexTopicEntry));
@@ -377,6 +419,7 @@ int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t 
     entry->mTopic = copy;
     entry->mFlags = flags;
     entry->mDispatch = *dispatch;
+    entry->mRequests = shared ? 1 : 0;
     entry->mNext = subscription->mKlixSubscriptionList;
     subscription->mKlixSubscriptionList = entry;
     wlock_unlock(subscription->mKlixSubscriptionListLock);
@@ -388,9 +431,14 @@ int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t 
     if (rc != CORVEXCLIENT_OK && rc != CORVEXCLIENT_IN_PROGRESS)
     {
         wlock_lock(subscription->mKlixSubscriptionListLock);
-        if (corvexSubscription_removeTopicEntry(&subscription->mKlixSubscriptionList, topic,
-                                                dispatch))
+        /* The entry placed here is the one of its kind not leaving. */
+        CorvexTopicEntry** link =
+            findEntry(&subscription->mKlixSubscriptionList, topic, dispatch, false);
+        if (link != NULL)
         {
+            CorvexTopicEntry* refused = *link;
+            *link = refused->mNext;
+            freeTopicEntry(refused);
             CORVEX_LOG(CORVEX_LOG_FINEST,
                        "Removed corvex subscription from Bridge subscription after "
                        "corvexClient_session_topicSubscribeWithDispatch failure[rc=%d]. "
@@ -408,6 +456,101 @@ int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t 
         wlock_unlock(subscription->mKlixSubscriptionListLock);
     }
     return rc;
+}
+
+/* A request waiting for the cache's answers on a topic, once they are
+ * dispatched (queued on the subscription's queue behind them). */
+struct CorvexCacheAnswered
+{
+    CorvexSubscription* mSubscription;
+    char* mTopic;
+};
+
+void MAMACALLTYPE dispatchCacheAnswered(mamaQueue, void* closure)
+{
+    CorvexCacheAnswered* answered = static_cast<CorvexCacheAnswered*>(closure);
+    CorvexSubscription* subscription = answered->mSubscription;
+    CorvexDispatchInfo dispatch = cacheAnswerRecordOf(subscription);
+    /* The subscription is there: its destroy request, if any, is queued
+     * behind this event. Once destroy has begun, it removes the topics. */
+    wlock_lock(subscription->mKlixSubscriptionListLock);
+    CorvexTopicEntry** link =
+        subscription->mIsDestroying == 1
+            ? NULL
+            : findEntry(&subscription->mKlixSubscriptionList, answered->mTopic, &dispatch, false);
+    bool leave = link != NULL && --(*link)->mRequests == 0;
+    if (leave)
+    {
+        (*link)->mIsLeaving = 1;
+    }
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
+    if (leave)
+    {
+        int32_t rc = corvexClient_session_topicUnsubscribeWithDispatch(
+            subscription->mTransportBridge->mSession, 0, answered->mTopic, &dispatch, NULL);
+        if (rc != CORVEXCLIENT_OK && rc != CORVEXCLIENT_IN_PROGRESS)
+        {
+            /* No report will take the entry off the list. */
+            CORVEX_LOG(CORVEX_LOG_WARN, "Failed to unsubscribe from topic '%s' - rc=%s",
+                       answered->mTopic, corvexClient_returnCodeToString(rc));
+            wlock_lock(subscription->mKlixSubscriptionListLock);
+            corvexSubscription_removeTopicEntry(&subscription->mKlixSubscriptionList,
+                                                answered->mTopic, &dispatch);
+            if (subscription->mKlixSubscriptionList == NULL && subscription->mIsDestroying == 1)
+            {
+                corvexSubscription_queueDestroy(subscription);
+            }
+            wlock_unlock(subscription->mKlixSubscriptionListLock);
+        }
+    }
+    free(answered->mTopic);
+    free(answered);
+}
+} // namespace
+
+int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t flags,
+                                     const char* topic, const CorvexDispatchInfo* dispatch,
+                                     CorvexCorrelationTag* tag, int* placed)
+{
+    return placeTopic(subscription, flags, topic, dispatch, tag, placed, false);
+}
+
+int32_t corvexSubscription_addCacheAnswerTopic(CorvexSubscription* subscription, const char* topic,
+                                               int* placed)
+{
+    CorvexDispatchInfo dispatch = cacheAnswerRecordOf(subscription);
+    return placeTopic(subscription, CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY, topic,
+                      &dispatch, NULL, placed, true);
+}
+
+mama_status corvexSubscription_queueCacheAnswered(CorvexSubscription* subscription,
+                                                  const char* topic)
+{
+    if (subscription == NULL || topic == NULL || subscription->mIsDestroying == 1)
+    {
+        return MAMA_STATUS_OK;
+    }
+    CorvexCacheAnswered* answered = (CorvexCacheAnswered*)calloc(1, sizeof(CorvexCacheAnswered));
+    char* copy = strdup(topic);
+    if (answered == NULL || copy == NULL)
+    {
+        free(answered);
+        free(copy);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for cache answer event");
+        return MAMA_STATUS_NOMEM;
+    }
+    answered->mSubscription = subscription;
+    answered->mTopic = copy;
+    mama_status status = corvexBridgeMamaQueue_enqueueEvent(subscription->mQueueBridge,
+                                                            dispatchCacheAnswered, answered);
+    if (status != MAMA_STATUS_OK)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Could not enqueue the end of the cache answers on topic %s",
+                   topic);
+        free(copy);
+        free(answered);
+    }
+    return status;
 }
 
 mama_status corvexSubscription_onSubscribeResult(int fromSessionEvent,
@@ -522,19 +665,19 @@ int corvexSubscription_removeTopicEntry(CorvexTopicEntry** list, const char* top
     {
         return 0;
     }
-    for (CorvexTopicEntry** link = list; NULL != *link; link = &(*link)->mNext)
+    CorvexTopicEntry** link = findEntry(list, topic, dispatch, true);
+    if (link == NULL)
     {
-        CorvexTopicEntry* entry = *link;
-        if (entry->mDispatch.mCallback == dispatch->mCallback &&
-            entry->mDispatch.mUser == dispatch->mUser &&
-            strncmp(entry->mTopic, topic, CORVEX_TOPIC_BUFFER_SIZE) == 0)
-        {
-            *link = entry->mNext;
-            freeTopicEntry(entry);
-            return 1;
-        }
+        link = findEntry(list, topic, dispatch, false);
     }
-    return 0;
+    if (link == NULL)
+    {
+        return 0;
+    }
+    CorvexTopicEntry* entry = *link;
+    *link = entry->mNext;
+    freeTopicEntry(entry);
+    return 1;
 }
 
 void corvexSubscription_setCurrent(CorvexSubscription* subscription)
@@ -603,7 +746,11 @@ int32_t corvexSubscription_unsubscribeAll(CorvexSubscription* subscription,
         for (const CorvexTopicEntry* entry = subscription->mKlixSubscriptionList; NULL != entry;
              entry = entry->mNext)
         {
-            topics.push_back(TopicToRemove{entry->mTopic, entry->mDispatch});
+            /* A leaving entry's removal is asked already. */
+            if (!entry->mIsLeaving)
+            {
+                topics.push_back(TopicToRemove{entry->mTopic, entry->mDispatch});
+            }
         }
     }
     catch (const std::bad_alloc&)

@@ -715,7 +715,8 @@ void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
     /* Only subscription entries carry a subscription; the discard entry has
      * no user pointer. */
     if (dispatch == NULL || dispatch->mUser == NULL ||
-        corvexReceive_onSubscriptionMessage != dispatch->mCallback)
+        (corvexReceive_onSubscriptionMessage != dispatch->mCallback &&
+         corvexReceive_onCacheAnswer != dispatch->mCallback))
     {
         return;
     }

@@ -225,6 +225,13 @@ void corvexTransportBridge_onCacheEvent(corvexClient_session_t,
         CorvexSubscription* subscription =
             handle->m_destroyed ? NULL : static_cast<CorvexSubscription*>(handle->m_owner);
         onRequestCompleted(subscription, event);
+        /* A request with the subscription's own id was a snapshot into its
+         * inbox, whose answers came through a topic placed for them. */
+        if (subscription != NULL && subscription->mCacheRequestId != 0 &&
+            event->mCacheRequestId == (uint64_t)subscription->mCacheRequestId)
+        {
+            corvexSubscription_queueCacheAnswered(subscription, event->mTopic);
+        }
         wlock_unlock(handle->m_lock);
     }
     if (handle != NULL)

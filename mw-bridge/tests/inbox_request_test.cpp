@@ -19,9 +19,13 @@
 #include <mama/msgstatus.h>
 #include <mama/reservedfields.h>
 #include <mama/subscmsgtype.h>
+#include <mama/integration/inbox.h>
+#include <mama/integration/subscription.h>
 #include <msgimpl.h>
 
+#include "inbox.h"
 #include "msg.h"
+#include "subscription.h"
 #include "receptionFixture.h"
 
 namespace
@@ -400,8 +404,9 @@ TEST_F(InboxRequestTest, ARefusedCacheRequestSendsNothing)
 
 /* A snapshot request with the cache on places the data topic in the inbox
  * subscription's local dispatch (flags 8) and asks the cache with that
- * subscription's own request id (0: a basic subscription's, accepted by
- * every subscription on the topic), so the cached value reaches the inbox. */
+ * subscription's own request id (never 0 for an inbox: an answer with id 0
+ * would be taken by every subscription on the topic), so the cached value
+ * reaches the inbox. */
 TEST_F(InboxRequestTest, ASnapshotFromTheCacheIsDeliveredToTheInbox)
 {
     configure("true", "false");
@@ -422,7 +427,13 @@ TEST_F(InboxRequestTest, ASnapshotFromTheCacheIsDeliveredToTheInbox)
     EXPECT_LT(0u, countContaining(vendorCalls(CHECK_SUBSCRIBE), "flags=8 topic=NYSE/IBM "));
     std::vector<std::string> cacheRequests = vendorCalls(CACHE_REQUEST);
     ASSERT_EQ(1u, cacheRequests.size());
-    EXPECT_EQ(0u, cacheRequests[0].find("topic=NYSE/IBM requestId=0 flags=25 "));
+    CorvexInbox* inboxBridge = reinterpret_cast<CorvexInbox*>(mamaInboxImpl_getInboxBridge(inbox));
+    const int64_t inboxId = reinterpret_cast<CorvexSubscription*>(
+                                mamaSubscription_getSubscriptionBridge(inboxBridge->mSubscription))
+                                ->mCacheRequestId;
+    EXPECT_NE(0, inboxId);
+    EXPECT_EQ(0u, cacheRequests[0].find("topic=NYSE/IBM requestId=" + std::to_string(inboxId) +
+                                        " flags=25 "));
     EXPECT_EQ(1u, LogCapture::count("Adding topic 'NYSE/IBM' to local dispatch"));
 }
 
