@@ -612,3 +612,51 @@ TEST_F(InboxRequestTest, ARequestWhoseCheckIsPendingGoesWithItsInboxAndTransport
     EXPECT_LT(mallinfo2().uordblks, before + rounds * 2048)
         << "bytes still in use after " << rounds << " rounds";
 }
+
+/* Snapshot requests are still completing on the context thread (each takes
+ * a reference on its inbox subscription's destroy handle and asks the
+ * transport's cache session) when the inbox and then the transport are
+ * destroyed. Every completion sees a whole subscription and cache session
+ * or none: no request goes without its subscription, and the race detector
+ * finds nothing. */
+TEST_F(InboxRequestTest, SnapshotRequestsStillCompletingWhenTheirInboxAndTransportGo)
+{
+    start();
+    mamaQueue queue = addQueue();
+    mama_setProperty("mama.corvex.transport.busy.allow_recover_gaps", "true");
+    const int rounds = 10;
+    const int requests = 50;
+    for (int round = 0; round < rounds && !HasFailure(); ++round)
+    {
+        mamaTransport transport = nullptr;
+        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_allocate(&transport));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_create(transport, "busy", mBridge));
+        mamaPublisher publisher = nullptr;
+        ASSERT_EQ(MAMA_STATUS_OK,
+                  mamaPublisher_create(&publisher, transport, "IBM", "NYSE", "_MD"));
+        MsgRecorder record;
+        mamaInbox inbox = nullptr;
+        ASSERT_EQ(MAMA_STATUS_OK,
+                  mamaInbox_create2(&inbox, transport, queue, MsgRecorder::onInboxMsg,
+                                    MsgRecorder::onInboxError, MsgRecorder::onInboxDestroy,
+                                    &record));
+        std::thread sender(
+            [&]
+            {
+                for (int i = 0; i < requests; ++i)
+                {
+                    mamaMsg request = subscriptionRequest(MAMA_SUBSC_SNAPSHOT);
+                    EXPECT_EQ(MAMA_STATUS_OK,
+                              mamaPublisher_sendFromInbox(publisher, inbox, request));
+                    mamaMsg_destroy(request);
+                }
+            });
+        sender.join();
+        EXPECT_EQ(MAMA_STATUS_OK, mamaPublisher_destroy(publisher));
+        EXPECT_EQ(MAMA_STATUS_OK, mamaInbox_destroy(inbox));
+        EXPECT_EQ(MAMA_STATUS_OK, mamaTransport_destroy(transport));
+        ASSERT_TRUE(record.waitUntil([](MsgRecorder& r) { return r.mDestroys > 0; }))
+            << "round " << round;
+    }
+    EXPECT_EQ(0u, LogCapture::count("user_p==NULL"));
+}
