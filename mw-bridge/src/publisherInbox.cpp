@@ -26,6 +26,7 @@
 #include "synchronism.h"
 #include "topic.h"
 #include "transport.h"
+#include "transportLifetime.h"
 
 namespace
 {
@@ -122,16 +123,9 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
     CorvexSubscription* subscription = request->mSubscription;
     CorvexTransportBridge* transport = subscription->mTransportBridge;
     *done = true;
-    if (transport->mCacheSession == NULL)
-    {
-        mama_status status = corvexTransportBridge_createCacheSession(transport);
-        if (status != MAMA_STATUS_OK)
-        {
-            return status;
-        }
-    }
     uint64_t requestId = request->mCacheRequestId;
-    if (isSnapshotRequest(request->mMsgType))
+    bool snapshot = isSnapshotRequest(request->mMsgType);
+    if (snapshot)
     {
         int placed = 0;
         int32_t rc =
@@ -158,17 +152,29 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
         wlock_unlock(subscription->mKlixSubscriptionListLock);
         return MAMA_STATUS_OK;
     }
-    /* The cache event gives this reference up. */
-    destroyHandle_incrementRefCount(subscription->mDestroyHandle);
+    /* The cache event gives this reference up. The handle is read once,
+     * here: the subscription's release lets go of it under this lock. */
+    wDestroyHandle* handle = subscription->mDestroyHandle;
+    destroyHandle_incrementRefCount(handle);
     wlock_unlock(subscription->mKlixSubscriptionListLock);
 
-    int32_t rc = corvexClient_cacheSession_sendCacheRequest(
-        transport->mCacheSession, request->mCacheTopic, requestId, transport->mCacheEventCallback,
-        subscription->mDestroyHandle, CACHE_REQUEST_FLAGS, 0);
-    if (rc == CORVEXCLIENT_IN_PROGRESS)
+    int32_t rc = CORVEXCLIENT_FAIL;
+    mama_status status = corvexTransportBridge_sendCacheRequest(
+        transport, request->mCacheTopic, requestId, handle, CACHE_REQUEST_FLAGS, &rc);
+    if (status == MAMA_STATUS_OK && rc == CORVEXCLIENT_IN_PROGRESS)
     {
         *done = !transport->mSendSubReq;
         return MAMA_STATUS_OK;
+    }
+    /* No completion will come: the request no longer holds its topic. */
+    if (snapshot)
+    {
+        corvexSubscription_queueCacheAnswered(subscription, request->mCacheTopic);
+    }
+    if (status != MAMA_STATUS_OK)
+    {
+        destroyHandle_removeReference(handle);
+        return status;
     }
     const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
     bool quiet = rc == CORVEXCLIENT_NOT_READY || rc == CORVEXCLIENT_WOULD_BLOCK ||
@@ -191,7 +197,7 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
                    "returnCode=%s",
                    corvexClient_returnCodeToString(rc));
     }
-    destroyHandle_removeReference(subscription->mDestroyHandle);
+    destroyHandle_removeReference(handle);
     return quiet ? MAMA_STATUS_OK : MAMA_STATUS_PLATFORM;
 }
 
@@ -203,7 +209,7 @@ mama_status sendRequestMsg(CorvexInboxRequest* request)
     CorvexTransportBridge* transport = request->mSubscription->mTransportBridge;
     char discard[CORVEX_TOPIC_BUFFER_SIZE];
     const char* replyTo = request->mInboxReplyToTopic;
-    if (transport->mCacheSession != NULL)
+    if (corvexTransportBridge_hasCacheSession(transport))
     {
         if (!transport->mSendSubReq)
         {
@@ -305,7 +311,7 @@ mama_status corvexPublisher_postSendFromInboxByIndex(int fromSessionEvent,
     else
     {
         int32_t removed = corvexClient_session_topicUnsubscribeWithDispatch(
-            transport->mSession, 0, request->mCacheTopic, &IGNORE_ALL, NULL);
+            corvexTransportLifetime_session(transport), 0, request->mCacheTopic, &IGNORE_ALL, NULL);
         if (removed != CORVEXCLIENT_OK && removed != CORVEXCLIENT_IN_PROGRESS)
         {
             CORVEX_LOG(CORVEX_LOG_WARN, "Failed to unsubscribe from topic '%s' - rc=%s",

@@ -427,7 +427,8 @@ int32_t placeTopic(CorvexSubscription* subscription, uint32_t flags, const char*
     /* The vendor copies the record; the entry itself may be gone by the time
      * the call returns, so it is not read after the unlock. */
     int32_t rc = corvexClient_session_topicSubscribeWithDispatch(
-        subscription->mTransportBridge->mSession, flags, topic, dispatch, tag);
+        corvexTransportLifetime_session(subscription->mTransportBridge), flags, topic, dispatch,
+        tag);
     if (rc != CORVEXCLIENT_OK && rc != CORVEXCLIENT_IN_PROGRESS)
     {
         wlock_lock(subscription->mKlixSubscriptionListLock);
@@ -487,7 +488,8 @@ void MAMACALLTYPE dispatchCacheAnswered(mamaQueue, void* closure)
     if (leave)
     {
         int32_t rc = corvexClient_session_topicUnsubscribeWithDispatch(
-            subscription->mTransportBridge->mSession, 0, answered->mTopic, &dispatch, NULL);
+            corvexTransportLifetime_session(subscription->mTransportBridge), 0, answered->mTopic,
+            &dispatch, NULL);
         if (rc != CORVEXCLIENT_OK && rc != CORVEXCLIENT_IN_PROGRESS)
         {
             /* No report will take the entry off the list. */
@@ -920,8 +922,12 @@ mama_status corvexSubscription_release(CorvexSubscription* subscription)
     void* closure = subscription->mClosure;
     mamaSubscription parent = subscription->mMamaSubscription;
 
+    /* A request still being completed reads the handle under the list
+     * lock. */
+    wlock_lock(subscription->mKlixSubscriptionListLock);
     destroyHandle_destroyOwner(subscription->mDestroyHandle);
     subscription->mDestroyHandle = NULL;
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
     if (subscription->mIsSessionClosed)
     {
         int dropped = corvexSynchronismManager_abandon(&subscription->mSyncManager,
