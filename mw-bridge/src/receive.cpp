@@ -1,7 +1,7 @@
 /* The road of a received message: filtered and queued on the vendor context
  * thread without copying it, decoded in place and handed to MAMA on the
  * thread that dispatches its subscription's queue. */
-#define CORVEX_LOG_MODULE "transport"
+#define CORVEX_LOG_MODULE "receive"
 
 #include "receive.h"
 
@@ -440,7 +440,12 @@ int corvexReceive_onSessionMessage(corvexClient_session_t session, corvexClient_
                    (void*)session, (void*)message, closure, topic);
         return CORVEXCLIENT_CALLBACK_OK;
     }
-    CORVEX_LOG(CORVEX_LOG_ERROR, "Received opaqueSession_p=%p msg_p=%p user_p=%p topic=%s",
+    /* The session's router delivers only topics the session subscribed to,
+     * and the session subscribes only for its topic entries: a message none
+     * of them takes was on its way when the last subscription that could
+     * take it was destroyed (or is a cache answer its subscription no longer
+     * waits for). */
+    CORVEX_LOG(CORVEX_LOG_FINE, "Received opaqueSession_p=%p msg_p=%p user_p=%p topic=%s",
                (void*)session, (void*)message, closure, topic);
     if (corvexLog_isEnabled(CORVEX_LOG_FINEST))
     {
