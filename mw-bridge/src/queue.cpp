@@ -593,6 +593,20 @@ void corvexQueue_checkWatermarks(CorvexQueueBridge* queue)
     }
 }
 
+void corvexQueue_releaseReusableMsg(mamaQueue queue)
+{
+    mamaMsg reusable = mamaQueueImpl_getMsg(queue);
+    if (reusable == NULL)
+    {
+        return;
+    }
+    /* As a detach does: the queue forgets it, and the message, made owner of
+     * its payload, frees the payload with itself. */
+    mamaQueueImpl_detachMsg(queue, reusable);
+    mamaMsgImpl_setMessageOwner(reusable, 1);
+    mamaMsg_destroy(reusable);
+}
+
 mama_status corvexQueue_addSubscription(CorvexQueueBridge* queue, CorvexSubscription* subscription)
 {
     if (queue == NULL || subscription == NULL)

@@ -149,6 +149,10 @@ inline bool corvexQueue_isSubscribeAsync(const CorvexQueueBridge* queue)
     return queue != NULL && queue->mBridge != NULL && queue->mBridge->mSubscribeAsync != 0;
 }
 void corvexQueue_checkWatermarks(CorvexQueueBridge* queue);
+/* Frees the queue's reusable message with the payload it last decoded into
+ * (the host makes another when one is needed). For a queue whose dispatch
+ * has ended, on the thread that dispatched it. */
+void corvexQueue_releaseReusableMsg(mamaQueue queue);
 
 extern "C"
 {
