@@ -139,7 +139,8 @@ mama_status undoCreate(CorvexSubscription* subscription, CreateStage stage, mama
 
 /* The status a refused subscribe gives the application, and the level at
  * which the refusal is logged. Without a vendor error record the cause is
- * unknown: a platform error. */
+ * unknown: a platform error. A topic the library cannot take (an empty
+ * level) is the application's unusable name. */
 mama_status refusalStatus(int* level)
 {
     const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
@@ -151,7 +152,8 @@ mama_status refusalStatus(int* level)
         return MAMA_STATUS_NOT_ENTITLED;
     }
     *level = CORVEX_LOG_WARN;
-    return subCode == CORVEXCLIENT_SUBCODE_BAD_TOPIC ? MAMA_STATUS_NOT_FOUND : MAMA_STATUS_PLATFORM;
+    return subCode == CORVEXCLIENT_SUBCODE_BAD_TOPIC ? MAMA_STATUS_INVALID_ARG
+                                                     : MAMA_STATUS_PLATFORM;
 }
 
 /* The vendor keeps no entry it refused, so no removal report will follow for
