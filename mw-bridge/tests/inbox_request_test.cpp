@@ -305,6 +305,23 @@ TEST_F(InboxRequestTest, EveryReplyReachesItsInboxInOrder)
     EXPECT_EQ(1, second.destroys());
 }
 
+/* Without the cache, a request of a subscription type the cache could not
+ * serve (here a group's) goes to the publisher as any request does, with
+ * the inbox's reply-to and no check. */
+TEST_F(InboxRequestTest, WithoutTheCacheAnyTypeOfRequestGoesToThePublisher)
+{
+    startRequests("false", "true");
+
+    mamaMsg group = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE, MAMA_SUBSC_TYPE_GROUP);
+    EXPECT_EQ(MAMA_STATUS_OK, mamaPublisher_sendFromInbox(mRequestPublisher, mInbox, group));
+    mamaMsg_destroy(group);
+
+    ASSERT_TRUE(awaitRequests(1));
+    EXPECT_EQ(0u, replyTos()[0].find(inboxReplyPrefix()));
+    EXPECT_EQ(0u, LogCapture::count("Invalid mamaSubscriptionType="));
+    EXPECT_EQ(0u, corvexClientTest_callCount(CHECK_SUBSCRIBE));
+}
+
 /* Replying where there is nowhere to reply to is refused, not sent. */
 TEST_F(InboxRequestTest, RepliesWithoutAnAddressAreRefused)
 {
@@ -514,17 +531,21 @@ TEST_F(InboxRequestTest, SynchronousChecksSendBeforeTheCallReturns)
     EXPECT_TRUE(awaitRequests(1));
 }
 
-/* Requests of a subscription type the cache cannot serve are refused;
- * messages that are not subscription requests go out as plain requests
- * without any check. */
+/* Where the cache is used, requests of a subscription type it cannot serve
+ * are refused as such (the inbox hears of it: no subscription is being
+ * created on this thread); messages that are not subscription requests go
+ * out as plain requests without any check. */
 TEST_F(InboxRequestTest, RequestTypesOutsideTheSubscriptionRequestsAreHandledAsTheyMustBe)
 {
     startRequests("true", "false");
 
     mamaMsg basic = subscriptionRequest(MAMA_SUBSC_SUBSCRIBE, MAMA_SUBSC_TYPE_BASIC);
-    EXPECT_EQ(MAMA_STATUS_PLATFORM, mamaPublisher_sendFromInbox(mRequestPublisher, mInbox, basic));
+    EXPECT_EQ(MAMA_STATUS_SUBSCRIPTION_INVALID_TYPE,
+              mamaPublisher_sendFromInbox(mRequestPublisher, mInbox, basic));
     mamaMsg_destroy(basic);
     EXPECT_EQ(1u, LogCapture::count("Invalid mamaSubscriptionType="));
+    ASSERT_TRUE(mRecord->waitUntil([](MsgRecorder& r) { return !r.mErrors.empty(); }));
+    EXPECT_EQ(MAMA_STATUS_SUBSCRIPTION_INVALID_TYPE, mRecord->errors()[0].mStatus);
 
     mamaMsg plain = nullptr;
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_create(&plain));

@@ -131,6 +131,10 @@ class ManagedPublisher
                 {
                     mamaDQPublisherManager_destroyPublisher(mManager, mSymbol.c_str());
                 }
+                if (!mListSymbol.empty())
+                {
+                    mamaDQPublisherManager_destroyPublisher(mManager, mListSymbol.c_str());
+                }
                 mamaDQPublisherManager_destroy(mManager);
                 closed.raise();
             });
@@ -159,6 +163,12 @@ class ManagedPublisher
         mamaMsg_destroy(msg);
         mamaPublisher_destroy(probe);
         return live;
+    }
+
+    /* The symbols the manager's answer to a symbol-list request names. */
+    void setSymbolList(const std::string& symbols)
+    {
+        mSymbolList = symbols;
     }
 
     /* Sets the number the next image carries. */
@@ -212,15 +222,38 @@ class ManagedPublisher
 
     static void MAMACALLTYPE onCreate(mamaDQPublisherManager) {}
 
-    static void MAMACALLTYPE onNewRequest(mamaDQPublisherManager manager, const char* symbol, short,
-                                          short, mamaMsg request)
+    static void MAMACALLTYPE onNewRequest(mamaDQPublisherManager manager, const char* symbol,
+                                          short subscriptionType, short, mamaMsg request)
     {
         ManagedPublisher* self = of(manager);
         self->mNewRequests++;
+        if (subscriptionType == MAMA_SUBSC_TYPE_SYMBOL_LIST)
+        {
+            self->answerSymbolList(manager, symbol, request);
+            return;
+        }
         self->mSymbol = symbol;
         EXPECT_EQ(MAMA_STATUS_OK,
                   mamaDQPublisherManager_createPublisher(manager, symbol, self, &self->mPublisher));
         self->answer(request);
+    }
+
+    /* The list as one INITIAL, the way a symbol-list subscription reads it. */
+    void answerSymbolList(mamaDQPublisherManager manager, const char* symbol, mamaMsg request)
+    {
+        mamaDQPublisher list = nullptr;
+        EXPECT_EQ(MAMA_STATUS_OK,
+                  mamaDQPublisherManager_createPublisher(manager, symbol, this, &list));
+        mamaMsg answer = nullptr;
+        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_create(&answer));
+        mamaMsg_addU8(answer, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, MAMA_MSG_TYPE_INITIAL);
+        mamaMsg_addU8(answer, MamaFieldMsgStatus.mName, MamaFieldMsgStatus.mFid,
+                      MAMA_MSG_STATUS_OK);
+        mamaMsg_addString(answer, MamaFieldSymbolList.mName, MamaFieldSymbolList.mFid,
+                          mSymbolList.c_str());
+        EXPECT_EQ(MAMA_STATUS_OK, mamaDQPublisher_sendReply(list, request, answer));
+        mamaMsg_destroy(answer);
+        mListSymbol = symbol;
     }
 
     static void MAMACALLTYPE onRequest(mamaDQPublisherManager manager, mamaPublishTopic*, short,
@@ -254,6 +287,8 @@ class ManagedPublisher
     /* Used on the manager's queue only. */
     mamaDQPublisher mPublisher = nullptr;
     std::string mSymbol;
+    std::string mSymbolList;
+    std::string mListSymbol;
     mamaMsg mImage = nullptr;
     int64_t mSeq = 0;
     Signal mLive;
@@ -317,6 +352,13 @@ class MarketDataTest : public SubscriptionTest
         {
             mama_i64_t seq = -1;
             double bid = 0.0;
+            const char* symbols = nullptr;
+            if (mamaMsg_getString(msg, MamaFieldSymbolList.mName, MamaFieldSymbolList.mFid,
+                                  &symbols) == MAMA_STATUS_OK)
+            {
+                mListSeen = symbols;
+                return;
+            }
             mamaMsg_getI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, &seq);
             mamaMsg_getF64(msg, BID_NAME, BID_FID, &bid);
             mWrongValues += bid != bidFor(seq) ? 1 : 0;
@@ -377,6 +419,9 @@ class MarketDataTest : public SubscriptionTest
     /* Messages, on any subscription, whose value does not follow from their
      * number. */
     std::atomic<int> mWrongValues{0};
+    /* The symbol list a subscription was given; written on its queue's
+     * dispatch thread before the message is recorded. */
+    std::string mListSeen;
 };
 } // namespace
 
@@ -548,6 +593,42 @@ TEST_F(MarketDataTest, WithoutTheCacheThePublishersAnswerIsTheInitial)
     EXPECT_EQ(0, managed.mRequests.load()) << "answered at the first request";
     EXPECT_EQ(0, managed.mErrors.load());
     EXPECT_EQ(0u, corvexClientTest_callCount(CACHE_REQUEST));
+}
+
+/* A symbol-list subscription's request, which the cache could not serve,
+ * goes to the publisher on a transport without the cache: OpenMAMA's
+ * data-quality publisher manager answers it with the list. */
+TEST_F(MarketDataTest, WithoutTheCacheTheDataQualityManagerAnswersASymbolList)
+{
+    start("false", "true");
+    ManagedPublisher managed(mBridge, mTransport);
+    ASSERT_TRUE(managed.waitLive());
+    managed.setSymbolList("IBM,MSFT");
+
+    size_t list = subscribeMarketData(
+        "Symbol List", [](mamaSubscription subscription)
+        { mamaSubscription_setSubscriptionType(subscription, MAMA_SUBSC_TYPE_SYMBOL_LIST); });
+    ASSERT_TRUE(feed(list).waitForMessages(1)) << ::testing::PrintToString(LogCapture::lines());
+    EXPECT_EQ(MAMA_MSG_TYPE_INITIAL, feed(list).messages()[0].mType);
+    EXPECT_EQ("IBM,MSFT", mListSeen);
+    EXPECT_TRUE(feed(list).errors().empty());
+    EXPECT_EQ(1, managed.mNewRequests.load());
+    EXPECT_EQ(0u, LogCapture::count("Invalid mamaSubscriptionType"));
+}
+
+/* Where the cache is used, a symbol-list request has nothing to ask it:
+ * the subscription learns so at once, not by MAMA's timeout. */
+TEST_F(MarketDataTest, WithTheCacheASymbolListIsRefusedAtOnceAsAnInvalidType)
+{
+    start("true", "false");
+    size_t list = subscribeMarketData(
+        "Symbol List", [](mamaSubscription subscription)
+        { mamaSubscription_setSubscriptionType(subscription, MAMA_SUBSC_TYPE_SYMBOL_LIST); });
+    ASSERT_TRUE(feed(list).waitUntil([](MsgRecorder& f) { return !f.mErrors.empty(); }))
+        << ::testing::PrintToString(LogCapture::lines());
+    EXPECT_EQ(std::vector<mama_status>{MAMA_STATUS_SUBSCRIPTION_INVALID_TYPE},
+              feed(list).errorStatuses());
+    EXPECT_EQ(0u, feed(list).messageCount());
 }
 
 /* ---- Nothing to give, or not to be seen -------------------------------- */
