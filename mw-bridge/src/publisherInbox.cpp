@@ -74,6 +74,19 @@ bool mayUseCache(int32_t subscriptionType)
            subscriptionType == MAMA_SUBSC_TYPE_DICTIONARY;
 }
 
+/* Whether corvexPublisher_buildCacheTopic has a topic for the request: the
+ * dictionary, or a subscription built from source and symbol under "_MD". */
+bool hasCacheTopic(const CorvexPublisherBridge* publisher, int32_t subscriptionType)
+{
+    if (subscriptionType == MAMA_SUBSC_TYPE_DICTIONARY)
+    {
+        return true;
+    }
+    return (subscriptionType == MAMA_SUBSC_TYPE_NORMAL ||
+            subscriptionType == MAMA_SUBSC_TYPE_BOOK) &&
+           publisher->mSubject != NULL && strncmp(publisher->mSubject, "_MD", strlen("_MD")) == 0;
+}
+
 /* Copies at most size - 1 characters and always terminates. */
 void copyBounded(char* target, size_t size, const char* source)
 {
@@ -343,22 +356,66 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    const CorvexCurrentSubscription current = corvexSubscription_takeCurrent();
     CorvexInbox* corvexInbox = (CorvexInbox*)mamaInboxImpl_getInboxBridge(inbox);
+    CorvexSubscription* subscription =
+        corvexInbox != NULL && corvexInbox->mSubscription != NULL
+            ? (CorvexSubscription*)mamaSubscription_getSubscriptionBridge(
+                  corvexInbox->mSubscription)
+            : NULL;
+    mama_i32_t msgType = -1;
+    bool subscriptionRequest =
+        subscription != NULL &&
+        mamaMsg_getI32(msg, MamaFieldSubscMsgType.mName, MamaFieldSubscMsgType.mFid, &msgType) ==
+            MAMA_STATUS_OK &&
+        isSubscriptionRequest(msgType);
+    mama_i32_t subscriptionType = 0;
+    mama_status typeStatus = MAMA_STATUS_OK;
+    if (subscriptionRequest)
+    {
+        typeStatus = mamaMsg_getI32(msg, MamaFieldSubscriptionType.mName,
+                                    MamaFieldSubscriptionType.mFid, &subscriptionType);
+    }
+    /* A request the cache has no topic for: without the cache it is a
+     * request like any other, for the publisher to answer; with it, it is
+     * refused as such. */
+    bool noCacheTopic = subscriptionRequest && typeStatus == MAMA_STATUS_OK &&
+                        !hasCacheTopic(publisher, subscriptionType);
+    bool useCache = subscription != NULL && subscription->mTransportBridge->mUseCache;
+    mama_status refusal = MAMA_STATUS_OK;
+    if (noCacheTopic && useCache)
+    {
+        /* The type, or else the subject (not under "_MD"). */
+        refusal = mayUseCache(subscriptionType) ? MAMA_STATUS_INVALID_ARG
+                                                : MAMA_STATUS_SUBSCRIPTION_INVALID_TYPE;
+    }
+    const CorvexCurrentSubscription current = corvexSubscription_takeCurrent(refusal);
     if (corvexInbox == NULL || corvexInbox->mSubscription == NULL)
     {
         return MAMA_STATUS_INVALID_ARG;
     }
-    CorvexSubscription* subscription =
-        (CorvexSubscription*)mamaSubscription_getSubscriptionBridge(corvexInbox->mSubscription);
     const char* replyTo = corvexInbox_getReplyToTopic(corvexInbox);
-    mama_i32_t msgType = -1;
-    if (mamaMsg_getI32(msg, MamaFieldSubscMsgType.mName, MamaFieldSubscMsgType.mFid, &msgType) !=
-            MAMA_STATUS_OK ||
-        !isSubscriptionRequest(msgType) || subscription == NULL)
+    if (!subscriptionRequest || (noCacheTopic && !useCache))
     {
         return corvexPublisher_sendInternal(publisher, transportIndex, replyTo, msg, 0,
                                             "corvexBridgeMamaPublisher_sendFromInboxByIndex");
+    }
+    if (typeStatus != MAMA_STATUS_OK)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Error getting subscription type: %s",
+                   mamaStatus_stringForStatus(typeStatus));
+        return typeStatus;
+    }
+    if (refusal != MAMA_STATUS_OK)
+    {
+        /* Says why, in the builder's words. */
+        char unused[CORVEX_TOPIC_BUFFER_SIZE];
+        corvexPublisher_buildCacheTopic(publisher, subscriptionType, unused);
+        if (!current.mFound)
+        {
+            corvexSubscription_queueError(subscription->mMamaSubscription, subscription, refusal,
+                                          0);
+        }
+        return refusal;
     }
 
     CorvexSynchronismManager* manager = &subscription->mSyncManager;
@@ -373,16 +430,6 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
         static_cast<CorvexInboxRequest*>(corvexSynchronismManager_getTagPayload(tag));
     memset(request, 0, sizeof(*request));
     corvexSynchronismManager_setTagForget(tag, forgetRequest);
-    mama_i32_t subscriptionType = 0;
-    mama_status status = mamaMsg_getI32(msg, MamaFieldSubscriptionType.mName,
-                                        MamaFieldSubscriptionType.mFid, &subscriptionType);
-    if (status != MAMA_STATUS_OK)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "Error getting subscription type: %s",
-                   mamaStatus_stringForStatus(status));
-        corvexSynchronismManager_destroyCorrelationTag(manager, tag);
-        return status;
-    }
     request->mSubscriptionType = subscriptionType;
     request->mMsgType = msgType;
     request->mSubscription = subscription;
@@ -392,7 +439,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
         corvexSynchronismManager_destroyCorrelationTag(manager, tag);
         return MAMA_STATUS_PLATFORM;
     }
-    status = mamaMsg_copy(msg, &request->mRequestMsg);
+    mama_status status = mamaMsg_copy(msg, &request->mRequestMsg);
     if (status != MAMA_STATUS_OK)
     {
         corvexSynchronismManager_destroyCorrelationTag(manager, tag);

@@ -701,7 +701,7 @@ void corvexSubscription_setCurrent(CorvexSubscription* subscription)
     storage->mCurrentSubscription = subscription->mDestroyHandle;
 }
 
-CorvexCurrentSubscription corvexSubscription_takeCurrent(void)
+CorvexCurrentSubscription corvexSubscription_takeCurrent(mama_status refusal)
 {
     CorvexCurrentSubscription current = {false, 0};
     CorvexThreadStorage* storage = corvexBridgeTls_get();
@@ -725,6 +725,11 @@ CorvexCurrentSubscription corvexSubscription_takeCurrent(void)
             subscription->mBeforeInitialWait.store(0, std::memory_order_release);
             current.mFound = true;
             current.mCacheRequestId = subscription->mCacheRequestId;
+            if (refusal != MAMA_STATUS_OK)
+            {
+                corvexSubscription_queueError(subscription->mMamaSubscription, subscription,
+                                              refusal, 1);
+            }
         }
         wlock_unlock(handle->m_lock);
         destroyHandle_removeReference(handle);

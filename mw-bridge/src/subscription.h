@@ -176,8 +176,10 @@ struct CorvexCurrentSubscription
  * whatever becomes of the request: the thread names none afterwards. MAMA
  * sends a subscription's initial request only once it waits for the initial,
  * so a subscription found here has left creation behind. A subscription
- * destroyed meanwhile, on any thread, is not found. */
-CorvexCurrentSubscription corvexSubscription_takeCurrent(void);
+ * destroyed meanwhile, on any thread, is not found. When `refusal` is not
+ * MAMA_STATUS_OK the request is refused, and a subscription found is told
+ * so at once through its error callback (on its queue, deactivated first). */
+CorvexCurrentSubscription corvexSubscription_takeCurrent(mama_status refusal);
 
 /* Unsubscribes every listed topic (vendor calls made without the list lock).
  * The caller holds the transport's mSubscriptionsLock. Returns the last
