@@ -119,6 +119,20 @@ mama_status DispatchThread::status() const
     return mStatus;
 }
 
+bool holdContextThread(corvexClient_session_t session)
+{
+    static const char* const HOLD_TEXT = "vendor thread held by the test";
+    LogCapture::holdAt(std::string("reason=") + HOLD_TEXT);
+    if (corvexClientTest_injectSessionEvent(session, CORVEXCLIENT_SESSION_EVENT_ROUTER_NOTICE,
+                                            CORVEXCLIENT_SUBCODE_OK, 0, HOLD_TEXT,
+                                            nullptr) != CORVEXCLIENT_OK)
+    {
+        LogCapture::release();
+        return false;
+    }
+    return LogCapture::waitHeld();
+}
+
 size_t queuedEvents(mamaQueue queue)
 {
     size_t count = 0;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include <corvexClient.h>
 #include <mama/mama.h>
 
 #include "logCapture.h"
@@ -64,6 +65,12 @@ class DispatchThread
     mama_status mStatus = MAMA_STATUS_OK;
     std::thread mThread;
 };
+
+/* Stops the client library's context thread, which every session shares,
+ * between two of its callbacks until LogCapture::release(): a router notice
+ * injected on `session` is logged there and held by the log capture. False
+ * when the thread was not held in time. */
+bool holdContextThread(corvexClient_session_t session);
 
 /* The events waiting on `queue`. */
 size_t queuedEvents(mamaQueue queue);

@@ -18,6 +18,7 @@
 #include "corvexGenReleaseVersion.h"
 #include "logging.h"
 #include "properties.h"
+#include "queue.h"
 #include "transportList.h"
 
 namespace
@@ -595,7 +596,13 @@ CORVEX_EXPORT mama_status corvexBridge_start(mamaQueue defaultEventQueue)
         return MAMA_STATUS_NULL_ARG;
     }
     CORVEX_LOG(CORVEX_LOG_FINER, "Start dispatching on default event queue.");
-    return mamaQueue_dispatch(defaultEventQueue);
+    mama_status status = mamaQueue_dispatch(defaultEventQueue);
+    /* mama_close closes the payloads before it destroys the default queue:
+     * the payload the queue's message last decoded into must go while its
+     * payload bridge is there, and nothing decodes into it until the queue
+     * is dispatched again. */
+    corvexQueue_releaseReusableMsg(defaultEventQueue);
+    return status;
 }
 
 CORVEX_EXPORT mama_status corvexBridge_stop(mamaQueue defaultEventQueue)

@@ -15,6 +15,11 @@ bool gKeyValid = false;
 
 void freeBlock(void* block)
 {
+    CorvexThreadStorage* storage = static_cast<CorvexThreadStorage*>(block);
+    if (storage->mCurrentSubscription != NULL)
+    {
+        destroyHandle_removeReference(storage->mCurrentSubscription);
+    }
     free(block);
 }
 

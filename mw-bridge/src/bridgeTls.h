@@ -3,11 +3,15 @@
 #ifndef CORVEX_BRIDGE_BRIDGETLS_H
 #define CORVEX_BRIDGE_BRIDGETLS_H
 
-struct CorvexSubscription;
+#include <wombat/destroyHandle.h>
 
 struct CorvexThreadStorage
 {
-    CorvexSubscription* mCurrentSubscription;
+    /* The current subscription's destroy handle, with a reference of this
+     * thread's own: the subscription may be destroyed on another thread while
+     * it is named here, and the handle tells that it is gone. The reference
+     * is given up when the thread ends. */
+    wDestroyHandle* mCurrentSubscription;
 };
 
 enum

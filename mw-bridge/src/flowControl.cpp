@@ -143,18 +143,6 @@ void corvexFlowControl_destroyQueue(CorvexQueueBridge* queue)
     queue->mTransports = NULL;
 }
 
-uint64_t corvexFlowControl_subscriptionCount(CorvexQueueBridge* queue)
-{
-    uint64_t total = 0;
-    wlock_lock(queue->mTransportsLock);
-    for (const auto& entry : *queue->mTransports)
-    {
-        total += entry.second.mSubscriptions;
-    }
-    wlock_unlock(queue->mTransportsLock);
-    return total;
-}
-
 mama_status corvexFlowControl_addTransport(CorvexQueueBridge* queue,
                                            CorvexTransportBridge* transport)
 {

@@ -26,8 +26,6 @@ struct CorvexTransportBridge;
  * left allocated) when the map cannot be made. */
 mama_status corvexFlowControl_initQueue(CorvexQueueBridge* queue);
 void corvexFlowControl_destroyQueue(CorvexQueueBridge* queue);
-/* Number of the queue's subscriptions still registered, over all transports. */
-uint64_t corvexFlowControl_subscriptionCount(CorvexQueueBridge* queue);
 
 /* One more (fewer) subscription of the transport on the queue. A transport
  * that joins a suspended queue is suspended at once; if that fails the

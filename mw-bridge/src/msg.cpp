@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <mama/mama.h>
+#include <mama/integration/msg.h>
 #include <mama/reservedfields.h>
 
 #include "corvexBridge.h"
@@ -115,6 +116,14 @@ CORVEX_EXPORT mama_status corvexBridgeMamaMsg_detach(CorvexBridgeMsg* msg)
     if (msg->mCorvexMsg != NULL || msg->mBufferOwner != NULL)
     {
         msg->mIsDetached = 1;
+        /* The payload reads the bytes this object now keeps for as long as
+         * the message lives: the message owns that payload from here on.
+         * Not owning it, the host would replace it with a copy and leave the
+         * original to nobody. */
+        if (msg->mMamaMsg != NULL)
+        {
+            mamaMsgImpl_setMessageOwner(msg->mMamaMsg, 1);
+        }
         if (msg->mDelivery != NULL)
         {
             msg->mDelivery->mDetached = 1;

@@ -140,11 +140,19 @@ mama_status corvexPublisher_buildSubject(CorvexPublisherBridge* publisher)
         corvexTopic_build(root, publisher->mSource, topic, &publisher->mSubject, 0, transport);
     if (status != MAMA_STATUS_OK)
     {
-        CORVEX_LOG(
-            CORVEX_LOG_ERROR, "Error in generating subject from mRoot=%s mSource=%s mTopic=%s: %s",
-            publisher->mRoot ? publisher->mRoot : "(null)",
-            publisher->mSource ? publisher->mSource : "(null)",
-            publisher->mTopic ? publisher->mTopic : "(null)", mamaStatus_stringForStatus(status));
+        /* The builder refuses a wildcard (its only use of an invalid
+         * argument), a name without transport, or has no memory. */
+        const char* reason = status == MAMA_STATUS_INVALID_ARG
+                                 ? "a subject to publish on holds no wildcard: '*' anywhere or a "
+                                   "last '>'"
+                             : status == MAMA_STATUS_NULL_ARG ? "the publisher has no transport"
+                                                              : "no memory for the subject";
+        CORVEX_LOG(CORVEX_LOG_ERROR,
+                   "Error in generating subject from mRoot=%s mSource=%s mTopic=%s: %s (%s)",
+                   publisher->mRoot ? publisher->mRoot : "(null)",
+                   publisher->mSource ? publisher->mSource : "(null)",
+                   publisher->mTopic ? publisher->mTopic : "(null)",
+                   mamaStatus_stringForStatus(status), reason);
         publisher->mSubject = NULL;
     }
     return status;

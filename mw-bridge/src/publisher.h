@@ -57,8 +57,11 @@ mama_status corvexPublisher_buildCacheTopic(CorvexPublisherBridge* publisher,
                                             int32_t subscriptionType, char* topic);
 
 /* The id that marks the cache answers to this publisher's requests: learnt
- * once from the subscription the calling thread is creating; 0 until then. */
-uint64_t corvexPublisher_getCacheRequestId(CorvexPublisherBridge* publisher);
+ * once from the subscription the calling thread created (`current`); 0
+ * until then. */
+struct CorvexCurrentSubscription;
+uint64_t corvexPublisher_getCacheRequestId(CorvexPublisherBridge* publisher,
+                                           const struct CorvexCurrentSubscription* current);
 
 /* Completion of a subscription request once its check subscription has an
  * outcome: on the calling thread, or on the vendor context thread when the

@@ -19,7 +19,6 @@
 
 #include "inbox.h"
 #include "logging.h"
-#include "receive.h"
 #include "msg.h"
 #include "publisher.h"
 #include "queue.h"
@@ -27,6 +26,7 @@
 #include "synchronism.h"
 #include "topic.h"
 #include "transport.h"
+#include "transportLifetime.h"
 
 namespace
 {
@@ -74,6 +74,19 @@ bool mayUseCache(int32_t subscriptionType)
            subscriptionType == MAMA_SUBSC_TYPE_DICTIONARY;
 }
 
+/* Whether corvexPublisher_buildCacheTopic has a topic for the request: the
+ * dictionary, or a subscription built from source and symbol under "_MD". */
+bool hasCacheTopic(const CorvexPublisherBridge* publisher, int32_t subscriptionType)
+{
+    if (subscriptionType == MAMA_SUBSC_TYPE_DICTIONARY)
+    {
+        return true;
+    }
+    return (subscriptionType == MAMA_SUBSC_TYPE_NORMAL ||
+            subscriptionType == MAMA_SUBSC_TYPE_BOOK) &&
+           publisher->mSubject != NULL && strncmp(publisher->mSubject, "_MD", strlen("_MD")) == 0;
+}
+
 /* Copies at most size - 1 characters and always terminates. */
 void copyBounded(char* target, size_t size, const char* source)
 {
@@ -104,6 +117,18 @@ mama_status onCheckRefused(const CorvexInboxRequest* request, int32_t rc)
     return MAMA_STATUS_PLATFORM;
 }
 
+/* A request abandoned with its session: its completion, which would destroy
+ * the copy of the message, never runs. */
+void forgetRequest(void* payload)
+{
+    CorvexInboxRequest* request = static_cast<CorvexInboxRequest*>(payload);
+    if (request->mRequestMsg != NULL)
+    {
+        mamaMsg_destroy(request->mRequestMsg);
+        request->mRequestMsg = NULL;
+    }
+}
+
 /* Sends the cache request; *done is set when nothing more is to be sent for
  * this request. */
 mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
@@ -111,23 +136,13 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
     CorvexSubscription* subscription = request->mSubscription;
     CorvexTransportBridge* transport = subscription->mTransportBridge;
     *done = true;
-    if (transport->mCacheSession == NULL)
-    {
-        mama_status status = corvexTransportBridge_createCacheSession(transport);
-        if (status != MAMA_STATUS_OK)
-        {
-            return status;
-        }
-    }
     uint64_t requestId = request->mCacheRequestId;
-    if (isSnapshotRequest(request->mMsgType))
+    bool snapshot = isSnapshotRequest(request->mMsgType);
+    if (snapshot)
     {
-        CorvexDispatchInfo toInbox = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK,
-                                      corvexReceive_onSubscriptionMessage, subscription, NULL};
         int placed = 0;
-        int32_t rc = corvexSubscription_subscribe(subscription,
-                                                  CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY,
-                                                  request->mCacheTopic, &toInbox, NULL, &placed);
+        int32_t rc =
+            corvexSubscription_addCacheAnswerTopic(subscription, request->mCacheTopic, &placed);
         if (rc != CORVEXCLIENT_OK && rc != CORVEXCLIENT_IN_PROGRESS)
         {
             CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc, "corvexSubscription_subscribe() failed");
@@ -150,17 +165,29 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
         wlock_unlock(subscription->mKlixSubscriptionListLock);
         return MAMA_STATUS_OK;
     }
-    /* The cache event gives this reference up. */
-    destroyHandle_incrementRefCount(subscription->mDestroyHandle);
+    /* The cache event gives this reference up. The handle is read once,
+     * here: the subscription's release lets go of it under this lock. */
+    wDestroyHandle* handle = subscription->mDestroyHandle;
+    destroyHandle_incrementRefCount(handle);
     wlock_unlock(subscription->mKlixSubscriptionListLock);
 
-    int32_t rc = corvexClient_cacheSession_sendCacheRequest(
-        transport->mCacheSession, request->mCacheTopic, requestId, transport->mCacheEventCallback,
-        subscription->mDestroyHandle, CACHE_REQUEST_FLAGS, 0);
-    if (rc == CORVEXCLIENT_IN_PROGRESS)
+    int32_t rc = CORVEXCLIENT_FAIL;
+    mama_status status = corvexTransportBridge_sendCacheRequest(
+        transport, request->mCacheTopic, requestId, handle, CACHE_REQUEST_FLAGS, &rc);
+    if (status == MAMA_STATUS_OK && rc == CORVEXCLIENT_IN_PROGRESS)
     {
         *done = !transport->mSendSubReq;
         return MAMA_STATUS_OK;
+    }
+    /* No completion will come: the request no longer holds its topic. */
+    if (snapshot)
+    {
+        corvexSubscription_queueCacheAnswered(subscription, request->mCacheTopic);
+    }
+    if (status != MAMA_STATUS_OK)
+    {
+        destroyHandle_removeReference(handle);
+        return status;
     }
     const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
     bool quiet = rc == CORVEXCLIENT_NOT_READY || rc == CORVEXCLIENT_WOULD_BLOCK ||
@@ -183,7 +210,7 @@ mama_status sendCacheRequest(CorvexInboxRequest* request, bool* done)
                    "returnCode=%s",
                    corvexClient_returnCodeToString(rc));
     }
-    destroyHandle_removeReference(subscription->mDestroyHandle);
+    destroyHandle_removeReference(handle);
     return quiet ? MAMA_STATUS_OK : MAMA_STATUS_PLATFORM;
 }
 
@@ -195,7 +222,7 @@ mama_status sendRequestMsg(CorvexInboxRequest* request)
     CorvexTransportBridge* transport = request->mSubscription->mTransportBridge;
     char discard[CORVEX_TOPIC_BUFFER_SIZE];
     const char* replyTo = request->mInboxReplyToTopic;
-    if (transport->mCacheSession != NULL)
+    if (corvexTransportBridge_hasCacheSession(transport))
     {
         if (!transport->mSendSubReq)
         {
@@ -263,21 +290,20 @@ mama_status corvexPublisher_buildCacheTopic(CorvexPublisherBridge* publisher,
     return MAMA_STATUS_OK;
 }
 
-uint64_t corvexPublisher_getCacheRequestId(CorvexPublisherBridge* publisher)
+uint64_t corvexPublisher_getCacheRequestId(CorvexPublisherBridge* publisher,
+                                           const CorvexCurrentSubscription* current)
 {
     if (publisher->mCacheRequestId != 0)
     {
         return publisher->mCacheRequestId;
     }
-    CorvexSubscription* current = corvexSubscription_getCurrent();
-    if (current == NULL)
+    if (!current->mFound)
     {
         CORVEX_LOG(CORVEX_LOG_FINER,
                    "Unable to get subscription associated with the initial/recap request for "
                    "CorvexCache. Using CacheRequestId=0.");
         return 0;
     }
-    corvexSubscription_clearCurrent();
     publisher->mCacheRequestId = (uint64_t)current->mCacheRequestId;
     return publisher->mCacheRequestId;
 }
@@ -298,7 +324,7 @@ mama_status corvexPublisher_postSendFromInboxByIndex(int fromSessionEvent,
     else
     {
         int32_t removed = corvexClient_session_topicUnsubscribeWithDispatch(
-            transport->mSession, 0, request->mCacheTopic, &IGNORE_ALL, NULL);
+            corvexTransportLifetime_session(transport), 0, request->mCacheTopic, &IGNORE_ALL, NULL);
         if (removed != CORVEXCLIENT_OK && removed != CORVEXCLIENT_IN_PROGRESS)
         {
             CORVEX_LOG(CORVEX_LOG_WARN, "Failed to unsubscribe from topic '%s' - rc=%s",
@@ -330,22 +356,66 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    corvexSubscription_initialWaitBegun();
     CorvexInbox* corvexInbox = (CorvexInbox*)mamaInboxImpl_getInboxBridge(inbox);
+    CorvexSubscription* subscription =
+        corvexInbox != NULL && corvexInbox->mSubscription != NULL
+            ? (CorvexSubscription*)mamaSubscription_getSubscriptionBridge(
+                  corvexInbox->mSubscription)
+            : NULL;
+    mama_i32_t msgType = -1;
+    bool subscriptionRequest =
+        subscription != NULL &&
+        mamaMsg_getI32(msg, MamaFieldSubscMsgType.mName, MamaFieldSubscMsgType.mFid, &msgType) ==
+            MAMA_STATUS_OK &&
+        isSubscriptionRequest(msgType);
+    mama_i32_t subscriptionType = 0;
+    mama_status typeStatus = MAMA_STATUS_OK;
+    if (subscriptionRequest)
+    {
+        typeStatus = mamaMsg_getI32(msg, MamaFieldSubscriptionType.mName,
+                                    MamaFieldSubscriptionType.mFid, &subscriptionType);
+    }
+    /* A request the cache has no topic for: without the cache it is a
+     * request like any other, for the publisher to answer; with it, it is
+     * refused as such. */
+    bool noCacheTopic = subscriptionRequest && typeStatus == MAMA_STATUS_OK &&
+                        !hasCacheTopic(publisher, subscriptionType);
+    bool useCache = subscription != NULL && subscription->mTransportBridge->mUseCache;
+    mama_status refusal = MAMA_STATUS_OK;
+    if (noCacheTopic && useCache)
+    {
+        /* The type, or else the subject (not under "_MD"). */
+        refusal = mayUseCache(subscriptionType) ? MAMA_STATUS_INVALID_ARG
+                                                : MAMA_STATUS_SUBSCRIPTION_INVALID_TYPE;
+    }
+    const CorvexCurrentSubscription current = corvexSubscription_takeCurrent(refusal);
     if (corvexInbox == NULL || corvexInbox->mSubscription == NULL)
     {
         return MAMA_STATUS_INVALID_ARG;
     }
-    CorvexSubscription* subscription =
-        (CorvexSubscription*)mamaSubscription_getSubscriptionBridge(corvexInbox->mSubscription);
     const char* replyTo = corvexInbox_getReplyToTopic(corvexInbox);
-    mama_i32_t msgType = -1;
-    if (mamaMsg_getI32(msg, MamaFieldSubscMsgType.mName, MamaFieldSubscMsgType.mFid, &msgType) !=
-            MAMA_STATUS_OK ||
-        !isSubscriptionRequest(msgType) || subscription == NULL)
+    if (!subscriptionRequest || (noCacheTopic && !useCache))
     {
         return corvexPublisher_sendInternal(publisher, transportIndex, replyTo, msg, 0,
                                             "corvexBridgeMamaPublisher_sendFromInboxByIndex");
+    }
+    if (typeStatus != MAMA_STATUS_OK)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Error getting subscription type: %s",
+                   mamaStatus_stringForStatus(typeStatus));
+        return typeStatus;
+    }
+    if (refusal != MAMA_STATUS_OK)
+    {
+        /* Says why, in the builder's words. */
+        char unused[CORVEX_TOPIC_BUFFER_SIZE];
+        corvexPublisher_buildCacheTopic(publisher, subscriptionType, unused);
+        if (!current.mFound)
+        {
+            corvexSubscription_queueError(subscription->mMamaSubscription, subscription, refusal,
+                                          0);
+        }
+        return refusal;
     }
 
     CorvexSynchronismManager* manager = &subscription->mSyncManager;
@@ -359,16 +429,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     CorvexInboxRequest* request =
         static_cast<CorvexInboxRequest*>(corvexSynchronismManager_getTagPayload(tag));
     memset(request, 0, sizeof(*request));
-    mama_i32_t subscriptionType = 0;
-    mama_status status = mamaMsg_getI32(msg, MamaFieldSubscriptionType.mName,
-                                        MamaFieldSubscriptionType.mFid, &subscriptionType);
-    if (status != MAMA_STATUS_OK)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "Error getting subscription type: %s",
-                   mamaStatus_stringForStatus(status));
-        corvexSynchronismManager_destroyCorrelationTag(manager, tag);
-        return status;
-    }
+    corvexSynchronismManager_setTagForget(tag, forgetRequest);
     request->mSubscriptionType = subscriptionType;
     request->mMsgType = msgType;
     request->mSubscription = subscription;
@@ -378,7 +439,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
         corvexSynchronismManager_destroyCorrelationTag(manager, tag);
         return MAMA_STATUS_PLATFORM;
     }
-    status = mamaMsg_copy(msg, &request->mRequestMsg);
+    mama_status status = mamaMsg_copy(msg, &request->mRequestMsg);
     if (status != MAMA_STATUS_OK)
     {
         corvexSynchronismManager_destroyCorrelationTag(manager, tag);
@@ -387,7 +448,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_sendFromInboxByIndex(
     copyBounded(request->mPublisherSubject, sizeof(request->mPublisherSubject),
                 publisher->mSubject);
     copyBounded(request->mInboxReplyToTopic, sizeof(request->mInboxReplyToTopic), replyTo);
-    request->mCacheRequestId = corvexPublisher_getCacheRequestId(publisher);
+    request->mCacheRequestId = corvexPublisher_getCacheRequestId(publisher, &current);
 
     uint32_t flags = corvexQueue_isSubscribeAsync(subscription->mQueueBridge)
                          ? CORVEXCLIENT_SUBSCRIBE_FLAGS_REQUEST_CONFIRM

@@ -225,7 +225,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_destroy(CorvexQueueBridge* queue
         return MAMA_STATUS_NULL_ARG;
     }
 
-    uint64_t subscriptions = corvexFlowControl_subscriptionCount(queue);
+    uint64_t subscriptions = queue->mSubscriptions.load();
     if (subscriptions > 0)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Cannot destroy queue %p; it still has %u subscriptions.",
@@ -593,17 +593,35 @@ void corvexQueue_checkWatermarks(CorvexQueueBridge* queue)
     }
 }
 
+void corvexQueue_releaseReusableMsg(mamaQueue queue)
+{
+    mamaMsg reusable = mamaQueueImpl_getMsg(queue);
+    if (reusable == NULL)
+    {
+        return;
+    }
+    /* As a detach does: the queue forgets it, and the message, made owner of
+     * its payload, frees the payload with itself. */
+    mamaQueueImpl_detachMsg(queue, reusable);
+    mamaMsgImpl_setMessageOwner(reusable, 1);
+    mamaMsg_destroy(reusable);
+}
+
 mama_status corvexQueue_addSubscription(CorvexQueueBridge* queue, CorvexSubscription* subscription)
 {
     if (queue == NULL || subscription == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    return corvexFlowControl_addTransport(queue, subscription->mTransportBridge);
+    mama_status status = corvexFlowControl_addTransport(queue, subscription->mTransportBridge);
+    if (status == MAMA_STATUS_OK)
+    {
+        queue->mSubscriptions.fetch_add(1);
+    }
+    return status;
 }
 
-mama_status corvexQueue_removeSubscription(CorvexQueueBridge* queue,
-                                           CorvexSubscription* subscription)
+mama_status corvexQueue_stopFeeding(CorvexQueueBridge* queue, CorvexSubscription* subscription)
 {
     if (queue == NULL || subscription == NULL)
     {
@@ -616,4 +634,12 @@ mama_status corvexQueue_removeSubscription(CorvexQueueBridge* queue,
                    subscription->mTopic != NULL ? subscription->mTopic : "", (void*)queue);
     }
     return status;
+}
+
+void corvexQueue_removeSubscription(CorvexQueueBridge* queue)
+{
+    if (queue != NULL)
+    {
+        queue->mSubscriptions.fetch_sub(1);
+    }
 }

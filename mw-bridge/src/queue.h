@@ -76,6 +76,9 @@ struct CorvexQueueBridge
     CorvexBridge* mBridge;
     std::atomic<uint8_t> mIsSuspended;
     CorvexQueueTransportMap* mTransports;
+    /* Subscriptions registered on the queue; it refuses its destroy while
+     * any is. */
+    std::atomic<uint64_t> mSubscriptions;
     /* Received messages, delivered in batches (msgBatch.h). */
     CorvexMsgBatches mMsgs;
     /* Where the dispatch loop sleeps when it has nothing to do (see
@@ -122,15 +125,20 @@ inline bool corvexQueue_readEventCount(CorvexQueueBridge* queue, size_t* count)
 mama_status corvexQueue_enqueueMsg(CorvexQueueBridge* queue, mamaQueueEnqueueCB callback,
                                    corvexClient_msg_t msg, CorvexSubscription* subscription);
 
-/* Registers the subscription's transport (sub->mTransportBridge) on the
- * queue for flow control; a transport that joins a suspended queue is
- * suspended at once. */
+/* Registers the subscription on the queue: its transport
+ * (sub->mTransportBridge) feeds the queue for flow control, and the queue
+ * may not be destroyed while the subscription is registered. A transport
+ * that joins a suspended queue is suspended at once. */
 mama_status corvexQueue_addSubscription(CorvexQueueBridge* queue, CorvexSubscription* subscription);
-/* Unregisters it; a transport whose last subscription leaves a suspended queue
- * is resumed at once. MAMA_STATUS_INVALID_ARG when the transport is not
- * registered. */
-mama_status corvexQueue_removeSubscription(CorvexQueueBridge* queue,
-                                           CorvexSubscription* subscription);
+/* The subscription takes no more messages: its transport no longer feeds the
+ * queue on its behalf, and one whose last subscription leaves a suspended
+ * queue is resumed at once. Done before the subscription leaves its
+ * transport, which may release the transport. MAMA_STATUS_INVALID_ARG when
+ * the transport is not registered. */
+mama_status corvexQueue_stopFeeding(CorvexQueueBridge* queue, CorvexSubscription* subscription);
+/* The subscription is done with the queue (its destroy request is on it, or
+ * it is released): the queue may be destroyed once no subscription is left. */
+void corvexQueue_removeSubscription(CorvexQueueBridge* queue);
 /* True when nothing is queued and no dispatch call is under way: an event
  * queued earlier has been handled completely. A queue nobody dispatches
  * stays idle once its events are gone. */
@@ -141,6 +149,10 @@ inline bool corvexQueue_isSubscribeAsync(const CorvexQueueBridge* queue)
     return queue != NULL && queue->mBridge != NULL && queue->mBridge->mSubscribeAsync != 0;
 }
 void corvexQueue_checkWatermarks(CorvexQueueBridge* queue);
+/* Frees the queue's reusable message with the payload it last decoded into
+ * (the host makes another when one is needed). For a queue whose dispatch
+ * has ended, on the thread that dispatched it. */
+void corvexQueue_releaseReusableMsg(mamaQueue queue);
 
 extern "C"
 {

@@ -1,7 +1,7 @@
 /* The road of a received message: filtered and queued on the vendor context
  * thread without copying it, decoded in place and handed to MAMA on the
  * thread that dispatches its subscription's queue. */
-#define CORVEX_LOG_MODULE "transport"
+#define CORVEX_LOG_MODULE "receive"
 
 #include "receive.h"
 
@@ -307,6 +307,17 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
     return CORVEXCLIENT_CALLBACK_TAKE_MSG;
 }
 
+int corvexReceive_onCacheAnswer(corvexClient_session_t session, corvexClient_msg_t message,
+                                void* closure)
+{
+    int cacheMsg = corvexClient_msg_isCacheMsg(message);
+    if (cacheMsg != CORVEXCLIENT_MSG_CACHED && cacheMsg != CORVEXCLIENT_MSG_CACHED_SUSPECT)
+    {
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+    return corvexReceive_onSubscriptionMessage(session, message, closure);
+}
+
 void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
 {
     CorvexMsgNode* node = static_cast<CorvexMsgNode*>(closure);
@@ -429,7 +440,12 @@ int corvexReceive_onSessionMessage(corvexClient_session_t session, corvexClient_
                    (void*)session, (void*)message, closure, topic);
         return CORVEXCLIENT_CALLBACK_OK;
     }
-    CORVEX_LOG(CORVEX_LOG_ERROR, "Received opaqueSession_p=%p msg_p=%p user_p=%p topic=%s",
+    /* The session's router delivers only topics the session subscribed to,
+     * and the session subscribes only for its topic entries: a message none
+     * of them takes was on its way when the last subscription that could
+     * take it was destroyed (or is a cache answer its subscription no longer
+     * waits for). */
+    CORVEX_LOG(CORVEX_LOG_FINE, "Received opaqueSession_p=%p msg_p=%p user_p=%p topic=%s",
                (void*)session, (void*)message, closure, topic);
     if (corvexLog_isEnabled(CORVEX_LOG_FINEST))
     {

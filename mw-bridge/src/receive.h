@@ -15,6 +15,11 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t session, corvexCl
                                         void* closure);
 void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue queue, void* closure);
 
+/* The callback of a topic placed only for the cache's answers to a request
+ * (a snapshot into an inbox): live messages on the topic are not for it. */
+int corvexReceive_onCacheAnswer(corvexClient_session_t session, corvexClient_msg_t message,
+                                void* closure);
+
 /* The session's own receive callback, for messages no subscription's
  * dispatch took: logged (point-to-point ones at the finest level only) and
  * released. */

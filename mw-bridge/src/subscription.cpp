@@ -50,6 +50,31 @@ CorvexDispatchInfo dispatchRecordOf(CorvexSubscription* subscription)
     return dispatch;
 }
 
+CorvexDispatchInfo cacheAnswerRecordOf(CorvexSubscription* subscription)
+{
+    CorvexDispatchInfo dispatch = {CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, corvexReceive_onCacheAnswer,
+                                   subscription, NULL};
+    return dispatch;
+}
+
+/* The link to the first entry for (topic, callback, user pointer) that is
+ * leaving or not, as asked; NULL when there is none. */
+CorvexTopicEntry** findEntry(CorvexTopicEntry** list, const char* topic,
+                             const CorvexDispatchInfo* dispatch, bool leaving)
+{
+    for (CorvexTopicEntry** link = list; NULL != *link; link = &(*link)->mNext)
+    {
+        CorvexTopicEntry* entry = *link;
+        if (entry->mDispatch.mCallback == dispatch->mCallback &&
+            entry->mDispatch.mUser == dispatch->mUser && (entry->mIsLeaving != 0) == leaving &&
+            strncmp(entry->mTopic, topic, CORVEX_TOPIC_BUFFER_SIZE) == 0)
+        {
+            return link;
+        }
+    }
+    return NULL;
+}
+
 void freeTopicEntry(CorvexTopicEntry* entry)
 {
     free(entry->mTopic);
@@ -96,12 +121,14 @@ mama_status undoCreate(CorvexSubscription* subscription, CreateStage stage, mama
         corvexSynchronismManager_destroy(&subscription->mSyncManager);
         /* fall through */
     case STAGE_ON_QUEUE:
-        if (subscription->mMamaQueue != NULL &&
-            corvexQueue_removeSubscription(subscription->mQueueBridge, subscription) !=
-                MAMA_STATUS_OK)
+        if (subscription->mMamaQueue != NULL)
         {
-            CORVEX_LOG(CORVEX_LOG_ERROR,
-                       "Unable to remove subscription from queue during cleanup.");
+            if (corvexQueue_stopFeeding(subscription->mQueueBridge, subscription) != MAMA_STATUS_OK)
+            {
+                CORVEX_LOG(CORVEX_LOG_ERROR,
+                           "Unable to remove subscription from queue during cleanup.");
+            }
+            corvexQueue_removeSubscription(subscription->mQueueBridge);
         }
         break;
     }
@@ -112,7 +139,8 @@ mama_status undoCreate(CorvexSubscription* subscription, CreateStage stage, mama
 
 /* The status a refused subscribe gives the application, and the level at
  * which the refusal is logged. Without a vendor error record the cause is
- * unknown: a platform error. */
+ * unknown: a platform error. A topic the library cannot take (an empty
+ * level) is the application's unusable name. */
 mama_status refusalStatus(int* level)
 {
     const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
@@ -124,7 +152,8 @@ mama_status refusalStatus(int* level)
         return MAMA_STATUS_NOT_ENTITLED;
     }
     *level = CORVEX_LOG_WARN;
-    return subCode == CORVEXCLIENT_SUBCODE_BAD_TOPIC ? MAMA_STATUS_NOT_FOUND : MAMA_STATUS_PLATFORM;
+    return subCode == CORVEXCLIENT_SUBCODE_BAD_TOPIC ? MAMA_STATUS_INVALID_ARG
+                                                     : MAMA_STATUS_PLATFORM;
 }
 
 /* The vendor keeps no entry it refused, so no removal report will follow for
@@ -160,12 +189,15 @@ void freeSubscription(void* owner)
     free(subscription);
 }
 
-/* The calling thread may still name the subscription as its current one. */
+/* The calling thread may still name the subscription as its current one;
+ * other threads that do find it gone when they look. */
 void forgetAsCurrent(CorvexSubscription* subscription)
 {
     CorvexThreadStorage* storage = corvexBridgeTls_get();
-    if (storage != NULL && storage->mCurrentSubscription == subscription)
+    if (storage != NULL && storage->mCurrentSubscription != NULL &&
+        storage->mCurrentSubscription == subscription->mDestroyHandle)
     {
+        destroyHandle_removeReference(storage->mCurrentSubscription);
         storage->mCurrentSubscription = NULL;
     }
 }
@@ -242,7 +274,12 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
 
     mamaSubscriptionType type = MAMA_SUBSC_TYPE_NORMAL;
     mamaSubscription_getSubscriptionType(parent, &type);
-    subscription->mCacheRequestId = type == MAMA_SUBSC_TYPE_BASIC ? 0 : nextCacheRequestId();
+    /* An inbox's subscription has an id too: the cache's answers to its
+     * snapshot requests carry it, so that they reach the inbox alone. */
+    bool isInbox = corvexSubscription_getSubscribeFlags(subscription) ==
+                   CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY;
+    subscription->mCacheRequestId =
+        type == MAMA_SUBSC_TYPE_BASIC && !isInbox ? 0 : nextCacheRequestId();
 
     if (subscription->mMamaQueue != NULL)
     {
@@ -344,9 +381,13 @@ uint32_t corvexSubscription_getSubscribeFlags(const CorvexSubscription* subscrip
                : CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM;
 }
 
-int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t flags,
-                                     const char* topic, const CorvexDispatchInfo* dispatch,
-                                     CorvexCorrelationTag* tag, int* placed)
+namespace
+{
+/* Places one topic with dispatch; with `shared`, a topic already placed
+ * for the same dispatch (and not leaving) counts one more request instead. */
+int32_t placeTopic(CorvexSubscription* subscription, uint32_t flags, const char* topic,
+                   const CorvexDispatchInfo* dispatch, CorvexCorrelationTag* tag, int* placed,
+                   bool shared)
 {
     *placed = 1;
     wlock_lock(subscription->mKlixSubscriptionListLock);
@@ -354,6 +395,14 @@ int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t 
     {
         wlock_unlock(subscription->mKlixSubscriptionListLock);
         *placed = 0;
+        return CORVEXCLIENT_OK;
+    }
+    CorvexTopicEntry** listed =
+        shared ? findEntry(&subscription->mKlixSubscriptionList, topic, dispatch, false) : NULL;
+    if (listed != NULL)
+    {
+        ++(*listed)->mRequests;
+        wlock_unlock(subscription->mKlixSubscriptionListLock);
         return CORVEXCLIENT_OK;
     }
     CorvexTopicEntry* entry = (CorvexTopicEntry*)calloc(1, sizeof(CorvexTopicEntry));
@@ -372,6 +421,7 @@ int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t 
     entry->mTopic = copy;
     entry->mFlags = flags;
     entry->mDispatch = *dispatch;
+    entry->mRequests = shared ? 1 : 0;
     entry->mNext = subscription->mKlixSubscriptionList;
     subscription->mKlixSubscriptionList = entry;
     wlock_unlock(subscription->mKlixSubscriptionListLock);
@@ -379,13 +429,19 @@ int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t 
     /* The vendor copies the record; the entry itself may be gone by the time
      * the call returns, so it is not read after the unlock. */
     int32_t rc = corvexClient_session_topicSubscribeWithDispatch(
-        subscription->mTransportBridge->mSession, flags, topic, dispatch, tag);
+        corvexTransportLifetime_session(subscription->mTransportBridge), flags, topic, dispatch,
+        tag);
     if (rc != CORVEXCLIENT_OK && rc != CORVEXCLIENT_IN_PROGRESS)
     {
         wlock_lock(subscription->mKlixSubscriptionListLock);
-        if (corvexSubscription_removeTopicEntry(&subscription->mKlixSubscriptionList, topic,
-                                                dispatch))
+        /* The entry placed here is the one of its kind not leaving. */
+        CorvexTopicEntry** link =
+            findEntry(&subscription->mKlixSubscriptionList, topic, dispatch, false);
+        if (link != NULL)
         {
+            CorvexTopicEntry* refused = *link;
+            *link = refused->mNext;
+            freeTopicEntry(refused);
             CORVEX_LOG(CORVEX_LOG_FINEST,
                        "Removed corvex subscription from Bridge subscription after "
                        "corvexClient_session_topicSubscribeWithDispatch failure[rc=%d]. "
@@ -403,6 +459,102 @@ int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t 
         wlock_unlock(subscription->mKlixSubscriptionListLock);
     }
     return rc;
+}
+
+/* A request waiting for the cache's answers on a topic, once they are
+ * dispatched (queued on the subscription's queue behind them). */
+struct CorvexCacheAnswered
+{
+    CorvexSubscription* mSubscription;
+    char* mTopic;
+};
+
+void MAMACALLTYPE dispatchCacheAnswered(mamaQueue, void* closure)
+{
+    CorvexCacheAnswered* answered = static_cast<CorvexCacheAnswered*>(closure);
+    CorvexSubscription* subscription = answered->mSubscription;
+    CorvexDispatchInfo dispatch = cacheAnswerRecordOf(subscription);
+    /* The subscription is there: its destroy request, if any, is queued
+     * behind this event. Once destroy has begun, it removes the topics. */
+    wlock_lock(subscription->mKlixSubscriptionListLock);
+    CorvexTopicEntry** link =
+        subscription->mIsDestroying == 1
+            ? NULL
+            : findEntry(&subscription->mKlixSubscriptionList, answered->mTopic, &dispatch, false);
+    bool leave = link != NULL && --(*link)->mRequests == 0;
+    if (leave)
+    {
+        (*link)->mIsLeaving = 1;
+    }
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
+    if (leave)
+    {
+        int32_t rc = corvexClient_session_topicUnsubscribeWithDispatch(
+            corvexTransportLifetime_session(subscription->mTransportBridge), 0, answered->mTopic,
+            &dispatch, NULL);
+        if (rc != CORVEXCLIENT_OK && rc != CORVEXCLIENT_IN_PROGRESS)
+        {
+            /* No report will take the entry off the list. */
+            CORVEX_LOG(CORVEX_LOG_WARN, "Failed to unsubscribe from topic '%s' - rc=%s",
+                       answered->mTopic, corvexClient_returnCodeToString(rc));
+            wlock_lock(subscription->mKlixSubscriptionListLock);
+            corvexSubscription_removeTopicEntry(&subscription->mKlixSubscriptionList,
+                                                answered->mTopic, &dispatch);
+            if (subscription->mKlixSubscriptionList == NULL && subscription->mIsDestroying == 1)
+            {
+                corvexSubscription_queueDestroy(subscription);
+            }
+            wlock_unlock(subscription->mKlixSubscriptionListLock);
+        }
+    }
+    free(answered->mTopic);
+    free(answered);
+}
+} // namespace
+
+int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t flags,
+                                     const char* topic, const CorvexDispatchInfo* dispatch,
+                                     CorvexCorrelationTag* tag, int* placed)
+{
+    return placeTopic(subscription, flags, topic, dispatch, tag, placed, false);
+}
+
+int32_t corvexSubscription_addCacheAnswerTopic(CorvexSubscription* subscription, const char* topic,
+                                               int* placed)
+{
+    CorvexDispatchInfo dispatch = cacheAnswerRecordOf(subscription);
+    return placeTopic(subscription, CORVEXCLIENT_SUBSCRIBE_FLAGS_LOCAL_DISPATCH_ONLY, topic,
+                      &dispatch, NULL, placed, true);
+}
+
+mama_status corvexSubscription_queueCacheAnswered(CorvexSubscription* subscription,
+                                                  const char* topic)
+{
+    if (subscription == NULL || topic == NULL || subscription->mIsDestroying == 1)
+    {
+        return MAMA_STATUS_OK;
+    }
+    CorvexCacheAnswered* answered = (CorvexCacheAnswered*)calloc(1, sizeof(CorvexCacheAnswered));
+    char* copy = strdup(topic);
+    if (answered == NULL || copy == NULL)
+    {
+        free(answered);
+        free(copy);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for cache answer event");
+        return MAMA_STATUS_NOMEM;
+    }
+    answered->mSubscription = subscription;
+    answered->mTopic = copy;
+    mama_status status = corvexBridgeMamaQueue_enqueueEvent(subscription->mQueueBridge,
+                                                            dispatchCacheAnswered, answered);
+    if (status != MAMA_STATUS_OK)
+    {
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Could not enqueue the end of the cache answers on topic %s",
+                   topic);
+        free(copy);
+        free(answered);
+    }
+    return status;
 }
 
 mama_status corvexSubscription_onSubscribeResult(int fromSessionEvent,
@@ -517,19 +669,19 @@ int corvexSubscription_removeTopicEntry(CorvexTopicEntry** list, const char* top
     {
         return 0;
     }
-    for (CorvexTopicEntry** link = list; NULL != *link; link = &(*link)->mNext)
+    CorvexTopicEntry** link = findEntry(list, topic, dispatch, true);
+    if (link == NULL)
     {
-        CorvexTopicEntry* entry = *link;
-        if (entry->mDispatch.mCallback == dispatch->mCallback &&
-            entry->mDispatch.mUser == dispatch->mUser &&
-            strncmp(entry->mTopic, topic, CORVEX_TOPIC_BUFFER_SIZE) == 0)
-        {
-            *link = entry->mNext;
-            freeTopicEntry(entry);
-            return 1;
-        }
+        link = findEntry(list, topic, dispatch, false);
     }
-    return 0;
+    if (link == NULL)
+    {
+        return 0;
+    }
+    CorvexTopicEntry* entry = *link;
+    *link = entry->mNext;
+    freeTopicEntry(entry);
+    return 1;
 }
 
 void corvexSubscription_setCurrent(CorvexSubscription* subscription)
@@ -541,47 +693,51 @@ void corvexSubscription_setCurrent(CorvexSubscription* subscription)
                    "Could not access per-thread data to store corvex subscription");
         return;
     }
-    storage->mCurrentSubscription = subscription;
+    if (storage->mCurrentSubscription != NULL)
+    {
+        destroyHandle_removeReference(storage->mCurrentSubscription);
+    }
+    destroyHandle_incrementRefCount(subscription->mDestroyHandle);
+    storage->mCurrentSubscription = subscription->mDestroyHandle;
 }
 
-CorvexSubscription* corvexSubscription_getCurrent(void)
+CorvexCurrentSubscription corvexSubscription_takeCurrent(mama_status refusal)
 {
+    CorvexCurrentSubscription current = {false, 0};
     CorvexThreadStorage* storage = corvexBridgeTls_get();
-    CorvexSubscription* subscription = NULL;
     if (storage == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Could not access per-thread data to retrieve corvex subscription");
+        return current;
     }
-    else
+    wDestroyHandle* handle = storage->mCurrentSubscription;
+    storage->mCurrentSubscription = NULL;
+    CorvexSubscription* subscription = NULL;
+    if (handle != NULL)
     {
-        subscription = storage->mCurrentSubscription;
+        /* The release of a subscription marks its handle first, under this
+         * lock: while it is held, an unmarked owner is still there. */
+        wlock_lock(handle->m_lock);
+        if (!handle->m_destroyed)
+        {
+            subscription = static_cast<CorvexSubscription*>(handle->m_owner);
+            subscription->mBeforeInitialWait.store(0, std::memory_order_release);
+            current.mFound = true;
+            current.mCacheRequestId = subscription->mCacheRequestId;
+            if (refusal != MAMA_STATUS_OK)
+            {
+                corvexSubscription_queueError(subscription->mMamaSubscription, subscription,
+                                              refusal, 1);
+            }
+        }
+        wlock_unlock(handle->m_lock);
+        destroyHandle_removeReference(handle);
     }
     CORVEX_LOG(CORVEX_LOG_FINEST,
                "Corvex subscription retrieved from threadData_p=%p, subscription=%p ",
                (void*)storage, (void*)subscription);
-    return subscription;
-}
-
-void corvexSubscription_initialWaitBegun(void)
-{
-    CorvexThreadStorage* storage = corvexBridgeTls_get();
-    if (storage != NULL && storage->mCurrentSubscription != NULL)
-    {
-        storage->mCurrentSubscription->mBeforeInitialWait.store(0, std::memory_order_release);
-    }
-}
-
-void corvexSubscription_clearCurrent(void)
-{
-    CorvexThreadStorage* storage = corvexBridgeTls_get();
-    if (storage == NULL)
-    {
-        CORVEX_LOG(CORVEX_LOG_ERROR,
-                   "Could not access per-thread data to clear corvex subscription");
-        return;
-    }
-    storage->mCurrentSubscription = NULL;
+    return current;
 }
 
 int32_t corvexSubscription_unsubscribeAll(CorvexSubscription* subscription,
@@ -599,7 +755,11 @@ int32_t corvexSubscription_unsubscribeAll(CorvexSubscription* subscription,
         for (const CorvexTopicEntry* entry = subscription->mKlixSubscriptionList; NULL != entry;
              entry = entry->mNext)
         {
-            topics.push_back(TopicToRemove{entry->mTopic, entry->mDispatch});
+            /* A leaving entry's removal is asked already. */
+            if (!entry->mIsLeaving)
+            {
+                topics.push_back(TopicToRemove{entry->mTopic, entry->mDispatch});
+            }
         }
     }
     catch (const std::bad_alloc&)
@@ -649,17 +809,28 @@ struct CorvexEntriesWaiter
 
 namespace
 {
-void leaveQueue(CorvexSubscription* subscription)
+/* Destroy has begun: the queue no longer holds the subscription's transport
+ * suspended on its behalf. Done while the subscription is still registered
+ * on the transport, which keeps the transport alive. */
+void stopFeedingQueue(CorvexSubscription* subscription)
 {
     if (subscription->mMamaQueue == NULL)
     {
         return;
     }
-    mama_status status = corvexQueue_removeSubscription(subscription->mQueueBridge, subscription);
+    mama_status status = corvexQueue_stopFeeding(subscription->mQueueBridge, subscription);
     if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "unable to remove subscription from queue: %s",
                    mamaStatus_stringForStatus(status));
+    }
+}
+
+void leaveQueue(CorvexSubscription* subscription)
+{
+    if (subscription->mMamaQueue != NULL)
+    {
+        corvexQueue_removeSubscription(subscription->mQueueBridge);
     }
 }
 
@@ -758,8 +929,12 @@ mama_status corvexSubscription_release(CorvexSubscription* subscription)
     void* closure = subscription->mClosure;
     mamaSubscription parent = subscription->mMamaSubscription;
 
+    /* A request still being completed reads the handle under the list
+     * lock. */
+    wlock_lock(subscription->mKlixSubscriptionListLock);
     destroyHandle_destroyOwner(subscription->mDestroyHandle);
     subscription->mDestroyHandle = NULL;
+    wlock_unlock(subscription->mKlixSubscriptionListLock);
     if (subscription->mIsSessionClosed)
     {
         int dropped = corvexSynchronismManager_abandon(&subscription->mSyncManager,
@@ -770,6 +945,16 @@ mama_status corvexSubscription_release(CorvexSubscription* subscription)
                        "Released subscription %p, topic=%s, with %d subscribe confirmation(s) its "
                        "destroyed session "
                        "will never report",
+                       (void*)subscription, subscription->mTopic, dropped);
+        }
+        /* Requests sent from an inbox wait for their access check in the
+         * same way. */
+        dropped = corvexSynchronismManager_abandon(&subscription->mSyncManager, NULL);
+        if (dropped > 0)
+        {
+            CORVEX_LOG(CORVEX_LOG_FINE,
+                       "Released subscription %p, topic=%s, with %d request(s) whose access check "
+                       "its destroyed session will never answer",
                        (void*)subscription, subscription->mTopic, dropped);
         }
     }
@@ -814,6 +999,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaSubscription_destroy(CorvexSubscriptio
     }
     subscription->mIsDestroying = 1;
     forgetAsCurrent(subscription);
+    stopFeedingQueue(subscription);
 
     CorvexTransportBridge* transport = subscription->mTransportBridge;
     uint8_t sessionClosed = 0;

@@ -28,6 +28,11 @@ struct CorvexTopicEntry
     char* mTopic;
     uint32_t mFlags;
     CorvexDispatchInfo mDispatch;
+    /* For a topic placed for the cache's answers: the requests waiting for
+     * them. Once none is left the entry is leaving: its removal was asked of
+     * the vendor, whose report takes it off the list. */
+    uint32_t mRequests;
+    uint8_t mIsLeaving;
     CorvexTopicEntry* mNext;
 };
 
@@ -118,6 +123,21 @@ int32_t corvexSubscription_subscribe(CorvexSubscription* subscription, uint32_t 
                                      const char* topic, const CorvexDispatchInfo* dispatch,
                                      CorvexCorrelationTag* tag, int* placed);
 
+/* A request from the subscription's inbox waits for the cache's answers on
+ * `topic`: they reach the subscription through a topic of the session's
+ * local dispatch that takes cache answers only, placed by the first such
+ * request and shared by the others while it is there. *placed is 0 when
+ * nothing was placed because destroy has begun. Returns the vendor code. */
+int32_t corvexSubscription_addCacheAnswerTopic(CorvexSubscription* subscription, const char* topic,
+                                               int* placed);
+/* Vendor context thread, from the completion of such a request (its cache
+ * request id is the subscription's own): once the answers queued before it
+ * have been dispatched, the request no longer holds the topic, which goes
+ * with the last. MAMA_STATUS_OK also when there is nothing to do. The
+ * caller keeps the subscription alive during the call. */
+mama_status corvexSubscription_queueCacheAnswered(CorvexSubscription* subscription,
+                                                  const char* topic);
+
 /* Correlation callback of a subscribe; its payload is a
  * CorvexSubscribeCorrelation. A refusal reported by event also takes the
  * refused topic entry off the list (the vendor keeps no refused entry). */
@@ -132,21 +152,34 @@ mama_status corvexSubscription_queueError(mamaSubscription mamaSubscription,
 void MAMACALLTYPE corvexSubscription_dispatchError(mamaQueue queue, void* closure);
 
 /* Takes the first entry matching topic (at most 260 bytes compared), the
- * dispatch callback and user pointer off the list and frees it. The caller
- * holds the subscription's mKlixSubscriptionListLock. True when removed. */
+ * dispatch callback and user pointer off the list, a leaving one first, and
+ * frees it. The caller holds the subscription's mKlixSubscriptionListLock.
+ * True when removed. */
 int corvexSubscription_removeTopicEntry(CorvexTopicEntry** list, const char* topic,
                                         const CorvexDispatchInfo* dispatch);
 
 /* The calling thread's current subscription, for the initial-value request
- * MAMA sends right after creating one. */
+ * MAMA sends right after creating one. Setting it replaces the one named
+ * before. */
 void corvexSubscription_setCurrent(CorvexSubscription* subscription);
-/* A thread sends a request from an inbox: MAMA, which sends a
- * subscription's initial request only once it waits for the initial, has
- * left create behind for the current subscription. */
-void corvexSubscription_initialWaitBegun(void);
 
-CorvexSubscription* corvexSubscription_getCurrent(void);
-void corvexSubscription_clearCurrent(void);
+/* What a request sent from an inbox learns from its thread's current
+ * subscription. */
+struct CorvexCurrentSubscription
+{
+    /* The thread named a subscription that still exists. */
+    bool mFound;
+    int64_t mCacheRequestId;
+};
+
+/* Every request sent from an inbox takes the thread's current subscription,
+ * whatever becomes of the request: the thread names none afterwards. MAMA
+ * sends a subscription's initial request only once it waits for the initial,
+ * so a subscription found here has left creation behind. A subscription
+ * destroyed meanwhile, on any thread, is not found. When `refusal` is not
+ * MAMA_STATUS_OK the request is refused, and a subscription found is told
+ * so at once through its error callback (on its queue, deactivated first). */
+CorvexCurrentSubscription corvexSubscription_takeCurrent(mama_status refusal);
 
 /* Unsubscribes every listed topic (vendor calls made without the list lock).
  * The caller holds the transport's mSubscriptionsLock. Returns the last

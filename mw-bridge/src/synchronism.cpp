@@ -134,22 +134,49 @@ int corvexSynchronismManager_abandon(CorvexSynchronismManager* manager,
         return 0;
     }
     int dropped = 0;
+    CorvexCorrelationTag* forgotten = NULL;
     pthread_mutex_lock(&manager->mLock);
     CorvexCorrelationTag* tag = manager->mTags;
     while (tag != NULL)
     {
         CorvexCorrelationTag* next = tag->mNext;
-        if (tag->mCallback == callback && !tag->mIsRunning)
+        if ((callback == NULL || tag->mCallback == callback) && !tag->mIsRunning)
         {
             unlinkTag(manager, tag);
-            free(tag);
+            tag->mNext = forgotten;
+            forgotten = tag;
             ++dropped;
         }
         tag = next;
     }
+    pthread_mutex_unlock(&manager->mLock);
+    /* Unlinked, the tags are nobody else's. */
+    while (forgotten != NULL)
+    {
+        CorvexCorrelationTag* next = forgotten->mNext;
+        if (forgotten->mForget != NULL)
+        {
+            forgotten->mForget(forgotten->mPayload);
+        }
+        free(forgotten);
+        forgotten = next;
+    }
+    pthread_mutex_lock(&manager->mLock);
     pthread_cond_broadcast(&manager->mTagsChanged);
     pthread_mutex_unlock(&manager->mLock);
     return dropped;
+}
+
+void corvexSynchronismManager_setTagForget(CorvexCorrelationTag* tag,
+                                           CorvexCorrelationForget forget)
+{
+    if (tag == NULL)
+    {
+        return;
+    }
+    pthread_mutex_lock(&tag->mManager->mLock);
+    tag->mForget = forget;
+    pthread_mutex_unlock(&tag->mManager->mLock);
 }
 
 CorvexCorrelationTag*

@@ -32,10 +32,15 @@ struct CorvexCorrelationContext
 typedef mama_status (*CorvexCorrelationCallback)(int fromSessionEvent,
                                                  CorvexCorrelationContext* context);
 
+/* Lets go of what a tag's payload owns when the tag is abandoned: its
+ * callback, which would have done so, never runs. */
+typedef void (*CorvexCorrelationForget)(void* payload);
+
 struct CorvexCorrelationTag
 {
     CorvexSynchronismManager* mManager;
     CorvexCorrelationCallback mCallback;
+    CorvexCorrelationForget mForget;
     alignas(void*) unsigned char mPayload[CORVEX_CORRELATION_PAYLOAD_SIZE];
     CorvexCorrelationTag* mPrev;
     CorvexCorrelationTag* mNext;
@@ -75,11 +80,17 @@ void corvexSynchronismManager_destroy(CorvexSynchronismManager* manager);
  * the thread that destroys it. */
 int corvexSynchronismManager_close(CorvexSynchronismManager* manager,
                                    CorvexSynchronismEmptyCallback onEmpty, void* owner);
-/* Forgets the outstanding tags of this callback whose completion has not
- * begun, for a caller that knows their outcome can no longer arrive (their
- * session is gone). Returns how many were dropped. */
+/* Forgets the outstanding tags of this callback (NULL: of any callback)
+ * whose completion has not begun, for a caller that knows their outcome can
+ * no longer arrive (their session is gone); each one's forget function, if
+ * it has one, runs first, without the manager's lock. Returns how many were
+ * dropped. */
 int corvexSynchronismManager_abandon(CorvexSynchronismManager* manager,
                                      CorvexCorrelationCallback callback);
+/* Gives a tag the function that lets go of its payload should it be
+ * abandoned. */
+void corvexSynchronismManager_setTagForget(CorvexCorrelationTag* tag,
+                                           CorvexCorrelationForget forget);
 
 /* NULL for a null argument, a closed manager or no memory. */
 CorvexCorrelationTag*

@@ -663,22 +663,9 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy(CorvexTransportBridg
     }
     corvexTransportLifetime_closeEventGate(transport);
 
-    mama_status result = MAMA_STATUS_OK;
-    if (transport->mUseCache && transport->mCacheSession != NULL)
-    {
-        int32_t rc = corvexClient_cacheSession_destroy(&transport->mCacheSession);
-        if (rc == CORVEXCLIENT_OK)
-        {
-            CORVEX_LOG(CORVEX_LOG_NORMAL,
-                       "Destroyed corvexClient cache session in transport name=%s",
-                       transport->mName);
-            transport->mCacheSession = NULL;
-        }
-        else
-        {
-            result = reportDestroyStep(rc, "Error in corvexClient_cacheSession_destroy()", result);
-        }
-    }
+    /* Requests still completing on the context thread send on the cache
+     * session under its lock: it goes under that lock too. */
+    mama_status result = corvexTransportBridge_closeCacheSession(transport);
     if (session != NULL)
     {
         mama_status shutDown = shutDownSession(transport, session, suspended);
@@ -715,7 +702,8 @@ void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
     /* Only subscription entries carry a subscription; the discard entry has
      * no user pointer. */
     if (dispatch == NULL || dispatch->mUser == NULL ||
-        corvexReceive_onSubscriptionMessage != dispatch->mCallback)
+        (corvexReceive_onSubscriptionMessage != dispatch->mCallback &&
+         corvexReceive_onCacheAnswer != dispatch->mCallback))
     {
         return;
     }

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <mama/mama.h>
+#include <wombat/destroyHandle.h>
 #include <wombat/wlock.h>
 
 #include "corvexBridge.h"
@@ -24,10 +25,13 @@ struct CorvexEventGate;
 struct CorvexTransportBridge
 {
     corvexClient_session_t mSession;
-    /* Serialises the creation of mCacheSession; readers test the field
-     * without it. */
+    /* Guards mCacheSession and mCacheSessionClosed, its creation, the
+     * requests sent on it and its destroy. */
     wLock mCacheSessionLock;
     corvexClient_cacheSession_t mCacheSession;
+    /* The transport's destroy has destroyed the cache session: no other is
+     * made. */
+    uint8_t mCacheSessionClosed;
     corvexClient_cacheEventCb mCacheEventCallback;
     char mInboxCorvexReplyToPrefix[CORVEX_INBOX_PREFIX_SIZE];
     char mInboxCorvexSubPrefix[CORVEX_INBOX_PREFIX_SIZE];
@@ -130,11 +134,22 @@ void corvexTransportBridge_onSessionEvent(corvexClient_session_t session,
 void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
                                                   const CorvexDispatchInfo* dispatch);
 
-/* Cache: the transport's cache session, created once on first use (MAMA_STATUS_OK, or
- * MAMA_STATUS_PLATFORM when the vendor refused; the next call tries again),
- * and the completion of each cache request, whose user pointer is the
- * subscription's destroy handle holding one reference for the request. */
-mama_status corvexTransportBridge_createCacheSession(CorvexTransportBridge* transport);
+/* Cache: one request on the transport's cache session, which is created on
+ * first use (when the vendor refuses, the next request tries again) and
+ * which the transport's destroy cannot take away during the call.
+ * MAMA_STATUS_PLATFORM when there is no cache session (the vendor refused
+ * it, or the transport is destroyed); else MAMA_STATUS_OK and the vendor's
+ * code in *rc. `handle` is the subscription's destroy handle holding one
+ * reference for the request, given back by the completion of the request
+ * (corvexTransportBridge_onCacheEvent). */
+mama_status corvexTransportBridge_sendCacheRequest(CorvexTransportBridge* transport,
+                                                   const char* topic, uint64_t requestId,
+                                                   wDestroyHandle* handle, uint32_t flags,
+                                                   int32_t* rc);
+/* Whether the transport has a cache session now. */
+bool corvexTransportBridge_hasCacheSession(CorvexTransportBridge* transport);
+/* The transport's destroy: the cache session goes, and no other is made. */
+mama_status corvexTransportBridge_closeCacheSession(CorvexTransportBridge* transport);
 void corvexTransportBridge_onCacheEvent(corvexClient_session_t session,
                                         const corvexClient_cacheSession_eventInfo_t* event,
                                         void* closure);

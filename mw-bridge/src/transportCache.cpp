@@ -152,29 +152,86 @@ bool deliverStatusMsg(const CorvexStatusMsgNode* node, mamaMsg message, CorvexBr
 }
 } // namespace
 
-mama_status corvexTransportBridge_createCacheSession(CorvexTransportBridge* transport)
+namespace
 {
-    if (transport == NULL)
+/* Under mCacheSessionLock. */
+mama_status createCacheSession(CorvexTransportBridge* transport)
+{
+    if (transport->mCacheSessionClosed)
+    {
+        CORVEX_LOG(CORVEX_LOG_FINE, "No cache session: transport %s is destroyed",
+                   transport->mName != NULL ? transport->mName : "");
+        return MAMA_STATUS_PLATFORM;
+    }
+    CORVEX_LOG(CORVEX_LOG_FINER, "Calling corvexClient_session_createCacheSession");
+    int32_t rc = corvexClient_session_createCacheSession(
+        corvexProperties_getCorvexClientProps(transport->mCorvexProperties), transport->mSession,
+        &transport->mCacheSession);
+    if (rc != CORVEXCLIENT_OK)
+    {
+        CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc,
+                                "Error in corvexClient_session_createCacheSession()");
+        transport->mCacheSession = NULL;
+        return MAMA_STATUS_PLATFORM;
+    }
+    CORVEX_LOG(CORVEX_LOG_FINE, "Created corvexClient cache session.");
+    return MAMA_STATUS_OK;
+}
+} // namespace
+
+mama_status corvexTransportBridge_sendCacheRequest(CorvexTransportBridge* transport,
+                                                   const char* topic, uint64_t requestId,
+                                                   wDestroyHandle* handle, uint32_t flags,
+                                                   int32_t* rc)
+{
+    if (transport == NULL || topic == NULL || rc == NULL)
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    mama_status result = MAMA_STATUS_OK;
+    mama_status status = MAMA_STATUS_OK;
     wlock_lock(transport->mCacheSessionLock);
     if (transport->mCacheSession == NULL)
     {
-        CORVEX_LOG(CORVEX_LOG_FINER, "Calling corvexClient_session_createCacheSession");
-        int32_t rc = corvexClient_session_createCacheSession(
-            corvexProperties_getCorvexClientProps(transport->mCorvexProperties),
-            transport->mSession, &transport->mCacheSession);
+        status = createCacheSession(transport);
+    }
+    if (status == MAMA_STATUS_OK)
+    {
+        /* The request only queues its outcome for the context thread. */
+        *rc = corvexClient_cacheSession_sendCacheRequest(transport->mCacheSession, topic, requestId,
+                                                         transport->mCacheEventCallback, handle,
+                                                         flags, 0);
+    }
+    wlock_unlock(transport->mCacheSessionLock);
+    return status;
+}
+
+bool corvexTransportBridge_hasCacheSession(CorvexTransportBridge* transport)
+{
+    wlock_lock(transport->mCacheSessionLock);
+    bool present = transport->mCacheSession != NULL;
+    wlock_unlock(transport->mCacheSessionLock);
+    return present;
+}
+
+mama_status corvexTransportBridge_closeCacheSession(CorvexTransportBridge* transport)
+{
+    mama_status result = MAMA_STATUS_OK;
+    wlock_lock(transport->mCacheSessionLock);
+    transport->mCacheSessionClosed = 1;
+    if (transport->mCacheSession != NULL)
+    {
+        int32_t rc = corvexClient_cacheSession_destroy(&transport->mCacheSession);
         if (rc == CORVEXCLIENT_OK)
         {
-            CORVEX_LOG(CORVEX_LOG_FINE, "Created corvexClient cache session.");
+            CORVEX_LOG(CORVEX_LOG_NORMAL,
+                       "Destroyed corvexClient cache session in transport name=%s",
+                       transport->mName);
+            transport->mCacheSession = NULL;
         }
         else
         {
-            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_WARN, rc,
-                                    "Error in corvexClient_session_createCacheSession()");
-            transport->mCacheSession = NULL;
+            CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc,
+                                    "Error in corvexClient_cacheSession_destroy()");
             result = MAMA_STATUS_PLATFORM;
         }
     }
@@ -225,6 +282,13 @@ void corvexTransportBridge_onCacheEvent(corvexClient_session_t,
         CorvexSubscription* subscription =
             handle->m_destroyed ? NULL : static_cast<CorvexSubscription*>(handle->m_owner);
         onRequestCompleted(subscription, event);
+        /* A request with the subscription's own id was a snapshot into its
+         * inbox, whose answers came through a topic placed for them. */
+        if (subscription != NULL && subscription->mCacheRequestId != 0 &&
+            event->mCacheRequestId == (uint64_t)subscription->mCacheRequestId)
+        {
+            corvexSubscription_queueCacheAnswered(subscription, event->mTopic);
+        }
         wlock_unlock(handle->m_lock);
     }
     if (handle != NULL)

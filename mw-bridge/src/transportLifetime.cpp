@@ -189,6 +189,14 @@ mama_status corvexTransportLifetime_removeSubscription(CorvexTransportBridge* tr
     return release ? corvexTransportLifetime_release(transport) : result;
 }
 
+corvexClient_session_t corvexTransportLifetime_session(CorvexTransportBridge* transport)
+{
+    wlock_lock(transport->mSubscriptionsLock);
+    corvexClient_session_t session = transport->mSession;
+    wlock_unlock(transport->mSubscriptionsLock);
+    return session;
+}
+
 int corvexTransportLifetime_holdForEvent(CorvexTransportBridge* transport)
 {
     wlock_lock(transport->mSubscriptionsLock);

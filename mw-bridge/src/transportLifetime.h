@@ -28,6 +28,10 @@ mama_status corvexTransportLifetime_addSubscription(CorvexTransportBridge* trans
 mama_status corvexTransportLifetime_removeSubscription(CorvexTransportBridge* transport,
                                                        CorvexSubscription* subscription);
 
+/* The transport's session, NULL once its destroy has begun: read where the
+ * destroy takes it out, for threads that may run while it does. */
+corvexClient_session_t corvexTransportLifetime_session(CorvexTransportBridge* transport);
+
 /* Queued transport events hold the transport: acquire fails once it is
  * destroyed; dropping the last hold of a destroyed transport releases it. */
 int corvexTransportLifetime_holdForEvent(CorvexTransportBridge* transport);

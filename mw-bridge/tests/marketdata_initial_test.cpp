@@ -131,6 +131,10 @@ class ManagedPublisher
                 {
                     mamaDQPublisherManager_destroyPublisher(mManager, mSymbol.c_str());
                 }
+                if (!mListSymbol.empty())
+                {
+                    mamaDQPublisherManager_destroyPublisher(mManager, mListSymbol.c_str());
+                }
                 mamaDQPublisherManager_destroy(mManager);
                 closed.raise();
             });
@@ -159,6 +163,12 @@ class ManagedPublisher
         mamaMsg_destroy(msg);
         mamaPublisher_destroy(probe);
         return live;
+    }
+
+    /* The symbols the manager's answer to a symbol-list request names. */
+    void setSymbolList(const std::string& symbols)
+    {
+        mSymbolList = symbols;
     }
 
     /* Sets the number the next image carries. */
@@ -212,15 +222,38 @@ class ManagedPublisher
 
     static void MAMACALLTYPE onCreate(mamaDQPublisherManager) {}
 
-    static void MAMACALLTYPE onNewRequest(mamaDQPublisherManager manager, const char* symbol, short,
-                                          short, mamaMsg request)
+    static void MAMACALLTYPE onNewRequest(mamaDQPublisherManager manager, const char* symbol,
+                                          short subscriptionType, short, mamaMsg request)
     {
         ManagedPublisher* self = of(manager);
         self->mNewRequests++;
+        if (subscriptionType == MAMA_SUBSC_TYPE_SYMBOL_LIST)
+        {
+            self->answerSymbolList(manager, symbol, request);
+            return;
+        }
         self->mSymbol = symbol;
         EXPECT_EQ(MAMA_STATUS_OK,
                   mamaDQPublisherManager_createPublisher(manager, symbol, self, &self->mPublisher));
         self->answer(request);
+    }
+
+    /* The list as one INITIAL, the way a symbol-list subscription reads it. */
+    void answerSymbolList(mamaDQPublisherManager manager, const char* symbol, mamaMsg request)
+    {
+        mamaDQPublisher list = nullptr;
+        EXPECT_EQ(MAMA_STATUS_OK,
+                  mamaDQPublisherManager_createPublisher(manager, symbol, this, &list));
+        mamaMsg answer = nullptr;
+        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_create(&answer));
+        mamaMsg_addU8(answer, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, MAMA_MSG_TYPE_INITIAL);
+        mamaMsg_addU8(answer, MamaFieldMsgStatus.mName, MamaFieldMsgStatus.mFid,
+                      MAMA_MSG_STATUS_OK);
+        mamaMsg_addString(answer, MamaFieldSymbolList.mName, MamaFieldSymbolList.mFid,
+                          mSymbolList.c_str());
+        EXPECT_EQ(MAMA_STATUS_OK, mamaDQPublisher_sendReply(list, request, answer));
+        mamaMsg_destroy(answer);
+        mListSymbol = symbol;
     }
 
     static void MAMACALLTYPE onRequest(mamaDQPublisherManager manager, mamaPublishTopic*, short,
@@ -254,6 +287,8 @@ class ManagedPublisher
     /* Used on the manager's queue only. */
     mamaDQPublisher mPublisher = nullptr;
     std::string mSymbol;
+    std::string mSymbolList;
+    std::string mListSymbol;
     mamaMsg mImage = nullptr;
     int64_t mSeq = 0;
     Signal mLive;
@@ -307,14 +342,23 @@ class MarketDataTest : public SubscriptionTest
         SubscriptionTest::TearDown();
     }
 
-    /* A market-data subscription to SOURCE.symbol on the fixture's queue. */
-    size_t subscribeMarketData(const char* symbol)
+    /* A market-data subscription to SOURCE.symbol on the fixture's queue;
+     * `configure` may set its type or service level before it is created. */
+    size_t subscribeMarketData(const char* symbol,
+                               std::function<void(mamaSubscription)> configure = nullptr)
     {
         mFeeds.emplace_back(new MsgRecorder);
         mFeeds.back()->mOnMsg = [this](mamaMsg msg)
         {
             mama_i64_t seq = -1;
             double bid = 0.0;
+            const char* symbols = nullptr;
+            if (mamaMsg_getString(msg, MamaFieldSymbolList.mName, MamaFieldSymbolList.mFid,
+                                  &symbols) == MAMA_STATUS_OK)
+            {
+                mListSeen = symbols;
+                return;
+            }
             mamaMsg_getI64(msg, TEST_SEQ_NAME, TEST_SEQ_FID, &seq);
             mamaMsg_getF64(msg, BID_NAME, BID_FID, &bid);
             mWrongValues += bid != bidFor(seq) ? 1 : 0;
@@ -324,6 +368,10 @@ class MarketDataTest : public SubscriptionTest
         /* Generous: a thousand initials on an instrumented build take
          * longer than the default allows. */
         EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_setTimeout(subscription, 60.0));
+        if (configure)
+        {
+            configure(subscription);
+        }
         mamaMsgCallbacks callbacks = MsgRecorder::callbacks();
         EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_create(subscription, mQueue, &callbacks, mSource,
                                                           symbol, mFeeds.back().get()));
@@ -371,6 +419,9 @@ class MarketDataTest : public SubscriptionTest
     /* Messages, on any subscription, whose value does not follow from their
      * number. */
     std::atomic<int> mWrongValues{0};
+    /* The symbol list a subscription was given; written on its queue's
+     * dispatch thread before the message is recorded. */
+    std::string mListSeen;
 };
 } // namespace
 
@@ -544,6 +595,42 @@ TEST_F(MarketDataTest, WithoutTheCacheThePublishersAnswerIsTheInitial)
     EXPECT_EQ(0u, corvexClientTest_callCount(CACHE_REQUEST));
 }
 
+/* A symbol-list subscription's request, which the cache could not serve,
+ * goes to the publisher on a transport without the cache: OpenMAMA's
+ * data-quality publisher manager answers it with the list. */
+TEST_F(MarketDataTest, WithoutTheCacheTheDataQualityManagerAnswersASymbolList)
+{
+    start("false", "true");
+    ManagedPublisher managed(mBridge, mTransport);
+    ASSERT_TRUE(managed.waitLive());
+    managed.setSymbolList("IBM,MSFT");
+
+    size_t list = subscribeMarketData(
+        "Symbol List", [](mamaSubscription subscription)
+        { mamaSubscription_setSubscriptionType(subscription, MAMA_SUBSC_TYPE_SYMBOL_LIST); });
+    ASSERT_TRUE(feed(list).waitForMessages(1)) << ::testing::PrintToString(LogCapture::lines());
+    EXPECT_EQ(MAMA_MSG_TYPE_INITIAL, feed(list).messages()[0].mType);
+    EXPECT_EQ("IBM,MSFT", mListSeen);
+    EXPECT_TRUE(feed(list).errors().empty());
+    EXPECT_EQ(1, managed.mNewRequests.load());
+    EXPECT_EQ(0u, LogCapture::count("Invalid mamaSubscriptionType"));
+}
+
+/* Where the cache is used, a symbol-list request has nothing to ask it:
+ * the subscription learns so at once, not by MAMA's timeout. */
+TEST_F(MarketDataTest, WithTheCacheASymbolListIsRefusedAtOnceAsAnInvalidType)
+{
+    start("true", "false");
+    size_t list = subscribeMarketData(
+        "Symbol List", [](mamaSubscription subscription)
+        { mamaSubscription_setSubscriptionType(subscription, MAMA_SUBSC_TYPE_SYMBOL_LIST); });
+    ASSERT_TRUE(feed(list).waitUntil([](MsgRecorder& f) { return !f.mErrors.empty(); }))
+        << ::testing::PrintToString(LogCapture::lines());
+    EXPECT_EQ(std::vector<mama_status>{MAMA_STATUS_SUBSCRIPTION_INVALID_TYPE},
+              feed(list).errorStatuses());
+    EXPECT_EQ(0u, feed(list).messageCount());
+}
+
 /* ---- Nothing to give, or not to be seen -------------------------------- */
 
 TEST_F(MarketDataTest, SymbolWithoutDataIsReportedNotFound)
@@ -572,6 +659,47 @@ TEST_F(MarketDataTest, SymbolRefusedByAccessControlIsNotEntitledAndNothingIsRequ
     EXPECT_EQ(0u, feed(index).messageCount());
     EXPECT_EQ(0u, corvexClientTest_callCount(CACHE_REQUEST));
     EXPECT_EQ(0u, recordedCalls(SEND, "topic=_MD/NYSE ")) << "no request reaches the publisher";
+}
+
+/* A snapshot subscription asks once and is given the cached value. */
+TEST_F(MarketDataTest, ASnapshotSubscriptionIsGivenTheCachedValue)
+{
+    start("true", "false");
+    mamaPublisher ibm = publisher("IBM", SOURCE);
+    publish(ibm, mUpdate, 3);
+
+    size_t snapshot = subscribeMarketData(
+        "IBM", [](mamaSubscription subscription)
+        { mamaSubscription_setServiceLevel(subscription, MAMA_SERVICE_LEVEL_SNAPSHOT, 0); });
+    ASSERT_TRUE(feed(snapshot).waitForMessages(1)) << ::testing::PrintToString(LogCapture::lines());
+    EXPECT_EQ(3, feed(snapshot).messages()[0].mSeq);
+    EXPECT_EQ(0, mWrongValues.load());
+    EXPECT_TRUE(feed(snapshot).errors().empty());
+}
+
+/* ---- Subscriptions the cache cannot serve ------------------------------- */
+
+/* The throttle thread creates every market-data subscription and sends its
+ * initial request. A group subscription, whose request the cache cannot
+ * serve, is destroyed from the application's thread; the snapshot made next
+ * on the throttle thread is its own request and learns its own outcome (the
+ * group subscription is gone by then). */
+TEST_F(MarketDataTest, ARefusedGroupSubscriptionDestroyedElsewhereLeavesTheNextRequestAlone)
+{
+    start("true", "false");
+    size_t group = subscribeMarketData(
+        "GROUP", [](mamaSubscription subscription)
+        { mamaSubscription_setSubscriptionType(subscription, MAMA_SUBSC_TYPE_GROUP); });
+    ASSERT_TRUE(LogCapture::waitFor("Invalid mamaSubscriptionType='GROUP'"))
+        << ::testing::PrintToString(LogCapture::lines());
+    destroyMarketData(group);
+
+    size_t snapshot = subscribeMarketData(
+        "NODATA", [](mamaSubscription subscription)
+        { mamaSubscription_setServiceLevel(subscription, MAMA_SERVICE_LEVEL_SNAPSHOT, 0); });
+    ASSERT_TRUE(feed(snapshot).waitUntil([](MsgRecorder& f) { return !f.mErrors.empty(); }))
+        << ::testing::PrintToString(LogCapture::lines());
+    EXPECT_EQ(std::vector<mama_status>{MAMA_STATUS_NOT_FOUND}, feed(snapshot).errorStatuses());
 }
 
 /* ---- Many subscriptions while their symbols are updated ----------------- */

@@ -290,8 +290,10 @@ TEST_F(PublisherTest, WildcardSubjectIsRefused)
     start();
     mamaPublisher pub = nullptr;
     EXPECT_EQ(MAMA_STATUS_INVALID_ARG, publisher("*", "NYSE", nullptr, &pub));
-    EXPECT_EQ(1u, LogCapture::count(
-                      "Error in generating subject from mRoot=(null) mSource=NYSE mTopic=*"));
+    /* The line says why. */
+    EXPECT_EQ(1u, LogCapture::count("Error in generating subject from mRoot=(null) mSource=NYSE "
+                                    "mTopic=*: STATUS_INVALID_ARG (a subject to publish on holds "
+                                    "no wildcard: '*' anywhere or a last '>')"));
     EXPECT_EQ(MAMA_STATUS_INVALID_ARG, publisher("IBM>", "NYSE", nullptr, &pub));
 }
 

@@ -89,9 +89,20 @@ class QueueTest : public BridgeTest
         ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &subscription));
     }
 
+    /* What a subscription's destroy does with its queue, both steps. */
+    mama_status leaveQueue(CorvexSubscription* subscription)
+    {
+        mama_status status = corvexQueue_stopFeeding(mQueueBridge, subscription);
+        if (status == MAMA_STATUS_OK)
+        {
+            corvexQueue_removeSubscription(mQueueBridge);
+        }
+        return status;
+    }
+
     void stopFlowControl(CorvexSubscription& subscription)
     {
-        ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &subscription));
+        ASSERT_EQ(MAMA_STATUS_OK, leaveQueue(&subscription));
         mQueueBridge->mBridge->mSubscribeAsync = 0;
     }
 
@@ -180,13 +191,13 @@ TEST_F(QueueTest, DestroyIsRefusedWhileSubscriptionsAreRegistered)
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
     EXPECT_EQ(1, mRun.load());
 
-    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &first));
+    ASSERT_EQ(MAMA_STATUS_OK, leaveQueue(&first));
     EXPECT_EQ(1u, mQueueBridge->mTransports->size()) << "one subscription still uses the transport";
-    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &second));
+    ASSERT_EQ(MAMA_STATUS_OK, leaveQueue(&second));
     EXPECT_TRUE(mQueueBridge->mTransports->empty());
 
     second.mTopic = const_cast<char*>("NYSE/IBM");
-    EXPECT_EQ(MAMA_STATUS_INVALID_ARG, corvexQueue_removeSubscription(mQueueBridge, &second));
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG, leaveQueue(&second));
     EXPECT_EQ(1u, LogCapture::count("Attempted to remove subscription 'NYSE/IBM' not on queue"));
     // TearDown destroys the queue, which is allowed again.
 }
@@ -203,7 +214,7 @@ TEST_F(QueueTest, FlowControlStaysOffUntilVendorInitialisation)
     mQueueBridge->mBridge->mQueueMaxSize = 1;
     enqueue(3); // far above the maximum, but nothing may be suspended
     EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
-    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &subscription));
+    ASSERT_EQ(MAMA_STATUS_OK, leaveQueue(&subscription));
 }
 
 TEST_F(QueueTest, EnqueueCallbackRunsEvenWhenTheHostQueueRefuses)
@@ -314,7 +325,7 @@ TEST_F(QueueTest, SuspendedQueueHoldsExactlyTheTransportsRegisteredOnIt)
     ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &onSecond));
     EXPECT_EQ(1u, second.mTransport.mSuspendedQueues);
     // ... and released as soon as its last subscription leaves, queue still full.
-    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &onSecond));
+    ASSERT_EQ(MAMA_STATUS_OK, leaveQueue(&onSecond));
     EXPECT_EQ(0u, second.mTransport.mSuspendedQueues);
 
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 4: 3 > 2
@@ -332,7 +343,7 @@ TEST_F(QueueTest, SuspendedQueueWithoutTransportsResumesWithoutCallingAny)
     startFlowControl(subscription, &only.mTransport, 1); // resume mark 0
     enqueue(2);
     ASSERT_EQ(1, mQueueBridge->mIsSuspended.load());
-    ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_removeSubscription(mQueueBridge, &subscription));
+    ASSERT_EQ(MAMA_STATUS_OK, leaveQueue(&subscription));
     EXPECT_EQ(0u, only.mTransport.mSuspendedQueues);
     EXPECT_EQ(1, mQueueBridge->mIsSuspended.load());
 

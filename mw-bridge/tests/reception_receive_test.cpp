@@ -271,3 +271,46 @@ TEST_F(ReceptionTest, AFullQueueSuspendsAndResumesTheSessionWithoutLosingOrReord
         1u);
     EXPECT_LE(deepest.load(), 1001u);
 }
+
+/* A message already on its way when its subscription is destroyed reaches a
+ * session that no longer has a topic for it: that is expected, and reported
+ * at the fine level by the module that received it, not as an error. */
+TEST_F(ReceptionTest, AMessageArrivingAfterItsSubscriptionsDestroyIsNoError)
+{
+    start();
+    MsgRecorder& received = subscribe(addQueue(), "NYSE.IBM");
+    mamaPublisher ibm = addPublisher("NYSE.IBM");
+    ASSERT_TRUE(pollUntil(
+        [&]
+        {
+            send(ibm, 0);
+            return received.waitForMessages(1, std::chrono::milliseconds(10));
+        }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    size_t before = received.messageCount();
+
+    ASSERT_TRUE(holdContextThread(mCorvexTransport->mSession));
+    send(ibm, 1);
+    EXPECT_EQ(MAMA_STATUS_OK, mamaSubscription_destroy(mSubscriptions[0]));
+    LogCapture::release();
+    ASSERT_TRUE(received.waitUntil([](MsgRecorder& r) { return r.mDestroys > 0; }));
+    ASSERT_TRUE(LogCapture::waitFor("topic=NYSE/IBM"));
+
+    EXPECT_EQ(before, received.messageCount());
+    /* At the finest level the message's dump follows on a line of its own. */
+    std::vector<std::string> strays;
+    for (const std::string& line : LogCapture::matching("Received opaqueSession_p="))
+    {
+        if (line.find(" msg=\n") == std::string::npos)
+        {
+            strays.push_back(line);
+        }
+    }
+    ASSERT_EQ(1u, strays.size()) << ::testing::PrintToString(strays);
+    BridgeLine parts;
+    ASSERT_TRUE(BridgeLine::parse(strays[0], &parts)) << strays[0];
+    EXPECT_EQ("Fine", parts.mLevel);
+    EXPECT_EQ("receive", parts.mModule);
+    EXPECT_TRUE(BridgeLine::at("Error").empty())
+        << ::testing::PrintToString(BridgeLine::at("Error"));
+}

@@ -96,20 +96,20 @@ TEST_F(SubscriptionTest, AccessControlRefusalFailsTheCreateAndReachesTheErrorCal
     EXPECT_EQ(mDispatching.load(), error.mThread);
 }
 
-TEST_F(SubscriptionTest, BadTopicRefusalGivesNotFound)
+/* The client library refuses a topic with an empty level: the application
+ * is told its name is unusable, not that nothing was found. */
+TEST_F(SubscriptionTest, ATopicWithAnEmptyLevelIsRefusedAsAnInvalidArgument)
 {
     start("false");
-    corvexClientTest_failNext(SUBSCRIBE, CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_TOPIC,
-                              "bad topic");
     MsgRecorder* recorder = nullptr;
-    EXPECT_EQ(MAMA_STATUS_NOT_FOUND, subscribe("NYSE.IBM", &recorder));
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG, subscribe("A..B", &recorder));
     EXPECT_EQ(1u,
               LogCapture::count("Removed corvex subscription from Bridge subscription after "
                                 "corvexClient_session_topicSubscribeWithDispatch failure[rc=-1]"));
 
     startDispatch();
     ASSERT_TRUE(errorDeliveredOnce(*recorder));
-    EXPECT_EQ(MAMA_STATUS_NOT_FOUND, recorder->errors()[0].mStatus);
+    EXPECT_EQ(MAMA_STATUS_INVALID_ARG, recorder->errors()[0].mStatus);
 }
 
 TEST_F(SubscriptionTest, AsynchronousRefusalDeactivatesBeforeTheErrorCallback)

@@ -273,6 +273,8 @@ TEST_F(EncodingTest, ReceivedBytesAreNeverWritten)
     std::vector<uint8_t> again = received;
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsgImpl_setMsgBuffer(decoded, again.data(),
                                                        static_cast<uint32_t>(again.size()), 0));
+    /* Each decode leaves the payload to no one again. */
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsgImpl_setMessageOwner(decoded, 1));
     EXPECT_EQ(received, msgBytes(decoded));
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateU64(decoded, "seq", 1, 101));
     EXPECT_EQ(received, again);
@@ -303,6 +305,7 @@ TEST_F(EncodingTest, AFieldOfAnEarlierDecodeNeverWritesTheEncoding)
 
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsgImpl_setMsgBuffer(decoded, second.data(),
                                                        static_cast<uint32_t>(second.size()), 0));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsgImpl_setMessageOwner(decoded, 1));
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateU64(decoded, "seq", 1, 2));
     const std::vector<uint8_t> encoded = msgBytes(decoded);
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsgField_updateU64(kept, 3));
