@@ -3,14 +3,15 @@
  * listener on the same transport. The publisher answers initial requests
  * through OpenMAMA's data-quality publisher manager (onNewRequest creates
  * the symbol's publisher and replies with its image, onRequest replies to
- * later requests) and then publishes a run of numbered updates for every
- * symbol. The listener subscribes to <source>/<symbol> with full market-data
- * subscriptions (initial value, sequence checks) and prints a summary for
- * each symbol; with -v it also prints the INITIAL and each UPDATE field by
- * field (each further -v raises the MAMA log level), with -q only the
- * summary of the run. The publisher
- * manager and the listener have event queues of their own, each dispatched
- * by its own thread.
+ * later requests; a symbol-list request is answered with the list of its
+ * symbols, a dictionary request with the fields of its messages) and then
+ * publishes a run of numbered updates for every symbol. The listener
+ * subscribes to <source>/<symbol> with full market-data subscriptions
+ * (initial value, sequence checks) and prints a summary for each symbol; with
+ * -v it also prints the INITIAL and each UPDATE field by field (each further
+ * -v raises the MAMA log level), with -q only the summary of the run. The
+ * publisher manager and the listener have event queues of their own, each
+ * dispatched by its own thread.
  *
  * With -cache the initial value comes from the router's last-value cache
  * instead: before the listener subscribes, the publisher creates each
@@ -41,6 +42,7 @@
  *              [-listeners count] [-v]... [-q]
  */
 #include <mama/mama.h>
+#include <mama/dictionary.h>
 #include <mama/dqpublisher.h>
 #include <mama/dqpublishermanager.h>
 #include <mama/msgstatus.h>
@@ -208,11 +210,57 @@ static void MAMACALLTYPE onManagerCreate(mamaDQPublisherManager manager)
     (void)manager;
 }
 
+/* The symbol-list publisher: its topic's cache is NULL, an instrument's never
+ * is. Publisher dispatch thread only. */
+static mamaDQPublisher gSymbolListPublisher = NULL;
+static char gSymbolListSymbol[64];
+
+/* Answers a symbol-list request (mamasymbollistsubscriberc): the symbols as
+ * one comma-separated INITIAL, then END_OF_INITIALS, after which the
+ * subscriber subscribes to each of them. */
+static void sendSymbolList(mamaMsg request)
+{
+    char list[MAX_SYMBOLS * 64] = "";
+    mamaMsg answer = NULL;
+    size_t used = 0;
+    int i;
+    for (i = 0; i < gInstrumentCount; ++i)
+        used += (size_t)snprintf(list + used, sizeof list - used, "%s%s", i ? "," : "",
+                                 gInstruments[i].mSymbol);
+    check(mamaMsg_create(&answer), "mamaMsg_create");
+    check(
+        mamaMsg_addU8(answer, MamaFieldMsgType.mName, MamaFieldMsgType.mFid, MAMA_MSG_TYPE_INITIAL),
+        "mamaMsg_addU8");
+    check(mamaMsg_addU8(answer, MamaFieldMsgStatus.mName, MamaFieldMsgStatus.mFid,
+                        MAMA_MSG_STATUS_OK),
+          "mamaMsg_addU8");
+    check(mamaMsg_addString(answer, MamaFieldSymbolList.mName, MamaFieldSymbolList.mFid, list),
+          "mamaMsg_addString");
+    check(mamaDQPublisher_sendReply(gSymbolListPublisher, request, answer),
+          "mamaDQPublisher_sendReply");
+    check(mamaMsg_updateU8(answer, MamaFieldMsgType.mName, MamaFieldMsgType.mFid,
+                           MAMA_MSG_TYPE_END_OF_INITIALS),
+          "mamaMsg_updateU8");
+    check(mamaDQPublisher_sendReply(gSymbolListPublisher, request, answer),
+          "mamaDQPublisher_sendReply");
+    mamaMsg_destroy(answer);
+    if (!gQuiet)
+        printf("publisher: sent the symbol list %s\n", list);
+}
+
 static void MAMACALLTYPE onNewRequest(mamaDQPublisherManager manager, const char* symbol,
                                       short subType, short msgType, mamaMsg msg)
 {
     Instrument* instrument = findInstrument(symbol);
-    (void)subType;
+    if (subType >= MAMA_SUBSC_TYPE_SYMBOL_LIST && subType <= MAMA_SUBSC_TYPE_SYMBOL_LIST_BOOK)
+    {
+        snprintf(gSymbolListSymbol, sizeof gSymbolListSymbol, "%s", symbol ? symbol : "");
+        check(mamaDQPublisherManager_createPublisher(manager, gSymbolListSymbol, NULL,
+                                                     &gSymbolListPublisher),
+              "mamaDQPublisherManager_createPublisher");
+        sendSymbolList(msg);
+        return;
+    }
     if (instrument == NULL)
     {
         fprintf(stderr, "publisher: request for unknown symbol %s\n", symbol ? symbol : "");
@@ -229,7 +277,10 @@ static void MAMACALLTYPE onRequest(mamaDQPublisherManager manager, mamaPublishTo
 {
     (void)manager;
     (void)subType;
-    sendImage((Instrument*)info->cache, msgType, msg);
+    if (info->cache == NULL)
+        sendSymbolList(msg);
+    else
+        sendImage((Instrument*)info->cache, msgType, msg);
 }
 
 static void MAMACALLTYPE onRefresh(mamaDQPublisherManager manager, mamaPublishTopic* info,
@@ -343,6 +394,86 @@ static void MAMACALLTYPE publishUpdates(mamaQueue queue, void* closure)
     setFlag(&gPublishDone);
 }
 
+/* ---- Publisher side: the data dictionary --------------------------------- */
+
+/* OpenMAMA's tools (mamalistenc without -B, mamasymbollistsubscriberc) ask
+ * for the data dictionary on _MDDD.WOMBAT.DATA_DICT before they subscribe:
+ * the publisher answers with the fields of its messages. Publisher dispatch
+ * thread only, once created. */
+#define DICTIONARY_SUBJECT "_MDDD.WOMBAT.DATA_DICT"
+static mamaSubscription gDictionarySubscription = NULL;
+static mamaPublisher gDictionaryPublisher = NULL;
+static mamaMsg gDictionaryMsg = NULL;
+
+static void MAMACALLTYPE onDictionaryRequest(mamaSubscription subscription, mamaMsg request,
+                                             void* closure, void* itemClosure)
+{
+    mama_status status;
+    (void)subscription;
+    (void)closure;
+    (void)itemClosure;
+    if (mamaMsg_isFromInbox(request) != 1)
+        return;
+    status = mamaPublisher_sendReplyToInbox(gDictionaryPublisher, request, gDictionaryMsg);
+    if (status != MAMA_STATUS_OK)
+        fprintf(stderr, "publisher: answering a dictionary request failed: %s\n",
+                mamaStatus_stringForStatus(status));
+    else if (!gQuiet)
+        printf("publisher: sent the data dictionary\n");
+}
+
+static void MAMACALLTYPE onDictionaryError(mamaSubscription subscription, mama_status status,
+                                           void* platformError, const char* subject, void* closure)
+{
+    (void)subscription;
+    (void)platformError;
+    (void)closure;
+    fprintf(stderr, "publisher: the dictionary subscription on %s failed: %s\n",
+            subject ? subject : DICTIONARY_SUBJECT, mamaStatus_stringForStatus(status));
+}
+
+static void serveDictionary(mamaTransport transport, mamaQueue queue)
+{
+    mamaMsgCallbacks callbacks;
+    mamaDictionary dictionary = NULL;
+    check(mamaDictionary_create(&dictionary), "mamaDictionary_create");
+    check(mamaDictionary_createFieldDescriptor(dictionary, SYMBOL_FID, SYMBOL_FIELD,
+                                               MAMA_FIELD_TYPE_STRING, NULL),
+          "mamaDictionary_createFieldDescriptor");
+    check(mamaDictionary_createFieldDescriptor(dictionary, BID_FID, BID_FIELD, MAMA_FIELD_TYPE_F64,
+                                               NULL),
+          "mamaDictionary_createFieldDescriptor");
+    check(mamaDictionary_createFieldDescriptor(dictionary, ASK_FID, ASK_FIELD, MAMA_FIELD_TYPE_F64,
+                                               NULL),
+          "mamaDictionary_createFieldDescriptor");
+    check(mamaDictionary_createFieldDescriptor(dictionary, SIZE_FID, SIZE_FIELD,
+                                               MAMA_FIELD_TYPE_U32, NULL),
+          "mamaDictionary_createFieldDescriptor");
+    check(mamaDictionary_createFieldDescriptor(dictionary, UPDATE_NUM_FID, UPDATE_NUM_FIELD,
+                                               MAMA_FIELD_TYPE_U32, NULL),
+          "mamaDictionary_createFieldDescriptor");
+    check(mamaDictionary_getDictionaryMessage(dictionary, &gDictionaryMsg),
+          "mamaDictionary_getDictionaryMessage");
+    check(mamaDictionary_destroy(dictionary), "mamaDictionary_destroy");
+    /* The subscription that asked takes only an answer with a type and a
+     * status. */
+    check(mamaMsg_addU8(gDictionaryMsg, MamaFieldMsgType.mName, MamaFieldMsgType.mFid,
+                        MAMA_MSG_TYPE_INITIAL),
+          "mamaMsg_addU8");
+    check(mamaMsg_addU8(gDictionaryMsg, MamaFieldMsgStatus.mName, MamaFieldMsgStatus.mFid,
+                        MAMA_MSG_STATUS_OK),
+          "mamaMsg_addU8");
+    check(mamaPublisher_create(&gDictionaryPublisher, transport, DICTIONARY_SUBJECT, NULL, NULL),
+          "mamaPublisher_create");
+    memset(&callbacks, 0, sizeof(callbacks));
+    callbacks.onMsg = onDictionaryRequest;
+    callbacks.onError = onDictionaryError;
+    check(mamaSubscription_allocate(&gDictionarySubscription), "mamaSubscription_allocate");
+    check(mamaSubscription_createBasic(gDictionarySubscription, transport, queue, &callbacks,
+                                       DICTIONARY_SUBJECT, NULL),
+          "mamaSubscription_createBasic");
+}
+
 static void MAMACALLTYPE closePublisher(mamaQueue queue, void* closure)
 {
     mamaDQPublisherManager manager = (mamaDQPublisherManager)closure;
@@ -355,6 +486,15 @@ static void MAMACALLTYPE closePublisher(mamaQueue queue, void* closure)
             mamaDQPublisherManager_destroyPublisher(manager, gInstruments[i].mSymbol);
             gInstruments[i].mPublisher = NULL;
         }
+    }
+    mamaSubscription_destroy(gDictionarySubscription);
+    mamaSubscription_deallocate(gDictionarySubscription);
+    mamaPublisher_destroy(gDictionaryPublisher);
+    mamaMsg_destroy(gDictionaryMsg);
+    if (gSymbolListPublisher != NULL)
+    {
+        mamaDQPublisherManager_destroyPublisher(manager, gSymbolListSymbol);
+        gSymbolListPublisher = NULL;
     }
     mamaDQPublisherManager_destroy(manager);
     setFlag(&gPublisherClosed);
@@ -759,6 +899,7 @@ int main(int argc, char** argv)
         check(mamaDQPublisherManager_create(manager, transport, pubQueue, &managerCallbacks,
                                             gSource, "_MD", NULL),
               "mamaDQPublisherManager_create");
+        serveDictionary(transport, pubQueue);
 
         /* Its subscription is placed asynchronously: probe until it is live. */
         snprintf(requestSubject, sizeof(requestSubject), "_MD.%s", gSource);

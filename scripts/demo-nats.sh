@@ -3,10 +3,10 @@
 # 127.0.0.1 and runs MAMA applications in separate processes on transport
 # "nats" of examples/mama.properties: publish/subscribe with a basic and a
 # wildcard subscriber, market data with the initial value from the
-# publisher's data-quality publisher manager, and inbox request/reply; each
-# with the demo programs split into roles and with OpenMAMA's own tools
-# unchanged. Every result is checked; the script exits non-zero on any fault
-# and stops the server by its process id on the way out.
+# publisher's data-quality publisher manager, a symbol list, and inbox
+# request/reply; each with the demo programs split into roles and with
+# OpenMAMA's own tools unchanged. Every result is checked; the script exits
+# non-zero on any fault and stops the server by its process id on the way out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/build-demo.sh tools
@@ -140,6 +140,23 @@ for symbol in IBM MSFT; do
     [[ "$numbers" == "$expected" ]] ||
         fail "mamalistenc: NYSE.$symbol did not get its INITIAL and updates 1 to 1000 in order"
     echo "-- mamalistenc: NYSE.$symbol: INITIAL, then updates 1 to 1000 in order"
+done
+
+echo "== symbol list: OpenMAMA's mamasymbollistsubscriberc, given its dictionary, the list and each symbol by mamamddemo"
+start sl_publisher "$BIN/mamamddemo" "${tport[@]}" -S NYSE -s IBM -s MSFT -n 100 -role publisher -q
+start symbollist stdbuf -oL "$TOOLS/mamasymbollistsubscriberc" "${tport[@]}" -S NYSE
+finish sl_publisher
+sleep 1
+kill "$pid_symbollist" 2>/dev/null || true
+wait "$pid_symbollist" 2>/dev/null || true
+for symbol in IBM MSFT; do
+    initials="$(grep -c "^Received message of type INITIAL for $symbol\.$" "$work/symbollist.log" || true)"
+    updates="$(grep -c "^Received message of type UPDATE for $symbol\.$" "$work/symbollist.log" || true)"
+    ((initials == 1 && updates == 100)) || {
+        show "$work/symbollist.log" | tail -20
+        fail "mamasymbollistsubscriberc: NYSE.$symbol got $initials INITIAL(s) and $updates of 100 updates"
+    }
+    echo "-- mamasymbollistsubscriberc: NYSE.$symbol from the symbol list: its INITIAL and 100 updates"
 done
 
 echo "== inbox request/reply: 10000 requests, requester and responder in separate processes"
