@@ -268,6 +268,30 @@ std::string NatsCluster::urls(int first) const
     return text;
 }
 
+int NatsCluster::streamLeader(const char* stream) const
+{
+    int leader = -1;
+    natsConnection* connection = nullptr;
+    jsCtx* jetStream = nullptr;
+    jsStreamInfo* info = nullptr;
+    if (natsConnection_ConnectTo(&connection, urls(0).c_str()) == NATS_OK &&
+        natsConnection_JetStream(&jetStream, connection, nullptr) == NATS_OK &&
+        js_GetStreamInfo(&info, jetStream, stream, nullptr, nullptr) == NATS_OK && info->Cluster &&
+        info->Cluster->Leader)
+    {
+        const std::string name = info->Cluster->Leader;
+        for (int i = 0; i < kSize; ++i)
+        {
+            if (name == "corvex-" + std::to_string(i + 1))
+                leader = i;
+        }
+    }
+    jsStreamInfo_Destroy(info);
+    jsCtx_Destroy(jetStream);
+    natsConnection_Destroy(connection);
+    return leader;
+}
+
 TestDirectory::TestDirectory()
 {
     char pattern[] = "/tmp/corvex-test-XXXXXX";

@@ -61,6 +61,9 @@ class NatsCluster
     bool start();
     /* Every server's URL, beginning with the first'th. */
     std::string urls(int first) const;
+    /* The index of the server leading the stream's copies; -1 when there
+     * is none. */
+    int streamLeader(const char* stream) const;
 
     NatsServer mServers[kSize];
 };

@@ -454,6 +454,12 @@ extern "C"
  *                                   may have waiting in the connection
  *                                   before it drops them (a slow
  *                                   consumer); above 0, default 65536.
+ *   "SESSION_ROUTER_CACHE_REPLICAS" NATS router: the servers of a cluster that
+ *                                   each keep a copy of the last-value cache's
+ *                                   stream, 1 to 5, default 1; with 3, the
+ *                                   cache goes on serving when one server
+ *                                   of the cluster is lost. Decided by the
+ *                                   session that creates the stream.
  * NATS router security (files are read at connect; a file that cannot be
  * read, a certificate the server refuses or one of the server's that does
  * not verify fails connect with CONNECT_REFUSED and a text naming the cause;
@@ -624,6 +630,7 @@ extern "C"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS "SESSION_ROUTER_CACHED_TOPICS"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES "SESSION_ROUTER_ACCESS_RULES"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT "SESSION_ROUTER_PENDING_LIMIT"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_CACHE_REPLICAS "SESSION_ROUTER_CACHE_REPLICAS"
 #define CORVEXCLIENT_SESSION_PROP_NATS_TLS_CA_FILE "SESSION_NATS_TLS_CA_FILE"
 #define CORVEXCLIENT_SESSION_PROP_NATS_TLS_CERT_FILE "SESSION_NATS_TLS_CERT_FILE"
 #define CORVEXCLIENT_SESSION_PROP_NATS_TLS_KEY_FILE "SESSION_NATS_TLS_KEY_FILE"

@@ -171,6 +171,13 @@ corvexClient_returnCode_t corvexRouterConfig_parse(const CorvexPropertyList& lis
                                "\"%s\" must be a number of messages above 0",
                                CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT);
     config->mPendingLimit = static_cast<uint32_t>(pending);
+    const uint64_t replicas = corvexProperties_getUnsigned(
+        list, CORVEXCLIENT_SESSION_PROP_ROUTER_CACHE_REPLICAS, 1, &valid);
+    if (!valid || replicas < 1 || replicas > kCorvexMaxCacheReplicas)
+        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
+                               "\"%s\" must be a number of servers from 1 to %d",
+                               CORVEXCLIENT_SESSION_PROP_ROUTER_CACHE_REPLICAS,
+                               kCorvexMaxCacheReplicas);
     corvexClient_returnCode_t security = parseNatsSecurity(list, config);
     if (security != CORVEXCLIENT_OK)
         return security;
@@ -182,6 +189,7 @@ corvexClient_returnCode_t corvexRouterConfig_parse(const CorvexPropertyList& lis
         if (code != CORVEXCLIENT_OK)
             return code;
     }
+    config->mCache.mReplicas = static_cast<int>(replicas);
     if (const char* rules =
             corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES))
     {

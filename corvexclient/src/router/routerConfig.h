@@ -32,9 +32,13 @@ struct CorvexCacheSetting
 {
     CorvexCacheMode mMode = CORVEX_CACHE_PUBLISHED;
     std::vector<std::string> mPatterns;
+    /* NATS router: the cluster's servers keeping a copy of the stream. */
+    int mReplicas = 1;
 };
 
 constexpr uint32_t kCorvexDefaultPendingLimit = 65536;
+/* JetStream keeps at most five copies of a stream. */
+constexpr int kCorvexMaxCacheReplicas = 5;
 
 struct CorvexRouterConfig
 {
