@@ -3,6 +3,7 @@
  * all three; the subscriber's server is killed while traffic flows. */
 
 #include <chrono>
+#include <set>
 
 #include "clientTestSupport.h"
 #include "natsServer.h"
@@ -174,20 +175,33 @@ TEST_F(NatsClusterTest, KilledServersSubscriberMovesOnAndTheCacheKeepsServing)
     }
     ASSERT_TRUE(pollUntil([&] { return mSubscriber.messageCount() >= received.size(); }));
     std::cout << "    reconnected to another server " << reconnectedMs << " ms after the kill; "
-              << missing << " of " << sent << " ticks missed, resuming at tick " << firstAfter
-              << (flagged ? " (flagged as discarded)" : " (not flagged)") << std::endl;
+              << missing << " of " << sent << " ticks missed"
+              << (missing ? ", resuming at tick " + std::to_string(firstAfter) : std::string())
+              << (missing ? (flagged ? " (flagged as discarded)" : " (not flagged)") : "")
+              << std::endl;
 
     /* The stream lost its leading copy: the cache answers again once the
      * cluster has chosen another leader, with the value stored before and
      * with one stored since. */
     const Clock::time_point asked = Clock::now();
-    ASSERT_TRUE(
-        pollUntil([&] { return lastValue(cache, "md/IBM", &contents).mCode == CORVEXCLIENT_OK; },
-                  std::chrono::seconds(20)));
+    std::set<std::string> meanwhile;
+    ASSERT_TRUE(pollUntil(
+        [&]
+        {
+            const CacheOutcome outcome = lastValue(cache, "md/IBM", &contents);
+            if (outcome.mCode != CORVEXCLIENT_OK)
+                meanwhile.insert(corvexClient_subCodeToString(outcome.mSubCode));
+            return outcome.mCode == CORVEXCLIENT_OK;
+        },
+        std::chrono::seconds(20)));
     EXPECT_EQ((std::vector<std::string>{"IBM 101.5"}), contents);
     std::cout << "    the cache answered " << millisecondsSince(killedAt)
               << " ms after the kill (asked from "
-              << millisecondsSince(killedAt) - millisecondsSince(asked) << " ms)" << std::endl;
+              << millisecondsSince(killedAt) - millisecondsSince(asked)
+              << " ms); before, requests completed with:";
+    for (const std::string& subCode : meanwhile)
+        std::cout << " " << subCode;
+    std::cout << std::endl;
     ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "md/IBM", "IBM 102"));
     ASSERT_TRUE(pollUntil(
         [&]
