@@ -422,6 +422,10 @@ extern "C"
  *                                   session connects to one of them, and
  *                                   sessions of any process meet there (the
  *                                   router is named "nats:<host>:<port>,...").
+ *                                   A list of "tls://<host>:<port>" servers
+ *                                   is reached over TLS only (the router is
+ *                                   named "tls:<host>:<port>,..."); a list
+ *                                   mixing both schemes is refused.
  *                                   There the server's permissions stand
  *                                   for access rules: a subscription it
  *                                   refuses fails with
@@ -450,6 +454,46 @@ extern "C"
  *                                   may have waiting in the connection
  *                                   before it drops them (a slow
  *                                   consumer); above 0, default 65536.
+ *   "SESSION_ROUTER_CACHE_REPLICAS" NATS router: the servers of a cluster that
+ *                                   each keep a copy of the last-value cache's
+ *                                   stream, 1 to 5, default 1; with 3, the
+ *                                   cache goes on serving when one server
+ *                                   of the cluster is lost. Decided by the
+ *                                   session that creates the stream.
+ * NATS router security (files are read at connect; a file that cannot be
+ * read, a certificate the server refuses or one of the server's that does
+ * not verify fails connect with CONNECT_REFUSED and a text naming the cause;
+ * a refused token, NKey or credentials with LOGIN_REFUSED):
+ *   "SESSION_NATS_TLS_CA_FILE"      PEM file of the certificate authorities
+ *                                   the servers' certificates must chain to;
+ *                                   default OpenSSL's system store. Any of
+ *                                   the TLS properties requires TLS, as
+ *                                   "tls://" servers do: a server without it
+ *                                   is refused rather than used in the clear.
+ *   "SESSION_NATS_TLS_CERT_FILE",   PEM certificate chain and private key
+ *   "SESSION_NATS_TLS_KEY_FILE"     this client shows (mutual TLS); both or
+ *                                   neither.
+ *   "SESSION_NATS_TLS_VERIFY_SERVER_NAME"
+ *                                   "1" (default): a server's certificate
+ *                                   must name the server (the
+ *                                   subjectAltName DNS name or IP address);
+ *                                   "0": only its chain is verified.
+ *   "SESSION_NATS_TLS_SERVER_NAME"  the name every server's certificate must
+ *                                   carry; default the host of the servers'
+ *                                   URLs, which must then all name the same
+ *                                   host.
+ *   "SESSION_NATS_TOKEN"            token presented at login (a server with
+ *                                   "authorization { token: ... }"); never
+ *                                   given out by getProperty nor logged.
+ *   "SESSION_NATS_NKEY",            the user's NKey public key ("U...") and
+ *   "SESSION_NATS_NKEY_SEED_FILE"   the file holding its seed ("SU..."), which
+ *                                   signs the server's challenge; both or
+ *                                   neither.
+ *   "SESSION_NATS_CREDENTIALS_FILE" a user credentials file (the user JWT
+ *                                   and its NKey seed), for servers that
+ *                                   trust an operator; not with an NKey.
+ *   A token, an NKey or credentials stands instead of the user name and
+ *   password, which are then not sent.
  *   "SESSION_CLIENT_NAME"           this client's name, unique per router; one
  *                                   topic level (no '/'). Default: generated.
  *   "SESSION_USERNAME"              user name presented at login; default the
@@ -563,7 +607,8 @@ extern "C"
  *                                   at once while suspended;
  *   "SESSION_ROUTER_NAME", "SESSION_CLIENT_NAME", "SESSION_USERNAME" (the
  *   login name actually used), and any property given at creation (the last
- *   value of its name) except the password, which is never given out.
+ *   value of its name) except the password and "SESSION_NATS_TOKEN", which
+ *   are never given out.
  */
 #define CORVEXCLIENT_SESSION_PROP_ROUTER "SESSION_ROUTER"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_NAME "SESSION_ROUTER_NAME"
@@ -585,6 +630,16 @@ extern "C"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS "SESSION_ROUTER_CACHED_TOPICS"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES "SESSION_ROUTER_ACCESS_RULES"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT "SESSION_ROUTER_PENDING_LIMIT"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_CACHE_REPLICAS "SESSION_ROUTER_CACHE_REPLICAS"
+#define CORVEXCLIENT_SESSION_PROP_NATS_TLS_CA_FILE "SESSION_NATS_TLS_CA_FILE"
+#define CORVEXCLIENT_SESSION_PROP_NATS_TLS_CERT_FILE "SESSION_NATS_TLS_CERT_FILE"
+#define CORVEXCLIENT_SESSION_PROP_NATS_TLS_KEY_FILE "SESSION_NATS_TLS_KEY_FILE"
+#define CORVEXCLIENT_SESSION_PROP_NATS_TLS_VERIFY_SERVER_NAME "SESSION_NATS_TLS_VERIFY_SERVER_NAME"
+#define CORVEXCLIENT_SESSION_PROP_NATS_TLS_SERVER_NAME "SESSION_NATS_TLS_SERVER_NAME"
+#define CORVEXCLIENT_SESSION_PROP_NATS_TOKEN "SESSION_NATS_TOKEN"
+#define CORVEXCLIENT_SESSION_PROP_NATS_NKEY "SESSION_NATS_NKEY"
+#define CORVEXCLIENT_SESSION_PROP_NATS_NKEY_SEED_FILE "SESSION_NATS_NKEY_SEED_FILE"
+#define CORVEXCLIENT_SESSION_PROP_NATS_CREDENTIALS_FILE "SESSION_NATS_CREDENTIALS_FILE"
 
 #define CORVEXCLIENT_P2P_TOPIC_PREFIX "#P2P/"
 #define CORVEXCLIENT_MAX_TOPIC_LEN 512 /* characters, terminator excluded */

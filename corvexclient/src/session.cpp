@@ -435,7 +435,8 @@ extern "C"
             return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
         std::string text;
         const char* value = readOnlyProperty(session, name, text);
-        if (!value && strcasecmp(name, CORVEXCLIENT_SESSION_PROP_PASSWORD) != 0)
+        if (!value && strcasecmp(name, CORVEXCLIENT_SESSION_PROP_PASSWORD) != 0 &&
+            strcasecmp(name, CORVEXCLIENT_SESSION_PROP_NATS_TOKEN) != 0)
             value = corvexProperties_get(session->mProperties, name);
         if (!value)
             return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_UNKNOWN_PROPERTY, 0,

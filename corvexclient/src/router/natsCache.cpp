@@ -82,7 +82,7 @@ std::set<std::string> existingSubjects(jsCtx* jetStream)
 }
 
 /* Creates or joins the stream; false (logged) when there is none to use. */
-bool openStream(jsCtx* jetStream, const std::set<std::string>& subjects,
+bool openStream(jsCtx* jetStream, const std::set<std::string>& subjects, int replicas,
                 const std::string& clientName)
 {
     std::vector<const char*> list;
@@ -95,6 +95,7 @@ bool openStream(jsCtx* jetStream, const std::set<std::string>& subjects,
     config.SubjectsLen = static_cast<int>(list.size());
     config.Storage = js_MemoryStorage;
     config.MaxMsgsPerSubject = 1;
+    config.Replicas = replicas;
     jsOptions options = serverWait();
     jsErrCode error = static_cast<jsErrCode>(0);
     jsStreamInfo* info = nullptr;
@@ -254,7 +255,7 @@ CorvexNatsCache* corvexNatsCache_open(natsConnection* connection, const CorvexCa
     jsCtx* jetStream = nullptr;
     if (natsConnection_JetStream(&jetStream, connection, nullptr) != NATS_OK)
         return cache;
-    if (!openStream(jetStream, streamSubjects(setting), clientName))
+    if (!openStream(jetStream, streamSubjects(setting), setting.mReplicas, clientName))
     {
         jsCtx_Destroy(jetStream);
         return cache;

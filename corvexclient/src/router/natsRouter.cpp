@@ -20,6 +20,7 @@
 #include "container.h"
 #include "message.h"
 #include "router/natsCache.h"
+#include "router/natsSecurity.h"
 #include "router/natsSubject.h"
 #include "router/routerConfig.h"
 #include "topicMatch.h"
@@ -27,6 +28,7 @@
 namespace
 {
 constexpr const char* kScheme = "nats://";
+constexpr const char* kTlsScheme = "tls://";
 constexpr int64_t kConnectTimeoutMs = 2000;
 constexpr int64_t kReconnectWaitMs = 250;
 constexpr int64_t kSubscribeFlushMs = 2000;
@@ -595,6 +597,8 @@ natsStatus openConnection(CorvexNatsRouter* router, const CorvexRouterLogin* log
     if (status == NATS_OK && login->mUserName && *login->mUserName)
         status = natsOptions_SetUserInfo(options, login->mUserName,
                                          login->mPassword ? login->mPassword : "");
+    if (status == NATS_OK && login->mConfig)
+        status = corvexNatsSecurity_apply(login->mConfig->mNatsSecurity, options);
     if (status == NATS_OK)
         status = natsOptions_SetTimeout(options, kConnectTimeoutMs);
     if (status == NATS_OK)
@@ -937,9 +941,13 @@ corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint
             std::lock_guard<std::mutex> guard(router->mLock);
             router->mClients.erase(login->mClientName);
         }
-        return corvexError_set(CORVEXCLIENT_FAIL, connectSubCode(status), 0,
-                               "connecting to NATS server %s failed: %s", base->mName.c_str(),
-                               natsStatus_GetText(status));
+        /* The library's own text says which certificate or login failed. */
+        const char* detail = nats_GetLastError(nullptr);
+        return corvexError_set(
+            CORVEXCLIENT_FAIL, connectSubCode(status), 0,
+            "connecting to NATS server %s failed: %s%s%s%s", base->mName.c_str(),
+            natsStatus_GetText(status), detail && *detail ? ": " : "", detail ? detail : "",
+            login->mConfig ? corvexNatsSecurity_hint(login->mConfig->mNatsSecurity, status) : "");
     }
     /* Peer-to-peer messages to the session, "#P2P/v:<router>/<client>/...". */
     const std::string inbox =
@@ -1072,7 +1080,8 @@ const CorvexRouterOps kNatsOps = {connect, disconnect,   subscribe, unsubscribe,
 
 bool corvexNatsRouter_selects(const std::string& selector)
 {
-    return selector.compare(0, std::strlen(kScheme), kScheme) == 0;
+    return selector.compare(0, std::strlen(kScheme), kScheme) == 0 ||
+           selector.compare(0, std::strlen(kTlsScheme), kTlsScheme) == 0;
 }
 
 corvexClient_returnCode_t corvexNatsRouter_nameOf(const std::string& selector, std::string* name,
@@ -1080,6 +1089,9 @@ corvexClient_returnCode_t corvexNatsRouter_nameOf(const std::string& selector, s
 {
     std::string hosts;
     servers->clear();
+    /* Every server of the list has the scheme of the first. */
+    const char* scheme =
+        selector.compare(0, std::strlen(kTlsScheme), kTlsScheme) == 0 ? kTlsScheme : kScheme;
     size_t start = 0;
     while (start <= selector.size())
     {
@@ -1087,17 +1099,18 @@ corvexClient_returnCode_t corvexNatsRouter_nameOf(const std::string& selector, s
         if (end == std::string::npos)
             end = selector.size();
         const std::string url = selector.substr(start, end - start);
-        const std::string host =
-            corvexNatsRouter_selects(url) ? url.substr(std::strlen(kScheme)) : std::string();
+        const std::string host = url.compare(0, std::strlen(scheme), scheme) == 0
+                                     ? url.substr(std::strlen(scheme))
+                                     : std::string();
         if (host.empty() || host.find_first_of("/@ ") != std::string::npos)
             return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_UNSUPPORTED_ROUTER, 0,
-                                   "router '%s': '%s' is not a \"nats://<host>:<port>\" server",
-                                   selector.c_str(), url.c_str());
+                                   "router '%s': '%s' is not a \"%s<host>:<port>\" server",
+                                   selector.c_str(), url.c_str(), scheme);
         hosts += (hosts.empty() ? "" : ",") + host;
         servers->push_back(url);
         start = end + 1;
     }
-    *name = "nats:" + hosts;
+    *name = (scheme == kTlsScheme ? "tls:" : "nats:") + hosts;
     return CORVEXCLIENT_OK;
 }
 

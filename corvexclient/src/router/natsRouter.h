@@ -1,6 +1,7 @@
 /* The NATS router: each connected session has its own connection to a NATS
- * server (one of a comma-separated list of "nats://" URLs), so sessions of
- * different processes meet through the server. */
+ * server (one of a comma-separated list of "nats://" URLs, or "tls://" ones
+ * reached over TLS only), so sessions of different processes meet through
+ * the server. */
 #ifndef CORVEXCLIENT_NATS_ROUTER_H
 #define CORVEXCLIENT_NATS_ROUTER_H
 
@@ -22,7 +23,9 @@ struct CorvexNatsRouter : CorvexRouter
 bool corvexNatsRouter_selects(const std::string& selector);
 
 /* The router name of a NATS selector: the server list without the URL
- * schemes ("nats:127.0.0.1:4222,127.0.0.1:4223"), one topic level. Fails
+ * schemes ("nats:127.0.0.1:4222,127.0.0.1:4223", "tls:..." for "tls://"
+ * servers, which a list may not mix with "nats://" ones), one topic level,
+ * and the servers' URLs. Fails
  * with UNSUPPORTED_ROUTER for an empty server, or one carrying a path or
  * credentials (those come from the session's login). */
 corvexClient_returnCode_t corvexNatsRouter_nameOf(const std::string& selector, std::string* name,

@@ -5,6 +5,7 @@
 
 #include "clientError.h"
 #include "corvexClientTest.h"
+#include "router/natsRouter.h"
 #include "topicMatch.h"
 
 namespace
@@ -101,6 +102,20 @@ corvexClient_returnCode_t parseCachedTopics(const std::string& value, CorvexRout
     return CORVEXCLIENT_OK;
 }
 
+/* The security of a NATS router's connection, for the servers the session
+ * names (the session has refused an invalid list before). */
+corvexClient_returnCode_t parseNatsSecurity(const CorvexPropertyList& list,
+                                            CorvexRouterConfig* config)
+{
+    const char* selector = corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_ROUTER);
+    std::string name;
+    std::vector<std::string> servers;
+    if (!selector || !corvexNatsRouter_selects(selector) ||
+        corvexNatsRouter_nameOf(selector, &name, &servers) != CORVEXCLIENT_OK)
+        servers.clear();
+    return corvexNatsSecurity_parse(list, servers, &config->mNatsSecurity);
+}
+
 corvexClient_returnCode_t parseAccessRules(const std::string& value, CorvexRouterConfig* config)
 {
     const char* property = CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES;
@@ -156,6 +171,16 @@ corvexClient_returnCode_t corvexRouterConfig_parse(const CorvexPropertyList& lis
                                "\"%s\" must be a number of messages above 0",
                                CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT);
     config->mPendingLimit = static_cast<uint32_t>(pending);
+    const uint64_t replicas = corvexProperties_getUnsigned(
+        list, CORVEXCLIENT_SESSION_PROP_ROUTER_CACHE_REPLICAS, 1, &valid);
+    if (!valid || replicas < 1 || replicas > kCorvexMaxCacheReplicas)
+        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
+                               "\"%s\" must be a number of servers from 1 to %d",
+                               CORVEXCLIENT_SESSION_PROP_ROUTER_CACHE_REPLICAS,
+                               kCorvexMaxCacheReplicas);
+    corvexClient_returnCode_t security = parseNatsSecurity(list, config);
+    if (security != CORVEXCLIENT_OK)
+        return security;
     if (const char* cached =
             corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS))
     {
@@ -164,6 +189,7 @@ corvexClient_returnCode_t corvexRouterConfig_parse(const CorvexPropertyList& lis
         if (code != CORVEXCLIENT_OK)
             return code;
     }
+    config->mCache.mReplicas = static_cast<int>(replicas);
     if (const char* rules =
             corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES))
     {

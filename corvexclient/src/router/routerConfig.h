@@ -1,6 +1,7 @@
 /* The router configuration a session carries: which topics the last-value
- * cache keeps ("SESSION_ROUTER_CACHED_TOPICS") and the access rules
- * ("SESSION_ROUTER_ACCESS_RULES"), parsed once when the session is created. */
+ * cache keeps ("SESSION_ROUTER_CACHED_TOPICS"), the access rules
+ * ("SESSION_ROUTER_ACCESS_RULES") and how a NATS connection is secured,
+ * parsed once when the session is created. */
 #ifndef CORVEXCLIENT_ROUTER_CONFIG_H
 #define CORVEXCLIENT_ROUTER_CONFIG_H
 
@@ -10,6 +11,7 @@
 
 #include "corvexClient.h"
 #include "properties.h"
+#include "router/natsSecurity.h"
 
 struct CorvexAclRule
 {
@@ -30,9 +32,13 @@ struct CorvexCacheSetting
 {
     CorvexCacheMode mMode = CORVEX_CACHE_PUBLISHED;
     std::vector<std::string> mPatterns;
+    /* NATS router: the cluster's servers keeping a copy of the stream. */
+    int mReplicas = 1;
 };
 
 constexpr uint32_t kCorvexDefaultPendingLimit = 65536;
+/* JetStream keeps at most five copies of a stream. */
+constexpr int kCorvexMaxCacheReplicas = 5;
 
 struct CorvexRouterConfig
 {
@@ -47,6 +53,9 @@ struct CorvexRouterConfig
 
     /* NATS subscriptions' pending message limit. */
     uint32_t mPendingLimit = kCorvexDefaultPendingLimit;
+
+    /* NATS router: TLS and the credentials of the session's connection. */
+    CorvexNatsSecurity mNatsSecurity;
 };
 
 /* Reads the router properties from the list; a malformed value fails with
