@@ -78,6 +78,25 @@ TEST(NatsSubjectTest, SubjectsThatAreNoTopicAreRefused)
     }
 }
 
+/* A subject is a topic only in the one form its topic is published on:
+ * an escape of a byte that needs none, a lowercase escape, a raw byte that
+ * needs one and an escaped NUL would let one topic be reached under other
+ * subjects (which the server's permissions do not cover). */
+TEST(NatsSubjectTest, OnlyTheCanonicalSubjectOfATopicIsATopic)
+{
+    std::string topic;
+    for (const std::string subject : {"REL.T%00", "REL.T%00anything", "REL.%54", "REL.T%2e",
+                                      "a.%41b", "a.b%25%32", "a.x*y", "a.%%", "a.%2"})
+    {
+        EXPECT_FALSE(toTopic(subject, &topic)) << subject;
+    }
+    for (const std::string subject : {"REL.T%2Ex", "a.%", "%25.%7F.%20"})
+    {
+        EXPECT_TRUE(toTopic(subject, &topic)) << subject;
+        EXPECT_EQ(subject, toSubject(topic));
+    }
+}
+
 /* Holds the thread that logs a dropped "not a topic" message (a NATS
  * subscription's delivery thread) until released, and notes the slow
  * consumer warning. */
@@ -97,6 +116,30 @@ struct DeliveryStall
         }
         else if (std::strstr(record->mMessage, "slow consumer"))
             stall->mSlowConsumer.raise();
+    }
+};
+
+/* The client library's log lines, kept for a test to read. */
+struct LogLines
+{
+    std::mutex mLock;
+    std::vector<std::string> mLines;
+
+    static void onLog(const corvexClient_logInfo_t* record, void* user)
+    {
+        LogLines* lines = static_cast<LogLines*>(user);
+        std::lock_guard<std::mutex> guard(lines->mLock);
+        lines->mLines.push_back(record->mMessage);
+    }
+
+    std::vector<std::string> containing(const std::string& text)
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        std::vector<std::string> found;
+        for (const std::string& line : mLines)
+            if (line.find(text) != std::string::npos)
+                found.push_back(line);
+        return found;
     }
 };
 
@@ -529,6 +572,59 @@ TEST_F(NatsRouterTest, ServerRestartReconnectsAndSubscriptionsWorkAgain)
     EXPECT_EQ("kept/after",
               mSubscriber.read<std::string>([&] { return mSubscriber.mMessages.back().mTopic; }));
 }
+/* A NATS user the server forbids to publish on a topic's subject cannot
+ * reach its subscribers under another spelling of that subject, nor name
+ * it as the reply subject; what is dropped is reported, its outside bytes
+ * escaped. */
+TEST_F(NatsRouterTest, NonCanonicalSubjectsFromARawClientReachNoSubscriber)
+{
+    if (!NatsServer::path())
+        GTEST_SKIP() << "nats-server is not installed (scripts/setup.sh installs it)";
+    ASSERT_TRUE(mServer.startWithConfig(
+        NatsServer::freePort(),
+        "authorization { users = [ {user: sub, password: s}, {user: spoof, password: p, "
+        "permissions: {publish: {deny: [\"REL.T\"]}}} ] }"));
+    mSelector = mServer.url();
+    LogLines log;
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(LogLines::onLog, &log));
+    corvexClient_session_t subscriber =
+        natsSession(mOtherContext, &mSubscriber, "subscriber",
+                    {"SESSION_USERNAME", "sub", "SESSION_PASSWORD", "s"});
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    Tagged plain{&mSubscriber, 1};
+    Tagged wildcard{&mSubscriber, 2};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "REL/T", plain));
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "REL/>", wildcard));
+
+    natsOptions* options = nullptr;
+    ASSERT_EQ(NATS_OK, natsOptions_Create(&options));
+    ASSERT_EQ(NATS_OK, natsOptions_SetURL(options, mServer.url().c_str()));
+    ASSERT_EQ(NATS_OK, natsOptions_SetUserInfo(options, "spoof", "p"));
+    natsConnection* raw = nullptr;
+    ASSERT_EQ(NATS_OK, natsConnection_Connect(&raw, options));
+    natsOptions_Destroy(options);
+    for (const char* subject :
+         {"REL.\xffT%41\x01", "REL.T%00", "REL.T%00anything", "REL.%54", "REL.T%2e"})
+        EXPECT_EQ(NATS_OK, natsConnection_PublishString(raw, subject, "spoofed"));
+    EXPECT_EQ(NATS_OK, natsConnection_PublishRequestString(raw, "REL.U", "REL.T%00", "spoofed"));
+    EXPECT_EQ(NATS_OK, natsConnection_PublishString(raw, "REL.U", "last"));
+    EXPECT_EQ(NATS_OK, natsConnection_Flush(raw));
+    natsConnection_Destroy(raw);
+
+    ASSERT_TRUE(mSubscriber.waitForMessages(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::vector<ClientMsg> received =
+        mSubscriber.read<std::vector<ClientMsg>>([&] { return mSubscriber.mMessages; });
+    ASSERT_EQ(1u, received.size()) << received[0].mTopic << " " << received[0].mContent;
+    EXPECT_EQ("REL/U", received[0].mTopic);
+    EXPECT_EQ("last", received[0].mContent);
+    /* One warning for the burst, the subject's raw bytes escaped. */
+    const std::vector<std::string> dropped = log.containing("not a topic");
+    ASSERT_EQ(1u, dropped.size());
+    EXPECT_NE(std::string::npos, dropped[0].find("'REL.\\xFFT%41\\x01'")) << dropped[0];
+    corvexClient_log_unsetCallback();
+}
+
 /* The server's permissions refuse subscriptions as access control does:
  * in the result of a subscribe that waits, else as event SUBSCRIBE_REFUSED
  * carrying the correlation pointer of that subscribe; a refused entry is
