@@ -111,9 +111,10 @@ struct NatsLinkState
      * a subscription's delivery read its count of dropped messages (which
      * takes the lock the connection's reader queues each message under). */
     std::atomic<uint64_t> mSlowConsumers{0};
-    /* When the last slow consumer was logged (steady clock, milliseconds):
-     * a subscription that stays too slow is reported again and again. */
-    std::atomic<int64_t> mSlowConsumerLoggedMs{INT64_MIN / 2};
+    /* A subscription that stays too slow is reported again and again, and a
+     * stream of messages that are no topics is dropped message by message. */
+    CorvexLogThrottle mSlowConsumerLog;
+    CorvexLogThrottle mNotATopicLog;
 };
 
 /* One NATS subscription per topic and link; freed once its last message has
@@ -241,6 +242,12 @@ struct ReceivedProperty
     int32_t mNumber;
 };
 
+/* A subject from the wire as a log line shows it. */
+std::string escapedSubject(const char* subject)
+{
+    return subject ? corvexLog_escape(subject, std::strlen(subject)) : std::string();
+}
+
 /* Builds the map of an encoded property list in buffer. */
 bool decodeProperties(const char* value, std::vector<char>* buffer, corvexClient_container_t* map)
 {
@@ -301,7 +308,8 @@ bool receivedProperties(natsMsg* received, corvexClient_container_t* map)
     {
         CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
                    "message on NATS subject '%s' dropped: its \"%s\" header is no properties",
-                   natsMsg_GetSubject(received), CORVEX_NATS_PROPERTY_HEADER);
+                   escapedSubject(natsMsg_GetSubject(received)).c_str(),
+                   CORVEX_NATS_PROPERTY_HEADER);
         return false;
     }
     lastValue = value;
@@ -312,9 +320,10 @@ bool receivedProperties(natsMsg* received, corvexClient_container_t* map)
 
 /* Fills the value-initialised client message a received NATS message
  * stands for, pointing into it and into the calling thread's topics and
- * property map, which last until its next call; false (logged) when its
- * subjects are no topics or its property header no map. */
-bool clientMsgOf(natsMsg* received, corvexClientMsg* msg)
+ * property map, which last until its next call; false (logged, a burst of
+ * them in one line a second) when its subjects are no topics or its
+ * property header no map. */
+bool clientMsgOf(NatsLinkState& state, natsMsg* received, corvexClientMsg* msg)
 {
     thread_local ReceivedSubject lastSubject;
     thread_local ReceivedSubject lastReply;
@@ -324,9 +333,15 @@ bool clientMsgOf(natsMsg* received, corvexClientMsg* msg)
     const std::string* replyTo = hasReplyTo ? receivedTopic(replySubject, lastReply) : nullptr;
     if (!topic || (hasReplyTo && !replyTo))
     {
-        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
-                   "message on NATS subject '%s' (reply '%s') dropped: not a topic",
-                   natsMsg_GetSubject(received), hasReplyTo ? replySubject : "");
+        uint64_t held = 0;
+        if (corvexLog_enabled(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING) &&
+            corvexLogThrottle_pass(&state.mNotATopicLog, &held))
+            corvexLog_write(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                            "message on NATS subject '%s' (reply '%s') dropped: not a topic "
+                            "(%llu more dropped since the last report)",
+                            escapedSubject(natsMsg_GetSubject(received)).c_str(),
+                            escapedSubject(hasReplyTo ? replySubject : "").c_str(),
+                            static_cast<unsigned long long>(held));
         return false;
     }
     corvexClient_container_t map = nullptr;
@@ -357,13 +372,13 @@ void destroyReceived(void* received)
 void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, void* closure)
 {
     NatsSubscription* subscription = static_cast<NatsSubscription*>(closure);
+    NatsLinkState& state = *subscription->mState;
     corvexClientMsg source{};
-    if (!clientMsgOf(received, &source))
+    if (!clientMsgOf(state, received, &source))
     {
         destroyLater(received);
         return;
     }
-    NatsLinkState& state = *subscription->mState;
     int64_t dropped = 0;
     const uint64_t slowConsumers = state.mSlowConsumers.load(std::memory_order_acquire);
     if (slowConsumers != subscription->mSlowConsumersSeen)
@@ -402,7 +417,7 @@ void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* fo
 {
     NatsLinkState& state = *static_cast<NatsLinkState*>(closure);
     corvexClientMsg source{};
-    if (!clientMsgOf(found, &source))
+    if (!clientMsgOf(state, found, &source))
         return;
     std::lock_guard<std::mutex> guard(state.mLock);
     if (state.mClosed)
@@ -499,13 +514,9 @@ void onError(natsConnection*, natsSubscription*, natsStatus status, void* closur
     {
         NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
         const uint64_t reports = state.mSlowConsumers.fetch_add(1, std::memory_order_release) + 1;
-        /* At most one line a second; the count tells how many it stands for. */
-        const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now().time_since_epoch())
-                                .count();
-        int64_t logged = state.mSlowConsumerLoggedMs.load(std::memory_order_relaxed);
-        if (now - logged >= 1000 &&
-            state.mSlowConsumerLoggedMs.compare_exchange_strong(logged, now))
+        /* The count tells how many reports the line stands for. */
+        uint64_t held = 0;
+        if (corvexLogThrottle_pass(&state.mSlowConsumerLog, &held))
             CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
                        "NATS subscription is a slow consumer: messages dropped (%llu reports on "
                        "this connection so far)",
