@@ -3,6 +3,7 @@
  * the tests start on a free loopback port. */
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <set>
 
@@ -623,6 +624,91 @@ TEST_F(NatsRouterTest, NonCanonicalSubjectsFromARawClientReachNoSubscriber)
     ASSERT_EQ(1u, dropped.size());
     EXPECT_NE(std::string::npos, dropped[0].find("'REL.\\xFFT%41\\x01'")) << dropped[0];
     corvexClient_log_unsetCallback();
+}
+
+/* Short ping and write bounds, so that a test sees a stale connection in
+ * well under a second or two. */
+const std::vector<const char*> kQuickLiveness = {"SESSION_ROUTER_PING_INTERVAL_MS", "200",
+                                                 "SESSION_ROUTER_MAX_PINGS_OUT", "2",
+                                                 "SESSION_ROUTER_WRITE_DEADLINE_MS", "300"};
+
+/* A server that stops answering (a hung host: its sockets stay open) holds
+ * no sender beyond the write deadline: sends fail with a status instead,
+ * both sessions see the connection go stale and come back, and the failed
+ * sends of the outage are reported in one event that counts them. */
+TEST_F(NatsRouterTest, AFrozenServerBlocksNoSendAndIsReportedAsAnOutage)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher =
+        natsSession(mContext, &mPublisher, "publisher", kQuickLiveness);
+    corvexClient_session_t subscriber =
+        natsSession(mOtherContext, &mSubscriber, "subscriber", kQuickLiveness);
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    Tagged tagged{&mSubscriber, 1};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "frozen/>", tagged));
+    awaitRoute(publisher, "frozen/probe", mSubscriber);
+
+    mServer.freeze();
+    const std::string content(64 * 1024, 'x');
+    std::atomic<bool> done{false};
+    std::atomic<int64_t> longestMs{0};
+    std::atomic<int> failed{0};
+    std::thread sender(
+        [&]
+        {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+            while (std::chrono::steady_clock::now() < end)
+            {
+                const auto before = std::chrono::steady_clock::now();
+                if (send(publisher, "frozen/data", content) != CORVEXCLIENT_OK)
+                    ++failed;
+                const int64_t took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - before)
+                                         .count();
+                if (took > longestMs)
+                    longestMs = took;
+            }
+            done = true;
+        });
+    /* A send blocked for good is let go by thawing the server. */
+    const bool returned = pollUntil([&] { return done.load(); }, std::chrono::seconds(8));
+    const bool staleSeen = mSubscriber.waitUntil(
+        [&]
+        {
+            return !mSubscriber.mEvents.empty() &&
+                   mSubscriber.mEvents[0].mEvent == CORVEXCLIENT_SESSION_EVENT_RECONNECTING;
+        });
+    mServer.thaw();
+    sender.join();
+    EXPECT_TRUE(returned) << "a send was still blocked 5 s after the sender's last start";
+    EXPECT_LT(longestMs.load(), 1500) << "longest send";
+    EXPECT_GT(failed.load(), 0);
+    EXPECT_TRUE(staleSeen) << "the subscriber never heard of the stale connection";
+
+    const auto reconnected = [](ClientRecorder& recorder)
+    {
+        return recorder.waitUntil(
+            [&]
+            {
+                for (const Event& event : recorder.mEvents)
+                    if (event.mEvent == CORVEXCLIENT_SESSION_EVENT_RECONNECTED)
+                        return true;
+                return false;
+            });
+    };
+    ASSERT_TRUE(reconnected(mSubscriber));
+    ASSERT_TRUE(reconnected(mPublisher));
+    const std::vector<Event> rejected =
+        eventsNamed(mPublisher, CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED);
+    ASSERT_EQ(1u, rejected.size());
+    EXPECT_EQ(CORVEXCLIENT_SUBCODE_NOT_CONNECTED, rejected[0].mSubCode);
+    EXPECT_NE(std::string::npos,
+              rejected[0].mInfo.find(std::to_string(failed.load()) + " sends failed"))
+        << rejected[0].mInfo;
+    EXPECT_EQ(CORVEXCLIENT_SESSION_EVENT_RECONNECTING, eventsOf(mPublisher).front());
 }
 
 /* The server's permissions refuse subscriptions as access control does:
