@@ -450,6 +450,26 @@ extern "C"
  *                                   may have waiting in the connection
  *                                   before it drops them (a slow
  *                                   consumer); above 0, default 65536.
+ *   "SESSION_ROUTER_PING_INTERVAL_MS", "SESSION_ROUTER_MAX_PINGS_OUT"
+ *                                   NATS router: the connection pings the
+ *                                   server every interval (default 3000 ms)
+ *                                   and counts it stale, reconnecting with
+ *                                   event RECONNECTING, once more pings
+ *                                   than the limit (default 2) are
+ *                                   unanswered: a server that stops
+ *                                   answering is noticed within about
+ *                                   (limit + 1) intervals, 9 s by default.
+ *   "SESSION_ROUTER_WRITE_DEADLINE_MS"
+ *                                   NATS router: the longest a write to
+ *                                   the server may take (default 2000 ms);
+ *                                   a send that meets it fails with
+ *                                   NOT_CONNECTED and the connection
+ *                                   reconnects. Sends that fail so (or
+ *                                   while it reconnects, once its buffer
+ *                                   is full) are reported together: one
+ *                                   MSG_REJECTED with NOT_CONNECTED once
+ *                                   the connection is back, its text
+ *                                   counting them ("<n> sends failed ...").
  *   "SESSION_CLIENT_NAME"           this client's name, unique per router; one
  *                                   topic level (no '/'). Default: generated.
  *   "SESSION_USERNAME"              user name presented at login; default the
@@ -585,6 +605,9 @@ extern "C"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS "SESSION_ROUTER_CACHED_TOPICS"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES "SESSION_ROUTER_ACCESS_RULES"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT "SESSION_ROUTER_PENDING_LIMIT"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_PING_INTERVAL_MS "SESSION_ROUTER_PING_INTERVAL_MS"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_MAX_PINGS_OUT "SESSION_ROUTER_MAX_PINGS_OUT"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_WRITE_DEADLINE_MS "SESSION_ROUTER_WRITE_DEADLINE_MS"
 
 #define CORVEXCLIENT_P2P_TOPIC_PREFIX "#P2P/"
 #define CORVEXCLIENT_MAX_TOPIC_LEN 512 /* characters, terminator excluded */

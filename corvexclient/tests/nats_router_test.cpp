@@ -628,8 +628,8 @@ TEST_F(NatsRouterTest, NonCanonicalSubjectsFromARawClientReachNoSubscriber)
 
 /* Short ping and write bounds, so that a test sees a stale connection in
  * well under a second or two. */
-const std::vector<const char*> kQuickLiveness = {"SESSION_ROUTER_PING_INTERVAL_MS", "200",
-                                                 "SESSION_ROUTER_MAX_PINGS_OUT", "2",
+const std::vector<const char*> kQuickLiveness = {"SESSION_ROUTER_PING_INTERVAL_MS",  "200",
+                                                 "SESSION_ROUTER_MAX_PINGS_OUT",     "2",
                                                  "SESSION_ROUTER_WRITE_DEADLINE_MS", "300"};
 
 /* A server that stops answering (a hung host: its sockets stay open) holds
@@ -664,7 +664,10 @@ TEST_F(NatsRouterTest, AFrozenServerBlocksNoSendAndIsReportedAsAnOutage)
             {
                 const auto before = std::chrono::steady_clock::now();
                 if (send(publisher, "frozen/data", content) != CORVEXCLIENT_OK)
+                {
                     ++failed;
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
                 const int64_t took = std::chrono::duration_cast<std::chrono::milliseconds>(
                                          std::chrono::steady_clock::now() - before)
                                          .count();
@@ -699,8 +702,11 @@ TEST_F(NatsRouterTest, AFrozenServerBlocksNoSendAndIsReportedAsAnOutage)
                 return false;
             });
     };
-    ASSERT_TRUE(reconnected(mSubscriber));
-    ASSERT_TRUE(reconnected(mPublisher));
+    const bool subscriberBack = reconnected(mSubscriber);
+    const bool publisherBack = reconnected(mPublisher);
+    corvexClient_session_destroy(&mSessions[1]);
+    ASSERT_TRUE(subscriberBack) << ::testing::PrintToString(eventsOf(mSubscriber));
+    ASSERT_TRUE(publisherBack) << ::testing::PrintToString(eventsOf(mPublisher));
     const std::vector<Event> rejected =
         eventsNamed(mPublisher, CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED);
     ASSERT_EQ(1u, rejected.size());

@@ -27,7 +27,6 @@
 namespace
 {
 constexpr const char* kScheme = "nats://";
-constexpr int64_t kConnectTimeoutMs = 2000;
 constexpr int64_t kReconnectWaitMs = 250;
 constexpr int64_t kSubscribeFlushMs = 2000;
 constexpr int64_t kCloseFlushMs = 2000;
@@ -115,6 +114,12 @@ struct NatsLinkState
      * stream of messages that are no topics is dropped message by message. */
     CorvexLogThrottle mSlowConsumerLog;
     CorvexLogThrottle mNotATopicLog;
+    /* Sends that failed for want of a connection since it was last up,
+     * under mLock: reported in one event once it is back, or as the link
+     * closes. */
+    uint64_t mFailedSends = 0;
+    std::string mFirstFailure; /* what the first of them met */
+    CorvexLogThrottle mFailedSendLog;
 };
 
 /* One NATS subscription per topic and link; freed once its last message has
@@ -552,6 +557,25 @@ void onError(natsConnection*, natsSubscription*, natsStatus status, void* closur
           CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED, info, kRefusedResponse);
 }
 
+/* Caller holds state.mLock. The sends that failed in an outage, as one
+ * event that counts them. */
+void reportFailedSends(NatsLinkState& state)
+{
+    if (state.mFailedSends == 0)
+        return;
+    char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
+    snprintf(info, sizeof(info),
+             "%llu sends failed while the connection to the NATS server was lost (the first: %s)",
+             static_cast<unsigned long long>(state.mFailedSends), state.mFirstFailure.c_str());
+    state.mFailedSends = 0;
+    state.mFirstFailure.clear();
+    CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING, "%s", info);
+    if (!state.mClosed)
+        state.mEndpoint.mOps->mRaiseEvent(state.mEndpoint.mSession,
+                                          CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED,
+                                          CORVEXCLIENT_SUBCODE_NOT_CONNECTED, 0, info, nullptr);
+}
+
 void onDisconnected(natsConnection*, void* closure)
 {
     raise(closure, CORVEXCLIENT_SESSION_EVENT_RECONNECTING, CORVEXCLIENT_SUBCODE_NOT_CONNECTED,
@@ -562,6 +586,9 @@ void onReconnected(natsConnection*, void* closure)
 {
     raise(closure, CORVEXCLIENT_SESSION_EVENT_RECONNECTED, CORVEXCLIENT_SUBCODE_OK,
           "reconnected to a NATS server");
+    NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
+    std::lock_guard<std::mutex> guard(state.mLock);
+    reportFailedSends(state);
 }
 
 void onClosed(natsConnection*, void* closure)
@@ -578,6 +605,22 @@ corvexClient_subCode_t connectSubCode(natsStatus status)
     if (status == NATS_NO_MEMORY)
         return CORVEXCLIENT_SUBCODE_NO_MEMORY;
     return CORVEXCLIENT_SUBCODE_CONNECT_REFUSED;
+}
+
+/* How the connection notices a server that stopped answering (pings it
+ * leaves unanswered), and how long one write to it may block a sender. A
+ * reconnect holds the connection, and so its senders, while it waits for a
+ * server's greeting: that wait has the same bound. */
+natsStatus applyLiveness(natsOptions* options, const CorvexNatsLiveness& liveness)
+{
+    natsStatus status = natsOptions_SetTimeout(options, liveness.mWriteDeadlineMs);
+    if (status == NATS_OK)
+        status = natsOptions_SetPingInterval(options, liveness.mPingIntervalMs);
+    if (status == NATS_OK)
+        status = natsOptions_SetMaxPingsOut(options, static_cast<int>(liveness.mMaxPingsOut));
+    if (status == NATS_OK)
+        status = natsOptions_SetWriteDeadline(options, liveness.mWriteDeadlineMs);
+    return status;
 }
 
 natsStatus openConnection(CorvexNatsRouter* router, const CorvexRouterLogin* login,
@@ -607,11 +650,12 @@ natsStatus openConnection(CorvexNatsRouter* router, const CorvexRouterLogin* log
         status = natsOptions_SetUserInfo(options, login->mUserName,
                                          login->mPassword ? login->mPassword : "");
     if (status == NATS_OK)
-        status = natsOptions_SetTimeout(options, kConnectTimeoutMs);
-    if (status == NATS_OK)
         status = natsOptions_SetMaxReconnect(options, -1);
     if (status == NATS_OK)
         status = natsOptions_SetReconnectWait(options, kReconnectWaitMs);
+    if (status == NATS_OK)
+        status = applyLiveness(options,
+                               login->mConfig ? login->mConfig->mLiveness : CorvexNatsLiveness{});
     if (status == NATS_OK)
         status = natsOptions_SetDisconnectedCB(options, onDisconnected, holder);
     if (status == NATS_OK)
@@ -887,6 +931,7 @@ void closeLink(CorvexNatsRouter* router, NatsLink* link)
     {
         std::lock_guard<std::mutex> serial(link->mSubscribeLock);
         std::lock_guard<std::mutex> guard(link->mState->mLock);
+        reportFailedSends(*link->mState);
         link->mState->mClosed = true;
         for (const auto& entry : link->mState->mSubscriptions)
             handles.push_back(entry.second->mHandle);
@@ -1039,7 +1084,49 @@ natsStatus publishWithProperties(NatsLink* link, const char* subject, const char
     return status;
 }
 
-void publish(CorvexRouter*, CorvexRouterLink* base, const corvexClientMsg* msg, CorvexWaitList*)
+/* Statuses of a publish that found no working connection: while it
+ * reconnects, the connection's buffer has taken all it can. */
+bool isOutage(natsStatus status)
+{
+    return status == NATS_TIMEOUT || status == NATS_INSUFFICIENT_BUFFER ||
+           status == NATS_CONNECTION_CLOSED || status == NATS_CONNECTION_DISCONNECTED ||
+           status == NATS_IO_ERROR || status == NATS_STALE_CONNECTION;
+}
+
+/* A failed publish fails its send. In an outage it is counted for the
+ * outage's one event and logged once a second; otherwise it is reported at
+ * once. */
+corvexClient_returnCode_t failPublish(NatsLink* link, const corvexClientMsg* msg, natsStatus status)
+{
+    char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
+    snprintf(info, sizeof(info), "NATS publish on Topic '%s' failed: %s", msg->mTopic,
+             natsStatus_GetText(status));
+    NatsLinkState& state = *link->mState;
+    if (!isOutage(status))
+    {
+        state.mEndpoint.mOps->mRaiseEvent(state.mEndpoint.mSession,
+                                          CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED,
+                                          CORVEXCLIENT_SUBCODE_MSG_REJECTED, 0, info, nullptr);
+        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_MSG_REJECTED, 0, "%s", info);
+    }
+    uint64_t failed = 0;
+    {
+        std::lock_guard<std::mutex> guard(state.mLock);
+        if (state.mFailedSends++ == 0)
+            state.mFirstFailure = info;
+        failed = state.mFailedSends;
+    }
+    uint64_t held = 0;
+    if (corvexLog_enabled(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING) &&
+        corvexLogThrottle_pass(&state.mFailedSendLog, &held))
+        corvexLog_write(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                        "%s (%llu sends failed in this outage so far)", info,
+                        static_cast<unsigned long long>(failed));
+    return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_NOT_CONNECTED, 0, "%s", info);
+}
+
+corvexClient_returnCode_t publish(CorvexRouter*, CorvexRouterLink* base, const corvexClientMsg* msg,
+                                  CorvexWaitList*)
 {
     NatsLink* link = natsLink(base);
     const std::string& subject = publishSubject(msg->mTopic, msg->mTopicLength);
@@ -1057,14 +1144,7 @@ void publish(CorvexRouter*, CorvexRouterLink* base, const corvexClientMsg* msg, 
         status = natsConnection_Publish(link->mConnection, subject.c_str(), msg->mContent, length);
     if (status == NATS_OK && msg->mHasReplyTo)
         wantRequestFlush(link);
-    if (status == NATS_OK)
-        return;
-    char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
-    snprintf(info, sizeof(info), "NATS publish on Topic '%s' failed: %s", msg->mTopic,
-             natsStatus_GetText(status));
-    const CorvexRouterEndpoint& endpoint = link->mState->mEndpoint;
-    endpoint.mOps->mRaiseEvent(endpoint.mSession, CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED,
-                               CORVEXCLIENT_SUBCODE_MSG_REJECTED, 0, info, nullptr);
+    return status == NATS_OK ? CORVEXCLIENT_OK : failPublish(link, msg, status);
 }
 
 void cacheRequest(CorvexRouter*, CorvexRouterLink* base, const CorvexCacheRequest* request)

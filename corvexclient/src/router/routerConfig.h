@@ -34,6 +34,15 @@ struct CorvexCacheSetting
 
 constexpr uint32_t kCorvexDefaultPendingLimit = 65536;
 
+/* How a NATS connection notices a server that stopped answering, and how
+ * long a write to it may take. */
+struct CorvexNatsLiveness
+{
+    uint32_t mPingIntervalMs = 3000;
+    uint32_t mMaxPingsOut = 2;
+    uint32_t mWriteDeadlineMs = 2000;
+};
+
 struct CorvexRouterConfig
 {
     /* Whether the session gave the property; without it the default stands. */
@@ -47,6 +56,8 @@ struct CorvexRouterConfig
 
     /* NATS subscriptions' pending message limit. */
     uint32_t mPendingLimit = kCorvexDefaultPendingLimit;
+
+    CorvexNatsLiveness mLiveness;
 };
 
 /* Reads the router properties from the list; a malformed value fails with
