@@ -103,12 +103,7 @@ struct NatsLinkState
      * gives it, signalled on mViolationHeard. */
     std::string mLastViolation;
     std::condition_variable mViolationHeard;
-    /* The library dropped messages of a subscription (slow consumer): the
-     * next message delivered carries the discard indication. */
-    bool mDiscardPending = false;
-    /* Slow consumers the error handler heard of: only after a new one does
-     * a subscription's delivery read its count of dropped messages (which
-     * takes the lock the connection's reader queues each message under). */
+    /* Slow consumers the error handler heard of, for its log line. */
     std::atomic<uint64_t> mSlowConsumers{0};
     /* A subscription that stays too slow is reported again and again, and a
      * stream of messages that are no topics is dropped message by message. */
@@ -138,10 +133,14 @@ struct NatsSubscription
     bool mSettled = false;
     uint64_t mSent = 0; /* its place in the link's flushes */
     std::vector<CorvexSubscribeRequest> mWaiting;
-    /* Under the state's mLock. */
-    int64_t mDropped = 0;
-    /* The delivering thread's: the link's mSlowConsumers it last read. */
-    uint64_t mSlowConsumersSeen = 0;
+    /* The delivering thread's: messages the connection has handed it. */
+    uint64_t mSeen = 0;
+    /* Under the state's mLock. Messages were lost after the first mGapAfter
+     * handed over (the connection dropped some, or was lost): the first one
+     * delivered after those carries the discard indication. */
+    bool mGapPending = false;
+    uint64_t mGapAfter = 0;
+    int64_t mDropped = 0; /* the connection's count when last marked */
 };
 
 struct NatsLink
@@ -374,30 +373,19 @@ void destroyReceived(void* received)
 
 /* The delivered message borrows the NATS message's data, which goes with
  * the delivered message's last reference. */
-void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, void* closure)
+void onMessage(natsConnection*, natsSubscription*, natsMsg* received, void* closure)
 {
     NatsSubscription* subscription = static_cast<NatsSubscription*>(closure);
     NatsLinkState& state = *subscription->mState;
+    const uint64_t seen = ++subscription->mSeen;
     corvexClientMsg source{};
     if (!clientMsgOf(state, received, &source))
     {
         destroyLater(received);
         return;
     }
-    int64_t dropped = 0;
-    const uint64_t slowConsumers = state.mSlowConsumers.load(std::memory_order_acquire);
-    if (slowConsumers != subscription->mSlowConsumersSeen)
-    {
-        subscription->mSlowConsumersSeen = slowConsumers;
-        natsSubscription_GetDropped(handle, &dropped);
-    }
     {
         std::lock_guard<std::mutex> guard(state.mLock);
-        if (dropped > subscription->mDropped)
-        {
-            subscription->mDropped = dropped;
-            state.mDiscardPending = true;
-        }
         if (!state.mClosed &&
             deliversTopic(state, subscription, source.mTopic, source.mTopicLength))
         {
@@ -405,8 +393,11 @@ void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, voi
             if (msg)
             {
                 received = nullptr;
-                msg->mDiscard = state.mDiscardPending ? 1 : 0;
-                state.mDiscardPending = false;
+                if (subscription->mGapPending && seen > subscription->mGapAfter)
+                {
+                    msg->mDiscard = 1;
+                    subscription->mGapPending = false;
+                }
                 state.mEndpoint.mOps->mReceive(state.mEndpoint.mSession, msg, nullptr);
             }
             else
@@ -415,6 +406,26 @@ void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, voi
         }
     }
     destroyLater(received);
+}
+
+/* Caller holds state.mLock. What the subscription loses from now on, or
+ * lost until now, comes after the messages the connection has handed it or
+ * still holds for it: the first message after those carries the discard
+ * indication. For a slow consumer, only when it dropped more since it was
+ * last marked (the handler may hear of drops already marked). */
+void markGap(NatsSubscription* subscription, bool onlyWhenDropped)
+{
+    int pending = 0;
+    int64_t delivered = 0;
+    int64_t dropped = 0;
+    if (natsSubscription_GetStats(subscription->mHandle, &pending, nullptr, nullptr, nullptr,
+                                  &delivered, &dropped) != NATS_OK)
+        return;
+    if (onlyWhenDropped && dropped <= subscription->mDropped)
+        return;
+    subscription->mDropped = dropped;
+    subscription->mGapPending = true;
+    subscription->mGapAfter = static_cast<uint64_t>(delivered) + static_cast<uint64_t>(pending);
 }
 
 /* A last value the cache found, handed to the requesting session. */
@@ -513,11 +524,17 @@ std::string violationKey(const char* text)
 /* Permission refusals and slow consumers. A refused subscription is
  * recorded for the subscribe that waits for it; a refused publish is
  * reported as the embedded router reports one. */
-void onError(natsConnection*, natsSubscription*, natsStatus status, void* closure)
+void onError(natsConnection*, natsSubscription* handle, natsStatus status, void* closure)
 {
     if (status == NATS_SLOW_CONSUMER)
     {
         NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
+        {
+            std::lock_guard<std::mutex> guard(state.mLock);
+            for (const auto& entry : state.mSubscriptions)
+                if (entry.second->mHandle == handle)
+                    markGap(entry.second, true);
+        }
         const uint64_t reports = state.mSlowConsumers.fetch_add(1, std::memory_order_release) + 1;
         /* The count tells how many reports the line stands for. */
         uint64_t held = 0;
@@ -576,8 +593,16 @@ void reportFailedSends(NatsLinkState& state)
                                           CORVEXCLIENT_SUBCODE_NOT_CONNECTED, 0, info, nullptr);
 }
 
+/* What the subscriptions lose until the connection is back is reported
+ * on the first message of each after it. */
 void onDisconnected(natsConnection*, void* closure)
 {
+    {
+        NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
+        std::lock_guard<std::mutex> guard(state.mLock);
+        for (const auto& entry : state.mSubscriptions)
+            markGap(entry.second, false);
+    }
     raise(closure, CORVEXCLIENT_SESSION_EVENT_RECONNECTING, CORVEXCLIENT_SUBCODE_NOT_CONNECTED,
           "connection to the NATS server lost; reconnecting");
 }
