@@ -87,7 +87,9 @@ void destroyLater(natsMsg* msg)
 }
 
 /* What the connection's threads share with the session's: the endpoint,
- * reached only while the link is open and under mLock. */
+ * reached only while the link is open and under mLock. mLock guards every
+ * field but the atomics and the throttles, and each subscription's count
+ * and gap marker. */
 struct NatsLinkState
 {
     std::mutex mLock;
@@ -149,8 +151,11 @@ struct NatsLink
     natsConnection* mConnection;
     CorvexNatsCache* mCache; /* answers the session's cache requests */
     std::string mClientName;
-    uint32_t mPendingLimit;    /* messages a subscription may have waiting */
-    std::mutex mSubscribeLock; /* serialises subscribe, unsubscribe and settling */
+    uint32_t mPendingLimit; /* messages a subscription may have waiting */
+    /* Serialises subscribe, unsubscribe and settling; guards each
+     * subscription's mSettled, mSent and mWaiting. mFlushLock guards the
+     * flusher's fields below. */
+    std::mutex mSubscribeLock;
     /* The flusher settles the subscriptions of requests that do not wait,
      * and sends published requests on at once. */
     std::thread mFlusher;
