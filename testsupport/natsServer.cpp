@@ -212,6 +212,18 @@ bool NatsServer::start(int port, std::vector<std::string> extra)
     return mPid > 0 && pollUntil([port] { return accepting(port); });
 }
 
+void NatsServer::freeze()
+{
+    if (mPid > 0)
+        kill(mPid, SIGSTOP);
+}
+
+void NatsServer::thaw()
+{
+    if (mPid > 0)
+        kill(mPid, SIGCONT);
+}
+
 void NatsServer::stop()
 {
     if (mPid <= 0)

@@ -33,6 +33,10 @@ class NatsServer
      * as an "authorization { ... }" block), removed when the server object
      * goes. */
     bool startWithConfig(int port, const std::string& config);
+    /* Stops the running server (SIGSTOP) as a hung host would: its sockets
+     * stay open and nothing answers; thaw (SIGCONT) lets it go on. */
+    void freeze();
+    void thaw();
     /* Kills the server (SIGKILL) and reaps it; nothing when not running. */
     void stop();
     std::string url() const;

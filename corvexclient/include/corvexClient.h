@@ -460,6 +460,26 @@ extern "C"
  *                                   cache goes on serving when one server
  *                                   of the cluster is lost. Decided by the
  *                                   session that creates the stream.
+ *   "SESSION_ROUTER_PING_INTERVAL_MS", "SESSION_ROUTER_MAX_PINGS_OUT"
+ *                                   NATS router: the connection pings the
+ *                                   server every interval (default 3000 ms)
+ *                                   and counts it stale, reconnecting with
+ *                                   event RECONNECTING, once more pings
+ *                                   than the limit (default 2) are
+ *                                   unanswered: a server that stops
+ *                                   answering is noticed within about
+ *                                   (limit + 1) intervals, 9 s by default.
+ *   "SESSION_ROUTER_WRITE_DEADLINE_MS"
+ *                                   NATS router: the longest a write to
+ *                                   the server may take (default 2000 ms);
+ *                                   a send that meets it fails with
+ *                                   NOT_CONNECTED and the connection
+ *                                   reconnects. Sends that fail so (or
+ *                                   while it reconnects, once its buffer
+ *                                   is full) are reported together: one
+ *                                   MSG_REJECTED with NOT_CONNECTED once
+ *                                   the connection is back, its text
+ *                                   counting them ("<n> sends failed ...").
  * NATS router security (files are read at connect; a file that cannot be
  * read, a certificate the server refuses or one of the server's that does
  * not verify fails connect with CONNECT_REFUSED and a text naming the cause;
@@ -494,6 +514,7 @@ extern "C"
  *                                   trust an operator; not with an NKey.
  *   A token, an NKey or credentials stands instead of the user name and
  *   password, which are then not sent.
+ * Every router:
  *   "SESSION_CLIENT_NAME"           this client's name, unique per router; one
  *                                   topic level (no '/'). Default: generated.
  *   "SESSION_USERNAME"              user name presented at login; default the
@@ -640,6 +661,9 @@ extern "C"
 #define CORVEXCLIENT_SESSION_PROP_NATS_NKEY "SESSION_NATS_NKEY"
 #define CORVEXCLIENT_SESSION_PROP_NATS_NKEY_SEED_FILE "SESSION_NATS_NKEY_SEED_FILE"
 #define CORVEXCLIENT_SESSION_PROP_NATS_CREDENTIALS_FILE "SESSION_NATS_CREDENTIALS_FILE"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_PING_INTERVAL_MS "SESSION_ROUTER_PING_INTERVAL_MS"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_MAX_PINGS_OUT "SESSION_ROUTER_MAX_PINGS_OUT"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_WRITE_DEADLINE_MS "SESSION_ROUTER_WRITE_DEADLINE_MS"
 
 #define CORVEXCLIENT_P2P_TOPIC_PREFIX "#P2P/"
 #define CORVEXCLIENT_MAX_TOPIC_LEN 512 /* characters, terminator excluded */

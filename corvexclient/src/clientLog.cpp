@@ -3,6 +3,7 @@
 #include "clientError.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -57,6 +58,41 @@ void corvexLog_write(corvexClient_log_category_t category, corvexClient_log_leve
     {
         fprintf(stderr, "corvexClient[%d/%d]: %s\n", category, level, text);
     }
+}
+
+std::string corvexLog_escape(const char* bytes, size_t length)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(length);
+    for (size_t i = 0; i < length; ++i)
+    {
+        const unsigned char byte = static_cast<unsigned char>(bytes[i]);
+        if (byte >= ' ' && byte < 0x7f && byte != '\\')
+        {
+            text += static_cast<char>(byte);
+            continue;
+        }
+        text += "\\x";
+        text += kHex[byte >> 4];
+        text += kHex[byte & 0xf];
+    }
+    return text;
+}
+
+bool corvexLogThrottle_pass(CorvexLogThrottle* throttle, uint64_t* held)
+{
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    int64_t last = throttle->mLastMs.load(std::memory_order_relaxed);
+    if (now - last < 1000 || !throttle->mLastMs.compare_exchange_strong(last, now))
+    {
+        throttle->mHeld.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    *held = throttle->mHeld.exchange(0, std::memory_order_relaxed);
+    return true;
 }
 
 extern "C"

@@ -482,10 +482,10 @@ extern "C"
                                        0, "session %s is not connected",
                                        session->mClientName.c_str());
             corvexSession_beginSend();
-            session->mRouter->mOps->mPublish(session->mRouter, session->mLink, msg, &waits);
+            code = session->mRouter->mOps->mPublish(session->mRouter, session->mLink, msg, &waits);
         }
         corvexSession_finishSend(session);
         corvexWaitList_wait(&waits);
-        return CORVEXCLIENT_OK;
+        return code;
     }
 }

@@ -12,6 +12,26 @@
 
 #include "logging.h"
 
+/* What a log line shows of a value: the value, or a mask for a secret (a
+ * name that holds "PASSWORD", "TOKEN", "SECRET" or "SEED", in any case). */
+static const char* loggedValue(const char* name, const char* value)
+{
+    static const char* const SECRET_WORDS[] = {"PASSWORD", "TOKEN", "SECRET", "SEED"};
+    const size_t length = strlen(name);
+    for (const char* word : SECRET_WORDS)
+    {
+        const size_t wordLength = strlen(word);
+        for (size_t at = 0; at + wordLength <= length; ++at)
+        {
+            if (strncasecmp(name + at, word, wordLength) == 0)
+            {
+                return "****";
+            }
+        }
+    }
+    return value;
+}
+
 namespace
 {
 const uint32_t INITIAL_CAPACITY = 4;
@@ -158,7 +178,8 @@ bool corvexProperties_append(CorvexProperties* list, const char* name, const cha
     list->mProperties[index + 1] = valueCopy;
     list->mProperties[index + 2] = NULL;
     list->mCount++;
-    CORVEX_LOG(CORVEX_LOG_FINER, "Prop %2u: %s = %s ", list->mCount, nameCopy, valueCopy);
+    CORVEX_LOG(CORVEX_LOG_FINER, "Prop %2u: %s = %s ", list->mCount, nameCopy,
+               loggedValue(nameCopy, valueCopy));
     return true;
 }
 
@@ -231,11 +252,12 @@ void propertyStoreCallback(const char* name, const char* value, void* closure)
         return;
     }
 
-    CORVEX_LOG(CORVEX_LOG_FINER, "propertyStoreCallback: appending property %s=%s", name, value);
+    CORVEX_LOG(CORVEX_LOG_FINER, "propertyStoreCallback: appending property %s=%s", name,
+               loggedValue(name, value));
     if (!corvexProperties_append(list, suffix, value))
     {
-        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to store property %s=%s in object %p", name, value,
-                   (void*)list);
+        CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to store property %s=%s in object %p", name,
+                   loggedValue(name, value), (void*)list);
         list->mError = 1;
     }
 }

@@ -108,3 +108,26 @@ TEST_F(PropertyListTest, LoadBeforeTheHostHasPropertiesIsNotInitialised)
     EXPECT_EQ(nullptr, mList);
     EXPECT_EQ(1u, LogCapture::count("mama properties not yet available"));
 }
+
+/* Secrets never reach the log, at any level: neither as the transport's
+ * properties are read nor as they are appended. */
+TEST_F(PropertyListTest, SecretValuesAreMaskedInEveryLogLine)
+{
+    const std::string prefix = "mama.corvex.transport.masked.";
+    for (const char* name : {"SESSION_PASSWORD", "session_password", "SESSION_ROUTER_TOKEN"})
+        ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty((prefix + name).c_str(), "hunter2-secret"));
+    ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty((prefix + "SESSION_USERNAME").c_str(), "bob"));
+    /* What the host itself logs of the application's settings is not ours. */
+    LogCapture::start(MAMA_LOG_LEVEL_FINEST);
+    ASSERT_EQ(MAMA_STATUS_OK, corvexProperties_create(&mList, prefix.c_str()));
+    ASSERT_TRUE(corvexProperties_append(mList, "SESSION_PASSWORD", "appended-secret"));
+    EXPECT_STREQ("hunter2-secret", corvexProperties_get(mList, "SESSION_ROUTER_TOKEN"));
+
+    EXPECT_EQ(std::vector<std::string>{}, LogCapture::matching("hunter2-secret"));
+    EXPECT_EQ(0u, LogCapture::count("appended-secret"));
+    EXPECT_LE(4u, LogCapture::count("SESSION_PASSWORD = ****") +
+                      LogCapture::count("session_password = ****") +
+                      LogCapture::count("SESSION_ROUTER_TOKEN = ****"));
+    /* Other values are still shown. */
+    EXPECT_LE(1u, LogCapture::count("SESSION_USERNAME = bob"));
+}

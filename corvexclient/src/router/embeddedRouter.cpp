@@ -307,8 +307,8 @@ void unsubscribe(CorvexRouter* base, CorvexRouterLink* link, const char* topic, 
         router->mExact.erase(it);
 }
 
-void publish(CorvexRouter* base, CorvexRouterLink* link, const corvexClientMsg* msg,
-             CorvexWaitList* waits)
+corvexClient_returnCode_t publish(CorvexRouter* base, CorvexRouterLink* link,
+                                  const corvexClientMsg* msg, CorvexWaitList* waits)
 {
     CorvexEmbeddedRouter* router = embedded(base);
     /* Reused by each publishing thread, so routing allocates nothing; looked
@@ -327,7 +327,7 @@ void publish(CorvexRouter* base, CorvexRouterLink* link, const corvexClientMsg* 
         link->mEndpoint.mOps->mRaiseEvent(
             link->mEndpoint.mSession, CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED,
             CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED, 403, info, nullptr);
-        return;
+        return CORVEXCLIENT_OK;
     }
     if (cachesTopic(router, msg->mTopic, msg->mTopicLength))
         storeInCache(router, msg);
@@ -352,6 +352,7 @@ void publish(CorvexRouter* base, CorvexRouterLink* link, const corvexClientMsg* 
         }
         target->mEndpoint.mOps->mReceive(target->mEndpoint.mSession, copy, waits);
     }
+    return CORVEXCLIENT_OK;
 }
 
 void cacheRequest(CorvexRouter* base, CorvexRouterLink* link, const CorvexCacheRequest* request)

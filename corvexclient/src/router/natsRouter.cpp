@@ -29,7 +29,6 @@ namespace
 {
 constexpr const char* kScheme = "nats://";
 constexpr const char* kTlsScheme = "tls://";
-constexpr int64_t kConnectTimeoutMs = 2000;
 constexpr int64_t kReconnectWaitMs = 250;
 constexpr int64_t kSubscribeFlushMs = 2000;
 constexpr int64_t kCloseFlushMs = 2000;
@@ -90,7 +89,9 @@ void destroyLater(natsMsg* msg)
 }
 
 /* What the connection's threads share with the session's: the endpoint,
- * reached only while the link is open and under mLock. */
+ * reached only while the link is open and under mLock. mLock guards every
+ * field but the atomics and the throttles, and each subscription's count
+ * and gap marker. */
 struct NatsLinkState
 {
     std::mutex mLock;
@@ -106,16 +107,18 @@ struct NatsLinkState
      * gives it, signalled on mViolationHeard. */
     std::string mLastViolation;
     std::condition_variable mViolationHeard;
-    /* The library dropped messages of a subscription (slow consumer): the
-     * next message delivered carries the discard indication. */
-    bool mDiscardPending = false;
-    /* Slow consumers the error handler heard of: only after a new one does
-     * a subscription's delivery read its count of dropped messages (which
-     * takes the lock the connection's reader queues each message under). */
+    /* Slow consumers the error handler heard of, for its log line. */
     std::atomic<uint64_t> mSlowConsumers{0};
-    /* When the last slow consumer was logged (steady clock, milliseconds):
-     * a subscription that stays too slow is reported again and again. */
-    std::atomic<int64_t> mSlowConsumerLoggedMs{INT64_MIN / 2};
+    /* A subscription that stays too slow is reported again and again, and a
+     * stream of messages that are no topics is dropped message by message. */
+    CorvexLogThrottle mSlowConsumerLog;
+    CorvexLogThrottle mNotATopicLog;
+    /* Sends that failed for want of a connection since it was last up,
+     * under mLock: reported in one event once it is back, or as the link
+     * closes. */
+    uint64_t mFailedSends = 0;
+    std::string mFirstFailure; /* what the first of them met */
+    CorvexLogThrottle mFailedSendLog;
 };
 
 /* One NATS subscription per topic and link; freed once its last message has
@@ -134,10 +137,14 @@ struct NatsSubscription
     bool mSettled = false;
     uint64_t mSent = 0; /* its place in the link's flushes */
     std::vector<CorvexSubscribeRequest> mWaiting;
-    /* Under the state's mLock. */
-    int64_t mDropped = 0;
-    /* The delivering thread's: the link's mSlowConsumers it last read. */
-    uint64_t mSlowConsumersSeen = 0;
+    /* The delivering thread's: messages the connection has handed it. */
+    uint64_t mSeen = 0;
+    /* Under the state's mLock. Messages were lost after the first mGapAfter
+     * handed over (the connection dropped some, or was lost): the first one
+     * delivered after those carries the discard indication. */
+    bool mGapPending = false;
+    uint64_t mGapAfter = 0;
+    int64_t mDropped = 0; /* the connection's count when last marked */
 };
 
 struct NatsLink
@@ -146,8 +153,11 @@ struct NatsLink
     natsConnection* mConnection;
     CorvexNatsCache* mCache; /* answers the session's cache requests */
     std::string mClientName;
-    uint32_t mPendingLimit;    /* messages a subscription may have waiting */
-    std::mutex mSubscribeLock; /* serialises subscribe, unsubscribe and settling */
+    uint32_t mPendingLimit; /* messages a subscription may have waiting */
+    /* Serialises subscribe, unsubscribe and settling; guards each
+     * subscription's mSettled, mSent and mWaiting. mFlushLock guards the
+     * flusher's fields below. */
+    std::mutex mSubscribeLock;
     /* The flusher settles the subscriptions of requests that do not wait,
      * and sends published requests on at once. */
     std::thread mFlusher;
@@ -243,6 +253,12 @@ struct ReceivedProperty
     int32_t mNumber;
 };
 
+/* A subject from the wire as a log line shows it. */
+std::string escapedSubject(const char* subject)
+{
+    return subject ? corvexLog_escape(subject, std::strlen(subject)) : std::string();
+}
+
 /* Builds the map of an encoded property list in buffer. */
 bool decodeProperties(const char* value, std::vector<char>* buffer, corvexClient_container_t* map)
 {
@@ -303,7 +319,8 @@ bool receivedProperties(natsMsg* received, corvexClient_container_t* map)
     {
         CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
                    "message on NATS subject '%s' dropped: its \"%s\" header is no properties",
-                   natsMsg_GetSubject(received), CORVEX_NATS_PROPERTY_HEADER);
+                   escapedSubject(natsMsg_GetSubject(received)).c_str(),
+                   CORVEX_NATS_PROPERTY_HEADER);
         return false;
     }
     lastValue = value;
@@ -314,9 +331,10 @@ bool receivedProperties(natsMsg* received, corvexClient_container_t* map)
 
 /* Fills the value-initialised client message a received NATS message
  * stands for, pointing into it and into the calling thread's topics and
- * property map, which last until its next call; false (logged) when its
- * subjects are no topics or its property header no map. */
-bool clientMsgOf(natsMsg* received, corvexClientMsg* msg)
+ * property map, which last until its next call; false (logged, a burst of
+ * them in one line a second) when its subjects are no topics or its
+ * property header no map. */
+bool clientMsgOf(NatsLinkState& state, natsMsg* received, corvexClientMsg* msg)
 {
     thread_local ReceivedSubject lastSubject;
     thread_local ReceivedSubject lastReply;
@@ -326,9 +344,15 @@ bool clientMsgOf(natsMsg* received, corvexClientMsg* msg)
     const std::string* replyTo = hasReplyTo ? receivedTopic(replySubject, lastReply) : nullptr;
     if (!topic || (hasReplyTo && !replyTo))
     {
-        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
-                   "message on NATS subject '%s' (reply '%s') dropped: not a topic",
-                   natsMsg_GetSubject(received), hasReplyTo ? replySubject : "");
+        uint64_t held = 0;
+        if (corvexLog_enabled(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING) &&
+            corvexLogThrottle_pass(&state.mNotATopicLog, &held))
+            corvexLog_write(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                            "message on NATS subject '%s' (reply '%s') dropped: not a topic "
+                            "(%llu more dropped since the last report)",
+                            escapedSubject(natsMsg_GetSubject(received)).c_str(),
+                            escapedSubject(hasReplyTo ? replySubject : "").c_str(),
+                            static_cast<unsigned long long>(held));
         return false;
     }
     corvexClient_container_t map = nullptr;
@@ -356,30 +380,19 @@ void destroyReceived(void* received)
 
 /* The delivered message borrows the NATS message's data, which goes with
  * the delivered message's last reference. */
-void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, void* closure)
+void onMessage(natsConnection*, natsSubscription*, natsMsg* received, void* closure)
 {
     NatsSubscription* subscription = static_cast<NatsSubscription*>(closure);
+    NatsLinkState& state = *subscription->mState;
+    const uint64_t seen = ++subscription->mSeen;
     corvexClientMsg source{};
-    if (!clientMsgOf(received, &source))
+    if (!clientMsgOf(state, received, &source))
     {
         destroyLater(received);
         return;
     }
-    NatsLinkState& state = *subscription->mState;
-    int64_t dropped = 0;
-    const uint64_t slowConsumers = state.mSlowConsumers.load(std::memory_order_acquire);
-    if (slowConsumers != subscription->mSlowConsumersSeen)
-    {
-        subscription->mSlowConsumersSeen = slowConsumers;
-        natsSubscription_GetDropped(handle, &dropped);
-    }
     {
         std::lock_guard<std::mutex> guard(state.mLock);
-        if (dropped > subscription->mDropped)
-        {
-            subscription->mDropped = dropped;
-            state.mDiscardPending = true;
-        }
         if (!state.mClosed &&
             deliversTopic(state, subscription, source.mTopic, source.mTopicLength))
         {
@@ -387,8 +400,11 @@ void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, voi
             if (msg)
             {
                 received = nullptr;
-                msg->mDiscard = state.mDiscardPending ? 1 : 0;
-                state.mDiscardPending = false;
+                if (subscription->mGapPending && seen > subscription->mGapAfter)
+                {
+                    msg->mDiscard = 1;
+                    subscription->mGapPending = false;
+                }
                 state.mEndpoint.mOps->mReceive(state.mEndpoint.mSession, msg, nullptr);
             }
             else
@@ -399,12 +415,32 @@ void onMessage(natsConnection*, natsSubscription* handle, natsMsg* received, voi
     destroyLater(received);
 }
 
+/* Caller holds state.mLock. What the subscription loses from now on, or
+ * lost until now, comes after the messages the connection has handed it or
+ * still holds for it: the first message after those carries the discard
+ * indication. For a slow consumer, only when it dropped more since it was
+ * last marked (the handler may hear of drops already marked). */
+void markGap(NatsSubscription* subscription, bool onlyWhenDropped)
+{
+    int pending = 0;
+    int64_t delivered = 0;
+    int64_t dropped = 0;
+    if (natsSubscription_GetStats(subscription->mHandle, &pending, nullptr, nullptr, nullptr,
+                                  &delivered, &dropped) != NATS_OK)
+        return;
+    if (onlyWhenDropped && dropped <= subscription->mDropped)
+        return;
+    subscription->mDropped = dropped;
+    subscription->mGapPending = true;
+    subscription->mGapAfter = static_cast<uint64_t>(delivered) + static_cast<uint64_t>(pending);
+}
+
 /* A last value the cache found, handed to the requesting session. */
 void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* found)
 {
     NatsLinkState& state = *static_cast<NatsLinkState*>(closure);
     corvexClientMsg source{};
-    if (!clientMsgOf(found, &source))
+    if (!clientMsgOf(state, found, &source))
         return;
     std::lock_guard<std::mutex> guard(state.mLock);
     if (state.mClosed)
@@ -495,19 +531,21 @@ std::string violationKey(const char* text)
 /* Permission refusals and slow consumers. A refused subscription is
  * recorded for the subscribe that waits for it; a refused publish is
  * reported as the embedded router reports one. */
-void onError(natsConnection*, natsSubscription*, natsStatus status, void* closure)
+void onError(natsConnection*, natsSubscription* handle, natsStatus status, void* closure)
 {
     if (status == NATS_SLOW_CONSUMER)
     {
         NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
+        {
+            std::lock_guard<std::mutex> guard(state.mLock);
+            for (const auto& entry : state.mSubscriptions)
+                if (entry.second->mHandle == handle)
+                    markGap(entry.second, true);
+        }
         const uint64_t reports = state.mSlowConsumers.fetch_add(1, std::memory_order_release) + 1;
-        /* At most one line a second; the count tells how many it stands for. */
-        const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now().time_since_epoch())
-                                .count();
-        int64_t logged = state.mSlowConsumerLoggedMs.load(std::memory_order_relaxed);
-        if (now - logged >= 1000 &&
-            state.mSlowConsumerLoggedMs.compare_exchange_strong(logged, now))
+        /* The count tells how many reports the line stands for. */
+        uint64_t held = 0;
+        if (corvexLogThrottle_pass(&state.mSlowConsumerLog, &held))
             CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
                        "NATS subscription is a slow consumer: messages dropped (%llu reports on "
                        "this connection so far)",
@@ -543,8 +581,35 @@ void onError(natsConnection*, natsSubscription*, natsStatus status, void* closur
           CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED, info, kRefusedResponse);
 }
 
+/* Caller holds state.mLock. The sends that failed in an outage, as one
+ * event that counts them. */
+void reportFailedSends(NatsLinkState& state)
+{
+    if (state.mFailedSends == 0)
+        return;
+    char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
+    snprintf(info, sizeof(info),
+             "%llu sends failed while the connection to the NATS server was lost (the first: %s)",
+             static_cast<unsigned long long>(state.mFailedSends), state.mFirstFailure.c_str());
+    state.mFailedSends = 0;
+    state.mFirstFailure.clear();
+    CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING, "%s", info);
+    if (!state.mClosed)
+        state.mEndpoint.mOps->mRaiseEvent(state.mEndpoint.mSession,
+                                          CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED,
+                                          CORVEXCLIENT_SUBCODE_NOT_CONNECTED, 0, info, nullptr);
+}
+
+/* What the subscriptions lose until the connection is back is reported
+ * on the first message of each after it. */
 void onDisconnected(natsConnection*, void* closure)
 {
+    {
+        NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
+        std::lock_guard<std::mutex> guard(state.mLock);
+        for (const auto& entry : state.mSubscriptions)
+            markGap(entry.second, false);
+    }
     raise(closure, CORVEXCLIENT_SESSION_EVENT_RECONNECTING, CORVEXCLIENT_SUBCODE_NOT_CONNECTED,
           "connection to the NATS server lost; reconnecting");
 }
@@ -553,6 +618,9 @@ void onReconnected(natsConnection*, void* closure)
 {
     raise(closure, CORVEXCLIENT_SESSION_EVENT_RECONNECTED, CORVEXCLIENT_SUBCODE_OK,
           "reconnected to a NATS server");
+    NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
+    std::lock_guard<std::mutex> guard(state.mLock);
+    reportFailedSends(state);
 }
 
 void onClosed(natsConnection*, void* closure)
@@ -569,6 +637,22 @@ corvexClient_subCode_t connectSubCode(natsStatus status)
     if (status == NATS_NO_MEMORY)
         return CORVEXCLIENT_SUBCODE_NO_MEMORY;
     return CORVEXCLIENT_SUBCODE_CONNECT_REFUSED;
+}
+
+/* How the connection notices a server that stopped answering (pings it
+ * leaves unanswered), and how long one write to it may block a sender. A
+ * reconnect holds the connection, and so its senders, while it waits for a
+ * server's greeting: that wait has the same bound. */
+natsStatus applyLiveness(natsOptions* options, const CorvexNatsLiveness& liveness)
+{
+    natsStatus status = natsOptions_SetTimeout(options, liveness.mWriteDeadlineMs);
+    if (status == NATS_OK)
+        status = natsOptions_SetPingInterval(options, liveness.mPingIntervalMs);
+    if (status == NATS_OK)
+        status = natsOptions_SetMaxPingsOut(options, static_cast<int>(liveness.mMaxPingsOut));
+    if (status == NATS_OK)
+        status = natsOptions_SetWriteDeadline(options, liveness.mWriteDeadlineMs);
+    return status;
 }
 
 natsStatus openConnection(CorvexNatsRouter* router, const CorvexRouterLogin* login,
@@ -600,11 +684,12 @@ natsStatus openConnection(CorvexNatsRouter* router, const CorvexRouterLogin* log
     if (status == NATS_OK && login->mConfig)
         status = corvexNatsSecurity_apply(login->mConfig->mNatsSecurity, options);
     if (status == NATS_OK)
-        status = natsOptions_SetTimeout(options, kConnectTimeoutMs);
-    if (status == NATS_OK)
         status = natsOptions_SetMaxReconnect(options, -1);
     if (status == NATS_OK)
         status = natsOptions_SetReconnectWait(options, kReconnectWaitMs);
+    if (status == NATS_OK)
+        status = applyLiveness(options,
+                               login->mConfig ? login->mConfig->mLiveness : CorvexNatsLiveness{});
     if (status == NATS_OK)
         status = natsOptions_SetDisconnectedCB(options, onDisconnected, holder);
     if (status == NATS_OK)
@@ -880,6 +965,7 @@ void closeLink(CorvexNatsRouter* router, NatsLink* link)
     {
         std::lock_guard<std::mutex> serial(link->mSubscribeLock);
         std::lock_guard<std::mutex> guard(link->mState->mLock);
+        reportFailedSends(*link->mState);
         link->mState->mClosed = true;
         for (const auto& entry : link->mState->mSubscriptions)
             handles.push_back(entry.second->mHandle);
@@ -1036,7 +1122,49 @@ natsStatus publishWithProperties(NatsLink* link, const char* subject, const char
     return status;
 }
 
-void publish(CorvexRouter*, CorvexRouterLink* base, const corvexClientMsg* msg, CorvexWaitList*)
+/* Statuses of a publish that found no working connection: while it
+ * reconnects, the connection's buffer has taken all it can. */
+bool isOutage(natsStatus status)
+{
+    return status == NATS_TIMEOUT || status == NATS_INSUFFICIENT_BUFFER ||
+           status == NATS_CONNECTION_CLOSED || status == NATS_CONNECTION_DISCONNECTED ||
+           status == NATS_IO_ERROR || status == NATS_STALE_CONNECTION;
+}
+
+/* A failed publish fails its send. In an outage it is counted for the
+ * outage's one event and logged once a second; otherwise it is reported at
+ * once. */
+corvexClient_returnCode_t failPublish(NatsLink* link, const corvexClientMsg* msg, natsStatus status)
+{
+    char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
+    snprintf(info, sizeof(info), "NATS publish on Topic '%s' failed: %s", msg->mTopic,
+             natsStatus_GetText(status));
+    NatsLinkState& state = *link->mState;
+    if (!isOutage(status))
+    {
+        state.mEndpoint.mOps->mRaiseEvent(state.mEndpoint.mSession,
+                                          CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED,
+                                          CORVEXCLIENT_SUBCODE_MSG_REJECTED, 0, info, nullptr);
+        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_MSG_REJECTED, 0, "%s", info);
+    }
+    uint64_t failed = 0;
+    {
+        std::lock_guard<std::mutex> guard(state.mLock);
+        if (state.mFailedSends++ == 0)
+            state.mFirstFailure = info;
+        failed = state.mFailedSends;
+    }
+    uint64_t held = 0;
+    if (corvexLog_enabled(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING) &&
+        corvexLogThrottle_pass(&state.mFailedSendLog, &held))
+        corvexLog_write(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                        "%s (%llu sends failed in this outage so far)", info,
+                        static_cast<unsigned long long>(failed));
+    return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_NOT_CONNECTED, 0, "%s", info);
+}
+
+corvexClient_returnCode_t publish(CorvexRouter*, CorvexRouterLink* base, const corvexClientMsg* msg,
+                                  CorvexWaitList*)
 {
     NatsLink* link = natsLink(base);
     const std::string& subject = publishSubject(msg->mTopic, msg->mTopicLength);
@@ -1054,14 +1182,7 @@ void publish(CorvexRouter*, CorvexRouterLink* base, const corvexClientMsg* msg, 
         status = natsConnection_Publish(link->mConnection, subject.c_str(), msg->mContent, length);
     if (status == NATS_OK && msg->mHasReplyTo)
         wantRequestFlush(link);
-    if (status == NATS_OK)
-        return;
-    char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
-    snprintf(info, sizeof(info), "NATS publish on Topic '%s' failed: %s", msg->mTopic,
-             natsStatus_GetText(status));
-    const CorvexRouterEndpoint& endpoint = link->mState->mEndpoint;
-    endpoint.mOps->mRaiseEvent(endpoint.mSession, CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED,
-                               CORVEXCLIENT_SUBCODE_MSG_REJECTED, 0, info, nullptr);
+    return status == NATS_OK ? CORVEXCLIENT_OK : failPublish(link, msg, status);
 }
 
 void cacheRequest(CorvexRouter*, CorvexRouterLink* base, const CorvexCacheRequest* request)

@@ -15,7 +15,7 @@
 struct CorvexNatsRouter : CorvexRouter
 {
     std::vector<std::string> mServers;
-    std::mutex mLock;
+    std::mutex mLock;                         /* guards mClients */
     std::unordered_set<std::string> mClients; /* client names connected here */
 };
 

@@ -136,6 +136,42 @@ std::string corvexNatsSubject_fromPattern(const char* pattern, size_t length, bo
     return subject;
 }
 
+namespace
+{
+int upperHexValue(char digit)
+{
+    return (digit >= 'a' && digit <= 'f') ? -1 : hexValue(digit);
+}
+
+/* Appends the level a token stands for; false unless the token is that
+ * level's one spelling: every byte that must be escaped is, and no other,
+ * in uppercase hex, and no level holds a NUL. */
+bool appendCanonicalLevel(std::string& topic, const char* token, size_t size)
+{
+    if (size == 1 && token[0] == '%')
+        return true;
+    for (size_t i = 0; i < size; ++i)
+    {
+        const unsigned char byte = static_cast<unsigned char>(token[i]);
+        if (byte != '%')
+        {
+            if (mustEscape(byte))
+                return false;
+            topic += static_cast<char>(byte);
+            continue;
+        }
+        const int high = i + 2 < size ? upperHexValue(token[i + 1]) : -1;
+        const int low = i + 2 < size ? upperHexValue(token[i + 2]) : -1;
+        const int value = high * 16 + low;
+        if (high < 0 || low < 0 || value == 0 || !mustEscape(static_cast<unsigned char>(value)))
+            return false;
+        topic += static_cast<char>(value);
+        i += 2;
+    }
+    return size > 0;
+}
+} // namespace
+
 bool corvexNatsSubject_toTopic(const char* subject, size_t length, std::string* topic)
 {
     topic->clear();
@@ -146,11 +182,7 @@ bool corvexNatsSubject_toTopic(const char* subject, size_t length, std::string* 
         const size_t end = levelEnd(subject, start, length, '.');
         if (start > 0)
             *topic += '/';
-        const size_t size = end - start;
-        const char* token = subject + start;
-        if (size == 0 || (size == 1 && (token[0] == '*' || token[0] == '>')))
-            return false;
-        if ((size > 1 || token[0] != '%') && !appendUnescaped(*topic, token, size))
+        if (!appendCanonicalLevel(*topic, subject + start, end - start))
             return false;
         if (end == length)
             return true;

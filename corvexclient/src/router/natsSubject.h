@@ -34,8 +34,10 @@ std::string corvexNatsProperty_encode(const char* key, bool isString, const char
 bool corvexNatsProperty_decode(const char* value, std::string* key, bool* isString,
                                std::string* text, int32_t* number);
 
-/* The topic of a received subject; false when the subject is no escaped
- * topic (a bad escape, a wildcard token). */
+/* The topic of a received subject; false unless the subject is exactly
+ * the one corvexNatsSubject_fromTopic gives for that topic (a bad or
+ * needless escape, a lowercase one, a byte left unescaped, a wildcard
+ * token) or the topic would hold a NUL. */
 bool corvexNatsSubject_toTopic(const char* subject, size_t length, std::string* topic);
 
 #endif

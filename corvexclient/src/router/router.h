@@ -107,9 +107,10 @@ struct CorvexRouterOps
     /* Delivers a message (its topic already validated) to every matching
      * subscription and to the peer-to-peer address it names, handing each
      * receiver's endpoint the wait list; refusals are reported to the sender
-     * as session events. */
-    void (*mPublish)(CorvexRouter* router, CorvexRouterLink* link, const corvexClientMsg* msg,
-                     CorvexWaitList* waits);
+     * as session events. Fails (NOT_CONNECTED) when the message could not
+     * be handed to the router at all. */
+    corvexClient_returnCode_t (*mPublish)(CorvexRouter* router, CorvexRouterLink* link,
+                                          const corvexClientMsg* msg, CorvexWaitList* waits);
     /* Delivers the cached messages matching the request on the link's
      * endpoint, then completes the request there. */
     void (*mCacheRequest)(CorvexRouter* router, CorvexRouterLink* link,

@@ -157,6 +157,35 @@ corvexClient_returnCode_t parseAccessRules(const std::string& value, CorvexRoute
     config->mAccessRulesText = std::move(text);
     return CORVEXCLIENT_OK;
 }
+/* A whole number within [low, high]; the default when the property is not
+ * given. */
+corvexClient_returnCode_t parseBounded(const CorvexPropertyList& list, const char* property,
+                                       uint32_t low, uint32_t high, uint32_t* value)
+{
+    bool valid = true;
+    const uint64_t number = corvexProperties_getUnsigned(list, property, *value, &valid);
+    if (!valid || number < low || number > high)
+        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
+                               "\"%s\": '%.*s' is not a whole number from %u to %u", property,
+                               kQuoted, corvexProperties_get(list, property), low, high);
+    *value = static_cast<uint32_t>(number);
+    return CORVEXCLIENT_OK;
+}
+
+corvexClient_returnCode_t parseLiveness(const CorvexPropertyList& list,
+                                        CorvexNatsLiveness* liveness)
+{
+    corvexClient_returnCode_t code =
+        parseBounded(list, CORVEXCLIENT_SESSION_PROP_ROUTER_PING_INTERVAL_MS, 10, 3600000,
+                     &liveness->mPingIntervalMs);
+    if (code == CORVEXCLIENT_OK)
+        code = parseBounded(list, CORVEXCLIENT_SESSION_PROP_ROUTER_MAX_PINGS_OUT, 1, 1000,
+                            &liveness->mMaxPingsOut);
+    if (code == CORVEXCLIENT_OK)
+        code = parseBounded(list, CORVEXCLIENT_SESSION_PROP_ROUTER_WRITE_DEADLINE_MS, 10, 3600000,
+                            &liveness->mWriteDeadlineMs);
+    return code;
+}
 } // namespace
 
 corvexClient_returnCode_t corvexRouterConfig_parse(const CorvexPropertyList& list,
@@ -181,6 +210,9 @@ corvexClient_returnCode_t corvexRouterConfig_parse(const CorvexPropertyList& lis
     corvexClient_returnCode_t security = parseNatsSecurity(list, config);
     if (security != CORVEXCLIENT_OK)
         return security;
+    const corvexClient_returnCode_t liveness = parseLiveness(list, &config->mLiveness);
+    if (liveness != CORVEXCLIENT_OK)
+        return liveness;
     if (const char* cached =
             corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS))
     {

@@ -40,6 +40,15 @@ constexpr uint32_t kCorvexDefaultPendingLimit = 65536;
 /* JetStream keeps at most five copies of a stream. */
 constexpr int kCorvexMaxCacheReplicas = 5;
 
+/* How a NATS connection notices a server that stopped answering, and how
+ * long a write to it may take. */
+struct CorvexNatsLiveness
+{
+    uint32_t mPingIntervalMs = 3000;
+    uint32_t mMaxPingsOut = 2;
+    uint32_t mWriteDeadlineMs = 2000;
+};
+
 struct CorvexRouterConfig
 {
     /* Whether the session gave the property; without it the default stands. */
@@ -56,6 +65,9 @@ struct CorvexRouterConfig
 
     /* NATS router: TLS and the credentials of the session's connection. */
     CorvexNatsSecurity mNatsSecurity;
+
+    /* NATS router: how the connection notices a server that stopped answering. */
+    CorvexNatsLiveness mLiveness;
 };
 
 /* Reads the router properties from the list; a malformed value fails with
