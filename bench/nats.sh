@@ -302,4 +302,4 @@ echo
 echo "$toolTable"
 echo
 echo "Written: $csv"
-[[ -f $results/nats.png ]] && echo "Chart: $results/nats.png"
+if [[ -f $results/nats.png ]]; then echo "Chart: $results/nats.png"; fi
