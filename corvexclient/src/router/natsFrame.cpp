@@ -38,15 +38,16 @@ bool splitProperties(const char* text, size_t length, std::vector<DecodedPropert
         entry = comma + 1;
     }
 }
+} // namespace
 
-void addProperty(void* closure, const char* key, bool isString, const char* text, int32_t number)
+void corvexNatsProperties_add(void* closure, const char* key, bool isString, const char* text,
+                              int32_t number)
 {
     std::string& value = *static_cast<std::string*>(closure);
     if (!value.empty())
         value += ',';
     value += corvexNatsProperty_encode(key, isString, text, number);
 }
-} // namespace
 
 bool corvexNatsFrame_needed(const void* content, size_t length)
 {
@@ -84,13 +85,6 @@ CorvexNatsFrameKind corvexNatsFrame_read(const char* payload, size_t length, Cor
     frame->mContent = payload + kCorvexNatsFrameHeaderSize + properties;
     frame->mContentLength = static_cast<uint32_t>(length - kCorvexNatsFrameHeaderSize - properties);
     return CORVEX_NATS_FRAME_OK;
-}
-
-std::string corvexNatsProperties_encode(const corvexClientContainer* map)
-{
-    std::string value;
-    corvexContainer_forEach(map, addProperty, &value);
-    return value;
 }
 
 bool corvexNatsProperties_valid(const char* text, size_t length)

@@ -51,8 +51,10 @@ void corvexNatsFrame_appendHeader(std::string& out, uint32_t propertiesLength);
 CorvexNatsFrameKind corvexNatsFrame_read(const char* payload, size_t length,
                                          CorvexNatsFrame* frame);
 
-/* The property text of a map. */
-std::string corvexNatsProperties_encode(const corvexClientContainer* map);
+/* Appends one entry to the property text *closure (a std::string), in the
+ * shape of a corvexContainer_forEach visitor. */
+void corvexNatsProperties_add(void* closure, const char* key, bool isString, const char* text,
+                              int32_t number);
 
 /* Whether a text is a property text with at least one entry. */
 bool corvexNatsProperties_valid(const char* text, size_t length);

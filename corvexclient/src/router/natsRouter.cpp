@@ -1103,7 +1103,8 @@ bool propertyText(PublishScratch& scratch, const corvexClientMsg* msg, const cha
     const size_t size = corvexContainer_size(map);
     if (scratch.mMapBytes.size() != size || std::memcmp(scratch.mMapBytes.data(), bytes, size) != 0)
     {
-        scratch.mPropertyText = corvexNatsProperties_encode(map);
+        scratch.mPropertyText.clear();
+        corvexContainer_forEach(map, corvexNatsProperties_add, &scratch.mPropertyText);
         scratch.mMapBytes.assign(bytes, size);
     }
     *text = scratch.mPropertyText.data();
