@@ -56,10 +56,16 @@ bool corvexNatsFrame_needed(const void* content, size_t length)
 
 void corvexNatsFrame_appendHeader(std::string& out, uint32_t propertiesLength)
 {
-    out.append(kMagic, sizeof(kMagic));
-    out += static_cast<char>(kCorvexNatsFrameVersion);
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out += static_cast<char>((propertiesLength >> shift) & 0xff);
+    const char header[kCorvexNatsFrameHeaderSize] = {
+        kMagic[0],
+        kMagic[1],
+        kMagic[2],
+        static_cast<char>(kCorvexNatsFrameVersion),
+        static_cast<char>(propertiesLength >> 24),
+        static_cast<char>((propertiesLength >> 16) & 0xff),
+        static_cast<char>((propertiesLength >> 8) & 0xff),
+        static_cast<char>(propertiesLength & 0xff)};
+    out.append(header, sizeof(header));
 }
 
 CorvexNatsFrameKind corvexNatsFrame_read(const char* payload, size_t length, CorvexNatsFrame* frame)

@@ -33,6 +33,7 @@ constexpr const char* kTlsScheme = "tls://";
 constexpr int64_t kReconnectWaitMs = 250;
 constexpr int64_t kSubscribeFlushMs = 2000;
 constexpr int64_t kCloseFlushMs = 2000;
+constexpr int64_t kGatherUs = 250;
 constexpr int32_t kRefusedResponse = 403;
 constexpr const char* kSubscribeViolation = "Permissions Violation for Subscription to ";
 constexpr const char* kPublishViolation = "Permissions Violation for Publish to ";
@@ -791,6 +792,13 @@ void runFlusher(NatsLink* link)
         }
         lock.lock();
         link->mFlushed = sent;
+        /* Publishes that came while it waited for the server are a stream:
+         * they gather a little longer before the next flush (the NATS
+         * client writes its buffer within about a millisecond anyway),
+         * rather than each round trip being followed by the next. */
+        if (link->mPublished.load(std::memory_order_acquire))
+            link->mFlushWanted.wait_for(lock, std::chrono::microseconds(kGatherUs),
+                                        [link] { return link->mStopping; });
     }
 }
 
