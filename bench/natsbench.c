@@ -5,10 +5,18 @@
  * process of its own:
  *
  *   -role sub      receives -n messages on -subject: messages per second from
- *                  the first to the last, skipped and out-of-order ones;
+ *                  the first to the last, skipped and out-of-order ones,
+ *                  CPU time per message; with -mode latency, send-to-callback
+ *                  percentiles too;
  *   -role pub      waits until a subscriber is ready, then sends -n messages
- *                  of -l bytes as fast as it can;
- *   -role reply    answers every request on -subject with its own bytes;
+ *                  of -l bytes as fast as it can, or at -target msg/s; with
+ *                  -flush each, flushing after every message, as a
+ *                  latency-minded user of the NATS client publishes (by
+ *                  default the client's flusher gathers what was published
+ *                  for about a millisecond before it writes);
+ *   -role reply    answers every request on -subject with its own bytes,
+ *                  flushing each answer, as the NATS client's documentation
+ *                  advises repliers;
  *   -role request  sends -n requests one after the other: round-trip
  *                  percentiles.
  *
@@ -31,6 +39,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "benchClock.h"
@@ -50,6 +59,11 @@ static uint64_t gCount = 1000000;
 static uint32_t gSize = 100;
 static int gQuiet = 0;
 static const char* gHeader = NULL;
+static int gLatency = 0;       /* sub: keep send-to-callback samples */
+static double gTargetRate = 0; /* pub: msg/s; 0 = as fast as it can */
+static int gFlushEach = 0;     /* pub: flush after every message */
+static uint64_t* gSamples = NULL;
+static size_t gSampleCount = 0;
 
 #define HEADER_NAME "Corvex-Properties"
 
@@ -76,7 +90,8 @@ static void usage(const char* program)
 {
     fprintf(stderr,
             "usage: %s -role sub|pub|reply|request [-url nats://host:port] [-subject s]\n"
-            "       [-n count] [-l bytes] [-header value] [-q]\n",
+            "       [-n count] [-l bytes] [-header value] [-mode throughput|latency]\n"
+            "       [-target msg/s] [-flush each|default] [-q]\n",
             program);
     exit(2);
 }
@@ -112,6 +127,16 @@ static void parseArgs(int argc, char** argv)
             gSize = (uint32_t)strtoul(value, NULL, 10);
         else if (strcmp(argv[i], "-header") == 0)
             gHeader = value;
+        else if (strcmp(argv[i], "-mode") == 0 && strcmp(value, "throughput") == 0)
+            gLatency = 0;
+        else if (strcmp(argv[i], "-mode") == 0 && strcmp(value, "latency") == 0)
+            gLatency = 1;
+        else if (strcmp(argv[i], "-target") == 0)
+            gTargetRate = strtod(value, NULL);
+        else if (strcmp(argv[i], "-flush") == 0 && strcmp(value, "each") == 0)
+            gFlushEach = 1;
+        else if (strcmp(argv[i], "-flush") == 0 && strcmp(value, "default") == 0)
+            gFlushEach = 0;
         else
             usage(argv[0]);
         ++i;
@@ -130,12 +155,15 @@ static void stamp(char* data, uint64_t seq)
 static void onMessage(natsConnection* connection, natsSubscription* sub, natsMsg* msg,
                       void* closure)
 {
-    uint64_t seq = 0;
+    uint64_t seq = 0, sent = 0;
     const uint64_t arrived = benchNowNs();
     (void)sub;
     (void)closure;
     if (natsMsg_GetDataLength(msg) >= 16)
+    {
         memcpy(&seq, natsMsg_GetData(msg), sizeof(seq));
+        memcpy(&sent, natsMsg_GetData(msg) + 8, sizeof(sent));
+    }
     if (seq == 0)
     {
         natsConnection_PublishString(connection, gReadySubject, "ready");
@@ -156,6 +184,8 @@ static void onMessage(natsConnection* connection, natsSubscription* sub, natsMsg
         atomic_fetch_add(&gOutOfOrder, 1);
     else
         gExpected = seq + 1;
+    if (gSamples != NULL && gSampleCount < gCount)
+        gSamples[gSampleCount++] = arrived - sent;
     atomic_store_explicit(&gLastNs, arrived, memory_order_relaxed);
     atomic_fetch_add_explicit(&gReceived, 1, memory_order_release);
     natsMsg_Destroy(msg);
@@ -175,9 +205,10 @@ static void onRequest(natsConnection* connection, natsSubscription* sub, natsMsg
 {
     (void)sub;
     (void)closure;
-    if (natsMsg_GetReply(msg) != NULL)
+    if (natsMsg_GetReply(msg) != NULL &&
         natsConnection_Publish(connection, natsMsg_GetReply(msg), natsMsg_GetData(msg),
-                               natsMsg_GetDataLength(msg));
+                               natsMsg_GetDataLength(msg)) == NATS_OK)
+        natsConnection_Flush(connection);
     natsMsg_Destroy(msg);
 }
 
@@ -190,6 +221,8 @@ static int subscribe(natsConnection* connection)
     uint64_t received;
     int ok;
 
+    if (gLatency && (gSamples = malloc((gCount ? gCount : 1) * sizeof(uint64_t))) == NULL)
+        check(NATS_NO_MEMORY, "samples");
     check(natsConnection_Subscribe(&sub, connection, gSubject, onMessage, NULL), "subscribe");
     check(natsSubscription_SetPendingLimits(sub, -1, -1), "pending limits");
     check(natsConnection_Flush(connection), "flush");
@@ -213,13 +246,24 @@ static int subscribe(natsConnection* connection)
     ok = received == gCount && atomic_load(&gGaps) == 0 && atomic_load(&gOutOfOrder) == 0 &&
          atomic_load(&gMalformed) == 0;
     printf("natsbench role=sub size=%u received=%llu msgs_per_sec=%.0f gaps=%llu out_of_order=%llu "
-           "malformed=%llu lost=%llu cpu_ns_per_msg=%.0f ok=%d\n",
+           "malformed=%llu lost=%llu cpu_ns_per_msg=%.0f",
            gSize, (unsigned long long)received, rate, (unsigned long long)atomic_load(&gGaps),
            (unsigned long long)atomic_load(&gOutOfOrder),
            (unsigned long long)atomic_load(&gMalformed),
            (unsigned long long)(gCount > received ? gCount - received : 0),
-           received ? (benchCpuSeconds() - cpuStart) * 1e9 / (double)received : 0, ok);
+           received ? (benchCpuSeconds() - cpuStart) * 1e9 / (double)received : 0);
+    if (gSamples != NULL)
+    {
+        qsort(gSamples, gSampleCount, sizeof(uint64_t), benchCompareU64);
+        printf(" samples=%zu p50_us=%.1f p90_us=%.1f p99_us=%.1f max_us=%.1f", gSampleCount,
+               benchPercentileUs(gSamples, gSampleCount, 50),
+               benchPercentileUs(gSamples, gSampleCount, 90),
+               benchPercentileUs(gSamples, gSampleCount, 99),
+               gSampleCount ? gSamples[gSampleCount - 1] / 1000.0 : 0);
+    }
+    printf(" ok=%d\n", ok);
     natsSubscription_Destroy(sub);
+    free(gSamples);
     return ok ? 0 : 1;
 }
 
@@ -239,12 +283,22 @@ static natsStatus publishOne(natsConnection* connection, const char* data)
     return status;
 }
 
+static void sleepUntilNs(uint64_t when)
+{
+    struct timespec ts;
+    ts.tv_sec = (time_t)(when / 1000000000ull);
+    ts.tv_nsec = (long)(when % 1000000000ull);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, NULL) != 0)
+        ;
+}
+
 static int publish(natsConnection* connection)
 {
     natsSubscription* ready = NULL;
     char* data = calloc(1, gSize);
     uint64_t seq, startNs;
     double seconds, cpuStart;
+    const double gapNs = gTargetRate > 0 ? 1e9 / gTargetRate : 0;
     int i;
 
     if (data == NULL)
@@ -267,8 +321,13 @@ static int publish(natsConnection* connection)
     cpuStart = benchCpuSeconds();
     for (seq = 1; seq <= gCount; ++seq)
     {
+        /* Sleeping only when ahead of the target. */
+        if (gapNs > 0 && benchNowNs() < startNs + (uint64_t)((seq - 1) * gapNs))
+            sleepUntilNs(startNs + (uint64_t)((seq - 1) * gapNs));
         stamp(data, seq);
         check(publishOne(connection, data), "publish");
+        if (gFlushEach)
+            check(natsConnection_Flush(connection), "flush");
     }
     check(natsConnection_Flush(connection), "flush");
     seconds = (benchNowNs() - startNs) / 1e9;

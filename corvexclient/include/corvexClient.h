@@ -411,6 +411,30 @@ extern "C"
 /* Sessions                                                                  */
 /* ------------------------------------------------------------------------ */
 
+/* The NATS payload of a message (what a program on the NATS client alone
+ * writes and reads to meet sessions on the NATS router):
+ *   - without user properties, the content alone, unless the content itself
+ *     starts with the bytes 0x00 'C' 'X': then it is framed as below with a
+ *     property text of length 0;
+ *   - with user properties, a frame and then the content:
+ *       bytes 0..2  0x00 'C' 'X'
+ *       byte  3     version, 1
+ *       bytes 4..7  length P of the property text, unsigned, big-endian
+ *       P bytes     the property text: the entries in the map's order,
+ *                   separated by ',', each "<key>=s<text>" or
+ *                   "<key>=i<int32 in decimal>"; in key and text '%', '=',
+ *                   ':', ',', blanks, control bytes and bytes beyond ASCII
+ *                   are '%' and two upper-case hex digits;
+ *       the rest    the content.
+ * A reader skips 8 + P bytes of a payload that starts with 0x00 'C' 'X'; a
+ * payload that does not is content without properties. A payload that
+ * starts so but is no whole frame of version 1 with a property text is
+ * dropped with a warning. With "SESSION_ROUTER_PROPERTIES_HEADER" the
+ * property text travels as the value of the NATS header
+ * "Corvex-Properties" instead (where NATS tools show it); a receiver takes
+ * the properties of the frame, or without any there those of the header.
+ * Properties are decoded only when a receiver asks for the map. */
+
 /* Session properties honoured:
  *   "SESSION_ROUTER"                which router to use: "embedded" (the
  *                                   default) or "embedded:<name>", the
@@ -447,9 +471,17 @@ extern "C"
  *                                   delivered once the connection has
  *                                   reported it carries the discard
  *                                   indication. A message's user property
- *                                   map travels as one NATS header,
- *                                   "Corvex-Properties", and comes back
- *                                   entry for entry.
+ *                                   map travels in a frame ahead of its
+ *                                   content in the NATS payload (below),
+ *                                   or with
+ *                                   "SESSION_ROUTER_PROPERTIES_HEADER" as
+ *                                   one NATS header, and comes back entry
+ *                                   for entry; a receiver takes either.
+ *   "SESSION_ROUTER_PROPERTIES_HEADER"
+ *                                   NATS router: true to send user
+ *                                   properties as the NATS header
+ *                                   "Corvex-Properties" rather than in the
+ *                                   payload's frame; default false.
  *   "SESSION_ROUTER_PENDING_LIMIT"  NATS router: messages one subscription
  *                                   may have waiting in the connection
  *                                   before it drops them (a slow
@@ -651,6 +683,7 @@ extern "C"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS "SESSION_ROUTER_CACHED_TOPICS"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_ACCESS_RULES "SESSION_ROUTER_ACCESS_RULES"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT "SESSION_ROUTER_PENDING_LIMIT"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_PROPERTIES_HEADER "SESSION_ROUTER_PROPERTIES_HEADER"
 #define CORVEXCLIENT_SESSION_PROP_ROUTER_CACHE_REPLICAS "SESSION_ROUTER_CACHE_REPLICAS"
 #define CORVEXCLIENT_SESSION_PROP_NATS_TLS_CA_FILE "SESSION_NATS_TLS_CA_FILE"
 #define CORVEXCLIENT_SESSION_PROP_NATS_TLS_CERT_FILE "SESSION_NATS_TLS_CERT_FILE"

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "clientError.h"
 #include "testControl.h"
@@ -65,24 +66,46 @@ corvexClient_returnCode_t setTopic(corvexClient_msg_t msg, const char* topic)
 
 namespace
 {
-/* Fills a message's own storage with a copy of source, its content too
- * unless that is borrowed; on failure the message is left as it was. */
+/* Fills a message's own storage with a copy of source, its content and
+ * property text too unless those are borrowed; on failure the message is
+ * left as it was. */
 bool fillCopy(corvexClientMsg* copy, const corvexClientMsg* source, bool copyContent = true)
 {
-    const uint32_t mapSize = source->mMap ? corvexContainer_size(source->mMap) : 0;
+    /* A property text not decoded yet travels as it came. */
+    const bool encoded =
+        source->mEncodedMap && source->mMapState.load(std::memory_order_acquire) != 2;
+    const uint32_t mapSize = !encoded && source->mMap ? corvexContainer_size(source->mMap) : 0;
     const uint32_t mapBytes = alignUp(mapSize);
+    const uint32_t encodedSize = encoded && copyContent ? source->mEncodedMapLength : 0;
     const uint32_t replySize = source->mHasReplyTo ? source->mReplyToLength + 1 : 0;
     const uint32_t contentSize = copyContent ? source->mContentLength : 0;
-    const uint64_t total = uint64_t{mapBytes} + contentSize + source->mTopicLength + 1 + replySize;
+    const uint64_t total =
+        uint64_t{mapBytes} + encodedSize + contentSize + source->mTopicLength + 1 + replySize;
     if (total > UINT32_MAX || !reserveStorage(copy, static_cast<uint32_t>(total)))
         return false;
     char* at = copy->mStorage;
     copy->mMap = nullptr;
+    copy->mEncodedMap = nullptr;
+    copy->mEncodedMapLength = 0;
+    copy->mDecodeMap = nullptr;
+    copy->mMapState.store(0, std::memory_order_relaxed);
     if (mapSize)
     {
         std::memcpy(at, source->mMap, mapSize);
         copy->mMap = corvexContainer_adoptCopy(at, mapSize);
         at += mapBytes;
+    }
+    if (encoded)
+    {
+        copy->mEncodedMap = source->mEncodedMap;
+        if (copyContent)
+        {
+            std::memcpy(at, source->mEncodedMap, encodedSize);
+            copy->mEncodedMap = at;
+            at += encodedSize;
+        }
+        copy->mEncodedMapLength = source->mEncodedMapLength;
+        copy->mDecodeMap = source->mDecodeMap;
     }
     copy->mContent = nullptr;
     copy->mContentLength = 0;
@@ -121,6 +144,24 @@ bool fillCopy(corvexClientMsg* copy, const corvexClientMsg* source, bool copyCon
     return true;
 }
 } // namespace
+
+corvexClientContainer* corvexMsg_map(corvexClientMsg* msg)
+{
+    if (!msg->mEncodedMap)
+        return msg->mMap;
+    uint8_t state = msg->mMapState.load(std::memory_order_acquire);
+    if (state == 0 && msg->mMapState.compare_exchange_strong(state, 1, std::memory_order_acquire))
+    {
+        msg->mMap = msg->mDecodeMap(msg->mEncodedMap, msg->mEncodedMapLength, &msg->mMapStorage,
+                                    &msg->mMapStorageCapacity);
+        msg->mMapState.store(2, std::memory_order_release);
+        return msg->mMap;
+    }
+    /* Another holder of the message is decoding it. */
+    while (msg->mMapState.load(std::memory_order_acquire) != 2)
+        std::this_thread::yield();
+    return msg->mMap;
+}
 
 corvexClientMsg* corvexMsg_copyForDelivery(const corvexClientMsg* source)
 {
@@ -350,6 +391,8 @@ extern "C"
         if (map && !corvexContainer_isValid(map))
             return corvexError_fail(CORVEXCLIENT_SUBCODE_BAD_ARGUMENT);
         msg->mMap = map;
+        msg->mEncodedMap = nullptr;
+        msg->mEncodedMapLength = 0;
         return CORVEXCLIENT_OK;
     }
 
@@ -362,9 +405,12 @@ extern "C"
             return code;
         if (!map)
             return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
-        if (!msg->mMap)
+        const bool encoded = msg->mEncodedMap != nullptr;
+        *map = corvexMsg_map(msg);
+        if (!*map && encoded)
+            return corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
+        if (!*map)
             return CORVEXCLIENT_NOT_FOUND;
-        *map = msg->mMap;
         return CORVEXCLIENT_OK;
     }
 

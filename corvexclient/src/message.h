@@ -12,6 +12,11 @@
 #include "corvexClient.h"
 #include "workQueue.h"
 
+/* Builds the map of a received property text in *storage (grown with
+ * malloc to *capacity as needed); NULL when memory is short. */
+typedef corvexClientContainer* (*CorvexMapDecoder)(const char* text, uint32_t length,
+                                                   char** storage, uint32_t* capacity);
+
 struct corvexClientMsg
 {
     CorvexWorkNode mNode; /* first: queued for delivery by its node */
@@ -35,6 +40,17 @@ struct corvexClientMsg
     /* Received copies live here; kept across reuse from the pool. */
     char* mStorage;
     uint32_t mStorageCapacity;
+
+    /* Received user properties still in the text they came in (checked by
+     * the router that received them), decoded into mMap by mDecodeMap in
+     * mMapStorage the first time the map is asked for. mMapState: 0 not
+     * decoded, 1 being decoded, 2 decoded. */
+    const char* mEncodedMap;
+    uint32_t mEncodedMapLength;
+    CorvexMapDecoder mDecodeMap;
+    std::atomic<uint8_t> mMapState;
+    char* mMapStorage;
+    uint32_t mMapStorageCapacity;
 
     /* Content left in the receiving router's buffer, which mReleaseBorrowed
      * frees when the last reference goes; NULL for a copy. */
@@ -111,14 +127,18 @@ bool corvexMsg_isValid(const corvexClientMsg* msg);
  * shared pool; other threads' spares return to the heap as they exit. */
 void corvexMsg_releaseSpares();
 
+/* The message's user property map, decoded when it came as a property text;
+ * NULL without one (or when memory is short for decoding it). */
+corvexClientContainer* corvexMsg_map(corvexClientMsg* msg);
+
 /* A received copy of a message being sent: topic, content, reply-to, map
  * and delivery mode. NULL when memory is short. */
 corvexClientMsg* corvexMsg_copyForDelivery(const corvexClientMsg* source);
 
-/* A received message whose content stays where source's is, in a buffer of
- * the receiving router that release(borrowed) frees once the message's last
- * reference is gone; topic, reply-to, map and delivery mode are copied as
- * corvexMsg_copyForDelivery copies them. NULL when memory is short (the
+/* A received message whose content (and property text) stays where
+ * source's is, in a buffer of the receiving router that release(borrowed)
+ * frees once the message's last reference is gone; topic, reply-to, map and
+ * delivery mode are copied as corvexMsg_copyForDelivery copies them. NULL when memory is short (the
  * buffer is then still the caller's). */
 corvexClientMsg* corvexMsg_borrowForDelivery(const corvexClientMsg* source,
                                              void (*release)(void* borrowed), void* borrowed);

@@ -41,6 +41,7 @@ void freeList(corvexClientMsg* first)
     {
         corvexClientMsg* next = first->mNextFree;
         std::free(first->mStorage);
+        std::free(first->mMapStorage);
         delete first;
         first = next;
     }
@@ -149,6 +150,10 @@ void resetFields(corvexClientMsg* msg)
     msg->mCacheStatus = CORVEXCLIENT_MSG_LIVE;
     msg->mCacheRequestId = 0;
     msg->mReleaseBorrowed = nullptr;
+    msg->mEncodedMap = nullptr;
+    msg->mEncodedMapLength = 0;
+    msg->mDecodeMap = nullptr;
+    msg->mMapState.store(0, std::memory_order_relaxed);
     msg->mNextFree = nullptr;
 }
 } // namespace
@@ -173,6 +178,8 @@ corvexClientMsg* corvexMsg_allocate()
             return nullptr;
         msg->mStorage = nullptr;
         msg->mStorageCapacity = 0;
+        msg->mMapStorage = nullptr;
+        msg->mMapStorageCapacity = 0;
     }
     resetFields(msg);
     return msg;
@@ -195,6 +202,12 @@ void corvexMsg_release(corvexClientMsg* msg)
         std::free(msg->mStorage);
         msg->mStorage = nullptr;
         msg->mStorageCapacity = 0;
+    }
+    if (msg->mMapStorageCapacity > kMaxKeptStorage)
+    {
+        std::free(msg->mMapStorage);
+        msg->mMapStorage = nullptr;
+        msg->mMapStorageCapacity = 0;
     }
     LocalPool& pool = localPool();
     msg->mNextFree = pool.mHead;

@@ -96,10 +96,10 @@ extern "C" corvexClient_returnCode_t corvexClient_msg_dumpExt(corvexClient_msg_t
         writer.add("Cache Message:          %s, CacheRequestId %" PRIu64 "\n",
                    msg->mCacheStatus == CORVEXCLIENT_MSG_CACHED_SUSPECT ? "suspect" : "yes",
                    msg->mCacheRequestId);
-    if (msg->mMap)
+    if (const corvexClientContainer* map = corvexMsg_map(msg))
     {
-        writer.add("User Property Map:      %u entries\n", msg->mMap->mCount);
-        corvexContainer_forEach(msg->mMap, dumpMapEntry, &writer);
+        writer.add("User Property Map:      %u entries\n", map->mCount);
+        corvexContainer_forEach(map, dumpMapEntry, &writer);
     }
     if (msg->mContent)
     {

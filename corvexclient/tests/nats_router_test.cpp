@@ -332,6 +332,8 @@ class NatsRouterTest : public ClientTest
             });
     }
 
+    void checkPropertiesRoundTrip(std::vector<const char*> options);
+
     NatsServer mServer;
     std::string mSelector;
     corvexClient_context_t mOtherContext = nullptr;
@@ -999,14 +1001,15 @@ TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivere
 /* User properties travel as NATS headers: keys and texts the server would
  * trim, split or drop come back unchanged, numbers stay numbers, a key given
  * twice reads its first value, and hundreds of them fit. */
-TEST_F(NatsRouterTest, UserPropertiesComeBackUnchangedThroughHeaders)
+/* Odd keys and texts, numbers at their limits, a key given twice and 300
+ * entries come back as they were sent, with the sender's properties sent
+ * as the session's options say. */
+void NatsRouterTest::checkPropertiesRoundTrip(std::vector<const char*> options)
 {
-    startServer();
-    if (IsSkipped())
-        return;
-    corvexClient_session_t publisher = nullptr;
-    corvexClient_session_t subscriber = nullptr;
-    ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));
+    corvexClient_session_t publisher = natsSession(mContext, &mPublisher, "publisher", options);
+    corvexClient_session_t subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber");
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
     const std::vector<std::pair<std::string, std::string>> texts = {
         {"", "no key"},
         {"empty", ""},
@@ -1065,6 +1068,146 @@ TEST_F(NatsRouterTest, UserPropertiesComeBackUnchangedThroughHeaders)
     for (int i = 0; i < many; ++i)
         EXPECT_EQ("value " + std::to_string(i), capture->mStrings["key " + std::to_string(i)]);
     EXPECT_EQ(0u, capture->mNumbers.count("dup"));
+}
+
+TEST_F(NatsRouterTest, UserPropertiesComeBackUnchangedThroughHeaders)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    checkPropertiesRoundTrip({"SESSION_ROUTER_PROPERTIES_HEADER", "true"});
+}
+
+TEST_F(NatsRouterTest, UserPropertiesComeBackUnchangedThroughThePayloadFrame)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    checkPropertiesRoundTrip({});
+}
+
+/* What each message of a subscription held: its content and the text of
+ * its property "k" ("-" without a map). */
+struct PayloadCapture
+{
+    std::mutex mLock;
+    std::vector<std::pair<std::string, std::string>> mSeen;
+
+    static int onMessage(corvexClient_session_t, corvexClient_msg_t msg, void* user)
+    {
+        PayloadCapture* capture = static_cast<PayloadCapture*>(user);
+        void* content = nullptr;
+        uint32_t size = 0;
+        std::string text;
+        if (corvexClient_msg_getBinaryAttachmentPtr(msg, &content, &size) == CORVEXCLIENT_OK)
+            text.assign(static_cast<const char*>(content), size);
+        std::string property = "-";
+        corvexClient_container_t map = nullptr;
+        const char* value = nullptr;
+        if (corvexClient_msg_getUserPropertyMap(msg, &map) == CORVEXCLIENT_OK)
+            property = corvexClient_container_getStringPtr(map, "k", &value) == CORVEXCLIENT_OK
+                           ? value
+                           : "?";
+        std::lock_guard<std::mutex> guard(capture->mLock);
+        capture->mSeen.emplace_back(text, property);
+        return CORVEXCLIENT_CALLBACK_OK;
+    }
+
+    size_t size()
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        return mSeen.size();
+    }
+};
+
+/* A program on the NATS client alone meets sessions as the library's
+ * header documents: its plain payloads are content without properties, a
+ * frame's properties and a header's both reach the receiver, content that
+ * itself starts like a frame survives in an empty frame (and a session
+ * frames such content it sends), and payloads that start like a frame but
+ * are none are dropped with a warning. */
+TEST_F(NatsRouterTest, PayloadsFromARawClientAreFramedPlainOrDroppedAsDocumented)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    LogLines log;
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(LogLines::onLog, &log));
+    corvexClient_session_t publisher = nullptr;
+    corvexClient_session_t subscriber = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));
+    PayloadCapture capture;
+    CorvexDispatchInfo dispatch{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, PayloadCapture::onMessage,
+                                &capture, nullptr};
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_topicSubscribeWithDispatch(
+                                   subscriber, CORVEXCLIENT_SUBSCRIBE_FLAGS_WAIT_FOR_CONFIRM, "raw",
+                                   &dispatch, nullptr));
+    natsConnection* raw = nullptr;
+    ASSERT_EQ(NATS_OK, natsConnection_ConnectTo(&raw, mServer.url().c_str()));
+    natsSubscription* sniffer = nullptr;
+    ASSERT_EQ(NATS_OK, natsConnection_SubscribeSync(&sniffer, raw, "raw"));
+    ASSERT_EQ(NATS_OK, natsConnection_Flush(raw));
+    const std::string magic("\0CX", 3);
+    auto frame = [&](char version, const std::string& properties, const std::string& content)
+    {
+        const uint32_t length = static_cast<uint32_t>(properties.size());
+        std::string out = magic + version;
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out += static_cast<char>((length >> shift) & 0xff);
+        return out + properties + content;
+    };
+    auto publish = [&](const std::string& payload)
+    {
+        EXPECT_EQ(NATS_OK, natsConnection_Publish(raw, "raw", payload.data(),
+                                                  static_cast<int>(payload.size())));
+    };
+    publish("plain");
+    publish(frame(1, "k=sframed%2C value,n=i7", "with a frame"));
+    natsMsg* headed = nullptr;
+    ASSERT_EQ(NATS_OK, natsMsg_Create(&headed, "raw", nullptr, "with a header", 13));
+    ASSERT_EQ(NATS_OK, natsMsgHeader_Set(headed, "Corvex-Properties", "k=sheaded"));
+    EXPECT_EQ(NATS_OK, natsConnection_PublishMsg(raw, headed));
+    natsMsg_Destroy(headed);
+    publish(frame(1, "", magic + "starts like a frame"));
+    publish(frame(2, "k=sv", "another version"));
+    publish(magic + '\1' + "\0\0");
+    publish(frame(1, "k=sv", "").substr(0, 10));
+    publish(frame(1, "no property", "bad text"));
+    publish(frame(1, std::string("k=s\0x", 5), "a NUL in the text"));
+    ASSERT_EQ(NATS_OK, natsConnection_Flush(raw));
+    send(publisher, "raw", magic + "sent by a session");
+    send(publisher, "raw", "last");
+
+    ASSERT_TRUE(pollUntil([&] { return capture.size() >= 6; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"plain", "-"},
+        {"with a frame", "framed, value"},
+        {"with a header", "headed"},
+        {magic + "starts like a frame", "-"},
+        {magic + "sent by a session", "-"},
+        {"last", "-"}};
+    {
+        std::lock_guard<std::mutex> guard(capture.mLock);
+        EXPECT_EQ(expected, capture.mSeen);
+    }
+    EXPECT_FALSE(log.containing("dropped: its payload starts like a frame but is none").empty());
+    /* What a raw reader sees of the session's message: an empty frame. */
+    natsMsg* seen = nullptr;
+    std::string sessionPayload;
+    while (natsSubscription_NextMsg(&seen, sniffer, 1000) == NATS_OK)
+    {
+        const std::string payload(natsMsg_GetData(seen), natsMsg_GetDataLength(seen));
+        natsMsg_Destroy(seen);
+        if (payload.find("sent by a session") != std::string::npos)
+            sessionPayload = payload;
+        if (payload == "last")
+            break;
+    }
+    EXPECT_EQ(frame(1, "", magic + "sent by a session"), sessionPayload);
+    natsSubscription_Destroy(sniffer);
+    natsConnection_Destroy(raw);
+    corvexClient_log_unsetCallback();
 }
 
 /* Messages an application keeps past its callback (their content stays in

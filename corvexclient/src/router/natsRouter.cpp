@@ -20,6 +20,7 @@
 #include "container.h"
 #include "message.h"
 #include "router/natsCache.h"
+#include "router/natsFrame.h"
 #include "router/natsSecurity.h"
 #include "router/natsSubject.h"
 #include "router/routerConfig.h"
@@ -32,6 +33,7 @@ constexpr const char* kTlsScheme = "tls://";
 constexpr int64_t kReconnectWaitMs = 250;
 constexpr int64_t kSubscribeFlushMs = 2000;
 constexpr int64_t kCloseFlushMs = 2000;
+constexpr int64_t kGatherUs = 250;
 constexpr int32_t kRefusedResponse = 403;
 constexpr const char* kSubscribeViolation = "Permissions Violation for Subscription to ";
 constexpr const char* kPublishViolation = "Permissions Violation for Publish to ";
@@ -113,6 +115,7 @@ struct NatsLinkState
      * stream of messages that are no topics is dropped message by message. */
     CorvexLogThrottle mSlowConsumerLog;
     CorvexLogThrottle mNotATopicLog;
+    CorvexLogThrottle mMalformedLog;
     /* Sends that failed for want of a connection since it was last up,
      * under mLock: reported in one event once it is back, or as the link
      * closes. */
@@ -137,8 +140,11 @@ struct NatsSubscription
     bool mSettled = false;
     uint64_t mSent = 0; /* its place in the link's flushes */
     std::vector<CorvexSubscribeRequest> mWaiting;
-    /* The delivering thread's: messages the connection has handed it. */
+    /* The delivering thread's: messages the connection has handed it, and
+     * the last property text it found valid (a sender repeats its
+     * properties, its publisher information). */
     uint64_t mSeen = 0;
+    std::string mCheckedProperties;
     /* Under the state's mLock. Messages were lost after the first mGapAfter
      * handed over (the connection dropped some, or was lost): the first one
      * delivered after those carries the discard indication. */
@@ -165,11 +171,14 @@ struct NatsLink
     std::condition_variable mFlushWanted;
     uint64_t mQueued = 0;  /* subscriptions sent for the flusher */
     uint64_t mFlushed = 0; /* of those, settled */
-    /* A request was published since the flusher last flushed: it goes out
-     * at once, as the NATS client's own request call sends it, without its
-     * sender waiting for the server. */
-    bool mRequestSent = false;
+    /* Something was published since the flusher last flushed: it goes out
+     * at once, without its sender waiting for the server. Set by senders
+     * without the lock while it is already set; while the flusher waits for
+     * one flush, what is published meanwhile gathers for the next. */
+    std::atomic<bool> mPublished{false};
     bool mStopping = false;
+    /* User properties go as a NATS header rather than in a frame. */
+    bool mPropertiesHeader = false;
 };
 
 CorvexNatsRouter* natsRouter(CorvexRouter* router)
@@ -230,111 +239,76 @@ const std::string* receivedTopic(const char* subject, ReceivedSubject& last)
     return &last.mTopic;
 }
 
-/* The subject a topic is published on; a sender repeats its topics, so
- * each thread keeps its last one. */
-const std::string& publishSubject(const char* topic, size_t length)
-{
-    thread_local std::string lastTopic;
-    thread_local std::string lastSubject;
-    if (lastSubject.empty() || lastTopic.size() != length ||
-        lastTopic.compare(0, length, topic, length) != 0)
-    {
-        lastSubject = corvexNatsSubject_fromTopic(topic, length);
-        lastTopic.assign(topic, length);
-    }
-    return lastSubject;
-}
-
-struct ReceivedProperty
-{
-    std::string mKey;
-    bool mIsString;
-    std::string mText;
-    int32_t mNumber;
-};
-
 /* A subject from the wire as a log line shows it. */
 std::string escapedSubject(const char* subject)
 {
     return subject ? corvexLog_escape(subject, std::strlen(subject)) : std::string();
 }
 
-/* Builds the map of an encoded property list in buffer. */
-bool decodeProperties(const char* value, std::vector<char>* buffer, corvexClient_container_t* map)
+/* Logs a received payload dropped for what it holds (a burst of them in
+ * one line a second). */
+void dropMalformed(NatsLinkState& state, natsMsg* received, const char* why)
 {
-    std::vector<ReceivedProperty> properties;
-    size_t size = sizeof(corvexClientContainer) + alignof(corvexClientContainer);
-    for (const char* entry = value; *value;)
-    {
-        const char* comma = std::strchr(entry, ',');
-        const std::string one(entry,
-                              comma ? static_cast<size_t>(comma - entry) : std::strlen(entry));
-        properties.emplace_back();
-        ReceivedProperty& property = properties.back();
-        if (!corvexNatsProperty_decode(one.c_str(), &property.mKey, &property.mIsString,
-                                       &property.mText, &property.mNumber))
-            return false;
-        size += 16 + property.mKey.size() + property.mText.size();
-        if (!comma)
-            break;
-        entry = comma + 1;
-    }
-    buffer->resize(size);
-    if (corvexClient_container_createMap(map, buffer->data(), buffer->size()) != CORVEXCLIENT_OK)
-        return false;
-    for (const ReceivedProperty& property : properties)
-    {
-        const corvexClient_returnCode_t code =
-            property.mIsString
-                ? corvexClient_container_addString(*map, property.mText.c_str(),
-                                                   property.mKey.c_str())
-                : corvexClient_container_addInt32(*map, property.mNumber, property.mKey.c_str());
-        if (code != CORVEXCLIENT_OK)
-            return false;
-    }
-    return true;
+    uint64_t held = 0;
+    if (corvexLog_enabled(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING) &&
+        corvexLogThrottle_pass(&state.mMalformedLog, &held))
+        corvexLog_write(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                        "message on NATS subject '%s' dropped: %s (%llu more dropped since the "
+                        "last report)",
+                        escapedSubject(natsMsg_GetSubject(received)).c_str(), why,
+                        static_cast<unsigned long long>(held));
 }
 
-/* The user properties of a received message (NULL without any), in a map
- * of the calling thread's that lasts until its next call: a sender repeats
- * its map (its publisher information), so the last one decoded is kept.
- * False, after a log line, when they are no encoded map. */
-bool receivedProperties(natsMsg* received, corvexClient_container_t* map)
+/* Points msg at the content and the property text of a received payload
+ * (the frame's, or without any there the header's), checking the text
+ * unless it is the one last checked (*checked, when given); false (logged)
+ * when the payload or the text is malformed. The map is decoded only when
+ * a receiver asks for it. */
+bool receivedPayload(NatsLinkState& state, natsMsg* received, std::string* checked,
+                     corvexClientMsg* msg)
 {
-    thread_local std::string lastValue;
-    thread_local std::vector<char> lastBuffer;
-    thread_local corvexClient_container_t lastMap = nullptr;
-    *map = nullptr;
-    const char* value = nullptr;
-    if (natsMsgHeader_Get(received, CORVEX_NATS_PROPERTY_HEADER, &value) != NATS_OK || !value)
-        return true;
-    if (lastMap && lastValue == value)
+    CorvexNatsFrame frame;
+    if (corvexNatsFrame_read(natsMsg_GetData(received),
+                             static_cast<size_t>(natsMsg_GetDataLength(received)),
+                             &frame) == CORVEX_NATS_FRAME_MALFORMED)
     {
-        *map = lastMap;
-        return true;
-    }
-    lastMap = nullptr;
-    corvexClient_container_t decoded = nullptr;
-    if (!decodeProperties(value, &lastBuffer, &decoded))
-    {
-        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
-                   "message on NATS subject '%s' dropped: its \"%s\" header is no properties",
-                   escapedSubject(natsMsg_GetSubject(received)).c_str(),
-                   CORVEX_NATS_PROPERTY_HEADER);
+        dropMalformed(state, received, "its payload starts like a frame but is none");
         return false;
     }
-    lastValue = value;
-    lastMap = decoded;
-    *map = decoded;
+    const char* text = frame.mProperties;
+    size_t length = frame.mPropertiesLength;
+    const char* value = nullptr;
+    if (!text && natsMsgHeader_Get(received, CORVEX_NATS_PROPERTY_HEADER, &value) == NATS_OK &&
+        value)
+    {
+        text = value;
+        length = std::strlen(value);
+    }
+    if (text &&
+        !(checked && checked->size() == length && std::memcmp(checked->data(), text, length) == 0))
+    {
+        if (length > UINT32_MAX || !corvexNatsProperties_valid(text, length))
+        {
+            dropMalformed(state, received, "its properties are no property text");
+            return false;
+        }
+        if (checked)
+            checked->assign(text, length);
+    }
+    msg->mEncodedMap = text;
+    msg->mEncodedMapLength = static_cast<uint32_t>(length);
+    msg->mDecodeMap = text ? corvexNatsProperties_decode : nullptr;
+    msg->mContent = frame.mContent;
+    msg->mContentLength = frame.mContentLength;
     return true;
 }
 
 /* Fills the value-initialised client message a received NATS message
- * stands for, pointing into it and into the calling thread's topics and
- * property map, which last until its next call; false (logged, a burst of
- * them in one line a second) when its subjects are no topics or its
- * property header no map. */
-bool clientMsgOf(NatsLinkState& state, natsMsg* received, corvexClientMsg* msg)
+ * stands for, pointing into it and into the calling thread's topics, which
+ * last until its next call; false (logged, a burst of them in one line a
+ * second) when its subjects are no topics or its payload is malformed. */
+bool clientMsgOf(NatsLinkState& state, natsMsg* received, std::string* checked,
+                 corvexClientMsg* msg)
 {
     thread_local ReceivedSubject lastSubject;
     thread_local ReceivedSubject lastReply;
@@ -355,14 +329,10 @@ bool clientMsgOf(NatsLinkState& state, natsMsg* received, corvexClientMsg* msg)
                             static_cast<unsigned long long>(held));
         return false;
     }
-    corvexClient_container_t map = nullptr;
-    if (!receivedProperties(received, &map))
+    if (!receivedPayload(state, received, checked, msg))
         return false;
-    msg->mMap = map;
     msg->mTopic = topic->c_str();
     msg->mTopicLength = static_cast<uint32_t>(topic->size());
-    msg->mContent = natsMsg_GetData(received);
-    msg->mContentLength = static_cast<uint32_t>(natsMsg_GetDataLength(received));
     msg->mHasReplyTo = hasReplyTo ? 1 : 0;
     if (hasReplyTo)
     {
@@ -386,7 +356,7 @@ void onMessage(natsConnection*, natsSubscription*, natsMsg* received, void* clos
     NatsLinkState& state = *subscription->mState;
     const uint64_t seen = ++subscription->mSeen;
     corvexClientMsg source{};
-    if (!clientMsgOf(state, received, &source))
+    if (!clientMsgOf(state, received, &subscription->mCheckedProperties, &source))
     {
         destroyLater(received);
         return;
@@ -440,7 +410,7 @@ void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* fo
 {
     NatsLinkState& state = *static_cast<NatsLinkState*>(closure);
     corvexClientMsg source{};
-    if (!clientMsgOf(state, found, &source))
+    if (!clientMsgOf(state, found, nullptr, &source))
         return;
     std::lock_guard<std::mutex> guard(state.mLock);
     if (state.mClosed)
@@ -801,14 +771,18 @@ void runFlusher(NatsLink* link)
     std::unique_lock<std::mutex> lock(link->mFlushLock);
     for (;;)
     {
-        link->mFlushWanted.wait(
-            lock, [link]
-            { return link->mStopping || link->mRequestSent || link->mQueued > link->mFlushed; });
+        link->mFlushWanted.wait(lock,
+                                [link]
+                                {
+                                    return link->mStopping ||
+                                           link->mPublished.load(std::memory_order_acquire) ||
+                                           link->mQueued > link->mFlushed;
+                                });
         if (link->mStopping)
             return;
         const uint64_t sent = link->mQueued;
         const bool settling = sent > link->mFlushed;
-        link->mRequestSent = false;
+        link->mPublished.store(false, std::memory_order_release);
         lock.unlock();
         flush(link);
         if (settling)
@@ -818,14 +792,26 @@ void runFlusher(NatsLink* link)
         }
         lock.lock();
         link->mFlushed = sent;
+        /* Publishes that came while it waited for the server are a stream:
+         * they gather a little longer before the next flush (the NATS
+         * client writes its buffer within about a millisecond anyway),
+         * rather than each round trip being followed by the next. */
+        if (link->mPublished.load(std::memory_order_acquire))
+            link->mFlushWanted.wait_for(lock, std::chrono::microseconds(kGatherUs),
+                                        [link] { return link->mStopping; });
     }
 }
 
-void wantRequestFlush(NatsLink* link)
+/* Wakes the flusher unless it has been woken since it last flushed. */
+void wantFlush(NatsLink* link)
 {
+    if (link->mPublished.load(std::memory_order_relaxed) ||
+        link->mPublished.exchange(true, std::memory_order_acq_rel))
+        return;
     {
+        /* Taken so that the flusher cannot miss the wake-up between its
+         * test and its wait. */
         std::lock_guard<std::mutex> guard(link->mFlushLock);
-        link->mRequestSent = true;
     }
     link->mFlushWanted.notify_one();
 }
@@ -1015,6 +1001,7 @@ corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint
         link->mClientName = login->mClientName;
         link->mPendingLimit =
             login->mConfig ? login->mConfig->mPendingLimit : kCorvexDefaultPendingLimit;
+        link->mPropertiesHeader = login->mConfig && login->mConfig->mPropertiesHeader;
         *holder = link->mState;
     }
     const natsStatus status =
@@ -1079,43 +1066,93 @@ void disconnect(CorvexRouter* base, CorvexRouterLink* link)
     closeLink(natsRouter(base), natsLink(link));
 }
 
-void addProperty(void* closure, const char* key, bool isString, const char* text, int32_t number)
+/* What a sending thread keeps between its publishes, in one block (each
+ * thread_local of a shared library is a lookup call): its last topic and
+ * its subject, the property text of its last map with the bytes it was
+ * encoded from (a publisher sends the same map with every message, its
+ * publisher information), and the payload it last framed. */
+struct PublishScratch
 {
-    std::string& value = *static_cast<std::string*>(closure);
-    if (!value.empty())
-        value += ',';
-    value += corvexNatsProperty_encode(key, isString, text, number);
+    std::string mTopic;
+    std::string mSubject;
+    std::string mMapBytes;
+    std::string mPropertyText;
+    std::string mPayload;
+};
+
+thread_local PublishScratch tPublish;
+
+const std::string& publishSubject(PublishScratch& scratch, const char* topic, size_t length)
+{
+    if (scratch.mSubject.empty() || scratch.mTopic.size() != length ||
+        scratch.mTopic.compare(0, length, topic, length) != 0)
+    {
+        scratch.mSubject = corvexNatsSubject_fromTopic(topic, length);
+        scratch.mTopic.assign(topic, length);
+    }
+    return scratch.mSubject;
 }
 
-/* The header value of a map. A publisher sends the same map with every
- * message (its publisher information): each thread keeps the value of the
- * last map it encoded, with the bytes it was encoded from. */
-const std::string& propertyHeader(const corvexClientContainer* map)
+/* The property text a message is sent with: its map's, or the text it was
+ * received with when it is sent on unread; false without properties. */
+bool propertyText(PublishScratch& scratch, const corvexClientMsg* msg, const char** text,
+                  size_t* length)
 {
-    thread_local std::string lastBytes;
-    thread_local std::string lastValue;
+    if (msg->mEncodedMap && msg->mMapState.load(std::memory_order_acquire) != 2)
+    {
+        *text = msg->mEncodedMap;
+        *length = msg->mEncodedMapLength;
+        return true;
+    }
+    const corvexClientContainer* map = msg->mMap;
+    if (!map || map->mCount == 0)
+        return false;
     const char* bytes = reinterpret_cast<const char*>(map);
     const size_t size = corvexContainer_size(map);
-    if (lastBytes.size() != size || std::memcmp(lastBytes.data(), bytes, size) != 0)
+    if (scratch.mMapBytes.size() != size || std::memcmp(scratch.mMapBytes.data(), bytes, size) != 0)
     {
-        lastValue.clear();
-        corvexContainer_forEach(map, addProperty, &lastValue);
-        lastBytes.assign(bytes, size);
+        scratch.mPropertyText.clear();
+        corvexContainer_forEach(map, corvexNatsProperties_add, &scratch.mPropertyText);
+        scratch.mMapBytes.assign(bytes, size);
     }
-    return lastValue;
+    *text = scratch.mPropertyText.data();
+    *length = scratch.mPropertyText.size();
+    return true;
 }
 
-/* A message with user properties carries them as a header. */
-natsStatus publishWithProperties(NatsLink* link, const char* subject, const char* reply,
-                                 const corvexClientMsg* msg)
+/* The payload of a message: a frame with its property text (none with the
+ * header option) ahead of its content, or the content alone when it needs
+ * no frame. */
+void payloadOf(PublishScratch& scratch, const corvexClientMsg* msg, const char* text, size_t length,
+               const char** data, int* size)
+{
+    const bool needed = corvexNatsFrame_needed(msg->mContent, msg->mContentLength);
+    if (!text && !needed)
+    {
+        *data = static_cast<const char*>(msg->mContent);
+        *size = static_cast<int>(msg->mContentLength);
+        return;
+    }
+    std::string& payload = scratch.mPayload;
+    payload.clear();
+    corvexNatsFrame_appendHeader(payload, static_cast<uint32_t>(text ? length : 0));
+    if (text)
+        payload.append(text, length);
+    if (msg->mContentLength)
+        payload.append(static_cast<const char*>(msg->mContent), msg->mContentLength);
+    *data = payload.data();
+    *size = static_cast<int>(payload.size());
+}
+
+/* With the header option, the property text goes as a header. */
+natsStatus publishWithHeader(NatsLink* link, const char* subject, const char* reply,
+                             const std::string& value, const char* data, int size)
 {
     natsMsg* out = nullptr;
-    natsStatus status =
-        natsMsg_Create(&out, subject, reply, static_cast<const char*>(msg->mContent),
-                       static_cast<int>(msg->mContentLength));
+    natsStatus status = natsMsg_Create(&out, subject, reply, data, size);
     if (status != NATS_OK)
         return status;
-    status = natsMsgHeader_Set(out, CORVEX_NATS_PROPERTY_HEADER, propertyHeader(msg->mMap).c_str());
+    status = natsMsgHeader_Set(out, CORVEX_NATS_PROPERTY_HEADER, value.c_str());
     if (status == NATS_OK)
         status = natsConnection_PublishMsg(link->mConnection, out);
     destroyLater(out);
@@ -1167,22 +1204,31 @@ corvexClient_returnCode_t publish(CorvexRouter*, CorvexRouterLink* base, const c
                                   CorvexWaitList*)
 {
     NatsLink* link = natsLink(base);
-    const std::string& subject = publishSubject(msg->mTopic, msg->mTopicLength);
-    const int length = static_cast<int>(msg->mContentLength);
+    PublishScratch& scratch = tPublish;
+    const std::string& subject = publishSubject(scratch, msg->mTopic, msg->mTopicLength);
     const std::string reply =
         msg->mHasReplyTo ? corvexNatsSubject_fromTopic(msg->mReplyTo, msg->mReplyToLength) : "";
+    const char* replySubject = msg->mHasReplyTo ? reply.c_str() : nullptr;
+    const char* text = nullptr;
+    size_t length = 0;
+    const bool hasProperties = propertyText(scratch, msg, &text, &length);
+    const bool asHeader = hasProperties && link->mPropertiesHeader;
+    const char* data = nullptr;
+    int size = 0;
+    payloadOf(scratch, msg, asHeader ? nullptr : text, length, &data, &size);
     natsStatus status;
-    if (msg->mMap && msg->mMap->mCount > 0)
-        status = publishWithProperties(link, subject.c_str(),
-                                       msg->mHasReplyTo ? reply.c_str() : nullptr, msg);
-    else if (msg->mHasReplyTo)
-        status = natsConnection_PublishRequest(link->mConnection, subject.c_str(), reply.c_str(),
-                                               msg->mContent, length);
+    if (asHeader)
+        status = publishWithHeader(link, subject.c_str(), replySubject, std::string(text, length),
+                                   data, size);
+    else if (replySubject)
+        status = natsConnection_PublishRequest(link->mConnection, subject.c_str(), replySubject,
+                                               data, size);
     else
-        status = natsConnection_Publish(link->mConnection, subject.c_str(), msg->mContent, length);
-    if (status == NATS_OK && msg->mHasReplyTo)
-        wantRequestFlush(link);
-    return status == NATS_OK ? CORVEXCLIENT_OK : failPublish(link, msg, status);
+        status = natsConnection_Publish(link->mConnection, subject.c_str(), data, size);
+    if (status != NATS_OK)
+        return failPublish(link, msg, status);
+    wantFlush(link);
+    return CORVEXCLIENT_OK;
 }
 
 void cacheRequest(CorvexRouter*, CorvexRouterLink* base, const CorvexCacheRequest* request)

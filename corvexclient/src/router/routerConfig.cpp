@@ -213,6 +213,12 @@ corvexClient_returnCode_t corvexRouterConfig_parse(const CorvexPropertyList& lis
     const corvexClient_returnCode_t liveness = parseLiveness(list, &config->mLiveness);
     if (liveness != CORVEXCLIENT_OK)
         return liveness;
+    config->mPropertiesHeader = corvexProperties_getBool(
+        list, CORVEXCLIENT_SESSION_PROP_ROUTER_PROPERTIES_HEADER, false, &valid);
+    if (!valid)
+        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
+                               "\"%s\" must be true or false",
+                               CORVEXCLIENT_SESSION_PROP_ROUTER_PROPERTIES_HEADER);
     if (const char* cached =
             corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS))
     {

@@ -68,6 +68,10 @@ struct CorvexRouterConfig
 
     /* NATS router: how the connection notices a server that stopped answering. */
     CorvexNatsLiveness mLiveness;
+
+    /* NATS router: user properties sent as a NATS header rather than in the
+     * payload's frame. */
+    bool mPropertiesHeader = false;
 };
 
 /* Reads the router properties from the list; a malformed value fails with
