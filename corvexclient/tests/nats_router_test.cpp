@@ -676,8 +676,12 @@ TEST_F(NatsRouterTest, AFrozenServerBlocksNoSendAndIsReportedAsAnOutage)
         natsSession(mOtherContext, &mSubscriber, "subscriber", kQuickLiveness);
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    /* The subscriber takes the probe only: what the sends fill the frozen
+     * server with is not for it. (The NATS client leaks the buffer of a large
+     * message split across reads when its connection drops in the middle of
+     * one.) */
     Tagged tagged{&mSubscriber, 1};
-    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "frozen/>", tagged));
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "frozen/probe", tagged));
     awaitRoute(publisher, "frozen/probe", mSubscriber);
 
     mServer.freeze();
