@@ -517,9 +517,18 @@ extern "C"
  * Every router:
  *   "SESSION_CLIENT_NAME"           this client's name, unique per router; one
  *                                   topic level (no '/'). Default: generated.
- *   "SESSION_USERNAME"              user name presented at login; default the
- *                                   operating-system user.
- *   "SESSION_PASSWORD"              password presented at login.
+ *   "SESSION_USERNAME"              the session's user: presented at login
+ *                                   when given; without it the session goes
+ *                                   by the operating-system user and presents
+ *                                   no login.
+ *   "SESSION_PASSWORD"              password presented at login (with a
+ *                                   user name).
+ *   "SESSION_USERNAME_IS_DEFAULT",  "1": the "SESSION_USERNAME" or
+ *   "SESSION_PASSWORD_IS_DEFAULT"   "SESSION_PASSWORD" given is the
+ *                                   application's stand-in (such as the host's
+ *                                   user and host names), not a credential:
+ *                                   the session goes by it and a NATS server
+ *                                   is not sent it. Default "0".
  *   "SESSION_CONNECT_BLOCKING"      "1" (default): connect returns when the
  *                                   session is up or refused. "0": connect
  *                                   returns CORVEXCLIENT_IN_PROGRESS and the
@@ -627,7 +636,7 @@ extern "C"
  *   "SESSION_SUSPEND_HELD_PEAK"     the most messages this session has held
  *                                   at once while suspended;
  *   "SESSION_ROUTER_NAME", "SESSION_CLIENT_NAME", "SESSION_USERNAME" (the
- *   login name actually used), and any property given at creation (the last
+ *   name the session goes by), and any property given at creation (the last
  *   value of its name) except the password and "SESSION_NATS_TOKEN", which
  *   are never given out.
  */
@@ -636,6 +645,8 @@ extern "C"
 #define CORVEXCLIENT_SESSION_PROP_CLIENT_NAME "SESSION_CLIENT_NAME"
 #define CORVEXCLIENT_SESSION_PROP_USERNAME "SESSION_USERNAME"
 #define CORVEXCLIENT_SESSION_PROP_PASSWORD "SESSION_PASSWORD"
+#define CORVEXCLIENT_SESSION_PROP_USERNAME_IS_DEFAULT "SESSION_USERNAME_IS_DEFAULT"
+#define CORVEXCLIENT_SESSION_PROP_PASSWORD_IS_DEFAULT "SESSION_PASSWORD_IS_DEFAULT"
 #define CORVEXCLIENT_SESSION_PROP_CONNECT_BLOCKING "SESSION_CONNECT_BLOCKING"
 #define CORVEXCLIENT_SESSION_PROP_REAPPLY_SUBSCRIPTIONS "SESSION_REAPPLY_SUBSCRIPTIONS"
 #define CORVEXCLIENT_SESSION_PROP_TOPIC_DISPATCH "SESSION_TOPIC_DISPATCH"

@@ -91,9 +91,15 @@ corvexClient_returnCode_t configure(corvexClientSession* session)
     const char* userName = corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_USERNAME);
     session->mUserName = (userName && *userName) ? userName : operatingSystemUser();
     const char* password = corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_PASSWORD);
-    session->mPassword = password ? password : "";
 
     bool valid = true;
+    /* A stand-in names the session but is no credential. */
+    if (userName && !corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_USERNAME_IS_DEFAULT,
+                                              false, &valid))
+        session->mLoginUserName = userName;
+    if (password && !corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_PASSWORD_IS_DEFAULT,
+                                              false, &valid))
+        session->mLoginPassword = password;
     session->mConnectBlocking =
         corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_CONNECT_BLOCKING, true, &valid);
     session->mReapplySubscriptions = corvexProperties_getBool(
@@ -203,7 +209,8 @@ corvexClient_returnCode_t corvexSession_connectLocked(corvexClientSession* sessi
             return code;
     }
     const CorvexRouterLogin login{session->mClientName.c_str(), session->mUserName.c_str(),
-                                  session->mPassword.c_str(), &session->mRouterConfig};
+                                  session->mLoginUserName.c_str(),
+                                  session->mLoginPassword.c_str(), &session->mRouterConfig};
     const CorvexRouterEndpoint endpoint = corvexSession_endpoint(session);
     corvexClient_returnCode_t code =
         session->mRouter->mOps->mConnect(session->mRouter, &endpoint, &login, &session->mLink);

@@ -44,8 +44,9 @@ struct corvexClientSession
     std::string mRouterSelector;
     std::string mRouterName;
     std::string mClientName;
-    std::string mUserName;
-    std::string mPassword;
+    std::string mUserName;      /* the name it goes by */
+    std::string mLoginUserName; /* credentials: only as configured, else empty */
+    std::string mLoginPassword;
     std::string mReplyToDest;
     bool mConnectBlocking;
     bool mReapplySubscriptions;

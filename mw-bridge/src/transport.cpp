@@ -127,6 +127,8 @@ mama_status buildSessionProperties(CorvexTransportBridge* transport, CorvexPrope
         CORVEX_LOG(CORVEX_LOG_ERROR, "unable to append password");
         return MAMA_STATUS_NOMEM;
     }
+    const char* defaultUser = corvexProperties_get(list, "SESSION_USERNAME");
+    const char* defaultPassword = corvexProperties_get(list, "SESSION_PASSWORD");
     if (!corvexProperties_append(list, "use_corvexcache", "1"))
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to append default use_corvexcache value");
@@ -146,13 +148,23 @@ mama_status buildSessionProperties(CorvexTransportBridge* transport, CorvexPrope
         return status;
     }
 
-    static const char* const TRAILING[] = {"SESSION_REAPPLY_SUBSCRIPTIONS",
-                                           "SESSION_TOPIC_DISPATCH", "SESSION_CONNECT_BLOCKING"};
-    for (const char* name : TRAILING)
+    /* The user and computer names stand in for a login the user did not
+     * configure: the session goes by them but presents them to no server.
+     * A user's key of the same name follows them, so the value found is
+     * still the very copy appended above only when there is none. */
+    const char* userValue = corvexProperties_get(list, "SESSION_USERNAME");
+    const char* passwordValue = corvexProperties_get(list, "SESSION_PASSWORD");
+    const char* const TRAILING[][2] = {
+        {"SESSION_USERNAME_IS_DEFAULT", userValue == defaultUser ? "1" : "0"},
+        {"SESSION_PASSWORD_IS_DEFAULT", passwordValue == defaultPassword ? "1" : "0"},
+        {"SESSION_REAPPLY_SUBSCRIPTIONS", "1"},
+        {"SESSION_TOPIC_DISPATCH", "1"},
+        {"SESSION_CONNECT_BLOCKING", "1"}};
+    for (const auto& entry : TRAILING)
     {
-        if (!corvexProperties_append(list, name, "1"))
+        if (!corvexProperties_append(list, entry[0], entry[1]))
         {
-            CORVEX_LOG(CORVEX_LOG_ERROR, "unable to append %s=%s", name, "1");
+            CORVEX_LOG(CORVEX_LOG_ERROR, "unable to append %s=%s", entry[0], entry[1]);
             return MAMA_STATUS_NOMEM;
         }
     }

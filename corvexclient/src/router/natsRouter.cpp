@@ -678,9 +678,9 @@ natsStatus openConnection(CorvexNatsRouter* router, const CorvexRouterLogin* log
      * rather than an empty status message from the server at its inbox. */
     if (status == NATS_OK)
         status = natsOptions_DisableNoResponders(options, true);
-    if (status == NATS_OK && login->mUserName && *login->mUserName)
-        status = natsOptions_SetUserInfo(options, login->mUserName,
-                                         login->mPassword ? login->mPassword : "");
+    if (status == NATS_OK && login->mLoginUserName && *login->mLoginUserName)
+        status = natsOptions_SetUserInfo(options, login->mLoginUserName,
+                                         login->mLoginPassword ? login->mLoginPassword : "");
     if (status == NATS_OK && login->mConfig)
         status = corvexNatsSecurity_apply(login->mConfig->mNatsSecurity, options);
     if (status == NATS_OK)
