@@ -220,14 +220,13 @@ TEST_F(NatsSecurityTest, OnlyConfiguredCredentialsArePresentedAtLogin)
     expectTraffic({"SESSION_USERNAME", "a", "SESSION_PASSWORD", "b"});
     expectTraffic({"SESSION_USERNAME", "desk-user", "SESSION_PASSWORD", "desk-host",
                    "SESSION_USERNAME_IS_DEFAULT", "1", "SESSION_PASSWORD_IS_DEFAULT", "1"});
-    refusedConnect(natsSession(mSelector, "wrong", {"SESSION_USERNAME", "a", "SESSION_PASSWORD",
-                                                    "wrong"}),
-                   CORVEXCLIENT_SUBCODE_LOGIN_REFUSED);
+    refusedConnect(
+        natsSession(mSelector, "wrong", {"SESSION_USERNAME", "a", "SESSION_PASSWORD", "wrong"}),
+        CORVEXCLIENT_SUBCODE_LOGIN_REFUSED);
 
     /* The session still goes by the name it was given. */
-    corvexClient_session_t named =
-        natsSession(mSelector, "named",
-                    {"SESSION_USERNAME", "desk-user", "SESSION_USERNAME_IS_DEFAULT", "1"});
+    corvexClient_session_t named = natsSession(
+        mSelector, "named", {"SESSION_USERNAME", "desk-user", "SESSION_USERNAME_IS_DEFAULT", "1"});
     char value[64] = {};
     ASSERT_EQ(CORVEXCLIENT_OK,
               corvexClient_session_getProperty(named, "SESSION_USERNAME", value, sizeof(value)));
