@@ -92,36 +92,49 @@ corvexClient_returnCode_t configure(corvexClientSession* session)
     session->mUserName = (userName && *userName) ? userName : operatingSystemUser();
     const char* password = corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_PASSWORD);
 
-    bool valid = true;
     /* A stand-in names the session but is no credential. */
-    if (userName && !corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_USERNAME_IS_DEFAULT,
-                                              false, &valid))
+    bool userIsDefault = false;
+    bool passwordIsDefault = false;
+    session->mConnectBlocking = true;
+    session->mReapplySubscriptions = true;
+    session->mTopicDispatch = true;
+    uint64_t holdLimit = kDefaultHoldLimit;
+    uint64_t holdWaitMs = kDefaultHoldWaitMs;
+    code = corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_USERNAME_IS_DEFAULT,
+                                    &userIsDefault);
+    if (code == CORVEXCLIENT_OK)
+        code = corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_PASSWORD_IS_DEFAULT,
+                                        &passwordIsDefault);
+    if (code == CORVEXCLIENT_OK)
+        code = corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_CONNECT_BLOCKING,
+                                        &session->mConnectBlocking);
+    if (code == CORVEXCLIENT_OK)
+        code = corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_REAPPLY_SUBSCRIPTIONS,
+                                        &session->mReapplySubscriptions);
+    if (code == CORVEXCLIENT_OK)
+        code = corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_TOPIC_DISPATCH,
+                                        &session->mTopicDispatch);
+    if (code == CORVEXCLIENT_OK)
+        code = corvexProperties_getUnsigned(list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_LIMIT, 1,
+                                            INT32_MAX, &holdLimit);
+    if (code == CORVEXCLIENT_OK)
+        code = corvexProperties_getUnsigned(list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_WAIT_MS, 0,
+                                            INT32_MAX, &holdWaitMs);
+    if (code != CORVEXCLIENT_OK)
+        return code;
+    if (userName && !userIsDefault)
         session->mLoginUserName = userName;
-    if (password && !corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_PASSWORD_IS_DEFAULT,
-                                              false, &valid))
+    if (password && !passwordIsDefault)
         session->mLoginPassword = password;
-    session->mConnectBlocking =
-        corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_CONNECT_BLOCKING, true, &valid);
-    session->mReapplySubscriptions = corvexProperties_getBool(
-        list, CORVEXCLIENT_SESSION_PROP_REAPPLY_SUBSCRIPTIONS, true, &valid);
-    session->mTopicDispatch =
-        corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_TOPIC_DISPATCH, true, &valid);
-    session->mHoldLimit = static_cast<size_t>(corvexProperties_getUnsigned(
-        list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_LIMIT, kDefaultHoldLimit, &valid));
-    session->mHoldWaitLimit = std::chrono::milliseconds(corvexProperties_getUnsigned(
-        list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_WAIT_MS, kDefaultHoldWaitMs, &valid));
+    session->mHoldLimit = static_cast<size_t>(holdLimit);
+    session->mHoldWaitLimit = std::chrono::milliseconds(holdWaitMs);
     const char* policy = corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_POLICY);
     session->mHoldWaits = !policy || strcasecmp(policy, "wait") == 0;
     if (!session->mHoldWaits && strcasecmp(policy, "discard") != 0)
-        valid = false;
-    if (!valid || session->mHoldLimit == 0)
-        return corvexError_set(
-            CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
-            "a session property has an invalid value (booleans \"1\"/\"0\", \"%s\" above 0, "
-            "\"%s\" a number, \"%s\" \"wait\" or \"discard\")",
-            CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_LIMIT,
-            CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_WAIT_MS,
-            CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_POLICY);
+        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
+                               "\"%s\": '%s' is neither \"wait\" nor \"discard\"",
+                               CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_POLICY,
+                               corvexProperties_quoted(policy).c_str());
     code = corvexRouterConfig_parse(list, &session->mRouterConfig);
     if (code != CORVEXCLIENT_OK)
         return code;
@@ -209,8 +222,8 @@ corvexClient_returnCode_t corvexSession_connectLocked(corvexClientSession* sessi
             return code;
     }
     const CorvexRouterLogin login{session->mClientName.c_str(), session->mUserName.c_str(),
-                                  session->mLoginUserName.c_str(),
-                                  session->mLoginPassword.c_str(), &session->mRouterConfig};
+                                  session->mLoginUserName.c_str(), session->mLoginPassword.c_str(),
+                                  &session->mRouterConfig};
     const CorvexRouterEndpoint endpoint = corvexSession_endpoint(session);
     corvexClient_returnCode_t code =
         session->mRouter->mOps->mConnect(session->mRouter, &endpoint, &login, &session->mLink);
