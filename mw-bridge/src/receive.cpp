@@ -289,10 +289,22 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
             subscription->mThrottledLog,
             "Discarding message with topic '%s'; cannot exceed maximum queue depth of %" PRIu64,
             subscription->mTopic, subscription->mMaxQueueDepth);
+        subscription->mDiscarded.store(1, std::memory_order_relaxed);
         return CORVEXCLIENT_CALLBACK_OK;
+    }
+    /* The application hears of what was discarded before the next message
+     * it gets: the event goes ahead of it. */
+    if (subscription->mDiscarded.exchange(0, std::memory_order_relaxed) != 0)
+    {
+        corvexTransportBridge_queueTransportEvent(subscription->mTransportBridge,
+                                                  MAMA_TRANSPORT_QUALITY, 0, NULL);
     }
     status = corvexQueue_enqueueMsg(subscription->mQueueBridge, corvexReceive_dispatchMsgNode,
                                     message, subscription);
+    if (status != MAMA_STATUS_OK)
+    {
+        subscription->mDiscarded.store(1, std::memory_order_relaxed);
+    }
     if (status == MAMA_STATUS_NOMEM)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for message node");

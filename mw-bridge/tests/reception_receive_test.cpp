@@ -162,8 +162,8 @@ TEST_F(ReceptionTest, WithoutAsynchronousModeEachRunOfDiscardsIsReportedAheadOfT
     /* Has every message once the slow subscription has been offered it. */
     MsgRecorder& witness = subscribe(addQueue(), "Q.X");
     QualityPlacement placement{&received, {}, {}};
-    ASSERT_EQ(MAMA_STATUS_OK,
-              mamaTransport_setTransportCallback(mTransport, QualityPlacement::onEvent, &placement));
+    ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_setTransportCallback(
+                                  mTransport, QualityPlacement::onEvent, &placement));
     mamaTransport_setTransportCallbackQueue(mTransport, queue);
     mamaPublisher publisher = addPublisher("Q.X");
 
