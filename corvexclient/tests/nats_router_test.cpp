@@ -251,6 +251,9 @@ class NatsRouterTest : public ClientTest
     }
 
     /* A session on the router of the server, on the given context. */
+    void expectSlowSubscriptionLossReported(std::vector<const char*> limits,
+                                            const std::string& content);
+
     corvexClient_session_t natsSession(corvexClient_context_t context, ClientRecorder* recorder,
                                        const char* clientName, std::vector<const char*> login = {})
     {
@@ -944,16 +947,17 @@ TEST_F(NatsRouterTest, PublishesTheServerRefusesRaiseMessageRejectedNamingTheTop
 }
 /* What the connection drops for a stalled subscription beyond its pending
  * limit is lost, and the first message delivered afterwards says so. */
-TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivered)
+/* A subscriber with `limits` whose delivery is stalled while `sent`
+ * messages of `content` arrive: its connection drops what is beyond them,
+ * and the first message delivered after the loss carries the indication. */
+void NatsRouterTest::expectSlowSubscriptionLossReported(std::vector<const char*> limits,
+                                                        const std::string& content)
 {
-    startServer();
-    if (IsSkipped())
-        return;
     DeliveryStall* stall = &mStall;
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(DeliveryStall::onLog, stall));
     corvexClient_session_t publisher = natsSession(mContext, &mPublisher, "publisher");
-    corvexClient_session_t subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber",
-                                                    {"SESSION_ROUTER_PENDING_LIMIT", "4"});
+    corvexClient_session_t subscriber =
+        natsSession(mOtherContext, &mSubscriber, "subscriber", std::move(limits));
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
     Tagged slow{&mSubscriber, 1};
@@ -969,7 +973,8 @@ TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivere
     ASSERT_TRUE(stall->mHeld.wait());
     const int sent = 40;
     for (int i = 0; i < sent; ++i)
-        ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, ("slow/" + std::to_string(i)).c_str(), "x"));
+        ASSERT_EQ(CORVEXCLIENT_OK,
+                  send(publisher, ("slow/" + std::to_string(i)).c_str(), content.c_str()));
     EXPECT_TRUE(stall->mSlowConsumer.wait());
     /* The connection reads what is still on its way (and drops it) while
      * delivery stays stalled. */
@@ -979,7 +984,8 @@ TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivere
      * full and be dropped too: once the first waiting message is delivered,
      * there is room for it. */
     ASSERT_TRUE(mSubscriber.waitForMessages(1));
-    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, ("slow/" + std::to_string(sent)).c_str(), "x"));
+    ASSERT_EQ(CORVEXCLIENT_OK,
+              send(publisher, ("slow/" + std::to_string(sent)).c_str(), content.c_str()));
     ASSERT_TRUE(mSubscriber.waitUntil(
         [&]
         {
@@ -995,6 +1001,25 @@ TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivere
     EXPECT_EQ(1, std::count_if(received.begin(), received.end(),
                                [](const ClientMsg& m) { return m.mDiscard; }));
     EXPECT_EQ(gapsOf(received), discardsOf(received));
+}
+TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivered)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    expectSlowSubscriptionLossReported({"SESSION_ROUTER_PENDING_LIMIT", "4"}, "x");
+}
+
+/* The connection holds a slow subscription's messages up to a number of
+ * bytes as well: 8 KB messages beyond 32 KB are dropped long before the
+ * message limit, and the loss is reported as above. */
+TEST_F(NatsRouterTest, ASlowSubscriptionsWaitingBytesAreBoundedAndTheirLossReported)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    expectSlowSubscriptionLossReported({"SESSION_ROUTER_PENDING_BYTES_LIMIT", "32768"},
+                                       std::string(8192, 'b'));
 }
 /* User properties travel as NATS headers: keys and texts the server would
  * trim, split or drop come back unchanged, numbers stay numbers, a key given
