@@ -25,6 +25,8 @@ constexpr uint32_t kMagicLive = 0x53455321; /* "SES!" */
 constexpr uint32_t kMagicDead = 0x44454144; /* "DEAD" */
 constexpr uint64_t kDefaultHoldLimit = 100000;
 constexpr uint64_t kDefaultHoldWaitMs = 2000;
+constexpr uint64_t kDefaultHoldBytesLimit = 32ull << 20;
+constexpr uint64_t kMaxHoldBytesLimit = 1ull << 40;
 constexpr size_t kMaxClientName = 64;
 
 std::atomic<uint32_t> gClientSequence{0};
@@ -100,6 +102,7 @@ corvexClient_returnCode_t configure(corvexClientSession* session)
     session->mTopicDispatch = true;
     uint64_t holdLimit = kDefaultHoldLimit;
     uint64_t holdWaitMs = kDefaultHoldWaitMs;
+    uint64_t holdBytes = kDefaultHoldBytesLimit;
     code = corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_USERNAME_IS_DEFAULT,
                                     &userIsDefault);
     if (code == CORVEXCLIENT_OK)
@@ -120,6 +123,10 @@ corvexClient_returnCode_t configure(corvexClientSession* session)
     if (code == CORVEXCLIENT_OK)
         code = corvexProperties_getUnsigned(list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_WAIT_MS, 0,
                                             INT32_MAX, &holdWaitMs);
+    if (code == CORVEXCLIENT_OK)
+        code =
+            corvexProperties_getUnsigned(list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_BYTES_LIMIT,
+                                         1024, kMaxHoldBytesLimit, &holdBytes);
     if (code != CORVEXCLIENT_OK)
         return code;
     if (userName && !userIsDefault)
@@ -127,6 +134,7 @@ corvexClient_returnCode_t configure(corvexClientSession* session)
     if (password && !passwordIsDefault)
         session->mLoginPassword = password;
     session->mHoldLimit = static_cast<size_t>(holdLimit);
+    session->mHoldBytesLimit = static_cast<size_t>(holdBytes);
     session->mHoldWaitLimit = std::chrono::milliseconds(holdWaitMs);
     const char* policy = corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_POLICY);
     session->mHoldWaits = !policy || strcasecmp(policy, "wait") == 0;
@@ -190,6 +198,8 @@ const char* readOnlyProperty(const corvexClientSession* session, const char* nam
         return (text = std::to_string(session->mPublishWaitMicros.load())).c_str();
     if (strcasecmp(name, CORVEXCLIENT_SESSION_PROP_SUSPEND_HELD_PEAK) == 0)
         return (text = std::to_string(session->mHeldPeak.load())).c_str();
+    if (strcasecmp(name, CORVEXCLIENT_SESSION_PROP_SUSPEND_HELD_BYTES_PEAK) == 0)
+        return (text = std::to_string(session->mHeldBytesPeak.load())).c_str();
     if (strcasecmp(name, CORVEXCLIENT_SESSION_PROP_REPLY_TO_DEFAULT_DEST) == 0)
         return session->mReplyToDest.c_str();
     if (strcasecmp(name, CORVEXCLIENT_SESSION_PROP_ROUTER_NAME) == 0)

@@ -52,6 +52,7 @@ struct corvexClientSession
     bool mReapplySubscriptions;
     bool mTopicDispatch;
     size_t mHoldLimit;
+    size_t mHoldBytesLimit;
     bool mHoldWaits; /* "SESSION_SUSPEND_HOLD_POLICY" "wait" */
     std::chrono::milliseconds mHoldWaitLimit;
     CorvexRouterConfig mRouterConfig; /* applied when the session opens its router */
@@ -72,6 +73,7 @@ struct corvexClientSession
 
     /* Context thread only. */
     CorvexMsgFifo mHeld;
+    size_t mHeldBytes; /* of mHeld's messages: topics and contents */
     bool mDiscardPending;
     std::vector<CorvexDispatchTarget> mTargets;
 
@@ -86,6 +88,7 @@ struct corvexClientSession
     alignas(64) std::atomic<uint64_t> mFinished;
     std::atomic<size_t> mHeldCount; /* mHeld's size, for senders */
     std::atomic<size_t> mHeldPeak;
+    std::atomic<size_t> mHeldBytesPeak;
 
     /* Senders waiting for room in a suspended session's hold ("wait"). */
     alignas(64) std::mutex mRoomLock;

@@ -122,12 +122,24 @@ void markFinished(corvexClientSession* session)
         corvexSession_wakeWaiters(session);
 }
 
-/* Context thread only. */
-void heldChanged(corvexClientSession* session)
+/* What a held message costs the hold. */
+size_t heldBytes(const corvexClientMsg* msg)
+{
+    return static_cast<size_t>(msg->mTopicLength) + msg->mContentLength;
+}
+
+/* Context thread only: msg joined the hold (or left it). */
+void heldChanged(corvexClientSession* session, const corvexClientMsg* msg, bool joined)
 {
     session->mHeldCount.store(session->mHeld.size());
+    if (joined)
+        session->mHeldBytes += heldBytes(msg);
+    else
+        session->mHeldBytes -= heldBytes(msg);
     if (session->mHeld.size() > session->mHeldPeak.load(std::memory_order_relaxed))
         session->mHeldPeak.store(session->mHeld.size(), std::memory_order_relaxed);
+    if (session->mHeldBytes > session->mHeldBytesPeak.load(std::memory_order_relaxed))
+        session->mHeldBytesPeak.store(session->mHeldBytes, std::memory_order_relaxed);
 }
 
 /* Hands the message to each matching entry; the library's own reference
@@ -180,14 +192,23 @@ size_t hardCap(const corvexClientSession* session)
     return session->mHoldWaits ? 2 * session->mHoldLimit : session->mHoldLimit;
 }
 
+/* Whether the hold is full for msg: at its cap of messages, or past its
+ * bytes with msg (a message larger than them all is held alone). */
+bool holdIsFull(const corvexClientSession* session, const corvexClientMsg* msg)
+{
+    return session->mHeld.size() >= hardCap(session) ||
+           (!session->mHeld.empty() &&
+            session->mHeldBytes + heldBytes(msg) > session->mHoldBytesLimit);
+}
+
 void hold(corvexClientSession* session, corvexClientMsg* msg)
 {
-    if (session->mHeld.size() >= hardCap(session))
+    if (holdIsFull(session, msg))
     {
         if (!session->mDiscardPending)
             CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
-                       "session %s suspended with %zu messages held; discarding",
-                       session->mClientName.c_str(), session->mHeld.size());
+                       "session %s suspended with %zu messages (%zu bytes) held; discarding",
+                       session->mClientName.c_str(), session->mHeld.size(), session->mHeldBytes);
         session->mDiscardPending = true;
         markFinished(session);
         corvexMsg_release(msg);
@@ -195,7 +216,7 @@ void hold(corvexClientSession* session, corvexClientMsg* msg)
     }
     markAfterDiscard(session, msg);
     session->mHeld.push_back(msg);
-    heldChanged(session);
+    heldChanged(session, msg, true);
 }
 
 /* A message kept back by a sender that waits for the receiver's room. */
@@ -378,7 +399,7 @@ void corvexSession_deliverHeld(corvexClientSession* session, void*)
     {
         corvexClientMsg* msg = session->mHeld.front();
         session->mHeld.pop_front();
-        heldChanged(session);
+        heldChanged(session, msg, false);
         dispatch(session, msg);
     }
 }

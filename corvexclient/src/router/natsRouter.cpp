@@ -153,7 +153,8 @@ struct NatsLink
     natsConnection* mConnection;
     CorvexNatsCache* mCache; /* answers the session's cache requests */
     std::string mClientName;
-    uint32_t mPendingLimit; /* messages a subscription may have waiting */
+    uint32_t mPendingLimit;      /* messages a subscription may have waiting */
+    uint32_t mPendingBytesLimit; /* and their bytes */
     /* Serialises subscribe, unsubscribe and settling; guards each
      * subscription's mSettled, mSent and mWaiting. mFlushLock guards the
      * flusher's fields below. */
@@ -895,13 +896,9 @@ corvexClient_returnCode_t subscribe(CorvexRouter*, CorvexRouterLink* base, const
     }
     natsSubscription* handle = subscription->mHandle;
     status = natsSubscription_SetOnCompleteCB(handle, onSubscriptionComplete, subscription);
-    int pendingMessages = 0;
-    int pendingBytes = 0;
-    if (status == NATS_OK)
-        status = natsSubscription_GetPendingLimits(handle, &pendingMessages, &pendingBytes);
     if (status == NATS_OK)
         status = natsSubscription_SetPendingLimits(handle, static_cast<int>(link->mPendingLimit),
-                                                   pendingBytes);
+                                                   static_cast<int>(link->mPendingBytesLimit));
     if (status != NATS_OK)
     {
         /* Its callback may still run: the subscription is left allocated. */
@@ -1015,6 +1012,8 @@ corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint
         link->mClientName = login->mClientName;
         link->mPendingLimit =
             login->mConfig ? login->mConfig->mPendingLimit : kCorvexDefaultPendingLimit;
+        link->mPendingBytesLimit =
+            login->mConfig ? login->mConfig->mPendingBytesLimit : kCorvexDefaultPendingBytesLimit;
         *holder = link->mState;
     }
     const natsStatus status =

@@ -188,9 +188,13 @@ corvexClient_returnCode_t corvexRouterConfig_parse(const CorvexPropertyList& lis
 {
     *config = CorvexRouterConfig();
     config->mPendingLimit = kCorvexDefaultPendingLimit;
+    config->mPendingBytesLimit = kCorvexDefaultPendingBytesLimit;
     uint32_t replicas = 1;
     corvexClient_returnCode_t code = parseBounded(
         list, CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT, 1, INT32_MAX, &config->mPendingLimit);
+    if (code == CORVEXCLIENT_OK)
+        code = parseBounded(list, CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_BYTES_LIMIT, 1024,
+                            INT32_MAX, &config->mPendingBytesLimit);
     if (code == CORVEXCLIENT_OK)
         code = parseBounded(list, CORVEXCLIENT_SESSION_PROP_ROUTER_CACHE_REPLICAS, 1,
                             kCorvexMaxCacheReplicas, &replicas);
