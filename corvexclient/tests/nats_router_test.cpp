@@ -2,6 +2,11 @@
  * contexts (as in separate processes) meeting through a nats-server that
  * the tests start on a free loopback port. */
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <iostream>
@@ -18,6 +23,123 @@ using namespace corvextest;
 
 namespace
 {
+/* A server that speaks enough of the NATS protocol to take one client
+ * (greeting, PONG to every PING) and then says `errors` to it, as a hostile
+ * or broken server might. */
+class ScriptedNatsServer
+{
+  public:
+    explicit ScriptedNatsServer(std::vector<std::string> errors) : mErrors(std::move(errors))
+    {
+        mListener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (bind(mListener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+            listen(mListener, 1) != 0 ||
+            getsockname(mListener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        mPort = ntohs(address.sin_port);
+        mThread = std::thread([this] { serve(); });
+    }
+
+    ~ScriptedNatsServer()
+    {
+        mStop = true;
+        if (mThread.joinable())
+            mThread.join();
+        close(mListener);
+    }
+
+    std::string url() const
+    {
+        return "nats://127.0.0.1:" + std::to_string(mPort);
+    }
+
+  private:
+    void serve()
+    {
+        pollfd waiting{mListener, POLLIN, 0};
+        while (!mStop && poll(&waiting, 1, 50) <= 0)
+        {
+        }
+        if (mStop)
+            return;
+        const int client = accept(mListener, nullptr, nullptr);
+        const std::string greeting =
+            "INFO {\"server_id\":\"scripted\",\"version\":\"2.9.10\",\"proto\":1,"
+            "\"headers\":true,\"max_payload\":1048576}\r\n";
+        say(client, greeting);
+        std::string heard;
+        bool spoken = false;
+        pollfd reading{client, POLLIN, 0};
+        while (!mStop)
+        {
+            if (poll(&reading, 1, 50) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t got = read(client, buffer, sizeof(buffer));
+            if (got <= 0)
+                break;
+            heard.append(buffer, static_cast<size_t>(got));
+            for (size_t ping; (ping = heard.find("PING\r\n")) != std::string::npos;)
+            {
+                heard.erase(0, ping + 6);
+                say(client, "PONG\r\n");
+                if (spoken)
+                    continue;
+                spoken = true;
+                for (const std::string& error : mErrors)
+                    say(client, "-ERR '" + error + "'\r\n");
+            }
+        }
+        close(client);
+    }
+
+    static void say(int client, const std::string& text)
+    {
+        ssize_t written = write(client, text.data(), text.size());
+        (void)written;
+    }
+
+    std::vector<std::string> mErrors;
+    int mListener = -1;
+    int mPort = 0;
+    std::atomic<bool> mStop{false};
+    std::thread mThread;
+};
+
+/* Every line the library logs. */
+struct LoggedLines
+{
+    std::mutex mLock;
+    std::vector<std::string> mLines;
+
+    static void onLog(const corvexClient_logInfo_t* record, void* user)
+    {
+        LoggedLines* lines = static_cast<LoggedLines*>(user);
+        std::lock_guard<std::mutex> guard(lines->mLock);
+        lines->mLines.push_back(record->mMessage);
+    }
+
+    std::vector<std::string> lines()
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        return mLines;
+    }
+};
+
+/* Whether text holds a byte that is not printable ASCII. */
+bool hasRawBytes(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) {
+                           return static_cast<unsigned char>(c) < ' ' ||
+                                  static_cast<unsigned char>(c) >= 0x7f;
+                       });
+}
+
 std::string toSubject(const std::string& topic)
 {
     return corvexNatsSubject_fromTopic(topic.data(), topic.size());
@@ -1021,6 +1143,48 @@ TEST_F(NatsRouterTest, ASlowSubscriptionsWaitingBytesAreBoundedAndTheirLossRepor
     expectSlowSubscriptionLossReported({"SESSION_ROUTER_PENDING_BYTES_LIMIT", "32768"},
                                        std::string(8192, 'b'));
 }
+/* What a server says when it refuses an operation reaches the application
+ * (the rejected event's text) and the log with its outside bytes escaped:
+ * the subject of a refused publish, a topic or not, and the rest of the
+ * text. */
+TEST_F(NatsRouterTest, AServersRefusalIsReportedWithItsOutsideBytesEscaped)
+{
+    LoggedLines logged;
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(LoggedLines::onLog, &logged));
+    ScriptedNatsServer server({"Permissions Violation for Publish to \"REL.%01T\"",
+                               "Permissions Violation for Publish to \"\x1b[2J\xff\"",
+                               "Permissions Violation for Subscription to \"a\x07\" \x01\xfe"});
+    mSelector = server.url();
+    corvexClient_session_t session = natsSession(mContext, &mSubscriber, "victim");
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(session))
+        << corvexClient_getLastErrorInfo()->mErrorText;
+    ASSERT_TRUE(mSubscriber.waitUntil(
+        [&]
+        {
+            return std::count_if(mSubscriber.mEvents.begin(), mSubscriber.mEvents.end(),
+                                 [](const Event& e) {
+                                     return e.mEvent == CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED;
+                                 }) >= 3;
+        }));
+    std::vector<std::string> texts;
+    for (const Event& event :
+         mSubscriber.read<std::vector<Event>>([&] { return mSubscriber.mEvents; }))
+        if (event.mEvent == CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED)
+            texts.push_back(event.mInfo);
+    for (const std::string& line : logged.lines())
+        texts.push_back(line);
+    std::string joined;
+    for (const std::string& text : texts)
+    {
+        EXPECT_FALSE(hasRawBytes(text)) << ::testing::PrintToString(text);
+        joined += text + "\n";
+    }
+    EXPECT_NE(std::string::npos, joined.find("Topic 'REL/\\x01T'")) << joined;
+    EXPECT_NE(std::string::npos, joined.find("\"\\x1B[2J\\xFF\"")) << joined;
+    EXPECT_NE(std::string::npos, joined.find("\"a\\x07\" \\x01\\xFE")) << joined;
+    corvexClient_log_unsetCallback();
+}
+
 /* User properties travel as NATS headers: keys and texts the server would
  * trim, split or drop come back unchanged, numbers stay numbers, a key given
  * twice reads its first value, and hundreds of them fit. */

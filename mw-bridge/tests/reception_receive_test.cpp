@@ -1,6 +1,7 @@
 /* Messages received by MAMA subscriptions on the bridge: delivery order and
  * subjects, cache-response filtering, the queue-depth rule, decode failures,
  * detached messages, and flow control seen end to end. */
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -235,6 +236,28 @@ TEST_F(ReceptionTest, DecodeFailuresCarryADumpOnTheFirstSecondAndEvery500th)
     send(publisher, 1);
     ASSERT_TRUE(received.waitForMessages(1));
     EXPECT_EQ((std::vector<int64_t>{1}), received.seqs());
+}
+
+/* A payload id byte from the wire that no payload answers to is shown
+ * escaped when it is not printable: NUL and bytes above 0x7f write nothing
+ * raw into the log. */
+TEST_F(ReceptionTest, AnUnprintablePayloadIdIsLoggedEscaped)
+{
+    start();
+    MsgRecorder& received = subscribe(addQueue(), "G.X");
+    sendRaw("G/X", "\0abc", 4);
+    sendRaw("G/X", "\xc3\xa9", 2);
+    ASSERT_TRUE(LogCapture::waitFor("payload ID is '\\xC3' [0xC3]"))
+        << ::testing::PrintToString(LogCapture::matching("payload ID"));
+    EXPECT_EQ(1u, LogCapture::count("payload ID is '\\x00' [0x00]"))
+        << ::testing::PrintToString(LogCapture::matching("payload ID"));
+    for (const std::string& line : LogCapture::matching("payload ID"))
+    {
+        EXPECT_TRUE(
+            std::all_of(line.begin(), line.end(), [](char c) { return (unsigned char)c < 0x7f; }))
+            << ::testing::PrintToString(line);
+    }
+    EXPECT_EQ(0u, received.messageCount());
 }
 
 TEST_F(ReceptionTest, ADetachedMessageKeepsItsVendorMessage)
