@@ -254,7 +254,7 @@ struct ReceivedProperty
     int32_t mNumber;
 };
 
-/* A subject from the wire as a log line shows it. */
+/* A subject (or any text) from the wire as a log line shows it. */
 std::string escapedSubject(const char* subject)
 {
     return subject ? corvexLog_escape(subject, std::strlen(subject)) : std::string();
@@ -575,9 +575,10 @@ void onError(natsConnection*, natsSubscription* handle, natsStatus status, void*
     if (violationSubject(text, kPublishViolation, &subject) &&
         corvexNatsSubject_toTopic(subject.data(), subject.size(), &topic))
         snprintf(info, sizeof(info), "Publish refused by NATS permissions for Topic '%s'",
-                 topic.c_str());
+                 corvexLog_escape(topic.data(), topic.size()).c_str());
     else
-        snprintf(info, sizeof(info), "NATS server refused an operation: %s", text ? text : "");
+        snprintf(info, sizeof(info), "NATS server refused an operation: %s",
+                 escapedSubject(text).c_str());
     raise(closure, CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED,
           CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED, info, kRefusedResponse);
 }
