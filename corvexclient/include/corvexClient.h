@@ -546,8 +546,10 @@ extern "C"
  *                                   stay; only local-dispatch delivery works).
  *   "SESSION_TOPIC_DISPATCH"        "1" (default): topicSubscribeWithDispatch
  *                                   is allowed; "0" refuses it.
- *   "SESSION_SUSPEND_HOLD_BYTES_LIMIT" bytes (topics and contents) held
- *                                   while suspended, 1024 to 2^40, default
+ *   "SESSION_SUSPEND_HOLD_BYTES_LIMIT" bytes held while suspended (each
+ *                                   message's topic, content, reply-to and
+ *                                   properties, and 512 for its records),
+ *                                   1024 to 2^40, default
  *                                   33554432 (32 MiB); a message that would
  *                                   take the hold beyond them is discarded
  *                                   (under either policy; one larger than
@@ -650,8 +652,9 @@ extern "C"
  *   "SESSION_PUBLISH_WAIT_US"       their total wait in microseconds;
  *   "SESSION_SUSPEND_HELD_PEAK"     the most messages this session has held
  *                                   at once while suspended;
- *   "SESSION_SUSPEND_HELD_BYTES_PEAK" the most bytes (topics and contents)
- *                                   it has held at once while suspended;
+ *   "SESSION_SUSPEND_HELD_BYTES_PEAK" the most bytes (counted as for
+ *                                   "SESSION_SUSPEND_HOLD_BYTES_LIMIT") it
+ *                                   has held at once while suspended;
  *   "SESSION_ROUTER_NAME", "SESSION_CLIENT_NAME", "SESSION_USERNAME" (the
  *   name the session goes by), and any property given at creation (the last
  *   value of its name) except the password and "SESSION_NATS_TOKEN", which

@@ -73,7 +73,7 @@ struct corvexClientSession
 
     /* Context thread only. */
     CorvexMsgFifo mHeld;
-    size_t mHeldBytes; /* of mHeld's messages: topics and contents */
+    size_t mHeldBytes; /* of mHeld's messages, as heldBytes counts them */
     bool mDiscardPending;
     std::vector<CorvexDispatchTarget> mTargets;
 
