@@ -25,7 +25,6 @@ server=$(command -v nats-server || true)
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 work=$(mktemp -d)
 serverPid=""
-trap '[[ -n $serverPid ]] && kill -CONT $serverPid 2>/dev/null; [[ -n $serverPid ]] && kill -9 $serverPid 2>/dev/null; rm -rf "$work"' EXIT
 
 startServer() {
     "$server" -a 127.0.0.1 -p "$port" >>"$work/server.log" 2>&1 &
@@ -42,6 +41,7 @@ killServer() {
     wait "$serverPid" 2>/dev/null || true
     serverPid=""
 }
+trap '[[ -n $serverPid ]] && kill -CONT $serverPid 2>/dev/null; killServer; rm -rf "$work"' EXIT
 # properties <file> <key=value...>: the NATS transport "nats" and the
 # embedded one "embedded", with extra keys.
 properties() {
