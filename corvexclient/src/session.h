@@ -73,7 +73,6 @@ struct corvexClientSession
 
     /* Context thread only. */
     CorvexMsgFifo mHeld;
-    size_t mHeldBytes; /* of mHeld's messages, as heldBytes counts them */
     bool mDiscardPending;
     std::vector<CorvexDispatchTarget> mTargets;
 
@@ -89,6 +88,9 @@ struct corvexClientSession
     std::atomic<size_t> mHeldCount; /* mHeld's size, for senders */
     std::atomic<size_t> mHeldPeak;
     std::atomic<size_t> mHeldBytesPeak;
+    /* Of mHeld's messages, as the hold counts them; written by the context
+     * thread only, read by senders. */
+    std::atomic<size_t> mHeldBytes;
 
     /* Senders waiting for room in a suspended session's hold ("wait"). */
     alignas(64) std::mutex mRoomLock;

@@ -138,14 +138,13 @@ size_t heldBytes(const corvexClientMsg* msg)
 void heldChanged(corvexClientSession* session, const corvexClientMsg* msg, bool joined)
 {
     session->mHeldCount.store(session->mHeld.size());
-    if (joined)
-        session->mHeldBytes += heldBytes(msg);
-    else
-        session->mHeldBytes -= heldBytes(msg);
+    const size_t before = session->mHeldBytes.load(std::memory_order_relaxed);
+    const size_t bytes = joined ? before + heldBytes(msg) : before - heldBytes(msg);
+    session->mHeldBytes.store(bytes, std::memory_order_relaxed);
     if (session->mHeld.size() > session->mHeldPeak.load(std::memory_order_relaxed))
         session->mHeldPeak.store(session->mHeld.size(), std::memory_order_relaxed);
-    if (session->mHeldBytes > session->mHeldBytesPeak.load(std::memory_order_relaxed))
-        session->mHeldBytesPeak.store(session->mHeldBytes, std::memory_order_relaxed);
+    if (bytes > session->mHeldBytesPeak.load(std::memory_order_relaxed))
+        session->mHeldBytesPeak.store(bytes, std::memory_order_relaxed);
 }
 
 /* Hands the message to each matching entry; the library's own reference
@@ -202,9 +201,11 @@ size_t hardCap(const corvexClientSession* session)
  * bytes with msg (a message larger than them all is held alone). */
 bool holdIsFull(const corvexClientSession* session, const corvexClientMsg* msg)
 {
+    /* Under "wait" the senders keep to the bytes (admit). */
     return session->mHeld.size() >= hardCap(session) ||
-           (!session->mHeld.empty() &&
-            session->mHeldBytes + heldBytes(msg) > session->mHoldBytesLimit);
+           (!session->mHoldWaits && !session->mHeld.empty() &&
+            session->mHeldBytes.load(std::memory_order_relaxed) + heldBytes(msg) >
+                session->mHoldBytesLimit);
 }
 
 void hold(corvexClientSession* session, corvexClientMsg* msg)
@@ -214,7 +215,8 @@ void hold(corvexClientSession* session, corvexClientMsg* msg)
         if (!session->mDiscardPending)
             CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
                        "session %s suspended with %zu messages (%zu bytes) held; discarding",
-                       session->mClientName.c_str(), session->mHeld.size(), session->mHeldBytes);
+                       session->mClientName.c_str(), session->mHeld.size(),
+                       session->mHeldBytes.load(std::memory_order_relaxed));
         session->mDiscardPending = true;
         markFinished(session);
         corvexMsg_release(msg);
@@ -423,13 +425,21 @@ bool admit(corvexClientSession* session, corvexClientMsg* msg)
 {
     if (!session->mHoldWaits)
         return post(session, msg);
-    if (session->mPosted.load(std::memory_order_relaxed) -
+    /* The hold's bytes bound the senders that may not wait (a network
+     * thread); one that may is bounded by the count as it waits. */
+    const bool bytesFull =
+        session->mHeldBytes.load(std::memory_order_relaxed) >= session->mHoldBytesLimit &&
+        holding(session);
+    if (!bytesFull &&
+        session->mPosted.load(std::memory_order_relaxed) -
                 session->mFinishedSeen.load(std::memory_order_relaxed) <
             session->mHoldLimit &&
         !session->mWaitExpired.load(std::memory_order_relaxed))
         return post(session, msg);
     const uint64_t held = inFlight(session);
-    if (held < session->mHoldLimit)
+    if (bytesFull && held < session->mHoldLimit && mayWaitHere(tSend))
+        return post(session, msg);
+    if (!bytesFull && held < session->mHoldLimit)
     {
         if (session->mWaitExpired.load(std::memory_order_relaxed))
             session->mWaitExpired.store(false, std::memory_order_relaxed);
@@ -452,7 +462,7 @@ bool admit(corvexClientSession* session, corvexClientMsg* msg)
     }
     /* Only a hold is bounded here: a slow session that is not suspended
      * takes what its context queue allows. */
-    if (holding(session) && held >= hardCap(session))
+    if (holding(session) && (held >= hardCap(session) || bytesFull))
     {
         discardAtSend(session, msg, "sent from a thread that may not wait");
         return false;
