@@ -293,8 +293,7 @@ int main(int argc, char** argv)
     const int subscribing = strcmp(gRole, "pub") != 0;
     const int publishing = strcmp(gRole, "sub") != 0;
     check(mama_loadBridge(&bridge, "corvex"), "mama_loadBridge");
-    snprintf(property, sizeof(property), "mama.corvex.transport.%s.allow_recover_gaps",
-             gTportName);
+    snprintf(property, sizeof(property), "mama.corvex.transport.%s.allow_recover_gaps", gTportName);
     if (mama_getProperty(property) == NULL)
         check(mama_setProperty(property, "false"), "mama_setProperty");
     check(mama_open(), "mama_open");

@@ -159,9 +159,8 @@ TEST_F(DeliveryTest, HoldBufferOverflowDiscardsAndMarksNextMessage)
  * most bytes it held. */
 TEST_F(DeliveryTest, HoldBoundedInBytesDiscardsAndMarksNextMessage)
 {
-    corvexClient_session_t receiver =
-        session({"SESSION_SUSPEND_HOLD_BYTES_LIMIT", "45000", "SESSION_SUSPEND_HOLD_POLICY",
-                 "discard"});
+    corvexClient_session_t receiver = session(
+        {"SESSION_SUSPEND_HOLD_BYTES_LIMIT", "45000", "SESSION_SUSPEND_HOLD_POLICY", "discard"});
     corvexClient_session_t publisher = session();
     Tagged tagged{&mRecorder, 1};
     ASSERT_EQ(CORVEXCLIENT_OK, subscribe(receiver, "b/x", tagged));
@@ -171,8 +170,9 @@ TEST_F(DeliveryTest, HoldBoundedInBytesDiscardsAndMarksNextMessage)
         send(publisher, "b/x", std::to_string(i) + padding);
     drain(publisher);
     char peak[32] = "0";
-    EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_getProperty(
-                                   receiver, "SESSION_SUSPEND_HELD_BYTES_PEAK", peak, sizeof(peak)));
+    EXPECT_EQ(CORVEXCLIENT_OK,
+              corvexClient_session_getProperty(receiver, "SESSION_SUSPEND_HELD_BYTES_PEAK", peak,
+                                               sizeof(peak)));
     EXPECT_LE(std::stoull(peak), 45000u);
     EXPECT_GE(std::stoull(peak), 40000u);
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_resume(receiver));
