@@ -486,6 +486,13 @@ extern "C"
  *                                   may have waiting in the connection
  *                                   before it drops them (a slow
  *                                   consumer); above 0, default 65536.
+ *   "SESSION_ROUTER_PENDING_BYTES_LIMIT" NATS router: the bytes one
+ *                                   subscription may have waiting in the
+ *                                   connection, beyond which it drops them
+ *                                   too; 1024 to 2147483647, default
+ *                                   16777216 (16 MiB). A drop of either
+ *                                   limit marks the first message delivered
+ *                                   after it as a discard.
  *   "SESSION_ROUTER_CACHE_REPLICAS" NATS router: the servers of a cluster that
  *                                   each keep a copy of the last-value cache's
  *                                   stream, 1 to 5, default 1; with 3, the
@@ -549,9 +556,18 @@ extern "C"
  * Every router:
  *   "SESSION_CLIENT_NAME"           this client's name, unique per router; one
  *                                   topic level (no '/'). Default: generated.
- *   "SESSION_USERNAME"              user name presented at login; default the
- *                                   operating-system user.
- *   "SESSION_PASSWORD"              password presented at login.
+ *   "SESSION_USERNAME"              the session's user: presented at login
+ *                                   when given; without it the session goes
+ *                                   by the operating-system user and presents
+ *                                   no login.
+ *   "SESSION_PASSWORD"              password presented at login (with a
+ *                                   user name).
+ *   "SESSION_USERNAME_IS_DEFAULT",  "1": the "SESSION_USERNAME" or
+ *   "SESSION_PASSWORD_IS_DEFAULT"   "SESSION_PASSWORD" given is the
+ *                                   application's stand-in (such as the host's
+ *                                   user and host names), not a credential:
+ *                                   the session goes by it and a NATS server
+ *                                   is not sent it. Default "0".
  *   "SESSION_CONNECT_BLOCKING"      "1" (default): connect returns when the
  *                                   session is up or refused. "0": connect
  *                                   returns CORVEXCLIENT_IN_PROGRESS and the
@@ -562,6 +578,16 @@ extern "C"
  *                                   stay; only local-dispatch delivery works).
  *   "SESSION_TOPIC_DISPATCH"        "1" (default): topicSubscribeWithDispatch
  *                                   is allowed; "0" refuses it.
+ *   "SESSION_SUSPEND_HOLD_BYTES_LIMIT" bytes held while suspended (each
+ *                                   message's topic, content, reply-to and
+ *                                   properties, and 512 for its records),
+ *                                   1024 to 2^40, default
+ *                                   33554432 (32 MiB); a message that would
+ *                                   take the hold beyond them is discarded
+ *                                   (under either policy; one larger than
+ *                                   the limit is held when the hold is
+ *                                   empty), and the next one queued carries
+ *                                   the discard indication.
  *   "SESSION_SUSPEND_HOLD_LIMIT"    messages held while suspended; default
  *                                   100000. What happens beyond it is the
  *                                   policy's choice:
@@ -658,8 +684,11 @@ extern "C"
  *   "SESSION_PUBLISH_WAIT_US"       their total wait in microseconds;
  *   "SESSION_SUSPEND_HELD_PEAK"     the most messages this session has held
  *                                   at once while suspended;
+ *   "SESSION_SUSPEND_HELD_BYTES_PEAK" the most bytes (counted as for
+ *                                   "SESSION_SUSPEND_HOLD_BYTES_LIMIT") it
+ *                                   has held at once while suspended;
  *   "SESSION_ROUTER_NAME", "SESSION_CLIENT_NAME", "SESSION_USERNAME" (the
- *   login name actually used), and any property given at creation (the last
+ *   name the session goes by), and any property given at creation (the last
  *   value of its name) except the password and "SESSION_NATS_TOKEN", which
  *   are never given out.
  */
@@ -668,6 +697,8 @@ extern "C"
 #define CORVEXCLIENT_SESSION_PROP_CLIENT_NAME "SESSION_CLIENT_NAME"
 #define CORVEXCLIENT_SESSION_PROP_USERNAME "SESSION_USERNAME"
 #define CORVEXCLIENT_SESSION_PROP_PASSWORD "SESSION_PASSWORD"
+#define CORVEXCLIENT_SESSION_PROP_USERNAME_IS_DEFAULT "SESSION_USERNAME_IS_DEFAULT"
+#define CORVEXCLIENT_SESSION_PROP_PASSWORD_IS_DEFAULT "SESSION_PASSWORD_IS_DEFAULT"
 #define CORVEXCLIENT_SESSION_PROP_CONNECT_BLOCKING "SESSION_CONNECT_BLOCKING"
 #define CORVEXCLIENT_SESSION_PROP_REAPPLY_SUBSCRIPTIONS "SESSION_REAPPLY_SUBSCRIPTIONS"
 #define CORVEXCLIENT_SESSION_PROP_TOPIC_DISPATCH "SESSION_TOPIC_DISPATCH"
@@ -677,6 +708,9 @@ extern "C"
 #define CORVEXCLIENT_SESSION_PROP_PUBLISH_WAITS "SESSION_PUBLISH_WAITS"
 #define CORVEXCLIENT_SESSION_PROP_PUBLISH_WAIT_US "SESSION_PUBLISH_WAIT_US"
 #define CORVEXCLIENT_SESSION_PROP_SUSPEND_HELD_PEAK "SESSION_SUSPEND_HELD_PEAK"
+#define CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_BYTES_LIMIT "SESSION_SUSPEND_HOLD_BYTES_LIMIT"
+#define CORVEXCLIENT_SESSION_PROP_SUSPEND_HELD_BYTES_PEAK "SESSION_SUSPEND_HELD_BYTES_PEAK"
+#define CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_BYTES_LIMIT "SESSION_ROUTER_PENDING_BYTES_LIMIT"
 #define CORVEXCLIENT_SESSION_PROP_ALWAYS_BUFFER_IN_CONTEXT "SESSION_ALWAYS_BUFFER_IN_CONTEXT"
 #define CORVEXCLIENT_SESSION_PROP_REQUEST_MSG_LIMIT "SESSION_REQUEST_MSG_LIMIT"
 #define CORVEXCLIENT_SESSION_PROP_REPLY_TO_DEFAULT_DEST "SESSION_REPLY_TO_DEFAULT_DEST"

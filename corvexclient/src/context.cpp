@@ -457,16 +457,18 @@ corvexContext_create(const char** properties, const corvexClient_context_createF
     corvexClient_returnCode_t code = corvexProperties_copy(properties, &list);
     if (code != CORVEXCLIENT_OK)
         return code;
-    bool valid = true;
-    const bool createThread =
-        corvexProperties_getBool(list, CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD, true, &valid);
-    const uint64_t limit = corvexProperties_getUnsigned(list, CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT,
-                                                        kDefaultQueueLimit, &valid);
-    if (!valid || !createThread)
+    bool createThread = true;
+    uint64_t limit = kDefaultQueueLimit;
+    code = corvexProperties_getBool(list, CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD, &createThread);
+    if (code == CORVEXCLIENT_OK)
+        code = corvexProperties_getUnsigned(list, CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT, 1,
+                                            INT32_MAX, &limit);
+    if (code != CORVEXCLIENT_OK)
+        return code;
+    if (!createThread)
         return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
-                               "invalid context property (\"%s\" must be \"1\"; \"%s\" a number)",
-                               CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD,
-                               CORVEXCLIENT_CONTEXT_PROP_QUEUE_LIMIT);
+                               "\"%s\" must be \"1\": every context has its own thread",
+                               CORVEXCLIENT_CONTEXT_PROP_CREATE_THREAD);
 
     corvexClientContext* created = new (std::nothrow) corvexClientContext();
     if (!created)

@@ -4,8 +4,11 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "clientError.h"
+#include "clientLog.h"
 #include "message.h"
 #include "testControl.h"
 
@@ -33,13 +36,19 @@ struct DumpWriter
     }
 };
 
+/* A text of the message (from outside, it may be) as a log line may show it. */
+std::string shown(const char* text)
+{
+    return text ? corvexLog_escape(text, std::strlen(text)) : std::string();
+}
+
 void dumpMapEntry(void* closure, const char* key, bool isString, const char* text, int32_t number)
 {
     DumpWriter* writer = static_cast<DumpWriter*>(closure);
     if (isString)
-        writer->add("    Key '%s' (string): '%s'\n", key, text);
+        writer->add("    Key '%s' (string): '%s'\n", shown(key).c_str(), shown(text).c_str());
     else
-        writer->add("    Key '%s' (int32): %d\n", key, number);
+        writer->add("    Key '%s' (int32): %d\n", shown(key).c_str(), number);
 }
 
 void dumpContent(DumpWriter& writer, const unsigned char* bytes, uint32_t length, uint32_t shown)
@@ -84,9 +93,9 @@ extern "C" corvexClient_returnCode_t corvexClient_msg_dumpExt(corvexClient_msg_t
 
     buffer[0] = '\0';
     DumpWriter writer{buffer, bufferSize, 0};
-    writer.add("Destination:            Topic '%s'\n", msg->mTopic ? msg->mTopic : "");
+    writer.add("Destination:            Topic '%s'\n", shown(msg->mTopic).c_str());
     if (msg->mHasReplyTo)
-        writer.add("ReplyTo:                Topic '%s'\n", msg->mReplyTo);
+        writer.add("ReplyTo:                Topic '%s'\n", shown(msg->mReplyTo).c_str());
     writer.add("DeliveryMode:           %s\n",
                msg->mDeliveryMode == CORVEXCLIENT_DELIVERY_MODE_PERSISTENT ? "PERSISTENT"
                                                                            : "DIRECT");

@@ -1,10 +1,10 @@
 #include "properties.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <cstring>
 #include <strings.h>
 
 #include "clientError.h"
+#include "clientLog.h"
 
 corvexClient_returnCode_t corvexProperties_copy(const char** array, CorvexPropertyList* list)
 {
@@ -31,39 +31,62 @@ const char* corvexProperties_get(const CorvexPropertyList& list, const char* nam
     return nullptr;
 }
 
-bool corvexProperties_getBool(const CorvexPropertyList& list, const char* name, bool defaultValue,
-                              bool* valid)
+std::string corvexProperties_quoted(const char* value)
 {
-    const char* value = corvexProperties_get(list, name);
-    if (!value)
-        return defaultValue;
+    /* Enough of a refused value to recognise it. */
+    constexpr size_t kQuotedBytes = 96;
+    return corvexLog_escape(value, strnlen(value, kQuotedBytes));
+}
+
+corvexClient_returnCode_t corvexProperties_getBool(const CorvexPropertyList& list, const char* name,
+                                                   bool* value)
+{
+    const char* text = corvexProperties_get(list, name);
+    if (!text)
+        return CORVEXCLIENT_OK;
     for (const char* yes : {"1", "true", "yes", "on"})
     {
-        if (strcasecmp(value, yes) == 0)
-            return true;
+        if (strcasecmp(text, yes) == 0)
+        {
+            *value = true;
+            return CORVEXCLIENT_OK;
+        }
     }
     for (const char* no : {"0", "false", "no", "off"})
     {
-        if (strcasecmp(value, no) == 0)
-            return false;
+        if (strcasecmp(text, no) == 0)
+        {
+            *value = false;
+            return CORVEXCLIENT_OK;
+        }
     }
-    *valid = false;
-    return false;
+    return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
+                           "\"%s\": '%s' is not a boolean (\"1\" or \"0\", \"true\" or \"false\", "
+                           "\"yes\" or \"no\", \"on\" or \"off\")",
+                           name, corvexProperties_quoted(text).c_str());
 }
 
-uint64_t corvexProperties_getUnsigned(const CorvexPropertyList& list, const char* name,
-                                      uint64_t defaultValue, bool* valid)
+corvexClient_returnCode_t corvexProperties_getUnsigned(const CorvexPropertyList& list,
+                                                       const char* name, uint64_t low,
+                                                       uint64_t high, uint64_t* value)
 {
-    const char* value = corvexProperties_get(list, name);
-    if (!value)
-        return defaultValue;
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long number = strtoull(value, &end, 10);
-    if (errno != 0 || end == value || *end != '\0' || value[0] == '-')
+    const char* text = corvexProperties_get(list, name);
+    if (!text)
+        return CORVEXCLIENT_OK;
+    uint64_t number = 0;
+    bool whole = *text != '\0';
+    for (const char* digit = text; whole && *digit; ++digit)
     {
-        *valid = false;
-        return 0;
+        const unsigned next = static_cast<unsigned>(*digit - '0');
+        whole = next <= 9 && number <= (UINT64_MAX - next) / 10;
+        number = number * 10 + next;
     }
-    return number;
+    if (!whole || number < low || number > high)
+        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
+                               "\"%s\": '%s' is not a whole number from %llu to %llu", name,
+                               corvexProperties_quoted(text).c_str(),
+                               static_cast<unsigned long long>(low),
+                               static_cast<unsigned long long>(high));
+    *value = number;
+    return CORVEXCLIENT_OK;
 }

@@ -3,6 +3,7 @@
 #ifndef CORVEXCLIENT_PROPERTIES_H
 #define CORVEXCLIENT_PROPERTIES_H
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,14 +22,23 @@ corvexClient_returnCode_t corvexProperties_copy(const char** array, CorvexProper
 /* The value of the last entry named name, or NULL. */
 const char* corvexProperties_get(const CorvexPropertyList& list, const char* name);
 
-/* Boolean value ("1", "true", "yes", "on" and their opposites), or the
- * default when absent; false with *valid cleared for anything else. */
-bool corvexProperties_getBool(const CorvexPropertyList& list, const char* name, bool defaultValue,
-                              bool* valid);
+/* A property's value as an error text shows it: its first bytes, escaped. */
+std::string corvexProperties_quoted(const char* value);
 
-/* Unsigned decimal value, or the default when absent; *valid cleared for
- * text that is not a number. */
-uint64_t corvexProperties_getUnsigned(const CorvexPropertyList& list, const char* name,
-                                      uint64_t defaultValue, bool* valid);
+/* The boolean value of a property ("1", "true", "yes", "on" and their
+ * opposites, in any case) into *value, which keeps its default when the
+ * property is absent. Any other text is refused with an error that names
+ * the property and the text. */
+corvexClient_returnCode_t corvexProperties_getBool(const CorvexPropertyList& list, const char* name,
+                                                   bool* value);
+
+/* The unsigned decimal value of a property, digits only, from low to high,
+ * into *value, which keeps its default when the property is absent. Any
+ * other text (blanks, signs, other bases, trailing characters, numbers out
+ * of range) is refused with an error that names the property, the text and
+ * the range. */
+corvexClient_returnCode_t corvexProperties_getUnsigned(const CorvexPropertyList& list,
+                                                       const char* name, uint64_t low,
+                                                       uint64_t high, uint64_t* value);
 
 #endif

@@ -25,6 +25,8 @@ constexpr uint32_t kMagicLive = 0x53455321; /* "SES!" */
 constexpr uint32_t kMagicDead = 0x44454144; /* "DEAD" */
 constexpr uint64_t kDefaultHoldLimit = 100000;
 constexpr uint64_t kDefaultHoldWaitMs = 2000;
+constexpr uint64_t kDefaultHoldBytesLimit = 32ull << 20;
+constexpr uint64_t kMaxHoldBytesLimit = 1ull << 40;
 constexpr size_t kMaxClientName = 64;
 
 std::atomic<uint32_t> gClientSequence{0};
@@ -91,31 +93,56 @@ corvexClient_returnCode_t configure(corvexClientSession* session)
     const char* userName = corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_USERNAME);
     session->mUserName = (userName && *userName) ? userName : operatingSystemUser();
     const char* password = corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_PASSWORD);
-    session->mPassword = password ? password : "";
 
-    bool valid = true;
-    session->mConnectBlocking =
-        corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_CONNECT_BLOCKING, true, &valid);
-    session->mReapplySubscriptions = corvexProperties_getBool(
-        list, CORVEXCLIENT_SESSION_PROP_REAPPLY_SUBSCRIPTIONS, true, &valid);
-    session->mTopicDispatch =
-        corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_TOPIC_DISPATCH, true, &valid);
-    session->mHoldLimit = static_cast<size_t>(corvexProperties_getUnsigned(
-        list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_LIMIT, kDefaultHoldLimit, &valid));
-    session->mHoldWaitLimit = std::chrono::milliseconds(corvexProperties_getUnsigned(
-        list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_WAIT_MS, kDefaultHoldWaitMs, &valid));
+    /* A stand-in names the session but is no credential. */
+    bool userIsDefault = false;
+    bool passwordIsDefault = false;
+    session->mConnectBlocking = true;
+    session->mReapplySubscriptions = true;
+    session->mTopicDispatch = true;
+    uint64_t holdLimit = kDefaultHoldLimit;
+    uint64_t holdWaitMs = kDefaultHoldWaitMs;
+    uint64_t holdBytes = kDefaultHoldBytesLimit;
+    code = corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_USERNAME_IS_DEFAULT,
+                                    &userIsDefault);
+    if (code == CORVEXCLIENT_OK)
+        code = corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_PASSWORD_IS_DEFAULT,
+                                        &passwordIsDefault);
+    if (code == CORVEXCLIENT_OK)
+        code = corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_CONNECT_BLOCKING,
+                                        &session->mConnectBlocking);
+    if (code == CORVEXCLIENT_OK)
+        code = corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_REAPPLY_SUBSCRIPTIONS,
+                                        &session->mReapplySubscriptions);
+    if (code == CORVEXCLIENT_OK)
+        code = corvexProperties_getBool(list, CORVEXCLIENT_SESSION_PROP_TOPIC_DISPATCH,
+                                        &session->mTopicDispatch);
+    if (code == CORVEXCLIENT_OK)
+        code = corvexProperties_getUnsigned(list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_LIMIT, 1,
+                                            INT32_MAX, &holdLimit);
+    if (code == CORVEXCLIENT_OK)
+        code = corvexProperties_getUnsigned(list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_WAIT_MS, 0,
+                                            INT32_MAX, &holdWaitMs);
+    if (code == CORVEXCLIENT_OK)
+        code =
+            corvexProperties_getUnsigned(list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_BYTES_LIMIT,
+                                         1024, kMaxHoldBytesLimit, &holdBytes);
+    if (code != CORVEXCLIENT_OK)
+        return code;
+    if (userName && !userIsDefault)
+        session->mLoginUserName = userName;
+    if (password && !passwordIsDefault)
+        session->mLoginPassword = password;
+    session->mHoldLimit = static_cast<size_t>(holdLimit);
+    session->mHoldBytesLimit = static_cast<size_t>(holdBytes);
+    session->mHoldWaitLimit = std::chrono::milliseconds(holdWaitMs);
     const char* policy = corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_POLICY);
     session->mHoldWaits = !policy || strcasecmp(policy, "wait") == 0;
     if (!session->mHoldWaits && strcasecmp(policy, "discard") != 0)
-        valid = false;
-    if (!valid || session->mHoldLimit == 0)
-        return corvexError_set(
-            CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
-            "a session property has an invalid value (booleans \"1\"/\"0\", \"%s\" above 0, "
-            "\"%s\" a number, \"%s\" \"wait\" or \"discard\")",
-            CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_LIMIT,
-            CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_WAIT_MS,
-            CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_POLICY);
+        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
+                               "\"%s\": '%s' is neither \"wait\" nor \"discard\"",
+                               CORVEXCLIENT_SESSION_PROP_SUSPEND_HOLD_POLICY,
+                               corvexProperties_quoted(policy).c_str());
     code = corvexRouterConfig_parse(list, &session->mRouterConfig);
     if (code != CORVEXCLIENT_OK)
         return code;
@@ -171,6 +198,8 @@ const char* readOnlyProperty(const corvexClientSession* session, const char* nam
         return (text = std::to_string(session->mPublishWaitMicros.load())).c_str();
     if (strcasecmp(name, CORVEXCLIENT_SESSION_PROP_SUSPEND_HELD_PEAK) == 0)
         return (text = std::to_string(session->mHeldPeak.load())).c_str();
+    if (strcasecmp(name, CORVEXCLIENT_SESSION_PROP_SUSPEND_HELD_BYTES_PEAK) == 0)
+        return (text = std::to_string(session->mHeldBytesPeak.load())).c_str();
     if (strcasecmp(name, CORVEXCLIENT_SESSION_PROP_REPLY_TO_DEFAULT_DEST) == 0)
         return session->mReplyToDest.c_str();
     if (strcasecmp(name, CORVEXCLIENT_SESSION_PROP_ROUTER_NAME) == 0)
@@ -203,7 +232,8 @@ corvexClient_returnCode_t corvexSession_connectLocked(corvexClientSession* sessi
             return code;
     }
     const CorvexRouterLogin login{session->mClientName.c_str(), session->mUserName.c_str(),
-                                  session->mPassword.c_str(), &session->mRouterConfig};
+                                  session->mLoginUserName.c_str(), session->mLoginPassword.c_str(),
+                                  &session->mRouterConfig};
     const CorvexRouterEndpoint endpoint = corvexSession_endpoint(session);
     corvexClient_returnCode_t code =
         session->mRouter->mOps->mConnect(session->mRouter, &endpoint, &login, &session->mLink);

@@ -44,13 +44,15 @@ struct corvexClientSession
     std::string mRouterSelector;
     std::string mRouterName;
     std::string mClientName;
-    std::string mUserName;
-    std::string mPassword;
+    std::string mUserName;      /* the name it goes by */
+    std::string mLoginUserName; /* credentials: only as configured, else empty */
+    std::string mLoginPassword;
     std::string mReplyToDest;
     bool mConnectBlocking;
     bool mReapplySubscriptions;
     bool mTopicDispatch;
     size_t mHoldLimit;
+    size_t mHoldBytesLimit;
     bool mHoldWaits; /* "SESSION_SUSPEND_HOLD_POLICY" "wait" */
     std::chrono::milliseconds mHoldWaitLimit;
     CorvexRouterConfig mRouterConfig; /* applied when the session opens its router */
@@ -85,6 +87,10 @@ struct corvexClientSession
     alignas(64) std::atomic<uint64_t> mFinished;
     std::atomic<size_t> mHeldCount; /* mHeld's size, for senders */
     std::atomic<size_t> mHeldPeak;
+    std::atomic<size_t> mHeldBytesPeak;
+    /* Of mHeld's messages, as the hold counts them; written by the context
+     * thread only, read by senders. */
+    std::atomic<size_t> mHeldBytes;
 
     /* Senders waiting for room in a suspended session's hold ("wait"). */
     alignas(64) std::mutex mRoomLock;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "clientError.h"
+#include "container.h"
 #include "clientLog.h"
 #include "context.h"
 #include "message.h"
@@ -122,12 +123,28 @@ void markFinished(corvexClientSession* session)
         corvexSession_wakeWaiters(session);
 }
 
-/* Context thread only. */
-void heldChanged(corvexClientSession* session)
+/* What a held message costs the hold: its texts, its content and its
+ * properties, and the records around them (the message itself and the
+ * receiving router's own, which a NATS message keeps while its content is
+ * borrowed; about half a kilobyte as measured with small messages). */
+size_t heldBytes(const corvexClientMsg* msg)
+{
+    constexpr size_t kRecordBytes = 512;
+    return kRecordBytes + msg->mTopicLength + msg->mContentLength + msg->mReplyToLength +
+           (msg->mMap ? corvexContainer_size(msg->mMap) : 0);
+}
+
+/* Context thread only: msg joined the hold (or left it). */
+void heldChanged(corvexClientSession* session, const corvexClientMsg* msg, bool joined)
 {
     session->mHeldCount.store(session->mHeld.size());
+    const size_t before = session->mHeldBytes.load(std::memory_order_relaxed);
+    const size_t bytes = joined ? before + heldBytes(msg) : before - heldBytes(msg);
+    session->mHeldBytes.store(bytes, std::memory_order_relaxed);
     if (session->mHeld.size() > session->mHeldPeak.load(std::memory_order_relaxed))
         session->mHeldPeak.store(session->mHeld.size(), std::memory_order_relaxed);
+    if (bytes > session->mHeldBytesPeak.load(std::memory_order_relaxed))
+        session->mHeldBytesPeak.store(bytes, std::memory_order_relaxed);
 }
 
 /* Hands the message to each matching entry; the library's own reference
@@ -180,14 +197,26 @@ size_t hardCap(const corvexClientSession* session)
     return session->mHoldWaits ? 2 * session->mHoldLimit : session->mHoldLimit;
 }
 
+/* Whether the hold is full for msg: at its cap of messages, or past its
+ * bytes with msg (a message larger than them all is held alone). */
+bool holdIsFull(const corvexClientSession* session, const corvexClientMsg* msg)
+{
+    /* Under "wait" the senders keep to the bytes (admit). */
+    return session->mHeld.size() >= hardCap(session) ||
+           (!session->mHoldWaits && !session->mHeld.empty() &&
+            session->mHeldBytes.load(std::memory_order_relaxed) + heldBytes(msg) >
+                session->mHoldBytesLimit);
+}
+
 void hold(corvexClientSession* session, corvexClientMsg* msg)
 {
-    if (session->mHeld.size() >= hardCap(session))
+    if (holdIsFull(session, msg))
     {
         if (!session->mDiscardPending)
             CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
-                       "session %s suspended with %zu messages held; discarding",
-                       session->mClientName.c_str(), session->mHeld.size());
+                       "session %s suspended with %zu messages (%zu bytes) held; discarding",
+                       session->mClientName.c_str(), session->mHeld.size(),
+                       session->mHeldBytes.load(std::memory_order_relaxed));
         session->mDiscardPending = true;
         markFinished(session);
         corvexMsg_release(msg);
@@ -195,7 +224,7 @@ void hold(corvexClientSession* session, corvexClientMsg* msg)
     }
     markAfterDiscard(session, msg);
     session->mHeld.push_back(msg);
-    heldChanged(session);
+    heldChanged(session, msg, true);
 }
 
 /* A message kept back by a sender that waits for the receiver's room. */
@@ -378,7 +407,7 @@ void corvexSession_deliverHeld(corvexClientSession* session, void*)
     {
         corvexClientMsg* msg = session->mHeld.front();
         session->mHeld.pop_front();
-        heldChanged(session);
+        heldChanged(session, msg, false);
         dispatch(session, msg);
     }
 }
@@ -396,13 +425,21 @@ bool admit(corvexClientSession* session, corvexClientMsg* msg)
 {
     if (!session->mHoldWaits)
         return post(session, msg);
-    if (session->mPosted.load(std::memory_order_relaxed) -
+    /* The hold's bytes bound the senders that may not wait (a network
+     * thread); one that may is bounded by the count as it waits. */
+    const bool bytesFull =
+        session->mHeldBytes.load(std::memory_order_relaxed) >= session->mHoldBytesLimit &&
+        holding(session);
+    if (!bytesFull &&
+        session->mPosted.load(std::memory_order_relaxed) -
                 session->mFinishedSeen.load(std::memory_order_relaxed) <
             session->mHoldLimit &&
         !session->mWaitExpired.load(std::memory_order_relaxed))
         return post(session, msg);
     const uint64_t held = inFlight(session);
-    if (held < session->mHoldLimit)
+    if (bytesFull && held < session->mHoldLimit && mayWaitHere(tSend))
+        return post(session, msg);
+    if (!bytesFull && held < session->mHoldLimit)
     {
         if (session->mWaitExpired.load(std::memory_order_relaxed))
             session->mWaitExpired.store(false, std::memory_order_relaxed);
@@ -425,7 +462,7 @@ bool admit(corvexClientSession* session, corvexClientMsg* msg)
     }
     /* Only a hold is bounded here: a slow session that is not suspended
      * takes what its context queue allows. */
-    if (holding(session) && held >= hardCap(session))
+    if (holding(session) && (held >= hardCap(session) || bytesFull))
     {
         discardAtSend(session, msg, "sent from a thread that may not wait");
         return false;

@@ -217,6 +217,15 @@ TEST_F(ContextTest, ContextPropertiesAreChecked)
     EXPECT_EQ(CORVEXCLIENT_FAIL, corvexClient_context_create(noThread, &context, nullptr, 0));
     EXPECT_EQ(CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, corvexClient_getLastErrorInfo()->mSubCode);
     EXPECT_EQ(CORVEXCLIENT_FAIL, corvexClient_context_create(badLimit, &context, nullptr, 0));
+    for (const char* value : {"0", " 5", "5x", "0x10"})
+    {
+        const char* limit[] = {"CONTEXT_QUEUE_LIMIT", value, nullptr};
+        EXPECT_EQ(CORVEXCLIENT_FAIL, corvexClient_context_create(limit, &context, nullptr, 0))
+            << "'" << value << "'";
+        const std::string text = corvexClient_getLastErrorInfo()->mErrorText;
+        EXPECT_NE(std::string::npos, text.find(std::string("\"CONTEXT_QUEUE_LIMIT\": '") + value))
+            << text;
+    }
     EXPECT_EQ(CORVEXCLIENT_FAIL, corvexClient_context_create(nullptr, nullptr, nullptr, 0));
     corvexClient_context_createFuncInfo_t funcInfo{};
     EXPECT_EQ(CORVEXCLIENT_FAIL, corvexClient_context_create(nullptr, &context, &funcInfo, 8));

@@ -153,6 +153,45 @@ TEST_F(DeliveryTest, HoldBufferOverflowDiscardsAndMarksNextMessage)
     EXPECT_FALSE(got[6].mDiscard);
 }
 
+/* A suspended session holds messages up to a number of bytes as well: of
+ * eight 10 KB messages a 45 KB hold takes four, discards the rest, and the
+ * next message after them carries the indication. The session tells the
+ * most bytes it held. */
+TEST_F(DeliveryTest, HoldBoundedInBytesDiscardsAndMarksNextMessage)
+{
+    corvexClient_session_t receiver = session(
+        {"SESSION_SUSPEND_HOLD_BYTES_LIMIT", "45000", "SESSION_SUSPEND_HOLD_POLICY", "discard"});
+    corvexClient_session_t publisher = session();
+    Tagged tagged{&mRecorder, 1};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(receiver, "b/x", tagged));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_suspend(receiver));
+    const std::string padding(10000, 'p');
+    for (int i = 0; i < 8; ++i)
+        send(publisher, "b/x", std::to_string(i) + padding);
+    drain(publisher);
+    char peak[32] = "0";
+    EXPECT_EQ(CORVEXCLIENT_OK,
+              corvexClient_session_getProperty(receiver, "SESSION_SUSPEND_HELD_BYTES_PEAK", peak,
+                                               sizeof(peak)));
+    EXPECT_LE(std::stoull(peak), 45000u);
+    EXPECT_GE(std::stoull(peak), 40000u);
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_resume(receiver));
+    ASSERT_TRUE(mRecorder.waitForMessages(4));
+    send(publisher, "b/x", "8");
+    send(publisher, "b/x", "9");
+    ASSERT_TRUE(mRecorder.waitForMessages(6));
+    const std::vector<ClientMsg> got = messages();
+    ASSERT_EQ(6u, got.size());
+    for (int i = 0; i < 4; ++i)
+    {
+        EXPECT_EQ(std::to_string(i) + padding, got[i].mContent);
+        EXPECT_FALSE(got[i].mDiscard);
+    }
+    EXPECT_EQ("8", got[4].mContent);
+    EXPECT_TRUE(got[4].mDiscard);
+    EXPECT_FALSE(got[5].mDiscard);
+}
+
 TEST_F(DeliveryTest, InjectedDiscardIndicationMarksOneMessage)
 {
     corvexClient_session_t session = this->session();

@@ -1,5 +1,6 @@
 /* Messages and map containers as a receiver sees them, dumps, texts, UUIDs
  * and the version record. */
+#include <algorithm>
 #include <cctype>
 #include <set>
 
@@ -131,6 +132,46 @@ TEST_F(MessageTest, FieldsTravelWithTheMessageAndTheSendersBuffersMayBeReusedAtO
     char small[16];
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_msg_dumpExt(received, small, sizeof(small), 1));
     EXPECT_EQ(15u, std::strlen(small));
+    EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_msg_free(&received));
+}
+
+/* A dump goes into log lines: the texts of a message that came from outside
+ * (its topic, its property keys and texts, which travel as a NATS header)
+ * are shown escaped. */
+TEST_F(MessageTest, ADumpShowsOutsideTextsEscaped)
+{
+    corvexClient_session_t session = this->session();
+    CorvexDispatchInfo dispatch{CORVEXCLIENT_DISPATCH_TYPE_CALLBACK, keepFirst, nullptr, nullptr};
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_topicSubscribeWithDispatch(
+                                   session, 2, "m/\xc3\xa9", &dispatch, nullptr));
+    alignas(8) char mapBuffer[256];
+    corvexClient_container_t map = nullptr;
+    ASSERT_EQ(CORVEXCLIENT_OK,
+              corvexClient_container_createMap(&map, mapBuffer, sizeof(mapBuffer)));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_container_addString(map, "v\xff\x1b[2J", "k\x01y"));
+    char topic[] = "m/\xc3\xa9";
+    corvexClient_msg_t msg = nullptr;
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_msg_alloc(&msg));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_msg_setTopicPtr(msg, topic));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_msg_setBinaryAttachmentPtr(msg, topic, 2));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_msg_setUserPropertyMap(msg, map));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_sendMsg(session, msg));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_msg_free(&msg));
+    corvexClient_msg_t received = waitForKept();
+    ASSERT_NE(nullptr, received);
+    char dump[2048];
+    ASSERT_EQ(CORVEXCLIENT_OK,
+              corvexClient_msg_dumpExt(received, dump, sizeof(dump), CORVEXCLIENT_MSGDUMP_FULL));
+    const std::string text = dump;
+    EXPECT_TRUE(std::all_of(text.begin(), text.end(),
+                            [](char c)
+                            {
+                                const unsigned char byte = static_cast<unsigned char>(c);
+                                return (byte >= ' ' && byte < 0x7f) || byte == '\n';
+                            }))
+        << ::testing::PrintToString(text);
+    EXPECT_NE(std::string::npos, text.find("Topic 'm/\\xC3\\xA9'")) << text;
+    EXPECT_NE(std::string::npos, text.find("Key 'k\\x01y' (string): 'v\\xFF\\x1B[2J'")) << text;
     EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_msg_free(&received));
 }
 

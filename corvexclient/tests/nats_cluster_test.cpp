@@ -159,20 +159,33 @@ TEST_F(NatsClusterTest, KilledServersSubscriberMovesOnAndTheCacheKeepsServing)
     int missing = 0;
     int firstAfter = -1;
     bool flagged = false;
+    int gaps = 0;
+    int unflaggedGaps = 0;
+    int indications = 0;
     for (const ClientMsg& message : received)
     {
         if (message.mTopic != "md/TICK")
             continue;
         const int number = std::stoi(message.mContent);
         ASSERT_GT(number, previous) << "out of order";
-        if (number != previous + 1 && firstAfter < 0)
+        indications += message.mDiscard ? 1 : 0;
+        if (number != previous + 1)
         {
-            firstAfter = number;
-            flagged = message.mDiscard;
+            ++gaps;
+            unflaggedGaps += message.mDiscard ? 0 : 1;
+            if (firstAfter < 0)
+            {
+                firstAfter = number;
+                flagged = message.mDiscard;
+            }
         }
         missing += number - previous - 1;
         previous = number;
     }
+    /* The outage is reported once, on the first message after it: every
+     * loss it caused ends there. */
+    EXPECT_EQ(1, indications);
+    EXPECT_EQ(0, unflaggedGaps) << gaps << " gaps";
     ASSERT_TRUE(pollUntil([&] { return mSubscriber.messageCount() >= received.size(); }));
     std::cout << "    reconnected to another server " << reconnectedMs << " ms after the kill; "
               << missing << " of " << sent << " ticks missed"

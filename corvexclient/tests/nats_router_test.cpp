@@ -2,6 +2,11 @@
  * contexts (as in separate processes) meeting through a nats-server that
  * the tests start on a free loopback port. */
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <iostream>
@@ -18,6 +23,123 @@ using namespace corvextest;
 
 namespace
 {
+/* A server that speaks enough of the NATS protocol to take one client
+ * (greeting, PONG to every PING) and then says `errors` to it, as a hostile
+ * or broken server might. */
+class ScriptedNatsServer
+{
+  public:
+    explicit ScriptedNatsServer(std::vector<std::string> errors) : mErrors(std::move(errors))
+    {
+        mListener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (bind(mListener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+            listen(mListener, 1) != 0 ||
+            getsockname(mListener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        mPort = ntohs(address.sin_port);
+        mThread = std::thread([this] { serve(); });
+    }
+
+    ~ScriptedNatsServer()
+    {
+        mStop = true;
+        if (mThread.joinable())
+            mThread.join();
+        close(mListener);
+    }
+
+    std::string url() const
+    {
+        return "nats://127.0.0.1:" + std::to_string(mPort);
+    }
+
+  private:
+    void serve()
+    {
+        pollfd waiting{mListener, POLLIN, 0};
+        while (!mStop && poll(&waiting, 1, 50) <= 0)
+        {
+        }
+        if (mStop)
+            return;
+        const int client = accept(mListener, nullptr, nullptr);
+        const std::string greeting =
+            "INFO {\"server_id\":\"scripted\",\"version\":\"2.9.10\",\"proto\":1,"
+            "\"headers\":true,\"max_payload\":1048576}\r\n";
+        say(client, greeting);
+        std::string heard;
+        bool spoken = false;
+        pollfd reading{client, POLLIN, 0};
+        while (!mStop)
+        {
+            if (poll(&reading, 1, 50) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t got = read(client, buffer, sizeof(buffer));
+            if (got <= 0)
+                break;
+            heard.append(buffer, static_cast<size_t>(got));
+            for (size_t ping; (ping = heard.find("PING\r\n")) != std::string::npos;)
+            {
+                heard.erase(0, ping + 6);
+                say(client, "PONG\r\n");
+                if (spoken)
+                    continue;
+                spoken = true;
+                for (const std::string& error : mErrors)
+                    say(client, "-ERR '" + error + "'\r\n");
+            }
+        }
+        close(client);
+    }
+
+    static void say(int client, const std::string& text)
+    {
+        ssize_t written = write(client, text.data(), text.size());
+        (void)written;
+    }
+
+    std::vector<std::string> mErrors;
+    int mListener = -1;
+    int mPort = 0;
+    std::atomic<bool> mStop{false};
+    std::thread mThread;
+};
+
+/* Every line the library logs. */
+struct LoggedLines
+{
+    std::mutex mLock;
+    std::vector<std::string> mLines;
+
+    static void onLog(const corvexClient_logInfo_t* record, void* user)
+    {
+        LoggedLines* lines = static_cast<LoggedLines*>(user);
+        std::lock_guard<std::mutex> guard(lines->mLock);
+        lines->mLines.push_back(record->mMessage);
+    }
+
+    std::vector<std::string> lines()
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        return mLines;
+    }
+};
+
+/* Whether text holds a byte that is not printable ASCII. */
+bool hasRawBytes(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) {
+                           return static_cast<unsigned char>(c) < ' ' ||
+                                  static_cast<unsigned char>(c) >= 0x7f;
+                       });
+}
+
 std::string toSubject(const std::string& topic)
 {
     return corvexNatsSubject_fromTopic(topic.data(), topic.size());
@@ -251,6 +373,9 @@ class NatsRouterTest : public ClientTest
     }
 
     /* A session on the router of the server, on the given context. */
+    void expectSlowSubscriptionLossReported(std::vector<const char*> limits,
+                                            const std::string& content);
+
     corvexClient_session_t natsSession(corvexClient_context_t context, ClientRecorder* recorder,
                                        const char* clientName, std::vector<const char*> login = {})
     {
@@ -950,16 +1075,17 @@ TEST_F(NatsRouterTest, PublishesTheServerRefusesRaiseMessageRejectedNamingTheTop
 }
 /* What the connection drops for a stalled subscription beyond its pending
  * limit is lost, and the first message delivered afterwards says so. */
-TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivered)
+/* A subscriber with `limits` whose delivery is stalled while `sent`
+ * messages of `content` arrive: its connection drops what is beyond them,
+ * and the first message delivered after the loss carries the indication. */
+void NatsRouterTest::expectSlowSubscriptionLossReported(std::vector<const char*> limits,
+                                                        const std::string& content)
 {
-    startServer();
-    if (IsSkipped())
-        return;
     DeliveryStall* stall = &mStall;
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(DeliveryStall::onLog, stall));
     corvexClient_session_t publisher = natsSession(mContext, &mPublisher, "publisher");
-    corvexClient_session_t subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber",
-                                                    {"SESSION_ROUTER_PENDING_LIMIT", "4"});
+    corvexClient_session_t subscriber =
+        natsSession(mOtherContext, &mSubscriber, "subscriber", std::move(limits));
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
     Tagged slow{&mSubscriber, 1};
@@ -975,7 +1101,8 @@ TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivere
     ASSERT_TRUE(stall->mHeld.wait());
     const int sent = 40;
     for (int i = 0; i < sent; ++i)
-        ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, ("slow/" + std::to_string(i)).c_str(), "x"));
+        ASSERT_EQ(CORVEXCLIENT_OK,
+                  send(publisher, ("slow/" + std::to_string(i)).c_str(), content.c_str()));
     EXPECT_TRUE(stall->mSlowConsumer.wait());
     /* The connection reads what is still on its way (and drops it) while
      * delivery stays stalled. */
@@ -985,7 +1112,8 @@ TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivere
      * full and be dropped too: once the first waiting message is delivered,
      * there is room for it. */
     ASSERT_TRUE(mSubscriber.waitForMessages(1));
-    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, ("slow/" + std::to_string(sent)).c_str(), "x"));
+    ASSERT_EQ(CORVEXCLIENT_OK,
+              send(publisher, ("slow/" + std::to_string(sent)).c_str(), content.c_str()));
     ASSERT_TRUE(mSubscriber.waitUntil(
         [&]
         {
@@ -1002,6 +1130,67 @@ TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivere
                                [](const ClientMsg& m) { return m.mDiscard; }));
     EXPECT_EQ(gapsOf(received), discardsOf(received));
 }
+TEST_F(NatsRouterTest, MessagesDroppedForASlowSubscriptionMarkTheNextOneDelivered)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    expectSlowSubscriptionLossReported({"SESSION_ROUTER_PENDING_LIMIT", "4"}, "x");
+}
+
+/* The connection holds a slow subscription's messages up to a number of
+ * bytes as well: 8 KB messages beyond 32 KB are dropped long before the
+ * message limit, and the loss is reported as above. */
+TEST_F(NatsRouterTest, ASlowSubscriptionsWaitingBytesAreBoundedAndTheirLossReported)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    expectSlowSubscriptionLossReported({"SESSION_ROUTER_PENDING_BYTES_LIMIT", "32768"},
+                                       std::string(8192, 'b'));
+}
+/* What a server says when it refuses an operation reaches the application
+ * (the rejected event's text) and the log with its outside bytes escaped:
+ * the subject of a refused publish, a topic or not, and the rest of the
+ * text. */
+TEST_F(NatsRouterTest, AServersRefusalIsReportedWithItsOutsideBytesEscaped)
+{
+    LoggedLines logged;
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(LoggedLines::onLog, &logged));
+    ScriptedNatsServer server({"Permissions Violation for Publish to \"REL.%01T\"",
+                               "Permissions Violation for Publish to \"\x1b[2J\xff\"",
+                               "Permissions Violation for Subscription to \"a\x07\" \x01\xfe"});
+    mSelector = server.url();
+    corvexClient_session_t session = natsSession(mContext, &mSubscriber, "victim");
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(session))
+        << corvexClient_getLastErrorInfo()->mErrorText;
+    ASSERT_TRUE(mSubscriber.waitUntil(
+        [&]
+        {
+            return std::count_if(mSubscriber.mEvents.begin(), mSubscriber.mEvents.end(),
+                                 [](const Event& e) {
+                                     return e.mEvent == CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED;
+                                 }) >= 3;
+        }));
+    std::vector<std::string> texts;
+    for (const Event& event :
+         mSubscriber.read<std::vector<Event>>([&] { return mSubscriber.mEvents; }))
+        if (event.mEvent == CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED)
+            texts.push_back(event.mInfo);
+    for (const std::string& line : logged.lines())
+        texts.push_back(line);
+    std::string joined;
+    for (const std::string& text : texts)
+    {
+        EXPECT_FALSE(hasRawBytes(text)) << ::testing::PrintToString(text);
+        joined += text + "\n";
+    }
+    EXPECT_NE(std::string::npos, joined.find("Topic 'REL/\\x01T'")) << joined;
+    EXPECT_NE(std::string::npos, joined.find("\"\\x1B[2J\\xFF\"")) << joined;
+    EXPECT_NE(std::string::npos, joined.find("\"a\\x07\" \\x01\\xFE")) << joined;
+    corvexClient_log_unsetCallback();
+}
+
 /* User properties travel as NATS headers: keys and texts the server would
  * trim, split or drop come back unchanged, numbers stay numbers, a key given
  * twice reads its first value, and hundreds of them fit. */

@@ -204,6 +204,35 @@ TEST_F(NatsSecurityTest, TokenLogsInAndIsNeverShown)
     EXPECT_EQ(std::string::npos, logged.find("guess")) << logged;
 }
 
+/* A session presents a user name and password only when they were
+ * configured as such: not the operating-system user it names itself after
+ * when none is given, nor values its application marks as stand-ins. A
+ * server that admits clients without a login as "guest" (and knows no other
+ * user by the names the session would otherwise make up) tells them apart. */
+TEST_F(NatsSecurityTest, OnlyConfiguredCredentialsArePresentedAtLogin)
+{
+    ASSERT_TRUE(mServer.startWithConfig(
+        NatsServer::freePort(),
+        "authorization { users = [ {user: a, password: b}, {user: guest, password: \"\"} ] }\n"
+        "no_auth_user: guest"));
+    mSelector = mServer.url();
+    expectTraffic({});
+    expectTraffic({"SESSION_USERNAME", "a", "SESSION_PASSWORD", "b"});
+    expectTraffic({"SESSION_USERNAME", "desk-user", "SESSION_PASSWORD", "desk-host",
+                   "SESSION_USERNAME_IS_DEFAULT", "1", "SESSION_PASSWORD_IS_DEFAULT", "1"});
+    refusedConnect(
+        natsSession(mSelector, "wrong", {"SESSION_USERNAME", "a", "SESSION_PASSWORD", "wrong"}),
+        CORVEXCLIENT_SUBCODE_LOGIN_REFUSED);
+
+    /* The session still goes by the name it was given. */
+    corvexClient_session_t named = natsSession(
+        mSelector, "named", {"SESSION_USERNAME", "desk-user", "SESSION_USERNAME_IS_DEFAULT", "1"});
+    char value[64] = {};
+    ASSERT_EQ(CORVEXCLIENT_OK,
+              corvexClient_session_getProperty(named, "SESSION_USERNAME", value, sizeof(value)));
+    EXPECT_STREQ("desk-user", value);
+}
+
 TEST_F(NatsSecurityTest, NKeySignsTheServersChallenge)
 {
     NatsUserNKey user;

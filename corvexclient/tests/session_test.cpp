@@ -98,6 +98,51 @@ TEST_F(SessionTest, BadConfigurationIsRefusedAtCreate)
     EXPECT_EQ(CORVEXCLIENT_SUBCODE_BAD_ARGUMENT, corvexClient_getLastErrorInfo()->mSubCode);
 }
 
+/* Every number and boolean is read as its whole text and within its range;
+ * the refusal names the property and the value it was given. */
+TEST_F(SessionTest, NumbersAndBooleansAreTakenWholeAndARefusalNamesPropertyAndValue)
+{
+    const std::vector<std::pair<const char*, const char*>> bad = {
+        {"SESSION_ROUTER_PENDING_LIMIT", " 100"},
+        {"SESSION_ROUTER_PENDING_LIMIT", "+100"},
+        {"SESSION_ROUTER_PENDING_LIMIT", "0x10"},
+        {"SESSION_SUSPEND_HOLD_LIMIT", "50000abc"},
+        {"SESSION_SUSPEND_HOLD_LIMIT", "0"},
+        {"SESSION_SUSPEND_HOLD_WAIT_MS", " -1"},
+        {"SESSION_SUSPEND_HOLD_WAIT_MS", "99999999999999999999"},
+        {"SESSION_ROUTER_CACHE_REPLICAS", "9"},
+        {"SESSION_ROUTER_PING_INTERVAL_MS", "100 "},
+        {"SESSION_CONNECT_BLOCKING", "maybe"},
+        {"SESSION_TOPIC_DISPATCH", ""},
+        {"SESSION_USERNAME_IS_DEFAULT", "2"},
+    };
+    for (const auto& entry : bad)
+    {
+        const char* properties[] = {entry.first, entry.second, nullptr};
+        corvexClient_session_t session = nullptr;
+        EXPECT_EQ(CORVEXCLIENT_FAIL,
+                  corvexClient_session_create(properties, mContext, &session, nullptr, 0))
+            << entry.first << "='" << entry.second << "'";
+        const corvexClient_errorInfo_t* error = corvexClient_getLastErrorInfo();
+        EXPECT_EQ(CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, error->mSubCode);
+        const std::string text = error->mErrorText;
+        EXPECT_NE(std::string::npos, text.find(entry.first)) << text;
+        EXPECT_NE(std::string::npos, text.find(std::string("'") + entry.second + "'")) << text;
+        if (session)
+            corvexClient_session_destroy(&session);
+    }
+    const char* good[] = {"SESSION_ROUTER_PENDING_LIMIT",
+                          "100",
+                          "SESSION_SUSPEND_HOLD_WAIT_MS",
+                          "0",
+                          "SESSION_CONNECT_BLOCKING",
+                          "TRUE",
+                          nullptr};
+    corvexClient_session_t session = nullptr;
+    EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_create(good, mContext, &session, nullptr, 0));
+    EXPECT_EQ(CORVEXCLIENT_OK, corvexClient_session_destroy(&session));
+}
+
 TEST_F(SessionTest, RefusedLoginFailsConnectWithItsSubCode)
 {
     ASSERT_EQ(CORVEXCLIENT_OK,

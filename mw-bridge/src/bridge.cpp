@@ -17,6 +17,7 @@
 #include "compat.h"
 #include "corvexGenReleaseVersion.h"
 #include "logging.h"
+#include "configValue.h"
 #include "properties.h"
 #include "queue.h"
 #include "transportList.h"
@@ -58,20 +59,14 @@ mama_status readQueueMaxSize(CorvexBridge* bridge)
     {
         return MAMA_STATUS_OK;
     }
-
-    errno = 0;
-    /* Negative input wraps to a huge value and overflow saturates: both are
-     * clamped below, as too large. */
-    uint64_t value = strtoull(text, NULL, 10);
-    if (errno != 0 && value == 0)
+    int64_t value = 0;
+    if (!corvexConfig_getNumber(QUEUE_MAX_SIZE_PROPERTY, text, 0, INT64_MAX, CORVEX_LOG_ERROR,
+                                &value))
     {
-        CORVEX_LOG(
-            CORVEX_LOG_ERROR,
-            "Error converting mama.corvex.transport.queue_max_size to integer: %s; val: %" PRIu64,
-            strerror(errno), value);
         return MAMA_STATUS_PLATFORM;
     }
-    if (value > CORVEX_MAX_QUEUE_MAX_SIZE)
+    /* Digits beyond the 64-bit range count as too large as well. */
+    if ((uint64_t)value > CORVEX_MAX_QUEUE_MAX_SIZE)
     {
         CORVEX_LOG(
             CORVEX_LOG_WARN,
@@ -84,22 +79,33 @@ mama_status readQueueMaxSize(CorvexBridge* bridge)
     if (value == 0)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
-                   "Value (%" PRIu64 ") for mama.corvex.transport.queue_max_size too small", value);
+                   "Value (%" PRIu64 ") for mama.corvex.transport.queue_max_size too small",
+                   (uint64_t)value);
         return MAMA_STATUS_PLATFORM;
     }
-    CORVEX_LOG(CORVEX_LOG_FINER, "Maximum queue size set to %" PRIu64 ".", value);
-    bridge->mQueueMaxSize = value;
+    CORVEX_LOG(CORVEX_LOG_FINER, "Maximum queue size set to %" PRIu64 ".", (uint64_t)value);
+    bridge->mQueueMaxSize = (uint64_t)value;
     return MAMA_STATUS_OK;
 }
 
-int klixLogLevel(void)
+/* The vendor log level: the key's when set (false when it is not a level),
+ * else the one mapped from MAMA's. */
+bool readKlixLogLevel(int* level)
 {
     const char* text = userProperty(CLIENT_LOG_LEVEL_PROPERTY);
-    if (text != NULL)
+    if (text == NULL)
     {
-        return (int)strtoul(text, NULL, 10);
+        *level = corvexBridge_mamaToKlixLogLevel((int)mama_getLogLevel());
+        return true;
     }
-    return corvexBridge_mamaToKlixLogLevel((int)mama_getLogLevel());
+    int64_t value = 0;
+    if (!corvexConfig_getNumber(CLIENT_LOG_LEVEL_PROPERTY, text, CORVEXCLIENT_LOG_EMERGENCY,
+                                CORVEXCLIENT_LOG_DEBUG, CORVEX_LOG_ERROR, &value))
+    {
+        return false;
+    }
+    *level = (int)value;
+    return true;
 }
 
 /* Undoes a vendor initialisation that got past corvexClient_initialize. The
@@ -138,9 +144,21 @@ mama_status initKlixLocked(CorvexBridge* bridge)
         return MAMA_STATUS_PLATFORM;
     }
 
+    /* Bridge-wide values are checked before anything is started. */
+    int klixLevel = 0;
+    uint8_t subscribeAsync = 1;
+    const char* async = userProperty(SUBSCRIBE_ASYNC_PROPERTY);
+    if (!readKlixLogLevel(&klixLevel) ||
+        (async != NULL &&
+         !corvexConfig_getBool(SUBSCRIBE_ASYNC_PROPERTY, async, CORVEX_LOG_ERROR, &subscribeAsync)))
+    {
+        corvexProperties_destroy(&properties);
+        return MAMA_STATUS_PLATFORM;
+    }
+
     CORVEX_LOG(CORVEX_LOG_FINEST, "Initializing corvexClient...");
     const char** array = corvexProperties_getCorvexClientProps(properties);
-    rc = corvexClient_initialize(klixLogLevel(), array);
+    rc = corvexClient_initialize(klixLevel, array);
     if (rc != CORVEXCLIENT_OK)
     {
         CORVEX_LOG_VENDOR_ERROR(CORVEX_LOG_ERROR, rc, "Unable to initialize corvexClient API");
@@ -179,9 +197,7 @@ mama_status initKlixLocked(CorvexBridge* bridge)
         return status;
     }
 
-    const char* async = userProperty(SUBSCRIBE_ASYNC_PROPERTY);
-    bridge->mSubscribeAsync =
-        async == NULL ? 1 : (uint8_t)(properties_GetPropertyValueAsBoolean(async) != 0);
+    bridge->mSubscribeAsync = subscribeAsync;
     CORVEX_LOG(CORVEX_LOG_FINER, "Asynchronous subscriptions are %s",
                bridge->mSubscribeAsync ? "enabled" : "disabled");
 
@@ -265,23 +281,15 @@ int corvexBridge_osCleanup(void)
 int corvexBridge_getDefaultQueueTimeout(void)
 {
     const char* text = userProperty(DEFAULT_QUEUE_TIMEOUT_PROPERTY);
-    long timeout;
+    int64_t timeout = 0;
     if (text == NULL || text[0] == '\0')
     {
         timeout = mamaBridgeImpl_getDefaultQueueTimeout();
     }
-    else
+    else if (!corvexConfig_getNumber(DEFAULT_QUEUE_TIMEOUT_PROPERTY, text, INT_MIN, INT_MAX,
+                                     CORVEX_LOG_WARN, &timeout))
     {
-        /* No error detection: text that is not a number gives 0. */
-        timeout = strtol(text, NULL, 10);
-        if (timeout > INT_MAX)
-        {
-            timeout = INT_MAX;
-        }
-        else if (timeout < INT_MIN)
-        {
-            timeout = INT_MIN;
-        }
+        return FALLBACK_QUEUE_TIMEOUT_MS;
     }
     if (timeout <= 0)
     {

@@ -90,6 +90,33 @@ int corvexLog_formatBuffer(char* buffer, size_t size, const char* format, ...)
     return length < 0 ? -1 : length;
 }
 
+const char* corvexLog_escapeText(const char* bytes, size_t length, char* buffer, size_t size)
+{
+    static const char HEX[] = "0123456789ABCDEF";
+    size_t used = 0;
+    for (size_t i = 0; i < length; ++i)
+    {
+        const unsigned char byte = (unsigned char)bytes[i];
+        const bool plain = byte >= ' ' && byte < 0x7f && byte != '\\';
+        const size_t needed = plain ? 1 : 4;
+        if (used + needed >= size)
+        {
+            break;
+        }
+        if (plain)
+        {
+            buffer[used++] = (char)byte;
+            continue;
+        }
+        buffer[used++] = '\\';
+        buffer[used++] = 'x';
+        buffer[used++] = HEX[byte >> 4];
+        buffer[used++] = HEX[byte & 0xf];
+    }
+    buffer[used] = '\0';
+    return buffer;
+}
+
 int corvexBridge_mamaToKlixLogLevel(int mamaLevel)
 {
     static const int map[] = {0, 2, 3, 5, 5, 6, 6, 7};

@@ -68,6 +68,13 @@ void corvexLog_vendorError(int level, const char* module, int line, int32_t retu
 int corvexLog_formatBuffer(char* buffer, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+/* Bytes from outside (the wire, the configuration, a server's text) as a
+ * log line may show them: printable ASCII as it is, every other byte (and
+ * the backslash) as \xHH, NUL included. Escapes `length` bytes, as many as
+ * fit: truncates to the buffer and always terminates it (size > 0). Returns
+ * the buffer. */
+const char* corvexLog_escapeText(const char* bytes, size_t length, char* buffer, size_t size);
+
 int corvexBridge_mamaToKlixLogLevel(int mamaLevel);
 int corvexBridge_klixToMamaLogLevel(int klixLevel);
 

@@ -138,12 +138,13 @@ void logDecodeFailure(mama_status status, mamaMsg message, const void* buffer, u
 {
     if (status == MAMA_STATUS_NO_BRIDGE_IMPL)
     {
-        char id = *(const char*)buffer;
+        const char* id = (const char*)buffer;
+        char shown[8];
         CORVEX_LOG(
             CORVEX_LOG_WARN,
             "The bridge required to decode received message was not loaded. The message has been "
-            "dropped, payload ID is '%c' [0x%02X]",
-            id, (unsigned)(unsigned char)id);
+            "dropped, payload ID is '%s' [0x%02X]",
+            corvexLog_escapeText(id, 1, shown, sizeof(shown)), (unsigned)(unsigned char)*id);
         return;
     }
     bool dump = status == MAMA_STATUS_PLATFORM && isDumped(gDecodeFailures.fetch_add(1));
@@ -289,10 +290,22 @@ int corvexReceive_onSubscriptionMessage(corvexClient_session_t, corvexClient_msg
             subscription->mThrottledLog,
             "Discarding message with topic '%s'; cannot exceed maximum queue depth of %" PRIu64,
             subscription->mTopic, subscription->mMaxQueueDepth);
+        subscription->mDiscarded.store(1, std::memory_order_relaxed);
         return CORVEXCLIENT_CALLBACK_OK;
+    }
+    /* The application hears of what was discarded before the next message
+     * it gets: the event goes ahead of it. */
+    if (subscription->mDiscarded.exchange(0, std::memory_order_relaxed) != 0)
+    {
+        corvexTransportBridge_queueTransportEvent(subscription->mTransportBridge,
+                                                  MAMA_TRANSPORT_QUALITY, 0, NULL);
     }
     status = corvexQueue_enqueueMsg(subscription->mQueueBridge, corvexReceive_dispatchMsgNode,
                                     message, subscription);
+    if (status != MAMA_STATUS_OK)
+    {
+        subscription->mDiscarded.store(1, std::memory_order_relaxed);
+    }
     if (status == MAMA_STATUS_NOMEM)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for message node");
@@ -397,12 +410,14 @@ void MAMACALLTYPE corvexReceive_dispatchMsgNode(mamaQueue, void* closure)
     status = mamaMsgImpl_getBridgeMsg(message, (msgBridge*)&bridgeMsg);
     if (status != MAMA_STATUS_OK || bridgeMsg == NULL)
     {
-        char id = *(const char*)buffer;
+        const char* id = (const char*)buffer;
+        char shown[8];
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Error getting bridge message from mamaMsg. The message may have already been "
                    "destroyed; "
-                   "status=%s, payload ID is '%c' [0x%02X]",
-                   mamaStatus_stringForStatus(status), id, (unsigned)(unsigned char)id);
+                   "status=%s, payload ID is '%s' [0x%02X]",
+                   mamaStatus_stringForStatus(status),
+                   corvexLog_escapeText(id, 1, shown, sizeof(shown)), (unsigned)(unsigned char)*id);
         corvexMsgNode_release(node);
         return;
     }
@@ -433,7 +448,9 @@ int corvexReceive_onSessionMessage(corvexClient_session_t session, corvexClient_
                    (void*)session, (void*)message, corvexClient_returnCodeToString(rc));
         return CORVEXCLIENT_CALLBACK_OK;
     }
-    const char* topic = destination.mTopic;
+    /* The topic came from the router: shown escaped. */
+    char topic[CORVEX_TOPIC_BUFFER_SIZE * 4];
+    corvexLog_escapeText(destination.mTopic, strlen(destination.mTopic), topic, sizeof(topic));
     if (strncmp(topic, CORVEXCLIENT_P2P_TOPIC_PREFIX, strlen(CORVEXCLIENT_P2P_TOPIC_PREFIX)) == 0)
     {
         CORVEX_LOG(CORVEX_LOG_FINEST, "Received opaqueSession_p=%p msg_p=%p user_p=%p topic=%s",

@@ -65,6 +65,9 @@ struct CorvexSubscription
      * initial request is sent, or a dispatch finds it waiting). */
     std::atomic<uint8_t> mBeforeInitialWait;
     uint64_t mMaxQueueDepth;
+    /* Messages were discarded here since the last one queued: the next one
+     * queued is preceded by a quality event. Vendor context thread. */
+    std::atomic<uint8_t> mDiscarded;
     struct CorvexThrottledLog* mThrottledLog;
     CorvexSynchronismManager mSyncManager;
     /* Newest first. */

@@ -25,6 +25,7 @@
 #include "flowControl.h"
 #include "logging.h"
 #include "receive.h"
+#include "configValue.h"
 #include "properties.h"
 #include "topic.h"
 #include "transportLifetime.h"
@@ -75,9 +76,20 @@ const char* bridgePropertyValue(const char* key)
     return properties_Get(mamaInternal_getProperties(), name);
 }
 
-bool isTrue(const char* value)
+/* A transport's boolean key: its default when absent; false when it is not
+ * a boolean (reported, naming the key as the user wrote it). */
+bool readBool(const CorvexProperties* properties, const char* key, uint8_t defaultValue,
+              uint8_t* value)
 {
-    return properties_GetPropertyValueAsBoolean(value) != 0;
+    *value = defaultValue;
+    const char* text = corvexProperties_get(properties, key);
+    if (text == NULL)
+    {
+        return true;
+    }
+    char name[1024];
+    corvexLog_formatBuffer(name, sizeof(name), "%s%s", properties->mPrefix, key);
+    return corvexConfig_getBool(name, text, CORVEX_LOG_ERROR, value);
 }
 
 void readIdentity(char* userName, char* computerName)
@@ -127,6 +139,8 @@ mama_status buildSessionProperties(CorvexTransportBridge* transport, CorvexPrope
         CORVEX_LOG(CORVEX_LOG_ERROR, "unable to append password");
         return MAMA_STATUS_NOMEM;
     }
+    const char* defaultUser = corvexProperties_get(list, "SESSION_USERNAME");
+    const char* defaultPassword = corvexProperties_get(list, "SESSION_PASSWORD");
     if (!corvexProperties_append(list, "use_corvexcache", "1"))
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to append default use_corvexcache value");
@@ -146,13 +160,23 @@ mama_status buildSessionProperties(CorvexTransportBridge* transport, CorvexPrope
         return status;
     }
 
-    static const char* const TRAILING[] = {"SESSION_REAPPLY_SUBSCRIPTIONS",
-                                           "SESSION_TOPIC_DISPATCH", "SESSION_CONNECT_BLOCKING"};
-    for (const char* name : TRAILING)
+    /* The user and computer names stand in for a login the user did not
+     * configure: the session goes by them but presents them to no server.
+     * A user's key of the same name follows them, so the value found is
+     * still the very copy appended above only when there is none. */
+    const char* userValue = corvexProperties_get(list, "SESSION_USERNAME");
+    const char* passwordValue = corvexProperties_get(list, "SESSION_PASSWORD");
+    const char* const TRAILING[][2] = {
+        {"SESSION_USERNAME_IS_DEFAULT", userValue == defaultUser ? "1" : "0"},
+        {"SESSION_PASSWORD_IS_DEFAULT", passwordValue == defaultPassword ? "1" : "0"},
+        {"SESSION_REAPPLY_SUBSCRIPTIONS", "1"},
+        {"SESSION_TOPIC_DISPATCH", "1"},
+        {"SESSION_CONNECT_BLOCKING", "1"}};
+    for (const auto& entry : TRAILING)
     {
-        if (!corvexProperties_append(list, name, "1"))
+        if (!corvexProperties_append(list, entry[0], entry[1]))
         {
-            CORVEX_LOG(CORVEX_LOG_ERROR, "unable to append %s=%s", name, "1");
+            CORVEX_LOG(CORVEX_LOG_ERROR, "unable to append %s=%s", entry[0], entry[1]);
             return MAMA_STATUS_NOMEM;
         }
     }
@@ -361,7 +385,10 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
     }
 
     const CorvexProperties* properties = transport->mCorvexProperties;
-    transport->mUseCache = isTrue(corvexProperties_get(properties, "use_corvexcache"));
+    if (!readBool(properties, "use_corvexcache", 1, &transport->mUseCache))
+    {
+        return MAMA_STATUS_PLATFORM;
+    }
     if (transport->mUseCache)
     {
         CORVEX_LOG(CORVEX_LOG_NORMAL, "Use of CorvexCache is enabled.");
@@ -376,8 +403,12 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
         return status;
     }
     /* Without the cache nothing else answers initial-value requests. */
-    transport->mSendSubReq =
-        transport->mUseCache ? isTrue(corvexProperties_get(properties, "send_subreq")) : 1;
+    uint8_t sendSubReq = 0;
+    if (!readBool(properties, "send_subreq", 0, &sendSubReq))
+    {
+        return MAMA_STATUS_PLATFORM;
+    }
+    transport->mSendSubReq = transport->mUseCache ? sendSubReq : 1;
     CORVEX_LOG(CORVEX_LOG_FINER, "SendSubReq for transport %s is %s", transport->mName,
                transport->mSendSubReq ? "enabled" : "disabled");
 
@@ -391,7 +422,10 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
             transport->mName, properties->mPrefix);
         return MAMA_STATUS_PLATFORM;
     }
-    transport->mAllowRecoverGaps = isTrue(recoverGaps);
+    if (!readBool(properties, "allow_recover_gaps", 0, &transport->mAllowRecoverGaps))
+    {
+        return MAMA_STATUS_PLATFORM;
+    }
     CORVEX_LOG(CORVEX_LOG_FINE,
                "Found bridge property 'allow_recover_gaps' for transport name=%s, value=%s. "
                "Setting bridge "
@@ -460,7 +494,12 @@ void corvexTransportBridge_createPubInfoMap(corvexClient_container_t* map, char*
 {
     *map = NULL;
     const char* enabled = bridgePropertyValue("send_publisher_info");
-    if (enabled != NULL && !isTrue(enabled))
+    uint8_t send = 1;
+    /* Not a boolean: warned about, and the map is sent as by default. */
+    if (enabled != NULL &&
+        corvexConfig_getBool(CORVEX_TRANSPORT_PREFIX "send_publisher_info", enabled,
+                             CORVEX_LOG_WARN, &send) &&
+        !send)
     {
         CORVEX_LOG(CORVEX_LOG_FINE, "pubinfo disabled.");
         return;

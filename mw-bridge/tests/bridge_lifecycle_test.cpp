@@ -204,10 +204,8 @@ TEST_F(BridgeTest, DefaultQueueTimeoutFallsBackForUnusableValues)
 {
     ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty(TIMEOUT_PROPERTY, "abc"));
     EXPECT_EQ(2000, corvexBridge_getDefaultQueueTimeout());
-    EXPECT_EQ(
-        1u,
-        LogCapture::count(
-            "Corvex bridge default event queue timeout 0 ms is invalid. Using default 2000 ms."));
+    EXPECT_EQ(1u, LogCapture::count("mama.corvex.transport.defaultqueue.timeout: 'abc' is not a "
+                                    "whole number"));
 
     ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty(TIMEOUT_PROPERTY, "-5"));
     EXPECT_EQ(2000, corvexBridge_getDefaultQueueTimeout());
@@ -215,6 +213,10 @@ TEST_F(BridgeTest, DefaultQueueTimeoutFallsBackForUnusableValues)
         1u,
         LogCapture::count(
             "Corvex bridge default event queue timeout -5 ms is invalid. Using default 2000 ms."));
+
+    ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty(TIMEOUT_PROPERTY, "750ms"));
+    EXPECT_EQ(2000, corvexBridge_getDefaultQueueTimeout());
+    EXPECT_EQ(1u, LogCapture::count("mama.corvex.transport.defaultqueue.timeout: '750ms' is not"));
 
     ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty(TIMEOUT_PROPERTY, "99999999999999999999"));
     EXPECT_GT(corvexBridge_getDefaultQueueTimeout(), 0);
@@ -242,7 +244,7 @@ TEST_F(BridgeTest, CloseWithoutVendorInitialisationLeavesTheVendorLibraryAlone)
     closeBridge();
     EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_cleanup"));
     EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_context_destroy"));
-    EXPECT_EQ(1u, LogCapture::count("default event queue timeout 0 ms is invalid"));
+    EXPECT_EQ(1u, LogCapture::count("defaultqueue.timeout: 'abc' is not a whole number"));
     EXPECT_EQ(std::vector<std::string>(), BridgeLine::at("Error"));
     EXPECT_EQ(0u, LogCapture::count("Could not destroy"));
 }

@@ -13,6 +13,12 @@ const char* const PERMISSIONS =
     "authorization { users = [ {user: a, password: b, permissions: {"
     "publish: {deny: [\"SECRET.>\"]}, subscribe: {deny: [\"SECRET.>\"]}}} ] }";
 
+/* Clients that present no login are the user "guest"; a login the server
+ * does not know is refused. */
+const char* const GUEST_ADMITTED =
+    "authorization { users = [ {user: a, password: b}, {user: guest, password: \"\"} ] }\n"
+    "no_auth_user: guest";
+
 struct TopicEvents
 {
     std::mutex mLock;
@@ -75,6 +81,43 @@ class NatsAccessTest : public SubscriptionTest
 
     NatsServer mServer;
 };
+
+/* The bridge's stand-ins for a login (the operating-system user and host
+ * names) are not credentials: a transport configured with none presents
+ * none, and the server admits it as its anonymous user; configured ones are
+ * presented. */
+TEST_F(NatsAccessTest, ATransportWithoutCredentialsPresentsNoLoginAndConfiguredOnesArePresented)
+{
+    if (!NatsServer::path())
+        GTEST_SKIP() << "nats-server is not installed (scripts/setup.sh installs it)";
+    ASSERT_TRUE(mServer.startWithConfig(NatsServer::freePort(), GUEST_ADMITTED));
+    const std::string url = mServer.url();
+    mama_setProperty("mama.corvex.transport.t1.SESSION_ROUTER", url.c_str());
+    mama_setProperty("mama.corvex.transport.t2.SESSION_ROUTER", url.c_str());
+    mama_setProperty("mama.corvex.transport.t2.allow_recover_gaps", "true");
+    mama_setProperty("mama.corvex.transport.t2.SESSION_USERNAME", "a");
+    mama_setProperty("mama.corvex.transport.t2.SESSION_PASSWORD", "b");
+    mama_setProperty("mama.corvex.transport.t3.SESSION_ROUTER", url.c_str());
+    mama_setProperty("mama.corvex.transport.t3.allow_recover_gaps", "true");
+    mama_setProperty("mama.corvex.transport.t3.SESSION_USERNAME", "a");
+    mama_setProperty("mama.corvex.transport.t3.SESSION_PASSWORD", "wrong");
+    start();
+    ASSERT_NE(nullptr, mTransport) << "the guest's transport was refused";
+    MsgRecorder* guest = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, subscribe("GUEST.IN", &guest));
+    startDispatch();
+    send(publisher("IN", "GUEST"), 2);
+    EXPECT_TRUE(guest->waitUntil([](MsgRecorder& r) { return r.mMessages.size() == 2u; }));
+
+    mamaTransport user = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_allocate(&user));
+    EXPECT_EQ(MAMA_STATUS_OK, mamaTransport_create(user, "t2", mBridge));
+    mamaTransport_destroy(user);
+    mamaTransport refused = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_allocate(&refused));
+    EXPECT_NE(MAMA_STATUS_OK, mamaTransport_create(refused, "t3", mBridge));
+    mamaTransport_destroy(refused);
+}
 
 TEST_F(NatsAccessTest, AnAsynchronousSubscriptionTheServerRefusesGetsNotEntitled)
 {

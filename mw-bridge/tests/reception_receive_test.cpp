@@ -1,7 +1,10 @@
 /* Messages received by MAMA subscriptions on the bridge: delivery order and
  * subjects, cache-response filtering, the queue-depth rule, decode failures,
  * detached messages, and flow control seen end to end. */
+#include <algorithm>
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include <msgimpl.h>
@@ -108,6 +111,94 @@ TEST_F(ReceptionTest, WithoutAsynchronousModeTheMessageFindingNEventsIsDiscarded
     EXPECT_EQ((std::vector<int64_t>{1, 3}), received.seqs());
 }
 
+namespace
+{
+/* Transport events on the subscription's own queue, each with the number of
+ * messages delivered before it: where in the stream the application saw it. */
+struct QualityPlacement
+{
+    MsgRecorder* mReceived;
+    std::mutex mLock;
+    std::vector<size_t> mAt;
+
+    static void MAMACALLTYPE onEvent(mamaTransport, mamaTransportEvent event, short, const void*,
+                                     void* closure)
+    {
+        QualityPlacement* placement = static_cast<QualityPlacement*>(closure);
+        if (event != MAMA_TRANSPORT_QUALITY)
+        {
+            return;
+        }
+        std::lock_guard<std::mutex> guard(placement->mLock);
+        placement->mAt.push_back(placement->mReceived->messageCount());
+    }
+
+    std::vector<size_t> at()
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        return mAt;
+    }
+};
+
+/* Dispatches on the test's thread until `done`. */
+bool dispatchUntil(mamaQueue queue, const std::function<bool()>& done)
+{
+    return pollUntil(
+        [&]
+        {
+            mamaQueue_timedDispatch(queue, 10);
+            return done();
+        });
+}
+} // namespace
+
+/* Without asynchronous mode a full queue discards what arrives; each run of
+ * discarded messages reaches the application as one quality event, just
+ * ahead of the first message delivered after it, and nowhere else. */
+TEST_F(ReceptionTest, WithoutAsynchronousModeEachRunOfDiscardsIsReportedAheadOfTheNextMessage)
+{
+    start("5", "false");
+    mamaQueue queue = addQueue(false);
+    MsgRecorder& received = subscribe(queue, "Q.X");
+    /* Has every message once the slow subscription has been offered it. */
+    MsgRecorder& witness = subscribe(addQueue(), "Q.X");
+    QualityPlacement placement{&received, {}, {}};
+    ASSERT_EQ(MAMA_STATUS_OK, mamaTransport_setTransportCallback(
+                                  mTransport, QualityPlacement::onEvent, &placement));
+    mamaTransport_setTransportCallbackQueue(mTransport, queue);
+    mamaPublisher publisher = addPublisher("Q.X");
+
+    int64_t seq = 0;
+    /* Two runs of discards: 2 and 3 (after 1 filled the queue), then 6 and 7. */
+    for (int run = 0; run < 2; ++run)
+    {
+        const size_t fill = run == 0 ? 4 : 5;
+        for (size_t i = 0; i < fill; ++i)
+        {
+            ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_enqueueEvent(queue, ignoreEvent, nullptr));
+        }
+        if (run == 0)
+        {
+            send(publisher, ++seq);
+            ASSERT_TRUE(pollUntil([&] { return queuedEvents(queue) == 5u; }));
+        }
+        send(publisher, ++seq);
+        send(publisher, ++seq);
+        ASSERT_TRUE(witness.waitForMessages(static_cast<size_t>(seq)));
+        ASSERT_TRUE(dispatchUntil(queue, [&] { return queuedEvents(queue) == 0u; }));
+        send(publisher, ++seq);
+        send(publisher, ++seq);
+        const size_t expected = run == 0 ? 3u : 5u;
+        ASSERT_TRUE(dispatchUntil(queue, [&] { return received.messageCount() == expected; }))
+            << received.messageCount();
+    }
+    ASSERT_TRUE(dispatchUntil(queue, [&] { return queuedEvents(queue) == 0u; }));
+    EXPECT_EQ((std::vector<int64_t>{1, 4, 5, 8, 9}), received.seqs());
+    EXPECT_EQ((std::vector<size_t>{1, 3}), placement.at())
+        << "one quality event ahead of 4 and one ahead of 8";
+    mamaTransport_setTransportCallback(mTransport, nullptr, nullptr);
+}
+
 TEST_F(ReceptionTest, DecodeFailuresCarryADumpOnTheFirstSecondAndEvery500th)
 {
     start();
@@ -145,6 +236,28 @@ TEST_F(ReceptionTest, DecodeFailuresCarryADumpOnTheFirstSecondAndEvery500th)
     send(publisher, 1);
     ASSERT_TRUE(received.waitForMessages(1));
     EXPECT_EQ((std::vector<int64_t>{1}), received.seqs());
+}
+
+/* A payload id byte from the wire that no payload answers to is shown
+ * escaped when it is not printable: NUL and bytes above 0x7f write nothing
+ * raw into the log. */
+TEST_F(ReceptionTest, AnUnprintablePayloadIdIsLoggedEscaped)
+{
+    start();
+    MsgRecorder& received = subscribe(addQueue(), "G.X");
+    sendRaw("G/X", "\0abc", 4);
+    sendRaw("G/X", "\xc3\xa9", 2);
+    ASSERT_TRUE(LogCapture::waitFor("payload ID is '\\xC3' [0xC3]"))
+        << ::testing::PrintToString(LogCapture::matching("payload ID"));
+    EXPECT_EQ(1u, LogCapture::count("payload ID is '\\x00' [0x00]"))
+        << ::testing::PrintToString(LogCapture::matching("payload ID"));
+    for (const std::string& line : LogCapture::matching("payload ID"))
+    {
+        EXPECT_TRUE(
+            std::all_of(line.begin(), line.end(), [](char c) { return (unsigned char)c < 0x7f; }))
+            << ::testing::PrintToString(line);
+    }
+    EXPECT_EQ(0u, received.messageCount());
 }
 
 TEST_F(ReceptionTest, ADetachedMessageKeepsItsVendorMessage)

@@ -271,6 +271,31 @@ TEST_F(TransportTest, MissingAllowRecoverGapsFailsAndLeavesNothing)
     EXPECT_EQ(0, corvexTransport(transport)->mAllowRecoverGaps);
 }
 
+/* A transport's booleans are booleans: anything else fails the creation
+ * with a line naming the key and the value; the bridge-wide publisher
+ * information switch, whose reading does not decide the creation, is
+ * warned about and left on. */
+TEST_F(TransportTest, ABooleanKeyThatIsNotABooleanFailsTheCreationNamingKeyAndValue)
+{
+    for (const char* key : {"use_corvexcache", "send_subreq", "allow_recover_gaps"})
+    {
+        const std::string name = std::string("mama.corvex.transport.t2.") + key;
+        mama_setProperty("mama.corvex.transport.t2.allow_recover_gaps", "true");
+        mama_setProperty(name.c_str(), "maybe");
+        EXPECT_NE(MAMA_STATUS_OK, create("t2")) << key;
+        EXPECT_EQ(1u, LogCapture::count(name + ": 'maybe' is not a boolean")) << key;
+        EXPECT_EQ(0u, linkedTransports());
+        mama_setProperty(name.c_str(), "true");
+    }
+    mama_setProperty("mama.corvex.transport.send_publisher_info", "perhaps");
+    mamaTransport transport = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, create("t1", &transport));
+    EXPECT_NE(nullptr, corvexTransport(transport)->mPubInfoMap);
+    EXPECT_EQ(1u, LogCapture::count("mama.corvex.transport.send_publisher_info: 'perhaps' is not "
+                                    "a boolean"));
+    destroy(transport);
+}
+
 TEST_F(TransportTest, DuplicateNameRefusedUntilTheFirstIsDestroyed)
 {
     mamaTransport first = nullptr;

@@ -93,11 +93,33 @@ TEST_F(VendorInitTest, QueueMaxSizeZeroFailsAndCanBeRetried)
     EXPECT_EQ(1u, LogCapture::count("Maximum queue size set to 100."));
 }
 
-TEST_F(VendorInitTest, QueueMaxSizeNegativeIsClamped)
+/* A bridge-wide value is read as its whole text: one that is not a number
+ * (or boolean) of its range fails the initialisation with a line naming
+ * the key and the value, and nothing is left behind for the next try. */
+TEST_F(VendorInitTest, AValueThatIsNotANumberOrBooleanOfItsRangeFailsNamingKeyAndValue)
 {
-    ASSERT_EQ(MAMA_STATUS_OK, initWithMaxSize("-1"));
-    EXPECT_EQ(2147483647u, mBridge.mQueueMaxSize);
-    EXPECT_EQ(1u, LogCapture::count(TRUNCATED));
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"queue_max_size", "abc"},         {"queue_max_size", "0x10"},
+        {"queue_max_size", "50000abc"},    {"queue_max_size", " 100"},
+        {"queue_max_size", "-1"},          {"queue_max_size", ""},
+        {"subscribe_async", "maybe"},      {"subscribe_async", ""},
+        {"corvexClient_log_level", "999"}, {"corvexClient_log_level", "-1"},
+        {"corvexClient_log_level", "7x"},
+    };
+    for (const auto& entry : bad)
+    {
+        const std::string key = "mama.corvex.transport." + entry.first;
+        ASSERT_EQ(MAMA_STATUS_OK, mama_setProperty(key.c_str(), entry.second.c_str()));
+        EXPECT_NE(MAMA_STATUS_OK, corvexBridge_initKlix(&mBridge)) << key << "=" << entry.second;
+        EXPECT_EQ(1u, LogCapture::matching(key + ": '" + entry.second + "' is not").size())
+            << key << "='" << entry.second << "'";
+        EXPECT_EQ(0, mBridge.mKlixInitialized);
+        EXPECT_EQ(nullptr, mBridge.mContext);
+        ASSERT_EQ(MAMA_STATUS_OK,
+                  mama_setProperty(key.c_str(), entry.first == "subscribe_async" ? "true" : "5"));
+    }
+    ASSERT_EQ(MAMA_STATUS_OK, corvexBridge_initKlix(&mBridge));
+    EXPECT_EQ(5u, mBridge.mQueueMaxSize);
 }
 
 TEST_F(VendorInitTest, QueueMaxSizeJustAboveTheLimitIsClamped)

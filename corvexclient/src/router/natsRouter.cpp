@@ -159,7 +159,8 @@ struct NatsLink
     natsConnection* mConnection;
     CorvexNatsCache* mCache; /* answers the session's cache requests */
     std::string mClientName;
-    uint32_t mPendingLimit; /* messages a subscription may have waiting */
+    uint32_t mPendingLimit;      /* messages a subscription may have waiting */
+    uint32_t mPendingBytesLimit; /* and their bytes */
     /* Serialises subscribe, unsubscribe and settling; guards each
      * subscription's mSettled, mSent and mWaiting. mFlushLock guards the
      * flusher's fields below. */
@@ -239,7 +240,7 @@ const std::string* receivedTopic(const char* subject, ReceivedSubject& last)
     return &last.mTopic;
 }
 
-/* A subject from the wire as a log line shows it. */
+/* A subject (or any text) from the wire as a log line shows it. */
 std::string escapedSubject(const char* subject)
 {
     return subject ? corvexLog_escape(subject, std::strlen(subject)) : std::string();
@@ -544,9 +545,10 @@ void onError(natsConnection*, natsSubscription* handle, natsStatus status, void*
     if (violationSubject(text, kPublishViolation, &subject) &&
         corvexNatsSubject_toTopic(subject.data(), subject.size(), &topic))
         snprintf(info, sizeof(info), "Publish refused by NATS permissions for Topic '%s'",
-                 topic.c_str());
+                 corvexLog_escape(topic.data(), topic.size()).c_str());
     else
-        snprintf(info, sizeof(info), "NATS server refused an operation: %s", text ? text : "");
+        snprintf(info, sizeof(info), "NATS server refused an operation: %s",
+                 escapedSubject(text).c_str());
     raise(closure, CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED,
           CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED, info, kRefusedResponse);
 }
@@ -648,9 +650,9 @@ natsStatus openConnection(CorvexNatsRouter* router, const CorvexRouterLogin* log
      * rather than an empty status message from the server at its inbox. */
     if (status == NATS_OK)
         status = natsOptions_DisableNoResponders(options, true);
-    if (status == NATS_OK && login->mUserName && *login->mUserName)
-        status = natsOptions_SetUserInfo(options, login->mUserName,
-                                         login->mPassword ? login->mPassword : "");
+    if (status == NATS_OK && login->mLoginUserName && *login->mLoginUserName)
+        status = natsOptions_SetUserInfo(options, login->mLoginUserName,
+                                         login->mLoginPassword ? login->mLoginPassword : "");
     if (status == NATS_OK && login->mConfig)
         status = corvexNatsSecurity_apply(login->mConfig->mNatsSecurity, options);
     if (status == NATS_OK)
@@ -881,13 +883,9 @@ corvexClient_returnCode_t subscribe(CorvexRouter*, CorvexRouterLink* base, const
     }
     natsSubscription* handle = subscription->mHandle;
     status = natsSubscription_SetOnCompleteCB(handle, onSubscriptionComplete, subscription);
-    int pendingMessages = 0;
-    int pendingBytes = 0;
-    if (status == NATS_OK)
-        status = natsSubscription_GetPendingLimits(handle, &pendingMessages, &pendingBytes);
     if (status == NATS_OK)
         status = natsSubscription_SetPendingLimits(handle, static_cast<int>(link->mPendingLimit),
-                                                   pendingBytes);
+                                                   static_cast<int>(link->mPendingBytesLimit));
     if (status != NATS_OK)
     {
         /* Its callback may still run: the subscription is left allocated. */
@@ -1002,6 +1000,8 @@ corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint
         link->mPendingLimit =
             login->mConfig ? login->mConfig->mPendingLimit : kCorvexDefaultPendingLimit;
         link->mPropertiesHeader = login->mConfig && login->mConfig->mPropertiesHeader;
+        link->mPendingBytesLimit =
+            login->mConfig ? login->mConfig->mPendingBytesLimit : kCorvexDefaultPendingBytesLimit;
         *holder = link->mState;
     }
     const natsStatus status =

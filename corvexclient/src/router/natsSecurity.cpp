@@ -75,12 +75,11 @@ corvexClient_returnCode_t parseTls(const CorvexPropertyList& list,
     const std::string serverName = valueOf(list, CORVEXCLIENT_SESSION_PROP_NATS_TLS_SERVER_NAME);
     const char* checkText =
         corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_NATS_TLS_VERIFY_SERVER_NAME);
-    bool valid = true;
-    const bool checkName = corvexProperties_getBool(
-        list, CORVEXCLIENT_SESSION_PROP_NATS_TLS_VERIFY_SERVER_NAME, true, &valid);
-    if (!valid)
-        return CORVEX_REFUSE("\"%s\" must be \"1\" or \"0\"",
-                             CORVEXCLIENT_SESSION_PROP_NATS_TLS_VERIFY_SERVER_NAME);
+    bool checkName = true;
+    const corvexClient_returnCode_t check = corvexProperties_getBool(
+        list, CORVEXCLIENT_SESSION_PROP_NATS_TLS_VERIFY_SERVER_NAME, &checkName);
+    if (check != CORVEXCLIENT_OK)
+        return check;
     if (security->mCertFile.empty() != security->mKeyFile.empty())
         return CORVEX_REFUSE("\"%s\" and \"%s\" go together: a client certificate needs its key",
                              CORVEXCLIENT_SESSION_PROP_NATS_TLS_CERT_FILE,

@@ -22,8 +22,13 @@ struct CorvexRouterConfig;
 struct CorvexRouterLogin
 {
     const char* mClientName;
+    /* The user the session goes by (the embedded router's access rules
+     * name it); the configured one, else the operating-system user. */
     const char* mUserName;
-    const char* mPassword;
+    /* Credentials for a router that checks them: only what was configured
+     * as such, empty otherwise. */
+    const char* mLoginUserName;
+    const char* mLoginPassword;
     /* The session's router configuration, applied as the backend decides
      * once the login succeeded (the embedded router keeps the first one). */
     const CorvexRouterConfig* mConfig;

@@ -10,9 +10,6 @@
 
 namespace
 {
-/* Longest piece of a refused value quoted in the error text. */
-constexpr int kQuoted = 96;
-
 std::string trimmed(const std::string& text, size_t begin, size_t end)
 {
     while (begin < end && (text[begin] == ' ' || text[begin] == '\t'))
@@ -56,7 +53,8 @@ std::vector<std::string> words(const std::string& text)
 corvexClient_returnCode_t refuse(const char* property, const std::string& piece, const char* why)
 {
     return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
-                           "\"%s\": '%.*s' %s", property, kQuoted, piece.c_str(), why);
+                           "\"%s\": '%s' %s", property,
+                           corvexProperties_quoted(piece.c_str()).c_str(), why);
 }
 
 bool validPattern(const std::string& pattern)
@@ -162,14 +160,11 @@ corvexClient_returnCode_t parseAccessRules(const std::string& value, CorvexRoute
 corvexClient_returnCode_t parseBounded(const CorvexPropertyList& list, const char* property,
                                        uint32_t low, uint32_t high, uint32_t* value)
 {
-    bool valid = true;
-    const uint64_t number = corvexProperties_getUnsigned(list, property, *value, &valid);
-    if (!valid || number < low || number > high)
-        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
-                               "\"%s\": '%.*s' is not a whole number from %u to %u", property,
-                               kQuoted, corvexProperties_get(list, property), low, high);
+    uint64_t number = *value;
+    const corvexClient_returnCode_t code =
+        corvexProperties_getUnsigned(list, property, low, high, &number);
     *value = static_cast<uint32_t>(number);
-    return CORVEXCLIENT_OK;
+    return code;
 }
 
 corvexClient_returnCode_t parseLiveness(const CorvexPropertyList& list,
@@ -192,33 +187,29 @@ corvexClient_returnCode_t corvexRouterConfig_parse(const CorvexPropertyList& lis
                                                    CorvexRouterConfig* config)
 {
     *config = CorvexRouterConfig();
-    bool valid = true;
-    const uint64_t pending = corvexProperties_getUnsigned(
-        list, CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT, kCorvexDefaultPendingLimit, &valid);
-    if (!valid || pending == 0 || pending > INT32_MAX)
-        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
-                               "\"%s\" must be a number of messages above 0",
-                               CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT);
-    config->mPendingLimit = static_cast<uint32_t>(pending);
-    const uint64_t replicas = corvexProperties_getUnsigned(
-        list, CORVEXCLIENT_SESSION_PROP_ROUTER_CACHE_REPLICAS, 1, &valid);
-    if (!valid || replicas < 1 || replicas > kCorvexMaxCacheReplicas)
-        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
-                               "\"%s\" must be a number of servers from 1 to %d",
-                               CORVEXCLIENT_SESSION_PROP_ROUTER_CACHE_REPLICAS,
-                               kCorvexMaxCacheReplicas);
+    config->mPendingLimit = kCorvexDefaultPendingLimit;
+    config->mPendingBytesLimit = kCorvexDefaultPendingBytesLimit;
+    uint32_t replicas = 1;
+    corvexClient_returnCode_t code = parseBounded(
+        list, CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_LIMIT, 1, INT32_MAX, &config->mPendingLimit);
+    if (code == CORVEXCLIENT_OK)
+        code = parseBounded(list, CORVEXCLIENT_SESSION_PROP_ROUTER_PENDING_BYTES_LIMIT, 1024,
+                            INT32_MAX, &config->mPendingBytesLimit);
+    if (code == CORVEXCLIENT_OK)
+        code = parseBounded(list, CORVEXCLIENT_SESSION_PROP_ROUTER_CACHE_REPLICAS, 1,
+                            kCorvexMaxCacheReplicas, &replicas);
+    if (code != CORVEXCLIENT_OK)
+        return code;
     corvexClient_returnCode_t security = parseNatsSecurity(list, config);
     if (security != CORVEXCLIENT_OK)
         return security;
     const corvexClient_returnCode_t liveness = parseLiveness(list, &config->mLiveness);
     if (liveness != CORVEXCLIENT_OK)
         return liveness;
-    config->mPropertiesHeader = corvexProperties_getBool(
-        list, CORVEXCLIENT_SESSION_PROP_ROUTER_PROPERTIES_HEADER, false, &valid);
-    if (!valid)
-        return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_BAD_PROPERTY_VALUE, 0,
-                               "\"%s\" must be true or false",
-                               CORVEXCLIENT_SESSION_PROP_ROUTER_PROPERTIES_HEADER);
+    const corvexClient_returnCode_t header = corvexProperties_getBool(
+        list, CORVEXCLIENT_SESSION_PROP_ROUTER_PROPERTIES_HEADER, &config->mPropertiesHeader);
+    if (header != CORVEXCLIENT_OK)
+        return header;
     if (const char* cached =
             corvexProperties_get(list, CORVEXCLIENT_SESSION_PROP_ROUTER_CACHED_TOPICS))
     {

@@ -37,6 +37,7 @@ struct CorvexCacheSetting
 };
 
 constexpr uint32_t kCorvexDefaultPendingLimit = 65536;
+constexpr uint32_t kCorvexDefaultPendingBytesLimit = 16u << 20;
 /* JetStream keeps at most five copies of a stream. */
 constexpr int kCorvexMaxCacheReplicas = 5;
 
@@ -62,6 +63,7 @@ struct CorvexRouterConfig
 
     /* NATS subscriptions' pending message limit. */
     uint32_t mPendingLimit = kCorvexDefaultPendingLimit;
+    uint32_t mPendingBytesLimit = kCorvexDefaultPendingBytesLimit;
 
     /* NATS router: TLS and the credentials of the session's connection. */
     CorvexNatsSecurity mNatsSecurity;
