@@ -1,5 +1,5 @@
 /* The bridge side of a MAMA transport: one vendor session, its configuration,
- * its registry of subscriptions; flow control keeps its count here. */
+ * its registry of subscriptions, and flow control's count (flowControl.h). */
 #ifndef CORVEX_BRIDGE_TRANSPORT_H
 #define CORVEX_BRIDGE_TRANSPORT_H
 
@@ -11,6 +11,7 @@
 
 #include "corvexBridge.h"
 #include "corvexClient.h"
+#include "flowControl.h"
 #include "subscription.h"
 
 struct CorvexProperties;
@@ -24,6 +25,10 @@ struct CorvexEventGate;
 
 struct CorvexTransportBridge
 {
+    /* Flow control's count of the queues holding the session suspended (see
+     * flowControl.h); first, so that the address its log gives is the
+     * transport's. */
+    CorvexFlowControlTransport mFlowControl;
     corvexClient_session_t mSession;
     /* Guards mCacheSession and mCacheSessionClosed, its creation, the
      * requests sent on it and its destroy. */
@@ -44,10 +49,6 @@ struct CorvexTransportBridge
     uint8_t mAllowRecoverGaps;
     struct CorvexBridge* mBridge_p;
     struct CorvexThrottledLog* mThrottledLog;
-    /* Flow control's count of the queues holding the session suspended, and
-     * its lock (see flowControl.h). */
-    wLock mSuspendedQueuesLock;
-    uint32_t mSuspendedQueues;
     corvexClient_container_t mPubInfoMap;
     char mPubInfoMapBuffer[CORVEX_PUBINFO_MAP_SIZE];
     mamaPayloadBridge mStatusPayloadBridge;

@@ -227,7 +227,7 @@ void corvexTransportBridge_onSessionEvent(corvexClient_session_t,
                    reason.mErrorText);
         break;
     case CORVEXCLIENT_SESSION_EVENT_RECONNECTED:
-        corvexFlowControl_resuspendAfterReconnect(transport);
+        corvexFlowControl_resuspendAfterReconnect(&transport->mFlowControl);
         corvexTransportBridge_queueTransportEvent(transport, MAMA_TRANSPORT_RECONNECT, 0, NULL);
         break;
     case CORVEXCLIENT_SESSION_EVENT_ROUTER_NOTICE:

@@ -115,7 +115,7 @@ mama_status corvexTransportLifetime_release(CorvexTransportBridge* transport)
     wlock_destroy(transport->mSubscriptionsLock);
     transport->mSubscriptionsLock = NULL;
     corvexProperties_destroy(&transport->mCorvexProperties);
-    corvexFlowControl_destroyTransport(transport);
+    corvexFlowControl_destroyTransport(&transport->mFlowControl);
     wlock_destroy(transport->mCacheSessionLock);
     transport->mCacheSessionLock = NULL;
     corvexThrottledLog_destroy(transport->mThrottledLog);
