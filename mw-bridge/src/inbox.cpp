@@ -14,6 +14,7 @@
 #include <mama/subscription.h>
 
 #include "logging.h"
+#include "topic.h"
 #include "transport.h"
 
 namespace

@@ -26,6 +26,7 @@
 #include "logging.h"
 #include "receive.h"
 #include "properties.h"
+#include "subscription.h"
 #include "topic.h"
 #include "transportLifetime.h"
 #include "transportList.h"

@@ -12,9 +12,9 @@
 #include "corvexBridge.h"
 #include "corvexClient.h"
 #include "flowControl.h"
-#include "subscription.h"
 
 struct CorvexProperties;
+struct CorvexSubscription;
 struct CorvexThrottledLog;
 struct CorvexSubscriptionSet;
 struct CorvexEventGate;
@@ -70,36 +70,6 @@ struct CorvexTransportBridge
     /* Lets an event reach the application only while the host transport
      * exists: destroy closes it and waits for deliveries under way. */
     struct CorvexEventGate* mEventGate;
-};
-
-/* One status message (not found, not entitled) on its way to one
- * subscription through the subscription's queue; freed first thing by the
- * dispatch callback. */
-struct CorvexStatusMsgNode
-{
-    mamaMsgStatus mMsgStatus;
-    CorvexSubscription* mSubscription;
-    struct CorvexTransportBridge* mTransport;
-    /* Non-zero "copy", zero "buffer": the event mode the sender asked for. */
-    uint32_t mCopyMode;
-};
-
-/* One MAMA transport event on the transport's callback queue. */
-struct CorvexTransportEventNode
-{
-    mamaTransportEvent mEvent;
-    struct CorvexTransportBridge* mTransport;
-    int16_t mCause;
-    const void* mPlatformInfo;
-};
-
-/* One rejected published message, as a MAMA transport topic event. */
-struct CorvexTopicEventNode
-{
-    mamaTransportTopicEvent mTopicEvent;
-    char* mTopic;
-    char* mErrorString;
-    struct CorvexTransportBridge* mTransport;
 };
 
 /* Subscription events (SUBSCRIBE_REFUSED and SUBSCRIBE_CONFIRMED), matched to their request by

@@ -17,10 +17,23 @@
 #include "msg.h"
 #include "properties.h"
 #include "queue.h"
+#include "subscription.h"
 #include "transport.h"
 
 namespace
 {
+/* One status message (not found, not entitled) on its way to one
+ * subscription through the subscription's queue; freed first thing by the
+ * dispatch callback. */
+struct CorvexStatusMsgNode
+{
+    mamaMsgStatus mMsgStatus;
+    CorvexSubscription* mSubscription;
+    struct CorvexTransportBridge* mTransport;
+    /* Non-zero "copy", zero "buffer": the event mode the sender asked for. */
+    uint32_t mCopyMode;
+};
+
 const char* const COMPLETED_NOTICE = "received event=CORVEXCACHE_EVENT_REQUEST_COMPLETED_NOTICE";
 
 const char* orNull(const char* text)

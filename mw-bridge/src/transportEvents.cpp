@@ -20,6 +20,24 @@
 
 namespace
 {
+/* One MAMA transport event on the transport's callback queue. */
+struct CorvexTransportEventNode
+{
+    mamaTransportEvent mEvent;
+    struct CorvexTransportBridge* mTransport;
+    int16_t mCause;
+    const void* mPlatformInfo;
+};
+
+/* One rejected published message, as a MAMA transport topic event. */
+struct CorvexTopicEventNode
+{
+    mamaTransportTopicEvent mTopicEvent;
+    char* mTopic;
+    char* mErrorString;
+    struct CorvexTransportBridge* mTransport;
+};
+
 const char* const REJECTED_TOPIC_MARKER = "Topic '";
 
 /* A copy of the vendor's reason for the event being handled (the record

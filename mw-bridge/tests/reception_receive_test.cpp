@@ -8,6 +8,7 @@
 
 #include "msg.h"
 #include "receptionFixture.h"
+#include "subscription.h"
 
 namespace
 {
