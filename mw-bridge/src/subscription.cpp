@@ -20,11 +20,28 @@
 #include "logging.h"
 #include "receive.h"
 #include "queue.h"
+#include "topic.h"
 #include "transport.h"
 #include "transportLifetime.h"
 
 namespace
 {
+/* What a subscribe keeps in its correlation tag's payload. */
+struct CorvexSubscribeCorrelation
+{
+    mamaSubscription mMamaSubscription;
+    struct CorvexTransportBridge* mTransportBridge;
+    CorvexSubscription* mSubscription;
+};
+
+/* An error on its way to the application's error callback. */
+struct CorvexErrorClosure
+{
+    mamaSubscription mMamaSubscription;
+    mama_status mStatus;
+    uint8_t mDeactivate;
+};
+
 /* Process-wide source of cache request ids; 0 means "no request". */
 std::atomic<int32_t> gCacheRequestCounter(0);
 

@@ -20,6 +20,7 @@
 #include "flowControl.h"
 #include "logging.h"
 #include "properties.h"
+#include "transport.h"
 #include "transportList.h"
 
 struct CorvexSubscriptionSet
