@@ -68,6 +68,9 @@ void corvexLog_vendorError(int level, const char* module, int line, int32_t retu
 int corvexLog_formatBuffer(char* buffer, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+/* "(null)" for a null text, so that no log line formats a null. */
+const char* corvexLog_orNull(const char* text);
+
 int corvexBridge_mamaToKlixLogLevel(int mamaLevel);
 int corvexBridge_klixToMamaLogLevel(int klixLevel);
 

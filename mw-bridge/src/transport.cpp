@@ -700,6 +700,18 @@ corvexBridgeMamaTransport_getNativeTransport(CorvexTransportBridge* transport, v
     return MAMA_STATUS_OK;
 }
 
+CorvexTransportBridge* corvexTransportBridge_fromTransport(mamaTransport transport,
+                                                           mama_status* status)
+{
+    transportBridge bridgeTransport = NULL;
+    mama_status lookup = mamaTransport_getBridgeTransport(transport, &bridgeTransport);
+    if (status != NULL)
+    {
+        *status = lookup;
+    }
+    return (CorvexTransportBridge*)bridgeTransport;
+}
+
 void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,
                                                   const CorvexDispatchInfo* dispatch)
 {

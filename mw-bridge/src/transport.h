@@ -72,6 +72,11 @@ struct CorvexTransportBridge
     struct CorvexEventGate* mEventGate;
 };
 
+/* The bridge transport behind a MAMA transport, NULL when there is none;
+ * the host's status of the look-up in *status unless status is NULL. */
+CorvexTransportBridge* corvexTransportBridge_fromTransport(mamaTransport transport,
+                                                           mama_status* status);
+
 /* Subscription events (SUBSCRIBE_REFUSED and SUBSCRIBE_CONFIRMED), matched to their request by
  * the correlation pointer. */
 void corvexTransportBridge_onSubscriptionEvent(const corvexClient_session_eventInfo_t* event);
