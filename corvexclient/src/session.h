@@ -69,7 +69,10 @@ struct corvexClientSession
     /* Set by destroy before anything else: what is still queued is dropped. */
     std::atomic<bool> mClosed;
     std::atomic<bool> mSuspended;
+#if defined(CORVEX_TEST_CONTROL)
+    /* A test asked for a discard indication on the next message delivered. */
     std::atomic<bool> mInjectDiscard;
+#endif
 
     /* Context thread only. */
     CorvexMsgFifo mHeld;

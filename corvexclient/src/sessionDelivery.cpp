@@ -15,6 +15,7 @@
 #include "context.h"
 #include "message.h"
 #include "session.h"
+#include "testControl.h"
 
 namespace
 {
@@ -276,8 +277,7 @@ void deliver(CorvexWorkNode* node)
         corvexMsg_release(msg);
         return;
     }
-    if (session->mInjectDiscard.load(std::memory_order_relaxed) &&
-        session->mInjectDiscard.exchange(false))
+    if (corvexTest_takeDiscardIndication(session))
         msg->mDiscard = 1;
     if (session->mSuspended.load(std::memory_order_acquire) || !session->mHeld.empty())
     {

@@ -32,6 +32,10 @@ extern std::atomic<bool> gCorvexTestActive;
 /* Pops the next forced cache outcome; false when none is queued. */
 bool corvexTest_takeCacheOutcome(corvexClient_returnCode_t* code, corvexClient_subCode_t* subCode);
 
+/* Takes back the discard indication a test asked for on the session: true
+ * once for each request. */
+bool corvexTest_takeDiscardIndication(corvexClient_session_t session);
+
 #else
 
 /* The arguments stay compiled (and their format checked) as an operand of
@@ -44,6 +48,11 @@ bool corvexTest_takeCacheOutcome(corvexClient_returnCode_t* code, corvexClient_s
     } while (0)
 
 inline bool corvexTest_takeCacheOutcome(corvexClient_returnCode_t*, corvexClient_subCode_t*)
+{
+    return false;
+}
+
+inline bool corvexTest_takeDiscardIndication(corvexClient_session_t)
 {
     return false;
 }

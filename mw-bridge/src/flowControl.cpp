@@ -9,8 +9,7 @@
 
 #include "corvexBridge.h"
 #include "logging.h"
-#include "queue.h"
-#include "transport.h"
+#include "msgBatch.h"
 
 namespace
 {
@@ -26,20 +25,26 @@ uint64_t resumeMark(uint64_t maxSize)
     return mark;
 }
 
-bool isSuspended(const CorvexQueueBridge* queue)
+/* Flow control runs only in the bridge's asynchronous mode. */
+bool isOn(const CorvexFlowControlQueue* queue)
+{
+    return queue->mBridge != NULL && queue->mBridge->mSubscribeAsync != 0;
+}
+
+bool isSuspended(const CorvexFlowControlQueue* queue)
 {
     return queue->mIsSuspended.load(std::memory_order_acquire) != 0;
 }
 
-void setSuspended(CorvexQueueBridge* queue, bool suspended)
+void setSuspended(CorvexFlowControlQueue* queue, bool suspended)
 {
     queue->mIsSuspended.store(suspended ? 1 : 0, std::memory_order_release);
 }
 
 /* The event count read of both checks; false (logged) when it failed. */
-bool readEventCount(CorvexQueueBridge* queue, size_t* count)
+bool readEventCount(CorvexFlowControlQueue* queue, size_t* count)
 {
-    if (!corvexQueue_readEventCount(queue, count))
+    if (!corvexMsgBatches_readEventCount(queue->mMsgs, queue->mHostQueue, count))
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "could not get event count of queue %p", (void*)queue);
         return false;
@@ -51,11 +56,11 @@ bool readEventCount(CorvexQueueBridge* queue, size_t* count)
  * of the delivered count, which overstates the count and reads nothing the
  * dispatch thread writes for every message; only when that says it may,
  * the copy is refreshed and the exact count decides. */
-bool mayHaveReached(CorvexQueueBridge* queue, uint64_t size)
+bool mayHaveReached(CorvexFlowControlQueue* queue, uint64_t size)
 {
-    CorvexMsgBatches* msgs = &queue->mMsgs;
+    CorvexMsgBatches* msgs = queue->mMsgs;
     size_t others = 0;
-    if (corvexQueue_readOtherEvents(queue, &others))
+    if (corvexMsgBatches_readOtherEvents(msgs, queue->mHostQueue, &others))
     {
         const uint64_t room = others < size ? size - others : 0;
         if (corvexMsgBatches_pendingAtMost(msgs) < room)
@@ -69,7 +74,7 @@ bool mayHaveReached(CorvexQueueBridge* queue, uint64_t size)
 }
 
 /* Under mTransportsLock: suspends every transport of a queue found full. */
-void suspendAll(CorvexQueueBridge* queue)
+void suspendAll(CorvexFlowControlQueue* queue)
 {
     CORVEX_LOG(CORVEX_LOG_FINEST, "queue %p is too full, suspending all associated transports",
                (void*)queue);
@@ -90,7 +95,7 @@ void suspendAll(CorvexQueueBridge* queue)
 }
 
 /* Under mTransportsLock: lets go of every transport this queue holds. */
-void resumeHeld(CorvexQueueBridge* queue)
+void resumeHeld(CorvexFlowControlQueue* queue)
 {
     /* Cleared first: a resumed session delivers its held messages at once,
      * and the enqueue check must be able to suspend it again meanwhile (it
@@ -121,7 +126,8 @@ void resumeHeld(CorvexQueueBridge* queue)
 }
 } // namespace
 
-mama_status corvexFlowControl_initQueue(CorvexQueueBridge* queue)
+mama_status corvexFlowControl_initQueue(CorvexFlowControlQueue* queue, const CorvexBridge* bridge,
+                                        wombatQueue hostQueue, CorvexMsgBatches* msgs)
 {
     queue->mTransports = new (std::nothrow) CorvexQueueTransportMap();
     if (queue->mTransports == NULL)
@@ -132,10 +138,13 @@ mama_status corvexFlowControl_initQueue(CorvexQueueBridge* queue)
     }
     queue->mTransportsLock = wlock_create();
     setSuspended(queue, false);
+    queue->mBridge = bridge;
+    queue->mHostQueue = hostQueue;
+    queue->mMsgs = msgs;
     return MAMA_STATUS_OK;
 }
 
-void corvexFlowControl_destroyQueue(CorvexQueueBridge* queue)
+void corvexFlowControl_destroyQueue(CorvexFlowControlQueue* queue)
 {
     wlock_destroy(queue->mTransportsLock);
     queue->mTransportsLock = NULL;
@@ -143,8 +152,8 @@ void corvexFlowControl_destroyQueue(CorvexQueueBridge* queue)
     queue->mTransports = NULL;
 }
 
-mama_status corvexFlowControl_addTransport(CorvexQueueBridge* queue,
-                                           CorvexTransportBridge* transport)
+mama_status corvexFlowControl_addTransport(CorvexFlowControlQueue* queue,
+                                           CorvexFlowControlTransport* transport)
 {
     mama_status status = MAMA_STATUS_OK;
     wlock_lock(queue->mTransportsLock);
@@ -174,8 +183,8 @@ mama_status corvexFlowControl_addTransport(CorvexQueueBridge* queue,
     return status;
 }
 
-mama_status corvexFlowControl_removeTransport(CorvexQueueBridge* queue,
-                                              CorvexTransportBridge* transport)
+mama_status corvexFlowControl_removeTransport(CorvexFlowControlQueue* queue,
+                                              CorvexFlowControlTransport* transport)
 {
     mama_status result = MAMA_STATUS_OK;
     wlock_lock(queue->mTransportsLock);
@@ -202,9 +211,9 @@ mama_status corvexFlowControl_removeTransport(CorvexQueueBridge* queue,
     return result;
 }
 
-void corvexFlowControl_checkSuspend(CorvexQueueBridge* queue)
+void corvexFlowControl_checkSuspend(CorvexFlowControlQueue* queue)
 {
-    if (!corvexQueue_isSubscribeAsync(queue) || isSuspended(queue))
+    if (!isOn(queue) || isSuspended(queue))
     {
         return;
     }
@@ -226,16 +235,16 @@ void corvexFlowControl_checkSuspend(CorvexQueueBridge* queue)
     wlock_unlock(queue->mTransportsLock);
 }
 
-void corvexFlowControl_checkResume(CorvexQueueBridge* queue)
+void corvexFlowControl_checkResume(CorvexFlowControlQueue* queue)
 {
-    if (!corvexQueue_isSubscribeAsync(queue) || !isSuspended(queue))
+    if (!isOn(queue) || !isSuspended(queue))
     {
         return;
     }
     /* A queue still above the mark by the dispatcher's lower bound needs no
      * exact count (see below: the message about to go counts no more). */
     const uint64_t mark = resumeMark(queue->mBridge->mQueueMaxSize);
-    if (corvexMsgBatches_pendingAtLeast(&queue->mMsgs) > mark + 1)
+    if (corvexMsgBatches_pendingAtLeast(queue->mMsgs) > mark + 1)
     {
         return;
     }
@@ -247,7 +256,7 @@ void corvexFlowControl_checkResume(CorvexQueueBridge* queue)
         return;
     }
 
-    corvexMsgBatches_noteQueued(&queue->mMsgs);
+    corvexMsgBatches_noteQueued(queue->mMsgs);
     size_t count = 0;
     /* The event or message about to be dispatched no longer counts. */
     if (readEventCount(queue, &count) && (count > 0 ? (uint64_t)count - 1 : 0) <= mark)
@@ -257,7 +266,7 @@ void corvexFlowControl_checkResume(CorvexQueueBridge* queue)
     wlock_unlock(queue->mTransportsLock);
 }
 
-mama_status corvexFlowControl_initTransport(CorvexTransportBridge* transport)
+mama_status corvexFlowControl_initTransport(CorvexFlowControlTransport* transport, const char* name)
 {
     transport->mSuspendedQueuesLock = wlock_create();
     if (transport->mSuspendedQueuesLock == NULL)
@@ -266,10 +275,12 @@ mama_status corvexFlowControl_initTransport(CorvexTransportBridge* transport)
         return MAMA_STATUS_PLATFORM;
     }
     transport->mSuspendedQueues = 0;
+    transport->mSession = NULL;
+    transport->mName = name;
     return MAMA_STATUS_OK;
 }
 
-void corvexFlowControl_destroyTransport(CorvexTransportBridge* transport)
+void corvexFlowControl_destroyTransport(CorvexFlowControlTransport* transport)
 {
     if (transport->mSuspendedQueuesLock != NULL)
     {
@@ -278,7 +289,15 @@ void corvexFlowControl_destroyTransport(CorvexTransportBridge* transport)
     }
 }
 
-mama_status corvexFlowControl_suspendTransport(CorvexTransportBridge* transport)
+void corvexFlowControl_attachSession(CorvexFlowControlTransport* transport,
+                                     corvexClient_session_t session)
+{
+    wlock_lock(transport->mSuspendedQueuesLock);
+    transport->mSession = session;
+    wlock_unlock(transport->mSuspendedQueuesLock);
+}
+
+mama_status corvexFlowControl_suspendTransport(CorvexFlowControlTransport* transport)
 {
     if (transport == NULL)
     {
@@ -319,7 +338,7 @@ mama_status corvexFlowControl_suspendTransport(CorvexTransportBridge* transport)
     return result;
 }
 
-mama_status corvexFlowControl_resumeTransport(CorvexTransportBridge* transport)
+mama_status corvexFlowControl_resumeTransport(CorvexFlowControlTransport* transport)
 {
     if (transport == NULL)
     {
@@ -367,7 +386,7 @@ mama_status corvexFlowControl_resumeTransport(CorvexTransportBridge* transport)
     return result;
 }
 
-void corvexFlowControl_resuspendAfterReconnect(CorvexTransportBridge* transport)
+void corvexFlowControl_resuspendAfterReconnect(CorvexFlowControlTransport* transport)
 {
     wlock_lock(transport->mSuspendedQueuesLock);
     if (transport->mSuspendedQueues != 0 && transport->mSession != NULL)
@@ -384,13 +403,11 @@ void corvexFlowControl_resuspendAfterReconnect(CorvexTransportBridge* transport)
     wlock_unlock(transport->mSuspendedQueuesLock);
 }
 
-corvexClient_session_t corvexFlowControl_detachSession(CorvexTransportBridge* transport,
-                                                       bool* suspended)
+bool corvexFlowControl_detachSession(CorvexFlowControlTransport* transport)
 {
     wlock_lock(transport->mSuspendedQueuesLock);
-    corvexClient_session_t session = transport->mSession;
-    *suspended = transport->mSuspendedQueues != 0;
+    bool suspended = transport->mSuspendedQueues != 0;
     transport->mSession = NULL;
     wlock_unlock(transport->mSuspendedQueuesLock);
-    return session;
+    return suspended;
 }

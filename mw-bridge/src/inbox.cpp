@@ -14,6 +14,7 @@
 #include <mama/subscription.h>
 
 #include "logging.h"
+#include "topic.h"
 #include "transport.h"
 
 namespace
@@ -84,9 +85,9 @@ const mamaWildCardMsgCallbacks INBOX_CALLBACKS = {corvexInbox_onCreate, corvexIn
 mama_status corvexInbox_buildTopics(mamaTransport transport, char** replyToTopic,
                                     char* subscriptionTopic, size_t size)
 {
-    transportBridge bridgeTransport = NULL;
-    mama_status status = mamaTransport_getBridgeTransport(transport, &bridgeTransport);
-    CorvexTransportBridge* corvexTransport = (CorvexTransportBridge*)bridgeTransport;
+    mama_status status = MAMA_STATUS_OK;
+    CorvexTransportBridge* corvexTransport =
+        corvexTransportBridge_fromTransport(transport, &status);
     if (status != MAMA_STATUS_OK || corvexTransport == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Error acquiring transport bridge status=%s, transport=%p",

@@ -7,8 +7,6 @@
 #include <mama/mama.h>
 #include <mama/inbox.h>
 
-#include "corvexBridge.h"
-
 /* One MAMA inbox. Allocated zero-filled by create; freed by the destroy
  * callback of its wildcard subscription, the object's last user. Written
  * before create returns, read-only afterwards. */

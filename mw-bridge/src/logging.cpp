@@ -77,6 +77,11 @@ void corvexLog_vendorError(int level, const char* module, int line, int32_t retu
     }
 }
 
+const char* corvexLog_orNull(const char* text)
+{
+    return text != NULL ? text : "(null)";
+}
+
 int corvexLog_formatBuffer(char* buffer, size_t size, const char* format, ...)
 {
     if (format == NULL || (buffer == NULL && size > 0))

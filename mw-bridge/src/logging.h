@@ -75,6 +75,9 @@ int corvexLog_formatBuffer(char* buffer, size_t size, const char* format, ...)
  * the buffer. */
 const char* corvexLog_escapeText(const char* bytes, size_t length, char* buffer, size_t size);
 
+/* "(null)" for a null text, so that no log line formats a null. */
+const char* corvexLog_orNull(const char* text);
+
 int corvexBridge_mamaToKlixLogLevel(int mamaLevel);
 int corvexBridge_klixToMamaLogLevel(int klixLevel);
 

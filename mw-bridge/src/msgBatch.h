@@ -20,6 +20,7 @@
 #include <vector>
 
 #include <mama/mama.h>
+#include <wombat/queue.h>
 
 #include "corvexClient.h"
 #include "spinLock.h"
@@ -107,6 +108,37 @@ inline uint64_t corvexMsgBatches_pending(const CorvexMsgBatches* batches)
     /* Delivered first: it never passes what was queued before it was read. */
     uint64_t delivered = batches->mDelivered.load(std::memory_order_acquire);
     return batches->mQueued.load(std::memory_order_acquire) - delivered;
+}
+
+/* The events waiting on the host queue that carries the batches, other
+ * than the batches' own: its events less those of batches not begun. False
+ * when the host queue cannot tell its size. */
+inline bool corvexMsgBatches_readOtherEvents(const CorvexMsgBatches* batches, wombatQueue host,
+                                             size_t* others)
+{
+    int size = 0;
+    if (wombatQueue_getSize(host, &size) != WOMBAT_QUEUE_OK || size < 0)
+    {
+        return false;
+    }
+    size_t waiting = batches->mWaiting.load(std::memory_order_acquire);
+    *others = (size_t)size > waiting ? (size_t)size - waiting : 0;
+    return true;
+}
+/* Events waiting on that host queue, each received message counting as one:
+ * the other events plus the messages not yet delivered. The figures are read
+ * one after the other, so while an event is being queued or taken the sum
+ * may be off by one. False when the host queue cannot tell its size. */
+inline bool corvexMsgBatches_readEventCount(const CorvexMsgBatches* batches, wombatQueue host,
+                                            size_t* count)
+{
+    size_t others = 0;
+    if (!corvexMsgBatches_readOtherEvents(batches, host, &others))
+    {
+        return false;
+    }
+    *count = others + (size_t)corvexMsgBatches_pending(batches);
+    return true;
 }
 
 /* The queueing side: at most the messages pending, from its copy of the

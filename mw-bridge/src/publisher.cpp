@@ -20,13 +20,6 @@ const char* const DICTIONARY_ROOT = "_MDDD";
 /* MAMA's subscription-request type of an initial-value request. */
 const mama_i32_t SUBSCRIPTION_REQUEST_INITIAL = 0;
 
-CorvexTransportBridge* transportOf(mamaTransport transport, mama_status* status)
-{
-    transportBridge bridgeTransport = NULL;
-    *status = mamaTransport_getBridgeTransport(transport, &bridgeTransport);
-    return (CorvexTransportBridge*)bridgeTransport;
-}
-
 void freeNames(CorvexPublisherBridge* publisher)
 {
     free(publisher->mTopic);
@@ -118,7 +111,8 @@ void fillEnvelope(corvexClient_msg_t message, const CorvexTransportBridge* trans
 mama_status corvexPublisher_buildSubject(CorvexPublisherBridge* publisher)
 {
     mama_status lookup = MAMA_STATUS_OK;
-    CorvexTransportBridge* transport = transportOf(publisher->mTransport, &lookup);
+    CorvexTransportBridge* transport =
+        corvexTransportBridge_fromTransport(publisher->mTransport, &lookup);
 
     const char* root = NULL;
     const char* topic = publisher->mTopic;
@@ -149,10 +143,8 @@ mama_status corvexPublisher_buildSubject(CorvexPublisherBridge* publisher)
                                                               : "no memory for the subject";
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Error in generating subject from mRoot=%s mSource=%s mTopic=%s: %s (%s)",
-                   publisher->mRoot ? publisher->mRoot : "(null)",
-                   publisher->mSource ? publisher->mSource : "(null)",
-                   publisher->mTopic ? publisher->mTopic : "(null)",
-                   mamaStatus_stringForStatus(status), reason);
+                   corvexLog_orNull(publisher->mRoot), corvexLog_orNull(publisher->mSource),
+                   corvexLog_orNull(publisher->mTopic), mamaStatus_stringForStatus(status), reason);
         publisher->mSubject = NULL;
     }
     return status;
@@ -167,7 +159,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaPublisher_createByIndex(
         return MAMA_STATUS_NULL_ARG;
     }
     CORVEX_LOG(CORVEX_LOG_FINEST, "Args: tportIndex=%d root=%s source=%s topic=%s", transportIndex,
-               root ? root : "(null)", source ? source : "(null)", topic ? topic : "(null)");
+               corvexLog_orNull(root), corvexLog_orNull(source), corvexLog_orNull(topic));
     *result = NULL;
     CorvexPublisherBridge* publisher =
         (CorvexPublisherBridge*)calloc(1, sizeof(CorvexPublisherBridge));
@@ -273,7 +265,8 @@ mama_status corvexPublisher_sendInternal(CorvexPublisherBridge* publisher, int,
         return MAMA_STATUS_NULL_ARG;
     }
     mama_status status = MAMA_STATUS_OK;
-    CorvexTransportBridge* transport = transportOf(publisher->mTransport, &status);
+    CorvexTransportBridge* transport =
+        corvexTransportBridge_fromTransport(publisher->mTransport, &status);
     if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,

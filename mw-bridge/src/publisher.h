@@ -7,8 +7,6 @@
 #include <mama/mama.h>
 #include <mama/publisher.h>
 
-#include "corvexBridge.h"
-
 struct CorvexTransportBridge;
 
 /* Classification of a publisher's root, fixed at creation. */

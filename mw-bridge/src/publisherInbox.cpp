@@ -93,13 +93,6 @@ void copyBounded(char* target, size_t size, const char* source)
     corvexLog_formatBuffer(target, size, "%s", source != NULL ? source : "");
 }
 
-CorvexTransportBridge* transportOf(mamaTransport transport)
-{
-    transportBridge bridgeTransport = NULL;
-    mamaTransport_getBridgeTransport(transport, &bridgeTransport);
-    return (CorvexTransportBridge*)bridgeTransport;
-}
-
 /* The check subscription was refused: a refusal by access control becomes a
  * not-entitled status message for the inbox. */
 mama_status onCheckRefused(const CorvexInboxRequest* request, int32_t rc)
@@ -274,14 +267,14 @@ mama_status corvexPublisher_buildCacheTopic(CorvexPublisherBridge* publisher,
         return MAMA_STATUS_PLATFORM;
     }
     char* built = NULL;
-    mama_status status = corvexTopic_build(NULL, publisher->mSource, publisher->mTopic, &built, 0,
-                                           transportOf(publisher->mTransport));
+    mama_status status =
+        corvexTopic_build(NULL, publisher->mSource, publisher->mTopic, &built, 0,
+                          corvexTransportBridge_fromTransport(publisher->mTransport, NULL));
     if (status != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Error generating corvex topic for cache request. mSource=%s mTopic=%s: %s",
-                   publisher->mSource ? publisher->mSource : "(null)",
-                   publisher->mTopic ? publisher->mTopic : "(null)",
+                   corvexLog_orNull(publisher->mSource), corvexLog_orNull(publisher->mTopic),
                    mamaStatus_stringForStatus(status));
         return MAMA_STATUS_PLATFORM;
     }

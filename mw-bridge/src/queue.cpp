@@ -15,6 +15,7 @@
 #include "logging.h"
 #include "msgBatch.h"
 #include "subscription.h"
+#include "transport.h"
 
 namespace
 {
@@ -111,7 +112,7 @@ size_t eventCount(CorvexQueueBridge* queue)
 void beforeDispatch(CorvexQueueBridge* queue)
 {
     corvexQueue_checkWatermarks(queue);
-    corvexFlowControl_checkResume(queue);
+    corvexFlowControl_checkResume(&queue->mFlowControl);
 }
 
 void beforeNextMsg(void* queue)
@@ -206,7 +207,8 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_create_usingNative(CorvexQueueBr
     impl->mDispatchLock = wlock_create();
     impl->mParent = parent;
 
-    mama_status status = corvexFlowControl_initQueue(impl);
+    mama_status status =
+        corvexFlowControl_initQueue(&impl->mFlowControl, impl->mBridge, impl->mQueue, &impl->mMsgs);
     if (status != MAMA_STATUS_OK)
     {
         wlock_destroy(impl->mDispatchLock);
@@ -251,7 +253,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_destroy(CorvexQueueBridge* queue
     corvexMsgBatches_destroy(&queue->mMsgs);
 
     wlock_destroy(queue->mDispatchLock);
-    corvexFlowControl_destroyQueue(queue);
+    corvexFlowControl_destroyQueue(&queue->mFlowControl);
     delete queue;
 
     if (wStatus != WOMBAT_QUEUE_OK)
@@ -356,7 +358,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_enqueueEvent(CorvexQueueBridge* 
         return MAMA_STATUS_NULL_ARG;
     }
 
-    corvexFlowControl_checkSuspend(queue);
+    corvexFlowControl_checkSuspend(&queue->mFlowControl);
 
     /* Read before the event becomes visible: from then on a dispatch thread
      * may run it and the application destroy the queue. */
@@ -404,7 +406,7 @@ mama_status corvexQueue_enqueueMsg(CorvexQueueBridge* queue, mamaQueueEnqueueCB 
         return MAMA_STATUS_NULL_ARG;
     }
 
-    corvexFlowControl_checkSuspend(queue);
+    corvexFlowControl_checkSuspend(&queue->mFlowControl);
 
     /* Read before the message becomes visible (see enqueueEvent). */
     mamaQueue parent = queue->mParent;
@@ -487,7 +489,7 @@ CORVEX_EXPORT mama_status corvexBridgeMamaQueue_getEventCount(CorvexQueueBridge*
         return MAMA_STATUS_NULL_ARG;
     }
     *count = 0;
-    corvexQueue_readEventCount(queue, count);
+    corvexMsgBatches_readEventCount(&queue->mMsgs, queue->mQueue, count);
     return MAMA_STATUS_OK;
 }
 
@@ -613,7 +615,8 @@ mama_status corvexQueue_addSubscription(CorvexQueueBridge* queue, CorvexSubscrip
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    mama_status status = corvexFlowControl_addTransport(queue, subscription->mTransportBridge);
+    mama_status status = corvexFlowControl_addTransport(
+        &queue->mFlowControl, &subscription->mTransportBridge->mFlowControl);
     if (status == MAMA_STATUS_OK)
     {
         queue->mSubscriptions.fetch_add(1);
@@ -627,7 +630,8 @@ mama_status corvexQueue_stopFeeding(CorvexQueueBridge* queue, CorvexSubscription
     {
         return MAMA_STATUS_NULL_ARG;
     }
-    mama_status status = corvexFlowControl_removeTransport(queue, subscription->mTransportBridge);
+    mama_status status = corvexFlowControl_removeTransport(
+        &queue->mFlowControl, &subscription->mTransportBridge->mFlowControl);
     if (status == MAMA_STATUS_INVALID_ARG)
     {
         CORVEX_LOG(CORVEX_LOG_WARN, "Attempted to remove subscription '%s' not on queue %p",

@@ -1,6 +1,6 @@
 /* MAMA event queues on the host's wombatQueue, with watermarks, an enqueue
- * callback, batches of received messages, and the record of the transports
- * that feed each queue, on which flow control (flowControl.h) decides. */
+ * callback, batches of received messages, and flow control's record of the
+ * transports that feed each queue (flowControl.h). */
 #ifndef CORVEX_BRIDGE_QUEUE_H
 #define CORVEX_BRIDGE_QUEUE_H
 
@@ -11,32 +11,16 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 
 #include <mama/mama.h>
 #include <wombat/queue.h>
 #include <wombat/wlock.h>
 
 #include "corvexBridge.h"
+#include "flowControl.h"
 #include "msgBatch.h"
 
-struct CorvexBridge;
 struct CorvexSubscription;
-struct CorvexTransportBridge;
-
-/* One transport that feeds a queue. */
-struct CorvexQueueFeed
-{
-    /* This queue's subscriptions using the transport; above 0 while the
-     * transport is in the map. */
-    uint64_t mSubscriptions;
-    /* This queue's suspend of the transport took effect and has not been
-     * undone: the queue owns one count of the transport's suspension, and
-     * only such a transport is resumed by the queue. */
-    bool mHeld;
-};
-
-typedef std::unordered_map<CorvexTransportBridge*, CorvexQueueFeed> CorvexQueueTransportMap;
 
 /* A dispatch loop with nothing to do sleeps here rather than in the host
  * queue, whose enqueue signals its waiter while it still holds the queue's
@@ -56,6 +40,10 @@ struct CorvexQueueWaker
 
 struct CorvexQueueBridge
 {
+    /* Flow control's record of the transports feeding the queue (see
+     * flowControl.h); first, so that the address its log gives is the
+     * queue's. */
+    CorvexFlowControlQueue mFlowControl;
     mamaQueue mParent;
     wombatQueue mQueue;
     uint8_t mHighWatermarkFired;
@@ -68,14 +56,7 @@ struct CorvexQueueBridge
     /* Dispatch calls under way (a dispatch loop counts for its whole run);
      * raised before an event is taken, lowered after it was handled. */
     std::atomic<uint32_t> mDispatchesRunning;
-    /* Flow control's record (see flowControl.h). The lock guards the map
-     * and every decision on the flag; the flag is also read without it, as
-     * the quick check before each enqueue and each dispatch. Taken before
-     * any transport's mSuspendedQueuesLock. */
-    wLock mTransportsLock;
     CorvexBridge* mBridge;
-    std::atomic<uint8_t> mIsSuspended;
-    CorvexQueueTransportMap* mTransports;
     /* Subscriptions registered on the queue; it refuses its destroy while
      * any is. */
     std::atomic<uint64_t> mSubscriptions;
@@ -85,35 +66,6 @@ struct CorvexQueueBridge
      * CorvexQueueWaker); shared with the enqueuers that wake it. */
     std::shared_ptr<CorvexQueueWaker> mWaker;
 };
-
-/* The events waiting on the queue that are not received messages: the host
- * queue's events less those of message batches. False when the host queue
- * cannot tell its size. */
-inline bool corvexQueue_readOtherEvents(CorvexQueueBridge* queue, size_t* others)
-{
-    int size = 0;
-    if (wombatQueue_getSize(queue->mQueue, &size) != WOMBAT_QUEUE_OK || size < 0)
-    {
-        return false;
-    }
-    size_t batches = queue->mMsgs.mWaiting.load(std::memory_order_acquire);
-    *others = (size_t)size > batches ? (size_t)size - batches : 0;
-    return true;
-}
-/* Events waiting on the queue, each received message counting as one: the
- * other events plus the messages not yet delivered. The figures are read
- * one after the other, so while an event is being queued or taken the sum
- * may be off by one. False when the host queue cannot tell its size. */
-inline bool corvexQueue_readEventCount(CorvexQueueBridge* queue, size_t* count)
-{
-    size_t others = 0;
-    if (!corvexQueue_readOtherEvents(queue, &others))
-    {
-        return false;
-    }
-    *count = others + (size_t)corvexMsgBatches_pending(&queue->mMsgs);
-    return true;
-}
 
 /* Queues a received message for `subscription`: callback(parent queue, node)
  * delivers it on the dispatch thread, where the node holds the message and

@@ -23,6 +23,7 @@
 #include "topic.h"
 #include "msg.h"
 #include "queue.h"
+#include "subscription.h"
 #include "transport.h"
 
 namespace

@@ -20,18 +20,30 @@
 #include "logging.h"
 #include "receive.h"
 #include "queue.h"
+#include "topic.h"
 #include "transport.h"
 #include "transportLifetime.h"
 
 namespace
 {
+/* What a subscribe keeps in its correlation tag's payload. */
+struct CorvexSubscribeCorrelation
+{
+    mamaSubscription mMamaSubscription;
+    struct CorvexTransportBridge* mTransportBridge;
+    CorvexSubscription* mSubscription;
+};
+
+/* An error on its way to the application's error callback. */
+struct CorvexErrorClosure
+{
+    mamaSubscription mMamaSubscription;
+    mama_status mStatus;
+    uint8_t mDeactivate;
+};
+
 /* Process-wide source of cache request ids; 0 means "no request". */
 std::atomic<int32_t> gCacheRequestCounter(0);
-
-const char* textOrNull(const char* text)
-{
-    return text != NULL ? text : "(null)";
-}
 
 int64_t nextCacheRequestId(void)
 {
@@ -208,8 +220,8 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
                                       mamaMsgCallbacks callbacks, mamaSubscription parent,
                                       void* closure, int isWildcard)
 {
-    CORVEX_LOG(CORVEX_LOG_FINEST, "Args: source=%s symbol=%s", textOrNull(source),
-               textOrNull(symbol));
+    CORVEX_LOG(CORVEX_LOG_FINEST, "Args: source=%s symbol=%s", corvexLog_orNull(source),
+               corvexLog_orNull(symbol));
     if (result == NULL || parent == NULL || transport == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Error, received null argument.");
@@ -252,14 +264,14 @@ mama_status corvexSubscription_create(CorvexSubscription** result, const char* s
         {
             CORVEX_LOG(CORVEX_LOG_WARN,
                        "Wildcard character used in non-wildcard subscription, source=%s symbol=%s",
-                       textOrNull(source), textOrNull(symbol));
+                       corvexLog_orNull(source), corvexLog_orNull(symbol));
             mamaSubscription_setRequiresInitial(parent, 0);
             corvexSubscription_queueError(parent, subscription, MAMA_STATUS_INVALID_ARG, 0);
         }
         else
         {
             CORVEX_LOG(CORVEX_LOG_ERROR, "Error in building corvex topic, source=%s symbol=%s",
-                       textOrNull(source), textOrNull(symbol));
+                       corvexLog_orNull(source), corvexLog_orNull(symbol));
         }
         free(subscription->mTopic);
         free(subscription);
@@ -611,7 +623,7 @@ mama_status corvexSubscription_queueError(mamaSubscription parent, CorvexSubscri
     if (result != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Symbol %s. Unable to enqueue error callback for delivery",
-                   textOrNull(symbol));
+                   corvexLog_orNull(symbol));
         free(closure);
     }
     return result;
@@ -637,23 +649,24 @@ void MAMACALLTYPE corvexSubscription_dispatchError(mamaQueue, void* closure)
         if (mamaSubscription_deactivate(parent) != MAMA_STATUS_OK)
         {
             CORVEX_LOG(CORVEX_LOG_ERROR, "Symbol %s. Unable to deactivate subscription",
-                       textOrNull(symbol));
+                       corvexLog_orNull(symbol));
             free(error);
             return;
         }
-        CORVEX_LOG(CORVEX_LOG_FINER, "Symbol %s. Subscription deactivated 1", textOrNull(symbol));
+        CORVEX_LOG(CORVEX_LOG_FINER, "Symbol %s. Subscription deactivated 1",
+                   corvexLog_orNull(symbol));
     }
     mamaMsgCallbacks* callbacks = mamaSubscription_getUserCallbacks(parent);
     void* userClosure = NULL;
     if (callbacks == NULL)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Symbol %s. No subscription callbacks set",
-                   textOrNull(symbol));
+                   corvexLog_orNull(symbol));
     }
     else if (mamaSubscription_getClosure(parent, &userClosure) != MAMA_STATUS_OK)
     {
         CORVEX_LOG(CORVEX_LOG_ERROR, "Symbol %s. Unable to retrieve callback closure",
-                   textOrNull(symbol));
+                   corvexLog_orNull(symbol));
     }
     else if (callbacks->onError != NULL)
     {

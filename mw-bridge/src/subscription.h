@@ -14,7 +14,6 @@
 
 #include "corvexClient.h"
 #include "synchronism.h"
-#include "topic.h"
 
 struct CorvexTransportBridge;
 
@@ -92,22 +91,6 @@ struct CorvexSubscription
  * Caller holds mKlixSubscriptionListLock. */
 void corvexSubscription_wakeEntriesWaiter(CorvexSubscription* subscription);
 
-/* What a subscribe keeps in its correlation tag's payload. */
-struct CorvexSubscribeCorrelation
-{
-    mamaSubscription mMamaSubscription;
-    struct CorvexTransportBridge* mTransportBridge;
-    CorvexSubscription* mSubscription;
-};
-
-/* An error on its way to the application's error callback. */
-struct CorvexErrorClosure
-{
-    mamaSubscription mMamaSubscription;
-    mama_status mStatus;
-    uint8_t mDeactivate;
-};
-
 /* Creation shared by the plain and wildcard entry points. */
 mama_status corvexSubscription_create(CorvexSubscription** result, const char* source,
                                       const char* symbol, mamaTransport transport, mamaQueue queue,
@@ -141,8 +124,8 @@ int32_t corvexSubscription_addCacheAnswerTopic(CorvexSubscription* subscription,
 mama_status corvexSubscription_queueCacheAnswered(CorvexSubscription* subscription,
                                                   const char* topic);
 
-/* Correlation callback of a subscribe; its payload is a
- * CorvexSubscribeCorrelation. A refusal reported by event also takes the
+/* Correlation callback of a subscribe; its payload is the subscribe's
+ * correlation record. A refusal reported by event also takes the
  * refused topic entry off the list (the vendor keeps no refused entry). */
 mama_status corvexSubscription_onSubscribeResult(int fromSessionEvent,
                                                  CorvexCorrelationContext* context);

@@ -27,6 +27,7 @@
 #include "receive.h"
 #include "configValue.h"
 #include "properties.h"
+#include "subscription.h"
 #include "topic.h"
 #include "transportLifetime.h"
 #include "transportList.h"
@@ -203,6 +204,7 @@ mama_status createSession(CorvexTransportBridge* transport)
         transport->mSession = NULL;
         return MAMA_STATUS_PLATFORM;
     }
+    corvexFlowControl_attachSession(&transport->mFlowControl, transport->mSession);
     _corvexClient_session_registerForTopicDispatchDestroy(
         transport->mSession, corvexTransportBridge_onTopicDispatchDestroy);
 
@@ -320,7 +322,7 @@ void rollbackCreate(CorvexBridge* bridge, CorvexTransportBridge* transport)
     {
         wlock_destroy(transport->mSubscriptionsLock);
     }
-    corvexFlowControl_destroyTransport(transport);
+    corvexFlowControl_destroyTransport(&transport->mFlowControl);
     corvexThrottledLog_destroy(transport->mThrottledLog);
     free(transport->mName);
     transport->mName = NULL;
@@ -344,7 +346,8 @@ mama_status fillTransport(CorvexBridge* bridge, CorvexTransportBridge* transport
         CORVEX_LOG(CORVEX_LOG_ERROR, "Unable to allocate memory for throttled log structure");
         return MAMA_STATUS_NOMEM;
     }
-    if (corvexFlowControl_initTransport(transport) != MAMA_STATUS_OK)
+    if (corvexFlowControl_initTransport(&transport->mFlowControl, transport->mName) !=
+        MAMA_STATUS_OK)
     {
         return MAMA_STATUS_PLATFORM;
     }
@@ -693,8 +696,9 @@ CORVEX_EXPORT mama_status corvexBridgeMamaTransport_destroy(CorvexTransportBridg
     }
     wlock_lock(transport->mSubscriptionsLock);
     corvexTransportBridge_destroyDiscardSubscription(transport);
-    bool suspended = false;
-    corvexClient_session_t session = corvexFlowControl_detachSession(transport, &suspended);
+    corvexClient_session_t session = transport->mSession;
+    transport->mSession = NULL;
+    bool suspended = corvexFlowControl_detachSession(&transport->mFlowControl);
     wlock_unlock(transport->mSubscriptionsLock);
     if (bridge != NULL)
     {
@@ -733,6 +737,18 @@ corvexBridgeMamaTransport_getNativeTransport(CorvexTransportBridge* transport, v
     }
     *result = transport;
     return MAMA_STATUS_OK;
+}
+
+CorvexTransportBridge* corvexTransportBridge_fromTransport(mamaTransport transport,
+                                                           mama_status* status)
+{
+    transportBridge bridgeTransport = NULL;
+    mama_status lookup = mamaTransport_getBridgeTransport(transport, &bridgeTransport);
+    if (status != NULL)
+    {
+        *status = lookup;
+    }
+    return (CorvexTransportBridge*)bridgeTransport;
 }
 
 void corvexTransportBridge_onTopicDispatchDestroy(const char* topic,

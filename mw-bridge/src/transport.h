@@ -1,5 +1,5 @@
 /* The bridge side of a MAMA transport: one vendor session, its configuration,
- * its registry of subscriptions; flow control keeps its count here. */
+ * its registry of subscriptions, and flow control's count (flowControl.h). */
 #ifndef CORVEX_BRIDGE_TRANSPORT_H
 #define CORVEX_BRIDGE_TRANSPORT_H
 
@@ -11,9 +11,10 @@
 
 #include "corvexBridge.h"
 #include "corvexClient.h"
-#include "subscription.h"
+#include "flowControl.h"
 
 struct CorvexProperties;
+struct CorvexSubscription;
 struct CorvexThrottledLog;
 struct CorvexSubscriptionSet;
 struct CorvexEventGate;
@@ -24,6 +25,10 @@ struct CorvexEventGate;
 
 struct CorvexTransportBridge
 {
+    /* Flow control's count of the queues holding the session suspended (see
+     * flowControl.h); first, so that the address its log gives is the
+     * transport's. */
+    CorvexFlowControlTransport mFlowControl;
     corvexClient_session_t mSession;
     /* Guards mCacheSession and mCacheSessionClosed, its creation, the
      * requests sent on it and its destroy. */
@@ -44,10 +49,6 @@ struct CorvexTransportBridge
     uint8_t mAllowRecoverGaps;
     struct CorvexBridge* mBridge_p;
     struct CorvexThrottledLog* mThrottledLog;
-    /* Flow control's count of the queues holding the session suspended, and
-     * its lock (see flowControl.h). */
-    wLock mSuspendedQueuesLock;
-    uint32_t mSuspendedQueues;
     corvexClient_container_t mPubInfoMap;
     char mPubInfoMapBuffer[CORVEX_PUBINFO_MAP_SIZE];
     mamaPayloadBridge mStatusPayloadBridge;
@@ -71,35 +72,10 @@ struct CorvexTransportBridge
     struct CorvexEventGate* mEventGate;
 };
 
-/* One status message (not found, not entitled) on its way to one
- * subscription through the subscription's queue; freed first thing by the
- * dispatch callback. */
-struct CorvexStatusMsgNode
-{
-    mamaMsgStatus mMsgStatus;
-    CorvexSubscription* mSubscription;
-    struct CorvexTransportBridge* mTransport;
-    /* Non-zero "copy", zero "buffer": the event mode the sender asked for. */
-    uint32_t mCopyMode;
-};
-
-/* One MAMA transport event on the transport's callback queue. */
-struct CorvexTransportEventNode
-{
-    mamaTransportEvent mEvent;
-    struct CorvexTransportBridge* mTransport;
-    int16_t mCause;
-    const void* mPlatformInfo;
-};
-
-/* One rejected published message, as a MAMA transport topic event. */
-struct CorvexTopicEventNode
-{
-    mamaTransportTopicEvent mTopicEvent;
-    char* mTopic;
-    char* mErrorString;
-    struct CorvexTransportBridge* mTransport;
-};
+/* The bridge transport behind a MAMA transport, NULL when there is none;
+ * the host's status of the look-up in *status unless status is NULL. */
+CorvexTransportBridge* corvexTransportBridge_fromTransport(mamaTransport transport,
+                                                           mama_status* status);
 
 /* Subscription events (SUBSCRIBE_REFUSED and SUBSCRIBE_CONFIRMED), matched to their request by
  * the correlation pointer. */

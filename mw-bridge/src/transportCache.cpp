@@ -17,16 +17,24 @@
 #include "msg.h"
 #include "properties.h"
 #include "queue.h"
+#include "subscription.h"
 #include "transport.h"
 
 namespace
 {
-const char* const COMPLETED_NOTICE = "received event=CORVEXCACHE_EVENT_REQUEST_COMPLETED_NOTICE";
-
-const char* orNull(const char* text)
+/* One status message (not found, not entitled) on its way to one
+ * subscription through the subscription's queue; freed first thing by the
+ * dispatch callback. */
+struct CorvexStatusMsgNode
 {
-    return text != NULL ? text : "(null)";
-}
+    mamaMsgStatus mMsgStatus;
+    CorvexSubscription* mSubscription;
+    struct CorvexTransportBridge* mTransport;
+    /* Non-zero "copy", zero "buffer": the event mode the sender asked for. */
+    uint32_t mCopyMode;
+};
+
+const char* const COMPLETED_NOTICE = "received event=CORVEXCACHE_EVENT_REQUEST_COMPLETED_NOTICE";
 
 /* Logs the outcome of a completed request; with a live subscription, a
  * request that found nothing becomes a not-found status message. */
@@ -34,7 +42,7 @@ void onRequestCompleted(CorvexSubscription* subscription,
                         const corvexClient_cacheSession_eventInfo_t* event)
 {
     const char* subCode = corvexClient_subCodeToString(event->mSubCode);
-    const char* topic = orNull(event->mTopic);
+    const char* topic = corvexLog_orNull(event->mTopic);
     if (event->mReturnCode == CORVEXCLIENT_OK)
     {
         CORVEX_LOG(CORVEX_LOG_FINE, "%s,rc=CORVEXCLIENT_OK", COMPLETED_NOTICE);
@@ -136,7 +144,8 @@ bool deliverStatusMsg(const CorvexStatusMsgNode* node, mamaMsg message, CorvexBr
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Received cache event message on non-wildcard subscription; source: %s; "
                    "symbol: %s",
-                   orNull(subscription->mSource), orNull(subscription->mSymbol));
+                   corvexLog_orNull(subscription->mSource),
+                   corvexLog_orNull(subscription->mSymbol));
         status = mamaSubscription_processMsg(subscription->mMamaSubscription, message);
     }
     if (!delivery.mDetached)
@@ -253,7 +262,8 @@ void corvexTransportBridge_onCacheEvent(corvexClient_session_t,
         CORVEX_LOG(CORVEX_LOG_ERROR,
                    "Cache session event with user_p==NULL; event: %s; topic: %s; responseCode: "
                    "%s; subCode: %s; cacheRequestId: %llu",
-                   corvexClient_cacheSession_eventToString(event->mEvent), orNull(event->mTopic),
+                   corvexClient_cacheSession_eventToString(event->mEvent),
+                   corvexLog_orNull(event->mTopic),
                    corvexClient_returnCodeToString(event->mReturnCode),
                    corvexClient_subCodeToString(event->mSubCode),
                    (unsigned long long)event->mCacheRequestId);
@@ -264,7 +274,7 @@ void corvexTransportBridge_onCacheEvent(corvexClient_session_t,
                    "Received unexpected event=%d for cache. event: %s; topic: %s; responseCode: "
                    "(%d) %s; subCode: (%d) %s; cacheRequestId: %llu",
                    (int)event->mEvent, corvexClient_cacheSession_eventToString(event->mEvent),
-                   orNull(event->mTopic), (int)event->mReturnCode,
+                   corvexLog_orNull(event->mTopic), (int)event->mReturnCode,
                    corvexClient_returnCodeToString(event->mReturnCode), (int)event->mSubCode,
                    corvexClient_subCodeToString(event->mSubCode),
                    (unsigned long long)event->mCacheRequestId);
@@ -346,7 +356,7 @@ void MAMACALLTYPE corvexTransportBridge_dispatchStatusMsg(mamaQueue, void* closu
     if (subscription->mIsMuted || subscription->mIsDestroying)
     {
         CORVEX_LOG(CORVEX_LOG_FINEST, "muted - not queueing update for topic %s",
-                   orNull(subscription->mTopic));
+                   corvexLog_orNull(subscription->mTopic));
         return;
     }
     mamaMsg reusable = mamaQueueImpl_getMsg(subscription->mMamaQueue);

@@ -20,6 +20,24 @@
 
 namespace
 {
+/* One MAMA transport event on the transport's callback queue. */
+struct CorvexTransportEventNode
+{
+    mamaTransportEvent mEvent;
+    struct CorvexTransportBridge* mTransport;
+    int16_t mCause;
+    const void* mPlatformInfo;
+};
+
+/* One rejected published message, as a MAMA transport topic event. */
+struct CorvexTopicEventNode
+{
+    mamaTransportTopicEvent mTopicEvent;
+    char* mTopic;
+    char* mErrorString;
+    struct CorvexTransportBridge* mTransport;
+};
+
 const char* const REJECTED_TOPIC_MARKER = "Topic '";
 
 /* A copy of the vendor's reason for the event being handled (the record
@@ -227,7 +245,7 @@ void corvexTransportBridge_onSessionEvent(corvexClient_session_t,
                    reason.mErrorText);
         break;
     case CORVEXCLIENT_SESSION_EVENT_RECONNECTED:
-        corvexFlowControl_resuspendAfterReconnect(transport);
+        corvexFlowControl_resuspendAfterReconnect(&transport->mFlowControl);
         corvexTransportBridge_queueTransportEvent(transport, MAMA_TRANSPORT_RECONNECT, 0, NULL);
         break;
     case CORVEXCLIENT_SESSION_EVENT_ROUTER_NOTICE:

@@ -20,6 +20,7 @@
 #include "flowControl.h"
 #include "logging.h"
 #include "properties.h"
+#include "transport.h"
 #include "transportList.h"
 
 struct CorvexSubscriptionSet
@@ -115,7 +116,7 @@ mama_status corvexTransportLifetime_release(CorvexTransportBridge* transport)
     wlock_destroy(transport->mSubscriptionsLock);
     transport->mSubscriptionsLock = NULL;
     corvexProperties_destroy(&transport->mCorvexProperties);
-    corvexFlowControl_destroyTransport(transport);
+    corvexFlowControl_destroyTransport(&transport->mFlowControl);
     wlock_destroy(transport->mCacheSessionLock);
     transport->mCacheSessionLock = NULL;
     corvexThrottledLog_destroy(transport->mThrottledLog);

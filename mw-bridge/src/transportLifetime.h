@@ -3,7 +3,12 @@
 #ifndef CORVEX_BRIDGE_TRANSPORT_LIFETIME_H
 #define CORVEX_BRIDGE_TRANSPORT_LIFETIME_H
 
-#include "transport.h"
+#include <mama/mama.h>
+
+#include "corvexClient.h"
+
+struct CorvexSubscription;
+struct CorvexTransportBridge;
 
 /* The subscription registry and the event gate of a new transport: 0,
  * MAMA_STATUS_PLATFORM or MAMA_STATUS_NOMEM (logged). Freed by free. */

@@ -180,8 +180,9 @@ TEST_F(QueueTest, DestroyIsRefusedWhileSubscriptionsAreRegistered)
     second.mTransportBridge = transport;
     ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &first));
     ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &second));
-    ASSERT_EQ(1u, mQueueBridge->mTransports->size());
-    EXPECT_EQ(2u, mQueueBridge->mTransports->at(transport).mSubscriptions);
+    ASSERT_EQ(1u, mQueueBridge->mFlowControl.mTransports->size());
+    EXPECT_EQ(2u,
+              mQueueBridge->mFlowControl.mTransports->at(&transport->mFlowControl).mSubscriptions);
 
     EXPECT_EQ(MAMA_STATUS_INVALID_ARG, corvexBridgeMamaQueue_destroy(mQueueBridge));
     EXPECT_EQ(1u, LogCapture::count("it still has 2 subscriptions."));
@@ -192,9 +193,10 @@ TEST_F(QueueTest, DestroyIsRefusedWhileSubscriptionsAreRegistered)
     EXPECT_EQ(1, mRun.load());
 
     ASSERT_EQ(MAMA_STATUS_OK, leaveQueue(&first));
-    EXPECT_EQ(1u, mQueueBridge->mTransports->size()) << "one subscription still uses the transport";
+    EXPECT_EQ(1u, mQueueBridge->mFlowControl.mTransports->size())
+        << "one subscription still uses the transport";
     ASSERT_EQ(MAMA_STATUS_OK, leaveQueue(&second));
-    EXPECT_TRUE(mQueueBridge->mTransports->empty());
+    EXPECT_TRUE(mQueueBridge->mFlowControl.mTransports->empty());
 
     second.mTopic = const_cast<char*>("NYSE/IBM");
     EXPECT_EQ(MAMA_STATUS_INVALID_ARG, leaveQueue(&second));
@@ -213,7 +215,7 @@ TEST_F(QueueTest, FlowControlStaysOffUntilVendorInitialisation)
     ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &subscription));
     mQueueBridge->mBridge->mQueueMaxSize = 1;
     enqueue(3); // far above the maximum, but nothing may be suspended
-    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
+    EXPECT_EQ(0, mQueueBridge->mFlowControl.mIsSuspended.load());
     ASSERT_EQ(MAMA_STATUS_OK, leaveQueue(&subscription));
 }
 
@@ -294,12 +296,11 @@ struct FakeTransport
 {
     FakeTransport(const char* name)
     {
-        mTransport.mName = const_cast<char*>(name);
-        mTransport.mSuspendedQueuesLock = wlock_create();
+        corvexFlowControl_initTransport(&mTransport.mFlowControl, name);
     }
     ~FakeTransport()
     {
-        wlock_destroy(mTransport.mSuspendedQueuesLock);
+        corvexFlowControl_destroyTransport(&mTransport.mFlowControl);
     }
 
     CorvexTransportBridge mTransport = {};
@@ -316,23 +317,24 @@ TEST_F(QueueTest, SuspendedQueueHoldsExactlyTheTransportsRegisteredOnIt)
     startFlowControl(onFirst, &first.mTransport, 3); // resume mark 2
 
     enqueue(3);
-    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load()) << "the event being enqueued does not count";
+    EXPECT_EQ(0, mQueueBridge->mFlowControl.mIsSuspended.load())
+        << "the event being enqueued does not count";
     enqueue(1); // finds 3 queued
-    EXPECT_EQ(1, mQueueBridge->mIsSuspended.load());
-    EXPECT_EQ(1u, first.mTransport.mSuspendedQueues);
+    EXPECT_EQ(1, mQueueBridge->mFlowControl.mIsSuspended.load());
+    EXPECT_EQ(1u, first.mTransport.mFlowControl.mSuspendedQueues);
 
     // A transport that joins the suspended queue is held at once.
     ASSERT_EQ(MAMA_STATUS_OK, corvexQueue_addSubscription(mQueueBridge, &onSecond));
-    EXPECT_EQ(1u, second.mTransport.mSuspendedQueues);
+    EXPECT_EQ(1u, second.mTransport.mFlowControl.mSuspendedQueues);
     // ... and released as soon as its last subscription leaves, queue still full.
     ASSERT_EQ(MAMA_STATUS_OK, leaveQueue(&onSecond));
-    EXPECT_EQ(0u, second.mTransport.mSuspendedQueues);
+    EXPECT_EQ(0u, second.mTransport.mFlowControl.mSuspendedQueues);
 
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 4: 3 > 2
-    EXPECT_EQ(1, mQueueBridge->mIsSuspended.load());
+    EXPECT_EQ(1, mQueueBridge->mFlowControl.mIsSuspended.load());
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 3: 2 <= 2
-    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
-    EXPECT_EQ(0u, first.mTransport.mSuspendedQueues);
+    EXPECT_EQ(0, mQueueBridge->mFlowControl.mIsSuspended.load());
+    EXPECT_EQ(0u, first.mTransport.mFlowControl.mSuspendedQueues);
     stopFlowControl(onFirst);
 }
 
@@ -342,14 +344,14 @@ TEST_F(QueueTest, SuspendedQueueWithoutTransportsResumesWithoutCallingAny)
     CorvexSubscription subscription = {};
     startFlowControl(subscription, &only.mTransport, 1); // resume mark 0
     enqueue(2);
-    ASSERT_EQ(1, mQueueBridge->mIsSuspended.load());
+    ASSERT_EQ(1, mQueueBridge->mFlowControl.mIsSuspended.load());
     ASSERT_EQ(MAMA_STATUS_OK, leaveQueue(&subscription));
-    EXPECT_EQ(0u, only.mTransport.mSuspendedQueues);
-    EXPECT_EQ(1, mQueueBridge->mIsSuspended.load());
+    EXPECT_EQ(0u, only.mTransport.mFlowControl.mSuspendedQueues);
+    EXPECT_EQ(1, mQueueBridge->mFlowControl.mIsSuspended.load());
 
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 2: 1 > 0
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue)); // check at 1: 0 <= 0
-    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
+    EXPECT_EQ(0, mQueueBridge->mFlowControl.mIsSuspended.load());
     EXPECT_EQ(0u, LogCapture::count("transport with no suspended queues"));
     mQueueBridge->mBridge->mSubscribeAsync = 0;
 }
@@ -691,20 +693,21 @@ TEST_F(BatchTest, WatermarksAndFlowControlSeeABatchDrainMessageByMessage)
     startFlowControl(subscription, &transport.mTransport, 3); // resume mark 2
     std::vector<int> suspendedAt;
     mLog.mOnMsg = [this, &suspendedAt](int64_t)
-    { suspendedAt.push_back(mQueueBridge->mIsSuspended.load()); };
+    { suspendedAt.push_back(mQueueBridge->mFlowControl.mIsSuspended.load()); };
     for (int64_t tag = 13; tag <= 15; ++tag)
     {
         ASSERT_EQ(MAMA_STATUS_OK, queueMsg(tag));
     }
-    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load()) << "the message being queued does not count";
+    EXPECT_EQ(0, mQueueBridge->mFlowControl.mIsSuspended.load())
+        << "the message being queued does not count";
     ASSERT_EQ(MAMA_STATUS_OK, queueMsg(16)); // finds 3 queued
-    EXPECT_EQ(1, mQueueBridge->mIsSuspended.load());
-    EXPECT_EQ(1u, transport.mTransport.mSuspendedQueues);
+    EXPECT_EQ(1, mQueueBridge->mFlowControl.mIsSuspended.load());
+    EXPECT_EQ(1u, transport.mTransport.mFlowControl.mSuspendedQueues);
 
     ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
     // Checks at 4 (3 > 2) before the first message, at 3 (2 <= 2) before the second.
     EXPECT_EQ(std::vector<int>({1, 0, 0, 0}), suspendedAt);
-    EXPECT_EQ(0u, transport.mTransport.mSuspendedQueues);
+    EXPECT_EQ(0u, transport.mTransport.mFlowControl.mSuspendedQueues);
     stopFlowControl(subscription);
 }
 
@@ -742,18 +745,18 @@ TEST_F(BatchTest, ASuspendCheckFacingANewerCopyOfTheDeliveredCountStillSuspendsA
     ASSERT_EQ(MAMA_STATUS_OK, queueEvent(10));
     ASSERT_EQ(MAMA_STATUS_OK, queueMsg(1));
     ASSERT_EQ(MAMA_STATUS_OK, queueMsg(2));
-    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
+    EXPECT_EQ(0, mQueueBridge->mFlowControl.mIsSuspended.load());
     // As a copy taken on another thread may be: newer than the queued count
     // this thread sees. The event and the two messages fill the queue.
     mQueueBridge->mMsgs.mDeliveredSeen.store(mQueueBridge->mMsgs.mQueued.load() + 1);
     ASSERT_EQ(MAMA_STATUS_OK, queueMsg(3));
-    EXPECT_EQ(1, mQueueBridge->mIsSuspended.load());
+    EXPECT_EQ(1, mQueueBridge->mFlowControl.mIsSuspended.load());
 
     while (hostEvents() > 0)
     {
         ASSERT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueue));
     }
     EXPECT_EQ(std::vector<int64_t>({-10, 1, 2, 3}), mLog.order());
-    EXPECT_EQ(0, mQueueBridge->mIsSuspended.load());
+    EXPECT_EQ(0, mQueueBridge->mFlowControl.mIsSuspended.load());
     stopFlowControl(subscription);
 }

@@ -11,6 +11,7 @@
 
 #include "msg.h"
 #include "receptionFixture.h"
+#include "subscription.h"
 
 namespace
 {

@@ -137,15 +137,15 @@ TEST_F(SessionEventTest, AReconnectSuspendsASessionThatFullQueuesHold)
     ASSERT_TRUE(mEvents.waitForCount(1));
     EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_session_suspend"));
 
-    ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_suspendTransport(mCorvexTransport));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_suspendTransport(&mCorvexTransport->mFlowControl));
     ASSERT_EQ(1u, corvexClientTest_callCount("corvexClient_session_suspend"));
     inject(CORVEXCLIENT_SESSION_EVENT_RECONNECTED);
     ASSERT_TRUE(mEvents.waitForCount(2));
     EXPECT_EQ(2u, corvexClientTest_callCount("corvexClient_session_suspend"));
-    EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(1u, mCorvexTransport->mFlowControl.mSuspendedQueues);
     EXPECT_EQ((std::vector<int>{MAMA_TRANSPORT_RECONNECT, MAMA_TRANSPORT_RECONNECT}),
               mEvents.mEvents);
-    ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_resumeTransport(mCorvexTransport));
+    ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_resumeTransport(&mCorvexTransport->mFlowControl));
 }
 
 TEST_F(SessionEventTest, ARefusedPublishReachesTheTopicCallbackWithTheDecodedSubject)

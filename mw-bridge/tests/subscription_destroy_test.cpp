@@ -210,7 +210,7 @@ TEST_F(SubscriptionDestroyTest, TransportDestroyedFirstWhileItsSubscriptionsQueu
             return queuedEvents(mQueue) >= 4;
         }));
     auto* held = static_cast<CorvexTransportBridge*>(nativeTransport());
-    ASSERT_EQ(1u, held->mSuspendedQueues);
+    ASSERT_EQ(1u, held->mFlowControl.mSuspendedQueues);
 
     mamaPublisher_destroy(ibm);
     mPublishers.clear();

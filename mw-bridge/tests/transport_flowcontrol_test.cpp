@@ -38,8 +38,7 @@ class FlowControlTest : public BridgeTest
     void startQuietHold(CorvexTransportBridge* quiet, size_t* first, size_t* second)
     {
         start("3");
-        quiet->mName = const_cast<char*>("quiet");
-        ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_initTransport(quiet));
+        ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_initTransport(&quiet->mFlowControl, "quiet"));
         *first = addQueue();
         setFeeding(mQueueBridges[*first], true, quiet);
         *second = addQueue();
@@ -80,18 +79,20 @@ class FlowControlTest : public BridgeTest
     void setFeeding(CorvexQueueBridge* queue, bool feeding,
                     CorvexTransportBridge* transport = nullptr)
     {
-        wlock_lock(queue->mTransportsLock);
+        CorvexFlowControlQueue* flow = &queue->mFlowControl;
+        wlock_lock(flow->mTransportsLock);
         if (feeding)
         {
-            (*queue->mTransports)[transport != nullptr ? transport : mCorvexTransport]
+            (*flow->mTransports)[&(transport != nullptr ? transport : mCorvexTransport)
+                                      ->mFlowControl]
                 .mSubscriptions = 1;
         }
         else
         {
-            queue->mTransports->clear();
-            queue->mIsSuspended = 0;
+            flow->mTransports->clear();
+            flow->mIsSuspended = 0;
         }
-        wlock_unlock(queue->mTransportsLock);
+        wlock_unlock(flow->mTransportsLock);
     }
 
     void fill(size_t index, size_t events)
@@ -118,7 +119,7 @@ class FlowControlTest : public BridgeTest
         {
             size_t before = queuedEvents(mQueues[index]);
             EXPECT_EQ(MAMA_STATUS_OK, mamaQueue_dispatchEvent(mQueues[index]));
-            if (mCorvexTransport->mSuspendedQueues == 0)
+            if (mCorvexTransport->mFlowControl.mSuspendedQueues == 0)
             {
                 return before;
             }
@@ -145,10 +146,10 @@ TEST_P(ResumeMarkTest, SuspendsAtTheMaximumAndResumesAtTheMark)
     size_t queue = addQueue();
 
     fill(queue, max);
-    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues)
+    EXPECT_EQ(0u, mCorvexTransport->mFlowControl.mSuspendedQueues)
         << "the enqueue that finds M-1 events does nothing";
     fill(queue, 1);
-    EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(1u, mCorvexTransport->mFlowControl.mSuspendedQueues);
     EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_session_suspend"));
     EXPECT_EQ(
         1u, LogCapture::count("suspending the transport 't1'; cannot exceed maximum queue depth"));
@@ -177,15 +178,15 @@ TEST_F(FlowControlTest, TwoQueuesHoldOneSessionUntilBothDrain)
     size_t second = addQueue();
     fill(first, 4);
     fill(second, 4);
-    EXPECT_EQ(2u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(2u, mCorvexTransport->mFlowControl.mSuspendedQueues);
     EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_session_suspend"));
 
     drain(mQueues[first]);
-    EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(1u, mCorvexTransport->mFlowControl.mSuspendedQueues);
     EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_session_resume"));
 
     drain(mQueues[second]);
-    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(0u, mCorvexTransport->mFlowControl.mSuspendedQueues);
     EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_session_resume"));
 }
 
@@ -194,13 +195,13 @@ TEST_F(FlowControlTest, FailedVendorResumeKeepsTheSessionCounted)
     start("3");
     size_t queue = addQueue();
     fill(queue, 4);
-    ASSERT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    ASSERT_EQ(1u, mCorvexTransport->mFlowControl.mSuspendedQueues);
 
     corvexClientTest_failNext("corvexClient_session_resume", CORVEXCLIENT_FAIL,
                               CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
     drain(mQueues[queue]);
-    EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ(0, mQueueBridges[queue]->mIsSuspended.load());
+    EXPECT_EQ(1u, mCorvexTransport->mFlowControl.mSuspendedQueues);
+    EXPECT_EQ(0, mQueueBridges[queue]->mFlowControl.mIsSuspended.load());
     EXPECT_EQ(1u, LogCapture::count("could not resume the transport 't1'"));
     EXPECT_EQ(1u,
               LogCapture::count("resuming a transport failed, marking queue as resumed anyway"));
@@ -218,12 +219,12 @@ TEST_F(FlowControlTest, FailedVendorSuspendIsRetriedByTheNextEnqueue)
     corvexClientTest_failNext("corvexClient_session_suspend", CORVEXCLIENT_FAIL,
                               CORVEXCLIENT_SUBCODE_INTERNAL_ERROR, "injected");
     fill(queue, 1);
-    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ(0, mQueueBridges[queue]->mIsSuspended.load());
+    EXPECT_EQ(0u, mCorvexTransport->mFlowControl.mSuspendedQueues);
+    EXPECT_EQ(0, mQueueBridges[queue]->mFlowControl.mIsSuspended.load());
     EXPECT_EQ(1u, LogCapture::count("could not suspend the transport 't1'"));
 
     fill(queue, 1);
-    EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(1u, mCorvexTransport->mFlowControl.mSuspendedQueues);
     EXPECT_EQ(2u, corvexClientTest_callCount("corvexClient_session_suspend"));
 }
 
@@ -232,7 +233,7 @@ TEST_F(FlowControlTest, NothingIsSuspendedWithoutAsynchronousMode)
     start("3", "false");
     size_t queue = addQueue();
     fill(queue, 10);
-    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(0u, mCorvexTransport->mFlowControl.mSuspendedQueues);
     EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_session_suspend"));
 }
 
@@ -244,29 +245,31 @@ TEST_F(FlowControlTest, AQueueResumesOnlyTheTransportsItsSuspendHeld)
     size_t first = 0;
     size_t second = 0;
     ASSERT_NO_FATAL_FAILURE(startQuietHold(&quiet, &first, &second));
-    ASSERT_EQ(1, mQueueBridges[first]->mIsSuspended.load()) << "held by the quiet transport";
-    ASSERT_EQ(0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ(1u, quiet.mSuspendedQueues);
+    ASSERT_EQ(1, mQueueBridges[first]->mFlowControl.mIsSuspended.load())
+        << "held by the quiet transport";
+    ASSERT_EQ(0u, mCorvexTransport->mFlowControl.mSuspendedQueues);
+    EXPECT_EQ(1u, quiet.mFlowControl.mSuspendedQueues);
 
     fill(second, 4);
-    ASSERT_EQ(1u, mCorvexTransport->mSuspendedQueues) << "held by the second queue only";
+    ASSERT_EQ(1u, mCorvexTransport->mFlowControl.mSuspendedQueues)
+        << "held by the second queue only";
     EXPECT_EQ(2u, corvexClientTest_callCount("corvexClient_session_suspend"));
 
     /* The first queue drains: it lets go of what it holds, not of the hold
      * the second queue still owns on t1. */
     drain(mQueues[first]);
-    EXPECT_EQ(0u, quiet.mSuspendedQueues);
-    EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(0u, quiet.mFlowControl.mSuspendedQueues);
+    EXPECT_EQ(1u, mCorvexTransport->mFlowControl.mSuspendedQueues);
     EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_session_resume"));
     EXPECT_EQ(0u, LogCapture::count("transport with no suspended queues being resumed"));
     EXPECT_EQ(0u, LogCapture::count("marking queue as resumed anyway"));
 
     drain(mQueues[second]);
-    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(0u, mCorvexTransport->mFlowControl.mSuspendedQueues);
     EXPECT_EQ(1u, corvexClientTest_callCount("corvexClient_session_resume"));
 
     setFeeding(mQueueBridges[first], false);
-    corvexFlowControl_destroyTransport(&quiet);
+    corvexFlowControl_destroyTransport(&quiet.mFlowControl);
 }
 
 TEST_F(FlowControlTest, ALastSubscriptionLeavingAQueueThatNeverHeldItResumesNothing)
@@ -276,21 +279,21 @@ TEST_F(FlowControlTest, ALastSubscriptionLeavingAQueueThatNeverHeldItResumesNoth
     size_t second = 0;
     ASSERT_NO_FATAL_FAILURE(startQuietHold(&quiet, &first, &second));
     fill(second, 4);
-    ASSERT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    ASSERT_EQ(1u, mCorvexTransport->mFlowControl.mSuspendedQueues);
 
     /* t1's last subscription leaves the suspended first queue, which never
      * held it: the second queue's hold stays. */
-    ASSERT_EQ(MAMA_STATUS_OK,
-              corvexFlowControl_removeTransport(mQueueBridges[first], mCorvexTransport));
-    EXPECT_EQ(1u, mCorvexTransport->mSuspendedQueues);
+    ASSERT_EQ(MAMA_STATUS_OK, corvexFlowControl_removeTransport(&mQueueBridges[first]->mFlowControl,
+                                                                &mCorvexTransport->mFlowControl));
+    EXPECT_EQ(1u, mCorvexTransport->mFlowControl.mSuspendedQueues);
     EXPECT_EQ(0u, corvexClientTest_callCount("corvexClient_session_resume"));
 
     drain(mQueues[first]);
     drain(mQueues[second]);
-    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
-    EXPECT_EQ(0u, quiet.mSuspendedQueues);
+    EXPECT_EQ(0u, mCorvexTransport->mFlowControl.mSuspendedQueues);
+    EXPECT_EQ(0u, quiet.mFlowControl.mSuspendedQueues);
     setFeeding(mQueueBridges[first], false);
-    corvexFlowControl_destroyTransport(&quiet);
+    corvexFlowControl_destroyTransport(&quiet.mFlowControl);
 }
 
 /* A producer fills the queue while a dispatcher drains it: the flag the
@@ -324,8 +327,8 @@ TEST_F(FlowControlTest, SuspendAndResumeStayPairedUnderConcurrentEnqueueAndDispa
     producer.join();
 
     EXPECT_EQ(total, dispatched);
-    EXPECT_EQ(0, mQueueBridges[queue]->mIsSuspended.load());
-    EXPECT_EQ(0u, mCorvexTransport->mSuspendedQueues);
+    EXPECT_EQ(0, mQueueBridges[queue]->mFlowControl.mIsSuspended.load());
+    EXPECT_EQ(0u, mCorvexTransport->mFlowControl.mSuspendedQueues);
     EXPECT_GT(corvexClientTest_callCount("corvexClient_session_suspend"), 0u);
     EXPECT_EQ(corvexClientTest_callCount("corvexClient_session_suspend"),
               corvexClientTest_callCount("corvexClient_session_resume"));

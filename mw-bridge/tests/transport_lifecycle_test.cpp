@@ -168,7 +168,7 @@ TEST_F(TransportTest, CreateConnectsDerivesInboxPrefixesAndReportsConnect)
     EXPECT_EQ(1, bridgeTransport->mAllowRecoverGaps);
     EXPECT_EQ(1, bridgeTransport->mUseCache);
     EXPECT_EQ(0, bridgeTransport->mSendSubReq);
-    EXPECT_EQ(0u, bridgeTransport->mSuspendedQueues);
+    EXPECT_EQ(0u, bridgeTransport->mFlowControl.mSuspendedQueues);
     EXPECT_NE(nullptr, bridgeTransport->mStatusPayloadBridge);
 
     // The reply-to "#P2P/v:<router>/<client>/#" gives "#P2P/v:<router>/<client>/" and

@@ -8,6 +8,7 @@
 
 #include "corvexBridge.h"
 #include "receptionFixture.h"
+#include "subscription.h"
 #include "transportLifetime.h"
 #include "transportList.h"
 

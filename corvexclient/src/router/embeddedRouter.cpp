@@ -5,7 +5,6 @@
 
 #include "clientError.h"
 #include "clientLog.h"
-#include "corvexClientTest.h"
 #include "message.h"
 #include "testControl.h"
 #include "topicMatch.h"
@@ -223,8 +222,8 @@ corvexClient_returnCode_t subscribe(CorvexRouter* base, CorvexRouterLink* link, 
 {
     CorvexEmbeddedRouter* router = embedded(base);
     std::unique_lock<CorvexSharedLock> lock(router->mLock);
-    if (!corvexEmbeddedRouter_permits(router, link->mUserName, CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
-                                      topic, length))
+    if (!corvexEmbeddedRouter_permits(router, link->mUserName, CORVEX_ACCESS_SUBSCRIBE, topic,
+                                      length))
         return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED, 403,
                                "Subscription refused by access control for Topic '%.*s'",
                                static_cast<int>(length), topic);
@@ -318,8 +317,8 @@ corvexClient_returnCode_t publish(CorvexRouter* base, CorvexRouterLink* link,
     targets.clear();
 
     std::shared_lock<CorvexSharedLock> lock(router->mLock);
-    if (!corvexEmbeddedRouter_permits(router, link->mUserName, CORVEXCLIENT_TEST_ACL_PUBLISH,
-                                      msg->mTopic, msg->mTopicLength))
+    if (!corvexEmbeddedRouter_permits(router, link->mUserName, CORVEX_ACCESS_PUBLISH, msg->mTopic,
+                                      msg->mTopicLength))
     {
         char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
         snprintf(info, sizeof(info), "Publish refused by access control for Topic '%s'",
@@ -366,7 +365,7 @@ void cacheRequest(CorvexRouter* base, CorvexRouterLink* link, const CorvexCacheR
         complete(link, request, code, subCode);
         return;
     }
-    if (!corvexEmbeddedRouter_permits(router, link->mUserName, CORVEXCLIENT_TEST_ACL_SUBSCRIBE,
+    if (!corvexEmbeddedRouter_permits(router, link->mUserName, CORVEX_ACCESS_SUBSCRIBE,
                                       request->mTopic, request->mTopicLength))
     {
         complete(link, request, CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_SUBSCRIBE_NOT_PERMITTED);

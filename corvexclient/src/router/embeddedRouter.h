@@ -81,7 +81,7 @@ struct CorvexEmbeddedRouter : CorvexRouter
 CorvexEmbeddedRouter* corvexEmbeddedRouter_create(const std::string& name);
 
 /* Caller holds the router lock: whether the user may do the operation
- * (CORVEXCLIENT_TEST_ACL_*) on the topic. */
+ * (CORVEX_ACCESS_*) on the topic. */
 bool corvexEmbeddedRouter_permits(const CorvexEmbeddedRouter* router, const std::string& userName,
                                   uint32_t operation, const char* topic, size_t length);
 

@@ -4,7 +4,6 @@
 #include <strings.h>
 
 #include "clientError.h"
-#include "corvexClientTest.h"
 #include "router/natsRouter.h"
 #include "topicMatch.h"
 
@@ -133,11 +132,11 @@ corvexClient_returnCode_t parseAccessRules(const std::string& value, CorvexRoute
             return refuse(property, piece, "must begin with \"allow\" or \"deny\"");
         uint32_t operations = 0;
         if (strcasecmp(rule[2].c_str(), "subscribe") == 0)
-            operations = CORVEXCLIENT_TEST_ACL_SUBSCRIBE;
+            operations = CORVEX_ACCESS_SUBSCRIBE;
         else if (strcasecmp(rule[2].c_str(), "publish") == 0)
-            operations = CORVEXCLIENT_TEST_ACL_PUBLISH;
+            operations = CORVEX_ACCESS_PUBLISH;
         else if (strcasecmp(rule[2].c_str(), "all") == 0)
-            operations = CORVEXCLIENT_TEST_ACL_SUBSCRIBE | CORVEXCLIENT_TEST_ACL_PUBLISH;
+            operations = CORVEX_ACCESS_SUBSCRIBE | CORVEX_ACCESS_PUBLISH;
         else
             return refuse(property, piece,
                           "names no operation (\"subscribe\", \"publish\" or \"all\")");
@@ -146,9 +145,9 @@ corvexClient_returnCode_t parseAccessRules(const std::string& value, CorvexRoute
         rules.push_back({rule[1], rule[3], operations, allow});
         text += (text.empty() ? "" : "; ") + std::string(allow ? "allow " : "deny ") + rule[1] +
                 " " +
-                (operations == CORVEXCLIENT_TEST_ACL_SUBSCRIBE ? "subscribe "
-                 : operations == CORVEXCLIENT_TEST_ACL_PUBLISH ? "publish "
-                                                               : "all ") +
+                (operations == CORVEX_ACCESS_SUBSCRIBE ? "subscribe "
+                 : operations == CORVEX_ACCESS_PUBLISH ? "publish "
+                                                       : "all ") +
                 rule[3];
     }
     config->mRules = std::move(rules);

@@ -13,11 +13,15 @@
 #include "properties.h"
 #include "router/natsSecurity.h"
 
+/* The operations an access rule covers, as a mask. */
+const uint32_t CORVEX_ACCESS_SUBSCRIBE = 0x1;
+const uint32_t CORVEX_ACCESS_PUBLISH = 0x2;
+
 struct CorvexAclRule
 {
     std::string mUserName; /* "*" for everyone */
     std::string mPattern;
-    uint32_t mOperations; /* CORVEXCLIENT_TEST_ACL_SUBSCRIBE and/or _PUBLISH */
+    uint32_t mOperations; /* CORVEX_ACCESS_SUBSCRIBE and/or CORVEX_ACCESS_PUBLISH */
     bool mAllow;
 };
 

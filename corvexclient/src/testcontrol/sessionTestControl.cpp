@@ -6,6 +6,13 @@
 #include "clientError.h"
 #include "corvexClientTest.h"
 #include "session.h"
+#include "testControl.h"
+
+bool corvexTest_takeDiscardIndication(corvexClient_session_t session)
+{
+    return session->mInjectDiscard.load(std::memory_order_relaxed) &&
+           session->mInjectDiscard.exchange(false);
+}
 
 extern "C"
 {

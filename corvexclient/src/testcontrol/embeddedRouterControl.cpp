@@ -6,6 +6,11 @@
 #include "router/embeddedRouter.h"
 #include "topicMatch.h"
 
+/* A test's rule masks are the router's own. */
+static_assert(CORVEXCLIENT_TEST_ACL_SUBSCRIBE == CORVEX_ACCESS_SUBSCRIBE &&
+                  CORVEXCLIENT_TEST_ACL_PUBLISH == CORVEX_ACCESS_PUBLISH,
+              "test access masks differ from the router's");
+
 namespace
 {
 corvexClient_returnCode_t findRouter(const char* routerName, CorvexEmbeddedRouter** router)
