@@ -1103,9 +1103,8 @@ void NatsRouterTest::expectSlowSubscriptionLossReported(std::vector<const char*>
     for (int i = 0; i < sent; ++i)
         ASSERT_EQ(CORVEXCLIENT_OK,
                   send(publisher, ("slow/" + std::to_string(i)).c_str(), content.c_str()));
-    EXPECT_TRUE(stall->mSlowConsumer.wait());
-    /* The connection reads what is still on its way (and drops it) while
-     * delivery stays stalled. */
+    /* The connection reads what is still on its way while delivery stays
+     * stalled; once released, delivery drops what waits past the limit. */
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     stall->mRelease.raise();
     /* Sent at once, the last one could find the connection's queue still
@@ -1121,6 +1120,7 @@ void NatsRouterTest::expectSlowSubscriptionLossReported(std::vector<const char*>
                    mSubscriber.mMessages.back().mTopic == "slow/" + std::to_string(sent);
         }));
 
+    EXPECT_TRUE(stall->mSlowConsumer.wait());
     std::vector<ClientMsg> received =
         mSubscriber.read<std::vector<ClientMsg>>([&] { return mSubscriber.mMessages; });
     EXPECT_LT(received.size(), static_cast<size_t>(sent + 1));
