@@ -483,16 +483,24 @@ extern "C"
  *                                   "Corvex-Properties" rather than in the
  *                                   payload's frame; default false.
  *   "SESSION_ROUTER_PENDING_LIMIT"  NATS router: messages one subscription
- *                                   may have waiting in the connection
- *                                   before it drops them (a slow
- *                                   consumer); above 0, default 65536.
+ *                                   may have waiting behind the one being
+ *                                   delivered; past it (a slow consumer)
+ *                                   delivery drops the oldest; above 0,
+ *                                   default 65536.
  *   "SESSION_ROUTER_PENDING_BYTES_LIMIT" NATS router: the bytes one
- *                                   subscription may have waiting in the
- *                                   connection, beyond which it drops them
- *                                   too; 1024 to 2147483647, default
- *                                   16777216 (16 MiB). A drop of either
- *                                   limit marks the first message delivered
- *                                   after it as a discard.
+ *                                   subscription may have waiting behind
+ *                                   the one being delivered, past which it
+ *                                   drops the oldest too; 1024 to
+ *                                   2147483647, default 16777216 (16 MiB).
+ *                                   Each run of drops of either limit marks
+ *                                   the first message delivered after it as
+ *                                   a discard. The NATS client's own limits
+ *                                   are 8 times these (at least 65536
+ *                                   messages and 64 MiB), a backstop for
+ *                                   what piles up while delivery does not
+ *                                   run at all; its drops mark the first
+ *                                   message after what waited when they
+ *                                   were reported.
  *   "SESSION_ROUTER_CACHE_REPLICAS" NATS router: the servers of a cluster that
  *                                   each keep a copy of the last-value cache's
  *                                   stream, 1 to 5, default 1; with 3, the

@@ -1103,9 +1103,8 @@ void NatsRouterTest::expectSlowSubscriptionLossReported(std::vector<const char*>
     for (int i = 0; i < sent; ++i)
         ASSERT_EQ(CORVEXCLIENT_OK,
                   send(publisher, ("slow/" + std::to_string(i)).c_str(), content.c_str()));
-    EXPECT_TRUE(stall->mSlowConsumer.wait());
-    /* The connection reads what is still on its way (and drops it) while
-     * delivery stays stalled. */
+    /* The connection reads what is still on its way while delivery stays
+     * stalled; once released, delivery drops what waits past the limit. */
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     stall->mRelease.raise();
     /* Sent at once, the last one could find the connection's queue still
@@ -1121,6 +1120,7 @@ void NatsRouterTest::expectSlowSubscriptionLossReported(std::vector<const char*>
                    mSubscriber.mMessages.back().mTopic == "slow/" + std::to_string(sent);
         }));
 
+    EXPECT_TRUE(stall->mSlowConsumer.wait());
     std::vector<ClientMsg> received =
         mSubscriber.read<std::vector<ClientMsg>>([&] { return mSubscriber.mMessages; });
     EXPECT_LT(received.size(), static_cast<size_t>(sent + 1));
@@ -1148,6 +1148,94 @@ TEST_F(NatsRouterTest, ASlowSubscriptionsWaitingBytesAreBoundedAndTheirLossRepor
         return;
     expectSlowSubscriptionLossReported({"SESSION_ROUTER_PENDING_BYTES_LIMIT", "32768"},
                                        std::string(8192, 'b'));
+}
+
+/* The library delivers every subscription of the process on one thread. A
+ * subscription of another connection that naps in each of its messages,
+ * and sends itself the next one, keeps that thread busy a good part of the
+ * time, so a full-speed burst outruns a subscription with a small pending
+ * limit and loses messages in many runs. Each run is reported once, on the
+ * first message delivered after it, and no other message carries a
+ * discard indication. */
+TEST_F(NatsRouterTest, EachRunOfMessagesABurstOutrunsIsReportedOnTheMessageAfterIt)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = natsSession(mContext, &mPublisher, "publisher");
+    corvexClient_session_t subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber",
+                                                    {"SESSION_ROUTER_PENDING_LIMIT", "50"});
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(publisher));
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(subscriber));
+    Tagged tagged{&mSubscriber, 1};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "burst/>", tagged));
+    awaitRoute(publisher, "burst/probe", mSubscriber);
+
+    struct Napper
+    {
+        natsConnection* mConnection = nullptr;
+        std::atomic<bool> mStop{false};
+        std::atomic<bool> mStopped{false};
+
+        static void onNap(natsConnection*, natsSubscription*, natsMsg* msg, void* closure)
+        {
+            Napper* napper = static_cast<Napper*>(closure);
+            natsMsg_Destroy(msg);
+            if (napper->mStop)
+            {
+                napper->mStopped = true;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+            natsConnection_PublishString(napper->mConnection, "nap", "z");
+        }
+    } napper;
+    natsOptions* options = nullptr;
+    ASSERT_EQ(NATS_OK, natsOptions_Create(&options));
+    EXPECT_EQ(NATS_OK, natsOptions_SetURL(options, mServer.url().c_str()));
+    EXPECT_EQ(NATS_OK, natsOptions_UseGlobalMessageDelivery(options, true));
+    ASSERT_EQ(NATS_OK, natsConnection_Connect(&napper.mConnection, options));
+    natsOptions_Destroy(options);
+    natsSubscription* naps = nullptr;
+    ASSERT_EQ(NATS_OK,
+              natsConnection_Subscribe(&naps, napper.mConnection, "nap", Napper::onNap, &napper));
+    EXPECT_EQ(NATS_OK, natsConnection_Flush(napper.mConnection));
+    EXPECT_EQ(NATS_OK, natsConnection_PublishString(napper.mConnection, "nap", "z"));
+    EXPECT_EQ(NATS_OK, natsConnection_Flush(napper.mConnection));
+
+    const int sent = 20000;
+    for (int i = 0; i < sent; ++i)
+        ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, ("burst/" + std::to_string(i)).c_str(), "x"));
+    napper.mStop = true;
+    EXPECT_TRUE(pollUntil([&] { return napper.mStopped.load(); }));
+    natsSubscription_Destroy(naps);
+    natsConnection_Destroy(napper.mConnection);
+    /* Once what waits is delivered, the last message finds room. */
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string last = "burst/" + std::to_string(sent);
+    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, last.c_str(), "x"));
+    ASSERT_TRUE(mSubscriber.waitUntil(
+        [&]
+        { return !mSubscriber.mMessages.empty() && mSubscriber.mMessages.back().mTopic == last; }));
+
+    std::vector<ClientMsg> received =
+        mSubscriber.read<std::vector<ClientMsg>>([&] { return mSubscriber.mMessages; });
+    received.erase(std::remove_if(received.begin(), received.end(),
+                                  [](const ClientMsg& m) { return m.mTopic == "burst/probe"; }),
+                   received.end());
+    const std::vector<size_t> gaps = gapsOf(received);
+    const std::vector<size_t> discards = discardsOf(received);
+    std::cout << "sent " << sent + 1 << ", received " << received.size() << ", gaps " << gaps.size()
+              << ", discard indications " << discards.size() << std::endl;
+    EXPECT_FALSE(gaps.empty()) << "the burst did not outrun the subscription";
+    size_t unreported = 0;
+    for (size_t gap : gaps)
+        unreported += std::find(discards.begin(), discards.end(), gap) == discards.end();
+    size_t misplaced = 0;
+    for (size_t discard : discards)
+        misplaced += std::find(gaps.begin(), gaps.end(), discard) == gaps.end();
+    EXPECT_EQ(0u, unreported) << "gaps without an indication on the message after them";
+    EXPECT_EQ(0u, misplaced) << "indications on messages that follow no gap";
 }
 /* What a server says when it refuses an operation reaches the application
  * (the rejected event's text) and the log with its outside bytes escaped:

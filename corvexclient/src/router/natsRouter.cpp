@@ -2,6 +2,7 @@
 
 #include <nats/nats.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -114,6 +115,7 @@ struct NatsLinkState
     /* A subscription that stays too slow is reported again and again, and a
      * stream of messages that are no topics is dropped message by message. */
     CorvexLogThrottle mSlowConsumerLog;
+    CorvexLogThrottle mBehindLog; /* messages dropped past the pending limits */
     CorvexLogThrottle mNotATopicLog;
     CorvexLogThrottle mMalformedLog;
     /* Sends that failed for want of a connection since it was last up,
@@ -145,11 +147,19 @@ struct NatsSubscription
      * properties, its publisher information). */
     uint64_t mSeen = 0;
     std::string mCheckedProperties;
+    /* What may wait behind the message being delivered before it is
+     * dropped: the session's pending limits. The connection's own limits
+     * are a far backstop above them. */
+    int mPendingLimit = 0;
+    int mPendingBytesLimit = 0;
     /* Under the state's mLock. Messages were lost after the first mGapAfter
      * handed over (the connection dropped some, or was lost): the first one
-     * delivered after those carries the discard indication. */
+     * delivered after those carries the discard indication. mBehind: the
+     * delivering thread dropped the last it was handed for the pending
+     * limits; the next one delivered carries the indication. */
     bool mGapPending = false;
     uint64_t mGapAfter = 0;
+    bool mBehind = false;
     int64_t mDropped = 0; /* the connection's count when last marked */
 };
 
@@ -349,6 +359,57 @@ void destroyReceived(void* received)
     destroyLater(static_cast<natsMsg*>(received));
 }
 
+/* More waits behind the message being delivered than the pending limits
+ * allow: a subscription that falls behind loses its oldest messages here,
+ * where the loss is known message by message. */
+bool fellBehind(const NatsSubscription* subscription)
+{
+    int msgs = 0;
+    int bytes = 0;
+    return natsSubscription_GetPending(subscription->mHandle, &msgs, &bytes) == NATS_OK &&
+           (msgs > subscription->mPendingLimit || bytes > subscription->mPendingBytesLimit);
+}
+
+/* The connection's own pending limits when none is set. */
+const uint64_t kNatsDefaultMsgs = 65536;
+const uint64_t kNatsDefaultBytes = 64 * 1024 * 1024;
+
+/* The connection's own limit for one of the session's: far above it, and
+ * never below the connection's defaults, so that the delivering thread,
+ * which drops past the session's limits, decides what is lost. The
+ * connection drops only what piles up while the delivering thread does not
+ * run at all; its slow-consumer report marks that loss, in a run. */
+int backstop(uint32_t limit, uint64_t floor)
+{
+    return static_cast<int>(
+        std::min<uint64_t>(std::max<uint64_t>(8 * static_cast<uint64_t>(limit), floor), INT32_MAX));
+}
+
+/* Drops a message that came when the subscription was behind, before it
+ * is read further; the subscription's next delivered message carries the
+ * indication, when this one was the subscription's to deliver. */
+void dropBehind(NatsSubscription* subscription, natsMsg* received)
+{
+    NatsLinkState& state = *subscription->mState;
+    thread_local ReceivedSubject lastSubject;
+    const std::string* topic = receivedTopic(natsMsg_GetSubject(received), lastSubject);
+    if (topic)
+    {
+        std::lock_guard<std::mutex> guard(state.mLock);
+        if (!state.mClosed && deliversTopic(state, subscription, topic->data(), topic->size()))
+            subscription->mBehind = true;
+    }
+    destroyLater(received);
+    uint64_t held = 0;
+    if (corvexLog_enabled(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING) &&
+        corvexLogThrottle_pass(&state.mBehindLog, &held))
+        CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                   "NATS subscription '%s' is a slow consumer: it fell behind its pending "
+                   "limits and dropped a message (%llu more since the last line)",
+                   escapedSubject(subscription->mSubject.c_str()).c_str(),
+                   static_cast<unsigned long long>(held));
+}
+
 /* The delivered message borrows the NATS message's data, which goes with
  * the delivered message's last reference. */
 void onMessage(natsConnection*, natsSubscription*, natsMsg* received, void* closure)
@@ -356,6 +417,11 @@ void onMessage(natsConnection*, natsSubscription*, natsMsg* received, void* clos
     NatsSubscription* subscription = static_cast<NatsSubscription*>(closure);
     NatsLinkState& state = *subscription->mState;
     const uint64_t seen = ++subscription->mSeen;
+    if (fellBehind(subscription))
+    {
+        dropBehind(subscription, received);
+        return;
+    }
     corvexClientMsg source{};
     if (!clientMsgOf(state, received, &subscription->mCheckedProperties, &source))
     {
@@ -371,10 +437,13 @@ void onMessage(natsConnection*, natsSubscription*, natsMsg* received, void* clos
             if (msg)
             {
                 received = nullptr;
-                if (subscription->mGapPending && seen > subscription->mGapAfter)
+                const bool gapEnds = subscription->mGapPending && seen > subscription->mGapAfter;
+                if (gapEnds || subscription->mBehind)
                 {
                     msg->mDiscard = 1;
-                    subscription->mGapPending = false;
+                    if (gapEnds)
+                        subscription->mGapPending = false;
+                    subscription->mBehind = false;
                 }
                 state.mEndpoint.mOps->mReceive(state.mEndpoint.mSession, msg, nullptr);
             }
@@ -872,6 +941,8 @@ corvexClient_returnCode_t subscribe(CorvexRouter*, CorvexRouterLink* base, const
                                     ? corvexNatsSubject_fromPattern(topic, length, &filtered)
                                     : corvexNatsSubject_fromTopic(topic, length);
     subscription->mSubject = subject;
+    subscription->mPendingLimit = static_cast<int>(link->mPendingLimit);
+    subscription->mPendingBytesLimit = static_cast<int>(link->mPendingBytesLimit);
     natsStatus status = natsConnection_Subscribe(&subscription->mHandle, link->mConnection,
                                                  subject.c_str(), onMessage, subscription);
     if (status != NATS_OK)
@@ -884,8 +955,9 @@ corvexClient_returnCode_t subscribe(CorvexRouter*, CorvexRouterLink* base, const
     natsSubscription* handle = subscription->mHandle;
     status = natsSubscription_SetOnCompleteCB(handle, onSubscriptionComplete, subscription);
     if (status == NATS_OK)
-        status = natsSubscription_SetPendingLimits(handle, static_cast<int>(link->mPendingLimit),
-                                                   static_cast<int>(link->mPendingBytesLimit));
+        status = natsSubscription_SetPendingLimits(
+            handle, backstop(link->mPendingLimit, kNatsDefaultMsgs),
+            backstop(link->mPendingBytesLimit, kNatsDefaultBytes));
     if (status != NATS_OK)
     {
         /* Its callback may still run: the subscription is left allocated. */
