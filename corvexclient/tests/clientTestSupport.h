@@ -228,6 +228,45 @@ inline void onRemoval(const char* topic, const CorvexDispatchInfo* dispatch)
     recorder->record([&] { recorder->mRemovals.push_back(copy); });
 }
 
+/* Every line the client library logs, at every level, kept for a test to
+ * read (install with corvexClient_log_setCallback(ClientLogLines::onLog, &lines)). */
+struct ClientLogLines
+{
+    std::mutex mLock;
+    std::vector<std::string> mLines;
+
+    static void onLog(const corvexClient_logInfo_t* record, void* user)
+    {
+        ClientLogLines* lines = static_cast<ClientLogLines*>(user);
+        std::lock_guard<std::mutex> guard(lines->mLock);
+        lines->mLines.push_back(record->mMessage);
+    }
+
+    std::vector<std::string> lines()
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        return mLines;
+    }
+
+    std::vector<std::string> containing(const std::string& text)
+    {
+        std::vector<std::string> found;
+        for (const std::string& line : lines())
+            if (line.find(text) != std::string::npos)
+                found.push_back(line);
+        return found;
+    }
+
+    /* Every line, each ended by a newline. */
+    std::string text()
+    {
+        std::string all;
+        for (const std::string& line : lines())
+            all += line + "\n";
+        return all;
+    }
+};
+
 /* A started library with one context. */
 class ClientTest : public ::testing::Test
 {

@@ -110,26 +110,6 @@ class ScriptedNatsServer
     std::thread mThread;
 };
 
-/* Every line the library logs. */
-struct LoggedLines
-{
-    std::mutex mLock;
-    std::vector<std::string> mLines;
-
-    static void onLog(const corvexClient_logInfo_t* record, void* user)
-    {
-        LoggedLines* lines = static_cast<LoggedLines*>(user);
-        std::lock_guard<std::mutex> guard(lines->mLock);
-        lines->mLines.push_back(record->mMessage);
-    }
-
-    std::vector<std::string> lines()
-    {
-        std::lock_guard<std::mutex> guard(mLock);
-        return mLines;
-    }
-};
-
 /* Whether text holds a byte that is not printable ASCII. */
 bool hasRawBytes(const std::string& text)
 {
@@ -240,30 +220,6 @@ struct DeliveryStall
         }
         else if (std::strstr(record->mMessage, "slow consumer"))
             stall->mSlowConsumer.raise();
-    }
-};
-
-/* The client library's log lines, kept for a test to read. */
-struct LogLines
-{
-    std::mutex mLock;
-    std::vector<std::string> mLines;
-
-    static void onLog(const corvexClient_logInfo_t* record, void* user)
-    {
-        LogLines* lines = static_cast<LogLines*>(user);
-        std::lock_guard<std::mutex> guard(lines->mLock);
-        lines->mLines.push_back(record->mMessage);
-    }
-
-    std::vector<std::string> containing(const std::string& text)
-    {
-        std::lock_guard<std::mutex> guard(mLock);
-        std::vector<std::string> found;
-        for (const std::string& line : mLines)
-            if (line.find(text) != std::string::npos)
-                found.push_back(line);
-        return found;
     }
 };
 
@@ -740,8 +696,8 @@ TEST_F(NatsRouterTest, NonCanonicalSubjectsFromARawClientReachNoSubscriber)
         "authorization { users = [ {user: sub, password: s}, {user: spoof, password: p, "
         "permissions: {publish: {deny: [\"REL.T\"]}}} ] }"));
     mSelector = mServer.url();
-    LogLines log;
-    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(LogLines::onLog, &log));
+    ClientLogLines log;
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(ClientLogLines::onLog, &log));
     corvexClient_session_t subscriber =
         natsSession(mOtherContext, &mSubscriber, "subscriber",
                     {"SESSION_USERNAME", "sub", "SESSION_PASSWORD", "s"});
@@ -1243,8 +1199,8 @@ TEST_F(NatsRouterTest, EachRunOfMessagesABurstOutrunsIsReportedOnTheMessageAfter
  * text. */
 TEST_F(NatsRouterTest, AServersRefusalIsReportedWithItsOutsideBytesEscaped)
 {
-    LoggedLines logged;
-    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(LoggedLines::onLog, &logged));
+    ClientLogLines logged;
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(ClientLogLines::onLog, &logged));
     ScriptedNatsServer server({"Permissions Violation for Publish to \"REL.%01T\"",
                                "Permissions Violation for Publish to \"\x1b[2J\xff\"",
                                "Permissions Violation for Subscription to \"a\x07\" \x01\xfe"});
@@ -1412,8 +1368,8 @@ TEST_F(NatsRouterTest, PayloadsFromARawClientAreFramedPlainOrDroppedAsDocumented
     startServer();
     if (IsSkipped())
         return;
-    LogLines log;
-    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(LogLines::onLog, &log));
+    ClientLogLines log;
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(ClientLogLines::onLog, &log));
     corvexClient_session_t publisher = nullptr;
     corvexClient_session_t subscriber = nullptr;
     ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));

@@ -14,26 +14,6 @@ using namespace corvextest;
 
 namespace
 {
-/* Every line the library logs, at every level. */
-struct LogLines
-{
-    std::mutex mLock;
-    std::string mText;
-
-    static void onLog(const corvexClient_logInfo_t* record, void* user)
-    {
-        LogLines* lines = static_cast<LogLines*>(user);
-        std::lock_guard<std::mutex> guard(lines->mLock);
-        lines->mText += std::string(record->mMessage) + "\n";
-    }
-
-    std::string text()
-    {
-        std::lock_guard<std::mutex> guard(mLock);
-        return mText;
-    }
-};
-
 class NatsSecurityTest : public ClientTest
 {
   protected:
@@ -182,8 +162,8 @@ TEST_F(NatsSecurityTest, MutualTlsNeedsTheClientsCertificate)
 
 TEST_F(NatsSecurityTest, TokenLogsInAndIsNeverShown)
 {
-    LogLines lines;
-    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(LogLines::onLog, &lines));
+    ClientLogLines lines;
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setCallback(ClientLogLines::onLog, &lines));
     ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_log_setFilterLevel(CORVEXCLIENT_LOG_CATEGORY_ALL,
                                                                CORVEXCLIENT_LOG_DEBUG));
     const char* token = "t0ken-Of-The-Desk";
