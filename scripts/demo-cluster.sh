@@ -21,29 +21,7 @@ TOOLS="$OPENMAMA_ROOT/bin"
 BIN="$PWD/build/bin"
 export LD_LIBRARY_PATH="$PWD/build/lib:$OPENMAMA_ROOT/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 
-work="$(mktemp -d)"
-server_pids=()
-cleanup() {
-    local pid
-    for pid in $(jobs -p); do
-        [[ " ${server_pids[*]} " == *" $pid "* ]] || kill "$pid" 2>/dev/null || true
-    done
-    for pid in "${server_pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAILED: $*"
-    exit 1
-}
-
-accepting() {
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
-}
+. scripts/demoProcesses.sh
 
 # Six distinct free loopback ports: three for clients, three for routes.
 read -r -a ports <<<"$(python3 -c '
@@ -97,27 +75,6 @@ for _ in $(seq 100); do
     sleep 0.2
 done
 echo "== cluster formed (JetStream has a leader)"
-
-show() {
-    grep -v -e '^\*\*\*' -e 'Note: This build' -e 'Licensing file' -e 'Attempting to load' \
-        -e '^[0-9-]* [0-9:]*: *$' "$1" || true
-}
-
-start() {
-    local name="$1"
-    shift
-    "$@" >"$work/$name.log" 2>&1 &
-    eval "pid_$name=$!"
-}
-
-finish() {
-    local name="$1" pid rc=0
-    pid="$(eval echo "\$pid_$name")"
-    wait "$pid" || rc=$?
-    echo "-- $name"
-    show "$work/$name.log"
-    ((rc == 0)) || fail "$name exited with $rc"
-}
 
 on() { echo -m corvex -tport "cluster$1"; }
 

@@ -17,26 +17,7 @@ BIN="$PWD/build/bin"
 # OpenMAMA's programs have no runpath; ours find their libraries anyway.
 export LD_LIBRARY_PATH="$PWD/build/lib:$OPENMAMA_ROOT/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 
-work="$(mktemp -d)"
-server_pid=""
-# Programs still running (after a fault) are stopped by their process ids,
-# the server last.
-cleanup() {
-    local pid
-    for pid in $(jobs -p); do
-        [[ "$pid" == "$server_pid" ]] || kill "$pid" 2>/dev/null || true
-    done
-    if [[ -n "$server_pid" ]]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-accepting() {
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
-}
+. scripts/demoProcesses.sh
 
 # Port 4222 as mama.properties says, or a free one written into a copy.
 port=4222
@@ -47,44 +28,14 @@ sed "s#nats://127.0.0.1:4222#nats://127.0.0.1:$port#" examples/mama.properties >
 export WOMBAT_PATH="$work"
 
 nats-server -a 127.0.0.1 -p "$port" >"$work/nats-server.log" 2>&1 &
-server_pid=$!
+server_pids+=($!)
 for _ in $(seq 100); do
     accepting "$port" && break
-    kill -0 "$server_pid" 2>/dev/null || { cat "$work/nats-server.log"; exit 1; }
+    kill -0 "${server_pids[0]}" 2>/dev/null || { cat "$work/nats-server.log"; exit 1; }
     sleep 0.1
 done
 accepting "$port" || { echo "nats-server did not start on port $port"; exit 1; }
-echo "== nats-server (pid $server_pid) on 127.0.0.1:$port"
-
-# OpenMAMA's banner and log lines are left out of what is shown.
-show() {
-    grep -v -e '^\*\*\*' -e 'Note: This build' -e 'Licensing file' -e 'Attempting to load' \
-        -e '^[0-9-]* [0-9:]*: *$' "$1" || true
-}
-
-fail() {
-    echo "FAILED: $*"
-    exit 1
-}
-
-# Starts a program in the background, its output in $work/<name>.log.
-start() {
-    local name="$1"
-    shift
-    "$@" >"$work/$name.log" 2>&1 &
-    eval "pid_$name=$!"
-}
-
-# Waits for a program started by start(); shows its output; fails on a
-# non-zero exit.
-finish() {
-    local name="$1" pid rc=0
-    pid="$(eval echo "\$pid_$name")"
-    wait "$pid" || rc=$?
-    echo "-- $name"
-    show "$work/$name.log"
-    ((rc == 0)) || fail "$name exited with $rc"
-}
+echo "== nats-server (pid ${server_pids[0]}) on 127.0.0.1:$port"
 
 # An OpenMAMA tool that runs until stopped: at most $1 seconds.
 run_for() {
