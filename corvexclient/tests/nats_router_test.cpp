@@ -375,6 +375,26 @@ class NatsRouterTest : public ClientTest
             }));
     }
 
+    /* Sends "<prefix>/<last>" and waits until the subscriber has it; then
+     * what the subscriber received, its route probe ("<prefix>/probe") left
+     * out. */
+    void receivedThrough(corvexClient_session_t publisher, const std::string& prefix, long last,
+                         std::vector<ClientMsg>* received)
+    {
+        const std::string marker = prefix + "/" + std::to_string(last);
+        ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, marker.c_str(), "x"));
+        ASSERT_TRUE(mSubscriber.waitUntil(
+            [&] {
+                return !mSubscriber.mMessages.empty() &&
+                       mSubscriber.mMessages.back().mTopic == marker;
+            }));
+        *received = mSubscriber.read<std::vector<ClientMsg>>([&] { return mSubscriber.mMessages; });
+        const std::string probe = prefix + "/probe";
+        received->erase(std::remove_if(received->begin(), received->end(),
+                                       [&](const ClientMsg& m) { return m.mTopic == probe; }),
+                        received->end());
+    }
+
     /* Where messages whose topics end in consecutive numbers ("x/0",
      * "x/1", ...) miss some: the indexes of the first one after each gap. */
     static std::vector<size_t> gapsOf(const std::vector<ClientMsg>& received)
@@ -873,17 +893,8 @@ TEST_F(NatsRouterTest, ServerRestartsDuringSequencedTrafficReportEachOutageOnce)
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     stop = true;
     sender.join();
-    const std::string last = "seq/" + std::to_string(sent.load());
-    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, last.c_str(), "x"));
-    ASSERT_TRUE(mSubscriber.waitUntil(
-        [&]
-        { return !mSubscriber.mMessages.empty() && mSubscriber.mMessages.back().mTopic == last; }));
-
-    std::vector<ClientMsg> received =
-        mSubscriber.read<std::vector<ClientMsg>>([&] { return mSubscriber.mMessages; });
-    received.erase(std::remove_if(received.begin(), received.end(),
-                                  [](const ClientMsg& m) { return m.mTopic == "seq/probe"; }),
-                   received.end());
+    std::vector<ClientMsg> received;
+    ASSERT_NO_FATAL_FAILURE(receivedThrough(publisher, "seq", sent.load(), &received));
     long previous = -1;
     for (const ClientMsg& message : received)
     {
@@ -1168,17 +1179,8 @@ TEST_F(NatsRouterTest, EachRunOfMessagesABurstOutrunsIsReportedOnTheMessageAfter
     natsConnection_Destroy(napper.mConnection);
     /* Once what waits is delivered, the last message finds room. */
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const std::string last = "burst/" + std::to_string(sent);
-    ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, last.c_str(), "x"));
-    ASSERT_TRUE(mSubscriber.waitUntil(
-        [&]
-        { return !mSubscriber.mMessages.empty() && mSubscriber.mMessages.back().mTopic == last; }));
-
-    std::vector<ClientMsg> received =
-        mSubscriber.read<std::vector<ClientMsg>>([&] { return mSubscriber.mMessages; });
-    received.erase(std::remove_if(received.begin(), received.end(),
-                                  [](const ClientMsg& m) { return m.mTopic == "burst/probe"; }),
-                   received.end());
+    std::vector<ClientMsg> received;
+    ASSERT_NO_FATAL_FAILURE(receivedThrough(publisher, "burst", sent, &received));
     const std::vector<size_t> gaps = gapsOf(received);
     const std::vector<size_t> discards = discardsOf(received);
     std::cout << "sent " << sent + 1 << ", received " << received.size() << ", gaps " << gaps.size()
