@@ -825,19 +825,21 @@ TEST_F(NatsRouterTest, AFrozenServerBlocksNoSendAndIsReportedAsAnOutage)
     EXPECT_GT(failed.load(), 0);
     EXPECT_TRUE(staleSeen) << "the subscriber never heard of the stale connection";
 
-    const auto reconnected = [](ClientRecorder& recorder)
+    const auto heard = [](ClientRecorder& recorder, corvexClient_session_event_t wanted)
     {
         return recorder.waitUntil(
             [&]
             {
                 for (const Event& event : recorder.mEvents)
-                    if (event.mEvent == CORVEXCLIENT_SESSION_EVENT_RECONNECTED)
+                    if (event.mEvent == wanted)
                         return true;
                 return false;
             });
     };
-    const bool subscriberBack = reconnected(mSubscriber);
-    const bool publisherBack = reconnected(mPublisher);
+    const bool subscriberBack = heard(mSubscriber, CORVEXCLIENT_SESSION_EVENT_RECONNECTED);
+    const bool publisherBack = heard(mPublisher, CORVEXCLIENT_SESSION_EVENT_RECONNECTED);
+    /* The outage's failed sends are reported just after the reconnection. */
+    heard(mPublisher, CORVEXCLIENT_SESSION_EVENT_MSG_REJECTED);
     corvexClient_session_destroy(&mSessions[1]);
     ASSERT_TRUE(subscriberBack) << ::testing::PrintToString(eventsOf(mSubscriber));
     ASSERT_TRUE(publisherBack) << ::testing::PrintToString(eventsOf(mPublisher));
