@@ -482,10 +482,12 @@ void markGap(NatsSubscription* subscription, bool onlyWhenDropped)
     subscription->mGapAfter = static_cast<uint64_t>(delivered) + static_cast<uint64_t>(pending);
 }
 
+void wantFlush(NatsLink* link);
+
 /* A last value the cache found, handed to the requesting session. */
 void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* found)
 {
-    NatsLinkState& state = *static_cast<NatsLinkState*>(closure);
+    NatsLinkState& state = *static_cast<NatsLink*>(closure)->mState;
     corvexClientMsg source{};
     if (!clientMsgOf(state, found, nullptr, &source))
         return;
@@ -504,14 +506,21 @@ void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* fo
     state.mEndpoint.mOps->mReceiveCached(state.mEndpoint.mSession, copy);
 }
 
+/* The cache's requests to the server are sends too: a flush after each
+ * has them confirmed, so that a later loss of the connection does not
+ * count them among the sends that may not have reached the server. */
 void completeCached(void* closure, const CorvexCacheRequest* request,
                     corvexClient_returnCode_t code, corvexClient_subCode_t subCode)
 {
-    NatsLinkState& state = *static_cast<NatsLinkState*>(closure);
-    std::lock_guard<std::mutex> guard(state.mLock);
-    if (!state.mClosed)
-        state.mEndpoint.mOps->mCompleteCacheRequest(state.mEndpoint.mSession, request, code,
-                                                    subCode);
+    NatsLink* link = static_cast<NatsLink*>(closure);
+    NatsLinkState& state = *link->mState;
+    {
+        std::lock_guard<std::mutex> guard(state.mLock);
+        if (!state.mClosed)
+            state.mEndpoint.mOps->mCompleteCacheRequest(state.mEndpoint.mSession, request, code,
+                                                        subCode);
+    }
+    wantFlush(link);
 }
 
 void onSubscriptionComplete(void* closure)
@@ -1170,12 +1179,14 @@ corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint
     const CorvexCacheSetting setting =
         login->mConfig ? login->mConfig->mCache : CorvexCacheSetting{};
     link->mCache = corvexNatsCache_open(link->mConnection, setting, link->mClientName,
-                                        {deliverCached, completeCached, link->mState.get()});
+                                        {deliverCached, completeCached, link});
     if (!link->mCache)
     {
         closeLink(router, link);
         return corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
     }
+    /* Opening the cache asked the server about its stream. */
+    wantFlush(link);
     *result = created;
     return CORVEXCLIENT_OK;
 }
