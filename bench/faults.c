@@ -17,6 +17,9 @@
  *                 Counts failed sends, the longest send, and the transport
  *                 and topic events (publish errors among them).
  *   -role both    both in one process (for the embedded router).
+ *   -trace 1      also writes to stderr, with the monotonic clock's time in
+ *                 ms, each gap (its ends, whether flagged), each failed or
+ *                 slow (over 100 ms) send, and each transport event.
  *
  * Events go to the subscriber's own queue, so a quality event is seen in
  * order with the messages around it. Prints one key=value line.
@@ -71,9 +74,15 @@ static uint64_t gCount = 0;
 static double gMaxSeconds = 60;
 static long gSleepUs = 0;
 static int gPadBytes = 100;
+static int gTrace = 0;
 
 static SubscriberCounts gSub;
 static PublisherEvents gPub;
+
+static double nowMs(void)
+{
+    return (double)benchNowNs() / 1e6;
+}
 
 static void check(mama_status status, const char* what)
 {
@@ -114,6 +123,8 @@ static void parseArgs(int argc, char** argv)
             gSleepUs = atol(value);
         else if (strcmp(argv[i], "-l") == 0)
             gPadBytes = atoi(value);
+        else if (strcmp(argv[i], "-trace") == 0)
+            gTrace = atoi(value);
         else
             usage();
         ++i;
@@ -139,12 +150,21 @@ static void MAMACALLTYPE onMsg(mamaSubscription subscription, mamaMsg msg, void*
     }
     ++gSub.mReceived;
     if (gSub.mLast != 0 && seq <= gSub.mLast)
+    {
         ++gSub.mDisorder;
+        if (gTrace)
+            fprintf(stderr, "faults: t=%.1f disorder %lld after %lld\n", nowMs(), (long long)seq,
+                    (long long)gSub.mLast);
+    }
     else if (gSub.mLast != 0 && seq > gSub.mLast + 1)
     {
         gSub.mLost += (uint64_t)(seq - gSub.mLast - 1);
         ++gSub.mGaps;
         gSub.mFlagged += gSub.mQualitySinceLast > 0;
+        if (gTrace)
+            fprintf(stderr, "faults: t=%.1f gap after %lld to %lld (%lld lost) flagged=%d\n",
+                    nowMs(), (long long)gSub.mLast, (long long)seq,
+                    (long long)(seq - gSub.mLast - 1), gSub.mQualitySinceLast > 0);
     }
     if (seq > gSub.mLast)
         gSub.mLast = seq;
@@ -175,6 +195,10 @@ static void MAMACALLTYPE onTransportEvent(mamaTransport transport, mamaTransport
     (void)transport;
     (void)cause;
     (void)info;
+    if (gTrace)
+        fprintf(stderr, "faults: t=%.1f %s transport event %s (last received %lld)\n", nowMs(),
+                closure == &gSub ? "sub" : "pub", mamaTransportEvent_toString(event),
+                (long long)gSub.mLast);
     if (closure == &gSub)
     {
         gSub.mQuality += event == MAMA_TRANSPORT_QUALITY;
@@ -241,9 +265,13 @@ static uint64_t publish(mamaPublisher publisher, uint64_t* failed, double* longe
             pauseUntil(begin + (uint64_t)((double)(seq - 1) * 1e9 / gRate));
         mamaMsg_updateI64(msg, SEQ_FIELD, SEQ_FID, seq);
         const uint64_t before = benchNowNs();
-        if (mamaPublisher_send(publisher, msg) != MAMA_STATUS_OK)
+        const mama_status status = mamaPublisher_send(publisher, msg);
+        if (status != MAMA_STATUS_OK)
             ++*failed;
         const uint64_t took = benchNowNs() - before;
+        if (gTrace && (status != MAMA_STATUS_OK || took > 100000000ull))
+            fprintf(stderr, "faults: t=%.1f send %lld took %.1f ms: %s\n", nowMs(), (long long)seq,
+                    (double)took / 1e6, mamaStatus_stringForStatus(status));
         longest = took > longest ? took : longest;
         ++sent;
     }

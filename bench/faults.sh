@@ -7,8 +7,9 @@
 # NATS. Each run prints its key=value lines: lost (messages missing between
 # those received) against quality (the events the subscriber was given),
 # gaps and flagged (gaps with a quality event since the message before),
-# and on the publishing side failed sends, the longest send and the
-# publish-error events.
+# and on the publishing side failed sends, the longest send, the
+# publish-error events and what the outage reports among them count (failed
+# sends and sends that may not have reached the server).
 #   bench/faults.sh [build-dir]
 # FAULTS_FREEZE_S (default 20), FAULTS_KILLS (10), FAULTS_OUTAGE_S (10) and
 # FAULTS_SLOW_S (15) set the lengths.
@@ -73,7 +74,13 @@ run() {
     wait "$subPid" || true
     echo "== $name"
     echo "  $(tail -n 1 "$work/sub.out")"
-    echo "  $(tail -n 1 "$work/pub.out")"
+    echo "  $(tail -n 1 "$work/pub.out") outage_report_count=$(reportedSends "$work/pub.err")"
+}
+# What the publisher's outage reports (its log lines) count: sends failed
+# and sends that may not have reached the server.
+reportedSends() {
+    grep -oE '[0-9]+ sends (failed while|may not have reached)' "$1" |
+        awk '{ n += $1 } END { print n + 0 }'
 }
 
 mkdir -p "$work/nats" "$work/pending" "$work/sync"

@@ -527,6 +527,13 @@ extern "C"
  *                                   MSG_REJECTED with NOT_CONNECTED once
  *                                   the connection is back, its text
  *                                   counting them ("<n> sends failed ...").
+ *                                   The same report counts the sends made
+ *                                   since the server last confirmed
+ *                                   receipt when the connection was found
+ *                                   lost ("<n> sends may not have reached
+ *                                   the NATS server ..."): the NATS client
+ *                                   drops what the lost socket still held,
+ *                                   though each of those sends returned OK.
  * NATS router security (files are read at connect; a file that cannot be
  * read, a certificate the server refuses or one of the server's that does
  * not verify fails connect with CONNECT_REFUSED and a text naming the cause;

@@ -124,6 +124,13 @@ struct NatsLinkState
     uint64_t mFailedSends = 0;
     std::string mFirstFailure; /* what the first of them met */
     CorvexLogThrottle mFailedSendLog;
+    /* Under mLock. The connection's count of sends when a flush last
+     * returned (the server had them all), and the sends past that count
+     * when the connection was found lost: the NATS client drops what it
+     * still held for the lost socket, so they may never have reached the
+     * server. Reported with the failed sends. */
+    uint64_t mConfirmedSends = 0;
+    uint64_t mUnconfirmedSends = 0;
 };
 
 /* One NATS subscription per topic and link; freed once its last message has
@@ -475,10 +482,12 @@ void markGap(NatsSubscription* subscription, bool onlyWhenDropped)
     subscription->mGapAfter = static_cast<uint64_t>(delivered) + static_cast<uint64_t>(pending);
 }
 
+void wantFlush(NatsLink* link);
+
 /* A last value the cache found, handed to the requesting session. */
 void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* found)
 {
-    NatsLinkState& state = *static_cast<NatsLinkState*>(closure);
+    NatsLinkState& state = *static_cast<NatsLink*>(closure)->mState;
     corvexClientMsg source{};
     if (!clientMsgOf(state, found, nullptr, &source))
         return;
@@ -497,14 +506,21 @@ void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* fo
     state.mEndpoint.mOps->mReceiveCached(state.mEndpoint.mSession, copy);
 }
 
+/* The cache's requests to the server are sends too: a flush after each
+ * has them confirmed, so that a later loss of the connection does not
+ * count them among the sends that may not have reached the server. */
 void completeCached(void* closure, const CorvexCacheRequest* request,
                     corvexClient_returnCode_t code, corvexClient_subCode_t subCode)
 {
-    NatsLinkState& state = *static_cast<NatsLinkState*>(closure);
-    std::lock_guard<std::mutex> guard(state.mLock);
-    if (!state.mClosed)
-        state.mEndpoint.mOps->mCompleteCacheRequest(state.mEndpoint.mSession, request, code,
-                                                    subCode);
+    NatsLink* link = static_cast<NatsLink*>(closure);
+    NatsLinkState& state = *link->mState;
+    {
+        std::lock_guard<std::mutex> guard(state.mLock);
+        if (!state.mClosed)
+            state.mEndpoint.mOps->mCompleteCacheRequest(state.mEndpoint.mSession, request, code,
+                                                        subCode);
+    }
+    wantFlush(link);
 }
 
 void onSubscriptionComplete(void* closure)
@@ -622,17 +638,40 @@ void onError(natsConnection*, natsSubscription* handle, natsStatus status, void*
           CORVEXCLIENT_SUBCODE_PUBLISH_NOT_PERMITTED, info, kRefusedResponse);
 }
 
-/* Caller holds state.mLock. The sends that failed in an outage, as one
- * event that counts them. */
+/* The sends the connection has made so far (0 when it cannot tell). */
+uint64_t sendsOf(natsConnection* connection)
+{
+    natsStatistics* stats = nullptr;
+    uint64_t sends = 0;
+    if (natsStatistics_Create(&stats) == NATS_OK &&
+        natsConnection_GetStats(connection, stats) == NATS_OK)
+        natsStatistics_GetCounts(stats, nullptr, nullptr, &sends, nullptr, nullptr);
+    natsStatistics_Destroy(stats);
+    return sends;
+}
+
+/* Caller holds state.mLock. The sends that failed in an outage, and those
+ * that may not have reached the server before it, as one event that
+ * counts them. */
 void reportFailedSends(NatsLinkState& state)
 {
-    if (state.mFailedSends == 0)
+    if (state.mFailedSends == 0 && state.mUnconfirmedSends == 0)
         return;
-    char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE];
-    snprintf(info, sizeof(info),
-             "%llu sends failed while the connection to the NATS server was lost (the first: %s)",
-             static_cast<unsigned long long>(state.mFailedSends), state.mFirstFailure.c_str());
+    char info[CORVEXCLIENT_ERRORINFO_TEXT_SIZE] = "";
+    int length = 0;
+    if (state.mUnconfirmedSends > 0)
+        length = snprintf(info, sizeof(info),
+                          "%llu sends may not have reached the NATS server before the connection "
+                          "to it was found lost%s",
+                          static_cast<unsigned long long>(state.mUnconfirmedSends),
+                          state.mFailedSends > 0 ? "; " : "");
+    if (state.mFailedSends > 0 && length >= 0 && static_cast<size_t>(length) < sizeof(info))
+        snprintf(info + length, sizeof(info) - static_cast<size_t>(length),
+                 "%llu sends failed while the connection to the NATS server was lost (the "
+                 "first: %s)",
+                 static_cast<unsigned long long>(state.mFailedSends), state.mFirstFailure.c_str());
     state.mFailedSends = 0;
+    state.mUnconfirmedSends = 0;
     state.mFirstFailure.clear();
     CORVEX_LOG(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING, "%s", info);
     if (!state.mClosed)
@@ -642,12 +681,21 @@ void reportFailedSends(NatsLinkState& state)
 }
 
 /* What the subscriptions lose until the connection is back is reported
- * on the first message of each after it. */
-void onDisconnected(natsConnection*, void* closure)
+ * on the first message of each after it; the sends the server had not
+ * confirmed when the connection was lost, in the outage's report. (The
+ * count also holds the few sends of the moments since, which the NATS
+ * client keeps for the next connection.) */
+void onDisconnected(natsConnection* connection, void* closure)
 {
+    const uint64_t sends = sendsOf(connection);
     {
         NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
         std::lock_guard<std::mutex> guard(state.mLock);
+        if (sends > state.mConfirmedSends)
+        {
+            state.mUnconfirmedSends += sends - state.mConfirmedSends;
+            state.mConfirmedSends = sends;
+        }
         for (const auto& entry : state.mSubscriptions)
             markGap(entry.second, false);
     }
@@ -833,8 +881,16 @@ void settleSent(NatsLink* link, uint64_t sent)
  * settled as they are. */
 void flush(NatsLink* link)
 {
-    if (natsConnection_Status(link->mConnection) == NATS_CONN_STATUS_CONNECTED)
-        natsConnection_FlushTimeout(link->mConnection, kSubscribeFlushMs);
+    if (natsConnection_Status(link->mConnection) != NATS_CONN_STATUS_CONNECTED)
+        return;
+    /* A flush that returns confirms every send made before it began. */
+    const uint64_t sends = sendsOf(link->mConnection);
+    if (natsConnection_FlushTimeout(link->mConnection, kSubscribeFlushMs) == NATS_OK)
+    {
+        NatsLinkState& state = *link->mState;
+        std::lock_guard<std::mutex> guard(state.mLock);
+        state.mConfirmedSends = std::max(state.mConfirmedSends, sends);
+    }
 }
 
 void runFlusher(NatsLink* link)
@@ -1123,12 +1179,14 @@ corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint
     const CorvexCacheSetting setting =
         login->mConfig ? login->mConfig->mCache : CorvexCacheSetting{};
     link->mCache = corvexNatsCache_open(link->mConnection, setting, link->mClientName,
-                                        {deliverCached, completeCached, link->mState.get()});
+                                        {deliverCached, completeCached, link});
     if (!link->mCache)
     {
         closeLink(router, link);
         return corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
     }
+    /* Opening the cache asked the server about its stream. */
+    wantFlush(link);
     *result = created;
     return CORVEXCLIENT_OK;
 }
