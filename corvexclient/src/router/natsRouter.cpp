@@ -35,6 +35,7 @@ constexpr int64_t kReconnectWaitMs = 250;
 constexpr int64_t kSubscribeFlushMs = 2000;
 constexpr int64_t kCloseFlushMs = 2000;
 constexpr int64_t kGatherUs = 250;
+constexpr int kGatherBytes = 4096;
 constexpr int32_t kRefusedResponse = 403;
 constexpr const char* kSubscribeViolation = "Permissions Violation for Subscription to ";
 constexpr const char* kPublishViolation = "Permissions Violation for Publish to ";
@@ -863,11 +864,13 @@ void runFlusher(NatsLink* link)
         }
         lock.lock();
         link->mFlushed = sent;
-        /* Publishes that came while it waited for the server are a stream:
-         * they gather a little longer before the next flush (the NATS
-         * client writes its buffer within about a millisecond anyway),
-         * rather than each round trip being followed by the next. */
-        if (link->mPublished.load(std::memory_order_acquire))
+        /* What was published while it waited for the server goes out at
+         * once, unless it is a fast stream, one that filled a good part of
+         * the connection's buffer in that round trip: that gathers a little
+         * longer before the next flush (the buffer writes itself once
+         * full), rather than each round trip being followed by the next. */
+        if (link->mPublished.load(std::memory_order_acquire) &&
+            natsConnection_Buffered(link->mConnection) >= kGatherBytes)
             link->mFlushWanted.wait_for(lock, std::chrono::microseconds(kGatherUs),
                                         [link] { return link->mStopping; });
     }
