@@ -1219,15 +1219,25 @@ void payloadOf(PublishScratch& scratch, const corvexClientMsg* msg, const char* 
     *size = static_cast<int>(payload.size());
 }
 
-/* With the header option, the property text goes as a header. */
-natsStatus publishWithHeader(NatsLink* link, const char* subject, const char* reply,
-                             const std::string& value, const char* data, int size)
+/* With the header option, the property text goes as a header. The header
+ * takes a terminated text: the scratch's own property text is one, a text
+ * received with the message is copied. */
+natsStatus publishWithHeader(NatsLink* link, PublishScratch& scratch, const char* subject,
+                             const char* reply, const char* text, size_t length, const char* data,
+                             int size)
 {
+    std::string copy;
+    const char* value = text;
+    if (text != scratch.mPropertyText.data())
+    {
+        copy.assign(text, length);
+        value = copy.c_str();
+    }
     natsMsg* out = nullptr;
     natsStatus status = natsMsg_Create(&out, subject, reply, data, size);
     if (status != NATS_OK)
         return status;
-    status = natsMsgHeader_Set(out, CORVEX_NATS_PROPERTY_HEADER, value.c_str());
+    status = natsMsgHeader_Set(out, CORVEX_NATS_PROPERTY_HEADER, value);
     if (status == NATS_OK)
         status = natsConnection_PublishMsg(link->mConnection, out);
     destroyLater(out);
@@ -1293,8 +1303,8 @@ corvexClient_returnCode_t publish(CorvexRouter*, CorvexRouterLink* base, const c
     payloadOf(scratch, msg, asHeader ? nullptr : text, length, &data, &size);
     natsStatus status;
     if (asHeader)
-        status = publishWithHeader(link, subject.c_str(), replySubject, std::string(text, length),
-                                   data, size);
+        status = publishWithHeader(link, scratch, subject.c_str(), replySubject, text, length, data,
+                                   size);
     else if (replySubject)
         status = natsConnection_PublishRequest(link->mConnection, subject.c_str(), replySubject,
                                                data, size);
