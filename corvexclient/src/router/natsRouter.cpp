@@ -34,7 +34,8 @@ constexpr const char* kTlsScheme = "tls://";
 constexpr int64_t kReconnectWaitMs = 250;
 constexpr int64_t kSubscribeFlushMs = 2000;
 constexpr int64_t kCloseFlushMs = 2000;
-constexpr int64_t kGatherUs = 250;
+constexpr int64_t kGatherUs = 1000;
+constexpr int kGatherBytes = 4096;
 constexpr int32_t kRefusedResponse = 403;
 constexpr const char* kSubscribeViolation = "Permissions Violation for Subscription to ";
 constexpr const char* kPublishViolation = "Permissions Violation for Publish to ";
@@ -919,11 +920,15 @@ void runFlusher(NatsLink* link)
         }
         lock.lock();
         link->mFlushed = sent;
-        /* Publishes that came while it waited for the server are a stream:
-         * they gather a little longer before the next flush (the NATS
-         * client writes its buffer within about a millisecond anyway),
-         * rather than each round trip being followed by the next. */
-        if (link->mPublished.load(std::memory_order_acquire))
+        /* What was published while it waited for the server goes out at
+         * once, unless it is a fast stream, one that filled a good part of
+         * the connection's buffer in that round trip: that gathers for about
+         * as long as the NATS client's own flusher does before the next
+         * flush (the buffer writes itself once full), rather than each
+         * round trip, and the connection lock it takes, being followed by
+         * the next. */
+        if (link->mPublished.load(std::memory_order_acquire) &&
+            natsConnection_Buffered(link->mConnection) >= kGatherBytes)
             link->mFlushWanted.wait_for(lock, std::chrono::microseconds(kGatherUs),
                                         [link] { return link->mStopping; });
     }
@@ -1274,15 +1279,25 @@ void payloadOf(PublishScratch& scratch, const corvexClientMsg* msg, const char* 
     *size = static_cast<int>(payload.size());
 }
 
-/* With the header option, the property text goes as a header. */
-natsStatus publishWithHeader(NatsLink* link, const char* subject, const char* reply,
-                             const std::string& value, const char* data, int size)
+/* With the header option, the property text goes as a header. The header
+ * takes a terminated text: the scratch's own property text is one, a text
+ * received with the message is copied. */
+natsStatus publishWithHeader(NatsLink* link, PublishScratch& scratch, const char* subject,
+                             const char* reply, const char* text, size_t length, const char* data,
+                             int size)
 {
+    std::string copy;
+    const char* value = text;
+    if (text != scratch.mPropertyText.data())
+    {
+        copy.assign(text, length);
+        value = copy.c_str();
+    }
     natsMsg* out = nullptr;
     natsStatus status = natsMsg_Create(&out, subject, reply, data, size);
     if (status != NATS_OK)
         return status;
-    status = natsMsgHeader_Set(out, CORVEX_NATS_PROPERTY_HEADER, value.c_str());
+    status = natsMsgHeader_Set(out, CORVEX_NATS_PROPERTY_HEADER, value);
     if (status == NATS_OK)
         status = natsConnection_PublishMsg(link->mConnection, out);
     destroyLater(out);
@@ -1348,8 +1363,8 @@ corvexClient_returnCode_t publish(CorvexRouter*, CorvexRouterLink* base, const c
     payloadOf(scratch, msg, asHeader ? nullptr : text, length, &data, &size);
     natsStatus status;
     if (asHeader)
-        status = publishWithHeader(link, subject.c_str(), replySubject, std::string(text, length),
-                                   data, size);
+        status = publishWithHeader(link, scratch, subject.c_str(), replySubject, text, length, data,
+                                   size);
     else if (replySubject)
         status = natsConnection_PublishRequest(link->mConnection, subject.c_str(), replySubject,
                                                data, size);
