@@ -103,6 +103,7 @@ struct NatsLinkState
     /* Ordered, so that of a link's subscriptions matching a topic the same
      * one always delivers it. */
     std::map<std::string, NatsSubscription*> mSubscriptions;
+    uint64_t mSubscriptionsChanged = 0; /* counts changes of mSubscriptions */
     /* Subjects the server refused a subscription to, as its error handler
      * heard them. */
     std::set<std::string> mRefusedSubjects;
@@ -126,6 +127,21 @@ struct NatsLinkState
     CorvexLogThrottle mFailedSendLog;
 };
 
+/* The last subject converted to a topic, and the topic: a stream of
+ * messages repeats its subjects (and its reply subjects). */
+struct ReceivedSubject
+{
+    std::string mSubject;
+    std::string mTopic;
+};
+
+/* A received message's subjects as topics. */
+struct ReceivedSubjects
+{
+    ReceivedSubject mSubject;
+    ReceivedSubject mReply;
+};
+
 /* One NATS subscription per topic and link; freed once its last message has
  * been handled. The server answers a subscription only by refusing it: one
  * is settled (kept, its waiting requests confirmed) once a flush sent after
@@ -142,11 +158,12 @@ struct NatsSubscription
     bool mSettled = false;
     uint64_t mSent = 0; /* its place in the link's flushes */
     std::vector<CorvexSubscribeRequest> mWaiting;
-    /* The delivering thread's: messages the connection has handed it, and
-     * the last property text it found valid (a sender repeats its
-     * properties, its publisher information). */
+    /* The delivering thread's: messages the connection has handed it, the
+     * last property text it found valid (a sender repeats its properties,
+     * its publisher information) and the last subjects' topics. */
     uint64_t mSeen = 0;
     std::string mCheckedProperties;
+    ReceivedSubjects mReceived;
     /* What may wait behind the message being delivered before it is
      * dropped: the session's pending limits. The connection's own limits
      * are a far backstop above them. */
@@ -166,6 +183,12 @@ struct NatsSubscription
     uint64_t mGapAfter = 0;
     bool mBehind = false;
     int64_t mDropped = 0; /* the connection's count when last marked */
+    /* Under the state's mLock: whether it delivers mDeliversTopic, found
+     * when the state's mSubscriptionsChanged was mDeliversChecked (a stream
+     * repeats its topics). */
+    std::string mDeliversTopic;
+    uint64_t mDeliversChecked = UINT64_MAX;
+    bool mDelivers = false;
 };
 
 struct NatsLink
@@ -217,24 +240,26 @@ bool subscriptionMatches(const NatsSubscription& subscription, const char* topic
 
 /* Caller holds state.mLock. Every subscription of the link that matches a
  * topic receives the message from the server: only the first delivers it. */
-bool deliversTopic(const NatsLinkState& state, const NatsSubscription* subscription,
-                   const char* topic, size_t length)
+bool deliversTopic(const NatsLinkState& state, NatsSubscription* subscription, const char* topic,
+                   size_t length)
 {
+    if (subscription->mDeliversChecked == state.mSubscriptionsChanged &&
+        subscription->mDeliversTopic.compare(0, std::string::npos, topic, length) == 0)
+        return subscription->mDelivers;
+    bool delivers = false;
     for (const auto& entry : state.mSubscriptions)
     {
         if (subscriptionMatches(*entry.second, topic, length))
-            return entry.second == subscription;
+        {
+            delivers = entry.second == subscription;
+            break;
+        }
     }
-    return false;
+    subscription->mDeliversTopic.assign(topic, length);
+    subscription->mDeliversChecked = state.mSubscriptionsChanged;
+    subscription->mDelivers = delivers;
+    return delivers;
 }
-
-/* The last subject a thread converted to a topic, and the topic: a stream
- * of messages repeats its subjects (and its reply subjects). */
-struct ReceivedSubject
-{
-    std::string mSubject;
-    std::string mTopic;
-};
 
 /* The topic of a received subject, in the thread's cache until its next
  * call with that cache; NULL when the subject is no topic. */
@@ -320,18 +345,17 @@ bool receivedPayload(NatsLinkState& state, natsMsg* received, std::string* check
 }
 
 /* Fills the value-initialised client message a received NATS message
- * stands for, pointing into it and into the calling thread's topics, which
- * last until its next call; false (logged, a burst of them in one line a
+ * stands for, pointing into it and into the topics it leaves in *subjects,
+ * which last until its next call with them; false (logged, a burst of them in one line a
  * second) when its subjects are no topics or its payload is malformed. */
-bool clientMsgOf(NatsLinkState& state, natsMsg* received, std::string* checked,
-                 corvexClientMsg* msg)
+bool clientMsgOf(NatsLinkState& state, natsMsg* received, ReceivedSubjects* subjects,
+                 std::string* checked, corvexClientMsg* msg)
 {
-    thread_local ReceivedSubject lastSubject;
-    thread_local ReceivedSubject lastReply;
     const char* replySubject = natsMsg_GetReply(received);
     const bool hasReplyTo = replySubject && *replySubject;
-    const std::string* topic = receivedTopic(natsMsg_GetSubject(received), lastSubject);
-    const std::string* replyTo = hasReplyTo ? receivedTopic(replySubject, lastReply) : nullptr;
+    const std::string* topic = receivedTopic(natsMsg_GetSubject(received), subjects->mSubject);
+    const std::string* replyTo =
+        hasReplyTo ? receivedTopic(replySubject, subjects->mReply) : nullptr;
     if (!topic || (hasReplyTo && !replyTo))
     {
         uint64_t held = 0;
@@ -420,8 +444,8 @@ int backstop(uint32_t limit, uint64_t floor)
 void dropBehind(NatsSubscription* subscription, natsMsg* received)
 {
     NatsLinkState& state = *subscription->mState;
-    thread_local ReceivedSubject lastSubject;
-    const std::string* topic = receivedTopic(natsMsg_GetSubject(received), lastSubject);
+    const std::string* topic =
+        receivedTopic(natsMsg_GetSubject(received), subscription->mReceived.mSubject);
     if (topic)
     {
         std::lock_guard<std::mutex> guard(state.mLock);
@@ -452,7 +476,8 @@ void onMessage(natsConnection*, natsSubscription*, natsMsg* received, void* clos
         return;
     }
     corvexClientMsg source{};
-    if (!clientMsgOf(state, received, &subscription->mCheckedProperties, &source))
+    if (!clientMsgOf(state, received, &subscription->mReceived, &subscription->mCheckedProperties,
+                     &source))
     {
         destroyLater(received);
         return;
@@ -509,7 +534,8 @@ void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* fo
 {
     NatsLinkState& state = *static_cast<NatsLinkState*>(closure);
     corvexClientMsg source{};
-    if (!clientMsgOf(state, found, nullptr, &source))
+    ReceivedSubjects subjects;
+    if (!clientMsgOf(state, found, &subjects, nullptr, &source))
         return;
     std::lock_guard<std::mutex> guard(state.mLock);
     if (state.mClosed)
@@ -829,7 +855,10 @@ bool settle(NatsLink* link, NatsSubscription* subscription)
                     refusal ? kRefusedResponse : 0, info);
         }
         if (refusal)
+        {
             state.mSubscriptions.erase(subscription->mTopic);
+            ++state.mSubscriptionsChanged;
+        }
     }
     if (refusal)
     {
@@ -1000,6 +1029,7 @@ corvexClient_returnCode_t subscribe(CorvexRouter*, CorvexRouterLink* base, const
     {
         std::lock_guard<std::mutex> guard(state.mLock);
         state.mSubscriptions.emplace(key, subscription);
+        ++state.mSubscriptionsChanged;
     }
     if (request->mWait)
     {
@@ -1038,6 +1068,7 @@ void unsubscribe(CorvexRouter*, CorvexRouterLink* base, const char* topic, size_
             return;
         handle = subscription->mHandle;
         state.mSubscriptions.erase(key);
+        ++state.mSubscriptionsChanged;
     }
     natsSubscription_Unsubscribe(handle);
     natsSubscription_Destroy(handle);
@@ -1056,6 +1087,7 @@ void closeLink(CorvexNatsRouter* router, NatsLink* link)
         for (const auto& entry : link->mState->mSubscriptions)
             handles.push_back(entry.second->mHandle);
         link->mState->mSubscriptions.clear();
+        ++link->mState->mSubscriptionsChanged;
     }
     /* What was published is still in the connection's buffer: sent before
      * it closes, or the last messages of a sender that leaves are lost. */
