@@ -43,27 +43,23 @@ constexpr size_t kDestroyBatchBytes = 256 * 1024;
 
 struct NatsSubscription;
 
-/* Set once the thread's batch is gone: what the thread's later exit
- * handlers release is destroyed at once. */
-thread_local bool tDestroyBatchGone = false;
-
 /* natsMsg_Destroy hands a message to the NATS library's collector thread
  * and wakes it when it sleeps: message by message, the wake-ups cost the
  * destroying thread and the collector more than the frees. Each thread
  * destroys its messages a batch at a time (at most kDestroyBatch of them
  * and kDestroyBatchBytes of data), so that the collector wakes once a
- * batch; what a thread still keeps goes when it exits. */
+ * batch; what a thread still keeps goes when it exits. Plain data, so that
+ * reaching it is one look-up (each use of a thread_local with a destructor
+ * in a shared library is more). */
 struct NatsDestroyBatch
 {
     natsMsg* mMsgs[kDestroyBatch];
-    size_t mCount = 0;
-    size_t mBytes = 0;
-
-    ~NatsDestroyBatch()
-    {
-        flush();
-        tDestroyBatchGone = true;
-    }
+    size_t mCount;
+    size_t mBytes;
+    bool mExitSet; /* its exit handler is registered */
+    /* Set once the batch went at the thread's exit: what the thread's later
+     * exit handlers release is destroyed at once. */
+    bool mGone;
 
     void flush()
     {
@@ -82,13 +78,36 @@ struct NatsDestroyBatch
     }
 };
 
+thread_local NatsDestroyBatch tDestroyBatch;
+
+struct NatsDestroyBatchExit
+{
+    ~NatsDestroyBatchExit()
+    {
+        tDestroyBatch.flush();
+        tDestroyBatch.mGone = true;
+    }
+};
+
+thread_local NatsDestroyBatchExit tDestroyBatchExit;
+
 void destroyLater(natsMsg* msg)
 {
-    thread_local NatsDestroyBatch batch;
-    if (msg && tDestroyBatchGone)
+    if (!msg)
+        return;
+    NatsDestroyBatch& batch = tDestroyBatch;
+    if (batch.mGone)
+    {
         natsMsg_Destroy(msg);
-    else if (msg)
-        batch.add(msg);
+        return;
+    }
+    if (!batch.mExitSet)
+    {
+        batch.mExitSet = true;
+        /* The first use constructs it, which registers its destructor. */
+        static_cast<void>(&tDestroyBatchExit);
+    }
+    batch.add(msg);
 }
 
 /* What the connection's threads share with the session's: the endpoint,
@@ -397,7 +416,7 @@ const uint32_t kMaxUnchecked = 64;
  * where the loss is known message by message. The connection's answer
  * costs two of its locks, so after an answer with room for r more waiting
  * messages (bytes counted in the largest messages the server takes), the
- * next r/8 messages, at most kMaxUnchecked, are delivered without asking;
+ * next r/4 messages, at most kMaxUnchecked, are delivered without asking;
  * near a limit, and once behind, it is asked for every message. */
 bool fellBehind(NatsSubscription* subscription)
 {
@@ -418,7 +437,7 @@ bool fellBehind(NatsSubscription* subscription)
                                                (subscription->mPendingBytesLimit - bytes) /
                                                    subscription->mMaxPayload);
         subscription->mUnchecked =
-            static_cast<uint32_t>(std::min<int64_t>(kMaxUnchecked, room / 8));
+            static_cast<uint32_t>(std::min<int64_t>(kMaxUnchecked, room / 4));
     }
     return false;
 }
