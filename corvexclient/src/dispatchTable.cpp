@@ -1,11 +1,18 @@
 #include "dispatchTable.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "topicMatch.h"
 
 namespace
 {
+void changed(CorvexDispatchTable& table)
+{
+    static std::atomic<uint64_t> stamps{0};
+    table.mStamp = ++stamps;
+}
+
 bool sameEntry(const CorvexDispatchEntry& entry, const CorvexDispatchInfo& dispatch)
 {
     return entry.mDispatch.mCallback == dispatch.mCallback &&
@@ -49,7 +56,10 @@ bool removeFirst(CorvexDispatchTable& table, const char* topic, size_t length, S
             table.mExact.erase(it);
     }
     if (found)
+    {
         --table.mCount;
+        changed(table);
+    }
     return found;
 }
 } // namespace
@@ -59,6 +69,7 @@ void corvexDispatchTable_add(CorvexDispatchTable& table, const char* topic, size
 {
     CorvexDispatchEntry entry{std::string(topic, length), dispatch, flags, table.mNextOrder++};
     ++table.mCount;
+    changed(table);
     if (corvexTopic_isWildcard(topic, length))
     {
         corvexTopicTree_add(table.mWildcards, std::string_view(topic, length), std::move(entry));
@@ -123,9 +134,24 @@ void corvexDispatchTable_match(const CorvexDispatchTable& table, const char* top
     }
 }
 
+const std::vector<CorvexDispatchTarget>&
+corvexDispatchTable_matchRepeated(const CorvexDispatchTable& table, const char* topic,
+                                  size_t length, CorvexDispatchMatch* last)
+{
+    if (last->mStamp == table.mStamp &&
+        last->mTopic.compare(0, std::string::npos, topic, length) == 0)
+        return last->mTargets;
+    last->mTargets.clear();
+    corvexDispatchTable_match(table, topic, length, last->mTargets);
+    last->mTopic.assign(topic, length);
+    last->mStamp = table.mStamp;
+    return last->mTargets;
+}
+
 void corvexDispatchTable_takeAll(CorvexDispatchTable& table,
                                  std::vector<CorvexDispatchEntry>& entries)
 {
+    changed(table);
     for (auto& bucket : table.mExact)
     {
         for (CorvexDispatchEntry& entry : bucket.second->mEntries)

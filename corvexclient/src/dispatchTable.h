@@ -41,6 +41,18 @@ struct CorvexDispatchTable
     CorvexTopicTree<CorvexDispatchEntry> mWildcards;
     uint64_t mNextOrder = 0;
     size_t mCount = 0;
+    /* Changes with every change of the entries, to a value no other table
+     * had; 0 while none was added. */
+    uint64_t mStamp = 0;
+};
+
+/* The targets the topic last matched and the table's stamp then: a stream
+ * repeats its topics. */
+struct CorvexDispatchMatch
+{
+    std::string mTopic;
+    uint64_t mStamp = UINT64_MAX;
+    std::vector<CorvexDispatchTarget> mTargets;
 };
 
 void corvexDispatchTable_add(CorvexDispatchTable& table, const char* topic, size_t length,
@@ -63,6 +75,12 @@ bool corvexDispatchTable_remove(CorvexDispatchTable& table, const char* topic, s
 /* Appends the targets of every entry matching the topic, in entry order. */
 void corvexDispatchTable_match(const CorvexDispatchTable& table, const char* topic, size_t length,
                                std::vector<CorvexDispatchTarget>& targets);
+
+/* The targets of every entry matching the topic, in entry order: those of
+ * *last when it matched the same topic in the table as it is. */
+const std::vector<CorvexDispatchTarget>&
+corvexDispatchTable_matchRepeated(const CorvexDispatchTable& table, const char* topic,
+                                  size_t length, CorvexDispatchMatch* last);
 
 /* Moves every entry out (session destroy). */
 void corvexDispatchTable_takeAll(CorvexDispatchTable& table,

@@ -77,7 +77,7 @@ struct corvexClientSession
     /* Context thread only. */
     CorvexMsgFifo mHeld;
     bool mDiscardPending;
-    std::vector<CorvexDispatchTarget> mTargets;
+    CorvexDispatchMatch mLastMatch;
 
     /* Messages handed to the context for this session (by senders) and those
      * that left it again (by the context thread: delivered or dropped); the

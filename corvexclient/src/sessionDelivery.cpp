@@ -155,12 +155,13 @@ void heldChanged(corvexClientSession* session, const corvexClientMsg* msg, bool 
 void dispatch(corvexClientSession* session, corvexClientMsg* msg)
 {
     markFinished(session);
-    std::vector<CorvexDispatchTarget>& targets = session->mTargets;
-    targets.clear();
+    const std::vector<CorvexDispatchTarget>* matched = nullptr;
     {
         std::shared_lock<CorvexSharedLock> lock(session->mLock);
-        corvexDispatchTable_match(session->mTable, msg->mTopic, msg->mTopicLength, targets);
+        matched = &corvexDispatchTable_matchRepeated(session->mTable, msg->mTopic,
+                                                     msg->mTopicLength, &session->mLastMatch);
     }
+    const std::vector<CorvexDispatchTarget>& targets = *matched;
     if (targets.empty())
     {
         if (!session->mRxCallback ||

@@ -272,6 +272,37 @@ TEST_F(SessionTest, UnsubscribeRemovesExactlyTheEntryGivenAndReportsIt)
     EXPECT_EQ(&first, got[1].mUser);
 }
 
+/* A stream repeats its topic: entries added and removed between two of its
+ * messages decide who receives the next one. */
+TEST_F(SessionTest, EntriesChangedBetweenMessagesOnOneTopicDecideWhoReceivesTheNext)
+{
+    corvexClient_session_t session = this->session();
+    corvexClient_session_t publisher = this->session();
+    Tagged first{&mRecorder, 1};
+    Tagged second{&mRecorder, 2};
+    /* No other topic between them: the session sees t/x and only t/x. */
+    auto receivedBy = [&](size_t count)
+    {
+        ASSERT_EQ(CORVEXCLIENT_OK, send(publisher, "t/x", "x"));
+        ASSERT_TRUE(mRecorder.waitForMessages(count));
+    };
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(session, "t/x", first));
+    receivedBy(1);
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(session, "t/*", second));
+    receivedBy(3);
+    CorvexDispatchInfo dispatch = dispatchTo(first);
+    ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_topicUnsubscribeWithDispatch(
+                                   session, 0, "t/x", &dispatch, nullptr));
+    receivedBy(4);
+    drain(session);
+    const std::vector<ClientMsg> got =
+        mRecorder.read<std::vector<ClientMsg>>([&] { return mRecorder.mMessages; });
+    std::vector<void*> users;
+    for (const ClientMsg& msg : got)
+        users.push_back(msg.mUser);
+    EXPECT_EQ((std::vector<void*>{&first, &first, &second, &second}), users);
+}
+
 TEST_F(SessionTest, DestroyReportsEveryRemainingEntryBeforeReturning)
 {
     corvexClient_session_t session = this->session();

@@ -44,27 +44,23 @@ constexpr size_t kDestroyBatchBytes = 256 * 1024;
 
 struct NatsSubscription;
 
-/* Set once the thread's batch is gone: what the thread's later exit
- * handlers release is destroyed at once. */
-thread_local bool tDestroyBatchGone = false;
-
 /* natsMsg_Destroy hands a message to the NATS library's collector thread
  * and wakes it when it sleeps: message by message, the wake-ups cost the
  * destroying thread and the collector more than the frees. Each thread
  * destroys its messages a batch at a time (at most kDestroyBatch of them
  * and kDestroyBatchBytes of data), so that the collector wakes once a
- * batch; what a thread still keeps goes when it exits. */
+ * batch; what a thread still keeps goes when it exits. Plain data, so that
+ * reaching it is one look-up (each use of a thread_local with a destructor
+ * in a shared library is more). */
 struct NatsDestroyBatch
 {
     natsMsg* mMsgs[kDestroyBatch];
-    size_t mCount = 0;
-    size_t mBytes = 0;
-
-    ~NatsDestroyBatch()
-    {
-        flush();
-        tDestroyBatchGone = true;
-    }
+    size_t mCount;
+    size_t mBytes;
+    bool mExitSet; /* its exit handler is registered */
+    /* Set once the batch went at the thread's exit: what the thread's later
+     * exit handlers release is destroyed at once. */
+    bool mGone;
 
     void flush()
     {
@@ -83,13 +79,36 @@ struct NatsDestroyBatch
     }
 };
 
+thread_local NatsDestroyBatch tDestroyBatch;
+
+struct NatsDestroyBatchExit
+{
+    ~NatsDestroyBatchExit()
+    {
+        tDestroyBatch.flush();
+        tDestroyBatch.mGone = true;
+    }
+};
+
+thread_local NatsDestroyBatchExit tDestroyBatchExit;
+
 void destroyLater(natsMsg* msg)
 {
-    thread_local NatsDestroyBatch batch;
-    if (msg && tDestroyBatchGone)
+    if (!msg)
+        return;
+    NatsDestroyBatch& batch = tDestroyBatch;
+    if (batch.mGone)
+    {
         natsMsg_Destroy(msg);
-    else if (msg)
-        batch.add(msg);
+        return;
+    }
+    if (!batch.mExitSet)
+    {
+        batch.mExitSet = true;
+        /* The first use constructs it, which registers its destructor. */
+        static_cast<void>(&tDestroyBatchExit);
+    }
+    batch.add(msg);
 }
 
 /* What the connection's threads share with the session's: the endpoint,
@@ -104,6 +123,7 @@ struct NatsLinkState
     /* Ordered, so that of a link's subscriptions matching a topic the same
      * one always delivers it. */
     std::map<std::string, NatsSubscription*> mSubscriptions;
+    uint64_t mSubscriptionsChanged = 0; /* counts changes of mSubscriptions */
     /* Subjects the server refused a subscription to, as its error handler
      * heard them. */
     std::set<std::string> mRefusedSubjects;
@@ -134,6 +154,21 @@ struct NatsLinkState
     uint64_t mUnconfirmedSends = 0;
 };
 
+/* The last subject converted to a topic, and the topic: a stream of
+ * messages repeats its subjects (and its reply subjects). */
+struct ReceivedSubject
+{
+    std::string mSubject;
+    std::string mTopic;
+};
+
+/* A received message's subjects as topics. */
+struct ReceivedSubjects
+{
+    ReceivedSubject mSubject;
+    ReceivedSubject mReply;
+};
+
 /* One NATS subscription per topic and link; freed once its last message has
  * been handled. The server answers a subscription only by refusing it: one
  * is settled (kept, its waiting requests confirmed) once a flush sent after
@@ -150,16 +185,22 @@ struct NatsSubscription
     bool mSettled = false;
     uint64_t mSent = 0; /* its place in the link's flushes */
     std::vector<CorvexSubscribeRequest> mWaiting;
-    /* The delivering thread's: messages the connection has handed it, and
-     * the last property text it found valid (a sender repeats its
-     * properties, its publisher information). */
+    /* The delivering thread's: messages the connection has handed it, the
+     * last property text it found valid (a sender repeats its properties,
+     * its publisher information) and the last subjects' topics. */
     uint64_t mSeen = 0;
     std::string mCheckedProperties;
+    ReceivedSubjects mReceived;
     /* What may wait behind the message being delivered before it is
      * dropped: the session's pending limits. The connection's own limits
      * are a far backstop above them. */
     int mPendingLimit = 0;
     int mPendingBytesLimit = 0;
+    /* Messages to deliver before the connection is asked again how many
+     * wait (the delivering thread's). */
+    uint32_t mUnchecked = 0;
+    /* The largest message the server takes: how fast waiting bytes can grow. */
+    int64_t mMaxPayload = 0;
     /* Under the state's mLock. Messages were lost after the first mGapAfter
      * handed over (the connection dropped some, or was lost): the first one
      * delivered after those carries the discard indication. mBehind: the
@@ -169,6 +210,12 @@ struct NatsSubscription
     uint64_t mGapAfter = 0;
     bool mBehind = false;
     int64_t mDropped = 0; /* the connection's count when last marked */
+    /* Under the state's mLock: whether it delivers mDeliversTopic, found
+     * when the state's mSubscriptionsChanged was mDeliversChecked (a stream
+     * repeats its topics). */
+    std::string mDeliversTopic;
+    uint64_t mDeliversChecked = UINT64_MAX;
+    bool mDelivers = false;
 };
 
 struct NatsLink
@@ -220,24 +267,26 @@ bool subscriptionMatches(const NatsSubscription& subscription, const char* topic
 
 /* Caller holds state.mLock. Every subscription of the link that matches a
  * topic receives the message from the server: only the first delivers it. */
-bool deliversTopic(const NatsLinkState& state, const NatsSubscription* subscription,
-                   const char* topic, size_t length)
+bool deliversTopic(const NatsLinkState& state, NatsSubscription* subscription, const char* topic,
+                   size_t length)
 {
+    if (subscription->mDeliversChecked == state.mSubscriptionsChanged &&
+        subscription->mDeliversTopic.compare(0, std::string::npos, topic, length) == 0)
+        return subscription->mDelivers;
+    bool delivers = false;
     for (const auto& entry : state.mSubscriptions)
     {
         if (subscriptionMatches(*entry.second, topic, length))
-            return entry.second == subscription;
+        {
+            delivers = entry.second == subscription;
+            break;
+        }
     }
-    return false;
+    subscription->mDeliversTopic.assign(topic, length);
+    subscription->mDeliversChecked = state.mSubscriptionsChanged;
+    subscription->mDelivers = delivers;
+    return delivers;
 }
-
-/* The last subject a thread converted to a topic, and the topic: a stream
- * of messages repeats its subjects (and its reply subjects). */
-struct ReceivedSubject
-{
-    std::string mSubject;
-    std::string mTopic;
-};
 
 /* The topic of a received subject, in the thread's cache until its next
  * call with that cache; NULL when the subject is no topic. */
@@ -323,18 +372,17 @@ bool receivedPayload(NatsLinkState& state, natsMsg* received, std::string* check
 }
 
 /* Fills the value-initialised client message a received NATS message
- * stands for, pointing into it and into the calling thread's topics, which
- * last until its next call; false (logged, a burst of them in one line a
+ * stands for, pointing into it and into the topics it leaves in *subjects,
+ * which last until its next call with them; false (logged, a burst of them in one line a
  * second) when its subjects are no topics or its payload is malformed. */
-bool clientMsgOf(NatsLinkState& state, natsMsg* received, std::string* checked,
-                 corvexClientMsg* msg)
+bool clientMsgOf(NatsLinkState& state, natsMsg* received, ReceivedSubjects* subjects,
+                 std::string* checked, corvexClientMsg* msg)
 {
-    thread_local ReceivedSubject lastSubject;
-    thread_local ReceivedSubject lastReply;
     const char* replySubject = natsMsg_GetReply(received);
     const bool hasReplyTo = replySubject && *replySubject;
-    const std::string* topic = receivedTopic(natsMsg_GetSubject(received), lastSubject);
-    const std::string* replyTo = hasReplyTo ? receivedTopic(replySubject, lastReply) : nullptr;
+    const std::string* topic = receivedTopic(natsMsg_GetSubject(received), subjects->mSubject);
+    const std::string* replyTo =
+        hasReplyTo ? receivedTopic(replySubject, subjects->mReply) : nullptr;
     if (!topic || (hasReplyTo && !replyTo))
     {
         uint64_t held = 0;
@@ -367,15 +415,39 @@ void destroyReceived(void* received)
     destroyLater(static_cast<natsMsg*>(received));
 }
 
+/* Most messages a subscription delivers between two questions of how many
+ * wait behind them. */
+const uint32_t kMaxUnchecked = 64;
+
 /* More waits behind the message being delivered than the pending limits
  * allow: a subscription that falls behind loses its oldest messages here,
- * where the loss is known message by message. */
-bool fellBehind(const NatsSubscription* subscription)
+ * where the loss is known message by message. The connection's answer
+ * costs two of its locks, so after an answer with room for r more waiting
+ * messages (bytes counted in the largest messages the server takes), the
+ * next r/4 messages, at most kMaxUnchecked, are delivered without asking;
+ * near a limit, and once behind, it is asked for every message. */
+bool fellBehind(NatsSubscription* subscription)
 {
+    if (subscription->mUnchecked > 0)
+    {
+        --subscription->mUnchecked;
+        return false;
+    }
     int msgs = 0;
     int bytes = 0;
-    return natsSubscription_GetPending(subscription->mHandle, &msgs, &bytes) == NATS_OK &&
-           (msgs > subscription->mPendingLimit || bytes > subscription->mPendingBytesLimit);
+    if (natsSubscription_GetPending(subscription->mHandle, &msgs, &bytes) != NATS_OK)
+        return false;
+    if (msgs > subscription->mPendingLimit || bytes > subscription->mPendingBytesLimit)
+        return true;
+    if (subscription->mMaxPayload > 0)
+    {
+        const int64_t room = std::min<int64_t>(subscription->mPendingLimit - msgs,
+                                               (subscription->mPendingBytesLimit - bytes) /
+                                                   subscription->mMaxPayload);
+        subscription->mUnchecked =
+            static_cast<uint32_t>(std::min<int64_t>(kMaxUnchecked, room / 4));
+    }
+    return false;
 }
 
 /* The connection's own pending limits when none is set. */
@@ -399,8 +471,8 @@ int backstop(uint32_t limit, uint64_t floor)
 void dropBehind(NatsSubscription* subscription, natsMsg* received)
 {
     NatsLinkState& state = *subscription->mState;
-    thread_local ReceivedSubject lastSubject;
-    const std::string* topic = receivedTopic(natsMsg_GetSubject(received), lastSubject);
+    const std::string* topic =
+        receivedTopic(natsMsg_GetSubject(received), subscription->mReceived.mSubject);
     if (topic)
     {
         std::lock_guard<std::mutex> guard(state.mLock);
@@ -431,7 +503,8 @@ void onMessage(natsConnection*, natsSubscription*, natsMsg* received, void* clos
         return;
     }
     corvexClientMsg source{};
-    if (!clientMsgOf(state, received, &subscription->mCheckedProperties, &source))
+    if (!clientMsgOf(state, received, &subscription->mReceived, &subscription->mCheckedProperties,
+                     &source))
     {
         destroyLater(received);
         return;
@@ -490,7 +563,8 @@ void deliverCached(void* closure, const CorvexCacheRequest* request, natsMsg* fo
 {
     NatsLinkState& state = *static_cast<NatsLink*>(closure)->mState;
     corvexClientMsg source{};
-    if (!clientMsgOf(state, found, nullptr, &source))
+    ReceivedSubjects subjects;
+    if (!clientMsgOf(state, found, &subjects, nullptr, &source))
         return;
     std::lock_guard<std::mutex> guard(state.mLock);
     if (state.mClosed)
@@ -849,7 +923,10 @@ bool settle(NatsLink* link, NatsSubscription* subscription)
                     refusal ? kRefusedResponse : 0, info);
         }
         if (refusal)
+        {
             state.mSubscriptions.erase(subscription->mTopic);
+            ++state.mSubscriptionsChanged;
+        }
     }
     if (refusal)
     {
@@ -1004,6 +1081,7 @@ corvexClient_returnCode_t subscribe(CorvexRouter*, CorvexRouterLink* base, const
     subscription->mSubject = subject;
     subscription->mPendingLimit = static_cast<int>(link->mPendingLimit);
     subscription->mPendingBytesLimit = static_cast<int>(link->mPendingBytesLimit);
+    subscription->mMaxPayload = natsConnection_GetMaxPayload(link->mConnection);
     natsStatus status = natsConnection_Subscribe(&subscription->mHandle, link->mConnection,
                                                  subject.c_str(), onMessage, subscription);
     if (status != NATS_OK)
@@ -1031,6 +1109,7 @@ corvexClient_returnCode_t subscribe(CorvexRouter*, CorvexRouterLink* base, const
     {
         std::lock_guard<std::mutex> guard(state.mLock);
         state.mSubscriptions.emplace(key, subscription);
+        ++state.mSubscriptionsChanged;
     }
     if (request->mWait)
     {
@@ -1069,6 +1148,7 @@ void unsubscribe(CorvexRouter*, CorvexRouterLink* base, const char* topic, size_
             return;
         handle = subscription->mHandle;
         state.mSubscriptions.erase(key);
+        ++state.mSubscriptionsChanged;
     }
     natsSubscription_Unsubscribe(handle);
     natsSubscription_Destroy(handle);
@@ -1087,6 +1167,7 @@ void closeLink(CorvexNatsRouter* router, NatsLink* link)
         for (const auto& entry : link->mState->mSubscriptions)
             handles.push_back(entry.second->mHandle);
         link->mState->mSubscriptions.clear();
+        ++link->mState->mSubscriptionsChanged;
     }
     /* What was published is still in the connection's buffer: sent before
      * it closes, or the last messages of a sender that leaves are lost. */
