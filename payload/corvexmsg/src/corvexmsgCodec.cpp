@@ -35,11 +35,13 @@ constexpr uint8_t HOLDS_ANY = HOLDS_BYTES | HOLDS_PRICE | HOLDS_TIME | HOLDS_VIE
 /* The format version of a type byte that has no wire type. */
 constexpr uint8_t NO_VERSION = 0xff;
 
-/* What the decoder needs to know of a type byte, looked up once per field. */
-struct WireType
+/* What the decoder needs to know of a type byte, looked up once per field
+ * (eight bytes, so that the look-up is a shift). */
+struct alignas(8) WireType
 {
     uint8_t mSince = NO_VERSION; /* the format version that brought it */
     uint8_t mScalarSize = 0;     /* BOOL .. F64: the value's size */
+    uint8_t mFixedSize = 0;      /* numbers, prices and date-times: the value's size */
     /* CHAR, I8 .. I64: the shift that sign-extends the value; 0 for others */
     uint8_t mSignShift = 0;
     uint8_t mHolds = HOLDS_ANY; /* a type that is no wire type: anything */
@@ -49,6 +51,7 @@ constexpr WireType wireType(uint64_t type)
 {
     WireType wire;
     wire.mScalarSize = static_cast<uint8_t>(corvexMsg_scalarSize(type));
+    wire.mFixedSize = wire.mScalarSize;
     if (corvexMsg_isSignedType(type))
     {
         wire.mSignShift = static_cast<uint8_t>(64 - 8 * wire.mScalarSize);
@@ -62,10 +65,12 @@ constexpr WireType wireType(uint64_t type)
         break;
     case MAMA_FIELD_TYPE_PRICE:
         wire.mSince = 2;
+        wire.mFixedSize = CORVEXMSG_PRICE_SIZE;
         wire.mHolds = HOLDS_BYTES | HOLDS_PRICE;
         break;
     case MAMA_FIELD_TYPE_TIME:
         wire.mSince = 2;
+        wire.mFixedSize = CORVEXMSG_TIME_SIZE;
         wire.mHolds = HOLDS_BYTES | HOLDS_TIME;
         break;
     case MAMA_FIELD_TYPE_MSG:
@@ -264,31 +269,14 @@ bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
     return true;
 }
 
-/* Any value but a number, a string or an opaque value: out of their path. */
+/* A sub-message or a vector: out of the path of the other values. */
 __attribute__((noinline)) bool decodeValue(Reader* in, CorvexMsgField* f, int depth)
 {
-    const uint8_t* bytes = nullptr;
-    switch (f->mType)
+    if (f->mType == MAMA_FIELD_TYPE_MSG)
     {
-    case MAMA_FIELD_TYPE_PRICE:
-        if (!in->take(CORVEXMSG_PRICE_SIZE, &bytes))
-        {
-            return false;
-        }
-        f->mPrice = corvexMsg_readPrice(bytes);
-        return true;
-    case MAMA_FIELD_TYPE_TIME:
-        if (!in->take(CORVEXMSG_TIME_SIZE, &bytes) || !isValidTime(bytes))
-        {
-            return false;
-        }
-        f->mTime = corvexMsg_readTime(bytes);
-        return true;
-    case MAMA_FIELD_TYPE_MSG:
         return decodeSubMessages(in, f, 1, depth);
-    default:
-        return decodeVector(in, f, depth);
     }
+    return decodeVector(in, f, depth);
 }
 
 bool isMessageType(mamaFieldType type)
@@ -329,12 +317,16 @@ __attribute__((noinline)) void resetComposite(CorvexMsgField* f, uint8_t held, m
 /* A field of a message decoded before, for the decoder to fill with a value
  * of type `next`: nothing of its last value, no memory of its own but for its
  * sub-messages, which the decoder decodes into again. Only what its last type
- * uses is reset, the rest being at its defaults already; a number, string or
- * opaque value of the type it had writes over all of that. */
-void resetField(CorvexMsgField* f, mamaFieldType next, const WireType& wire)
+ * uses is reset, the rest being at its defaults already; a value of the type
+ * it had writes over all of that but a vector's view. */
+void resetField(CorvexMsgField* f, mamaFieldType next)
 {
-    if (f->mType == next && (wire.mHolds & ~HOLDS_BYTES) == 0)
+    if (f->mType == next)
     {
+        if (f->mView != nullptr)
+        {
+            corvexMsgField_release(f);
+        }
         return;
     }
     const uint8_t held = heldBy(f->mType);
@@ -392,8 +384,8 @@ bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
         return false;
     }
     const uint16_t nameSize = corvexMsg_load<uint16_t>(header + 3);
-    /* the header, the name and a number's value, with one bounds check */
-    const size_t fixedSize = FIELD_HEADER_SIZE + nameSize + wire.mScalarSize;
+    /* the header, the name and a value of fixed size, with one bounds check */
+    const size_t fixedSize = FIELD_HEADER_SIZE + nameSize + wire.mFixedSize;
     if (in->left() < fixedSize)
     {
         return false;
@@ -404,15 +396,16 @@ bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
         return false;
     }
     const mamaFieldType type = static_cast<mamaFieldType>(header[0]);
-    resetField(f, type, wire);
+    resetField(f, type);
     f->mType = type;
     f->mFid = corvexMsg_load<uint16_t>(header + 1);
     f->mName = nameSize != 0 ? reinterpret_cast<const char*>(name) : nullptr;
     f->mNameSize = nameSize;
     in->mAt = header + fixedSize;
+    const uint8_t* const value = name + nameSize;
     if (wire.mScalarSize != 0)
     {
-        decodeScalar(name + nameSize, f, wire);
+        decodeScalar(value, f, wire);
         return true;
     }
     /* any other value has no number */
@@ -420,6 +413,20 @@ bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
     if (type == MAMA_FIELD_TYPE_STRING || type == MAMA_FIELD_TYPE_OPAQUE)
     {
         return decodeBytes(in, f);
+    }
+    if (type == MAMA_FIELD_TYPE_PRICE)
+    {
+        f->mPrice = corvexMsg_readPrice(value);
+        return true;
+    }
+    if (type == MAMA_FIELD_TYPE_TIME)
+    {
+        if (!isValidTime(value))
+        {
+            return false;
+        }
+        f->mTime = corvexMsg_readTime(value);
+        return true;
     }
     /* on a copy of the reader: the one of the path of numbers stays out of
      * memory */
