@@ -29,6 +29,10 @@ mamaDateTime gDateTime = nullptr;
 mamaPrice gPrice = nullptr;
 mamaMsg gEmpty = nullptr;
 uint64_t gSink = 0;
+/* Decodes every input over the one before, as a queue's reusable message
+ * does, and borrows the bytes of the last it decoded. */
+mamaMsg gReused = nullptr;
+std::vector<uint8_t> gReusedBytes;
 
 void require(bool ok, const char* what)
 {
@@ -220,6 +224,51 @@ void walk(mamaMsg msg, int depth)
         break;                                                                                     \
     }
 
+/* The fresh encoding of a copy of msg; empty when it cannot be copied. */
+std::vector<uint8_t> copyBytes(mamaMsg msg)
+{
+    std::vector<uint8_t> bytes;
+    mamaMsg copy = nullptr;
+    if (mamaMsg_copy(msg, &copy) != MAMA_STATUS_OK)
+        return bytes;
+    const void* wire = nullptr;
+    mama_size_t wireLen = 0;
+    require(mamaMsg_getByteBuffer(copy, &wire, &wireLen) == MAMA_STATUS_OK,
+            "no encoding of a copy");
+    bytes.assign(static_cast<const uint8_t*>(wire), static_cast<const uint8_t*>(wire) + wireLen);
+    mamaMsg_destroy(copy);
+    return bytes;
+}
+
+/* The input decoded into the message that decoded the inputs before: it is
+ * refused when a fresh message (`fresh`, null when refused) refuses it,
+ * leaving the message as it was; else it reads as the fresh one. Inputs of
+ * even size are then changed there, so that the next decode goes over fields
+ * that copied what they had read in place. */
+void redecode(const uint8_t* data, size_t size, mamaMsg fresh)
+{
+    std::vector<uint8_t> bytes(data, data + size);
+    const std::string before = mamaMsg_toString(gReused);
+    const bool decoded = mamaMsgImpl_setMsgBuffer(gReused, bytes.data(),
+                                                  static_cast<uint32_t>(size), 0) == MAMA_STATUS_OK;
+    require(decoded == (fresh != nullptr), "a decode over another decides otherwise");
+    if (!decoded)
+    {
+        require(before == mamaMsg_toString(gReused), "refused bytes changed the message");
+        return;
+    }
+    gReusedBytes.swap(bytes);
+    require(std::string(mamaMsg_toString(fresh)) == mamaMsg_toString(gReused),
+            "a decode over another reads otherwise than a fresh one");
+    require(copyBytes(fresh) == copyBytes(gReused),
+            "a copy of a decode over another encodes otherwise than one of a fresh one");
+    if (size % 2 == 0)
+    {
+        mamaMsgImpl_setMessageOwner(gReused, 1);
+        require(mamaMsg_addI32(gReused, "added", 1, 1) == MAMA_STATUS_OK, "cannot add a field");
+    }
+}
+
 /* Each number field takes another value of its type, each price and
  * date-time its own again, through the field; each string one of the same
  * length, through the message (the host has no string update of a field). */
@@ -297,7 +346,9 @@ extern "C" int LLVMFuzzerInitialize(int* /* argc */, char*** /* argv */)
     require(mama_loadPayloadBridge(&bridge, "corvexmsg") == MAMA_STATUS_OK &&
                 mamaDateTime_create(&gDateTime) == MAMA_STATUS_OK &&
                 mamaPrice_create(&gPrice) == MAMA_STATUS_OK &&
-                mamaMsg_createForPayloadBridge(&gEmpty, bridge) == MAMA_STATUS_OK,
+                mamaMsg_createForPayloadBridge(&gEmpty, bridge) == MAMA_STATUS_OK &&
+                mamaMsgImpl_createForPayload(&gReused, nullptr, nullptr, 0) == MAMA_STATUS_OK &&
+                mamaMsgImpl_setMsgBuffer(gReused, "1\2\0\0\0\0", 6, 0) == MAMA_STATUS_OK,
             "cannot load the corvexmsg payload");
     return 0;
 }
@@ -310,6 +361,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     std::unique_ptr<uint8_t[]> bytes, again;
     mamaMsg msg = decodeCopy(data, size, &bytes);
+    redecode(data, size, msg);
     if (msg == nullptr)
         return 0;
     gCorvexMsgFuzzDecoded = true;

@@ -21,40 +21,80 @@ constexpr size_t MIN_FIELD_SIZE = 6;
 /* Sub-messages nest at most this deep: the decoder recurses per level. */
 constexpr int MAX_DEPTH = 32;
 
-/* What the decoder needs to know of a type byte, looked up once per field. */
-struct WireType
+/* What a field's value holds besides its number (mValue), by type: the
+ * members a decode into the field resets. A field's members that its type
+ * does not use are at their defaults (every change of type clears them), so a
+ * number holds none of these. */
+constexpr uint8_t HOLDS_BYTES = 1; /* mData, mSize, mCount: every value but a number */
+constexpr uint8_t HOLDS_PRICE = 2;
+constexpr uint8_t HOLDS_TIME = 4;
+constexpr uint8_t HOLDS_VIEW = 8;
+constexpr uint8_t HOLDS_MSGS = 16;
+constexpr uint8_t HOLDS_ANY = HOLDS_BYTES | HOLDS_PRICE | HOLDS_TIME | HOLDS_VIEW | HOLDS_MSGS;
+
+/* The format version of a type byte that has no wire type. */
+constexpr uint8_t NO_VERSION = 0xff;
+
+/* What the decoder needs to know of a type byte, looked up once per field
+ * (eight bytes, so that the look-up is a shift). */
+struct alignas(8) WireType
 {
-    uint8_t mSince = 0;      /* the format version that brought it; 0: no wire type */
-    uint8_t mScalarSize = 0; /* BOOL .. F64: the value's size */
-    bool mSigned = false;    /* CHAR, I8 .. I64: sign-extended */
+    uint8_t mSince = NO_VERSION; /* the format version that brought it */
+    uint8_t mScalarSize = 0;     /* BOOL .. F64: the value's size */
+    uint8_t mFixedSize = 0;      /* numbers, prices and date-times: the value's size */
+    /* CHAR, I8 .. I64: the shift that sign-extends the value; 0 for others */
+    uint8_t mSignShift = 0;
+    uint8_t mHolds = HOLDS_ANY; /* a type that is no wire type: anything */
 };
 
 constexpr WireType wireType(uint64_t type)
 {
     WireType wire;
     wire.mScalarSize = static_cast<uint8_t>(corvexMsg_scalarSize(type));
-    wire.mSigned = corvexMsg_isSignedType(type);
+    wire.mFixedSize = wire.mScalarSize;
+    if (corvexMsg_isSignedType(type))
+    {
+        wire.mSignShift = static_cast<uint8_t>(64 - 8 * wire.mScalarSize);
+    }
     switch (type)
     {
     case MAMA_FIELD_TYPE_STRING:
     case MAMA_FIELD_TYPE_OPAQUE:
         wire.mSince = 1;
+        wire.mHolds = HOLDS_BYTES;
         break;
     case MAMA_FIELD_TYPE_PRICE:
+        wire.mSince = 2;
+        wire.mFixedSize = CORVEXMSG_PRICE_SIZE;
+        wire.mHolds = HOLDS_BYTES | HOLDS_PRICE;
+        break;
     case MAMA_FIELD_TYPE_TIME:
+        wire.mSince = 2;
+        wire.mFixedSize = CORVEXMSG_TIME_SIZE;
+        wire.mHolds = HOLDS_BYTES | HOLDS_TIME;
+        break;
     case MAMA_FIELD_TYPE_MSG:
+        wire.mSince = 2;
+        wire.mHolds = HOLDS_BYTES | HOLDS_MSGS;
+        break;
     case MAMA_FIELD_TYPE_VECTOR_STRING:
+        wire.mSince = 2;
+        wire.mHolds = HOLDS_BYTES | HOLDS_VIEW;
+        break;
     case MAMA_FIELD_TYPE_VECTOR_MSG:
         wire.mSince = 2;
+        wire.mHolds = HOLDS_BYTES | HOLDS_VIEW | HOLDS_MSGS;
         break;
     default:
         if (wire.mScalarSize != 0)
         {
             wire.mSince = 1;
+            wire.mHolds = 0;
         }
         else if (corvexMsg_elementSize(type) != 0)
         {
             wire.mSince = 2;
+            wire.mHolds = HOLDS_BYTES | HOLDS_VIEW;
         }
         break;
     }
@@ -123,26 +163,14 @@ bool isValidTime(const uint8_t* bytes)
     return time.mNanoseconds < 1000000000u && time.mPrecision <= MAMA_DATE_TIME_PREC_UNKNOWN;
 }
 
-/* The value's bytes are its number's, widened: F32 and F64 bits land where
- * the union keeps them (little-endian), signed types are sign-extended. */
-bool decodeScalar(Reader* in, CorvexMsgField* f, const WireType& wire)
+/* The value's bytes (size of them at p) are its number's, widened: F32 and
+ * F64 bits land where the union keeps them (little-endian), signed types are
+ * sign-extended. */
+void decodeScalar(const uint8_t* p, CorvexMsgField* f, const WireType& wire)
 {
-    const uint8_t* p = nullptr;
-    if (!in->take(wire.mScalarSize, &p))
-    {
-        return false;
-    }
     const uint64_t raw = corvexMsg_readLe(p, wire.mScalarSize);
-    if (wire.mSigned)
-    {
-        const uint64_t sign = uint64_t(1) << (8 * wire.mScalarSize - 1);
-        f->mValue.mSigned = static_cast<int64_t>((raw ^ sign) - sign);
-    }
-    else
-    {
-        f->mValue.mUnsigned = raw;
-    }
-    return true;
+    const unsigned shift = wire.mSignShift;
+    f->mValue.mSigned = static_cast<int64_t>(raw << shift) >> shift;
 }
 
 /* A u32 size and that many bytes. */
@@ -241,47 +269,14 @@ bool decodeVector(Reader* in, CorvexMsgField* f, int depth)
     return true;
 }
 
-/* Any value but a scalar. */
-bool decodeValue(Reader* in, CorvexMsgField* f, int depth)
+/* A sub-message or a vector: out of the path of the other values. */
+__attribute__((noinline)) bool decodeValue(Reader* in, CorvexMsgField* f, int depth)
 {
-    const uint8_t* bytes = nullptr;
-    switch (f->mType)
+    if (f->mType == MAMA_FIELD_TYPE_MSG)
     {
-    case MAMA_FIELD_TYPE_PRICE:
-        if (!in->take(CORVEXMSG_PRICE_SIZE, &bytes))
-        {
-            return false;
-        }
-        f->mPrice = corvexMsg_readPrice(bytes);
-        return true;
-    case MAMA_FIELD_TYPE_TIME:
-        if (!in->take(CORVEXMSG_TIME_SIZE, &bytes) || !isValidTime(bytes))
-        {
-            return false;
-        }
-        f->mTime = corvexMsg_readTime(bytes);
-        return true;
-    case MAMA_FIELD_TYPE_MSG:
         return decodeSubMessages(in, f, 1, depth);
-    case MAMA_FIELD_TYPE_STRING:
-    case MAMA_FIELD_TYPE_OPAQUE:
-    {
-        uint32_t length = 0;
-        if (!takeSized(in, &bytes, &length))
-        {
-            return false;
-        }
-        if (f->mType == MAMA_FIELD_TYPE_STRING && !isTerminatedString(bytes, length))
-        {
-            return false;
-        }
-        f->mData = bytes;
-        f->mSize = length;
-        return true;
     }
-    default:
-        return decodeVector(in, f, depth);
-    }
+    return decodeVector(in, f, depth);
 }
 
 bool isMessageType(mamaFieldType type)
@@ -289,59 +284,176 @@ bool isMessageType(mamaFieldType type)
     return type == MAMA_FIELD_TYPE_MSG || type == MAMA_FIELD_TYPE_VECTOR_MSG;
 }
 
-/* A field of a message decoded before, for the decoder to fill: nothing of
- * its last value, no memory of its own but for its sub-messages, which the
- * decoder decodes into again. */
-void resetField(CorvexMsgField* f)
+/* What a field of the type holds besides its number. */
+uint8_t heldBy(mamaFieldType type)
 {
-    if (f->mView != nullptr || corvexMsg_holdsMemory(f->mNameStore) ||
-        corvexMsg_holdsMemory(f->mDataStore))
+    const unsigned index = static_cast<unsigned>(type);
+    return index < 256 ? WIRE_TYPES.mTypes[index].mHolds : HOLDS_ANY;
+}
+
+/* resetField's part for a field whose last type holds more than a number,
+ * a string or an opaque value. */
+__attribute__((noinline)) void resetComposite(CorvexMsgField* f, uint8_t held, mamaFieldType next)
+{
+    if ((held & HOLDS_PRICE) != 0)
+    {
+        f->mPrice = CorvexMsgPrice();
+    }
+    if ((held & HOLDS_TIME) != 0)
+    {
+        f->mTime = CorvexMsgTime();
+    }
+    if ((held & HOLDS_VIEW) != 0 && f->mView != nullptr)
     {
         corvexMsgField_release(f);
     }
-    f->mName = nullptr;
-    f->mNameSize = 0;
-    f->mData = nullptr;
-    f->mSize = 0;
-    f->mCount = 0;
-    f->mValue.mUnsigned = 0;
-    f->mPrice = CorvexMsgPrice();
-    f->mTime = CorvexMsgTime();
+    /* sub-messages an earlier decode left are decoded into again */
+    if ((held & HOLDS_MSGS) != 0 && !isMessageType(next))
+    {
+        f->mMsgs.clear();
+    }
+}
+
+/* A field of a message decoded before, for the decoder to fill with a value
+ * of type `next`: nothing of its last value, no memory of its own but for its
+ * sub-messages, which the decoder decodes into again. Only what its last type
+ * uses is reset, the rest being at its defaults already; a value of the type
+ * it had writes over all of that but a vector's view. */
+void resetField(CorvexMsgField* f, mamaFieldType next)
+{
+    if (f->mType == next)
+    {
+        if (f->mView != nullptr)
+        {
+            corvexMsgField_release(f);
+        }
+        return;
+    }
+    const uint8_t held = heldBy(f->mType);
+    if (held != 0)
+    {
+        f->mData = nullptr;
+        f->mSize = 0;
+        f->mCount = 0;
+        if (held != HOLDS_BYTES)
+        {
+            resetComposite(f, held, next);
+        }
+    }
+}
+
+/* Gives back the copies of names and values fields hold, memory of their own. */
+void releaseCopies(const CorvexMsgFieldList& fields)
+{
+    for (CorvexMsgField& f : fields)
+    {
+        if (corvexMsg_holdsMemory(f.mNameStore) || corvexMsg_holdsMemory(f.mDataStore))
+        {
+            corvexMsgField_release(&f);
+        }
+    }
+}
+
+/* A string or opaque value: a u32 size and that many bytes, a string's
+ * ending in its terminator. */
+bool decodeBytes(Reader* in, CorvexMsgField* f)
+{
+    const uint8_t* bytes = nullptr;
+    uint32_t size = 0;
+    if (!takeSized(in, &bytes, &size) ||
+        (f->mType == MAMA_FIELD_TYPE_STRING && !isTerminatedString(bytes, size)))
+    {
+        return false;
+    }
+    f->mData = bytes;
+    f->mSize = size;
+    return true;
 }
 
 bool decodeField(Reader* in, CorvexMsgField* f, uint8_t version, int depth)
 {
-    const uint8_t* header = nullptr;
-    if (!in->take(FIELD_HEADER_SIZE, &header))
+    const uint8_t* const header = in->mAt;
+    if (in->left() < FIELD_HEADER_SIZE)
     {
         return false;
     }
     /* checked as a number first: an unknown value is no mamaFieldType */
     const WireType& wire = WIRE_TYPES.mTypes[header[0]];
-    if (wire.mSince == 0 || wire.mSince > version)
+    if (wire.mSince > version)
     {
         return false;
     }
-    resetField(f);
-    f->mType = static_cast<mamaFieldType>(header[0]);
-    f->mFid = corvexMsg_load<uint16_t>(header + 1);
     const uint16_t nameSize = corvexMsg_load<uint16_t>(header + 3);
-    if (nameSize != 0)
+    /* the header, the name and a value of fixed size, with one bounds check */
+    const size_t fixedSize = FIELD_HEADER_SIZE + nameSize + wire.mFixedSize;
+    if (in->left() < fixedSize)
     {
-        const uint8_t* name = nullptr;
-        if (!in->take(nameSize, &name) || name[nameSize - 1] != '\0')
+        return false;
+    }
+    const uint8_t* const name = header + FIELD_HEADER_SIZE;
+    if (nameSize != 0 && name[nameSize - 1] != '\0')
+    {
+        return false;
+    }
+    const mamaFieldType type = static_cast<mamaFieldType>(header[0]);
+    resetField(f, type);
+    f->mType = type;
+    f->mFid = corvexMsg_load<uint16_t>(header + 1);
+    f->mName = nameSize != 0 ? reinterpret_cast<const char*>(name) : nullptr;
+    f->mNameSize = nameSize;
+    in->mAt = header + fixedSize;
+    const uint8_t* const value = name + nameSize;
+    if (wire.mScalarSize != 0)
+    {
+        decodeScalar(value, f, wire);
+        return true;
+    }
+    /* any other value has no number */
+    f->mValue.mUnsigned = 0;
+    if (type == MAMA_FIELD_TYPE_STRING || type == MAMA_FIELD_TYPE_OPAQUE)
+    {
+        return decodeBytes(in, f);
+    }
+    if (type == MAMA_FIELD_TYPE_PRICE)
+    {
+        f->mPrice = corvexMsg_readPrice(value);
+        return true;
+    }
+    if (type == MAMA_FIELD_TYPE_TIME)
+    {
+        if (!isValidTime(value))
         {
             return false;
         }
-        f->mName = reinterpret_cast<const char*>(name);
-        f->mNameSize = nameSize;
+        f->mTime = corvexMsg_readTime(value);
+        return true;
     }
-    if (!isMessageType(f->mType))
+    /* on a copy of the reader: the one of the path of numbers stays out of
+     * memory */
+    Reader rest = *in;
+    if (!decodeValue(&rest, f, depth))
     {
-        /* sub-messages an earlier decode left in the field */
-        f->mMsgs.clear();
+        return false;
     }
-    return wire.mScalarSize != 0 ? decodeScalar(in, f, wire) : decodeValue(in, f, depth);
+    *in = rest;
+    return true;
+}
+
+/* Fields past those of the decode before: added to fields, count of them. */
+__attribute__((noinline)) bool decodeAdded(Reader* in, CorvexMsgPayload* msg,
+                                           CorvexMsgFieldList* fields, size_t count,
+                                           uint8_t version, int depth)
+{
+    for (size_t i = 0; i < count; ++i)
+    {
+        CorvexMsgField& f = fields->add();
+        f.mMsg = msg;
+        if (!decodeField(in, &f, version, depth))
+        {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayload* msg)
@@ -353,29 +465,47 @@ bool decodeMessage(const uint8_t* bytes, size_t length, int depth, CorvexMsgPayl
     }
     const uint8_t version = bytes[1];
     const size_t count = corvexMsg_load<uint32_t>(bytes + 2);
-    /* refuse counts the buffer cannot hold before allocating anything */
-    if (count > (length - HEADER_SIZE) / MIN_FIELD_SIZE)
+    /* refuse counts the buffer cannot hold before allocating anything (a
+     * count is 32 bits: the product cannot overflow) */
+    if (count * MIN_FIELD_SIZE > length - HEADER_SIZE)
     {
         return false;
     }
     Reader in = {bytes + HEADER_SIZE, bytes + length};
     /* refused bytes leave mFields as they were; the fields decoded into are
-     * those of the decode before, kept with their memory */
+     * those of the decode before, kept with their memory, then new ones */
     CorvexMsgFieldList& fields = msg->mDecoding;
-    for (size_t i = 0; i < count; ++i)
+    if (msg->mDecodingHolds)
     {
-        CorvexMsgField& f = i < fields.size() ? fields[i] : fields.add();
-        f.mMsg = msg;
-        if (!decodeField(&in, &f, version, depth))
+        releaseCopies(fields);
+        msg->mDecodingHolds = false;
+    }
+    const size_t reused = count < fields.size() ? count : fields.size();
+    CorvexMsgFieldList::Iterator at = fields.begin();
+    for (size_t i = 0; i < reused; ++i, ++at)
+    {
+        if (!decodeField(&in, &*at, version, depth))
         {
             return false;
         }
+    }
+    if (reused < count)
+    {
+        /* on a copy of the reader: the loop's stays out of memory */
+        Reader rest = in;
+        if (!decodeAdded(&rest, msg, &fields, count - reused, version, depth))
+        {
+            return false;
+        }
+        in = rest;
     }
     if (in.left() != 0)
     {
         return false;
     }
     fields.truncate(count);
+    /* the fields replaced may hold copies once they stopped reading in place */
+    msg->mDecodingHolds = msg->mWire == nullptr;
     msg->mFields.swap(fields);
     msg->mWire = bytes;
     msg->mWireLen = length;

@@ -113,7 +113,7 @@ inline mama_status findField(const msgPayload msg, const char* name, mama_fid_t 
         return MAMA_STATUS_NULL_ARG;
     }
     /* nothing to look a field up by */
-    if (!hasName(name) && fid == 0)
+    if (fid == 0 && !hasName(name))
     {
         return MAMA_STATUS_INVALID_ARG;
     }

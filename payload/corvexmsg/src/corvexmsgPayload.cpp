@@ -1,7 +1,6 @@
 #include "corvexmsgPayload.h"
 
 #include <cstring>
-#include <limits>
 
 #include <mama/datetime.h>
 #include <mama/price.h>
@@ -39,21 +38,6 @@ namespace
 bool hasName(const char* name)
 {
     return name != nullptr && name[0] != '\0';
-}
-
-bool isUnsignedType(mamaFieldType type)
-{
-    switch (type)
-    {
-    case MAMA_FIELD_TYPE_BOOL:
-    case MAMA_FIELD_TYPE_U8:
-    case MAMA_FIELD_TYPE_U16:
-    case MAMA_FIELD_TYPE_U32:
-    case MAMA_FIELD_TYPE_U64:
-        return true;
-    default:
-        return false;
-    }
 }
 
 /* Forgets the field's previous value of whatever type, but for the bytes its
@@ -451,61 +435,6 @@ void* const* corvexMsgVectorView_msgs(CorvexMsgVectorView* view)
     return view->mMsgs.data();
 }
 
-mama_status corvexMsgField_getSigned(const CorvexMsgField* field, int64_t min, int64_t max,
-                                     int64_t* result)
-{
-    int64_t v = 0;
-    if (corvexMsg_isSignedType(field->mType))
-    {
-        v = field->mValue.mSigned;
-    }
-    else if (isUnsignedType(field->mType))
-    {
-        if (field->mValue.mUnsigned > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
-        {
-            return MAMA_STATUS_WRONG_FIELD_TYPE;
-        }
-        v = static_cast<int64_t>(field->mValue.mUnsigned);
-    }
-    else
-    {
-        return MAMA_STATUS_WRONG_FIELD_TYPE;
-    }
-    if (v < min || v > max)
-    {
-        return MAMA_STATUS_WRONG_FIELD_TYPE;
-    }
-    *result = v;
-    return MAMA_STATUS_OK;
-}
-
-mama_status corvexMsgField_getUnsigned(const CorvexMsgField* field, uint64_t max, uint64_t* result)
-{
-    uint64_t v = 0;
-    if (isUnsignedType(field->mType))
-    {
-        v = field->mValue.mUnsigned;
-    }
-    else if (corvexMsg_isSignedType(field->mType))
-    {
-        if (field->mValue.mSigned < 0)
-        {
-            return MAMA_STATUS_WRONG_FIELD_TYPE;
-        }
-        v = static_cast<uint64_t>(field->mValue.mSigned);
-    }
-    else
-    {
-        return MAMA_STATUS_WRONG_FIELD_TYPE;
-    }
-    if (v > max)
-    {
-        return MAMA_STATUS_WRONG_FIELD_TYPE;
-    }
-    *result = v;
-    return MAMA_STATUS_OK;
-}
-
 mama_status corvexMsgField_getF64(const CorvexMsgField* field, double* result)
 {
     if (field->mType == MAMA_FIELD_TYPE_F64)
@@ -520,7 +449,7 @@ mama_status corvexMsgField_getF64(const CorvexMsgField* field, double* result)
     {
         *result = static_cast<double>(field->mValue.mSigned);
     }
-    else if (isUnsignedType(field->mType))
+    else if (corvexMsg_isUnsignedType(field->mType))
     {
         *result = static_cast<double>(field->mValue.mUnsigned);
     }

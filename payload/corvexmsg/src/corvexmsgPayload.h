@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,7 +42,10 @@ struct CorvexMsgTime
  * (aligned values, string pointers, price and date-time objects, payloads). */
 struct CorvexMsgVectorView;
 
-/* A field of a message never moves: the host keeps pointers to it. */
+/* A field of a message never moves: the host keeps pointers to it. The
+ * members of the value that its type does not use are at their defaults:
+ * every change of type clears them (the decoder resets only what the last
+ * type used). */
 struct CorvexMsgField
 {
     CorvexMsgField();
@@ -160,6 +164,10 @@ struct CorvexMsgPayload
      * fields they replaced, reused by the next decode, so that a message
      * decoded again and again keeps its storage. */
     CorvexMsgFieldList mDecoding;
+    /* Whether the fields in mDecoding may hold copies of names or values
+     * (memory the next decode gives back): not when they were replaced while
+     * still reading their decode in place. */
+    bool mDecodingHolds = false;
     const uint8_t* mWire = nullptr; /* borrowed buffer the fields point into */
     size_t mWireLen = 0;
     /* The last encoding: its first mEncodedSize bytes. The buffer only grows,
@@ -187,6 +195,14 @@ constexpr bool corvexMsg_isSignedType(uint64_t type)
     return type == MAMA_FIELD_TYPE_CHAR || type == MAMA_FIELD_TYPE_I8 ||
            type == MAMA_FIELD_TYPE_I16 || type == MAMA_FIELD_TYPE_I32 ||
            type == MAMA_FIELD_TYPE_I64;
+}
+
+/* The unsigned integer types (BOOL included). */
+constexpr bool corvexMsg_isUnsignedType(uint64_t type)
+{
+    return type == MAMA_FIELD_TYPE_BOOL || type == MAMA_FIELD_TYPE_U8 ||
+           type == MAMA_FIELD_TYPE_U16 || type == MAMA_FIELD_TYPE_U32 ||
+           type == MAMA_FIELD_TYPE_U64;
 }
 
 /* Wire sizes of the number types (0 for other types). Takes the raw number:
@@ -337,20 +353,23 @@ template <typename T> inline uint8_t* corvexMsg_store(uint8_t* p, T value)
     return p + sizeof value;
 }
 
-/* An unsigned number of n (1, 2, 4 or 8) bytes. */
+/* An unsigned number of n (1, 2, 4 or 8) bytes; the widest are tried first,
+ * as most numbers take 8 or 4. */
 inline uint64_t corvexMsg_readLe(const uint8_t* p, size_t n)
 {
-    switch (n)
+    if (n == 8)
     {
-    case 1:
-        return *p;
-    case 2:
-        return corvexMsg_load<uint16_t>(p);
-    case 4:
-        return corvexMsg_load<uint32_t>(p);
-    default:
         return corvexMsg_load<uint64_t>(p);
     }
+    if (n == 4)
+    {
+        return corvexMsg_load<uint32_t>(p);
+    }
+    if (n == 2)
+    {
+        return corvexMsg_load<uint16_t>(p);
+    }
+    return *p;
 }
 
 /* Writes the n (1, 2, 4 or 8) low bytes of value; returns the end of what
@@ -388,10 +407,64 @@ const mamaPrice* corvexMsgVectorView_prices(CorvexMsgVectorView* view);
 const mamaDateTime* corvexMsgVectorView_times(CorvexMsgVectorView* view);
 void* const* corvexMsgVectorView_msgs(CorvexMsgVectorView* view);
 
-/* Readers with the widening the host relies on (e.g. a U8 read as I32). */
-mama_status corvexMsgField_getSigned(const CorvexMsgField* field, int64_t min, int64_t max,
-                                     int64_t* result);
-mama_status corvexMsgField_getUnsigned(const CorvexMsgField* field, uint64_t max, uint64_t* result);
+/* Readers with the widening the host relies on (e.g. a U8 read as I32); the
+ * integer ones inline, as every typed getter goes through them. */
+inline mama_status corvexMsgField_getSigned(const CorvexMsgField* field, int64_t min, int64_t max,
+                                            int64_t* result)
+{
+    int64_t v = 0;
+    if (corvexMsg_isSignedType(field->mType))
+    {
+        v = field->mValue.mSigned;
+    }
+    else if (corvexMsg_isUnsignedType(field->mType))
+    {
+        if (field->mValue.mUnsigned > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+        {
+            return MAMA_STATUS_WRONG_FIELD_TYPE;
+        }
+        v = static_cast<int64_t>(field->mValue.mUnsigned);
+    }
+    else
+    {
+        return MAMA_STATUS_WRONG_FIELD_TYPE;
+    }
+    if (v < min || v > max)
+    {
+        return MAMA_STATUS_WRONG_FIELD_TYPE;
+    }
+    *result = v;
+    return MAMA_STATUS_OK;
+}
+
+inline mama_status corvexMsgField_getUnsigned(const CorvexMsgField* field, uint64_t max,
+                                              uint64_t* result)
+{
+    uint64_t v = 0;
+    if (corvexMsg_isUnsignedType(field->mType))
+    {
+        v = field->mValue.mUnsigned;
+    }
+    else if (corvexMsg_isSignedType(field->mType))
+    {
+        if (field->mValue.mSigned < 0)
+        {
+            return MAMA_STATUS_WRONG_FIELD_TYPE;
+        }
+        v = static_cast<uint64_t>(field->mValue.mSigned);
+    }
+    else
+    {
+        return MAMA_STATUS_WRONG_FIELD_TYPE;
+    }
+    if (v > max)
+    {
+        return MAMA_STATUS_WRONG_FIELD_TYPE;
+    }
+    *result = v;
+    return MAMA_STATUS_OK;
+}
+
 mama_status corvexMsgField_getF64(const CorvexMsgField* field, double* result);
 mama_status corvexMsgField_getF32(const CorvexMsgField* field, float* result);
 

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include <mama/datetime.h>
 #include <mama/mama.h>
 #include <mama/msg.h>
+#include <mama/price.h>
 #include <mama/integration/msg.h>
 
 #include "msgBytes.h"
@@ -224,6 +227,106 @@ TEST_F(RedecodeTest, CompositeFieldsDecodeAfreshOverOthers)
     {
         mamaMsg_destroy(m);
     }
+}
+
+// One field decoded over another of each kind, in each order, with the
+// values of the kind before read (views built) or changed (copies made of the
+// names and values it read in place) in between: the field reads, copies and
+// re-encodes as the one its bytes hold, nothing of the kind before left.
+TEST_F(RedecodeTest, EachKindDecodesOverEveryOther)
+{
+    mamaPrice price = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaPrice_create(&price));
+    mamaPrice_setValue(price, 12.25);
+    mamaPrice_setPrecision(price, MAMA_PRICE_PREC_100);
+    mamaDateTime time = nullptr;
+    ASSERT_EQ(MAMA_STATUS_OK, mamaDateTime_create(&time));
+    mamaDateTime_setEpochTimeExt(time, 1700000000, 250000000);
+    const mama_f64_t reals[] = {1.5, -2.5, 3.25};
+    const char* names[] = {"one", "two"};
+    const uint8_t bytes[] = {1, 0, 2, 0, 3, 0, 4};
+
+    std::vector<mamaMsg> made;
+    auto create = [&]
+    {
+        mamaMsg msg = nullptr;
+        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_createForPayloadBridge(&msg, mBridge));
+        made.push_back(msg);
+        return msg;
+    };
+    mamaMsg inner = create();
+    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI32(inner, "in", 7, -7));
+    const mamaMsg parts[] = {inner, inner};
+    // each a field "f", fid 1, between two numbers that keep their kind
+    const std::vector<std::function<mama_status(mamaMsg)>> kinds = {
+        [](mamaMsg m) { return mamaMsg_addI32(m, "f", 1, -5); },
+        [](mamaMsg m) { return mamaMsg_addU64(m, "f", 1, 0x8000000000000005ull); },
+        [](mamaMsg m) { return mamaMsg_addF64(m, "f", 1, 2.5); },
+        [](mamaMsg m) { return mamaMsg_addBool(m, "f", 1, 1); },
+        [](mamaMsg m) { return mamaMsg_addString(m, "f", 1, "text"); },
+        [&](mamaMsg m) { return mamaMsg_addOpaque(m, "f", 1, bytes, sizeof bytes); },
+        [&](mamaMsg m) { return mamaMsg_addPrice(m, "f", 1, price); },
+        [&](mamaMsg m) { return mamaMsg_addDateTime(m, "f", 1, time); },
+        [&](mamaMsg m) { return mamaMsg_addVectorF64(m, "f", 1, reals, 3); },
+        [&](mamaMsg m) { return mamaMsg_addVectorString(m, "f", 1, names, 2); },
+        [&](mamaMsg m) { return mamaMsg_addMsg(m, "f", 1, inner); },
+        [&](mamaMsg m) { return mamaMsg_addVectorMsg(m, "f", 1, parts, 2); },
+    };
+    std::vector<std::vector<uint8_t>> wires;
+    std::vector<std::string> texts;
+    for (const auto& add : kinds)
+    {
+        mamaMsg msg = create();
+        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addU32(msg, "before", 2, 2));
+        ASSERT_EQ(MAMA_STATUS_OK, add(msg));
+        ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI64(msg, "after", 3, -3));
+        wires.push_back(msgBytes(msg));
+        texts.push_back(mamaMsg_toString(msg));
+    }
+
+    for (bool change : {false, true})
+    {
+        for (size_t from = 0; from < kinds.size(); ++from)
+        {
+            for (size_t to = 0; to < kinds.size(); ++to)
+            {
+                ASSERT_EQ(MAMA_STATUS_OK, decode(wires[from]));
+                const mama_f64_t* values = nullptr;
+                const char** strings = nullptr;
+                const mamaMsg* msgs = nullptr;
+                mama_size_t count = 0;
+                mamaMsg_getVectorF64(mDecoded, "f", 1, &values, &count);
+                mamaMsg_getVectorString(mDecoded, "f", 1, &strings, &count);
+                mamaMsg_getVectorMsg(mDecoded, "f", 1, &msgs, &count);
+                if (change)
+                {
+                    mamaMsgImpl_setMessageOwner(mDecoded, 1);
+                    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateU32(mDecoded, "before", 2, 20));
+                }
+                ASSERT_EQ(MAMA_STATUS_OK, decode(wires[to]));
+                // twice: the second decodes into the fields the first replaced
+                for (int again = 0; again < 2; ++again)
+                {
+                    const std::string what = std::to_string(from) + " then " + std::to_string(to) +
+                                             (change ? ", changed" : "");
+                    EXPECT_EQ(texts[to], mamaMsg_toString(mDecoded)) << what;
+                    mamaMsg copy = nullptr;
+                    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_copy(mDecoded, &copy));
+                    EXPECT_EQ(texts[to], mamaMsg_toString(copy)) << "copy, " << what;
+                    ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_updateI64(copy, "after", 3, -3));
+                    EXPECT_EQ(wires[to], msgBytes(copy)) << "copy, " << what;
+                    mamaMsg_destroy(copy);
+                    ASSERT_EQ(MAMA_STATUS_OK, decode(wires[to]));
+                }
+            }
+        }
+    }
+    for (mamaMsg m : made)
+    {
+        mamaMsg_destroy(m);
+    }
+    mamaDateTime_destroy(time);
+    mamaPrice_destroy(price);
 }
 
 } // namespace
