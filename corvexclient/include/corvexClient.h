@@ -433,7 +433,9 @@ extern "C"
  * property text travels as the value of the NATS header
  * "Corvex-Properties" instead (where NATS tools show it); a receiver takes
  * the properties of the frame, or without any there those of the header.
- * Properties are decoded only when a receiver asks for the map. */
+ * Properties are decoded only when a receiver asks for the map, and the
+ * header is read only then: a header whose text is no property text leaves
+ * the message without properties (with a warning in the log). */
 
 /* Session properties honoured:
  *   "SESSION_ROUTER"                which router to use: "embedded" (the

@@ -68,15 +68,24 @@ namespace
 {
 /* Fills a message's own storage with a copy of source, its content and
  * property text too unless those are borrowed; on failure the message is
- * left as it was. */
+ * left as it was. A copy that holds its own content takes a property text
+ * left in the router's message from there: the caller is then source's
+ * only holder. */
 bool fillCopy(corvexClientMsg* copy, const corvexClientMsg* source, bool copyContent = true)
 {
     /* A property text not decoded yet travels as it came. */
-    const bool encoded =
-        source->mEncodedMap && source->mMapState.load(std::memory_order_acquire) != 2;
-    const uint32_t mapSize = !encoded && source->mMap ? corvexContainer_size(source->mMap) : 0;
+    const bool pending = (source->mEncodedMap || source->mFindMap) &&
+                         source->mMapState.load(std::memory_order_acquire) != 2;
+    const bool left = pending && source->mFindMap && !copyContent;
+    const char* text = pending ? source->mEncodedMap : nullptr;
+    uint32_t textLength = text ? source->mEncodedMapLength : 0;
+    if (pending && source->mFindMap && copyContent &&
+        !source->mFindMap(source->mMapOrigin, &text, &textLength))
+        text = nullptr;
+    const bool encoded = text != nullptr;
+    const uint32_t mapSize = !pending && source->mMap ? corvexContainer_size(source->mMap) : 0;
     const uint32_t mapBytes = alignUp(mapSize);
-    const uint32_t encodedSize = encoded && copyContent ? source->mEncodedMapLength : 0;
+    const uint32_t encodedSize = encoded && copyContent ? textLength : 0;
     const uint32_t replySize = source->mHasReplyTo ? source->mReplyToLength + 1 : 0;
     const uint32_t contentSize = copyContent ? source->mContentLength : 0;
     const uint64_t total =
@@ -88,7 +97,10 @@ bool fillCopy(corvexClientMsg* copy, const corvexClientMsg* source, bool copyCon
     copy->mEncodedMap = nullptr;
     copy->mEncodedMapLength = 0;
     copy->mDecodeMap = nullptr;
+    copy->mFindMap = nullptr;
+    copy->mMapOrigin = nullptr;
     copy->mMapState.store(0, std::memory_order_relaxed);
+    copy->mMapLost = 0;
     if (mapSize)
     {
         std::memcpy(at, source->mMap, mapSize);
@@ -97,14 +109,20 @@ bool fillCopy(corvexClientMsg* copy, const corvexClientMsg* source, bool copyCon
     }
     if (encoded)
     {
-        copy->mEncodedMap = source->mEncodedMap;
+        copy->mEncodedMap = text;
         if (copyContent)
         {
-            std::memcpy(at, source->mEncodedMap, encodedSize);
+            std::memcpy(at, text, encodedSize);
             copy->mEncodedMap = at;
             at += encodedSize;
         }
-        copy->mEncodedMapLength = source->mEncodedMapLength;
+        copy->mEncodedMapLength = textLength;
+        copy->mDecodeMap = source->mDecodeMap;
+    }
+    else if (left)
+    {
+        copy->mFindMap = source->mFindMap;
+        copy->mMapOrigin = source->mMapOrigin;
         copy->mDecodeMap = source->mDecodeMap;
     }
     copy->mContent = nullptr;
@@ -147,13 +165,19 @@ bool fillCopy(corvexClientMsg* copy, const corvexClientMsg* source, bool copyCon
 
 corvexClientContainer* corvexMsg_map(corvexClientMsg* msg)
 {
-    if (!msg->mEncodedMap)
+    if (!msg->mEncodedMap && !msg->mFindMap)
         return msg->mMap;
     uint8_t state = msg->mMapState.load(std::memory_order_acquire);
     if (state == 0 && msg->mMapState.compare_exchange_strong(state, 1, std::memory_order_acquire))
     {
-        msg->mMap = msg->mDecodeMap(msg->mEncodedMap, msg->mEncodedMapLength, &msg->mMapStorage,
-                                    &msg->mMapStorageCapacity);
+        const char* text = msg->mEncodedMap;
+        uint32_t length = msg->mEncodedMapLength;
+        if (msg->mFindMap && !msg->mFindMap(msg->mMapOrigin, &text, &length))
+            text = nullptr;
+        msg->mMap =
+            text ? msg->mDecodeMap(text, length, &msg->mMapStorage, &msg->mMapStorageCapacity)
+                 : nullptr;
+        msg->mMapLost = text && !msg->mMap;
         msg->mMapState.store(2, std::memory_order_release);
         return msg->mMap;
     }
@@ -393,6 +417,8 @@ extern "C"
         msg->mMap = map;
         msg->mEncodedMap = nullptr;
         msg->mEncodedMapLength = 0;
+        msg->mFindMap = nullptr;
+        msg->mMapOrigin = nullptr;
         return CORVEXCLIENT_OK;
     }
 
@@ -405,9 +431,8 @@ extern "C"
             return code;
         if (!map)
             return corvexError_fail(CORVEXCLIENT_SUBCODE_NULL_ARGUMENT);
-        const bool encoded = msg->mEncodedMap != nullptr;
         *map = corvexMsg_map(msg);
-        if (!*map && encoded)
+        if (!*map && msg->mMapLost)
             return corvexError_fail(CORVEXCLIENT_SUBCODE_NO_MEMORY);
         if (!*map)
             return CORVEXCLIENT_NOT_FOUND;

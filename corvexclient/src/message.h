@@ -17,6 +17,11 @@
 typedef corvexClientContainer* (*CorvexMapDecoder)(const char* text, uint32_t length,
                                                    char** storage, uint32_t* capacity);
 
+/* Finds and checks the property text a received message left in the
+ * router's own message (origin); false when it holds none that is one. The
+ * text lasts as long as origin. */
+typedef bool (*CorvexMapFinder)(const void* origin, const char** text, uint32_t* length);
+
 struct corvexClientMsg
 {
     CorvexWorkNode mNode; /* first: queued for delivery by its node */
@@ -42,13 +47,18 @@ struct corvexClientMsg
     uint32_t mStorageCapacity;
 
     /* Received user properties still in the text they came in (checked by
-     * the router that received them), decoded into mMap by mDecodeMap in
-     * mMapStorage the first time the map is asked for. mMapState: 0 not
-     * decoded, 1 being decoded, 2 decoded. */
+     * the router that received them), or, with mFindMap, still in the
+     * router's message mMapOrigin, where mFindMap finds and checks them;
+     * decoded into mMap by mDecodeMap in mMapStorage the first time the map
+     * is asked for. mMapState: 0 not decoded, 1 being decoded, 2 decoded;
+     * mMapLost: a text was found but memory was short for its map. */
     const char* mEncodedMap;
     uint32_t mEncodedMapLength;
     CorvexMapDecoder mDecodeMap;
+    CorvexMapFinder mFindMap;
+    const void* mMapOrigin;
     std::atomic<uint8_t> mMapState;
+    uint8_t mMapLost;
     char* mMapStorage;
     uint32_t mMapStorageCapacity;
 

@@ -153,7 +153,10 @@ void resetFields(corvexClientMsg* msg)
     msg->mEncodedMap = nullptr;
     msg->mEncodedMapLength = 0;
     msg->mDecodeMap = nullptr;
+    msg->mFindMap = nullptr;
+    msg->mMapOrigin = nullptr;
     msg->mMapState.store(0, std::memory_order_relaxed);
+    msg->mMapLost = 0;
     msg->mNextFree = nullptr;
 }
 } // namespace

@@ -27,6 +27,7 @@ struct ClientMsg
     std::string mTopic;
     std::string mContent;
     std::string mReplyTo;
+    std::string mProperty; /* the user property "k", "-" without one */
     bool mDiscard = false;
     int mCached = 0;
     corvexClient_cacheRequestId_t mRequestId = 0;
@@ -72,6 +73,13 @@ inline ClientMsg copyOf(corvexClient_msg_t msg, void* user)
         copy.mContent.assign(static_cast<const char*>(content), size);
     if (corvexClient_msg_getReplyTo(msg, &dest, sizeof(dest)) == CORVEXCLIENT_OK)
         copy.mReplyTo = dest.mTopic;
+    corvexClient_container_t map = nullptr;
+    const char* property = nullptr;
+    copy.mProperty =
+        corvexClient_msg_getUserPropertyMap(msg, &map) == CORVEXCLIENT_OK &&
+                corvexClient_container_getStringPtr(map, "k", &property) == CORVEXCLIENT_OK
+            ? property
+            : "-";
     copy.mDiscard = corvexClient_msg_isDiscardIndication(msg) != 0;
     copy.mCached = corvexClient_msg_isCacheMsg(msg);
     corvexClient_msg_getCacheRequestId(msg, &copy.mRequestId);

@@ -327,11 +327,42 @@ void dropMalformed(NatsLinkState& state, natsMsg* received, const char* why)
                         static_cast<unsigned long long>(held));
 }
 
-/* Points msg at the content and the property text of a received payload
- * (the frame's, or without any there the header's), checking the text
- * unless it is the one last checked (*checked, when given); false (logged)
- * when the payload or the text is malformed. The map is decoded only when
- * a receiver asks for it. */
+CorvexLogThrottle gMalformedHeaderLog;
+
+/* The property text of a received message's header (origin), when it has
+ * one that is a property text; a header's text that is none is ignored,
+ * with a warning (a burst of them in one line a second). Reading a header
+ * decodes all of the message's headers: left for when a receiver asks. */
+bool headerProperties(const void* origin, const char** text, uint32_t* length)
+{
+    natsMsg* received = static_cast<natsMsg*>(const_cast<void*>(origin));
+    const char* value = nullptr;
+    if (natsMsgHeader_Get(received, CORVEX_NATS_PROPERTY_HEADER, &value) != NATS_OK || !value)
+        return false;
+    const size_t size = std::strlen(value);
+    if (size > UINT32_MAX || !corvexNatsProperties_valid(value, size))
+    {
+        uint64_t held = 0;
+        if (corvexLog_enabled(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING) &&
+            corvexLogThrottle_pass(&gMalformedHeaderLog, &held))
+            corvexLog_write(CORVEXCLIENT_LOG_CATEGORY_APP, CORVEXCLIENT_LOG_WARNING,
+                            "properties of a message on NATS subject '%s' ignored: its header "
+                            "\"" CORVEX_NATS_PROPERTY_HEADER "\" is no property text (%llu more "
+                            "since the last report)",
+                            escapedSubject(natsMsg_GetSubject(received)).c_str(),
+                            static_cast<unsigned long long>(held));
+        return false;
+    }
+    *text = value;
+    *length = static_cast<uint32_t>(size);
+    return true;
+}
+
+/* Points msg at the content and the property text of a received payload:
+ * the frame's, checked unless it is the one last checked (*checked, when
+ * given), or without any there the header's, found and checked when a
+ * receiver asks for the map; false (logged) when the payload or the frame's
+ * text is malformed. The map is decoded only when a receiver asks for it. */
 bool receivedPayload(NatsLinkState& state, natsMsg* received, std::string* checked,
                      corvexClientMsg* msg)
 {
@@ -345,13 +376,6 @@ bool receivedPayload(NatsLinkState& state, natsMsg* received, std::string* check
     }
     const char* text = frame.mProperties;
     size_t length = frame.mPropertiesLength;
-    const char* value = nullptr;
-    if (!text && natsMsgHeader_Get(received, CORVEX_NATS_PROPERTY_HEADER, &value) == NATS_OK &&
-        value)
-    {
-        text = value;
-        length = std::strlen(value);
-    }
     if (text &&
         !(checked && checked->size() == length && std::memcmp(checked->data(), text, length) == 0))
     {
@@ -365,7 +389,12 @@ bool receivedPayload(NatsLinkState& state, natsMsg* received, std::string* check
     }
     msg->mEncodedMap = text;
     msg->mEncodedMapLength = static_cast<uint32_t>(length);
-    msg->mDecodeMap = text ? corvexNatsProperties_decode : nullptr;
+    msg->mDecodeMap = corvexNatsProperties_decode;
+    if (!text)
+    {
+        msg->mFindMap = headerProperties;
+        msg->mMapOrigin = received;
+    }
     msg->mContent = frame.mContent;
     msg->mContentLength = frame.mContentLength;
     return true;
