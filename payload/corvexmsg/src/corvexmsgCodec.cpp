@@ -658,29 +658,17 @@ mama_status corvexMsgCodec_decode(CorvexMsgPayload* msg, const void* buffer, siz
                : MAMA_STATUS_PLATFORM;
 }
 
-mama_status corvexMsgCodec_encode(CorvexMsgPayload* msg, const void** buffer, size_t* length)
+void corvexMsgCodec_encodeAgain(CorvexMsgPayload* msg)
 {
-    if (msg->mWire != nullptr)
+    /* sized once, then written straight into the buffer */
+    const size_t size = measureMessage(msg);
+    if (msg->mEncoded.size() < size)
     {
-        *buffer = msg->mWire;
-        *length = msg->mWireLen;
-        return MAMA_STATUS_OK;
+        msg->mEncoded.resize(size);
     }
-    if (!msg->mEncodedValid)
-    {
-        /* sized once, then written straight into the buffer */
-        const size_t size = measureMessage(msg);
-        if (msg->mEncoded.size() < size)
-        {
-            msg->mEncoded.resize(size);
-        }
-        writeMessage(msg->mEncoded.data(), msg, true);
-        msg->mEncodedSize = size;
-        msg->mEncodedValid = true;
-    }
-    *buffer = msg->mEncoded.data();
-    *length = msg->mEncodedSize;
-    return MAMA_STATUS_OK;
+    writeMessage(msg->mEncoded.data(), msg, true);
+    msg->mEncodedSize = size;
+    msg->mEncodedValid = true;
 }
 
 bool corvexMsgCodec_patchValue(CorvexMsgPayload* msg, const CorvexMsgField* field)

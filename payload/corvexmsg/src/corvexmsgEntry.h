@@ -47,10 +47,25 @@ inline bool hasName(const char* name)
  * message whose last encoding holds it takes its new value there too when the
  * value keeps its type and wire size, and the encoding stays valid; any other
  * change marks the message, and every message holding it, changed (before
- * `set` runs: a message reading received bytes in place copies them first). */
-template <typename Set> void changeField(CorvexMsgField* f, Set&& set)
+ * `set` runs: a message reading received bytes in place copies them first).
+ * With Number, the type of number `set` stores, a field that already is a
+ * number of that type in its message's last encoding takes the new value
+ * there with no further checks: the type fixes the value's size. */
+template <mamaFieldType Number = MAMA_FIELD_TYPE_UNKNOWN, typename Set>
+void changeField(CorvexMsgField* f, Set&& set)
 {
     CorvexMsgPayload* m = f->mMsg;
+    if constexpr (corvexMsg_scalarSize(Number) != 0)
+    {
+        if (f->mType == Number && m != nullptr && corvexMsgCodec_canPatch(m) &&
+            f->mEncodedIn == m->mEncodings)
+        {
+            set(f);
+            corvexMsg_writeLe(m->mEncoded.data() + f->mEncodedAt, f->mValue.mUnsigned,
+                              corvexMsg_scalarSize(Number));
+            return;
+        }
+    }
     if (m == nullptr)
     {
         set(f);
@@ -72,8 +87,8 @@ template <typename Set> void changeField(CorvexMsgField* f, Set&& set)
 }
 
 /* Adds a field, or with `update` replaces the value of the field found by
- * name/fid (adding it when absent). */
-template <typename Set>
+ * name/fid (adding it when absent), changing it as changeField<Number> does. */
+template <mamaFieldType Number = MAMA_FIELD_TYPE_UNKNOWN, typename Set>
 mama_status storeField(msgPayload msg, const char* name, mama_fid_t fid, bool update, Set&& set)
 {
     if (msg == nullptr)
@@ -96,7 +111,7 @@ mama_status storeField(msgPayload msg, const char* name, mama_fid_t fid, bool up
             CorvexMsgField* f = update ? corvexMsgPayload_find(m, name, fid) : nullptr;
             if (f != nullptr)
             {
-                changeField(f, set);
+                changeField<Number>(f, set);
                 return MAMA_STATUS_OK;
             }
             corvexMsgPayload_touch(m);
@@ -139,8 +154,9 @@ inline mama_status checkFieldUpdate(const CorvexMsgField* f, mamaFieldType type)
 }
 
 /* A field-level update: the field must already hold `type`; it changes as
- * changeField has it. */
-template <typename Set> mama_status updateField(CorvexMsgField* f, mamaFieldType type, Set&& set)
+ * changeField<Number> has it. */
+template <mamaFieldType Number = MAMA_FIELD_TYPE_UNKNOWN, typename Set>
+mama_status updateField(CorvexMsgField* f, mamaFieldType type, Set&& set)
 {
     mama_status status = checkFieldUpdate(f, type);
     if (status != MAMA_STATUS_OK)
@@ -150,7 +166,7 @@ template <typename Set> mama_status updateField(CorvexMsgField* f, mamaFieldType
     return guarded(
         [&]
         {
-            changeField(f, set);
+            changeField<Number>(f, set);
             return MAMA_STATUS_OK;
         });
 }

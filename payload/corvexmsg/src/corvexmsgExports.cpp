@@ -197,8 +197,8 @@ void writeF64(CorvexMsgField* f, mama_f64_t v)
     CORVEXMSG_EXPORT mama_status corvexmsgPayload_update##Suffix(msgPayload msg, const char* name, \
                                                                  mama_fid_t fid, CType value)      \
     {                                                                                              \
-        return storeField(msg, name, fid, true,                                                    \
-                          [&](CorvexMsgField* f) { write##Suffix(f, value); });                    \
+        return storeField<FieldType>(msg, name, fid, true,                                         \
+                                     [&](CorvexMsgField* f) { write##Suffix(f, value); });         \
     }                                                                                              \
     CORVEXMSG_EXPORT mama_status corvexmsgPayload_get##Suffix(                                     \
         const msgPayload msg, const char* name, mama_fid_t fid, CType* result)                     \
@@ -214,8 +214,8 @@ void writeF64(CorvexMsgField* f, mama_f64_t v)
         {                                                                                          \
             return MAMA_STATUS_NULL_ARG;                                                           \
         }                                                                                          \
-        return updateField(asField(field), FieldType,                                              \
-                           [&](CorvexMsgField* f) { write##Suffix(f, value); });                   \
+        return updateField<FieldType>(asField(field), FieldType,                                   \
+                                      [&](CorvexMsgField* f) { write##Suffix(f, value); });        \
     }                                                                                              \
     CORVEXMSG_EXPORT mama_status corvexmsgFieldPayload_get##Suffix(const msgFieldPayload field,    \
                                                                    CType* result)                  \

@@ -60,20 +60,6 @@ void clearValue(CorvexMsgField* field)
     clearValueButStore(field);
 }
 
-/* Makes the field a number of the given type, with no value yet. A field that
- * already is one holds nothing but its number (every other change clears
- * the rest), so a publisher updating the same number before each send skips
- * the clearing. */
-void becomeNumber(CorvexMsgField* field, mamaFieldType type)
-{
-    if (field->mType == type)
-    {
-        return;
-    }
-    clearValue(field);
-    field->mType = type;
-}
-
 /* Gives a store's heap memory back, if it holds any. */
 void release(std::string* store)
 {
@@ -218,28 +204,10 @@ CorvexMsgField* corvexMsgPayload_append(CorvexMsgPayload* msg, const char* name,
     return f;
 }
 
-void corvexMsgField_setSigned(CorvexMsgField* field, mamaFieldType type, int64_t value)
+void corvexMsgField_retypeNumber(CorvexMsgField* field, mamaFieldType type)
 {
-    becomeNumber(field, type);
-    field->mValue.mSigned = value;
-}
-
-void corvexMsgField_setUnsigned(CorvexMsgField* field, mamaFieldType type, uint64_t value)
-{
-    becomeNumber(field, type);
-    field->mValue.mUnsigned = value;
-}
-
-void corvexMsgField_setF32(CorvexMsgField* field, float value)
-{
-    becomeNumber(field, MAMA_FIELD_TYPE_F32);
-    field->mValue.mF32 = value;
-}
-
-void corvexMsgField_setF64(CorvexMsgField* field, double value)
-{
-    becomeNumber(field, MAMA_FIELD_TYPE_F64);
-    field->mValue.mF64 = value;
+    clearValue(field);
+    field->mType = type;
 }
 
 void corvexMsgField_setBytes(CorvexMsgField* field, mamaFieldType type, const void* data,

@@ -276,16 +276,22 @@ CorvexMsgField* corvexMsgPayload_search(const CorvexMsgPayload* msg, const char*
                                         mama_fid_t fid);
 
 /* As corvexMsgPayload_search, but the field after the last found by fid is
- * taken when it has the fid: readers and updaters mostly go through the fields
- * in order. */
+ * taken when it has the fid, and else the first field when it has it:
+ * readers and updaters mostly go through the fields in order, and a
+ * publisher goes through them again for each message it sends. */
 inline CorvexMsgField* corvexMsgPayload_find(const CorvexMsgPayload* msg, const char* name,
                                              mama_fid_t fid)
 {
-    const size_t next = msg->mNextFind;
-    if (fid != 0 && next < msg->mFields.size() && msg->mFields[next].mFid == fid)
+    if (fid != 0)
     {
-        msg->mNextFind = next + 1;
-        return &msg->mFields[next];
+        const CorvexMsgFieldList& fields = msg->mFields;
+        const size_t next = msg->mNextFind;
+        const size_t at = next < fields.size() && fields[next].mFid == fid ? next : 0;
+        if (at < fields.size() && fields[at].mFid == fid)
+        {
+            msg->mNextFind = at + 1;
+            return &fields[at];
+        }
     }
     return corvexMsgPayload_search(msg, name, fid);
 }
@@ -310,11 +316,50 @@ void corvexMsgField_release(CorvexMsgField* field);
 /* Appends a new, owned field with a name copy and no value. */
 CorvexMsgField* corvexMsgPayload_append(CorvexMsgPayload* msg, const char* name, mama_fid_t fid);
 
-/* Value setters for an owned field; they also set the field's type. */
-void corvexMsgField_setSigned(CorvexMsgField* field, mamaFieldType type, int64_t value);
-void corvexMsgField_setUnsigned(CorvexMsgField* field, mamaFieldType type, uint64_t value);
-void corvexMsgField_setF32(CorvexMsgField* field, float value);
-void corvexMsgField_setF64(CorvexMsgField* field, double value);
+/* Makes the field a number of another type, with no value yet: clears what
+ * its previous type used. */
+void corvexMsgField_retypeNumber(CorvexMsgField* field, mamaFieldType type);
+
+/* Value setters for an owned field; they also set the field's type. A field
+ * that already is a number of the type holds nothing but its number (every
+ * other change clears the rest): a publisher updating the same number before
+ * each send only stores it. */
+inline void corvexMsgField_setSigned(CorvexMsgField* field, mamaFieldType type, int64_t value)
+{
+    if (field->mType != type)
+    {
+        corvexMsgField_retypeNumber(field, type);
+    }
+    field->mValue.mSigned = value;
+}
+
+inline void corvexMsgField_setUnsigned(CorvexMsgField* field, mamaFieldType type, uint64_t value)
+{
+    if (field->mType != type)
+    {
+        corvexMsgField_retypeNumber(field, type);
+    }
+    field->mValue.mUnsigned = value;
+}
+
+inline void corvexMsgField_setF32(CorvexMsgField* field, float value)
+{
+    if (field->mType != MAMA_FIELD_TYPE_F32)
+    {
+        corvexMsgField_retypeNumber(field, MAMA_FIELD_TYPE_F32);
+    }
+    field->mValue.mF32 = value;
+}
+
+inline void corvexMsgField_setF64(CorvexMsgField* field, double value)
+{
+    if (field->mType != MAMA_FIELD_TYPE_F64)
+    {
+        corvexMsgField_retypeNumber(field, MAMA_FIELD_TYPE_F64);
+    }
+    field->mValue.mF64 = value;
+}
+
 /* A string or opaque value (or a copied field's bytes): the field copies size
  * bytes from data, which may lie in its own storage. */
 void corvexMsgField_setBytes(CorvexMsgField* field, mamaFieldType type, const void* data,
@@ -472,7 +517,27 @@ mama_status corvexMsgField_getF32(const CorvexMsgField* field, float* result);
  * failure msg is unchanged and the result is MAMA_STATUS_PLATFORM. A decoded
  * message and its sub-messages borrow the buffer. */
 mama_status corvexMsgCodec_decode(CorvexMsgPayload* msg, const void* buffer, size_t length);
-mama_status corvexMsgCodec_encode(CorvexMsgPayload* msg, const void** buffer, size_t* length);
+/* Encodes msg again into its buffer (mEncoded) and makes that encoding valid. */
+void corvexMsgCodec_encodeAgain(CorvexMsgPayload* msg);
+
+/* The encoding of msg: the received bytes while it borrows them, else its last
+ * encoding, made again first when something changed that it could not take. */
+inline mama_status corvexMsgCodec_encode(CorvexMsgPayload* msg, const void** buffer, size_t* length)
+{
+    if (msg->mWire != nullptr)
+    {
+        *buffer = msg->mWire;
+        *length = msg->mWireLen;
+        return MAMA_STATUS_OK;
+    }
+    if (!msg->mEncodedValid)
+    {
+        corvexMsgCodec_encodeAgain(msg);
+    }
+    *buffer = msg->mEncoded.data();
+    *length = msg->mEncodedSize;
+    return MAMA_STATUS_OK;
+}
 
 /* Whether msg's last encoding is valid and may take a changed value in place:
  * msg is no sub-message (its holder has an encoding of its own). */
