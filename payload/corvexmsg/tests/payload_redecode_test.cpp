@@ -30,9 +30,22 @@ class RedecodeTest : public ::testing::Test
 
     void TearDown() override
     {
+        for (mamaMsg m : mMade)
+        {
+            mamaMsg_destroy(m);
+        }
         // Owning what it decoded into, its destroy frees that.
         mamaMsgImpl_setMessageOwner(mDecoded, 1);
         mamaMsg_destroy(mDecoded);
+    }
+
+    // A message of the payload, destroyed after the test.
+    mamaMsg create()
+    {
+        mamaMsg msg = nullptr;
+        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_createForPayloadBridge(&msg, mBridge));
+        mMade.push_back(msg);
+        return msg;
     }
 
     // The encoded bytes of a message holding the named int fields, fid i+1.
@@ -90,6 +103,7 @@ class RedecodeTest : public ::testing::Test
 
     mamaPayloadBridge mBridge = nullptr;
     mamaMsg mDecoded = nullptr;
+    std::vector<mamaMsg> mMade;
 };
 
 TEST_F(RedecodeTest, EachDecodeShowsOnlyItsOwnFields)
@@ -150,14 +164,6 @@ TEST_F(RedecodeTest, RefusedBytesLeaveTheLastGoodDecode)
 // handed out).
 TEST_F(RedecodeTest, CompositeFieldsDecodeAfreshOverOthers)
 {
-    std::vector<mamaMsg> made;
-    auto create = [&]
-    {
-        mamaMsg msg = nullptr;
-        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_createForPayloadBridge(&msg, mBridge));
-        made.push_back(msg);
-        return msg;
-    };
     auto withInts = [&](std::vector<std::pair<std::string, int32_t>> fields)
     {
         mamaMsg msg = create();
@@ -223,10 +229,6 @@ TEST_F(RedecodeTest, CompositeFieldsDecodeAfreshOverOthers)
         EXPECT_EQ(texts[k], mamaMsg_toString(copy)) << "copy of message " << k;
         mamaMsg_destroy(copy);
     }
-    for (mamaMsg m : made)
-    {
-        mamaMsg_destroy(m);
-    }
 }
 
 // One field decoded over another of each kind, in each order, with the
@@ -246,14 +248,6 @@ TEST_F(RedecodeTest, EachKindDecodesOverEveryOther)
     const char* names[] = {"one", "two"};
     const uint8_t bytes[] = {1, 0, 2, 0, 3, 0, 4};
 
-    std::vector<mamaMsg> made;
-    auto create = [&]
-    {
-        mamaMsg msg = nullptr;
-        EXPECT_EQ(MAMA_STATUS_OK, mamaMsg_createForPayloadBridge(&msg, mBridge));
-        made.push_back(msg);
-        return msg;
-    };
     mamaMsg inner = create();
     ASSERT_EQ(MAMA_STATUS_OK, mamaMsg_addI32(inner, "in", 7, -7));
     const mamaMsg parts[] = {inner, inner};
@@ -320,10 +314,6 @@ TEST_F(RedecodeTest, EachKindDecodesOverEveryOther)
                 }
             }
         }
-    }
-    for (mamaMsg m : made)
-    {
-        mamaMsg_destroy(m);
     }
     mamaDateTime_destroy(time);
     mamaPrice_destroy(price);
