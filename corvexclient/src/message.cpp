@@ -66,6 +66,17 @@ corvexClient_returnCode_t setTopic(corvexClient_msg_t msg, const char* topic)
 
 namespace
 {
+/* The property text a message has not decoded: its own, or the one the
+ * router's message holds, checked; false when there is none. */
+bool undecodedText(const corvexClientMsg* msg, const char** text, uint32_t* length)
+{
+    *text = msg->mEncodedMap;
+    *length = msg->mEncodedMapLength;
+    if (msg->mFindMap && !msg->mFindMap(msg->mMapOrigin, text, length))
+        *text = nullptr;
+    return *text != nullptr;
+}
+
 /* Fills a message's own storage with a copy of source, its content and
  * property text too unless those are borrowed; on failure the message is
  * left as it was. A copy that holds its own content takes a property text
@@ -77,12 +88,9 @@ bool fillCopy(corvexClientMsg* copy, const corvexClientMsg* source, bool copyCon
     const bool pending = (source->mEncodedMap || source->mFindMap) &&
                          source->mMapState.load(std::memory_order_acquire) != 2;
     const bool left = pending && source->mFindMap && !copyContent;
-    const char* text = pending ? source->mEncodedMap : nullptr;
-    uint32_t textLength = text ? source->mEncodedMapLength : 0;
-    if (pending && source->mFindMap && copyContent &&
-        !source->mFindMap(source->mMapOrigin, &text, &textLength))
-        text = nullptr;
-    const bool encoded = text != nullptr;
+    const char* text = nullptr;
+    uint32_t textLength = 0;
+    const bool encoded = pending && !left && undecodedText(source, &text, &textLength);
     const uint32_t mapSize = !pending && source->mMap ? corvexContainer_size(source->mMap) : 0;
     const uint32_t mapBytes = alignUp(mapSize);
     const uint32_t encodedSize = encoded && copyContent ? textLength : 0;
@@ -170,14 +178,13 @@ corvexClientContainer* corvexMsg_map(corvexClientMsg* msg)
     uint8_t state = msg->mMapState.load(std::memory_order_acquire);
     if (state == 0 && msg->mMapState.compare_exchange_strong(state, 1, std::memory_order_acquire))
     {
-        const char* text = msg->mEncodedMap;
-        uint32_t length = msg->mEncodedMapLength;
-        if (msg->mFindMap && !msg->mFindMap(msg->mMapOrigin, &text, &length))
-            text = nullptr;
+        const char* text = nullptr;
+        uint32_t length = 0;
+        const bool found = undecodedText(msg, &text, &length);
         msg->mMap =
-            text ? msg->mDecodeMap(text, length, &msg->mMapStorage, &msg->mMapStorageCapacity)
-                 : nullptr;
-        msg->mMapLost = text && !msg->mMap;
+            found ? msg->mDecodeMap(text, length, &msg->mMapStorage, &msg->mMapStorageCapacity)
+                  : nullptr;
+        msg->mMapLost = found && !msg->mMap;
         msg->mMapState.store(2, std::memory_order_release);
         return msg->mMap;
     }
