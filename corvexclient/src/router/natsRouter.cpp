@@ -34,7 +34,7 @@ constexpr const char* kTlsScheme = "tls://";
 constexpr int64_t kReconnectWaitMs = 250;
 constexpr int64_t kSubscribeFlushMs = 2000;
 constexpr int64_t kCloseFlushMs = 2000;
-constexpr int64_t kGatherUs = 250;
+constexpr int64_t kGatherUs = 100;
 constexpr int kGatherBytes = 4096;
 constexpr int32_t kRefusedResponse = 403;
 constexpr const char* kSubscribeViolation = "Permissions Violation for Subscription to ";
@@ -1029,11 +1029,11 @@ void runFlusher(NatsLink* link)
         /* What was published while it waited for the server goes out at
          * once, unless it is a fast stream, one that filled a good part of
          * the connection's buffer in that round trip: that gathers for a
-         * quarter of a millisecond before the next flush (the buffer writes
+         * tenth of a millisecond before the next flush (the buffer writes
          * itself once full). Each round trip costs the publishing process
          * some tens of microseconds of system time; gathering spreads it
-         * over more messages, and a quarter keeps a message's wait under
-         * the millisecond the NATS client's own flusher gathers for. */
+         * over more messages, while a message waits far less than the
+         * millisecond the NATS client's own flusher gathers for. */
         if (link->mPublished.load(std::memory_order_acquire) &&
             natsConnection_Buffered(link->mConnection) >= kGatherBytes)
             link->mFlushWanted.wait_for(lock, std::chrono::microseconds(kGatherUs),
