@@ -47,7 +47,7 @@ struct NatsSubscription;
 /* natsMsg_Destroy hands a message to the NATS library's collector thread
  * and wakes it when it sleeps: message by message, the wake-ups cost the
  * destroying thread and the collector more than the frees. Each thread
- * destroys its messages a batch at a time (at most kDestroyBatch of them
+ * destroys the messages it received a batch at a time (at most kDestroyBatch of them
  * and kDestroyBatchBytes of data), so that the collector wakes once a
  * batch; what a thread still keeps goes when it exits. Plain data, so that
  * reaching it is one look-up (each use of a thread_local with a destructor
@@ -1392,7 +1392,11 @@ void payloadOf(PublishScratch& scratch, const corvexClientMsg* msg, const char* 
 
 /* With the header option, the property text goes as a header. The header
  * takes a terminated text: the scratch's own property text is one, a text
- * received with the message is copied. */
+ * received with the message is copied. The message is destroyed at once,
+ * not in the thread's batch: a publisher at full speed keeps creating such
+ * messages, and their memory (the message, its header's hash and values)
+ * comes back to it faster message by message (about a tenth more
+ * messages a second) than 64 at a time. */
 natsStatus publishWithHeader(NatsLink* link, PublishScratch& scratch, const char* subject,
                              const char* reply, const char* text, size_t length, const char* data,
                              int size)
@@ -1411,7 +1415,7 @@ natsStatus publishWithHeader(NatsLink* link, PublishScratch& scratch, const char
     status = natsMsgHeader_Set(out, CORVEX_NATS_PROPERTY_HEADER, value);
     if (status == NATS_OK)
         status = natsConnection_PublishMsg(link->mConnection, out);
-    destroyLater(out);
+    natsMsg_Destroy(out);
     return status;
 }
 
