@@ -47,9 +47,10 @@ struct NatsSubscription;
 /* natsMsg_Destroy hands a message to the NATS library's collector thread
  * and wakes it when it sleeps: message by message, the wake-ups cost the
  * destroying thread and the collector more than the frees. Each thread
- * destroys the messages it received a batch at a time (at most kDestroyBatch of them
- * and kDestroyBatchBytes of data), so that the collector wakes once a
- * batch; what a thread still keeps goes when it exits. Plain data, so that
+ * destroys the messages it received a batch at a time (at most
+ * kDestroyBatch of them and kDestroyBatchBytes of data), so that the
+ * collector wakes once a batch; what a thread still keeps goes when it
+ * exits. Plain data, so that
  * reaching it is one look-up (each use of a thread_local with a destructor
  * in a shared library is more). */
 struct NatsDestroyBatch
@@ -1394,9 +1395,9 @@ void payloadOf(PublishScratch& scratch, const corvexClientMsg* msg, const char* 
  * takes a terminated text: the scratch's own property text is one, a text
  * received with the message is copied. The message is destroyed at once,
  * not in the thread's batch: a publisher at full speed keeps creating such
- * messages, and their memory (the message, its header's hash and values)
- * comes back to it faster message by message (about a tenth more
- * messages a second) than 64 at a time. */
+ * messages, and it sends more of them a second when their memory (the
+ * message, its header's hash and values) comes back message by message
+ * than 64 at a time. */
 natsStatus publishWithHeader(NatsLink* link, PublishScratch& scratch, const char* subject,
                              const char* reply, const char* text, size_t length, const char* data,
                              int size)
