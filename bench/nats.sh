@@ -3,9 +3,10 @@
 # the same run, one publisher process and one subscriber process through one
 # local nats-server:
 #  - one-way latency (send to callback) at 10,000 and 100,000 msg/s, 100
-#    bytes: the bridge, the NATS client flushing every message (as a
-#    latency-minded user of it publishes) and the NATS client as it comes
-#    (its flusher gathers writes for about a millisecond);
+#    bytes, with the subscriber's CPU time per message: the bridge, the
+#    NATS client flushing every message (as a latency-minded user of it
+#    publishes) and the NATS client as it comes (its flusher gathers writes
+#    for about a millisecond);
 #  - throughput at 100 and 1,000 bytes, with the subscriber's CPU time per
 #    message: the bridge as it comes, the bridge with its user properties
 #    in a NATS header (SESSION_ROUTER_PROPERTIES_HEADER), the NATS client
@@ -109,15 +110,15 @@ loadBefore=$(cut -d' ' -f1-3 /proc/loadavg)
 echo "mode,size,layer,msgs_per_sec,cpu_ns_per_msg_subscriber,p50_us,p90_us,p99_us,max_us,ratio_to_nats,ratio_to_nats_header,rate,p50_ratio_to_nats_flush,p99_ratio_to_nats_flush" >"$csv"
 
 # One-way latency: each layer at the same rate for the same time.
-latencyTable="| msg/s | layer | p50 µs | p99 µs | max µs | bridge p50 / NATS flushing | bridge p99 / NATS flushing | bridge p50 / NATS default |
-|---:|---|---:|---:|---:|---:|---:|---:|"
+latencyTable="| msg/s | layer | p50 µs | p99 µs | max µs | subscriber CPU ns/msg | bridge p50 / NATS flushing | bridge p99 / NATS flushing | bridge p50 / NATS default |
+|---:|---|---:|---:|---:|---:|---:|---:|---:|"
 for rate in 10000 100000; do
     n=$((rate * latencySeconds))
     layers=(bridge nats_flush nats)
     # Flushing is a round trip to the server each time: a publisher that
     # flushes every message cannot keep to 100,000 msg/s.
     ((rate > 20000)) && layers=(bridge nats)
-    declare -A p50s=() p99s=() maxs=()
+    declare -A p50s=() p99s=() maxs=() cpus=()
     p50Ratios=(); p99Ratios=(); defaultRatios=()
     for round in $(seq "$rounds"); do
         declare -A line=()
@@ -136,6 +137,7 @@ for rate in 10000 100000; do
             p50s[$layer]+="$(field p50_us "${line[$layer]}") "
             p99s[$layer]+="$(field p99_us "${line[$layer]}") "
             maxs[$layer]+="$(field max_us "${line[$layer]}") "
+            cpus[$layer]+="$(field cpu_ns_per_msg "${line[$layer]}") "
         done
         b50=$(field p50_us "${line[bridge]}"); b99=$(field p99_us "${line[bridge]}")
         if [[ -n ${line[nats_flush]:-} ]]; then
@@ -152,15 +154,17 @@ for rate in 10000 100000; do
     for layer in "${layers[@]}"; do
         # shellcheck disable=SC2086
         m50=$(median1 ${p50s[$layer]}); m99=$(median1 ${p99s[$layer]}); mMax=$(median1 ${maxs[$layer]})
+        # shellcheck disable=SC2086
+        mCpu=$(median ${cpus[$layer]})
         if [[ $layer == bridge ]]; then
-            echo "latency,100,$layer,,,$m50,,$m99,$mMax,$rDefault,,$rate,$r50,$r99" >>"$csv"
-            latencyTable+=$'\n'"| $rate | $layer | $m50 | $m99 | $mMax | ${r50:--} | ${r99:--} | $rDefault |"
+            echo "latency,100,$layer,,$mCpu,$m50,,$m99,$mMax,$rDefault,,$rate,$r50,$r99" >>"$csv"
+            latencyTable+=$'\n'"| $rate | $layer | $m50 | $m99 | $mMax | $mCpu | ${r50:--} | ${r99:--} | $rDefault |"
         else
-            echo "latency,100,$layer,,,$m50,,$m99,$mMax,,,$rate,," >>"$csv"
-            latencyTable+=$'\n'"| $rate | $layer | $m50 | $m99 | $mMax | | | |"
+            echo "latency,100,$layer,,$mCpu,$m50,,$m99,$mMax,,,$rate,," >>"$csv"
+            latencyTable+=$'\n'"| $rate | $layer | $m50 | $m99 | $mMax | $mCpu | | | |"
         fi
     done
-    unset p50s p99s maxs
+    unset p50s p99s maxs cpus
 done
 
 table="| size (bytes) | bridge msg/s | bridge, header option msg/s | NATS client msg/s | NATS client, one header msg/s | bridge/NATS | bridge header option/NATS with header | bridge subscriber CPU ns/msg | NATS subscriber CPU ns/msg | bridge CPU / NATS CPU | NATS with header subscriber CPU ns/msg |

@@ -113,8 +113,9 @@ Clock::time_point takeDueTimers(corvexClientContext* context, std::vector<DueTim
     return next;
 }
 
-/* Runs up to one batch of queued work; answers how many nodes ran. */
-size_t runBatch(corvexClientContext* context)
+/* Runs up to one batch of queued work; answers how many nodes ran, and in
+ * fromSenders how many of them publishing threads of this process posted. */
+size_t runBatch(corvexClientContext* context, size_t* fromSenders)
 {
     const size_t available = std::min(context->mQueued.load(std::memory_order_acquire), kBatch);
     size_t ran = 0;
@@ -127,6 +128,7 @@ size_t runBatch(corvexClientContext* context)
             std::this_thread::yield();
             continue;
         }
+        *fromSenders += node->mFromSender ? 1 : 0;
         node->mRun(node);
         ++ran;
     }
@@ -170,14 +172,19 @@ bool spinForWork(corvexClientContext* context)
 
 /* Decides, when the thread falls idle, whether it watches for its next node
  * (spinForWork) or sleeps at once. Watching spares that node a wake-up, and
- * costs nothing while a core is free for it. Under a dense stream (faster
- * than kSparseRate since the thread was last idle) on a machine whose cores
- * are all in demand, though, the watching thread holds a core that the
- * threads doing the work need (the senders, and those that consume what
- * this thread hands on), and the next node comes soon anyway: the thread
- * then sleeps at once. The cores count as in demand for kBackoff after the
- * thread was last found preempted, which is looked at no more than once
- * every kProbe. */
+ * costs nothing while a core is free for it.
+ * - Under a sparse stream (slower than kSparseRate since the thread was last
+ *   idle) it watches only behind publishing threads of this process. A
+ *   message from the network comes from a thread that was itself woken for
+ *   it: the watch would save one wake-up among several, and hold a core for
+ *   most of the gap between two messages, taken from the threads that read
+ *   the network.
+ * - Under a dense stream on a machine whose cores are all in demand, the
+ *   watching thread holds a core that the threads doing the work need (the
+ *   senders, and those that consume what this thread hands on), and the
+ *   next node comes soon anyway: the thread then sleeps at once. The cores
+ *   count as in demand for kBackoff after the thread was last found
+ *   preempted, which is looked at no more than once every kProbe. */
 class IdlePolicy
 {
   public:
@@ -185,9 +192,10 @@ class IdlePolicy
     static constexpr auto kProbe = std::chrono::milliseconds(1);
     static constexpr auto kBackoff = std::chrono::milliseconds(50);
 
-    void ran(size_t nodes)
+    void ran(size_t nodes, size_t fromSenders)
     {
         mRan += nodes;
+        mRanFromSenders += fromSenders;
     }
 
     bool mayWatch()
@@ -195,10 +203,12 @@ class IdlePolicy
         const Clock::time_point now = Clock::now();
         const double seconds = std::chrono::duration<double>(now - mIdleSince).count();
         const bool sparse = static_cast<double>(mRan) < kSparseRate * seconds;
+        const bool fromSenders = mRanFromSenders > 0;
         mRan = 0;
+        mRanFromSenders = 0;
         mIdleSince = now;
         if (sparse)
-            return true;
+            return fromSenders;
         if (now - mProbedAt >= kProbe)
         {
             const long preempted = preemptions();
@@ -218,7 +228,8 @@ class IdlePolicy
         return getrusage(RUSAGE_THREAD, &usage) == 0 ? usage.ru_nivcsw : 0;
     }
 
-    size_t mRan = 0; /* nodes run since mIdleSince */
+    size_t mRan = 0;            /* nodes run since mIdleSince */
+    size_t mRanFromSenders = 0; /* of them, posted by publishers of this process */
     Clock::time_point mIdleSince = Clock::now();
     long mPreempted = preemptions();
     Clock::time_point mProbedAt = Clock::now();
@@ -251,11 +262,12 @@ void threadMain(corvexClientContext* context)
          * of a quiet spell goes at once. */
         if (busy && context->mQueued.load(std::memory_order_relaxed) < kBatch / 8)
             std::this_thread::yield();
-        const size_t ran = runBatch(context);
+        size_t fromSenders = 0;
+        const size_t ran = runBatch(context, &fromSenders);
         busy = ran > 0;
         if (busy)
         {
-            idle.ran(ran);
+            idle.ran(ran, fromSenders);
             releaseSenders(context);
             continue;
         }
@@ -323,10 +335,12 @@ bool corvexContext_onAnyContextThread()
 }
 
 bool corvexContext_postMsg(corvexClientContext* context, corvexClientSession* session,
-                           corvexClientMsg* msg, void (*deliver)(CorvexWorkNode* node))
+                           corvexClientMsg* msg, void (*deliver)(CorvexWorkNode* node),
+                           bool fromSender)
 {
     msg->mNode.mSession = session;
     msg->mNode.mRun = deliver;
+    msg->mNode.mFromSender = fromSender;
     return push(context, &msg->mNode);
 }
 

@@ -74,12 +74,15 @@ bool corvexContext_onThread(const corvexClientContext* context);
 bool corvexContext_onAnyContextThread();
 
 /* Queues a received message for the session (never blocks); the context
- * thread hands its node to deliver. Answers true when the queue is over its
- * limit and the caller should wait for room: the caller has then been
- * counted as a waiter and must call corvexContext_waitForRoom (or
- * corvexContext_cancelWait) once its locks are released. */
+ * thread hands its node to deliver. fromSender tells a message posted by a
+ * publishing thread of this process from one a network thread received.
+ * Answers true when the queue is over its limit and the caller should wait
+ * for room: the caller has then been counted as a waiter and must call
+ * corvexContext_waitForRoom (or corvexContext_cancelWait) once its locks are
+ * released. */
 bool corvexContext_postMsg(corvexClientContext* context, corvexClientSession* session,
-                           corvexClientMsg* msg, void (*deliver)(CorvexWorkNode* node));
+                           corvexClientMsg* msg, void (*deliver)(CorvexWorkNode* node),
+                           bool fromSender);
 
 /* Queues a task for the thread; it runs exactly once, also while its session
  * is being destroyed, so it can free its argument. False when memory is

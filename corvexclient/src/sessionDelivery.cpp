@@ -293,7 +293,7 @@ void deliver(CorvexWorkNode* node)
 bool queue(corvexClientSession* session, corvexClientMsg* msg)
 {
     session->mPosted.fetch_add(1, std::memory_order_release);
-    return corvexContext_postMsg(session->mContext, session, msg, deliver);
+    return corvexContext_postMsg(session->mContext, session, msg, deliver, tSend.mInSend);
 }
 
 bool post(corvexClientSession* session, corvexClientMsg* msg)

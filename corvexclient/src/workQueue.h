@@ -14,6 +14,8 @@ struct CorvexWorkNode
     corvexClientSession* mSession;
     /* Runs the work and disposes of the node. */
     void (*mRun)(CorvexWorkNode* node);
+    /* Posted by a publishing thread of this process, not a network thread. */
+    bool mFromSender;
 };
 
 struct CorvexWorkQueue
