@@ -36,8 +36,9 @@ void runTaskNode(CorvexWorkNode* node)
 }
 
 /* Answers whether the sender must wait for room. */
-bool push(corvexClientContext* context, CorvexWorkNode* node)
+bool push(corvexClientContext* context, CorvexWorkNode* node, bool fromSender)
 {
+    node->mFromSender = fromSender;
     corvexWorkQueue_push(context->mQueue, node);
     const size_t queued = context->mQueued.fetch_add(1, std::memory_order_seq_cst) + 1;
     if (context->mThreadWaiting.load(std::memory_order_seq_cst))
@@ -340,8 +341,7 @@ bool corvexContext_postMsg(corvexClientContext* context, corvexClientSession* se
 {
     msg->mNode.mSession = session;
     msg->mNode.mRun = deliver;
-    msg->mNode.mFromSender = fromSender;
-    return push(context, &msg->mNode);
+    return push(context, &msg->mNode, fromSender);
 }
 
 bool corvexContext_postTask(corvexClientContext* context, corvexClientSession* session,
@@ -355,7 +355,7 @@ bool corvexContext_postTask(corvexClientContext* context, corvexClientSession* s
     node->mTask = task;
     node->mArg = arg;
     /* Tasks come from control calls, which are never held back. */
-    if (push(context, &node->mNode))
+    if (push(context, &node->mNode, false))
         corvexContext_cancelWait(context);
     return true;
 }
@@ -413,7 +413,7 @@ void corvexContext_runAndWait(corvexClientContext* context, corvexClientSession*
     wait.mNode.mRun = runWaitedTask;
     wait.mTask = task;
     wait.mArg = arg;
-    if (push(context, &wait.mNode))
+    if (push(context, &wait.mNode, false))
         corvexContext_cancelWait(context);
     std::unique_lock<std::mutex> lock(wait.mLock);
     wait.mDone.wait(lock, [&wait] { return wait.mFinished; });
