@@ -115,8 +115,8 @@ Clock::time_point takeDueTimers(corvexClientContext* context, std::vector<DueTim
 }
 
 /* Runs up to one batch of queued work; answers how many nodes ran, and in
- * fromSenders how many of them publishing threads of this process posted. */
-size_t runBatch(corvexClientContext* context, size_t* fromSenders)
+ * fromSender whether a publishing thread of this process posted any. */
+size_t runBatch(corvexClientContext* context, bool* fromSender)
 {
     const size_t available = std::min(context->mQueued.load(std::memory_order_acquire), kBatch);
     size_t ran = 0;
@@ -129,7 +129,7 @@ size_t runBatch(corvexClientContext* context, size_t* fromSenders)
             std::this_thread::yield();
             continue;
         }
-        *fromSenders += node->mFromSender ? 1 : 0;
+        *fromSender = *fromSender || node->mFromSender;
         node->mRun(node);
         ++ran;
     }
@@ -193,10 +193,10 @@ class IdlePolicy
     static constexpr auto kProbe = std::chrono::milliseconds(1);
     static constexpr auto kBackoff = std::chrono::milliseconds(50);
 
-    void ran(size_t nodes, size_t fromSenders)
+    void ran(size_t nodes, bool fromSender)
     {
         mRan += nodes;
-        mRanFromSenders += fromSenders;
+        mRanFromSender = mRanFromSender || fromSender;
     }
 
     bool mayWatch()
@@ -204,12 +204,12 @@ class IdlePolicy
         const Clock::time_point now = Clock::now();
         const double seconds = std::chrono::duration<double>(now - mIdleSince).count();
         const bool sparse = static_cast<double>(mRan) < kSparseRate * seconds;
-        const bool fromSenders = mRanFromSenders > 0;
+        const bool fromSender = mRanFromSender;
         mRan = 0;
-        mRanFromSenders = 0;
+        mRanFromSender = false;
         mIdleSince = now;
         if (sparse)
-            return fromSenders;
+            return fromSender;
         if (now - mProbedAt >= kProbe)
         {
             const long preempted = preemptions();
@@ -229,8 +229,8 @@ class IdlePolicy
         return getrusage(RUSAGE_THREAD, &usage) == 0 ? usage.ru_nivcsw : 0;
     }
 
-    size_t mRan = 0;            /* nodes run since mIdleSince */
-    size_t mRanFromSenders = 0; /* of them, posted by publishers of this process */
+    size_t mRan = 0;             /* nodes run since mIdleSince */
+    bool mRanFromSender = false; /* one of them posted by a publisher of this process */
     Clock::time_point mIdleSince = Clock::now();
     long mPreempted = preemptions();
     Clock::time_point mProbedAt = Clock::now();
@@ -263,12 +263,12 @@ void threadMain(corvexClientContext* context)
          * of a quiet spell goes at once. */
         if (busy && context->mQueued.load(std::memory_order_relaxed) < kBatch / 8)
             std::this_thread::yield();
-        size_t fromSenders = 0;
-        const size_t ran = runBatch(context, &fromSenders);
+        bool fromSender = false;
+        const size_t ran = runBatch(context, &fromSender);
         busy = ran > 0;
         if (busy)
         {
-            idle.ran(ran, fromSenders);
+            idle.ran(ran, fromSender);
             releaseSenders(context);
             continue;
         }

@@ -50,9 +50,8 @@ struct NatsSubscription;
  * destroys the messages it received a batch at a time (at most
  * kDestroyBatch of them and kDestroyBatchBytes of data), so that the
  * collector wakes once a batch; what a thread still keeps goes when it
- * exits. Plain data, so that
- * reaching it is one look-up (each use of a thread_local with a destructor
- * in a shared library is more). */
+ * exits. Plain data, so that reaching it is one look-up (each use of a
+ * thread_local with a destructor in a shared library is more). */
 struct NatsDestroyBatch
 {
     natsMsg* mMsgs[kDestroyBatch];
