@@ -581,6 +581,61 @@ TEST_F(NatsRouterTest, MessagesOnDifferentSubscriptionsKeepTheSendersOrder)
     EXPECT_EQ(sent, received);
 }
 
+/* Senders on several threads of one session, each alternating single
+ * messages with pauses between them and bursts: a message goes out from its
+ * sender at once or with others a moment later, and whichever way, every
+ * message arrives once, in each sender's order, over a connection that
+ * never drops. */
+TEST_F(NatsRouterTest, SparseSendsAndBurstsFromSeveralThreadsAllArriveInOrder)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = nullptr;
+    corvexClient_session_t subscriber = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));
+    Tagged tagged{&mSubscriber, 1};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "mix/>", tagged));
+    awaitRoute(publisher, "mix/probe", mSubscriber);
+    mSubscriber.record([&] { mSubscriber.mMessages.clear(); });
+    const int senders = 4;
+    const int perSender = 6000;
+    std::atomic<int> failed{0};
+    std::vector<std::thread> threads;
+    for (int s = 0; s < senders; ++s)
+        threads.emplace_back(
+            [&, s]
+            {
+                const std::string topic = "mix/" + std::to_string(s);
+                int sent = 0;
+                for (int round = 0; sent < perSender; ++round)
+                {
+                    /* 1, 2, 4 ... 32 messages back to back, then a pause of
+                     * up to 150 µs. */
+                    const int burst = std::min(1 << ((round + s) % 6), perSender - sent);
+                    for (int i = 0; i < burst; ++i, ++sent)
+                        if (send(publisher, topic.c_str(), std::to_string(sent)) != CORVEXCLIENT_OK)
+                            ++failed;
+                    std::this_thread::sleep_for(std::chrono::microseconds(25 * (round % 7)));
+                }
+            });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(0, failed.load());
+    ASSERT_TRUE(mSubscriber.waitForMessages(senders * perSender));
+    std::vector<int> next(senders, 0);
+    for (const ClientMsg& message :
+         mSubscriber.read<std::vector<ClientMsg>>([&] { return mSubscriber.mMessages; }))
+    {
+        const int s = std::stoi(message.mTopic.substr(4));
+        ASSERT_EQ(std::to_string(next[s]), message.mContent) << message.mTopic;
+        ++next[s];
+    }
+    EXPECT_EQ(std::vector<int>(senders, perSender), next);
+    EXPECT_TRUE(eventsOf(mPublisher).empty()) << ::testing::PrintToString(eventsOf(mPublisher));
+    EXPECT_TRUE(eventsOf(mSubscriber).empty()) << ::testing::PrintToString(eventsOf(mSubscriber));
+}
+
 /* A sender that leaves right after sending: what it sent still reaches the
  * server before its connection closes. */
 TEST_F(NatsRouterTest, MessagesSentJustBeforeTheSenderLeavesAreDelivered)

@@ -22,6 +22,7 @@
 #include "message.h"
 #include "router/natsCache.h"
 #include "router/natsFrame.h"
+#include "router/natsLoop.h"
 #include "router/natsSecurity.h"
 #include "router/natsSubject.h"
 #include "router/routerConfig.h"
@@ -34,8 +35,15 @@ constexpr const char* kTlsScheme = "tls://";
 constexpr int64_t kReconnectWaitMs = 250;
 constexpr int64_t kSubscribeFlushMs = 2000;
 constexpr int64_t kCloseFlushMs = 2000;
-constexpr int64_t kGatherUs = 100;
-constexpr int kGatherBytes = 4096;
+/* Sends are confirmed by a flush, a round trip to the server, at most once
+ * in this time: each costs the sending process two wake-ups. */
+constexpr auto kConfirmInterval = std::chrono::milliseconds(2);
+/* What a connection may hold unwritten before its senders wait for the
+ * server to take some. */
+constexpr int kMaxUnwrittenBytes = 1 << 20;
+/* One send in this many plus one asks whether the connection holds too
+ * much: it may hold that many more of the largest messages. */
+constexpr uint32_t kRoomCheckMask = 15;
 constexpr int32_t kRefusedResponse = 403;
 constexpr const char* kSubscribeViolation = "Permissions Violation for Subscription to ";
 constexpr const char* kPublishViolation = "Permissions Violation for Publish to ";
@@ -231,17 +239,20 @@ struct NatsLink
      * flusher's fields below. */
     std::mutex mSubscribeLock;
     /* The flusher settles the subscriptions of requests that do not wait,
-     * and sends published requests on at once. */
+     * and confirms what was published (the loop has sent it already). */
     std::thread mFlusher;
     std::mutex mFlushLock;
     std::condition_variable mFlushWanted;
     uint64_t mQueued = 0;  /* subscriptions sent for the flusher */
     uint64_t mFlushed = 0; /* of those, settled */
-    /* Something was published since the flusher last flushed: it goes out
-     * at once, without its sender waiting for the server. Set by senders
-     * without the lock while it is already set; while the flusher waits for
-     * one flush, what is published meanwhile gathers for the next. */
+    /* Something was published since the flusher last flushed: confirmed
+     * with the next flush. Set by senders without the lock while it is
+     * already set. */
     std::atomic<bool> mPublished{false};
+    /* How long a sender may wait for the server to take what the
+     * connection holds. */
+    std::chrono::milliseconds mWriteDeadline{0};
+    std::atomic<uint32_t> mSendsUnchecked{0}; /* counts sends for kRoomCheckMask */
     bool mStopping = false;
     /* User properties go as a NATS header rather than in a frame. */
     bool mPropertiesHeader = false;
@@ -892,6 +903,8 @@ natsStatus openConnection(CorvexNatsRouter* router, const CorvexRouterLogin* log
     if (status == NATS_OK)
         status = natsOptions_SetErrorHandler(options, onError, holder);
     if (status == NATS_OK)
+        status = corvexNatsLoop_apply(router->mLoop, options);
+    if (status == NATS_OK)
         status = natsConnection_Connect(connection, options);
     natsOptions_Destroy(options);
     return status;
@@ -1003,21 +1016,25 @@ void flush(NatsLink* link)
 void runFlusher(NatsLink* link)
 {
     std::unique_lock<std::mutex> lock(link->mFlushLock);
+    std::chrono::steady_clock::time_point lastFlush;
+    const auto settlingWanted = [link]
+    { return link->mStopping || link->mQueued > link->mFlushed; };
     for (;;)
     {
-        link->mFlushWanted.wait(lock,
-                                [link]
-                                {
-                                    return link->mStopping ||
-                                           link->mPublished.load(std::memory_order_acquire) ||
-                                           link->mQueued > link->mFlushed;
-                                });
+        link->mFlushWanted.wait(
+            lock,
+            [&] { return settlingWanted() || link->mPublished.load(std::memory_order_acquire); });
+        /* Subscriptions are settled at once; what was published is
+         * confirmed with the flush after the interval, or with theirs. */
+        if (!settlingWanted())
+            link->mFlushWanted.wait_until(lock, lastFlush + kConfirmInterval, settlingWanted);
         if (link->mStopping)
             return;
         const uint64_t sent = link->mQueued;
         const bool settling = sent > link->mFlushed;
         link->mPublished.store(false, std::memory_order_release);
         lock.unlock();
+        lastFlush = std::chrono::steady_clock::now();
         flush(link);
         if (settling)
         {
@@ -1026,18 +1043,6 @@ void runFlusher(NatsLink* link)
         }
         lock.lock();
         link->mFlushed = sent;
-        /* What was published while it waited for the server goes out at
-         * once, unless it is a fast stream, one that filled a good part of
-         * the connection's buffer in that round trip: that gathers for a
-         * tenth of a millisecond before the next flush (the buffer writes
-         * itself once full). Each round trip costs the publishing process
-         * some tens of microseconds of system time; gathering spreads it
-         * over more messages, while a message waits far less than the
-         * millisecond the NATS client's own flusher gathers for. */
-        if (link->mPublished.load(std::memory_order_acquire) &&
-            natsConnection_Buffered(link->mConnection) >= kGatherBytes)
-            link->mFlushWanted.wait_for(lock, std::chrono::microseconds(kGatherUs),
-                                        [link] { return link->mStopping; });
     }
 }
 
@@ -1204,6 +1209,7 @@ void closeLink(CorvexNatsRouter* router, NatsLink* link)
     if (natsConnection_Status(link->mConnection) == NATS_CONN_STATUS_CONNECTED)
         natsConnection_FlushTimeout(link->mConnection, kCloseFlushMs);
     natsConnection_Close(link->mConnection);
+    corvexNatsLoop_quiesce(router->mLoop);
     if (link->mFlusher.joinable())
     {
         {
@@ -1244,6 +1250,8 @@ corvexClient_returnCode_t connect(CorvexRouter* base, const CorvexRouterEndpoint
         link->mPendingLimit =
             login->mConfig ? login->mConfig->mPendingLimit : kCorvexDefaultPendingLimit;
         link->mPropertiesHeader = login->mConfig && login->mConfig->mPropertiesHeader;
+        link->mWriteDeadline = std::chrono::milliseconds(
+            (login->mConfig ? login->mConfig->mLiveness : CorvexNatsLiveness{}).mWriteDeadlineMs);
         link->mPendingBytesLimit =
             login->mConfig ? login->mConfig->mPendingBytesLimit : kCorvexDefaultPendingBytesLimit;
         *holder = link->mState;
@@ -1460,8 +1468,8 @@ corvexClient_returnCode_t failPublish(NatsLink* link, const corvexClientMsg* msg
     return corvexError_set(CORVEXCLIENT_FAIL, CORVEXCLIENT_SUBCODE_NOT_CONNECTED, 0, "%s", info);
 }
 
-corvexClient_returnCode_t publish(CorvexRouter*, CorvexRouterLink* base, const corvexClientMsg* msg,
-                                  CorvexWaitList*)
+corvexClient_returnCode_t publish(CorvexRouter* router, CorvexRouterLink* base,
+                                  const corvexClientMsg* msg, CorvexWaitList*)
 {
     NatsLink* link = natsLink(base);
     PublishScratch& scratch = tPublish;
@@ -1476,6 +1484,14 @@ corvexClient_returnCode_t publish(CorvexRouter*, CorvexRouterLink* base, const c
     const char* data = nullptr;
     int size = 0;
     payloadOf(scratch, msg, asHeader ? nullptr : text, length, &data, &size);
+    /* Asked every few sends: the answer costs the connection's lock. */
+    if ((link->mSendsUnchecked.fetch_add(1, std::memory_order_relaxed) & kRoomCheckMask) == 0 &&
+        natsConnection_Buffered(link->mConnection) > kMaxUnwrittenBytes &&
+        natsConnection_Status(link->mConnection) == NATS_CONN_STATUS_CONNECTED &&
+        !corvexNatsLoop_awaitRoom(natsRouter(router)->mLoop, link->mConnection, kMaxUnwrittenBytes,
+                                  std::chrono::steady_clock::now() + link->mWriteDeadline))
+        return failPublish(link, msg, NATS_TIMEOUT);
+    corvexNatsLoop_holdWrites();
     natsStatus status;
     if (asHeader)
         status = publishWithHeader(link, scratch, subject.c_str(), replySubject, text, length, data,
@@ -1485,6 +1501,7 @@ corvexClient_returnCode_t publish(CorvexRouter*, CorvexRouterLink* base, const c
                                                data, size);
     else
         status = natsConnection_Publish(link->mConnection, subject.c_str(), data, size);
+    corvexNatsLoop_releaseWrites();
     if (status != NATS_OK)
         return failPublish(link, msg, status);
     wantFlush(link);
@@ -1498,7 +1515,9 @@ void cacheRequest(CorvexRouter*, CorvexRouterLink* base, const CorvexCacheReques
 
 void destroy(CorvexRouter* base)
 {
-    delete natsRouter(base);
+    CorvexNatsRouter* router = natsRouter(base);
+    corvexNatsLoop_destroy(router->mLoop);
+    delete router;
 }
 
 const CorvexRouterOps kNatsOps = {connect, disconnect,   subscribe, unsubscribe,
@@ -1547,6 +1566,12 @@ CorvexNatsRouter* corvexNatsRouter_create(const std::string& name,
     CorvexNatsRouter* router = new (std::nothrow) CorvexNatsRouter();
     if (!router)
         return nullptr;
+    router->mLoop = corvexNatsLoop_create();
+    if (!router->mLoop)
+    {
+        delete router;
+        return nullptr;
+    }
     router->mOps = &kNatsOps;
     router->mName = name;
     router->mServers = servers;

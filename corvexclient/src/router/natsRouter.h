@@ -12,9 +12,12 @@
 
 #include "router/router.h"
 
+struct CorvexNatsLoop;
+
 struct CorvexNatsRouter : CorvexRouter
 {
     std::vector<std::string> mServers;
+    CorvexNatsLoop* mLoop;                    /* every connection's input and output */
     std::mutex mLock;                         /* guards mClients */
     std::unordered_set<std::string> mClients; /* client names connected here */
 };
