@@ -519,8 +519,10 @@ extern "C"
  *                                   answering is noticed within about
  *                                   (limit + 1) intervals, 9 s by default.
  *   "SESSION_ROUTER_WRITE_DEADLINE_MS"
- *                                   NATS router: the longest a write to
- *                                   the server may take (default 2000 ms);
+ *                                   NATS router: the longest a send waits
+ *                                   for the server to take some of what
+ *                                   its connection holds unwritten, when
+ *                                   that is over 1 MB (default 2000 ms);
  *                                   a send that meets it fails with
  *                                   NOT_CONNECTED and the connection
  *                                   reconnects. Sends that fail so (or
