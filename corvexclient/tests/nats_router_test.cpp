@@ -332,6 +332,7 @@ class NatsRouterTest : public ClientTest
     /* A session on the router of the server, on the given context. */
     void expectSlowSubscriptionLossReported(std::vector<const char*> limits,
                                             const std::string& content);
+    void expectFrozenServerLossReported(bool heardLate);
 
     corvexClient_session_t natsSession(corvexClient_context_t context, ClientRecorder* recorder,
                                        const char* clientName, std::vector<const char*> login = {})
@@ -361,6 +362,30 @@ class NatsRouterTest : public ClientTest
         *subscriber = natsSession(mOtherContext, &mSubscriber, "subscriber");
         ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(*publisher));
         ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(*subscriber));
+    }
+
+    static void sleepOnClose(natsConnection*, void* milliseconds)
+    {
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(reinterpret_cast<intptr_t>(milliseconds)));
+    }
+
+    /* Another user of the NATS client in this process whose callback takes
+     * its time: the client runs the callbacks of every connection on one
+     * thread, so the sessions hear of their connections' losses and returns
+     * that much later. */
+    void holdNatsCallbacks(std::chrono::milliseconds hold)
+    {
+        natsOptions* options = nullptr;
+        natsConnection* raw = nullptr;
+        ASSERT_EQ(NATS_OK, natsOptions_Create(&options));
+        ASSERT_EQ(NATS_OK, natsOptions_SetURL(options, mServer.url().c_str()));
+        ASSERT_EQ(NATS_OK, natsOptions_SetClosedCB(
+                               options, sleepOnClose,
+                               reinterpret_cast<void*>(static_cast<intptr_t>(hold.count()))));
+        ASSERT_EQ(NATS_OK, natsConnection_Connect(&raw, options));
+        natsOptions_Destroy(options);
+        natsConnection_Destroy(raw);
     }
 
     /* Sends until the subscriber has one message, so that the server is
@@ -1002,16 +1027,66 @@ TEST_F(NatsRouterTest, ServerRestartsDuringSequencedTrafficReportEachOutageOnce)
               << refused.load() << ", reported outages " << discards.size() << std::endl;
 }
 
+/* Held up on the NATS client's callback thread, the news of the outage
+ * reaches the subscriber's connection only after it is back and messages
+ * flow again: the first message after the gap still carries the indication. */
+TEST_F(NatsRouterTest, AnOutageHeardOfLateIsStillReportedWhereItEnds)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    corvexClient_session_t publisher = nullptr;
+    corvexClient_session_t subscriber = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectPair(&publisher, &subscriber));
+    Tagged tagged{&mSubscriber, 1};
+    ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "late/>", tagged));
+    awaitRoute(publisher, "late/probe", mSubscriber);
+
+    std::atomic<bool> stop{false};
+    std::atomic<long> sent{0};
+    std::thread sender(
+        [&]
+        {
+            while (!stop)
+            {
+                const std::string topic = "late/" + std::to_string(sent++);
+                send(publisher, topic.c_str(), "x");
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_NO_FATAL_FAILURE(holdNatsCallbacks(std::chrono::milliseconds(1500)));
+    mServer.stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(mServer.start(mServer.mPort));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    stop = true;
+    sender.join();
+    std::vector<ClientMsg> received;
+    ASSERT_NO_FATAL_FAILURE(receivedThrough(publisher, "late", sent.load(), &received));
+    const std::vector<size_t> gaps = gapsOf(received);
+    const std::vector<size_t> discards = discardsOf(received);
+    std::cout << "sent " << sent.load() + 1 << ", received " << received.size() << ", gaps at "
+              << ::testing::PrintToString(gaps) << ", indications at "
+              << ::testing::PrintToString(discards) << std::endl;
+    ASSERT_EQ(1u, eventsNamed(mSubscriber, CORVEXCLIENT_SESSION_EVENT_RECONNECTED).size());
+    EXPECT_EQ(gaps.empty() ? std::vector<size_t>{} : std::vector<size_t>{gaps[0]}, gaps);
+    /* Reported once, where it ends (even when the subscriber was back in
+     * time to lose nothing). */
+    ASSERT_EQ(1u, discards.size());
+    if (!gaps.empty())
+    {
+        EXPECT_EQ(gaps[0], discards[0]);
+    }
+}
+
 /* A publisher whose connection goes stale while the server is frozen loses
  * what it had written to the socket since the server last confirmed
  * receipt; a subscriber that never noticed the freeze cannot tell. Every
  * message lost is reported all the same: flagged at the subscriber, or
  * counted in the publisher's one report of the outage. */
-TEST_F(NatsRouterTest, WhatAFrozenServerNeverGotIsReportedToItsPublisher)
+void NatsRouterTest::expectFrozenServerLossReported(bool heardLate)
 {
-    startServer();
-    if (IsSkipped())
-        return;
     corvexClient_session_t publisher =
         natsSession(mContext, &mPublisher, "publisher", kQuickLiveness);
     /* The default liveness: the subscriber notices no freeze of a few
@@ -1039,15 +1114,24 @@ TEST_F(NatsRouterTest, WhatAFrozenServerNeverGotIsReportedToItsPublisher)
             }
         });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    /* Held past the thaw, the publisher's connection hears of its loss
+     * only once it is back and its sends are confirmed again. */
+    if (heardLate)
+    {
+        ASSERT_NO_FATAL_FAILURE(holdNatsCallbacks(std::chrono::milliseconds(3000)));
+    }
     mServer.freeze();
-    const bool stale = mPublisher.waitUntil(
-        [&]
-        {
-            for (const Event& event : mPublisher.mEvents)
-                if (event.mEvent == CORVEXCLIENT_SESSION_EVENT_RECONNECTING)
-                    return true;
-            return false;
-        });
+    if (heardLate)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    else
+        mPublisher.waitUntil(
+            [&]
+            {
+                for (const Event& event : mPublisher.mEvents)
+                    if (event.mEvent == CORVEXCLIENT_SESSION_EVENT_RECONNECTING)
+                        return true;
+                return false;
+            });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     mServer.thaw();
     const bool back = mPublisher.waitUntil(
@@ -1061,7 +1145,8 @@ TEST_F(NatsRouterTest, WhatAFrozenServerNeverGotIsReportedToItsPublisher)
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     stop = true;
     sender.join();
-    ASSERT_TRUE(stale) << "the publisher never found its connection stale";
+    ASSERT_FALSE(eventsNamed(mPublisher, CORVEXCLIENT_SESSION_EVENT_RECONNECTING).empty())
+        << "the publisher never found its connection stale";
     ASSERT_TRUE(back) << ::testing::PrintToString(eventsOf(mPublisher));
     std::vector<ClientMsg> received;
     ASSERT_NO_FATAL_FAILURE(receivedThrough(publisher, "held", sent.load(), &received));
@@ -1118,6 +1203,22 @@ TEST_F(NatsRouterTest, WhatAFrozenServerNeverGotIsReportedToItsPublisher)
     EXPECT_LE(static_cast<unsigned long>(lostUnflagged), reported)
         << "messages lost with nobody told; the publisher's reports: "
         << ::testing::PrintToString(eventsOf(mPublisher));
+}
+
+TEST_F(NatsRouterTest, WhatAFrozenServerNeverGotIsReportedToItsPublisher)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    expectFrozenServerLossReported(false);
+}
+
+TEST_F(NatsRouterTest, WhatAFrozenServerNeverGotIsReportedWhenTheLossIsHeardOfLate)
+{
+    startServer();
+    if (IsSkipped())
+        return;
+    expectFrozenServerLossReported(true);
 }
 
 /* The server's permissions refuse subscriptions as access control does:

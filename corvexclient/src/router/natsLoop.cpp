@@ -32,6 +32,7 @@ constexpr auto kWriteGap = std::chrono::microseconds(50);
 struct LoopEntry
 {
     CorvexNatsLoop* mLoop;
+    const CorvexNatsLoopBinding* mBinding;
     natsConnection* mConnection;
     std::mutex mLock;
     int mFd = -1;
@@ -131,34 +132,50 @@ void writeWhenWritable(LoopEntry* entry)
 /* A (re)connected socket: reading starts at once. */
 natsStatus onAttach(void** userData, void* loopData, natsConnection* connection, natsSock socket)
 {
-    CorvexNatsLoop* loop = static_cast<CorvexNatsLoop*>(loopData);
+    const CorvexNatsLoopBinding* binding = static_cast<const CorvexNatsLoopBinding*>(loopData);
+    CorvexNatsLoop* loop = binding->mLoop;
     LoopEntry* entry = static_cast<LoopEntry*>(*userData);
+    const bool reattached = entry != nullptr;
     if (!entry)
     {
         entry = new (std::nothrow) LoopEntry();
         if (!entry)
             return NATS_NO_MEMORY;
         entry->mLoop = loop;
+        entry->mBinding = binding;
         entry->mConnection = connection;
         std::lock_guard<std::mutex> guard(loop->mLock);
         loop->mEntries[connection] = entry;
         loop->mMade.fetch_add(1, std::memory_order_release);
     }
-    std::lock_guard<std::mutex> guard(entry->mLock);
-    setInterest(entry, 0);
-    entry->mFd = static_cast<int>(socket);
-    entry->mWriteWanted = false;
-    const natsStatus status = setInterest(entry, EPOLLIN);
-    if (status == NATS_OK)
-        *userData = entry;
-    return status;
+    natsStatus status = NATS_OK;
+    {
+        std::lock_guard<std::mutex> guard(entry->mLock);
+        setInterest(entry, 0);
+        entry->mFd = static_cast<int>(socket);
+        entry->mWriteWanted = false;
+        status = setInterest(entry, EPOLLIN);
+    }
+    if (status != NATS_OK)
+        return status;
+    *userData = entry;
+    if (reattached)
+        binding->mReattached(connection, binding->mClosure);
+    return NATS_OK;
 }
 
+/* Reading stops for good when the connection is lost or closed. */
 natsStatus onRead(void* userData, bool add)
 {
     LoopEntry* entry = static_cast<LoopEntry*>(userData);
-    std::lock_guard<std::mutex> guard(entry->mLock);
-    return setInterest(entry, add ? entry->mInterest | EPOLLIN : entry->mInterest & ~EPOLLIN);
+    natsStatus status = NATS_OK;
+    {
+        std::lock_guard<std::mutex> guard(entry->mLock);
+        status = setInterest(entry, add ? entry->mInterest | EPOLLIN : entry->mInterest & ~EPOLLIN);
+    }
+    if (!add && natsConnection_Status(entry->mConnection) == NATS_CONN_STATUS_RECONNECTING)
+        entry->mBinding->mLost(entry->mConnection, entry->mBinding->mClosure);
+    return status;
 }
 
 /* The client asks for its buffer to be written (add) once per write: it
@@ -418,10 +435,10 @@ void corvexNatsLoop_destroy(CorvexNatsLoop* loop)
     delete loop;
 }
 
-natsStatus corvexNatsLoop_apply(CorvexNatsLoop* loop, natsOptions* options)
+natsStatus corvexNatsLoop_apply(CorvexNatsLoopBinding* binding, natsOptions* options)
 {
     natsStatus status =
-        natsOptions_SetEventLoop(options, loop, onAttach, onRead, onWrite, onDetach);
+        natsOptions_SetEventLoop(options, binding, onAttach, onRead, onWrite, onDetach);
     if (status == NATS_OK)
         status = natsOptions_SetSendAsap(options, true);
     return status;

@@ -28,9 +28,27 @@ CorvexNatsLoop* corvexNatsLoop_create();
 /* Stops the thread. Every connection of the loop is destroyed before. */
 void corvexNatsLoop_destroy(CorvexNatsLoop* loop);
 
-/* Sets the options of a connection to run on the loop and to send at
- * once. */
-natsStatus corvexNatsLoop_apply(CorvexNatsLoop* loop, natsOptions* options);
+/* A connection's place on a loop, kept by the connection's owner for as
+ * long as the connection lives. Both callbacks run on the NATS client's
+ * thread that found or mended the loss, with the connection's lock held.
+ * mLost: the connection was found lost and reconnects next; it has sent
+ * nothing since, and what it is given from now on it keeps for the next
+ * connection. mReattached: it is connected again, and has not subscribed
+ * again yet: nothing the new connection receives has reached a
+ * subscription. (The client's disconnected callback runs on a thread that
+ * every connection of the process shares, and may come after the
+ * connection is back.) */
+struct CorvexNatsLoopBinding
+{
+    CorvexNatsLoop* mLoop;
+    void (*mLost)(natsConnection* connection, void* closure);
+    void (*mReattached)(natsConnection* connection, void* closure);
+    void* mClosure;
+};
+
+/* Sets the options of a connection to run on the binding's loop and to
+ * send at once. */
+natsStatus corvexNatsLoop_apply(CorvexNatsLoopBinding* binding, natsOptions* options);
 
 /* Around a publish: the write the connection asks for is held back, then
  * made at once on the calling thread (what the socket does not take is

@@ -160,6 +160,8 @@ struct NatsLinkState
      * server. Reported with the failed sends. */
     uint64_t mConfirmedSends = 0;
     uint64_t mUnconfirmedSends = 0;
+    /* The connection's place on the router's loop. */
+    CorvexNatsLoopBinding mLoopBinding{};
 };
 
 /* The last subject converted to a topic, and the topic: a stream of
@@ -795,25 +797,32 @@ void reportFailedSends(NatsLinkState& state)
                                           CORVEXCLIENT_SUBCODE_NOT_CONNECTED, 0, info, nullptr);
 }
 
-/* What the subscriptions lose until the connection is back is reported
- * on the first message of each after it; the sends the server had not
- * confirmed when the connection was lost, in the outage's report. (The
- * count also holds the few sends of the moments since, which the NATS
- * client keeps for the next connection.) */
-void onDisconnected(natsConnection* connection, void* closure)
+/* The sends the server had not confirmed when the connection was found
+ * lost may never have reached it: counted for the outage's report. */
+void onLost(natsConnection* connection, void* closure)
 {
     const uint64_t sends = sendsOf(connection);
+    NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
+    std::lock_guard<std::mutex> guard(state.mLock);
+    if (sends > state.mConfirmedSends)
     {
-        NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
-        std::lock_guard<std::mutex> guard(state.mLock);
-        if (sends > state.mConfirmedSends)
-        {
-            state.mUnconfirmedSends += sends - state.mConfirmedSends;
-            state.mConfirmedSends = sends;
-        }
-        for (const auto& entry : state.mSubscriptions)
-            markGap(entry.second, false);
+        state.mUnconfirmedSends += sends - state.mConfirmedSends;
+        state.mConfirmedSends = sends;
     }
+}
+
+/* What the subscriptions lost while the connection was away is reported on
+ * the first message of each from the new connection. */
+void onReattached(natsConnection*, void* closure)
+{
+    NatsLinkState& state = **static_cast<std::shared_ptr<NatsLinkState>*>(closure);
+    std::lock_guard<std::mutex> guard(state.mLock);
+    for (const auto& entry : state.mSubscriptions)
+        markGap(entry.second, false);
+}
+
+void onDisconnected(natsConnection*, void* closure)
+{
     raise(closure, CORVEXCLIENT_SESSION_EVENT_RECONNECTING, CORVEXCLIENT_SUBCODE_NOT_CONNECTED,
           "connection to the NATS server lost; reconnecting");
 }
@@ -902,8 +911,9 @@ natsStatus openConnection(CorvexNatsRouter* router, const CorvexRouterLogin* log
         status = natsOptions_SetClosedCB(options, onClosed, holder);
     if (status == NATS_OK)
         status = natsOptions_SetErrorHandler(options, onError, holder);
+    (*holder)->mLoopBinding = {router->mLoop, onLost, onReattached, holder};
     if (status == NATS_OK)
-        status = corvexNatsLoop_apply(router->mLoop, options);
+        status = corvexNatsLoop_apply(&(*holder)->mLoopBinding, options);
     if (status == NATS_OK)
         status = natsConnection_Connect(connection, options);
     natsOptions_Destroy(options);
