@@ -55,12 +55,11 @@ struct NatsSubscription;
 /* natsMsg_Destroy hands a message to the NATS library's collector thread
  * and wakes it when it sleeps: message by message, the wake-ups cost the
  * destroying thread and the collector more than the frees. Each thread
- * destroys the messages it received, and those it published with a
- * header, a batch at a time (at most kDestroyBatch of them and
- * kDestroyBatchBytes of data), so that the collector wakes once a batch;
- * what a thread still keeps goes when it exits. Plain data, so that
- * reaching it is one look-up (each use of a thread_local with a destructor
- * in a shared library is more). */
+ * destroys the messages it received a batch at a time (at most
+ * kDestroyBatch of them and kDestroyBatchBytes of data), so that the
+ * collector wakes once a batch; what a thread still keeps goes when it
+ * exits. Plain data, so that reaching it is one look-up (each use of a
+ * thread_local with a destructor in a shared library is more). */
 struct NatsDestroyBatch
 {
     natsMsg* mMsgs[kDestroyBatch];
@@ -1434,7 +1433,7 @@ natsStatus publishWithHeader(NatsLink* link, PublishScratch& scratch, const char
     status = natsMsgHeader_Set(out, CORVEX_NATS_PROPERTY_HEADER, value);
     if (status == NATS_OK)
         status = natsConnection_PublishMsg(link->mConnection, out);
-    destroyLater(out);
+    natsMsg_Destroy(out);
     return status;
 }
 
