@@ -1576,14 +1576,6 @@ CorvexNatsRouter* corvexNatsRouter_create(const std::string& name,
     CorvexNatsRouter* router = new (std::nothrow) CorvexNatsRouter();
     if (!router)
         return nullptr;
-    /* The NATS library's locks spin up to 2,000 times before they sleep,
-     * unless told otherwise before its first use in the process: on a
-     * machine of few cores the holder is often not running, and the spin
-     * takes the core it waits for. On two cores, one-way latency at 10,000
-     * msg/s between processes was about a fifth lower without it. An
-     * application that opened the library itself keeps its own setting; a
-     * library that cannot start fails the connections, which say why. */
-    static_cast<void>(nats_Open(0));
     router->mLoop = corvexNatsLoop_create();
     if (!router->mLoop)
     {
