@@ -364,6 +364,48 @@ class NatsRouterTest : public ClientTest
         ASSERT_EQ(CORVEXCLIENT_OK, corvexClient_session_connect(*subscriber));
     }
 
+    /* Sends "<prefix>/0", "<prefix>/1", ... from a thread of its own, with a
+     * pause after each, until stopped (at the latest when it goes); counts
+     * the sends that failed. */
+    class SequencedSender
+    {
+      public:
+        SequencedSender(NatsRouterTest* test, corvexClient_session_t session, std::string prefix,
+                        std::chrono::microseconds pause, std::string content = "x")
+            : mThread(
+                  [this, test, session, prefix, pause, content]
+                  {
+                      while (!mStop)
+                      {
+                          const std::string topic = prefix + "/" + std::to_string(mSent++);
+                          if (test->send(session, topic.c_str(), content) != CORVEXCLIENT_OK)
+                              ++mRefused;
+                          std::this_thread::sleep_for(pause);
+                      }
+                  })
+        {
+        }
+        ~SequencedSender()
+        {
+            stop();
+        }
+        /* The number of sends made. */
+        long stop()
+        {
+            mStop = true;
+            if (mThread.joinable())
+                mThread.join();
+            return mSent;
+        }
+
+        std::atomic<long> mRefused{0};
+
+      private:
+        std::atomic<bool> mStop{false};
+        std::atomic<long> mSent{0};
+        std::thread mThread;
+    };
+
     static void sleepOnClose(natsConnection*, void* milliseconds)
     {
         std::this_thread::sleep_for(
@@ -980,20 +1022,7 @@ TEST_F(NatsRouterTest, ServerRestartsDuringSequencedTrafficReportEachOutageOnce)
     ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "seq/>", tagged));
     awaitRoute(publisher, "seq/probe", mSubscriber);
 
-    std::atomic<bool> stop{false};
-    std::atomic<long> sent{0};
-    std::atomic<long> refused{0};
-    std::thread sender(
-        [&]
-        {
-            while (!stop)
-            {
-                const std::string topic = "seq/" + std::to_string(sent++);
-                if (send(publisher, topic.c_str(), "x") != CORVEXCLIENT_OK)
-                    ++refused;
-                std::this_thread::sleep_for(std::chrono::microseconds(500));
-            }
-        });
+    SequencedSender sender(this, publisher, "seq", std::chrono::microseconds(500));
     const int outages = 3;
     for (int i = 0; i < outages; ++i)
     {
@@ -1003,10 +1032,9 @@ TEST_F(NatsRouterTest, ServerRestartsDuringSequencedTrafficReportEachOutageOnce)
         ASSERT_TRUE(mServer.start(mServer.mPort));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    stop = true;
-    sender.join();
+    const long sent = sender.stop();
     std::vector<ClientMsg> received;
-    ASSERT_NO_FATAL_FAILURE(receivedThrough(publisher, "seq", sent.load(), &received));
+    ASSERT_NO_FATAL_FAILURE(receivedThrough(publisher, "seq", sent, &received));
     long previous = -1;
     for (const ClientMsg& message : received)
     {
@@ -1023,8 +1051,8 @@ TEST_F(NatsRouterTest, ServerRestartsDuringSequencedTrafficReportEachOutageOnce)
     EXPECT_EQ(static_cast<size_t>(outages), discards.size());
     EXPECT_EQ(static_cast<size_t>(outages),
               eventsNamed(mSubscriber, CORVEXCLIENT_SESSION_EVENT_RECONNECTED).size());
-    std::cout << "sent " << sent.load() + 1 << ", received " << received.size() << ", refused "
-              << refused.load() << ", reported outages " << discards.size() << std::endl;
+    std::cout << "sent " << sent + 1 << ", received " << received.size() << ", refused "
+              << sender.mRefused << ", reported outages " << discards.size() << std::endl;
 }
 
 /* Held up on the NATS client's callback thread, the news of the outage
@@ -1042,31 +1070,19 @@ TEST_F(NatsRouterTest, AnOutageHeardOfLateIsStillReportedWhereItEnds)
     ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "late/>", tagged));
     awaitRoute(publisher, "late/probe", mSubscriber);
 
-    std::atomic<bool> stop{false};
-    std::atomic<long> sent{0};
-    std::thread sender(
-        [&]
-        {
-            while (!stop)
-            {
-                const std::string topic = "late/" + std::to_string(sent++);
-                send(publisher, topic.c_str(), "x");
-                std::this_thread::sleep_for(std::chrono::microseconds(500));
-            }
-        });
+    SequencedSender sender(this, publisher, "late", std::chrono::microseconds(500));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     ASSERT_NO_FATAL_FAILURE(holdNatsCallbacks(std::chrono::milliseconds(1500)));
     mServer.stop();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_TRUE(mServer.start(mServer.mPort));
     std::this_thread::sleep_for(std::chrono::milliseconds(2000));
-    stop = true;
-    sender.join();
+    const long sent = sender.stop();
     std::vector<ClientMsg> received;
-    ASSERT_NO_FATAL_FAILURE(receivedThrough(publisher, "late", sent.load(), &received));
+    ASSERT_NO_FATAL_FAILURE(receivedThrough(publisher, "late", sent, &received));
     const std::vector<size_t> gaps = gapsOf(received);
     const std::vector<size_t> discards = discardsOf(received);
-    std::cout << "sent " << sent.load() + 1 << ", received " << received.size() << ", gaps at "
+    std::cout << "sent " << sent + 1 << ", received " << received.size() << ", gaps at "
               << ::testing::PrintToString(gaps) << ", indications at "
               << ::testing::PrintToString(discards) << std::endl;
     ASSERT_EQ(1u, eventsNamed(mSubscriber, CORVEXCLIENT_SESSION_EVENT_RECONNECTED).size());
@@ -1098,21 +1114,8 @@ void NatsRouterTest::expectFrozenServerLossReported(bool heardLate)
     ASSERT_EQ(CORVEXCLIENT_OK, subscribe(subscriber, "held/>", tagged));
     awaitRoute(publisher, "held/probe", mSubscriber);
 
-    std::atomic<bool> stop{false};
-    std::atomic<long> sent{0};
-    std::atomic<long> refused{0};
-    const std::string content(200, 'x');
-    std::thread sender(
-        [&]
-        {
-            while (!stop)
-            {
-                const std::string topic = "held/" + std::to_string(sent++);
-                if (send(publisher, topic.c_str(), content) != CORVEXCLIENT_OK)
-                    ++refused;
-                std::this_thread::sleep_for(std::chrono::microseconds(250));
-            }
-        });
+    SequencedSender sender(this, publisher, "held", std::chrono::microseconds(250),
+                           std::string(200, 'x'));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     /* Held past the thaw, the publisher's connection hears of its loss
      * only once it is back and its sends are confirmed again. */
@@ -1143,13 +1146,12 @@ void NatsRouterTest::expectFrozenServerLossReported(bool heardLate)
             return false;
         });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    stop = true;
-    sender.join();
+    const long sent = sender.stop();
     ASSERT_FALSE(eventsNamed(mPublisher, CORVEXCLIENT_SESSION_EVENT_RECONNECTING).empty())
         << "the publisher never found its connection stale";
     ASSERT_TRUE(back) << ::testing::PrintToString(eventsOf(mPublisher));
     std::vector<ClientMsg> received;
-    ASSERT_NO_FATAL_FAILURE(receivedThrough(publisher, "held", sent.load(), &received));
+    ASSERT_NO_FATAL_FAILURE(receivedThrough(publisher, "held", sent, &received));
     ASSERT_TRUE(eventsNamed(mSubscriber, CORVEXCLIENT_SESSION_EVENT_RECONNECTING).empty())
         << "the subscriber had an outage of its own";
 
@@ -1195,9 +1197,9 @@ void NatsRouterTest::expectFrozenServerLossReported(bool heardLate)
     for (const Event& report : reports)
         reported += countBefore(report.mInfo, " sends failed") +
                     countBefore(report.mInfo, " sends may not have reached");
-    std::cout << "sent " << sent.load() + 1 << ", received " << received.size() << " (" << late
+    std::cout << "sent " << sent + 1 << ", received " << received.size() << " (" << late
               << " late), lost " << lost << " (" << lostUnflagged
-              << " without an indication), refused " << refused.load()
+              << " without an indication), refused " << sender.mRefused
               << ", the publisher's reports counted " << reported << std::endl;
     EXPECT_LE(reports.size(), 1u);
     EXPECT_LE(static_cast<unsigned long>(lostUnflagged), reported)
