@@ -1578,8 +1578,9 @@ namespace
  * from then on it keeps twice that block's size. The NATS library allocates
  * each received message on the reading thread and frees it on its collector
  * thread, and the free space at the top of the reading thread's heap keeps
- * crossing the default: at full speed a subscriber took about a third more
- * processor time a message, handing pages back and faulting them in again.
+ * crossing the default: at full speed a subscriber took about a quarter
+ * more processor time a message, handing pages back and faulting them in
+ * again.
  * A block of 2 MB, freed, sets the allocator as any program that once freed
  * such a block finds it (kept: 4 MB); one that freed a larger block keeps
  * its own. */
