@@ -1580,10 +1580,9 @@ namespace
  * thread, and the free space at the top of the reading thread's heap keeps
  * crossing the default: at full speed a subscriber took about a quarter
  * more processor time a message, handing pages back and faulting them in
- * again.
- * A block of 2 MB, freed, sets the allocator as any program that once freed
- * such a block finds it (kept: 4 MB); one that freed a larger block keeps
- * its own. */
+ * again. A block of 2 MB, freed, sets the allocator as any program that
+ * once freed such a block finds it (kept: 4 MB); one that freed a larger
+ * block keeps its own. */
 void keepFreedMemoryLonger()
 {
     void* volatile block = std::malloc(2 << 20);
